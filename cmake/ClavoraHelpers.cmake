@@ -1,0 +1,34 @@
+# Helpers shared by the folder build files.
+
+# clavora_add_test(NAME <name> SOURCES <files...> LIBS <targets...> [X11])
+# One test executable per area, linked with GoogleTest and the shared test support library, its cases discovered
+# by CTest when the tests run. Tests run with QT_QPA_PLATFORM=offscreen unless marked X11, in which case they get
+# the label "x11" and use the DISPLAY of the headless rig started by test.sh.
+function(clavora_add_test)
+    cmake_parse_arguments(T "X11" "NAME;TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+    add_executable(${T_NAME} ${T_SOURCES})
+    target_link_libraries(${T_NAME} PRIVATE clavora_testsupport GTest::gtest GTest::gmock ${T_LIBS})
+    set(env "CLAVORA_PROGRAM_DIR=${CLAVORA_PROGRAM_DIR}" "CLAVORA_SOURCE_DIR=${CMAKE_SOURCE_DIR}"
+        "CLAVORA_BINARY_DIR=${CMAKE_BINARY_DIR}")
+    set(labels ${T_LABELS})
+    if(T_X11)
+        list(APPEND labels x11)
+    else()
+        list(APPEND env "QT_QPA_PLATFORM=offscreen")
+    endif()
+    if(NOT T_TIMEOUT)
+        set(T_TIMEOUT 120)
+    endif()
+    gtest_discover_tests(${T_NAME}
+        DISCOVERY_MODE PRE_TEST
+        DISCOVERY_TIMEOUT 60
+        PROPERTIES ENVIRONMENT "${env}" LABELS "${labels}" TIMEOUT ${T_TIMEOUT})
+endfunction()
+
+# clavora_add_bench(NAME <name> SOURCES <files...> LIBS <targets...>)
+function(clavora_add_bench)
+    cmake_parse_arguments(B "" "NAME" "SOURCES;LIBS" ${ARGN})
+    add_executable(${B_NAME} ${B_SOURCES})
+    target_link_libraries(${B_NAME} PRIVATE benchmark::benchmark ${B_LIBS})
+    set_target_properties(${B_NAME} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench)
+endfunction()

@@ -1,0 +1,20 @@
+// Process services for tests: records the mutexes asked for.
+#pragma once
+
+#include "platform/process.h"
+
+#include <QStringList>
+
+namespace clavora::platform {
+
+class TFakeProcess : public IProcess {
+public:
+    std::unique_ptr<IHeld> createNamedMutex(const QString& name) override {
+        FMutexes << name;
+        return std::make_unique<IHeld>();
+    }
+
+    QStringList FMutexes;
+};
+
+} // namespace clavora::platform

@@ -1,0 +1,131 @@
+// The user's locale on Linux.
+#include "platform/linux/linuxlocale.h"
+
+#include <QLocale>
+#include <QStringList>
+
+#include <unicode/uloc.h>
+
+namespace clavora::platform {
+
+namespace {
+
+// "de_DE.UTF-8@euro" -> "de_DE"; "C", "POSIX" and empty -> empty.
+QString stripLocaleName(const QString& raw) {
+    QString name = raw;
+    int cut = name.indexOf(QLatin1Char('.'));
+    if (cut >= 0) {
+        name.truncate(cut);
+    }
+    cut = name.indexOf(QLatin1Char('@'));
+    if (cut >= 0) {
+        name.truncate(cut);
+    }
+    if (name == QLatin1String("C") || name == QLatin1String("POSIX")) {
+        return QString();
+    }
+    return name;
+}
+
+QString envName(const char* variable) { return stripLocaleName(QString::fromLocal8Bit(qgetenv(variable))); }
+
+QLocale localeFor(const char* categoryVariable) {
+    const QString name = LocaleNameFor(categoryVariable);
+    return name.isEmpty() ? QLocale::c() : QLocale(name);
+}
+
+} // namespace
+
+QString LocaleNameFor(const char* categoryVariable) {
+    for (const char* variable : {"LC_ALL", categoryVariable, "LANG"}) {
+        const QString name = envName(variable);
+        if (!name.isEmpty()) {
+            return name;
+        }
+    }
+    return QString();
+}
+
+QString MessageLocaleName() {
+    const QString language = QString::fromLocal8Bit(qgetenv("LANGUAGE"));
+    for (const QString& entry : language.split(QLatin1Char(':'), Qt::SkipEmptyParts)) {
+        const QString name = stripLocaleName(entry);
+        if (!name.isEmpty()) {
+            return name;
+        }
+    }
+    return LocaleNameFor("LC_MESSAGES");
+}
+
+int AnsiCodePageForLocale(const QString& localeName) {
+    const QString lower = localeName.toLower().replace(QLatin1Char('-'), QLatin1Char('_'));
+    const QString language = lower.section(QLatin1Char('_'), 0, 0);
+    const QString region = lower.section(QLatin1Char('_'), 1, 1);
+
+    if (language == QLatin1String("zh")) {
+        return (region == QLatin1String("tw") || region == QLatin1String("hk") || region == QLatin1String("mo"))
+                   ? 950
+                   : 936;
+    }
+    if (language == QLatin1String("sr")) {
+        // Serbian in Latin letters (sr_RS@latin, sr_Latn) uses the Central European page.
+        return localeName.contains(QLatin1String("atin")) ? 1250 : 1251;
+    }
+    static const struct {
+        const char* languages;
+        int codePage;
+    } table[] = {
+        {"ru uk be bg mk kk ky tt mn tg uz ba sah", 1251},
+        {"pl cs sk hu ro hr sl sq bs hsb dsb tk", 1250},
+        {"tr az", 1254},
+        {"el", 1253},
+        {"he yi", 1255},
+        {"ar fa ur ps sd ug ku", 1256},
+        {"et lv lt", 1257},
+        {"vi", 1258},
+        {"th", 874},
+        {"ja", 932},
+        {"ko", 949},
+    };
+    for (const auto& row : table) {
+        if (QString::fromLatin1(row.languages).split(QLatin1Char(' ')).contains(language)) {
+            return row.codePage;
+        }
+    }
+    return 1252;
+}
+
+quint16 LanguageIdForLocale(const QString& localeName) {
+    if (localeName.isEmpty()) {
+        return 0;
+    }
+    const QByteArray name = localeName.toLatin1();
+    char canonical[ULOC_FULLNAME_CAPACITY] = {};
+    UErrorCode status = U_ZERO_ERROR;
+    uloc_canonicalize(name.constData(), canonical, sizeof(canonical), &status);
+    if (U_FAILURE(status)) {
+        return 0;
+    }
+    return static_cast<quint16>(uloc_getLCID(canonical) & 0xFFFF);
+}
+
+QChar TLinuxLocale::decimalSeparator() {
+    const QString separator = localeFor("LC_NUMERIC").decimalPoint();
+    return separator.isEmpty() ? QLatin1Char('.') : separator.at(0);
+}
+
+QString TLinuxLocale::shortDateFormat() { return localeFor("LC_TIME").dateFormat(QLocale::ShortFormat); }
+
+int TLinuxLocale::ansiCodePage() { return AnsiCodePageForLocale(LocaleNameFor("LC_CTYPE")); }
+
+quint16 TLinuxLocale::uiLanguageId() {
+    const quint16 id = LanguageIdForLocale(MessageLocaleName());
+    return id != 0 ? id : 1033;
+}
+
+template <> ILocale& DefaultService<ILocale>() {
+    static TLinuxLocale service;
+    return service;
+}
+
+} // namespace clavora::platform

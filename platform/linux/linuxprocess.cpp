@@ -1,0 +1,46 @@
+// Process-wide services on Linux.
+#include "platform/linux/linuxprocess.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+namespace clavora::platform {
+
+namespace {
+
+class TLockFile : public IHeld {
+public:
+    explicit TLockFile(int fd) : FFd(fd) {}
+    ~TLockFile() override { ::close(FFd); }
+
+private:
+    int FFd;
+};
+
+} // namespace
+
+std::unique_ptr<IHeld> TLinuxProcess::createNamedMutex(const QString& name) {
+    QString folder = QFile::decodeName(qgetenv("XDG_RUNTIME_DIR"));
+    if (folder.isEmpty()) {
+        folder = QDir::tempPath();
+    }
+    const QByteArray path = QFile::encodeName(folder + QLatin1Char('/') + name + QLatin1String(".lock"));
+    int fd = ::open(path.constData(), O_CREAT | O_RDWR | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        return nullptr;
+    }
+    // Shared: any number of instances may hold it, as with a mutex that is created but never waited on.
+    ::flock(fd, LOCK_SH | LOCK_NB);
+    return std::make_unique<TLockFile>(fd);
+}
+
+template <> IProcess& DefaultService<IProcess>() {
+    static TLinuxProcess service;
+    return service;
+}
+
+} // namespace clavora::platform

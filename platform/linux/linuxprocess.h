@@ -1,0 +1,14 @@
+// Process-wide services on Linux.
+#pragma once
+
+#include "platform/process.h"
+
+namespace clavora::platform {
+
+class TLinuxProcess : public IProcess {
+public:
+    // A shared lock on a file of that name in XDG_RUNTIME_DIR (the temporary folder when it is not set).
+    std::unique_ptr<IHeld> createNamedMutex(const QString& name) override;
+};
+
+} // namespace clavora::platform

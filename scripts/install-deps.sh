@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Installs every Debian package Clavora needs to build, run and test. Safe to run again: packages that are
+# already installed are skipped, and nothing is fetched when everything is there.
+set -euo pipefail
+
+PACKAGES=(
+    # toolchain
+    build-essential cmake ninja-build pkg-config clang-format git
+    # GUI
+    qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev fonts-dejavu-core
+    # audio
+    libavformat-dev libavcodec-dev libavutil-dev libswresample-dev libsdl2-dev libcanberra-dev
+    # online, text and locales
+    libcurl4-openssl-dev libpcre2-dev libicu-dev libssl-dev libcpp-httplib-dev
+    # X11 keyboard
+    libx11-dev libxtst-dev libx11-xcb-dev libxcb1-dev libxkbcommon-dev libxkbcommon-x11-dev libxkbregistry-dev
+    # tests and benchmarks
+    libgtest-dev libgmock-dev libbenchmark-dev
+    xvfb xdotool trayer x11-xkb-utils x11-utils pulseaudio pulseaudio-utils ffmpeg sox util-linux
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+        missing+=("$p")
+    fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+    exit 0
+fi
+
+echo "Installing: ${missing[*]}"
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then
+    SUDO="sudo"
+fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"

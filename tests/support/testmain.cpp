@@ -1,0 +1,28 @@
+// Entry point of every test executable: a private home folder for the whole run, so no test ever reads or writes
+// the real user's files, and a QApplication for the tests that need widgets.
+#include <QApplication>
+#include <QDir>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+
+    QTemporaryDir home(QDir::tempPath() + QStringLiteral("/clavora-test-home-XXXXXX"));
+    if (!home.isValid()) {
+        return 2;
+    }
+    const QByteArray root = QFile::encodeName(home.path());
+    qputenv("HOME", root);
+    qputenv("XDG_CONFIG_HOME", root + "/.config");
+    qputenv("XDG_STATE_HOME", root + "/.local/state");
+    qputenv("XDG_DATA_HOME", root + "/.local/share");
+    qputenv("XDG_CACHE_HOME", root + "/.cache");
+    if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) {
+        QDir().mkpath(home.path() + QStringLiteral("/runtime"));
+        qputenv("XDG_RUNTIME_DIR", root + "/runtime");
+    }
+
+    QApplication app(argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,30 @@
+// Shared helpers of the test executables.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QTemporaryDir>
+
+namespace clavora::test {
+
+// A fresh temporary folder, removed at the end of the test.
+class TTempFolder {
+public:
+    TTempFolder();
+    QString path() const { return FDir.path(); }
+    // Path of a file or folder inside it.
+    QString file(const QString& name) const { return FDir.filePath(name); }
+
+private:
+    QTemporaryDir FDir;
+};
+
+QByteArray ReadBytes(const QString& path);
+void WriteBytes(const QString& path, const QByteArray& bytes);
+
+// Folder of the program laid out by the build (the executable beside its data).
+QString ProgramDir();
+// The source tree, for committed fixtures under tests/data.
+QString SourceDir();
+
+} // namespace clavora::test
