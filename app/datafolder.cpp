@@ -1,0 +1,45 @@
+// Choice of the data folder.
+#include "app/datafolder.h"
+
+#include "platform/filesystem.h"
+
+#include <QDir>
+
+namespace clavora {
+
+namespace {
+
+QString withoutTrailingSlash(QString path) {
+    while (path.size() > 1 && path.endsWith(QLatin1Char('/'))) {
+        path.chop(1);
+    }
+    return path;
+}
+
+} // namespace
+
+bool CanWriteToFolder(const QString& folder) {
+    QString path = folder;
+    if (!path.endsWith(QLatin1Char('/'))) {
+        path += QLatin1Char('/');
+    }
+    return platform::FileSystem().createAndRemoveExclusive(path + QLatin1String("chk.tmp"));
+}
+
+QString ChooseDataFolder(const QString& programFolder, const QString& company, const QString& product) {
+    const QString programDir = withoutTrailingSlash(programFolder);
+    if (CanWriteToFolder(programDir)) {
+        return programDir + QLatin1Char('/');
+    }
+
+    // Without a configuration folder the levels go to the root of the file system, as the base is then empty.
+    platform::IFileSystem& fs = platform::FileSystem();
+    const QString base = withoutTrailingSlash(fs.userConfigFolder());
+    const QString companyDir = QDir::cleanPath(base + QLatin1Char('/') + company);
+    fs.createFolder(companyDir);
+    const QString productDir = QDir::cleanPath(companyDir + QLatin1Char('/') + product);
+    fs.createFolder(productDir);
+    return productDir.endsWith(QLatin1Char('/')) ? productDir : productDir + QLatin1Char('/');
+}
+
+} // namespace clavora

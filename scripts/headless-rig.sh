@@ -1,0 +1,74 @@
+# Headless test rig: a virtual X display, a system tray on it, and a PulseAudio server whose only sink is a null
+# sink with a monitor we can record from. Source this file, call rig_start, and rig_stop when done (test.sh does it
+# from an EXIT trap, so the rig goes away also when a test fails). Every process is stopped by its own PID.
+
+RIG_PIDS=()
+RIG_DIR=""
+
+rig_log() { printf 'rig: %s\n' "$*" >&2; }
+
+rig_start() {
+    RIG_DIR=$(mktemp -d /tmp/clavora-rig.XXXXXX)
+    chmod 700 "$RIG_DIR"
+
+    # X display. -noreset: without it the server resets when its last client leaves and undoes keyboard settings.
+    Xvfb -displayfd 5 -screen 0 1280x1024x24 -nolisten tcp -noreset 5>"$RIG_DIR/display" 2>"$RIG_DIR/xvfb.log" &
+    RIG_PIDS+=($!)
+    for _ in $(seq 100); do
+        [ -s "$RIG_DIR/display" ] && break
+        sleep 0.1
+    done
+    if [ ! -s "$RIG_DIR/display" ]; then
+        rig_log "Xvfb did not start"; cat "$RIG_DIR/xvfb.log" >&2; return 1
+    fi
+    export DISPLAY=":$(head -n1 "$RIG_DIR/display")"
+    rig_log "X display $DISPLAY"
+
+    # A notification area, so the tray icon has somewhere to go.
+    trayer --edge bottom --align right --widthtype pixel --width 100 --height 24 >"$RIG_DIR/trayer.log" 2>&1 &
+    RIG_PIDS+=($!)
+
+    # Sound server with a null sink.
+    export XDG_RUNTIME_DIR="$RIG_DIR/runtime"
+    mkdir -p "$XDG_RUNTIME_DIR/pulse"
+    chmod 700 "$XDG_RUNTIME_DIR"
+    export PULSE_SERVER="unix:$XDG_RUNTIME_DIR/pulse/native"
+    export PULSE_RUNTIME_PATH="$XDG_RUNTIME_DIR/pulse"
+    pulseaudio --daemonize=no -n --exit-idle-time=-1 --use-pid-file=no --disallow-exit \
+        -L "module-native-protocol-unix auth-anonymous=1 socket=$XDG_RUNTIME_DIR/pulse/native" \
+        -L "module-null-sink sink_name=testsink rate=48000" \
+        >"$RIG_DIR/pulse.log" 2>&1 &
+    RIG_PIDS+=($!)
+    for _ in $(seq 100); do
+        pactl info >/dev/null 2>&1 && break
+        sleep 0.1
+    done
+    if ! pactl info >/dev/null 2>&1; then
+        rig_log "PulseAudio did not start"; cat "$RIG_DIR/pulse.log" >&2; return 1
+    fi
+    pactl set-default-sink testsink >/dev/null 2>&1 || true
+
+    # Keep the null sink running: it stalls for up to 2 s when the first stream starts otherwise.
+    parec -d testsink.monitor --latency-msec=10 >/dev/null 2>&1 &
+    RIG_PIDS+=($!)
+    sleep 2
+    rig_log "PulseAudio at $PULSE_SERVER, sink testsink"
+}
+
+rig_stop() {
+    local pid
+    for ((i = ${#RIG_PIDS[@]} - 1; i >= 0; i--)); do
+        pid=${RIG_PIDS[i]}
+        kill "$pid" 2>/dev/null || true
+    done
+    for pid in "${RIG_PIDS[@]}"; do
+        for _ in $(seq 30); do
+            kill -0 "$pid" 2>/dev/null || break
+            sleep 0.1
+        done
+        kill -9 "$pid" 2>/dev/null || true
+    done
+    RIG_PIDS=()
+    [ -n "$RIG_DIR" ] && rm -rf "$RIG_DIR"
+    RIG_DIR=""
+}

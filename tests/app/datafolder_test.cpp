@@ -1,0 +1,75 @@
+// Choice of the data folder and the start-up identity helpers.
+#include "app/datafolder.h"
+#include "app/identity.h"
+#include "app/main.h"
+#include "platform/fake/fakefilesystem.h"
+#include "tests/support/testsupport.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <gtest/gtest.h>
+
+using namespace clavora;
+
+namespace {
+
+class DataFolderTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        QDir().mkpath(FRoot.file("program"));
+        QDir().mkpath(FRoot.file("config"));
+        FFs.FProgramFile = FRoot.file("program/clavora");
+        FFs.FUserConfigFolder = FRoot.file("config");
+    }
+
+    test::TTempFolder FRoot;
+    platform::TFakeFileSystem FFs;
+    platform::TScopedService<platform::IFileSystem> FUse{FFs};
+};
+
+TEST_F(DataFolderTest, WritableProgramFolderIsUsedAndLeavesNoTestFile) {
+    EXPECT_EQ(ChooseDataFolder(FRoot.file("program"), "Zemtrak", "Clavora"), FRoot.file("program") + "/");
+    EXPECT_EQ(QDir(FRoot.file("program")).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList());
+    EXPECT_TRUE(FFs.FCreatedFolders.isEmpty());
+}
+
+TEST_F(DataFolderTest, ReadOnlyProgramFolderUsesPerUserFolderAndCreatesBothLevels) {
+    FFs.FReadOnlyFolders.insert(FRoot.file("program"));
+    const QString expected = FRoot.file("config/Zemtrak/Clavora") + "/";
+    EXPECT_EQ(ChooseDataFolder(FRoot.file("program"), "Zemtrak", "Clavora"), expected);
+    EXPECT_TRUE(QFileInfo(expected).isDir());
+    EXPECT_EQ(FFs.FCreatedFolders, QStringList({FRoot.file("config/Zemtrak"), FRoot.file("config/Zemtrak/Clavora")}));
+
+    // A second start finds both levels in place: the failed creations are ignored.
+    EXPECT_EQ(ChooseDataFolder(FRoot.file("program"), "Zemtrak", "Clavora"), expected);
+}
+
+TEST_F(DataFolderTest, LeftoverTestFileMeansNotWritable) {
+    test::WriteBytes(FRoot.file("program/chk.tmp"), "left over");
+    EXPECT_FALSE(CanWriteToFolder(FRoot.file("program")));
+    EXPECT_EQ(ChooseDataFolder(FRoot.file("program"), "Zemtrak", "Clavora"), FRoot.file("config/Zemtrak/Clavora/"));
+    EXPECT_EQ(test::ReadBytes(FRoot.file("program/chk.tmp")), QByteArray("left over"));
+}
+
+TEST_F(DataFolderTest, TrailingSlashOnTheProgramFolderIsAccepted) {
+    EXPECT_TRUE(CanWriteToFolder(FRoot.file("program") + "/"));
+    EXPECT_EQ(ChooseDataFolder(FRoot.file("program") + "/", "Zemtrak", "Clavora"), FRoot.file("program") + "/");
+}
+
+TEST(AppVersionTest, FormatsMajorMinorOrTheUnreadableMarker) {
+    EXPECT_EQ(FormatAppVersion(true, 1, 0), "1.0");
+    EXPECT_EQ(FormatAppVersion(true, 12, 345), "12.345");
+    EXPECT_EQ(FormatAppVersion(false, 1, 0), "65535.65535");
+}
+
+TEST(AutoStartArgumentTest, OnlyTheFirstArgumentCountsInAnyLetterCase) {
+    EXPECT_TRUE(IsAutoStartArgument({"/auto"}));
+    EXPECT_TRUE(IsAutoStartArgument({"/AUTO", "x"}));
+    EXPECT_TRUE(IsAutoStartArgument({"/AuTo"}));
+    EXPECT_FALSE(IsAutoStartArgument({}));
+    EXPECT_FALSE(IsAutoStartArgument({"x", "/auto"}));
+    EXPECT_FALSE(IsAutoStartArgument({"/autox"}));
+    EXPECT_FALSE(IsAutoStartArgument({"auto"}));
+}
+
+} // namespace
