@@ -1,0 +1,168 @@
+// The installed program starting for real: its folder layout, its window, the data folder it picks and what it
+// does to keys.db and settings.ini on the way.
+#include "tests/support/programrun.h"
+#include "tests/support/testsupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace clavora::test;
+
+namespace {
+
+const QString Title = QStringLiteral("Zemtrak - Clavora");
+
+QByteArray DefaultLine(int n) { return "F" + QByteArray::number(n) + "|Sounds\\" + QByteArray::number(n + 10) + ".mp3"; }
+
+class StartupE2E : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (qEnvironmentVariableIsEmpty("DISPLAY")) {
+            GTEST_SKIP() << "needs the X display of the test rig";
+        }
+        FProgramDir = FRoot.file("program");
+        FHome = FRoot.file("home");
+        ASSERT_TRUE(QDir().mkpath(FHome));
+        ASSERT_TRUE(CopyProgramFolder(FProgramDir));
+    }
+
+    // Starts the program, waits for its window and stops it again.
+    void startAndWaitForWindow() {
+        TProgramRun run(FProgramDir + "/clavora", FHome);
+        ASSERT_TRUE(run.start());
+        EXPECT_TRUE(run.waitForWindow(Title)) << run.output().toStdString();
+        EXPECT_TRUE(run.isRunning());
+    }
+
+    TTempFolder FRoot;
+    QString FProgramDir;
+    QString FHome;
+};
+
+TEST_F(StartupE2E, InstalledFolderStartsWithItsCaptionAndKeepsACompleteKeyMap) {
+    const QString installed = FRoot.file("installed");
+    ASSERT_TRUE(InstallProgramFolder(installed));
+    QStringList expected = {"clavora", "keys.db", "license.txt"};
+    for (int n = 11; n <= 22; ++n) {
+        expected << QStringLiteral("Sounds/%1.mp3").arg(n);
+    }
+    for (const QString& file : expected) {
+        EXPECT_TRUE(QFileInfo(installed + "/" + file).isFile()) << file.toStdString();
+    }
+    EXPECT_TRUE(QFileInfo(installed + "/Languages").isDir());
+
+    const QByteArray seed = ReadBytes(installed + "/keys.db");
+    {
+        TProgramRun run(installed + "/clavora", FHome);
+        ASSERT_TRUE(run.start());
+        ASSERT_TRUE(run.waitForWindow(Title)) << run.output().toStdString();
+    }
+    // The program folder is writable, so it is the data folder; the seed already holds the defaults.
+    EXPECT_EQ(ReadBytes(installed + "/keys.db"), seed);
+    EXPECT_FALSE(QFileInfo::exists(installed + "/chk.tmp"));
+    EXPECT_FALSE(QFileInfo::exists(FHome + "/.config/Zemtrak"));
+}
+
+TEST_F(StartupE2E, LegacyKeyMapMissingADefaultIsCompletedByteExact) {
+    QByteArray legacy = "x|caf\xE9.wav\r\n"; // windows-1252
+    for (int n = 1; n <= 12; ++n) {
+        if (n != 5) {
+            legacy += DefaultLine(n) + "\n";
+        }
+    }
+    WriteBytes(FProgramDir + "/keys.db", legacy);
+    startAndWaitForWindow();
+
+    QByteArray expected = "\xEF\xBB\xBFx|caf\xC3\xA9.wav\r\n";
+    for (int n = 1; n <= 12; ++n) {
+        if (n != 5) {
+            expected += DefaultLine(n) + "\r\n";
+        }
+    }
+    expected += DefaultLine(5) + "\r\n";
+    EXPECT_EQ(ReadBytes(FProgramDir + "/keys.db"), expected);
+}
+
+TEST_F(StartupE2E, MissingKeyMapIsCreatedWithTheTwelveDefaults) {
+    ASSERT_TRUE(QFile::remove(FProgramDir + "/keys.db"));
+    startAndWaitForWindow();
+    QByteArray expected = "\xEF\xBB\xBF";
+    for (int n = 1; n <= 12; ++n) {
+        expected += DefaultLine(n) + "\r\n";
+    }
+    EXPECT_EQ(ReadBytes(FProgramDir + "/keys.db"), expected);
+}
+
+TEST_F(StartupE2E, BadFilesDoNotStopTheStart) {
+    QByteArray noise(64 * 1024, '\0');
+    QRandomGenerator generator(42);
+    for (char& c : noise) {
+        c = static_cast<char>(generator.bounded(256));
+    }
+    const QByteArray garbage = "\xFF\xFE[Settings\x00\x01=\n==\n[[]]\nHotkeyMode\n" + noise.left(512);
+
+    const struct {
+        const char* name;
+        QByteArray keys;
+    } cases[] = {
+        {"random bytes", noise},
+        {"one long line with NUL bytes", QByteArray(1024 * 1024, 'a') + QByteArray(3, '\0') + "|x.wav"},
+        {"UTF-16 with an odd byte count", QByteArray("\xFF\xFE" "a\0|\0x\0", 9)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        WriteBytes(FProgramDir + "/keys.db", c.keys);
+        WriteBytes(FProgramDir + "/settings.ini", garbage);
+        startAndWaitForWindow();
+        // Nothing asked for a rewrite of the settings; the key map only gains what it lacked, at its end.
+        EXPECT_EQ(ReadBytes(FProgramDir + "/settings.ini"), garbage);
+        EXPECT_TRUE(ReadBytes(FProgramDir + "/keys.db").endsWith(DefaultLine(12) + "\r\n"));
+    }
+}
+
+// The program folder cannot be written: the per-user folder takes the data, and the seed key map is copied there
+// unchanged. Run as an unprivileged user, since root may write anywhere.
+TEST(StartupUnprivilegedE2E, ReadOnlyProgramFolderPutsTheDataUnderTheUsersConfigFolder) {
+    const int nobody = 65534;
+    const bool asRoot = ::geteuid() == 0;
+    // A folder every user can reach: QTemporaryDir makes private ones.
+    const QString root = QDir::tempPath() + QStringLiteral("/clavora-e2e-%1").arg(QCoreApplication::applicationPid());
+    QDir(root).removeRecursively();
+    ASSERT_TRUE(QDir().mkpath(root));
+    ::chmod(QFile::encodeName(root).constData(), 0755);
+    const QString programDir = root + "/program";
+    const QString home = root + "/home";
+    ASSERT_TRUE(CopyProgramFolder(programDir));
+    ASSERT_TRUE(QDir().mkpath(home + "/runtime"));
+    ::chmod(QFile::encodeName(home + "/runtime").constData(), 0700);
+    if (asRoot) {
+        RunCommand("chown", {"-R", QStringLiteral("%1:%1").arg(nobody), home});
+    }
+    RunCommand("chmod", {"-R", "a-w", programDir});
+
+    const QByteArray seed = ReadBytes(programDir + "/keys.db");
+    const QString keys = home + "/.config/Zemtrak/Clavora/keys.db";
+    {
+        TProgramRun run(programDir + "/clavora", home);
+        run.environment().insert("QT_QPA_PLATFORM", "offscreen");
+        run.environment().insert("XDG_RUNTIME_DIR", home + "/runtime");
+        run.runAsUser(nobody);
+        ASSERT_TRUE(run.start());
+        EXPECT_TRUE(WaitFor([&] { return QFileInfo(keys).size() == seed.size(); }, 20000)) << run.output().toStdString();
+        EXPECT_TRUE(run.isRunning()) << run.output().toStdString();
+    }
+    EXPECT_EQ(ReadBytes(keys), seed);
+    EXPECT_FALSE(QFileInfo::exists(programDir + "/chk.tmp"));
+    EXPECT_FALSE(QFileInfo::exists(programDir + "/settings.ini"));
+
+    RunCommand("chmod", {"-R", "u+w", root});
+    QDir(root).removeRecursively();
+}
+
+} // namespace
