@@ -1,0 +1,29 @@
+// Key names: the words the key list uses for keys, made from the state of the keyboard at one instant.
+#pragma once
+
+#include "platform/keyboard.h"
+
+#include <QChar>
+#include <QString>
+#include <QStringList>
+
+namespace clavora::input {
+
+// "STRG" on German keyboard layouts, "CTRL" elsewhere.
+QString CtrlKeyName(const QString& keyboardLocale);
+
+// "ALT" on the US English layout only, "AltGr" everywhere else.
+QString RightAltKeyName(const QString& keyboardLocale);
+
+// Every name the keys held down in Keys produce, in the order a poll plays them: by rising virtual-key code, and for
+// a letter the names of the held modifiers before the letter itself. KeyboardLocale is the active layout's locale
+// name ("en-US", "xx"); DecimalSeparator names the keypad decimal key. A name comes once per key that produces it,
+// so a held modifier with a letter yields its name twice. Pure: no system access.
+QStringList KeyNames(const platform::TKeyStateSnapshot& keys, const QString& keyboardLocale, QChar decimalSeparator);
+
+// The name one virtual key produces on its own, without the modifier names a letter carries; empty for keys that
+// have none. Letters follow the Shift and Caps Lock state in Keys.
+QString KeyName(int virtualKey, const platform::TKeyStateSnapshot& keys, const QString& keyboardLocale,
+                QChar decimalSeparator);
+
+} // namespace clavora::input
