@@ -1,0 +1,43 @@
+// A program folder of its own for the language tests: the fake file system points the program file into a
+// temporary folder, whose "Languages" folder each test fills as it needs.
+#pragma once
+
+#include "i18n/checklanguage.h"
+#include "platform/fake/fakefilesystem.h"
+#include "platform/fake/fakefoldersearch.h"
+#include "platform/fake/fakelocale.h"
+#include "tests/support/testsupport.h"
+
+#include <QDir>
+#include <gtest/gtest.h>
+
+namespace clavora::test {
+
+class TLanguageFixture : public ::testing::Test {
+protected:
+    TLanguageFixture() { FFiles.FProgramFile = FProgram.file(QStringLiteral("clavora")); }
+
+    // The globals outlive a test; leave them as a run without languages would.
+    void TearDown() override {
+        TTempFolder empty;
+        FFiles.FProgramFile = empty.file(QStringLiteral("clavora"));
+        LoadLanguage(QString());
+    }
+
+    QString languages() const { return FProgram.file(QStringLiteral("Languages")); }
+
+    void writeLanguageFile(const QString& name, const QByteArray& bytes) {
+        QDir().mkpath(languages());
+        WriteBytes(languages() + QLatin1Char('/') + name, bytes);
+    }
+
+    TTempFolder FProgram;
+    platform::TFakeFileSystem FFiles;
+    platform::TFakeLocale FLocale;
+    platform::TFakeFolderSearch FFolders;
+    platform::TScopedService<platform::IFileSystem> FFilesInUse{FFiles};
+    platform::TScopedService<platform::ILocale> FLocaleInUse{FLocale};
+    platform::TScopedService<platform::IFolderSearch> FFoldersInUse{FFolders};
+};
+
+} // namespace clavora::test

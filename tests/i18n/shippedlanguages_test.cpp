@@ -1,0 +1,157 @@
+// The language files installed with the program: each one reads, translates every text the program asks for and
+// credits its translators, and the code table picks them for the languages and regions they serve.
+#include "tests/i18n/i18ntestsupport.h"
+
+#include <QRegularExpression>
+#include <QSet>
+
+namespace clavora::test {
+namespace {
+
+// Every English text the program passes through Translate.
+const char* const KSourceTexts[] = {
+    "Language",
+    "User Interface Language:",
+    "Translated by:",
+    "OK",
+    "Contribute to Translation",
+    "Copy",
+    "Select All",
+    "Restart Application?",
+    "Confirmation",
+    "Yes",
+    "No",
+    "About %s",
+    "Info",
+    "Acknowledgements...",
+    "How to uninstall...",
+    "License...",
+    "License",
+    "File not found!",
+    "UPDATE AVAILABLE",
+    "Click to download",
+    "IMPORTANT",
+    "feedback",
+    "We would really appreciate your feedback.",
+    "What did you like or dislike?",
+    "Include my e-mail:",
+    "Send",
+    "I like it!",
+    "I dislike it!",
+    "Failure",
+    "Invalid e-mail address!",
+    "Success",
+    "Your feedback is received.",
+    "Thank you!",
+    "Something went wrong. Your feedback could not be delivered.",
+    "Please try again later.",
+};
+
+const char* const KShippedLanguages[] = {"German",  "French", "Spanish", "Italian",  "PortugueseBrazil", "Turkish",
+                                         "Russian", "Polish", "Dutch",   "Japanese", "ChineseSimplified"};
+
+QString ShippedFolder() {
+    return SourceDir() + QStringLiteral("/data/Languages");
+}
+
+TEST(TShippedLanguages, EveryFileTranslatesEverySourceTextAndCreditsItsTranslators) {
+    for (const char* language : KShippedLanguages) {
+        const QString path = ShippedFolder() + '/' + QString::fromLatin1(language) + QStringLiteral(".lang.txt");
+        SCOPED_TRACE(path.toStdString());
+        QStringList lines;
+        const TStatus read = ReadLanguageLines(path, lines);
+        ASSERT_TRUE(read.ok()) << read.message().toStdString();
+
+        for (const char* source : KSourceTexts) {
+            SCOPED_TRACE(source);
+            const QString key = '{' + QString::fromLatin1(source) + '}';
+            // Exactly one line: a second one for the same text would be dead and mislead the next translator.
+            const QStringList found = lines.filter(QRegularExpression('^' + QRegularExpression::escape(key)));
+            ASSERT_EQ(found.size(), 1);
+            // Some translations rightly equal the English text ("OK"), so only emptiness and stray blanks count.
+            const QString translation = found.first().mid(key.size());
+            EXPECT_FALSE(translation.isEmpty());
+            EXPECT_EQ(translation, translation.trimmed());
+        }
+        const QString about = TranslateFromList(QStringLiteral("About %s"), lines);
+        EXPECT_EQ(about.count(QStringLiteral("%s")), 1);
+        EXPECT_EQ(about.count('%'), 1);
+
+        const QString credit = TranslateFromList(QStringLiteral("INFO:Translated By"), lines);
+        EXPECT_NE(credit, QStringLiteral("INFO:Translated By"));
+        EXPECT_FALSE(credit.trimmed().isEmpty());
+    }
+}
+
+TEST(TShippedLanguages, CodeTableNamesOnlyShippedFilesAndEachCodeOnce) {
+    QStringList shipped;
+    for (const char* language : KShippedLanguages) {
+        shipped << QString::fromLatin1(language) + QStringLiteral(".lang.txt");
+    }
+    const QStringList lines =
+        DecodeCodeTableText(ReadBytes(ShippedFolder() + QStringLiteral("/LanguageCodes.csv")), 1252);
+    ASSERT_FALSE(lines.isEmpty());
+
+    QSet<QString> codes;
+    QSet<QString> named;
+    for (const QString& line : lines) {
+        SCOPED_TRACE(line.toStdString());
+        const qsizetype comma = line.indexOf(',');
+        if (comma < 0) {
+            continue;
+        }
+        const QString code = line.left(comma).trimmed();
+        const QString file = line.mid(comma + 1).trimmed();
+        bool isNumber = false;
+        const uint id = code.toUInt(&isNumber);
+        if (!isNumber) {
+            continue; // the header
+        }
+        EXPECT_TRUE(id > 0 && id <= 0xFFFF && QString::number(id) == code);
+        EXPECT_FALSE(codes.contains(code)) << "listed twice; the later line would never count";
+        codes.insert(code);
+        EXPECT_TRUE(shipped.contains(file)) << "names a file that is not shipped, with exactly this spelling";
+        named.insert(file);
+    }
+    for (const QString& file : shipped) {
+        EXPECT_TRUE(named.contains(file)) << file.toStdString() << " is shipped but no language code selects it";
+    }
+}
+
+struct TRegionCase {
+    quint16 languageId;
+    const char* language; // CurrentLanguage; "" for English
+};
+
+class TShippedChoice : public TLanguageFixture, public ::testing::WithParamInterface<TRegionCase> {};
+
+TEST_P(TShippedChoice, LanguageIdentifierSelectsTheShippedFile) {
+    FFiles.FProgramFile = SourceDir() + QStringLiteral("/data/clavora");
+    FLocale.FUiLanguageId = GetParam().languageId;
+
+    ASSERT_TRUE(LoadLanguage(QString()).ok());
+
+    const QString expected = QString::fromLatin1(GetParam().language);
+    EXPECT_EQ(CurrentLanguage(), expected);
+    EXPECT_EQ(LanguageFiles().size(), static_cast<qsizetype>(std::size(KShippedLanguages)));
+    if (expected.isEmpty()) {
+        EXPECT_EQ(Translate(QStringLiteral("Yes")), QStringLiteral("Yes"));
+    } else {
+        EXPECT_NE(Translate(QStringLiteral("Yes")), QStringLiteral("Yes"));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Regions, TShippedChoice,
+    ::testing::Values(TRegionCase{1031, "German"}, TRegionCase{2055, "German"}, TRegionCase{3079, "German"},
+                      TRegionCase{7, "German"}, TRegionCase{1036, "French"}, TRegionCase{3084, "French"},
+                      TRegionCase{1034, "Spanish"}, TRegionCase{2058, "Spanish"}, TRegionCase{3082, "Spanish"},
+                      TRegionCase{22538, "Spanish"}, TRegionCase{1040, "Italian"}, TRegionCase{2064, "Italian"},
+                      TRegionCase{1046, "PortugueseBrazil"}, TRegionCase{2070, "PortugueseBrazil"},
+                      TRegionCase{1055, "Turkish"}, TRegionCase{1049, "Russian"}, TRegionCase{1045, "Polish"},
+                      TRegionCase{1043, "Dutch"}, TRegionCase{2067, "Dutch"}, TRegionCase{1041, "Japanese"},
+                      TRegionCase{2052, "ChineseSimplified"}, TRegionCase{4100, "ChineseSimplified"},
+                      TRegionCase{1033, ""}, TRegionCase{2057, ""}, TRegionCase{1028, ""}, TRegionCase{3076, ""}));
+
+} // namespace
+} // namespace clavora::test
