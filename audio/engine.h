@@ -1,0 +1,98 @@
+// The audio engine: sound files opened as streams that play asynchronously, identified by 32-bit handles, mixed
+// into one output through an SDL device.
+//
+// Threads: the public methods belong to one controlling thread (the GUI thread). A decode worker reads and decodes
+// the files ahead of time into per-stream rings; the device callback only pulls from those rings through the mixer
+// and never waits on a file, the decoder, a lock or the allocator. Streams the callback lets go of (ended or freed)
+// are destroyed by the worker.
+#pragma once
+
+#include "audio/datasource.h"
+#include "audio/mixer.h"
+
+#include <QString>
+
+#include <memory>
+
+namespace clavora::audio {
+
+struct TEngineConfig {
+    // Output through the default SDL device. Without it nothing is opened and the caller pulls with render(): tests
+    // and benchmarks act as the audio thread.
+    bool UseDevice = true;
+    // Asked of the device; the device may run at its own rate, and streams are resampled to the rate it runs at.
+    int SampleRate = 44100;
+    int Channels = 2;
+    // Device buffer, in frames: 10 ms at 44.1 kHz.
+    int PeriodFrames = 441;
+    // Decoded audio kept ready per stream, in frames.
+    int StreamBufferFrames = 8192;
+    // Streams alive at once (playing, stopped or waiting to be released); further opens fail.
+    int MaxStreams = 1024;
+};
+
+class TAudioEngine {
+public:
+    TAudioEngine();
+    // Shuts down.
+    ~TAudioEngine();
+    TAudioEngine(const TAudioEngine&) = delete;
+    TAudioEngine& operator=(const TAudioEngine&) = delete;
+
+    // Starts the output (and the decode worker). False when the device cannot be opened; the engine then stays
+    // stopped and every open fails. Starting a running engine does nothing and returns true.
+    bool start(const TEngineConfig& config = TEngineConfig());
+
+    // Stops every stream, closes the device, ends the worker and releases everything. Handles given out before stay
+    // dead. Safe to call when not running.
+    void shutdown();
+
+    bool isRunning() const;
+
+    // The format the output runs at (the device's own rate); zero while not running.
+    TAudioFormat outputFormat() const;
+    // Frames the device pulls per period; 0 while not running.
+    int periodFrames() const;
+
+    // Opens a file as a stream, stopped. Returns its handle, never 0 and never one given out before; 0 when the
+    // engine is not running, when Path is not a regular file, or when the file cannot be decoded. Probes the file
+    // synchronously (a few reads at its start); decoding starts at once on the worker.
+    quint32 openStream(const QString& path);
+
+    // Starts or resumes a stream. False when the handle is dead (freed, ended or never given out).
+    bool play(quint32 handle);
+
+    // Stops a stream; it is silent from the next device period on and can be resumed. A dead handle is ignored.
+    void stop(quint32 handle);
+
+    // Stops a stream and releases it; the handle is dead from now on. A dead handle is ignored.
+    void free(quint32 handle);
+
+    // Master gain per channel, applied by the mixer from the next period on. 65535 each at start.
+    void setMasterGain(TMasterGain gain);
+    TMasterGain masterGain() const;
+
+    // Without a device: mixes the next Frames frames into Out, as the device callback would. Never blocks.
+    void render(float* out, int frames);
+
+    // Streams still held (playing, stopped, or ended and not yet released). For tests and benchmarks.
+    int heldStreams() const;
+
+    // True when the stream's ring is full or its whole sound is decoded, so render() will not run short of it.
+    // False for a dead handle. For tests that pull without a device.
+    bool isDecodedAhead(quint32 handle) const;
+
+    // Monotonic time (ns, steady clock) at which the stream's first audio went into a device period; 0 if not yet
+    // or if the handle is dead. For benchmarks.
+    qint64 firstAudioTime(quint32 handle) const;
+
+private:
+    struct TState;
+    std::unique_ptr<TState> FState;
+    // Never reset, so handles are not reused across restarts either.
+    quint32 FNextHandle = 1;
+    // Kept across restarts, like the volume the platform remembers.
+    TMasterGain FGain;
+};
+
+} // namespace clavora::audio

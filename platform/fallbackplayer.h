@@ -1,0 +1,22 @@
+// The system's simple sound player, used for files the audio engine cannot play.
+#pragma once
+
+#include "platform/service.h"
+
+#include <QString>
+
+namespace clavora::platform {
+
+class IFallbackPlayer {
+public:
+    virtual ~IFallbackPlayer() = default;
+
+    // Starts playing the sound file at Path in the background and returns at once; the sound is not tracked and
+    // cannot be stopped. Nothing is reported: a file the player cannot play is simply not heard. GUI thread.
+    virtual void play(const QString& path) = 0;
+};
+
+template <> IFallbackPlayer& DefaultService<IFallbackPlayer>();
+inline IFallbackPlayer& FallbackPlayer() { return Service<IFallbackPlayer>(); }
+
+} // namespace clavora::platform

@@ -1,0 +1,56 @@
+// The fallback player on Linux.
+#include "platform/linux/linuxfallbackplayer.h"
+
+#include <QFile>
+#include <QLoggingCategory>
+
+#include <canberra.h>
+
+Q_LOGGING_CATEGORY(lcFallback, "clavora.platform.fallbackplayer")
+
+namespace clavora::platform {
+
+void TLinuxFallbackPlayer::TContextCloser::operator()(ca_context* context) const { ca_context_destroy(context); }
+
+TLinuxFallbackPlayer::TLinuxFallbackPlayer() = default;
+
+TLinuxFallbackPlayer::~TLinuxFallbackPlayer() = default;
+
+void TLinuxFallbackPlayer::play(const QString& path) {
+    if (FUnavailable) {
+        return;
+    }
+    if (!FContext) {
+        ca_context* context = nullptr;
+        int result = ca_context_create(&context);
+        if (result == CA_SUCCESS) {
+            ca_context_change_props(context, CA_PROP_APPLICATION_NAME, "Clavora", CA_PROP_APPLICATION_ID,
+                                    "com.zemtrak.Clavora", nullptr);
+            result = ca_context_open(context);
+        }
+        if (result != CA_SUCCESS) {
+            qCWarning(lcFallback) << "System sound player unavailable:" << ca_strerror(result);
+            if (context != nullptr) {
+                ca_context_destroy(context);
+            }
+            FUnavailable = true;
+            return;
+        }
+        FContext.reset(context);
+    }
+    // No caching: a key binding's file may change between two presses, and the sound server's sample cache would
+    // keep playing the old one.
+    const QByteArray file = QFile::encodeName(path);
+    const int result = ca_context_play(FContext.get(), 0, CA_PROP_MEDIA_FILENAME, file.constData(),
+                                       CA_PROP_CANBERRA_CACHE_CONTROL, "never", nullptr);
+    if (result != CA_SUCCESS) {
+        qCDebug(lcFallback) << "System sound player cannot play" << path << ":" << ca_strerror(result);
+    }
+}
+
+template <> IFallbackPlayer& DefaultService<IFallbackPlayer>() {
+    static TLinuxFallbackPlayer player;
+    return player;
+}
+
+} // namespace clavora::platform

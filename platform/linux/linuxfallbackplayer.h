@@ -1,0 +1,27 @@
+// The fallback player on Linux: libcanberra, which hands the file to the sound server (or ALSA) asynchronously.
+#pragma once
+
+#include "platform/fallbackplayer.h"
+
+#include <memory>
+
+struct ca_context;
+
+namespace clavora::platform {
+
+class TLinuxFallbackPlayer : public IFallbackPlayer {
+public:
+    TLinuxFallbackPlayer();
+    ~TLinuxFallbackPlayer() override;
+    void play(const QString& path) override;
+
+private:
+    struct TContextCloser {
+        void operator()(ca_context* context) const;
+    };
+    // Made on first use: connecting to the sound server costs time a program that never needs it should not pay.
+    std::unique_ptr<ca_context, TContextCloser> FContext;
+    bool FUnavailable = false;
+};
+
+} // namespace clavora::platform

@@ -1,0 +1,142 @@
+// Decoding with FFmpeg: every format the key dialog offers comes out at the output's rate and channels, at the
+// right pitch and length; files that are no audio are refused.
+#include "audio/ffmpegsource.h"
+
+#include "tests/audio/audiotestsupport.h"
+#include "tests/support/testsupport.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+
+using namespace clavora;
+using namespace clavora::audio;
+using clavora::test::TTempFolder;
+
+namespace {
+
+constexpr double ToneFrequency = 1000.0;
+constexpr double ToneSeconds = 0.5;
+constexpr TAudioFormat Output{48000, 2};
+
+struct TFormatCase {
+    const char* Name;
+    QStringList Encoder;
+};
+
+class DecoderFormatTest : public ::testing::TestWithParam<TFormatCase> {};
+
+TEST_P(DecoderFormatTest, ToneComesOutAtThePitchAndLengthItWasMadeWith) {
+    TTempFolder folder;
+    const TFormatCase& format = GetParam();
+    const QString path = test::MakeTone(folder.path(), QString::fromLatin1(format.Name), format.Encoder,
+                                        ToneFrequency, ToneSeconds);
+    ASSERT_FALSE(path.isEmpty()) << "ffmpeg could not make " << format.Name;
+
+    QString error;
+    auto source = TFfmpegSource::open(path, Output, &error);
+    ASSERT_TRUE(source) << qPrintable(error);
+    EXPECT_EQ(source->format().SampleRate, 48000);
+    EXPECT_EQ(source->format().Channels, 2);
+
+    const auto audio = test::DecodeAll(*source);
+    for (int channel = 0; channel < 2; ++channel) {
+        const auto mono = test::ChannelOf(audio, 2, channel);
+        EXPECT_NEAR(test::EstimateFrequency(mono, 48000), ToneFrequency, 2.0) << format.Name << " channel " << channel;
+        // Encoders add a little padding and lossy codecs smear the edges; 30 ms either way is plenty.
+        EXPECT_NEAR(static_cast<double>(test::AudibleFrames(mono)), ToneSeconds * 48000, 0.03 * 48000) << format.Name;
+        EXPECT_NEAR(test::Peak(mono), 0.5, 0.1) << format.Name;
+    }
+    if (source->lengthFrames() >= 0) {
+        EXPECT_NEAR(static_cast<double>(source->lengthFrames()), ToneSeconds * 48000, 0.06 * 48000) << format.Name;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Formats, DecoderFormatTest,
+    ::testing::Values(TFormatCase{"tone.wav", {}}, TFormatCase{"tone.aiff", {}},
+                      TFormatCase{"tone.mp3", {QStringLiteral("-c:a"), QStringLiteral("libmp3lame")}},
+                      TFormatCase{"tone.mp2", {QStringLiteral("-c:a"), QStringLiteral("mp2")}},
+                      TFormatCase{"tone.ogg", {QStringLiteral("-c:a"), QStringLiteral("libvorbis")}},
+                      TFormatCase{"tone.opus", {QStringLiteral("-c:a"), QStringLiteral("libopus"),
+                                                QStringLiteral("-ar"), QStringLiteral("48000")}},
+                      TFormatCase{"tone.flac", {}}, TFormatCase{"tone.m4a", {QStringLiteral("-c:a"), QStringLiteral("aac")}},
+                      TFormatCase{"tone-float.wav", {QStringLiteral("-c:a"), QStringLiteral("pcm_f32le")}},
+                      TFormatCase{"tone-22k.wav", {QStringLiteral("-ar"), QStringLiteral("22050")}}),
+    [](const ::testing::TestParamInfo<TFormatCase>& info) {
+        QString name = QString::fromLatin1(info.param.Name);
+        name.replace(QLatin1Char('.'), QLatin1Char('_')).replace(QLatin1Char('-'), QLatin1Char('_'));
+        return name.toStdString();
+    });
+
+TEST(DecoderTest, MonoFileIsHeardOnBothChannels) {
+    TTempFolder folder;
+    const QString path = test::MakeTone(folder.path(), QStringLiteral("mono.wav"), {}, 440, 0.3, 0.5, 1);
+    ASSERT_FALSE(path.isEmpty());
+    auto source = TFfmpegSource::open(path, Output);
+    ASSERT_TRUE(source);
+    const auto audio = test::DecodeAll(*source);
+    const auto left = test::ChannelOf(audio, 2, 0);
+    const auto right = test::ChannelOf(audio, 2, 1);
+    EXPECT_NEAR(test::EstimateFrequency(left, 48000), 440, 1.0);
+    EXPECT_GT(test::Peak(left), 0.3f);
+    EXPECT_EQ(left, right);
+}
+
+TEST(DecoderTest, SurroundFileIsFoldedDownKeepingSides) {
+    TTempFolder folder;
+    // 5.1 with the tone on the front left speaker only.
+    const QString path =
+        test::MakeTone(folder.path(), QStringLiteral("surround.wav"),
+                       {QStringLiteral("-af"), QStringLiteral("pan=5.1|FL=c0")}, 440, 0.3, 0.5, 6);
+    ASSERT_FALSE(path.isEmpty());
+    auto source = TFfmpegSource::open(path, Output);
+    ASSERT_TRUE(source);
+    const auto audio = test::DecodeAll(*source);
+    const auto left = test::ChannelOf(audio, 2, 0);
+    EXPECT_NEAR(test::EstimateFrequency(left, 48000), 440, 1.0);
+    EXPECT_GT(test::Peak(left), 0.2f);
+    EXPECT_LT(test::Peak(test::ChannelOf(audio, 2, 1)), 0.001f);
+}
+
+TEST(DecoderTest, PcmAtTheOutputRateIsPassedThroughExactly) {
+    TTempFolder folder;
+    const QString path = folder.file(QStringLiteral("exact.wav"));
+    const auto samples = test::SineSamples16(1234, 44100, 5000, 0.7);
+    test::WriteWav16(path, 44100, 2, samples);
+    auto source = TFfmpegSource::open(path, TAudioFormat{44100, 2});
+    ASSERT_TRUE(source);
+    const auto audio = test::DecodeAll(*source);
+    ASSERT_EQ(audio.size(), samples.size());
+    for (size_t i = 0; i < samples.size(); ++i) {
+        ASSERT_EQ(audio[i], samples[i] / 32768.0f) << "sample " << i;
+    }
+}
+
+TEST(DecoderTest, WhatIsNoAudioIsRefused) {
+    TTempFolder folder;
+    const QString text = folder.file(QStringLiteral("notes.mp3"));
+    test::WriteBytes(text, QByteArray("These are not the sounds you are looking for.\n").repeated(50));
+    const QString empty = folder.file(QStringLiteral("empty.wav"));
+    test::WriteBytes(empty, QByteArray());
+    const QString truncated = folder.file(QStringLiteral("truncated.wav"));
+    test::WriteBytes(truncated, QByteArray("RIFF\x24\x00\x00\x00WAVEfmt ", 16));
+    const QString sub = folder.file(QStringLiteral("folder.wav"));
+    QDir().mkpath(sub);
+
+    for (const QString& path : {text, empty, truncated, sub, folder.file(QStringLiteral("missing.wav"))}) {
+        QString error;
+        EXPECT_FALSE(TFfmpegSource::open(path, Output, &error)) << qPrintable(path);
+        EXPECT_FALSE(error.isEmpty()) << qPrintable(path);
+    }
+}
+
+TEST(DecoderTest, OtherProtocolsThanLocalFilesAreNeverOpened) {
+    // A stored path is a file name: one that looks like an address must not make FFmpeg go anywhere.
+    for (const char* path : {"http://127.0.0.1:9/tone.mp3", "pipe:0", "tcp://127.0.0.1:9", "data:audio/wav;base64,UklGRg=="}) {
+        EXPECT_FALSE(TFfmpegSource::open(QString::fromLatin1(path), Output)) << path;
+    }
+}
+
+} // namespace

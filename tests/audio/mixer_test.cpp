@@ -1,0 +1,107 @@
+// The mixer, offline: sums, offsets, master gain and clipping.
+#include "audio/mixer.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <vector>
+
+using clavora::audio::MixStreams;
+using clavora::audio::TMasterGain;
+using clavora::audio::TMixInput;
+
+namespace {
+
+std::vector<float> Mix(int frames, int channels, const std::vector<TMixInput>& inputs, TMasterGain gain = {}) {
+    std::vector<float> out(static_cast<size_t>(frames * channels), 123.0f);
+    MixStreams(out.data(), frames, channels, inputs.data(), inputs.size(), gain);
+    return out;
+}
+
+TEST(MixerTest, NoInputIsSilence) {
+    for (float s : Mix(64, 2, {})) {
+        EXPECT_EQ(s, 0.0f);
+    }
+}
+
+TEST(MixerTest, OverlappingInputsSumAndPiecesLandAtTheirOffsets) {
+    const std::vector<float> a{0.1f, -0.1f, 0.2f, -0.2f, 0.3f, -0.3f, 0.4f, -0.4f};
+    const std::vector<float> b{0.05f, 0.05f, 0.06f, 0.06f};
+    // A ring that wraps hands its audio over in two pieces; the second starts where the first ends.
+    const std::vector<float> wrapFirst{0.01f, 0.01f};
+    const std::vector<float> wrapSecond{0.02f, 0.02f, 0.03f, 0.03f};
+    const auto out = Mix(5, 2,
+                         {TMixInput{a.data(), 4, 0}, TMixInput{b.data(), 2, 1}, TMixInput{wrapFirst.data(), 1, 0},
+                          TMixInput{wrapSecond.data(), 2, 1}});
+    const std::vector<float> expected{0.11f, -0.09f, 0.27f, -0.13f, 0.39f, -0.21f, 0.4f, -0.4f, 0.0f, 0.0f};
+    ASSERT_EQ(out.size(), expected.size());
+    for (size_t i = 0; i < out.size(); ++i) {
+        EXPECT_NEAR(out[i], expected[i], 1e-6f) << "sample " << i;
+    }
+}
+
+TEST(MixerTest, InputsReachingPastThePeriodAreCut) {
+    const std::vector<float> a(20, 0.5f);
+    const auto out = Mix(4, 2, {TMixInput{a.data(), 10, 2}, TMixInput{a.data(), 3, 9}, TMixInput{a.data(), 3, -1}});
+    const std::vector<float> expected{0, 0, 0, 0, 0.5f, 0.5f, 0.5f, 0.5f};
+    EXPECT_EQ(out, expected);
+}
+
+TEST(MixerTest, MasterGainPerChannel) {
+    const std::vector<float> a{0.8f, 0.8f, -0.8f, -0.8f};
+    struct TCase {
+        TMasterGain Gain;
+        float Left;
+        float Right;
+    };
+    const TCase cases[] = {
+        {{65535, 65535}, 0.8f, 0.8f},
+        {{0, 65535}, 0.0f, 0.8f},
+        {{65535, 0}, 0.8f, 0.0f},
+        {{0, 0}, 0.0f, 0.0f},
+        {{32768, 16384}, 0.8f * 32768 / 65535, 0.8f * 16384 / 65535},
+    };
+    for (const TCase& c : cases) {
+        const auto out = Mix(2, 2, {TMixInput{a.data(), 2, 0}}, c.Gain);
+        EXPECT_NEAR(out[0], c.Left, 1e-6f) << c.Gain.Left << "/" << c.Gain.Right;
+        EXPECT_NEAR(out[1], c.Right, 1e-6f) << c.Gain.Left << "/" << c.Gain.Right;
+        EXPECT_NEAR(out[2], -c.Left, 1e-6f);
+        EXPECT_NEAR(out[3], -c.Right, 1e-6f);
+    }
+}
+
+TEST(MixerTest, MonoOutputFollowsTheLeftGainAndWiderOutputsAlternate) {
+    const std::vector<float> mono{0.5f};
+    EXPECT_NEAR(Mix(1, 1, {TMixInput{mono.data(), 1, 0}}, {0, 65535})[0], 0.0f, 1e-6f);
+    const std::vector<float> six(6, 0.5f);
+    const auto out = Mix(1, 6, {TMixInput{six.data(), 1, 0}}, {65535, 0});
+    EXPECT_EQ(out, (std::vector<float>{0.5f, 0, 0.5f, 0, 0.5f, 0}));
+}
+
+TEST(MixerTest, ClippingHoldsAtTheLimitAndNeverWraps) {
+    const std::vector<float> loud{0.9f, -0.9f, 0.6f, -0.6f, 0.4f, -0.4f};
+    const auto out =
+        Mix(3, 2, {TMixInput{loud.data(), 3, 0}, TMixInput{loud.data(), 3, 0}, TMixInput{loud.data(), 3, 0}});
+    EXPECT_EQ(out[0], 1.0f);
+    EXPECT_EQ(out[1], -1.0f);
+    EXPECT_EQ(out[2], 1.0f);
+    EXPECT_EQ(out[3], -1.0f);
+    EXPECT_NEAR(out[4], 1.0f, 1e-6f); // 1.2 -> held at 1
+    // A loud sum turned down by the master gain is not clipped first.
+    const auto softer = Mix(1, 2, {TMixInput{loud.data(), 1, 0}, TMixInput{loud.data(), 1, 0}}, {32767, 32767});
+    EXPECT_NEAR(softer[0], 0.9f, 1e-4f);
+}
+
+TEST(MixerTest, BrokenSamplesComeOutSilentOrHeld) {
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity();
+    const std::vector<float> broken{nan, inf, -inf, 0.25f};
+    const auto out = Mix(2, 2, {TMixInput{broken.data(), 2, 0}});
+    EXPECT_EQ(out[0], 0.0f);
+    EXPECT_EQ(out[1], 1.0f);
+    EXPECT_EQ(out[2], -1.0f);
+    EXPECT_EQ(out[3], 0.25f);
+}
+
+} // namespace
