@@ -1,0 +1,56 @@
+// Keyboard layouts to locale names through the layout registry, and the reader without a display.
+#include "platform/linux/linuxkeyboard.h"
+
+#include <gtest/gtest.h>
+
+namespace clavora::platform {
+namespace {
+
+TEST(KeyboardLayoutTest, LayoutsMapToLanguageAndRegion) {
+    const struct {
+        const char* layout;
+        const char* variant;
+        const char* locale;
+    } cases[] = {
+        {"us", "", "en-US"},          {"de", "", "de-DE"},     {"gb", "", "en-GB"},
+        {"tr", "", "tr-TR"},          {"fr", "", "fr-FR"},     {"ru", "", "ru-RU"},
+        {"de", "nodeadkeys", "de-DE"}, {"us", "intl", "en-US"}, {"tr", "f", "tr-TR"},
+        {"no-such-layout", "", "xx"}, {"", "", "xx"},          {"US", "", "xx"},
+    };
+    for (const auto& row : cases) {
+        EXPECT_EQ(LocaleNameForLayout(QString::fromLatin1(row.layout), QString::fromLatin1(row.variant)),
+                  QString::fromLatin1(row.locale))
+            << row.layout << "(" << row.variant << ")";
+    }
+}
+
+TEST(KeyboardLayoutTest, AnUnknownVariantFallsBackToItsLayout) {
+    EXPECT_EQ(LocaleNameForLayout(QStringLiteral("de"), QStringLiteral("no-such-variant")), QStringLiteral("de-DE"));
+}
+
+TEST(KeyboardLayoutTest, DescriptionsOfTheKeymapAlsoFindTheLocale) {
+    EXPECT_EQ(LocaleNameForLayoutDescription(QStringLiteral("English (US)")), QStringLiteral("en-US"));
+    EXPECT_EQ(LocaleNameForLayoutDescription(QStringLiteral("German")), QStringLiteral("de-DE"));
+    EXPECT_EQ(LocaleNameForLayoutDescription(QStringLiteral("Klingon")), QStringLiteral("xx"));
+    EXPECT_EQ(LocaleNameForLayoutDescription(QString()), QStringLiteral("xx"));
+}
+
+TEST(KeyboardLayoutTest, GroupsPickTheirLayoutAndWrapAround) {
+    using TPair = std::pair<QString, QString>;
+    EXPECT_EQ(LayoutOfGroup("us", "", 0), TPair("us", ""));
+    EXPECT_EQ(LayoutOfGroup("us,de", ",nodeadkeys", 1), TPair("de", "nodeadkeys"));
+    EXPECT_EQ(LayoutOfGroup("us,de", "", 1), TPair("de", ""));
+    EXPECT_EQ(LayoutOfGroup("us,de", "", 2), TPair("us", ""));
+    EXPECT_EQ(LayoutOfGroup("", "", 0), TPair());
+    EXPECT_EQ(LayoutOfGroup("us", "", -1), TPair());
+}
+
+TEST(KeyboardLayoutTest, WithoutADisplayEveryKeyIsUpAndTheLocaleUnknown) {
+    TLinuxKeyboard keyboard(QByteArrayLiteral(":4711"));
+    EXPECT_FALSE(keyboard.connected());
+    EXPECT_EQ(keyboard.snapshot(), TKeyStateSnapshot());
+    EXPECT_EQ(keyboard.keyboardLocaleName(), QStringLiteral("xx"));
+}
+
+} // namespace
+} // namespace clavora::platform
