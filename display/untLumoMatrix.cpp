@@ -74,7 +74,9 @@ std::vector<TSpan> CellStamp(int size, TLumoMatrixDisplayCellShape shape) {
 
 TLumoMatrixDisplayScroll::TLumoMatrixDisplayScroll(TLumoMatrixDisplay* owner) : QObject(owner), FOwner(owner) {}
 
-bool TLumoMatrixDisplayScroll::Active() const { return FOwner->ScrollTimer()->isActive(); }
+bool TLumoMatrixDisplayScroll::Active() const {
+    return FOwner->ScrollTimer()->isActive();
+}
 
 void TLumoMatrixDisplayScroll::SetActive(bool value) {
     // Starting a running QTimer would restart its period, so an unchanged value must not reach it.
@@ -88,7 +90,9 @@ void TLumoMatrixDisplayScroll::SetActive(bool value) {
     }
 }
 
-int TLumoMatrixDisplayScroll::Interval() const { return FOwner->ScrollTimer()->interval(); }
+int TLumoMatrixDisplayScroll::Interval() const {
+    return FOwner->ScrollTimer()->interval();
+}
 
 void TLumoMatrixDisplayScroll::SetInterval(int value) {
     // A zero-period timer would fire on every pass of the event loop and keep a core busy scrolling.
@@ -374,8 +378,8 @@ void TLumoMatrixDisplay::RebuildBuffer() {
     const std::int64_t innerHeight = std::int64_t(clientHeight) - 2 * std::int64_t(FBorderSize);
 
     if (FBuffer.width() != clientWidth || FBuffer.height() != clientHeight) {
-        FBuffer = clientWidth > 0 && clientHeight > 0 ? QImage(clientWidth, clientHeight, QImage::Format_RGB32)
-                                                      : QImage();
+        FBuffer =
+            clientWidth > 0 && clientHeight > 0 ? QImage(clientWidth, clientHeight, QImage::Format_RGB32) : QImage();
     }
 
     const int pitch = FCellSize + FCellSpace;

@@ -52,7 +52,9 @@ QImage Render(TLumoMatrixDisplay& display) {
     return image;
 }
 
-QColor At(const QImage& image, int x, int y) { return QColor(image.pixel(x, y)); }
+QColor At(const QImage& image, int x, int y) {
+    return QColor(image.pixel(x, y));
+}
 
 // A mask image from rows of '#' (black) and '.' (white).
 QImage Mask(const std::vector<std::string>& rows) {
@@ -86,8 +88,8 @@ QImage ReferenceText(const QString& text, const QFont& font) {
     return image;
 }
 
-// A display with a known grid: `rows` x `cols` cells (at least 1 x 1), sized from nothing but a mask so the control's size does not
-// enter. Every cell starts off.
+// A display with a known grid: `rows` x `cols` cells (at least 1 x 1), sized from nothing but a mask so the control's
+// size does not enter. Every cell starts off.
 void MakeGrid(TLumoMatrixDisplay& display, int rows, int cols) {
     display.resize(1, 1);
     display.LoadMask(Mask(std::vector<std::string>(size_t(rows), std::string(size_t(cols), '.'))), 0, 0, false);
@@ -234,11 +236,13 @@ TEST(MatrixDisplay, LoadTextLightsExactlyTheBlackPixelsOfTheTextAndOneSpace) {
 TEST(MatrixDisplay, LoadTextAddsOneSpaceOnlyWhenTheTextLacksOne) {
     const QFont font = MainFont();
     QImage probe(1, 1, QImage::Format_RGB32);
-    QFontMetrics metrics([&] {
-        QFont f = font;
-        f.setStyleStrategy(QFont::NoAntialias);
-        return f;
-    }(), &probe);
+    QFontMetrics metrics(
+        [&] {
+            QFont f = font;
+            f.setStyleStrategy(QFont::NoAntialias);
+            return f;
+        }(),
+        &probe);
     struct TCase {
         QString Text;
         QString Shown;
@@ -570,8 +574,8 @@ TEST_F(PaintedStrip, CellsGapsAndBorderSitWhereTheGeometrySays) {
     EXPECT_EQ(At(image, 1, 1), FBack);
     EXPECT_EQ(At(image, 1, 30), FBack);
     EXPECT_EQ(At(image, 30, 1), FBack);
-    for (const QPoint p : {QPoint(0, 0), QPoint(0, 40), QPoint(645, 0), QPoint(645, 64), QPoint(300, 0),
-                           QPoint(5, 64), QPoint(645, 30)}) {
+    for (const QPoint p : {QPoint(0, 0), QPoint(0, 40), QPoint(645, 0), QPoint(645, 64), QPoint(300, 0), QPoint(5, 64),
+                           QPoint(645, 30)}) {
         EXPECT_EQ(At(image, p.x(), p.y()), FBorder) << p.x() << "," << p.y();
     }
 }
