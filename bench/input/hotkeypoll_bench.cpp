@@ -1,0 +1,72 @@
+// Cost of one hotkey poll: keyboard snapshot, key naming and the key-list walk, with 100 bindings.
+#include "input/hotkeys.h"
+#include "input/keynaming.h"
+#include "platform/fake/fakekeyboard.h"
+#include "platform/linux/linuxkeyboard.h"
+
+#include <benchmark/benchmark.h>
+
+namespace {
+
+using namespace clavora;
+
+QStringList HundredBindings() {
+    QStringList list;
+    const char* names[] = {"a", "A", "SHIFT", "CTRL", "STRG", "ALT", "F5", " ", "ENTER", "7"};
+    for (int i = 0; i < 100; ++i) {
+        list << QString::fromLatin1(names[i % 10]) + QStringLiteral("|Sounds/sound%1.mp3").arg(i);
+    }
+    return list;
+}
+
+// Ctrl+Shift+A and F5 held: eight names, each walked over the whole list.
+void BM_PollWithFakeKeyboard(benchmark::State& state) {
+    platform::TFakeKeyboard keyboard;
+    keyboard.press(platform::vk::LControl);
+    keyboard.press(platform::vk::LShift);
+    keyboard.press('A');
+    keyboard.press(platform::vk::F1 + 4);
+    const QStringList keyList = HundredBindings();
+    int played = 0;
+    const input::TPlaySound play = [&](const QString&) { ++played; };
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(input::HotkeyPoll(keyboard, QLatin1Char('.'), keyList, true, play));
+    }
+    state.counters["plays/poll"] = double(played) / double(state.iterations());
+}
+BENCHMARK(BM_PollWithFakeKeyboard);
+
+void BM_NamingOnly(benchmark::State& state) {
+    platform::TFakeKeyboard keyboard;
+    keyboard.press(platform::vk::LControl);
+    keyboard.press(platform::vk::LShift);
+    keyboard.press('A');
+    const platform::TKeyStateSnapshot keys = keyboard.snapshot();
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(input::KeyNames(keys, QStringLiteral("en-US"), QLatin1Char('.')));
+    }
+}
+BENCHMARK(BM_NamingOnly);
+
+// The real reader on $DISPLAY: one XQueryKeymap round trip per poll, the layout answered from its cache.
+void BM_PollWithX11Keyboard(benchmark::State& state) {
+    if (qEnvironmentVariableIsEmpty("DISPLAY")) {
+        state.SkipWithError("needs an X display");
+        return;
+    }
+    platform::TLinuxKeyboard keyboard;
+    if (!keyboard.connected()) {
+        state.SkipWithError("cannot open the X display");
+        return;
+    }
+    const QStringList keyList = HundredBindings();
+    const input::TPlaySound play = [](const QString&) {};
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(input::HotkeyPoll(keyboard, QLatin1Char('.'), keyList, true, play));
+    }
+}
+BENCHMARK(BM_PollWithX11Keyboard)->Unit(benchmark::kMicrosecond);
+
+} // namespace
+
+BENCHMARK_MAIN();
