@@ -1,0 +1,208 @@
+// The options store: reading forgiving INI text, names without regard to case, the whole-file written form, and
+// opening with delete-and-retry that never rewrites and never stops start-up.
+#include "app/settingsini.h"
+#include "platform/fake/fakefilesystem.h"
+#include "tests/support/testsupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <gtest/gtest.h>
+
+using namespace clavora;
+using clavora::test::ReadBytes;
+using clavora::test::WriteBytes;
+
+namespace {
+
+// A file system whose reads of chosen files fail, the way an unreadable or locked file does.
+class TUnreadableFileSystem : public platform::TFakeFileSystem {
+public:
+    TStatus readFile(const QString& path, QByteArray& contents) override {
+        FReads << path;
+        if (FUnreadable.contains(path)) {
+            return TStatus::Failure(QStringLiteral("Cannot open file \"%1\". Permission denied").arg(path));
+        }
+        return TFakeFileSystem::readFile(path, contents);
+    }
+    bool removeFile(const QString& path) override {
+        FRemoved << path;
+        FUnreadable.remove(path);
+        return TFakeFileSystem::removeFile(path);
+    }
+    QSet<QString> FUnreadable;
+    QStringList FReads;
+    QStringList FRemoved;
+};
+
+class SettingsIniTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        FData = FRoot.path() + "/";
+        FIni = FData + "settings.ini";
+    }
+
+    test::TTempFolder FRoot;
+    TUnreadableFileSystem FFs;
+    platform::TScopedService<platform::IFileSystem> FUse{FFs};
+    QString FData;
+    QString FIni;
+};
+
+TEST_F(SettingsIniTest, ReadsNamesWithoutRegardToCaseAndValuesExactly) {
+    WriteBytes(FIni, "\xEF\xBB\xBF"
+                     "orphan=before any section\r\n"
+                     "[settings]\r\n"
+                     "  hotkeymode =  OFF  \r\n"
+                     "MinimizeStartup=on\n"
+                     "; MatrixDisplay=OFF\n"
+                     "a line without equals\n"
+                     "=no name\n"
+                     "HOTKEYMODE=ON\r"
+                     "[Other]\n"
+                     "Path=C:\\x=y\n"
+                     "[ SETTINGS ]\n"
+                     "KeyboardLayout=NumPad\n"
+                     "Caf\xC3\xA9=\xC3\xA9t\xC3\xA9\n");
+    TSettingsIni ini(FIni);
+    ASSERT_TRUE(ini.load().ok());
+
+    struct TCase {
+        QString section;
+        QString key;
+        QString value;
+    };
+    const TCase cases[] = {
+        {"Settings", "HotkeyMode", "OFF"}, // the first of two wins
+        {"SETTINGS", "minimizestartup", "on"},
+        {"Settings", "MatrixDisplay", "default"},
+        {"Settings", "KeyboardLayout", "NumPad"}, // a repeated section adds to the first
+        {"settings", QStringLiteral("CAFÉ"), QStringLiteral("été")},
+        {"other", "path", "C:\\x=y"},
+        {"", "orphan", "default"},
+        {"Missing", "HotkeyMode", "default"},
+    };
+    for (const TCase& c : cases) {
+        EXPECT_EQ(ini.readString(c.section, c.key, "default"), c.value)
+            << c.section.toStdString() << "/" << c.key.toStdString();
+    }
+    EXPECT_EQ(ini.toBytes(), "[settings]\nhotkeymode=OFF\nMinimizeStartup=on\nKeyboardLayout=NumPad\n"
+                             "Caf\xC3\xA9=\xC3\xA9t\xC3\xA9\n\n[Other]\nPath=C:\\x=y\n\n");
+}
+
+TEST_F(SettingsIniTest, WritesTheWholeStoreSectionBySection) {
+    TSettingsIni ini(FIni);
+    ini.writeString("Settings", "HotkeyMode", "OFF");
+    ini.writeString("Settings", "MatrixDisplay", "ON");
+    ini.writeString("Other", "x", "y");
+    ini.writeString("SETTINGS", "hotkeymode", "ON"); // replaces, keeps the first spelling
+    ini.writeString("Settings", "Gone", "1");
+    ini.deleteKey("settings", "GONE");
+    ini.deleteKey("Settings", "NeverThere");
+    ini.deleteKey("NoSection", "x");
+    ini.writeString("Settings", "AllowOverlappingSounds", "OFF");
+    EXPECT_EQ(ini.readString("Settings", "Gone", "absent"), "absent");
+    ASSERT_TRUE(ini.updateFile().ok());
+    EXPECT_EQ(ReadBytes(FIni), "[Settings]\nHotkeyMode=ON\nMatrixDisplay=ON\nAllowOverlappingSounds=OFF\n\n"
+                               "[Other]\nx=y\n\n");
+
+    TSettingsIni again(FIni);
+    ASSERT_TRUE(again.load().ok());
+    EXPECT_EQ(again.readString("settings", "allowoverlappingsounds", ""), "OFF");
+    EXPECT_EQ(again.toBytes(), ReadBytes(FIni));
+}
+
+TEST_F(SettingsIniTest, LineBreaksInAValueCannotAddEntries) {
+    TSettingsIni ini(FIni);
+    ini.writeString("Settings", "CurrentURL", "http://x\r\n[Settings]\nHotkeyMode=OFF");
+    ASSERT_TRUE(ini.updateFile().ok());
+    TSettingsIni again(FIni);
+    ASSERT_TRUE(again.load().ok());
+    EXPECT_EQ(again.readString("Settings", "HotkeyMode", "absent"), "absent");
+    EXPECT_EQ(again.readString("Settings", "CurrentURL", ""), "http://x  [Settings] HotkeyMode=OFF");
+}
+
+TEST_F(SettingsIniTest, MissingFileOpensEmptyAndCreatesNothing) {
+    TSettingsIni ini = OpenSettingsIni(FData);
+    EXPECT_EQ(ini.fileName(), FIni);
+    EXPECT_EQ(ini.readString("Settings", "HotkeyMode", "default"), "default");
+    EXPECT_FALSE(QFileInfo::exists(FIni));
+    EXPECT_TRUE(FFs.FRemoved.isEmpty());
+    EXPECT_TRUE(FFs.FWrites.isEmpty());
+}
+
+TEST_F(SettingsIniTest, GarbageOpensWithoutRewritingOrDeleting) {
+    QList<QByteArray> garbage;
+    QRandomGenerator random(1209);
+    for (int i = 0; i < 4; ++i) {
+        QByteArray bytes(64 * 1024, Qt::Uninitialized);
+        random.fillRange(reinterpret_cast<quint32*>(bytes.data()), bytes.size() / 4);
+        garbage << bytes;
+    }
+    garbage << QByteArray("[Settings]\nHotkeyMode=\0OFF\n\xFF\xFE\n[\n]\n[]\n=\n", 39) + QByteArray(4096, '\0');
+    garbage << QByteArray("[Settings]\nHotkeyMode=OFF\xC3\n");
+    for (const QByteArray& bytes : garbage) {
+        WriteBytes(FIni, bytes);
+        TSettingsIni ini = OpenSettingsIni(FData);
+        EXPECT_EQ(ini.fileName(), FIni);
+        EXPECT_NE(ini.readString("Settings", "HotkeyMode", "default"), "OFF");
+        EXPECT_EQ(ReadBytes(FIni), bytes);
+    }
+    EXPECT_TRUE(FFs.FRemoved.isEmpty());
+    EXPECT_TRUE(FFs.FWrites.isEmpty());
+}
+
+TEST_F(SettingsIniTest, HugeFileLoadsInLinearTime) {
+    QByteArray bytes = "[Settings]\n";
+    for (int i = 0; bytes.size() < 10 * 1024 * 1024; ++i) {
+        bytes += "Key" + QByteArray::number(i) + "=" + QByteArray::number(i) + "\n";
+    }
+    bytes += "HotkeyMode=OFF\n";
+    WriteBytes(FIni, bytes);
+    TSettingsIni ini = OpenSettingsIni(FData);
+    EXPECT_EQ(ini.readString("Settings", "hotkeymode", ""), "OFF");
+    EXPECT_EQ(ini.readString("Settings", "key123456", ""), "123456");
+}
+
+TEST_F(SettingsIniTest, UnreadableFileIsDeletedAndOpenedAgain) {
+    WriteBytes(FIni, "[Settings]\nHotkeyMode=OFF\n");
+    FFs.FUnreadable.insert(FIni);
+    TSettingsIni ini = OpenSettingsIni(FData);
+    EXPECT_EQ(FFs.FRemoved, QStringList{FIni});
+    EXPECT_FALSE(QFileInfo::exists(FIni));
+    EXPECT_EQ(ini.fileName(), FIni);
+    EXPECT_EQ(ini.readString("Settings", "HotkeyMode", "default"), "default");
+    EXPECT_TRUE(FFs.FWrites.isEmpty());
+}
+
+TEST_F(SettingsIniTest, FailingTwiceGivesAnEmptyStoreBoundToThePath) {
+    // A folder in its place can be neither read nor deleted as a file.
+    ASSERT_TRUE(QDir().mkpath(FIni + "/inside"));
+    TSettingsIni ini = OpenSettingsIni(FData);
+    EXPECT_EQ(FFs.FRemoved, QStringList{FIni});
+    EXPECT_EQ(FFs.FReads, (QStringList{FIni, FIni}));
+    EXPECT_EQ(ini.fileName(), FIni);
+    EXPECT_EQ(ini.readString("Settings", "HotkeyMode", "default"), "default");
+
+    ini.writeString("Settings", "HotkeyMode", "OFF");
+    EXPECT_EQ(ini.readString("Settings", "HotkeyMode", "default"), "OFF");
+    const TStatus status = ini.updateFile();
+    EXPECT_FALSE(status.ok());
+    EXPECT_TRUE(status.message().contains(FIni));
+    EXPECT_TRUE(QFileInfo(FIni).isDir());
+}
+
+TEST_F(SettingsIniTest, FailedWriteKeepsTheOldFile) {
+    const QByteArray old = "[Settings]\nHotkeyMode=OFF\n\n";
+    WriteBytes(FIni, old);
+    TSettingsIni ini = OpenSettingsIni(FData);
+    ini.writeString("Settings", "HotkeyMode", "ON");
+    FFs.FFailingWrites.insert(FIni);
+    const TStatus status = ini.updateFile();
+    EXPECT_FALSE(status.ok());
+    EXPECT_TRUE(status.message().contains(FIni));
+    EXPECT_EQ(ReadBytes(FIni), old);
+}
+
+} // namespace
