@@ -6,6 +6,8 @@
 
 #include <QFile>
 
+#include <cctype>
+
 namespace clavora::test {
 namespace {
 
@@ -53,6 +55,10 @@ struct TChoiceCase {
     const char* expectedFile; // name in Languages, "" when no language is loaded
     const char* expectedName; // CurrentLanguage
 };
+
+void PrintTo(const TChoiceCase& c, std::ostream* os) {
+    *os << c.what;
+}
 
 class TAutomaticChoice : public TLanguageFixture, public ::testing::WithParamInterface<TChoiceCase> {};
 
@@ -139,7 +145,13 @@ INSTANTIATE_TEST_SUITE_P(
                     "\xEF\xBB\xBF"
                     "1031,German.lang.txt",
                     KGermanOnDisk, 1031, "German.lang.txt", "German"}),
-    [](const ::testing::TestParamInfo<TChoiceCase>& info) { return "case" + std::to_string(info.index); });
+    [](const ::testing::TestParamInfo<TChoiceCase>& info) {
+        std::string name;
+        for (const char* c = info.param.what; *c; ++c) {
+            name += std::isalnum(static_cast<unsigned char>(*c)) ? *c : '_';
+        }
+        return name;
+    });
 
 TEST_F(TLanguageFixture, NamedEntryThatIsAFolderIsNotLoaded) {
     QDir().mkpath(languages() + QStringLiteral("/Folder.lang.txt"));

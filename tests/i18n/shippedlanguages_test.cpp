@@ -50,8 +50,13 @@ const char* const KSourceTexts[] = {
 const char* const KShippedLanguages[] = {"German",  "French", "Spanish", "Italian",  "PortugueseBrazil", "Turkish",
                                          "Russian", "Polish", "Dutch",   "Japanese", "ChineseSimplified"};
 
+QString SourceRoot() {
+    const QString fromEnvironment = SourceDir();
+    return fromEnvironment.isEmpty() ? QStringLiteral(CLAVORA_I18N_SOURCE_DIR) : fromEnvironment;
+}
+
 QString ShippedFolder() {
-    return SourceDir() + QStringLiteral("/data/Languages");
+    return SourceRoot() + QStringLiteral("/data/Languages");
 }
 
 TEST(TShippedLanguages, EveryFileTranslatesEverySourceTextAndCreditsItsTranslators) {
@@ -123,10 +128,14 @@ struct TRegionCase {
     const char* language; // CurrentLanguage; "" for English
 };
 
+void PrintTo(const TRegionCase& c, std::ostream* os) {
+    *os << c.languageId << " -> " << (*c.language ? c.language : "English");
+}
+
 class TShippedChoice : public TLanguageFixture, public ::testing::WithParamInterface<TRegionCase> {};
 
 TEST_P(TShippedChoice, LanguageIdentifierSelectsTheShippedFile) {
-    FFiles.FProgramFile = SourceDir() + QStringLiteral("/data/clavora");
+    FFiles.FProgramFile = SourceRoot() + QStringLiteral("/data/clavora");
     FLocale.FUiLanguageId = GetParam().languageId;
 
     ASSERT_TRUE(LoadLanguage(QString()).ok());
@@ -151,7 +160,8 @@ INSTANTIATE_TEST_SUITE_P(
                       TRegionCase{1055, "Turkish"}, TRegionCase{1049, "Russian"}, TRegionCase{1045, "Polish"},
                       TRegionCase{1043, "Dutch"}, TRegionCase{2067, "Dutch"}, TRegionCase{1041, "Japanese"},
                       TRegionCase{2052, "ChineseSimplified"}, TRegionCase{4100, "ChineseSimplified"},
-                      TRegionCase{1033, ""}, TRegionCase{2057, ""}, TRegionCase{1028, ""}, TRegionCase{3076, ""}));
+                      TRegionCase{1033, ""}, TRegionCase{2057, ""}, TRegionCase{1028, ""}, TRegionCase{3076, ""}),
+    [](const ::testing::TestParamInfo<TRegionCase>& info) { return "id" + std::to_string(info.param.languageId); });
 
 } // namespace
 } // namespace clavora::test
