@@ -1,0 +1,53 @@
+// Cost of choosing and reading the language at start-up, and of one Translate call (the dialogs translate a few
+// dozen texts when they open; the update check translates from its worker thread).
+#include "i18n/checklanguage.h"
+#include "platform/fake/fakefilesystem.h"
+#include "platform/fake/fakelocale.h"
+
+#include <benchmark/benchmark.h>
+
+namespace {
+
+using namespace clavora;
+
+// The shipped languages, as installed beside a program in the source tree's data folder.
+struct TShippedGerman {
+    TShippedGerman() {
+        FFiles.FProgramFile = QStringLiteral(CLAVORA_I18N_SOURCE_DIR "/data/clavora");
+        FLocale.FUiLanguageId = 1031;
+        // One "loaded" line per iteration would swamp the figures.
+        QLoggingCategory::setFilterRules(QStringLiteral("clavora.i18n.info=false"));
+    }
+    platform::TFakeFileSystem FFiles;
+    platform::TFakeLocale FLocale;
+    platform::TScopedService<platform::IFileSystem> FFilesInUse{FFiles};
+    platform::TScopedService<platform::ILocale> FLocaleInUse{FLocale};
+};
+
+void BM_LoadLanguage(benchmark::State& state) {
+    TShippedGerman german;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(LoadLanguage(QString()).ok());
+    }
+    if (CurrentLanguage() != QStringLiteral("German")) {
+        state.SkipWithError("the shipped German file was not loaded");
+    }
+}
+BENCHMARK(BM_LoadLanguage);
+
+void BM_Translate(benchmark::State& state, const char* source) {
+    TShippedGerman german;
+    LoadLanguage(QString());
+    const QString text = QString::fromLatin1(source);
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(Translate(text));
+    }
+}
+// The first and the last text of the file, and one the file does not have (every line is looked at).
+BENCHMARK_CAPTURE(BM_Translate, first_line, "Language");
+BENCHMARK_CAPTURE(BM_Translate, last_line, "Please try again later.");
+BENCHMARK_CAPTURE(BM_Translate, missing, "Not a program text");
+
+} // namespace
+
+BENCHMARK_MAIN();
