@@ -1,0 +1,575 @@
+// Reads the version information a program file carries: the identity strings and the numeric file version.
+//
+// Everything here reads untrusted bytes: every length and offset is checked against what is really there before it
+// is used, arithmetic is done in 64 bits so nothing wraps, and every loop advances by at least one node, so no file,
+// however damaged, makes the reader crash, read out of bounds or hang.
+#include "app/versioninfo.h"
+
+#include <QFile>
+
+#include <cstddef>
+#include <cstring>
+#include <elf.h>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace clavora {
+
+Q_LOGGING_CATEGORY(lcVersionInfo, "clavora.versioninfo", QtInfoMsg)
+
+namespace {
+
+// The ELF section that carries our own block.
+constexpr char VersionSection[] = ".vsinfo";
+
+// Bounds-checked little-endian reads over an image. Out-of-range reads report failure instead of touching memory.
+class TReader {
+public:
+    explicit TReader(QByteArrayView bytes) : FBytes(bytes) {}
+
+    quint64 size() const { return quint64(FBytes.size()); }
+    bool has(quint64 offset, quint64 length) const { return offset <= size() && length <= size() - offset; }
+
+    bool u8(quint64 offset, quint8& value) const { return readLE(offset, 1, value); }
+    bool u16(quint64 offset, quint16& value) const { return readLE(offset, 2, value); }
+    bool u32(quint64 offset, quint32& value) const { return readLE(offset, 4, value); }
+    bool u64(quint64 offset, quint64& value) const { return readLE(offset, 8, value); }
+
+    QByteArrayView slice(quint64 offset, quint64 length) const {
+        if (!has(offset, length)) {
+            return {};
+        }
+        return FBytes.sliced(qsizetype(offset), qsizetype(length));
+    }
+
+private:
+    template <typename T> bool readLE(quint64 offset, unsigned width, T& value) const {
+        if (!has(offset, width)) {
+            return false;
+        }
+        quint64 v = 0;
+        for (unsigned i = 0; i < width; ++i) {
+            v |= quint64(quint8(FBytes[qsizetype(offset + i)])) << (8 * i);
+        }
+        value = T(v);
+        return true;
+    }
+
+    QByteArrayView FBytes;
+};
+
+quint64 alignUp4(quint64 offset) {
+    return (offset + 3) & ~quint64(3);
+}
+
+// ---- ELF ------------------------------------------------------------------------------------------------------
+
+// Field offsets and widths of the two ELF classes, taken from <elf.h> so they cannot drift.
+struct TElfLayout {
+    quint64 shoff, shentsize, shnum, shstrndx;
+    unsigned offWidth; // width of addresses and offsets: 4 or 8
+    quint64 shdrSize, shName, shType, shOffset, shSize, shLink;
+};
+
+#define CLAVORA_ELF_LAYOUT(Ehdr, Shdr, width)                                                                          \
+    TElfLayout {                                                                                                       \
+        offsetof(Ehdr, e_shoff), offsetof(Ehdr, e_shentsize), offsetof(Ehdr, e_shnum), offsetof(Ehdr, e_shstrndx),     \
+            width, sizeof(Shdr), offsetof(Shdr, sh_name), offsetof(Shdr, sh_type), offsetof(Shdr, sh_offset),          \
+            offsetof(Shdr, sh_size), offsetof(Shdr, sh_link)                                                           \
+    }
+
+constexpr TElfLayout Elf32Layout = CLAVORA_ELF_LAYOUT(Elf32_Ehdr, Elf32_Shdr, 4);
+constexpr TElfLayout Elf64Layout = CLAVORA_ELF_LAYOUT(Elf64_Ehdr, Elf64_Shdr, 8);
+#undef CLAVORA_ELF_LAYOUT
+
+bool readWord(const TReader& r, quint64 offset, unsigned width, quint64& value) {
+    if (width == 4) {
+        quint32 v = 0;
+        if (!r.u32(offset, v)) {
+            return false;
+        }
+        value = v;
+        return true;
+    }
+    return r.u64(offset, value);
+}
+
+QByteArrayView findElfSection(QByteArrayView image) {
+    const TReader r(image);
+    quint8 elfClass = 0, elfData = 0;
+    if (!r.u8(EI_CLASS, elfClass) || !r.u8(EI_DATA, elfData) || elfData != ELFDATA2LSB) {
+        return {};
+    }
+    if (elfClass != ELFCLASS32 && elfClass != ELFCLASS64) {
+        return {};
+    }
+    const TElfLayout& l = elfClass == ELFCLASS64 ? Elf64Layout : Elf32Layout;
+    quint64 shoff = 0;
+    quint16 shentsize = 0, shnum16 = 0, shstrndx16 = 0;
+    if (!readWord(r, l.shoff, l.offWidth, shoff) || !r.u16(l.shentsize, shentsize) || !r.u16(l.shnum, shnum16) ||
+        !r.u16(l.shstrndx, shstrndx16)) {
+        return {};
+    }
+    if (shoff == 0 || shentsize < l.shdrSize || !r.has(shoff, shentsize)) {
+        return {};
+    }
+    // Files with very many sections keep the real count and string-table index in section header 0.
+    quint64 shnum = shnum16;
+    quint64 shstrndx = shstrndx16;
+    if (shnum == 0) {
+        if (!readWord(r, shoff + l.shSize, l.offWidth, shnum)) {
+            return {};
+        }
+    }
+    if (shstrndx == SHN_XINDEX) {
+        quint32 link = 0;
+        if (!r.u32(shoff + l.shLink, link)) {
+            return {};
+        }
+        shstrndx = link;
+    }
+    // Only headers that lie wholly inside the file count; a count claiming more is cut to what fits.
+    shnum = qMin(shnum, (r.size() - shoff) / shentsize);
+    if (shstrndx >= shnum) {
+        return {};
+    }
+
+    auto sectionRange = [&](quint64 index, quint64& offset, quint64& size) {
+        const quint64 header = shoff + index * shentsize;
+        quint32 type = 0;
+        if (!r.u32(header + l.shType, type) || type == SHT_NOBITS) {
+            return false;
+        }
+        return readWord(r, header + l.shOffset, l.offWidth, offset) &&
+               readWord(r, header + l.shSize, l.offWidth, size) && r.has(offset, size);
+    };
+    quint64 namesOffset = 0, namesSize = 0;
+    if (!sectionRange(shstrndx, namesOffset, namesSize)) {
+        return {};
+    }
+    const QByteArrayView names = r.slice(namesOffset, namesSize);
+    const QByteArrayView wanted(VersionSection, qsizetype(sizeof(VersionSection))); // with its terminator
+
+    for (quint64 i = 1; i < shnum; ++i) {
+        quint32 nameOffset = 0;
+        if (!r.u32(shoff + i * shentsize + l.shName, nameOffset) || nameOffset >= quint64(names.size())) {
+            continue;
+        }
+        if (names.sliced(nameOffset).startsWith(wanted)) {
+            quint64 offset = 0, size = 0;
+            if (sectionRange(i, offset, size)) {
+                return r.slice(offset, size);
+            }
+        }
+    }
+    return {};
+}
+
+// ---- PE -------------------------------------------------------------------------------------------------------
+
+constexpr quint32 ResourceTypeVersion = 16; // RT_VERSION
+constexpr quint32 ResourceSubdirectory = 0x80000000;
+constexpr quint64 SectionHeaderSize = 40;
+
+class TPeImage {
+public:
+    explicit TPeImage(QByteArrayView image) : FReader(image) {}
+
+    QByteArrayView versionResource() {
+        if (!parseHeaders()) {
+            return {};
+        }
+        quint64 rsrc = 0, rsrcSize = 0;
+        if (FResourceRva == 0 || !mapRva(FResourceRva, rsrc, rsrcSize)) {
+            return {};
+        }
+        const TReader dir(FReader.slice(rsrc, rsrcSize));
+        // Three fixed levels: type, name, language. Each step only descends, so a directory that points back at
+        // itself cannot make this loop.
+        quint32 entry = 0;
+        if (!findEntry(dir, 0, true, entry) || !(entry & ResourceSubdirectory)) {
+            return {};
+        }
+        if (!findEntry(dir, entry & ~ResourceSubdirectory, false, entry) || !(entry & ResourceSubdirectory)) {
+            return {};
+        }
+        if (!findEntry(dir, entry & ~ResourceSubdirectory, false, entry) || (entry & ResourceSubdirectory)) {
+            return {};
+        }
+        quint32 dataRva = 0, dataSize = 0;
+        if (!dir.u32(entry, dataRva) || !dir.u32(entry + 4, dataSize)) {
+            return {};
+        }
+        quint64 offset = 0, available = 0;
+        if (!mapRva(dataRva, offset, available)) {
+            return {};
+        }
+        return FReader.slice(offset, qMin<quint64>(dataSize, available));
+    }
+
+private:
+    bool parseHeaders() {
+        quint32 peOffset = 0, signature = 0;
+        if (!FReader.u32(0x3C, peOffset) || !FReader.u32(peOffset, signature) || signature != 0x00004550) {
+            return false;
+        }
+        const quint64 coff = quint64(peOffset) + 4;
+        quint16 sectionCount = 0, optionalSize = 0, magic = 0;
+        if (!FReader.u16(coff + 2, sectionCount) || !FReader.u16(coff + 16, optionalSize)) {
+            return false;
+        }
+        const quint64 optional = coff + 20;
+        if (!FReader.u16(optional, magic)) {
+            return false;
+        }
+        quint64 countField = 0, directories = 0;
+        if (magic == 0x10B) { // PE32
+            countField = optional + 92;
+            directories = optional + 96;
+        } else if (magic == 0x20B) { // PE32+
+            countField = optional + 108;
+            directories = optional + 112;
+        } else {
+            return false;
+        }
+        quint32 directoryCount = 0;
+        constexpr quint32 ResourceDirectory = 2;
+        const quint64 resourceEntry = directories + ResourceDirectory * 8;
+        if (!FReader.u32(countField, directoryCount) || directoryCount <= ResourceDirectory ||
+            resourceEntry + 8 > optional + optionalSize || !FReader.u32(resourceEntry, FResourceRva)) {
+            return false;
+        }
+        FSections = optional + optionalSize;
+        FSectionCount = qMin<quint64>(sectionCount,
+                                      FReader.has(FSections, 0) ? (FReader.size() - FSections) / SectionHeaderSize : 0);
+        return true;
+    }
+
+    // File offset of Rva and how many bytes of the section's file data follow it.
+    bool mapRva(quint64 rva, quint64& offset, quint64& available) const {
+        for (quint64 i = 0; i < FSectionCount; ++i) {
+            const quint64 header = FSections + i * SectionHeaderSize;
+            quint32 address = 0, rawSize = 0, rawPointer = 0;
+            if (!FReader.u32(header + 12, address) || !FReader.u32(header + 16, rawSize) ||
+                !FReader.u32(header + 20, rawPointer)) {
+                return false;
+            }
+            if (rva < address || rva - address >= rawSize) {
+                continue;
+            }
+            offset = quint64(rawPointer) + (rva - address);
+            if (!FReader.has(offset, 0)) {
+                return false;
+            }
+            available = qMin<quint64>(rawSize - (rva - address), FReader.size() - offset);
+            return true;
+        }
+        return false;
+    }
+
+    // The entry of the directory at DirOffset: the one with the version type id (ByType), else simply the first.
+    static bool findEntry(const TReader& dir, quint64 dirOffset, bool byType, quint32& target) {
+        quint16 named = 0, ids = 0;
+        if (!dir.u16(dirOffset + 12, named) || !dir.u16(dirOffset + 14, ids)) {
+            return false;
+        }
+        const quint64 count = quint64(named) + ids;
+        for (quint64 i = 0; i < count; ++i) {
+            const quint64 entry = dirOffset + 16 + i * 8;
+            quint32 name = 0;
+            if (!dir.u32(entry, name) || !dir.u32(entry + 4, target)) {
+                return false;
+            }
+            if (!byType || name == ResourceTypeVersion) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    TReader FReader;
+    quint32 FResourceRva = 0;
+    quint64 FSections = 0;
+    quint64 FSectionCount = 0;
+};
+
+// ---- Version block nodes --------------------------------------------------------------------------------------
+
+// One node of a version block: [length][value length][type][key\0][pad][value][pad][children...]. All offsets are
+// relative to the block start, which the format keeps on a 32-bit boundary.
+struct TNode {
+    quint64 start = 0;
+    quint64 end = 0; // one past the node, never past its parent
+    QString key;
+    quint64 valueStart = 0;
+    quint64 valueEnd = 0;
+    quint64 childrenStart = 0;
+    bool text = false;
+};
+
+bool parseNode(const TReader& r, quint64 start, quint64 limit, TNode& node) {
+    quint16 length = 0, valueLength = 0, type = 0;
+    if (start + 6 > limit || !r.u16(start, length) || !r.u16(start + 2, valueLength) || !r.u16(start + 4, type)) {
+        return false;
+    }
+    if (length < 6) {
+        return false;
+    }
+    node.start = start;
+    node.end = qMin<quint64>(start + length, limit);
+    node.key.clear();
+    quint64 pos = start + 6;
+    for (;;) {
+        quint16 c = 0;
+        if (pos + 2 > node.end || !r.u16(pos, c)) {
+            return false; // a key must end inside its node
+        }
+        pos += 2;
+        if (c == 0) {
+            break;
+        }
+        node.key.append(QChar(c));
+    }
+    node.text = type == 1;
+    const quint64 valueBytes = node.text ? quint64(valueLength) * 2 : valueLength;
+    node.valueStart = qMin(alignUp4(pos), node.end);
+    node.valueEnd = qMin(node.valueStart + valueBytes, node.end);
+    node.childrenStart = qMin(alignUp4(node.valueStart + valueBytes), node.end);
+    return true;
+}
+
+bool findChild(const TReader& r, const TNode& parent, QStringView key, TNode& child) {
+    quint64 pos = parent.childrenStart;
+    while (pos + 6 <= parent.end) {
+        if (!parseNode(r, pos, parent.end, child)) {
+            return false;
+        }
+        if (QStringView(child.key).compare(key, Qt::CaseInsensitive) == 0) {
+            return true;
+        }
+        pos = alignUp4(child.end); // a node is at least 6 bytes long, so this always moves on
+    }
+    return false;
+}
+
+QString decodeUtf16(QByteArrayView bytes) {
+    QString text;
+    text.reserve(bytes.size() / 2);
+    for (qsizetype i = 0; i + 1 < bytes.size(); i += 2) {
+        const char16_t c = char16_t(quint8(bytes[i]) | (quint8(bytes[i + 1]) << 8));
+        if (c == 0) {
+            break;
+        }
+        text.append(QChar(c));
+    }
+    return text;
+}
+
+// ---- Files ----------------------------------------------------------------------------------------------------
+
+// A read-only view of a whole file, mapped rather than read: program files can be large and only a few pages of
+// them are looked at.
+class TMappedFile {
+public:
+    TMappedFile() = default;
+    ~TMappedFile() {
+        if (FData != nullptr) {
+            ::munmap(FData, FSize);
+        }
+    }
+    TMappedFile(const TMappedFile&) = delete;
+    TMappedFile& operator=(const TMappedFile&) = delete;
+
+    // 0 on success, else the system error code.
+    int open(const QString& fileName) {
+        const QByteArray name = QFile::encodeName(fileName);
+        // Non-blocking, so that a FIFO given by mistake is refused instead of waiting for a writer forever.
+        const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+        if (fd < 0) {
+            return errno;
+        }
+        struct stat info {};
+        int error = 0;
+        if (::fstat(fd, &info) != 0) {
+            error = errno;
+        } else if (S_ISDIR(info.st_mode)) {
+            error = EISDIR;
+        } else if (!S_ISREG(info.st_mode)) {
+            error = VersionErrorNoResource;
+        } else if (info.st_size > 0) {
+            FSize = size_t(info.st_size);
+            void* data = ::mmap(nullptr, FSize, PROT_READ, MAP_PRIVATE, fd, 0);
+            if (data == MAP_FAILED) {
+                error = errno;
+                FSize = 0;
+            } else {
+                FData = data;
+            }
+        }
+        ::close(fd);
+        return error;
+    }
+
+    QByteArrayView bytes() const {
+        return FData != nullptr ? QByteArrayView(static_cast<const char*>(FData), qsizetype(FSize)) : QByteArrayView();
+    }
+
+private:
+    void* FData = nullptr;
+    size_t FSize = 0;
+};
+
+QString systemMessage(int code) {
+    switch (code) {
+    case VersionErrorNoResource:
+        return QStringLiteral("The file has no version resource");
+    case VersionErrorDamaged:
+        return QStringLiteral("The version resource of the file is damaged");
+    case VersionErrorNoTranslation:
+        return QStringLiteral("The version resource has no translation table");
+    default:
+        return QString::fromLocal8Bit(std::strerror(code));
+    }
+}
+
+TStatus failure(const QString& fileName, int code, int* systemError) {
+    if (systemError != nullptr) {
+        *systemError = code;
+    }
+    const QString message = fileName.isEmpty()
+                                ? QStringLiteral("Cannot read the version information: %1 (system error %2).")
+                                      .arg(systemMessage(code), QString::number(code))
+                                : QStringLiteral("Cannot read the version information of \"%1\": %2 (system error %3).")
+                                      .arg(fileName, systemMessage(code), QString::number(code));
+    qCDebug(lcVersionInfo).noquote() << message;
+    return TStatus::Failure(message);
+}
+
+TStatus readStrings(QByteArrayView image, const QString& fileName, TEXEVersionData& data, int* systemError) {
+    const QByteArrayView raw = FindVersionBlock(image);
+    if (raw.isEmpty()) {
+        return failure(fileName, VersionErrorNoResource, systemError);
+    }
+    const TVersionBlock block(raw);
+    if (!block.valid()) {
+        return failure(fileName, VersionErrorDamaged, systemError);
+    }
+    const auto translation = block.query(u"\\VarFileInfo\\Translation\\");
+    if (!translation || translation->bytes.size() < 4) {
+        return failure(fileName, VersionErrorNoTranslation, systemError);
+    }
+    const TReader t(translation->bytes);
+    quint16 language = 0, codePage = 0;
+    t.u16(0, language);
+    t.u16(2, codePage);
+    // Language then code page, four upper-case hex digits each: 0x0409 and 1200 give "040904B0".
+    const QString key =
+        QStringLiteral("%1%2").arg(language, 4, 16, QLatin1Char('0')).arg(codePage, 4, 16, QLatin1Char('0')).toUpper();
+    const QString prefix = QStringLiteral("\\StringFileInfo\\") + key + QLatin1Char('\\');
+
+    const std::pair<const char*, QString TEXEVersionData::*> fields[] = {
+        {"CompanyName", &TEXEVersionData::CompanyName},
+        {"FileDescription", &TEXEVersionData::FileDescription},
+        {"FileVersion", &TEXEVersionData::FileVersion},
+        {"InternalName", &TEXEVersionData::InternalName},
+        {"LegalCopyright", &TEXEVersionData::LegalCopyright},
+        {"LegalTrademarks", &TEXEVersionData::LegalTrademarks},
+        {"OriginalFileName", &TEXEVersionData::OriginalFileName},
+        {"ProductName", &TEXEVersionData::ProductName},
+        {"ProductVersion", &TEXEVersionData::ProductVersion},
+        {"Comments", &TEXEVersionData::Comments},
+        {"PrivateBuild", &TEXEVersionData::PrivateBuild},
+        {"SpecialBuild", &TEXEVersionData::SpecialBuild},
+    };
+    for (const auto& [name, field] : fields) {
+        if (auto value = block.queryString(QString(prefix + QLatin1String(name)))) {
+            data.*field = *value;
+        }
+    }
+    return TStatus::Ok();
+}
+
+bool readFixed(QByteArrayView image, int& major, int& minor) {
+    const TVersionBlock block(FindVersionBlock(image));
+    const auto fixed = block.query(u"\\");
+    constexpr quint32 FixedInfoSignature = 0xFEEF04BD;
+    quint32 signature = 0, versionMS = 0;
+    if (!fixed) {
+        return false;
+    }
+    const TReader r(fixed->bytes);
+    if (!r.u32(0, signature) || signature != FixedInfoSignature || !r.u32(8, versionMS)) {
+        return false;
+    }
+    major = int(versionMS >> 16);
+    minor = int(versionMS & 0xFFFF);
+    return true;
+}
+
+} // namespace
+
+TVersionBlock::TVersionBlock(QByteArrayView block) : FBlock(block) {
+    TNode root;
+    const TReader r(FBlock);
+    FValid = parseNode(r, 0, r.size(), root) && root.key == QLatin1String("VS_VERSION_INFO");
+}
+
+std::optional<TVersionBlock::TValue> TVersionBlock::query(QStringView path) const {
+    if (!FValid) {
+        return std::nullopt;
+    }
+    const TReader r(FBlock);
+    TNode node;
+    parseNode(r, 0, r.size(), node);
+    for (QStringView part : path.split(u'\\', Qt::SkipEmptyParts)) {
+        TNode child;
+        if (!findChild(r, node, part, child)) {
+            return std::nullopt;
+        }
+        node = std::move(child);
+    }
+    return TValue{r.slice(node.valueStart, node.valueEnd - node.valueStart), node.text};
+}
+
+std::optional<QString> TVersionBlock::queryString(QStringView path) const {
+    const auto value = query(path);
+    if (!value) {
+        return std::nullopt;
+    }
+    return decodeUtf16(value->bytes);
+}
+
+QByteArrayView FindVersionBlock(QByteArrayView image) {
+    if (image.startsWith(QByteArrayView(ELFMAG, SELFMAG))) {
+        return findElfSection(image);
+    }
+    if (image.startsWith("MZ")) {
+        return TPeImage(image).versionResource();
+    }
+    return {};
+}
+
+TStatus ReadVersionStringsFromImage(QByteArrayView image, TEXEVersionData& data, int* systemError) {
+    return readStrings(image, QString(), data, systemError);
+}
+
+bool ReadFixedFileVersionFromImage(QByteArrayView image, int& major, int& minor) {
+    return readFixed(image, major, minor);
+}
+
+TStatus ReadVersionStrings(const QString& fileName, TEXEVersionData& data, int* systemError) {
+    TMappedFile file;
+    if (const int error = file.open(fileName); error != 0) {
+        return failure(fileName, error, systemError);
+    }
+    return readStrings(file.bytes(), fileName, data, systemError);
+}
+
+bool ReadFixedFileVersion(const QString& fileName, int& major, int& minor) {
+    TMappedFile file;
+    return file.open(fileName) == 0 && readFixed(file.bytes(), major, minor);
+}
+
+} // namespace clavora
