@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -30,10 +31,11 @@ void setError(QString* error, const QString& text) {
     }
 }
 
-// Whether the demuxer's header alone told us enough to open the decoder; if not, packets must be probed first.
-bool parametersComplete(const AVCodecParameters* parameters) {
-    return parameters->codec_id != AV_CODEC_ID_NONE && parameters->sample_rate > 0 &&
-           parameters->ch_layout.nb_channels > 0;
+// FFmpeg's own chatter ("estimating duration from bitrate") is of no use to the user; real failures are reported
+// by the caller.
+void quietFfmpegLog() {
+    static std::once_flag once;
+    std::call_once(once, [] { av_log_set_level(AV_LOG_ERROR); });
 }
 
 } // namespace
@@ -47,6 +49,7 @@ void TFfmpegSource::TResamplerFreer::operator()(SwrContext* context) const { swr
 TFfmpegSource::~TFfmpegSource() = default;
 
 std::unique_ptr<TFfmpegSource> TFfmpegSource::open(const QString& path, TAudioFormat output, QString* error) {
+    quietFfmpegLog();
     if (output.SampleRate <= 0 || output.Channels <= 0) {
         setError(error, QStringLiteral("invalid output format"));
         return nullptr;
@@ -68,8 +71,20 @@ std::unique_ptr<TFfmpegSource> TFfmpegSource::open(const QString& path, TAudioFo
     }
     source->FFormat.reset(format);
 
+    // Analysing the stream decodes packets, which is what makes opening slow; when the header has already named the
+    // codec the decoder finds rate and channels in the stream itself, so the analysis is left out.
     int index = av_find_best_stream(format, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
-    if (index < 0 || !parametersComplete(format->streams[index]->codecpar)) {
+    if (index < 0) {
+        // The best-stream choice passes over audio whose rate is not known yet; the first named audio stream will do.
+        for (unsigned i = 0; i < format->nb_streams; ++i) {
+            const AVCodecParameters* parameters = format->streams[i]->codecpar;
+            if (parameters->codec_type == AVMEDIA_TYPE_AUDIO && parameters->codec_id != AV_CODEC_ID_NONE) {
+                index = static_cast<int>(i);
+                break;
+            }
+        }
+    }
+    if (index < 0) {
         result = avformat_find_stream_info(format, nullptr);
         if (result < 0) {
             setError(error, ffmpegError(result));

@@ -32,7 +32,10 @@ void TSoundPlayback::PlaySoundFile(const QString& fileName, bool allowOverlappin
         Channel = 0;
     }
     platform::IFileSystem& files = platform::FileSystem();
-    const QString path = ResolveSoundPath(fileName, QDir::currentPath(), files.programFolder(),
+    if (FProgramFolder.isEmpty()) {
+        FProgramFolder = files.programFolder();
+    }
+    const QString path = ResolveSoundPath(fileName, QDir::currentPath(), FProgramFolder,
                                           [&files](const QString& candidate) { return files.fileExists(candidate); });
     if (path.isEmpty()) {
         qCDebug(lcAudio) << "No sound file at" << fileName;

@@ -40,6 +40,8 @@ public:
 private:
     TEngineConfig FConfig;
     TAudioEngine FEngine;
+    // The program does not move while it runs; asked for once, on the first sound.
+    QString FProgramFolder;
 };
 
 } // namespace clavora::audio

@@ -1,0 +1,302 @@
+// Benchmarks of sound playback: the cost of PlaySoundFile per format, the delay until a new sound reaches the
+// device, the mixer's and the decoders' cost per stream, and memory per stream and over many short sounds.
+// Test sounds are made with the ffmpeg command-line tool in a temporary folder. Output goes to SDL's dummy driver
+// unless SDL_AUDIODRIVER says otherwise.
+#include "audio/engine.h"
+#include "audio/ffmpegsource.h"
+#include "audio/mixer.h"
+#include "audio/playback.h"
+
+#include <benchmark/benchmark.h>
+
+#include <QCoreApplication>
+#include <QMap>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <chrono>
+#include <fstream>
+#include <random>
+#include <thread>
+#include <time.h>
+#include <unistd.h>
+#include <vector>
+
+using namespace clavora::audio;
+
+namespace {
+
+QTemporaryDir* Folder = nullptr;
+QMap<QString, QString> Files; // format name -> file of a 2 s stereo tone
+
+struct TFormat {
+    const char* Name;
+    const char* File;
+    QStringList Encoder;
+};
+
+const TFormat Formats[] = {
+    {"wav", "tone.wav", {}},
+    {"aiff", "tone.aiff", {}},
+    {"mp3", "tone.mp3", {"-c:a", "libmp3lame"}},
+    {"mp2", "tone.mp2", {"-c:a", "mp2"}},
+    {"ogg", "tone.ogg", {"-c:a", "libvorbis"}},
+    {"opus", "tone.opus", {"-c:a", "libopus", "-ar", "48000"}},
+    {"flac", "tone.flac", {}},
+    {"m4a", "tone.m4a", {"-c:a", "aac"}},
+};
+
+QString MakeTone(const QString& file, const QStringList& encoder, double seconds) {
+    const QString path = Folder->filePath(file);
+    QStringList arguments{"-nostdin", "-v", "error", "-y", "-f", "lavfi", "-i",
+                          QStringLiteral("aevalsrc=0.5*sin(2*PI*440*t)|0.5*sin(2*PI*440*t):s=44100:d=%1").arg(seconds)};
+    arguments << encoder << path;
+    QProcess ffmpeg;
+    ffmpeg.start("ffmpeg", arguments);
+    ffmpeg.waitForFinished(60000);
+    return ffmpeg.exitCode() == 0 ? path : QString();
+}
+
+double ResidentBytes() {
+    std::ifstream statm("/proc/self/statm");
+    long size = 0;
+    long resident = 0;
+    statm >> size >> resident;
+    return static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE));
+}
+
+void Report(benchmark::State& state, std::vector<double> micros, const char* prefix = "") {
+    if (micros.empty()) {
+        return;
+    }
+    std::sort(micros.begin(), micros.end());
+    const std::string p(prefix);
+    state.counters[p + "median_us"] = micros[micros.size() / 2];
+    state.counters[p + "p99_us"] = micros[std::min(micros.size() - 1, micros.size() * 99 / 100)];
+    state.counters[p + "max_us"] = micros.back();
+}
+
+// CPU time of the calling thread: what the GUI thread itself spends, apart from waiting for a busy machine.
+double ThreadCpuMicros() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) * 1e6 + static_cast<double>(now.tv_nsec) / 1e3;
+}
+
+double MicrosSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count();
+}
+
+// PlaySoundFile as the key handlers call it, overlap off: each call stops and frees the previous stream, checks
+// the file, opens it and starts it.
+void BM_PlaySoundFile(benchmark::State& state) {
+    const TFormat& format = Formats[state.range(0)];
+    state.SetLabel(format.Name);
+    const QString file = Files.value(format.Name);
+    TSoundPlayback playback;
+    if (file.isEmpty() || !playback.InitAudio()) {
+        state.SkipWithError("no test file or no audio output");
+        return;
+    }
+    std::vector<double> micros;
+    std::vector<double> cpuMicros;
+    for (auto _ : state) {
+        const double cpuStart = ThreadCpuMicros();
+        const auto start = std::chrono::steady_clock::now();
+        playback.PlaySoundFile(file, false);
+        const double spent = MicrosSince(start);
+        cpuMicros.push_back(ThreadCpuMicros() - cpuStart);
+        micros.push_back(spent);
+        state.SetIterationTime(spent / 1e6);
+        if (playback.Channel == 0) {
+            state.SkipWithError("the engine refused the file");
+            break;
+        }
+    }
+    Report(state, micros);
+    Report(state, cpuMicros, "thread_cpu_");
+    playback.FreeAudio();
+}
+BENCHMARK(BM_PlaySoundFile)->DenseRange(0, std::size(Formats) - 1)->UseManualTime()->Iterations(300)->Unit(benchmark::kMicrosecond);
+
+// From the call to the first period that carries the new sound to the device.
+void BM_TimeToFirstAudio(benchmark::State& state) {
+    const QString file = Files.value("mp3");
+    TSoundPlayback playback;
+    if (file.isEmpty() || !playback.InitAudio()) {
+        state.SkipWithError("no test file or no audio output");
+        return;
+    }
+    const TAudioFormat output = playback.engine().outputFormat();
+    const int periodMicros = static_cast<int>(1e6 * playback.engine().periodFrames() / output.SampleRate);
+    std::mt19937 random(42);
+    std::vector<double> micros;
+    for (auto _ : state) {
+        // Calls land anywhere in a period, as key presses do; right after the previous sound's first period they
+        // would all start in step with the device.
+        state.PauseTiming();
+        std::this_thread::sleep_for(std::chrono::microseconds(random() % static_cast<unsigned>(periodMicros)));
+        state.ResumeTiming();
+        const auto start = std::chrono::steady_clock::now();
+        const qint64 startNanos = std::chrono::duration_cast<std::chrono::nanoseconds>(start.time_since_epoch()).count();
+        playback.PlaySoundFile(file, false);
+        qint64 first = 0;
+        for (int i = 0; i < 100000 && (first = playback.engine().firstAudioTime(playback.Channel)) == 0; ++i) {
+            std::this_thread::sleep_for(std::chrono::microseconds(100));
+        }
+        const double spent = static_cast<double>(first - startNanos) / 1000.0;
+        micros.push_back(spent);
+        state.SetIterationTime(spent / 1e6);
+    }
+    const auto inTime = std::count_if(micros.begin(), micros.end(), [&](double m) { return m <= periodMicros; });
+    state.counters["within_one_period_pct"] = micros.empty() ? 0.0 : 100.0 * static_cast<double>(inTime) / micros.size();
+    Report(state, micros);
+    state.counters["period_us"] = 1e6 * playback.engine().periodFrames() / output.SampleRate;
+    state.SetLabel(std::to_string(output.SampleRate) + " Hz, " + std::to_string(playback.engine().periodFrames()) +
+                   " frames per period");
+    playback.FreeAudio();
+}
+BENCHMARK(BM_TimeToFirstAudio)->UseManualTime()->Iterations(200)->Unit(benchmark::kMicrosecond);
+
+// The mixer alone: N streams into one 10 ms stereo period.
+void BM_MixStreams(benchmark::State& state) {
+    const int streams = static_cast<int>(state.range(0));
+    constexpr int Frames = 441;
+    std::vector<float> source(static_cast<size_t>(streams) * Frames * 2);
+    for (size_t i = 0; i < source.size(); ++i) {
+        source[i] = static_cast<float>((i * 7919) % 2000) / 2000.0f - 0.5f;
+    }
+    std::vector<TMixInput> inputs;
+    for (int s = 0; s < streams; ++s) {
+        inputs.push_back(TMixInput{source.data() + static_cast<size_t>(s) * Frames * 2, Frames, 0});
+    }
+    std::vector<float> out(Frames * 2);
+    for (auto _ : state) {
+        MixStreams(out.data(), Frames, 2, inputs.data(), inputs.size(), TMasterGain{40000, 50000});
+        benchmark::DoNotOptimize(out.data());
+    }
+    const double secondsPerPeriod = 441.0 / 44100.0;
+    state.counters["streams_per_core_realtime"] = benchmark::Counter(
+        streams * secondsPerPeriod, benchmark::Counter::kIsIterationInvariantRate);
+}
+BENCHMARK(BM_MixStreams)->Arg(1)->Arg(64)->Arg(256)->Unit(benchmark::kMicrosecond);
+
+// Decoding plus mixing: N MP3 streams decoded and mixed for one 10 ms period, the whole work one second of those
+// streams costs, on one core.
+void BM_DecodeAndMixMp3(benchmark::State& state) {
+    const int streams = static_cast<int>(state.range(0));
+    constexpr int Frames = 441;
+    const QString file = Files.value("mp3");
+    std::vector<std::unique_ptr<TFfmpegSource>> sources;
+    for (int s = 0; s < streams; ++s) {
+        sources.push_back(TFfmpegSource::open(file, TAudioFormat{44100, 2}));
+        if (!sources.back()) {
+            state.SkipWithError("cannot open the test file");
+            return;
+        }
+    }
+    std::vector<float> decoded(static_cast<size_t>(streams) * Frames * 2);
+    std::vector<TMixInput> inputs(static_cast<size_t>(streams));
+    std::vector<float> out(Frames * 2);
+    int periods = 0;
+    for (auto _ : state) {
+        for (int s = 0; s < streams; ++s) {
+            float* target = decoded.data() + static_cast<size_t>(s) * Frames * 2;
+            int got = sources[s]->read(target, Frames);
+            if (got < Frames) {
+                state.PauseTiming();
+                sources[s] = TFfmpegSource::open(file, TAudioFormat{44100, 2});
+                state.ResumeTiming();
+                got = sources[s]->read(target, Frames);
+            }
+            inputs[s] = TMixInput{target, got, 0};
+        }
+        MixStreams(out.data(), Frames, 2, inputs.data(), inputs.size(), TMasterGain{});
+        benchmark::DoNotOptimize(out.data());
+        ++periods;
+    }
+    state.counters["streams_per_core_realtime"] = benchmark::Counter(
+        streams * (441.0 / 44100.0), benchmark::Counter::kIsIterationInvariantRate);
+}
+BENCHMARK(BM_DecodeAndMixMp3)->Arg(16)->Arg(64)->Unit(benchmark::kMicrosecond);
+
+// Resident memory each playing stream adds (decoder, file, decode-ahead ring), pulled without a device so the
+// streams stay alive.
+void BM_MemoryPerPlayingStream(benchmark::State& state) {
+    const int streams = static_cast<int>(state.range(0));
+    const QString file = Files.value("mp3");
+    for (auto _ : state) {
+        TEngineConfig config;
+        config.UseDevice = false;
+        TSoundPlayback playback(config);
+        playback.InitAudio();
+        std::vector<float> period(441 * 2);
+        playback.engine().render(period.data(), 441);
+        const double before = ResidentBytes();
+        std::vector<quint32> handles;
+        for (int s = 0; s < streams; ++s) {
+            playback.PlaySoundFile(file, true);
+            handles.push_back(playback.Channel);
+        }
+        for (quint32 handle : handles) {
+            while (!playback.engine().isDecodedAhead(handle)) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+        }
+        playback.engine().render(period.data(), 441);
+        state.counters["bytes_per_stream"] = (ResidentBytes() - before) / streams;
+        playback.FreeAudio();
+    }
+}
+BENCHMARK(BM_MemoryPerPlayingStream)->Arg(200)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// 10,000 short sounds played and ended, overlapping allowed (a key held in hotkey mode): memory must stay flat.
+void BM_MemoryOverManyShortSounds(benchmark::State& state) {
+    const QString file = Files.value("blip");
+    for (auto _ : state) {
+        TEngineConfig config;
+        config.UseDevice = false;
+        TSoundPlayback playback(config);
+        playback.InitAudio();
+        std::vector<float> period(441 * 2);
+        double afterFirstThousand = 0;
+        for (int i = 1; i <= 10000; ++i) {
+            playback.PlaySoundFile(file, true);
+            if (i % 20 == 0) {
+                // Let the twenty end, as the device would.
+                while (playback.engine().heldStreams() > 0) {
+                    playback.engine().render(period.data(), 441);
+                    std::this_thread::sleep_for(std::chrono::microseconds(200));
+                }
+            }
+            if (i == 1000) {
+                afterFirstThousand = ResidentBytes();
+            }
+        }
+        state.counters["rss_after_1000_MiB"] = afterFirstThousand / (1 << 20);
+        state.counters["rss_after_10000_MiB"] = ResidentBytes() / (1 << 20);
+        state.counters["held_streams_at_end"] = playback.engine().heldStreams();
+        playback.FreeAudio();
+    }
+}
+BENCHMARK(BM_MemoryOverManyShortSounds)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("SDL_AUDIODRIVER")) {
+        qputenv("SDL_AUDIODRIVER", "dummy");
+    }
+    QCoreApplication app(argc, argv);
+    QTemporaryDir folder;
+    Folder = &folder;
+    for (const TFormat& format : Formats) {
+        Files.insert(format.Name, MakeTone(format.File, format.Encoder, 2.0));
+    }
+    Files.insert("blip", MakeTone("blip.wav", {}, 0.005));
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
