@@ -64,6 +64,8 @@ std::optional<QString> LookUp(const QString& text, const QStringList& lines) {
     const QString key = QLatin1Char('{') + text + QLatin1Char('}');
     for (const QString& line : lines) {
         if (line.startsWith(key)) {
+            // Right after the key, which for texts without a "}" is the line's first "}"; the translation itself
+            // may hold any characters.
             return line.mid(key.size());
         }
     }
