@@ -103,6 +103,8 @@ public:
 };
 
 template <> IKeyboard& DefaultService<IKeyboard>();
-inline IKeyboard& Keyboard() { return Service<IKeyboard>(); }
+inline IKeyboard& Keyboard() {
+    return Service<IKeyboard>();
+}
 
 } // namespace clavora::platform

@@ -58,6 +58,7 @@ constexpr TPosition Same(const char* name, int code) {
     return {name, std::uint8_t(code), std::uint8_t(code)};
 }
 
+// clang-format off
 constexpr TPosition kPositions[] = {
     Same("ESC", vk::Escape),
     Same("AE01", '1'), Same("AE02", '2'), Same("AE03", '3'), Same("AE04", '4'), Same("AE05", '5'),
@@ -91,6 +92,7 @@ constexpr TPosition kPositions[] = {
     {"KP1", vk::Numpad0 + 1, vk::End}, {"KP2", vk::Numpad0 + 2, vk::Down}, {"KP3", vk::Numpad0 + 3, vk::Next},
     {"KP0", vk::Numpad0, vk::Insert}, {"KPDL", vk::Decimal, vk::Delete},
 };
+// clang-format on
 
 // Keys whose code follows the character they type rather than their position: the typing block outside the digit
 // row, where layouts move letters around (AZERTY, QWERTZ).
@@ -104,7 +106,9 @@ bool followsLayoutLetter(const char* name) {
     return std::strlen(name) == 4 && name[0] == 'A' && (name[1] == 'D' || name[1] == 'C' || name[1] == 'B');
 }
 
-bool isUsLetterPosition(std::uint8_t code) { return code >= vk::LetterA && code <= vk::LetterZ; }
+bool isUsLetterPosition(std::uint8_t code) {
+    return code >= vk::LetterA && code <= vk::LetterZ;
+}
 
 // ISO 639 code of any length to the short form Windows locale names use ("deu", "ger" -> "de").
 QString shortLanguageCode(const char* iso639) {
@@ -195,8 +199,8 @@ public:
                 }
             }
             if (baseFound) {
-                result = variantLayout ? composeLocaleName(entryOf(variantLayout), base)
-                                       : composeLocaleName(base, base);
+                result =
+                    variantLayout ? composeLocaleName(entryOf(variantLayout), base) : composeLocaleName(base, base);
             }
         }
         FByName.insert(key, result);
@@ -290,8 +294,7 @@ TLinuxKeyboard::TImpl::TImpl(const QByteArray& displayName) {
     FDisplay.reset(XkbOpenDisplay(displayName.isEmpty() ? nullptr : displayName.constData(), &eventBase, &errorBase,
                                   &major, &minor, &reason));
     if (!FDisplay) {
-        qCInfo(lcKeyboard) << "No X display with the keyboard extension (reason" << reason
-                           << "); hotkeys see no keys";
+        qCInfo(lcKeyboard) << "No X display with the keyboard extension (reason" << reason << "); hotkeys see no keys";
         return;
     }
     Q_UNUSED(opcode);
@@ -299,9 +302,9 @@ TLinuxKeyboard::TImpl::TImpl(const QByteArray& displayName) {
     Display* display = FDisplay.get();
     FConnection = XGetXCBConnection(display);
     FContext.reset(xkb_context_new(XKB_CONTEXT_NO_FLAGS));
-    if (!FContext || !xkb_x11_setup_xkb_extension(FConnection, XKB_X11_MIN_MAJOR_XKB_VERSION,
-                                                  XKB_X11_MIN_MINOR_XKB_VERSION, XKB_X11_SETUP_XKB_EXTENSION_NO_FLAGS,
-                                                  nullptr, nullptr, nullptr, nullptr)) {
+    if (!FContext ||
+        !xkb_x11_setup_xkb_extension(FConnection, XKB_X11_MIN_MAJOR_XKB_VERSION, XKB_X11_MIN_MINOR_XKB_VERSION,
+                                     XKB_X11_SETUP_XKB_EXTENSION_NO_FLAGS, nullptr, nullptr, nullptr, nullptr)) {
         qCWarning(lcKeyboard) << "The X keyboard extension could not be set up; hotkeys see no keys";
         FDisplay.reset();
         FConnection = nullptr;
@@ -310,12 +313,11 @@ TLinuxKeyboard::TImpl::TImpl(const QByteArray& displayName) {
     FDeviceId = xkb_x11_get_core_keyboard_device_id(FConnection);
 
     // Ask before reading anything, so no change can slip between the first read and the first notification.
-    const unsigned long events = XkbNewKeyboardNotifyMask | XkbMapNotifyMask | XkbNamesNotifyMask |
-                                 XkbStateNotifyMask | XkbIndicatorStateNotifyMask;
+    const unsigned long events = XkbNewKeyboardNotifyMask | XkbMapNotifyMask | XkbNamesNotifyMask | XkbStateNotifyMask |
+                                 XkbIndicatorStateNotifyMask;
     XkbSelectEvents(display, XkbUseCoreKbd, events, events);
     XkbSelectEventDetails(display, XkbUseCoreKbd, XkbStateNotify, XkbAllStateComponentsMask, XkbGroupStateMask);
-    XkbSelectEventDetails(display, XkbUseCoreKbd, XkbIndicatorStateNotify, XkbAllIndicatorsMask,
-                          XkbAllIndicatorsMask);
+    XkbSelectEventDetails(display, XkbUseCoreKbd, XkbIndicatorStateNotify, XkbAllIndicatorsMask, XkbAllIndicatorsMask);
     XSelectInput(display, DefaultRootWindow(display), PropertyChangeMask);
     FRulesAtom = XInternAtom(display, "_XKB_RULES_NAMES", False);
     FCapsLockAtom = XInternAtom(display, "Caps Lock", False);
@@ -473,9 +475,8 @@ QString TLinuxKeyboard::TImpl::lookUpLocaleName() {
     // rules, model, layouts, variants, options: NUL-separated strings
     const QList<QByteArray> names = rulesNames().split('\0');
     if (names.size() >= 3 && !names.at(2).isEmpty()) {
-        const auto [layout, variant] = LayoutOfGroup(QString::fromUtf8(names.at(2)),
-                                                     names.size() >= 4 ? QString::fromUtf8(names.at(3)) : QString(),
-                                                     FGroup);
+        const auto [layout, variant] = LayoutOfGroup(
+            QString::fromUtf8(names.at(2)), names.size() >= 4 ? QString::fromUtf8(names.at(3)) : QString(), FGroup);
         return LocaleNameForLayout(layout, variant);
     }
     if (FKeymap) {
@@ -493,7 +494,9 @@ TLinuxKeyboard::TLinuxKeyboard(const QByteArray& displayName) : F(std::make_uniq
 
 TLinuxKeyboard::~TLinuxKeyboard() = default;
 
-bool TLinuxKeyboard::connected() const { return F->FDisplay != nullptr; }
+bool TLinuxKeyboard::connected() const {
+    return F->FDisplay != nullptr;
+}
 
 TKeyStateSnapshot TLinuxKeyboard::snapshot() {
     TKeyStateSnapshot result;

@@ -11,8 +11,8 @@ TEST(FocusedKeysTest, QtFunctionKeysMapToTheirCodes) {
         int qtKey;
         int code;
     } cases[] = {
-        {Qt::Key_F1, 112}, {Qt::Key_F5, 116},     {Qt::Key_F12, 123},    {Qt::Key_F13, 0},
-        {Qt::Key_A, 0},    {Qt::Key_Escape, 0},   {Qt::Key_unknown, 0},  {0, 0},
+        {Qt::Key_F1, 112}, {Qt::Key_F5, 116},   {Qt::Key_F12, 123},   {Qt::Key_F13, 0},
+        {Qt::Key_A, 0},    {Qt::Key_Escape, 0}, {Qt::Key_unknown, 0}, {0, 0},
     };
     for (const auto& row : cases) {
         EXPECT_EQ(FunctionKeyCode(row.qtKey), row.code) << "Qt key " << row.qtKey;
@@ -20,11 +20,13 @@ TEST(FocusedKeysTest, QtFunctionKeysMapToTheirCodes) {
 }
 
 const QStringList kKeyList = {
-    QStringLiteral("F1|one"),      QStringLiteral("F10|ten"),       QStringLiteral("f5|lower"),
-    QStringLiteral("F5|five"),     QStringLiteral("F5 |trailing"),  QStringLiteral("F5"),
-    QStringLiteral("F12|twelve"),  QStringLiteral("F5|five|again"), QStringLiteral("a|small a"),
-    QStringLiteral("A|capital A"), QStringLiteral("|empty key"),    QStringLiteral("abc"),
-    QStringLiteral("SHIFT|shift"), QStringLiteral("Scroll Lock|scroll"),
+    QStringLiteral("F1|one"),       QStringLiteral("F10|ten"),
+    QStringLiteral("f5|lower"),     QStringLiteral("F5|five"),
+    QStringLiteral("F5 |trailing"), QStringLiteral("F5"),
+    QStringLiteral("F12|twelve"),   QStringLiteral("F5|five|again"),
+    QStringLiteral("a|small a"),    QStringLiteral("A|capital A"),
+    QStringLiteral("|empty key"),   QStringLiteral("abc"),
+    QStringLiteral("SHIFT|shift"),  QStringLiteral("Scroll Lock|scroll"),
 };
 
 QStringList PlayedForCode(int code) {

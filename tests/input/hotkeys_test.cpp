@@ -19,9 +19,15 @@ protected:
 
 TEST_F(THotkeyTest, PlaysEveryExactMatchInListOrder) {
     const QStringList keyList = {
-        QStringLiteral("CTRL|first.mp3"),  QStringLiteral("ctrl|lower.mp3"),   QStringLiteral("CTRLX|longer.mp3"),
-        QStringLiteral("CTRL"),            QStringLiteral("no bar at all"),    QStringLiteral("CTRL|a|b.mp3"),
-        QStringLiteral(" CTRL|space.mp3"), QStringLiteral("CTRL|first.mp3"),   QStringLiteral("CTRL|"),
+        QStringLiteral("CTRL|first.mp3"),
+        QStringLiteral("ctrl|lower.mp3"),
+        QStringLiteral("CTRLX|longer.mp3"),
+        QStringLiteral("CTRL"),
+        QStringLiteral("no bar at all"),
+        QStringLiteral("CTRL|a|b.mp3"),
+        QStringLiteral(" CTRL|space.mp3"),
+        QStringLiteral("CTRL|first.mp3"),
+        QStringLiteral("CTRL|"),
     };
     KeystrokeEkle(QStringLiteral("CTRL"), keyList, true, recorder());
     EXPECT_EQ(FPlayed, (QStringList{QStringLiteral("first.mp3"), QStringLiteral("a|b.mp3"), QStringLiteral("first.mp3"),

@@ -17,6 +17,7 @@ struct TSingleKeyCase {
 };
 
 // Each key held alone, under en-US with "." as the decimal separator.
+// clang-format off
 const TSingleKeyCase kSingleKeys[] = {
     {8, "BACKSPACE"},   {9, "TAB"},        {13, "ENTER"},       {19, "PAUSE"},     {20, "Caps Lock"},
     {27, "ESC"},        {32, " "},         {33, "PAGEUP"},      {34, "PAGEDOWN"},  {35, "END"},
@@ -40,6 +41,7 @@ const TSingleKeyCase kSingleKeys[] = {
     {190, nullptr},     {191, nullptr},    {219, nullptr},      {220, nullptr},    {221, nullptr},
     {222, nullptr},     {226, nullptr},    {255, nullptr},
 };
+// clang-format on
 
 TEST(KeyNamingTest, EachKeyAloneHasTheNameOfTheTable) {
     for (const TSingleKeyCase& row : kSingleKeys) {
@@ -94,9 +96,17 @@ TEST(KeyNamingTest, CombinationsFollowTheModifierAndLayoutRules) {
          "en-US",
          '.',
          L({"CTRL", "ALT", "SHIFT", "Z", "SHIFT", "CTRL", "ALT"})},
-        {"two letters share the modifiers", {vk::LShift, 'A', 'B'}, false, "en-US", '.',
+        {"two letters share the modifiers",
+         {vk::LShift, 'A', 'B'},
+         false,
+         "en-US",
+         '.',
          L({"SHIFT", "A", "SHIFT", "B", "SHIFT"})},
-        {"modifiers add nothing to other keys", {vk::LControl, '7', vk::F1 + 4}, false, "en-US", '.',
+        {"modifiers add nothing to other keys",
+         {vk::LControl, '7', vk::F1 + 4},
+         false,
+         "en-US",
+         '.',
          L({"7", "F5", "CTRL"})},
         {"right Alt en-US", {vk::RMenu}, false, "en-US", '.', L({"ALT"})},
         {"right Alt en-GB", {vk::RMenu}, false, "en-GB", '.', L({"AltGr"})},

@@ -12,10 +12,10 @@ TEST(KeyboardLayoutTest, LayoutsMapToLanguageAndRegion) {
         const char* variant;
         const char* locale;
     } cases[] = {
-        {"us", "", "en-US"},          {"de", "", "de-DE"},     {"gb", "", "en-GB"},
-        {"tr", "", "tr-TR"},          {"fr", "", "fr-FR"},     {"ru", "", "ru-RU"},
+        {"us", "", "en-US"},           {"de", "", "de-DE"},     {"gb", "", "en-GB"},
+        {"tr", "", "tr-TR"},           {"fr", "", "fr-FR"},     {"ru", "", "ru-RU"},
         {"de", "nodeadkeys", "de-DE"}, {"us", "intl", "en-US"}, {"tr", "f", "tr-TR"},
-        {"no-such-layout", "", "xx"}, {"", "", "xx"},          {"US", "", "xx"},
+        {"no-such-layout", "", "xx"},  {"", "", "xx"},          {"US", "", "xx"},
     };
     for (const auto& row : cases) {
         EXPECT_EQ(LocaleNameForLayout(QString::fromLatin1(row.layout), QString::fromLatin1(row.variant)),

@@ -124,13 +124,13 @@ protected:
     unsigned indicators() {
         unsigned result = 0;
         Bool on = False;
-        if (XkbGetNamedIndicator(FDisplay.get(), XInternAtom(FDisplay.get(), "Caps Lock", False), nullptr, &on,
-                                 nullptr, nullptr) &&
+        if (XkbGetNamedIndicator(FDisplay.get(), XInternAtom(FDisplay.get(), "Caps Lock", False), nullptr, &on, nullptr,
+                                 nullptr) &&
             on) {
             result |= 1u;
         }
-        if (XkbGetNamedIndicator(FDisplay.get(), XInternAtom(FDisplay.get(), "Num Lock", False), nullptr, &on,
-                                 nullptr, nullptr) &&
+        if (XkbGetNamedIndicator(FDisplay.get(), XInternAtom(FDisplay.get(), "Num Lock", False), nullptr, &on, nullptr,
+                                 nullptr) &&
             on) {
             result |= 2u;
         }
