@@ -237,6 +237,14 @@ TStatus ReadKeyMapFile(const QString& fileName, QStringList& lines) {
 }
 
 TStatus WriteKeyMapFile(const QString& fileName, const QStringList& lines) {
+    // The file has no escaping: a line break inside a binding (a file name may hold one) would come back as two
+    // broken lines, so such a map is refused whole and the old file stays.
+    for (const QString& line : lines) {
+        if (line.contains(QLatin1Char('\r')) || line.contains(QLatin1Char('\n'))) {
+            return TStatus::Failure(QStringLiteral("Cannot create file \"%1\". The binding \"%2\" holds a line break.")
+                                        .arg(fileName, line.simplified()));
+        }
+    }
     return platform::FileSystem().writeFileReplacing(fileName, EncodeKeyMapText(lines));
 }
 

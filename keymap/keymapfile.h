@@ -46,7 +46,8 @@ QByteArray EncodeKeyMapText(const QStringList& lines);
 TStatus ReadKeyMapFile(const QString& fileName, QStringList& lines);
 
 // Writes Lines in the written form, replacing the file only once the new bytes are safely on disk, so a failure
-// leaves the old file as it was. The failure message names the path and then the system's reason.
+// leaves the old file as it was. The failure message names the path and then the system's reason. Lines holding a
+// line break cannot be stored and fail the write.
 TStatus WriteKeyMapFile(const QString& fileName, const QStringList& lines);
 
 // The entries of DefaultBindings whose prefix ("F7|") begins no line of Lines, compared without regard to case,

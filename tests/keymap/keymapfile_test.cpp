@@ -365,6 +365,12 @@ TEST_F(KeyMapFileTest, SaveWritesTheWrittenFormOrKeepsTheOldFile) {
     EXPECT_FALSE(status.ok());
     EXPECT_TRUE(status.message().contains(FKeys));
     EXPECT_EQ(ReadBytes(FKeys), before);
+
+    // A line break inside a path would split the binding in two when read back.
+    FFs.FFailingWrites.clear();
+    KeyList = QStringList{"a|b", "q|/tmp/two\nlines.wav"};
+    EXPECT_FALSE(SaveKeyMap(FKeys).ok());
+    EXPECT_EQ(ReadBytes(FKeys), before);
 }
 
 // Whatever bytes keys.db holds, start-up completes it and what it wrote reads back as exactly what was loaded.
