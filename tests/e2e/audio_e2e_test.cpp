@@ -1,0 +1,182 @@
+// Sound playback for real: the installed program with a key map that binds a key to a generated tone, its window
+// focused, the key pressed with xdotool, and the tone found in what came out: recorded from the sound server's null
+// sink, and once more written by SDL's disk driver, where every sample must be the file's own.
+#include "tests/audio/audiotestsupport.h"
+#include "tests/support/programrun.h"
+#include "tests/support/testsupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QThread>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+using namespace clavora::test;
+
+namespace {
+
+const QString Title = QStringLiteral("Zemtrak - Clavora");
+constexpr int ToneRate = 44100;
+constexpr double ToneFrequency = 1000.0;
+constexpr int ToneFrames = ToneRate * 3 / 10; // 300 ms
+constexpr int RecordRate = 48000;
+
+class AudioE2E : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (qEnvironmentVariableIsEmpty("DISPLAY")) {
+            GTEST_SKIP() << "needs the X display of the test rig";
+        }
+        FProgramDir = FRoot.file("program");
+        FHome = FRoot.file("home");
+        ASSERT_TRUE(QDir().mkpath(FHome));
+        ASSERT_TRUE(CopyProgramFolder(FProgramDir));
+        FTone = FRoot.file("tone.wav");
+        FSamples = SineSamples16(ToneFrequency, ToneRate, ToneFrames, 0.5);
+        WriteWav16(FTone, ToneRate, 2, FSamples);
+
+        QByteArray keys = "\xEF\xBB\xBF";
+        for (int n = 1; n <= 12; ++n) {
+            keys += "F" + QByteArray::number(n) + "|Sounds\\" + QByteArray::number(n + 10) + ".mp3\r\n";
+        }
+        keys += "q|" + QFile::encodeName(FTone) + "\r\n";
+        WriteBytes(FProgramDir + "/keys.db", keys);
+        // Only the focused window's key handling plays: the hotkey poll would play the key a second time.
+        WriteBytes(FProgramDir + "/settings.ini", "[Settings]\r\nHotkeyMode=OFF\r\n");
+    }
+
+    void TearDown() override { stopRecorder(); }
+
+    // Starts the program and gives its window the keyboard focus.
+    void startFocused(TProgramRun& run) {
+        ASSERT_TRUE(run.start());
+        ASSERT_TRUE(run.waitForWindow(Title)) << run.output().toStdString();
+        const QString window = RunCommand(QStringLiteral("xdotool"),
+                                          {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                                           QStringLiteral("--pid"), QString::number(run.pid()), QStringLiteral("--name"),
+                                           QLatin1Char('^') + Title + QLatin1Char('$')})
+                                   .split(QLatin1Char('\n'), Qt::SkipEmptyParts)
+                                   .value(0);
+        ASSERT_FALSE(window.isEmpty());
+        RunCommand(QStringLiteral("xdotool"), {QStringLiteral("windowfocus"), QStringLiteral("--sync"), window});
+        QThread::msleep(300);
+    }
+
+    void press(const QString& key) { RunCommand(QStringLiteral("xdotool"), {QStringLiteral("key"), key}); }
+
+    bool startRecorder() {
+        FRecorder.setStandardOutputFile(FRoot.file("recording.raw"));
+        FRecorder.start(QStringLiteral("parec"),
+                        {"-d", "testsink.monitor", "--format=s16le", QStringLiteral("--rate=%1").arg(RecordRate),
+                         "--channels=1", "--latency-msec=10", "--raw"});
+        return FRecorder.waitForStarted(5000);
+    }
+
+    void stopRecorder() {
+        if (FRecorder.state() != QProcess::NotRunning) {
+            FRecorder.terminate();
+            if (!FRecorder.waitForFinished(5000)) {
+                FRecorder.kill();
+                FRecorder.waitForFinished(5000);
+            }
+        }
+    }
+
+    TTempFolder FRoot;
+    QString FProgramDir;
+    QString FHome;
+    QString FTone;
+    std::vector<qint16> FSamples;
+    QProcess FRecorder;
+};
+
+TEST_F(AudioE2E, PressedKeyIsHeardFromTheSoundServer) {
+    if (qEnvironmentVariableIsEmpty("PULSE_SERVER") ||
+        RunCommand(QStringLiteral("pactl"), {QStringLiteral("info")}).isEmpty()) {
+        GTEST_SKIP() << "needs the PulseAudio server of the test rig (PULSE_SERVER with a null sink named testsink)";
+    }
+    TProgramRun run(FProgramDir + "/clavora", FHome);
+    run.environment().insert(QStringLiteral("SDL_AUDIODRIVER"), QStringLiteral("pulseaudio"));
+    startFocused(run);
+    ASSERT_TRUE(startRecorder());
+    QThread::msleep(1500); // the null sink stalls while a new monitor stream gets going
+
+    press(QStringLiteral("q"));
+    QThread::msleep(1200);
+    stopRecorder();
+    const QByteArray raw = ReadBytes(FRoot.file("recording.raw"));
+    ASSERT_GT(raw.size(), RecordRate); // half a second at least
+
+    std::vector<float> recorded;
+    const auto* samples = reinterpret_cast<const qint16*>(raw.constData());
+    for (qsizetype i = 0; i < raw.size() / 2; ++i) {
+        recorded.push_back(samples[i] / 32768.0f);
+    }
+    EXPECT_GT(Peak(recorded), 0.2f) << "nothing was heard\n" << run.output().toStdString();
+    EXPECT_NEAR(EstimateFrequency(recorded, RecordRate), ToneFrequency, 5.0);
+    EXPECT_NEAR(static_cast<double>(AudibleFrames(recorded, 0.05f)), 0.3 * RecordRate, 0.02 * RecordRate);
+    EXPECT_TRUE(run.isRunning());
+}
+
+TEST_F(AudioE2E, PressedKeyReachesTheDeviceSampleExact) {
+    const QString disk = FRoot.file("device.raw");
+    TProgramRun run(FProgramDir + "/clavora", FHome);
+    run.environment().insert(QStringLiteral("SDL_AUDIODRIVER"), QStringLiteral("disk"));
+    run.environment().insert(QStringLiteral("SDL_DISKAUDIOFILE"), disk);
+    startFocused(run);
+    press(QStringLiteral("q"));
+    // The disk driver writes in real time; a second of silence after the tone pushes it out of every buffer.
+    QThread::msleep(1500);
+    ASSERT_TRUE(run.isRunning()) << run.output().toStdString();
+    run.stop();
+
+    const QByteArray raw = ReadBytes(disk);
+    const auto* written = reinterpret_cast<const float*>(raw.constData());
+    const size_t count = static_cast<size_t>(raw.size()) / sizeof(float);
+    size_t first = 0;
+    while (first < count && written[first] == 0.0f) {
+        ++first;
+    }
+    ASSERT_LT(first, count) << "nothing reached the device\n" << run.output().toStdString();
+    // The tone's first frame is zero; its second is the first sound, on the left channel.
+    ASSERT_EQ(first % 2, 0u);
+    ASSERT_GE(first, 2u);
+    const size_t start = first - 2;
+    ASSERT_GE(count - start, FSamples.size());
+
+    // Whatever master volume the program starts with applies to every sample alike; work it out from the first
+    // sound and hold every sample to it exactly.
+    const double ratio = written[first] / (FSamples[2] / 32768.0);
+    const auto gain = static_cast<quint16>(std::lround(ratio * 65535.0));
+    ASSERT_GT(gain, 0);
+    const float scale = static_cast<float>(gain) / 65535.0f;
+    for (size_t i = 0; i < FSamples.size(); ++i) {
+        ASSERT_EQ(written[start + i], (FSamples[i] / 32768.0f) * scale) << "sample " << i << ", gain " << gain;
+    }
+    for (size_t i = start + FSamples.size(); i < count; ++i) {
+        ASSERT_EQ(written[i], 0.0f) << "after the tone, at sample " << i;
+    }
+}
+
+TEST_F(AudioE2E, DefaultBindingPlaysFromTheProgramFolderWhenStartedElsewhere) {
+    // Started in the home folder, as from a desktop menu: "Sounds\12.mp3" exists only beside the program.
+    const QString disk = FRoot.file("device.raw");
+    TProgramRun run(FProgramDir + "/clavora", FHome);
+    run.environment().insert(QStringLiteral("SDL_AUDIODRIVER"), QStringLiteral("disk"));
+    run.environment().insert(QStringLiteral("SDL_DISKAUDIOFILE"), disk);
+    startFocused(run);
+    press(QStringLiteral("F2"));
+    QThread::msleep(1500);
+    run.stop();
+
+    const QByteArray raw = ReadBytes(disk);
+    std::vector<float> written(static_cast<size_t>(raw.size()) / sizeof(float));
+    std::memcpy(written.data(), raw.constData(), written.size() * sizeof(float));
+    EXPECT_GT(Peak(written), 0.05f) << run.output().toStdString();
+}
+
+} // namespace
