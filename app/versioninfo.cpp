@@ -302,7 +302,8 @@ private:
 struct TNode {
     quint64 start = 0;
     quint64 end = 0; // one past the node, never past its parent
-    QString key;
+    quint64 keyStart = 0;
+    quint64 keyUnits = 0; // UTF-16 units, without the terminator
     quint64 valueStart = 0;
     quint64 valueEnd = 0;
     quint64 childrenStart = 0;
@@ -319,8 +320,8 @@ bool parseNode(const TReader& r, quint64 start, quint64 limit, TNode& node) {
     }
     node.start = start;
     node.end = qMin<quint64>(start + length, limit);
-    node.key.clear();
-    quint64 pos = start + 6;
+    node.keyStart = start + 6;
+    quint64 pos = node.keyStart;
     for (;;) {
         quint16 c = 0;
         if (pos + 2 > node.end || !r.u16(pos, c)) {
@@ -330,13 +331,38 @@ bool parseNode(const TReader& r, quint64 start, quint64 limit, TNode& node) {
         if (c == 0) {
             break;
         }
-        node.key.append(QChar(c));
     }
+    node.keyUnits = (pos - 2 - node.keyStart) / 2;
     node.text = type == 1;
     const quint64 valueBytes = node.text ? quint64(valueLength) * 2 : valueLength;
     node.valueStart = qMin(alignUp4(pos), node.end);
     node.valueEnd = qMin(node.valueStart + valueBytes, node.end);
     node.childrenStart = qMin(alignUp4(node.valueStart + valueBytes), node.end);
+    return true;
+}
+
+// Keys compare without regard to letter case, as the system's look-up does. No allocation: this runs for every
+// node on the way to every entry.
+char16_t asciiLower(char16_t c) {
+    return c >= u'A' && c <= u'Z' ? char16_t(c + 32) : c;
+}
+
+bool keyEquals(const TReader& r, const TNode& node, QStringView key) {
+    if (node.keyUnits != quint64(key.size())) {
+        return false;
+    }
+    for (qsizetype i = 0; i < key.size(); ++i) {
+        quint16 c = 0;
+        r.u16(node.keyStart + 2 * quint64(i), c);
+        const char16_t k = key[i].unicode();
+        if (c == k) {
+            continue;
+        }
+        if (c < 0x80 && k < 0x80 ? asciiLower(c) != asciiLower(k)
+                                 : QChar(c).toCaseFolded() != QChar(k).toCaseFolded()) {
+            return false;
+        }
+    }
     return true;
 }
 
@@ -346,7 +372,7 @@ bool findChild(const TReader& r, const TNode& parent, QStringView key, TNode& ch
         if (!parseNode(r, pos, parent.end, child)) {
             return false;
         }
-        if (QStringView(child.key).compare(key, Qt::CaseInsensitive) == 0) {
+        if (keyEquals(r, child, key)) {
             return true;
         }
         pos = alignUp4(child.end); // a node is at least 6 bytes long, so this always moves on
@@ -513,7 +539,7 @@ bool readFixed(QByteArrayView image, int& major, int& minor) {
 TVersionBlock::TVersionBlock(QByteArrayView block) : FBlock(block) {
     TNode root;
     const TReader r(FBlock);
-    FValid = parseNode(r, 0, r.size(), root) && root.key == QLatin1String("VS_VERSION_INFO");
+    FValid = parseNode(r, 0, r.size(), root) && keyEquals(r, root, u"VS_VERSION_INFO");
 }
 
 std::optional<TVersionBlock::TValue> TVersionBlock::query(QStringView path) const {
@@ -523,12 +549,12 @@ std::optional<TVersionBlock::TValue> TVersionBlock::query(QStringView path) cons
     const TReader r(FBlock);
     TNode node;
     parseNode(r, 0, r.size(), node);
-    for (QStringView part : path.split(u'\\', Qt::SkipEmptyParts)) {
+    for (QStringView part : path.tokenize(u'\\', Qt::SkipEmptyParts)) {
         TNode child;
         if (!findChild(r, node, part, child)) {
             return std::nullopt;
         }
-        node = std::move(child);
+        node = child;
     }
     return TValue{r.slice(node.valueStart, node.valueEnd - node.valueStart), node.text};
 }
