@@ -146,6 +146,29 @@ TEST_F(EngineTest, StreamPlaysWholeAndIsReleasedWhenItEnds) {
     FEngine.free(handle);
 }
 
+TEST_F(EngineTest, RingSmallerThanTheSoundDeliversEverySampleInOrder) {
+    FEngine.shutdown();
+    TEngineConfig config = PulledConfig();
+    config.StreamBufferFrames = 1000; // wraps every two or three periods
+    ASSERT_TRUE(FEngine.start(config));
+    const QString exact = FFolder.file(QStringLiteral("exact.wav"));
+    const auto samples = test::SineSamples16(777, Rate, Rate / 4, 0.7);
+    test::WriteWav16(exact, Rate, 2, samples);
+    const quint32 handle = FEngine.openStream(exact);
+    ASSERT_TRUE(FEngine.play(handle));
+    std::vector<float> out;
+    std::vector<float> period(Period * 2);
+    for (size_t periods = 0; periods * Period < samples.size() / 2; ++periods) {
+        WaitDecoded(FEngine, {handle}); // a full ring (or the whole rest), so no period runs short
+        FEngine.render(period.data(), Period);
+        out.insert(out.end(), period.begin(), period.end());
+    }
+    ASSERT_GE(out.size(), samples.size());
+    for (size_t i = 0; i < samples.size(); ++i) {
+        ASSERT_EQ(out[i], samples[i] / 32768.0f) << "sample " << i;
+    }
+}
+
 TEST_F(EngineTest, StopSilencesFromTheNextPeriodAndPlayResumes) {
     const quint32 handle = FEngine.openStream(FTone);
     WaitDecoded(FEngine, {handle});

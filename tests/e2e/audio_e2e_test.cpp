@@ -55,13 +55,33 @@ protected:
     void startFocused(TProgramRun& run) {
         ASSERT_TRUE(run.start());
         ASSERT_TRUE(run.waitForWindow(Title)) << run.output().toStdString();
+        focus(Title, run.pid());
+    }
+
+    bool soundServerReachable() {
+        return !qEnvironmentVariableIsEmpty("PULSE_SERVER") &&
+               !RunCommand(QStringLiteral("pactl"), {QStringLiteral("info")}).isEmpty();
+    }
+
+    // The recording as float samples.
+    std::vector<float> recording() {
+        const QByteArray raw = ReadBytes(FRoot.file("recording.raw"));
+        std::vector<float> recorded;
+        const auto* samples = reinterpret_cast<const qint16*>(raw.constData());
+        for (qsizetype i = 0; i < raw.size() / 2; ++i) {
+            recorded.push_back(samples[i] / 32768.0f);
+        }
+        return recorded;
+    }
+
+    void focus(const QString& title, qint64 pid) {
         const QString window = RunCommand(QStringLiteral("xdotool"),
                                           {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
-                                           QStringLiteral("--pid"), QString::number(run.pid()), QStringLiteral("--name"),
-                                           QLatin1Char('^') + Title + QLatin1Char('$')})
+                                           QStringLiteral("--pid"), QString::number(pid), QStringLiteral("--name"),
+                                           QLatin1Char('^') + title + QLatin1Char('$')})
                                    .split(QLatin1Char('\n'), Qt::SkipEmptyParts)
                                    .value(0);
-        ASSERT_FALSE(window.isEmpty());
+        ASSERT_FALSE(window.isEmpty()) << title.toStdString();
         RunCommand(QStringLiteral("xdotool"), {QStringLiteral("windowfocus"), QStringLiteral("--sync"), window});
         QThread::msleep(300);
     }
@@ -95,8 +115,7 @@ protected:
 };
 
 TEST_F(AudioE2E, PressedKeyIsHeardFromTheSoundServer) {
-    if (qEnvironmentVariableIsEmpty("PULSE_SERVER") ||
-        RunCommand(QStringLiteral("pactl"), {QStringLiteral("info")}).isEmpty()) {
+    if (!soundServerReachable()) {
         GTEST_SKIP() << "needs the PulseAudio server of the test rig (PULSE_SERVER with a null sink named testsink)";
     }
     TProgramRun run(FProgramDir + "/clavora", FHome);
@@ -108,17 +127,36 @@ TEST_F(AudioE2E, PressedKeyIsHeardFromTheSoundServer) {
     press(QStringLiteral("q"));
     QThread::msleep(1200);
     stopRecorder();
-    const QByteArray raw = ReadBytes(FRoot.file("recording.raw"));
-    ASSERT_GT(raw.size(), RecordRate); // half a second at least
-
-    std::vector<float> recorded;
-    const auto* samples = reinterpret_cast<const qint16*>(raw.constData());
-    for (qsizetype i = 0; i < raw.size() / 2; ++i) {
-        recorded.push_back(samples[i] / 32768.0f);
-    }
+    const std::vector<float> recorded = recording();
+    ASSERT_GT(recorded.size(), RecordRate / 2u);
     EXPECT_GT(Peak(recorded), 0.2f) << "nothing was heard\n" << run.output().toStdString();
     EXPECT_NEAR(EstimateFrequency(recorded, RecordRate), ToneFrequency, 5.0);
     EXPECT_NEAR(static_cast<double>(AudibleFrames(recorded, 0.05f)), 0.3 * RecordRate, 0.02 * RecordRate);
+    EXPECT_TRUE(run.isRunning());
+}
+
+TEST_F(AudioE2E, WithoutAudioOutputTheMessageShowsAndTheSystemPlayerStillPlays) {
+    if (!soundServerReachable()) {
+        GTEST_SKIP() << "needs the PulseAudio server of the test rig (PULSE_SERVER with a null sink named testsink)";
+    }
+    TProgramRun run(FProgramDir + "/clavora", FHome);
+    run.environment().insert(QStringLiteral("SDL_AUDIODRIVER"), QStringLiteral("no-such-driver"));
+    ASSERT_TRUE(run.start());
+    // The start-up message, captioned with the application's name, before the main window.
+    ASSERT_TRUE(run.waitForWindow(QStringLiteral("Clavora"))) << run.output().toStdString();
+    focus(QStringLiteral("Clavora"), run.pid());
+    press(QStringLiteral("Return"));
+    ASSERT_TRUE(run.waitForWindow(Title)) << run.output().toStdString();
+    focus(Title, run.pid());
+
+    ASSERT_TRUE(startRecorder());
+    QThread::msleep(1500);
+    press(QStringLiteral("q"));
+    QThread::msleep(1500);
+    stopRecorder();
+    const std::vector<float> recorded = recording();
+    EXPECT_GT(Peak(recorded), 0.2f) << "the system player was not heard\n" << run.output().toStdString();
+    EXPECT_NEAR(EstimateFrequency(recorded, RecordRate), ToneFrequency, 5.0);
     EXPECT_TRUE(run.isRunning());
 }
 
