@@ -289,7 +289,7 @@ struct TLinuxKeyboard::TImpl {
 };
 
 TLinuxKeyboard::TImpl::TImpl(const QByteArray& displayName) {
-    int opcode = 0, eventBase = 0, errorBase = 0, major = XkbMajorVersion, minor = XkbMinorVersion;
+    int eventBase = 0, errorBase = 0, major = XkbMajorVersion, minor = XkbMinorVersion;
     int reason = 0;
     FDisplay.reset(XkbOpenDisplay(displayName.isEmpty() ? nullptr : displayName.constData(), &eventBase, &errorBase,
                                   &major, &minor, &reason));
@@ -297,7 +297,6 @@ TLinuxKeyboard::TImpl::TImpl(const QByteArray& displayName) {
         qCInfo(lcKeyboard) << "No X display with the keyboard extension (reason" << reason << "); hotkeys see no keys";
         return;
     }
-    Q_UNUSED(opcode);
     FXkbEventType = eventBase;
     Display* display = FDisplay.get();
     FConnection = XGetXCBConnection(display);
