@@ -3,7 +3,8 @@
 # clavora_add_test(NAME <name> SOURCES <files...> LIBS <targets...> [X11])
 # One test executable per area, linked with GoogleTest and the shared test support library, its cases discovered
 # by CTest when the tests run. Tests run with QT_QPA_PLATFORM=offscreen unless marked X11, in which case they get
-# the label "x11" and use the DISPLAY of the headless rig started by test.sh.
+# the label "x11", use the DISPLAY of the headless rig started by test.sh, and run one at a time: they share its
+# keyboard, its layout and its sound sink.
 function(clavora_add_test)
     cmake_parse_arguments(T "X11" "NAME;TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
     add_executable(${T_NAME} ${T_SOURCES})
@@ -14,15 +15,19 @@ function(clavora_add_test)
     if(T_X11)
         list(APPEND labels x11)
     else()
+        list(APPEND labels unit)
         list(APPEND env "QT_QPA_PLATFORM=offscreen")
     endif()
     if(NOT T_TIMEOUT)
         set(T_TIMEOUT 120)
     endif()
+    # The environment goes in through an executor: a list passed as a discovered test's ENVIRONMENT property is
+    # split apart on the way, and discovery itself needs it too.
+    set_target_properties(${T_NAME} PROPERTIES CROSSCOMPILING_EMULATOR "${CMAKE_COMMAND};-E;env;${env}")
     gtest_discover_tests(${T_NAME}
         DISCOVERY_MODE PRE_TEST
         DISCOVERY_TIMEOUT 60
-        PROPERTIES ENVIRONMENT "${env}" LABELS "${labels}" TIMEOUT ${T_TIMEOUT})
+        PROPERTIES LABELS "${labels}" TIMEOUT ${T_TIMEOUT} RUN_SERIAL ${T_X11})
 endfunction()
 
 # clavora_add_bench(NAME <name> SOURCES <files...> LIBS <targets...>)

@@ -1,6 +1,8 @@
 // Language files and string translation.
 #include "i18n/checklanguage.h"
 
+#include "keymap/keymapfile.h"
+
 #include "platform/filesystem.h"
 #include "platform/foldersearch.h"
 #include "platform/locale.h"
@@ -259,27 +261,6 @@ TStatus ReadLanguageLines(const QString& path, QStringList& lines) {
         return TStatus::Failure(QStringLiteral("The language file \"%1\" is not valid UTF-8 text.").arg(path));
     }
     return TStatus::Ok();
-}
-
-QStringList SplitTextLines(const QString& text) {
-    QStringList lines;
-    qsizetype start = 0;
-    const qsizetype size = text.size();
-    for (qsizetype i = 0; i < size; ++i) {
-        const QChar c = text.at(i);
-        if (c != QLatin1Char('\r') && c != QLatin1Char('\n')) {
-            continue;
-        }
-        lines.append(text.mid(start, i - start));
-        if (c == QLatin1Char('\r') && i + 1 < size && text.at(i + 1) == QLatin1Char('\n')) {
-            ++i;
-        }
-        start = i + 1;
-    }
-    if (start < size) {
-        lines.append(text.mid(start));
-    }
-    return lines;
 }
 
 bool DecodeLanguageText(const QByteArray& bytes, QStringList& lines) {

@@ -61,9 +61,6 @@ TStatus ReadLanguageLines(const QString& path, QStringList& lines);
 
 // Decoding and lookup, without any I/O.
 
-// Splits text into lines at CR LF, LF or CR; a break at the very end does not start another line.
-QStringList SplitTextLines(const QString& text);
-
 // Decodes the bytes of a language file into lines (see ReadLanguageLines). False, with Lines empty, when the bytes
 // are not valid in their encoding.
 bool DecodeLanguageText(const QByteArray& bytes, QStringList& lines);

@@ -2,6 +2,7 @@
 // the real user's files, and a QApplication for the tests that need widgets.
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -20,7 +21,19 @@ int main(int argc, char** argv) {
     qputenv("XDG_CACHE_HOME", root + "/.cache");
     if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) {
         QDir().mkpath(home.path() + QStringLiteral("/runtime"));
+        QFile::setPermissions(home.path() + QStringLiteral("/runtime"),
+                              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
         qputenv("XDG_RUNTIME_DIR", root + "/runtime");
+    }
+
+    // In-process audio output goes nowhere unless a test asks for a device.
+    if (qEnvironmentVariableIsEmpty("SDL_AUDIODRIVER")) {
+        qputenv("SDL_AUDIODRIVER", "dummy");
+    }
+
+    // Without a display, tests that need X skip themselves instead of the whole executable failing to start.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
     }
 
     QApplication app(argc, argv);

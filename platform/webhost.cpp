@@ -1,0 +1,11 @@
+// The host of the maker's web server.
+#include "platform/webhost.h"
+
+namespace clavora::platform {
+
+QString MakerWebHost() {
+    const QString configured = qEnvironmentVariable("CLAVORA_WEB_HOST").trimmed();
+    return configured.isEmpty() ? QStringLiteral(CLAVORA_DEFAULT_WEB_HOST) : configured;
+}
+
+} // namespace clavora::platform

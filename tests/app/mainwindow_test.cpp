@@ -1,0 +1,304 @@
+// The main window: its start-up, its options and their commands, the help page, reset to defaults.
+#include "app/application.h"
+#include "app/identity.h"
+#include "app/main.h"
+#include "app/messagedlg.h"
+#include "app/options.h"
+#include "display/untLumoMatrix.h"
+#include "keymap/keymapfile.h"
+#include "platform/fake/fakeautostart.h"
+#include "platform/fake/fakefilesystem.h"
+#include "platform/fake/fakelocale.h"
+#include "platform/fake/fakeshell.h"
+#include "tests/support/testsupport.h"
+
+#include <QAction>
+#include <QDir>
+#include <QFile>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QSlider>
+#include <QTest>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+using namespace clavora;
+
+namespace {
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(QDir().mkpath(FRoot.file("program")));
+        // The real program file, so the window reads the real version information.
+        ASSERT_TRUE(QFile::copy(test::ProgramDir() + "/clavora", FRoot.file("program/clavora")));
+        FFs.FProgramFile = FRoot.file("program/clavora");
+        FFs.FUserConfigFolder = FRoot.file("config");
+        qputenv("CLAVORA_WEB_HOST", "127.0.0.1:9");
+    }
+    void TearDown() override {
+        SetMessageDlgAnswer({});
+        qunsetenv("CLAVORA_WEB_HOST");
+    }
+
+    QString settingsPath() const { return FRoot.file("program/settings.ini"); }
+    void writeSettings(const QByteArray& text) { test::WriteBytes(settingsPath(), text); }
+    std::unique_ptr<TAppForm> makeForm(const QStringList& arguments = {}) {
+        return std::make_unique<TAppForm>(arguments);
+    }
+
+    test::TTempFolder FRoot;
+    platform::TFakeFileSystem FFs;
+    platform::TFakeAutostart FAutostart;
+    platform::TFakeShell FShell;
+    platform::TFakeLocale FLocale;
+    platform::TScopedService<platform::IFileSystem> FUseFs{FFs};
+    platform::TScopedService<platform::IAutostart> FUseAutostart{FAutostart};
+    platform::TScopedService<platform::IShell> FUseShell{FShell};
+    platform::TScopedService<platform::ILocale> FUseLocale{FLocale};
+};
+
+TEST_F(MainWindowTest, StartsWithIdentityDataFolderAndDefaultOptions) {
+    auto form = makeForm();
+    EXPECT_EQ(form->windowTitle(), "Zemtrak - Clavora");
+    EXPECT_EQ(AppTitle, "Zemtrak - Clavora");
+    EXPECT_EQ(DataFolder, FRoot.file("program") + "/");
+    EXPECT_FALSE(AppVersion.isEmpty());
+    EXPECT_NE(AppVersion, "65535.65535");
+
+    EXPECT_TRUE(form->HotkeyMode1->isChecked());
+    EXPECT_TRUE(form->TimerHotkey->isActive());
+    EXPECT_EQ(form->TimerHotkey->interval(), 50);
+    EXPECT_TRUE(form->AllowOverlappingSounds1->isChecked());
+    EXPECT_TRUE(form->MatrixDisplay1->isChecked());
+    EXPECT_TRUE(form->Panel1->isVisibleTo(form.get()));
+    EXPECT_FALSE(form->MinimizetoSystemTray1->isChecked());
+    EXPECT_FALSE(form->StartMinimized1->isChecked());
+    EXPECT_FALSE(form->StartMinimized1->isEnabled());
+    EXPECT_FALSE(form->Autostartatstartup1->isChecked());
+    EXPECT_TRUE(form->Standard1->isChecked());
+    EXPECT_EQ(form->TrackBar2->maximum(), 8);
+
+    // Start-up reads settings.ini but never writes it, and the key map holds the defaults.
+    EXPECT_FALSE(QFile::exists(settingsPath()));
+    EXPECT_TRUE(KeyList.contains("F12|Sounds\\22.mp3"));
+    ASSERT_NE(MatrixDisplay, nullptr);
+    EXPECT_EQ(MatrixDisplay->parentWidget(), form->Panel1);
+    EXPECT_EQ(DisplayText, "Press any key");
+}
+
+TEST_F(MainWindowTest, ClientAreaMenusAndInitialStates) {
+    auto form = makeForm();
+    EXPECT_EQ(form->centralWidget()->size(), QSize(646, 341));
+    EXPECT_EQ(form->Panel1->height(), 65);
+    EXPECT_FALSE(form->Panel1->isEnabled());
+    EXPECT_EQ(form->TrackBar2->height(), 25);
+    EXPECT_EQ(form->TouchKeyboard1->geometry().topLeft(), QPoint(3, 3));
+
+    QStringList captions;
+    for (QAction* action : form->Help1->actions()) {
+        captions << (action->isSeparator() ? "-" : action->text()) + (action->isVisible() ? "" : " (hidden)");
+    }
+    EXPECT_EQ(captions, QStringList({"Online Help", "-", "Update Notifications", "-", "Language... (hidden)",
+                                     "Send &Feedback...", "&About..."}));
+    EXPECT_TRUE(form->UpdateNotifications1->isChecked());
+    EXPECT_FALSE(form->UpdateNotifications1->isEnabled());
+    EXPECT_EQ(form->Help2->shortcut(), QKeySequence(Qt::Key_F1));
+    for (QAction* action : {form->Exit1, form->Help2, form->Language1, form->SendFeedback1, form->About1}) {
+        EXPECT_FALSE(action->icon().isNull()) << action->objectName().toStdString();
+    }
+    EXPECT_EQ(form->findChild<QAction*>("ResettoDefaults1")->text(), "Reset to Defaults...");
+}
+
+TEST_F(MainWindowTest, OptionValuesAreReadWithTheirOwnSenses) {
+    const struct {
+        const char* text;
+        bool tray, startMinimized, hotkey, overlap, display;
+        const char* layout;
+    } cases[] = {
+        {"", false, false, true, true, true, "Standard"},
+        {"[settings]\nminimizetosystemtray=on\nMINIMIZESTARTUP=on\nHotkeyMode=on\nAllowOverlappingSounds=on\n"
+         "MatrixDisplay=on\nKeyboardLayout=numpad\n",
+         true, false, true, true, true, "Standard"},
+        {"[Settings]\nMinimizeToSystemTray=OFF\nMinimizeStartup=ON\nHotkeyMode=OFF\nAllowOverlappingSounds=OFF\n"
+         "MatrixDisplay=OFF\nKeyboardLayout=NumPad\n",
+         false, true, false, false, false, "NumPad"},
+        {"[Settings]\nMinimizeToSystemTray=off\nHotkeyMode=yes\nMatrixDisplay=Off\n", true, false, true, true, true,
+         "Standard"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        TSettingsIni settings(FRoot.file("case.ini"));
+        test::WriteBytes(settings.fileName(), c.text);
+        ASSERT_TRUE(settings.load().ok());
+        const TOptions options = ReadOptions(settings);
+        EXPECT_EQ(options.MinimizeToSystemTray, c.tray);
+        EXPECT_EQ(options.MinimizeStartup, c.startMinimized);
+        EXPECT_EQ(options.HotkeyMode, c.hotkey);
+        EXPECT_EQ(options.AllowOverlappingSounds, c.overlap);
+        EXPECT_EQ(options.MatrixDisplay, c.display);
+        EXPECT_EQ(options.KeyboardLayout, c.layout);
+    }
+}
+
+TEST_F(MainWindowTest, StoredOptionsReachTheMenusAndControls) {
+    writeSettings("[Settings]\nMinimizeToSystemTray=ON\nMinimizeStartup=ON\nHotkeyMode=OFF\n"
+                  "AllowOverlappingSounds=OFF\nKeyboardLayout=NumPad\nMatrixDisplay=OFF\n");
+    auto form = makeForm();
+    EXPECT_TRUE(form->MinimizetoSystemTray1->isChecked());
+    // Without an autostart entry Auto Minimize shows its stored mark but cannot be used.
+    EXPECT_TRUE(form->StartMinimized1->isChecked());
+    EXPECT_FALSE(form->StartMinimized1->isEnabled());
+    EXPECT_FALSE(form->HotkeyMode1->isChecked());
+    EXPECT_FALSE(form->TimerHotkey->isActive());
+    EXPECT_FALSE(form->AllowOverlappingSounds1->isChecked());
+    EXPECT_TRUE(form->NumPad1->isChecked());
+    EXPECT_FALSE(form->Standard1->isChecked());
+    EXPECT_EQ(form->KeyboardLayout(), "NumPad");
+    EXPECT_FALSE(form->Panel1->isVisibleTo(form.get()));
+}
+
+TEST_F(MainWindowTest, EachCommandFlipsItsOptionAndWritesTheWholeFile) {
+    writeSettings("[Settings]\nHotkeyMode=ON\n[Other]\nkept=yes\n");
+    auto form = makeForm();
+
+    form->HotkeyMode1->trigger();
+    EXPECT_FALSE(form->HotkeyMode1->isChecked());
+    EXPECT_FALSE(form->TimerHotkey->isActive());
+    EXPECT_EQ(test::ReadBytes(settingsPath()), "[Settings]\nHotkeyMode=OFF\n\n[Other]\nkept=yes\n\n");
+
+    form->MinimizetoSystemTray1->trigger();
+    form->AllowOverlappingSounds1->trigger();
+    form->MatrixDisplay1->trigger();
+    form->NumPad1->trigger();
+    EXPECT_FALSE(form->Panel1->isVisibleTo(form.get()));
+    EXPECT_EQ(test::ReadBytes(settingsPath()),
+              "[Settings]\nHotkeyMode=OFF\nMinimizeToSystemTray=ON\nAllowOverlappingSounds=OFF\nMatrixDisplay=OFF\n"
+              "KeyboardLayout=NumPad\n\n[Other]\nkept=yes\n\n");
+
+    form->HotkeyMode1->trigger();
+    EXPECT_TRUE(form->TimerHotkey->isActive());
+    form->MatrixDisplay1->trigger();
+    EXPECT_TRUE(form->Panel1->isVisibleTo(form.get()));
+    EXPECT_EQ(DisplayText, "Press any key");
+    // Choosing the layout that is already checked writes it again.
+    form->Standard1->trigger();
+    form->Standard1->trigger();
+    EXPECT_TRUE(form->Standard1->isChecked());
+    EXPECT_EQ(test::ReadBytes(settingsPath()),
+              "[Settings]\nHotkeyMode=ON\nMinimizeToSystemTray=ON\nAllowOverlappingSounds=OFF\nMatrixDisplay=ON\n"
+              "KeyboardLayout=Standard\n\n[Other]\nkept=yes\n\n");
+}
+
+TEST_F(MainWindowTest, AWriteFailureEscapesTheCommandAfterTheMarkChanged) {
+    auto form = makeForm();
+    FFs.FFailingWrites.insert(settingsPath());
+    try {
+        form->AllowOverlappingSounds1->trigger();
+        FAIL() << "the failure was swallowed";
+    } catch (const EAppError& error) {
+        EXPECT_TRUE(error.message().contains(settingsPath())) << error.message().toStdString();
+    }
+    EXPECT_FALSE(form->AllowOverlappingSounds1->isChecked());
+    EXPECT_FALSE(QFile::exists(settingsPath()));
+}
+
+TEST_F(MainWindowTest, AnErrorEscapingAnEventHandlerIsShownAndTheProgramGoesOn) {
+    QStringList shown;
+    SetApplicationErrorHandler([&](const QString& message) { shown << message; });
+    auto form = makeForm();
+    FFs.FFailingWrites.insert(settingsPath());
+    EXPECT_FALSE(DeliverGuarded([&] {
+        form->MinimizetoSystemTray1->trigger();
+        return true;
+    }));
+    // The next command runs as usual.
+    FFs.FFailingWrites.clear();
+    EXPECT_TRUE(DeliverGuarded([&] {
+        form->MinimizetoSystemTray1->trigger();
+        return true;
+    }));
+    SetApplicationErrorHandler({});
+    ASSERT_EQ(shown.size(), 1);
+    EXPECT_TRUE(shown.first().contains(settingsPath())) << shown.first().toStdString();
+    EXPECT_EQ(test::ReadBytes(settingsPath()), "[Settings]\nMinimizeToSystemTray=OFF\n\n");
+}
+
+TEST_F(MainWindowTest, AutostartEntryFollowsItsCommandAndTakesAutoMinimizeAlong) {
+    auto form = makeForm();
+    form->Autostartatstartup1->trigger();
+    EXPECT_TRUE(form->Autostartatstartup1->isChecked());
+    EXPECT_EQ(FAutostart.FEntries.value("Zemtrak - Clavora"), "\"" + FRoot.file("program/clavora") + "\" /auto");
+    EXPECT_TRUE(form->StartMinimized1->isEnabled());
+    EXPECT_FALSE(QFile::exists(settingsPath())); // the autostart command itself writes no settings
+
+    form->StartMinimized1->trigger();
+    EXPECT_EQ(test::ReadBytes(settingsPath()), "[Settings]\nMinimizeStartup=ON\n\n");
+
+    form->Autostartatstartup1->trigger();
+    EXPECT_TRUE(FAutostart.FEntries.isEmpty());
+    EXPECT_FALSE(form->StartMinimized1->isChecked());
+    EXPECT_FALSE(form->StartMinimized1->isEnabled());
+    EXPECT_EQ(test::ReadBytes(settingsPath()), "[Settings]\nMinimizeStartup=OFF\n\n");
+
+    // A later start finds the entry and enables Auto Minimize again.
+    FAutostart.FEntries["Zemtrak - Clavora"] = "\"x\" /auto";
+    auto second = makeForm();
+    EXPECT_TRUE(second->Autostartatstartup1->isChecked());
+    EXPECT_TRUE(second->StartMinimized1->isEnabled());
+}
+
+TEST_F(MainWindowTest, ResetToDefaultsAsksAndOnlyYesRemovesTheSettings) {
+    writeSettings("[Settings]\nHotkeyMode=OFF\n");
+    auto form = makeForm();
+    const QByteArray keys = test::ReadBytes(FRoot.file("program/keys.db"));
+
+    QStringList seen;
+    SetMessageDlgAnswer([&](QMessageBox& box) {
+        seen << box.windowTitle() << box.text();
+        for (QAbstractButton* button : box.buttons()) {
+            seen << button->text();
+        }
+        seen << box.defaultButton()->text() << box.escapeButton()->text();
+        return QMessageBox::No;
+    });
+    form->ResettoDefaults1->trigger();
+    EXPECT_EQ(seen, QStringList({"Confirmation", "Restart Application?", "Yes", "No", "Yes", "No"}));
+    EXPECT_TRUE(QFile::exists(settingsPath()));
+    EXPECT_TRUE(FShell.FStarted.isEmpty());
+
+    SetMessageDlgAnswer([](QMessageBox&) { return QMessageBox::Yes; });
+    form->ResettoDefaults1->trigger();
+    EXPECT_FALSE(QFile::exists(settingsPath()));
+    EXPECT_EQ(FShell.FStarted, QStringList({FRoot.file("program/clavora")}));
+    EXPECT_EQ(test::ReadBytes(FRoot.file("program/keys.db")), keys);
+}
+
+TEST_F(MainWindowTest, F1OpensTheHelpPage) {
+    auto form = makeForm();
+    form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+    QTest::keyClick(form.get(), Qt::Key_F1);
+    EXPECT_EQ(FShell.FOpened, QStringList({"http://127.0.0.1:9/help/clavora/"}));
+    EXPECT_EQ(HelpPageUrl("example.org", "Big Sound Board"), "http://example.org/help/big-sound-board/");
+}
+
+TEST_F(MainWindowTest, ResizingPutsThePromptBack) {
+    auto form = makeForm();
+    form->show();
+    MatrixDisplay->ClearDisplay(true, false);
+    DisplayText = "Silent";
+    form->resize(form->width() + 40, form->height());
+    QTest::qWait(20);
+    EXPECT_EQ(DisplayText, "Press any key");
+    bool lit = false;
+    for (int row = 0; row < MatrixDisplay->Rows() && !lit; ++row) {
+        for (int col = 0; col < MatrixDisplay->Cols() && !lit; ++col) {
+            lit = MatrixDisplay->GetCells(row, col);
+        }
+    }
+    EXPECT_TRUE(lit);
+}
+
+} // namespace
