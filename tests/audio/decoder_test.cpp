@@ -70,6 +70,57 @@ INSTANTIATE_TEST_SUITE_P(
         return name.toStdString();
     });
 
+// No encoder at hand writes MPEG-1 Layer I, so the test builds one: mono 44.1 kHz frames at 384 kbit/s whose first
+// subband holds a constant, which the decoder turns into a low, steady signal.
+QByteArray LayerOneFile(int frames) {
+    QByteArray file;
+    for (int f = 0; f < frames; ++f) {
+        QByteArray frame(416, '\0');
+        int bit = 0;
+        auto put = [&](unsigned value, int bits) {
+            for (int i = bits - 1; i >= 0; --i, ++bit) {
+                if ((value >> i) & 1u) {
+                    frame[bit / 8] = static_cast<char>(frame[bit / 8] | (0x80 >> (bit % 8)));
+                }
+            }
+        };
+        put(0xFFF, 12); // sync
+        put(1, 1);      // MPEG-1
+        put(3, 2);      // Layer I
+        put(1, 1);      // no CRC
+        put(12, 4);     // 384 kbit/s: 416-byte frames at 44.1 kHz
+        put(0, 2);      // 44.1 kHz
+        put(0, 2);      // no padding, private bit
+        put(3, 2);      // mono
+        put(0, 6);      // mode extension, copyright, original, emphasis
+        put(3, 4);      // subband 0: 4 bits per sample
+        for (int subband = 1; subband < 32; ++subband) {
+            put(0, 4);
+        }
+        put(20, 6); // its scale factor
+        for (int sample = 0; sample < 12; ++sample) {
+            put(0xF, 4);
+        }
+        file += frame;
+    }
+    return file;
+}
+
+TEST(DecoderTest, MpegLayerOneIsDecoded) {
+    TTempFolder folder;
+    const QString path = folder.file(QStringLiteral("constant.mp1"));
+    test::WriteBytes(path, LayerOneFile(100));
+    QString error;
+    auto source = TFfmpegSource::open(path, TAudioFormat{44100, 2}, &error);
+    ASSERT_TRUE(source) << qPrintable(error);
+    const auto audio = test::DecodeAll(*source);
+    // 384 samples a frame; the decoder may keep back or add a frame's worth at the ends.
+    EXPECT_NEAR(static_cast<double>(audio.size() / 2), 100 * 384, 384 + 1);
+    const auto left = test::ChannelOf(audio, 2, 0);
+    EXPECT_GT(test::Peak(left), 0.01f);
+    EXPECT_EQ(left, test::ChannelOf(audio, 2, 1));
+}
+
 TEST(DecoderTest, MonoFileIsHeardOnBothChannels) {
     TTempFolder folder;
     const QString path = test::MakeTone(folder.path(), QStringLiteral("mono.wav"), {}, 440, 0.3, 0.5, 1);
