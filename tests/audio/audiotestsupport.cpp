@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QProcess>
 
+#include <algorithm>
 #include <cmath>
 
 namespace clavora::test {
@@ -125,23 +126,34 @@ double EstimateFrequency(const std::vector<float>& mono, int sampleRate) {
     const size_t margin = (last - first) / 10;
     first += margin;
     last -= margin;
-    double firstCrossing = -1;
-    double lastCrossing = -1;
-    int crossings = 0;
+    std::vector<double> periods;
+    double previous = -1;
     for (size_t i = first + 1; i < last; ++i) {
         if (mono[i - 1] < 0 && mono[i] >= 0) {
             const double at = static_cast<double>(i - 1) + mono[i - 1] / (mono[i - 1] - mono[i]);
-            if (firstCrossing < 0) {
-                firstCrossing = at;
+            if (previous >= 0) {
+                periods.push_back(at - previous);
             }
-            lastCrossing = at;
-            ++crossings;
+            previous = at;
         }
     }
-    if (crossings < 2) {
+    if (periods.empty()) {
         return 0;
     }
-    return (crossings - 1) * sampleRate / (lastCrossing - firstCrossing);
+    // A dropout in a recording makes one long period; the median finds the tone's own, and the periods near it
+    // are averaged for precision.
+    std::vector<double> sorted = periods;
+    std::nth_element(sorted.begin(), sorted.begin() + static_cast<std::ptrdiff_t>(sorted.size() / 2), sorted.end());
+    const double median = sorted[sorted.size() / 2];
+    double sum = 0;
+    int count = 0;
+    for (double period : periods) {
+        if (std::fabs(period - median) < 0.1 * median) {
+            sum += period;
+            ++count;
+        }
+    }
+    return sampleRate / (sum / count);
 }
 
 float Peak(const std::vector<float>& samples) {

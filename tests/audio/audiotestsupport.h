@@ -30,7 +30,7 @@ std::vector<float> ChannelOf(const std::vector<float>& interleaved, int channels
 // Frames from the first to the last sample louder than Threshold; 0 when none is.
 qint64 AudibleFrames(const std::vector<float>& mono, float threshold = 0.01f);
 
-// Frequency of a tone, from its rising zero crossings between the first and the last audible sample.
+// Frequency of a tone, from the spacing of its rising zero crossings between the first and the last audible sample.
 double EstimateFrequency(const std::vector<float>& mono, int sampleRate);
 
 float Peak(const std::vector<float>& samples);

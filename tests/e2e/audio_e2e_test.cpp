@@ -131,7 +131,8 @@ TEST_F(AudioE2E, PressedKeyIsHeardFromTheSoundServer) {
     ASSERT_GT(recorded.size(), RecordRate / 2u);
     EXPECT_GT(Peak(recorded), 0.2f) << "nothing was heard\n" << run.output().toStdString();
     EXPECT_NEAR(EstimateFrequency(recorded, RecordRate), ToneFrequency, 5.0);
-    EXPECT_NEAR(static_cast<double>(AudibleFrames(recorded, 0.05f)), 0.3 * RecordRate, 0.02 * RecordRate);
+    // The sound server may stretch a sound by a short dropout on a busy machine.
+    EXPECT_NEAR(static_cast<double>(AudibleFrames(recorded, 0.05f)), 0.3 * RecordRate, 0.05 * RecordRate);
     EXPECT_TRUE(run.isRunning());
 }
 
