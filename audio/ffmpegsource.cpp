@@ -176,13 +176,15 @@ bool TFfmpegSource::decodeMore() {
             }
             continue;
         }
-        if (result == AVERROR_EOF) {
+        if (result == AVERROR_EOF || (result < 0 && FInputDone)) {
             FDecoderDone = true;
             continue;
         }
-        if (result != AVERROR(EAGAIN) || FInputDone) {
-            // A decoder that fails outright ends the sound where it is.
-            FDecoderDone = true;
+        if (result != AVERROR(EAGAIN)) {
+            // A damaged stretch costs its own frames only; a file that is nothing but damage ends instead of spinning.
+            if (++failures > 1000) {
+                return false;
+            }
             continue;
         }
         result = av_read_frame(FFormat.get(), FPacket.get());
@@ -193,7 +195,6 @@ bool TFfmpegSource::decodeMore() {
         }
         if (FPacket->stream_index == FStreamIndex) {
             result = avcodec_send_packet(FCodec.get(), FPacket.get());
-            // A damaged packet is skipped; a file that is nothing but damage ends instead of spinning.
             if (result < 0 && result != AVERROR(EAGAIN) && ++failures > 1000) {
                 av_packet_unref(FPacket.get());
                 return false;

@@ -165,6 +165,27 @@ TEST(DecoderTest, PcmAtTheOutputRateIsPassedThroughExactly) {
     }
 }
 
+TEST(DecoderTest, DamageInsideAFileCostsOnlyTheDamagedStretch) {
+    TTempFolder folder;
+    // (FFmpeg's Ogg reader gives up at a damaged page, so Ogg is left out.)
+    for (const char* name : {"damaged.mp3", "damaged.m4a", "damaged.mp2"}) {
+        const QString path = test::MakeTone(folder.path(), QString::fromLatin1(name), {}, 440, 2.0);
+        ASSERT_FALSE(path.isEmpty());
+        QByteArray bytes = test::ReadBytes(path);
+        // A burst of noise over a few percent of the file, well past its headers.
+        quint32 noise = 12345;
+        for (qsizetype i = bytes.size() * 45 / 100; i < bytes.size() * 48 / 100; ++i) {
+            noise = noise * 1103515245u + 12345u;
+            bytes[i] = static_cast<char>(noise >> 24);
+        }
+        test::WriteBytes(path, bytes);
+        auto source = TFfmpegSource::open(path, Output);
+        ASSERT_TRUE(source) << name;
+        const auto audio = test::DecodeAll(*source);
+        EXPECT_GT(test::AudibleFrames(test::ChannelOf(audio, 2, 0)), 1.8 * 48000) << name;
+    }
+}
+
 TEST(DecoderTest, WhatIsNoAudioIsRefused) {
     TTempFolder folder;
     const QString text = folder.file(QStringLiteral("notes.mp3"));
