@@ -49,6 +49,7 @@ struct TStream {
     std::atomic<bool> FreeRequested{false};
     std::atomic<bool> DecodeDone{false}; // set by the worker after the last frame is in the ring
     std::atomic<qint64> FirstAudio{0};   // set by the audio thread
+    std::atomic<quint64> FirstAudioPeriod{0};
     bool Submitted = false;              // handed to the audio thread; under the mutex
     bool LetGo = false;                  // the audio thread will never touch it again; under the mutex
 };
@@ -88,6 +89,7 @@ struct TAudioEngine::TState {
     SDL_AudioDeviceID Device = 0;
     bool HoldsSdl = false;
     std::atomic<quint32> Gain{0xFFFFFFFFu}; // left in the low half, right in the high half
+    std::atomic<quint64> Periods{0};
 
     // Shared by the controlling thread and the worker; the audio thread never takes it.
     mutable std::mutex Mutex;
@@ -141,6 +143,7 @@ void TAudioEngine::TState::render(float* out, int frames) {
     Inputs.clear();
     Consumed.clear();
     const qint64 now = nowNanos();
+    const quint64 period = Periods.fetch_add(1, std::memory_order_relaxed) + 1;
     for (size_t i = 0; i < Active.size();) {
         stream = Active[i];
         bool letGo = stream->FreeRequested.load(std::memory_order_acquire);
@@ -160,7 +163,8 @@ void TAudioEngine::TState::render(float* out, int frames) {
                 }
                 Consumed.emplace_back(stream, count);
                 if (stream->FirstAudio.load(std::memory_order_relaxed) == 0) {
-                    stream->FirstAudio.store(now, std::memory_order_relaxed);
+                    stream->FirstAudioPeriod.store(period, std::memory_order_relaxed);
+                    stream->FirstAudio.store(now, std::memory_order_release);
                 }
             } else if (decodeDone) {
                 letGo = true;
@@ -438,13 +442,23 @@ bool TAudioEngine::isDecodedAhead(quint32 handle) const {
            (stream->DecodeDone.load(std::memory_order_acquire) || stream->Ring.writableFrames() == 0);
 }
 
-qint64 TAudioEngine::firstAudioTime(quint32 handle) const {
+TAudioEngine::TFirstAudio TAudioEngine::firstAudio(quint32 handle) const {
     if (!FState) {
-        return 0;
+        return {};
     }
     std::lock_guard<std::mutex> lock(FState->Mutex);
     const TStream* stream = FState->find(handle);
-    return stream != nullptr ? stream->FirstAudio.load(std::memory_order_relaxed) : 0;
+    if (stream == nullptr) {
+        return {};
+    }
+    TFirstAudio first;
+    first.Nanos = stream->FirstAudio.load(std::memory_order_acquire);
+    first.Period = first.Nanos != 0 ? stream->FirstAudioPeriod.load(std::memory_order_relaxed) : 0;
+    return first;
+}
+
+quint64 TAudioEngine::periodsRendered() const {
+    return FState ? FState->Periods.load(std::memory_order_relaxed) : 0;
 }
 
 } // namespace clavora::audio

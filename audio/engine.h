@@ -82,9 +82,16 @@ public:
     // False for a dead handle. For tests that pull without a device.
     bool isDecodedAhead(quint32 handle) const;
 
-    // Monotonic time (ns, steady clock) at which the stream's first audio went into a device period; 0 if not yet
-    // or if the handle is dead. For benchmarks.
-    qint64 firstAudioTime(quint32 handle) const;
+    // When the stream's first audio went into a device period: the steady clock's time in ns and the number of the
+    // period (see periodsRendered()); zeros if not yet or if the handle is dead. For benchmarks.
+    struct TFirstAudio {
+        qint64 Nanos = 0;
+        quint64 Period = 0;
+    };
+    TFirstAudio firstAudio(quint32 handle) const;
+
+    // Device periods rendered so far, counting from 1. For benchmarks.
+    quint64 periodsRendered() const;
 
 private:
     struct TState;
