@@ -186,6 +186,20 @@ TEST(DecoderTest, DamageInsideAFileCostsOnlyTheDamagedStretch) {
     }
 }
 
+TEST(DecoderTest, FileNamesAreTakenLiterally) {
+    TTempFolder folder;
+    const auto samples = test::SineSamples16(440, 44100, 4410, 0.5);
+    // Characters a URL parser would treat specially, a leading dash, and text outside ASCII.
+    for (const QString& name : {QStringLiteral("a:b?c=d#e%20f.wav"), QStringLiteral("-x.wav"),
+                                QStringLiteral("Gr\u00FC\u00DFe \u266B.wav"), QStringLiteral("file:tone.wav")}) {
+        const QString path = folder.file(name);
+        test::WriteWav16(path, 44100, 2, samples);
+        auto source = TFfmpegSource::open(path, TAudioFormat{44100, 2});
+        ASSERT_TRUE(source) << qPrintable(name);
+        EXPECT_EQ(test::DecodeAll(*source).size(), samples.size()) << qPrintable(name);
+    }
+}
+
 TEST(DecoderTest, WhatIsNoAudioIsRefused) {
     TTempFolder folder;
     const QString text = folder.file(QStringLiteral("notes.mp3"));
