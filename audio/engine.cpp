@@ -96,6 +96,9 @@ struct TAudioEngine::TState {
     std::condition_variable Wake;
     bool Kick = false;
     bool Quit = false;
+    // Set with Kick; read by the worker between two chunks without the lock, so a new sound need not wait for a
+    // whole round over the sounds already playing.
+    std::atomic<bool> NewStream{false};
     std::vector<std::unique_ptr<TStream>> Streams;
     std::unordered_map<quint32, TStream*> Handles;
     std::thread Worker;
@@ -214,12 +217,21 @@ void TAudioEngine::TState::workerLoop() {
             ++it;
         }
         Kick = false;
+        NewStream.store(false, std::memory_order_relaxed);
         lock.unlock();
 
         // Closing decoders and files happens here, outside the lock and far from the audio thread.
         graveyard.clear();
+        // The emptiest rings first: a sound just started, or one about to run dry.
+        std::sort(work.begin(), work.end(), [](const TStream* a, const TStream* b) {
+            return a->Ring.readableFrames() < b->Ring.readableFrames();
+        });
         bool wrote = false;
         for (TStream* stream : work) {
+            if (NewStream.load(std::memory_order_relaxed)) {
+                wrote = true; // start over at once with the newcomer
+                break;
+            }
             if (stream->FreeRequested.load(std::memory_order_relaxed)) {
                 continue;
             }
@@ -359,6 +371,7 @@ quint32 TAudioEngine::openStream(const QString& path) {
     FState->Handles.emplace(handle, stream.get());
     FState->Streams.push_back(std::move(stream));
     FState->Kick = true;
+    FState->NewStream.store(true, std::memory_order_relaxed);
     FState->Wake.notify_one();
     return handle;
 }
