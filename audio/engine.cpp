@@ -228,8 +228,9 @@ void TAudioEngine::TState::workerLoop() {
         });
         bool wrote = false;
         for (TStream* stream : work) {
-            if (NewStream.load(std::memory_order_relaxed)) {
-                wrote = true; // start over at once with the newcomer
+            // Start over at once with a newcomer, but only after some progress, so a flood of opens cannot stall the rest.
+            if (stream != work.front() && NewStream.load(std::memory_order_relaxed)) {
+                wrote = true;
                 break;
             }
             if (stream->FreeRequested.load(std::memory_order_relaxed)) {
