@@ -50,8 +50,8 @@ struct TStream {
     std::atomic<bool> DecodeDone{false}; // set by the worker after the last frame is in the ring
     std::atomic<qint64> FirstAudio{0};   // set by the audio thread
     std::atomic<quint64> FirstAudioPeriod{0};
-    bool Submitted = false;              // handed to the audio thread; under the mutex
-    bool LetGo = false;                  // the audio thread will never touch it again; under the mutex
+    bool Submitted = false; // handed to the audio thread; under the mutex
+    bool LetGo = false;     // the audio thread will never touch it again; under the mutex
 };
 
 // Counts SDL audio users in this process, so several engines (tests) do not shut the subsystem under each other.
@@ -228,7 +228,7 @@ void TAudioEngine::TState::workerLoop() {
         });
         bool wrote = false;
         for (TStream* stream : work) {
-            // Start over at once with a newcomer, but only after some progress, so a flood of opens cannot stall the rest.
+            // Start over at once with a newcomer, but only after some progress: a flood of opens must not stall.
             if (stream != work.front() && NewStream.load(std::memory_order_relaxed)) {
                 wrote = true;
                 break;
@@ -266,7 +266,9 @@ void TAudioEngine::TState::workerLoop() {
 
 TAudioEngine::TAudioEngine() = default;
 
-TAudioEngine::~TAudioEngine() { shutdown(); }
+TAudioEngine::~TAudioEngine() {
+    shutdown();
+}
 
 bool TAudioEngine::start(const TEngineConfig& config) {
     if (FState) {
@@ -304,8 +306,8 @@ bool TAudioEngine::start(const TEngineConfig& config) {
         }
         state->Output.SampleRate = obtained.freq;
         state->Period = obtained.samples;
-        qCInfo(lcAudio) << "Audio output:" << SDL_GetCurrentAudioDriver() << obtained.freq << "Hz,"
-                        << obtained.samples << "frames per period";
+        qCInfo(lcAudio) << "Audio output:" << SDL_GetCurrentAudioDriver() << obtained.freq << "Hz," << obtained.samples
+                        << "frames per period";
     }
 
     TState* raw = state.get();
@@ -339,11 +341,17 @@ void TAudioEngine::shutdown() {
     }
 }
 
-bool TAudioEngine::isRunning() const { return FState != nullptr; }
+bool TAudioEngine::isRunning() const {
+    return FState != nullptr;
+}
 
-TAudioFormat TAudioEngine::outputFormat() const { return FState ? FState->Output : TAudioFormat{}; }
+TAudioFormat TAudioEngine::outputFormat() const {
+    return FState ? FState->Output : TAudioFormat{};
+}
 
-int TAudioEngine::periodFrames() const { return FState ? FState->Period : 0; }
+int TAudioEngine::periodFrames() const {
+    return FState ? FState->Period : 0;
+}
 
 quint32 TAudioEngine::openStream(const QString& path) {
     if (!FState || !isRegularFile(path)) {
@@ -367,8 +375,8 @@ quint32 TAudioEngine::openStream(const QString& path) {
     if (FNextHandle == 0) {
         FNextHandle = 1;
     }
-    auto stream =
-        std::make_unique<TStream>(handle, std::move(source), FState->Config.StreamBufferFrames, FState->Output.Channels);
+    auto stream = std::make_unique<TStream>(handle, std::move(source), FState->Config.StreamBufferFrames,
+                                            FState->Output.Channels);
     FState->Handles.emplace(handle, stream.get());
     FState->Streams.push_back(std::move(stream));
     FState->Kick = true;
@@ -429,7 +437,9 @@ void TAudioEngine::setMasterGain(TMasterGain gain) {
     FGain = gain;
 }
 
-TMasterGain TAudioEngine::masterGain() const { return FGain; }
+TMasterGain TAudioEngine::masterGain() const {
+    return FGain;
+}
 
 void TAudioEngine::render(float* out, int frames) {
     if (!FState || FState->Device != 0) {

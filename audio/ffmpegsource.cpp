@@ -40,11 +40,21 @@ void quietFfmpegLog() {
 
 } // namespace
 
-void TFfmpegSource::TFormatCloser::operator()(AVFormatContext* context) const { avformat_close_input(&context); }
-void TFfmpegSource::TCodecCloser::operator()(AVCodecContext* context) const { avcodec_free_context(&context); }
-void TFfmpegSource::TPacketFreer::operator()(AVPacket* packet) const { av_packet_free(&packet); }
-void TFfmpegSource::TFrameFreer::operator()(AVFrame* frame) const { av_frame_free(&frame); }
-void TFfmpegSource::TResamplerFreer::operator()(SwrContext* context) const { swr_free(&context); }
+void TFfmpegSource::TFormatCloser::operator()(AVFormatContext* context) const {
+    avformat_close_input(&context);
+}
+void TFfmpegSource::TCodecCloser::operator()(AVCodecContext* context) const {
+    avcodec_free_context(&context);
+}
+void TFfmpegSource::TPacketFreer::operator()(AVPacket* packet) const {
+    av_packet_free(&packet);
+}
+void TFfmpegSource::TFrameFreer::operator()(AVFrame* frame) const {
+    av_frame_free(&frame);
+}
+void TFfmpegSource::TResamplerFreer::operator()(SwrContext* context) const {
+    swr_free(&context);
+}
 
 TFfmpegSource::~TFfmpegSource() = default;
 
@@ -220,8 +230,8 @@ bool TFfmpegSource::ensureResampler(const AVFrame* frame) {
     if (frame->ch_layout.nb_channels > 0 && frame->ch_layout.order != AV_CHANNEL_ORDER_UNSPEC) {
         av_channel_layout_copy(&input, &frame->ch_layout);
     } else {
-        const int channels = frame->ch_layout.nb_channels > 0 ? frame->ch_layout.nb_channels
-                                                              : FCodec->ch_layout.nb_channels;
+        const int channels =
+            frame->ch_layout.nb_channels > 0 ? frame->ch_layout.nb_channels : FCodec->ch_layout.nb_channels;
         av_channel_layout_default(&input, channels);
     }
     AVChannelLayout output{};
@@ -252,10 +262,9 @@ bool TFfmpegSource::convert(const AVFrame* frame) {
         FPending.resize(needed);
     }
     uint8_t* out[1] = {reinterpret_cast<uint8_t*>(FPending.data())};
-    const int converted =
-        swr_convert(FResampler.get(), out, capacity, frame != nullptr ? const_cast<const uint8_t**>(frame->extended_data)
-                                                                        : nullptr,
-                    frame != nullptr ? frame->nb_samples : 0);
+    const int converted = swr_convert(FResampler.get(), out, capacity,
+                                      frame != nullptr ? const_cast<const uint8_t**>(frame->extended_data) : nullptr,
+                                      frame != nullptr ? frame->nb_samples : 0);
     if (converted < 0) {
         return false;
     }

@@ -14,7 +14,9 @@ TSoundPlayback::TSoundPlayback(const TEngineConfig& config) : FConfig(config) {}
 
 TSoundPlayback::~TSoundPlayback() = default;
 
-bool TSoundPlayback::InitAudio() { return FEngine.start(FConfig); }
+bool TSoundPlayback::InitAudio() {
+    return FEngine.start(FConfig);
+}
 
 void TSoundPlayback::FreeAudio() {
     if (Channel != 0) {
@@ -49,10 +51,16 @@ void TSoundPlayback::PlaySoundFile(const QString& fileName, bool allowOverlappin
     }
 }
 
-TMasterGain TSoundPlayback::masterGain() const { return FEngine.masterGain(); }
+TMasterGain TSoundPlayback::masterGain() const {
+    return FEngine.masterGain();
+}
 
-void TSoundPlayback::setMasterGain(TMasterGain gain) { FEngine.setMasterGain(gain); }
+void TSoundPlayback::setMasterGain(TMasterGain gain) {
+    FEngine.setMasterGain(gain);
+}
 
-bool TSoundPlayback::isAudioRunning() const { return FEngine.isRunning(); }
+bool TSoundPlayback::isAudioRunning() const {
+    return FEngine.isRunning();
+}
 
 } // namespace clavora::audio

@@ -2,8 +2,8 @@
 // GUI thread and the device callback. Storage is allocated once, up front, so neither side ever allocates.
 #pragma once
 
-#include <atomic>
 #include <algorithm>
+#include <atomic>
 #include <cstddef>
 #include <memory>
 

@@ -17,6 +17,8 @@ public:
 };
 
 template <> IFallbackPlayer& DefaultService<IFallbackPlayer>();
-inline IFallbackPlayer& FallbackPlayer() { return Service<IFallbackPlayer>(); }
+inline IFallbackPlayer& FallbackPlayer() {
+    return Service<IFallbackPlayer>();
+}
 
 } // namespace clavora::platform

@@ -49,8 +49,11 @@ const TFormat Formats[] = {
 
 QString MakeTone(const QString& file, const QStringList& encoder, double seconds) {
     const QString path = Folder->filePath(file);
-    QStringList arguments{"-nostdin", "-v", "error", "-y", "-f", "lavfi", "-i",
-                          QStringLiteral("aevalsrc=0.5*sin(2*PI*440*t)|0.5*sin(2*PI*440*t):s=44100:d=%1").arg(seconds)};
+    QStringList arguments{
+        "-nostdin", "-v",
+        "error",    "-y",
+        "-f",       "lavfi",
+        "-i",       QStringLiteral("aevalsrc=0.5*sin(2*PI*440*t)|0.5*sin(2*PI*440*t):s=44100:d=%1").arg(seconds)};
     arguments << encoder << path;
     QProcess ffmpeg;
     ffmpeg.start("ffmpeg", arguments);
@@ -118,7 +121,11 @@ void BM_PlaySoundFile(benchmark::State& state) {
     Report(state, cpuMicros, "thread_cpu_");
     playback.FreeAudio();
 }
-BENCHMARK(BM_PlaySoundFile)->DenseRange(0, std::size(Formats) - 1)->UseManualTime()->Iterations(300)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_PlaySoundFile)
+    ->DenseRange(0, std::size(Formats) - 1)
+    ->UseManualTime()
+    ->Iterations(300)
+    ->Unit(benchmark::kMicrosecond);
 
 // From the call to the first period that carries the new sound to the device, in time and in periods: 1 means the
 // sound was in the very next period the device asked for.
@@ -147,7 +154,8 @@ void BM_TimeToFirstAudio(benchmark::State& state) {
         std::this_thread::sleep_for(std::chrono::microseconds(random() % static_cast<unsigned>(periodMicros)));
         state.ResumeTiming();
         const auto start = std::chrono::steady_clock::now();
-        const qint64 startNanos = std::chrono::duration_cast<std::chrono::nanoseconds>(start.time_since_epoch()).count();
+        const qint64 startNanos =
+            std::chrono::duration_cast<std::chrono::nanoseconds>(start.time_since_epoch()).count();
         const quint64 periodAtCall = engine.periodsRendered();
         playback.PlaySoundFile(file, false);
         TAudioEngine::TFirstAudio first;
@@ -188,8 +196,8 @@ void BM_MixStreams(benchmark::State& state) {
         benchmark::DoNotOptimize(out.data());
     }
     const double secondsPerPeriod = 441.0 / 44100.0;
-    state.counters["streams_per_core_realtime"] = benchmark::Counter(
-        streams * secondsPerPeriod, benchmark::Counter::kIsIterationInvariantRate);
+    state.counters["streams_per_core_realtime"] =
+        benchmark::Counter(streams * secondsPerPeriod, benchmark::Counter::kIsIterationInvariantRate);
 }
 BENCHMARK(BM_MixStreams)->Arg(1)->Arg(64)->Arg(256)->Unit(benchmark::kMicrosecond);
 
@@ -227,8 +235,8 @@ void BM_DecodeAndMixMp3(benchmark::State& state) {
         benchmark::DoNotOptimize(out.data());
         ++periods;
     }
-    state.counters["streams_per_core_realtime"] = benchmark::Counter(
-        streams * (441.0 / 44100.0), benchmark::Counter::kIsIterationInvariantRate);
+    state.counters["streams_per_core_realtime"] =
+        benchmark::Counter(streams * (441.0 / 44100.0), benchmark::Counter::kIsIterationInvariantRate);
 }
 BENCHMARK(BM_DecodeAndMixMp3)->Arg(16)->Arg(64)->Unit(benchmark::kMicrosecond);
 

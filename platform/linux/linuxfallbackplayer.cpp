@@ -10,7 +10,9 @@ Q_LOGGING_CATEGORY(lcFallback, "clavora.platform.fallbackplayer")
 
 namespace clavora::platform {
 
-void TLinuxFallbackPlayer::TContextCloser::operator()(ca_context* context) const { ca_context_destroy(context); }
+void TLinuxFallbackPlayer::TContextCloser::operator()(ca_context* context) const {
+    ca_context_destroy(context);
+}
 
 TLinuxFallbackPlayer::TLinuxFallbackPlayer() = default;
 

@@ -18,10 +18,10 @@ QString MakeTone(const QString& folder, const QString& name, const QStringList& 
         expression += QLatin1Char('|') + expression;
     }
     const QString source = QStringLiteral("aevalsrc=%1:s=%2:d=%3").arg(expression).arg(sampleRate).arg(seconds);
-    QStringList arguments{QStringLiteral("-nostdin"), QStringLiteral("-v"), QStringLiteral("error"),
-                          QStringLiteral("-y"),       QStringLiteral("-f"), QStringLiteral("lavfi"),
-                          QStringLiteral("-i"),       source,               QStringLiteral("-ac"),
-                          QString::number(channels)};
+    QStringList arguments{
+        QStringLiteral("-nostdin"), QStringLiteral("-v"),     QStringLiteral("error"), QStringLiteral("-y"),
+        QStringLiteral("-f"),       QStringLiteral("lavfi"),  QStringLiteral("-i"),    source,
+        QStringLiteral("-ac"),      QString::number(channels)};
     arguments << encoderArguments << path;
     QProcess ffmpeg;
     ffmpeg.setProcessChannelMode(QProcess::ForwardedErrorChannel);
@@ -69,7 +69,8 @@ std::vector<qint16> SineSamples16(double frequency, int sampleRate, int frames, 
     std::vector<qint16> samples;
     samples.reserve(static_cast<size_t>(frames) * 2);
     for (int i = 0; i < frames; ++i) {
-        const auto v = static_cast<qint16>(std::lround(amplitude * 32767.0 * std::sin(2 * M_PI * frequency * i / sampleRate)));
+        const auto v =
+            static_cast<qint16>(std::lround(amplitude * 32767.0 * std::sin(2 * M_PI * frequency * i / sampleRate)));
         samples.push_back(v);
         samples.push_back(v);
     }

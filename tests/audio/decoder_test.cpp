@@ -30,8 +30,8 @@ class DecoderFormatTest : public ::testing::TestWithParam<TFormatCase> {};
 TEST_P(DecoderFormatTest, ToneComesOutAtThePitchAndLengthItWasMadeWith) {
     TTempFolder folder;
     const TFormatCase& format = GetParam();
-    const QString path = test::MakeTone(folder.path(), QString::fromLatin1(format.Name), format.Encoder,
-                                        ToneFrequency, ToneSeconds);
+    const QString path =
+        test::MakeTone(folder.path(), QString::fromLatin1(format.Name), format.Encoder, ToneFrequency, ToneSeconds);
     ASSERT_FALSE(path.isEmpty()) << "ffmpeg could not make " << format.Name;
 
     QString error;
@@ -59,9 +59,11 @@ INSTANTIATE_TEST_SUITE_P(
                       TFormatCase{"tone.mp3", {QStringLiteral("-c:a"), QStringLiteral("libmp3lame")}},
                       TFormatCase{"tone.mp2", {QStringLiteral("-c:a"), QStringLiteral("mp2")}},
                       TFormatCase{"tone.ogg", {QStringLiteral("-c:a"), QStringLiteral("libvorbis")}},
-                      TFormatCase{"tone.opus", {QStringLiteral("-c:a"), QStringLiteral("libopus"),
-                                                QStringLiteral("-ar"), QStringLiteral("48000")}},
-                      TFormatCase{"tone.flac", {}}, TFormatCase{"tone.m4a", {QStringLiteral("-c:a"), QStringLiteral("aac")}},
+                      TFormatCase{"tone.opus",
+                                  {QStringLiteral("-c:a"), QStringLiteral("libopus"), QStringLiteral("-ar"),
+                                   QStringLiteral("48000")}},
+                      TFormatCase{"tone.flac", {}},
+                      TFormatCase{"tone.m4a", {QStringLiteral("-c:a"), QStringLiteral("aac")}},
                       TFormatCase{"tone-float.wav", {QStringLiteral("-c:a"), QStringLiteral("pcm_f32le")}},
                       TFormatCase{"tone-22k.wav", {QStringLiteral("-ar"), QStringLiteral("22050")}}),
     [](const ::testing::TestParamInfo<TFormatCase>& info) {
@@ -138,9 +140,8 @@ TEST(DecoderTest, MonoFileIsHeardOnBothChannels) {
 TEST(DecoderTest, SurroundFileIsFoldedDownKeepingSides) {
     TTempFolder folder;
     // 5.1 with the tone on the front left speaker only.
-    const QString path =
-        test::MakeTone(folder.path(), QStringLiteral("surround.wav"),
-                       {QStringLiteral("-af"), QStringLiteral("pan=5.1|FL=c0")}, 440, 0.3, 0.5, 6);
+    const QString path = test::MakeTone(folder.path(), QStringLiteral("surround.wav"),
+                                        {QStringLiteral("-af"), QStringLiteral("pan=5.1|FL=c0")}, 440, 0.3, 0.5, 6);
     ASSERT_FALSE(path.isEmpty());
     auto source = TFfmpegSource::open(path, Output);
     ASSERT_TRUE(source);
@@ -220,7 +221,8 @@ TEST(DecoderTest, WhatIsNoAudioIsRefused) {
 
 TEST(DecoderTest, OtherProtocolsThanLocalFilesAreNeverOpened) {
     // A stored path is a file name: one that looks like an address must not make FFmpeg go anywhere.
-    for (const char* path : {"http://127.0.0.1:9/tone.mp3", "pipe:0", "tcp://127.0.0.1:9", "data:audio/wav;base64,UklGRg=="}) {
+    for (const char* path :
+         {"http://127.0.0.1:9/tone.mp3", "pipe:0", "tcp://127.0.0.1:9", "data:audio/wav;base64,UklGRg=="}) {
         EXPECT_FALSE(TFfmpegSource::open(QString::fromLatin1(path), Output)) << path;
     }
 }

@@ -75,12 +75,12 @@ protected:
     }
 
     void focus(const QString& title, qint64 pid) {
-        const QString window = RunCommand(QStringLiteral("xdotool"),
-                                          {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
-                                           QStringLiteral("--pid"), QString::number(pid), QStringLiteral("--name"),
-                                           QLatin1Char('^') + title + QLatin1Char('$')})
-                                   .split(QLatin1Char('\n'), Qt::SkipEmptyParts)
-                                   .value(0);
+        const QString window =
+            RunCommand(QStringLiteral("xdotool"),
+                       {QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--pid"),
+                        QString::number(pid), QStringLiteral("--name"), QLatin1Char('^') + title + QLatin1Char('$')})
+                .split(QLatin1Char('\n'), Qt::SkipEmptyParts)
+                .value(0);
         ASSERT_FALSE(window.isEmpty()) << title.toStdString();
         RunCommand(QStringLiteral("xdotool"), {QStringLiteral("windowfocus"), QStringLiteral("--sync"), window});
         QThread::msleep(300);
