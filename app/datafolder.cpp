@@ -4,6 +4,7 @@
 #include "platform/filesystem.h"
 
 #include <QDir>
+#include <QFileInfo>
 
 namespace clavora {
 
@@ -35,6 +36,16 @@ QString ChooseDataFolder(const QString& programFolder, const QString& company, c
     // Without a configuration folder the levels go to the root of the file system, as the base is then empty.
     platform::IFileSystem& fs = platform::FileSystem();
     const QString base = withoutTrailingSlash(fs.userConfigFolder());
+    // A new account may not have its configuration folder yet; the levels below it could not be made then.
+    if (!base.isEmpty() && !QFileInfo(base).isDir()) {
+        QString path;
+        for (const QString& level : base.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
+            path += QLatin1Char('/') + level;
+            if (!QFileInfo(path).isDir()) {
+                fs.createFolder(path);
+            }
+        }
+    }
     const QString companyDir = QDir::cleanPath(base + QLatin1Char('/') + company);
     fs.createFolder(companyDir);
     const QString productDir = QDir::cleanPath(companyDir + QLatin1Char('/') + product);

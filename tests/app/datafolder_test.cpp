@@ -44,6 +44,13 @@ TEST_F(DataFolderTest, ReadOnlyProgramFolderUsesPerUserFolderAndCreatesBothLevel
     EXPECT_EQ(ChooseDataFolder(FRoot.file("program"), "Zemtrak", "Clavora"), expected);
 }
 
+TEST_F(DataFolderTest, AMissingConfigurationFolderIsCreatedFirst) {
+    FFs.FReadOnlyFolders.insert(FRoot.file("program"));
+    FFs.FUserConfigFolder = FRoot.file("home/.config");
+    EXPECT_EQ(ChooseDataFolder(FRoot.file("program"), "Zemtrak", "Clavora"), FRoot.file("home/.config/Zemtrak/Clavora/"));
+    EXPECT_TRUE(QFileInfo(FRoot.file("home/.config/Zemtrak/Clavora")).isDir());
+}
+
 TEST_F(DataFolderTest, LeftoverTestFileMeansNotWritable) {
     test::WriteBytes(FRoot.file("program/chk.tmp"), "left over");
     EXPECT_FALSE(CanWriteToFolder(FRoot.file("program")));

@@ -7,6 +7,7 @@
 #include "display/untLumoMatrix.h"
 #include "keymap/keymapfile.h"
 #include "platform/fake/fakeautostart.h"
+#include "platform/fake/fakefallbackplayer.h"
 #include "platform/fake/fakefilesystem.h"
 #include "platform/fake/fakelocale.h"
 #include "platform/fake/fakeshell.h"
@@ -36,6 +37,11 @@ protected:
         FFs.FProgramFile = FRoot.file("program/clavora");
         FFs.FUserConfigFolder = FRoot.file("config");
         qputenv("CLAVORA_WEB_HOST", "127.0.0.1:9");
+        // A message box would wait for a person: record it instead.
+        SetMessageDlgAnswer([this](QMessageBox& box) {
+            FMessages << box.text();
+            return QMessageBox::Ok;
+        });
     }
     void TearDown() override {
         SetMessageDlgAnswer({});
@@ -49,6 +55,7 @@ protected:
     }
 
     test::TTempFolder FRoot;
+    QStringList FMessages;
     platform::TFakeFileSystem FFs;
     platform::TFakeAutostart FAutostart;
     platform::TFakeShell FShell;
@@ -58,6 +65,59 @@ protected:
     platform::TScopedService<platform::IShell> FUseShell{FShell};
     platform::TScopedService<platform::ILocale> FUseLocale{FLocale};
 };
+
+// Keys typed into the focused window. The bound files are not audio, so the engine hands each one to the
+// fallback player, which records it.
+class MainWindowKeysTest : public MainWindowTest {
+protected:
+    void SetUp() override {
+        MainWindowTest::SetUp();
+        test::WriteBytes(FRoot.file("program/one.txt"), "not a sound");
+        test::WriteBytes(FRoot.file("program/two.txt"), "not a sound");
+        const QString one = FRoot.file("program/one.txt");
+        const QString two = FRoot.file("program/two.txt");
+        test::WriteBytes(FRoot.file("program/keys.db"),
+                         ("F1|" + one + "\nF7|" + two + "\na|" + one + "\nA|" + two + "\na|" + two + "\n").toUtf8());
+        // Hotkey mode off: only the window's own key handling plays.
+        writeSettings("[Settings]\nHotkeyMode=OFF\n");
+    }
+
+    platform::TFakeFallbackPlayer FPlayer;
+    platform::TScopedService<platform::IFallbackPlayer> FUsePlayer{FPlayer};
+};
+
+TEST_F(MainWindowKeysTest, TypedKeysPlayTheirBindingsAndF1OpensHelpInstead) {
+    auto form = makeForm();
+    form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+    const QString one = FRoot.file("program/one.txt");
+    const QString two = FRoot.file("program/two.txt");
+
+    QTest::keyClick(form.get(), Qt::Key_F1);
+    EXPECT_TRUE(FPlayer.FPlayed.isEmpty());
+    EXPECT_EQ(FShell.FOpened.size(), 1);
+
+    const struct {
+        Qt::Key key;
+        Qt::KeyboardModifiers modifiers;
+        QString text;
+        QStringList played;
+    } cases[] = {
+        {Qt::Key_F1, Qt::ShiftModifier, "", {one}},
+        {Qt::Key_F7, Qt::ShiftModifier, "", {two}},
+        {Qt::Key_F7, Qt::NoModifier, "", {two}},
+        {Qt::Key_A, Qt::NoModifier, "a", {one, two}},
+        {Qt::Key_A, Qt::ShiftModifier, "A", {two}},
+        {Qt::Key_B, Qt::NoModifier, "b", {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(QKeySequence(c.key | c.modifiers).toString().toStdString());
+        FPlayer.FPlayed.clear();
+        QTest::sendKeyEvent(QTest::Click, form.get(), c.key, c.text, c.modifiers);
+        EXPECT_EQ(FPlayer.FPlayed, c.played);
+    }
+    EXPECT_EQ(FShell.FOpened.size(), 1);
+}
 
 TEST_F(MainWindowTest, StartsWithIdentityDataFolderAndDefaultOptions) {
     auto form = makeForm();
@@ -80,6 +140,8 @@ TEST_F(MainWindowTest, StartsWithIdentityDataFolderAndDefaultOptions) {
     EXPECT_TRUE(form->Standard1->isChecked());
     EXPECT_EQ(form->TrackBar2->maximum(), 8);
 
+    EXPECT_TRUE(FMessages.isEmpty()) << FMessages.join(' ').toStdString();
+    EXPECT_EQ(form->Channel(), 0u); // nothing played during start-up
     // Start-up reads settings.ini but never writes it, and the key map holds the defaults.
     EXPECT_FALSE(QFile::exists(settingsPath()));
     EXPECT_TRUE(KeyList.contains("F12|Sounds\\22.mp3"));
@@ -90,6 +152,8 @@ TEST_F(MainWindowTest, StartsWithIdentityDataFolderAndDefaultOptions) {
 
 TEST_F(MainWindowTest, ClientAreaMenusAndInitialStates) {
     auto form = makeForm();
+    form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
     EXPECT_EQ(form->centralWidget()->size(), QSize(646, 341));
     EXPECT_EQ(form->Panel1->height(), 65);
     EXPECT_FALSE(form->Panel1->isEnabled());
@@ -243,6 +307,7 @@ TEST_F(MainWindowTest, AutostartEntryFollowsItsCommandAndTakesAutoMinimizeAlong)
     EXPECT_EQ(test::ReadBytes(settingsPath()), "[Settings]\nMinimizeStartup=OFF\n\n");
 
     // A later start finds the entry and enables Auto Minimize again.
+    form.reset();
     FAutostart.FEntries["Zemtrak - Clavora"] = "\"x\" /auto";
     auto second = makeForm();
     EXPECT_TRUE(second->Autostartatstartup1->isChecked());

@@ -4,6 +4,22 @@
 #include <QFile>
 #include <gtest/gtest.h>
 
+void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
+
+void PrintTo(const QByteArray& bytes, std::ostream* out) {
+    *out << '"';
+    for (char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte < 0x7F && c != '\\') {
+            *out << c;
+        } else {
+            static const char digits[] = "0123456789ABCDEF";
+            *out << "\\x" << digits[byte >> 4] << digits[byte & 15];
+        }
+    }
+    *out << '"';
+}
+
 namespace clavora::test {
 
 TTempFolder::TTempFolder() { EXPECT_TRUE(FDir.isValid()); }

@@ -5,6 +5,12 @@
 #include <QString>
 #include <QTemporaryDir>
 
+#include <ostream>
+
+// Readable values in GoogleTest's failure messages.
+void PrintTo(const QString& text, std::ostream* out);
+void PrintTo(const QByteArray& bytes, std::ostream* out);
+
 namespace clavora::test {
 
 // A fresh temporary folder, removed at the end of the test.
