@@ -298,77 +298,23 @@ void TLumoMatrixDisplay::ScrollTick() {
     }
 }
 
-void TLumoMatrixDisplay::SetCellSize(int value) {
-    if (value == FCellSize) {
-        return;
-    }
-    FCellSize = std::max(value, 1);
-    RequestRedraw();
-}
+void TLumoMatrixDisplay::SetCellSize(int value) { ChangeProperty(FCellSize, std::max(value, 1)); }
 
-void TLumoMatrixDisplay::SetCellSpace(int value) {
-    if (value == FCellSpace) {
-        return;
-    }
-    FCellSpace = std::max(value, 0);
-    RequestRedraw();
-}
+void TLumoMatrixDisplay::SetCellSpace(int value) { ChangeProperty(FCellSpace, std::max(value, 0)); }
 
-void TLumoMatrixDisplay::SetCellShape(TLumoMatrixDisplayCellShape value) {
-    if (value == FCellShape) {
-        return;
-    }
-    FCellShape = value;
-    RequestRedraw();
-}
+void TLumoMatrixDisplay::SetCellShape(TLumoMatrixDisplayCellShape value) { ChangeProperty(FCellShape, value); }
 
-void TLumoMatrixDisplay::SetColorOff(const QColor& value) {
-    if (value == FColorOff) {
-        return;
-    }
-    FColorOff = value;
-    RequestRedraw();
-}
+void TLumoMatrixDisplay::SetColorOff(const QColor& value) { ChangeProperty(FColorOff, value); }
 
-void TLumoMatrixDisplay::SetColorOn(const QColor& value) {
-    if (value == FColorOn) {
-        return;
-    }
-    FColorOn = value;
-    RequestRedraw();
-}
+void TLumoMatrixDisplay::SetColorOn(const QColor& value) { ChangeProperty(FColorOn, value); }
 
-void TLumoMatrixDisplay::SetBorderColor(const QColor& value) {
-    if (value == FBorder) {
-        return;
-    }
-    FBorder = value;
-    RequestRedraw();
-}
+void TLumoMatrixDisplay::SetBorderColor(const QColor& value) { ChangeProperty(FBorder, value); }
 
-void TLumoMatrixDisplay::SetBorderWidth(int value) {
-    if (value == FBorderSize) {
-        return;
-    }
-    FBorderSize = std::max(value, 0);
-    RequestRedraw();
-}
+void TLumoMatrixDisplay::SetBorderWidth(int value) { ChangeProperty(FBorderSize, std::max(value, 0)); }
 
-void TLumoMatrixDisplay::SetRedrawEmptyCells(bool value) {
-    if (value == FRedrawEmpty) {
-        return;
-    }
-    FRedrawEmpty = value;
-    RequestRedraw();
-}
+void TLumoMatrixDisplay::SetRedrawEmptyCells(bool value) { ChangeProperty(FRedrawEmpty, value); }
 
-void TLumoMatrixDisplay::SetColor(const QColor& value) {
-    if (value == FColor) {
-        return;
-    }
-    FColor = value;
-    RequestRedraw();
-}
+void TLumoMatrixDisplay::SetColor(const QColor& value) { ChangeProperty(FColor, value); }
 
 void TLumoMatrixDisplay::RebuildBuffer() {
     FRedrawBuffer = false;

@@ -144,6 +144,14 @@ protected:
 
 private:
     void RequestRedraw();
+    // Sets a property's field and redraws, unless it already holds that value.
+    template <class T> void ChangeProperty(T& field, const T& value) {
+        if (field == value) {
+            return;
+        }
+        field = value;
+        RequestRedraw();
+    }
     void RebuildBuffer();
     void ResizeGrid(std::int64_t rows, std::int64_t cols);
     void RowRange(int fromRow, int toRow, int& first, int& last) const;

@@ -34,6 +34,20 @@ bool TFakeFileSystem::copyFileNoOverwrite(const QString& source, const QString& 
     return !inReadOnlyFolder(target) && TLinuxFileSystem::copyFileNoOverwrite(source, target);
 }
 
+TStatus TFakeFileSystem::readFile(const QString& path, QByteArray& contents) {
+    FReads << path;
+    if (FUnreadable.contains(path)) {
+        return TStatus::Failure(QStringLiteral("Cannot open file \"%1\". Permission denied").arg(path));
+    }
+    return TLinuxFileSystem::readFile(path, contents);
+}
+
+bool TFakeFileSystem::removeFile(const QString& path) {
+    FRemoved << path;
+    FUnreadable.remove(path);
+    return TLinuxFileSystem::removeFile(path);
+}
+
 TStatus TFakeFileSystem::writeFileReplacing(const QString& path, const QByteArray& contents) {
     FWrites << path;
     if (FFailingWrites.contains(path)) {

@@ -18,7 +18,9 @@ public:
     bool createAndRemoveExclusive(const QString& path) override;
     bool createFolder(const QString& path) override;
     bool copyFileNoOverwrite(const QString& source, const QString& target) override;
+    TStatus readFile(const QString& path, QByteArray& contents) override;
     TStatus writeFileReplacing(const QString& path, const QByteArray& contents) override;
+    bool removeFile(const QString& path) override;
 
     // Where the program file is said to live. Empty: the real one.
     QString FProgramFile;
@@ -29,11 +31,15 @@ public:
     QSet<QString> FReadOnlyFolders;
     // Files whose replacement fails with a "disk full" error.
     QSet<QString> FFailingWrites;
+    // Files that cannot be read, the way an unreadable or locked file cannot; deleting one clears the failure.
+    QSet<QString> FUnreadable;
 
     // What was asked for, in order.
     QStringList FCreatedFolders;
     QStringList FCopies; // "source -> target"
     QStringList FWrites;
+    QStringList FReads;
+    QStringList FRemoved;
 
 private:
     bool inReadOnlyFolder(const QString& path) const;

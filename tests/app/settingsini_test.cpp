@@ -16,26 +16,6 @@ using clavora::test::WriteBytes;
 
 namespace {
 
-// A file system whose reads of chosen files fail, the way an unreadable or locked file does.
-class TUnreadableFileSystem : public platform::TFakeFileSystem {
-public:
-    TStatus readFile(const QString& path, QByteArray& contents) override {
-        FReads << path;
-        if (FUnreadable.contains(path)) {
-            return TStatus::Failure(QStringLiteral("Cannot open file \"%1\". Permission denied").arg(path));
-        }
-        return TFakeFileSystem::readFile(path, contents);
-    }
-    bool removeFile(const QString& path) override {
-        FRemoved << path;
-        FUnreadable.remove(path);
-        return TFakeFileSystem::removeFile(path);
-    }
-    QSet<QString> FUnreadable;
-    QStringList FReads;
-    QStringList FRemoved;
-};
-
 class SettingsIniTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -44,7 +24,7 @@ protected:
     }
 
     test::TTempFolder FRoot;
-    TUnreadableFileSystem FFs;
+    platform::TFakeFileSystem FFs;
     platform::TScopedService<platform::IFileSystem> FUse{FFs};
     QString FData;
     QString FIni;

@@ -165,4 +165,13 @@ float Peak(const std::vector<float>& samples) {
     return peak;
 }
 
+audio::TEngineConfig PulledEngineConfig() {
+    audio::TEngineConfig config;
+    config.UseDevice = false;
+    config.SampleRate = 44100;
+    config.PeriodFrames = 441;
+    config.StreamBufferFrames = 4 * 44100;
+    return config;
+}
+
 } // namespace clavora::test

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "audio/datasource.h"
+#include "audio/engine.h"
 
 #include <QString>
 #include <QStringList>
@@ -34,5 +35,9 @@ qint64 AudibleFrames(const std::vector<float>& mono, float threshold = 0.01f);
 double EstimateFrequency(const std::vector<float>& mono, int sampleRate);
 
 float Peak(const std::vector<float>& samples);
+
+// An engine pulled by the test instead of a device: 44.1 kHz, stereo, 10 ms periods, and stream buffers that hold
+// whole test sounds, so once they are decoded ahead nothing depends on the worker's timing.
+audio::TEngineConfig PulledEngineConfig();
 
 } // namespace clavora::test

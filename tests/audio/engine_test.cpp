@@ -22,16 +22,6 @@ namespace {
 constexpr int Rate = 44100;
 constexpr int Period = 441;
 
-TEngineConfig PulledConfig() {
-    TEngineConfig config;
-    config.UseDevice = false;
-    config.SampleRate = Rate;
-    config.PeriodFrames = Period;
-    // Whole test sounds fit, so once decoded ahead nothing depends on the worker's timing.
-    config.StreamBufferFrames = 4 * Rate;
-    return config;
-}
-
 // Waits (without asserting on time) until the worker has decoded the streams ahead.
 void WaitDecoded(TAudioEngine& engine, std::initializer_list<quint32> handles) {
     for (int i = 0; i < 20000; ++i) {
@@ -73,7 +63,7 @@ protected:
         test::WriteWav16(FTone, Rate, 2, test::SineSamples16(1000, Rate, Rate / 2, 0.5));
         FLoud = FFolder.file(QStringLiteral("loud.wav"));
         test::WriteWav16(FLoud, Rate, 2, test::SineSamples16(1000, Rate, Rate / 2, 0.9));
-        ASSERT_TRUE(FEngine.start(PulledConfig()));
+        ASSERT_TRUE(FEngine.start(test::PulledEngineConfig()));
     }
 
     TTempFolder FFolder;
@@ -100,7 +90,7 @@ TEST_F(EngineTest, HandlesAreNonzeroAndNeverReused) {
     FEngine.stop(0xDEADBEEF);
     EXPECT_TRUE(FEngine.play(second));
     FEngine.shutdown();
-    ASSERT_TRUE(FEngine.start(PulledConfig()));
+    ASSERT_TRUE(FEngine.start(test::PulledEngineConfig()));
     const quint32 afterRestart = FEngine.openStream(FTone);
     EXPECT_NE(afterRestart, 0u);
     EXPECT_NE(afterRestart, first);
@@ -148,7 +138,7 @@ TEST_F(EngineTest, StreamPlaysWholeAndIsReleasedWhenItEnds) {
 
 TEST_F(EngineTest, RingSmallerThanTheSoundDeliversEverySampleInOrder) {
     FEngine.shutdown();
-    TEngineConfig config = PulledConfig();
+    TEngineConfig config = test::PulledEngineConfig();
     config.StreamBufferFrames = 1000; // wraps every two or three periods
     ASSERT_TRUE(FEngine.start(config));
     const QString exact = FFolder.file(QStringLiteral("exact.wav"));

@@ -25,15 +25,6 @@ namespace {
 constexpr int Rate = 44100;
 constexpr int Period = 441;
 
-TEngineConfig PulledConfig() {
-    TEngineConfig config;
-    config.UseDevice = false;
-    config.SampleRate = Rate;
-    config.PeriodFrames = Period;
-    config.StreamBufferFrames = 2 * Rate;
-    return config;
-}
-
 class PlaybackTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -66,7 +57,7 @@ protected:
     platform::TFakeFallbackPlayer FFallback;
     platform::TScopedService<platform::IFileSystem> FFilesInPlace{FFiles};
     platform::TScopedService<platform::IFallbackPlayer> FFallbackInPlace{FFallback};
-    TSoundPlayback FPlayback{PulledConfig()};
+    TSoundPlayback FPlayback{test::PulledEngineConfig()};
 };
 
 TEST_F(PlaybackTest, OverlapOffStopsThePreviousSoundEvenWhenTheNewFileIsMissing) {

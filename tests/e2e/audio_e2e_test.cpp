@@ -25,16 +25,13 @@ constexpr double ToneFrequency = 1000.0;
 constexpr int ToneFrames = ToneRate * 3 / 10; // 300 ms
 constexpr int RecordRate = 48000;
 
-class AudioE2E : public ::testing::Test {
+class AudioE2E : public TProgramTest {
 protected:
     void SetUp() override {
-        if (qEnvironmentVariableIsEmpty("DISPLAY")) {
-            GTEST_SKIP() << "needs the X display of the test rig";
+        TProgramTest::SetUp();
+        if (IsSkipped() || HasFatalFailure()) {
+            return;
         }
-        FProgramDir = FRoot.file("program");
-        FHome = FRoot.file("home");
-        ASSERT_TRUE(QDir().mkpath(FHome));
-        ASSERT_TRUE(CopyProgramFolder(FProgramDir));
         FTone = FRoot.file("tone.wav");
         FSamples = SineSamples16(ToneFrequency, ToneRate, ToneFrames, 0.5);
         WriteWav16(FTone, ToneRate, 2, FSamples);
@@ -56,11 +53,6 @@ protected:
         ASSERT_TRUE(run.start());
         ASSERT_TRUE(run.waitForWindow(Title)) << run.output().toStdString();
         focus(Title, run.pid());
-    }
-
-    bool soundServerReachable() {
-        return !qEnvironmentVariableIsEmpty("PULSE_SERVER") &&
-               !RunCommand(QStringLiteral("pactl"), {QStringLiteral("info")}).isEmpty();
     }
 
     // The recording as float samples.
@@ -106,16 +98,13 @@ protected:
         }
     }
 
-    TTempFolder FRoot;
-    QString FProgramDir;
-    QString FHome;
     QString FTone;
     std::vector<qint16> FSamples;
     QProcess FRecorder;
 };
 
 TEST_F(AudioE2E, PressedKeyIsHeardFromTheSoundServer) {
-    if (!soundServerReachable()) {
+    if (!SoundServerReachable()) {
         GTEST_SKIP() << "needs the PulseAudio server of the test rig (PULSE_SERVER with a null sink named testsink)";
     }
     TProgramRun run(FProgramDir + "/clavora", FHome);
@@ -137,7 +126,7 @@ TEST_F(AudioE2E, PressedKeyIsHeardFromTheSoundServer) {
 }
 
 TEST_F(AudioE2E, WithoutAudioOutputTheMessageShowsAndTheSystemPlayerStillPlays) {
-    if (!soundServerReachable()) {
+    if (!SoundServerReachable()) {
         GTEST_SKIP() << "needs the PulseAudio server of the test rig (PULSE_SERVER with a null sink named testsink)";
     }
     TProgramRun run(FProgramDir + "/clavora", FHome);

@@ -56,20 +56,13 @@ int CountOnsets(const QByteArray& raw, int quietMs = 6, int minPeak = 300) {
     return onsets;
 }
 
-class HotkeyE2E : public ::testing::Test {
+class HotkeyE2E : public TProgramTest {
 protected:
     void SetUp() override {
-        if (qEnvironmentVariableIsEmpty("DISPLAY")) {
-            GTEST_SKIP() << "needs the X display of the test rig";
-        }
-        if (qEnvironmentVariableIsEmpty("PULSE_SERVER") ||
-            RunCommand(QStringLiteral("pactl"), {QStringLiteral("info")}).isEmpty()) {
+        if (!SoundServerReachable()) {
             GTEST_SKIP() << "needs the PulseAudio server of the test rig";
         }
-        FProgramDir = FRoot.file("program");
-        FHome = FRoot.file("home");
-        ASSERT_TRUE(QDir().mkpath(FHome));
-        ASSERT_TRUE(CopyProgramFolder(FProgramDir));
+        TProgramTest::SetUp();
     }
 
     void TearDown() override {
@@ -162,9 +155,6 @@ protected:
         return CountOnsets(recording);
     }
 
-    TTempFolder FRoot;
-    QString FProgramDir;
-    QString FHome;
     QString FKey = QStringLiteral("q");
     bool FKeyHeld = false;
     QProcess FRecorder;

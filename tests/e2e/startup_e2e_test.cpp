@@ -20,18 +20,8 @@ const QString Title = QStringLiteral("Zemtrak - Clavora");
 
 QByteArray DefaultLine(int n) { return "F" + QByteArray::number(n) + "|Sounds\\" + QByteArray::number(n + 10) + ".mp3"; }
 
-class StartupE2E : public ::testing::Test {
+class StartupE2E : public TProgramTest {
 protected:
-    void SetUp() override {
-        if (qEnvironmentVariableIsEmpty("DISPLAY")) {
-            GTEST_SKIP() << "needs the X display of the test rig";
-        }
-        FProgramDir = FRoot.file("program");
-        FHome = FRoot.file("home");
-        ASSERT_TRUE(QDir().mkpath(FHome));
-        ASSERT_TRUE(CopyProgramFolder(FProgramDir));
-    }
-
     // Starts the program, waits for its window and stops it again.
     void startAndWaitForWindow() {
         TProgramRun run(FProgramDir + "/clavora", FHome);
@@ -40,9 +30,6 @@ protected:
         EXPECT_TRUE(run.isRunning());
     }
 
-    TTempFolder FRoot;
-    QString FProgramDir;
-    QString FHome;
 };
 
 TEST_F(StartupE2E, InstalledFolderStartsWithItsCaptionAndKeepsACompleteKeyMap) {

@@ -248,17 +248,6 @@ TEST(TTranslateFromList, SearchesTheGivenLinesAndKeepsAnEmptyTranslation) {
     EXPECT_EQ(TranslateFromList(QStringLiteral("Copy"), {}), QStringLiteral("Copy"));
 }
 
-class TUnreadableFileSystem : public platform::TFakeFileSystem {
-public:
-    TStatus readFile(const QString& path, QByteArray& contents) override {
-        if (FUnreadable.contains(path)) {
-            return TStatus::Failure(QStringLiteral("Cannot open file \"%1\". Input/output error").arg(path));
-        }
-        return TFakeFileSystem::readFile(path, contents);
-    }
-    QSet<QString> FUnreadable;
-};
-
 TEST_F(TLanguageFixture, FileThatCannotBeUsedKeepsEnglish) {
     const struct {
         const char* what;
@@ -271,9 +260,6 @@ TEST_F(TLanguageFixture, FileThatCannotBeUsedKeepsEnglish) {
         {"UTF-16 with a dangling byte", QByteArray("\xFF\xFE{\0O\0K\0}\0G\0u\0t", 15), false},
         {"UTF-16 with an unpaired surrogate", QByteArray("\xFF\xFE{\0O\0K\0}\0G\0\x00\xD8", 16), false},
     };
-    TUnreadableFileSystem files;
-    files.FProgramFile = FFiles.FProgramFile;
-    platform::TScopedService<platform::IFileSystem> filesInUse(files);
     writeLanguageFile(QStringLiteral("LanguageCodes.csv"), "1031,German.lang.txt\n");
     FLocale.FUiLanguageId = 1031;
     const QString path = languages() + QStringLiteral("/German.lang.txt");
@@ -281,9 +267,9 @@ TEST_F(TLanguageFixture, FileThatCannotBeUsedKeepsEnglish) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         writeLanguageFile(QStringLiteral("German.lang.txt"), c.bytes);
-        files.FUnreadable.clear();
+        FFiles.FUnreadable.clear();
         if (c.unreadable) {
-            files.FUnreadable.insert(path);
+            FFiles.FUnreadable.insert(path);
         }
 
         const TStatus loaded = LoadLanguage(QString());
@@ -298,12 +284,9 @@ TEST_F(TLanguageFixture, FileThatCannotBeUsedKeepsEnglish) {
 }
 
 TEST_F(TLanguageFixture, UnreadableTableKeepsEnglish) {
-    TUnreadableFileSystem files;
-    files.FProgramFile = FFiles.FProgramFile;
-    platform::TScopedService<platform::IFileSystem> filesInUse(files);
     writeLanguageFile(QStringLiteral("German.lang.txt"), KGerman);
     writeLanguageFile(QStringLiteral("LanguageCodes.csv"), "1031,German.lang.txt\n");
-    files.FUnreadable.insert(languages() + QStringLiteral("/LanguageCodes.csv"));
+    FFiles.FUnreadable.insert(languages() + QStringLiteral("/LanguageCodes.csv"));
     FLocale.FUiLanguageId = 1031;
 
     EXPECT_TRUE(LoadLanguage(QString()).ok());

@@ -16,18 +16,6 @@ using clavora::test::WriteBytes;
 
 namespace {
 
-// A file system whose reads of chosen files fail, the way an unreadable or locked file does.
-class TUnreadableFileSystem : public platform::TFakeFileSystem {
-public:
-    TStatus readFile(const QString& path, QByteArray& contents) override {
-        if (FUnreadable.contains(path)) {
-            return TStatus::Failure(QStringLiteral("Cannot open file \"%1\". Permission denied").arg(path));
-        }
-        return TFakeFileSystem::readFile(path, contents);
-    }
-    QSet<QString> FUnreadable;
-};
-
 QByteArray DefaultsWritten() {
     QByteArray bytes;
     for (const QString& line : DefaultBindings) {
@@ -57,7 +45,7 @@ protected:
     }
 
     test::TTempFolder FRoot;
-    TUnreadableFileSystem FFs;
+    platform::TFakeFileSystem FFs;
     platform::TFakeLocale FLocale;
     platform::TScopedService<platform::IFileSystem> FUseFs{FFs};
     platform::TScopedService<platform::ILocale> FUseLocale{FLocale};

@@ -99,6 +99,21 @@ void TProgramRun::stop() {
 
 QString TProgramRun::output() { return QString::fromLocal8Bit(FProcess.readAll()); }
 
+void TProgramTest::SetUp() {
+    if (qEnvironmentVariableIsEmpty("DISPLAY")) {
+        GTEST_SKIP() << "needs the X display of the test rig";
+    }
+    FProgramDir = FRoot.file(QStringLiteral("program"));
+    FHome = FRoot.file(QStringLiteral("home"));
+    ASSERT_TRUE(QDir().mkpath(FHome));
+    ASSERT_TRUE(CopyProgramFolder(FProgramDir));
+}
+
+bool SoundServerReachable() {
+    return !qEnvironmentVariableIsEmpty("PULSE_SERVER") &&
+           !RunCommand(QStringLiteral("pactl"), {QStringLiteral("info")}).isEmpty();
+}
+
 QString RunCommand(const QString& program, const QStringList& arguments, int timeoutMs) {
     QProcess process;
     process.start(program, arguments);

@@ -7,6 +7,9 @@
 #include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
+#include <gtest/gtest.h>
+
+#include "tests/support/testsupport.h"
 
 namespace clavora::test {
 
@@ -40,6 +43,20 @@ private:
     QProcess FProcess;
     int FUid = -1;
 };
+
+// A test of the program started for real: a copy of the program folder (FProgramDir) and a home folder (FHome)
+// in a temporary folder (FRoot). Skipped without the display of the test rig.
+class TProgramTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+
+    TTempFolder FRoot;
+    QString FProgramDir;
+    QString FHome;
+};
+
+// True when the sound server of the test rig answers.
+bool SoundServerReachable();
 
 // Runs a short command and returns its standard output ("" on failure).
 QString RunCommand(const QString& program, const QStringList& arguments, int timeoutMs = 10000);
