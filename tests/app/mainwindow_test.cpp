@@ -25,6 +25,8 @@
 #include <gtest/gtest.h>
 
 using namespace clavora;
+using clavora::test::Child;
+using clavora::test::Item;
 
 namespace {
 
@@ -127,18 +129,18 @@ TEST_F(MainWindowTest, StartsWithIdentityDataFolderAndDefaultOptions) {
     EXPECT_FALSE(AppVersion.isEmpty());
     EXPECT_NE(AppVersion, "65535.65535");
 
-    EXPECT_TRUE(form->HotkeyMode1->isChecked());
-    EXPECT_TRUE(form->TimerHotkey->isActive());
-    EXPECT_EQ(form->TimerHotkey->interval(), 50);
-    EXPECT_TRUE(form->AllowOverlappingSounds1->isChecked());
-    EXPECT_TRUE(form->MatrixDisplay1->isChecked());
-    EXPECT_TRUE(form->Panel1->isVisibleTo(form.get()));
-    EXPECT_FALSE(form->MinimizetoSystemTray1->isChecked());
-    EXPECT_FALSE(form->StartMinimized1->isChecked());
-    EXPECT_FALSE(form->StartMinimized1->isEnabled());
-    EXPECT_FALSE(form->Autostartatstartup1->isChecked());
-    EXPECT_TRUE(form->Standard1->isChecked());
-    EXPECT_EQ(form->TrackBar2->maximum(), 8);
+    EXPECT_TRUE(Item(*form, "HotkeyMode1")->isChecked());
+    EXPECT_TRUE(Child<QTimer>(*form, "TimerHotkey")->isActive());
+    EXPECT_EQ(Child<QTimer>(*form, "TimerHotkey")->interval(), 50);
+    EXPECT_TRUE(Item(*form, "AllowOverlappingSounds1")->isChecked());
+    EXPECT_TRUE(Item(*form, "MatrixDisplay1")->isChecked());
+    EXPECT_TRUE(Child<QWidget>(*form, "Panel1")->isVisibleTo(form.get()));
+    EXPECT_FALSE(Item(*form, "MinimizetoSystemTray1")->isChecked());
+    EXPECT_FALSE(Item(*form, "StartMinimized1")->isChecked());
+    EXPECT_FALSE(Item(*form, "StartMinimized1")->isEnabled());
+    EXPECT_FALSE(Item(*form, "Autostartatstartup1")->isChecked());
+    EXPECT_TRUE(Item(*form, "Standard1")->isChecked());
+    EXPECT_EQ(Child<QSlider>(*form, "TrackBar2")->maximum(), 8);
 
     EXPECT_TRUE(FMessages.isEmpty()) << FMessages.join(' ').toStdString();
     EXPECT_EQ(form->Channel(), 0u); // nothing played during start-up
@@ -146,7 +148,7 @@ TEST_F(MainWindowTest, StartsWithIdentityDataFolderAndDefaultOptions) {
     EXPECT_FALSE(QFile::exists(settingsPath()));
     EXPECT_TRUE(KeyList.contains("F12|Sounds\\22.mp3"));
     ASSERT_NE(MatrixDisplay, nullptr);
-    EXPECT_EQ(MatrixDisplay->parentWidget(), form->Panel1);
+    EXPECT_EQ(MatrixDisplay->parentWidget(), Child<QWidget>(*form, "Panel1"));
     EXPECT_EQ(DisplayText, "Press any key");
 }
 
@@ -155,24 +157,24 @@ TEST_F(MainWindowTest, ClientAreaMenusAndInitialStates) {
     form->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
     EXPECT_EQ(form->centralWidget()->size(), QSize(646, 341));
-    EXPECT_EQ(form->Panel1->height(), 65);
-    EXPECT_FALSE(form->Panel1->isEnabled());
-    EXPECT_EQ(form->TrackBar2->height(), 25);
-    EXPECT_EQ(form->TouchKeyboard1->geometry().topLeft(), QPoint(3, 3));
+    EXPECT_EQ(Child<QWidget>(*form, "Panel1")->height(), 65);
+    EXPECT_FALSE(Child<QWidget>(*form, "Panel1")->isEnabled());
+    EXPECT_EQ(Child<QSlider>(*form, "TrackBar2")->height(), 25);
+    EXPECT_EQ(Child<QWidget>(*form, "TouchKeyboard1")->geometry().topLeft(), QPoint(3, 3));
 
     QStringList captions;
-    for (QAction* action : form->Help1->actions()) {
+    for (QAction* action : Child<QMenu>(*form, "Help1")->actions()) {
         captions << (action->isSeparator() ? "-" : action->text()) + (action->isVisible() ? "" : " (hidden)");
     }
     EXPECT_EQ(captions, QStringList({"Online Help", "-", "Update Notifications", "-", "Language... (hidden)",
                                      "Send &Feedback...", "&About..."}));
-    EXPECT_TRUE(form->UpdateNotifications1->isChecked());
-    EXPECT_FALSE(form->UpdateNotifications1->isEnabled());
-    EXPECT_EQ(form->Help2->shortcut(), QKeySequence(Qt::Key_F1));
-    for (QAction* action : {form->Exit1, form->Help2, form->Language1, form->SendFeedback1, form->About1}) {
+    EXPECT_TRUE(Item(*form, "UpdateNotifications1")->isChecked());
+    EXPECT_FALSE(Item(*form, "UpdateNotifications1")->isEnabled());
+    EXPECT_EQ(Item(*form, "Help2")->shortcut(), QKeySequence(Qt::Key_F1));
+    for (QAction* action : {Item(*form, "Exit1"), Item(*form, "Help2"), Item(*form, "Language1"), Item(*form, "SendFeedback1"), Item(*form, "About1")}) {
         EXPECT_FALSE(action->icon().isNull()) << action->objectName().toStdString();
     }
-    EXPECT_EQ(form->findChild<QAction*>("ResettoDefaults1")->text(), "Reset to Defaults...");
+    EXPECT_EQ(Item(*form, "ResettoDefaults1")->text(), "Reset to Defaults...");
 }
 
 TEST_F(MainWindowTest, OptionValuesAreReadWithTheirOwnSenses) {
@@ -210,46 +212,46 @@ TEST_F(MainWindowTest, StoredOptionsReachTheMenusAndControls) {
     writeSettings("[Settings]\nMinimizeToSystemTray=ON\nMinimizeStartup=ON\nHotkeyMode=OFF\n"
                   "AllowOverlappingSounds=OFF\nKeyboardLayout=NumPad\nMatrixDisplay=OFF\n");
     auto form = makeForm();
-    EXPECT_TRUE(form->MinimizetoSystemTray1->isChecked());
+    EXPECT_TRUE(Item(*form, "MinimizetoSystemTray1")->isChecked());
     // Without an autostart entry Auto Minimize shows its stored mark but cannot be used.
-    EXPECT_TRUE(form->StartMinimized1->isChecked());
-    EXPECT_FALSE(form->StartMinimized1->isEnabled());
-    EXPECT_FALSE(form->HotkeyMode1->isChecked());
-    EXPECT_FALSE(form->TimerHotkey->isActive());
-    EXPECT_FALSE(form->AllowOverlappingSounds1->isChecked());
-    EXPECT_TRUE(form->NumPad1->isChecked());
-    EXPECT_FALSE(form->Standard1->isChecked());
+    EXPECT_TRUE(Item(*form, "StartMinimized1")->isChecked());
+    EXPECT_FALSE(Item(*form, "StartMinimized1")->isEnabled());
+    EXPECT_FALSE(Item(*form, "HotkeyMode1")->isChecked());
+    EXPECT_FALSE(Child<QTimer>(*form, "TimerHotkey")->isActive());
+    EXPECT_FALSE(Item(*form, "AllowOverlappingSounds1")->isChecked());
+    EXPECT_TRUE(Item(*form, "NumPad1")->isChecked());
+    EXPECT_FALSE(Item(*form, "Standard1")->isChecked());
     EXPECT_EQ(form->KeyboardLayout(), "NumPad");
-    EXPECT_FALSE(form->Panel1->isVisibleTo(form.get()));
+    EXPECT_FALSE(Child<QWidget>(*form, "Panel1")->isVisibleTo(form.get()));
 }
 
 TEST_F(MainWindowTest, EachCommandFlipsItsOptionAndWritesTheWholeFile) {
     writeSettings("[Settings]\nHotkeyMode=ON\n[Other]\nkept=yes\n");
     auto form = makeForm();
 
-    form->HotkeyMode1->trigger();
-    EXPECT_FALSE(form->HotkeyMode1->isChecked());
-    EXPECT_FALSE(form->TimerHotkey->isActive());
+    Item(*form, "HotkeyMode1")->trigger();
+    EXPECT_FALSE(Item(*form, "HotkeyMode1")->isChecked());
+    EXPECT_FALSE(Child<QTimer>(*form, "TimerHotkey")->isActive());
     EXPECT_EQ(test::ReadBytes(settingsPath()), "[Settings]\nHotkeyMode=OFF\n\n[Other]\nkept=yes\n\n");
 
-    form->MinimizetoSystemTray1->trigger();
-    form->AllowOverlappingSounds1->trigger();
-    form->MatrixDisplay1->trigger();
-    form->NumPad1->trigger();
-    EXPECT_FALSE(form->Panel1->isVisibleTo(form.get()));
+    Item(*form, "MinimizetoSystemTray1")->trigger();
+    Item(*form, "AllowOverlappingSounds1")->trigger();
+    Item(*form, "MatrixDisplay1")->trigger();
+    Item(*form, "NumPad1")->trigger();
+    EXPECT_FALSE(Child<QWidget>(*form, "Panel1")->isVisibleTo(form.get()));
     EXPECT_EQ(test::ReadBytes(settingsPath()),
               "[Settings]\nHotkeyMode=OFF\nMinimizeToSystemTray=ON\nAllowOverlappingSounds=OFF\nMatrixDisplay=OFF\n"
               "KeyboardLayout=NumPad\n\n[Other]\nkept=yes\n\n");
 
-    form->HotkeyMode1->trigger();
-    EXPECT_TRUE(form->TimerHotkey->isActive());
-    form->MatrixDisplay1->trigger();
-    EXPECT_TRUE(form->Panel1->isVisibleTo(form.get()));
+    Item(*form, "HotkeyMode1")->trigger();
+    EXPECT_TRUE(Child<QTimer>(*form, "TimerHotkey")->isActive());
+    Item(*form, "MatrixDisplay1")->trigger();
+    EXPECT_TRUE(Child<QWidget>(*form, "Panel1")->isVisibleTo(form.get()));
     EXPECT_EQ(DisplayText, "Press any key");
     // Choosing the layout that is already checked writes it again.
-    form->Standard1->trigger();
-    form->Standard1->trigger();
-    EXPECT_TRUE(form->Standard1->isChecked());
+    Item(*form, "Standard1")->trigger();
+    Item(*form, "Standard1")->trigger();
+    EXPECT_TRUE(Item(*form, "Standard1")->isChecked());
     EXPECT_EQ(test::ReadBytes(settingsPath()),
               "[Settings]\nHotkeyMode=ON\nMinimizeToSystemTray=ON\nAllowOverlappingSounds=OFF\nMatrixDisplay=ON\n"
               "KeyboardLayout=Standard\n\n[Other]\nkept=yes\n\n");
@@ -259,12 +261,12 @@ TEST_F(MainWindowTest, AWriteFailureEscapesTheCommandAfterTheMarkChanged) {
     auto form = makeForm();
     FFs.FFailingWrites.insert(settingsPath());
     try {
-        form->AllowOverlappingSounds1->trigger();
+        Item(*form, "AllowOverlappingSounds1")->trigger();
         FAIL() << "the failure was swallowed";
     } catch (const EAppError& error) {
         EXPECT_TRUE(error.message().contains(settingsPath())) << error.message().toStdString();
     }
-    EXPECT_FALSE(form->AllowOverlappingSounds1->isChecked());
+    EXPECT_FALSE(Item(*form, "AllowOverlappingSounds1")->isChecked());
     EXPECT_FALSE(QFile::exists(settingsPath()));
 }
 
@@ -274,13 +276,13 @@ TEST_F(MainWindowTest, AnErrorEscapingAnEventHandlerIsShownAndTheProgramGoesOn) 
     auto form = makeForm();
     FFs.FFailingWrites.insert(settingsPath());
     EXPECT_FALSE(DeliverGuarded([&] {
-        form->MinimizetoSystemTray1->trigger();
+        Item(*form, "MinimizetoSystemTray1")->trigger();
         return true;
     }));
     // The next command runs as usual.
     FFs.FFailingWrites.clear();
     EXPECT_TRUE(DeliverGuarded([&] {
-        form->MinimizetoSystemTray1->trigger();
+        Item(*form, "MinimizetoSystemTray1")->trigger();
         return true;
     }));
     SetApplicationErrorHandler({});
@@ -291,27 +293,27 @@ TEST_F(MainWindowTest, AnErrorEscapingAnEventHandlerIsShownAndTheProgramGoesOn) 
 
 TEST_F(MainWindowTest, AutostartEntryFollowsItsCommandAndTakesAutoMinimizeAlong) {
     auto form = makeForm();
-    form->Autostartatstartup1->trigger();
-    EXPECT_TRUE(form->Autostartatstartup1->isChecked());
+    Item(*form, "Autostartatstartup1")->trigger();
+    EXPECT_TRUE(Item(*form, "Autostartatstartup1")->isChecked());
     EXPECT_EQ(FAutostart.FEntries.value("Zemtrak - Clavora"), "\"" + FRoot.file("program/clavora") + "\" /auto");
-    EXPECT_TRUE(form->StartMinimized1->isEnabled());
+    EXPECT_TRUE(Item(*form, "StartMinimized1")->isEnabled());
     EXPECT_FALSE(QFile::exists(settingsPath())); // the autostart command itself writes no settings
 
-    form->StartMinimized1->trigger();
+    Item(*form, "StartMinimized1")->trigger();
     EXPECT_EQ(test::ReadBytes(settingsPath()), "[Settings]\nMinimizeStartup=ON\n\n");
 
-    form->Autostartatstartup1->trigger();
+    Item(*form, "Autostartatstartup1")->trigger();
     EXPECT_TRUE(FAutostart.FEntries.isEmpty());
-    EXPECT_FALSE(form->StartMinimized1->isChecked());
-    EXPECT_FALSE(form->StartMinimized1->isEnabled());
+    EXPECT_FALSE(Item(*form, "StartMinimized1")->isChecked());
+    EXPECT_FALSE(Item(*form, "StartMinimized1")->isEnabled());
     EXPECT_EQ(test::ReadBytes(settingsPath()), "[Settings]\nMinimizeStartup=OFF\n\n");
 
     // A later start finds the entry and enables Auto Minimize again.
     form.reset();
     FAutostart.FEntries["Zemtrak - Clavora"] = "\"x\" /auto";
     auto second = makeForm();
-    EXPECT_TRUE(second->Autostartatstartup1->isChecked());
-    EXPECT_TRUE(second->StartMinimized1->isEnabled());
+    EXPECT_TRUE(Item(*second, "Autostartatstartup1")->isChecked());
+    EXPECT_TRUE(Item(*second, "StartMinimized1")->isEnabled());
 }
 
 TEST_F(MainWindowTest, ResetToDefaultsAsksAndOnlyYesRemovesTheSettings) {
@@ -328,13 +330,13 @@ TEST_F(MainWindowTest, ResetToDefaultsAsksAndOnlyYesRemovesTheSettings) {
         seen << box.defaultButton()->text() << box.escapeButton()->text();
         return QMessageBox::No;
     });
-    form->ResettoDefaults1->trigger();
+    Item(*form, "ResettoDefaults1")->trigger();
     EXPECT_EQ(seen, QStringList({"Confirmation", "Restart Application?", "Yes", "No", "Yes", "No"}));
     EXPECT_TRUE(QFile::exists(settingsPath()));
     EXPECT_TRUE(FShell.FStarted.isEmpty());
 
     SetMessageDlgAnswer([](QMessageBox&) { return QMessageBox::Yes; });
-    form->ResettoDefaults1->trigger();
+    Item(*form, "ResettoDefaults1")->trigger();
     EXPECT_FALSE(QFile::exists(settingsPath()));
     EXPECT_EQ(FShell.FStarted, QStringList({FRoot.file("program/clavora")}));
     EXPECT_EQ(test::ReadBytes(FRoot.file("program/keys.db")), keys);

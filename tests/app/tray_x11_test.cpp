@@ -13,6 +13,8 @@
 #include <gtest/gtest.h>
 
 using namespace clavora;
+using clavora::test::Child;
+using clavora::test::Item;
 
 namespace {
 
@@ -48,8 +50,8 @@ protected:
 };
 
 bool hiddenToTray(TAppForm& form) {
-    return !form.isVisible() && form.isMinimized() && form.TrayIcon1->isVisible() &&
-           form.TrayIcon1->toolTip() == AppTitle;
+    return !form.isVisible() && form.isMinimized() && Child<QSystemTrayIcon>(form, "TrayIcon1")->isVisible() &&
+           Child<QSystemTrayIcon>(form, "TrayIcon1")->toolTip() == AppTitle;
 }
 
 TEST_F(TrayTest, MinimizingWithoutTheOptionKeepsTheTaskBarButton) {
@@ -58,18 +60,18 @@ TEST_F(TrayTest, MinimizingWithoutTheOptionKeepsTheTaskBarButton) {
     QTest::qWait(300);
     EXPECT_TRUE(form->isMinimized());
     EXPECT_TRUE(form->isVisible());
-    EXPECT_FALSE(form->TrayIcon1->isVisible());
+    EXPECT_FALSE(Child<QSystemTrayIcon>(*form, "TrayIcon1")->isVisible());
 }
 
 TEST_F(TrayTest, MinimizingWithTheOptionHidesToTheTrayAndAClickBringsItBack) {
     auto form = showForm({}, "[Settings]\nMinimizeToSystemTray=ON\n");
     form->showMinimized();
     EXPECT_TRUE(QTest::qWaitFor([&] { return hiddenToTray(*form); }, 3000));
-    EXPECT_EQ(form->TrayIcon1->toolTip(), "Zemtrak - Clavora");
+    EXPECT_EQ(Child<QSystemTrayIcon>(*form, "TrayIcon1")->toolTip(), "Zemtrak - Clavora");
 
-    emit form->TrayIcon1->activated(QSystemTrayIcon::Trigger);
+    emit Child<QSystemTrayIcon>(*form, "TrayIcon1")->activated(QSystemTrayIcon::Trigger);
     EXPECT_TRUE(QTest::qWaitFor([&] { return form->isVisible() && !form->isMinimized(); }, 3000));
-    EXPECT_FALSE(form->TrayIcon1->isVisible());
+    EXPECT_FALSE(Child<QSystemTrayIcon>(*form, "TrayIcon1")->isVisible());
 }
 
 TEST_F(TrayTest, AutoSwitchHidesToTheTrayOnlyAsFirstArgument) {
@@ -83,7 +85,7 @@ TEST_F(TrayTest, AutoSwitchHidesToTheTrayOnlyAsFirstArgument) {
         auto form = showForm({"--x", "/auto"}, both);
         QTest::qWait(400);
         EXPECT_TRUE(form->isVisible());
-        EXPECT_FALSE(form->TrayIcon1->isVisible());
+        EXPECT_FALSE(Child<QSystemTrayIcon>(*form, "TrayIcon1")->isVisible());
     }
     {
         // Auto Minimize at Startup unchecked: the switch is ignored.
@@ -96,7 +98,7 @@ TEST_F(TrayTest, AutoSwitchHidesToTheTrayOnlyAsFirstArgument) {
         // Without the tray option it minimizes to the task bar.
         auto form = showForm({"/auto"}, "[Settings]\nMinimizeToSystemTray=OFF\nMinimizeStartup=ON\n");
         EXPECT_TRUE(QTest::qWaitFor([&] { return form->isMinimized(); }, 3000));
-        EXPECT_FALSE(form->TrayIcon1->isVisible());
+        EXPECT_FALSE(Child<QSystemTrayIcon>(*form, "TrayIcon1")->isVisible());
     }
 }
 

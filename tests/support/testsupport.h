@@ -3,7 +3,9 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QAction>
 #include <QTemporaryDir>
+#include <gtest/gtest.h>
 
 #include <ostream>
 
@@ -27,6 +29,14 @@ private:
 
 QByteArray ReadBytes(const QString& path);
 void WriteBytes(const QString& path, const QByteArray& bytes);
+
+// A control or menu item of Form, found by its component name; the test fails when there is none.
+template <class T> T* Child(QObject& form, const char* name) {
+    T* child = form.findChild<T*>(QLatin1String(name));
+    EXPECT_NE(child, nullptr) << name;
+    return child;
+}
+inline QAction* Item(QObject& form, const char* name) { return Child<QAction>(form, name); }
 
 // Folder of the program laid out by the build (the executable beside its data).
 QString ProgramDir();
