@@ -10,6 +10,8 @@ cd "$(dirname "$0")"
 if [ "${CLAVORA_SANITIZE:-0}" = 1 ]; then
     BUILD=${CLAVORA_BUILD_DIR:-build-asan}
     SANITIZE=ON
+    export LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp:print_suppressions=0"
+    export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 else
     BUILD=${CLAVORA_BUILD_DIR:-build}
     SANITIZE=OFF

@@ -28,6 +28,7 @@ void SetApplicationErrorHandler(std::function<void(const QString&)> handler);
 // Returns what Deliver returned, or false after an error.
 bool DeliverGuarded(const std::function<bool()>& deliver);
 
+// The application object: whatever escapes an event handler is shown by DeliverGuarded.
 class TApplication : public QApplication {
     Q_OBJECT
 public:

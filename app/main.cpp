@@ -247,18 +247,27 @@ void TAppForm::CreateMenus() {
     About1 = addItem(Help1, "About1", QStringLiteral("&About..."));
     About1->setIcon(MenuIcon(QStringLiteral("about")));
 
-    // The check mark is flipped by the action itself before its command runs.
-    connect(MinimizetoSystemTray1, &QAction::triggered, this, &TAppForm::MinimizetoSystemTray1Click);
-    connect(StartMinimized1, &QAction::triggered, this, &TAppForm::StartMinimized1Click);
-    connect(AllowOverlappingSounds1, &QAction::triggered, this, &TAppForm::AllowOverlappingSounds1Click);
-    connect(HotkeyMode1, &QAction::triggered, this, &TAppForm::HotkeyMode1Click);
-    connect(MatrixDisplay1, &QAction::triggered, this, &TAppForm::MatrixDisplay1Click);
-    connect(Standard1, &QAction::triggered, this, &TAppForm::Standard1Click);
-    connect(NumPad1, &QAction::triggered, this, &TAppForm::NumPad1Click);
-    connect(Autostartatstartup1, &QAction::triggered, this, &TAppForm::Autostartatstartup1Click);
-    connect(ResettoDefaults1, &QAction::triggered, this, &TAppForm::ResettoDefaults1Click);
-    connect(Help2, &QAction::triggered, this, &TAppForm::Help2Click);
-    connect(Exit1, &QAction::triggered, this, &TAppForm::Exit1Click);
+    // The check mark is flipped by the action itself before its command runs. A command that fails shows its
+    // error in the standard box and the program goes on; the error never unwinds through the toolkit.
+    const auto command = [this](QAction* action, void (TAppForm::*handler)()) {
+        connect(action, &QAction::triggered, this, [this, handler] {
+            DeliverGuarded([this, handler] {
+                (this->*handler)();
+                return true;
+            });
+        });
+    };
+    command(MinimizetoSystemTray1, &TAppForm::MinimizetoSystemTray1Click);
+    command(StartMinimized1, &TAppForm::StartMinimized1Click);
+    command(AllowOverlappingSounds1, &TAppForm::AllowOverlappingSounds1Click);
+    command(HotkeyMode1, &TAppForm::HotkeyMode1Click);
+    command(MatrixDisplay1, &TAppForm::MatrixDisplay1Click);
+    command(Standard1, &TAppForm::Standard1Click);
+    command(NumPad1, &TAppForm::NumPad1Click);
+    command(Autostartatstartup1, &TAppForm::Autostartatstartup1Click);
+    command(ResettoDefaults1, &TAppForm::ResettoDefaults1Click);
+    command(Help2, &TAppForm::Help2Click);
+    command(Exit1, &TAppForm::Exit1Click);
 }
 
 void TAppForm::FormCreate() {
@@ -394,24 +403,25 @@ void TAppForm::NumPad1Click() {
 }
 
 void TAppForm::Autostartatstartup1Click() {
+    // The check mark has already flipped; a failure ends the command where it happens.
     platform::IAutostart& autostart = platform::Autostart();
     if (Autostartatstartup1->isChecked()) {
-        StartMinimized1->setEnabled(true);
         const TStatus written =
             autostart.writeEntry(AppTitle, platform::FileSystem().programFilePath(), QStringLiteral("/auto"));
         if (!written) {
             throw EAppError(written.message());
         }
+        StartMinimized1->setEnabled(true);
         return;
     }
     const TStatus removed = autostart.removeEntry(AppTitle);
+    if (!removed) {
+        throw EAppError(removed.message());
+    }
     if (StartMinimized1->isChecked()) {
         StartMinimized1->trigger(); // unchecks it and stores "OFF"
     }
     StartMinimized1->setEnabled(false);
-    if (!removed) {
-        throw EAppError(removed.message());
-    }
 }
 
 void TAppForm::ResettoDefaults1Click() {

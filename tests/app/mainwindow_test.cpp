@@ -39,6 +39,7 @@ protected:
         FFs.FProgramFile = FRoot.file("program/clavora");
         FFs.FUserConfigFolder = FRoot.file("config");
         qputenv("CLAVORA_WEB_HOST", "127.0.0.1:9");
+        SetApplicationErrorHandler([this](const QString& message) { FErrors << message; });
         // A message box would wait for a person: record it instead.
         SetMessageDlgAnswer([this](QMessageBox& box) {
             FMessages << box.text();
@@ -46,6 +47,7 @@ protected:
         });
     }
     void TearDown() override {
+        SetApplicationErrorHandler({});
         SetMessageDlgAnswer({});
         qunsetenv("CLAVORA_WEB_HOST");
     }
@@ -58,6 +60,7 @@ protected:
 
     test::TTempFolder FRoot;
     QStringList FMessages;
+    QStringList FErrors;
     platform::TFakeFileSystem FFs;
     platform::TFakeAutostart FAutostart;
     platform::TFakeShell FShell;
@@ -257,38 +260,30 @@ TEST_F(MainWindowTest, EachCommandFlipsItsOptionAndWritesTheWholeFile) {
               "KeyboardLayout=Standard\n\n[Other]\nkept=yes\n\n");
 }
 
-TEST_F(MainWindowTest, AWriteFailureEscapesTheCommandAfterTheMarkChanged) {
+TEST_F(MainWindowTest, AWriteFailureIsShownAfterTheMarkChangedAndTheProgramGoesOn) {
     auto form = makeForm();
     FFs.FFailingWrites.insert(settingsPath());
-    try {
-        Item(*form, "AllowOverlappingSounds1")->trigger();
-        FAIL() << "the failure was swallowed";
-    } catch (const EAppError& error) {
-        EXPECT_TRUE(error.message().contains(settingsPath())) << error.message().toStdString();
-    }
+    Item(*form, "AllowOverlappingSounds1")->trigger();
     EXPECT_FALSE(Item(*form, "AllowOverlappingSounds1")->isChecked());
     EXPECT_FALSE(QFile::exists(settingsPath()));
-}
+    ASSERT_EQ(FErrors.size(), 1);
+    EXPECT_TRUE(FErrors.first().contains(settingsPath())) << FErrors.first().toStdString();
 
-TEST_F(MainWindowTest, AnErrorEscapingAnEventHandlerIsShownAndTheProgramGoesOn) {
-    QStringList shown;
-    SetApplicationErrorHandler([&](const QString& message) { shown << message; });
-    auto form = makeForm();
-    FFs.FFailingWrites.insert(settingsPath());
-    EXPECT_FALSE(DeliverGuarded([&] {
-        Item(*form, "MinimizetoSystemTray1")->trigger();
-        return true;
-    }));
     // The next command runs as usual.
     FFs.FFailingWrites.clear();
-    EXPECT_TRUE(DeliverGuarded([&] {
-        Item(*form, "MinimizetoSystemTray1")->trigger();
-        return true;
-    }));
+    Item(*form, "MinimizetoSystemTray1")->trigger();
+    EXPECT_EQ(FErrors.size(), 1);
+    EXPECT_EQ(test::ReadBytes(settingsPath()), "[Settings]\nAllowOverlappingSounds=OFF\nMinimizeToSystemTray=ON\n\n");
+}
+
+TEST(ApplicationErrorTest, AnErrorEscapingAHandlerIsShownInsteadOfEndingTheProgram) {
+    QStringList shown;
+    SetApplicationErrorHandler([&](const QString& message) { shown << message; });
+    EXPECT_FALSE(DeliverGuarded([]() -> bool { throw EAppError("Cannot create file \"x\". Disk full"); }));
+    EXPECT_FALSE(DeliverGuarded([]() -> bool { throw std::runtime_error("other"); }));
+    EXPECT_TRUE(DeliverGuarded([] { return true; }));
     SetApplicationErrorHandler({});
-    ASSERT_EQ(shown.size(), 1);
-    EXPECT_TRUE(shown.first().contains(settingsPath())) << shown.first().toStdString();
-    EXPECT_EQ(test::ReadBytes(settingsPath()), "[Settings]\nMinimizeToSystemTray=OFF\n\n");
+    EXPECT_EQ(shown, QStringList({"Cannot create file \"x\". Disk full", "other"}));
 }
 
 TEST_F(MainWindowTest, AutostartEntryFollowsItsCommandAndTakesAutoMinimizeAlong) {
@@ -307,6 +302,14 @@ TEST_F(MainWindowTest, AutostartEntryFollowsItsCommandAndTakesAutoMinimizeAlong)
     EXPECT_FALSE(Item(*form, "StartMinimized1")->isChecked());
     EXPECT_FALSE(Item(*form, "StartMinimized1")->isEnabled());
     EXPECT_EQ(test::ReadBytes(settingsPath()), "[Settings]\nMinimizeStartup=OFF\n\n");
+
+    // An entry that cannot be written ends the command: the mark has changed, Auto Minimize stays unusable.
+    FAutostart.FFailWrites = true;
+    Item(*form, "Autostartatstartup1")->trigger();
+    EXPECT_EQ(FErrors.size(), 1);
+    EXPECT_TRUE(Item(*form, "Autostartatstartup1")->isChecked());
+    EXPECT_FALSE(Item(*form, "StartMinimized1")->isEnabled());
+    FAutostart.FFailWrites = false;
 
     // A later start finds the entry and enables Auto Minimize again.
     form.reset();

@@ -258,7 +258,7 @@ TEST_F(TLanguageFixture, FileThatCannotBeUsedKeepsEnglish) {
         {"invalid UTF-8", "{OK}Gut\n{Yes}J\xE4\n", false},
         {"UTF-8 cut inside a character", "{OK}Gut\n{Yes}J\xC3", false},
         {"UTF-16 with a dangling byte", QByteArray("\xFF\xFE{\0O\0K\0}\0G\0u\0t", 15), false},
-        {"UTF-16 with an unpaired surrogate", QByteArray("\xFF\xFE{\0O\0K\0}\0G\0\x00\xD8", 16), false},
+        {"UTF-16 with an unpaired surrogate", QByteArray("\xFF\xFE{\0O\0K\0}\0G\0\x00\xD8", 14), false},
     };
     writeLanguageFile(QStringLiteral("LanguageCodes.csv"), "1031,German.lang.txt\n");
     FLocale.FUiLanguageId = 1031;
