@@ -249,32 +249,24 @@ void TLumoMatrixDisplay::ClearDisplay(int fromRow, int toRow, bool redraw) {
     }
 }
 
-void TLumoMatrixDisplay::MoveCellsLeft(bool loop, int fromRow, int toRow) {
-    int first = 0;
-    int last = 0;
-    RowRange(fromRow, toRow, first, last);
-    if (FCols > 0) {
-        for (int r = first; r <= last; ++r) {
-            TLumoMatrixDisplayCell& row = FCells[size_t(r)];
-            std::rotate(row.begin(), row.begin() + 1, row.end());
-            if (!loop) {
-                row.back() = 0;
-            }
-        }
-    }
-    RequestRedraw();
-}
+void TLumoMatrixDisplay::MoveCellsLeft(bool loop, int fromRow, int toRow) { MoveCells(true, loop, fromRow, toRow); }
 
-void TLumoMatrixDisplay::MoveCellsRight(bool loop, int fromRow, int toRow) {
+void TLumoMatrixDisplay::MoveCellsRight(bool loop, int fromRow, int toRow) { MoveCells(false, loop, fromRow, toRow); }
+
+void TLumoMatrixDisplay::MoveCells(bool left, bool loop, int fromRow, int toRow) {
     int first = 0;
     int last = 0;
     RowRange(fromRow, toRow, first, last);
     if (FCols > 0) {
         for (int r = first; r <= last; ++r) {
             TLumoMatrixDisplayCell& row = FCells[size_t(r)];
-            std::rotate(row.rbegin(), row.rbegin() + 1, row.rend());
+            if (left) {
+                std::rotate(row.begin(), row.begin() + 1, row.end());
+            } else {
+                std::rotate(row.rbegin(), row.rbegin() + 1, row.rend());
+            }
             if (!loop) {
-                row.front() = 0;
+                (left ? row.back() : row.front()) = 0;
             }
         }
     }

@@ -144,6 +144,8 @@ protected:
 
 private:
     void RequestRedraw();
+    // Shifts the cells of the row range one column, the one that drops out coming back at the other end on Loop.
+    void MoveCells(bool left, bool loop, int fromRow, int toRow);
     // Sets a property's field and redraws, unless it already holds that value.
     template <class T> void ChangeProperty(T& field, const T& value) {
         if (field == value) {

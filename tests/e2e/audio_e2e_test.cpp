@@ -48,6 +48,23 @@ protected:
 
     void TearDown() override { stopRecorder(); }
 
+    // Runs the program on SDL's disk driver, presses Key in its window and returns the samples that reached the
+    // device; Output gets what the program printed.
+    QByteArray pressOnDiskDevice(const QString& key, QString& output) {
+        const QString disk = FRoot.file("device.raw");
+        TProgramRun run(FProgramDir + "/clavora", FHome);
+        run.environment().insert(QStringLiteral("SDL_AUDIODRIVER"), QStringLiteral("disk"));
+        run.environment().insert(QStringLiteral("SDL_DISKAUDIOFILE"), disk);
+        startFocused(run);
+        press(key);
+        // The disk driver writes in real time; a second of silence after the tone pushes it out of every buffer.
+        QThread::msleep(1500);
+        EXPECT_TRUE(run.isRunning()) << run.output().toStdString();
+        run.stop();
+        output = run.output();
+        return ReadBytes(disk);
+    }
+
     // Starts the program and gives its window the keyboard focus.
     void startFocused(TProgramRun& run) {
         ASSERT_TRUE(run.start());
@@ -151,25 +168,15 @@ TEST_F(AudioE2E, WithoutAudioOutputTheMessageShowsAndTheSystemPlayerStillPlays) 
 }
 
 TEST_F(AudioE2E, PressedKeyReachesTheDeviceSampleExact) {
-    const QString disk = FRoot.file("device.raw");
-    TProgramRun run(FProgramDir + "/clavora", FHome);
-    run.environment().insert(QStringLiteral("SDL_AUDIODRIVER"), QStringLiteral("disk"));
-    run.environment().insert(QStringLiteral("SDL_DISKAUDIOFILE"), disk);
-    startFocused(run);
-    press(QStringLiteral("q"));
-    // The disk driver writes in real time; a second of silence after the tone pushes it out of every buffer.
-    QThread::msleep(1500);
-    ASSERT_TRUE(run.isRunning()) << run.output().toStdString();
-    run.stop();
-
-    const QByteArray raw = ReadBytes(disk);
+    QString output;
+    const QByteArray raw = pressOnDiskDevice(QStringLiteral("q"), output);
     const auto* written = reinterpret_cast<const float*>(raw.constData());
     const size_t count = static_cast<size_t>(raw.size()) / sizeof(float);
     size_t first = 0;
     while (first < count && written[first] == 0.0f) {
         ++first;
     }
-    ASSERT_LT(first, count) << "nothing reached the device\n" << run.output().toStdString();
+    ASSERT_LT(first, count) << "nothing reached the device\n" << output.toStdString();
     // The tone's first frame is zero; its second is the first sound, on the left channel.
     ASSERT_EQ(first % 2, 0u);
     ASSERT_GE(first, 2u);
@@ -192,19 +199,11 @@ TEST_F(AudioE2E, PressedKeyReachesTheDeviceSampleExact) {
 
 TEST_F(AudioE2E, DefaultBindingPlaysFromTheProgramFolderWhenStartedElsewhere) {
     // Started in the home folder, as from a desktop menu: "Sounds\12.mp3" exists only beside the program.
-    const QString disk = FRoot.file("device.raw");
-    TProgramRun run(FProgramDir + "/clavora", FHome);
-    run.environment().insert(QStringLiteral("SDL_AUDIODRIVER"), QStringLiteral("disk"));
-    run.environment().insert(QStringLiteral("SDL_DISKAUDIOFILE"), disk);
-    startFocused(run);
-    press(QStringLiteral("F2"));
-    QThread::msleep(1500);
-    run.stop();
-
-    const QByteArray raw = ReadBytes(disk);
+    QString output;
+    const QByteArray raw = pressOnDiskDevice(QStringLiteral("F2"), output);
     std::vector<float> written(static_cast<size_t>(raw.size()) / sizeof(float));
     std::memcpy(written.data(), raw.constData(), written.size() * sizeof(float));
-    EXPECT_GT(Peak(written), 0.05f) << run.output().toStdString();
+    EXPECT_GT(Peak(written), 0.05f) << output.toStdString();
 }
 
 } // namespace
