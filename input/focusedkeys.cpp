@@ -37,13 +37,13 @@ bool playedByFocusedWindow(int virtualKey, const platform::TKeyStateSnapshot& ke
                keys.isDown(vk::RWin);
     }
     const bool letter = virtualKey >= vk::LetterA && virtualKey <= vk::LetterZ;
-    if (letter) {
+    if (letter || virtualKey == vk::Space) {
+        // Ctrl makes these type a control character (Ctrl+A is U+0001, Ctrl+Space U+0000) instead of themselves.
         return !keys.isDown(vk::Control);
     }
     const bool digit = (virtualKey >= vk::Digit0 && virtualKey <= vk::Digit0 + 9) ||
                        (virtualKey >= vk::Numpad0 && virtualKey <= vk::Numpad0 + 9);
     switch (virtualKey) {
-    case vk::Space:
     case vk::Multiply:
     case vk::Add:
     case vk::Subtract:

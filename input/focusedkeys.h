@@ -28,8 +28,8 @@ void playTypedBindings(const QString& typed, const KeyMap& keyMap, const PlaySou
 // - F1: only with Shift, Ctrl, Alt or a Windows key held; F1 alone is the Online Help shortcut and never reaches the
 //   handler.
 // - Keys that type a character the poll has a name for (letters, digits, the keypad's digits and operators and
-//   decimal key, the space bar, the grave-accent key): yes, except a letter held with Ctrl, which types a control
-//   character that no binding names.
+//   decimal key, the space bar, the grave-accent key): yes, except a letter or the space bar held with Ctrl, which
+//   types a control character that no binding names.
 // - Every other key (ENTER, TAB, the modifiers themselves, the arrows...) never reaches a handler that plays it.
 bool playedByFocusedWindow(int virtualKey, const platform::TKeyStateSnapshot& keys);
 
