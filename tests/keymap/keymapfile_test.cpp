@@ -16,7 +16,7 @@ using clavora::test::WriteBytes;
 
 namespace {
 
-QByteArray DefaultsWritten() {
+QByteArray defaultsWritten() {
     QByteArray bytes;
     for (const QString& line : DefaultBindings) {
         bytes += line.toUtf8() + "\r\n";
@@ -29,19 +29,19 @@ const QByteArray Bom("\xEF\xBB\xBF");
 class KeyMapFileTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(QDir().mkpath(FRoot.file("data")));
-        ASSERT_TRUE(QDir().mkpath(FRoot.file("program")));
-        FData = FRoot.file("data") + "/";
-        FProgram = FRoot.file("program") + "/";
-        FKeys = FData + "keys.db";
-        FMap = KeyMap::fromLines({"left over from an earlier load"});
+        ASSERT_TRUE(QDir().mkpath(m_root.file("data")));
+        ASSERT_TRUE(QDir().mkpath(m_root.file("program")));
+        m_data = m_root.file("data") + "/";
+        m_program = m_root.file("program") + "/";
+        m_keys = m_data + "keys.db";
+        m_map = KeyMap::fromLines({"left over from an earlier load"});
     }
 
     // Loads the map at start-up and hands back its lines, unbound ones included.
     TStatus load(const QString& dataFolder, const QString& programFolder) {
-        return loadKeyMap(dataFolder, programFolder, FMap);
+        return loadKeyMap(dataFolder, programFolder, m_map);
     }
-    QStringList loaded() const { return FMap.lines(); }
+    QStringList loaded() const { return m_map.lines(); }
 
     QStringList readBack(const QString& path) {
         QStringList lines;
@@ -49,15 +49,15 @@ protected:
         return lines;
     }
 
-    test::TTempFolder FRoot;
-    platform::TFakeFileSystem FFs;
-    platform::TFakeLocale FLocale;
-    platform::TScopedService<platform::IFileSystem> FUseFs{FFs};
-    platform::TScopedService<platform::ILocale> FUseLocale{FLocale};
-    QString FData;
-    QString FProgram;
-    QString FKeys;
-    KeyMap FMap;
+    test::TTempFolder m_root;
+    platform::TFakeFileSystem m_fs;
+    platform::TFakeLocale m_locale;
+    platform::TScopedService<platform::IFileSystem> m_useFs{m_fs};
+    platform::TScopedService<platform::ILocale> m_useLocale{m_locale};
+    QString m_data;
+    QString m_program;
+    QString m_keys;
+    KeyMap m_map;
 };
 
 TEST(KeyMapText, DefaultBindingsAreTheTwelveFunctionKeys) {
@@ -74,13 +74,13 @@ TEST(KeyMapText, WrittenFormIsUtf8WithBomAndCrLfAfterEveryLine) {
 }
 
 TEST(KeyMapText, DefaultPresenceIsACaseInsensitivePrefixTest) {
-    struct TCase {
+    struct Case {
         const char* name;
         QStringList lines;
         QList<int> missing; // function key numbers
     };
     const QList<int> all = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
-    const TCase cases[] = {
+    const Case cases[] = {
         {"nothing", {}, all},
         {"F10 to F12 do not stand for F1", {"F10|a", "F11|b", "F12|c"}, {1, 2, 3, 4, 5, 6, 7, 8, 9}},
         {"F1 does not stand for F10", {"F1|a"}, {2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}},
@@ -92,7 +92,7 @@ TEST(KeyMapText, DefaultPresenceIsACaseInsensitivePrefixTest) {
          {"f12|a", "F11|", "f10|b", "F9|c", "f8|d", "F7|e", "f6|f", "F5|g", "f4|h", "F3|i", "f2|j", "F1|k"},
          {}},
     };
-    for (const TCase& c : cases) {
+    for (const Case& c : cases) {
         QStringList expected;
         for (int n : c.missing) {
             expected << DefaultBindings.at(n - 1);
@@ -102,28 +102,28 @@ TEST(KeyMapText, DefaultPresenceIsACaseInsensitivePrefixTest) {
 }
 
 TEST_F(KeyMapFileTest, EmptyFileGetsTheTwelveDefaultsAsUtf8WithBom) {
-    WriteBytes(FKeys, QByteArray());
-    ASSERT_TRUE(completeDefaultBindings(FKeys).ok());
-    EXPECT_EQ(ReadBytes(FKeys), Bom + DefaultsWritten());
+    WriteBytes(m_keys, QByteArray());
+    ASSERT_TRUE(completeDefaultBindings(m_keys).ok());
+    EXPECT_EQ(ReadBytes(m_keys), Bom + defaultsWritten());
 }
 
 TEST_F(KeyMapFileTest, CompleteFileIsNotRewrittenEvenInAnsi) {
     const QByteArray ansi = "caf\xE9|x.wav\r\nf12|a\nF11|\nf10|b\nF9|c\nf8|d\nF7|e\nf6|f\nF5|g\nf4|h\nF3|i\nf2|j\nF1|k";
-    WriteBytes(FKeys, ansi);
-    ASSERT_TRUE(completeDefaultBindings(FKeys).ok());
-    EXPECT_EQ(ReadBytes(FKeys), ansi);
-    EXPECT_TRUE(FFs.FWrites.isEmpty());
+    WriteBytes(m_keys, ansi);
+    ASSERT_TRUE(completeDefaultBindings(m_keys).ok());
+    EXPECT_EQ(ReadBytes(m_keys), ansi);
+    EXPECT_TRUE(m_fs.FWrites.isEmpty());
 }
 
 TEST_F(KeyMapFileTest, AnsiFileLackingF5IsRewrittenAsUtf8WithItsLettersKept) {
-    struct TCase {
+    struct Case {
         int codePage;
         QByteArray accented;
         QByteArray utf8;
     };
-    const TCase cases[] = {{1252, "caf\xE9", "caf\xC3\xA9"}, {1251, "\xCF\xF0\xE8", "\xD0\x9F\xD1\x80\xD0\xB8"}};
-    for (const TCase& c : cases) {
-        FLocale.FAnsiCodePage = c.codePage;
+    const Case cases[] = {{1252, "caf\xE9", "caf\xC3\xA9"}, {1251, "\xCF\xF0\xE8", "\xD0\x9F\xD1\x80\xD0\xB8"}};
+    for (const Case& c : cases) {
+        m_locale.FAnsiCodePage = c.codePage;
         QByteArray ansi;
         QByteArray expected = Bom;
         for (int n = 1; n <= 12; ++n) {
@@ -134,32 +134,32 @@ TEST_F(KeyMapFileTest, AnsiFileLackingF5IsRewrittenAsUtf8WithItsLettersKept) {
         }
         ansi += c.accented + "|last line without end";
         expected += c.utf8 + "|last line without end\r\n" + "F5|Sounds\\15.mp3\r\n";
-        WriteBytes(FKeys, ansi);
-        ASSERT_TRUE(completeDefaultBindings(FKeys).ok());
-        EXPECT_EQ(ReadBytes(FKeys), expected) << c.codePage;
+        WriteBytes(m_keys, ansi);
+        ASSERT_TRUE(completeDefaultBindings(m_keys).ok());
+        EXPECT_EQ(ReadBytes(m_keys), expected) << c.codePage;
     }
 }
 
 TEST_F(KeyMapFileTest, MissingFileIsCreatedWithTheDefaults) {
-    ASSERT_TRUE(completeDefaultBindings(FKeys).ok());
-    EXPECT_EQ(ReadBytes(FKeys), Bom + DefaultsWritten());
+    ASSERT_TRUE(completeDefaultBindings(m_keys).ok());
+    EXPECT_EQ(ReadBytes(m_keys), Bom + defaultsWritten());
 }
 
 TEST_F(KeyMapFileTest, UnreadableFileIsNeverOverwrittenWithDefaults) {
-    WriteBytes(FKeys, "q|mine.wav\r\n");
-    FFs.FUnreadable.insert(FKeys);
-    const TStatus status = completeDefaultBindings(FKeys);
+    WriteBytes(m_keys, "q|mine.wav\r\n");
+    m_fs.FUnreadable.insert(m_keys);
+    const TStatus status = completeDefaultBindings(m_keys);
     EXPECT_FALSE(status.ok());
-    EXPECT_TRUE(status.message().contains(FKeys));
-    EXPECT_TRUE(FFs.FWrites.isEmpty());
-    EXPECT_EQ(ReadBytes(FKeys), "q|mine.wav\r\n");
+    EXPECT_TRUE(status.message().contains(m_keys));
+    EXPECT_TRUE(m_fs.FWrites.isEmpty());
+    EXPECT_EQ(ReadBytes(m_keys), "q|mine.wav\r\n");
 }
 
 TEST_F(KeyMapFileTest, LoadCompletesTheDataFolderFileAndKeepsEveryLine) {
     const QByteArray user = "a|b|c\r\n|empty key\r\nno bar\r\n\r\nq|one.wav\r\nq|two.wav\r\nF3|mine.wav";
-    WriteBytes(FKeys, user);
-    WriteBytes(FProgram + "keys.db", "z|seed.wav\r\n");
-    ASSERT_TRUE(load(FData, FProgram).ok());
+    WriteBytes(m_keys, user);
+    WriteBytes(m_program + "keys.db", "z|seed.wav\r\n");
+    ASSERT_TRUE(load(m_data, m_program).ok());
 
     QStringList expected = {"a|b|c", "|empty key", "no bar", "", "q|one.wav", "q|two.wav", "F3|mine.wav"};
     for (const QString& line : DefaultBindings) {
@@ -168,115 +168,115 @@ TEST_F(KeyMapFileTest, LoadCompletesTheDataFolderFileAndKeepsEveryLine) {
         }
     }
     EXPECT_EQ(loaded(), expected);
-    EXPECT_EQ(ReadBytes(FKeys), encodeKeyMapText(expected));
-    EXPECT_TRUE(FFs.FCopies.isEmpty());
+    EXPECT_EQ(ReadBytes(m_keys), encodeKeyMapText(expected));
+    EXPECT_TRUE(m_fs.FCopies.isEmpty());
 }
 
 TEST_F(KeyMapFileTest, SeedFromTheProgramFolderIsCopiedUnchangedWithoutCompletion) {
     const QByteArray seed = "caf\xE9|x.wav\r\nF1|one.mp3";
-    WriteBytes(FProgram + "keys.db", seed);
-    ASSERT_TRUE(load(FData, FProgram).ok());
-    EXPECT_EQ(ReadBytes(FKeys), seed);
+    WriteBytes(m_program + "keys.db", seed);
+    ASSERT_TRUE(load(m_data, m_program).ok());
+    EXPECT_EQ(ReadBytes(m_keys), seed);
     EXPECT_EQ(loaded(), (QStringList{QStringLiteral("café|x.wav"), "F1|one.mp3"}));
-    EXPECT_EQ(FFs.FCopies, QStringList{FProgram + "keys.db -> " + FKeys});
-    EXPECT_TRUE(FFs.FWrites.isEmpty());
+    EXPECT_EQ(m_fs.FCopies, QStringList{m_program + "keys.db -> " + m_keys});
+    EXPECT_TRUE(m_fs.FWrites.isEmpty());
 
     // The next start completes it.
-    ASSERT_TRUE(load(FData, FProgram).ok());
+    ASSERT_TRUE(load(m_data, m_program).ok());
     EXPECT_EQ(loaded().size(), 2 + 11);
     EXPECT_EQ(loaded().last(), DefaultBindings.last());
-    EXPECT_EQ(FFs.FCopies.size(), 1);
+    EXPECT_EQ(m_fs.FCopies.size(), 1);
 }
 
 TEST_F(KeyMapFileTest, SameFolderForDataAndProgramNeverCopies) {
-    WriteBytes(FProgram + "keys.db", Bom + DefaultsWritten());
-    ASSERT_TRUE(load(FProgram, FProgram).ok());
+    WriteBytes(m_program + "keys.db", Bom + defaultsWritten());
+    ASSERT_TRUE(load(m_program, m_program).ok());
     EXPECT_EQ(loaded(), DefaultBindings);
-    EXPECT_TRUE(FFs.FCopies.isEmpty());
-    EXPECT_TRUE(FFs.FWrites.isEmpty());
+    EXPECT_TRUE(m_fs.FCopies.isEmpty());
+    EXPECT_TRUE(m_fs.FWrites.isEmpty());
 }
 
 TEST_F(KeyMapFileTest, NoFileAnywhereCreatesAndLoadsTheDefaults) {
-    ASSERT_TRUE(load(FData, FProgram).ok());
+    ASSERT_TRUE(load(m_data, m_program).ok());
     EXPECT_EQ(loaded(), DefaultBindings);
-    EXPECT_EQ(ReadBytes(FKeys), Bom + DefaultsWritten());
+    EXPECT_EQ(ReadBytes(m_keys), Bom + defaultsWritten());
 }
 
 TEST_F(KeyMapFileTest, StartUpGoesOnWhenNothingCanBeWritten) {
     // No file and a read-only data folder: the defaults still play for this run.
-    FFs.FReadOnlyFolders.insert(FRoot.file("data"));
-    TStatus status = load(FData, FProgram);
+    m_fs.FReadOnlyFolders.insert(m_root.file("data"));
+    TStatus status = load(m_data, m_program);
     EXPECT_FALSE(status.ok());
-    EXPECT_TRUE(status.message().contains(FKeys));
+    EXPECT_TRUE(status.message().contains(m_keys));
     EXPECT_EQ(loaded(), DefaultBindings);
-    EXPECT_FALSE(QFile::exists(FKeys));
+    EXPECT_FALSE(QFile::exists(m_keys));
 
     // The seed cannot be copied: its bindings are used as they are.
-    WriteBytes(FProgram + "keys.db", "z|seed.wav\r\n");
-    status = load(FData, FProgram);
+    WriteBytes(m_program + "keys.db", "z|seed.wav\r\n");
+    status = load(m_data, m_program);
     EXPECT_FALSE(status.ok());
     EXPECT_EQ(loaded(), QStringList{"z|seed.wav"});
-    EXPECT_FALSE(QFile::exists(FKeys));
+    EXPECT_FALSE(QFile::exists(m_keys));
 }
 
 TEST_F(KeyMapFileTest, FullDiskDuringCompletionLoadsTheFileAsItIs) {
     const QByteArray user = "caf\xE9|x.wav\r\nq|y.wav";
-    WriteBytes(FKeys, user);
-    FFs.FFailingWrites.insert(FKeys);
-    const TStatus status = load(FData, FProgram);
+    WriteBytes(m_keys, user);
+    m_fs.FFailingWrites.insert(m_keys);
+    const TStatus status = load(m_data, m_program);
     EXPECT_FALSE(status.ok());
-    EXPECT_TRUE(status.message().contains(FKeys));
+    EXPECT_TRUE(status.message().contains(m_keys));
     EXPECT_EQ(loaded(), (QStringList{QStringLiteral("café|x.wav"), "q|y.wav"}));
-    EXPECT_EQ(ReadBytes(FKeys), user);
+    EXPECT_EQ(ReadBytes(m_keys), user);
 }
 
 TEST_F(KeyMapFileTest, ReadOnlyKeysDbKeepsItsBytesAndTheErrorNamesThePath) {
     const QByteArray user = "q|y.wav\r\n";
-    WriteBytes(FKeys, user);
-    ASSERT_TRUE(QFile::setPermissions(FKeys, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+    WriteBytes(m_keys, user);
+    ASSERT_TRUE(QFile::setPermissions(m_keys, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
 
-    const TStatus loadStatus = load(FData, FProgram);
+    const TStatus loadStatus = load(m_data, m_program);
     EXPECT_FALSE(loadStatus.ok());
     EXPECT_EQ(loaded(), QStringList{"q|y.wav"});
 
-    FMap = KeyMap::fromLines(QStringList{"q|new.wav"});
-    const TStatus saved = saveKeyMap(FKeys, FMap);
+    m_map = KeyMap::fromLines(QStringList{"q|new.wav"});
+    const TStatus saved = saveKeyMap(m_keys, m_map);
     EXPECT_FALSE(saved.ok());
-    EXPECT_TRUE(saved.message().startsWith(QStringLiteral("Cannot create file \"%1\".").arg(FKeys)))
+    EXPECT_TRUE(saved.message().startsWith(QStringLiteral("Cannot create file \"%1\".").arg(m_keys)))
         << saved.message().toStdString();
-    EXPECT_GT(saved.message().size(), QStringLiteral("Cannot create file \"%1\". ").arg(FKeys).size());
-    EXPECT_EQ(ReadBytes(FKeys), user);
+    EXPECT_GT(saved.message().size(), QStringLiteral("Cannot create file \"%1\". ").arg(m_keys).size());
+    EXPECT_EQ(ReadBytes(m_keys), user);
     EXPECT_EQ(loaded(), QStringList{"q|new.wav"});
 }
 
 TEST_F(KeyMapFileTest, SaveWritesTheWrittenFormOrKeepsTheOldFile) {
-    FMap = KeyMap::fromLines(QStringList{"a|b|c", QStringLiteral("é|Sounds\\é.mp3"), "q|1", "q|1"});
-    ASSERT_TRUE(saveKeyMap(FKeys, FMap).ok());
-    EXPECT_EQ(ReadBytes(FKeys), Bom + "a|b|c\r\n\xC3\xA9|Sounds\\\xC3\xA9.mp3\r\nq|1\r\nq|1\r\n");
-    EXPECT_EQ(readBack(FKeys), loaded());
+    m_map = KeyMap::fromLines(QStringList{"a|b|c", QStringLiteral("é|Sounds\\é.mp3"), "q|1", "q|1"});
+    ASSERT_TRUE(saveKeyMap(m_keys, m_map).ok());
+    EXPECT_EQ(ReadBytes(m_keys), Bom + "a|b|c\r\n\xC3\xA9|Sounds\\\xC3\xA9.mp3\r\nq|1\r\nq|1\r\n");
+    EXPECT_EQ(readBack(m_keys), loaded());
 
-    const QByteArray before = ReadBytes(FKeys);
-    FMap = KeyMap::fromLines(QStringList{"x|y"});
-    FFs.FFailingWrites.insert(FKeys);
-    const TStatus status = saveKeyMap(FKeys, FMap);
+    const QByteArray before = ReadBytes(m_keys);
+    m_map = KeyMap::fromLines(QStringList{"x|y"});
+    m_fs.FFailingWrites.insert(m_keys);
+    const TStatus status = saveKeyMap(m_keys, m_map);
     EXPECT_FALSE(status.ok());
-    EXPECT_TRUE(status.message().contains(FKeys));
-    EXPECT_EQ(ReadBytes(FKeys), before);
+    EXPECT_TRUE(status.message().contains(m_keys));
+    EXPECT_EQ(ReadBytes(m_keys), before);
 
     // A line break inside a path would split the binding in two when read back.
-    FFs.FFailingWrites.clear();
-    FMap = KeyMap::fromLines(QStringList{"a|b", "q|/tmp/two\nlines.wav"});
-    EXPECT_FALSE(saveKeyMap(FKeys, FMap).ok());
-    EXPECT_EQ(ReadBytes(FKeys), before);
+    m_fs.FFailingWrites.clear();
+    m_map = KeyMap::fromLines(QStringList{"a|b", "q|/tmp/two\nlines.wav"});
+    EXPECT_FALSE(saveKeyMap(m_keys, m_map).ok());
+    EXPECT_EQ(ReadBytes(m_keys), before);
 }
 
 // Whatever bytes keys.db holds, start-up completes it and what it wrote reads back as exactly what was loaded.
 TEST_F(KeyMapFileTest, BadBytesLoadWithoutHarmAndRoundTrip) {
-    struct TCase {
+    struct Case {
         const char* name;
         QByteArray bytes;
     };
-    QList<TCase> cases;
+    QList<Case> cases;
     QRandomGenerator random(20261209);
     for (int i = 0; i < 4; ++i) {
         QByteArray bytes(64 * 1024, Qt::Uninitialized);
@@ -290,11 +290,11 @@ TEST_F(KeyMapFileTest, BadBytesLoadWithoutHarmAndRoundTrip) {
     cases.append({"NUL bytes", QByteArray("a|\0\0b\0\r\n\0\0\0|\0", 13) + QByteArray(1000, '\0')});
     cases.append({"one 1 MB line in ANSI", "k|" + QByteArray(1024 * 1024, '\xE9')});
 
-    for (const TCase& c : cases) {
-        WriteBytes(FKeys, c.bytes);
-        ASSERT_TRUE(load(FData, FProgram).ok()) << c.name;
-        EXPECT_TRUE(ReadBytes(FKeys).startsWith(Bom)) << c.name;
-        EXPECT_EQ(readBack(FKeys), loaded()) << c.name;
+    for (const Case& c : cases) {
+        WriteBytes(m_keys, c.bytes);
+        ASSERT_TRUE(load(m_data, m_program).ok()) << c.name;
+        EXPECT_TRUE(ReadBytes(m_keys).startsWith(Bom)) << c.name;
+        EXPECT_EQ(readBack(m_keys), loaded()) << c.name;
         ASSERT_GE(loaded().size(), 12) << c.name;
         EXPECT_EQ(loaded().mid(loaded().size() - 12), DefaultBindings) << c.name;
     }
@@ -309,8 +309,8 @@ TEST_F(KeyMapFileTest, TenMegabyteFileLoadsWhole) {
     while (bytes.size() < 10 * 1024 * 1024) {
         bytes += "k" + QByteArray::number(lines++) + "|Sounds\\x.mp3\n";
     }
-    WriteBytes(FKeys, bytes);
-    ASSERT_TRUE(load(FData, FProgram).ok());
+    WriteBytes(m_keys, bytes);
+    ASSERT_TRUE(load(m_data, m_program).ok());
     ASSERT_EQ(loaded().size(), lines + 12);
     EXPECT_EQ(loaded().at(lines - 1), QStringLiteral("k%1|Sounds\\x.mp3").arg(lines - 1));
     EXPECT_EQ(loaded().last(), DefaultBindings.last());
