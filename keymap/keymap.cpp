@@ -1,6 +1,8 @@
 // The key map in memory.
 #include "keymap/keymap.h"
 
+#include <algorithm>
+
 namespace clavora {
 
 std::optional<Binding> Binding::fromLine(const QString& line) {
