@@ -85,6 +85,8 @@ void RedefineKeysDialog::createControls() {
     m_list->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_list->setSelectionMode(QAbstractItemView::ExtendedSelection);
     m_list->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // Tab leaves the list for the buttons instead of walking its cells, so the dialog works from the keyboard.
+    m_list->setTabKeyNavigation(false);
     // A double-click on a row edits that row; one on the empty part of the list hits no row and does nothing.
     connect(m_list, &QTableWidget::cellDoubleClicked, this, [this](int row, int) { openEditKey(row); });
 

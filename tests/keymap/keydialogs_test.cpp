@@ -134,6 +134,7 @@ TEST_F(KeyDialogsTest, TheListShowsTheBindingsInFileOrder) {
     EXPECT_EQ(m_list->selectionBehavior(), QAbstractItemView::SelectRows);
     EXPECT_EQ(m_list->selectionMode(), QAbstractItemView::ExtendedSelection);
     EXPECT_EQ(m_list->editTriggers(), QAbstractItemView::NoEditTriggers);
+    EXPECT_FALSE(m_list->tabKeyNavigation()) << "Tab goes on to the buttons";
     EXPECT_EQ(listRows(), (QStringList{"F1|Sounds\\11.mp3", "a|b|c", "|lead", "q|one.wav", "q|two.wav"}));
     // Add, Edit and Delete from the left along the bottom.
     for (QPushButton* button : {m_add, m_edit, m_delete}) {

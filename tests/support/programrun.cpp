@@ -72,12 +72,13 @@ bool TProgramRun::start(const QStringList& arguments) {
 }
 
 bool TProgramRun::waitForWindow(const QString& title, int timeoutMs) {
+    // --all: xdotool takes a window matching any one condition by default, so any window of the process would do.
     const QString pattern = QLatin1Char('^') + QRegularExpression::escape(title) + QLatin1Char('$');
     return WaitFor(
         [&] {
             return !RunCommand(QStringLiteral("xdotool"),
-                               {QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--pid"),
-                                QString::number(pid()), QStringLiteral("--name"), pattern})
+                               {QStringLiteral("search"), QStringLiteral("--all"), QStringLiteral("--onlyvisible"),
+                                QStringLiteral("--pid"), QString::number(pid()), QStringLiteral("--name"), pattern})
                         .trimmed()
                         .isEmpty();
         },
