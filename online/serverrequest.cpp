@@ -201,8 +201,8 @@ PostResult postForm(const QString& url, const FormFields& fields, int timeoutMs,
     curl_slist* headers = nullptr;
     headers = curl_slist_append(headers, "Content-Type: application/x-www-form-urlencoded; charset=utf-8");
     headers = curl_slist_append(headers, "Connection: close");
-    // curl would otherwise hold a longer body (a long feedback text) back for a "100 Continue" that many servers
-    // never send.
+    // No "Expect: 100-continue" either, which curl adds on its own to bodies over a megabyte: the request carries
+    // only the headers above.
     headers = curl_slist_append(headers, "Expect:");
     const HeaderList headerList(headers);
 

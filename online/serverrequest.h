@@ -19,6 +19,7 @@ Q_DECLARE_LOGGING_CATEGORY(lcOnline)
 struct FormField {
     QString name;
     QString value;
+    friend bool operator==(const FormField&, const FormField&) = default;
 };
 using FormFields = QList<FormField>;
 
