@@ -79,8 +79,7 @@ void BM_UpdateCheck(benchmark::State& state, bool overTls) {
 
         QEventLoop loop;
         QObject::connect(checker.get(), &UpdateChecker::showNotice, [&] { ++notices; });
-        QObject::connect(checker.get(), &UpdateChecker::checkFinished, &loop, &QEventLoop::quit,
-                         Qt::QueuedConnection);
+        QObject::connect(checker.get(), &UpdateChecker::checkFinished, &loop, &QEventLoop::quit, Qt::QueuedConnection);
         QTimer::singleShot(20000, &loop, &QEventLoop::quit);
         loop.exec();
         totalCheckNs += total.nsecsElapsed();
