@@ -21,6 +21,7 @@ namespace {
 
 constexpr int IconSize = 60;
 constexpr int IconMargin = 3;
+constexpr int Bevel = 1; // Panel1's raised edge
 constexpr int ClosePanelWidth = 22;
 constexpr int LabelMargin = 3;
 constexpr int TitleHeight = 18;
@@ -69,12 +70,12 @@ UpdateNotice::UpdateNotice(UpdateNoticeContent content, QWidget* parent)
     auto* image1 = new QLabel(panel1);
     image1->setObjectName(QStringLiteral("Image1"));
     image1->setAlignment(Qt::AlignCenter);
-    image1->setGeometry(IconMargin, IconMargin, IconSize, IconSize + 2);
+    image1->setGeometry(Bevel + IconMargin, Bevel + IconMargin, IconSize, IconSize);
     image1->setPixmap(m_content.icon.pixmap(48, 48));
 
     auto* panel3 = new QWidget(panel1);
     panel3->setObjectName(QStringLiteral("Panel3"));
-    panel3->setGeometry(NoticeWidth - ClosePanelWidth - 1, 1, ClosePanelWidth, NoticeHeight - 2);
+    panel3->setGeometry(NoticeWidth - ClosePanelWidth - Bevel, Bevel, ClosePanelWidth, NoticeHeight - 2 * Bevel);
     auto* button1 = new QToolButton(panel3);
     button1->setObjectName(QStringLiteral("Button1"));
     button1->setGeometry(0, 0, ClosePanelWidth, ClosePanelWidth);
@@ -84,10 +85,10 @@ UpdateNotice::UpdateNotice(UpdateNoticeContent content, QWidget* parent)
     button1->setIcon(style()->standardIcon(QStyle::SP_TitleBarCloseButton));
     connect(button1, &QToolButton::clicked, this, &QWidget::close);
 
-    const int textLeft = IconMargin + IconSize + IconMargin;
+    const int textLeft = Bevel + IconMargin + IconSize + IconMargin;
     auto* panel2 = new QWidget(panel1);
     panel2->setObjectName(QStringLiteral("Panel2"));
-    panel2->setGeometry(textLeft, 1, panel3->x() - textLeft, NoticeHeight - 2);
+    panel2->setGeometry(textLeft, Bevel, panel3->x() - textLeft, NoticeHeight - 2 * Bevel);
 
     QLabel* label1 = plainLabel(panel2, "Label1", translate("UPDATE AVAILABLE"));
     label1->setFont(noticeFont(13, true));
