@@ -20,7 +20,7 @@ namespace clavora {
 
 class TLumoMatrixDisplay;
 namespace audio {
-class TSoundPlayback;
+class SoundPlayer;
 }
 
 // The options store of settings.ini, open from start-up to the end of the process.
@@ -42,12 +42,12 @@ public:
     void SetLanguageFile(const QString& filename);
 
     // Plays one sound file, stopping the previous one first unless overlapping sounds are allowed.
-    void PlaySoundFile(const QString& fileName);
+    void playSoundFile(const QString& fileName);
     // Plays the bindings of one key name of hotkey mode.
     void KeystrokeEkle(const QString& basilantus);
     // Handle of the newest stream; 0 when there is none.
     quint32 Channel() const;
-    audio::TSoundPlayback& SoundPlayback() { return *FSound; }
+    audio::SoundPlayer& SoundPlayback() { return *FSound; }
 
     // Controls, by their component names.
     QWidget* Panel1 = nullptr;
@@ -118,7 +118,7 @@ private:
     void FormKeyPress(QChar key);
 
     QStringList FArguments;
-    std::unique_ptr<audio::TSoundPlayback> FSound;
+    std::unique_ptr<audio::SoundPlayer> FSound;
     QString FKeyboardLayout;
 };
 

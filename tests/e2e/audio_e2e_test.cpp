@@ -33,8 +33,8 @@ protected:
             return;
         }
         FTone = FRoot.file("tone.wav");
-        FSamples = SineSamples16(ToneFrequency, ToneRate, ToneFrames, 0.5);
-        WriteWav16(FTone, ToneRate, 2, FSamples);
+        FSamples = sineSamples16(ToneFrequency, ToneRate, ToneFrames, 0.5);
+        writeWav16(FTone, ToneRate, 2, FSamples);
 
         QByteArray keys = "\xEF\xBB\xBF";
         for (int n = 1; n <= 12; ++n) {
@@ -135,10 +135,10 @@ TEST_F(AudioE2E, PressedKeyIsHeardFromTheSoundServer) {
     stopRecorder();
     const std::vector<float> recorded = recording();
     ASSERT_GT(recorded.size(), RecordRate / 2u);
-    EXPECT_GT(Peak(recorded), 0.2f) << "nothing was heard\n" << run.output().toStdString();
-    EXPECT_NEAR(EstimateFrequency(recorded, RecordRate), ToneFrequency, 5.0);
+    EXPECT_GT(peak(recorded), 0.2f) << "nothing was heard\n" << run.output().toStdString();
+    EXPECT_NEAR(estimateFrequency(recorded, RecordRate), ToneFrequency, 5.0);
     // The sound server may stretch a sound by a short dropout on a busy machine.
-    EXPECT_NEAR(static_cast<double>(AudibleFrames(recorded, 0.05f)), 0.3 * RecordRate, 0.05 * RecordRate);
+    EXPECT_NEAR(static_cast<double>(audibleFrames(recorded, 0.05f)), 0.3 * RecordRate, 0.05 * RecordRate);
     EXPECT_TRUE(run.isRunning());
 }
 
@@ -162,8 +162,8 @@ TEST_F(AudioE2E, WithoutAudioOutputTheMessageShowsAndTheSystemPlayerStillPlays) 
     QThread::msleep(1500);
     stopRecorder();
     const std::vector<float> recorded = recording();
-    EXPECT_GT(Peak(recorded), 0.2f) << "the system player was not heard\n" << run.output().toStdString();
-    EXPECT_NEAR(EstimateFrequency(recorded, RecordRate), ToneFrequency, 5.0);
+    EXPECT_GT(peak(recorded), 0.2f) << "the system player was not heard\n" << run.output().toStdString();
+    EXPECT_NEAR(estimateFrequency(recorded, RecordRate), ToneFrequency, 5.0);
     EXPECT_TRUE(run.isRunning());
 }
 
@@ -203,7 +203,7 @@ TEST_F(AudioE2E, DefaultBindingPlaysFromTheProgramFolderWhenStartedElsewhere) {
     const QByteArray raw = pressOnDiskDevice(QStringLiteral("F2"), output);
     std::vector<float> written(static_cast<size_t>(raw.size()) / sizeof(float));
     std::memcpy(written.data(), raw.constData(), written.size() * sizeof(float));
-    EXPECT_GT(Peak(written), 0.05f) << output.toStdString();
+    EXPECT_GT(peak(written), 0.05f) << output.toStdString();
 }
 
 } // namespace
