@@ -29,6 +29,10 @@ struct FormatCase {
     QStringList encoder;
 };
 
+void PrintTo(const FormatCase& format, std::ostream* out) {
+    *out << format.name;
+}
+
 class DecoderFormatTest : public ::testing::TestWithParam<FormatCase> {};
 
 TEST_P(DecoderFormatTest, ToneComesOutAtThePitchAndLengthItWasMadeWith) {

@@ -57,8 +57,11 @@ protected:
         run.environment().insert(QStringLiteral("SDL_DISKAUDIOFILE"), disk);
         startFocused(run);
         press(key);
-        // The disk driver writes in real time; a second of silence after the tone pushes it out of every buffer.
-        QThread::msleep(1500);
+        // The disk driver writes in real time: half a second of silence after the sound has pushed it out of every
+        // buffer.
+        EXPECT_TRUE(WaitFor([&] { return endsInSilence(floatsIn(disk), 0.0f, ToneRate); }, 15000))
+            << "no sound followed by silence reached the device\n"
+            << run.output().toStdString();
         EXPECT_TRUE(run.isRunning()) << run.output().toStdString();
         run.stop();
         output = run.output();
@@ -72,9 +75,37 @@ protected:
         focus(Title, run.pid());
     }
 
+    // The samples of a raw file of 32-bit floats written so far.
+    static std::vector<float> floatsIn(const QString& path) {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly)) {
+            return {};
+        }
+        const QByteArray raw = file.readAll();
+        std::vector<float> samples(static_cast<size_t>(raw.size()) / sizeof(float));
+        std::memcpy(samples.data(), raw.constData(), samples.size() * sizeof(float));
+        return samples;
+    }
+
+    // True when something louder than `threshold` came out and was followed by at least `silence` samples no louder.
+    static bool endsInSilence(const std::vector<float>& samples, float threshold, size_t silence) {
+        for (size_t i = samples.size(); i > 0; --i) {
+            if (std::fabs(samples[i - 1]) > threshold) {
+                return samples.size() - i >= silence;
+            }
+        }
+        return false;
+    }
+
+    // Waits until the recorder has taken in a sound and the silence after it.
+    void waitForRecordedSound() {
+        WaitFor([&] { return endsInSilence(recording(), 0.05f, RecordRate / 2); }, 15000);
+    }
+
     // The recording as float samples.
     std::vector<float> recording() {
-        const QByteArray raw = ReadBytes(FRoot.file("recording.raw"));
+        QFile file(FRoot.file("recording.raw"));
+        const QByteArray raw = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
         std::vector<float> recorded;
         const auto* samples = reinterpret_cast<const qint16*>(raw.constData());
         for (qsizetype i = 0; i < raw.size() / 2; ++i) {
@@ -131,7 +162,7 @@ TEST_F(AudioE2E, PressedKeyIsHeardFromTheSoundServer) {
     QThread::msleep(1500); // the null sink stalls while a new monitor stream gets going
 
     press(QStringLiteral("q"));
-    QThread::msleep(1200);
+    waitForRecordedSound();
     stopRecorder();
     const std::vector<float> recorded = recording();
     ASSERT_GT(recorded.size(), RecordRate / 2u);
@@ -159,7 +190,7 @@ TEST_F(AudioE2E, WithoutAudioOutputTheMessageShowsAndTheSystemPlayerStillPlays) 
     ASSERT_TRUE(startRecorder());
     QThread::msleep(1500);
     press(QStringLiteral("q"));
-    QThread::msleep(1500);
+    waitForRecordedSound();
     stopRecorder();
     const std::vector<float> recorded = recording();
     EXPECT_GT(peak(recorded), 0.2f) << "the system player was not heard\n" << run.output().toStdString();
