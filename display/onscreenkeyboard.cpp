@@ -209,7 +209,7 @@ bool OnScreenKeyboard::modifierDown(const QString& name) const {
     if (name == modifier::Fn) {
         return m_fn;
     }
-    return m_latched.count(name) != 0;
+    return std::any_of(m_latched.begin(), m_latched.end(), [&](const auto& latched) { return latched.first == name; });
 }
 
 const KeyAlternative* OnScreenKeyboard::modifierAlternative(const Key& key) const {
@@ -476,7 +476,9 @@ void OnScreenKeyboard::activate(int index) {
             send(code, true);
             send(code, false);
         }
-    } else if (const auto latched = m_latched.find(name); latched != m_latched.end()) {
+    } else if (const auto latched = std::find_if(m_latched.begin(), m_latched.end(),
+                                                 [&](const auto& entry) { return entry.first == name; });
+               latched != m_latched.end()) {
         const PhysicalKey held = latched->second;
         m_latched.erase(latched);
         send(held, false);
@@ -485,7 +487,7 @@ void OnScreenKeyboard::activate(int index) {
         if (codes.empty()) {
             return;
         }
-        m_latched[name] = codes.front();
+        m_latched.emplace_back(name, codes.front());
         send(codes.front(), true);
     }
     // A modifier changes captions (Shift, AltGr, Caps) or whole keys (Fn), and its own shading everywhere it shows.
@@ -510,6 +512,7 @@ void OnScreenKeyboard::sendOrdinary(int index, bool releaseModifiers) {
 }
 
 void OnScreenKeyboard::releaseLatched() {
+    // Let go in the reverse order of pressing, as fingers would.
     const auto latched = std::move(m_latched);
     m_latched.clear();
     for (auto it = latched.rbegin(); it != latched.rend(); ++it) {

@@ -154,8 +154,8 @@ private:
     TStatus m_localeStatus = TStatus::Ok();
     std::vector<Key> m_keys;
     std::map<int, Pointer> m_pointers;
-    // Latched modifiers and the key each holds down in the system.
-    std::map<QString, platform::PhysicalKey> m_latched;
+    // Latched modifiers, in the order they were latched, and the key each holds down in the system.
+    std::vector<std::pair<QString, platform::PhysicalKey>> m_latched;
     bool m_capsLock = false;
     bool m_fn = false;
 
