@@ -93,9 +93,9 @@ void appendRange(std::vector<KeyDefinition>& keys, int first, int last) {
 void appendNumberRow(std::vector<KeyDefinition>& keys) {
     for (int i = 0; i < 12; ++i) {
         const int function = i < 10 ? platform::scan::F1 + i : platform::scan::F11 + (i - 10);
-        keys.push_back(Key::scan(platform::scan::Digit1 + i)
-                           .whileDown(modifier::Fn, QStringLiteral("F%1").arg(i + 1), {PhysicalKey{function, false}},
-                                      10));
+        keys.push_back(
+            Key::scan(platform::scan::Digit1 + i)
+                .whileDown(modifier::Fn, QStringLiteral("F%1").arg(i + 1), {PhysicalKey{function, false}}, 10));
     }
 }
 
@@ -147,7 +147,8 @@ KeyboardLayout standard(int variant) {
     const bool iso = variant == 102;
     const bool japanese = variant == 106;
 
-    std::vector<KeyDefinition> first{Key::scan(platform::scan::Escape).caption(QStringLiteral("Esc")).width(64).stretch()};
+    std::vector<KeyDefinition> first{
+        Key::scan(platform::scan::Escape).caption(QStringLiteral("Esc")).width(64).stretch()};
     if (japanese) {
         first.push_back(Key::scan(41).caption(QStringLiteral("漢字")));
     } else {
@@ -182,8 +183,11 @@ KeyboardLayout standard(int variant) {
     third.push_back(Key::scan(platform::scan::Enter).glyph(KeyGlyph::Enter).width(123).stretch());
 
     const auto shift = [](int width) {
-        return Key::scan(platform::scan::LeftShift).glyph(KeyGlyph::Shift).width(width).stretch().modifier(
-            modifier::Shift);
+        return Key::scan(platform::scan::LeftShift)
+            .glyph(KeyGlyph::Shift)
+            .width(width)
+            .stretch()
+            .modifier(modifier::Shift);
     };
     std::vector<KeyDefinition> fourth{shift(iso ? 71 : japanese ? 109 : 125)};
     if (iso) {
@@ -197,8 +201,8 @@ KeyboardLayout standard(int variant) {
                     Key::none().caption(QStringLiteral("Fn")).toggle().modifier(modifier::Fn)});
 
     const auto ctrl = [&](int width) {
-        Key key = Key::scan(platform::scan::Control).caption(QStringLiteral("Ctrl")).width(width).modifier(
-            modifier::Ctrl);
+        Key key =
+            Key::scan(platform::scan::Control).caption(QStringLiteral("Ctrl")).width(width).modifier(modifier::Ctrl);
         if (iso) {
             key.forLanguage(german, QStringLiteral("Strg"));
         }
@@ -240,9 +244,9 @@ KeyboardLayout standard(int variant) {
     if (variant == 101) {
         layout.languages = languages({"az", "be", "en", "es", "hy", "ka", "nl-BE", "ru", "sr", "lt"});
     } else if (iso) {
-        layout.languages = languages({"bg", "bs", "cs", "de", "en-GB", "da", "el", "es-ES", "es-US", "et",
-                                      "fi", "fr", "ga", "hr", "hu", "is", "it", "kl", "lv", "nl",
-                                      "nb", "nn", "pl", "pt", "sq", "sr-CS", "sr-BA", "sv", "tr", "uk"});
+        layout.languages = languages({"bg", "bs", "cs", "de", "en-GB", "da",    "el",    "es-ES", "es-US", "et",
+                                      "fi", "fr", "ga", "hr", "hu",    "is",    "it",    "kl",    "lv",    "nl",
+                                      "nb", "nn", "pl", "pt", "sq",    "sr-CS", "sr-BA", "sv",    "tr",    "uk"});
     } else {
         layout.languages = languages({"ja"});
     }
@@ -295,8 +299,8 @@ const KeyboardLayout* chooseLayout(const std::vector<KeyboardLayout>& layouts, c
             return byLanguage;
         }
     }
-    const auto first = std::find_if(layouts.begin(), layouts.end(),
-                                    [&](const KeyboardLayout& layout) { return layout.type == type; });
+    const auto first =
+        std::find_if(layouts.begin(), layouts.end(), [&](const KeyboardLayout& layout) { return layout.type == type; });
     return first == layouts.end() ? nullptr : &*first;
 }
 

@@ -155,9 +155,9 @@ void OnScreenKeyboard::setLayoutType(KeyboardLayoutType type) {
 void OnScreenKeyboard::refreshCaptions() {
     m_refreshTimer.stop();
     readLocale();
-    const KeyboardLayout* chosen = chooseLayout(
-        builtInLayouts(), m_type == KeyboardLayoutType::NumPad ? layouttype::NumPad : layouttype::Standard,
-        m_localeName);
+    const KeyboardLayout* chosen =
+        chooseLayout(builtInLayouts(), m_type == KeyboardLayoutType::NumPad ? layouttype::NumPad : layouttype::Standard,
+                     m_localeName);
     if (chosen != m_layout) {
         useLayout(chosen);
         return;
@@ -283,7 +283,11 @@ OnScreenKeyboard::KeyInfo OnScreenKeyboard::keyInfo(int index) const {
         return KeyInfo();
     }
     const Key& key = m_keys[size_t(index)];
-    return KeyInfo{key.rect, key.definition->key, key.caption, key.definition->glyph, modifierNameOf(key),
+    return KeyInfo{key.rect,
+                   key.definition->key,
+                   key.caption,
+                   key.definition->glyph,
+                   modifierNameOf(key),
                    shadeOf(key) != Shade::Up};
 }
 
@@ -398,6 +402,8 @@ void OnScreenKeyboard::pointerDown(int id, const QPointF& position) {
     holdKey(pointer, keyAt(position));
     if (pointer.key >= 0 && modifierNameOf(m_keys[size_t(pointer.key)]).isEmpty()) {
         pointer.repeat = std::make_unique<QTimer>();
+        // A coarse timer may fire 5 % early; the repeat must not start before its 300 ms.
+        pointer.repeat->setTimerType(Qt::PreciseTimer);
         pointer.repeat->setInterval(RepeatDelayMs);
         connect(pointer.repeat.get(), &QTimer::timeout, this, [this, id] { repeat(id); });
         pointer.repeat->start();
@@ -640,8 +646,9 @@ void OnScreenKeyboard::paintEvent(QPaintEvent* event) {
         paintBackground(painter, area);
         return;
     }
-    painter.drawImage(area, m_picture, QRectF(QPointF(area.topLeft()) * m_picture.devicePixelRatio(),
-                                              QSizeF(area.size()) * m_picture.devicePixelRatio()));
+    painter.drawImage(area, m_picture,
+                      QRectF(QPointF(area.topLeft()) * m_picture.devicePixelRatio(),
+                             QSizeF(area.size()) * m_picture.devicePixelRatio()));
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setRenderHint(QPainter::TextAntialiasing);
     for (const Key& key : m_keys) {
@@ -754,7 +761,10 @@ void OnScreenKeyboard::paintGlyph(QPainter& painter, const QRectF& area, KeyGlyp
     case KeyGlyph::Right:
     case KeyGlyph::Down: {
         // A solid triangle pointing the arrow's way.
-        const qreal angle = glyph == KeyGlyph::Right ? 0 : glyph == KeyGlyph::Down ? 90 : glyph == KeyGlyph::Left ? 180 : 270;
+        const qreal angle = glyph == KeyGlyph::Right  ? 0
+                            : glyph == KeyGlyph::Down ? 90
+                            : glyph == KeyGlyph::Left ? 180
+                                                      : 270;
         QTransform turn;
         turn.translate(c.x(), c.y());
         turn.rotate(angle);

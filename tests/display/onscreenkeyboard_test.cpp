@@ -71,8 +71,10 @@ TEST(KeyboardLayouts, EveryVariantHasItsRowsAndKeys) {
 
     for (const KeyboardLayout& layout : layouts) {
         const bool pad = layout.type == "NumPad";
-        EXPECT_EQ(QSize(layout.width, layout.height), pad ? QSize(190, 229) : QSize(848, 262)) << layout.name.toStdString();
-        EXPECT_EQ(QSize(layout.minWidth, layout.minHeight), pad ? QSize(180, 150) : QSize(550, 180)) << layout.name.toStdString();
+        EXPECT_EQ(QSize(layout.width, layout.height), pad ? QSize(190, 229) : QSize(848, 262))
+            << layout.name.toStdString();
+        EXPECT_EQ(QSize(layout.minWidth, layout.minHeight), pad ? QSize(180, 150) : QSize(550, 180))
+            << layout.name.toStdString();
         EXPECT_EQ(layout.rowHeight, 48);
     }
 }
@@ -83,12 +85,10 @@ TEST(KeyboardLayouts, VariantsDifferWhereTheKeyboardsDo) {
     const KeyboardLayout& japanese = layoutNamed("Standard106");
 
     EXPECT_EQ(scanCodesOfRow(us, 3), (std::vector<int>{42, 44, 45, 46, 47, 48, 49, 50, 51, 52, 53, 42, 0x48, -1}));
-    EXPECT_EQ(scanCodesOfRow(iso, 3),
-              (std::vector<int>{42, 86, 44, 45, 46, 47, 48, 49, 50, 51, 52, 53, 42, 0x48, -1}));
+    EXPECT_EQ(scanCodesOfRow(iso, 3), (std::vector<int>{42, 86, 44, 45, 46, 47, 48, 49, 50, 51, 52, 53, 42, 0x48, -1}));
     EXPECT_EQ(iso.rows[3].keys[0].width, 71);
     EXPECT_EQ(us.rows[3].keys[0].width, 125);
-    EXPECT_EQ(scanCodesOfRow(japanese, 0),
-              (std::vector<int>{1, 41, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 125, 14}));
+    EXPECT_EQ(scanCodesOfRow(japanese, 0), (std::vector<int>{1, 41, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 125, 14}));
     EXPECT_EQ(japanese.rows[0].keys[1].caption, QStringLiteral("漢字"));
     EXPECT_EQ(scanCodesOfRow(japanese, 3),
               (std::vector<int>{42, 44, 45, 46, 47, 48, 49, 50, 51, 52, 53, 115, 42, 0x48, -1}));
@@ -120,8 +120,8 @@ TEST(KeyboardLayouts, VariantsDifferWhereTheKeyboardsDo) {
 }
 
 TEST(KeyboardLayouts, TheDigitRowTurnsIntoTheFunctionKeysWithFn) {
-    for (const QString& name : {QStringLiteral("Standard101"), QStringLiteral("Standard102"),
-                                QStringLiteral("Standard106")}) {
+    for (const QString& name :
+         {QStringLiteral("Standard101"), QStringLiteral("Standard102"), QStringLiteral("Standard106")}) {
         const KeyboardLayout& layout = layoutNamed(name);
         std::vector<int> functionCodes;
         for (const KeyDefinition& key : layout.rows[0].keys) {
@@ -134,7 +134,8 @@ TEST(KeyboardLayouts, TheDigitRowTurnsIntoTheFunctionKeysWithFn) {
             }
         }
         // F11 and F12 sit apart from F1 to F10 in the scan code table; 69 and 70 would be Num Lock and Scroll Lock.
-        EXPECT_EQ(functionCodes, (std::vector<int>{59, 60, 61, 62, 63, 64, 65, 66, 67, 68, 87, 88})) << name.toStdString();
+        EXPECT_EQ(functionCodes, (std::vector<int>{59, 60, 61, 62, 63, 64, 65, 66, 67, 68, 87, 88}))
+            << name.toStdString();
     }
 }
 
@@ -450,8 +451,8 @@ TEST_F(KeyboardWidget, TheNumericPadTypesItsDigitsWhateverNumLock) {
     EXPECT_EQ(m_keyboard->keyInfo(middle).caption, "5");
     click(middle);
     click(key(0x35, true));
-    EXPECT_EQ(m_injector.events(), (Events{down(0x4C, false, true), up(0x4C, false, true), down(0x35, true, true),
-                                           up(0x35, true, true)}));
+    EXPECT_EQ(m_injector.events(),
+              (Events{down(0x4C, false, true), up(0x4C, false, true), down(0x35, true, true), up(0x35, true, true)}));
 
     m_keyboard->setLayoutType(KeyboardLayoutType::Standard);
     EXPECT_EQ(m_keyboard->minimumSizeHint(), QSize(550, 180));
