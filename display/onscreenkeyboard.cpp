@@ -175,6 +175,7 @@ void OnScreenKeyboard::useLayout(const KeyboardLayout* layout) {
     m_fn = false;
     m_layout = layout;
     m_keys.clear();
+    invalidatePicture();
     for (const KeyRow& row : layout->rows) {
         for (const KeyDefinition& definition : row.keys) {
             Key key;
@@ -253,26 +254,39 @@ std::vector<PhysicalKey> OnScreenKeyboard::keysOf(const Key& key) const {
 
 void OnScreenKeyboard::updateCaptions() {
     const platform::KeyLevel level = captionLevel();
+    bool changed = false;
     for (Key& key : m_keys) {
         const KeyDefinition& definition = *key.definition;
-        key.fontSize = definition.fontSize;
+        QString caption;
+        int fontSize = definition.fontSize;
         if (const KeyAlternative* alternative = modifierAlternative(key)) {
-            key.caption = !alternative->caption.isEmpty() || alternative->keys.empty()
-                              ? alternative->caption
-                              : m_captions.keyText(alternative->keys.front(), level);
+            caption = !alternative->caption.isEmpty() || alternative->keys.empty()
+                          ? alternative->caption
+                          : m_captions.keyText(alternative->keys.front(), level);
             if (alternative->fontSize > 0) {
-                key.fontSize = alternative->fontSize;
+                fontSize = alternative->fontSize;
             }
         } else if (const KeyAlternative* language = languageAlternative(key);
                    language && !language->caption.isEmpty()) {
-            key.caption = language->caption;
+            caption = language->caption;
         } else if (!definition.caption.isEmpty() || definition.glyph != KeyGlyph::None) {
-            key.caption = definition.caption;
+            caption = definition.caption;
         } else {
-            key.caption = m_captions.keyText(definition.key, level).trimmed();
+            caption = m_captions.keyText(definition.key, level).trimmed();
+        }
+        if (caption != key.caption || fontSize != key.fontSize) {
+            key.caption = caption;
+            key.fontSize = fontSize;
+            changed = true;
         }
     }
-    invalidatePicture();
+    // The picture is costly at large sizes; lock changes that leave every caption as it was (Num Lock around a keypad
+    // key) must not redraw it. Keys drawn down are painted over it anyway.
+    if (changed) {
+        invalidatePicture();
+    } else {
+        update();
+    }
 }
 
 // ---------------------------------------------------------------------------------------------------------------
