@@ -74,11 +74,22 @@ void BM_KeyboardRepaint(benchmark::State& state) {
 }
 BENCHMARK(BM_KeyboardRepaint)->Args({640, 250})->Args({3840, 1500})->Unit(benchmark::kMicrosecond);
 
-// Captions read again and the whole keyboard drawn with them, as after Shift is latched.
+void click(OnScreenKeyboard& keyboard, QPointF at) {
+    QMouseEvent press(QEvent::MouseButtonPress, at, keyboard.mapToGlobal(at), Qt::LeftButton, Qt::LeftButton,
+                      Qt::NoModifier);
+    QApplication::sendEvent(&keyboard, &press);
+    QMouseEvent release(QEvent::MouseButtonRelease, at, keyboard.mapToGlobal(at), Qt::LeftButton, Qt::NoButton,
+                        Qt::NoModifier);
+    QApplication::sendEvent(&keyboard, &release);
+}
+
+// A click on Fn, which changes the captions of the digit row, and the whole keyboard drawn again with them: the cost
+// of every latch or toggle that changes captions (Shift, AltGr, Caps, Fn).
 void BM_KeyboardRedraw(benchmark::State& state) {
     ShownKeyboard shown(QSize(int(state.range(0)), int(state.range(1))));
+    const QPointF fn = shown.keyboard.keyInfo(shown.keyboard.indexOfModifier(clavora::modifier::Fn)).rect.center();
     for (auto _ : state) {
-        shown.keyboard.refreshCaptions();
+        click(shown.keyboard, fn);
         shown.keyboard.repaint();
     }
     state.SetLabel(QStringLiteral("%1x%2").arg(state.range(0)).arg(state.range(1)).toStdString());
