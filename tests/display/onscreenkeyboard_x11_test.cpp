@@ -232,20 +232,25 @@ TEST_F(KeyboardOnX11, FnWithTheDigitFiveSendsF5) {
     EXPECT_TRUE(m_edit->text().isEmpty());
 }
 
-TEST_F(KeyboardOnX11, CapsSwitchesTheServersCapsLock) {
+TEST_F(KeyboardOnX11, CapsSwitchesTheServersCapsLockAndFollowsIt) {
     const int caps = m_keyboard->indexOfModifier(modifier::Caps);
     ASSERT_EQ(locks() & LockMask, 0u);
     click(caps);
     ASSERT_TRUE(QTest::qWaitFor([&] { return (locks() & LockMask) != 0; }, 2000));
-    // The keyboard hears of the change and still shows Caps down, with capital captions.
-    QTest::qWait(200);
     EXPECT_TRUE(m_keyboard->keyInfo(caps).down);
     EXPECT_EQ(m_keyboard->keyInfo(key(30)).caption, "A");
     click(key(30));
     typed("A");
+
+    // The physical Caps Lock key: the keyboard hears of the change and shows it.
+    ASSERT_TRUE(run("xdotool", {"key", "Caps_Lock"}));
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return !m_keyboard->keyInfo(caps).down && m_keyboard->keyInfo(key(30)).caption == "a"; }, 3000));
+    ASSERT_TRUE(run("xdotool", {"key", "Caps_Lock"}));
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return m_keyboard->keyInfo(caps).down && m_keyboard->keyInfo(key(30)).caption == "A"; }, 3000));
     click(caps);
     ASSERT_TRUE(QTest::qWaitFor([&] { return (locks() & LockMask) == 0; }, 2000));
-    QTest::qWait(200);
     EXPECT_FALSE(m_keyboard->keyInfo(caps).down);
 }
 
