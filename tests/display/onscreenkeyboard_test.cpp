@@ -460,7 +460,9 @@ TEST_F(KeyboardWidget, TheNumericPadTypesItsDigitsWhateverNumLock) {
 }
 
 TEST_F(KeyboardWidget, EveryTouchPointIsAPointerOfItsOwn) {
-    QPointingDevice* screen = QTest::createTouchDevice();
+    // Ours to delete once done with.
+    const std::unique_ptr<QPointingDevice> device(QTest::createTouchDevice());
+    QPointingDevice* screen = device.get();
     const int a = key(30);
     const int s = key(31);
     const int d = key(32);
