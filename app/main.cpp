@@ -8,8 +8,8 @@
 #include "app/messagedlg.h"
 #include "app/options.h"
 #include "app/versioninfo.h"
-#include "audio/playback.h"
-#include "display/untLumoMatrix.h"
+#include "audio/soundplayer.h"
+#include "display/ledmatrixdisplay.h"
 #include "input/focusedkeys.h"
 #include "input/hotkeypoll.h"
 #include "keymap/keymapfile.h"
@@ -46,7 +46,7 @@ static void InitAppResources() { Q_INIT_RESOURCE(resources); }
 namespace clavora {
 
 TSettingsIni SettingsIni;
-TLumoMatrixDisplay* MatrixDisplay = nullptr;
+LedMatrixDisplay* MatrixDisplay = nullptr;
 QString DisplayText;
 
 namespace {
@@ -149,7 +149,7 @@ TAppForm::TAppForm(const QStringList& arguments, QWidget* parent) : QMainWindow(
 
 TAppForm::~TAppForm() {
     if (FSound) {
-        FSound->FreeAudio();
+        FSound->stop();
     }
     MatrixDisplay = nullptr;
 }
@@ -319,14 +319,13 @@ void TAppForm::FormCreate() {
     loadKeyMap(DataFolder, fs.programFolder() + QLatin1Char('/'), m_keyMap);
 
     // 11: the display.
-    MatrixDisplay = CreateMainWindowDisplay(Panel1);
+    MatrixDisplay = createMainWindowDisplay(Panel1);
     DisplayText = PressAnyKey;
-    MatrixDisplay->LoadText(DisplayText, 0, 0, false);
+    MatrixDisplay->loadText(DisplayText, 0, 0, false);
 
     // 12: the audio output. Without it every sound goes to the system's simple player.
-    FSound = std::make_unique<audio::TSoundPlayback>();
-    FSound->Channel = 0;
-    if (!FSound->InitAudio()) {
+    FSound = std::make_unique<audio::SoundPlayer>();
+    if (!FSound->start()) {
         ShowMessage(QStringLiteral("Could not initialize audio engine."));
     }
 }
@@ -384,8 +383,8 @@ void TAppForm::MatrixDisplay1Click() {
     Panel1->setVisible(on);
     if (on && MatrixDisplay) {
         DisplayText = PressAnyKey;
-        MatrixDisplay->ClearDisplay(true, false);
-        MatrixDisplay->LoadText(DisplayText, 0, 0, false);
+        MatrixDisplay->clearDisplay(true, false);
+        MatrixDisplay->loadText(DisplayText, 0, 0, false);
     }
     WriteOption(KeyMatrixDisplay, OnOff(on));
 }
@@ -465,17 +464,17 @@ void TAppForm::ApplicationEvents1Minimize() {
 
 void TAppForm::SetLanguageFile(const QString& filename) { Q_UNUSED(filename); }
 
-void TAppForm::PlaySoundFile(const QString& fileName) {
-    FSound->PlaySoundFile(fileName, AllowOverlappingSounds1->isChecked());
+void TAppForm::playSoundFile(const QString& fileName) {
+    FSound->playSoundFile(fileName, AllowOverlappingSounds1->isChecked());
 }
 
-quint32 TAppForm::Channel() const { return FSound ? FSound->Channel : 0; }
+quint32 TAppForm::Channel() const { return FSound ? FSound->newestStream() : 0; }
 
 void TAppForm::playBindingsFor(const QString& name) {
     if (!HotkeyMode1->isChecked()) {
         return;
     }
-    input::playBindingsFor(name, m_keyMap, [this](const QString& path) { PlaySoundFile(path); });
+    input::playBindingsFor(name, m_keyMap, [this](const QString& path) { playSoundFile(path); });
 }
 
 bool TAppForm::hasKeyboardFocus() const {
@@ -488,15 +487,15 @@ void TAppForm::TimerHotkeyTimer() {
         return;
     }
     input::pollHotkeys(platform::Keyboard(), LocaleSettings.DecimalSeparator, m_keyMap, hasKeyboardFocus(),
-                       [this](const QString& path) { PlaySoundFile(path); });
+                       [this](const QString& path) { playSoundFile(path); });
 }
 
 void TAppForm::FormKeyDown(int key) {
-    input::playFunctionKeyBindings(key, m_keyMap, [this](const QString& path) { PlaySoundFile(path); });
+    input::playFunctionKeyBindings(key, m_keyMap, [this](const QString& path) { playSoundFile(path); });
 }
 
 void TAppForm::FormKeyPress(const QString& typed) {
-    input::playTypedBindings(typed, m_keyMap, [this](const QString& path) { PlaySoundFile(path); });
+    input::playTypedBindings(typed, m_keyMap, [this](const QString& path) { playSoundFile(path); });
 }
 
 void TAppForm::keyPressEvent(QKeyEvent* event) {
@@ -516,8 +515,8 @@ void TAppForm::FormResize() {
         return;
     }
     DisplayText = PressAnyKey;
-    MatrixDisplay->ClearDisplay(true, false);
-    MatrixDisplay->LoadText(DisplayText, 0, 0, false);
+    MatrixDisplay->clearDisplay(true, false);
+    MatrixDisplay->loadText(DisplayText, 0, 0, false);
 }
 
 void TAppForm::FormAfterMonitorDpiChanged() { FormResize(); }
