@@ -41,7 +41,9 @@
 Q_LOGGING_CATEGORY(lcApp, "clavora.app")
 
 // Resources compiled into a static library must be registered by name, outside any namespace.
-static void InitAppResources() { Q_INIT_RESOURCE(resources); }
+static void InitAppResources() {
+    Q_INIT_RESOURCE(resources);
+}
 
 namespace clavora {
 
@@ -64,7 +66,8 @@ const QString PressAnyKey = QStringLiteral("Press any key");
 void ApplyVisualStyle(QApplication& app) {
     QFile sheet(QStringLiteral(":/clavora/style.qss"));
     if (!sheet.open(QIODevice::ReadOnly)) {
-        QMessageBox::critical(nullptr, QString(), QStringLiteral("Cannot load the visual style: %1").arg(sheet.errorString()));
+        QMessageBox::critical(nullptr, QString(),
+                              QStringLiteral("Cannot load the visual style: %1").arg(sheet.errorString()));
         return;
     }
     app.setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
@@ -83,7 +86,9 @@ QAction* addCheckItem(QMenu* menu, const char* name, const QString& caption) {
     return action;
 }
 
-void addSeparator(QMenu* menu, const char* name) { menu->addSeparator()->setObjectName(QLatin1String(name)); }
+void addSeparator(QMenu* menu, const char* name) {
+    menu->addSeparator()->setObjectName(QLatin1String(name));
+}
 
 } // namespace
 
@@ -271,13 +276,13 @@ void TAppForm::CreateMenus() {
 }
 
 void TAppForm::FormCreate() {
-    platform::IFileSystem& fs = platform::FileSystem();
+    platform::IFileSystem& fs = platform::fileSystem();
     const QString programFile = fs.programFilePath();
 
     // 1-3: identity from the program file's version information. Without it the names stay empty and start-up
     // goes on.
     TEXEVersionData version;
-    const TStatus versionRead = ReadVersionStrings(programFile, version);
+    const Status versionRead = ReadVersionStrings(programFile, version);
     if (!versionRead) {
         qCWarning(lcApp) << "version information unreadable:" << versionRead.message();
     }
@@ -298,7 +303,7 @@ void TAppForm::FormCreate() {
     SettingsIni = OpenSettingsIni(DataFolder);
 
     // 6: the locale's formats.
-    platform::ILocale& locale = platform::Locale();
+    platform::ILocale& locale = platform::locale();
     LocaleSettings.DecimalSeparator = locale.decimalSeparator();
     LocaleSettings.ShortDateFormat = locale.shortDateFormat();
 
@@ -310,7 +315,7 @@ void TAppForm::FormCreate() {
     ReadOptionsAtStartup();
 
     // 9: the user-interface language, chosen from the user's locale.
-    const TStatus language = LoadLanguage(QString());
+    const Status language = LoadLanguage(QString());
     if (!language) {
         qCWarning(lcApp) << "language not loaded:" << language.message();
     }
@@ -332,7 +337,7 @@ void TAppForm::FormCreate() {
 }
 
 void TAppForm::ReadOptionsAtStartup() {
-    const bool autostart = !platform::Autostart().readEntry(AppTitle).isEmpty();
+    const bool autostart = !platform::autostart().readEntry(AppTitle).isEmpty();
     Autostartatstartup1->setChecked(autostart);
     StartMinimized1->setEnabled(autostart);
 
@@ -354,7 +359,7 @@ void TAppForm::ReadOptionsAtStartup() {
 
 void TAppForm::WriteOption(const QString& key, const QString& value) {
     SettingsIni.writeString(SettingsSection, key, value);
-    const TStatus written = SettingsIni.updateFile();
+    const Status written = SettingsIni.updateFile();
     if (!written) {
         throw EAppError(written.message());
     }
@@ -364,7 +369,9 @@ void TAppForm::MinimizetoSystemTray1Click() {
     WriteOption(KeyMinimizeToSystemTray, OnOff(MinimizetoSystemTray1->isChecked()));
 }
 
-void TAppForm::StartMinimized1Click() { WriteOption(KeyMinimizeStartup, OnOff(StartMinimized1->isChecked())); }
+void TAppForm::StartMinimized1Click() {
+    WriteOption(KeyMinimizeStartup, OnOff(StartMinimized1->isChecked()));
+}
 
 void TAppForm::AllowOverlappingSounds1Click() {
     WriteOption(KeyAllowOverlappingSounds, OnOff(AllowOverlappingSounds1->isChecked()));
@@ -404,17 +411,17 @@ void TAppForm::NumPad1Click() {
 
 void TAppForm::Autostartatstartup1Click() {
     // The check mark has already flipped; a failure ends the command where it happens.
-    platform::IAutostart& autostart = platform::Autostart();
+    platform::IAutostart& autostart = platform::autostart();
     if (Autostartatstartup1->isChecked()) {
-        const TStatus written =
-            autostart.writeEntry(AppTitle, platform::FileSystem().programFilePath(), QStringLiteral("/auto"));
+        const Status written =
+            autostart.writeEntry(AppTitle, platform::fileSystem().programFilePath(), QStringLiteral("/auto"));
         if (!written) {
             throw EAppError(written.message());
         }
         StartMinimized1->setEnabled(true);
         return;
     }
-    const TStatus removed = autostart.removeEntry(AppTitle);
+    const Status removed = autostart.removeEntry(AppTitle);
     if (!removed) {
         throw EAppError(removed.message());
     }
@@ -431,15 +438,19 @@ void TAppForm::ResettoDefaults1Click() {
     if (answer != QMessageBox::Yes) {
         return;
     }
-    platform::FileSystem().removeFile(DataFolder + QLatin1String("settings.ini"));
+    platform::fileSystem().removeFile(DataFolder + QLatin1String("settings.ini"));
     QCoreApplication::processEvents();
-    platform::Shell().startDetached(platform::FileSystem().programFilePath(), {});
+    platform::shell().startDetached(platform::fileSystem().programFilePath(), {});
     QCoreApplication::quit();
 }
 
-void TAppForm::Help2Click() { platform::Shell().openUrl(HelpPageUrl(platform::MakerWebHost(), AppProductName)); }
+void TAppForm::Help2Click() {
+    platform::shell().openUrl(HelpPageUrl(platform::makerWebHost(), AppProductName));
+}
 
-void TAppForm::Exit1Click() { QCoreApplication::quit(); }
+void TAppForm::Exit1Click() {
+    QCoreApplication::quit();
+}
 
 void TAppForm::SistemTepsisineKucult() {
     hide();
@@ -462,13 +473,17 @@ void TAppForm::ApplicationEvents1Minimize() {
     }
 }
 
-void TAppForm::SetLanguageFile(const QString& filename) { Q_UNUSED(filename); }
+void TAppForm::SetLanguageFile(const QString& filename) {
+    Q_UNUSED(filename);
+}
 
 void TAppForm::PlaySoundFile(const QString& fileName) {
     FSound->PlaySoundFile(fileName, AllowOverlappingSounds1->isChecked());
 }
 
-quint32 TAppForm::Channel() const { return FSound ? FSound->Channel : 0; }
+quint32 TAppForm::Channel() const {
+    return FSound ? FSound->Channel : 0;
+}
 
 void TAppForm::KeystrokeEkle(const QString& basilantus) {
     input::KeystrokeEkle(basilantus, KeyList, HotkeyMode1->isChecked(),
@@ -476,7 +491,7 @@ void TAppForm::KeystrokeEkle(const QString& basilantus) {
 }
 
 void TAppForm::TimerHotkeyTimer() {
-    input::HotkeyPoll(platform::Keyboard(), LocaleSettings.DecimalSeparator, KeyList, HotkeyMode1->isChecked(),
+    input::HotkeyPoll(platform::keyboard(), LocaleSettings.DecimalSeparator, KeyList, HotkeyMode1->isChecked(),
                       [this](const QString& path) { PlaySoundFile(path); });
 }
 
@@ -508,7 +523,9 @@ void TAppForm::FormResize() {
     MatrixDisplay->LoadText(DisplayText, 0, 0, false);
 }
 
-void TAppForm::FormAfterMonitorDpiChanged() { FormResize(); }
+void TAppForm::FormAfterMonitorDpiChanged() {
+    FormResize();
+}
 
 void TAppForm::resizeEvent(QResizeEvent* event) {
     QMainWindow::resizeEvent(event);
@@ -541,7 +558,7 @@ void TAppForm::TimerParamTimer() {
 
 int RunProgram(int argc, char** argv) {
     // Held for the life of the process and never tested: several instances may run.
-    std::unique_ptr<platform::IHeld> mutex = platform::Process().createNamedMutex(QStringLiteral("ZEMTRAK_Clavora"));
+    std::unique_ptr<platform::IHeld> mutex = platform::process().createNamedMutex(QStringLiteral("ZEMTRAK_Clavora"));
 
     TApplication app(argc, argv);
     InitAppResources();

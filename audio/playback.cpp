@@ -33,7 +33,7 @@ void TSoundPlayback::PlaySoundFile(const QString& fileName, bool allowOverlappin
         FEngine.free(Channel);
         Channel = 0;
     }
-    platform::IFileSystem& files = platform::FileSystem();
+    platform::IFileSystem& files = platform::fileSystem();
     if (FProgramFolder.isEmpty()) {
         FProgramFolder = files.programFolder();
     }
@@ -47,7 +47,7 @@ void TSoundPlayback::PlaySoundFile(const QString& fileName, bool allowOverlappin
     if (Channel != 0) {
         FEngine.play(Channel);
     } else {
-        platform::FallbackPlayer().play(path);
+        platform::fallbackPlayer().play(path);
     }
 }
 

@@ -118,20 +118,20 @@ std::optional<TBom> DetectBom(const QByteArray& bytes) {
 }
 
 QString ChooseAutomatically(TLanguageState& state) {
-    platform::IFileSystem& files = platform::FileSystem();
+    platform::IFileSystem& files = platform::fileSystem();
     const QString tablePath = state.languagesFolder + QLatin1Char('/') + KCodeTableName;
     if (!files.fileExists(tablePath)) {
         qCDebug(lcI18n) << "No language table" << tablePath << "- staying with English";
         return QString();
     }
-    const QString code = QString::number(platform::Locale().uiLanguageId());
+    const QString code = QString::number(platform::locale().uiLanguageId());
 
     QByteArray bytes;
-    if (const TStatus read = files.readFile(tablePath, bytes); !read) {
+    if (const Status read = files.readFile(tablePath, bytes); !read) {
         qCWarning(lcI18n).noquote() << read.message() << "- staying with English";
         return QString();
     }
-    const QString wanted = LanguageFileForCode(DecodeCodeTableText(bytes, platform::Locale().ansiCodePage()), code);
+    const QString wanted = LanguageFileForCode(DecodeCodeTableText(bytes, platform::locale().ansiCodePage()), code);
     if (wanted.isEmpty()) {
         qCDebug(lcI18n) << "No language file for language identifier" << code;
         return QString();
@@ -163,19 +163,19 @@ const QStringList& TranslationLines() {
     return State().translationLines;
 }
 
-TStatus LoadLanguage(const QString& fileName) {
+Status LoadLanguage(const QString& fileName) {
     TLanguageState& state = State();
     // One call per run is the rule; starting from nothing makes a second call (tests) behave like the first.
     state = TLanguageState{};
 
-    QString programFolder = platform::FileSystem().programFolder();
+    QString programFolder = platform::fileSystem().programFolder();
     if (programFolder.endsWith(QLatin1Char('/'))) {
         programFolder.chop(1);
     }
     state.languagesFolder = programFolder + QLatin1String("/Languages");
-    if (!platform::FolderSearch().folderExists(state.languagesFolder)) {
+    if (!platform::folderSearch().folderExists(state.languagesFolder)) {
         qCDebug(lcI18n) << "No languages folder" << state.languagesFolder << "- staying with English";
-        return TStatus::Ok();
+        return Status::success();
     }
     ListLanguageFiles(state.languagesFolder);
 
@@ -185,37 +185,37 @@ TStatus LoadLanguage(const QString& fileName) {
     } else if (fileName.contains(QLatin1Char('/'))) {
         // A name, not a path: nothing outside the languages folder is ever read as a language.
         qCWarning(lcI18n) << "Not a language file name:" << fileName;
-        return TStatus::Ok();
+        return Status::success();
     }
     if (chosen.isEmpty()) {
-        return TStatus::Ok();
+        return Status::success();
     }
     const QString path = state.languagesFolder + QLatin1Char('/') + chosen;
-    if (!platform::FileSystem().fileExists(path)) {
+    if (!platform::fileSystem().fileExists(path)) {
         qCInfo(lcI18n) << "No language file" << path << "- staying with English";
-        return TStatus::Ok();
+        return Status::success();
     }
 
     state.currentLanguage = LanguageNameOf(chosen);
     state.currentLanguageFile = path;
     QStringList lines;
-    const TStatus read = ReadLanguageLines(path, lines);
+    const Status read = ReadLanguageLines(path, lines);
     if (!read) {
         qCWarning(lcI18n).noquote() << read.message() << "- the program stays in English";
         return read;
     }
     state.translationLines = std::move(lines);
     qCInfo(lcI18n) << "Loaded language" << state.currentLanguage << "from" << path;
-    return TStatus::Ok();
+    return Status::success();
 }
 
 void ListLanguageFiles(const QString& folder) {
-    QList<platform::TFolderEntry> entries;
-    if (const TStatus listed = platform::FolderSearch().findEntries(folder, KLanguagePattern, entries); !listed) {
+    QList<platform::FolderEntry> entries;
+    if (const Status listed = platform::folderSearch().findEntries(folder, KLanguagePattern, entries); !listed) {
         qCWarning(lcI18n).noquote() << listed.message();
         return;
     }
-    for (const platform::TFolderEntry& entry : std::as_const(entries)) {
+    for (const platform::FolderEntry& entry : std::as_const(entries)) {
         if (!entry.isDirectory) {
             State().languageFiles.append(entry.name);
         }
@@ -251,16 +251,16 @@ QString LanguageNameOf(const QString& fileName) {
     return at < 0 ? QString() : fileName.left(at);
 }
 
-TStatus ReadLanguageLines(const QString& path, QStringList& lines) {
+Status ReadLanguageLines(const QString& path, QStringList& lines) {
     lines.clear();
     QByteArray bytes;
-    if (TStatus read = platform::FileSystem().readFile(path, bytes); !read) {
+    if (Status read = platform::fileSystem().readFile(path, bytes); !read) {
         return read;
     }
     if (!DecodeLanguageText(bytes, lines)) {
-        return TStatus::Failure(QStringLiteral("The language file \"%1\" is not valid UTF-8 text.").arg(path));
+        return Status::failure(QStringLiteral("The language file \"%1\" is not valid UTF-8 text.").arg(path));
     }
-    return TStatus::Ok();
+    return Status::success();
 }
 
 bool DecodeLanguageText(const QByteArray& bytes, QStringList& lines) {

@@ -35,7 +35,7 @@ const QStringList& TranslationLines();
 // program then speaks English. Fails only when the chosen file exists but cannot be read or is not valid text; the
 // language stays English then (CurrentLanguage and CurrentLanguageFile still name the file) and the failure has
 // already been logged.
-TStatus LoadLanguage(const QString& fileName);
+Status LoadLanguage(const QString& fileName);
 
 // Appends to LanguageFiles the names of the files (not folders) in Folder that match "*lang.txt" with letter case
 // ignored. A folder that cannot be listed adds nothing.
@@ -57,7 +57,7 @@ QString LanguageNameOf(const QString& fileName);
 
 // Reads a language file into lines as UTF-8 (a byte-order mark is skipped; a UTF-16 file with its byte-order mark
 // is read too). On failure (unreadable, or not valid text in its encoding) Lines is empty and the message says why.
-TStatus ReadLanguageLines(const QString& path, QStringList& lines);
+Status ReadLanguageLines(const QString& path, QStringList& lines);
 
 // Decoding and lookup, without any I/O.
 

@@ -85,7 +85,7 @@ const char* FixedName(int virtualKey) {
 
 } // namespace
 
-QString KeyName(int virtualKey, const platform::TKeyStateSnapshot& keys, const QString& keyboardLocale,
+QString KeyName(int virtualKey, const platform::KeyStateSnapshot& keys, const QString& keyboardLocale,
                 QChar decimalSeparator) {
     if (const char* name = FixedName(virtualKey)) {
         return QString::fromLatin1(name);
@@ -125,7 +125,7 @@ QString KeyName(int virtualKey, const platform::TKeyStateSnapshot& keys, const Q
     }
 }
 
-QStringList KeyNames(const platform::TKeyStateSnapshot& keys, const QString& keyboardLocale, QChar decimalSeparator) {
+QStringList KeyNames(const platform::KeyStateSnapshot& keys, const QString& keyboardLocale, QChar decimalSeparator) {
     QStringList names;
     for (int virtualKey = 8; virtualKey <= 255; ++virtualKey) {
         if (!keys.isDown(virtualKey)) {

@@ -19,11 +19,11 @@ QString RightAltKeyName(const QString& keyboardLocale);
 // a letter the names of the held modifiers before the letter itself. KeyboardLocale is the active layout's locale
 // name ("en-US", "xx"); DecimalSeparator names the keypad decimal key. A name comes once per key that produces it,
 // so a held modifier with a letter yields its name twice. Pure: no system access.
-QStringList KeyNames(const platform::TKeyStateSnapshot& keys, const QString& keyboardLocale, QChar decimalSeparator);
+QStringList KeyNames(const platform::KeyStateSnapshot& keys, const QString& keyboardLocale, QChar decimalSeparator);
 
 // The name one virtual key produces on its own, without the modifier names a letter carries; empty for keys that
 // have none. Letters follow the Shift and Caps Lock state in Keys.
-QString KeyName(int virtualKey, const platform::TKeyStateSnapshot& keys, const QString& keyboardLocale,
+QString KeyName(int virtualKey, const platform::KeyStateSnapshot& keys, const QString& keyboardLocale,
                 QChar decimalSeparator);
 
 } // namespace clavora::input

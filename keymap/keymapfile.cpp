@@ -226,26 +226,26 @@ QByteArray EncodeKeyMapText(const QStringList& lines) {
     return bytes;
 }
 
-TStatus ReadKeyMapFile(const QString& fileName, QStringList& lines) {
+Status ReadKeyMapFile(const QString& fileName, QStringList& lines) {
     QByteArray bytes;
-    TStatus status = platform::FileSystem().readFile(fileName, bytes);
+    Status status = platform::fileSystem().readFile(fileName, bytes);
     if (!status) {
         return status;
     }
-    lines = SplitTextLines(DecodeKeyMapText(bytes, platform::Locale().ansiCodePage()));
-    return TStatus::Ok();
+    lines = SplitTextLines(DecodeKeyMapText(bytes, platform::locale().ansiCodePage()));
+    return Status::success();
 }
 
-TStatus WriteKeyMapFile(const QString& fileName, const QStringList& lines) {
+Status WriteKeyMapFile(const QString& fileName, const QStringList& lines) {
     // The file has no escaping: a line break inside a binding (a file name may hold one) would come back as two
     // broken lines, so such a map is refused whole and the old file stays.
     for (const QString& line : lines) {
         if (line.contains(QLatin1Char('\r')) || line.contains(QLatin1Char('\n'))) {
-            return TStatus::Failure(QStringLiteral("Cannot create file \"%1\". The binding \"%2\" holds a line break.")
-                                        .arg(fileName, line.simplified()));
+            return Status::failure(QStringLiteral("Cannot create file \"%1\". The binding \"%2\" holds a line break.")
+                                       .arg(fileName, line.simplified()));
         }
     }
-    return platform::FileSystem().writeFileReplacing(fileName, EncodeKeyMapText(lines));
+    return platform::fileSystem().writeFileReplacing(fileName, EncodeKeyMapText(lines));
 }
 
 QStringList MissingDefaultBindings(const QStringList& lines) {
@@ -266,29 +266,29 @@ QStringList MissingDefaultBindings(const QStringList& lines) {
     return missing;
 }
 
-TStatus CompleteDefaultBindings(const QString& fileName) {
+Status CompleteDefaultBindings(const QString& fileName) {
     QStringList lines;
-    if (platform::FileSystem().fileExists(fileName)) {
+    if (platform::fileSystem().fileExists(fileName)) {
         // Writing after a failed read would put the defaults in place of the user's bindings.
-        TStatus status = ReadKeyMapFile(fileName, lines);
+        Status status = ReadKeyMapFile(fileName, lines);
         if (!status) {
             return status;
         }
     }
     const QStringList missing = MissingDefaultBindings(lines);
     if (missing.isEmpty()) {
-        return TStatus::Ok();
+        return Status::success();
     }
     lines += missing;
     return WriteKeyMapFile(fileName, lines);
 }
 
-TStatus LoadKeyMap(const QString& dataFolder, const QString& programFolder) {
-    platform::IFileSystem& fileSystem = platform::FileSystem();
+Status LoadKeyMap(const QString& dataFolder, const QString& programFolder) {
+    platform::IFileSystem& fileSystem = platform::fileSystem();
     KeyList.clear();
     const QString target = withTrailingSlash(dataFolder) + QLatin1String(KeysDbName);
-    TStatus outcome = TStatus::Ok();
-    auto note = [&outcome](const TStatus& status) {
+    Status outcome = Status::success();
+    auto note = [&outcome](const Status& status) {
         if (!status) {
             qCWarning(lcKeyMap).noquote() << status.message();
             if (outcome) {
@@ -305,7 +305,7 @@ TStatus LoadKeyMap(const QString& dataFolder, const QString& programFolder) {
         if (fileSystem.fileExists(seed)) {
             if (!fileSystem.copyFileNoOverwrite(seed, target)) {
                 // The bindings installed with the program still work for this run.
-                note(TStatus::Failure(
+                note(Status::failure(
                     QStringLiteral("Cannot copy \"%1\" to \"%2\"; using the bindings of \"%1\".").arg(seed, target)));
                 QStringList lines;
                 note(ReadKeyMapFile(seed, lines));
@@ -313,7 +313,7 @@ TStatus LoadKeyMap(const QString& dataFolder, const QString& programFolder) {
                 return outcome;
             }
         } else {
-            TStatus created = CompleteDefaultBindings(target);
+            Status created = CompleteDefaultBindings(target);
             if (!created) {
                 note(created);
                 KeyList = DefaultBindings;
@@ -328,7 +328,7 @@ TStatus LoadKeyMap(const QString& dataFolder, const QString& programFolder) {
     return outcome;
 }
 
-TStatus SaveKeyMap(const QString& fileName) {
+Status SaveKeyMap(const QString& fileName) {
     return WriteKeyMapFile(fileName, KeyList);
 }
 

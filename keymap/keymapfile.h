@@ -43,12 +43,12 @@ QStringList SplitTextLines(const QString& text);
 QByteArray EncodeKeyMapText(const QStringList& lines);
 
 // Reads a key map file into Lines. Fails only when the file cannot be read; the message names the path.
-TStatus ReadKeyMapFile(const QString& fileName, QStringList& lines);
+Status ReadKeyMapFile(const QString& fileName, QStringList& lines);
 
 // Writes Lines in the written form, replacing the file only once the new bytes are safely on disk, so a failure
 // leaves the old file as it was. The failure message names the path and then the system's reason. Lines holding a
 // line break cannot be stored and fail the write.
-TStatus WriteKeyMapFile(const QString& fileName, const QStringList& lines);
+Status WriteKeyMapFile(const QString& fileName, const QStringList& lines);
 
 // The entries of DefaultBindings whose prefix ("F7|") begins no line of Lines, compared without regard to case,
 // in the order F1 to F12.
@@ -57,7 +57,7 @@ QStringList MissingDefaultBindings(const QStringList& lines);
 // Appends the missing default bindings to the file and rewrites it in the written form; a file that lacks none is
 // left untouched, bytes and encoding. A missing file is created with all twelve. A file that exists but cannot be
 // read is never written.
-TStatus CompleteDefaultBindings(const QString& fileName);
+Status CompleteDefaultBindings(const QString& fileName);
 
 // The start-up step: fills KeyList from DataFolder's keys.db. An existing file is completed first; otherwise the
 // copy beside the program (in ProgramFolder) is copied over without completion; with neither, keys.db is created
@@ -65,10 +65,10 @@ TStatus CompleteDefaultBindings(const QString& fileName);
 // clavora.keymap and KeyList keeps what could be loaded (the file as it is when it cannot be rewritten, the seed
 // copy when it cannot be copied, the defaults when keys.db cannot be created). The status is the first failure,
 // already logged, for the caller's information.
-TStatus LoadKeyMap(const QString& dataFolder, const QString& programFolder);
+Status LoadKeyMap(const QString& dataFolder, const QString& programFolder);
 
 // Writes KeyList to FileName in the written form. On failure the file keeps its old bytes and KeyList is unchanged;
 // the message names the path and the system's reason, for the caller to show.
-TStatus SaveKeyMap(const QString& fileName);
+Status SaveKeyMap(const QString& fileName);
 
 } // namespace clavora

@@ -13,15 +13,15 @@ using namespace clavora;
 // The shipped languages, as installed beside a program in the source tree's data folder.
 struct TShippedGerman {
     TShippedGerman() {
-        FFiles.FProgramFile = QStringLiteral(CLAVORA_I18N_SOURCE_DIR "/data/clavora");
-        FLocale.FUiLanguageId = 1031;
+        FFiles.programFile = QStringLiteral(CLAVORA_I18N_SOURCE_DIR "/data/clavora");
+        FLocale.languageId = 1031;
         // One "loaded" line per iteration would swamp the figures.
         QLoggingCategory::setFilterRules(QStringLiteral("clavora.i18n.info=false"));
     }
-    platform::TFakeFileSystem FFiles;
-    platform::TFakeLocale FLocale;
-    platform::TScopedService<platform::IFileSystem> FFilesInUse{FFiles};
-    platform::TScopedService<platform::ILocale> FLocaleInUse{FLocale};
+    platform::FakeFileSystem FFiles;
+    platform::FakeLocale FLocale;
+    platform::ScopedService<platform::IFileSystem> FFilesInUse{FFiles};
+    platform::ScopedService<platform::ILocale> FLocaleInUse{FLocale};
 };
 
 void BM_LoadLanguage(benchmark::State& state) {

@@ -12,7 +12,7 @@
 
 using namespace clavora;
 using namespace clavora::audio;
-using clavora::test::TTempFolder;
+using clavora::test::TempFolder;
 
 namespace {
 
@@ -28,7 +28,7 @@ struct TFormatCase {
 class DecoderFormatTest : public ::testing::TestWithParam<TFormatCase> {};
 
 TEST_P(DecoderFormatTest, ToneComesOutAtThePitchAndLengthItWasMadeWith) {
-    TTempFolder folder;
+    TempFolder folder;
     const TFormatCase& format = GetParam();
     const QString path =
         test::MakeTone(folder.path(), QString::fromLatin1(format.Name), format.Encoder, ToneFrequency, ToneSeconds);
@@ -109,9 +109,9 @@ QByteArray LayerOneFile(int frames) {
 }
 
 TEST(DecoderTest, MpegLayerOneIsDecoded) {
-    TTempFolder folder;
+    TempFolder folder;
     const QString path = folder.file(QStringLiteral("constant.mp1"));
-    test::WriteBytes(path, LayerOneFile(100));
+    test::writeBytes(path, LayerOneFile(100));
     QString error;
     auto source = TFfmpegSource::open(path, TAudioFormat{44100, 2}, &error);
     ASSERT_TRUE(source) << qPrintable(error);
@@ -124,7 +124,7 @@ TEST(DecoderTest, MpegLayerOneIsDecoded) {
 }
 
 TEST(DecoderTest, MonoFileIsHeardOnBothChannels) {
-    TTempFolder folder;
+    TempFolder folder;
     const QString path = test::MakeTone(folder.path(), QStringLiteral("mono.wav"), {}, 440, 0.3, 0.5, 1);
     ASSERT_FALSE(path.isEmpty());
     auto source = TFfmpegSource::open(path, Output);
@@ -138,7 +138,7 @@ TEST(DecoderTest, MonoFileIsHeardOnBothChannels) {
 }
 
 TEST(DecoderTest, SurroundFileIsFoldedDownKeepingSides) {
-    TTempFolder folder;
+    TempFolder folder;
     // 5.1 with the tone on the front left speaker only.
     const QString path = test::MakeTone(folder.path(), QStringLiteral("surround.wav"),
                                         {QStringLiteral("-af"), QStringLiteral("pan=5.1|FL=c0")}, 440, 0.3, 0.5, 6);
@@ -153,7 +153,7 @@ TEST(DecoderTest, SurroundFileIsFoldedDownKeepingSides) {
 }
 
 TEST(DecoderTest, PcmAtTheOutputRateIsPassedThroughExactly) {
-    TTempFolder folder;
+    TempFolder folder;
     const QString path = folder.file(QStringLiteral("exact.wav"));
     const auto samples = test::SineSamples16(1234, 44100, 5000, 0.7);
     test::WriteWav16(path, 44100, 2, samples);
@@ -167,19 +167,19 @@ TEST(DecoderTest, PcmAtTheOutputRateIsPassedThroughExactly) {
 }
 
 TEST(DecoderTest, DamageInsideAFileCostsOnlyTheDamagedStretch) {
-    TTempFolder folder;
+    TempFolder folder;
     // (FFmpeg's Ogg reader gives up at a damaged page, so Ogg is left out.)
     for (const char* name : {"damaged.mp3", "damaged.m4a", "damaged.mp2"}) {
         const QString path = test::MakeTone(folder.path(), QString::fromLatin1(name), {}, 440, 2.0);
         ASSERT_FALSE(path.isEmpty());
-        QByteArray bytes = test::ReadBytes(path);
+        QByteArray bytes = test::readBytes(path);
         // A burst of noise over a few percent of the file, well past its headers.
         quint32 noise = 12345;
         for (qsizetype i = bytes.size() * 45 / 100; i < bytes.size() * 48 / 100; ++i) {
             noise = noise * 1103515245u + 12345u;
             bytes[i] = static_cast<char>(noise >> 24);
         }
-        test::WriteBytes(path, bytes);
+        test::writeBytes(path, bytes);
         auto source = TFfmpegSource::open(path, Output);
         ASSERT_TRUE(source) << name;
         const auto audio = test::DecodeAll(*source);
@@ -188,7 +188,7 @@ TEST(DecoderTest, DamageInsideAFileCostsOnlyTheDamagedStretch) {
 }
 
 TEST(DecoderTest, FileNamesAreTakenLiterally) {
-    TTempFolder folder;
+    TempFolder folder;
     const auto samples = test::SineSamples16(440, 44100, 4410, 0.5);
     // Characters a URL parser would treat specially, a leading dash, and text outside ASCII.
     for (const QString& name : {QStringLiteral("a:b?c=d#e%20f.wav"), QStringLiteral("-x.wav"),
@@ -202,13 +202,13 @@ TEST(DecoderTest, FileNamesAreTakenLiterally) {
 }
 
 TEST(DecoderTest, WhatIsNoAudioIsRefused) {
-    TTempFolder folder;
+    TempFolder folder;
     const QString text = folder.file(QStringLiteral("notes.mp3"));
-    test::WriteBytes(text, QByteArray("These are not the sounds you are looking for.\n").repeated(50));
+    test::writeBytes(text, QByteArray("These are not the sounds you are looking for.\n").repeated(50));
     const QString empty = folder.file(QStringLiteral("empty.wav"));
-    test::WriteBytes(empty, QByteArray());
+    test::writeBytes(empty, QByteArray());
     const QString truncated = folder.file(QStringLiteral("truncated.wav"));
-    test::WriteBytes(truncated, QByteArray("RIFF\x24\x00\x00\x00WAVEfmt ", 16));
+    test::writeBytes(truncated, QByteArray("RIFF\x24\x00\x00\x00WAVEfmt ", 16));
     const QString sub = folder.file(QStringLiteral("folder.wav"));
     QDir().mkpath(sub);
 

@@ -15,7 +15,7 @@
 
 using namespace clavora;
 using namespace clavora::audio;
-using clavora::test::TTempFolder;
+using clavora::test::TempFolder;
 
 namespace {
 
@@ -66,7 +66,7 @@ protected:
         ASSERT_TRUE(FEngine.start(test::PulledEngineConfig()));
     }
 
-    TTempFolder FFolder;
+    TempFolder FFolder;
     QString FTone;
     QString FLoud;
     TAudioEngine FEngine;
@@ -101,7 +101,7 @@ TEST_F(EngineTest, HandlesAreNonzeroAndNeverReused) {
 
 TEST_F(EngineTest, WhatCannotBePlayedGivesNoHandle) {
     const QString text = FFolder.file(QStringLiteral("text.wav"));
-    test::WriteBytes(text, "not a sound at all");
+    test::writeBytes(text, "not a sound at all");
     QDir().mkpath(FFolder.file(QStringLiteral("folder.mp3")));
     EXPECT_EQ(FEngine.openStream(FFolder.file(QStringLiteral("missing.wav"))), 0u);
     EXPECT_EQ(FEngine.openStream(FFolder.file(QStringLiteral("folder.mp3"))), 0u);
@@ -275,7 +275,7 @@ TEST_F(EngineDeviceTest, StartFailsWithoutAnOutput) {
 
 TEST_F(EngineDeviceTest, DummyDriverRunsAndSoundsEndOnTheirOwn) {
     qputenv("SDL_AUDIODRIVER", "dummy");
-    TTempFolder folder;
+    TempFolder folder;
     const QString tone = folder.file(QStringLiteral("tone.wav"));
     test::WriteWav16(tone, Rate, 2, test::SineSamples16(1000, Rate, Rate / 10, 0.5));
     TAudioEngine engine;
@@ -296,7 +296,7 @@ TEST_F(EngineDeviceTest, DummyDriverRunsAndSoundsEndOnTheirOwn) {
 }
 
 TEST_F(EngineDeviceTest, DiskDriverReceivesTheSamplesExactly) {
-    TTempFolder folder;
+    TempFolder folder;
     const QString disk = folder.file(QStringLiteral("out.raw"));
     qputenv("SDL_AUDIODRIVER", "disk");
     qputenv("SDL_DISKAUDIOFILE", QFile::encodeName(disk));
@@ -315,7 +315,7 @@ TEST_F(EngineDeviceTest, DiskDriverReceivesTheSamplesExactly) {
     }
     engine.shutdown();
 
-    const QByteArray raw = test::ReadBytes(disk);
+    const QByteArray raw = test::readBytes(disk);
     const auto* written = reinterpret_cast<const float*>(raw.constData());
     const size_t count = static_cast<size_t>(raw.size()) / sizeof(float);
     // The sound begins with a zero sample, so it starts at the first nonzero sample minus one frame.

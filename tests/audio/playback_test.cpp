@@ -18,7 +18,7 @@
 
 using namespace clavora;
 using namespace clavora::audio;
-using clavora::test::TTempFolder;
+using clavora::test::TempFolder;
 
 namespace {
 
@@ -28,7 +28,7 @@ constexpr int Period = 441;
 class PlaybackTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        FFiles.FProgramFile = FProgram.file(QStringLiteral("clavora"));
+        FFiles.programFile = FProgram.file(QStringLiteral("clavora"));
         FOldCurrent = QDir::currentPath();
         QDir::setCurrent(FCurrent.path());
         FLong = FCurrent.file(QStringLiteral("long.wav"));
@@ -49,14 +49,14 @@ protected:
         return out;
     }
 
-    TTempFolder FProgram;
-    TTempFolder FCurrent;
+    TempFolder FProgram;
+    TempFolder FCurrent;
     QString FOldCurrent;
     QString FLong;
-    platform::TFakeFileSystem FFiles;
-    platform::TFakeFallbackPlayer FFallback;
-    platform::TScopedService<platform::IFileSystem> FFilesInPlace{FFiles};
-    platform::TScopedService<platform::IFallbackPlayer> FFallbackInPlace{FFallback};
+    platform::FakeFileSystem FFiles;
+    platform::FakeFallbackPlayer FFallback;
+    platform::ScopedService<platform::IFileSystem> FFilesInPlace{FFiles};
+    platform::ScopedService<platform::IFallbackPlayer> FFallbackInPlace{FFallback};
     TSoundPlayback FPlayback{test::PulledEngineConfig()};
 };
 
@@ -71,7 +71,7 @@ TEST_F(PlaybackTest, OverlapOffStopsThePreviousSoundEvenWhenTheNewFileIsMissing)
     EXPECT_EQ(FPlayback.Channel, 0u);
     EXPECT_EQ(test::Peak(Pull(3)), 0.0f);
     EXPECT_FALSE(FPlayback.engine().play(first)) << "the previous stream was freed";
-    EXPECT_TRUE(FFallback.FPlayed.isEmpty());
+    EXPECT_TRUE(FFallback.played.isEmpty());
 }
 
 TEST_F(PlaybackTest, OverlapOffKeepsOnlyTheNewestSound) {
@@ -109,16 +109,16 @@ TEST_F(PlaybackTest, FolderPlaysNothing) {
     FPlayback.PlaySoundFile(QStringLiteral("Sounds"), true);
     FPlayback.PlaySoundFile(FCurrent.path(), true);
     EXPECT_EQ(FPlayback.Channel, 0u);
-    EXPECT_TRUE(FFallback.FPlayed.isEmpty());
+    EXPECT_TRUE(FFallback.played.isEmpty());
 }
 
 TEST_F(PlaybackTest, FileTheEngineCannotDecodeGoesToTheFallbackPlayer) {
     ASSERT_TRUE(FPlayback.InitAudio());
     const QString odd = FCurrent.file(QStringLiteral("odd.wav"));
-    test::WriteBytes(odd, "RIFF, but nothing FFmpeg can read");
+    test::writeBytes(odd, "RIFF, but nothing FFmpeg can read");
     FPlayback.PlaySoundFile(QStringLiteral("odd.wav"), true);
     EXPECT_EQ(FPlayback.Channel, 0u);
-    EXPECT_EQ(FFallback.FPlayed, QStringList{odd});
+    EXPECT_EQ(FFallback.played, QStringList{odd});
 }
 
 TEST_F(PlaybackTest, WithoutOutputEverySoundGoesToTheFallbackPlayer) {
@@ -128,7 +128,7 @@ TEST_F(PlaybackTest, WithoutOutputEverySoundGoesToTheFallbackPlayer) {
     FPlayback.FreeAudio();
     FPlayback.PlaySoundFile(FLong, true);
     EXPECT_EQ(FPlayback.Channel, 0u);
-    EXPECT_EQ(FFallback.FPlayed, (QStringList{FLong, FLong}));
+    EXPECT_EQ(FFallback.played, (QStringList{FLong, FLong}));
 }
 
 TEST_F(PlaybackTest, InitAudioFailsWhenNoDeviceOpens) {
@@ -138,7 +138,7 @@ TEST_F(PlaybackTest, InitAudioFailsWhenNoDeviceOpens) {
     EXPECT_FALSE(playback.InitAudio());
     EXPECT_FALSE(playback.isAudioRunning());
     playback.PlaySoundFile(FLong, false);
-    EXPECT_EQ(FFallback.FPlayed, QStringList{FLong});
+    EXPECT_EQ(FFallback.played, QStringList{FLong});
     playback.FreeAudio();
     qputenv("SDL_AUDIODRIVER", old);
 }

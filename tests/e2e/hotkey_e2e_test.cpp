@@ -5,9 +5,9 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QProcess>
-#include <QThread>
 #include <QWidget>
 #include <QWindow>
 #include <gtest/gtest.h>
@@ -56,32 +56,32 @@ int CountOnsets(const QByteArray& raw, int quietMs = 6, int minPeak = 300) {
     return onsets;
 }
 
-class HotkeyE2E : public TProgramTest {
+class HotkeyE2E : public ProgramTest {
 protected:
     void SetUp() override {
-        if (!SoundServerReachable()) {
+        if (!soundServerReachable()) {
             GTEST_SKIP() << "needs the PulseAudio server of the test rig";
         }
-        TProgramTest::SetUp();
+        ProgramTest::SetUp();
     }
 
     void TearDown() override {
-        if (FKeyHeld) {
-            RunCommand(QStringLiteral("xdotool"), {QStringLiteral("keyup"), FKey});
+        if (m_keyHeld) {
+            runCommand(QStringLiteral("xdotool"), {QStringLiteral("keyup"), m_key});
         }
-        if (FRecorder.state() != QProcess::NotRunning) {
-            FRecorder.terminate();
-            if (!FRecorder.waitForFinished(3000)) {
-                FRecorder.kill();
-                FRecorder.waitForFinished(3000);
+        if (m_recorder.state() != QProcess::NotRunning) {
+            m_recorder.terminate();
+            if (!m_recorder.waitForFinished(3000)) {
+                m_recorder.kill();
+                m_recorder.waitForFinished(3000);
             }
         }
     }
 
     // A 20 ms tone: shorter than a poll, so every replay starts after a gap of silence.
     QString makeTone() {
-        const QString path = FRoot.file("tone.wav");
-        const QString log = RunCommand(QStringLiteral("ffmpeg"),
+        const QString path = m_root.file("tone.wav");
+        const QString log = runCommand(QStringLiteral("ffmpeg"),
                                        {"-hide_banner", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
                                         "sine=frequency=1000:sample_rate=48000:duration=0.02", "-af", "volume=4", path},
                                        20000);
@@ -94,30 +94,30 @@ protected:
         for (int n = 1; n <= 12; ++n) {
             keys += "F" + QByteArray::number(n) + "|Sounds\\" + QByteArray::number(n + 10) + ".mp3\r\n";
         }
-        keys += FKey.toUtf8() + "|" + tonePath.toUtf8() + "\r\n";
-        WriteBytes(FProgramDir + "/keys.db", keys);
+        keys += m_key.toUtf8() + "|" + tonePath.toUtf8() + "\r\n";
+        writeBytes(m_programDir + "/keys.db", keys);
     }
 
     bool startRecorder() {
-        FRecorder.setStandardOutputFile(FRoot.file("recording.raw"));
-        FRecorder.start(QStringLiteral("parec"), {"-d", "testsink.monitor", "--format=s16le", "--rate=48000",
-                                                  "--channels=1", "--latency-msec=10", "--raw"});
-        return FRecorder.waitForStarted(5000);
+        m_recorder.setStandardOutputFile(m_root.file("recording.raw"));
+        m_recorder.start(QStringLiteral("parec"), {"-d", "testsink.monitor", "--format=s16le", "--rate=48000",
+                                                   "--channels=1", "--latency-msec=10", "--raw"});
+        return m_recorder.waitForStarted(5000);
     }
 
     QByteArray stopRecorder() {
-        FRecorder.terminate();
-        if (!FRecorder.waitForFinished(5000)) {
-            FRecorder.kill();
-            FRecorder.waitForFinished(5000);
+        m_recorder.terminate();
+        if (!m_recorder.waitForFinished(5000)) {
+            m_recorder.kill();
+            m_recorder.waitForFinished(5000);
         }
-        return ReadBytes(FRoot.file("recording.raw"));
+        return readBytes(m_root.file("recording.raw"));
     }
 
     // Starts the program, gives another window the focus, holds the bound key for a second and returns how many
     // times its sound started in the sink's recording.
     int holdBoundKeyInTheBackground() {
-        TProgramRun run(FProgramDir + "/clavora", FHome);
+        ProgramRun run(m_programDir + "/clavora", m_home);
         run.environment().insert(QStringLiteral("SDL_AUDIODRIVER"), QStringLiteral("pulseaudio"));
         if (!run.start() || !run.waitForWindow(Title)) {
             ADD_FAILURE() << "the program did not come up: " << run.output().toStdString();
@@ -130,7 +130,7 @@ protected:
         other.resize(200, 100);
         other.show();
         other.activateWindow();
-        if (!WaitFor([&] { return QGuiApplication::focusWindow() == other.windowHandle(); }, 10000)) {
+        if (!waitFor([&] { return QGuiApplication::focusWindow() == other.windowHandle(); }, 10000)) {
             ADD_FAILURE() << "the test window did not get the focus";
             return -1;
         }
@@ -139,25 +139,35 @@ protected:
             ADD_FAILURE() << "parec did not start";
             return -1;
         }
-        QThread::msleep(1500); // the monitor stream gets going before the first sound
+        // The null sink stalls while a new monitor stream gets going; the key goes down once sound flows.
+        const QString recording = m_root.file("recording.raw");
+        if (!waitFor([&] { return QFileInfo(recording).size() >= kRate / 5; }, 10000)) {
+            ADD_FAILURE() << "the sound server delivered nothing to the recorder";
+            return -1;
+        }
 
-        FKeyHeld = true; // released in TearDown should anything below fail
-        RunCommand(QStringLiteral("xdotool"), {QStringLiteral("keydown"), FKey});
-        QThread::msleep(1000);
-        RunCommand(QStringLiteral("xdotool"), {QStringLiteral("keyup"), FKey});
-        FKeyHeld = false;
-        QThread::msleep(700);
+        // The key is held for one second of recorded sound, then the recording goes on for half a second more so
+        // the last replay is in it whole. Measured on the recording, not the clock, so a slow machine gets the same.
+        const qint64 bytesPerMs = kRate * 2 / 1000;
+        const qint64 atPress = QFileInfo(recording).size();
+        m_keyHeld = true; // released in TearDown should anything below fail
+        runCommand(QStringLiteral("xdotool"), {QStringLiteral("keydown"), m_key});
+        waitFor([&] { return QFileInfo(recording).size() >= atPress + 1000 * bytesPerMs; }, 10000);
+        runCommand(QStringLiteral("xdotool"), {QStringLiteral("keyup"), m_key});
+        m_keyHeld = false;
+        const qint64 atRelease = QFileInfo(recording).size();
+        waitFor([&] { return QFileInfo(recording).size() >= atRelease + 500 * bytesPerMs; }, 10000);
 
-        const QByteArray recording = stopRecorder();
-        EXPECT_GT(recording.size(), kRate) << "less than half a second was recorded";
+        const QByteArray recorded = stopRecorder();
+        EXPECT_GT(recorded.size(), kRate) << "less than half a second was recorded";
         EXPECT_TRUE(QGuiApplication::focusWindow() == other.windowHandle()) << "the focus moved during the test";
         EXPECT_TRUE(run.isRunning());
-        return CountOnsets(recording);
+        return CountOnsets(recorded);
     }
 
-    QString FKey = QStringLiteral("q");
-    bool FKeyHeld = false;
-    QProcess FRecorder;
+    QString m_key = QStringLiteral("q");
+    bool m_keyHeld = false;
+    QProcess m_recorder;
 };
 
 TEST(HotkeyOnsetCount, CountsSeparateBurstsOnly) {
@@ -182,7 +192,7 @@ TEST_F(HotkeyE2E, AHeldKeyPlaysAtEveryPollWhileAnotherWindowHasTheFocus) {
 
 TEST_F(HotkeyE2E, WithHotkeyModeOffABackgroundKeyPlaysNothing) {
     writeKeyMap(makeTone());
-    WriteBytes(FProgramDir + "/settings.ini", "[Settings]\nHotkeyMode=OFF\n");
+    writeBytes(m_programDir + "/settings.ini", "[Settings]\nHotkeyMode=OFF\n");
     EXPECT_EQ(holdBoundKeyInTheBackground(), 0);
 }
 

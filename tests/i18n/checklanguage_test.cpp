@@ -39,7 +39,7 @@ TEST_F(TLanguageFixture, ListsLanguageFilesWithLetterCaseIgnoredAndSkipsFolders)
 TEST_F(TLanguageFixture, UnlistableFolderLeavesNoLanguageFiles) {
     writeLanguageFile(QStringLiteral("German.lang.txt"), KGerman);
     writeLanguageFile(QStringLiteral("LanguageCodes.csv"), "1031,German.lang.txt\n");
-    FFolders.FUnlistableFolders.insert(languages());
+    FFolders.unlistableFolders.insert(languages());
 
     EXPECT_TRUE(LoadLanguage(QString()).ok());
     EXPECT_TRUE(LanguageFiles().isEmpty());
@@ -71,7 +71,7 @@ TEST_P(TAutomaticChoice, PicksTheFileTheTableNamesForTheLanguage) {
     if (!c.table.isNull()) {
         writeLanguageFile(QStringLiteral("LanguageCodes.csv"), c.table);
     }
-    FLocale.FUiLanguageId = c.languageId;
+    FLocale.languageId = c.languageId;
 
     EXPECT_TRUE(LoadLanguage(QString()).ok());
 
@@ -156,7 +156,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(TLanguageFixture, NamedEntryThatIsAFolderIsNotLoaded) {
     QDir().mkpath(languages() + QStringLiteral("/Folder.lang.txt"));
     writeLanguageFile(QStringLiteral("LanguageCodes.csv"), "1031,Folder.lang.txt\n");
-    FLocale.FUiLanguageId = 1031;
+    FLocale.languageId = 1031;
 
     EXPECT_TRUE(LoadLanguage(QString()).ok());
     EXPECT_TRUE(CurrentLanguageFile().isEmpty());
@@ -165,7 +165,7 @@ TEST_F(TLanguageFixture, NamedEntryThatIsAFolderIsNotLoaded) {
 TEST_F(TLanguageFixture, ExplicitFileNameIsUsedAsGivenAndStaysInsideTheFolder) {
     writeLanguageFile(QStringLiteral("French.lang.txt"), "{Yes}Oui\n");
     writeLanguageFile(QStringLiteral("LanguageCodes.csv"), "1033,German.lang.txt\n");
-    WriteBytes(FProgram.file(QStringLiteral("Outside.lang.txt")), "{Yes}Outside\n");
+    writeBytes(FProgram.file(QStringLiteral("Outside.lang.txt")), "{Yes}Outside\n");
 
     LoadLanguage(QStringLiteral("French.lang.txt"));
     EXPECT_EQ(CurrentLanguage(), QStringLiteral("French"));
@@ -197,7 +197,7 @@ TEST_F(TLanguageFixture, TranslateFollowsTheLineRules) {
                                                        "ber %s\n"
                                                        "{Language}Sprache");
     writeLanguageFile(QStringLiteral("LanguageCodes.csv"), "1031,Test.lang.txt\n");
-    FLocale.FUiLanguageId = 1031;
+    FLocale.languageId = 1031;
     ASSERT_TRUE(LoadLanguage(QString()).ok());
 
     const struct {
@@ -261,18 +261,18 @@ TEST_F(TLanguageFixture, FileThatCannotBeUsedKeepsEnglish) {
         {"UTF-16 with an unpaired surrogate", QByteArray("\xFF\xFE{\0O\0K\0}\0G\0\x00\xD8", 14), false},
     };
     writeLanguageFile(QStringLiteral("LanguageCodes.csv"), "1031,German.lang.txt\n");
-    FLocale.FUiLanguageId = 1031;
+    FLocale.languageId = 1031;
     const QString path = languages() + QStringLiteral("/German.lang.txt");
 
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         writeLanguageFile(QStringLiteral("German.lang.txt"), c.bytes);
-        FFiles.FUnreadable.clear();
+        FFiles.unreadable.clear();
         if (c.unreadable) {
-            FFiles.FUnreadable.insert(path);
+            FFiles.unreadable.insert(path);
         }
 
-        const TStatus loaded = LoadLanguage(QString());
+        const Status loaded = LoadLanguage(QString());
 
         EXPECT_FALSE(loaded.ok());
         EXPECT_TRUE(loaded.message().contains(path)) << loaded.message().toStdString();
@@ -286,8 +286,8 @@ TEST_F(TLanguageFixture, FileThatCannotBeUsedKeepsEnglish) {
 TEST_F(TLanguageFixture, UnreadableTableKeepsEnglish) {
     writeLanguageFile(QStringLiteral("German.lang.txt"), KGerman);
     writeLanguageFile(QStringLiteral("LanguageCodes.csv"), "1031,German.lang.txt\n");
-    FFiles.FUnreadable.insert(languages() + QStringLiteral("/LanguageCodes.csv"));
-    FLocale.FUiLanguageId = 1031;
+    FFiles.unreadable.insert(languages() + QStringLiteral("/LanguageCodes.csv"));
+    FLocale.languageId = 1031;
 
     EXPECT_TRUE(LoadLanguage(QString()).ok());
     EXPECT_TRUE(CurrentLanguageFile().isEmpty());
@@ -333,7 +333,7 @@ TEST(TFileNamePattern, MatchesLikeTheSystemSearch) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.name) + " / " + c.pattern);
-        EXPECT_EQ(platform::MatchesFileNamePattern(QString::fromLatin1(c.name), QString::fromLatin1(c.pattern)),
+        EXPECT_EQ(platform::matchesFileNamePattern(QString::fromLatin1(c.name), QString::fromLatin1(c.pattern)),
                   c.matches);
     }
 }

@@ -15,12 +15,12 @@ namespace clavora::test {
 
 class TLanguageFixture : public ::testing::Test {
 protected:
-    TLanguageFixture() { FFiles.FProgramFile = FProgram.file(QStringLiteral("clavora")); }
+    TLanguageFixture() { FFiles.programFile = FProgram.file(QStringLiteral("clavora")); }
 
     // The globals outlive a test; leave them as a run without languages would.
     void TearDown() override {
-        TTempFolder empty;
-        FFiles.FProgramFile = empty.file(QStringLiteral("clavora"));
+        TempFolder empty;
+        FFiles.programFile = empty.file(QStringLiteral("clavora"));
         LoadLanguage(QString());
     }
 
@@ -28,16 +28,16 @@ protected:
 
     void writeLanguageFile(const QString& name, const QByteArray& bytes) {
         QDir().mkpath(languages());
-        WriteBytes(languages() + QLatin1Char('/') + name, bytes);
+        writeBytes(languages() + QLatin1Char('/') + name, bytes);
     }
 
-    TTempFolder FProgram;
-    platform::TFakeFileSystem FFiles;
-    platform::TFakeLocale FLocale;
-    platform::TFakeFolderSearch FFolders;
-    platform::TScopedService<platform::IFileSystem> FFilesInUse{FFiles};
-    platform::TScopedService<platform::ILocale> FLocaleInUse{FLocale};
-    platform::TScopedService<platform::IFolderSearch> FFoldersInUse{FFolders};
+    TempFolder FProgram;
+    platform::FakeFileSystem FFiles;
+    platform::FakeLocale FLocale;
+    platform::FakeFolderSearch FFolders;
+    platform::ScopedService<platform::IFileSystem> FFilesInUse{FFiles};
+    platform::ScopedService<platform::ILocale> FLocaleInUse{FLocale};
+    platform::ScopedService<platform::IFolderSearch> FFoldersInUse{FFolders};
 };
 
 } // namespace clavora::test

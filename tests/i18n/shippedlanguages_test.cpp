@@ -51,7 +51,7 @@ const char* const KShippedLanguages[] = {"German",  "French", "Spanish", "Italia
                                          "Russian", "Polish", "Dutch",   "Japanese", "ChineseSimplified"};
 
 QString SourceRoot() {
-    const QString fromEnvironment = SourceDir();
+    const QString fromEnvironment = sourceDir();
     return fromEnvironment.isEmpty() ? QStringLiteral(CLAVORA_I18N_SOURCE_DIR) : fromEnvironment;
 }
 
@@ -64,7 +64,7 @@ TEST(TShippedLanguages, EveryFileTranslatesEverySourceTextAndCreditsItsTranslato
         const QString path = ShippedFolder() + '/' + QString::fromLatin1(language) + QStringLiteral(".lang.txt");
         SCOPED_TRACE(path.toStdString());
         QStringList lines;
-        const TStatus read = ReadLanguageLines(path, lines);
+        const Status read = ReadLanguageLines(path, lines);
         ASSERT_TRUE(read.ok()) << read.message().toStdString();
 
         for (const char* source : KSourceTexts) {
@@ -94,7 +94,7 @@ TEST(TShippedLanguages, CodeTableNamesOnlyShippedFilesAndEachCodeOnce) {
         shipped << QString::fromLatin1(language) + QStringLiteral(".lang.txt");
     }
     const QStringList lines =
-        DecodeCodeTableText(ReadBytes(ShippedFolder() + QStringLiteral("/LanguageCodes.csv")), 1252);
+        DecodeCodeTableText(readBytes(ShippedFolder() + QStringLiteral("/LanguageCodes.csv")), 1252);
     ASSERT_FALSE(lines.isEmpty());
 
     QSet<QString> codes;
@@ -135,8 +135,8 @@ void PrintTo(const TRegionCase& c, std::ostream* os) {
 class TShippedChoice : public TLanguageFixture, public ::testing::WithParamInterface<TRegionCase> {};
 
 TEST_P(TShippedChoice, LanguageIdentifierSelectsTheShippedFile) {
-    FFiles.FProgramFile = SourceRoot() + QStringLiteral("/data/clavora");
-    FLocale.FUiLanguageId = GetParam().languageId;
+    FFiles.programFile = SourceRoot() + QStringLiteral("/data/clavora");
+    FLocale.languageId = GetParam().languageId;
 
     ASSERT_TRUE(LoadLanguage(QString()).ok());
 

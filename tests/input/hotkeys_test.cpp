@@ -61,8 +61,8 @@ TEST_F(THotkeyTest, AListChangedWhilePlayingIsWalkedToItsNewEnd) {
 }
 
 TEST_F(THotkeyTest, APollPlaysTheNamesOfTheHeldKeys) {
-    platform::TFakeKeyboard keyboard;
-    keyboard.FLocaleName = QStringLiteral("de-DE");
+    platform::FakeKeyboard keyboard;
+    keyboard.localeName = QStringLiteral("de-DE");
     keyboard.press(vk::LControl);
     keyboard.press('A');
     const QStringList keyList = {QStringLiteral("STRG|strg.wav"), QStringLiteral("a|a.wav"),
@@ -75,15 +75,15 @@ TEST_F(THotkeyTest, APollPlaysTheNamesOfTheHeldKeys) {
     EXPECT_EQ(result.names, (QStringList{QStringLiteral("STRG"), QStringLiteral("a"), QStringLiteral("STRG")}));
     EXPECT_EQ(FPlayed, (QStringList{QStringLiteral("strg.wav"), QStringLiteral("a.wav"), QStringLiteral("strg.wav")}));
     // The layout is looked up afresh at every poll, and the keyboard read once.
-    EXPECT_EQ(keyboard.FLocaleQueries, 1);
-    EXPECT_EQ(keyboard.FSnapshots, 1);
+    EXPECT_EQ(keyboard.localeQueries, 1);
+    EXPECT_EQ(keyboard.snapshots, 1);
 }
 
 TEST_F(THotkeyTest, ALowerCaseModifierBindingNeverPlays) {
-    platform::TFakeKeyboard keyboard;
+    platform::FakeKeyboard keyboard;
     const QStringList keyList = {QStringLiteral("ctrl|never.wav"), QStringLiteral("Ctrl|never.wav")};
     for (const char* locale : {"en-US", "de-DE", "xx"}) {
-        keyboard.FLocaleName = QString::fromLatin1(locale);
+        keyboard.localeName = QString::fromLatin1(locale);
         keyboard.press(vk::LControl);
         keyboard.press(vk::RControl);
         keyboard.press('C');
@@ -93,7 +93,7 @@ TEST_F(THotkeyTest, ALowerCaseModifierBindingNeverPlays) {
 }
 
 TEST_F(THotkeyTest, APollWithHotkeyModeOffPlaysNothing) {
-    platform::TFakeKeyboard keyboard;
+    platform::FakeKeyboard keyboard;
     keyboard.press(vk::F1 + 4);
     const THotkeyPollResult result =
         HotkeyPoll(keyboard, QLatin1Char('.'), {QStringLiteral("F5|f5.wav")}, false, recorder());
@@ -102,7 +102,7 @@ TEST_F(THotkeyTest, APollWithHotkeyModeOffPlaysNothing) {
 }
 
 TEST_F(THotkeyTest, EveryPollReplaysAHeldKey) {
-    platform::TFakeKeyboard keyboard;
+    platform::FakeKeyboard keyboard;
     keyboard.press(vk::Space);
     const QStringList keyList = {QStringLiteral(" |space.wav")};
     for (int poll = 0; poll < 20; ++poll) {

@@ -11,8 +11,8 @@
 #include <gtest/gtest.h>
 
 using namespace clavora;
-using clavora::test::ReadBytes;
-using clavora::test::WriteBytes;
+using clavora::test::readBytes;
+using clavora::test::writeBytes;
 
 namespace {
 
@@ -44,11 +44,11 @@ protected:
         return lines;
     }
 
-    test::TTempFolder FRoot;
-    platform::TFakeFileSystem FFs;
-    platform::TFakeLocale FLocale;
-    platform::TScopedService<platform::IFileSystem> FUseFs{FFs};
-    platform::TScopedService<platform::ILocale> FUseLocale{FLocale};
+    test::TempFolder FRoot;
+    platform::FakeFileSystem FFs;
+    platform::FakeLocale FLocale;
+    platform::ScopedService<platform::IFileSystem> FUseFs{FFs};
+    platform::ScopedService<platform::ILocale> FUseLocale{FLocale};
     QString FData;
     QString FProgram;
     QString FKeys;
@@ -193,17 +193,17 @@ TEST(KeyMapText, DefaultPresenceIsACaseInsensitivePrefixTest) {
 }
 
 TEST_F(KeyMapFileTest, EmptyFileGetsTheTwelveDefaultsAsUtf8WithBom) {
-    WriteBytes(FKeys, QByteArray());
+    writeBytes(FKeys, QByteArray());
     ASSERT_TRUE(CompleteDefaultBindings(FKeys).ok());
-    EXPECT_EQ(ReadBytes(FKeys), Bom + DefaultsWritten());
+    EXPECT_EQ(readBytes(FKeys), Bom + DefaultsWritten());
 }
 
 TEST_F(KeyMapFileTest, CompleteFileIsNotRewrittenEvenInAnsi) {
     const QByteArray ansi = "caf\xE9|x.wav\r\nf12|a\nF11|\nf10|b\nF9|c\nf8|d\nF7|e\nf6|f\nF5|g\nf4|h\nF3|i\nf2|j\nF1|k";
-    WriteBytes(FKeys, ansi);
+    writeBytes(FKeys, ansi);
     ASSERT_TRUE(CompleteDefaultBindings(FKeys).ok());
-    EXPECT_EQ(ReadBytes(FKeys), ansi);
-    EXPECT_TRUE(FFs.FWrites.isEmpty());
+    EXPECT_EQ(readBytes(FKeys), ansi);
+    EXPECT_TRUE(FFs.writes.isEmpty());
 }
 
 TEST_F(KeyMapFileTest, AnsiFileLackingF5IsRewrittenAsUtf8WithItsLettersKept) {
@@ -214,7 +214,7 @@ TEST_F(KeyMapFileTest, AnsiFileLackingF5IsRewrittenAsUtf8WithItsLettersKept) {
     };
     const TCase cases[] = {{1252, "caf\xE9", "caf\xC3\xA9"}, {1251, "\xCF\xF0\xE8", "\xD0\x9F\xD1\x80\xD0\xB8"}};
     for (const TCase& c : cases) {
-        FLocale.FAnsiCodePage = c.codePage;
+        FLocale.codePage = c.codePage;
         QByteArray ansi;
         QByteArray expected = Bom;
         for (int n = 1; n <= 12; ++n) {
@@ -225,31 +225,31 @@ TEST_F(KeyMapFileTest, AnsiFileLackingF5IsRewrittenAsUtf8WithItsLettersKept) {
         }
         ansi += c.accented + "|last line without end";
         expected += c.utf8 + "|last line without end\r\n" + "F5|Sounds\\15.mp3\r\n";
-        WriteBytes(FKeys, ansi);
+        writeBytes(FKeys, ansi);
         ASSERT_TRUE(CompleteDefaultBindings(FKeys).ok());
-        EXPECT_EQ(ReadBytes(FKeys), expected) << c.codePage;
+        EXPECT_EQ(readBytes(FKeys), expected) << c.codePage;
     }
 }
 
 TEST_F(KeyMapFileTest, MissingFileIsCreatedWithTheDefaults) {
     ASSERT_TRUE(CompleteDefaultBindings(FKeys).ok());
-    EXPECT_EQ(ReadBytes(FKeys), Bom + DefaultsWritten());
+    EXPECT_EQ(readBytes(FKeys), Bom + DefaultsWritten());
 }
 
 TEST_F(KeyMapFileTest, UnreadableFileIsNeverOverwrittenWithDefaults) {
-    WriteBytes(FKeys, "q|mine.wav\r\n");
-    FFs.FUnreadable.insert(FKeys);
-    const TStatus status = CompleteDefaultBindings(FKeys);
+    writeBytes(FKeys, "q|mine.wav\r\n");
+    FFs.unreadable.insert(FKeys);
+    const Status status = CompleteDefaultBindings(FKeys);
     EXPECT_FALSE(status.ok());
     EXPECT_TRUE(status.message().contains(FKeys));
-    EXPECT_TRUE(FFs.FWrites.isEmpty());
-    EXPECT_EQ(ReadBytes(FKeys), "q|mine.wav\r\n");
+    EXPECT_TRUE(FFs.writes.isEmpty());
+    EXPECT_EQ(readBytes(FKeys), "q|mine.wav\r\n");
 }
 
 TEST_F(KeyMapFileTest, LoadCompletesTheDataFolderFileAndKeepsEveryLine) {
     const QByteArray user = "a|b|c\r\n|empty key\r\nno bar\r\n\r\nq|one.wav\r\nq|two.wav\r\nF3|mine.wav";
-    WriteBytes(FKeys, user);
-    WriteBytes(FProgram + "keys.db", "z|seed.wav\r\n");
+    writeBytes(FKeys, user);
+    writeBytes(FProgram + "keys.db", "z|seed.wav\r\n");
     ASSERT_TRUE(LoadKeyMap(FData, FProgram).ok());
 
     QStringList expected = {"a|b|c", "|empty key", "no bar", "", "q|one.wav", "q|two.wav", "F3|mine.wav"};
@@ -259,51 +259,51 @@ TEST_F(KeyMapFileTest, LoadCompletesTheDataFolderFileAndKeepsEveryLine) {
         }
     }
     EXPECT_EQ(KeyList, expected);
-    EXPECT_EQ(ReadBytes(FKeys), EncodeKeyMapText(expected));
-    EXPECT_TRUE(FFs.FCopies.isEmpty());
+    EXPECT_EQ(readBytes(FKeys), EncodeKeyMapText(expected));
+    EXPECT_TRUE(FFs.copies.isEmpty());
 }
 
 TEST_F(KeyMapFileTest, SeedFromTheProgramFolderIsCopiedUnchangedWithoutCompletion) {
     const QByteArray seed = "caf\xE9|x.wav\r\nF1|one.mp3";
-    WriteBytes(FProgram + "keys.db", seed);
+    writeBytes(FProgram + "keys.db", seed);
     ASSERT_TRUE(LoadKeyMap(FData, FProgram).ok());
-    EXPECT_EQ(ReadBytes(FKeys), seed);
+    EXPECT_EQ(readBytes(FKeys), seed);
     EXPECT_EQ(KeyList, (QStringList{QStringLiteral("café|x.wav"), "F1|one.mp3"}));
-    EXPECT_EQ(FFs.FCopies, QStringList{FProgram + "keys.db -> " + FKeys});
-    EXPECT_TRUE(FFs.FWrites.isEmpty());
+    EXPECT_EQ(FFs.copies, QStringList{FProgram + "keys.db -> " + FKeys});
+    EXPECT_TRUE(FFs.writes.isEmpty());
 
     // The next start completes it.
     ASSERT_TRUE(LoadKeyMap(FData, FProgram).ok());
     EXPECT_EQ(KeyList.size(), 2 + 11);
     EXPECT_EQ(KeyList.last(), DefaultBindings.last());
-    EXPECT_EQ(FFs.FCopies.size(), 1);
+    EXPECT_EQ(FFs.copies.size(), 1);
 }
 
 TEST_F(KeyMapFileTest, SameFolderForDataAndProgramNeverCopies) {
-    WriteBytes(FProgram + "keys.db", Bom + DefaultsWritten());
+    writeBytes(FProgram + "keys.db", Bom + DefaultsWritten());
     ASSERT_TRUE(LoadKeyMap(FProgram, FProgram).ok());
     EXPECT_EQ(KeyList, DefaultBindings);
-    EXPECT_TRUE(FFs.FCopies.isEmpty());
-    EXPECT_TRUE(FFs.FWrites.isEmpty());
+    EXPECT_TRUE(FFs.copies.isEmpty());
+    EXPECT_TRUE(FFs.writes.isEmpty());
 }
 
 TEST_F(KeyMapFileTest, NoFileAnywhereCreatesAndLoadsTheDefaults) {
     ASSERT_TRUE(LoadKeyMap(FData, FProgram).ok());
     EXPECT_EQ(KeyList, DefaultBindings);
-    EXPECT_EQ(ReadBytes(FKeys), Bom + DefaultsWritten());
+    EXPECT_EQ(readBytes(FKeys), Bom + DefaultsWritten());
 }
 
 TEST_F(KeyMapFileTest, StartUpGoesOnWhenNothingCanBeWritten) {
     // No file and a read-only data folder: the defaults still play for this run.
-    FFs.FReadOnlyFolders.insert(FRoot.file("data"));
-    TStatus status = LoadKeyMap(FData, FProgram);
+    FFs.readOnlyFolders.insert(FRoot.file("data"));
+    Status status = LoadKeyMap(FData, FProgram);
     EXPECT_FALSE(status.ok());
     EXPECT_TRUE(status.message().contains(FKeys));
     EXPECT_EQ(KeyList, DefaultBindings);
     EXPECT_FALSE(QFile::exists(FKeys));
 
     // The seed cannot be copied: its bindings are used as they are.
-    WriteBytes(FProgram + "keys.db", "z|seed.wav\r\n");
+    writeBytes(FProgram + "keys.db", "z|seed.wav\r\n");
     status = LoadKeyMap(FData, FProgram);
     EXPECT_FALSE(status.ok());
     EXPECT_EQ(KeyList, QStringList{"z|seed.wav"});
@@ -312,53 +312,53 @@ TEST_F(KeyMapFileTest, StartUpGoesOnWhenNothingCanBeWritten) {
 
 TEST_F(KeyMapFileTest, FullDiskDuringCompletionLoadsTheFileAsItIs) {
     const QByteArray user = "caf\xE9|x.wav\r\nq|y.wav";
-    WriteBytes(FKeys, user);
-    FFs.FFailingWrites.insert(FKeys);
-    const TStatus status = LoadKeyMap(FData, FProgram);
+    writeBytes(FKeys, user);
+    FFs.failingWrites.insert(FKeys);
+    const Status status = LoadKeyMap(FData, FProgram);
     EXPECT_FALSE(status.ok());
     EXPECT_TRUE(status.message().contains(FKeys));
     EXPECT_EQ(KeyList, (QStringList{QStringLiteral("café|x.wav"), "q|y.wav"}));
-    EXPECT_EQ(ReadBytes(FKeys), user);
+    EXPECT_EQ(readBytes(FKeys), user);
 }
 
 TEST_F(KeyMapFileTest, ReadOnlyKeysDbKeepsItsBytesAndTheErrorNamesThePath) {
     const QByteArray user = "q|y.wav\r\n";
-    WriteBytes(FKeys, user);
+    writeBytes(FKeys, user);
     ASSERT_TRUE(QFile::setPermissions(FKeys, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
 
-    const TStatus loaded = LoadKeyMap(FData, FProgram);
+    const Status loaded = LoadKeyMap(FData, FProgram);
     EXPECT_FALSE(loaded.ok());
     EXPECT_EQ(KeyList, QStringList{"q|y.wav"});
 
     KeyList = QStringList{"q|new.wav"};
-    const TStatus saved = SaveKeyMap(FKeys);
+    const Status saved = SaveKeyMap(FKeys);
     EXPECT_FALSE(saved.ok());
     EXPECT_TRUE(saved.message().startsWith(QStringLiteral("Cannot create file \"%1\".").arg(FKeys)))
         << saved.message().toStdString();
     EXPECT_GT(saved.message().size(), QStringLiteral("Cannot create file \"%1\". ").arg(FKeys).size());
-    EXPECT_EQ(ReadBytes(FKeys), user);
+    EXPECT_EQ(readBytes(FKeys), user);
     EXPECT_EQ(KeyList, QStringList{"q|new.wav"});
 }
 
 TEST_F(KeyMapFileTest, SaveWritesTheWrittenFormOrKeepsTheOldFile) {
     KeyList = QStringList{"a|b|c", QStringLiteral("é|Sounds\\é.mp3"), "q|1", "q|1"};
     ASSERT_TRUE(SaveKeyMap(FKeys).ok());
-    EXPECT_EQ(ReadBytes(FKeys), Bom + "a|b|c\r\n\xC3\xA9|Sounds\\\xC3\xA9.mp3\r\nq|1\r\nq|1\r\n");
+    EXPECT_EQ(readBytes(FKeys), Bom + "a|b|c\r\n\xC3\xA9|Sounds\\\xC3\xA9.mp3\r\nq|1\r\nq|1\r\n");
     EXPECT_EQ(readBack(FKeys), KeyList);
 
-    const QByteArray before = ReadBytes(FKeys);
+    const QByteArray before = readBytes(FKeys);
     KeyList = QStringList{"x|y"};
-    FFs.FFailingWrites.insert(FKeys);
-    const TStatus status = SaveKeyMap(FKeys);
+    FFs.failingWrites.insert(FKeys);
+    const Status status = SaveKeyMap(FKeys);
     EXPECT_FALSE(status.ok());
     EXPECT_TRUE(status.message().contains(FKeys));
-    EXPECT_EQ(ReadBytes(FKeys), before);
+    EXPECT_EQ(readBytes(FKeys), before);
 
     // A line break inside a path would split the binding in two when read back.
-    FFs.FFailingWrites.clear();
+    FFs.failingWrites.clear();
     KeyList = QStringList{"a|b", "q|/tmp/two\nlines.wav"};
     EXPECT_FALSE(SaveKeyMap(FKeys).ok());
-    EXPECT_EQ(ReadBytes(FKeys), before);
+    EXPECT_EQ(readBytes(FKeys), before);
 }
 
 // Whatever bytes keys.db holds, start-up completes it and what it wrote reads back as exactly what was loaded.
@@ -382,9 +382,9 @@ TEST_F(KeyMapFileTest, BadBytesLoadWithoutHarmAndRoundTrip) {
     cases.append({"one 1 MB line in ANSI", "k|" + QByteArray(1024 * 1024, '\xE9')});
 
     for (const TCase& c : cases) {
-        WriteBytes(FKeys, c.bytes);
+        writeBytes(FKeys, c.bytes);
         ASSERT_TRUE(LoadKeyMap(FData, FProgram).ok()) << c.name;
-        EXPECT_TRUE(ReadBytes(FKeys).startsWith(Bom)) << c.name;
+        EXPECT_TRUE(readBytes(FKeys).startsWith(Bom)) << c.name;
         EXPECT_EQ(readBack(FKeys), KeyList) << c.name;
         ASSERT_GE(KeyList.size(), 12) << c.name;
         EXPECT_EQ(KeyList.mid(KeyList.size() - 12), DefaultBindings) << c.name;
@@ -400,7 +400,7 @@ TEST_F(KeyMapFileTest, TenMegabyteFileLoadsWhole) {
     while (bytes.size() < 10 * 1024 * 1024) {
         bytes += "k" + QByteArray::number(lines++) + "|Sounds\\x.mp3\n";
     }
-    WriteBytes(FKeys, bytes);
+    writeBytes(FKeys, bytes);
     ASSERT_TRUE(LoadKeyMap(FData, FProgram).ok());
     ASSERT_EQ(KeyList.size(), lines + 12);
     EXPECT_EQ(KeyList.at(lines - 1), QStringLiteral("k%1|Sounds\\x.mp3").arg(lines - 1));
