@@ -41,9 +41,7 @@
 Q_LOGGING_CATEGORY(lcApp, "clavora.app")
 
 // Resources compiled into a static library must be registered by name, outside any namespace.
-static void InitAppResources() {
-    Q_INIT_RESOURCE(resources);
-}
+static void InitAppResources() { Q_INIT_RESOURCE(resources); }
 
 namespace clavora {
 
@@ -66,8 +64,7 @@ const QString PressAnyKey = QStringLiteral("Press any key");
 void ApplyVisualStyle(QApplication& app) {
     QFile sheet(QStringLiteral(":/clavora/style.qss"));
     if (!sheet.open(QIODevice::ReadOnly)) {
-        QMessageBox::critical(nullptr, QString(),
-                              QStringLiteral("Cannot load the visual style: %1").arg(sheet.errorString()));
+        QMessageBox::critical(nullptr, QString(), QStringLiteral("Cannot load the visual style: %1").arg(sheet.errorString()));
         return;
     }
     app.setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
@@ -86,9 +83,7 @@ QAction* addCheckItem(QMenu* menu, const char* name, const QString& caption) {
     return action;
 }
 
-void addSeparator(QMenu* menu, const char* name) {
-    menu->addSeparator()->setObjectName(QLatin1String(name));
-}
+void addSeparator(QMenu* menu, const char* name) { menu->addSeparator()->setObjectName(QLatin1String(name)); }
 
 } // namespace
 
@@ -369,9 +364,7 @@ void TAppForm::MinimizetoSystemTray1Click() {
     WriteOption(KeyMinimizeToSystemTray, OnOff(MinimizetoSystemTray1->isChecked()));
 }
 
-void TAppForm::StartMinimized1Click() {
-    WriteOption(KeyMinimizeStartup, OnOff(StartMinimized1->isChecked()));
-}
+void TAppForm::StartMinimized1Click() { WriteOption(KeyMinimizeStartup, OnOff(StartMinimized1->isChecked())); }
 
 void TAppForm::AllowOverlappingSounds1Click() {
     WriteOption(KeyAllowOverlappingSounds, OnOff(AllowOverlappingSounds1->isChecked()));
@@ -444,13 +437,9 @@ void TAppForm::ResettoDefaults1Click() {
     QCoreApplication::quit();
 }
 
-void TAppForm::Help2Click() {
-    platform::shell().openUrl(HelpPageUrl(platform::makerWebHost(), AppProductName));
-}
+void TAppForm::Help2Click() { platform::shell().openUrl(HelpPageUrl(platform::makerWebHost(), AppProductName)); }
 
-void TAppForm::Exit1Click() {
-    QCoreApplication::quit();
-}
+void TAppForm::Exit1Click() { QCoreApplication::quit(); }
 
 void TAppForm::SistemTepsisineKucult() {
     hide();
@@ -473,17 +462,13 @@ void TAppForm::ApplicationEvents1Minimize() {
     }
 }
 
-void TAppForm::SetLanguageFile(const QString& filename) {
-    Q_UNUSED(filename);
-}
+void TAppForm::SetLanguageFile(const QString& filename) { Q_UNUSED(filename); }
 
 void TAppForm::PlaySoundFile(const QString& fileName) {
     FSound->PlaySoundFile(fileName, AllowOverlappingSounds1->isChecked());
 }
 
-quint32 TAppForm::Channel() const {
-    return FSound ? FSound->Channel : 0;
-}
+quint32 TAppForm::Channel() const { return FSound ? FSound->Channel : 0; }
 
 void TAppForm::KeystrokeEkle(const QString& basilantus) {
     input::KeystrokeEkle(basilantus, KeyList, HotkeyMode1->isChecked(),
@@ -523,9 +508,7 @@ void TAppForm::FormResize() {
     MatrixDisplay->LoadText(DisplayText, 0, 0, false);
 }
 
-void TAppForm::FormAfterMonitorDpiChanged() {
-    FormResize();
-}
+void TAppForm::FormAfterMonitorDpiChanged() { FormResize(); }
 
 void TAppForm::resizeEvent(QResizeEvent* event) {
     QMainWindow::resizeEvent(event);

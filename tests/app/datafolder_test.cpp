@@ -47,8 +47,7 @@ TEST_F(DataFolderTest, ReadOnlyProgramFolderUsesPerUserFolderAndCreatesBothLevel
 TEST_F(DataFolderTest, AMissingConfigurationFolderIsCreatedFirst) {
     FFs.readOnlyFolders.insert(FRoot.file("program"));
     FFs.configFolder = FRoot.file("home/.config");
-    EXPECT_EQ(ChooseDataFolder(FRoot.file("program"), "Zemtrak", "Clavora"),
-              FRoot.file("home/.config/Zemtrak/Clavora/"));
+    EXPECT_EQ(ChooseDataFolder(FRoot.file("program"), "Zemtrak", "Clavora"), FRoot.file("home/.config/Zemtrak/Clavora/"));
     EXPECT_TRUE(QFileInfo(FRoot.file("home/.config/Zemtrak/Clavora")).isDir());
 }
 

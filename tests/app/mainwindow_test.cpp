@@ -25,8 +25,8 @@
 #include <gtest/gtest.h>
 
 using namespace clavora;
-using clavora::test::namedAction;
 using clavora::test::namedChild;
+using clavora::test::namedAction;
 
 namespace {
 
@@ -108,9 +108,12 @@ TEST_F(MainWindowKeysTest, TypedKeysPlayTheirBindingsAndF1OpensHelpInstead) {
         QString text;
         QStringList played;
     } cases[] = {
-        {Qt::Key_F1, Qt::ShiftModifier, "", {one}}, {Qt::Key_F7, Qt::ShiftModifier, "", {two}},
-        {Qt::Key_F7, Qt::NoModifier, "", {two}},    {Qt::Key_A, Qt::NoModifier, "a", {one, two}},
-        {Qt::Key_A, Qt::ShiftModifier, "A", {two}}, {Qt::Key_B, Qt::NoModifier, "b", {}},
+        {Qt::Key_F1, Qt::ShiftModifier, "", {one}},
+        {Qt::Key_F7, Qt::ShiftModifier, "", {two}},
+        {Qt::Key_F7, Qt::NoModifier, "", {two}},
+        {Qt::Key_A, Qt::NoModifier, "a", {one, two}},
+        {Qt::Key_A, Qt::ShiftModifier, "A", {two}},
+        {Qt::Key_B, Qt::NoModifier, "b", {}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(QKeySequence(c.key | c.modifiers).toString().toStdString());
@@ -171,8 +174,7 @@ TEST_F(MainWindowTest, ClientAreaMenusAndInitialStates) {
     EXPECT_TRUE(namedAction(*form, "UpdateNotifications1")->isChecked());
     EXPECT_FALSE(namedAction(*form, "UpdateNotifications1")->isEnabled());
     EXPECT_EQ(namedAction(*form, "Help2")->shortcut(), QKeySequence(Qt::Key_F1));
-    for (QAction* action : {namedAction(*form, "Exit1"), namedAction(*form, "Help2"), namedAction(*form, "Language1"),
-                            namedAction(*form, "SendFeedback1"), namedAction(*form, "About1")}) {
+    for (QAction* action : {namedAction(*form, "Exit1"), namedAction(*form, "Help2"), namedAction(*form, "Language1"), namedAction(*form, "SendFeedback1"), namedAction(*form, "About1")}) {
         EXPECT_FALSE(action->icon().isNull()) << action->objectName().toStdString();
     }
     EXPECT_EQ(namedAction(*form, "ResettoDefaults1")->text(), "Reset to Defaults...");
