@@ -242,7 +242,7 @@ Status WriteKeyMapFile(const QString& fileName, const QStringList& lines) {
     for (const QString& line : lines) {
         if (line.contains(QLatin1Char('\r')) || line.contains(QLatin1Char('\n'))) {
             return Status::failure(QStringLiteral("Cannot create file \"%1\". The binding \"%2\" holds a line break.")
-                                        .arg(fileName, line.simplified()));
+                                       .arg(fileName, line.simplified()));
         }
     }
     return platform::fileSystem().writeFileReplacing(fileName, EncodeKeyMapText(lines));

@@ -25,8 +25,8 @@
 #include <gtest/gtest.h>
 
 using namespace clavora;
-using clavora::test::namedChild;
 using clavora::test::namedAction;
+using clavora::test::namedChild;
 
 namespace {
 
@@ -174,7 +174,8 @@ TEST_F(MainWindowTest, ClientAreaMenusAndInitialStates) {
     EXPECT_TRUE(namedAction(*form, "UpdateNotifications1")->isChecked());
     EXPECT_FALSE(namedAction(*form, "UpdateNotifications1")->isEnabled());
     EXPECT_EQ(namedAction(*form, "Help2")->shortcut(), QKeySequence(Qt::Key_F1));
-    for (QAction* action : {namedAction(*form, "Exit1"), namedAction(*form, "Help2"), namedAction(*form, "Language1"), namedAction(*form, "SendFeedback1"), namedAction(*form, "About1")}) {
+    for (QAction* action : {namedAction(*form, "Exit1"), namedAction(*form, "Help2"), namedAction(*form, "Language1"),
+                            namedAction(*form, "SendFeedback1"), namedAction(*form, "About1")}) {
         EXPECT_FALSE(action->icon().isNull()) << action->objectName().toStdString();
     }
     EXPECT_EQ(namedAction(*form, "ResettoDefaults1")->text(), "Reset to Defaults...");

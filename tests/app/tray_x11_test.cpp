@@ -13,8 +13,8 @@
 #include <gtest/gtest.h>
 
 using namespace clavora;
-using clavora::test::namedChild;
 using clavora::test::namedAction;
+using clavora::test::namedChild;
 
 namespace {
 
