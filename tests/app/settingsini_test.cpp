@@ -2,6 +2,9 @@
 // opening with delete-and-retry that never rewrites and never stops start-up.
 #include "app/settingsini.h"
 #include "platform/fake/fakefilesystem.h"
+#ifdef CLAVORA_PLATFORM_LINUX
+#include "platform/linux/linuxfilesystem.h"
+#endif
 #include "tests/support/testsupport.h"
 
 #include <QDir>
@@ -9,6 +12,8 @@
 #include <QFileInfo>
 #include <QRandomGenerator>
 #include <gtest/gtest.h>
+
+#include <cerrno>
 
 using namespace clavora;
 using clavora::test::readBytes;
@@ -173,16 +178,34 @@ TEST_F(SettingsIniTest, FailingTwiceGivesAnEmptyStoreBoundToThePath) {
     EXPECT_TRUE(QFileInfo(FIni).isDir());
 }
 
+// On a real disk, a write that fails at its last step (the new bytes written, the rename not done) leaves the old
+// file as it was and no temporary file beside it.
 TEST_F(SettingsIniTest, FailedWriteKeepsTheOldFile) {
+#ifdef CLAVORA_PLATFORM_LINUX
     const QByteArray old = "[Settings]\nHotkeyMode=OFF\n\n";
     writeBytes(FIni, old);
+    platform::LinuxFileSystem disk;
+    int failures = 0;
+    disk.setBeforeRenameHook([&](const QString&) {
+        ++failures;
+        return ENOSPC;
+    });
+    platform::ScopedService<platform::IFileSystem> useDisk(disk);
     TSettingsIni ini = OpenSettingsIni(FData);
     ini.writeString("Settings", "HotkeyMode", "ON");
-    FFs.failingWrites.insert(FIni);
     const Status status = ini.updateFile();
+    EXPECT_EQ(failures, 1);
     EXPECT_FALSE(status.ok());
     EXPECT_TRUE(status.message().contains(FIni));
     EXPECT_EQ(readBytes(FIni), old);
+    EXPECT_EQ(QDir(FData).entryList(QDir::Files | QDir::Hidden | QDir::System), QStringList{"settings.ini"});
+
+    disk.setBeforeRenameHook({});
+    ASSERT_TRUE(ini.updateFile().ok());
+    EXPECT_EQ(readBytes(FIni), "[Settings]\nHotkeyMode=ON\n\n");
+#else
+    GTEST_SKIP() << "needs the file system of a real system";
+#endif
 }
 
 } // namespace

@@ -116,6 +116,35 @@ TEST_F(StartupE2E, BadFilesDoNotStopTheStart) {
     }
 }
 
+// A pipe where a data file belongs used to hold the start forever, waiting for a writer.
+TEST_F(StartupE2E, PipesInPlaceOfTheDataFilesDoNotStopTheStart) {
+    for (const char* name : {"keys.db", "settings.ini"}) {
+        const QByteArray path = QFile::encodeName(m_programDir + "/" + name);
+        ::unlink(path.constData());
+        ASSERT_EQ(::mkfifo(path.constData(), 0644), 0) << name;
+    }
+    startAndWaitForWindow();
+    // The key map gets the defaults in a regular file; the unreadable settings are deleted and start from defaults.
+    EXPECT_TRUE(QFileInfo(m_programDir + "/keys.db").isFile());
+    EXPECT_TRUE(readBytes(m_programDir + "/keys.db").endsWith(DefaultLine(12) + "\r\n"));
+    EXPECT_FALSE(QFileInfo::exists(m_programDir + "/settings.ini"));
+}
+
+// A key map kept elsewhere and linked into the data folder is completed where it lives; the link stays.
+TEST_F(StartupE2E, ALinkedKeyMapIsCompletedAtItsTarget) {
+    const QString shared = m_root.file("shared/keys.db");
+    ASSERT_TRUE(QDir().mkpath(m_root.file("shared")));
+    writeBytes(shared, "x|mine.wav\r\n");
+    const QString keys = m_programDir + "/keys.db";
+    ASSERT_TRUE(QFile::remove(keys));
+    ASSERT_EQ(::symlink("../shared/keys.db", QFile::encodeName(keys).constData()), 0);
+    startAndWaitForWindow();
+    EXPECT_TRUE(QFileInfo(keys).isSymLink());
+    const QByteArray completed = readBytes(shared);
+    EXPECT_TRUE(completed.startsWith("\xEF\xBB\xBFx|mine.wav\r\n")) << completed;
+    EXPECT_TRUE(completed.endsWith(DefaultLine(12) + "\r\n")) << completed;
+}
+
 // The program folder cannot be written: the per-user folder takes the data, and the seed key map is copied there
 // unchanged. Run as an unprivileged user, since root may write anywhere.
 TEST(StartupUnprivilegedE2E, ReadOnlyProgramFolderPutsTheDataUnderTheUsersConfigFolder) {

@@ -3,12 +3,17 @@
 #include "keymap/keymapfile.h"
 #include "platform/fake/fakefilesystem.h"
 #include "platform/fake/fakelocale.h"
+#ifdef CLAVORA_PLATFORM_LINUX
+#include "platform/linux/linuxfilesystem.h"
+#endif
 #include "tests/support/testsupport.h"
 
 #include <QDir>
 #include <QFile>
 #include <QRandomGenerator>
 #include <gtest/gtest.h>
+
+#include <cerrno>
 
 using namespace clavora;
 using clavora::test::readBytes;
@@ -346,19 +351,41 @@ TEST_F(KeyMapFileTest, SaveWritesTheWrittenFormOrKeepsTheOldFile) {
     EXPECT_EQ(readBytes(FKeys), Bom + "a|b|c\r\n\xC3\xA9|Sounds\\\xC3\xA9.mp3\r\nq|1\r\nq|1\r\n");
     EXPECT_EQ(readBack(FKeys), KeyList);
 
-    const QByteArray before = readBytes(FKeys);
-    KeyList = QStringList{"x|y"};
-    FFs.failingWrites.insert(FKeys);
-    const Status status = SaveKeyMap(FKeys);
-    EXPECT_FALSE(status.ok());
-    EXPECT_TRUE(status.message().contains(FKeys));
-    EXPECT_EQ(readBytes(FKeys), before);
-
     // A line break inside a path would split the binding in two when read back.
-    FFs.failingWrites.clear();
+    const QByteArray before = readBytes(FKeys);
     KeyList = QStringList{"a|b", "q|/tmp/two\nlines.wav"};
     EXPECT_FALSE(SaveKeyMap(FKeys).ok());
     EXPECT_EQ(readBytes(FKeys), before);
+}
+
+// On a real disk, a save that fails at its last step (the new bytes written, the rename not done) leaves the old
+// file as it was and no temporary file beside it.
+TEST_F(KeyMapFileTest, FailedSaveKeepsTheOldFile) {
+#ifdef CLAVORA_PLATFORM_LINUX
+    KeyList = QStringList{"q|old.wav"};
+    ASSERT_TRUE(SaveKeyMap(FKeys).ok());
+    const QByteArray before = readBytes(FKeys);
+    platform::LinuxFileSystem disk;
+    int failures = 0;
+    disk.setBeforeRenameHook([&](const QString&) {
+        ++failures;
+        return EIO;
+    });
+    platform::ScopedService<platform::IFileSystem> useDisk(disk);
+    KeyList = QStringList{"x|new.wav"};
+    const Status status = SaveKeyMap(FKeys);
+    EXPECT_EQ(failures, 1);
+    EXPECT_FALSE(status.ok());
+    EXPECT_TRUE(status.message().contains(FKeys));
+    EXPECT_EQ(readBytes(FKeys), before);
+    EXPECT_EQ(QDir(FData).entryList(QDir::Files | QDir::Hidden | QDir::System), QStringList{"keys.db"});
+
+    disk.setBeforeRenameHook({});
+    ASSERT_TRUE(SaveKeyMap(FKeys).ok());
+    EXPECT_EQ(readBytes(FKeys), Bom + "x|new.wav\r\n");
+#else
+    GTEST_SKIP() << "needs the file system of a real system";
+#endif
 }
 
 // Whatever bytes keys.db holds, start-up completes it and what it wrote reads back as exactly what was loaded.
