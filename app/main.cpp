@@ -10,9 +10,8 @@
 #include "app/versioninfo.h"
 #include "audio/playback.h"
 #include "display/untLumoMatrix.h"
-#include "i18n/checklanguage.h"
 #include "input/focusedkeys.h"
-#include "input/hotkeys.h"
+#include "input/hotkeypoll.h"
 #include "keymap/keymapfile.h"
 #include "platform/autostart.h"
 #include "platform/filesystem.h"
@@ -24,6 +23,7 @@
 
 #include <QAction>
 #include <QActionGroup>
+#include <QApplication>
 #include <QEvent>
 #include <QFile>
 #include <QKeyEvent>
@@ -310,13 +310,13 @@ void TAppForm::FormCreate() {
     ReadOptionsAtStartup();
 
     // 9: the user-interface language, chosen from the user's locale.
-    const Status language = LoadLanguage(QString());
+    const Status language = m_translator.loadLanguage(QString());
     if (!language) {
         qCWarning(lcApp) << "language not loaded:" << language.message();
     }
 
     // 10: the key map.
-    LoadKeyMap(DataFolder, fs.programFolder() + QLatin1Char('/'));
+    loadKeyMap(DataFolder, fs.programFolder() + QLatin1Char('/'), m_keyMap);
 
     // 11: the display.
     MatrixDisplay = CreateMainWindowDisplay(Panel1);
@@ -426,8 +426,9 @@ void TAppForm::Autostartatstartup1Click() {
 
 void TAppForm::ResettoDefaults1Click() {
     const QMessageBox::StandardButton answer = MessageDlgWithCaptions(
-        Translate(QStringLiteral("Restart Application?")), QMessageBox::Question, QMessageBox::Yes | QMessageBox::No,
-        Translate(QStringLiteral("Confirmation")), {Translate(QStringLiteral("Yes")), Translate(QStringLiteral("No"))});
+        m_translator.translate(QStringLiteral("Restart Application?")), QMessageBox::Question,
+        QMessageBox::Yes | QMessageBox::No, m_translator.translate(QStringLiteral("Confirmation")),
+        {m_translator.translate(QStringLiteral("Yes")), m_translator.translate(QStringLiteral("No"))});
     if (answer != QMessageBox::Yes) {
         return;
     }
@@ -437,9 +438,7 @@ void TAppForm::ResettoDefaults1Click() {
     QCoreApplication::quit();
 }
 
-void TAppForm::Help2Click() {
-    platform::shell().openUrl(HelpPageUrl(platform::makerWebHost(), AppProductName));
-}
+void TAppForm::Help2Click() { platform::shell().openUrl(HelpPageUrl(platform::makerWebHost(), AppProductName)); }
 
 void TAppForm::Exit1Click() { QCoreApplication::quit(); }
 
@@ -472,31 +471,42 @@ void TAppForm::PlaySoundFile(const QString& fileName) {
 
 quint32 TAppForm::Channel() const { return FSound ? FSound->Channel : 0; }
 
-void TAppForm::KeystrokeEkle(const QString& basilantus) {
-    input::KeystrokeEkle(basilantus, KeyList, HotkeyMode1->isChecked(),
-                         [this](const QString& path) { PlaySoundFile(path); });
+void TAppForm::playBindingsFor(const QString& name) {
+    if (!HotkeyMode1->isChecked()) {
+        return;
+    }
+    input::playBindingsFor(name, m_keyMap, [this](const QString& path) { PlaySoundFile(path); });
+}
+
+bool TAppForm::hasKeyboardFocus() const {
+    // Keys go to the volume slider while it holds the focus, and to a menu while one is open.
+    return isActiveWindow() && QApplication::focusWidget() != TrackBar2 && !QApplication::activePopupWidget();
 }
 
 void TAppForm::TimerHotkeyTimer() {
-    input::HotkeyPoll(platform::keyboard(), LocaleSettings.DecimalSeparator, KeyList, HotkeyMode1->isChecked(),
-                      [this](const QString& path) { PlaySoundFile(path); });
+    if (!HotkeyMode1->isChecked()) {
+        return;
+    }
+    input::pollHotkeys(platform::keyboard(), LocaleSettings.DecimalSeparator, m_keyMap, hasKeyboardFocus(),
+                       [this](const QString& path) { PlaySoundFile(path); });
 }
 
 void TAppForm::FormKeyDown(int key) {
-    input::PlayFunctionKeyBindings(key, KeyList, [this](const QString& path) { PlaySoundFile(path); });
+    input::playFunctionKeyBindings(key, m_keyMap, [this](const QString& path) { PlaySoundFile(path); });
 }
 
-void TAppForm::FormKeyPress(QChar key) {
-    input::PlayCharacterBindings(key, KeyList, [this](const QString& path) { PlaySoundFile(path); });
+void TAppForm::FormKeyPress(const QString& typed) {
+    input::playTypedBindings(typed, m_keyMap, [this](const QString& path) { PlaySoundFile(path); });
 }
 
 void TAppForm::keyPressEvent(QKeyEvent* event) {
     // The function keys by their key code, every other key by the character it types; the event goes on to its
     // normal handling either way.
-    FormKeyDown(input::FunctionKeyCode(event->key()));
-    const QString text = event->text();
-    if (!text.isEmpty() && !input::FunctionKeyCode(event->key())) {
-        FormKeyPress(text.at(0));
+    const int functionKey = input::functionKeyCode(event->key());
+    if (functionKey) {
+        FormKeyDown(functionKey);
+    } else {
+        FormKeyPress(event->text());
     }
     QMainWindow::keyPressEvent(event);
 }

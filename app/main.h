@@ -3,6 +3,8 @@
 #pragma once
 
 #include "app/settingsini.h"
+#include "i18n/translator.h"
+#include "keymap/keymap.h"
 
 #include <QMainWindow>
 #include <QStringList>
@@ -43,8 +45,12 @@ public:
 
     // Plays one sound file, stopping the previous one first unless overlapping sounds are allowed.
     void PlaySoundFile(const QString& fileName);
-    // Plays the bindings of one key name of hotkey mode.
-    void KeystrokeEkle(const QString& basilantus);
+    // Plays the bindings of one key name of hotkey mode; nothing while hotkey mode is off.
+    void playBindingsFor(const QString& name);
+    // The bindings, loaded at start-up; the key handlers and the hotkey poll play from them.
+    KeyMap& keyMap() { return m_keyMap; }
+    // The user-interface language, loaded at start-up, for the windows that translate.
+    const Translator& translator() const { return m_translator; }
     // Handle of the newest stream; 0 when there is none.
     quint32 Channel() const;
     audio::TSoundPlayback& SoundPlayback() { return *FSound; }
@@ -115,11 +121,15 @@ private:
     void TimerParamTimer();
     void TimerHotkeyTimer();
     void FormKeyDown(int key);
-    void FormKeyPress(QChar key);
+    void FormKeyPress(const QString& typed);
+    // The window itself holds the keyboard focus, so its key handlers hear what is typed.
+    bool hasKeyboardFocus() const;
 
     QStringList FArguments;
     std::unique_ptr<audio::TSoundPlayback> FSound;
     QString FKeyboardLayout;
+    Translator m_translator;
+    KeyMap m_keyMap;
 };
 
 // True when the first command-line argument asks for the minimized start ("/auto", any letter case).

@@ -5,7 +5,6 @@
 #include "app/messagedlg.h"
 #include "app/options.h"
 #include "display/untLumoMatrix.h"
-#include "keymap/keymapfile.h"
 #include "platform/fake/fakeautostart.h"
 #include "platform/fake/fakefallbackplayer.h"
 #include "platform/fake/fakefilesystem.h"
@@ -149,7 +148,7 @@ TEST_F(MainWindowTest, StartsWithIdentityDataFolderAndDefaultOptions) {
     EXPECT_EQ(form->Channel(), 0u); // nothing played during start-up
     // Start-up reads settings.ini but never writes it, and the key map holds the defaults.
     EXPECT_FALSE(QFile::exists(settingsPath()));
-    EXPECT_TRUE(KeyList.contains("F12|Sounds\\22.mp3"));
+    EXPECT_EQ(form->keyMap().pathsFor(u"F12"), QStringList{"Sounds\\22.mp3"});
     ASSERT_NE(MatrixDisplay, nullptr);
     EXPECT_EQ(MatrixDisplay->parentWidget(), namedChild<QWidget>(*form, "Panel1"));
     EXPECT_EQ(DisplayText, "Press any key");

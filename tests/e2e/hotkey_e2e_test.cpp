@@ -1,5 +1,6 @@
-// Hotkey mode for real: the program in the background, another window holding the focus, a bound key held down
-// with xdotool, and the sound that came out of the sound server counted from a recording of its null sink.
+// Hotkey mode for real: the program in the background (another window holding the focus) or focused itself, a bound
+// key held down with xdotool, and the sound that came out of the sound server counted from a recording of its null
+// sink.
 #include "tests/support/programrun.h"
 #include "tests/support/testsupport.h"
 
@@ -89,12 +90,13 @@ protected:
         return path;
     }
 
-    void writeKeyMap(const QString& tonePath) {
+    void writeKeyMap(const QString& tonePath) { writeKeyMap(m_key, tonePath); }
+    void writeKeyMap(const QString& keyName, const QString& tonePath) {
         QByteArray keys = "\xEF\xBB\xBF";
         for (int n = 1; n <= 12; ++n) {
             keys += "F" + QByteArray::number(n) + "|Sounds\\" + QByteArray::number(n + 10) + ".mp3\r\n";
         }
-        keys += m_key.toUtf8() + "|" + tonePath.toUtf8() + "\r\n";
+        keys += keyName.toUtf8() + "|" + tonePath.toUtf8() + "\r\n";
         writeBytes(m_programDir + "/keys.db", keys);
     }
 
@@ -112,6 +114,33 @@ protected:
             m_recorder.waitForFinished(5000);
         }
         return readBytes(m_root.file("recording.raw"));
+    }
+
+    // Records the sink while the key is held for HoldMs, and half a second more so the last sound is in it whole;
+    // a null array when the recording could not be made. The times are measured on the recording, not the clock,
+    // so a machine that is slow to start the recorder or the tools still holds the key as long.
+    QByteArray recordHoldingTheKey(int holdMs) {
+        if (!startRecorder()) {
+            ADD_FAILURE() << "parec did not start";
+            return QByteArray();
+        }
+        // The null sink stalls while a new monitor stream gets going; the key goes down once sound flows.
+        const QString file = m_root.file("recording.raw");
+        auto recorded = [&file] { return QFileInfo(file).size(); };
+        constexpr qint64 BytesPerMs = kRate * 2 / 1000;
+        if (!waitFor([&] { return recorded() >= 200 * BytesPerMs; }, 10000)) {
+            ADD_FAILURE() << "the sound server delivered nothing to the recorder";
+            return QByteArray();
+        }
+        const qint64 atPress = recorded();
+        m_keyHeld = true; // released in TearDown should anything below fail
+        runCommand(QStringLiteral("xdotool"), {QStringLiteral("keydown"), m_key});
+        waitFor([&] { return recorded() >= atPress + holdMs * BytesPerMs; }, holdMs + 10000);
+        runCommand(QStringLiteral("xdotool"), {QStringLiteral("keyup"), m_key});
+        m_keyHeld = false;
+        const qint64 atRelease = recorded();
+        waitFor([&] { return recorded() >= atRelease + 500 * BytesPerMs; }, 10000);
+        return stopRecorder();
     }
 
     // Starts the program, gives another window the focus, holds the bound key for a second and returns how many
@@ -135,34 +164,46 @@ protected:
             return -1;
         }
 
-        if (!startRecorder()) {
-            ADD_FAILURE() << "parec did not start";
+        const QByteArray recording = recordHoldingTheKey(1000);
+        if (recording.isNull()) {
             return -1;
         }
-        // The null sink stalls while a new monitor stream gets going; the key goes down once sound flows.
-        const QString recording = m_root.file("recording.raw");
-        if (!waitFor([&] { return QFileInfo(recording).size() >= kRate / 5; }, 10000)) {
-            ADD_FAILURE() << "the sound server delivered nothing to the recorder";
-            return -1;
-        }
-
-        // The key is held for one second of recorded sound, then the recording goes on for half a second more so
-        // the last replay is in it whole. Measured on the recording, not the clock, so a slow machine gets the same.
-        const qint64 bytesPerMs = kRate * 2 / 1000;
-        const qint64 atPress = QFileInfo(recording).size();
-        m_keyHeld = true; // released in TearDown should anything below fail
-        runCommand(QStringLiteral("xdotool"), {QStringLiteral("keydown"), m_key});
-        waitFor([&] { return QFileInfo(recording).size() >= atPress + 1000 * bytesPerMs; }, 10000);
-        runCommand(QStringLiteral("xdotool"), {QStringLiteral("keyup"), m_key});
-        m_keyHeld = false;
-        const qint64 atRelease = QFileInfo(recording).size();
-        waitFor([&] { return QFileInfo(recording).size() >= atRelease + 500 * bytesPerMs; }, 10000);
-
-        const QByteArray recorded = stopRecorder();
-        EXPECT_GT(recorded.size(), kRate) << "less than half a second was recorded";
+        EXPECT_GT(recording.size(), kRate) << "less than half a second was recorded";
         EXPECT_TRUE(QGuiApplication::focusWindow() == other.windowHandle()) << "the focus moved during the test";
         EXPECT_TRUE(run.isRunning());
-        return CountOnsets(recorded);
+        return CountOnsets(recording);
+    }
+
+    // Starts the program, gives its own window the focus, holds the bound key for HoldMs and returns how many times
+    // its sound started in the sink's recording.
+    int holdBoundKeyInTheProgram(int holdMs) {
+        ProgramRun run(m_programDir + "/clavora", m_home);
+        run.environment().insert(QStringLiteral("SDL_AUDIODRIVER"), QStringLiteral("pulseaudio"));
+        if (!run.start() || !run.waitForWindow(Title)) {
+            ADD_FAILURE() << "the program did not come up: " << run.output().toStdString();
+            return -1;
+        }
+        const QString window = runCommand(QStringLiteral("xdotool"),
+                                          {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                                           QStringLiteral("--pid"), QString::number(run.pid()),
+                                           QStringLiteral("--name"), QLatin1Char('^') + Title + QLatin1Char('$')})
+                                   .split(QLatin1Char('\n'), Qt::SkipEmptyParts)
+                                   .value(0);
+        if (window.isEmpty()) {
+            ADD_FAILURE() << "no program window";
+            return -1;
+        }
+        runCommand(QStringLiteral("xdotool"), {QStringLiteral("windowfocus"), QStringLiteral("--sync"), window});
+
+        const QByteArray recording = recordHoldingTheKey(holdMs);
+        if (recording.isNull()) {
+            return -1;
+        }
+        EXPECT_GT(recording.size(), kRate) << "less than half a second was recorded";
+        EXPECT_EQ(runCommand(QStringLiteral("xdotool"), {QStringLiteral("getwindowfocus")}).trimmed(), window)
+            << "the focus moved during the test";
+        EXPECT_TRUE(run.isRunning());
+        return CountOnsets(recording);
     }
 
     QString m_key = QStringLiteral("q");
@@ -194,6 +235,22 @@ TEST_F(HotkeyE2E, WithHotkeyModeOffABackgroundKeyPlaysNothing) {
     writeKeyMap(makeTone());
     writeBytes(m_programDir + "/settings.ini", "[Settings]\nHotkeyMode=OFF\n");
     EXPECT_EQ(holdBoundKeyInTheBackground(), 0);
+}
+
+// The window's own key handler plays a typed character; the poll, which also sees the key down, must not play it
+// again at every tick. Held for less than the keyboard's repeat delay, the stroke is heard exactly once.
+TEST_F(HotkeyE2E, ACharacterTypedInTheFocusedWindowPlaysOnce) {
+    writeKeyMap(makeTone());
+    EXPECT_EQ(holdBoundKeyInTheProgram(300), 1);
+}
+
+// ENTER is no character the window plays, so in the focused window too it comes from the poll at every tick.
+TEST_F(HotkeyE2E, AKeyTheFocusedWindowDoesNotPlayStillComesFromThePoll) {
+    m_key = QStringLiteral("Return");
+    writeKeyMap(QStringLiteral("ENTER"), makeTone());
+    const int onsets = holdBoundKeyInTheProgram(1000);
+    EXPECT_GE(onsets, 12) << "the held key should replay about every 50 ms";
+    EXPECT_LE(onsets, 28) << "the held key should replay about every 50 ms";
 }
 
 } // namespace

@@ -141,8 +141,8 @@ TEST_F(StartupE2E, ALinkedKeyMapIsCompletedAtItsTarget) {
     startAndWaitForWindow();
     EXPECT_TRUE(QFileInfo(keys).isSymLink());
     const QByteArray completed = readBytes(shared);
-    EXPECT_TRUE(completed.startsWith("\xEF\xBB\xBFx|mine.wav\r\n")) << completed;
-    EXPECT_TRUE(completed.endsWith(DefaultLine(12) + "\r\n")) << completed;
+    EXPECT_TRUE(completed.startsWith("\xEF\xBB\xBFx|mine.wav\r\n")) << completed.toStdString();
+    EXPECT_TRUE(completed.endsWith(DefaultLine(12) + "\r\n")) << completed.toStdString();
 }
 
 // The program folder cannot be written: the per-user folder takes the data, and the seed key map is copied there
