@@ -51,7 +51,7 @@ Status writeKeyMapFile(const QString& fileName, const QStringList& lines) {
     for (const QString& line : lines) {
         if (line.contains(QLatin1Char('\r')) || line.contains(QLatin1Char('\n'))) {
             return Status::failure(QStringLiteral("Cannot create file \"%1\". The binding \"%2\" holds a line break.")
-                                        .arg(fileName, line.simplified()));
+                                       .arg(fileName, line.simplified()));
         }
     }
     return platform::fileSystem().writeFileReplacing(fileName, encodeKeyMapText(lines));
