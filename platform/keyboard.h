@@ -68,24 +68,24 @@ public:
         if (virtualKey < 0 || virtualKey > 255) {
             return false;
         }
-        return (FDown[virtualKey >> 6] >> (virtualKey & 63)) & 1u;
+        return (m_down[virtualKey >> 6] >> (virtualKey & 63)) & 1u;
     }
     void setDown(int virtualKey, bool down = true) {
         if (virtualKey < 0 || virtualKey > 255) {
             return;
         }
         const std::uint64_t bit = std::uint64_t(1) << (virtualKey & 63);
-        FDown[virtualKey >> 6] = down ? (FDown[virtualKey >> 6] | bit) : (FDown[virtualKey >> 6] & ~bit);
+        m_down[virtualKey >> 6] = down ? (m_down[virtualKey >> 6] | bit) : (m_down[virtualKey >> 6] & ~bit);
     }
     // Caps Lock switched on (its light lit), whether or not the key is held right now.
-    bool capsLockToggled() const { return FCapsLockToggled; }
-    void setCapsLockToggled(bool on) { FCapsLockToggled = on; }
+    bool capsLockToggled() const { return m_capsLockToggled; }
+    void setCapsLockToggled(bool on) { m_capsLockToggled = on; }
 
     bool operator==(const KeyStateSnapshot&) const = default;
 
 private:
-    std::array<std::uint64_t, 4> FDown{};
-    bool FCapsLockToggled = false;
+    std::array<std::uint64_t, 4> m_down{};
+    bool m_capsLockToggled = false;
 };
 
 class IKeyboard {

@@ -61,7 +61,10 @@ QString ShippedFolder() {
     return SourceRoot() + QStringLiteral("/data/Languages");
 }
 
-TEST(ShippedLanguages, EveryFileTranslatesEverySourceTextAndCreditsItsTranslators) {
+// The shipped files are read where they are kept, through the fakes like every other logic test.
+using ShippedLanguages = PlatformTest;
+
+TEST_F(ShippedLanguages, EveryFileTranslatesEverySourceTextAndCreditsItsTranslators) {
     for (const char* language : ShippedLanguageNames) {
         const QString path = ShippedFolder() + '/' + QString::fromLatin1(language) + QStringLiteral(".lang.txt");
         SCOPED_TRACE(path.toStdString());
@@ -90,7 +93,7 @@ TEST(ShippedLanguages, EveryFileTranslatesEverySourceTextAndCreditsItsTranslator
     }
 }
 
-TEST(ShippedLanguages, CodeTableNamesOnlyShippedFilesAndEachCodeOnce) {
+TEST_F(ShippedLanguages, CodeTableNamesOnlyShippedFilesAndEachCodeOnce) {
     QStringList shipped;
     for (const char* language : ShippedLanguageNames) {
         shipped << QString::fromLatin1(language) + QStringLiteral(".lang.txt");

@@ -36,13 +36,13 @@ TEST(KeyboardLayoutTest, DescriptionsOfTheKeymapAlsoFindTheLocale) {
 }
 
 TEST(KeyboardLayoutTest, GroupsPickTheirLayoutAndWrapAround) {
-    using TPair = std::pair<QString, QString>;
-    EXPECT_EQ(layoutOfGroup("us", "", 0), TPair("us", ""));
-    EXPECT_EQ(layoutOfGroup("us,de", ",nodeadkeys", 1), TPair("de", "nodeadkeys"));
-    EXPECT_EQ(layoutOfGroup("us,de", "", 1), TPair("de", ""));
-    EXPECT_EQ(layoutOfGroup("us,de", "", 2), TPair("us", ""));
-    EXPECT_EQ(layoutOfGroup("", "", 0), TPair());
-    EXPECT_EQ(layoutOfGroup("us", "", -1), TPair());
+    using LayoutPair = std::pair<QString, QString>;
+    EXPECT_EQ(layoutOfGroup("us", "", 0), LayoutPair("us", ""));
+    EXPECT_EQ(layoutOfGroup("us,de", ",nodeadkeys", 1), LayoutPair("de", "nodeadkeys"));
+    EXPECT_EQ(layoutOfGroup("us,de", "", 1), LayoutPair("de", ""));
+    EXPECT_EQ(layoutOfGroup("us,de", "", 2), LayoutPair("us", ""));
+    EXPECT_EQ(layoutOfGroup("", "", 0), LayoutPair());
+    EXPECT_EQ(layoutOfGroup("us", "", -1), LayoutPair());
 }
 
 TEST(KeyboardLayoutTest, WithoutADisplayEveryKeyIsUpAndTheLocaleUnknown) {
