@@ -1,9 +1,9 @@
 // The Linux implementations of the file, locale, autostart and process services.
-#include "platform/fake/fakefilesystem.h"
 #include "platform/linux/linuxautostart.h"
 #include "platform/linux/linuxfilesystem.h"
 #include "platform/linux/linuxlocale.h"
 #include "platform/linux/linuxprocess.h"
+#include "tests/support/platformtest.h"
 #include "tests/support/testsupport.h"
 
 #include <QDir>
@@ -304,16 +304,15 @@ TEST(LinuxFileSystemTest, PerUserFoldersFollowTheXdgVariables) {
     EXPECT_TRUE(QFileInfo(fs.programFilePath()).isAbsolute());
 }
 
-TEST(LinuxAutostartTest, EntryIsADesktopFileThatStartsTheProgramWithAuto) {
-    test::TempFolder folder;
-    FakeFileSystem fs;
-    fs.configFolder = folder.path();
-    ScopedService<IFileSystem> use(fs);
+// The entry goes under the configuration folder the file system service names; the fakes put it in the test's own.
+using LinuxAutostartTest = test::PlatformTest;
+
+TEST_F(LinuxAutostartTest, EntryIsADesktopFileThatStartsTheProgramWithAuto) {
     LinuxAutostart autostart;
 
     EXPECT_EQ(autostart.readEntry("Zemtrak - Clavora"), QString());
     ASSERT_TRUE(autostart.writeEntry("Zemtrak - Clavora", "/opt/my \"apps\"/clavora", "/auto").ok());
-    const QString file = folder.file("autostart/Zemtrak - Clavora.desktop");
+    const QString file = m_files.configFolder + "/autostart/Zemtrak - Clavora.desktop";
     EXPECT_EQ(test::readBytes(file), "[Desktop Entry]\nType=Application\nName=Zemtrak - Clavora\n"
                                      "Exec=\"/opt/my \\\\\"apps\\\\\"/clavora\" /auto\nTerminal=false\n"
                                      "X-GNOME-Autostart-enabled=true\n");
