@@ -129,8 +129,8 @@ QByteArray followLinks(const QByteArray& path, int& error) {
 }
 
 // Overwrites a regular file in place, for a folder that takes no temporary file. The room for the new bytes is
-// claimed before any old byte is touched, so a full disk fails with the file unchanged; only an I/O error in the
-// middle of the write can leave it damaged. 0 or the system error.
+// claimed (without changing the file's size) before any old byte is touched, so a full disk fails with the file
+// unchanged; only an I/O error in the middle of the write can leave it damaged. 0 or the system error.
 int overwriteInPlace(const QByteArray& target, const QByteArray& contents) {
     FileDescriptor fd(::open(target.constData(), O_WRONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
     if (fd.get() < 0) {
@@ -143,7 +143,7 @@ int overwriteInPlace(const QByteArray& target, const QByteArray& contents) {
     if (!S_ISREG(st.st_mode)) {
         return EACCES;
     }
-    if (contents.size() > st.st_size && ::fallocate(fd.get(), 0, 0, off_t(contents.size())) != 0 &&
+    if (contents.size() > st.st_size && ::fallocate(fd.get(), FALLOC_FL_KEEP_SIZE, 0, off_t(contents.size())) != 0 &&
         errno != EOPNOTSUPP) {
         return errno;
     }
