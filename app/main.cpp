@@ -8,7 +8,7 @@
 #include "app/messagedlg.h"
 #include "app/options.h"
 #include "app/versioninfo.h"
-#include "audio/playback.h"
+#include "audio/soundplayer.h"
 #include "display/untLumoMatrix.h"
 #include "input/focusedkeys.h"
 #include "input/hotkeypoll.h"
@@ -149,7 +149,7 @@ TAppForm::TAppForm(const QStringList& arguments, QWidget* parent) : QMainWindow(
 
 TAppForm::~TAppForm() {
     if (FSound) {
-        FSound->FreeAudio();
+        FSound->stop();
     }
     MatrixDisplay = nullptr;
 }
@@ -324,9 +324,8 @@ void TAppForm::FormCreate() {
     MatrixDisplay->LoadText(DisplayText, 0, 0, false);
 
     // 12: the audio output. Without it every sound goes to the system's simple player.
-    FSound = std::make_unique<audio::TSoundPlayback>();
-    FSound->Channel = 0;
-    if (!FSound->InitAudio()) {
+    FSound = std::make_unique<audio::SoundPlayer>();
+    if (!FSound->start()) {
         ShowMessage(QStringLiteral("Could not initialize audio engine."));
     }
 }
@@ -438,9 +437,7 @@ void TAppForm::ResettoDefaults1Click() {
     QCoreApplication::quit();
 }
 
-void TAppForm::Help2Click() {
-    platform::shell().openUrl(HelpPageUrl(platform::makerWebHost(), AppProductName));
-}
+void TAppForm::Help2Click() { platform::shell().openUrl(HelpPageUrl(platform::makerWebHost(), AppProductName)); }
 
 void TAppForm::Exit1Click() { QCoreApplication::quit(); }
 
@@ -467,17 +464,17 @@ void TAppForm::ApplicationEvents1Minimize() {
 
 void TAppForm::SetLanguageFile(const QString& filename) { Q_UNUSED(filename); }
 
-void TAppForm::PlaySoundFile(const QString& fileName) {
-    FSound->PlaySoundFile(fileName, AllowOverlappingSounds1->isChecked());
+void TAppForm::playSoundFile(const QString& fileName) {
+    FSound->playSoundFile(fileName, AllowOverlappingSounds1->isChecked());
 }
 
-quint32 TAppForm::Channel() const { return FSound ? FSound->Channel : 0; }
+quint32 TAppForm::Channel() const { return FSound ? FSound->newestStream() : 0; }
 
 void TAppForm::playBindingsFor(const QString& name) {
     if (!HotkeyMode1->isChecked()) {
         return;
     }
-    input::playBindingsFor(name, m_keyMap, [this](const QString& path) { PlaySoundFile(path); });
+    input::playBindingsFor(name, m_keyMap, [this](const QString& path) { playSoundFile(path); });
 }
 
 bool TAppForm::hasKeyboardFocus() const {
@@ -490,15 +487,15 @@ void TAppForm::TimerHotkeyTimer() {
         return;
     }
     input::pollHotkeys(platform::keyboard(), LocaleSettings.DecimalSeparator, m_keyMap, hasKeyboardFocus(),
-                       [this](const QString& path) { PlaySoundFile(path); });
+                       [this](const QString& path) { playSoundFile(path); });
 }
 
 void TAppForm::FormKeyDown(int key) {
-    input::playFunctionKeyBindings(key, m_keyMap, [this](const QString& path) { PlaySoundFile(path); });
+    input::playFunctionKeyBindings(key, m_keyMap, [this](const QString& path) { playSoundFile(path); });
 }
 
 void TAppForm::FormKeyPress(const QString& typed) {
-    input::playTypedBindings(typed, m_keyMap, [this](const QString& path) { PlaySoundFile(path); });
+    input::playTypedBindings(typed, m_keyMap, [this](const QString& path) { playSoundFile(path); });
 }
 
 void TAppForm::keyPressEvent(QKeyEvent* event) {

@@ -22,7 +22,7 @@ namespace clavora {
 
 class TLumoMatrixDisplay;
 namespace audio {
-class TSoundPlayback;
+class SoundPlayer;
 }
 
 // The options store of settings.ini, open from start-up to the end of the process.
@@ -44,7 +44,7 @@ public:
     void SetLanguageFile(const QString& filename);
 
     // Plays one sound file, stopping the previous one first unless overlapping sounds are allowed.
-    void PlaySoundFile(const QString& fileName);
+    void playSoundFile(const QString& fileName);
     // Plays the bindings of one key name of hotkey mode; nothing while hotkey mode is off.
     void playBindingsFor(const QString& name);
     // The bindings, loaded at start-up; the key handlers and the hotkey poll play from them.
@@ -53,7 +53,7 @@ public:
     const Translator& translator() const { return m_translator; }
     // Handle of the newest stream; 0 when there is none.
     quint32 Channel() const;
-    audio::TSoundPlayback& SoundPlayback() { return *FSound; }
+    audio::SoundPlayer& SoundPlayback() { return *FSound; }
 
     // Controls, by their component names.
     QWidget* Panel1 = nullptr;
@@ -126,7 +126,7 @@ private:
     bool hasKeyboardFocus() const;
 
     QStringList FArguments;
-    std::unique_ptr<audio::TSoundPlayback> FSound;
+    std::unique_ptr<audio::SoundPlayer> FSound;
     QString FKeyboardLayout;
     Translator m_translator;
     KeyMap m_keyMap;
