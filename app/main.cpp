@@ -437,7 +437,9 @@ void TAppForm::ResettoDefaults1Click() {
     QCoreApplication::quit();
 }
 
-void TAppForm::Help2Click() { platform::shell().openUrl(HelpPageUrl(platform::makerWebHost(), AppProductName)); }
+void TAppForm::Help2Click() {
+    platform::shell().openUrl(HelpPageUrl(platform::makerWebHost(), AppProductName));
+}
 
 void TAppForm::Exit1Click() { QCoreApplication::quit(); }
 
