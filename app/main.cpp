@@ -9,7 +9,7 @@
 #include "app/options.h"
 #include "app/versioninfo.h"
 #include "audio/soundplayer.h"
-#include "display/untLumoMatrix.h"
+#include "display/ledmatrixdisplay.h"
 #include "input/focusedkeys.h"
 #include "input/hotkeypoll.h"
 #include "keymap/keymapfile.h"
@@ -46,7 +46,7 @@ static void InitAppResources() { Q_INIT_RESOURCE(resources); }
 namespace clavora {
 
 TSettingsIni SettingsIni;
-TLumoMatrixDisplay* MatrixDisplay = nullptr;
+LedMatrixDisplay* MatrixDisplay = nullptr;
 QString DisplayText;
 
 namespace {
@@ -319,9 +319,9 @@ void TAppForm::FormCreate() {
     loadKeyMap(DataFolder, fs.programFolder() + QLatin1Char('/'), m_keyMap);
 
     // 11: the display.
-    MatrixDisplay = CreateMainWindowDisplay(Panel1);
+    MatrixDisplay = createMainWindowDisplay(Panel1);
     DisplayText = PressAnyKey;
-    MatrixDisplay->LoadText(DisplayText, 0, 0, false);
+    MatrixDisplay->loadText(DisplayText, 0, 0, false);
 
     // 12: the audio output. Without it every sound goes to the system's simple player.
     FSound = std::make_unique<audio::SoundPlayer>();
@@ -383,8 +383,8 @@ void TAppForm::MatrixDisplay1Click() {
     Panel1->setVisible(on);
     if (on && MatrixDisplay) {
         DisplayText = PressAnyKey;
-        MatrixDisplay->ClearDisplay(true, false);
-        MatrixDisplay->LoadText(DisplayText, 0, 0, false);
+        MatrixDisplay->clearDisplay(true, false);
+        MatrixDisplay->loadText(DisplayText, 0, 0, false);
     }
     WriteOption(KeyMatrixDisplay, OnOff(on));
 }
@@ -517,8 +517,8 @@ void TAppForm::FormResize() {
         return;
     }
     DisplayText = PressAnyKey;
-    MatrixDisplay->ClearDisplay(true, false);
-    MatrixDisplay->LoadText(DisplayText, 0, 0, false);
+    MatrixDisplay->clearDisplay(true, false);
+    MatrixDisplay->loadText(DisplayText, 0, 0, false);
 }
 
 void TAppForm::FormAfterMonitorDpiChanged() { FormResize(); }

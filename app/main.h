@@ -20,7 +20,7 @@ class QWidget;
 
 namespace clavora {
 
-class TLumoMatrixDisplay;
+class LedMatrixDisplay;
 namespace audio {
 class SoundPlayer;
 }
@@ -28,7 +28,7 @@ class SoundPlayer;
 // The options store of settings.ini, open from start-up to the end of the process.
 extern TSettingsIni SettingsIni;
 // The display of the main window and the text last loaded into it.
-extern TLumoMatrixDisplay* MatrixDisplay;
+extern LedMatrixDisplay* MatrixDisplay;
 extern QString DisplayText;
 
 class TAppForm : public QMainWindow {

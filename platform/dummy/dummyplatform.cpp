@@ -28,6 +28,16 @@ template <> IKeyboard& defaultService<IKeyboard>() {
     return service;
 }
 
+template <> IKeyCaptions& defaultService<IKeyCaptions>() {
+    static DummyKeyCaptions service;
+    return service;
+}
+
+template <> IKeyInjector& defaultService<IKeyInjector>() {
+    static DummyKeyInjector service;
+    return service;
+}
+
 template <> ILocale& defaultService<ILocale>() {
     static DummyLocale service;
     return service;

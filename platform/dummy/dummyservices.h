@@ -8,6 +8,8 @@
 #include "platform/filesystem.h"
 #include "platform/foldersearch.h"
 #include "platform/keyboard.h"
+#include "platform/keycaptions.h"
+#include "platform/keyinjector.h"
 #include "platform/locale.h"
 #include "platform/process.h"
 #include "platform/shell.h"
@@ -74,6 +76,19 @@ class DummyKeyboard : public IKeyboard {
 public:
     KeyStateSnapshot snapshot() override { return KeyStateSnapshot(); }
     QString keyboardLocaleName() override { return QStringLiteral("xx"); }
+};
+
+// No layout is known, so no key types anything visible, and no layout ever changes.
+class DummyKeyCaptions : public IKeyCaptions {
+public:
+    QString keyText(PhysicalKey, KeyLevel) override { return QString(); }
+    void setChangeHandler(std::function<void()>) override {}
+};
+
+// Nothing reaches the system's keyboard input; callers deliver the key themselves.
+class DummyKeyInjector : public IKeyInjector {
+public:
+    bool sendKey(PhysicalKey, bool, InjectOptions = {}) override { return false; }
 };
 
 // The fallbacks the interface names for a locale that cannot be found.

@@ -4,7 +4,7 @@
 #include "app/main.h"
 #include "app/messagedlg.h"
 #include "app/options.h"
-#include "display/untLumoMatrix.h"
+#include "display/ledmatrixdisplay.h"
 #include "platform/fake/fakeautostart.h"
 #include "platform/fake/fakefallbackplayer.h"
 #include "platform/fake/fakefilesystem.h"
@@ -357,15 +357,15 @@ TEST_F(MainWindowTest, F1OpensTheHelpPage) {
 TEST_F(MainWindowTest, ResizingPutsThePromptBack) {
     auto form = makeForm();
     form->show();
-    MatrixDisplay->ClearDisplay(true, false);
+    MatrixDisplay->clearDisplay(true, false);
     DisplayText = "Silent";
     form->resize(form->width() + 40, form->height());
     QTest::qWait(20);
     EXPECT_EQ(DisplayText, "Press any key");
     bool lit = false;
-    for (int row = 0; row < MatrixDisplay->Rows() && !lit; ++row) {
-        for (int col = 0; col < MatrixDisplay->Cols() && !lit; ++col) {
-            lit = MatrixDisplay->GetCells(row, col);
+    for (int row = 0; row < MatrixDisplay->rows() && !lit; ++row) {
+        for (int col = 0; col < MatrixDisplay->cols() && !lit; ++col) {
+            lit = MatrixDisplay->cell(row, col);
         }
     }
     EXPECT_TRUE(lit);

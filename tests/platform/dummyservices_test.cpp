@@ -39,6 +39,9 @@ TEST(DummyServicesTest, EveryServiceAnswersUnavailable) {
     EXPECT_EQ(keyboard.snapshot(), KeyStateSnapshot());
     EXPECT_EQ(keyboard.keyboardLocaleName(), "xx");
 
+    EXPECT_TRUE(DummyKeyCaptions().keyText(PhysicalKey{30, false}, KeyLevel{}).isEmpty());
+    EXPECT_FALSE(DummyKeyInjector().sendKey(PhysicalKey{30, false}, true));
+
     DummyLocale locale;
     EXPECT_EQ(locale.ansiCodePage(), 1252);
     EXPECT_EQ(locale.uiLanguageId(), 1033);
