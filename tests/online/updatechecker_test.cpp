@@ -2,6 +2,7 @@
 // disk, the hand-over of the server's message to the GUI thread, and leaving the program while a check is under way.
 #include "online/updatechecker.h"
 #include "tests/online/localservers.h"
+#include "tests/support/platformtest.h"
 #include "tests/support/testsupport.h"
 
 #include <QElapsedTimer>
@@ -191,9 +192,12 @@ TEST(CheckStoreTest, KeepsValuesInItsSectionAndGivesDefaultsForTheRest) {
     EXPECT_EQ(blocked.readInteger(checkstore::HowMany, 0), 0);
 }
 
-TEST(CheckStoreTest, LivesInTheUsersStateFolder) {
+// The state folder is the file system service's: the Linux one's XDG rules are tested with it.
+using CheckStoreFolderTest = test::PlatformTest;
+
+TEST_F(CheckStoreFolderTest, LivesInTheUsersStateFolder) {
     EXPECT_EQ(checkStoreFolder(QStringLiteral("Zemtrak"), QStringLiteral("Clavora")),
-              qEnvironmentVariable("XDG_STATE_HOME") + QStringLiteral("/Zemtrak/Clavora"));
+              m_files.stateFolder + QStringLiteral("/Zemtrak/Clavora"));
 }
 
 } // namespace
