@@ -4,6 +4,7 @@
 #include "platform/fake/fakekeyboard.h"
 #include "platform/fake/fakekeycaptions.h"
 #include "platform/fake/fakekeyinjector.h"
+#include "tests/support/testsupport.h"
 
 #include <QLineEdit>
 #include <QPointingDevice>
@@ -393,7 +394,7 @@ TEST_F(KeyboardWidget, AChangeOfTheSystemsLayoutChoosesTheVariantAgain) {
     m_fakeKeyboard.localeName = QStringLiteral("de-DE");
     m_captions.setText(scanKey(44), false, false, QStringLiteral("y"));
     m_captions.announceChange();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return m_keyboard->layout().name == "Standard102"; }, 2000));
+    ASSERT_TRUE(test::waitFor([&] { return m_keyboard->layout().name == "Standard102"; }, 2000));
     ASSERT_EQ(changed.count(), 1);
     EXPECT_EQ(changed.at(0).at(0).toString(), "Standard102");
     EXPECT_GE(m_keyboard->indexOfKey(scanKey(86)), 0);
@@ -411,7 +412,7 @@ TEST_F(KeyboardWidget, AChangeOfTheSystemsLayoutChoosesTheVariantAgain) {
     for (int i = 0; i < 5; ++i) {
         m_captions.announceChange();
     }
-    ASSERT_TRUE(QTest::qWaitFor([&] { return m_captions.queries() - queries >= perRefresh; }, 2000));
+    ASSERT_TRUE(test::waitFor([&] { return m_captions.queries() - queries >= perRefresh; }, 2000));
     EXPECT_EQ(m_captions.queries() - queries, perRefresh);
 }
 
@@ -490,7 +491,7 @@ TEST_F(KeyboardWidget, WithoutInjectionTheKeysGoToTheFocusedWidget) {
     click(key(30));
     click(key(45));
     click(key(0x4B, true));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return m_edit->text() == "Ax"; }, 2000)) << m_edit->text().toStdString();
+    ASSERT_TRUE(test::waitFor([&] { return m_edit->text() == "Ax"; }, 2000)) << m_edit->text().toStdString();
     EXPECT_EQ(m_edit->cursorPosition(), 1) << "Left moved the cursor between the two";
 }
 
