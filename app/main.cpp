@@ -271,13 +271,13 @@ void TAppForm::CreateMenus() {
 }
 
 void TAppForm::FormCreate() {
-    platform::IFileSystem& fs = platform::FileSystem();
+    platform::IFileSystem& fs = platform::fileSystem();
     const QString programFile = fs.programFilePath();
 
     // 1-3: identity from the program file's version information. Without it the names stay empty and start-up
     // goes on.
     TEXEVersionData version;
-    const TStatus versionRead = ReadVersionStrings(programFile, version);
+    const Status versionRead = ReadVersionStrings(programFile, version);
     if (!versionRead) {
         qCWarning(lcApp) << "version information unreadable:" << versionRead.message();
     }
@@ -298,7 +298,7 @@ void TAppForm::FormCreate() {
     SettingsIni = OpenSettingsIni(DataFolder);
 
     // 6: the locale's formats.
-    platform::ILocale& locale = platform::Locale();
+    platform::ILocale& locale = platform::locale();
     LocaleSettings.DecimalSeparator = locale.decimalSeparator();
     LocaleSettings.ShortDateFormat = locale.shortDateFormat();
 
@@ -310,7 +310,7 @@ void TAppForm::FormCreate() {
     ReadOptionsAtStartup();
 
     // 9: the user-interface language, chosen from the user's locale.
-    const TStatus language = m_translator.loadLanguage(QString());
+    const Status language = m_translator.loadLanguage(QString());
     if (!language) {
         qCWarning(lcApp) << "language not loaded:" << language.message();
     }
@@ -331,7 +331,7 @@ void TAppForm::FormCreate() {
 }
 
 void TAppForm::ReadOptionsAtStartup() {
-    const bool autostart = !platform::Autostart().readEntry(AppTitle).isEmpty();
+    const bool autostart = !platform::autostart().readEntry(AppTitle).isEmpty();
     Autostartatstartup1->setChecked(autostart);
     StartMinimized1->setEnabled(autostart);
 
@@ -353,7 +353,7 @@ void TAppForm::ReadOptionsAtStartup() {
 
 void TAppForm::WriteOption(const QString& key, const QString& value) {
     SettingsIni.writeString(SettingsSection, key, value);
-    const TStatus written = SettingsIni.updateFile();
+    const Status written = SettingsIni.updateFile();
     if (!written) {
         throw EAppError(written.message());
     }
@@ -403,17 +403,17 @@ void TAppForm::NumPad1Click() {
 
 void TAppForm::Autostartatstartup1Click() {
     // The check mark has already flipped; a failure ends the command where it happens.
-    platform::IAutostart& autostart = platform::Autostart();
+    platform::IAutostart& autostart = platform::autostart();
     if (Autostartatstartup1->isChecked()) {
-        const TStatus written =
-            autostart.writeEntry(AppTitle, platform::FileSystem().programFilePath(), QStringLiteral("/auto"));
+        const Status written =
+            autostart.writeEntry(AppTitle, platform::fileSystem().programFilePath(), QStringLiteral("/auto"));
         if (!written) {
             throw EAppError(written.message());
         }
         StartMinimized1->setEnabled(true);
         return;
     }
-    const TStatus removed = autostart.removeEntry(AppTitle);
+    const Status removed = autostart.removeEntry(AppTitle);
     if (!removed) {
         throw EAppError(removed.message());
     }
@@ -431,13 +431,15 @@ void TAppForm::ResettoDefaults1Click() {
     if (answer != QMessageBox::Yes) {
         return;
     }
-    platform::FileSystem().removeFile(DataFolder + QLatin1String("settings.ini"));
+    platform::fileSystem().removeFile(DataFolder + QLatin1String("settings.ini"));
     QCoreApplication::processEvents();
-    platform::Shell().startDetached(platform::FileSystem().programFilePath(), {});
+    platform::shell().startDetached(platform::fileSystem().programFilePath(), {});
     QCoreApplication::quit();
 }
 
-void TAppForm::Help2Click() { platform::Shell().openUrl(HelpPageUrl(platform::MakerWebHost(), AppProductName)); }
+void TAppForm::Help2Click() {
+    platform::shell().openUrl(HelpPageUrl(platform::makerWebHost(), AppProductName));
+}
 
 void TAppForm::Exit1Click() { QCoreApplication::quit(); }
 
@@ -486,7 +488,7 @@ void TAppForm::TimerHotkeyTimer() {
     if (!HotkeyMode1->isChecked()) {
         return;
     }
-    input::pollHotkeys(platform::Keyboard(), LocaleSettings.DecimalSeparator, m_keyMap, hasKeyboardFocus(),
+    input::pollHotkeys(platform::keyboard(), LocaleSettings.DecimalSeparator, m_keyMap, hasKeyboardFocus(),
                        [this](const QString& path) { playSoundFile(path); });
 }
 
@@ -552,7 +554,7 @@ void TAppForm::TimerParamTimer() {
 
 int RunProgram(int argc, char** argv) {
     // Held for the life of the process and never tested: several instances may run.
-    std::unique_ptr<platform::IHeld> mutex = platform::Process().createNamedMutex(QStringLiteral("ZEMTRAK_Clavora"));
+    std::unique_ptr<platform::IHeld> mutex = platform::process().createNamedMutex(QStringLiteral("ZEMTRAK_Clavora"));
 
     TApplication app(argc, argv);
     InitAppResources();

@@ -3,7 +3,6 @@
 
 #include "platform/filesystem.h"
 
-#include <QFileInfo>
 #include <QLoggingCategory>
 
 namespace clavora {
@@ -26,15 +25,15 @@ QString withoutLineBreaks(QString value) {
 
 TSettingsIni::TSettingsIni(QString fileName) : FFileName(std::move(fileName)) {}
 
-TStatus TSettingsIni::load() {
+Status TSettingsIni::load() {
     FSections.clear();
     FSectionIndex.clear();
     // Only "nothing there" means a fresh store; anything else that cannot be read is the caller's error to handle.
-    if (!QFileInfo(FFileName).exists() && !QFileInfo(FFileName).isSymLink()) {
-        return TStatus::Ok();
+    if (platform::fileSystem().fileKind(FFileName) == platform::FileKind::Missing) {
+        return Status::success();
     }
     QByteArray bytes;
-    TStatus status = platform::FileSystem().readFile(FFileName, bytes);
+    Status status = platform::fileSystem().readFile(FFileName, bytes);
     if (!status) {
         return status;
     }
@@ -42,7 +41,7 @@ TStatus TSettingsIni::load() {
         bytes.remove(0, 3);
     }
     parse(QString::fromUtf8(bytes));
-    return TStatus::Ok();
+    return Status::success();
 }
 
 void TSettingsIni::parse(const QString& text) {
@@ -151,20 +150,20 @@ QByteArray TSettingsIni::toBytes() const {
     return text.toUtf8();
 }
 
-TStatus TSettingsIni::updateFile() const {
-    return platform::FileSystem().writeFileReplacing(FFileName, toBytes());
+Status TSettingsIni::updateFile() const {
+    return platform::fileSystem().writeFileReplacing(FFileName, toBytes());
 }
 
 TSettingsIni OpenSettingsIni(const QString& dataFolder) {
     const QString folder = dataFolder.endsWith(QLatin1Char('/')) ? dataFolder : dataFolder + QLatin1Char('/');
     TSettingsIni ini(folder + QLatin1String("settings.ini"));
-    const TStatus first = ini.load();
+    const Status first = ini.load();
     if (first) {
         return ini;
     }
     qCWarning(lcSettings).noquote() << first.message() << "- deleting it and starting from the defaults";
-    platform::FileSystem().removeFile(ini.fileName());
-    const TStatus second = ini.load();
+    platform::fileSystem().removeFile(ini.fileName());
+    const Status second = ini.load();
     if (!second) {
         qCWarning(lcSettings).noquote() << second.message()
                                         << "- the options are kept in memory only until it can be written";

@@ -460,7 +460,7 @@ QString systemMessage(int code) {
     }
 }
 
-TStatus failure(const QString& fileName, int code, int* systemError) {
+Status failure(const QString& fileName, int code, int* systemError) {
     if (systemError != nullptr) {
         *systemError = code;
     }
@@ -470,10 +470,10 @@ TStatus failure(const QString& fileName, int code, int* systemError) {
                                 : QStringLiteral("Cannot read the version information of \"%1\": %2 (system error %3).")
                                       .arg(fileName, systemMessage(code), QString::number(code));
     qCDebug(lcVersionInfo).noquote() << message;
-    return TStatus::Failure(message);
+    return Status::failure(message);
 }
 
-TStatus readStrings(QByteArrayView image, const QString& fileName, TEXEVersionData& data, int* systemError) {
+Status readStrings(QByteArrayView image, const QString& fileName, TEXEVersionData& data, int* systemError) {
     const QByteArrayView raw = FindVersionBlock(image);
     if (raw.isEmpty()) {
         return failure(fileName, VersionErrorNoResource, systemError);
@@ -514,7 +514,7 @@ TStatus readStrings(QByteArrayView image, const QString& fileName, TEXEVersionDa
             data.*field = *value;
         }
     }
-    return TStatus::Ok();
+    return Status::success();
 }
 
 bool readFixed(QByteArrayView image, int& major, int& minor) {
@@ -577,7 +577,7 @@ QByteArrayView FindVersionBlock(QByteArrayView image) {
     return {};
 }
 
-TStatus ReadVersionStringsFromImage(QByteArrayView image, TEXEVersionData& data, int* systemError) {
+Status ReadVersionStringsFromImage(QByteArrayView image, TEXEVersionData& data, int* systemError) {
     return readStrings(image, QString(), data, systemError);
 }
 
@@ -585,7 +585,7 @@ bool ReadFixedFileVersionFromImage(QByteArrayView image, int& major, int& minor)
     return readFixed(image, major, minor);
 }
 
-TStatus ReadVersionStrings(const QString& fileName, TEXEVersionData& data, int* systemError) {
+Status ReadVersionStrings(const QString& fileName, TEXEVersionData& data, int* systemError) {
     TMappedFile file;
     if (const int error = file.open(fileName); error != 0) {
         return failure(fileName, error, systemError);

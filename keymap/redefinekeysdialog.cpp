@@ -159,7 +159,7 @@ bool RedefineKeysDialog::commit(const std::function<void(KeyMap&)>& change, QWid
     KeyMap changed = m_keyMap;
     changed.removeLinesWithoutBinding();
     change(changed);
-    const TStatus saved = saveKeyMap(m_keysDbPath, changed);
+    const Status saved = saveKeyMap(m_keysDbPath, changed);
     if (!saved) {
         qCWarning(lcKeyMap).noquote() << saved.message();
         // The application's error box: its icon and caption.

@@ -13,7 +13,7 @@ const QString WindowsFile = QStringLiteral(CLAVORA_BENCH_SOURCE_DIR "/tests/data
 void ReadStrings(benchmark::State& state, const QString& file) {
     for (auto _ : state) {
         clavora::TEXEVersionData data;
-        const clavora::TStatus status = clavora::ReadVersionStrings(file, data);
+        const clavora::Status status = clavora::ReadVersionStrings(file, data);
         if (!status.ok()) {
             state.SkipWithError(status.message().toStdString().c_str());
             return;

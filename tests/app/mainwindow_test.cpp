@@ -24,8 +24,8 @@
 #include <gtest/gtest.h>
 
 using namespace clavora;
-using clavora::test::Child;
-using clavora::test::Item;
+using clavora::test::namedAction;
+using clavora::test::namedChild;
 
 namespace {
 
@@ -34,9 +34,9 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(QDir().mkpath(FRoot.file("program")));
         // The real program file, so the window reads the real version information.
-        ASSERT_TRUE(QFile::copy(test::ProgramDir() + "/clavora", FRoot.file("program/clavora")));
-        FFs.FProgramFile = FRoot.file("program/clavora");
-        FFs.FUserConfigFolder = FRoot.file("config");
+        ASSERT_TRUE(QFile::copy(test::programDir() + "/clavora", FRoot.file("program/clavora")));
+        FFs.programFile = FRoot.file("program/clavora");
+        FFs.configFolder = FRoot.file("config");
         qputenv("CLAVORA_WEB_HOST", "127.0.0.1:9");
         SetApplicationErrorHandler([this](const QString& message) { FErrors << message; });
         // A message box would wait for a person: record it instead.
@@ -52,22 +52,22 @@ protected:
     }
 
     QString settingsPath() const { return FRoot.file("program/settings.ini"); }
-    void writeSettings(const QByteArray& text) { test::WriteBytes(settingsPath(), text); }
+    void writeSettings(const QByteArray& text) { test::writeBytes(settingsPath(), text); }
     std::unique_ptr<TAppForm> makeForm(const QStringList& arguments = {}) {
         return std::make_unique<TAppForm>(arguments);
     }
 
-    test::TTempFolder FRoot;
+    test::TempFolder FRoot;
     QStringList FMessages;
     QStringList FErrors;
-    platform::TFakeFileSystem FFs;
-    platform::TFakeAutostart FAutostart;
-    platform::TFakeShell FShell;
-    platform::TFakeLocale FLocale;
-    platform::TScopedService<platform::IFileSystem> FUseFs{FFs};
-    platform::TScopedService<platform::IAutostart> FUseAutostart{FAutostart};
-    platform::TScopedService<platform::IShell> FUseShell{FShell};
-    platform::TScopedService<platform::ILocale> FUseLocale{FLocale};
+    platform::FakeFileSystem FFs;
+    platform::FakeAutostart FAutostart;
+    platform::FakeShell FShell;
+    platform::FakeLocale FLocale;
+    platform::ScopedService<platform::IFileSystem> FUseFs{FFs};
+    platform::ScopedService<platform::IAutostart> FUseAutostart{FAutostart};
+    platform::ScopedService<platform::IShell> FUseShell{FShell};
+    platform::ScopedService<platform::ILocale> FUseLocale{FLocale};
 };
 
 // Keys typed into the focused window. The bound files are not audio, so the engine hands each one to the
@@ -76,18 +76,18 @@ class MainWindowKeysTest : public MainWindowTest {
 protected:
     void SetUp() override {
         MainWindowTest::SetUp();
-        test::WriteBytes(FRoot.file("program/one.txt"), "not a sound");
-        test::WriteBytes(FRoot.file("program/two.txt"), "not a sound");
+        test::writeBytes(FRoot.file("program/one.txt"), "not a sound");
+        test::writeBytes(FRoot.file("program/two.txt"), "not a sound");
         const QString one = FRoot.file("program/one.txt");
         const QString two = FRoot.file("program/two.txt");
-        test::WriteBytes(FRoot.file("program/keys.db"),
+        test::writeBytes(FRoot.file("program/keys.db"),
                          ("F1|" + one + "\nF7|" + two + "\na|" + one + "\nA|" + two + "\na|" + two + "\n").toUtf8());
         // Hotkey mode off: only the window's own key handling plays.
         writeSettings("[Settings]\nHotkeyMode=OFF\n");
     }
 
-    platform::TFakeFallbackPlayer FPlayer;
-    platform::TScopedService<platform::IFallbackPlayer> FUsePlayer{FPlayer};
+    platform::FakeFallbackPlayer FPlayer;
+    platform::ScopedService<platform::IFallbackPlayer> FUsePlayer{FPlayer};
 };
 
 TEST_F(MainWindowKeysTest, TypedKeysPlayTheirBindingsAndF1OpensHelpInstead) {
@@ -98,8 +98,8 @@ TEST_F(MainWindowKeysTest, TypedKeysPlayTheirBindingsAndF1OpensHelpInstead) {
     const QString two = FRoot.file("program/two.txt");
 
     QTest::keyClick(form.get(), Qt::Key_F1);
-    EXPECT_TRUE(FPlayer.FPlayed.isEmpty());
-    EXPECT_EQ(FShell.FOpened.size(), 1);
+    EXPECT_TRUE(FPlayer.played.isEmpty());
+    EXPECT_EQ(FShell.opened.size(), 1);
 
     const struct {
         Qt::Key key;
@@ -116,11 +116,11 @@ TEST_F(MainWindowKeysTest, TypedKeysPlayTheirBindingsAndF1OpensHelpInstead) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(QKeySequence(c.key | c.modifiers).toString().toStdString());
-        FPlayer.FPlayed.clear();
+        FPlayer.played.clear();
         QTest::sendKeyEvent(QTest::Click, form.get(), c.key, c.text, c.modifiers);
-        EXPECT_EQ(FPlayer.FPlayed, c.played);
+        EXPECT_EQ(FPlayer.played, c.played);
     }
-    EXPECT_EQ(FShell.FOpened.size(), 1);
+    EXPECT_EQ(FShell.opened.size(), 1);
 }
 
 TEST_F(MainWindowTest, StartsWithIdentityDataFolderAndDefaultOptions) {
@@ -131,18 +131,18 @@ TEST_F(MainWindowTest, StartsWithIdentityDataFolderAndDefaultOptions) {
     EXPECT_FALSE(AppVersion.isEmpty());
     EXPECT_NE(AppVersion, "65535.65535");
 
-    EXPECT_TRUE(Item(*form, "HotkeyMode1")->isChecked());
-    EXPECT_TRUE(Child<QTimer>(*form, "TimerHotkey")->isActive());
-    EXPECT_EQ(Child<QTimer>(*form, "TimerHotkey")->interval(), 50);
-    EXPECT_TRUE(Item(*form, "AllowOverlappingSounds1")->isChecked());
-    EXPECT_TRUE(Item(*form, "MatrixDisplay1")->isChecked());
-    EXPECT_TRUE(Child<QWidget>(*form, "Panel1")->isVisibleTo(form.get()));
-    EXPECT_FALSE(Item(*form, "MinimizetoSystemTray1")->isChecked());
-    EXPECT_FALSE(Item(*form, "StartMinimized1")->isChecked());
-    EXPECT_FALSE(Item(*form, "StartMinimized1")->isEnabled());
-    EXPECT_FALSE(Item(*form, "Autostartatstartup1")->isChecked());
-    EXPECT_TRUE(Item(*form, "Standard1")->isChecked());
-    EXPECT_EQ(Child<QSlider>(*form, "TrackBar2")->maximum(), 8);
+    EXPECT_TRUE(namedAction(*form, "HotkeyMode1")->isChecked());
+    EXPECT_TRUE(namedChild<QTimer>(*form, "TimerHotkey")->isActive());
+    EXPECT_EQ(namedChild<QTimer>(*form, "TimerHotkey")->interval(), 50);
+    EXPECT_TRUE(namedAction(*form, "AllowOverlappingSounds1")->isChecked());
+    EXPECT_TRUE(namedAction(*form, "MatrixDisplay1")->isChecked());
+    EXPECT_TRUE(namedChild<QWidget>(*form, "Panel1")->isVisibleTo(form.get()));
+    EXPECT_FALSE(namedAction(*form, "MinimizetoSystemTray1")->isChecked());
+    EXPECT_FALSE(namedAction(*form, "StartMinimized1")->isChecked());
+    EXPECT_FALSE(namedAction(*form, "StartMinimized1")->isEnabled());
+    EXPECT_FALSE(namedAction(*form, "Autostartatstartup1")->isChecked());
+    EXPECT_TRUE(namedAction(*form, "Standard1")->isChecked());
+    EXPECT_EQ(namedChild<QSlider>(*form, "TrackBar2")->maximum(), 8);
 
     EXPECT_TRUE(FMessages.isEmpty()) << FMessages.join(' ').toStdString();
     EXPECT_EQ(form->Channel(), 0u); // nothing played during start-up
@@ -150,7 +150,7 @@ TEST_F(MainWindowTest, StartsWithIdentityDataFolderAndDefaultOptions) {
     EXPECT_FALSE(QFile::exists(settingsPath()));
     EXPECT_EQ(form->keyMap().pathsFor(u"F12"), QStringList{"Sounds\\22.mp3"});
     ASSERT_NE(MatrixDisplay, nullptr);
-    EXPECT_EQ(MatrixDisplay->parentWidget(), Child<QWidget>(*form, "Panel1"));
+    EXPECT_EQ(MatrixDisplay->parentWidget(), namedChild<QWidget>(*form, "Panel1"));
     EXPECT_EQ(DisplayText, "Press any key");
 }
 
@@ -159,24 +159,25 @@ TEST_F(MainWindowTest, ClientAreaMenusAndInitialStates) {
     form->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
     EXPECT_EQ(form->centralWidget()->size(), QSize(646, 341));
-    EXPECT_EQ(Child<QWidget>(*form, "Panel1")->height(), 65);
-    EXPECT_FALSE(Child<QWidget>(*form, "Panel1")->isEnabled());
-    EXPECT_EQ(Child<QSlider>(*form, "TrackBar2")->height(), 25);
-    EXPECT_EQ(Child<QWidget>(*form, "TouchKeyboard1")->geometry().topLeft(), QPoint(3, 3));
+    EXPECT_EQ(namedChild<QWidget>(*form, "Panel1")->height(), 65);
+    EXPECT_FALSE(namedChild<QWidget>(*form, "Panel1")->isEnabled());
+    EXPECT_EQ(namedChild<QSlider>(*form, "TrackBar2")->height(), 25);
+    EXPECT_EQ(namedChild<QWidget>(*form, "TouchKeyboard1")->geometry().topLeft(), QPoint(3, 3));
 
     QStringList captions;
-    for (QAction* action : Child<QMenu>(*form, "Help1")->actions()) {
+    for (QAction* action : namedChild<QMenu>(*form, "Help1")->actions()) {
         captions << (action->isSeparator() ? "-" : action->text()) + (action->isVisible() ? "" : " (hidden)");
     }
     EXPECT_EQ(captions, QStringList({"Online Help", "-", "Update Notifications", "-", "Language... (hidden)",
                                      "Send &Feedback...", "&About..."}));
-    EXPECT_TRUE(Item(*form, "UpdateNotifications1")->isChecked());
-    EXPECT_FALSE(Item(*form, "UpdateNotifications1")->isEnabled());
-    EXPECT_EQ(Item(*form, "Help2")->shortcut(), QKeySequence(Qt::Key_F1));
-    for (QAction* action : {Item(*form, "Exit1"), Item(*form, "Help2"), Item(*form, "Language1"), Item(*form, "SendFeedback1"), Item(*form, "About1")}) {
+    EXPECT_TRUE(namedAction(*form, "UpdateNotifications1")->isChecked());
+    EXPECT_FALSE(namedAction(*form, "UpdateNotifications1")->isEnabled());
+    EXPECT_EQ(namedAction(*form, "Help2")->shortcut(), QKeySequence(Qt::Key_F1));
+    for (QAction* action : {namedAction(*form, "Exit1"), namedAction(*form, "Help2"), namedAction(*form, "Language1"),
+                            namedAction(*form, "SendFeedback1"), namedAction(*form, "About1")}) {
         EXPECT_FALSE(action->icon().isNull()) << action->objectName().toStdString();
     }
-    EXPECT_EQ(Item(*form, "ResettoDefaults1")->text(), "Reset to Defaults...");
+    EXPECT_EQ(namedAction(*form, "ResettoDefaults1")->text(), "Reset to Defaults...");
 }
 
 TEST_F(MainWindowTest, OptionValuesAreReadWithTheirOwnSenses) {
@@ -198,7 +199,7 @@ TEST_F(MainWindowTest, OptionValuesAreReadWithTheirOwnSenses) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
         TSettingsIni settings(FRoot.file("case.ini"));
-        test::WriteBytes(settings.fileName(), c.text);
+        test::writeBytes(settings.fileName(), c.text);
         ASSERT_TRUE(settings.load().ok());
         const TOptions options = ReadOptions(settings);
         EXPECT_EQ(options.MinimizeToSystemTray, c.tray);
@@ -214,65 +215,65 @@ TEST_F(MainWindowTest, StoredOptionsReachTheMenusAndControls) {
     writeSettings("[Settings]\nMinimizeToSystemTray=ON\nMinimizeStartup=ON\nHotkeyMode=OFF\n"
                   "AllowOverlappingSounds=OFF\nKeyboardLayout=NumPad\nMatrixDisplay=OFF\n");
     auto form = makeForm();
-    EXPECT_TRUE(Item(*form, "MinimizetoSystemTray1")->isChecked());
+    EXPECT_TRUE(namedAction(*form, "MinimizetoSystemTray1")->isChecked());
     // Without an autostart entry Auto Minimize shows its stored mark but cannot be used.
-    EXPECT_TRUE(Item(*form, "StartMinimized1")->isChecked());
-    EXPECT_FALSE(Item(*form, "StartMinimized1")->isEnabled());
-    EXPECT_FALSE(Item(*form, "HotkeyMode1")->isChecked());
-    EXPECT_FALSE(Child<QTimer>(*form, "TimerHotkey")->isActive());
-    EXPECT_FALSE(Item(*form, "AllowOverlappingSounds1")->isChecked());
-    EXPECT_TRUE(Item(*form, "NumPad1")->isChecked());
-    EXPECT_FALSE(Item(*form, "Standard1")->isChecked());
+    EXPECT_TRUE(namedAction(*form, "StartMinimized1")->isChecked());
+    EXPECT_FALSE(namedAction(*form, "StartMinimized1")->isEnabled());
+    EXPECT_FALSE(namedAction(*form, "HotkeyMode1")->isChecked());
+    EXPECT_FALSE(namedChild<QTimer>(*form, "TimerHotkey")->isActive());
+    EXPECT_FALSE(namedAction(*form, "AllowOverlappingSounds1")->isChecked());
+    EXPECT_TRUE(namedAction(*form, "NumPad1")->isChecked());
+    EXPECT_FALSE(namedAction(*form, "Standard1")->isChecked());
     EXPECT_EQ(form->KeyboardLayout(), "NumPad");
-    EXPECT_FALSE(Child<QWidget>(*form, "Panel1")->isVisibleTo(form.get()));
+    EXPECT_FALSE(namedChild<QWidget>(*form, "Panel1")->isVisibleTo(form.get()));
 }
 
 TEST_F(MainWindowTest, EachCommandFlipsItsOptionAndWritesTheWholeFile) {
     writeSettings("[Settings]\nHotkeyMode=ON\n[Other]\nkept=yes\n");
     auto form = makeForm();
 
-    Item(*form, "HotkeyMode1")->trigger();
-    EXPECT_FALSE(Item(*form, "HotkeyMode1")->isChecked());
-    EXPECT_FALSE(Child<QTimer>(*form, "TimerHotkey")->isActive());
-    EXPECT_EQ(test::ReadBytes(settingsPath()), "[Settings]\nHotkeyMode=OFF\n\n[Other]\nkept=yes\n\n");
+    namedAction(*form, "HotkeyMode1")->trigger();
+    EXPECT_FALSE(namedAction(*form, "HotkeyMode1")->isChecked());
+    EXPECT_FALSE(namedChild<QTimer>(*form, "TimerHotkey")->isActive());
+    EXPECT_EQ(test::readBytes(settingsPath()), "[Settings]\nHotkeyMode=OFF\n\n[Other]\nkept=yes\n\n");
 
-    Item(*form, "MinimizetoSystemTray1")->trigger();
-    Item(*form, "AllowOverlappingSounds1")->trigger();
-    Item(*form, "MatrixDisplay1")->trigger();
-    Item(*form, "NumPad1")->trigger();
-    EXPECT_FALSE(Child<QWidget>(*form, "Panel1")->isVisibleTo(form.get()));
-    EXPECT_EQ(test::ReadBytes(settingsPath()),
+    namedAction(*form, "MinimizetoSystemTray1")->trigger();
+    namedAction(*form, "AllowOverlappingSounds1")->trigger();
+    namedAction(*form, "MatrixDisplay1")->trigger();
+    namedAction(*form, "NumPad1")->trigger();
+    EXPECT_FALSE(namedChild<QWidget>(*form, "Panel1")->isVisibleTo(form.get()));
+    EXPECT_EQ(test::readBytes(settingsPath()),
               "[Settings]\nHotkeyMode=OFF\nMinimizeToSystemTray=ON\nAllowOverlappingSounds=OFF\nMatrixDisplay=OFF\n"
               "KeyboardLayout=NumPad\n\n[Other]\nkept=yes\n\n");
 
-    Item(*form, "HotkeyMode1")->trigger();
-    EXPECT_TRUE(Child<QTimer>(*form, "TimerHotkey")->isActive());
-    Item(*form, "MatrixDisplay1")->trigger();
-    EXPECT_TRUE(Child<QWidget>(*form, "Panel1")->isVisibleTo(form.get()));
+    namedAction(*form, "HotkeyMode1")->trigger();
+    EXPECT_TRUE(namedChild<QTimer>(*form, "TimerHotkey")->isActive());
+    namedAction(*form, "MatrixDisplay1")->trigger();
+    EXPECT_TRUE(namedChild<QWidget>(*form, "Panel1")->isVisibleTo(form.get()));
     EXPECT_EQ(DisplayText, "Press any key");
     // Choosing the layout that is already checked writes it again.
-    Item(*form, "Standard1")->trigger();
-    Item(*form, "Standard1")->trigger();
-    EXPECT_TRUE(Item(*form, "Standard1")->isChecked());
-    EXPECT_EQ(test::ReadBytes(settingsPath()),
+    namedAction(*form, "Standard1")->trigger();
+    namedAction(*form, "Standard1")->trigger();
+    EXPECT_TRUE(namedAction(*form, "Standard1")->isChecked());
+    EXPECT_EQ(test::readBytes(settingsPath()),
               "[Settings]\nHotkeyMode=ON\nMinimizeToSystemTray=ON\nAllowOverlappingSounds=OFF\nMatrixDisplay=ON\n"
               "KeyboardLayout=Standard\n\n[Other]\nkept=yes\n\n");
 }
 
 TEST_F(MainWindowTest, AWriteFailureIsShownAfterTheMarkChangedAndTheProgramGoesOn) {
     auto form = makeForm();
-    FFs.FFailingWrites.insert(settingsPath());
-    Item(*form, "AllowOverlappingSounds1")->trigger();
-    EXPECT_FALSE(Item(*form, "AllowOverlappingSounds1")->isChecked());
+    FFs.failingWrites.insert(settingsPath());
+    namedAction(*form, "AllowOverlappingSounds1")->trigger();
+    EXPECT_FALSE(namedAction(*form, "AllowOverlappingSounds1")->isChecked());
     EXPECT_FALSE(QFile::exists(settingsPath()));
     ASSERT_EQ(FErrors.size(), 1);
     EXPECT_TRUE(FErrors.first().contains(settingsPath())) << FErrors.first().toStdString();
 
     // The next command runs as usual.
-    FFs.FFailingWrites.clear();
-    Item(*form, "MinimizetoSystemTray1")->trigger();
+    FFs.failingWrites.clear();
+    namedAction(*form, "MinimizetoSystemTray1")->trigger();
     EXPECT_EQ(FErrors.size(), 1);
-    EXPECT_EQ(test::ReadBytes(settingsPath()), "[Settings]\nAllowOverlappingSounds=OFF\nMinimizeToSystemTray=ON\n\n");
+    EXPECT_EQ(test::readBytes(settingsPath()), "[Settings]\nAllowOverlappingSounds=OFF\nMinimizeToSystemTray=ON\n\n");
 }
 
 TEST(ApplicationErrorTest, AnErrorEscapingAHandlerIsShownInsteadOfEndingTheProgram) {
@@ -287,41 +288,41 @@ TEST(ApplicationErrorTest, AnErrorEscapingAHandlerIsShownInsteadOfEndingTheProgr
 
 TEST_F(MainWindowTest, AutostartEntryFollowsItsCommandAndTakesAutoMinimizeAlong) {
     auto form = makeForm();
-    Item(*form, "Autostartatstartup1")->trigger();
-    EXPECT_TRUE(Item(*form, "Autostartatstartup1")->isChecked());
-    EXPECT_EQ(FAutostart.FEntries.value("Zemtrak - Clavora"), "\"" + FRoot.file("program/clavora") + "\" /auto");
-    EXPECT_TRUE(Item(*form, "StartMinimized1")->isEnabled());
+    namedAction(*form, "Autostartatstartup1")->trigger();
+    EXPECT_TRUE(namedAction(*form, "Autostartatstartup1")->isChecked());
+    EXPECT_EQ(FAutostart.entries.value("Zemtrak - Clavora"), "\"" + FRoot.file("program/clavora") + "\" /auto");
+    EXPECT_TRUE(namedAction(*form, "StartMinimized1")->isEnabled());
     EXPECT_FALSE(QFile::exists(settingsPath())); // the autostart command itself writes no settings
 
-    Item(*form, "StartMinimized1")->trigger();
-    EXPECT_EQ(test::ReadBytes(settingsPath()), "[Settings]\nMinimizeStartup=ON\n\n");
+    namedAction(*form, "StartMinimized1")->trigger();
+    EXPECT_EQ(test::readBytes(settingsPath()), "[Settings]\nMinimizeStartup=ON\n\n");
 
-    Item(*form, "Autostartatstartup1")->trigger();
-    EXPECT_TRUE(FAutostart.FEntries.isEmpty());
-    EXPECT_FALSE(Item(*form, "StartMinimized1")->isChecked());
-    EXPECT_FALSE(Item(*form, "StartMinimized1")->isEnabled());
-    EXPECT_EQ(test::ReadBytes(settingsPath()), "[Settings]\nMinimizeStartup=OFF\n\n");
+    namedAction(*form, "Autostartatstartup1")->trigger();
+    EXPECT_TRUE(FAutostart.entries.isEmpty());
+    EXPECT_FALSE(namedAction(*form, "StartMinimized1")->isChecked());
+    EXPECT_FALSE(namedAction(*form, "StartMinimized1")->isEnabled());
+    EXPECT_EQ(test::readBytes(settingsPath()), "[Settings]\nMinimizeStartup=OFF\n\n");
 
     // An entry that cannot be written ends the command: the mark has changed, Auto Minimize stays unusable.
-    FAutostart.FFailWrites = true;
-    Item(*form, "Autostartatstartup1")->trigger();
+    FAutostart.failWrites = true;
+    namedAction(*form, "Autostartatstartup1")->trigger();
     EXPECT_EQ(FErrors.size(), 1);
-    EXPECT_TRUE(Item(*form, "Autostartatstartup1")->isChecked());
-    EXPECT_FALSE(Item(*form, "StartMinimized1")->isEnabled());
-    FAutostart.FFailWrites = false;
+    EXPECT_TRUE(namedAction(*form, "Autostartatstartup1")->isChecked());
+    EXPECT_FALSE(namedAction(*form, "StartMinimized1")->isEnabled());
+    FAutostart.failWrites = false;
 
     // A later start finds the entry and enables Auto Minimize again.
     form.reset();
-    FAutostart.FEntries["Zemtrak - Clavora"] = "\"x\" /auto";
+    FAutostart.entries["Zemtrak - Clavora"] = "\"x\" /auto";
     auto second = makeForm();
-    EXPECT_TRUE(Item(*second, "Autostartatstartup1")->isChecked());
-    EXPECT_TRUE(Item(*second, "StartMinimized1")->isEnabled());
+    EXPECT_TRUE(namedAction(*second, "Autostartatstartup1")->isChecked());
+    EXPECT_TRUE(namedAction(*second, "StartMinimized1")->isEnabled());
 }
 
 TEST_F(MainWindowTest, ResetToDefaultsAsksAndOnlyYesRemovesTheSettings) {
     writeSettings("[Settings]\nHotkeyMode=OFF\n");
     auto form = makeForm();
-    const QByteArray keys = test::ReadBytes(FRoot.file("program/keys.db"));
+    const QByteArray keys = test::readBytes(FRoot.file("program/keys.db"));
 
     QStringList seen;
     SetMessageDlgAnswer([&](QMessageBox& box) {
@@ -332,16 +333,16 @@ TEST_F(MainWindowTest, ResetToDefaultsAsksAndOnlyYesRemovesTheSettings) {
         seen << box.defaultButton()->text() << box.escapeButton()->text();
         return QMessageBox::No;
     });
-    Item(*form, "ResettoDefaults1")->trigger();
+    namedAction(*form, "ResettoDefaults1")->trigger();
     EXPECT_EQ(seen, QStringList({"Confirmation", "Restart Application?", "Yes", "No", "Yes", "No"}));
     EXPECT_TRUE(QFile::exists(settingsPath()));
-    EXPECT_TRUE(FShell.FStarted.isEmpty());
+    EXPECT_TRUE(FShell.started.isEmpty());
 
     SetMessageDlgAnswer([](QMessageBox&) { return QMessageBox::Yes; });
-    Item(*form, "ResettoDefaults1")->trigger();
+    namedAction(*form, "ResettoDefaults1")->trigger();
     EXPECT_FALSE(QFile::exists(settingsPath()));
-    EXPECT_EQ(FShell.FStarted, QStringList({FRoot.file("program/clavora")}));
-    EXPECT_EQ(test::ReadBytes(FRoot.file("program/keys.db")), keys);
+    EXPECT_EQ(FShell.started, QStringList({FRoot.file("program/clavora")}));
+    EXPECT_EQ(test::readBytes(FRoot.file("program/keys.db")), keys);
 }
 
 TEST_F(MainWindowTest, F1OpensTheHelpPage) {
@@ -349,7 +350,7 @@ TEST_F(MainWindowTest, F1OpensTheHelpPage) {
     form->show();
     ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
     QTest::keyClick(form.get(), Qt::Key_F1);
-    EXPECT_EQ(FShell.FOpened, QStringList({"http://127.0.0.1:9/help/clavora/"}));
+    EXPECT_EQ(FShell.opened, QStringList({"http://127.0.0.1:9/help/clavora/"}));
     EXPECT_EQ(HelpPageUrl("example.org", "Big Sound Board"), "http://example.org/help/big-sound-board/");
 }
 

@@ -2,6 +2,9 @@
 // opening with delete-and-retry that never rewrites and never stops start-up.
 #include "app/settingsini.h"
 #include "platform/fake/fakefilesystem.h"
+#ifdef CLAVORA_PLATFORM_LINUX
+#include "platform/linux/linuxfilesystem.h"
+#endif
 #include "tests/support/testsupport.h"
 
 #include <QDir>
@@ -10,9 +13,11 @@
 #include <QRandomGenerator>
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
 using namespace clavora;
-using clavora::test::ReadBytes;
-using clavora::test::WriteBytes;
+using clavora::test::readBytes;
+using clavora::test::writeBytes;
 
 namespace {
 
@@ -23,15 +28,15 @@ protected:
         FIni = FData + "settings.ini";
     }
 
-    test::TTempFolder FRoot;
-    platform::TFakeFileSystem FFs;
-    platform::TScopedService<platform::IFileSystem> FUse{FFs};
+    test::TempFolder FRoot;
+    platform::FakeFileSystem FFs;
+    platform::ScopedService<platform::IFileSystem> FUse{FFs};
     QString FData;
     QString FIni;
 };
 
 TEST_F(SettingsIniTest, ReadsNamesWithoutRegardToCaseAndValuesExactly) {
-    WriteBytes(FIni, "\xEF\xBB\xBF"
+    writeBytes(FIni, "\xEF\xBB\xBF"
                      "orphan=before any section\r\n"
                      "[settings]\r\n"
                      "  hotkeymode =  OFF  \r\n"
@@ -84,13 +89,13 @@ TEST_F(SettingsIniTest, WritesTheWholeStoreSectionBySection) {
     ini.writeString("Settings", "AllowOverlappingSounds", "OFF");
     EXPECT_EQ(ini.readString("Settings", "Gone", "absent"), "absent");
     ASSERT_TRUE(ini.updateFile().ok());
-    EXPECT_EQ(ReadBytes(FIni), "[Settings]\nHotkeyMode=ON\nMatrixDisplay=ON\nAllowOverlappingSounds=OFF\n\n"
+    EXPECT_EQ(readBytes(FIni), "[Settings]\nHotkeyMode=ON\nMatrixDisplay=ON\nAllowOverlappingSounds=OFF\n\n"
                                "[Other]\nx=y\n\n");
 
     TSettingsIni again(FIni);
     ASSERT_TRUE(again.load().ok());
     EXPECT_EQ(again.readString("settings", "allowoverlappingsounds", ""), "OFF");
-    EXPECT_EQ(again.toBytes(), ReadBytes(FIni));
+    EXPECT_EQ(again.toBytes(), readBytes(FIni));
 }
 
 TEST_F(SettingsIniTest, LineBreaksInAValueCannotAddEntries) {
@@ -108,8 +113,8 @@ TEST_F(SettingsIniTest, MissingFileOpensEmptyAndCreatesNothing) {
     EXPECT_EQ(ini.fileName(), FIni);
     EXPECT_EQ(ini.readString("Settings", "HotkeyMode", "default"), "default");
     EXPECT_FALSE(QFileInfo::exists(FIni));
-    EXPECT_TRUE(FFs.FRemoved.isEmpty());
-    EXPECT_TRUE(FFs.FWrites.isEmpty());
+    EXPECT_TRUE(FFs.removed.isEmpty());
+    EXPECT_TRUE(FFs.writes.isEmpty());
 }
 
 TEST_F(SettingsIniTest, GarbageOpensWithoutRewritingOrDeleting) {
@@ -123,14 +128,14 @@ TEST_F(SettingsIniTest, GarbageOpensWithoutRewritingOrDeleting) {
     garbage << QByteArray("[Settings]\nHotkeyMode=\0OFF\n\xFF\xFE\n[\n]\n[]\n=\n", 39) + QByteArray(4096, '\0');
     garbage << QByteArray("[Settings]\nHotkeyMode=OFF\xC3\n");
     for (const QByteArray& bytes : garbage) {
-        WriteBytes(FIni, bytes);
+        writeBytes(FIni, bytes);
         TSettingsIni ini = OpenSettingsIni(FData);
         EXPECT_EQ(ini.fileName(), FIni);
         EXPECT_NE(ini.readString("Settings", "HotkeyMode", "default"), "OFF");
-        EXPECT_EQ(ReadBytes(FIni), bytes);
+        EXPECT_EQ(readBytes(FIni), bytes);
     }
-    EXPECT_TRUE(FFs.FRemoved.isEmpty());
-    EXPECT_TRUE(FFs.FWrites.isEmpty());
+    EXPECT_TRUE(FFs.removed.isEmpty());
+    EXPECT_TRUE(FFs.writes.isEmpty());
 }
 
 TEST_F(SettingsIniTest, TenMegabyteFileOpensWhole) {
@@ -139,50 +144,68 @@ TEST_F(SettingsIniTest, TenMegabyteFileOpensWhole) {
         bytes += "Key" + QByteArray::number(i) + "=" + QByteArray::number(i) + "\n";
     }
     bytes += "HotkeyMode=OFF\n";
-    WriteBytes(FIni, bytes);
+    writeBytes(FIni, bytes);
     TSettingsIni ini = OpenSettingsIni(FData);
     EXPECT_EQ(ini.readString("Settings", "hotkeymode", ""), "OFF");
     EXPECT_EQ(ini.readString("Settings", "key123456", ""), "123456");
 }
 
 TEST_F(SettingsIniTest, UnreadableFileIsDeletedAndOpenedAgain) {
-    WriteBytes(FIni, "[Settings]\nHotkeyMode=OFF\n");
-    FFs.FUnreadable.insert(FIni);
+    writeBytes(FIni, "[Settings]\nHotkeyMode=OFF\n");
+    FFs.unreadable.insert(FIni);
     TSettingsIni ini = OpenSettingsIni(FData);
-    EXPECT_EQ(FFs.FRemoved, QStringList{FIni});
+    EXPECT_EQ(FFs.removed, QStringList{FIni});
     EXPECT_FALSE(QFileInfo::exists(FIni));
     EXPECT_EQ(ini.fileName(), FIni);
     EXPECT_EQ(ini.readString("Settings", "HotkeyMode", "default"), "default");
-    EXPECT_TRUE(FFs.FWrites.isEmpty());
+    EXPECT_TRUE(FFs.writes.isEmpty());
 }
 
 TEST_F(SettingsIniTest, FailingTwiceGivesAnEmptyStoreBoundToThePath) {
     // A folder in its place can be neither read nor deleted as a file.
     ASSERT_TRUE(QDir().mkpath(FIni + "/inside"));
     TSettingsIni ini = OpenSettingsIni(FData);
-    EXPECT_EQ(FFs.FRemoved, QStringList{FIni});
-    EXPECT_EQ(FFs.FReads, (QStringList{FIni, FIni}));
+    EXPECT_EQ(FFs.removed, QStringList{FIni});
+    EXPECT_EQ(FFs.reads, (QStringList{FIni, FIni}));
     EXPECT_EQ(ini.fileName(), FIni);
     EXPECT_EQ(ini.readString("Settings", "HotkeyMode", "default"), "default");
 
     ini.writeString("Settings", "HotkeyMode", "OFF");
     EXPECT_EQ(ini.readString("Settings", "HotkeyMode", "default"), "OFF");
-    const TStatus status = ini.updateFile();
+    const Status status = ini.updateFile();
     EXPECT_FALSE(status.ok());
     EXPECT_TRUE(status.message().contains(FIni));
     EXPECT_TRUE(QFileInfo(FIni).isDir());
 }
 
+// On a real disk, a write that fails at its last step (the new bytes written, the rename not done) leaves the old
+// file as it was and no temporary file beside it.
 TEST_F(SettingsIniTest, FailedWriteKeepsTheOldFile) {
+#ifdef CLAVORA_PLATFORM_LINUX
     const QByteArray old = "[Settings]\nHotkeyMode=OFF\n\n";
-    WriteBytes(FIni, old);
+    writeBytes(FIni, old);
+    platform::LinuxFileSystem disk;
+    int failures = 0;
+    disk.setBeforeRenameHook([&](const QString&) {
+        ++failures;
+        return ENOSPC;
+    });
+    platform::ScopedService<platform::IFileSystem> useDisk(disk);
     TSettingsIni ini = OpenSettingsIni(FData);
     ini.writeString("Settings", "HotkeyMode", "ON");
-    FFs.FFailingWrites.insert(FIni);
-    const TStatus status = ini.updateFile();
+    const Status status = ini.updateFile();
+    EXPECT_EQ(failures, 1);
     EXPECT_FALSE(status.ok());
     EXPECT_TRUE(status.message().contains(FIni));
-    EXPECT_EQ(ReadBytes(FIni), old);
+    EXPECT_EQ(readBytes(FIni), old);
+    EXPECT_EQ(QDir(FData).entryList(QDir::Files | QDir::Hidden | QDir::System), QStringList{"settings.ini"});
+
+    disk.setBeforeRenameHook({});
+    ASSERT_TRUE(ini.updateFile().ok());
+    EXPECT_EQ(readBytes(FIni), "[Settings]\nHotkeyMode=ON\n\n");
+#else
+    GTEST_SKIP() << "needs the file system of a real system";
+#endif
 }
 
 } // namespace

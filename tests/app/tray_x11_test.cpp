@@ -13,8 +13,8 @@
 #include <gtest/gtest.h>
 
 using namespace clavora;
-using clavora::test::Child;
-using clavora::test::Item;
+using clavora::test::namedAction;
+using clavora::test::namedChild;
 
 namespace {
 
@@ -28,30 +28,30 @@ protected:
             GTEST_SKIP() << "no notification area on this display";
         }
         ASSERT_TRUE(QDir().mkpath(FRoot.file("program")));
-        ASSERT_TRUE(QFile::copy(test::ProgramDir() + "/clavora", FRoot.file("program/clavora")));
-        FFs.FProgramFile = FRoot.file("program/clavora");
-        FFs.FUserConfigFolder = FRoot.file("config");
-        FAutostart.FEntries["Zemtrak - Clavora"] = "\"x\" /auto";
+        ASSERT_TRUE(QFile::copy(test::programDir() + "/clavora", FRoot.file("program/clavora")));
+        FFs.programFile = FRoot.file("program/clavora");
+        FFs.configFolder = FRoot.file("config");
+        FAutostart.entries["Zemtrak - Clavora"] = "\"x\" /auto";
     }
 
     std::unique_ptr<TAppForm> showForm(const QStringList& arguments, const QByteArray& settings) {
-        test::WriteBytes(FRoot.file("program/settings.ini"), settings);
+        test::writeBytes(FRoot.file("program/settings.ini"), settings);
         auto form = std::make_unique<TAppForm>(arguments);
         form->show();
         EXPECT_TRUE(QTest::qWaitForWindowExposed(form.get()));
         return form;
     }
 
-    test::TTempFolder FRoot;
-    platform::TFakeFileSystem FFs;
-    platform::TFakeAutostart FAutostart;
-    platform::TScopedService<platform::IFileSystem> FUseFs{FFs};
-    platform::TScopedService<platform::IAutostart> FUseAutostart{FAutostart};
+    test::TempFolder FRoot;
+    platform::FakeFileSystem FFs;
+    platform::FakeAutostart FAutostart;
+    platform::ScopedService<platform::IFileSystem> FUseFs{FFs};
+    platform::ScopedService<platform::IAutostart> FUseAutostart{FAutostart};
 };
 
 bool hiddenToTray(TAppForm& form) {
-    return !form.isVisible() && form.isMinimized() && Child<QSystemTrayIcon>(form, "TrayIcon1")->isVisible() &&
-           Child<QSystemTrayIcon>(form, "TrayIcon1")->toolTip() == AppTitle;
+    return !form.isVisible() && form.isMinimized() && namedChild<QSystemTrayIcon>(form, "TrayIcon1")->isVisible() &&
+           namedChild<QSystemTrayIcon>(form, "TrayIcon1")->toolTip() == AppTitle;
 }
 
 TEST_F(TrayTest, MinimizingWithoutTheOptionKeepsTheTaskBarButton) {
@@ -60,18 +60,18 @@ TEST_F(TrayTest, MinimizingWithoutTheOptionKeepsTheTaskBarButton) {
     QTest::qWait(300);
     EXPECT_TRUE(form->isMinimized());
     EXPECT_TRUE(form->isVisible());
-    EXPECT_FALSE(Child<QSystemTrayIcon>(*form, "TrayIcon1")->isVisible());
+    EXPECT_FALSE(namedChild<QSystemTrayIcon>(*form, "TrayIcon1")->isVisible());
 }
 
 TEST_F(TrayTest, MinimizingWithTheOptionHidesToTheTrayAndAClickBringsItBack) {
     auto form = showForm({}, "[Settings]\nMinimizeToSystemTray=ON\n");
     form->showMinimized();
     EXPECT_TRUE(QTest::qWaitFor([&] { return hiddenToTray(*form); }, 3000));
-    EXPECT_EQ(Child<QSystemTrayIcon>(*form, "TrayIcon1")->toolTip(), "Zemtrak - Clavora");
+    EXPECT_EQ(namedChild<QSystemTrayIcon>(*form, "TrayIcon1")->toolTip(), "Zemtrak - Clavora");
 
-    emit Child<QSystemTrayIcon>(*form, "TrayIcon1")->activated(QSystemTrayIcon::Trigger);
+    emit namedChild<QSystemTrayIcon>(*form, "TrayIcon1")->activated(QSystemTrayIcon::Trigger);
     EXPECT_TRUE(QTest::qWaitFor([&] { return form->isVisible() && !form->isMinimized(); }, 3000));
-    EXPECT_FALSE(Child<QSystemTrayIcon>(*form, "TrayIcon1")->isVisible());
+    EXPECT_FALSE(namedChild<QSystemTrayIcon>(*form, "TrayIcon1")->isVisible());
 }
 
 TEST_F(TrayTest, AutoSwitchHidesToTheTrayOnlyAsFirstArgument) {
@@ -85,7 +85,7 @@ TEST_F(TrayTest, AutoSwitchHidesToTheTrayOnlyAsFirstArgument) {
         auto form = showForm({"--x", "/auto"}, both);
         QTest::qWait(400);
         EXPECT_TRUE(form->isVisible());
-        EXPECT_FALSE(Child<QSystemTrayIcon>(*form, "TrayIcon1")->isVisible());
+        EXPECT_FALSE(namedChild<QSystemTrayIcon>(*form, "TrayIcon1")->isVisible());
     }
     {
         // Auto Minimize at Startup unchecked: the switch is ignored.
@@ -98,7 +98,7 @@ TEST_F(TrayTest, AutoSwitchHidesToTheTrayOnlyAsFirstArgument) {
         // Without the tray option it minimizes to the task bar.
         auto form = showForm({"/auto"}, "[Settings]\nMinimizeToSystemTray=OFF\nMinimizeStartup=ON\n");
         EXPECT_TRUE(QTest::qWaitFor([&] { return form->isMinimized(); }, 3000));
-        EXPECT_FALSE(Child<QSystemTrayIcon>(*form, "TrayIcon1")->isVisible());
+        EXPECT_FALSE(namedChild<QSystemTrayIcon>(*form, "TrayIcon1")->isVisible());
     }
 }
 

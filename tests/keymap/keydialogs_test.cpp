@@ -20,7 +20,7 @@
 #include <memory>
 
 using namespace clavora;
-using clavora::test::Child;
+using clavora::test::namedChild;
 
 namespace {
 
@@ -40,12 +40,12 @@ protected:
         writeKeysDb(encodeKeyMapText(lines));
         openOnFile();
     }
-    void writeKeysDb(const QByteArray& bytes) { test::WriteBytes(m_keysDb, bytes); }
+    void writeKeysDb(const QByteArray& bytes) { test::writeBytes(m_keysDb, bytes); }
     void openOnFile() {
         QStringList lines;
         ASSERT_TRUE(readKeyMapFile(m_keysDb, lines));
         m_map = KeyMap::fromLines(lines);
-        m_fs.FWrites.clear();
+        m_fs.writes.clear();
         m_dialog = std::make_unique<RedefineKeysDialog>(m_map, m_keysDb);
         KeyDialogHooks hooks;
         hooks.showMessage = [this](QWidget* parent, QMessageBox::Icon icon, const QString& caption,
@@ -57,10 +57,10 @@ protected:
             return m_nextChosenFile;
         };
         m_dialog->setHooks(hooks);
-        m_list = Child<QTableWidget>(*m_dialog, "ListView1");
-        m_add = Child<QPushButton>(*m_dialog, "Button1");
-        m_edit = Child<QPushButton>(*m_dialog, "Button2");
-        m_delete = Child<QPushButton>(*m_dialog, "Button3");
+        m_list = namedChild<QTableWidget>(*m_dialog, "ListView1");
+        m_add = namedChild<QPushButton>(*m_dialog, "Button1");
+        m_edit = namedChild<QPushButton>(*m_dialog, "Button2");
+        m_delete = namedChild<QPushButton>(*m_dialog, "Button3");
         m_dialog->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(m_dialog.get()));
     }
@@ -72,7 +72,7 @@ protected:
         }
         return rows;
     }
-    QByteArray fileBytes() const { return test::ReadBytes(m_keysDb); }
+    QByteArray fileBytes() const { return test::readBytes(m_keysDb); }
     // The file, the key map in memory and the list all hold exactly Lines.
     void expectEverywhere(const QStringList& lines) {
         EXPECT_EQ(fileBytes(), encodeKeyMapText(lines));
@@ -91,10 +91,10 @@ protected:
         EXPECT_EQ(windows.size(), 1);
         return windows.value(0);
     }
-    static QLineEdit* keyField(KeyEditDialog* window) { return Child<QLineEdit>(*window, "Edit1"); }
-    static QLineEdit* fileField(KeyEditDialog* window) { return Child<QLineEdit>(*window, "Edit2"); }
+    static QLineEdit* keyField(KeyEditDialog* window) { return namedChild<QLineEdit>(*window, "Edit1"); }
+    static QLineEdit* fileField(KeyEditDialog* window) { return namedChild<QLineEdit>(*window, "Edit2"); }
     static void clickOk(KeyEditDialog* window) {
-        QTest::mouseClick(Child<QPushButton>(*window, "Button2"), Qt::LeftButton);
+        QTest::mouseClick(namedChild<QPushButton>(*window, "Button2"), Qt::LeftButton);
     }
     // Lets closed windows be deleted.
     static void settle() {
@@ -108,10 +108,10 @@ protected:
         QCoreApplication::processEvents();
     }
 
-    test::TTempFolder m_root;
+    test::TempFolder m_root;
     QString m_keysDb;
-    platform::TFakeFileSystem m_fs;
-    platform::TScopedService<platform::IFileSystem> m_useFs{m_fs};
+    platform::FakeFileSystem m_fs;
+    platform::ScopedService<platform::IFileSystem> m_useFs{m_fs};
     KeyMap m_map;
     std::unique_ptr<RedefineKeysDialog> m_dialog;
     QTableWidget* m_list = nullptr;
@@ -147,7 +147,7 @@ TEST_F(KeyDialogsTest, TheListShowsTheBindingsInFileOrder) {
     EXPECT_LT(m_add->x(), m_edit->x());
     EXPECT_LT(m_edit->x(), m_delete->x());
     EXPECT_EQ(m_dialog->height() - m_add->mapTo(m_dialog.get(), QPoint()).y() - m_add->height(), 3);
-    EXPECT_TRUE(m_fs.FWrites.isEmpty()) << "opening writes nothing";
+    EXPECT_TRUE(m_fs.writes.isEmpty()) << "opening writes nothing";
 }
 
 // Whatever the first change is, the lines without a bar are gone from the file after it.
@@ -185,7 +185,7 @@ TEST_F(KeyDialogsTest, ALineWithoutABarIsDroppedAtTheFirstSave) {
         open(lines);
         EXPECT_EQ(m_map.lines(), lines);
         c.run();
-        EXPECT_EQ(m_fs.FWrites, QStringList{m_keysDb});
+        EXPECT_EQ(m_fs.writes, QStringList{m_keysDb});
         expectEverywhere(c.expected);
         m_dialog.reset();
     }
@@ -197,7 +197,7 @@ TEST_F(KeyDialogsTest, DeletingThreeSelectedRowsWritesTheFileOnce) {
     QObject::connect(m_dialog.get(), &RedefineKeysDialog::keyMapSaved, [&saves] { ++saves; });
     select({4, 0, 2});
     QTest::mouseClick(m_delete, Qt::LeftButton);
-    EXPECT_EQ(m_fs.FWrites.size(), 1);
+    EXPECT_EQ(m_fs.writes.size(), 1);
     EXPECT_EQ(saves, 1);
     EXPECT_TRUE(m_messages.isEmpty()) << "Delete does not ask";
     expectEverywhere({"b|2", "d|4"});
@@ -209,7 +209,7 @@ TEST_F(KeyDialogsTest, DeleteWithNothingSelectedRewritesTheFileInTheWrittenForm)
     openOnFile();
     ASSERT_EQ(listRows(), (QStringList{"F5|Sounds\\15.mp3", QString::fromUtf8("café|café.wav"), "F6|last"}));
     QTest::mouseClick(m_delete, Qt::LeftButton);
-    EXPECT_EQ(m_fs.FWrites.size(), 1);
+    EXPECT_EQ(m_fs.writes.size(), 1);
     EXPECT_EQ(fileBytes(), "\xEF\xBB\xBF"
                            "F5|Sounds\\15.mp3\r\ncaf\xC3\xA9|caf\xC3\xA9.wav\r\nF6|last\r\n");
     expectEverywhere({"F5|Sounds\\15.mp3", QString::fromUtf8("café|café.wav"), "F6|last"});
@@ -233,7 +233,7 @@ TEST_F(KeyDialogsTest, ADoubleClickEditsTheRowUnderItAndOnEmptySpaceDoesNothing)
     ASSERT_NE(window, nullptr);
     EXPECT_EQ(window->windowTitle(), "Edit Key");
     EXPECT_EQ(keyField(window)->text(), "F5");
-    EXPECT_TRUE(m_fs.FWrites.isEmpty());
+    EXPECT_TRUE(m_fs.writes.isEmpty());
 }
 
 TEST_F(KeyDialogsTest, EditOpensEditKeyForTheFirstSelectedRowWithTheKeyFixed) {
@@ -267,9 +267,9 @@ TEST_F(KeyDialogsTest, TheAddKeyWindowLaysOutItsFieldsAndTabOrder) {
     EXPECT_TRUE(key->isEnabled());
     EXPECT_EQ(key->geometry(), QRect(72, 8, 225, 21));
     EXPECT_EQ(fileField(window)->geometry(), QRect(72, 40, 225, 21));
-    EXPECT_EQ(Child<QPushButton>(*window, "Button3")->text(), "Browse...");
-    EXPECT_EQ(Child<QPushButton>(*window, "Button2")->text(), "OK");
-    EXPECT_EQ(Child<QPushButton>(*window, "Button1")->text(), "Cancel");
+    EXPECT_EQ(namedChild<QPushButton>(*window, "Button3")->text(), "Browse...");
+    EXPECT_EQ(namedChild<QPushButton>(*window, "Button2")->text(), "OK");
+    EXPECT_EQ(namedChild<QPushButton>(*window, "Button1")->text(), "Cancel");
     const char* order[] = {"Edit1", "Edit2", "Button3", "Button2", "Button1"};
     QWidget* widget = key;
     for (int n = 1; n < 5; ++n) {
@@ -300,7 +300,7 @@ TEST_F(KeyDialogsTest, AddingAKeyThatExistsWarnsAndAnotherLetterCaseIsAnotherKey
     EXPECT_EQ(m_messages[0].caption, "WARNING");
     EXPECT_EQ(m_messages[0].icon, QMessageBox::Warning);
     EXPECT_EQ(m_messages[0].parent, window);
-    EXPECT_TRUE(m_fs.FWrites.isEmpty());
+    EXPECT_TRUE(m_fs.writes.isEmpty());
     EXPECT_TRUE(window->isVisible());
     EXPECT_EQ(fileField(window)->text(), "two.wav");
     expectEverywhere({"q|one.wav"});
@@ -308,7 +308,7 @@ TEST_F(KeyDialogsTest, AddingAKeyThatExistsWarnsAndAnotherLetterCaseIsAnotherKey
     QTest::keyClicks(keyField(window), "Q");
     clickOk(window);
     EXPECT_EQ(m_messages.size(), 1);
-    EXPECT_EQ(m_fs.FWrites.size(), 1);
+    EXPECT_EQ(m_fs.writes.size(), 1);
     EXPECT_FALSE(window->isVisible());
     expectEverywhere({"q|one.wav", "Q|two.wav"});
 }
@@ -323,7 +323,7 @@ TEST_F(KeyDialogsTest, AddingWithAnEmptyKeyFieldRefusesAndPointsAtTheKeyField) {
     EXPECT_EQ(m_messages[0].caption, "WARNING");
     EXPECT_TRUE(window->isVisible());
     EXPECT_EQ(window->focusWidget(), keyField(window));
-    EXPECT_TRUE(m_fs.FWrites.isEmpty());
+    EXPECT_TRUE(m_fs.writes.isEmpty());
     expectEverywhere({"a|1"});
 }
 
@@ -340,15 +340,15 @@ TEST_F(KeyDialogsTest, EditOnAMultiCharacterKeyReplacesThatRowsPathFromBrowse) {
     open({"a|1", "ENTER|old.wav", "F5|Sounds\\15.mp3"});
     KeyEditDialog* window = m_dialog->openEditKey(1);
     // A cancelled file dialog leaves the field; a chosen file replaces it.
-    QTest::mouseClick(Child<QPushButton>(*window, "Button3"), Qt::LeftButton);
+    QTest::mouseClick(namedChild<QPushButton>(*window, "Button3"), Qt::LeftButton);
     EXPECT_EQ(fileField(window)->text(), "old.wav");
     m_nextChosenFile = m_root.file("chosen.mp3");
-    QTest::mouseClick(Child<QPushButton>(*window, "Button3"), Qt::LeftButton);
+    QTest::mouseClick(namedChild<QPushButton>(*window, "Button3"), Qt::LeftButton);
     EXPECT_EQ(m_browseStarts, (QStringList{"old.wav", "old.wav"}));
     EXPECT_EQ(fileField(window)->text(), m_root.file("chosen.mp3"));
     clickOk(window);
     EXPECT_FALSE(window->isVisible());
-    EXPECT_EQ(m_fs.FWrites.size(), 1);
+    EXPECT_EQ(m_fs.writes.size(), 1);
     expectEverywhere({"a|1", "ENTER|" + m_root.file("chosen.mp3"), "F5|Sounds\\15.mp3"});
     EXPECT_EQ(m_map.pathsFor(u"ENTER"), QStringList{m_root.file("chosen.mp3")});
 }
@@ -356,7 +356,7 @@ TEST_F(KeyDialogsTest, EditOnAMultiCharacterKeyReplacesThatRowsPathFromBrowse) {
 TEST_F(KeyDialogsTest, BrowseStartsWithoutAFileNameWhenTheFieldIsEmpty) {
     open({"a|1"});
     KeyEditDialog* window = m_dialog->openAddKey();
-    QTest::mouseClick(Child<QPushButton>(*window, "Button3"), Qt::LeftButton);
+    QTest::mouseClick(namedChild<QPushButton>(*window, "Button3"), Qt::LeftButton);
     EXPECT_EQ(m_browseStarts, QStringList{""});
     EXPECT_EQ(fileField(window)->text(), "");
 }
@@ -381,13 +381,13 @@ TEST_F(KeyDialogsTest, AnEditKeyWindowWhoseRowWasDeletedSaysSoAndChangesNothing)
     KeyEditDialog* window = m_dialog->openEditKey(1);
     select({1});
     QTest::mouseClick(m_delete, Qt::LeftButton);
-    m_fs.FWrites.clear();
+    m_fs.writes.clear();
     fileField(window)->setText("new.wav");
     clickOk(window);
     ASSERT_EQ(m_messages.size(), 1);
     EXPECT_EQ(m_messages[0].icon, QMessageBox::Warning);
     EXPECT_EQ(m_messages[0].text, "This key has been deleted from the list.");
-    EXPECT_TRUE(m_fs.FWrites.isEmpty());
+    EXPECT_TRUE(m_fs.writes.isEmpty());
     EXPECT_TRUE(window->isVisible());
     expectEverywhere({"a|1", "c|3"});
 }
@@ -404,7 +404,7 @@ TEST_F(KeyDialogsTest, ClosingRedefineKeysClosesItsAddAndEditWindows) {
     settle();
     EXPECT_TRUE(add.isNull());
     EXPECT_TRUE(edit.isNull());
-    EXPECT_TRUE(m_fs.FWrites.isEmpty()) << "closing saves nothing";
+    EXPECT_TRUE(m_fs.writes.isEmpty()) << "closing saves nothing";
 }
 
 TEST_F(KeyDialogsTest, EnterPressesNoButtonAndEscClosesTheWindowWithoutAChange) {
@@ -412,15 +412,15 @@ TEST_F(KeyDialogsTest, EnterPressesNoButtonAndEscClosesTheWindowWithoutAChange) 
     QPointer<KeyEditDialog> window = m_dialog->openAddKey("x.wav");
     QTest::keyClicks(keyField(window), "k");
     // Not in the fields, nor on OK or Cancel themselves.
-    for (QWidget* widget :
-         std::initializer_list<QWidget*>{keyField(window), fileField(window), Child<QPushButton>(*window, "Button2"),
-                                         Child<QPushButton>(*window, "Button1")}) {
+    for (QWidget* widget : std::initializer_list<QWidget*>{keyField(window), fileField(window),
+                                                           namedChild<QPushButton>(*window, "Button2"),
+                                                           namedChild<QPushButton>(*window, "Button1")}) {
         widget->setFocus();
         QTest::keyClick(widget, Qt::Key_Return);
         QTest::keyClick(widget, Qt::Key_Enter);
     }
     EXPECT_TRUE(window->isVisible());
-    EXPECT_TRUE(m_fs.FWrites.isEmpty());
+    EXPECT_TRUE(m_fs.writes.isEmpty());
     QApplication::setActiveWindow(window);
     QTest::keyClick(fileField(window), Qt::Key_Escape);
     EXPECT_FALSE(window->isVisible());
@@ -429,10 +429,10 @@ TEST_F(KeyDialogsTest, EnterPressesNoButtonAndEscClosesTheWindowWithoutAChange) 
     EXPECT_TRUE(window.isNull());
     QPointer<KeyEditDialog> cancelled = m_dialog->openAddKey("y.wav");
     QTest::keyClicks(keyField(cancelled), "m");
-    QTest::mouseClick(Child<QPushButton>(*cancelled, "Button1"), Qt::LeftButton);
+    QTest::mouseClick(namedChild<QPushButton>(*cancelled, "Button1"), Qt::LeftButton);
     settle();
     EXPECT_TRUE(cancelled.isNull());
-    EXPECT_TRUE(m_fs.FWrites.isEmpty());
+    EXPECT_TRUE(m_fs.writes.isEmpty());
     expectEverywhere({"a|1"});
 }
 
@@ -441,7 +441,7 @@ TEST_F(KeyDialogsTest, EnterPressesNoButtonAndEscClosesTheWindowWithoutAChange) 
 TEST_F(KeyDialogsTest, AFailedSaveShowsTheErrorAndKeepsTheWindowTheListAndTheFile) {
     open({"no bar", "a|1", "b|2"});
     const QByteArray before = fileBytes();
-    m_fs.FFailingWrites.insert(m_keysDb);
+    m_fs.failingWrites.insert(m_keysDb);
 
     KeyEditDialog* add = m_dialog->openAddKey("new.wav");
     QTest::keyClicks(keyField(add), "n");
@@ -467,7 +467,7 @@ TEST_F(KeyDialogsTest, AFailedSaveShowsTheErrorAndKeepsTheWindowTheListAndTheFil
     EXPECT_EQ(m_map.lines(), (QStringList{"no bar", "a|1", "b|2"}));
     EXPECT_EQ(listRows(), (QStringList{"a|1", "b|2"}));
 
-    m_fs.FFailingWrites.clear();
+    m_fs.failingWrites.clear();
     clickOk(add);
     clickOk(edit);
     EXPECT_FALSE(add->isVisible());
@@ -515,7 +515,7 @@ TEST_F(KeyDialogsTest, SoundFilesDroppedOnTheListOpenAnAddKeyWindowEach) {
     QStringList files;
     for (int n = 0; n < 12; ++n) {
         files << m_root.file(QString("drop%1.wav").arg(n));
-        test::WriteBytes(files.last(), "RIFF");
+        test::writeBytes(files.last(), "RIFF");
     }
     EXPECT_FALSE(drop(m_list->viewport(), urlsOf({m_root.path(), "https://127.0.0.1/x.wav"})))
         << "folders and remote files are no sound files to bind";
@@ -542,7 +542,7 @@ TEST_F(KeyDialogsTest, AFileDroppedOnTheFileFieldFillsIt) {
     open({"a|1"});
     KeyEditDialog* window = m_dialog->openEditKey(0);
     const QString file = m_root.file("dropped.ogg");
-    test::WriteBytes(file, "OggS");
+    test::writeBytes(file, "OggS");
     ASSERT_TRUE(drop(fileField(window), urlsOf({file, m_root.file("second.ogg")})));
     EXPECT_EQ(fileField(window)->text(), file);
     clickOk(window);
