@@ -1,6 +1,7 @@
 // The options store over settings.ini.
-#include "app/settingsini.h"
+#include "app/settingsstore.h"
 
+#include "app/identity.h"
 #include "platform/filesystem.h"
 
 #include <QFileInfo>
@@ -9,8 +10,6 @@
 namespace clavora {
 
 namespace {
-
-Q_LOGGING_CATEGORY(lcSettings, "clavora.app")
 
 QString folded(const QString& name) {
     return name.toCaseFolded();
@@ -24,17 +23,17 @@ QString withoutLineBreaks(QString value) {
 
 } // namespace
 
-TSettingsIni::TSettingsIni(QString fileName) : FFileName(std::move(fileName)) {}
+SettingsStore::SettingsStore(QString fileName) : m_fileName(std::move(fileName)) {}
 
-TStatus TSettingsIni::load() {
-    FSections.clear();
-    FSectionIndex.clear();
+TStatus SettingsStore::load() {
+    m_sections.clear();
+    m_sectionIndex.clear();
     // Only "nothing there" means a fresh store; anything else that cannot be read is the caller's error to handle.
-    if (!QFileInfo(FFileName).exists() && !QFileInfo(FFileName).isSymLink()) {
+    if (!QFileInfo(m_fileName).exists() && !QFileInfo(m_fileName).isSymLink()) {
         return TStatus::Ok();
     }
     QByteArray bytes;
-    TStatus status = platform::FileSystem().readFile(FFileName, bytes);
+    TStatus status = platform::FileSystem().readFile(m_fileName, bytes);
     if (!status) {
         return status;
     }
@@ -45,8 +44,8 @@ TStatus TSettingsIni::load() {
     return TStatus::Ok();
 }
 
-void TSettingsIni::parse(const QString& text) {
-    TSection* current = nullptr;
+void SettingsStore::parse(const QString& text) {
+    Section* current = nullptr;
     qsizetype start = 0;
     const qsizetype n = text.size();
     while (start < n) {
@@ -80,28 +79,28 @@ void TSettingsIni::parse(const QString& text) {
             continue;
         }
         current->index.insert(folded(key), current->entries.size());
-        current->entries.append(TEntry{key, line.mid(equals + 1).trimmed()});
+        current->entries.append(Entry{key, line.mid(equals + 1).trimmed()});
     }
 }
 
-TSettingsIni::TSection* TSettingsIni::findSection(const QString& name) {
-    const auto found = FSectionIndex.constFind(folded(name));
-    return found == FSectionIndex.constEnd() ? nullptr : &FSections[*found];
+SettingsStore::Section* SettingsStore::findSection(const QString& name) {
+    const auto found = m_sectionIndex.constFind(folded(name));
+    return found == m_sectionIndex.constEnd() ? nullptr : &m_sections[*found];
 }
 
-const TSettingsIni::TSection* TSettingsIni::findSection(const QString& name) const {
-    const auto found = FSectionIndex.constFind(folded(name));
-    return found == FSectionIndex.constEnd() ? nullptr : &FSections.at(*found);
+const SettingsStore::Section* SettingsStore::findSection(const QString& name) const {
+    const auto found = m_sectionIndex.constFind(folded(name));
+    return found == m_sectionIndex.constEnd() ? nullptr : &m_sections.at(*found);
 }
 
-TSettingsIni::TSection& TSettingsIni::addSection(const QString& name) {
-    FSectionIndex.insert(folded(name), FSections.size());
-    FSections.append(TSection{name, {}, {}});
-    return FSections.last();
+SettingsStore::Section& SettingsStore::addSection(const QString& name) {
+    m_sectionIndex.insert(folded(name), m_sections.size());
+    m_sections.append(Section{name, {}, {}});
+    return m_sections.last();
 }
 
-QString TSettingsIni::readString(const QString& section, const QString& key, const QString& defaultValue) const {
-    const TSection* found = findSection(section);
+QString SettingsStore::readString(const QString& section, const QString& key, const QString& defaultValue) const {
+    const Section* found = findSection(section);
     if (!found) {
         return defaultValue;
     }
@@ -109,8 +108,8 @@ QString TSettingsIni::readString(const QString& section, const QString& key, con
     return entry == found->index.constEnd() ? defaultValue : found->entries.at(*entry).value;
 }
 
-void TSettingsIni::writeString(const QString& section, const QString& key, const QString& value) {
-    TSection* found = findSection(section);
+void SettingsStore::writeString(const QString& section, const QString& key, const QString& value) {
+    Section* found = findSection(section);
     if (!found) {
         found = &addSection(section);
     }
@@ -120,11 +119,11 @@ void TSettingsIni::writeString(const QString& section, const QString& key, const
         return;
     }
     found->index.insert(folded(key), found->entries.size());
-    found->entries.append(TEntry{key, withoutLineBreaks(value)});
+    found->entries.append(Entry{key, withoutLineBreaks(value)});
 }
 
-void TSettingsIni::deleteKey(const QString& section, const QString& key) {
-    TSection* found = findSection(section);
+void SettingsStore::deleteKey(const QString& section, const QString& key) {
+    Section* found = findSection(section);
     if (!found) {
         return;
     }
@@ -139,11 +138,11 @@ void TSettingsIni::deleteKey(const QString& section, const QString& key) {
     }
 }
 
-QByteArray TSettingsIni::toBytes() const {
+QByteArray SettingsStore::toBytes() const {
     QString text;
-    for (const TSection& section : FSections) {
+    for (const Section& section : m_sections) {
         text += QLatin1Char('[') + section.name + QLatin1String("]\n");
-        for (const TEntry& entry : section.entries) {
+        for (const Entry& entry : section.entries) {
             text += entry.key + QLatin1Char('=') + entry.value + QLatin1Char('\n');
         }
         text += QLatin1Char('\n');
@@ -151,23 +150,23 @@ QByteArray TSettingsIni::toBytes() const {
     return text.toUtf8();
 }
 
-TStatus TSettingsIni::updateFile() const {
-    return platform::FileSystem().writeFileReplacing(FFileName, toBytes());
+TStatus SettingsStore::updateFile() const {
+    return platform::FileSystem().writeFileReplacing(m_fileName, toBytes());
 }
 
-TSettingsIni OpenSettingsIni(const QString& dataFolder) {
+SettingsStore openSettingsStore(const QString& dataFolder) {
     const QString folder = dataFolder.endsWith(QLatin1Char('/')) ? dataFolder : dataFolder + QLatin1Char('/');
-    TSettingsIni ini(folder + QLatin1String("settings.ini"));
+    SettingsStore ini(folder + QLatin1String("settings.ini"));
     const TStatus first = ini.load();
     if (first) {
         return ini;
     }
-    qCWarning(lcSettings).noquote() << first.message() << "- deleting it and starting from the defaults";
+    qCWarning(lcApp).noquote() << first.message() << "- deleting it and starting from the defaults";
     platform::FileSystem().removeFile(ini.fileName());
     const TStatus second = ini.load();
     if (!second) {
-        qCWarning(lcSettings).noquote() << second.message()
-                                        << "- the options are kept in memory only until it can be written";
+        qCWarning(lcApp).noquote() << second.message()
+                                   << "- the options are kept in memory only until it can be written";
     }
     return ini;
 }

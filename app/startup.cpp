@@ -1,0 +1,113 @@
+// The start-up sequence and the program's run.
+#include "app/startup.h"
+
+#include "app/application.h"
+#include "app/datafolder.h"
+#include "app/mainwindow.h"
+#include "app/messagebox.h"
+#include "app/options.h"
+#include "audio/playback.h"
+#include "i18n/checklanguage.h"
+#include "keymap/keymapfile.h"
+#include "platform/filesystem.h"
+#include "platform/locale.h"
+#include "platform/process.h"
+
+namespace clavora {
+
+Startup::Startup(QStringList arguments) {
+    m_context.arguments = std::move(arguments);
+}
+
+Startup::~Startup() {
+    m_window.reset();
+    if (m_player) {
+        m_player->FreeAudio();
+    }
+}
+
+void Startup::run() {
+    readIdentity();
+    chooseDataFolder();
+    openSettings();
+    captureLocale();
+    createWindow();
+    loadLanguage();
+    loadKeyMap();
+    createDisplay();
+    startAudio();
+}
+
+void Startup::readIdentity() {
+    platform::IFileSystem& fs = platform::FileSystem();
+    m_context.programFile = fs.programFilePath();
+    m_context.programFolder = fs.programFolder();
+    if (!m_context.programFolder.endsWith(QLatin1Char('/'))) {
+        m_context.programFolder += QLatin1Char('/');
+    }
+    m_context.identity = clavora::readIdentity(m_context.programFile);
+}
+
+void Startup::chooseDataFolder() {
+    m_context.dataFolder = clavora::chooseDataFolder(m_context.programFolder, m_context.identity.companyName,
+                                                     m_context.identity.productName);
+    qCInfo(lcApp) << "data folder" << m_context.dataFolder;
+}
+
+void Startup::openSettings() {
+    m_settings = openSettingsStore(m_context.dataFolder);
+    m_options = std::make_unique<Options>(m_settings);
+}
+
+void Startup::captureLocale() {
+    platform::ILocale& locale = platform::Locale();
+    m_context.locale.decimalSeparator = locale.decimalSeparator();
+    m_context.locale.shortDateFormat = locale.shortDateFormat();
+}
+
+void Startup::createWindow() {
+    // The player exists from here on so the window can be handed it; its output starts in the last step.
+    m_player = std::make_unique<audio::TSoundPlayback>();
+    m_window = std::make_unique<MainWindow>(m_context, *m_options, *m_player);
+}
+
+void Startup::loadLanguage() {
+    const TStatus language = LoadLanguage(QString());
+    if (!language) {
+        qCWarning(lcApp) << "language not loaded:" << language.message();
+    }
+}
+
+void Startup::loadKeyMap() {
+    LoadKeyMap(m_context.dataFolder, m_context.programFolder);
+}
+
+void Startup::createDisplay() {
+    m_window->createDisplay();
+}
+
+void Startup::startAudio() {
+    m_player->Channel = 0;
+    if (!m_player->InitAudio()) {
+        showMessage(QStringLiteral("Could not initialize audio engine."));
+    }
+}
+
+int runProgram(int argc, char** argv) {
+    // Held for the life of the process and never tested: several instances may run.
+    std::unique_ptr<platform::IHeld> mutex = platform::Process().createNamedMutex(QStringLiteral("ZEMTRAK_Clavora"));
+
+    Application app(argc, argv);
+    configureApplication(app);
+
+    QStringList arguments = QApplication::arguments();
+    if (!arguments.isEmpty()) {
+        arguments.removeFirst();
+    }
+    Startup startup(std::move(arguments));
+    startup.run();
+    startup.window().show();
+    return app.exec();
+}
+
+} // namespace clavora
