@@ -5,21 +5,18 @@
 #include "app/identity.h"
 #include "app/menuicons.h"
 #include "app/messagebox.h"
+#include "app/soundboard.h"
 #include "app/textdisplay.h"
-#include "audio/playback.h"
 #include "display/untLumoMatrix.h"
-#include "i18n/checklanguage.h"
-#include "input/focusedkeys.h"
-#include "input/hotkeys.h"
-#include "keymap/keymapfile.h"
+#include "i18n/translator.h"
 #include "platform/autostart.h"
 #include "platform/filesystem.h"
-#include "platform/keyboard.h"
 #include "platform/shell.h"
 #include "platform/webhost.h"
 
 #include <QAction>
 #include <QActionGroup>
+#include <QApplication>
 #include <QEvent>
 #include <QKeyEvent>
 #include <QMenuBar>
@@ -76,8 +73,9 @@ QString helpPageUrl(const QString& host, const QString& productName) {
     return QLatin1String("http://") + host + QLatin1String("/help/") + slug + QLatin1Char('/');
 }
 
-MainWindow::MainWindow(const AppContext& context, Options& options, audio::TSoundPlayback& player, QWidget* parent)
-    : QMainWindow(parent), m_context(context), m_options(options), m_player(player),
+MainWindow::MainWindow(const AppContext& context, Options& options, SoundBoard& soundBoard,
+                       const Translator& translator, QWidget* parent)
+    : QMainWindow(parent), m_context(context), m_options(options), m_soundBoard(soundBoard), m_translator(translator),
       m_trayAvailable([] { return QSystemTrayIcon::isSystemTrayAvailable(); }) {
     setObjectName(QStringLiteral("AppForm"));
     setWindowIcon(applicationIcon());
@@ -328,8 +326,9 @@ void MainWindow::toggleAutostart() {
 
 void MainWindow::resetToDefaults() {
     const QMessageBox::StandardButton answer = messageBoxWithCaptions(
-        Translate(QStringLiteral("Restart Application?")), QMessageBox::Question, QMessageBox::Yes | QMessageBox::No,
-        Translate(QStringLiteral("Confirmation")), {Translate(QStringLiteral("Yes")), Translate(QStringLiteral("No"))});
+        m_translator.translate(QStringLiteral("Restart Application?")), QMessageBox::Question,
+        QMessageBox::Yes | QMessageBox::No, m_translator.translate(QStringLiteral("Confirmation")),
+        {m_translator.translate(QStringLiteral("Yes")), m_translator.translate(QStringLiteral("No"))});
     if (answer != QMessageBox::Yes) {
         return;
     }
@@ -385,35 +384,20 @@ void MainWindow::setLanguageFile(const QString& fileName) {
     Q_UNUSED(fileName);
 }
 
-void MainWindow::playSoundFile(const QString& fileName) {
-    m_player.PlaySoundFile(fileName, m_options.isOn(Option::AllowOverlappingSounds));
-}
-
-quint32 MainWindow::channel() const {
-    return m_player.Channel;
-}
-
-void MainWindow::playHotkeyBindings(const QString& keyName) {
-    input::KeystrokeEkle(keyName, KeyList, m_options.isOn(Option::HotkeyMode),
-                         [this](const QString& path) { playSoundFile(path); });
+bool MainWindow::hasKeyboardFocus() const {
+    // Keys go to the volume slider while it holds the focus, and to a menu while one is open.
+    return isActiveWindow() && QApplication::focusWidget() != m_volumeSlider && !QApplication::activePopupWidget();
 }
 
 void MainWindow::pollHotkeys() {
-    input::HotkeyPoll(platform::Keyboard(), m_context.locale.decimalSeparator, KeyList,
-                      m_options.isOn(Option::HotkeyMode), [this](const QString& path) { playSoundFile(path); });
+    m_soundBoard.pollHotkeys(hasKeyboardFocus());
 }
 
 void MainWindow::keyPressEvent(QKeyEvent* event) {
     // The slider keeps the keys it is given; what it does not use comes on to the window, where it must not play.
+    // The event goes on to its normal handling either way.
     if (focusWidget() != m_volumeSlider) {
-        const auto play = [this](const QString& path) { playSoundFile(path); };
-        // The function keys by their key code, every other key by the character it types.
-        const int functionKey = input::FunctionKeyCode(event->key());
-        input::PlayFunctionKeyBindings(functionKey, KeyList, play);
-        const QString text = event->text();
-        if (!text.isEmpty() && !functionKey) {
-            input::PlayCharacterBindings(text.at(0), KeyList, play);
-        }
+        m_soundBoard.playTypedKey(event->key(), event->text());
     }
     QMainWindow::keyPressEvent(event);
 }

@@ -22,16 +22,17 @@ class QWidget;
 namespace clavora {
 
 struct AppContext;
+class SoundBoard;
 class TextDisplay;
-namespace audio {
-class TSoundPlayback;
-}
+class Translator;
 
 class MainWindow : public QMainWindow {
     Q_OBJECT
 public:
-    // The window shows Options from the start (check marks, hotkey poll, display strip) and follows their changes.
-    MainWindow(const AppContext& context, Options& options, audio::TSoundPlayback& player, QWidget* parent = nullptr);
+    // The window shows Options from the start (check marks, hotkey poll, display strip) and follows their changes;
+    // its key events and hotkey ticks go to SoundBoard; Translator gives the texts of its confirmation box.
+    MainWindow(const AppContext& context, Options& options, SoundBoard& soundBoard, const Translator& translator,
+               QWidget* parent = nullptr);
     ~MainWindow() override;
 
     // Creates the matrix display in the top strip, showing "Press any key". Start-up calls it once.
@@ -50,12 +51,7 @@ public:
     // Called by the language dialog; it does nothing.
     void setLanguageFile(const QString& fileName);
 
-    // Plays one sound file, stopping the previous one first unless overlapping sounds are allowed.
-    void playSoundFile(const QString& fileName);
-    // Plays the bindings of one key name of hotkey mode.
-    void playHotkeyBindings(const QString& keyName);
-    // Handle of the newest stream; 0 when there is none.
-    quint32 channel() const;
+    SoundBoard& soundBoard() const { return m_soundBoard; }
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -76,11 +72,14 @@ private:
     void onMinimized();
     void onAutoSwitchTimer();
     void pollHotkeys();
+    // The window itself holds the keyboard focus, so its key handlers hear what is typed.
+    bool hasKeyboardFocus() const;
     void reloadDisplay();
 
     const AppContext& m_context;
     Options& m_options;
-    audio::TSoundPlayback& m_player;
+    SoundBoard& m_soundBoard;
+    const Translator& m_translator;
     std::unique_ptr<TextDisplay> m_display;
     std::function<bool()> m_trayAvailable;
 

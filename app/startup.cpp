@@ -6,8 +6,9 @@
 #include "app/mainwindow.h"
 #include "app/messagebox.h"
 #include "app/options.h"
+#include "app/soundboard.h"
 #include "audio/playback.h"
-#include "i18n/checklanguage.h"
+#include "i18n/translator.h"
 #include "keymap/keymapfile.h"
 #include "platform/filesystem.h"
 #include "platform/locale.h"
@@ -68,18 +69,19 @@ void Startup::captureLocale() {
 void Startup::createWindow() {
     // The player exists from here on so the window can be handed it; its output starts in the last step.
     m_player = std::make_unique<audio::TSoundPlayback>();
-    m_window = std::make_unique<MainWindow>(m_context, *m_options, *m_player);
+    m_soundBoard = std::make_unique<SoundBoard>(m_keyMap, *m_options, *m_player, m_context.locale.decimalSeparator);
+    m_window = std::make_unique<MainWindow>(m_context, *m_options, *m_soundBoard, m_translator);
 }
 
 void Startup::loadLanguage() {
-    const TStatus language = LoadLanguage(QString());
+    const TStatus language = m_translator.loadLanguage(QString());
     if (!language) {
         qCWarning(lcApp) << "language not loaded:" << language.message();
     }
 }
 
 void Startup::loadKeyMap() {
-    LoadKeyMap(m_context.dataFolder, m_context.programFolder);
+    clavora::loadKeyMap(m_context.dataFolder, m_context.programFolder, m_keyMap);
 }
 
 void Startup::createDisplay() {

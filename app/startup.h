@@ -4,6 +4,8 @@
 
 #include "app/identity.h"
 #include "app/settingsstore.h"
+#include "i18n/translator.h"
+#include "keymap/keymap.h"
 
 #include <QStringList>
 #include <memory>
@@ -12,6 +14,7 @@ namespace clavora {
 
 class MainWindow;
 class Options;
+class SoundBoard;
 namespace audio {
 class TSoundPlayback;
 }
@@ -52,13 +55,19 @@ public:
     SettingsStore& settings() { return m_settings; }
     Options& options() { return *m_options; }
     audio::TSoundPlayback& player() { return *m_player; }
+    SoundBoard& soundBoard() { return *m_soundBoard; }
+    const Translator& translator() const { return m_translator; }
+    KeyMap& keyMap() { return m_keyMap; }
     MainWindow& window() { return *m_window; }
 
 private:
     AppContext m_context;
     SettingsStore m_settings;
     std::unique_ptr<Options> m_options;
+    Translator m_translator;
+    KeyMap m_keyMap;
     std::unique_ptr<audio::TSoundPlayback> m_player;
+    std::unique_ptr<SoundBoard> m_soundBoard;
     std::unique_ptr<MainWindow> m_window;
 };
 

@@ -2,22 +2,35 @@
 // character it types.
 #pragma once
 
-#include <QChar>
-#include <QStringList>
+#include "input/bindingplayer.h"
+#include "keymap/keymap.h"
+#include "platform/keyboard.h"
 
-#include "input/hotkeys.h"
+#include <QString>
 
 namespace clavora::input {
 
 // The virtual-key code (112 to 123) of a Qt key code from Qt::Key_F1 to Qt::Key_F12; 0 for every other key.
-int FunctionKeyCode(int qtKey);
+int functionKeyCode(int qtKey);
 
 // Key-down in the focused window: for F1 to F12 (virtual-key codes 112 to 123) plays every binding named exactly
 // "F1" to "F12"; every other code plays nothing. Modifiers play no part.
-void PlayFunctionKeyBindings(int virtualKey, const QStringList& keyList, const TPlaySound& play);
+void playFunctionKeyBindings(int virtualKey, const KeyMap& keyMap, const PlaySound& play);
 
-// A character typed in the focused window: plays every binding whose key name starts with that UTF-16 code unit
-// (letter case included); bindings with an empty key name never play.
-void PlayCharacterBindings(QChar character, const QStringList& keyList, const TPlaySound& play);
+// A character typed in the focused window (the key event's text: one UTF-16 unit, or a surrogate pair): plays every
+// binding whose key name is exactly that character, letter case included, so "F" never plays "F1" and "S" never
+// plays "SHIFT". Empty text plays nothing.
+void playTypedBindings(const QString& typed, const KeyMap& keyMap, const PlaySound& play);
+
+// Whether the focused window's own handlers play the key VirtualKey while the keys in Keys are down, so that the
+// hotkey poll must leave its name alone while the window has the keyboard focus: one key stroke, one sound.
+// - F2 to F12: always (the key-down handler, whatever the modifiers).
+// - F1: only with Shift, Ctrl, Alt or a Windows key held; F1 alone is the Online Help shortcut and never reaches the
+//   handler.
+// - Keys that type a character the poll has a name for (letters, digits, the keypad's digits and operators and
+//   decimal key, the space bar, the grave-accent key): yes, except a letter or the space bar held with Ctrl, which
+//   types a control character that no binding names.
+// - Every other key (ENTER, TAB, the modifiers themselves, the arrows...) never reaches a handler that plays it.
+bool playedByFocusedWindow(int virtualKey, const platform::TKeyStateSnapshot& keys);
 
 } // namespace clavora::input

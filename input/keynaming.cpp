@@ -1,22 +1,24 @@
 // Key names.
 #include "input/keynaming.h"
 
+#include "input/focusedkeys.h"
+
 namespace clavora::input {
 
 namespace vk = platform::vk;
 
-QString CtrlKeyName(const QString& keyboardLocale) {
+QString ctrlKeyName(const QString& keyboardLocale) {
     return keyboardLocale.startsWith(QLatin1String("de-")) ? QStringLiteral("STRG") : QStringLiteral("CTRL");
 }
 
-QString RightAltKeyName(const QString& keyboardLocale) {
+QString rightAltKeyName(const QString& keyboardLocale) {
     return keyboardLocale == QLatin1String("en-US") ? QStringLiteral("ALT") : QStringLiteral("AltGr");
 }
 
 namespace {
 
 // Names of the keys whose name never changes, indexed by virtual-key code.
-const char* FixedName(int virtualKey) {
+const char* fixedName(int virtualKey) {
     switch (virtualKey) {
     case vk::Back:
         return "BACKSPACE";
@@ -85,9 +87,9 @@ const char* FixedName(int virtualKey) {
 
 } // namespace
 
-QString KeyName(int virtualKey, const platform::TKeyStateSnapshot& keys, const QString& keyboardLocale,
+QString keyName(int virtualKey, const platform::TKeyStateSnapshot& keys, const QString& keyboardLocale,
                 QChar decimalSeparator) {
-    if (const char* name = FixedName(virtualKey)) {
+    if (const char* name = fixedName(virtualKey)) {
         return QString::fromLatin1(name);
     }
     if (virtualKey >= vk::Digit0 && virtualKey <= vk::Digit0 + 9) {
@@ -109,9 +111,9 @@ QString KeyName(int virtualKey, const platform::TKeyStateSnapshot& keys, const Q
         return decimalSeparator.isNull() ? QString() : QString(decimalSeparator);
     case vk::LControl:
     case vk::RControl:
-        return CtrlKeyName(keyboardLocale);
+        return ctrlKeyName(keyboardLocale);
     case vk::RMenu:
-        return RightAltKeyName(keyboardLocale);
+        return rightAltKeyName(keyboardLocale);
     case vk::Oem3:
         if (keyboardLocale.startsWith(QLatin1String("en-"))) {
             return QStringLiteral("`");
@@ -125,7 +127,8 @@ QString KeyName(int virtualKey, const platform::TKeyStateSnapshot& keys, const Q
     }
 }
 
-QStringList KeyNames(const platform::TKeyStateSnapshot& keys, const QString& keyboardLocale, QChar decimalSeparator) {
+QStringList keyNames(const platform::TKeyStateSnapshot& keys, const QString& keyboardLocale, QChar decimalSeparator,
+                     bool windowHasFocus) {
     QStringList names;
     for (int virtualKey = 8; virtualKey <= 255; ++virtualKey) {
         if (!keys.isDown(virtualKey)) {
@@ -133,7 +136,7 @@ QStringList KeyNames(const platform::TKeyStateSnapshot& keys, const QString& key
         }
         if (virtualKey >= vk::LetterA && virtualKey <= vk::LetterZ) {
             if (keys.isDown(vk::Control)) {
-                names << CtrlKeyName(keyboardLocale);
+                names << ctrlKeyName(keyboardLocale);
             }
             if (keys.isDown(vk::Menu)) {
                 names << QStringLiteral("ALT");
@@ -142,7 +145,10 @@ QStringList KeyNames(const platform::TKeyStateSnapshot& keys, const QString& key
                 names << QStringLiteral("SHIFT");
             }
         }
-        QString name = KeyName(virtualKey, keys, keyboardLocale, decimalSeparator);
+        if (windowHasFocus && playedByFocusedWindow(virtualKey, keys)) {
+            continue;
+        }
+        QString name = keyName(virtualKey, keys, keyboardLocale, decimalSeparator);
         if (!name.isEmpty()) {
             names << std::move(name);
         }

@@ -1,6 +1,6 @@
-// Cost of choosing and reading the language at start-up, and of one Translate call (the dialogs translate a few
+// Cost of choosing and reading the language at start-up, and of one translation (the dialogs translate a few
 // dozen texts when they open; the update check translates from its worker thread).
-#include "i18n/checklanguage.h"
+#include "i18n/translator.h"
 #include "platform/fake/fakefilesystem.h"
 #include "platform/fake/fakelocale.h"
 
@@ -11,36 +11,38 @@ namespace {
 using namespace clavora;
 
 // The shipped languages, as installed beside a program in the source tree's data folder.
-struct TShippedGerman {
-    TShippedGerman() {
-        FFiles.FProgramFile = QStringLiteral(CLAVORA_I18N_SOURCE_DIR "/data/clavora");
-        FLocale.FUiLanguageId = 1031;
+struct ShippedGerman {
+    ShippedGerman() {
+        files.FProgramFile = QStringLiteral(CLAVORA_I18N_SOURCE_DIR "/data/clavora");
+        locale.FUiLanguageId = 1031;
         // One "loaded" line per iteration would swamp the figures.
         QLoggingCategory::setFilterRules(QStringLiteral("clavora.i18n.info=false"));
     }
-    platform::TFakeFileSystem FFiles;
-    platform::TFakeLocale FLocale;
-    platform::TScopedService<platform::IFileSystem> FFilesInUse{FFiles};
-    platform::TScopedService<platform::ILocale> FLocaleInUse{FLocale};
+    platform::TFakeFileSystem files;
+    platform::TFakeLocale locale;
+    platform::TScopedService<platform::IFileSystem> filesInUse{files};
+    platform::TScopedService<platform::ILocale> localeInUse{locale};
 };
 
 void BM_LoadLanguage(benchmark::State& state) {
-    TShippedGerman german;
+    ShippedGerman german;
+    Translator translator;
     for (auto _ : state) {
-        benchmark::DoNotOptimize(LoadLanguage(QString()).ok());
+        benchmark::DoNotOptimize(translator.loadLanguage(QString()).ok());
     }
-    if (CurrentLanguage() != QStringLiteral("German")) {
+    if (translator.currentLanguage() != QStringLiteral("German")) {
         state.SkipWithError("the shipped German file was not loaded");
     }
 }
 BENCHMARK(BM_LoadLanguage);
 
 void BM_Translate(benchmark::State& state, const char* source) {
-    TShippedGerman german;
-    LoadLanguage(QString());
+    ShippedGerman german;
+    Translator translator;
+    translator.loadLanguage(QString());
     const QString text = QString::fromLatin1(source);
     for (auto _ : state) {
-        benchmark::DoNotOptimize(Translate(text));
+        benchmark::DoNotOptimize(translator.translate(text));
     }
 }
 // The first and the last text of the file, and one the file does not have (every line is looked at).

@@ -1,5 +1,5 @@
-// Cost of one hotkey poll: keyboard snapshot, key naming and the key-list walk, with 100 bindings.
-#include "input/hotkeys.h"
+// Cost of one hotkey poll: keyboard snapshot, key naming and the key-map lookup, with 100 bindings.
+#include "input/hotkeypoll.h"
 #include "input/keynaming.h"
 #include "platform/fake/fakekeyboard.h"
 #include "platform/linux/linuxkeyboard.h"
@@ -10,13 +10,13 @@ namespace {
 
 using namespace clavora;
 
-QStringList HundredBindings() {
+KeyMap hundredBindings() {
     QStringList list;
     const char* names[] = {"a", "A", "SHIFT", "CTRL", "STRG", "ALT", "F5", " ", "ENTER", "7"};
     for (int i = 0; i < 100; ++i) {
         list << QString::fromLatin1(names[i % 10]) + QStringLiteral("|Sounds/sound%1.mp3").arg(i);
     }
-    return list;
+    return KeyMap::fromLines(list);
 }
 
 // Ctrl+Shift+A and F5 held: eight names, each walked over the whole list.
@@ -26,11 +26,11 @@ void BM_PollWithFakeKeyboard(benchmark::State& state) {
     keyboard.press(platform::vk::LShift);
     keyboard.press('A');
     keyboard.press(platform::vk::F1 + 4);
-    const QStringList keyList = HundredBindings();
+    const KeyMap keyMap = hundredBindings();
     int played = 0;
-    const input::TPlaySound play = [&](const QString&) { ++played; };
+    const input::PlaySound play = [&](const QString&) { ++played; };
     for (auto _ : state) {
-        benchmark::DoNotOptimize(input::HotkeyPoll(keyboard, QLatin1Char('.'), keyList, true, play));
+        benchmark::DoNotOptimize(input::pollHotkeys(keyboard, QLatin1Char('.'), keyMap, false, play));
     }
     state.counters["plays/poll"] = double(played) / double(state.iterations());
 }
@@ -43,7 +43,7 @@ void BM_NamingOnly(benchmark::State& state) {
     keyboard.press('A');
     const platform::TKeyStateSnapshot keys = keyboard.snapshot();
     for (auto _ : state) {
-        benchmark::DoNotOptimize(input::KeyNames(keys, QStringLiteral("en-US"), QLatin1Char('.')));
+        benchmark::DoNotOptimize(input::keyNames(keys, QStringLiteral("en-US"), QLatin1Char('.')));
     }
 }
 BENCHMARK(BM_NamingOnly);
@@ -59,10 +59,10 @@ void BM_PollWithX11Keyboard(benchmark::State& state) {
         state.SkipWithError("cannot open the X display");
         return;
     }
-    const QStringList keyList = HundredBindings();
-    const input::TPlaySound play = [](const QString&) {};
+    const KeyMap keyMap = hundredBindings();
+    const input::PlaySound play = [](const QString&) {};
     for (auto _ : state) {
-        benchmark::DoNotOptimize(input::HotkeyPoll(keyboard, QLatin1Char('.'), keyList, true, play));
+        benchmark::DoNotOptimize(input::pollHotkeys(keyboard, QLatin1Char('.'), keyMap, false, play));
     }
 }
 BENCHMARK(BM_PollWithX11Keyboard)->Unit(benchmark::kMicrosecond);

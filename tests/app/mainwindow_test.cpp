@@ -5,10 +5,10 @@
 #include "app/mainwindow.h"
 #include "app/messagebox.h"
 #include "app/options.h"
+#include "app/soundboard.h"
 #include "app/startup.h"
 #include "app/textdisplay.h"
 #include "display/untLumoMatrix.h"
-#include "keymap/keymapfile.h"
 #include "platform/fake/fakeautostart.h"
 #include "platform/fake/fakefallbackplayer.h"
 #include "platform/fake/fakefilesystem.h"
@@ -166,10 +166,10 @@ TEST_F(MainWindowTest, StartsWithIdentityDataFolderAndDefaultOptions) {
     EXPECT_EQ(Child<QSlider>(form, "TrackBar2")->maximum(), 8);
 
     EXPECT_TRUE(FMessages.isEmpty()) << FMessages.join(' ').toStdString();
-    EXPECT_EQ(form.channel(), 0u); // nothing played during start-up
+    EXPECT_EQ(startup->soundBoard().channel(), 0u); // nothing played during start-up
     // Start-up reads settings.ini but never writes it, and the key map holds the defaults.
     EXPECT_FALSE(QFile::exists(settingsPath()));
-    EXPECT_TRUE(KeyList.contains("F12|Sounds\\22.mp3"));
+    EXPECT_EQ(startup->keyMap().pathsFor(u"F12"), QStringList{"Sounds\\22.mp3"});
     ASSERT_NE(form.display(), nullptr);
     EXPECT_EQ(form.display()->control()->parentWidget(), Child<QWidget>(form, "Panel1"));
     EXPECT_EQ(form.display()->text(), "Press any key");

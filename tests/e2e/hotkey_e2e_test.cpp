@@ -1,5 +1,6 @@
-// Hotkey mode for real: the program in the background, another window holding the focus, a bound key held down
-// with xdotool, and the sound that came out of the sound server counted from a recording of its null sink.
+// Hotkey mode for real: the program in the background (another window holding the focus) or focused itself, a bound
+// key held down with xdotool, and the sound that came out of the sound server counted from a recording of its null
+// sink.
 #include "tests/support/programrun.h"
 #include "tests/support/testsupport.h"
 
@@ -89,12 +90,13 @@ protected:
         return path;
     }
 
-    void writeKeyMap(const QString& tonePath) {
+    void writeKeyMap(const QString& tonePath) { writeKeyMap(FKey, tonePath); }
+    void writeKeyMap(const QString& keyName, const QString& tonePath) {
         QByteArray keys = "\xEF\xBB\xBF";
         for (int n = 1; n <= 12; ++n) {
             keys += "F" + QByteArray::number(n) + "|Sounds\\" + QByteArray::number(n + 10) + ".mp3\r\n";
         }
-        keys += FKey.toUtf8() + "|" + tonePath.toUtf8() + "\r\n";
+        keys += keyName.toUtf8() + "|" + tonePath.toUtf8() + "\r\n";
         WriteBytes(FProgramDir + "/keys.db", keys);
     }
 
@@ -155,6 +157,48 @@ protected:
         return CountOnsets(recording);
     }
 
+    // Starts the program, gives its own window the focus, holds the bound key for HoldMs and returns how many times
+    // its sound started in the sink's recording.
+    int holdBoundKeyInTheProgram(int holdMs) {
+        TProgramRun run(FProgramDir + "/clavora", FHome);
+        run.environment().insert(QStringLiteral("SDL_AUDIODRIVER"), QStringLiteral("pulseaudio"));
+        if (!run.start() || !run.waitForWindow(Title)) {
+            ADD_FAILURE() << "the program did not come up: " << run.output().toStdString();
+            return -1;
+        }
+        const QString window = RunCommand(QStringLiteral("xdotool"),
+                                          {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                                           QStringLiteral("--pid"), QString::number(run.pid()),
+                                           QStringLiteral("--name"), QLatin1Char('^') + Title + QLatin1Char('$')})
+                                   .split(QLatin1Char('\n'), Qt::SkipEmptyParts)
+                                   .value(0);
+        if (window.isEmpty()) {
+            ADD_FAILURE() << "no program window";
+            return -1;
+        }
+        RunCommand(QStringLiteral("xdotool"), {QStringLiteral("windowfocus"), QStringLiteral("--sync"), window});
+
+        if (!startRecorder()) {
+            ADD_FAILURE() << "parec did not start";
+            return -1;
+        }
+        QThread::msleep(1500); // the monitor stream gets going before the first sound
+
+        FKeyHeld = true;
+        RunCommand(QStringLiteral("xdotool"), {QStringLiteral("keydown"), FKey});
+        QThread::msleep(holdMs);
+        RunCommand(QStringLiteral("xdotool"), {QStringLiteral("keyup"), FKey});
+        FKeyHeld = false;
+        QThread::msleep(700);
+
+        const QByteArray recording = stopRecorder();
+        EXPECT_GT(recording.size(), kRate) << "less than half a second was recorded";
+        EXPECT_EQ(RunCommand(QStringLiteral("xdotool"), {QStringLiteral("getwindowfocus")}).trimmed(), window)
+            << "the focus moved during the test";
+        EXPECT_TRUE(run.isRunning());
+        return CountOnsets(recording);
+    }
+
     QString FKey = QStringLiteral("q");
     bool FKeyHeld = false;
     QProcess FRecorder;
@@ -184,6 +228,22 @@ TEST_F(HotkeyE2E, WithHotkeyModeOffABackgroundKeyPlaysNothing) {
     writeKeyMap(makeTone());
     WriteBytes(FProgramDir + "/settings.ini", "[Settings]\nHotkeyMode=OFF\n");
     EXPECT_EQ(holdBoundKeyInTheBackground(), 0);
+}
+
+// The window's own key handler plays a typed character; the poll, which also sees the key down, must not play it
+// again at every tick. Held for less than the keyboard's repeat delay, the stroke is heard exactly once.
+TEST_F(HotkeyE2E, ACharacterTypedInTheFocusedWindowPlaysOnce) {
+    writeKeyMap(makeTone());
+    EXPECT_EQ(holdBoundKeyInTheProgram(300), 1);
+}
+
+// ENTER is no character the window plays, so in the focused window too it comes from the poll at every tick.
+TEST_F(HotkeyE2E, AKeyTheFocusedWindowDoesNotPlayStillComesFromThePoll) {
+    FKey = QStringLiteral("Return");
+    writeKeyMap(QStringLiteral("ENTER"), makeTone());
+    const int onsets = holdBoundKeyInTheProgram(1000);
+    EXPECT_GE(onsets, 12) << "the held key should replay about every 50 ms";
+    EXPECT_LE(onsets, 28) << "the held key should replay about every 50 ms";
 }
 
 } // namespace

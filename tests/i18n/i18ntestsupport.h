@@ -2,7 +2,7 @@
 // temporary folder, whose "Languages" folder each test fills as it needs.
 #pragma once
 
-#include "i18n/checklanguage.h"
+#include "i18n/translator.h"
 #include "platform/fake/fakefilesystem.h"
 #include "platform/fake/fakefoldersearch.h"
 #include "platform/fake/fakelocale.h"
@@ -13,31 +13,25 @@
 
 namespace clavora::test {
 
-class TLanguageFixture : public ::testing::Test {
+class LanguageFixture : public ::testing::Test {
 protected:
-    TLanguageFixture() { FFiles.FProgramFile = FProgram.file(QStringLiteral("clavora")); }
+    LanguageFixture() { m_files.FProgramFile = m_program.file(QStringLiteral("clavora")); }
 
-    // The globals outlive a test; leave them as a run without languages would.
-    void TearDown() override {
-        TTempFolder empty;
-        FFiles.FProgramFile = empty.file(QStringLiteral("clavora"));
-        LoadLanguage(QString());
-    }
-
-    QString languages() const { return FProgram.file(QStringLiteral("Languages")); }
+    QString languages() const { return m_program.file(QStringLiteral("Languages")); }
 
     void writeLanguageFile(const QString& name, const QByteArray& bytes) {
         QDir().mkpath(languages());
         WriteBytes(languages() + QLatin1Char('/') + name, bytes);
     }
 
-    TTempFolder FProgram;
-    platform::TFakeFileSystem FFiles;
-    platform::TFakeLocale FLocale;
-    platform::TFakeFolderSearch FFolders;
-    platform::TScopedService<platform::IFileSystem> FFilesInUse{FFiles};
-    platform::TScopedService<platform::ILocale> FLocaleInUse{FLocale};
-    platform::TScopedService<platform::IFolderSearch> FFoldersInUse{FFolders};
+    TTempFolder m_program;
+    platform::TFakeFileSystem m_files;
+    platform::TFakeLocale m_locale;
+    platform::TFakeFolderSearch m_folders;
+    platform::TScopedService<platform::IFileSystem> m_filesInUse{m_files};
+    platform::TScopedService<platform::ILocale> m_localeInUse{m_locale};
+    platform::TScopedService<platform::IFolderSearch> m_foldersInUse{m_folders};
+    Translator m_translator;
 };
 
 } // namespace clavora::test

@@ -2,6 +2,8 @@
 // credits its translators, and the code table picks them for the languages and regions they serve.
 #include "tests/i18n/i18ntestsupport.h"
 
+#include "i18n/textcodec.h"
+
 #include <QRegularExpression>
 #include <QSet>
 
@@ -9,7 +11,7 @@ namespace clavora::test {
 namespace {
 
 // Every English text the program passes through Translate.
-const char* const KSourceTexts[] = {
+const char* const SourceTexts[] = {
     "Language",
     "User Interface Language:",
     "Translated by:",
@@ -47,8 +49,8 @@ const char* const KSourceTexts[] = {
     "Please try again later.",
 };
 
-const char* const KShippedLanguages[] = {"German",  "French", "Spanish", "Italian",  "PortugueseBrazil", "Turkish",
-                                         "Russian", "Polish", "Dutch",   "Japanese", "ChineseSimplified"};
+const char* const ShippedLanguageNames[] = {"German",  "French", "Spanish", "Italian",  "PortugueseBrazil", "Turkish",
+                                            "Russian", "Polish", "Dutch",   "Japanese", "ChineseSimplified"};
 
 QString SourceRoot() {
     const QString fromEnvironment = SourceDir();
@@ -59,15 +61,15 @@ QString ShippedFolder() {
     return SourceRoot() + QStringLiteral("/data/Languages");
 }
 
-TEST(TShippedLanguages, EveryFileTranslatesEverySourceTextAndCreditsItsTranslators) {
-    for (const char* language : KShippedLanguages) {
+TEST(ShippedLanguages, EveryFileTranslatesEverySourceTextAndCreditsItsTranslators) {
+    for (const char* language : ShippedLanguageNames) {
         const QString path = ShippedFolder() + '/' + QString::fromLatin1(language) + QStringLiteral(".lang.txt");
         SCOPED_TRACE(path.toStdString());
         QStringList lines;
-        const TStatus read = ReadLanguageLines(path, lines);
+        const TStatus read = readLanguageLines(path, lines);
         ASSERT_TRUE(read.ok()) << read.message().toStdString();
 
-        for (const char* source : KSourceTexts) {
+        for (const char* source : SourceTexts) {
             SCOPED_TRACE(source);
             const QString key = '{' + QString::fromLatin1(source) + '}';
             // Exactly one line: a second one for the same text would be dead and mislead the next translator.
@@ -78,23 +80,23 @@ TEST(TShippedLanguages, EveryFileTranslatesEverySourceTextAndCreditsItsTranslato
             EXPECT_FALSE(translation.isEmpty());
             EXPECT_EQ(translation, translation.trimmed());
         }
-        const QString about = TranslateFromList(QStringLiteral("About %s"), lines);
+        const QString about = translateFromList(QStringLiteral("About %s"), lines);
         EXPECT_EQ(about.count(QStringLiteral("%s")), 1);
         EXPECT_EQ(about.count('%'), 1);
 
-        const QString credit = TranslateFromList(QStringLiteral("INFO:Translated By"), lines);
+        const QString credit = translateFromList(QStringLiteral("INFO:Translated By"), lines);
         EXPECT_NE(credit, QStringLiteral("INFO:Translated By"));
         EXPECT_FALSE(credit.trimmed().isEmpty());
     }
 }
 
-TEST(TShippedLanguages, CodeTableNamesOnlyShippedFilesAndEachCodeOnce) {
+TEST(ShippedLanguages, CodeTableNamesOnlyShippedFilesAndEachCodeOnce) {
     QStringList shipped;
-    for (const char* language : KShippedLanguages) {
+    for (const char* language : ShippedLanguageNames) {
         shipped << QString::fromLatin1(language) + QStringLiteral(".lang.txt");
     }
-    const QStringList lines =
-        DecodeCodeTableText(ReadBytes(ShippedFolder() + QStringLiteral("/LanguageCodes.csv")), 1252);
+    const QStringList lines = text::splitLines(
+        text::decodeWithFallback(ReadBytes(ShippedFolder() + QStringLiteral("/LanguageCodes.csv")), 1252));
     ASSERT_FALSE(lines.isEmpty());
 
     QSet<QString> codes;
@@ -123,45 +125,45 @@ TEST(TShippedLanguages, CodeTableNamesOnlyShippedFilesAndEachCodeOnce) {
     }
 }
 
-struct TRegionCase {
+struct RegionCase {
     quint16 languageId;
     const char* language; // CurrentLanguage; "" for English
 };
 
-void PrintTo(const TRegionCase& c, std::ostream* os) {
+void PrintTo(const RegionCase& c, std::ostream* os) {
     *os << c.languageId << " -> " << (*c.language ? c.language : "English");
 }
 
-class TShippedChoice : public TLanguageFixture, public ::testing::WithParamInterface<TRegionCase> {};
+class ShippedChoice : public LanguageFixture, public ::testing::WithParamInterface<RegionCase> {};
 
-TEST_P(TShippedChoice, LanguageIdentifierSelectsTheShippedFile) {
-    FFiles.FProgramFile = SourceRoot() + QStringLiteral("/data/clavora");
-    FLocale.FUiLanguageId = GetParam().languageId;
+TEST_P(ShippedChoice, LanguageIdentifierSelectsTheShippedFile) {
+    m_files.FProgramFile = SourceRoot() + QStringLiteral("/data/clavora");
+    m_locale.FUiLanguageId = GetParam().languageId;
 
-    ASSERT_TRUE(LoadLanguage(QString()).ok());
+    ASSERT_TRUE(m_translator.loadLanguage(QString()).ok());
 
     const QString expected = QString::fromLatin1(GetParam().language);
-    EXPECT_EQ(CurrentLanguage(), expected);
-    EXPECT_EQ(LanguageFiles().size(), static_cast<qsizetype>(std::size(KShippedLanguages)));
+    EXPECT_EQ(m_translator.currentLanguage(), expected);
+    EXPECT_EQ(m_translator.languageFiles().size(), static_cast<qsizetype>(std::size(ShippedLanguageNames)));
     if (expected.isEmpty()) {
-        EXPECT_EQ(Translate(QStringLiteral("Yes")), QStringLiteral("Yes"));
+        EXPECT_EQ(m_translator.translate(QStringLiteral("Yes")), QStringLiteral("Yes"));
     } else {
-        EXPECT_NE(Translate(QStringLiteral("Yes")), QStringLiteral("Yes"));
+        EXPECT_NE(m_translator.translate(QStringLiteral("Yes")), QStringLiteral("Yes"));
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Regions, TShippedChoice,
-    ::testing::Values(TRegionCase{1031, "German"}, TRegionCase{2055, "German"}, TRegionCase{3079, "German"},
-                      TRegionCase{7, "German"}, TRegionCase{1036, "French"}, TRegionCase{3084, "French"},
-                      TRegionCase{1034, "Spanish"}, TRegionCase{2058, "Spanish"}, TRegionCase{3082, "Spanish"},
-                      TRegionCase{22538, "Spanish"}, TRegionCase{1040, "Italian"}, TRegionCase{2064, "Italian"},
-                      TRegionCase{1046, "PortugueseBrazil"}, TRegionCase{2070, "PortugueseBrazil"},
-                      TRegionCase{1055, "Turkish"}, TRegionCase{1049, "Russian"}, TRegionCase{1045, "Polish"},
-                      TRegionCase{1043, "Dutch"}, TRegionCase{2067, "Dutch"}, TRegionCase{1041, "Japanese"},
-                      TRegionCase{2052, "ChineseSimplified"}, TRegionCase{4100, "ChineseSimplified"},
-                      TRegionCase{1033, ""}, TRegionCase{2057, ""}, TRegionCase{1028, ""}, TRegionCase{3076, ""}),
-    [](const ::testing::TestParamInfo<TRegionCase>& info) { return "id" + std::to_string(info.param.languageId); });
+    Regions, ShippedChoice,
+    ::testing::Values(RegionCase{1031, "German"}, RegionCase{2055, "German"}, RegionCase{3079, "German"},
+                      RegionCase{7, "German"}, RegionCase{1036, "French"}, RegionCase{3084, "French"},
+                      RegionCase{1034, "Spanish"}, RegionCase{2058, "Spanish"}, RegionCase{3082, "Spanish"},
+                      RegionCase{22538, "Spanish"}, RegionCase{1040, "Italian"}, RegionCase{2064, "Italian"},
+                      RegionCase{1046, "PortugueseBrazil"}, RegionCase{2070, "PortugueseBrazil"},
+                      RegionCase{1055, "Turkish"}, RegionCase{1049, "Russian"}, RegionCase{1045, "Polish"},
+                      RegionCase{1043, "Dutch"}, RegionCase{2067, "Dutch"}, RegionCase{1041, "Japanese"},
+                      RegionCase{2052, "ChineseSimplified"}, RegionCase{4100, "ChineseSimplified"},
+                      RegionCase{1033, ""}, RegionCase{2057, ""}, RegionCase{1028, ""}, RegionCase{3076, ""}),
+    [](const ::testing::TestParamInfo<RegionCase>& info) { return "id" + std::to_string(info.param.languageId); });
 
 } // namespace
 } // namespace clavora::test

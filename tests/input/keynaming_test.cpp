@@ -11,14 +11,14 @@ namespace {
 
 namespace vk = platform::vk;
 
-struct TSingleKeyCase {
+struct SingleKeyCase {
     int virtualKey;
     const char* name; // nullptr: the key has no name
 };
 
 // Each key held alone, under en-US with "." as the decimal separator.
 // clang-format off
-const TSingleKeyCase kSingleKeys[] = {
+const SingleKeyCase SingleKeys[] = {
     {8, "BACKSPACE"},   {9, "TAB"},        {13, "ENTER"},       {19, "PAUSE"},     {20, "Caps Lock"},
     {27, "ESC"},        {32, " "},         {33, "PAGEUP"},      {34, "PAGEDOWN"},  {35, "END"},
     {36, "HOME"},       {37, "LEFT"},      {38, "UP"},          {39, "RIGHT"},     {40, "DOWN"},
@@ -44,11 +44,11 @@ const TSingleKeyCase kSingleKeys[] = {
 // clang-format on
 
 TEST(KeyNamingTest, EachKeyAloneHasTheNameOfTheTable) {
-    for (const TSingleKeyCase& row : kSingleKeys) {
+    for (const SingleKeyCase& row : SingleKeys) {
         platform::TKeyStateSnapshot keys;
         keys.setDown(row.virtualKey);
         const QStringList expected = row.name ? QStringList{QString::fromLatin1(row.name)} : QStringList{};
-        EXPECT_EQ(KeyNames(keys, QStringLiteral("en-US"), QLatin1Char('.')), expected) << "code " << row.virtualKey;
+        EXPECT_EQ(keyNames(keys, QStringLiteral("en-US"), QLatin1Char('.')), expected) << "code " << row.virtualKey;
     }
 }
 
@@ -57,10 +57,10 @@ TEST(KeyNamingTest, CodesBelowEightAreNeverRead) {
     for (int code = 0; code < 8; ++code) {
         keys.setDown(code);
     }
-    EXPECT_TRUE(KeyNames(keys, QStringLiteral("en-US"), QLatin1Char('.')).isEmpty());
+    EXPECT_TRUE(keyNames(keys, QStringLiteral("en-US"), QLatin1Char('.')).isEmpty());
 }
 
-struct TComboCase {
+struct ComboCase {
     const char* what;
     std::initializer_list<int> pressed; // through the fake, so side-specific modifiers also set the neutral code
     bool capsLockOn;
@@ -78,7 +78,7 @@ QStringList L(std::initializer_list<const char*> names) {
 }
 
 TEST(KeyNamingTest, CombinationsFollowTheModifierAndLayoutRules) {
-    const TComboCase cases[] = {
+    const ComboCase cases[] = {
         {"A alone", {'A'}, false, "en-US", '.', L({"a"})},
         {"Shift+A", {vk::LShift, 'A'}, false, "en-US", '.', L({"SHIFT", "A", "SHIFT"})},
         {"right Shift+A", {vk::RShift, 'A'}, false, "en-US", '.', L({"SHIFT", "A", "SHIFT"})},
@@ -123,13 +123,13 @@ TEST(KeyNamingTest, CombinationsFollowTheModifierAndLayoutRules) {
         {"Caps Lock held", {vk::Capital}, true, "en-US", '.', L({"Caps Lock"})},
         {"Caps Lock only toggled", {}, true, "en-US", '.', L({})},
     };
-    for (const TComboCase& row : cases) {
+    for (const ComboCase& row : cases) {
         platform::TFakeKeyboard keyboard;
         for (int key : row.pressed) {
             keyboard.press(key);
         }
         keyboard.setCapsLockToggled(row.capsLockOn);
-        EXPECT_EQ(KeyNames(keyboard.snapshot(), QString::fromLatin1(row.locale), QLatin1Char(row.decimalSeparator)),
+        EXPECT_EQ(keyNames(keyboard.snapshot(), QString::fromLatin1(row.locale), QLatin1Char(row.decimalSeparator)),
                   row.expected)
             << row.what;
     }
@@ -141,18 +141,18 @@ TEST(KeyNamingTest, ReleasingOneSideKeepsTheOtherSidesModifier) {
     keyboard.press(vk::RShift);
     keyboard.press('Q');
     keyboard.release(vk::LShift);
-    EXPECT_EQ(KeyNames(keyboard.snapshot(), QStringLiteral("en-US"), QLatin1Char('.')), L({"SHIFT", "Q", "SHIFT"}));
+    EXPECT_EQ(keyNames(keyboard.snapshot(), QStringLiteral("en-US"), QLatin1Char('.')), L({"SHIFT", "Q", "SHIFT"}));
     keyboard.release(vk::RShift);
-    EXPECT_EQ(KeyNames(keyboard.snapshot(), QStringLiteral("en-US"), QLatin1Char('.')), L({"q"}));
+    EXPECT_EQ(keyNames(keyboard.snapshot(), QStringLiteral("en-US"), QLatin1Char('.')), L({"q"}));
 }
 
 TEST(KeyNamingTest, ModifierNamesFollowTheLayout) {
-    EXPECT_EQ(CtrlKeyName(QStringLiteral("de-CH")), QStringLiteral("STRG"));
-    EXPECT_EQ(CtrlKeyName(QStringLiteral("de")), QStringLiteral("CTRL"));
-    EXPECT_EQ(CtrlKeyName(QStringLiteral("xx")), QStringLiteral("CTRL"));
-    EXPECT_EQ(RightAltKeyName(QStringLiteral("en-US")), QStringLiteral("ALT"));
-    EXPECT_EQ(RightAltKeyName(QStringLiteral("en-us")), QStringLiteral("AltGr"));
-    EXPECT_EQ(RightAltKeyName(QStringLiteral("en-US-x")), QStringLiteral("AltGr"));
+    EXPECT_EQ(ctrlKeyName(QStringLiteral("de-CH")), QStringLiteral("STRG"));
+    EXPECT_EQ(ctrlKeyName(QStringLiteral("de")), QStringLiteral("CTRL"));
+    EXPECT_EQ(ctrlKeyName(QStringLiteral("xx")), QStringLiteral("CTRL"));
+    EXPECT_EQ(rightAltKeyName(QStringLiteral("en-US")), QStringLiteral("ALT"));
+    EXPECT_EQ(rightAltKeyName(QStringLiteral("en-us")), QStringLiteral("AltGr"));
+    EXPECT_EQ(rightAltKeyName(QStringLiteral("en-US-x")), QStringLiteral("AltGr"));
 }
 
 } // namespace

@@ -1,5 +1,5 @@
-// The key map file: decoding and line rules, the written form, completion of the defaults, the start-up load and
-// what a failed or refused write leaves behind.
+// The key map file: the written form, completion of the defaults, the start-up load and what a failed or refused
+// write leaves behind.
 #include "keymap/keymapfile.h"
 #include "platform/fake/fakefilesystem.h"
 #include "platform/fake/fakelocale.h"
@@ -16,7 +16,7 @@ using clavora::test::WriteBytes;
 
 namespace {
 
-QByteArray DefaultsWritten() {
+QByteArray defaultsWritten() {
     QByteArray bytes;
     for (const QString& line : DefaultBindings) {
         bytes += line.toUtf8() + "\r\n";
@@ -29,29 +29,35 @@ const QByteArray Bom("\xEF\xBB\xBF");
 class KeyMapFileTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(QDir().mkpath(FRoot.file("data")));
-        ASSERT_TRUE(QDir().mkpath(FRoot.file("program")));
-        FData = FRoot.file("data") + "/";
-        FProgram = FRoot.file("program") + "/";
-        FKeys = FData + "keys.db";
-        KeyList = QStringList{"left over from an earlier load"};
+        ASSERT_TRUE(QDir().mkpath(m_root.file("data")));
+        ASSERT_TRUE(QDir().mkpath(m_root.file("program")));
+        m_data = m_root.file("data") + "/";
+        m_program = m_root.file("program") + "/";
+        m_keys = m_data + "keys.db";
+        m_map = KeyMap::fromLines({"left over from an earlier load"});
     }
-    void TearDown() override { KeyList.clear(); }
+
+    // Loads the map at start-up and hands back its lines, unbound ones included.
+    TStatus load(const QString& dataFolder, const QString& programFolder) {
+        return loadKeyMap(dataFolder, programFolder, m_map);
+    }
+    QStringList loaded() const { return m_map.lines(); }
 
     QStringList readBack(const QString& path) {
         QStringList lines;
-        EXPECT_TRUE(ReadKeyMapFile(path, lines).ok());
+        EXPECT_TRUE(readKeyMapFile(path, lines).ok());
         return lines;
     }
 
-    test::TTempFolder FRoot;
-    platform::TFakeFileSystem FFs;
-    platform::TFakeLocale FLocale;
-    platform::TScopedService<platform::IFileSystem> FUseFs{FFs};
-    platform::TScopedService<platform::ILocale> FUseLocale{FLocale};
-    QString FData;
-    QString FProgram;
-    QString FKeys;
+    test::TTempFolder m_root;
+    platform::TFakeFileSystem m_fs;
+    platform::TFakeLocale m_locale;
+    platform::TScopedService<platform::IFileSystem> m_useFs{m_fs};
+    platform::TScopedService<platform::ILocale> m_useLocale{m_locale};
+    QString m_data;
+    QString m_program;
+    QString m_keys;
+    KeyMap m_map;
 };
 
 TEST(KeyMapText, DefaultBindingsAreTheTwelveFunctionKeys) {
@@ -61,117 +67,20 @@ TEST(KeyMapText, DefaultBindingsAreTheTwelveFunctionKeys) {
     EXPECT_EQ(DefaultBindings.last(), QStringLiteral("F12|Sounds\\22.mp3"));
 }
 
-TEST(KeyMapText, SplitsAtTheFirstBar) {
-    struct TCase {
-        QString line;
-        bool split;
-        QString key;
-        QString path;
-    };
-    const TCase cases[] = {
-        {"a|b|c", true, "a", "b|c"},    {"|x.wav", true, "", "x.wav"},
-        {"F5|", true, "F5", ""},        {"q|C:\\Sounds\\q.mp3", true, "q", "C:\\Sounds\\q.mp3"},
-        {"no bar here", false, "", ""}, {"", false, "", ""},
-    };
-    for (const TCase& c : cases) {
-        QString key;
-        QString path;
-        EXPECT_EQ(SplitBindingLine(c.line, key, path), c.split) << c.line.toStdString();
-        EXPECT_EQ(key, c.key) << c.line.toStdString();
-        EXPECT_EQ(path, c.path) << c.line.toStdString();
-    }
-}
-
-TEST(KeyMapText, DecodesByTheReadingRules) {
-    struct TCase {
-        const char* name;
-        QByteArray bytes;
-        int codePage;
-        QString text;
-    };
-    const QChar bad(QChar::ReplacementCharacter);
-    const TCase cases[] = {
-        {"UTF-8 with BOM",
-         QByteArray("\xEF\xBB\xBF"
-                    "caf\xC3\xA9|x"),
-         1252, QStringLiteral("café|x")},
-        {"UTF-8 without BOM", QByteArray("\xC3\xA9|\xF0\x9F\x8E\xB5"), 1252, QStringLiteral("é|🎵")},
-        {"ANSI 1252", QByteArray("caf\xE9|x"), 1252, QStringLiteral("café|x")},
-        {"ANSI 1251", QByteArray("\xCF\xF0\xE8|x"), 1251, QStringLiteral("При|x")},
-        {"ANSI 1254", QByteArray("\xFE|x"), 1254, QStringLiteral("ş|x")},
-        {"ANSI 932", QByteArray("\x82\xA0|x\x81"), 932, QStringLiteral("あ|x") + bad},
-        {"ANSI 936", QByteArray("\xC4\xE3|x"), 936, QStringLiteral("你|x")},
-        {"ANSI 949", QByteArray("\xB0\xA1|x"), 949, QStringLiteral("가|x")},
-        {"ANSI 950", QByteArray("\xA4\xA4|x"), 950, QStringLiteral("中|x")},
-        {"unknown page read as 1252", QByteArray("\xE9"), 4242, QStringLiteral("é")},
-        {"overlong form is not UTF-8", QByteArray("\xC0\xAF"), 1252, QStringLiteral("À¯")},
-        {"encoded surrogate is not UTF-8", QByteArray("\xED\xA0\x80"), 1252, QStringLiteral("í\u00A0€")},
-        {"past U+10FFFF is not UTF-8", QByteArray("\xF4\x90\x80\x80"), 1252, QStringLiteral("ô\u0090€€")},
-        {"cut sequence at the end", QByteArray("a\xC3"), 1252, QStringLiteral("aÃ")},
-        {"bad UTF-8 after a UTF-8 BOM",
-         QByteArray("\xEF\xBB\xBF"
-                    "a\xFF"
-                    "b"),
-         1252, QStringLiteral("a") + bad + "b"},
-        {"UTF-16 LE",
-         QByteArray("\xFF\xFE"
-                    "a\0|\0\xE9\0",
-                    8),
-         1252, QStringLiteral("a|é")},
-        {"UTF-16 BE", QByteArray("\xFE\xFF\0a\0|\x4E\x2D", 8), 1252, QStringLiteral("a|中")},
-        {"UTF-16 LE surrogate pair", QByteArray("\xFF\xFE\x3C\xD8\xB5\xDF", 6), 1252, QStringLiteral("🎵")},
-        {"UTF-16 odd byte count",
-         QByteArray("\xFF\xFE"
-                    "a\0b",
-                    5),
-         1252, QStringLiteral("a") + bad},
-        {"UTF-16 lone surrogate",
-         QByteArray("\xFF\xFE\x3C\xD8"
-                    "a\0",
-                    6),
-         1252, bad + QStringLiteral("a")},
-        {"NUL bytes are text", QByteArray("a\0|b", 4), 1252, QString(QStringLiteral("a")) + QChar(0) + "|b"},
-        {"BOM alone", QByteArray("\xEF\xBB\xBF"), 1252, QString()},
-    };
-    for (const TCase& c : cases) {
-        EXPECT_EQ(DecodeKeyMapText(c.bytes, c.codePage), c.text) << c.name;
-    }
-}
-
-TEST(KeyMapText, SplitsLinesAtCrLfLfOrCr) {
-    struct TCase {
-        QString text;
-        QStringList lines;
-    };
-    const TCase cases[] = {
-        {"", {}},
-        {"a|1", {"a|1"}},
-        {"a|1\r\nb|2\r\n", {"a|1", "b|2"}},
-        {"a|1\rb|2\nc|3\r\nd|4", {"a|1", "b|2", "c|3", "d|4"}},
-        {"\r\n", {""}},
-        {"a\n\n", {"a", ""}},
-        {"\n\r", {"", ""}},
-        {"a\r\r\nb", {"a", "", "b"}},
-    };
-    for (const TCase& c : cases) {
-        EXPECT_EQ(SplitTextLines(c.text), c.lines) << c.text.toStdString();
-    }
-}
-
 TEST(KeyMapText, WrittenFormIsUtf8WithBomAndCrLfAfterEveryLine) {
-    EXPECT_EQ(EncodeKeyMapText({}), Bom);
-    EXPECT_EQ(EncodeKeyMapText({"a|b", QStringLiteral("é|c"), "", "no bar"}),
+    EXPECT_EQ(encodeKeyMapText({}), Bom);
+    EXPECT_EQ(encodeKeyMapText({"a|b", QStringLiteral("é|c"), "", "no bar"}),
               Bom + "a|b\r\n\xC3\xA9|c\r\n\r\nno bar\r\n");
 }
 
 TEST(KeyMapText, DefaultPresenceIsACaseInsensitivePrefixTest) {
-    struct TCase {
+    struct Case {
         const char* name;
         QStringList lines;
         QList<int> missing; // function key numbers
     };
     const QList<int> all = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
-    const TCase cases[] = {
+    const Case cases[] = {
         {"nothing", {}, all},
         {"F10 to F12 do not stand for F1", {"F10|a", "F11|b", "F12|c"}, {1, 2, 3, 4, 5, 6, 7, 8, 9}},
         {"F1 does not stand for F10", {"F1|a"}, {2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}},
@@ -183,38 +92,38 @@ TEST(KeyMapText, DefaultPresenceIsACaseInsensitivePrefixTest) {
          {"f12|a", "F11|", "f10|b", "F9|c", "f8|d", "F7|e", "f6|f", "F5|g", "f4|h", "F3|i", "f2|j", "F1|k"},
          {}},
     };
-    for (const TCase& c : cases) {
+    for (const Case& c : cases) {
         QStringList expected;
         for (int n : c.missing) {
             expected << DefaultBindings.at(n - 1);
         }
-        EXPECT_EQ(MissingDefaultBindings(c.lines), expected) << c.name;
+        EXPECT_EQ(missingDefaultBindings(c.lines), expected) << c.name;
     }
 }
 
 TEST_F(KeyMapFileTest, EmptyFileGetsTheTwelveDefaultsAsUtf8WithBom) {
-    WriteBytes(FKeys, QByteArray());
-    ASSERT_TRUE(CompleteDefaultBindings(FKeys).ok());
-    EXPECT_EQ(ReadBytes(FKeys), Bom + DefaultsWritten());
+    WriteBytes(m_keys, QByteArray());
+    ASSERT_TRUE(completeDefaultBindings(m_keys).ok());
+    EXPECT_EQ(ReadBytes(m_keys), Bom + defaultsWritten());
 }
 
 TEST_F(KeyMapFileTest, CompleteFileIsNotRewrittenEvenInAnsi) {
     const QByteArray ansi = "caf\xE9|x.wav\r\nf12|a\nF11|\nf10|b\nF9|c\nf8|d\nF7|e\nf6|f\nF5|g\nf4|h\nF3|i\nf2|j\nF1|k";
-    WriteBytes(FKeys, ansi);
-    ASSERT_TRUE(CompleteDefaultBindings(FKeys).ok());
-    EXPECT_EQ(ReadBytes(FKeys), ansi);
-    EXPECT_TRUE(FFs.FWrites.isEmpty());
+    WriteBytes(m_keys, ansi);
+    ASSERT_TRUE(completeDefaultBindings(m_keys).ok());
+    EXPECT_EQ(ReadBytes(m_keys), ansi);
+    EXPECT_TRUE(m_fs.FWrites.isEmpty());
 }
 
 TEST_F(KeyMapFileTest, AnsiFileLackingF5IsRewrittenAsUtf8WithItsLettersKept) {
-    struct TCase {
+    struct Case {
         int codePage;
         QByteArray accented;
         QByteArray utf8;
     };
-    const TCase cases[] = {{1252, "caf\xE9", "caf\xC3\xA9"}, {1251, "\xCF\xF0\xE8", "\xD0\x9F\xD1\x80\xD0\xB8"}};
-    for (const TCase& c : cases) {
-        FLocale.FAnsiCodePage = c.codePage;
+    const Case cases[] = {{1252, "caf\xE9", "caf\xC3\xA9"}, {1251, "\xCF\xF0\xE8", "\xD0\x9F\xD1\x80\xD0\xB8"}};
+    for (const Case& c : cases) {
+        m_locale.FAnsiCodePage = c.codePage;
         QByteArray ansi;
         QByteArray expected = Bom;
         for (int n = 1; n <= 12; ++n) {
@@ -225,32 +134,32 @@ TEST_F(KeyMapFileTest, AnsiFileLackingF5IsRewrittenAsUtf8WithItsLettersKept) {
         }
         ansi += c.accented + "|last line without end";
         expected += c.utf8 + "|last line without end\r\n" + "F5|Sounds\\15.mp3\r\n";
-        WriteBytes(FKeys, ansi);
-        ASSERT_TRUE(CompleteDefaultBindings(FKeys).ok());
-        EXPECT_EQ(ReadBytes(FKeys), expected) << c.codePage;
+        WriteBytes(m_keys, ansi);
+        ASSERT_TRUE(completeDefaultBindings(m_keys).ok());
+        EXPECT_EQ(ReadBytes(m_keys), expected) << c.codePage;
     }
 }
 
 TEST_F(KeyMapFileTest, MissingFileIsCreatedWithTheDefaults) {
-    ASSERT_TRUE(CompleteDefaultBindings(FKeys).ok());
-    EXPECT_EQ(ReadBytes(FKeys), Bom + DefaultsWritten());
+    ASSERT_TRUE(completeDefaultBindings(m_keys).ok());
+    EXPECT_EQ(ReadBytes(m_keys), Bom + defaultsWritten());
 }
 
 TEST_F(KeyMapFileTest, UnreadableFileIsNeverOverwrittenWithDefaults) {
-    WriteBytes(FKeys, "q|mine.wav\r\n");
-    FFs.FUnreadable.insert(FKeys);
-    const TStatus status = CompleteDefaultBindings(FKeys);
+    WriteBytes(m_keys, "q|mine.wav\r\n");
+    m_fs.FUnreadable.insert(m_keys);
+    const TStatus status = completeDefaultBindings(m_keys);
     EXPECT_FALSE(status.ok());
-    EXPECT_TRUE(status.message().contains(FKeys));
-    EXPECT_TRUE(FFs.FWrites.isEmpty());
-    EXPECT_EQ(ReadBytes(FKeys), "q|mine.wav\r\n");
+    EXPECT_TRUE(status.message().contains(m_keys));
+    EXPECT_TRUE(m_fs.FWrites.isEmpty());
+    EXPECT_EQ(ReadBytes(m_keys), "q|mine.wav\r\n");
 }
 
 TEST_F(KeyMapFileTest, LoadCompletesTheDataFolderFileAndKeepsEveryLine) {
     const QByteArray user = "a|b|c\r\n|empty key\r\nno bar\r\n\r\nq|one.wav\r\nq|two.wav\r\nF3|mine.wav";
-    WriteBytes(FKeys, user);
-    WriteBytes(FProgram + "keys.db", "z|seed.wav\r\n");
-    ASSERT_TRUE(LoadKeyMap(FData, FProgram).ok());
+    WriteBytes(m_keys, user);
+    WriteBytes(m_program + "keys.db", "z|seed.wav\r\n");
+    ASSERT_TRUE(load(m_data, m_program).ok());
 
     QStringList expected = {"a|b|c", "|empty key", "no bar", "", "q|one.wav", "q|two.wav", "F3|mine.wav"};
     for (const QString& line : DefaultBindings) {
@@ -258,116 +167,116 @@ TEST_F(KeyMapFileTest, LoadCompletesTheDataFolderFileAndKeepsEveryLine) {
             expected << line;
         }
     }
-    EXPECT_EQ(KeyList, expected);
-    EXPECT_EQ(ReadBytes(FKeys), EncodeKeyMapText(expected));
-    EXPECT_TRUE(FFs.FCopies.isEmpty());
+    EXPECT_EQ(loaded(), expected);
+    EXPECT_EQ(ReadBytes(m_keys), encodeKeyMapText(expected));
+    EXPECT_TRUE(m_fs.FCopies.isEmpty());
 }
 
 TEST_F(KeyMapFileTest, SeedFromTheProgramFolderIsCopiedUnchangedWithoutCompletion) {
     const QByteArray seed = "caf\xE9|x.wav\r\nF1|one.mp3";
-    WriteBytes(FProgram + "keys.db", seed);
-    ASSERT_TRUE(LoadKeyMap(FData, FProgram).ok());
-    EXPECT_EQ(ReadBytes(FKeys), seed);
-    EXPECT_EQ(KeyList, (QStringList{QStringLiteral("café|x.wav"), "F1|one.mp3"}));
-    EXPECT_EQ(FFs.FCopies, QStringList{FProgram + "keys.db -> " + FKeys});
-    EXPECT_TRUE(FFs.FWrites.isEmpty());
+    WriteBytes(m_program + "keys.db", seed);
+    ASSERT_TRUE(load(m_data, m_program).ok());
+    EXPECT_EQ(ReadBytes(m_keys), seed);
+    EXPECT_EQ(loaded(), (QStringList{QStringLiteral("café|x.wav"), "F1|one.mp3"}));
+    EXPECT_EQ(m_fs.FCopies, QStringList{m_program + "keys.db -> " + m_keys});
+    EXPECT_TRUE(m_fs.FWrites.isEmpty());
 
     // The next start completes it.
-    ASSERT_TRUE(LoadKeyMap(FData, FProgram).ok());
-    EXPECT_EQ(KeyList.size(), 2 + 11);
-    EXPECT_EQ(KeyList.last(), DefaultBindings.last());
-    EXPECT_EQ(FFs.FCopies.size(), 1);
+    ASSERT_TRUE(load(m_data, m_program).ok());
+    EXPECT_EQ(loaded().size(), 2 + 11);
+    EXPECT_EQ(loaded().last(), DefaultBindings.last());
+    EXPECT_EQ(m_fs.FCopies.size(), 1);
 }
 
 TEST_F(KeyMapFileTest, SameFolderForDataAndProgramNeverCopies) {
-    WriteBytes(FProgram + "keys.db", Bom + DefaultsWritten());
-    ASSERT_TRUE(LoadKeyMap(FProgram, FProgram).ok());
-    EXPECT_EQ(KeyList, DefaultBindings);
-    EXPECT_TRUE(FFs.FCopies.isEmpty());
-    EXPECT_TRUE(FFs.FWrites.isEmpty());
+    WriteBytes(m_program + "keys.db", Bom + defaultsWritten());
+    ASSERT_TRUE(load(m_program, m_program).ok());
+    EXPECT_EQ(loaded(), DefaultBindings);
+    EXPECT_TRUE(m_fs.FCopies.isEmpty());
+    EXPECT_TRUE(m_fs.FWrites.isEmpty());
 }
 
 TEST_F(KeyMapFileTest, NoFileAnywhereCreatesAndLoadsTheDefaults) {
-    ASSERT_TRUE(LoadKeyMap(FData, FProgram).ok());
-    EXPECT_EQ(KeyList, DefaultBindings);
-    EXPECT_EQ(ReadBytes(FKeys), Bom + DefaultsWritten());
+    ASSERT_TRUE(load(m_data, m_program).ok());
+    EXPECT_EQ(loaded(), DefaultBindings);
+    EXPECT_EQ(ReadBytes(m_keys), Bom + defaultsWritten());
 }
 
 TEST_F(KeyMapFileTest, StartUpGoesOnWhenNothingCanBeWritten) {
     // No file and a read-only data folder: the defaults still play for this run.
-    FFs.FReadOnlyFolders.insert(FRoot.file("data"));
-    TStatus status = LoadKeyMap(FData, FProgram);
+    m_fs.FReadOnlyFolders.insert(m_root.file("data"));
+    TStatus status = load(m_data, m_program);
     EXPECT_FALSE(status.ok());
-    EXPECT_TRUE(status.message().contains(FKeys));
-    EXPECT_EQ(KeyList, DefaultBindings);
-    EXPECT_FALSE(QFile::exists(FKeys));
+    EXPECT_TRUE(status.message().contains(m_keys));
+    EXPECT_EQ(loaded(), DefaultBindings);
+    EXPECT_FALSE(QFile::exists(m_keys));
 
     // The seed cannot be copied: its bindings are used as they are.
-    WriteBytes(FProgram + "keys.db", "z|seed.wav\r\n");
-    status = LoadKeyMap(FData, FProgram);
+    WriteBytes(m_program + "keys.db", "z|seed.wav\r\n");
+    status = load(m_data, m_program);
     EXPECT_FALSE(status.ok());
-    EXPECT_EQ(KeyList, QStringList{"z|seed.wav"});
-    EXPECT_FALSE(QFile::exists(FKeys));
+    EXPECT_EQ(loaded(), QStringList{"z|seed.wav"});
+    EXPECT_FALSE(QFile::exists(m_keys));
 }
 
 TEST_F(KeyMapFileTest, FullDiskDuringCompletionLoadsTheFileAsItIs) {
     const QByteArray user = "caf\xE9|x.wav\r\nq|y.wav";
-    WriteBytes(FKeys, user);
-    FFs.FFailingWrites.insert(FKeys);
-    const TStatus status = LoadKeyMap(FData, FProgram);
+    WriteBytes(m_keys, user);
+    m_fs.FFailingWrites.insert(m_keys);
+    const TStatus status = load(m_data, m_program);
     EXPECT_FALSE(status.ok());
-    EXPECT_TRUE(status.message().contains(FKeys));
-    EXPECT_EQ(KeyList, (QStringList{QStringLiteral("café|x.wav"), "q|y.wav"}));
-    EXPECT_EQ(ReadBytes(FKeys), user);
+    EXPECT_TRUE(status.message().contains(m_keys));
+    EXPECT_EQ(loaded(), (QStringList{QStringLiteral("café|x.wav"), "q|y.wav"}));
+    EXPECT_EQ(ReadBytes(m_keys), user);
 }
 
 TEST_F(KeyMapFileTest, ReadOnlyKeysDbKeepsItsBytesAndTheErrorNamesThePath) {
     const QByteArray user = "q|y.wav\r\n";
-    WriteBytes(FKeys, user);
-    ASSERT_TRUE(QFile::setPermissions(FKeys, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+    WriteBytes(m_keys, user);
+    ASSERT_TRUE(QFile::setPermissions(m_keys, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
 
-    const TStatus loaded = LoadKeyMap(FData, FProgram);
-    EXPECT_FALSE(loaded.ok());
-    EXPECT_EQ(KeyList, QStringList{"q|y.wav"});
+    const TStatus loadStatus = load(m_data, m_program);
+    EXPECT_FALSE(loadStatus.ok());
+    EXPECT_EQ(loaded(), QStringList{"q|y.wav"});
 
-    KeyList = QStringList{"q|new.wav"};
-    const TStatus saved = SaveKeyMap(FKeys);
+    m_map = KeyMap::fromLines(QStringList{"q|new.wav"});
+    const TStatus saved = saveKeyMap(m_keys, m_map);
     EXPECT_FALSE(saved.ok());
-    EXPECT_TRUE(saved.message().startsWith(QStringLiteral("Cannot create file \"%1\".").arg(FKeys)))
+    EXPECT_TRUE(saved.message().startsWith(QStringLiteral("Cannot create file \"%1\".").arg(m_keys)))
         << saved.message().toStdString();
-    EXPECT_GT(saved.message().size(), QStringLiteral("Cannot create file \"%1\". ").arg(FKeys).size());
-    EXPECT_EQ(ReadBytes(FKeys), user);
-    EXPECT_EQ(KeyList, QStringList{"q|new.wav"});
+    EXPECT_GT(saved.message().size(), QStringLiteral("Cannot create file \"%1\". ").arg(m_keys).size());
+    EXPECT_EQ(ReadBytes(m_keys), user);
+    EXPECT_EQ(loaded(), QStringList{"q|new.wav"});
 }
 
 TEST_F(KeyMapFileTest, SaveWritesTheWrittenFormOrKeepsTheOldFile) {
-    KeyList = QStringList{"a|b|c", QStringLiteral("é|Sounds\\é.mp3"), "q|1", "q|1"};
-    ASSERT_TRUE(SaveKeyMap(FKeys).ok());
-    EXPECT_EQ(ReadBytes(FKeys), Bom + "a|b|c\r\n\xC3\xA9|Sounds\\\xC3\xA9.mp3\r\nq|1\r\nq|1\r\n");
-    EXPECT_EQ(readBack(FKeys), KeyList);
+    m_map = KeyMap::fromLines(QStringList{"a|b|c", QStringLiteral("é|Sounds\\é.mp3"), "q|1", "q|1"});
+    ASSERT_TRUE(saveKeyMap(m_keys, m_map).ok());
+    EXPECT_EQ(ReadBytes(m_keys), Bom + "a|b|c\r\n\xC3\xA9|Sounds\\\xC3\xA9.mp3\r\nq|1\r\nq|1\r\n");
+    EXPECT_EQ(readBack(m_keys), loaded());
 
-    const QByteArray before = ReadBytes(FKeys);
-    KeyList = QStringList{"x|y"};
-    FFs.FFailingWrites.insert(FKeys);
-    const TStatus status = SaveKeyMap(FKeys);
+    const QByteArray before = ReadBytes(m_keys);
+    m_map = KeyMap::fromLines(QStringList{"x|y"});
+    m_fs.FFailingWrites.insert(m_keys);
+    const TStatus status = saveKeyMap(m_keys, m_map);
     EXPECT_FALSE(status.ok());
-    EXPECT_TRUE(status.message().contains(FKeys));
-    EXPECT_EQ(ReadBytes(FKeys), before);
+    EXPECT_TRUE(status.message().contains(m_keys));
+    EXPECT_EQ(ReadBytes(m_keys), before);
 
     // A line break inside a path would split the binding in two when read back.
-    FFs.FFailingWrites.clear();
-    KeyList = QStringList{"a|b", "q|/tmp/two\nlines.wav"};
-    EXPECT_FALSE(SaveKeyMap(FKeys).ok());
-    EXPECT_EQ(ReadBytes(FKeys), before);
+    m_fs.FFailingWrites.clear();
+    m_map = KeyMap::fromLines(QStringList{"a|b", "q|/tmp/two\nlines.wav"});
+    EXPECT_FALSE(saveKeyMap(m_keys, m_map).ok());
+    EXPECT_EQ(ReadBytes(m_keys), before);
 }
 
 // Whatever bytes keys.db holds, start-up completes it and what it wrote reads back as exactly what was loaded.
 TEST_F(KeyMapFileTest, BadBytesLoadWithoutHarmAndRoundTrip) {
-    struct TCase {
+    struct Case {
         const char* name;
         QByteArray bytes;
     };
-    QList<TCase> cases;
+    QList<Case> cases;
     QRandomGenerator random(20261209);
     for (int i = 0; i < 4; ++i) {
         QByteArray bytes(64 * 1024, Qt::Uninitialized);
@@ -381,16 +290,16 @@ TEST_F(KeyMapFileTest, BadBytesLoadWithoutHarmAndRoundTrip) {
     cases.append({"NUL bytes", QByteArray("a|\0\0b\0\r\n\0\0\0|\0", 13) + QByteArray(1000, '\0')});
     cases.append({"one 1 MB line in ANSI", "k|" + QByteArray(1024 * 1024, '\xE9')});
 
-    for (const TCase& c : cases) {
-        WriteBytes(FKeys, c.bytes);
-        ASSERT_TRUE(LoadKeyMap(FData, FProgram).ok()) << c.name;
-        EXPECT_TRUE(ReadBytes(FKeys).startsWith(Bom)) << c.name;
-        EXPECT_EQ(readBack(FKeys), KeyList) << c.name;
-        ASSERT_GE(KeyList.size(), 12) << c.name;
-        EXPECT_EQ(KeyList.mid(KeyList.size() - 12), DefaultBindings) << c.name;
+    for (const Case& c : cases) {
+        WriteBytes(m_keys, c.bytes);
+        ASSERT_TRUE(load(m_data, m_program).ok()) << c.name;
+        EXPECT_TRUE(ReadBytes(m_keys).startsWith(Bom)) << c.name;
+        EXPECT_EQ(readBack(m_keys), loaded()) << c.name;
+        ASSERT_GE(loaded().size(), 12) << c.name;
+        EXPECT_EQ(loaded().mid(loaded().size() - 12), DefaultBindings) << c.name;
     }
-    EXPECT_EQ(KeyList.first().size(), 2 + 1024 * 1024);
-    EXPECT_TRUE(KeyList.first().endsWith(QStringLiteral("éé")));
+    EXPECT_EQ(loaded().first().size(), 2 + 1024 * 1024);
+    EXPECT_TRUE(loaded().first().endsWith(QStringLiteral("éé")));
 }
 
 TEST_F(KeyMapFileTest, TenMegabyteFileLoadsWhole) {
@@ -400,11 +309,11 @@ TEST_F(KeyMapFileTest, TenMegabyteFileLoadsWhole) {
     while (bytes.size() < 10 * 1024 * 1024) {
         bytes += "k" + QByteArray::number(lines++) + "|Sounds\\x.mp3\n";
     }
-    WriteBytes(FKeys, bytes);
-    ASSERT_TRUE(LoadKeyMap(FData, FProgram).ok());
-    ASSERT_EQ(KeyList.size(), lines + 12);
-    EXPECT_EQ(KeyList.at(lines - 1), QStringLiteral("k%1|Sounds\\x.mp3").arg(lines - 1));
-    EXPECT_EQ(KeyList.last(), DefaultBindings.last());
+    WriteBytes(m_keys, bytes);
+    ASSERT_TRUE(load(m_data, m_program).ok());
+    ASSERT_EQ(loaded().size(), lines + 12);
+    EXPECT_EQ(loaded().at(lines - 1), QStringLiteral("k%1|Sounds\\x.mp3").arg(lines - 1));
+    EXPECT_EQ(loaded().last(), DefaultBindings.last());
 }
 
 } // namespace

@@ -1,0 +1,217 @@
+// Language files and string translation.
+#include "i18n/translator.h"
+
+#include "i18n/textcodec.h"
+
+#include "platform/filesystem.h"
+#include "platform/foldersearch.h"
+#include "platform/locale.h"
+
+#include <optional>
+
+namespace clavora {
+
+Q_LOGGING_CATEGORY(lcI18n, "clavora.i18n")
+
+namespace {
+
+const QLatin1String LanguageSuffix(".lang.txt");
+const QLatin1String LanguagePattern("*lang.txt");
+const QLatin1String CodeTableName("LanguageCodes.csv");
+
+// Blanks and control characters (code 32 and below) count as padding in the code table and in a file name.
+QStringView trimControl(QStringView text) {
+    qsizetype begin = 0;
+    qsizetype end = text.size();
+    while (begin < end && text.at(begin).unicode() <= 32) {
+        ++begin;
+    }
+    while (end > begin && text.at(end - 1).unicode() <= 32) {
+        --end;
+    }
+    return text.mid(begin, end - begin);
+}
+
+// The table names files in any letter case of A to Z; other letters must match as written, the way the file
+// names were given.
+bool equalFoldingAscii(QStringView a, QStringView b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    auto fold = [](char16_t c) { return (c >= u'A' && c <= u'Z') ? char16_t(c + (u'a' - u'A')) : c; };
+    for (qsizetype i = 0; i < a.size(); ++i) {
+        if (fold(a.at(i).unicode()) != fold(b.at(i).unicode())) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::optional<QString> lookUp(const QString& text, const QStringList& lines) {
+    const QString key = QLatin1Char('{') + text + QLatin1Char('}');
+    for (const QString& line : lines) {
+        if (line.startsWith(key)) {
+            // Right after the key, which for texts without a "}" is the line's first "}"; the translation itself
+            // may hold any characters.
+            return line.mid(key.size());
+        }
+    }
+    return std::nullopt;
+}
+
+// Callers use a source text with "%s" in it as a format. A translation that lost the placeholder, doubled it or
+// brought in another "%" would make that formatting go wrong, so it is not used.
+bool keepsPlaceholders(QStringView source, QStringView translation) {
+    if (!source.contains(QLatin1Char('%'))) {
+        return true;
+    }
+    return translation.count(QLatin1Char('%')) == source.count(QLatin1Char('%')) &&
+           translation.count(u"%s") == source.count(u"%s");
+}
+
+} // namespace
+
+QString Translator::chooseAutomatically() const {
+    platform::IFileSystem& files = platform::FileSystem();
+    const QString tablePath = m_languagesFolder + QLatin1Char('/') + CodeTableName;
+    if (!files.fileExists(tablePath)) {
+        qCDebug(lcI18n) << "No language table" << tablePath << "- staying with English";
+        return QString();
+    }
+    const QString code = QString::number(platform::Locale().uiLanguageId());
+
+    QByteArray bytes;
+    if (const TStatus read = files.readFile(tablePath, bytes); !read) {
+        qCWarning(lcI18n).noquote() << read.message() << "- staying with English";
+        return QString();
+    }
+    const QStringList table = text::splitLines(text::decodeWithFallback(bytes, platform::Locale().ansiCodePage()));
+    const QString wanted = languageFileForCode(table, code);
+    if (wanted.isEmpty()) {
+        qCDebug(lcI18n) << "No language file for language identifier" << code;
+        return QString();
+    }
+    for (const QString& name : m_languageFiles) {
+        if (equalFoldingAscii(name, wanted)) {
+            return name;
+        }
+    }
+    qCInfo(lcI18n) << "Language file" << wanted << "for language identifier" << code << "is not installed";
+    return QString();
+}
+
+TStatus Translator::loadLanguage(const QString& fileName) {
+    *this = Translator();
+
+    QString programFolder = platform::FileSystem().programFolder();
+    if (programFolder.endsWith(QLatin1Char('/'))) {
+        programFolder.chop(1);
+    }
+    m_languagesFolder = programFolder + QLatin1String("/Languages");
+    if (!platform::FolderSearch().folderExists(m_languagesFolder)) {
+        qCDebug(lcI18n) << "No languages folder" << m_languagesFolder << "- staying with English";
+        return TStatus::Ok();
+    }
+    m_languageFiles = listLanguageFiles(m_languagesFolder);
+
+    QString chosen = fileName;
+    if (trimControl(fileName).isEmpty()) {
+        chosen = chooseAutomatically();
+    } else if (fileName.contains(QLatin1Char('/'))) {
+        // A name, not a path: nothing outside the languages folder is ever read as a language.
+        qCWarning(lcI18n) << "Not a language file name:" << fileName;
+        return TStatus::Ok();
+    }
+    if (chosen.isEmpty()) {
+        return TStatus::Ok();
+    }
+    const QString path = m_languagesFolder + QLatin1Char('/') + chosen;
+    if (!platform::FileSystem().fileExists(path)) {
+        qCInfo(lcI18n) << "No language file" << path << "- staying with English";
+        return TStatus::Ok();
+    }
+
+    m_currentLanguage = languageNameOf(chosen);
+    m_currentLanguageFile = path;
+    QStringList lines;
+    const TStatus read = readLanguageLines(path, lines);
+    if (!read) {
+        qCWarning(lcI18n).noquote() << read.message() << "- the program stays in English";
+        return read;
+    }
+    m_translationLines = std::move(lines);
+    qCInfo(lcI18n) << "Loaded language" << m_currentLanguage << "from" << path;
+    return TStatus::Ok();
+}
+
+QString Translator::translate(const QString& text) const {
+    if (m_currentLanguageFile.isEmpty()) {
+        return text;
+    }
+    const std::optional<QString> found = lookUp(text, m_translationLines);
+    if (!found || found->isEmpty()) {
+        return text;
+    }
+    if (!keepsPlaceholders(text, *found)) {
+        qCWarning(lcI18n) << "The translation of" << text << "does not keep its placeholders; using English";
+        return text;
+    }
+    return *found;
+}
+
+QString translateFromList(const QString& text, const QStringList& lines) {
+    const std::optional<QString> found = lookUp(text, lines);
+    if (!found || !keepsPlaceholders(text, *found)) {
+        return text;
+    }
+    return *found;
+}
+
+QStringList listLanguageFiles(const QString& folder) {
+    QStringList names;
+    QList<platform::TFolderEntry> entries;
+    if (const TStatus listed = platform::FolderSearch().findEntries(folder, LanguagePattern, entries); !listed) {
+        qCWarning(lcI18n).noquote() << listed.message();
+        return names;
+    }
+    for (const platform::TFolderEntry& entry : std::as_const(entries)) {
+        if (!entry.isDirectory) {
+            names.append(entry.name);
+        }
+    }
+    return names;
+}
+
+QString languageNameOf(const QString& fileName) {
+    const qsizetype at = fileName.indexOf(LanguageSuffix);
+    return at < 0 ? QString() : fileName.left(at);
+}
+
+TStatus readLanguageLines(const QString& path, QStringList& lines) {
+    lines.clear();
+    QByteArray bytes;
+    if (TStatus read = platform::FileSystem().readFile(path, bytes); !read) {
+        return read;
+    }
+    const std::optional<QString> decoded = text::decodeUnicode(bytes);
+    if (!decoded) {
+        return TStatus::Failure(QStringLiteral("The language file \"%1\" is not valid UTF-8 text.").arg(path));
+    }
+    lines = text::splitLines(*decoded);
+    return TStatus::Ok();
+}
+
+QString languageFileForCode(const QStringList& tableLines, const QString& code) {
+    for (const QString& line : tableLines) {
+        const qsizetype comma = line.indexOf(QLatin1Char(','));
+        if (comma < 0) {
+            continue;
+        }
+        if (trimControl(QStringView(line).left(comma)) == code) {
+            return trimControl(QStringView(line).mid(comma + 1)).toString();
+        }
+    }
+    return QString();
+}
+
+} // namespace clavora
