@@ -1,0 +1,340 @@
+// Requests to the maker's web server over libcurl. Each request runs its own easy handle inside its own multi handle,
+// so that a cancel from another thread can wake the wait at once (curl_multi_wakeup) instead of the request sitting
+// out its time-out while the program is leaving.
+#include "online/serverrequest.h"
+
+#include <QRegularExpression>
+
+#include <curl/curl.h>
+
+#include <chrono>
+#include <memory>
+#include <optional>
+
+Q_LOGGING_CATEGORY(clavora::online::lcOnline, "clavora.online")
+
+namespace clavora::online {
+
+namespace {
+
+struct EasyDeleter {
+    void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
+};
+struct MultiDeleter {
+    void operator()(CURLM* handle) const { curl_multi_cleanup(handle); }
+};
+struct HeaderListDeleter {
+    void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
+using EasyHandle = std::unique_ptr<CURL, EasyDeleter>;
+using MultiHandle = std::unique_ptr<CURLM, MultiDeleter>;
+using HeaderList = std::unique_ptr<curl_slist, HeaderListDeleter>;
+
+// An easy handle added to a multi handle; removed again before either is cleaned up.
+class MultiMembership {
+public:
+    MultiMembership(CURLM* multi, CURL* easy) : m_multi(multi), m_easy(easy) {
+        m_added = curl_multi_add_handle(multi, easy) == CURLM_OK;
+    }
+    ~MultiMembership() {
+        if (m_added) {
+            curl_multi_remove_handle(m_multi, m_easy);
+        }
+    }
+    MultiMembership(const MultiMembership&) = delete;
+    MultiMembership& operator=(const MultiMembership&) = delete;
+    bool added() const { return m_added; }
+
+private:
+    CURLM* m_multi;
+    CURL* m_easy;
+    bool m_added = false;
+};
+
+// A request's cancel token attachment, detached on every way out.
+class CancelAttachment {
+public:
+    CancelAttachment(CancelToken* token, CURLM* multi) : m_token(token) {
+        if (m_token) {
+            m_attached = m_token->attach([multi] { curl_multi_wakeup(multi); });
+        }
+    }
+    ~CancelAttachment() {
+        if (m_attached) {
+            m_token->detach();
+        }
+    }
+    CancelAttachment(const CancelAttachment&) = delete;
+    CancelAttachment& operator=(const CancelAttachment&) = delete;
+    bool cancelled() const { return m_token && m_token->isCancelled(); }
+
+private:
+    CancelToken* m_token;
+    bool m_attached = false;
+};
+
+void initialiseCurlOnce() {
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+struct Transfer {
+    QByteArray body;
+    bool cut = false; // the body reached MaxReplyBytes and the transfer was stopped on purpose
+    std::optional<std::chrono::steady_clock::time_point> requestSentAt;
+};
+
+size_t collectBody(char* data, size_t size, size_t count, void* userData) {
+    auto* transfer = static_cast<Transfer*>(userData);
+    const size_t bytes = size * count;
+    const qsizetype room = MaxReplyBytes - transfer->body.size();
+    if (qsizetype(bytes) > room) {
+        transfer->body.append(data, room);
+        transfer->cut = true;
+        return 0; // stops the transfer; the cut body is the reply
+    }
+    transfer->body.append(data, qsizetype(bytes));
+    return bytes;
+}
+
+// Called once the connection (and TLS) is up, right before the request goes out: the response time-out starts here.
+int connectionReady(void* userData, char*, char*, int, int) {
+    static_cast<Transfer*>(userData)->requestSentAt = std::chrono::steady_clock::now();
+    return CURL_PREREQFUNC_OK;
+}
+
+bool isFormByteKept(char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '*' || c == '-' ||
+           c == '.' || c == '_';
+}
+
+void appendFormEncoded(QByteArray& out, const QString& text) {
+    static const char hex[] = "0123456789ABCDEF";
+    const QByteArray bytes = text.toUtf8();
+    for (const char c : bytes) {
+        if (isFormByteKept(c)) {
+            out.append(c);
+        } else if (c == ' ') {
+            out.append('+');
+        } else {
+            const auto byte = static_cast<unsigned char>(c);
+            out.append('%');
+            out.append(hex[byte >> 4]);
+            out.append(hex[byte & 0x0F]);
+        }
+    }
+}
+
+PostResult failure(QString message) {
+    return PostResult{false, QString(), std::move(message)};
+}
+
+} // namespace
+
+void CancelToken::cancel() {
+    std::lock_guard lock(m_mutex);
+    m_cancelled = true;
+    if (m_wake) {
+        m_wake();
+    }
+}
+
+bool CancelToken::isCancelled() const {
+    std::lock_guard lock(m_mutex);
+    return m_cancelled;
+}
+
+bool CancelToken::attach(std::function<void()> wake) {
+    std::lock_guard lock(m_mutex);
+    if (m_cancelled) {
+        return false;
+    }
+    m_wake = std::move(wake);
+    return true;
+}
+
+void CancelToken::detach() {
+    std::lock_guard lock(m_mutex);
+    m_wake = nullptr;
+}
+
+QString checkEndpoint(const QString& webHost) {
+    return webHost + QLatin1String(CheckPath);
+}
+QString feedbackEndpoint(const QString& webHost) {
+    return webHost + QLatin1String(FeedbackPath);
+}
+
+QByteArray encodeForm(const FormFields& fields) {
+    QByteArray body;
+    for (const FormField& field : fields) {
+        if (!body.isEmpty()) {
+            body.append('&');
+        }
+        appendFormEncoded(body, field.name);
+        body.append('=');
+        appendFormEncoded(body, field.value);
+    }
+    return body;
+}
+
+PostResult postForm(const QString& url, const FormFields& fields, int timeoutMs, const RequestOptions& options) {
+    using Clock = std::chrono::steady_clock;
+    initialiseCurlOnce();
+    if (options.cancel && options.cancel->isCancelled()) {
+        return failure(QStringLiteral("Request abandoned"));
+    }
+
+    EasyHandle easy(curl_easy_init());
+    MultiHandle multi(curl_multi_init());
+    if (!easy || !multi) {
+        return failure(QStringLiteral("Cannot create an HTTP client"));
+    }
+    CURL* h = easy.get();
+
+    // Everything curl is given must outlive the transfer.
+    const QByteArray urlBytes = url.toUtf8();
+    const QByteArray body = encodeForm(fields);
+    const QByteArray caFile = options.caFile.toLocal8Bit();
+    Transfer transfer;
+    char errorText[CURL_ERROR_SIZE] = {};
+    curl_slist* headers = nullptr;
+    headers = curl_slist_append(headers, "Content-Type: application/x-www-form-urlencoded; charset=utf-8");
+    headers = curl_slist_append(headers, "Connection: close");
+    // No "Expect: 100-continue" either, which curl adds on its own to bodies over a megabyte: the request carries
+    // only the headers above.
+    headers = curl_slist_append(headers, "Expect:");
+    const HeaderList headerList(headers);
+
+    const long limit = timeoutMs > 0 ? long(timeoutMs) : 1L;
+    curl_easy_setopt(h, CURLOPT_URL, urlBytes.constData());
+    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(h, CURLOPT_POST, 1L);
+    curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE, long(body.size()));
+    curl_easy_setopt(h, CURLOPT_POSTFIELDS, body.constData());
+    curl_easy_setopt(h, CURLOPT_HTTPHEADER, headerList.get());
+    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, limit);
+    // The response limit is watched below from the moment the request goes out; this only bounds the worst case.
+    curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, 2 * limit);
+    curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorText);
+    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, collectBody);
+    curl_easy_setopt(h, CURLOPT_WRITEDATA, &transfer);
+    curl_easy_setopt(h, CURLOPT_PREREQFUNCTION, connectionReady);
+    curl_easy_setopt(h, CURLOPT_PREREQDATA, &transfer);
+    // An abandoned name lookup is left to finish on its own instead of being waited for.
+    curl_easy_setopt(h, CURLOPT_QUICK_EXIT, 1L);
+    if (!caFile.isEmpty()) {
+        curl_easy_setopt(h, CURLOPT_CAINFO, caFile.constData());
+    }
+
+    const MultiMembership membership(multi.get(), h);
+    if (!membership.added()) {
+        return failure(QStringLiteral("Cannot start the HTTP request"));
+    }
+    const CancelAttachment cancel(options.cancel, multi.get());
+
+    QString stoppedBecause;
+    for (;;) {
+        int running = 0;
+        const CURLMcode performed = curl_multi_perform(multi.get(), &running);
+        if (performed != CURLM_OK) {
+            return failure(QString::fromUtf8(curl_multi_strerror(performed)));
+        }
+        if (running == 0) {
+            break;
+        }
+        if (cancel.cancelled()) {
+            stoppedBecause = QStringLiteral("Request abandoned");
+            break;
+        }
+        int waitMs = 1000;
+        if (transfer.requestSentAt) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                  *transfer.requestSentAt + std::chrono::milliseconds(limit) - Clock::now())
+                                  .count();
+            if (left <= 0) {
+                stoppedBecause =
+                    QStringLiteral("Operation timed out after %1 milliseconds waiting for the response").arg(limit);
+                break;
+            }
+            waitMs = int(std::min<long long>(waitMs, left));
+        }
+        curl_multi_poll(multi.get(), nullptr, 0, waitMs, nullptr);
+    }
+    if (!stoppedBecause.isEmpty()) {
+        return failure(stoppedBecause);
+    }
+
+    CURLcode result = CURLE_OK;
+    int queued = 0;
+    while (CURLMsg* message = curl_multi_info_read(multi.get(), &queued)) {
+        if (message->msg == CURLMSG_DONE && message->easy_handle == h) {
+            result = message->data.result;
+        }
+    }
+    if (result != CURLE_OK && !(result == CURLE_WRITE_ERROR && transfer.cut)) {
+        const QString text =
+            errorText[0] ? QString::fromUtf8(errorText) : QString::fromUtf8(curl_easy_strerror(result));
+        return failure(text);
+    }
+    if (transfer.cut) {
+        qCInfo(lcOnline) << "Reply of" << url << "cut at" << MaxReplyBytes << "bytes";
+    }
+    return PostResult{true, QString::fromUtf8(transfer.body), QString()};
+}
+
+ServerReply sendToServer(const QString& endpoint, const FormFields& fields, int timeoutMs, const FailureReport& report,
+                         const RequestOptions& options) {
+    return sendToServer(endpoint, fields, timeoutMs, report,
+                        [&options](const QString& url, const FormFields& sent, int limit) {
+                            return postForm(url, sent, limit, options);
+                        });
+}
+
+ServerReply sendToServer(const QString& endpoint, const FormFields& fields, int timeoutMs, const FailureReport& report,
+                         const PostFunction& post) {
+    const PostResult secure = post(QLatin1String("https://") + endpoint, fields, timeoutMs);
+    if (secure.ok) {
+        return ServerReply{ServerReply::Via::Https, secure.reply};
+    }
+    if (report) {
+        report(QStringLiteral("https"), secure.error);
+    }
+    const PostResult plain = post(QLatin1String("http://") + endpoint, fields, timeoutMs);
+    if (plain.ok) {
+        return ServerReply{ServerReply::Via::Http, plain.reply};
+    }
+    if (report) {
+        report(QStringLiteral("http"), plain.error);
+    }
+    return ServerReply{};
+}
+
+QString getTagValue(const QString& line, const QString& tag) {
+    if (line.isEmpty() || tag.isEmpty()) {
+        return QString();
+    }
+    const QString name = tag.toLower();
+    const QString opening = QLatin1Char('<') + name + QLatin1Char('>');
+    const QString closing = QLatin1String("</") + name + QLatin1Char('>');
+    // Only a tag name holding "<" or "/" could make the two tags overlap; such a line has no value.
+    if (line.size() < opening.size() + closing.size() || !line.startsWith(opening) || !line.endsWith(closing)) {
+        return QString();
+    }
+    return line.mid(opening.size(), line.size() - opening.size() - closing.size());
+}
+
+QStringList replyLines(const QString& reply) {
+    if (reply.isEmpty()) {
+        return {};
+    }
+    static const QRegularExpression lineBreak(QStringLiteral("\r\n|\r|\n"));
+    QStringList lines = reply.split(lineBreak);
+    if (lines.size() > 1 && lines.last().isEmpty()) {
+        lines.removeLast();
+    }
+    return lines;
+}
+
+} // namespace clavora::online

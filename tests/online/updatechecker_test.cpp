@@ -1,0 +1,199 @@
+// The update check as the main window runs it: its timer, the worker thread against a local server, the store on
+// disk, the hand-over of the server's message to the GUI thread, and leaving the program while a check is under way.
+#include "online/updatechecker.h"
+#include "tests/online/localservers.h"
+#include "tests/support/testsupport.h"
+
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QTest>
+#include <QThread>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+using namespace clavora;
+using namespace clavora::online;
+using clavora::test::LocalServer;
+
+namespace {
+
+const std::string NewerReply = "<version>3.3</version>\r\n<url>https://www.zemtrak.com/get/</url>\r\n\r\n"
+                               "<result>1</result>\r\n\r\n<important>Read <b>this</b></important>\r\n";
+
+class UpdateCheckerTest : public ::testing::Test {
+protected:
+    UpdateCheckContext contextFor(const QString& host) const {
+        UpdateCheckContext context =
+            makeUpdateCheckContext(QStringLiteral("Zemtrak"), QStringLiteral("Clavora"), QStringLiteral("3.2"));
+        context.webHost = host;
+        context.storeFolder = folder.file(QStringLiteral("state/Zemtrak/Clavora"));
+        context.pollIntervalMs = 20;
+        context.timeoutMs = 3000;
+        return context;
+    }
+    QString storeFile() const { return folder.file(QStringLiteral("state/Zemtrak/Clavora/updatecheck.ini")); }
+    QVariant stored(const char* name) const {
+        return QSettings(storeFile(), QSettings::IniFormat).value(QStringLiteral("Settings/") + QLatin1String(name));
+    }
+
+    test::TTempFolder folder;
+};
+
+TEST_F(UpdateCheckerTest, TheWorkerStartsOnTheFirstTickAndItsResultsArriveOnTheGuiThreadInOrder) {
+    LocalServer server; // plain HTTP: the HTTPS attempt fails and the retry answers
+    server.setReply(NewerReply);
+    UpdateChecker checker(contextFor(server.host()));
+    QStringList events;
+    QObject::connect(&checker, &UpdateChecker::importantMessage, [&](const QString& text) {
+        EXPECT_EQ(QThread::currentThread(), qApp->thread());
+        events << QStringLiteral("message ") + text;
+    });
+    QObject::connect(&checker, &UpdateChecker::checkFinished,
+                     [&](bool showUpdates) { events << QStringLiteral("finished %1").arg(showUpdates); });
+    QObject::connect(&checker, &UpdateChecker::showNotice, [&](const QString& version, const QString& url) {
+        EXPECT_EQ(QThread::currentThread(), qApp->thread());
+        events << QStringLiteral("notice ") + version + QLatin1Char(' ') + url;
+    });
+
+    checker.start();
+    QTest::qWait(5);
+    EXPECT_TRUE(server.requests().empty()); // nothing before the first tick
+    QTRY_VERIFY_WITH_TIMEOUT(checker.isFinished(), 10000);
+
+    EXPECT_EQ(events,
+              (QStringList{"message Read <b>this</b>", "finished 1", "notice 3.3 https://www.zemtrak.com/get/"}));
+    EXPECT_FALSE(checker.result().log.failed()) << checker.result().log.text().toStdString();
+    const auto requests = server.requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_NE(requests[0].body.find("cmd=check&appname=Zemtrak+-+Clavora&version=3.2&os="), std::string::npos);
+    EXPECT_NE(requests[0].body.find("&howmany=1"), std::string::npos);
+    EXPECT_EQ(stored(checkstore::HowMany).toInt(), 1);
+    EXPECT_EQ(stored(checkstore::CurrentVersion).toString(), QStringLiteral("3.3"));
+    EXPECT_EQ(stored(checkstore::LastUpdateCheckCount).toInt(), 1);
+
+    // Once per run: the timer has stopped for good.
+    QTest::qWait(100);
+    EXPECT_EQ(server.requests().size(), 1u);
+    EXPECT_EQ(events.size(), 3);
+}
+
+TEST_F(UpdateCheckerTest, TheCommandStoresShowUpdateForTheNextStart) {
+    LocalServer server;
+    server.setReply(NewerReply);
+    {
+        UpdateChecker checker(contextFor(server.host()));
+        checker.start();
+        QTRY_VERIFY_WITH_TIMEOUT(checker.isFinished(), 10000);
+        checker.setShowUpdates(false);
+        EXPECT_EQ(stored(checkstore::ShowUpdate).toInt(), 0);
+        EXPECT_EQ(stored(checkstore::HowMany).toInt(), 1); // the worker's values are kept
+    }
+    UpdateChecker next(contextFor(server.host()));
+    QSignalSpy finished(&next, &UpdateChecker::checkFinished);
+    QSignalSpy notice(&next, &UpdateChecker::showNotice);
+    next.start();
+    QTRY_VERIFY_WITH_TIMEOUT(next.isFinished(), 10000);
+    ASSERT_EQ(finished.size(), 1);
+    EXPECT_FALSE(finished[0][0].toBool());
+    EXPECT_TRUE(notice.isEmpty());
+    EXPECT_EQ(server.requests().size(), 1u);
+    EXPECT_EQ(stored(checkstore::HowMany).toInt(), 2);
+
+    next.setShowUpdates(true);
+    EXPECT_EQ(stored(checkstore::ShowUpdate).toInt(), 1);
+}
+
+TEST_F(UpdateCheckerTest, AStoreThatCannotBeWrittenStillLetsTheCheckFinish) {
+    LocalServer server;
+    server.setReply(NewerReply);
+    UpdateCheckContext context = contextFor(server.host());
+    test::WriteBytes(folder.file(QStringLiteral("blocked")), "a file where the store's folder should be");
+    context.storeFolder = folder.file(QStringLiteral("blocked/Clavora"));
+    UpdateChecker checker(context);
+    QSignalSpy finished(&checker, &UpdateChecker::checkFinished);
+    checker.start();
+    QTRY_VERIFY_WITH_TIMEOUT(checker.isFinished(), 10000);
+    ASSERT_EQ(finished.size(), 1);
+    EXPECT_TRUE(finished[0][0].toBool());
+    EXPECT_TRUE(server.requests().empty());
+    EXPECT_TRUE(checker.result().log.text().startsWith(QLatin1String(checkmessage::StoreOpenProblem)));
+}
+
+TEST_F(UpdateCheckerTest, LeavingWhileTheRequestWaitsForTheServerReturnsAtOnce) {
+    test::SilentListener silent;
+    auto checker = std::make_unique<UpdateChecker>(contextFor(silent.host()));
+    bool finished = false;
+    QObject::connect(checker.get(), &UpdateChecker::checkFinished, [&] { finished = true; });
+    checker->start();
+    QTRY_VERIFY_WITH_TIMEOUT(silent.connections() >= 1, 5000);
+    QTest::qWait(50);
+
+    QElapsedTimer clock;
+    clock.start();
+    checker.reset();
+    EXPECT_LT(clock.elapsed(), 500);
+    EXPECT_FALSE(finished);
+}
+
+TEST_F(UpdateCheckerTest, LeavingWhileTheServersMessageIsOpenReleasesTheWorker) {
+    LocalServer server;
+    server.setReply(NewerReply);
+    auto checker = std::make_unique<UpdateChecker>(contextFor(server.host()));
+    bool messageShown = false;
+    QElapsedTimer clock;
+    QObject::connect(checker.get(), &UpdateChecker::importantMessage, [&](const QString&) {
+        // The user leaves the program from inside the message's own event loop.
+        messageShown = true;
+        QEventLoop modal;
+        QTimer::singleShot(50, [&] {
+            clock.start();
+            checker.reset();
+            modal.quit();
+        });
+        modal.exec();
+    });
+    checker->start();
+    QTRY_VERIFY_WITH_TIMEOUT(messageShown && !checker, 10000);
+    EXPECT_LT(clock.elapsed(), 500);
+}
+
+TEST(CheckStoreTest, KeepsValuesInItsSectionAndGivesDefaultsForTheRest) {
+    test::TTempFolder folder;
+    IniCheckStore store(folder.file(QStringLiteral("a/b")));
+    EXPECT_EQ(store.readString(checkstore::LastUpdateCheck, QStringLiteral("none")), QStringLiteral("none"));
+    EXPECT_FALSE(store.writeInteger(checkstore::HowMany, 1)); // not open yet
+    ASSERT_TRUE(store.open());
+    EXPECT_EQ(store.readInteger(checkstore::ShowUpdate, 1), 1);
+    EXPECT_TRUE(store.writeString(checkstore::LastUpdateCheck, QStringLiteral("3/14/26")));
+    EXPECT_TRUE(store.writeInteger(checkstore::HowMany, 12));
+    EXPECT_TRUE(store.writeString(checkstore::CurrentVersion, QStringLiteral("a, b; \"c\" = d\\")));
+
+    IniCheckStore other(folder.file(QStringLiteral("a/b")));
+    ASSERT_TRUE(other.open());
+    EXPECT_TRUE(other.writeInteger(checkstore::ShowUpdate, 0));
+    EXPECT_EQ(store.readInteger(checkstore::HowMany, 0), 12);
+    EXPECT_EQ(store.readInteger(checkstore::ShowUpdate, 1), 0);
+    EXPECT_EQ(store.readString(checkstore::LastUpdateCheck, QString()), QStringLiteral("3/14/26"));
+    EXPECT_EQ(store.readString(checkstore::CurrentVersion, QString()), QStringLiteral("a, b; \"c\" = d\\"));
+    EXPECT_EQ(store.readInteger(checkstore::CurrentVersion, 7), 7); // not a number
+    const QByteArray text = test::ReadBytes(store.fileName());
+    EXPECT_TRUE(text.startsWith("[Settings]\n")) << text.toStdString();
+    EXPECT_NE(text.indexOf("HowMany=12"), -1);
+
+    // Something that is not a file where the store should be: no store.
+    QDir().mkpath(folder.file(QStringLiteral("c/updatecheck.ini")));
+    IniCheckStore blocked(folder.file(QStringLiteral("c")));
+    EXPECT_FALSE(blocked.open());
+    EXPECT_FALSE(blocked.writeInteger(checkstore::HowMany, 1));
+    EXPECT_EQ(blocked.readInteger(checkstore::HowMany, 0), 0);
+}
+
+TEST(CheckStoreTest, LivesInTheUsersStateFolder) {
+    EXPECT_EQ(checkStoreFolder(QStringLiteral("Zemtrak"), QStringLiteral("Clavora")),
+              qEnvironmentVariable("XDG_STATE_HOME") + QStringLiteral("/Zemtrak/Clavora"));
+}
+
+} // namespace

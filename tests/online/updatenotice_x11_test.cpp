@@ -1,0 +1,181 @@
+// The update-available notice on the rig's X display: where it appears, the countdown that closes it whatever the
+// user does, dragging, the link and the close button.
+#include "online/updatenotice.h"
+#include "platform/fake/fakeshell.h"
+#include "tests/support/testsupport.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QScreen>
+#include <QStyle>
+#include <QTest>
+#include <QToolButton>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+using namespace clavora;
+using namespace clavora::online;
+
+namespace {
+
+class UpdateNoticeTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (QGuiApplication::platformName() != QLatin1String("xcb")) {
+            GTEST_SKIP() << "needs the rig's X display";
+        }
+    }
+
+    std::unique_ptr<UpdateNotice> makeNotice(const QString& version = QStringLiteral("3.3"),
+                                             const QString& url = QStringLiteral("https://www.zemtrak.com/get/")) {
+        UpdateNoticeContent content;
+        content.productName = QStringLiteral("Clavora");
+        content.version = version;
+        content.downloadUrl = url;
+        content.homePageUrl = QStringLiteral("https://www.zemtrak.com/");
+        content.icon = QApplication::style()->standardIcon(QStyle::SP_MessageBoxInformation);
+        content.translate = [](const QString& text) {
+            return text == QLatin1String("UPDATE AVAILABLE") ? QStringLiteral("AKTUALISIERUNG VERFÜGBAR") : text;
+        };
+        auto notice = std::make_unique<UpdateNotice>(content);
+        return notice;
+    }
+
+    // Waits until the notice is up and its opening animation is over.
+    static void waitUntilShown(UpdateNotice& notice) {
+        QTRY_VERIFY_WITH_TIMEOUT(notice.isVisible() && notice.size() == QSize(320, 68), 3000);
+        QTest::qWait(50);
+    }
+
+    // A mouse event on Target as the window system delivers it: Global is where the pointer is on the screen.
+    static void send(QWidget* target, QEvent::Type type, Qt::MouseButton button, QPoint global) {
+        const Qt::MouseButtons held = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::MouseButtons(button);
+        QMouseEvent event(type, QPointF(target->mapFromGlobal(global)), QPointF(global),
+                          type == QEvent::MouseMove ? Qt::NoButton : button, held, Qt::NoModifier);
+        QApplication::sendEvent(target, &event);
+    }
+    // Press on Target, two moves of the pointer adding up to By, release.
+    static void drag(QWidget* target, Qt::MouseButton button, QPoint by) {
+        const QPoint from = target->mapToGlobal(QPoint(10, 10));
+        send(target, QEvent::MouseButtonPress, button, from);
+        send(target, QEvent::MouseMove, button, from + by / 2);
+        send(target, QEvent::MouseMove, button, from + by);
+        send(target, QEvent::MouseButtonRelease, button, from + by);
+    }
+
+    platform::TFakeShell shell;
+    platform::TScopedService<platform::IShell> shellInUse{shell};
+};
+
+TEST_F(UpdateNoticeTest, AppearsAtTheTopRightOfThePrimaryScreenAsAPlainTextToolWindow) {
+    auto notice = makeNotice(QStringLiteral("<b>4.0</b>"));
+    EXPECT_FALSE(notice->isVisible()); // made hidden, shown a moment later
+    waitUntilShown(*notice);
+
+    const QRect screen = QGuiApplication::primaryScreen()->geometry();
+    EXPECT_EQ(screen.width(), 1280);
+    EXPECT_EQ(notice->geometry(), QRect(screen.width() - 320 - 5, 5, 320, 68));
+    EXPECT_EQ(notice->frameGeometry().topLeft(), QPoint(955, 5));
+    EXPECT_TRUE(notice->windowFlags().testFlag(Qt::FramelessWindowHint));
+    EXPECT_TRUE(notice->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+    EXPECT_EQ(notice->windowType(), Qt::Tool); // no task-bar button of its own
+    EXPECT_FALSE(notice->isActiveWindow());
+
+    auto* title = test::Child<QLabel>(*notice, "Label1");
+    auto* link = test::Child<QLabel>(*notice, "Label2");
+    auto* image = test::Child<QLabel>(*notice, "Image1");
+    EXPECT_EQ(title->text(), QStringLiteral("AKTUALISIERUNG VERFÜGBAR"));
+    EXPECT_EQ(link->text(), QStringLiteral("Click to download Clavora <b>4.0</b>"));
+    EXPECT_EQ(link->textFormat(), Qt::PlainText); // the server's text is shown, not rendered
+    EXPECT_EQ(title->textFormat(), Qt::PlainText);
+    EXPECT_FALSE(image->pixmap().isNull());
+}
+
+TEST_F(UpdateNoticeTest, ClosesByItselfElevenSecondsAfterItWasMadeEvenDuringADrag) {
+    QElapsedTimer clock;
+    clock.start();
+    auto notice = makeNotice();
+    waitUntilShown(*notice);
+    // A drag begun and never finished, with the pointer resting over the link, holds nothing up.
+    auto* image = test::Child<QLabel>(*notice, "Image1");
+    send(image, QEvent::MouseButtonPress, Qt::LeftButton, image->mapToGlobal(QPoint(5, 5)));
+    QCursor::setPos(test::Child<QLabel>(*notice, "Label2")->mapToGlobal(QPoint(20, 10)));
+    QTest::qWait(9000);
+    EXPECT_TRUE(notice->isVisible());
+    QTRY_VERIFY_WITH_TIMEOUT(!notice->isVisible(), 4000);
+    EXPECT_GE(clock.elapsed(), 10900);
+    EXPECT_LE(clock.elapsed(), 12500);
+    EXPECT_EQ(notice->closeCountdown(), 0);
+    EXPECT_TRUE(shell.FOpened.isEmpty());
+}
+
+TEST_F(UpdateNoticeTest, DragsWithAnyButtonButTheRight) {
+    auto notice = makeNotice();
+    waitUntilShown(*notice);
+    const QPoint home = notice->pos();
+
+    drag(test::Child<QLabel>(*notice, "Image1"), Qt::RightButton, QPoint(-100, 40));
+    QTest::qWait(50);
+    EXPECT_EQ(notice->pos(), home);
+
+    drag(test::Child<QLabel>(*notice, "Image1"), Qt::LeftButton, QPoint(-100, 40));
+    EXPECT_EQ(notice->pos(), home + QPoint(-100, 40));
+
+    drag(test::Child<QLabel>(*notice, "Label1"), Qt::MiddleButton, QPoint(-30, 20));
+    EXPECT_EQ(notice->pos(), home + QPoint(-130, 60));
+
+    // The text panel is no drag source.
+    drag(test::Child<QWidget>(*notice, "Panel2"), Qt::LeftButton, QPoint(50, 50));
+    QTest::qWait(50);
+    EXPECT_EQ(notice->pos(), home + QPoint(-130, 60));
+    EXPECT_TRUE(notice->isVisible());
+}
+
+TEST_F(UpdateNoticeTest, TheLinkOpensTheHomePageWhenTheAddressIsEmptyAndClosesTheNotice) {
+    auto notice = makeNotice(QStringLiteral("3.3"), QString());
+    waitUntilShown(*notice);
+    QTest::mouseClick(test::Child<QLabel>(*notice, "Label2"), Qt::LeftButton);
+    EXPECT_EQ(shell.FOpened, QStringList{QStringLiteral("https://www.zemtrak.com/")});
+    EXPECT_FALSE(notice->isVisible());
+}
+
+TEST_F(UpdateNoticeTest, OnlyWebAddressesAreOpenedAndTheNoticeClosesAnyway) {
+    for (const QString& url : {QStringLiteral("file:///etc/passwd"), QStringLiteral("javascript:alert(1)"),
+                               QStringLiteral("/usr/bin/xterm")}) {
+        auto notice = makeNotice(QStringLiteral("3.3"), url);
+        waitUntilShown(*notice);
+        QTest::mouseClick(test::Child<QLabel>(*notice, "Label2"), Qt::LeftButton);
+        EXPECT_FALSE(notice->isVisible()) << url.toStdString();
+    }
+    EXPECT_TRUE(shell.FOpened.isEmpty());
+
+    auto notice = makeNotice(QStringLiteral("3.3"), QStringLiteral("http://www.zemtrak.com/get/"));
+    waitUntilShown(*notice);
+    QTest::mouseClick(test::Child<QLabel>(*notice, "Label2"), Qt::RightButton);
+    EXPECT_TRUE(notice->isVisible()); // a click is the left button's
+    QTest::mouseClick(test::Child<QLabel>(*notice, "Label2"), Qt::LeftButton);
+    EXPECT_EQ(shell.FOpened, QStringList{QStringLiteral("http://www.zemtrak.com/get/")});
+}
+
+TEST_F(UpdateNoticeTest, TheCloseButtonHidesItAndTheLinkLightsUpUnderThePointer) {
+    auto notice = makeNotice();
+    waitUntilShown(*notice);
+    auto* link = test::Child<QLabel>(*notice, "Label2");
+
+    QCursor::setPos(notice->mapToGlobal(QPoint(-50, 200)));
+    QTRY_COMPARE(link->palette().color(QPalette::WindowText), notice->palette().color(QPalette::WindowText));
+    QCursor::setPos(link->mapToGlobal(link->rect().center()));
+    QTRY_COMPARE(link->palette().color(QPalette::WindowText), notice->palette().color(QPalette::Highlight));
+    EXPECT_NE(notice->palette().color(QPalette::Highlight), notice->palette().color(QPalette::WindowText));
+
+    QTest::mouseClick(test::Child<QToolButton>(*notice, "Button1"), Qt::LeftButton);
+    EXPECT_FALSE(notice->isVisible());
+    EXPECT_TRUE(shell.FOpened.isEmpty());
+    EXPECT_NE(notice->findChild<QLabel*>(QStringLiteral("Label2")), nullptr); // hidden, not destroyed
+}
+
+} // namespace
