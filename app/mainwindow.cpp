@@ -7,7 +7,7 @@
 #include "app/messagebox.h"
 #include "app/soundboard.h"
 #include "app/textdisplay.h"
-#include "display/untLumoMatrix.h"
+#include "display/ledmatrixdisplay.h"
 #include "i18n/translator.h"
 #include "platform/autostart.h"
 #include "platform/filesystem.h"
@@ -293,7 +293,7 @@ void MainWindow::changeOption(Option option, const QString& value) {
 }
 
 TextDisplay& MainWindow::createDisplay() {
-    m_display = std::make_unique<TextDisplay>(CreateMainWindowDisplay(m_displayPanel));
+    m_display = std::make_unique<TextDisplay>(createMainWindowDisplay(m_displayPanel));
     m_display->showText(PressAnyKey);
     return *m_display;
 }

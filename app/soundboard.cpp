@@ -2,7 +2,7 @@
 #include "app/soundboard.h"
 
 #include "app/options.h"
-#include "audio/playback.h"
+#include "audio/soundplayer.h"
 #include "input/focusedkeys.h"
 #include "input/hotkeypoll.h"
 #include "keymap/keymap.h"
@@ -10,12 +10,11 @@
 
 namespace clavora {
 
-SoundBoard::SoundBoard(const KeyMap& keyMap, const Options& options, audio::TSoundPlayback& player,
-                       QChar decimalSeparator)
+SoundBoard::SoundBoard(const KeyMap& keyMap, const Options& options, audio::SoundPlayer& player, QChar decimalSeparator)
     : m_keyMap(keyMap), m_options(options), m_player(player), m_decimalSeparator(decimalSeparator) {}
 
 void SoundBoard::playSoundFile(const QString& fileName) {
-    m_player.PlaySoundFile(fileName, m_options.isOn(Option::AllowOverlappingSounds));
+    m_player.playSoundFile(fileName, m_options.isOn(Option::AllowOverlappingSounds));
 }
 
 void SoundBoard::playBindingsFor(const QString& keyName) {
@@ -43,7 +42,7 @@ void SoundBoard::pollHotkeys(bool windowHasFocus) {
 }
 
 quint32 SoundBoard::channel() const {
-    return m_player.Channel;
+    return m_player.newestStream();
 }
 
 } // namespace clavora

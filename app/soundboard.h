@@ -10,13 +10,13 @@ namespace clavora {
 class KeyMap;
 class Options;
 namespace audio {
-class TSoundPlayback;
+class SoundPlayer;
 }
 
 class SoundBoard {
 public:
     // DecimalSeparator: the locale's, captured at start-up, for the name of the keypad's decimal key.
-    SoundBoard(const KeyMap& keyMap, const Options& options, audio::TSoundPlayback& player, QChar decimalSeparator);
+    SoundBoard(const KeyMap& keyMap, const Options& options, audio::SoundPlayer& player, QChar decimalSeparator);
 
     // Plays one sound file, stopping the previous one first unless overlapping sounds are allowed.
     void playSoundFile(const QString& fileName);
@@ -34,7 +34,7 @@ public:
 private:
     const KeyMap& m_keyMap;
     const Options& m_options;
-    audio::TSoundPlayback& m_player;
+    audio::SoundPlayer& m_player;
     QChar m_decimalSeparator;
 };
 

@@ -7,7 +7,7 @@
 #include "app/messagebox.h"
 #include "app/options.h"
 #include "app/soundboard.h"
-#include "audio/playback.h"
+#include "audio/soundplayer.h"
 #include "i18n/translator.h"
 #include "keymap/keymapfile.h"
 #include "platform/filesystem.h"
@@ -23,7 +23,7 @@ Startup::Startup(QStringList arguments) {
 Startup::~Startup() {
     m_window.reset();
     if (m_player) {
-        m_player->FreeAudio();
+        m_player->stop();
     }
 }
 
@@ -68,7 +68,7 @@ void Startup::captureLocale() {
 
 void Startup::createWindow() {
     // The player exists from here on so the window can be handed it; its output starts in the last step.
-    m_player = std::make_unique<audio::TSoundPlayback>();
+    m_player = std::make_unique<audio::SoundPlayer>();
     m_soundBoard = std::make_unique<SoundBoard>(m_keyMap, *m_options, *m_player, m_context.locale.decimalSeparator);
     m_window = std::make_unique<MainWindow>(m_context, *m_options, *m_soundBoard, m_translator);
 }
@@ -89,8 +89,7 @@ void Startup::createDisplay() {
 }
 
 void Startup::startAudio() {
-    m_player->Channel = 0;
-    if (!m_player->InitAudio()) {
+    if (!m_player->start()) {
         showMessage(QStringLiteral("Could not initialize audio engine."));
     }
 }

@@ -16,7 +16,7 @@ class MainWindow;
 class Options;
 class SoundBoard;
 namespace audio {
-class TSoundPlayback;
+class SoundPlayer;
 }
 
 class Startup {
@@ -54,7 +54,7 @@ public:
     const AppContext& context() const { return m_context; }
     SettingsStore& settings() { return m_settings; }
     Options& options() { return *m_options; }
-    audio::TSoundPlayback& player() { return *m_player; }
+    audio::SoundPlayer& player() { return *m_player; }
     SoundBoard& soundBoard() { return *m_soundBoard; }
     const Translator& translator() const { return m_translator; }
     KeyMap& keyMap() { return m_keyMap; }
@@ -66,7 +66,7 @@ private:
     std::unique_ptr<Options> m_options;
     Translator m_translator;
     KeyMap m_keyMap;
-    std::unique_ptr<audio::TSoundPlayback> m_player;
+    std::unique_ptr<audio::SoundPlayer> m_player;
     std::unique_ptr<SoundBoard> m_soundBoard;
     std::unique_ptr<MainWindow> m_window;
 };

@@ -5,20 +5,20 @@
 
 namespace clavora {
 
-class TLumoMatrixDisplay;
+class LedMatrixDisplay;
 
 // Owned by the main window; the display control itself belongs to its strip. GUI thread only.
 class TextDisplay {
 public:
-    explicit TextDisplay(TLumoMatrixDisplay* control) : m_control(control) {}
+    explicit TextDisplay(LedMatrixDisplay* control) : m_control(control) {}
 
     // Clears every cell and loads Text from the top-left corner, not inverted.
     void showText(const QString& text);
     const QString& text() const { return m_text; }
-    TLumoMatrixDisplay* control() const { return m_control; }
+    LedMatrixDisplay* control() const { return m_control; }
 
 private:
-    TLumoMatrixDisplay* m_control;
+    LedMatrixDisplay* m_control;
     QString m_text;
 };
 

@@ -7,9 +7,9 @@
 namespace clavora::audio {
 
 // Sample rate and channel count of interleaved 32-bit float audio.
-struct TAudioFormat {
-    int SampleRate = 0;
-    int Channels = 0;
+struct AudioFormat {
+    int sampleRate = 0;
+    int channels = 0;
 };
 
 class IDataSource {
@@ -17,9 +17,9 @@ public:
     virtual ~IDataSource() = default;
 
     // The format read() delivers. Fixed for the source's life.
-    virtual TAudioFormat format() const = 0;
+    virtual AudioFormat format() const = 0;
 
-    // Writes up to Frames interleaved frames to Out and returns how many were written; fewer than asked only at the
+    // Writes up to `frames` interleaved frames to `out` and returns how many were written; fewer than asked only at the
     // end of the audio, 0 once the end is reached (also after a decoding error that ends the stream). May block on
     // file I/O and decoding: never call it on the audio thread.
     virtual int read(float* out, int frames) = 0;

@@ -40,32 +40,32 @@ void quietFfmpegLog() {
 
 } // namespace
 
-void TFfmpegSource::TFormatCloser::operator()(AVFormatContext* context) const {
+void FfmpegSource::FormatCloser::operator()(AVFormatContext* context) const {
     avformat_close_input(&context);
 }
-void TFfmpegSource::TCodecCloser::operator()(AVCodecContext* context) const {
+void FfmpegSource::CodecCloser::operator()(AVCodecContext* context) const {
     avcodec_free_context(&context);
 }
-void TFfmpegSource::TPacketFreer::operator()(AVPacket* packet) const {
+void FfmpegSource::PacketFreer::operator()(AVPacket* packet) const {
     av_packet_free(&packet);
 }
-void TFfmpegSource::TFrameFreer::operator()(AVFrame* frame) const {
+void FfmpegSource::FrameFreer::operator()(AVFrame* frame) const {
     av_frame_free(&frame);
 }
-void TFfmpegSource::TResamplerFreer::operator()(SwrContext* context) const {
+void FfmpegSource::ResamplerFreer::operator()(SwrContext* context) const {
     swr_free(&context);
 }
 
-TFfmpegSource::~TFfmpegSource() = default;
+FfmpegSource::~FfmpegSource() = default;
 
-std::unique_ptr<TFfmpegSource> TFfmpegSource::open(const QString& path, TAudioFormat output, QString* error) {
+std::unique_ptr<FfmpegSource> FfmpegSource::open(const QString& path, AudioFormat output, QString* error) {
     quietFfmpegLog();
-    if (output.SampleRate <= 0 || output.Channels <= 0) {
+    if (output.sampleRate <= 0 || output.channels <= 0) {
         setError(error, QStringLiteral("invalid output format"));
         return nullptr;
     }
-    std::unique_ptr<TFfmpegSource> source(new TFfmpegSource());
-    source->FOutput = output;
+    std::unique_ptr<FfmpegSource> source(new FfmpegSource());
+    source->m_output = output;
 
     // The "file:" prefix and the whitelist keep a stored path such as "http://..." or "pipe:0" from ever reaching
     // another protocol: a key binding names a local file and nothing else.
@@ -79,7 +79,7 @@ std::unique_ptr<TFfmpegSource> TFfmpegSource::open(const QString& path, TAudioFo
         setError(error, ffmpegError(result));
         return nullptr;
     }
-    source->FFormat.reset(format);
+    source->m_format.reset(format);
 
     // Analysing the stream decodes packets, which is what makes opening slow; when the header has already named the
     // codec the decoder finds rate and channels in the stream itself, so the analysis is left out.
@@ -116,51 +116,51 @@ std::unique_ptr<TFfmpegSource> TFfmpegSource::open(const QString& path, TAudioFo
         setError(error, QStringLiteral("no decoder for this format"));
         return nullptr;
     }
-    source->FCodec.reset(avcodec_alloc_context3(codec));
-    source->FPacket.reset(av_packet_alloc());
-    source->FFrame.reset(av_frame_alloc());
-    if (!source->FCodec || !source->FPacket || !source->FFrame) {
+    source->m_codec.reset(avcodec_alloc_context3(codec));
+    source->m_packet.reset(av_packet_alloc());
+    source->m_frame.reset(av_frame_alloc());
+    if (!source->m_codec || !source->m_packet || !source->m_frame) {
         setError(error, QStringLiteral("out of memory"));
         return nullptr;
     }
-    result = avcodec_parameters_to_context(source->FCodec.get(), stream->codecpar);
+    result = avcodec_parameters_to_context(source->m_codec.get(), stream->codecpar);
     if (result >= 0) {
-        source->FCodec->pkt_timebase = stream->time_base;
-        result = avcodec_open2(source->FCodec.get(), codec, nullptr);
+        source->m_codec->pkt_timebase = stream->time_base;
+        result = avcodec_open2(source->m_codec.get(), codec, nullptr);
     }
     if (result < 0) {
         setError(error, ffmpegError(result));
         return nullptr;
     }
-    source->FStreamIndex = index;
+    source->m_streamIndex = index;
     return source;
 }
 
-qint64 TFfmpegSource::lengthFrames() const {
-    const AVStream* stream = FFormat->streams[FStreamIndex];
+qint64 FfmpegSource::lengthFrames() const {
+    const AVStream* stream = m_format->streams[m_streamIndex];
     if (stream->duration > 0) {
-        return av_rescale_q(stream->duration, stream->time_base, AVRational{1, FOutput.SampleRate});
+        return av_rescale_q(stream->duration, stream->time_base, AVRational{1, m_output.sampleRate});
     }
-    if (FFormat->duration > 0) {
-        return av_rescale(FFormat->duration, FOutput.SampleRate, AV_TIME_BASE);
+    if (m_format->duration > 0) {
+        return av_rescale(m_format->duration, m_output.sampleRate, AV_TIME_BASE);
     }
     return -1;
 }
 
-int TFfmpegSource::read(float* out, int frames) {
+int FfmpegSource::read(float* out, int frames) {
     int done = 0;
     while (done < frames) {
-        if (FPendingRead < FPendingFrames) {
-            const size_t count = std::min(FPendingFrames - FPendingRead, static_cast<size_t>(frames - done));
-            const size_t channels = static_cast<size_t>(FOutput.Channels);
-            std::memcpy(out + static_cast<size_t>(done) * channels, FPending.data() + FPendingRead * channels,
+        if (m_pendingRead < m_pendingFrames) {
+            const size_t count = std::min(m_pendingFrames - m_pendingRead, static_cast<size_t>(frames - done));
+            const size_t channels = static_cast<size_t>(m_output.channels);
+            std::memcpy(out + static_cast<size_t>(done) * channels, m_pending.data() + m_pendingRead * channels,
                         count * channels * sizeof(float));
-            FPendingRead += count;
+            m_pendingRead += count;
             done += static_cast<int>(count);
             continue;
         }
-        if (FFinished || !decodeMore()) {
-            FFinished = true;
+        if (m_finished || !decodeMore()) {
+            m_finished = true;
             break;
         }
     }
@@ -168,26 +168,26 @@ int TFfmpegSource::read(float* out, int frames) {
 }
 
 // Decodes until some converted frames are pending. False once everything, the resampler's tail included, is out.
-bool TFfmpegSource::decodeMore() {
-    FPendingFrames = 0;
-    FPendingRead = 0;
+bool FfmpegSource::decodeMore() {
+    m_pendingFrames = 0;
+    m_pendingRead = 0;
     int failures = 0;
-    while (FPendingFrames == 0) {
-        if (FDecoderDone) {
+    while (m_pendingFrames == 0) {
+        if (m_decoderDone) {
             // The resampler holds back a few frames for its filter; they are the last of the sound.
-            return FResampler && convert(nullptr) && FPendingFrames > 0;
+            return m_resampler && convert(nullptr) && m_pendingFrames > 0;
         }
-        int result = avcodec_receive_frame(FCodec.get(), FFrame.get());
+        int result = avcodec_receive_frame(m_codec.get(), m_frame.get());
         if (result == 0) {
-            const bool converted = convert(FFrame.get());
-            av_frame_unref(FFrame.get());
+            const bool converted = convert(m_frame.get());
+            av_frame_unref(m_frame.get());
             if (!converted) {
                 return false;
             }
             continue;
         }
-        if (result == AVERROR_EOF || (result < 0 && FInputDone)) {
-            FDecoderDone = true;
+        if (result == AVERROR_EOF || (result < 0 && m_inputDone)) {
+            m_decoderDone = true;
             continue;
         }
         if (result != AVERROR(EAGAIN)) {
@@ -197,47 +197,48 @@ bool TFfmpegSource::decodeMore() {
             }
             continue;
         }
-        result = av_read_frame(FFormat.get(), FPacket.get());
+        result = av_read_frame(m_format.get(), m_packet.get());
         if (result < 0) {
-            avcodec_send_packet(FCodec.get(), nullptr);
-            FInputDone = true;
+            avcodec_send_packet(m_codec.get(), nullptr);
+            m_inputDone = true;
             continue;
         }
-        if (FPacket->stream_index == FStreamIndex) {
-            result = avcodec_send_packet(FCodec.get(), FPacket.get());
+        if (m_packet->stream_index == m_streamIndex) {
+            result = avcodec_send_packet(m_codec.get(), m_packet.get());
             if (result < 0 && result != AVERROR(EAGAIN) && ++failures > 1000) {
-                av_packet_unref(FPacket.get());
+                av_packet_unref(m_packet.get());
                 return false;
             }
         }
-        av_packet_unref(FPacket.get());
+        av_packet_unref(m_packet.get());
     }
     return true;
 }
 
-bool TFfmpegSource::ensureResampler(const AVFrame* frame) {
+bool FfmpegSource::ensureResampler(const AVFrame* frame) {
     // Some files change rate or channels midway (chained Ogg, odd MP3s): the resampler follows, losing only the few
     // frames it held back.
-    if (FResampler && frame->sample_rate == FInputRate && frame->format == FInputFormat &&
-        frame->ch_layout.nb_channels == FInputChannels) {
+    if (m_resampler && frame->sample_rate == m_inputRate && frame->format == m_inputFormat &&
+        frame->ch_layout.nb_channels == m_inputChannels) {
         return true;
     }
-    FResampler.reset();
-    FInputRate = frame->sample_rate;
-    FInputFormat = frame->format;
-    FInputChannels = frame->ch_layout.nb_channels;
+    m_resampler.reset();
+    m_inputRate = frame->sample_rate;
+    m_inputFormat = frame->format;
+    m_inputChannels = frame->ch_layout.nb_channels;
     AVChannelLayout input{};
     if (frame->ch_layout.nb_channels > 0 && frame->ch_layout.order != AV_CHANNEL_ORDER_UNSPEC) {
         av_channel_layout_copy(&input, &frame->ch_layout);
     } else {
         const int channels =
-            frame->ch_layout.nb_channels > 0 ? frame->ch_layout.nb_channels : FCodec->ch_layout.nb_channels;
+            frame->ch_layout.nb_channels > 0 ? frame->ch_layout.nb_channels : m_codec->ch_layout.nb_channels;
         av_channel_layout_default(&input, channels);
     }
+    const int inputChannels = input.nb_channels;
     AVChannelLayout output{};
-    av_channel_layout_default(&output, FOutput.Channels);
+    av_channel_layout_default(&output, m_output.channels);
     SwrContext* resampler = nullptr;
-    int result = swr_alloc_set_opts2(&resampler, &output, AV_SAMPLE_FMT_FLT, FOutput.SampleRate, &input,
+    int result = swr_alloc_set_opts2(&resampler, &output, AV_SAMPLE_FMT_FLT, m_output.sampleRate, &input,
                                      static_cast<AVSampleFormat>(frame->format), frame->sample_rate, 0, nullptr);
     av_channel_layout_uninit(&input);
     av_channel_layout_uninit(&output);
@@ -245,31 +246,40 @@ bool TFfmpegSource::ensureResampler(const AVFrame* frame) {
         swr_free(&resampler);
         return false;
     }
-    FResampler.reset(resampler);
+    // A mono file is one voice meant for both ears: each output channel gets it whole. (The resampler's own choice
+    // treats it as a centre speaker and lowers it by 3 dB.)
+    if (inputChannels == 1) {
+        const std::vector<double> matrix(static_cast<size_t>(m_output.channels), 1.0);
+        swr_set_matrix(resampler, matrix.data(), 1);
+    }
+    // Folding more channels into fewer sums them; scaled so no output channel can exceed the loudest input, a
+    // surround file does not clip where its stereo version would not. (A float output is not scaled by default.)
+    av_opt_set_double(resampler, "rematrix_maxval", 1.0, 0);
+    m_resampler.reset(resampler);
     return swr_init(resampler) >= 0;
 }
 
-bool TFfmpegSource::convert(const AVFrame* frame) {
+bool FfmpegSource::convert(const AVFrame* frame) {
     if (frame != nullptr && (frame->nb_samples <= 0 || !ensureResampler(frame))) {
         return frame != nullptr && frame->nb_samples <= 0;
     }
-    const int capacity = swr_get_out_samples(FResampler.get(), frame != nullptr ? frame->nb_samples : 0);
+    const int capacity = swr_get_out_samples(m_resampler.get(), frame != nullptr ? frame->nb_samples : 0);
     if (capacity < 0) {
         return false;
     }
-    const size_t needed = static_cast<size_t>(capacity) * static_cast<size_t>(FOutput.Channels);
-    if (FPending.size() < needed) {
-        FPending.resize(needed);
+    const size_t needed = static_cast<size_t>(capacity) * static_cast<size_t>(m_output.channels);
+    if (m_pending.size() < needed) {
+        m_pending.resize(needed);
     }
-    uint8_t* out[1] = {reinterpret_cast<uint8_t*>(FPending.data())};
-    const int converted = swr_convert(FResampler.get(), out, capacity,
+    uint8_t* out[1] = {reinterpret_cast<uint8_t*>(m_pending.data())};
+    const int converted = swr_convert(m_resampler.get(), out, capacity,
                                       frame != nullptr ? const_cast<const uint8_t**>(frame->extended_data) : nullptr,
                                       frame != nullptr ? frame->nb_samples : 0);
     if (converted < 0) {
         return false;
     }
-    FPendingFrames = static_cast<size_t>(converted);
-    FPendingRead = 0;
+    m_pendingFrames = static_cast<size_t>(converted);
+    m_pendingRead = 0;
     return true;
 }
 

@@ -17,60 +17,61 @@ struct SwrContext;
 
 namespace clavora::audio {
 
-class TFfmpegSource : public IDataSource {
+class FfmpegSource : public IDataSource {
 public:
-    // Opens Path (a local file; FFmpeg's other protocols are refused) and readies the decoder of its best audio
+    // Opens `path` (a local file; FFmpeg's other protocols are refused) and readies the decoder of its best audio
     // stream. Does only what is needed to tell whether the file can be played: the container is probed and the
-    // decoder opened, nothing is decoded. Returns null, with the reason in Error, when the file is no audio FFmpeg
-    // can decode. Any thread.
-    static std::unique_ptr<TFfmpegSource> open(const QString& path, TAudioFormat output, QString* error = nullptr);
+    // decoder opened, nothing is decoded. Returns null, with the reason in `error`, when the file is no audio FFmpeg
+    // can decode. Any thread. A mono file comes out at full level on every output channel; a file with more
+    // channels than the output is folded down scaled so that the fold cannot exceed the loudest input.
+    static std::unique_ptr<FfmpegSource> open(const QString& path, AudioFormat output, QString* error = nullptr);
 
-    ~TFfmpegSource() override;
+    ~FfmpegSource() override;
 
-    TAudioFormat format() const override { return FOutput; }
+    AudioFormat format() const override { return m_output; }
     int read(float* out, int frames) override;
     qint64 lengthFrames() const override;
 
 private:
-    TFfmpegSource() = default;
+    FfmpegSource() = default;
     bool decodeMore();
     bool convert(const AVFrame* frame);
     bool ensureResampler(const AVFrame* frame);
 
-    struct TFormatCloser {
+    struct FormatCloser {
         void operator()(AVFormatContext* context) const;
     };
-    struct TCodecCloser {
+    struct CodecCloser {
         void operator()(AVCodecContext* context) const;
     };
-    struct TPacketFreer {
+    struct PacketFreer {
         void operator()(AVPacket* packet) const;
     };
-    struct TFrameFreer {
+    struct FrameFreer {
         void operator()(AVFrame* frame) const;
     };
-    struct TResamplerFreer {
+    struct ResamplerFreer {
         void operator()(SwrContext* context) const;
     };
 
-    TAudioFormat FOutput;
-    std::unique_ptr<AVFormatContext, TFormatCloser> FFormat;
-    std::unique_ptr<AVCodecContext, TCodecCloser> FCodec;
-    std::unique_ptr<AVPacket, TPacketFreer> FPacket;
-    std::unique_ptr<AVFrame, TFrameFreer> FFrame;
-    std::unique_ptr<SwrContext, TResamplerFreer> FResampler;
-    int FStreamIndex = -1;
+    AudioFormat m_output;
+    std::unique_ptr<AVFormatContext, FormatCloser> m_format;
+    std::unique_ptr<AVCodecContext, CodecCloser> m_codec;
+    std::unique_ptr<AVPacket, PacketFreer> m_packet;
+    std::unique_ptr<AVFrame, FrameFreer> m_frame;
+    std::unique_ptr<SwrContext, ResamplerFreer> m_resampler;
+    int m_streamIndex = -1;
     // Converted frames not yet handed out, and how many of them were.
-    std::vector<float> FPending;
-    size_t FPendingFrames = 0;
-    size_t FPendingRead = 0;
-    bool FInputDone = false;   // no more packets: the decoder has been told to drain
-    bool FDecoderDone = false; // the decoder is drained: only the resampler's tail remains
-    bool FFinished = false;
+    std::vector<float> m_pending;
+    size_t m_pendingFrames = 0;
+    size_t m_pendingRead = 0;
+    bool m_inputDone = false;   // no more packets: the decoder has been told to drain
+    bool m_decoderDone = false; // the decoder is drained: only the resampler's tail remains
+    bool m_finished = false;
     // The input the resampler was built for.
-    int FInputRate = 0;
-    int FInputFormat = -1;
-    int FInputChannels = 0;
+    int m_inputRate = 0;
+    int m_inputFormat = -1;
+    int m_inputChannels = 0;
 };
 
 } // namespace clavora::audio

@@ -6,7 +6,7 @@
 
 namespace clavora::audio {
 
-void MixStreams(float* out, int frames, int channels, const TMixInput* inputs, size_t inputCount, TMasterGain gain) {
+void mixStreams(float* out, int frames, int channels, const MixInput* inputs, size_t inputCount, MasterGain gain) {
     if (frames <= 0 || channels <= 0) {
         return;
     }
@@ -14,20 +14,20 @@ void MixStreams(float* out, int frames, int channels, const TMixInput* inputs, s
     std::memset(out, 0, total * sizeof(float));
 
     for (size_t i = 0; i < inputCount; ++i) {
-        const TMixInput& input = inputs[i];
-        if (input.Samples == nullptr || input.Offset < 0 || input.Offset >= frames || input.Frames <= 0) {
+        const MixInput& input = inputs[i];
+        if (input.samples == nullptr || input.offset < 0 || input.offset >= frames || input.frames <= 0) {
             continue;
         }
-        const int count = std::min(input.Frames, frames - input.Offset);
-        float* target = out + static_cast<size_t>(input.Offset) * static_cast<size_t>(channels);
+        const int count = std::min(input.frames, frames - input.offset);
+        float* target = out + static_cast<size_t>(input.offset) * static_cast<size_t>(channels);
         const size_t samples = static_cast<size_t>(count) * static_cast<size_t>(channels);
         for (size_t s = 0; s < samples; ++s) {
-            target[s] += input.Samples[s];
+            target[s] += input.samples[s];
         }
     }
 
-    const float left = static_cast<float>(gain.Left) / 65535.0f;
-    const float right = channels == 1 ? left : static_cast<float>(gain.Right) / 65535.0f;
+    const float left = static_cast<float>(gain.left) / 65535.0f;
+    const float right = channels == 1 ? left : static_cast<float>(gain.right) / 65535.0f;
     const float gains[2] = {left, right};
     for (size_t frame = 0; frame < static_cast<size_t>(frames); ++frame) {
         float* sample = out + frame * static_cast<size_t>(channels);

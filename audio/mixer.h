@@ -8,24 +8,24 @@
 
 namespace clavora::audio {
 
-// A piece of interleaved audio in the output's channel layout, placed Offset frames into the output period.
-struct TMixInput {
-    const float* Samples = nullptr;
-    int Frames = 0;
-    int Offset = 0;
+// A piece of interleaved audio in the output's channel layout, placed `offset` frames into the output period.
+struct MixInput {
+    const float* samples = nullptr;
+    int frames = 0;
+    int offset = 0;
 };
 
 // Master gain per channel, 0 (silent) to 65535 (unchanged), as the platform's volume control counts it.
-struct TMasterGain {
-    quint16 Left = 65535;
-    quint16 Right = 65535;
+struct MasterGain {
+    quint16 left = 65535;
+    quint16 right = 65535;
 };
 
-// Writes Frames frames of Channels interleaved samples to Out: the sum of every input (each added from its offset,
-// inputs reaching past the period are cut), multiplied by the master gain (even channels follow Left, odd channels
-// Right, a mono output follows Left), then limited to [-1, 1]. A sum beyond the range is held at the limit rather
-// than wrapped, and a sample that is not a number comes out as silence, so a broken input can never produce a loud
-// burst. Frames not covered by any input are silent.
-void MixStreams(float* out, int frames, int channels, const TMixInput* inputs, size_t inputCount, TMasterGain gain);
+// Writes `frames` frames of `channels` interleaved samples to `out`: the sum of every input (each added from its
+// offset, inputs reaching past the period are cut), multiplied by the master gain (even channels follow `left`, odd
+// channels `right`, a mono output follows `left`), then limited to [-1, 1]. A sum beyond the range is held at the limit
+// rather than wrapped, and a sample that is not a number comes out as silence, so a broken input can never produce a
+// loud burst. Frames not covered by any input are silent.
+void mixStreams(float* out, int frames, int channels, const MixInput* inputs, size_t inputCount, MasterGain gain);
 
 } // namespace clavora::audio

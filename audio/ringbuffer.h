@@ -10,87 +10,88 @@
 namespace clavora::audio {
 
 // A ring of interleaved float samples counted in frames. One thread writes, one thread reads.
-class TSampleRing {
+class SampleRing {
 public:
-    TSampleRing(int capacityFrames, int channels)
-        : FCapacity(capacityFrames), FChannels(channels),
-          FData(std::make_unique<float[]>(static_cast<size_t>(capacityFrames) * static_cast<size_t>(channels))) {}
+    SampleRing(int capacityFrames, int channels)
+        : m_capacity(capacityFrames), m_channels(channels),
+          m_data(std::make_unique<float[]>(static_cast<size_t>(capacityFrames) * static_cast<size_t>(channels))) {}
 
-    int channels() const { return FChannels; }
-    int capacityFrames() const { return FCapacity; }
+    int channels() const { return m_channels; }
+    int capacityFrames() const { return m_capacity; }
 
     // Reader side: frames ready to be read.
     int readableFrames() const {
-        return static_cast<int>(FWrite.load(std::memory_order_acquire) - FRead.load(std::memory_order_relaxed));
+        return static_cast<int>(m_write.load(std::memory_order_acquire) - m_read.load(std::memory_order_relaxed));
     }
 
-    // Reader side: up to two contiguous pieces holding the next Frames readable frames (Frames <= readableFrames()).
+    // Reader side: up to two contiguous pieces holding the next `frames` readable frames (`frames` <=
+    // readableFrames()).
     void readPieces(int frames, const float*& first, int& firstFrames, const float*& second, int& secondFrames) const {
-        const size_t start = FRead.load(std::memory_order_relaxed) % static_cast<size_t>(FCapacity);
-        firstFrames = std::min(frames, FCapacity - static_cast<int>(start));
+        const size_t start = m_read.load(std::memory_order_relaxed) % static_cast<size_t>(m_capacity);
+        firstFrames = std::min(frames, m_capacity - static_cast<int>(start));
         secondFrames = frames - firstFrames;
-        first = FData.get() + start * static_cast<size_t>(FChannels);
-        second = FData.get();
+        first = m_data.get() + start * static_cast<size_t>(m_channels);
+        second = m_data.get();
     }
 
-    // Reader side: gives Frames read frames back to the writer.
-    void consume(int frames) { FRead.fetch_add(static_cast<size_t>(frames), std::memory_order_release); }
+    // Reader side: gives `frames` read frames back to the writer.
+    void consume(int frames) { m_read.fetch_add(static_cast<size_t>(frames), std::memory_order_release); }
 
     // Writer side: frames that can be written without overwriting unread ones.
     int writableFrames() const {
-        return FCapacity -
-               static_cast<int>(FWrite.load(std::memory_order_relaxed) - FRead.load(std::memory_order_acquire));
+        return m_capacity -
+               static_cast<int>(m_write.load(std::memory_order_relaxed) - m_read.load(std::memory_order_acquire));
     }
 
     // Writer side: the contiguous free space at the write position (at most writableFrames() frames).
     float* writeSpace(int& frames) {
-        const size_t start = FWrite.load(std::memory_order_relaxed) % static_cast<size_t>(FCapacity);
-        frames = std::min(writableFrames(), FCapacity - static_cast<int>(start));
-        return FData.get() + start * static_cast<size_t>(FChannels);
+        const size_t start = m_write.load(std::memory_order_relaxed) % static_cast<size_t>(m_capacity);
+        frames = std::min(writableFrames(), m_capacity - static_cast<int>(start));
+        return m_data.get() + start * static_cast<size_t>(m_channels);
     }
 
-    // Writer side: publishes Frames frames written into writeSpace().
-    void commit(int frames) { FWrite.fetch_add(static_cast<size_t>(frames), std::memory_order_release); }
+    // Writer side: publishes `frames` frames written into writeSpace().
+    void commit(int frames) { m_write.fetch_add(static_cast<size_t>(frames), std::memory_order_release); }
 
 private:
-    const int FCapacity;
-    const int FChannels;
-    std::unique_ptr<float[]> FData;
-    alignas(64) std::atomic<size_t> FRead{0};
-    alignas(64) std::atomic<size_t> FWrite{0};
+    const int m_capacity;
+    const int m_channels;
+    std::unique_ptr<float[]> m_data;
+    alignas(64) std::atomic<size_t> m_read{0};
+    alignas(64) std::atomic<size_t> m_write{0};
 };
 
 // A bounded queue of pointers. One thread pushes, one thread pops; both return false instead of waiting.
-template <class T> class TPointerQueue {
+template <class T> class PointerQueue {
 public:
-    explicit TPointerQueue(int capacity)
-        : FCapacity(static_cast<size_t>(capacity)), FSlots(std::make_unique<T*[]>(FCapacity)) {}
+    explicit PointerQueue(int capacity)
+        : m_capacity(static_cast<size_t>(capacity)), m_slots(std::make_unique<T*[]>(m_capacity)) {}
 
     bool push(T* item) {
-        const size_t tail = FTail.load(std::memory_order_relaxed);
-        if (tail - FHead.load(std::memory_order_acquire) >= FCapacity) {
+        const size_t tail = m_tail.load(std::memory_order_relaxed);
+        if (tail - m_head.load(std::memory_order_acquire) >= m_capacity) {
             return false;
         }
-        FSlots[tail % FCapacity] = item;
-        FTail.store(tail + 1, std::memory_order_release);
+        m_slots[tail % m_capacity] = item;
+        m_tail.store(tail + 1, std::memory_order_release);
         return true;
     }
 
     bool pop(T*& item) {
-        const size_t head = FHead.load(std::memory_order_relaxed);
-        if (head == FTail.load(std::memory_order_acquire)) {
+        const size_t head = m_head.load(std::memory_order_relaxed);
+        if (head == m_tail.load(std::memory_order_acquire)) {
             return false;
         }
-        item = FSlots[head % FCapacity];
-        FHead.store(head + 1, std::memory_order_release);
+        item = m_slots[head % m_capacity];
+        m_head.store(head + 1, std::memory_order_release);
         return true;
     }
 
 private:
-    const size_t FCapacity;
-    std::unique_ptr<T*[]> FSlots;
-    alignas(64) std::atomic<size_t> FHead{0};
-    alignas(64) std::atomic<size_t> FTail{0};
+    const size_t m_capacity;
+    std::unique_ptr<T*[]> m_slots;
+    alignas(64) std::atomic<size_t> m_head{0};
+    alignas(64) std::atomic<size_t> m_tail{0};
 };
 
 } // namespace clavora::audio

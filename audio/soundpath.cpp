@@ -5,7 +5,7 @@
 
 namespace clavora::audio {
 
-QString ResolveSoundPath(const QString& stored, const QString& currentFolder, const QString& programFolder,
+QString resolveSoundPath(const QString& stored, const QString& currentFolder, const QString& programFolder,
                          const std::function<bool(const QString&)>& isFile) {
     if (stored.isEmpty()) {
         return QString();

@@ -1,11 +1,11 @@
-// Benchmarks of sound playback: the cost of PlaySoundFile per format, the delay until a new sound reaches the
+// Benchmarks of sound player: the cost of playSoundFile per format, the delay until a new sound reaches the
 // device, the mixer's and the decoders' cost per stream, and memory per stream and over many short sounds.
 // Test sounds are made with the ffmpeg command-line tool in a temporary folder. Output goes to SDL's dummy driver
 // unless SDL_AUDIODRIVER says otherwise.
-#include "audio/engine.h"
+#include "audio/audioengine.h"
 #include "audio/ffmpegsource.h"
 #include "audio/mixer.h"
-#include "audio/playback.h"
+#include "audio/soundplayer.h"
 
 #include <benchmark/benchmark.h>
 
@@ -27,16 +27,16 @@ using namespace clavora::audio;
 
 namespace {
 
-QTemporaryDir* Folder = nullptr;
-QMap<QString, QString> Files; // format name -> file of a 2 s stereo tone
+QTemporaryDir* testFolder = nullptr;
+QMap<QString, QString> testFiles; // format name -> file of a 2 s stereo tone
 
-struct TFormat {
-    const char* Name;
-    const char* File;
-    QStringList Encoder;
+struct Format {
+    const char* name;
+    const char* file;
+    QStringList encoder;
 };
 
-const TFormat Formats[] = {
+const Format Formats[] = {
     {"wav", "tone.wav", {}},
     {"aiff", "tone.aiff", {}},
     {"mp3", "tone.mp3", {"-c:a", "libmp3lame"}},
@@ -47,8 +47,8 @@ const TFormat Formats[] = {
     {"m4a", "tone.m4a", {"-c:a", "aac"}},
 };
 
-QString MakeTone(const QString& file, const QStringList& encoder, double seconds) {
-    const QString path = Folder->filePath(file);
+QString makeTone(const QString& file, const QStringList& encoder, double seconds) {
+    const QString path = testFolder->filePath(file);
     QStringList arguments{
         "-nostdin", "-v",
         "error",    "-y",
@@ -61,7 +61,7 @@ QString MakeTone(const QString& file, const QStringList& encoder, double seconds
     return ffmpeg.exitCode() == 0 ? path : QString();
 }
 
-double ResidentBytes() {
+double residentBytes() {
     std::ifstream statm("/proc/self/statm");
     long size = 0;
     long resident = 0;
@@ -69,7 +69,7 @@ double ResidentBytes() {
     return static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE));
 }
 
-void Report(benchmark::State& state, std::vector<double> micros, const char* prefix = "") {
+void report(benchmark::State& state, std::vector<double> micros, const char* prefix = "") {
     if (micros.empty()) {
         return;
     }
@@ -81,45 +81,45 @@ void Report(benchmark::State& state, std::vector<double> micros, const char* pre
 }
 
 // CPU time of the calling thread: what the GUI thread itself spends, apart from waiting for a busy machine.
-double ThreadCpuMicros() {
+double threadCpuMicros() {
     timespec now{};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
     return static_cast<double>(now.tv_sec) * 1e6 + static_cast<double>(now.tv_nsec) / 1e3;
 }
 
-double MicrosSince(std::chrono::steady_clock::time_point start) {
+double microsSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count();
 }
 
-// PlaySoundFile as the key handlers call it, overlap off: each call stops and frees the previous stream, checks
+// playSoundFile as the key handlers call it, overlap off: each call stops and frees the previous stream, checks
 // the file, opens it and starts it.
 void BM_PlaySoundFile(benchmark::State& state) {
-    const TFormat& format = Formats[state.range(0)];
-    state.SetLabel(format.Name);
-    const QString file = Files.value(format.Name);
-    TSoundPlayback playback;
-    if (file.isEmpty() || !playback.InitAudio()) {
+    const Format& format = Formats[state.range(0)];
+    state.SetLabel(format.name);
+    const QString file = testFiles.value(format.name);
+    SoundPlayer player;
+    if (file.isEmpty() || !player.start()) {
         state.SkipWithError("no test file or no audio output");
         return;
     }
     std::vector<double> micros;
     std::vector<double> cpuMicros;
     for (auto _ : state) {
-        const double cpuStart = ThreadCpuMicros();
+        const double cpuStart = threadCpuMicros();
         const auto start = std::chrono::steady_clock::now();
-        playback.PlaySoundFile(file, false);
-        const double spent = MicrosSince(start);
-        cpuMicros.push_back(ThreadCpuMicros() - cpuStart);
+        player.playSoundFile(file, false);
+        const double spent = microsSince(start);
+        cpuMicros.push_back(threadCpuMicros() - cpuStart);
         micros.push_back(spent);
         state.SetIterationTime(spent / 1e6);
-        if (playback.Channel == 0) {
+        if (player.newestStream() == 0) {
             state.SkipWithError("the engine refused the file");
             break;
         }
     }
-    Report(state, micros);
-    Report(state, cpuMicros, "thread_cpu_");
-    playback.FreeAudio();
+    report(state, micros);
+    report(state, cpuMicros, "thread_cpu_");
+    player.stop();
 }
 BENCHMARK(BM_PlaySoundFile)
     ->DenseRange(0, std::size(Formats) - 1)
@@ -130,20 +130,20 @@ BENCHMARK(BM_PlaySoundFile)
 // From the call to the first period that carries the new sound to the device, in time and in periods: 1 means the
 // sound was in the very next period the device asked for.
 void BM_TimeToFirstAudio(benchmark::State& state) {
-    const QString file = Files.value("mp3");
-    TSoundPlayback playback;
-    if (file.isEmpty() || !playback.InitAudio()) {
+    const QString file = testFiles.value("mp3");
+    SoundPlayer player;
+    if (file.isEmpty() || !player.start()) {
         state.SkipWithError("no test file or no audio output");
         return;
     }
-    TAudioEngine& engine = playback.engine();
-    const TAudioFormat output = engine.outputFormat();
+    AudioEngine& engine = player.engine();
+    const AudioFormat output = engine.outputFormat();
     // Sounds already playing, which the decoder has to keep fed meanwhile.
-    const QString background = Files.value("long");
+    const QString background = testFiles.value("long");
     for (int i = 0; i < state.range(0); ++i) {
-        playback.PlaySoundFile(background, true);
+        player.playSoundFile(background, true);
     }
-    const int periodMicros = static_cast<int>(1e6 * engine.periodFrames() / output.SampleRate);
+    const int periodMicros = static_cast<int>(1e6 * engine.periodFrames() / output.sampleRate);
     std::mt19937 random(42);
     std::vector<double> micros;
     std::vector<double> periodsWaited;
@@ -157,24 +157,24 @@ void BM_TimeToFirstAudio(benchmark::State& state) {
         const qint64 startNanos =
             std::chrono::duration_cast<std::chrono::nanoseconds>(start.time_since_epoch()).count();
         const quint64 periodAtCall = engine.periodsRendered();
-        playback.PlaySoundFile(file, false);
-        TAudioEngine::TFirstAudio first;
-        for (int i = 0; i < 100000 && (first = engine.firstAudio(playback.Channel)).Nanos == 0; ++i) {
+        player.playSoundFile(file, false);
+        AudioEngine::FirstAudio first;
+        for (int i = 0; i < 100000 && (first = engine.firstAudio(player.newestStream())).nanos == 0; ++i) {
             std::this_thread::sleep_for(std::chrono::microseconds(100));
         }
-        const double spent = static_cast<double>(first.Nanos - startNanos) / 1000.0;
+        const double spent = static_cast<double>(first.nanos - startNanos) / 1000.0;
         micros.push_back(spent);
-        periodsWaited.push_back(static_cast<double>(first.Period - periodAtCall));
+        periodsWaited.push_back(static_cast<double>(first.period - periodAtCall));
         state.SetIterationTime(spent / 1e6);
     }
     const auto next = std::count(periodsWaited.begin(), periodsWaited.end(), 1.0);
     state.counters["in_next_period_pct"] = micros.empty() ? 0.0 : 100.0 * static_cast<double>(next) / micros.size();
     state.counters["max_periods_waited"] = *std::max_element(periodsWaited.begin(), periodsWaited.end());
-    Report(state, micros);
+    report(state, micros);
     state.counters["period_us"] = periodMicros;
-    state.SetLabel(std::to_string(output.SampleRate) + " Hz, " + std::to_string(engine.periodFrames()) +
+    state.SetLabel(std::to_string(output.sampleRate) + " Hz, " + std::to_string(engine.periodFrames()) +
                    " frames per period");
-    playback.FreeAudio();
+    player.stop();
 }
 BENCHMARK(BM_TimeToFirstAudio)->Arg(0)->Arg(100)->UseManualTime()->Iterations(200)->Unit(benchmark::kMicrosecond);
 
@@ -186,13 +186,13 @@ void BM_MixStreams(benchmark::State& state) {
     for (size_t i = 0; i < source.size(); ++i) {
         source[i] = static_cast<float>((i * 7919) % 2000) / 2000.0f - 0.5f;
     }
-    std::vector<TMixInput> inputs;
+    std::vector<MixInput> inputs;
     for (int s = 0; s < streams; ++s) {
-        inputs.push_back(TMixInput{source.data() + static_cast<size_t>(s) * Frames * 2, Frames, 0});
+        inputs.push_back(MixInput{source.data() + static_cast<size_t>(s) * Frames * 2, Frames, 0});
     }
     std::vector<float> out(Frames * 2);
     for (auto _ : state) {
-        MixStreams(out.data(), Frames, 2, inputs.data(), inputs.size(), TMasterGain{40000, 50000});
+        mixStreams(out.data(), Frames, 2, inputs.data(), inputs.size(), MasterGain{40000, 50000});
         benchmark::DoNotOptimize(out.data());
     }
     const double secondsPerPeriod = 441.0 / 44100.0;
@@ -206,17 +206,17 @@ BENCHMARK(BM_MixStreams)->Arg(1)->Arg(64)->Arg(256)->Unit(benchmark::kMicrosecon
 void BM_DecodeAndMixMp3(benchmark::State& state) {
     const int streams = static_cast<int>(state.range(0));
     constexpr int Frames = 441;
-    const QString file = Files.value("mp3");
-    std::vector<std::unique_ptr<TFfmpegSource>> sources;
+    const QString file = testFiles.value("mp3");
+    std::vector<std::unique_ptr<FfmpegSource>> sources;
     for (int s = 0; s < streams; ++s) {
-        sources.push_back(TFfmpegSource::open(file, TAudioFormat{44100, 2}));
+        sources.push_back(FfmpegSource::open(file, AudioFormat{44100, 2}));
         if (!sources.back()) {
             state.SkipWithError("cannot open the test file");
             return;
         }
     }
     std::vector<float> decoded(static_cast<size_t>(streams) * Frames * 2);
-    std::vector<TMixInput> inputs(static_cast<size_t>(streams));
+    std::vector<MixInput> inputs(static_cast<size_t>(streams));
     std::vector<float> out(Frames * 2);
     int periods = 0;
     for (auto _ : state) {
@@ -225,13 +225,13 @@ void BM_DecodeAndMixMp3(benchmark::State& state) {
             int got = sources[s]->read(target, Frames);
             if (got < Frames) {
                 state.PauseTiming();
-                sources[s] = TFfmpegSource::open(file, TAudioFormat{44100, 2});
+                sources[s] = FfmpegSource::open(file, AudioFormat{44100, 2});
                 state.ResumeTiming();
                 got = sources[s]->read(target, Frames);
             }
-            inputs[s] = TMixInput{target, got, 0};
+            inputs[s] = MixInput{target, got, 0};
         }
-        MixStreams(out.data(), Frames, 2, inputs.data(), inputs.size(), TMasterGain{});
+        mixStreams(out.data(), Frames, 2, inputs.data(), inputs.size(), MasterGain{});
         benchmark::DoNotOptimize(out.data());
         ++periods;
     }
@@ -244,59 +244,59 @@ BENCHMARK(BM_DecodeAndMixMp3)->Arg(16)->Arg(64)->Unit(benchmark::kMicrosecond);
 // streams stay alive.
 void BM_MemoryPerPlayingStream(benchmark::State& state) {
     const int streams = static_cast<int>(state.range(0));
-    const QString file = Files.value("mp3");
+    const QString file = testFiles.value("mp3");
     for (auto _ : state) {
-        TEngineConfig config;
-        config.UseDevice = false;
-        TSoundPlayback playback(config);
-        playback.InitAudio();
+        EngineConfig config;
+        config.useDevice = false;
+        SoundPlayer player(config);
+        player.start();
         std::vector<float> period(441 * 2);
-        playback.engine().render(period.data(), 441);
-        const double before = ResidentBytes();
+        player.engine().render(period.data(), 441);
+        const double before = residentBytes();
         std::vector<quint32> handles;
         for (int s = 0; s < streams; ++s) {
-            playback.PlaySoundFile(file, true);
-            handles.push_back(playback.Channel);
+            player.playSoundFile(file, true);
+            handles.push_back(player.newestStream());
         }
         for (quint32 handle : handles) {
-            while (!playback.engine().isDecodedAhead(handle)) {
+            while (!player.engine().isDecodedAhead(handle)) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
             }
         }
-        playback.engine().render(period.data(), 441);
-        state.counters["bytes_per_stream"] = (ResidentBytes() - before) / streams;
-        playback.FreeAudio();
+        player.engine().render(period.data(), 441);
+        state.counters["bytes_per_stream"] = (residentBytes() - before) / streams;
+        player.stop();
     }
 }
 BENCHMARK(BM_MemoryPerPlayingStream)->Arg(200)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 // 10,000 short sounds played and ended, overlapping allowed (a key held in hotkey mode): memory must stay flat.
 void BM_MemoryOverManyShortSounds(benchmark::State& state) {
-    const QString file = Files.value("blip");
+    const QString file = testFiles.value("blip");
     for (auto _ : state) {
-        TEngineConfig config;
-        config.UseDevice = false;
-        TSoundPlayback playback(config);
-        playback.InitAudio();
+        EngineConfig config;
+        config.useDevice = false;
+        SoundPlayer player(config);
+        player.start();
         std::vector<float> period(441 * 2);
         double afterFirstThousand = 0;
         for (int i = 1; i <= 10000; ++i) {
-            playback.PlaySoundFile(file, true);
+            player.playSoundFile(file, true);
             if (i % 20 == 0) {
                 // Let the twenty end, as the device would.
-                while (playback.engine().heldStreams() > 0) {
-                    playback.engine().render(period.data(), 441);
+                while (player.engine().heldStreams() > 0) {
+                    player.engine().render(period.data(), 441);
                     std::this_thread::sleep_for(std::chrono::microseconds(200));
                 }
             }
             if (i == 1000) {
-                afterFirstThousand = ResidentBytes();
+                afterFirstThousand = residentBytes();
             }
         }
         state.counters["rss_after_1000_MiB"] = afterFirstThousand / (1 << 20);
-        state.counters["rss_after_10000_MiB"] = ResidentBytes() / (1 << 20);
-        state.counters["held_streams_at_end"] = playback.engine().heldStreams();
-        playback.FreeAudio();
+        state.counters["rss_after_10000_MiB"] = residentBytes() / (1 << 20);
+        state.counters["held_streams_at_end"] = player.engine().heldStreams();
+        player.stop();
     }
 }
 BENCHMARK(BM_MemoryOverManyShortSounds)->Iterations(1)->Unit(benchmark::kMillisecond);
@@ -309,12 +309,12 @@ int main(int argc, char** argv) {
     }
     QCoreApplication app(argc, argv);
     QTemporaryDir folder;
-    Folder = &folder;
-    for (const TFormat& format : Formats) {
-        Files.insert(format.Name, MakeTone(format.File, format.Encoder, 2.0));
+    testFolder = &folder;
+    for (const Format& format : Formats) {
+        testFiles.insert(format.name, makeTone(format.file, format.encoder, 2.0));
     }
-    Files.insert("blip", MakeTone("blip.wav", {}, 0.005));
-    Files.insert("long", MakeTone("long.mp3", {"-c:a", "libmp3lame"}, 60.0));
+    testFiles.insert("blip", makeTone("blip.wav", {}, 0.005));
+    testFiles.insert("long", makeTone("long.mp3", {"-c:a", "libmp3lame"}, 60.0));
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

@@ -2,7 +2,7 @@
 // CPU load while the text runs at the main window's 100 ms.
 //   display_bench                      offscreen unless DISPLAY is set
 //   QT_QPA_PLATFORM=xcb display_bench  on an X server (for the CPU figure that includes the X round trips)
-#include "display/untLumoMatrix.h"
+#include "display/ledmatrixdisplay.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -17,72 +17,72 @@
 
 namespace {
 
-using clavora::TLumoMatrixDisplay;
+using clavora::LedMatrixDisplay;
 
 // The main window's layout around the display: a 646-pixel-wide window whose top strip, 65 pixels high and
 // disabled, holds the display.
-struct TMainWindowStrip {
-    TMainWindowStrip() {
-        Window = std::make_unique<QWidget>();
-        auto* layout = new QVBoxLayout(Window.get());
+struct MainWindowStrip {
+    MainWindowStrip() {
+        window = std::make_unique<QWidget>();
+        auto* layout = new QVBoxLayout(window.get());
         layout->setContentsMargins(0, 0, 0, 0);
         layout->setSpacing(0);
-        auto* panel1 = new QWidget(Window.get());
+        auto* panel1 = new QWidget(window.get());
         panel1->setObjectName(QStringLiteral("Panel1"));
         panel1->setFixedHeight(65);
         panel1->setEnabled(false);
         layout->addWidget(panel1);
         layout->addStretch(1);
-        Display = clavora::CreateMainWindowDisplay(panel1);
-        Window->resize(646, 341);
-        Window->show();
+        display = clavora::createMainWindowDisplay(panel1);
+        window->resize(646, 341);
+        window->show();
         QCoreApplication::processEvents();
-        clavora::ShowDisplayText(Display, QStringLiteral("Press any key"));
-        Display->repaint();
+        clavora::showDisplayText(display, QStringLiteral("Press any key"));
+        display->repaint();
     }
 
-    std::unique_ptr<QWidget> Window;
-    TLumoMatrixDisplay* Display = nullptr;
+    std::unique_ptr<QWidget> window;
+    LedMatrixDisplay* display = nullptr;
 };
 
 // One tick as the timer runs it: shift, rebuild of the buffer and the copy to the window, synchronously.
 void BM_ScrollTick(benchmark::State& state) {
-    TMainWindowStrip strip;
-    strip.Display->Scroll()->SetActive(false);
+    MainWindowStrip strip;
+    strip.display->scroller()->setActive(false);
     if (state.range(0) == 1) {
-        strip.Display->SetCellShape(clavora::TLumoMatrixDisplayCellShape::csRound);
+        strip.display->setCellShape(clavora::CellShape::Round);
     }
     for (auto _ : state) {
-        strip.Display->ScrollTick();
-        strip.Display->repaint();
+        strip.display->scrollTick();
+        strip.display->repaint();
     }
-    state.counters["cells"] = double(strip.Display->Cols()) * strip.Display->Rows();
+    state.counters["cells"] = double(strip.display->cols()) * strip.display->rows();
     state.SetLabel(state.range(0) == 1 ? "round cells" : "square cells");
 }
 BENCHMARK(BM_ScrollTick)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 
 // A repaint without a change (an uncovered window): the copy from the buffer alone.
 void BM_RepaintFromBuffer(benchmark::State& state) {
-    TMainWindowStrip strip;
-    strip.Display->Scroll()->SetActive(false);
+    MainWindowStrip strip;
+    strip.display->scroller()->setActive(false);
     for (auto _ : state) {
-        strip.Display->repaint();
+        strip.display->repaint();
     }
 }
 BENCHMARK(BM_RepaintFromBuffer)->Unit(benchmark::kMicrosecond);
 
 // What the volume timer and every resize cost: clear, render the text, load the mask.
 void BM_ShowDisplayText(benchmark::State& state) {
-    TMainWindowStrip strip;
-    strip.Display->Scroll()->SetActive(false);
+    MainWindowStrip strip;
+    strip.display->scroller()->setActive(false);
     for (auto _ : state) {
-        clavora::ShowDisplayText(strip.Display, QStringLiteral("Press any key"));
-        strip.Display->repaint();
+        clavora::showDisplayText(strip.display, QStringLiteral("Press any key"));
+        strip.display->repaint();
     }
 }
 BENCHMARK(BM_ShowDisplayText)->Unit(benchmark::kMicrosecond);
 
-double CpuSeconds() {
+double cpuSeconds() {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
@@ -95,18 +95,18 @@ void BM_IdleScrollingCpu(benchmark::State& state) {
     const int seconds = qEnvironmentVariableIsSet("CLAVORA_BENCH_IDLE_SECONDS")
                             ? std::max(1, qEnvironmentVariableIntValue("CLAVORA_BENCH_IDLE_SECONDS"))
                             : 10;
-    TMainWindowStrip strip;
+    MainWindowStrip strip;
     int ticks = 0;
-    QObject::connect(strip.Display->ScrollTimer(), &QTimer::timeout, [&] { ++ticks; });
+    QObject::connect(strip.display->scrollTimer(), &QTimer::timeout, [&] { ++ticks; });
     double cpuPercent = 0;
     for (auto _ : state) {
         QEventLoop loop;
         QTimer::singleShot(seconds * 1000, &loop, &QEventLoop::quit);
         QElapsedTimer wall;
-        const double cpuBefore = CpuSeconds();
+        const double cpuBefore = cpuSeconds();
         wall.start();
         loop.exec();
-        cpuPercent = 100.0 * (CpuSeconds() - cpuBefore) / (double(wall.nsecsElapsed()) / 1e9);
+        cpuPercent = 100.0 * (cpuSeconds() - cpuBefore) / (double(wall.nsecsElapsed()) / 1e9);
     }
     state.counters["cpu_percent_of_core"] = cpuPercent;
     state.counters["ticks"] = ticks;
@@ -115,18 +115,18 @@ BENCHMARK(BM_IdleScrollingCpu)->Iterations(1)->Unit(benchmark::kMillisecond)->Us
 
 } // namespace
 
-QtMessageHandler PreviousHandler = nullptr;
+QtMessageHandler previousHandler = nullptr;
 
 // The offscreen platform warns on every fixed-height widget; that noise would bury the results.
-void QuietMessages(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+void quietMessages(QtMsgType type, const QMessageLogContext& context, const QString& message) {
     if (message.contains(QLatin1String("propagateSizeHints"))) {
         return;
     }
-    PreviousHandler(type, context, message);
+    previousHandler(type, context, message);
 }
 
 int main(int argc, char** argv) {
-    PreviousHandler = qInstallMessageHandler(QuietMessages);
+    previousHandler = qInstallMessageHandler(quietMessages);
     if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }

@@ -8,7 +8,7 @@
 #include "app/soundboard.h"
 #include "app/startup.h"
 #include "app/textdisplay.h"
-#include "display/untLumoMatrix.h"
+#include "display/ledmatrixdisplay.h"
 #include "platform/fake/fakeautostart.h"
 #include "platform/fake/fakefallbackplayer.h"
 #include "platform/fake/fakefilesystem.h"
@@ -36,10 +36,10 @@ using clavora::test::Item;
 
 namespace {
 
-bool anyCellLit(const TLumoMatrixDisplay& display) {
-    for (int row = 0; row < display.Rows(); ++row) {
-        for (int col = 0; col < display.Cols(); ++col) {
-            if (display.GetCells(row, col)) {
+bool anyCellLit(const LedMatrixDisplay& display) {
+    for (int row = 0; row < display.rows(); ++row) {
+        for (int col = 0; col < display.cols(); ++col) {
+            if (display.cell(row, col)) {
                 return true;
             }
         }
@@ -360,7 +360,7 @@ TEST_F(MainWindowTest, ResizingAndADensityChangeOfTheFirstScreenPutThePromptBack
     TextDisplay& display = *form.display();
 
     display.showText("Silent");
-    display.control()->ClearDisplay(true, false);
+    display.control()->clearDisplay(true, false);
     form.resize(form.width() + 40, form.height());
     EXPECT_TRUE(test::WaitFor([&] { return display.text() == "Press any key"; }, 2000));
     EXPECT_TRUE(anyCellLit(*display.control()));

@@ -9,7 +9,7 @@
 
 namespace clavora::test {
 
-QString MakeTone(const QString& folder, const QString& name, const QStringList& encoderArguments, double frequency,
+QString makeTone(const QString& folder, const QString& name, const QStringList& encoderArguments, double frequency,
                  double seconds, double amplitude, int channels, int sampleRate) {
     const QString path = folder + QLatin1Char('/') + name;
     // Stereo is made as two equal channels rather than up-mixed, which would change the level.
@@ -32,7 +32,7 @@ QString MakeTone(const QString& folder, const QString& name, const QStringList& 
     return QFile::exists(path) ? path : QString();
 }
 
-void WriteWav16(const QString& path, int sampleRate, int channels, const std::vector<qint16>& samples) {
+QByteArray wavBytes16(int sampleRate, int channels, const std::vector<qint16>& samples) {
     QByteArray data;
     auto put32 = [&data](quint32 v) {
         for (int i = 0; i < 4; ++i) {
@@ -59,13 +59,17 @@ void WriteWav16(const QString& path, int sampleRate, int channels, const std::ve
     for (qint16 s : samples) {
         put16(static_cast<quint16>(s));
     }
+    return data;
+}
+
+void writeWav16(const QString& path, int sampleRate, int channels, const std::vector<qint16>& samples) {
     QFile file(path);
     if (file.open(QIODevice::WriteOnly)) {
-        file.write(data);
+        file.write(wavBytes16(sampleRate, channels, samples));
     }
 }
 
-std::vector<qint16> SineSamples16(double frequency, int sampleRate, int frames, double amplitude) {
+std::vector<qint16> sineSamples16(double frequency, int sampleRate, int frames, double amplitude) {
     std::vector<qint16> samples;
     samples.reserve(static_cast<size_t>(frames) * 2);
     for (int i = 0; i < frames; ++i) {
@@ -77,8 +81,8 @@ std::vector<qint16> SineSamples16(double frequency, int sampleRate, int frames, 
     return samples;
 }
 
-std::vector<float> DecodeAll(audio::IDataSource& source) {
-    const int channels = source.format().Channels;
+std::vector<float> decodeAll(audio::IDataSource& source) {
+    const int channels = source.format().channels;
     std::vector<float> all;
     std::vector<float> chunk(4096 * static_cast<size_t>(channels));
     for (;;) {
@@ -91,7 +95,7 @@ std::vector<float> DecodeAll(audio::IDataSource& source) {
     return all;
 }
 
-std::vector<float> ChannelOf(const std::vector<float>& interleaved, int channels, int channel) {
+std::vector<float> channelOf(const std::vector<float>& interleaved, int channels, int channel) {
     std::vector<float> mono;
     mono.reserve(interleaved.size() / static_cast<size_t>(channels));
     for (size_t i = static_cast<size_t>(channel); i < interleaved.size(); i += static_cast<size_t>(channels)) {
@@ -100,7 +104,7 @@ std::vector<float> ChannelOf(const std::vector<float>& interleaved, int channels
     return mono;
 }
 
-qint64 AudibleFrames(const std::vector<float>& mono, float threshold) {
+qint64 audibleFrames(const std::vector<float>& mono, float threshold) {
     qint64 first = -1;
     qint64 last = -1;
     for (size_t i = 0; i < mono.size(); ++i) {
@@ -114,7 +118,7 @@ qint64 AudibleFrames(const std::vector<float>& mono, float threshold) {
     return first < 0 ? 0 : last - first + 1;
 }
 
-double EstimateFrequency(const std::vector<float>& mono, int sampleRate) {
+double estimateFrequency(const std::vector<float>& mono, int sampleRate) {
     // Only the steady middle counts: codecs smear the onset and the end.
     size_t first = 0;
     size_t last = mono.size();
@@ -157,7 +161,7 @@ double EstimateFrequency(const std::vector<float>& mono, int sampleRate) {
     return sampleRate / (sum / count);
 }
 
-float Peak(const std::vector<float>& samples) {
+float peak(const std::vector<float>& samples) {
     float peak = 0;
     for (float s : samples) {
         peak = std::max(peak, std::fabs(s));
@@ -165,12 +169,12 @@ float Peak(const std::vector<float>& samples) {
     return peak;
 }
 
-audio::TEngineConfig PulledEngineConfig() {
-    audio::TEngineConfig config;
-    config.UseDevice = false;
-    config.SampleRate = 44100;
-    config.PeriodFrames = 441;
-    config.StreamBufferFrames = 4 * 44100;
+audio::EngineConfig pulledEngineConfig() {
+    audio::EngineConfig config;
+    config.useDevice = false;
+    config.sampleRate = 44100;
+    config.periodFrames = 441;
+    config.streamBufferFrames = 4 * 44100;
     return config;
 }
 

@@ -1,9 +1,10 @@
 // Helpers of the audio tests: test sounds made on the spot, and measurements of what comes out.
 #pragma once
 
+#include "audio/audioengine.h"
 #include "audio/datasource.h"
-#include "audio/engine.h"
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 
@@ -11,33 +12,34 @@
 
 namespace clavora::test {
 
-// Encodes a sine tone with the ffmpeg command-line tool into Folder/Name; EncoderArguments go before the output
+// Encodes a sine tone with the ffmpeg command-line tool into `folder`/`name`; `encoderArguments` go before the output
 // file (codec, rate, channel layout). Returns the path, or an empty string when ffmpeg failed.
-QString MakeTone(const QString& folder, const QString& name, const QStringList& encoderArguments, double frequency,
+QString makeTone(const QString& folder, const QString& name, const QStringList& encoderArguments, double frequency,
                  double seconds, double amplitude = 0.5, int channels = 2, int sampleRate = 44100);
 
-// Writes 16-bit PCM WAV.
-void WriteWav16(const QString& path, int sampleRate, int channels, const std::vector<qint16>& samples);
+// 16-bit PCM WAV of interleaved samples, as a file's bytes and written to a file.
+QByteArray wavBytes16(int sampleRate, int channels, const std::vector<qint16>& samples);
+void writeWav16(const QString& path, int sampleRate, int channels, const std::vector<qint16>& samples);
 
-// A stereo 16-bit sine of Frames frames, the same on both channels.
-std::vector<qint16> SineSamples16(double frequency, int sampleRate, int frames, double amplitude);
+// A stereo 16-bit sine of `frames` frames, the same on both channels.
+std::vector<qint16> sineSamples16(double frequency, int sampleRate, int frames, double amplitude);
 
 // Reads a source to its end.
-std::vector<float> DecodeAll(audio::IDataSource& source);
+std::vector<float> decodeAll(audio::IDataSource& source);
 
 // One channel of interleaved audio.
-std::vector<float> ChannelOf(const std::vector<float>& interleaved, int channels, int channel);
+std::vector<float> channelOf(const std::vector<float>& interleaved, int channels, int channel);
 
-// Frames from the first to the last sample louder than Threshold; 0 when none is.
-qint64 AudibleFrames(const std::vector<float>& mono, float threshold = 0.01f);
+// Frames from the first to the last sample louder than `threshold`; 0 when none is.
+qint64 audibleFrames(const std::vector<float>& mono, float threshold = 0.01f);
 
 // Frequency of a tone, from the spacing of its rising zero crossings between the first and the last audible sample.
-double EstimateFrequency(const std::vector<float>& mono, int sampleRate);
+double estimateFrequency(const std::vector<float>& mono, int sampleRate);
 
-float Peak(const std::vector<float>& samples);
+float peak(const std::vector<float>& samples);
 
 // An engine pulled by the test instead of a device: 44.1 kHz, stereo, 10 ms periods, and stream buffers that hold
 // whole test sounds, so once they are decoded ahead nothing depends on the worker's timing.
-audio::TEngineConfig PulledEngineConfig();
+audio::EngineConfig pulledEngineConfig();
 
 } // namespace clavora::test

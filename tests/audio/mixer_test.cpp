@@ -7,20 +7,20 @@
 #include <limits>
 #include <vector>
 
-using clavora::audio::MixStreams;
-using clavora::audio::TMasterGain;
-using clavora::audio::TMixInput;
+using clavora::audio::MasterGain;
+using clavora::audio::MixInput;
+using clavora::audio::mixStreams;
 
 namespace {
 
-std::vector<float> Mix(int frames, int channels, const std::vector<TMixInput>& inputs, TMasterGain gain = {}) {
+std::vector<float> mix(int frames, int channels, const std::vector<MixInput>& inputs, MasterGain gain = {}) {
     std::vector<float> out(static_cast<size_t>(frames * channels), 123.0f);
-    MixStreams(out.data(), frames, channels, inputs.data(), inputs.size(), gain);
+    mixStreams(out.data(), frames, channels, inputs.data(), inputs.size(), gain);
     return out;
 }
 
 TEST(MixerTest, NoInputIsSilence) {
-    for (float s : Mix(64, 2, {})) {
+    for (float s : mix(64, 2, {})) {
         EXPECT_EQ(s, 0.0f);
     }
 }
@@ -31,9 +31,9 @@ TEST(MixerTest, OverlappingInputsSumAndPiecesLandAtTheirOffsets) {
     // A ring that wraps hands its audio over in two pieces; the second starts where the first ends.
     const std::vector<float> wrapFirst{0.01f, 0.01f};
     const std::vector<float> wrapSecond{0.02f, 0.02f, 0.03f, 0.03f};
-    const auto out = Mix(5, 2,
-                         {TMixInput{a.data(), 4, 0}, TMixInput{b.data(), 2, 1}, TMixInput{wrapFirst.data(), 1, 0},
-                          TMixInput{wrapSecond.data(), 2, 1}});
+    const auto out = mix(5, 2,
+                         {MixInput{a.data(), 4, 0}, MixInput{b.data(), 2, 1}, MixInput{wrapFirst.data(), 1, 0},
+                          MixInput{wrapSecond.data(), 2, 1}});
     const std::vector<float> expected{0.11f, -0.09f, 0.27f, -0.13f, 0.39f, -0.21f, 0.4f, -0.4f, 0.0f, 0.0f};
     ASSERT_EQ(out.size(), expected.size());
     for (size_t i = 0; i < out.size(); ++i) {
@@ -43,53 +43,52 @@ TEST(MixerTest, OverlappingInputsSumAndPiecesLandAtTheirOffsets) {
 
 TEST(MixerTest, InputsReachingPastThePeriodAreCut) {
     const std::vector<float> a(20, 0.5f);
-    const auto out = Mix(4, 2, {TMixInput{a.data(), 10, 2}, TMixInput{a.data(), 3, 9}, TMixInput{a.data(), 3, -1}});
+    const auto out = mix(4, 2, {MixInput{a.data(), 10, 2}, MixInput{a.data(), 3, 9}, MixInput{a.data(), 3, -1}});
     const std::vector<float> expected{0, 0, 0, 0, 0.5f, 0.5f, 0.5f, 0.5f};
     EXPECT_EQ(out, expected);
 }
 
 TEST(MixerTest, MasterGainPerChannel) {
     const std::vector<float> a{0.8f, 0.8f, -0.8f, -0.8f};
-    struct TCase {
-        TMasterGain Gain;
-        float Left;
-        float Right;
+    struct Case {
+        MasterGain gain;
+        float left;
+        float right;
     };
-    const TCase cases[] = {
+    const Case cases[] = {
         {{65535, 65535}, 0.8f, 0.8f},
         {{0, 65535}, 0.0f, 0.8f},
         {{65535, 0}, 0.8f, 0.0f},
         {{0, 0}, 0.0f, 0.0f},
         {{32768, 16384}, 0.8f * 32768 / 65535, 0.8f * 16384 / 65535},
     };
-    for (const TCase& c : cases) {
-        const auto out = Mix(2, 2, {TMixInput{a.data(), 2, 0}}, c.Gain);
-        EXPECT_NEAR(out[0], c.Left, 1e-6f) << c.Gain.Left << "/" << c.Gain.Right;
-        EXPECT_NEAR(out[1], c.Right, 1e-6f) << c.Gain.Left << "/" << c.Gain.Right;
-        EXPECT_NEAR(out[2], -c.Left, 1e-6f);
-        EXPECT_NEAR(out[3], -c.Right, 1e-6f);
+    for (const Case& c : cases) {
+        const auto out = mix(2, 2, {MixInput{a.data(), 2, 0}}, c.gain);
+        EXPECT_NEAR(out[0], c.left, 1e-6f) << c.gain.left << "/" << c.gain.right;
+        EXPECT_NEAR(out[1], c.right, 1e-6f) << c.gain.left << "/" << c.gain.right;
+        EXPECT_NEAR(out[2], -c.left, 1e-6f);
+        EXPECT_NEAR(out[3], -c.right, 1e-6f);
     }
 }
 
 TEST(MixerTest, MonoOutputFollowsTheLeftGainAndWiderOutputsAlternate) {
     const std::vector<float> mono{0.5f};
-    EXPECT_NEAR(Mix(1, 1, {TMixInput{mono.data(), 1, 0}}, {0, 65535})[0], 0.0f, 1e-6f);
+    EXPECT_NEAR(mix(1, 1, {MixInput{mono.data(), 1, 0}}, {0, 65535})[0], 0.0f, 1e-6f);
     const std::vector<float> six(6, 0.5f);
-    const auto out = Mix(1, 6, {TMixInput{six.data(), 1, 0}}, {65535, 0});
+    const auto out = mix(1, 6, {MixInput{six.data(), 1, 0}}, {65535, 0});
     EXPECT_EQ(out, (std::vector<float>{0.5f, 0, 0.5f, 0, 0.5f, 0}));
 }
 
 TEST(MixerTest, ClippingHoldsAtTheLimitAndNeverWraps) {
     const std::vector<float> loud{0.9f, -0.9f, 0.6f, -0.6f, 0.4f, -0.4f};
-    const auto out =
-        Mix(3, 2, {TMixInput{loud.data(), 3, 0}, TMixInput{loud.data(), 3, 0}, TMixInput{loud.data(), 3, 0}});
+    const auto out = mix(3, 2, {MixInput{loud.data(), 3, 0}, MixInput{loud.data(), 3, 0}, MixInput{loud.data(), 3, 0}});
     EXPECT_EQ(out[0], 1.0f);
     EXPECT_EQ(out[1], -1.0f);
     EXPECT_EQ(out[2], 1.0f);
     EXPECT_EQ(out[3], -1.0f);
     EXPECT_NEAR(out[4], 1.0f, 1e-6f); // 1.2 -> held at 1
     // A loud sum turned down by the master gain is not clipped first.
-    const auto softer = Mix(1, 2, {TMixInput{loud.data(), 1, 0}, TMixInput{loud.data(), 1, 0}}, {32767, 32767});
+    const auto softer = mix(1, 2, {MixInput{loud.data(), 1, 0}, MixInput{loud.data(), 1, 0}}, {32767, 32767});
     EXPECT_NEAR(softer[0], 0.9f, 1e-4f);
 }
 
@@ -97,7 +96,7 @@ TEST(MixerTest, BrokenSamplesComeOutSilentOrHeld) {
     const float nan = std::numeric_limits<float>::quiet_NaN();
     const float inf = std::numeric_limits<float>::infinity();
     const std::vector<float> broken{nan, inf, -inf, 0.25f};
-    const auto out = Mix(2, 2, {TMixInput{broken.data(), 2, 0}});
+    const auto out = mix(2, 2, {MixInput{broken.data(), 2, 0}});
     EXPECT_EQ(out[0], 0.0f);
     EXPECT_EQ(out[1], 1.0f);
     EXPECT_EQ(out[2], -1.0f);

@@ -33,8 +33,8 @@ protected:
             return;
         }
         FTone = FRoot.file("tone.wav");
-        FSamples = SineSamples16(ToneFrequency, ToneRate, ToneFrames, 0.5);
-        WriteWav16(FTone, ToneRate, 2, FSamples);
+        FSamples = sineSamples16(ToneFrequency, ToneRate, ToneFrames, 0.5);
+        writeWav16(FTone, ToneRate, 2, FSamples);
 
         QByteArray keys = "\xEF\xBB\xBF";
         for (int n = 1; n <= 12; ++n) {
@@ -57,8 +57,11 @@ protected:
         run.environment().insert(QStringLiteral("SDL_DISKAUDIOFILE"), disk);
         startFocused(run);
         press(key);
-        // The disk driver writes in real time; a second of silence after the tone pushes it out of every buffer.
-        QThread::msleep(1500);
+        // The disk driver writes in real time: half a second of silence after the sound has pushed it out of every
+        // buffer.
+        EXPECT_TRUE(WaitFor([&] { return endsInSilence(floatsIn(disk), 0.0f, ToneRate); }, 15000))
+            << "no sound followed by silence reached the device\n"
+            << run.output().toStdString();
         EXPECT_TRUE(run.isRunning()) << run.output().toStdString();
         run.stop();
         output = run.output();
@@ -72,9 +75,37 @@ protected:
         focus(Title, run.pid());
     }
 
+    // The samples of a raw file of 32-bit floats written so far.
+    static std::vector<float> floatsIn(const QString& path) {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly)) {
+            return {};
+        }
+        const QByteArray raw = file.readAll();
+        std::vector<float> samples(static_cast<size_t>(raw.size()) / sizeof(float));
+        std::memcpy(samples.data(), raw.constData(), samples.size() * sizeof(float));
+        return samples;
+    }
+
+    // True when something louder than `threshold` came out and was followed by at least `silence` samples no louder.
+    static bool endsInSilence(const std::vector<float>& samples, float threshold, size_t silence) {
+        for (size_t i = samples.size(); i > 0; --i) {
+            if (std::fabs(samples[i - 1]) > threshold) {
+                return samples.size() - i >= silence;
+            }
+        }
+        return false;
+    }
+
+    // Waits until the recorder has taken in a sound and the silence after it.
+    void waitForRecordedSound() {
+        WaitFor([&] { return endsInSilence(recording(), 0.05f, RecordRate / 2); }, 15000);
+    }
+
     // The recording as float samples.
     std::vector<float> recording() {
-        const QByteArray raw = ReadBytes(FRoot.file("recording.raw"));
+        QFile file(FRoot.file("recording.raw"));
+        const QByteArray raw = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
         std::vector<float> recorded;
         const auto* samples = reinterpret_cast<const qint16*>(raw.constData());
         for (qsizetype i = 0; i < raw.size() / 2; ++i) {
@@ -131,14 +162,14 @@ TEST_F(AudioE2E, PressedKeyIsHeardFromTheSoundServer) {
     QThread::msleep(1500); // the null sink stalls while a new monitor stream gets going
 
     press(QStringLiteral("q"));
-    QThread::msleep(1200);
+    waitForRecordedSound();
     stopRecorder();
     const std::vector<float> recorded = recording();
     ASSERT_GT(recorded.size(), RecordRate / 2u);
-    EXPECT_GT(Peak(recorded), 0.2f) << "nothing was heard\n" << run.output().toStdString();
-    EXPECT_NEAR(EstimateFrequency(recorded, RecordRate), ToneFrequency, 5.0);
+    EXPECT_GT(peak(recorded), 0.2f) << "nothing was heard\n" << run.output().toStdString();
+    EXPECT_NEAR(estimateFrequency(recorded, RecordRate), ToneFrequency, 5.0);
     // The sound server may stretch a sound by a short dropout on a busy machine.
-    EXPECT_NEAR(static_cast<double>(AudibleFrames(recorded, 0.05f)), 0.3 * RecordRate, 0.05 * RecordRate);
+    EXPECT_NEAR(static_cast<double>(audibleFrames(recorded, 0.05f)), 0.3 * RecordRate, 0.05 * RecordRate);
     EXPECT_TRUE(run.isRunning());
 }
 
@@ -159,11 +190,11 @@ TEST_F(AudioE2E, WithoutAudioOutputTheMessageShowsAndTheSystemPlayerStillPlays) 
     ASSERT_TRUE(startRecorder());
     QThread::msleep(1500);
     press(QStringLiteral("q"));
-    QThread::msleep(1500);
+    waitForRecordedSound();
     stopRecorder();
     const std::vector<float> recorded = recording();
-    EXPECT_GT(Peak(recorded), 0.2f) << "the system player was not heard\n" << run.output().toStdString();
-    EXPECT_NEAR(EstimateFrequency(recorded, RecordRate), ToneFrequency, 5.0);
+    EXPECT_GT(peak(recorded), 0.2f) << "the system player was not heard\n" << run.output().toStdString();
+    EXPECT_NEAR(estimateFrequency(recorded, RecordRate), ToneFrequency, 5.0);
     EXPECT_TRUE(run.isRunning());
 }
 
@@ -203,7 +234,7 @@ TEST_F(AudioE2E, DefaultBindingPlaysFromTheProgramFolderWhenStartedElsewhere) {
     const QByteArray raw = pressOnDiskDevice(QStringLiteral("F2"), output);
     std::vector<float> written(static_cast<size_t>(raw.size()) / sizeof(float));
     std::memcpy(written.data(), raw.constData(), written.size() * sizeof(float));
-    EXPECT_GT(Peak(written), 0.05f) << output.toStdString();
+    EXPECT_GT(peak(written), 0.05f) << output.toStdString();
 }
 
 } // namespace

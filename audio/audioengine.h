@@ -16,32 +16,32 @@
 
 namespace clavora::audio {
 
-struct TEngineConfig {
+struct EngineConfig {
     // Output through the default SDL device. Without it nothing is opened and the caller pulls with render(): tests
     // and benchmarks act as the audio thread.
-    bool UseDevice = true;
+    bool useDevice = true;
     // Asked of the device; the device may run at its own rate, and streams are resampled to the rate it runs at.
-    int SampleRate = 44100;
-    int Channels = 2;
+    int sampleRate = 44100;
+    int channels = 2;
     // Device buffer, in frames: 10 ms at 44.1 kHz.
-    int PeriodFrames = 441;
+    int periodFrames = 441;
     // Decoded audio kept ready per stream, in frames.
-    int StreamBufferFrames = 8192;
+    int streamBufferFrames = 8192;
     // Streams alive at once (playing, stopped or waiting to be released); further opens fail.
-    int MaxStreams = 1024;
+    int maxStreams = 1024;
 };
 
-class TAudioEngine {
+class AudioEngine {
 public:
-    TAudioEngine();
+    AudioEngine();
     // Shuts down.
-    ~TAudioEngine();
-    TAudioEngine(const TAudioEngine&) = delete;
-    TAudioEngine& operator=(const TAudioEngine&) = delete;
+    ~AudioEngine();
+    AudioEngine(const AudioEngine&) = delete;
+    AudioEngine& operator=(const AudioEngine&) = delete;
 
     // Starts the output (and the decode worker). False when the device cannot be opened; the engine then stays
     // stopped and every open fails. Starting a running engine does nothing and returns true.
-    bool start(const TEngineConfig& config = TEngineConfig());
+    bool start(const EngineConfig& config = EngineConfig());
 
     // Stops every stream, closes the device, ends the worker and releases everything. Handles given out before stay
     // dead. Safe to call when not running.
@@ -50,12 +50,12 @@ public:
     bool isRunning() const;
 
     // The format the output runs at (the device's own rate); zero while not running.
-    TAudioFormat outputFormat() const;
+    AudioFormat outputFormat() const;
     // Frames the device pulls per period; 0 while not running.
     int periodFrames() const;
 
     // Opens a file as a stream, stopped. Returns its handle, never 0 and never one given out before; 0 when the
-    // engine is not running, when Path is not a regular file, or when the file cannot be decoded. Probes the file
+    // engine is not running, when `path` is not a regular file, or when the file cannot be decoded. Probes the file
     // synchronously (a few reads at its start); decoding starts at once on the worker.
     quint32 openStream(const QString& path);
 
@@ -69,10 +69,12 @@ public:
     void free(quint32 handle);
 
     // Master gain per channel, applied by the mixer from the next period on. 65535 each at start.
-    void setMasterGain(TMasterGain gain);
-    TMasterGain masterGain() const;
+    void setMasterGain(MasterGain gain);
+    MasterGain masterGain() const;
 
-    // Without a device: mixes the next Frames frames into Out, as the device callback would. Never blocks.
+    // Without a device: mixes the next `frames` frames into `out`, as the device callback would. Never blocks.
+    // When there is nothing to pull from (the engine is stopped, or a device does the pulling) `out` gets silence in
+    // the channel layout the engine last ran with.
     void render(float* out, int frames);
 
     // Streams still held (playing, stopped, or ended and not yet released). For tests and benchmarks.
@@ -84,22 +86,24 @@ public:
 
     // When the stream's first audio went into a device period: the steady clock's time in ns and the number of the
     // period (see periodsRendered()); zeros if not yet or if the handle is dead. For benchmarks.
-    struct TFirstAudio {
-        qint64 Nanos = 0;
-        quint64 Period = 0;
+    struct FirstAudio {
+        qint64 nanos = 0;
+        quint64 period = 0;
     };
-    TFirstAudio firstAudio(quint32 handle) const;
+    FirstAudio firstAudio(quint32 handle) const;
 
     // Device periods rendered so far, counting from 1. For benchmarks.
     quint64 periodsRendered() const;
 
 private:
-    struct TState;
-    std::unique_ptr<TState> FState;
+    struct State;
+    std::unique_ptr<State> m_state;
     // Never reset, so handles are not reused across restarts either.
-    quint32 FNextHandle = 1;
+    quint32 m_nextHandle = 1;
     // Kept across restarts, like the volume the platform remembers.
-    TMasterGain FGain;
+    MasterGain m_gain;
+    // Channels of the last output, for the silence render() hands out while there is none.
+    int m_renderChannels = 0;
 };
 
 } // namespace clavora::audio

@@ -1,0 +1,396 @@
+// The engine's contract, pulled without a device (the test acts as the audio thread), and through SDL's dummy and
+// disk drivers.
+#include "audio/audioengine.h"
+
+#include "tests/audio/audiotestsupport.h"
+#include "tests/support/programrun.h"
+#include "tests/support/testsupport.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <thread>
+
+using namespace clavora;
+using namespace clavora::audio;
+using clavora::test::TTempFolder;
+using clavora::test::WaitFor;
+
+namespace {
+
+constexpr int Rate = 44100;
+constexpr int Period = 441;
+constexpr int WaitMs = 20000;
+
+// True once the worker has decoded every stream ahead (no time is asserted on).
+bool waitDecoded(AudioEngine& engine, std::initializer_list<quint32> handles) {
+    return WaitFor(
+        [&] {
+            return std::all_of(handles.begin(), handles.end(),
+                               [&](quint32 handle) { return engine.isDecodedAhead(handle); });
+        },
+        WaitMs);
+}
+
+std::vector<float> pull(AudioEngine& engine, int periods) {
+    std::vector<float> out;
+    std::vector<float> period(Period * 2);
+    for (int i = 0; i < periods; ++i) {
+        engine.render(period.data(), Period);
+        out.insert(out.end(), period.begin(), period.end());
+    }
+    return out;
+}
+
+// Pulls until the engine holds `held` streams: ended streams are let go of by the audio thread and released by the
+// worker.
+bool waitReleased(AudioEngine& engine, int held) {
+    return WaitFor(
+        [&] {
+            pull(engine, 1);
+            return engine.heldStreams() == held;
+        },
+        WaitMs);
+}
+
+class EngineTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_tone = m_folder.file(QStringLiteral("tone.wav"));
+        test::writeWav16(m_tone, Rate, 2, test::sineSamples16(1000, Rate, Rate / 2, 0.5));
+        m_loud = m_folder.file(QStringLiteral("loud.wav"));
+        test::writeWav16(m_loud, Rate, 2, test::sineSamples16(1000, Rate, Rate / 2, 0.9));
+        ASSERT_TRUE(m_engine.start(test::pulledEngineConfig()));
+    }
+
+    TTempFolder m_folder;
+    QString m_tone;
+    QString m_loud;
+    AudioEngine m_engine;
+};
+
+TEST_F(EngineTest, HandlesAreNonzeroAndNeverReused) {
+    const quint32 first = m_engine.openStream(m_tone);
+    const quint32 second = m_engine.openStream(m_tone);
+    EXPECT_NE(first, 0u);
+    EXPECT_NE(second, 0u);
+    EXPECT_NE(first, second);
+    m_engine.free(first);
+    EXPECT_FALSE(m_engine.play(first));
+    const quint32 third = m_engine.openStream(m_tone);
+    EXPECT_NE(third, first);
+    EXPECT_NE(third, second);
+    // Dead or unknown handles are ignored.
+    m_engine.stop(first);
+    m_engine.free(first);
+    m_engine.free(0);
+    m_engine.stop(0xDEADBEEF);
+    EXPECT_TRUE(m_engine.play(second));
+    m_engine.shutdown();
+    ASSERT_TRUE(m_engine.start(test::pulledEngineConfig()));
+    const quint32 afterRestart = m_engine.openStream(m_tone);
+    EXPECT_NE(afterRestart, 0u);
+    EXPECT_NE(afterRestart, first);
+    EXPECT_NE(afterRestart, second);
+    EXPECT_NE(afterRestart, third);
+    EXPECT_FALSE(m_engine.play(second));
+}
+
+TEST_F(EngineTest, WhatCannotBePlayedGivesNoHandle) {
+    const QString text = m_folder.file(QStringLiteral("text.wav"));
+    test::WriteBytes(text, "not a sound at all");
+    QDir().mkpath(m_folder.file(QStringLiteral("folder.mp3")));
+    EXPECT_EQ(m_engine.openStream(m_folder.file(QStringLiteral("missing.wav"))), 0u);
+    EXPECT_EQ(m_engine.openStream(m_folder.file(QStringLiteral("folder.mp3"))), 0u);
+    EXPECT_EQ(m_engine.openStream(text), 0u);
+    EXPECT_EQ(m_engine.openStream(QString()), 0u);
+    EXPECT_EQ(m_engine.heldStreams(), 0);
+}
+
+TEST_F(EngineTest, NothingOpensWhileTheOutputIsDown) {
+    m_engine.shutdown();
+    EXPECT_FALSE(m_engine.isRunning());
+    EXPECT_EQ(m_engine.openStream(m_tone), 0u);
+    AudioEngine neverStarted;
+    EXPECT_EQ(neverStarted.openStream(m_tone), 0u);
+    EXPECT_FALSE(neverStarted.play(1));
+}
+
+TEST_F(EngineTest, StreamPlaysWholeAndIsReleasedWhenItEnds) {
+    const quint32 handle = m_engine.openStream(m_tone);
+    ASSERT_NE(handle, 0u);
+    ASSERT_TRUE(waitDecoded(m_engine, {handle}));
+    EXPECT_EQ(test::peak(pull(m_engine, 3)), 0.0f) << "an opened stream is silent until played";
+    ASSERT_TRUE(m_engine.play(handle));
+    const auto out = pull(m_engine, 60); // 0.6 s for a 0.5 s sound
+    const auto left = test::channelOf(out, 2, 0);
+    EXPECT_EQ(test::audibleFrames(left), Rate / 2 - 1); // the sine starts at a zero sample
+    EXPECT_NEAR(test::estimateFrequency(left, Rate), 1000, 0.5);
+    EXPECT_EQ(left, test::channelOf(out, 2, 1));
+    ASSERT_TRUE(waitReleased(m_engine, 0));
+    EXPECT_FALSE(m_engine.play(handle));
+    m_engine.stop(handle);
+    m_engine.free(handle);
+}
+
+TEST_F(EngineTest, RingSmallerThanTheSoundDeliversEverySampleInOrder) {
+    m_engine.shutdown();
+    EngineConfig config = test::pulledEngineConfig();
+    config.streamBufferFrames = 1000; // wraps every two or three periods
+    ASSERT_TRUE(m_engine.start(config));
+    const QString exact = m_folder.file(QStringLiteral("exact.wav"));
+    const auto samples = test::sineSamples16(777, Rate, Rate / 4, 0.7);
+    test::writeWav16(exact, Rate, 2, samples);
+    const quint32 handle = m_engine.openStream(exact);
+    ASSERT_TRUE(m_engine.play(handle));
+    std::vector<float> out;
+    std::vector<float> period(Period * 2);
+    for (size_t periods = 0; periods * Period < samples.size() / 2; ++periods) {
+        // A full ring (or the whole rest), so no period runs short.
+        ASSERT_TRUE(waitDecoded(m_engine, {handle})) << "period " << periods;
+        m_engine.render(period.data(), Period);
+        out.insert(out.end(), period.begin(), period.end());
+    }
+    ASSERT_GE(out.size(), samples.size());
+    for (size_t i = 0; i < samples.size(); ++i) {
+        ASSERT_EQ(out[i], samples[i] / 32768.0f) << "sample " << i;
+    }
+}
+
+TEST_F(EngineTest, StopSilencesFromTheNextPeriodAndPlayResumes) {
+    const quint32 handle = m_engine.openStream(m_tone);
+    ASSERT_TRUE(waitDecoded(m_engine, {handle}));
+    m_engine.play(handle);
+    EXPECT_GT(test::peak(pull(m_engine, 2)), 0.4f);
+    m_engine.stop(handle);
+    EXPECT_EQ(test::peak(pull(m_engine, 5)), 0.0f);
+    EXPECT_EQ(m_engine.heldStreams(), 1) << "a stopped stream is kept until freed";
+    EXPECT_TRUE(m_engine.play(handle));
+    EXPECT_GT(test::peak(pull(m_engine, 2)), 0.4f);
+    m_engine.free(handle);
+    EXPECT_EQ(test::peak(pull(m_engine, 2)), 0.0f);
+    EXPECT_TRUE(waitReleased(m_engine, 0));
+}
+
+TEST_F(EngineTest, OverlappingStreamsSumAndClipCleanly) {
+    const quint32 single = m_engine.openStream(m_tone);
+    ASSERT_TRUE(waitDecoded(m_engine, {single}));
+    m_engine.play(single);
+    const auto alone = pull(m_engine, 10);
+    m_engine.free(single);
+
+    const quint32 a = m_engine.openStream(m_tone);
+    const quint32 b = m_engine.openStream(m_tone);
+    ASSERT_TRUE(waitDecoded(m_engine, {a, b}));
+    m_engine.play(a);
+    m_engine.play(b);
+    const auto both = pull(m_engine, 10);
+    ASSERT_EQ(both.size(), alone.size());
+    for (size_t i = 0; i < both.size(); ++i) {
+        ASSERT_EQ(both[i], 2 * alone[i]) << "sample " << i;
+    }
+    m_engine.free(a);
+    m_engine.free(b);
+
+    const quint32 c = m_engine.openStream(m_loud);
+    const quint32 d = m_engine.openStream(m_loud);
+    ASSERT_TRUE(waitDecoded(m_engine, {c, d}));
+    m_engine.play(c);
+    m_engine.play(d);
+    const auto clipped = pull(m_engine, 10);
+    EXPECT_EQ(test::peak(clipped), 1.0f);
+    // Held at the limit while the sum is beyond it, and following the wave where it is not: no wrap-around.
+    for (size_t i = 0; i < clipped.size(); ++i) {
+        const float sum = 2 * alone[i] * (0.9f / 0.5f);
+        if (std::fabs(sum) > 1.01f) {
+            ASSERT_EQ(clipped[i], sum > 0 ? 1.0f : -1.0f) << "sample " << i;
+        } else if (std::fabs(sum) < 0.99f) {
+            ASSERT_NEAR(clipped[i], sum, 0.01f) << "sample " << i;
+        }
+    }
+}
+
+TEST_F(EngineTest, MasterGainIsAppliedPerChannel) {
+    m_engine.setMasterGain({0, 65535});
+    const quint32 handle = m_engine.openStream(m_tone);
+    ASSERT_TRUE(waitDecoded(m_engine, {handle}));
+    m_engine.play(handle);
+    const auto out = pull(m_engine, 5);
+    EXPECT_EQ(test::peak(test::channelOf(out, 2, 0)), 0.0f);
+    EXPECT_GT(test::peak(test::channelOf(out, 2, 1)), 0.4f);
+    EXPECT_EQ(m_engine.masterGain().left, 0);
+    EXPECT_EQ(m_engine.masterGain().right, 65535);
+}
+
+TEST_F(EngineTest, ShutdownSilencesEverythingForGood) {
+    const quint32 a = m_engine.openStream(m_tone);
+    const quint32 b = m_engine.openStream(m_tone);
+    const quint32 unplayed = m_engine.openStream(m_tone);
+    ASSERT_NE(unplayed, 0u);
+    ASSERT_TRUE(waitDecoded(m_engine, {a, b, unplayed}));
+    m_engine.play(a);
+    m_engine.play(b);
+    ASSERT_GT(test::peak(pull(m_engine, 2)), 0.9f);
+    m_engine.shutdown();
+    EXPECT_FALSE(m_engine.isRunning());
+    EXPECT_EQ(m_engine.heldStreams(), 0);
+    EXPECT_FALSE(m_engine.play(a));
+
+    // Whatever was in the buffer is overwritten: a pull after shut-down is silence, not stale or freed audio.
+    std::vector<float> out(Period * 2, 0.5f);
+    m_engine.render(out.data(), Period);
+    EXPECT_EQ(test::peak(out), 0.0f);
+
+    // Nothing of the old run comes back after a restart, and the old handles stay dead.
+    ASSERT_TRUE(m_engine.start(test::pulledEngineConfig()));
+    EXPECT_EQ(test::peak(pull(m_engine, 5)), 0.0f);
+    EXPECT_EQ(m_engine.heldStreams(), 0);
+    EXPECT_FALSE(m_engine.play(a));
+    EXPECT_FALSE(m_engine.play(unplayed));
+    EXPECT_EQ(test::peak(pull(m_engine, 5)), 0.0f);
+}
+
+TEST_F(EngineTest, ManyShortSoundsDoNotAccumulate) {
+    const QString blip = m_folder.file(QStringLiteral("blip.wav"));
+    test::writeWav16(blip, Rate, 2, test::sineSamples16(2000, Rate, 300, 0.5));
+    for (int i = 0; i < 300; ++i) {
+        const quint32 handle = m_engine.openStream(blip);
+        ASSERT_NE(handle, 0u);
+        m_engine.play(handle);
+        if (i % 8 == 0) {
+            pull(m_engine, 1);
+        }
+    }
+    EXPECT_TRUE(waitReleased(m_engine, 0)) << m_engine.heldStreams() << " streams still held";
+}
+
+// Hundreds of streams decoded ahead while another thread renders, as when a key bound to a long sound is held with
+// overlapping on. All but one wait full; the render thread keeps draining that one a little at a time, so its level
+// changes while the worker puts the streams in order, the case that used to send the worker's sort past the ends of
+// its array (a crash within a few seconds).
+TEST(EngineStressTest, LevelsChangingWhileTheWorkerOrdersTheStreams) {
+    TTempFolder folder;
+    const QString longTone = folder.file(QStringLiteral("long.wav"));
+    test::writeWav16(longTone, Rate, 2, test::sineSamples16(1000, Rate, Rate * 20, 0.5));
+    EngineConfig config = test::pulledEngineConfig();
+    config.streamBufferFrames = 512;
+    AudioEngine engine;
+    ASSERT_TRUE(engine.start(config));
+    constexpr int Streams = 300;
+    std::vector<quint32> handles;
+    for (int i = 0; i < Streams; ++i) {
+        handles.push_back(engine.openStream(longTone));
+        ASSERT_NE(handles.back(), 0u);
+    }
+    ASSERT_TRUE(engine.play(handles[Streams / 2]));
+
+    std::atomic<bool> done{false};
+    std::atomic<bool> heard{false};
+    std::thread renderer([&] {
+        constexpr int Frames = 64;
+        std::vector<float> out(Frames * 2);
+        while (!done.load()) {
+            engine.render(out.data(), Frames);
+            if (test::peak(out) > 0.0f) {
+                heard = true;
+            }
+            // Spinning rather than sleeping keeps this thread on its core on a busy machine.
+            const auto next = std::chrono::steady_clock::now() + std::chrono::microseconds(100);
+            while (std::chrono::steady_clock::now() < next) {
+            }
+        }
+    });
+    std::this_thread::sleep_for(std::chrono::seconds(3));
+    done = true;
+    renderer.join();
+
+    EXPECT_TRUE(heard.load());
+    EXPECT_EQ(engine.heldStreams(), Streams);
+    for (quint32 handle : handles) {
+        engine.free(handle);
+    }
+    EXPECT_TRUE(waitReleased(engine, 0));
+}
+
+// Through a real SDL device driver.
+class EngineDeviceTest : public ::testing::Test {
+protected:
+    void SetUp() override { m_oldDriver = qgetenv("SDL_AUDIODRIVER"); }
+    void TearDown() override {
+        qputenv("SDL_AUDIODRIVER", m_oldDriver);
+        qunsetenv("SDL_DISKAUDIOFILE");
+    }
+    QByteArray m_oldDriver;
+};
+
+TEST_F(EngineDeviceTest, StartFailsWithoutAnOutput) {
+    qputenv("SDL_AUDIODRIVER", "no-such-driver");
+    AudioEngine engine;
+    EXPECT_FALSE(engine.start());
+    EXPECT_FALSE(engine.isRunning());
+    EXPECT_EQ(engine.openStream(QStringLiteral("/dev/null")), 0u);
+}
+
+TEST_F(EngineDeviceTest, DummyDriverRunsAndSoundsEndOnTheirOwn) {
+    qputenv("SDL_AUDIODRIVER", "dummy");
+    TTempFolder folder;
+    const QString tone = folder.file(QStringLiteral("tone.wav"));
+    test::writeWav16(tone, Rate, 2, test::sineSamples16(1000, Rate, Rate / 10, 0.5));
+    AudioEngine engine;
+    ASSERT_TRUE(engine.start());
+    EXPECT_GT(engine.outputFormat().sampleRate, 0);
+    EXPECT_EQ(engine.outputFormat().channels, 2);
+    EXPECT_GT(engine.periodFrames(), 0);
+    const quint32 handle = engine.openStream(tone);
+    ASSERT_NE(handle, 0u);
+    ASSERT_TRUE(engine.play(handle));
+    EXPECT_TRUE(WaitFor([&] { return engine.heldStreams() == 0; }, WaitMs));
+    EXPECT_EQ(engine.firstAudio(handle).nanos, 0); // released: nothing known any more
+    EXPECT_GT(engine.periodsRendered(), 0u);
+    engine.shutdown();
+}
+
+TEST_F(EngineDeviceTest, DiskDriverReceivesTheSamplesExactly) {
+    TTempFolder folder;
+    const QString disk = folder.file(QStringLiteral("out.raw"));
+    qputenv("SDL_AUDIODRIVER", "disk");
+    qputenv("SDL_DISKAUDIOFILE", QFile::encodeName(disk));
+    const QString tone = folder.file(QStringLiteral("tone.wav"));
+    const auto samples = test::sineSamples16(441, Rate, Rate / 5, 0.6);
+    test::writeWav16(tone, Rate, 2, samples);
+
+    AudioEngine engine;
+    ASSERT_TRUE(engine.start());
+    ASSERT_EQ(engine.outputFormat().sampleRate, Rate);
+    const quint32 handle = engine.openStream(tone);
+    ASSERT_NE(handle, 0u);
+    engine.play(handle);
+    EXPECT_TRUE(WaitFor([&] { return engine.heldStreams() == 0; }, WaitMs));
+    engine.shutdown();
+
+    const QByteArray raw = test::ReadBytes(disk);
+    const auto* written = reinterpret_cast<const float*>(raw.constData());
+    const size_t count = static_cast<size_t>(raw.size()) / sizeof(float);
+    // The sound begins with a zero sample, so it starts at the first nonzero sample minus one frame.
+    size_t first = 0;
+    while (first < count && written[first] == 0.0f) {
+        ++first;
+    }
+    ASSERT_LT(first, count) << "nothing was heard";
+    ASSERT_GE(first, 2u);
+    first = (first / 2 - 1) * 2;
+    ASSERT_GE(count - first, samples.size());
+    for (size_t i = 0; i < samples.size(); ++i) {
+        ASSERT_EQ(written[first + i], samples[i] / 32768.0f) << "sample " << i;
+    }
+    for (size_t i = first + samples.size(); i < count; ++i) {
+        ASSERT_EQ(written[i], 0.0f) << "after the end, at " << i;
+    }
+}
+
+} // namespace

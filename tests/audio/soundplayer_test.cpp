@@ -1,0 +1,167 @@
+// The main window's playback calls: the overlap rule, the fallback player, start and shut-down, and the default
+// sounds beside the program.
+#include "audio/soundplayer.h"
+
+#include "platform/fake/fakefallbackplayer.h"
+#include "platform/fake/fakefilesystem.h"
+#include "tests/audio/audiotestsupport.h"
+#include "tests/support/programrun.h"
+#include "tests/support/testsupport.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QSet>
+
+using namespace clavora;
+using namespace clavora::audio;
+using clavora::test::TTempFolder;
+using clavora::test::WaitFor;
+
+namespace {
+
+constexpr int Rate = 44100;
+constexpr int Period = 441;
+
+class SoundPlayerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_files.FProgramFile = m_program.file(QStringLiteral("clavora"));
+        m_oldCurrent = QDir::currentPath();
+        QDir::setCurrent(m_current.path());
+        m_long = m_current.file(QStringLiteral("long.wav"));
+        test::writeWav16(m_long, Rate, 2, test::sineSamples16(500, Rate, 2 * Rate, 0.5));
+    }
+    void TearDown() override { QDir::setCurrent(m_oldCurrent); }
+
+    // Pulls `periods` periods once the newest stream is decoded ahead.
+    std::vector<float> pull(int periods) {
+        AudioEngine& engine = m_player.engine();
+        const quint32 newest = m_player.newestStream();
+        EXPECT_TRUE(newest == 0 || WaitFor([&] { return engine.isDecodedAhead(newest); }, 20000));
+        std::vector<float> out(static_cast<size_t>(periods) * Period * 2);
+        for (int i = 0; i < periods; ++i) {
+            engine.render(out.data() + static_cast<size_t>(i) * Period * 2, Period);
+        }
+        return out;
+    }
+
+    TTempFolder m_program;
+    TTempFolder m_current;
+    QString m_oldCurrent;
+    QString m_long;
+    platform::TFakeFileSystem m_files;
+    platform::TFakeFallbackPlayer m_fallback;
+    platform::TScopedService<platform::IFileSystem> m_filesInPlace{m_files};
+    platform::TScopedService<platform::IFallbackPlayer> m_fallbackInPlace{m_fallback};
+    SoundPlayer m_player{test::pulledEngineConfig()};
+};
+
+TEST_F(SoundPlayerTest, OverlapOffStopsThePreviousSoundEvenWhenTheNewFileIsMissing) {
+    ASSERT_TRUE(m_player.start());
+    m_player.playSoundFile(m_long, false);
+    const quint32 first = m_player.newestStream();
+    ASSERT_NE(first, 0u);
+    EXPECT_GT(test::peak(pull(3)), 0.4f);
+
+    m_player.playSoundFile(m_current.file(QStringLiteral("missing.wav")), false);
+    EXPECT_EQ(m_player.newestStream(), 0u);
+    EXPECT_EQ(test::peak(pull(3)), 0.0f);
+    EXPECT_FALSE(m_player.engine().play(first)) << "the previous stream was freed";
+    EXPECT_TRUE(m_fallback.FPlayed.isEmpty());
+}
+
+TEST_F(SoundPlayerTest, OverlapOffKeepsOnlyTheNewestSound) {
+    ASSERT_TRUE(m_player.start());
+    m_player.playSoundFile(m_long, false);
+    const quint32 first = m_player.newestStream();
+    pull(2);
+    m_player.playSoundFile(m_long, false);
+    const quint32 second = m_player.newestStream();
+    EXPECT_NE(second, 0u);
+    EXPECT_NE(second, first);
+    EXPECT_FALSE(m_player.engine().play(first));
+    const auto out = pull(3);
+    EXPECT_GT(test::peak(out), 0.4f);
+    EXPECT_LE(test::peak(out), 0.5f) << "two sounds were heard at once";
+}
+
+TEST_F(SoundPlayerTest, OverlapOnLetsEverySoundPlayOn) {
+    ASSERT_TRUE(m_player.start());
+    QSet<quint32> handles;
+    for (int i = 0; i < 3; ++i) {
+        m_player.playSoundFile(m_long, true);
+        handles.insert(m_player.newestStream());
+        pull(0);
+    }
+    EXPECT_EQ(handles.size(), 3);
+    EXPECT_EQ(m_player.engine().heldStreams(), 3);
+    // Started at the same sample, the three sum to three times one.
+    EXPECT_NEAR(test::peak(pull(3)), 1.0f, 0.001f);
+}
+
+TEST_F(SoundPlayerTest, FolderPlaysNothing) {
+    ASSERT_TRUE(m_player.start());
+    QDir().mkpath(m_current.file(QStringLiteral("Sounds")));
+    m_player.playSoundFile(QStringLiteral("Sounds"), true);
+    m_player.playSoundFile(m_current.path(), true);
+    EXPECT_EQ(m_player.newestStream(), 0u);
+    EXPECT_TRUE(m_fallback.FPlayed.isEmpty());
+}
+
+TEST_F(SoundPlayerTest, FileTheEngineCannotDecodeGoesToTheFallbackPlayer) {
+    ASSERT_TRUE(m_player.start());
+    const QString odd = m_current.file(QStringLiteral("odd.wav"));
+    test::WriteBytes(odd, "RIFF, but nothing FFmpeg can read");
+    m_player.playSoundFile(QStringLiteral("odd.wav"), true);
+    EXPECT_EQ(m_player.newestStream(), 0u);
+    EXPECT_EQ(m_fallback.FPlayed, QStringList{odd});
+}
+
+TEST_F(SoundPlayerTest, WithoutOutputEverySoundGoesToTheFallbackPlayer) {
+    m_player.playSoundFile(m_long, false);
+    EXPECT_EQ(m_player.newestStream(), 0u);
+    ASSERT_TRUE(m_player.start());
+    m_player.stop();
+    m_player.playSoundFile(m_long, true);
+    EXPECT_EQ(m_player.newestStream(), 0u);
+    EXPECT_EQ(m_fallback.FPlayed, (QStringList{m_long, m_long}));
+}
+
+TEST_F(SoundPlayerTest, StartFailsWhenNoDeviceOpens) {
+    const QByteArray old = qgetenv("SDL_AUDIODRIVER");
+    qputenv("SDL_AUDIODRIVER", "no-such-driver");
+    SoundPlayer playback;
+    EXPECT_FALSE(playback.start());
+    EXPECT_FALSE(playback.isRunning());
+    playback.playSoundFile(m_long, false);
+    EXPECT_EQ(m_fallback.FPlayed, QStringList{m_long});
+    playback.stop();
+    qputenv("SDL_AUDIODRIVER", old);
+}
+
+TEST_F(SoundPlayerTest, StopSilencesEverything) {
+    ASSERT_TRUE(m_player.start());
+    m_player.setMasterGain({100, 200});
+    m_player.playSoundFile(m_long, true);
+    m_player.playSoundFile(m_long, true);
+    pull(1);
+    m_player.stop();
+    EXPECT_EQ(m_player.newestStream(), 0u);
+    EXPECT_FALSE(m_player.isRunning());
+    EXPECT_EQ(m_player.engine().heldStreams(), 0);
+    EXPECT_EQ(m_player.masterGain().left, 100);
+    EXPECT_EQ(m_player.masterGain().right, 200);
+}
+
+TEST_F(SoundPlayerTest, DefaultBindingsPlayFromTheProgramFolderWhateverTheCurrentFolder) {
+    ASSERT_TRUE(m_player.start());
+    QDir().mkpath(m_program.file(QStringLiteral("Sounds")));
+    test::writeWav16(m_program.file(QStringLiteral("Sounds/11.wav")), Rate, 2,
+                     test::sineSamples16(500, Rate, Rate, 0.5));
+    m_player.playSoundFile(QStringLiteral("Sounds\\11.wav"), false);
+    EXPECT_NE(m_player.newestStream(), 0u);
+    EXPECT_GT(test::peak(pull(2)), 0.4f);
+}
+
+} // namespace
