@@ -4,7 +4,6 @@
 #include "platform/filesystem.h"
 
 #include <QDir>
-#include <QFileInfo>
 
 namespace clavora {
 
@@ -24,7 +23,7 @@ bool canWriteToFolder(const QString& folder) {
     if (!path.endsWith(QLatin1Char('/'))) {
         path += QLatin1Char('/');
     }
-    return platform::FileSystem().createAndRemoveExclusive(path + QLatin1String("chk.tmp"));
+    return platform::fileSystem().createAndRemoveExclusive(path + QLatin1String("chk.tmp"));
 }
 
 QString chooseDataFolder(const QString& programFolder, const QString& company, const QString& product) {
@@ -34,14 +33,14 @@ QString chooseDataFolder(const QString& programFolder, const QString& company, c
     }
 
     // Without a configuration folder the levels go to the root of the file system, as the base is then empty.
-    platform::IFileSystem& fs = platform::FileSystem();
+    platform::IFileSystem& fs = platform::fileSystem();
     const QString base = withoutTrailingSlash(fs.userConfigFolder());
     // A new account may not have its configuration folder yet; the levels below it could not be made then.
-    if (!base.isEmpty() && !QFileInfo(base).isDir()) {
+    if (!base.isEmpty() && fs.fileKind(base) != platform::FileKind::Folder) {
         QString path;
         for (const QString& level : base.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
             path += QLatin1Char('/') + level;
-            if (!QFileInfo(path).isDir()) {
+            if (fs.fileKind(path) != platform::FileKind::Folder) {
                 fs.createFolder(path);
             }
         }

@@ -28,7 +28,7 @@ Identity makeIdentity(const QString& companyName, const QString& productName, bo
 
 Identity readIdentity(const QString& programFile) {
     VersionStrings strings;
-    const TStatus read = readVersionStrings(programFile, strings);
+    const Status read = readVersionStrings(programFile, strings);
     if (!read) {
         qCWarning(lcApp).noquote() << "version information unreadable, using the built-in names:" << read.message();
     }

@@ -247,7 +247,7 @@ void MainWindow::createMenus() {
 }
 
 void MainWindow::showOptions() {
-    const bool autostart = !platform::Autostart().readEntry(m_context.identity.title).isEmpty();
+    const bool autostart = !platform::autostart().readEntry(m_context.identity.title).isEmpty();
     m_autostartAction->setChecked(autostart);
     m_optionActions[size_t(Option::MinimizeStartup)]->setEnabled(autostart);
     for (const OptionSpec& spec : optionTable()) {
@@ -285,7 +285,7 @@ void MainWindow::applyOption(Option option) {
 
 void MainWindow::changeOption(Option option, const QString& value) {
     runCommand([&] {
-        const TStatus written = m_options.set(option, value);
+        const Status written = m_options.set(option, value);
         if (!written) {
             throw AppError(written.message());
         }
@@ -300,10 +300,10 @@ TextDisplay& MainWindow::createDisplay() {
 
 void MainWindow::toggleAutostart() {
     // The check mark has already flipped; a failure ends the command where it happens.
-    platform::IAutostart& autostart = platform::Autostart();
+    platform::IAutostart& autostart = platform::autostart();
     QAction* startMinimized = m_optionActions[size_t(Option::MinimizeStartup)];
     if (m_autostartAction->isChecked()) {
-        const TStatus written =
+        const Status written =
             autostart.writeEntry(m_context.identity.title, m_context.programFile, QStringLiteral("/auto"));
         if (!written) {
             throw AppError(written.message());
@@ -311,12 +311,12 @@ void MainWindow::toggleAutostart() {
         startMinimized->setEnabled(true);
         return;
     }
-    const TStatus removed = autostart.removeEntry(m_context.identity.title);
+    const Status removed = autostart.removeEntry(m_context.identity.title);
     if (!removed) {
         throw AppError(removed.message());
     }
     if (m_options.isOn(Option::MinimizeStartup)) {
-        const TStatus written = m_options.setOn(Option::MinimizeStartup, false);
+        const Status written = m_options.setOn(Option::MinimizeStartup, false);
         if (!written) {
             throw AppError(written.message());
         }
@@ -332,14 +332,14 @@ void MainWindow::resetToDefaults() {
     if (answer != QMessageBox::Yes) {
         return;
     }
-    platform::FileSystem().removeFile(m_context.dataFolder + QLatin1String("settings.ini"));
+    platform::fileSystem().removeFile(m_context.dataFolder + QLatin1String("settings.ini"));
     QCoreApplication::processEvents();
-    platform::Shell().startDetached(m_context.programFile, {});
+    platform::shell().startDetached(m_context.programFile, {});
     QCoreApplication::quit();
 }
 
 void MainWindow::openHelpPage() {
-    platform::Shell().openUrl(helpPageUrl(platform::MakerWebHost(), m_context.identity.productName));
+    platform::shell().openUrl(helpPageUrl(platform::makerWebHost(), m_context.identity.productName));
 }
 
 void MainWindow::hideToTray() {

@@ -97,7 +97,7 @@ void Options::load() {
     }
 }
 
-TStatus Options::set(Option option, const QString& value) {
+Status Options::set(Option option, const QString& value) {
     const OptionSpec& spec = optionSpec(option);
     m_values[size_t(option)] = interpretStoredValue(spec, value);
     emit changed(option);

@@ -81,8 +81,8 @@ public:
     // The one change path: takes the value at once, lets the listeners apply its side effects (changed), then writes
     // the whole settings file. The value and its side effects stay when the write fails; the status names the file
     // and the system's reason. Setting a value that is already set writes it again.
-    TStatus set(Option option, const QString& value);
-    TStatus setOn(Option option, bool on) { return set(option, onOff(on)); }
+    Status set(Option option, const QString& value);
+    Status setOn(Option option, bool on) { return set(option, onOff(on)); }
 
 signals:
     void changed(clavora::Option option);

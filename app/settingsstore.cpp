@@ -4,7 +4,6 @@
 #include "app/identity.h"
 #include "platform/filesystem.h"
 
-#include <QFileInfo>
 #include <QLoggingCategory>
 
 namespace clavora {
@@ -25,15 +24,15 @@ QString withoutLineBreaks(QString value) {
 
 SettingsStore::SettingsStore(QString fileName) : m_fileName(std::move(fileName)) {}
 
-TStatus SettingsStore::load() {
+Status SettingsStore::load() {
     m_sections.clear();
     m_sectionIndex.clear();
     // Only "nothing there" means a fresh store; anything else that cannot be read is the caller's error to handle.
-    if (!QFileInfo(m_fileName).exists() && !QFileInfo(m_fileName).isSymLink()) {
-        return TStatus::Ok();
+    if (platform::fileSystem().fileKind(m_fileName) == platform::FileKind::Missing) {
+        return Status::success();
     }
     QByteArray bytes;
-    TStatus status = platform::FileSystem().readFile(m_fileName, bytes);
+    Status status = platform::fileSystem().readFile(m_fileName, bytes);
     if (!status) {
         return status;
     }
@@ -41,7 +40,7 @@ TStatus SettingsStore::load() {
         bytes.remove(0, 3);
     }
     parse(QString::fromUtf8(bytes));
-    return TStatus::Ok();
+    return Status::success();
 }
 
 void SettingsStore::parse(const QString& text) {
@@ -150,20 +149,20 @@ QByteArray SettingsStore::toBytes() const {
     return text.toUtf8();
 }
 
-TStatus SettingsStore::updateFile() const {
-    return platform::FileSystem().writeFileReplacing(m_fileName, toBytes());
+Status SettingsStore::updateFile() const {
+    return platform::fileSystem().writeFileReplacing(m_fileName, toBytes());
 }
 
 SettingsStore openSettingsStore(const QString& dataFolder) {
     const QString folder = dataFolder.endsWith(QLatin1Char('/')) ? dataFolder : dataFolder + QLatin1Char('/');
     SettingsStore ini(folder + QLatin1String("settings.ini"));
-    const TStatus first = ini.load();
+    const Status first = ini.load();
     if (first) {
         return ini;
     }
     qCWarning(lcApp).noquote() << first.message() << "- deleting it and starting from the defaults";
-    platform::FileSystem().removeFile(ini.fileName());
-    const TStatus second = ini.load();
+    platform::fileSystem().removeFile(ini.fileName());
+    const Status second = ini.load();
     if (!second) {
         qCWarning(lcApp).noquote() << second.message()
                                    << "- the options are kept in memory only until it can be written";

@@ -23,7 +23,7 @@ public:
     // Replaces the content with the file's. A missing file gives an empty store and succeeds. Fails, leaving the
     // store empty, only when something exists at the path but cannot be read (no read permission, a folder, an
     // I/O error); the message names the path and the system's reason. Never writes.
-    TStatus load();
+    Status load();
 
     QString readString(const QString& section, const QString& key, const QString& defaultValue) const;
 
@@ -36,7 +36,7 @@ public:
 
     // Writes the whole store to the file, replacing it only once the new bytes are on disk. The failure message
     // names the path and the system's reason; the old file then keeps its bytes.
-    TStatus updateFile() const;
+    Status updateFile() const;
 
     const QString& fileName() const { return m_fileName; }
 

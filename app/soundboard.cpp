@@ -37,7 +37,7 @@ void SoundBoard::pollHotkeys(bool windowHasFocus) {
     if (!m_options.isOn(Option::HotkeyMode)) {
         return;
     }
-    input::pollHotkeys(platform::Keyboard(), m_decimalSeparator, m_keyMap, windowHasFocus,
+    input::pollHotkeys(platform::keyboard(), m_decimalSeparator, m_keyMap, windowHasFocus,
                        [this](const QString& path) { playSoundFile(path); });
 }
 

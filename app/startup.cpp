@@ -40,7 +40,7 @@ void Startup::run() {
 }
 
 void Startup::readIdentity() {
-    platform::IFileSystem& fs = platform::FileSystem();
+    platform::IFileSystem& fs = platform::fileSystem();
     m_context.programFile = fs.programFilePath();
     m_context.programFolder = fs.programFolder();
     if (!m_context.programFolder.endsWith(QLatin1Char('/'))) {
@@ -61,7 +61,7 @@ void Startup::openSettings() {
 }
 
 void Startup::captureLocale() {
-    platform::ILocale& locale = platform::Locale();
+    platform::ILocale& locale = platform::locale();
     m_context.locale.decimalSeparator = locale.decimalSeparator();
     m_context.locale.shortDateFormat = locale.shortDateFormat();
 }
@@ -74,7 +74,7 @@ void Startup::createWindow() {
 }
 
 void Startup::loadLanguage() {
-    const TStatus language = m_translator.loadLanguage(QString());
+    const Status language = m_translator.loadLanguage(QString());
     if (!language) {
         qCWarning(lcApp) << "language not loaded:" << language.message();
     }
@@ -96,7 +96,7 @@ void Startup::startAudio() {
 
 int runProgram(int argc, char** argv) {
     // Held for the life of the process and never tested: several instances may run.
-    std::unique_ptr<platform::IHeld> mutex = platform::Process().createNamedMutex(QStringLiteral("ZEMTRAK_Clavora"));
+    std::unique_ptr<platform::IHeld> mutex = platform::process().createNamedMutex(QStringLiteral("ZEMTRAK_Clavora"));
 
     Application app(argc, argv);
     configureApplication(app);

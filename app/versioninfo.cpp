@@ -461,7 +461,7 @@ QString systemMessage(int code) {
     }
 }
 
-TStatus failure(const QString& fileName, int code, int* systemError) {
+Status failure(const QString& fileName, int code, int* systemError) {
     if (systemError != nullptr) {
         *systemError = code;
     }
@@ -471,10 +471,10 @@ TStatus failure(const QString& fileName, int code, int* systemError) {
                                 : QStringLiteral("Cannot read the version information of \"%1\": %2 (system error %3).")
                                       .arg(fileName, systemMessage(code), QString::number(code));
     qCDebug(lcVersionInfo).noquote() << message;
-    return TStatus::Failure(message);
+    return Status::failure(message);
 }
 
-TStatus readStrings(QByteArrayView image, const QString& fileName, VersionStrings& data, int* systemError) {
+Status readStrings(QByteArrayView image, const QString& fileName, VersionStrings& data, int* systemError) {
     const QByteArrayView raw = findVersionBlock(image);
     if (raw.isEmpty()) {
         return failure(fileName, VersionErrorNoResource, systemError);
@@ -509,7 +509,7 @@ TStatus readStrings(QByteArrayView image, const QString& fileName, VersionString
             data.*field = *value;
         }
     }
-    return TStatus::Ok();
+    return Status::success();
 }
 
 bool readFixed(QByteArrayView image, int& major, int& minor) {
@@ -572,7 +572,7 @@ QByteArrayView findVersionBlock(QByteArrayView image) {
     return {};
 }
 
-TStatus readVersionStringsFromImage(QByteArrayView image, VersionStrings& data, int* systemError) {
+Status readVersionStringsFromImage(QByteArrayView image, VersionStrings& data, int* systemError) {
     return readStrings(image, QString(), data, systemError);
 }
 
@@ -580,7 +580,7 @@ bool readFixedFileVersionFromImage(QByteArrayView image, int& major, int& minor)
     return readFixed(image, major, minor);
 }
 
-TStatus readVersionStrings(const QString& fileName, VersionStrings& data, int* systemError) {
+Status readVersionStrings(const QString& fileName, VersionStrings& data, int* systemError) {
     MappedFile file;
     if (const int error = file.open(fileName); error != 0) {
         return failure(fileName, error, systemError);

@@ -35,7 +35,7 @@ void SoundPlayer::playSoundFile(const QString& fileName, bool allowOverlapping) 
     if (!allowOverlapping) {
         dropNewestStream();
     }
-    platform::IFileSystem& files = platform::FileSystem();
+    platform::IFileSystem& files = platform::fileSystem();
     if (m_programFolder.isEmpty()) {
         m_programFolder = files.programFolder();
     }
@@ -49,7 +49,7 @@ void SoundPlayer::playSoundFile(const QString& fileName, bool allowOverlapping) 
     if (m_newestStream != 0) {
         m_engine.play(m_newestStream);
     } else {
-        platform::FallbackPlayer().play(path);
+        platform::fallbackPlayer().play(path);
     }
 }
 

@@ -132,7 +132,7 @@ OnScreenKeyboard::~OnScreenKeyboard() {
 void OnScreenKeyboard::readLocale() {
     m_localeName = m_keyboard.keyboardLocaleName();
     const bool wasReadable = m_localeStatus.ok();
-    m_localeStatus = isLocaleReadable(m_localeName) ? TStatus::Ok() : TStatus::Failure(LocaleErrorMessage);
+    m_localeStatus = isLocaleReadable(m_localeName) ? Status::success() : Status::failure(LocaleErrorMessage);
     // Once per failure, not at every refresh: a layout the system cannot name would otherwise bring the error box
     // back at every Caps Lock.
     if (!m_localeStatus.ok() && (wasReadable || m_layout == nullptr)) {

@@ -69,7 +69,7 @@ public:
     void refreshCaptions();
     // The locale last read ("de-DE") and whether it could be read.
     QString localeName() const { return m_localeName; }
-    const TStatus& localeStatus() const { return m_localeStatus; }
+    const Status& localeStatus() const { return m_localeStatus; }
 
     int keyCount() const { return int(m_keys.size()); }
     KeyInfo keyInfo(int index) const;
@@ -151,7 +151,7 @@ private:
     KeyboardLayoutType m_type = KeyboardLayoutType::Standard;
     const KeyboardLayout* m_layout = nullptr;
     QString m_localeName;
-    TStatus m_localeStatus = TStatus::Ok();
+    Status m_localeStatus = Status::success();
     std::vector<Key> m_keys;
     std::map<int, Pointer> m_pointers;
     // Latched modifiers, in the order they were latched, and the key each holds down in the system.

@@ -72,20 +72,20 @@ bool keepsPlaceholders(QStringView source, QStringView translation) {
 } // namespace
 
 QString Translator::chooseAutomatically() const {
-    platform::IFileSystem& files = platform::FileSystem();
+    platform::IFileSystem& files = platform::fileSystem();
     const QString tablePath = m_languagesFolder + QLatin1Char('/') + CodeTableName;
     if (!files.fileExists(tablePath)) {
         qCDebug(lcI18n) << "No language table" << tablePath << "- staying with English";
         return QString();
     }
-    const QString code = QString::number(platform::Locale().uiLanguageId());
+    const QString code = QString::number(platform::locale().uiLanguageId());
 
     QByteArray bytes;
-    if (const TStatus read = files.readFile(tablePath, bytes); !read) {
+    if (const Status read = files.readFile(tablePath, bytes); !read) {
         qCWarning(lcI18n).noquote() << read.message() << "- staying with English";
         return QString();
     }
-    const QStringList table = text::splitLines(text::decodeWithFallback(bytes, platform::Locale().ansiCodePage()));
+    const QStringList table = text::splitLines(text::decodeWithFallback(bytes, platform::locale().ansiCodePage()));
     const QString wanted = languageFileForCode(table, code);
     if (wanted.isEmpty()) {
         qCDebug(lcI18n) << "No language file for language identifier" << code;
@@ -100,17 +100,17 @@ QString Translator::chooseAutomatically() const {
     return QString();
 }
 
-TStatus Translator::loadLanguage(const QString& fileName) {
+Status Translator::loadLanguage(const QString& fileName) {
     *this = Translator();
 
-    QString programFolder = platform::FileSystem().programFolder();
+    QString programFolder = platform::fileSystem().programFolder();
     if (programFolder.endsWith(QLatin1Char('/'))) {
         programFolder.chop(1);
     }
     m_languagesFolder = programFolder + QLatin1String("/Languages");
-    if (!platform::FolderSearch().folderExists(m_languagesFolder)) {
+    if (!platform::folderSearch().folderExists(m_languagesFolder)) {
         qCDebug(lcI18n) << "No languages folder" << m_languagesFolder << "- staying with English";
-        return TStatus::Ok();
+        return Status::success();
     }
     m_languageFiles = listLanguageFiles(m_languagesFolder);
 
@@ -120,28 +120,28 @@ TStatus Translator::loadLanguage(const QString& fileName) {
     } else if (fileName.contains(QLatin1Char('/'))) {
         // A name, not a path: nothing outside the languages folder is ever read as a language.
         qCWarning(lcI18n) << "Not a language file name:" << fileName;
-        return TStatus::Ok();
+        return Status::success();
     }
     if (chosen.isEmpty()) {
-        return TStatus::Ok();
+        return Status::success();
     }
     const QString path = m_languagesFolder + QLatin1Char('/') + chosen;
-    if (!platform::FileSystem().fileExists(path)) {
+    if (!platform::fileSystem().fileExists(path)) {
         qCInfo(lcI18n) << "No language file" << path << "- staying with English";
-        return TStatus::Ok();
+        return Status::success();
     }
 
     m_currentLanguage = languageNameOf(chosen);
     m_currentLanguageFile = path;
     QStringList lines;
-    const TStatus read = readLanguageLines(path, lines);
+    const Status read = readLanguageLines(path, lines);
     if (!read) {
         qCWarning(lcI18n).noquote() << read.message() << "- the program stays in English";
         return read;
     }
     m_translationLines = std::move(lines);
     qCInfo(lcI18n) << "Loaded language" << m_currentLanguage << "from" << path;
-    return TStatus::Ok();
+    return Status::success();
 }
 
 QString Translator::translate(const QString& text) const {
@@ -169,12 +169,12 @@ QString translateFromList(const QString& text, const QStringList& lines) {
 
 QStringList listLanguageFiles(const QString& folder) {
     QStringList names;
-    QList<platform::TFolderEntry> entries;
-    if (const TStatus listed = platform::FolderSearch().findEntries(folder, LanguagePattern, entries); !listed) {
+    QList<platform::FolderEntry> entries;
+    if (const Status listed = platform::folderSearch().findEntries(folder, LanguagePattern, entries); !listed) {
         qCWarning(lcI18n).noquote() << listed.message();
         return names;
     }
-    for (const platform::TFolderEntry& entry : std::as_const(entries)) {
+    for (const platform::FolderEntry& entry : std::as_const(entries)) {
         if (!entry.isDirectory) {
             names.append(entry.name);
         }
@@ -187,18 +187,18 @@ QString languageNameOf(const QString& fileName) {
     return at < 0 ? QString() : fileName.left(at);
 }
 
-TStatus readLanguageLines(const QString& path, QStringList& lines) {
+Status readLanguageLines(const QString& path, QStringList& lines) {
     lines.clear();
     QByteArray bytes;
-    if (TStatus read = platform::FileSystem().readFile(path, bytes); !read) {
+    if (Status read = platform::fileSystem().readFile(path, bytes); !read) {
         return read;
     }
     const std::optional<QString> decoded = text::decodeUnicode(bytes);
     if (!decoded) {
-        return TStatus::Failure(QStringLiteral("The language file \"%1\" is not valid UTF-8 text.").arg(path));
+        return Status::failure(QStringLiteral("The language file \"%1\" is not valid UTF-8 text.").arg(path));
     }
     lines = text::splitLines(*decoded);
-    return TStatus::Ok();
+    return Status::success();
 }
 
 QString languageFileForCode(const QStringList& tableLines, const QString& code) {

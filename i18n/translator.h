@@ -25,7 +25,7 @@ public:
     // no failure: the translator then speaks English. Fails only when the chosen file exists but cannot be read or
     // is not valid text; the translator stays English then (currentLanguage() and currentLanguageFile() still name
     // the file) and the failure has already been logged.
-    TStatus loadLanguage(const QString& fileName);
+    Status loadLanguage(const QString& fileName);
 
     // The program folder + "/Languages", without a trailing separator; empty before loadLanguage.
     const QString& languagesFolder() const { return m_languagesFolder; }
@@ -70,7 +70,7 @@ QString languageNameOf(const QString& fileName);
 
 // Reads a language file into lines: UTF-8, or UTF-16 with its byte-order mark. On failure (unreadable, or not valid
 // text in its encoding) Lines is empty and the message says why.
-TStatus readLanguageLines(const QString& path, QStringList& lines);
+Status readLanguageLines(const QString& path, QStringList& lines);
 
 // The file name that the LanguageCodes.csv lines give for the decimal language identifier Code: the first line whose
 // text before its first comma, trimmed, equals Code; its text after that comma, trimmed. Empty when no line does.

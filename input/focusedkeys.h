@@ -31,6 +31,6 @@ void playTypedBindings(const QString& typed, const KeyMap& keyMap, const PlaySou
 //   decimal key, the space bar, the grave-accent key): yes, except a letter or the space bar held with Ctrl, which
 //   types a control character that no binding names.
 // - Every other key (ENTER, TAB, the modifiers themselves, the arrows...) never reaches a handler that plays it.
-bool playedByFocusedWindow(int virtualKey, const platform::TKeyStateSnapshot& keys);
+bool playedByFocusedWindow(int virtualKey, const platform::KeyStateSnapshot& keys);
 
 } // namespace clavora::input

@@ -87,7 +87,7 @@ const char* fixedName(int virtualKey) {
 
 } // namespace
 
-QString keyName(int virtualKey, const platform::TKeyStateSnapshot& keys, const QString& keyboardLocale,
+QString keyName(int virtualKey, const platform::KeyStateSnapshot& keys, const QString& keyboardLocale,
                 QChar decimalSeparator) {
     if (const char* name = fixedName(virtualKey)) {
         return QString::fromLatin1(name);
@@ -127,7 +127,7 @@ QString keyName(int virtualKey, const platform::TKeyStateSnapshot& keys, const Q
     }
 }
 
-QStringList keyNames(const platform::TKeyStateSnapshot& keys, const QString& keyboardLocale, QChar decimalSeparator,
+QStringList keyNames(const platform::KeyStateSnapshot& keys, const QString& keyboardLocale, QChar decimalSeparator,
                      bool windowHasFocus) {
     QStringList names;
     for (int virtualKey = 8; virtualKey <= 255; ++virtualKey) {

@@ -21,12 +21,12 @@ QString rightAltKeyName(const QString& keyboardLocale);
 // so a held modifier with a letter yields its name twice. WindowHasFocus: the main window holds the keyboard focus,
 // so the name of every key its own handlers play (playedByFocusedWindow) is left out; the modifier names a letter
 // carries stay, as no handler plays them. Pure: no system access.
-QStringList keyNames(const platform::TKeyStateSnapshot& keys, const QString& keyboardLocale, QChar decimalSeparator,
+QStringList keyNames(const platform::KeyStateSnapshot& keys, const QString& keyboardLocale, QChar decimalSeparator,
                      bool windowHasFocus = false);
 
 // The name one virtual key produces on its own, without the modifier names a letter carries; empty for keys that
 // have none. Letters follow the Shift and Caps Lock state in Keys.
-QString keyName(int virtualKey, const platform::TKeyStateSnapshot& keys, const QString& keyboardLocale,
+QString keyName(int virtualKey, const platform::KeyStateSnapshot& keys, const QString& keyboardLocale,
                 QChar decimalSeparator);
 
 } // namespace clavora::input

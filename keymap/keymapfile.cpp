@@ -35,26 +35,26 @@ QByteArray encodeKeyMapText(const QStringList& lines) {
     return bytes;
 }
 
-TStatus readKeyMapFile(const QString& fileName, QStringList& lines) {
+Status readKeyMapFile(const QString& fileName, QStringList& lines) {
     QByteArray bytes;
-    TStatus status = platform::FileSystem().readFile(fileName, bytes);
+    Status status = platform::fileSystem().readFile(fileName, bytes);
     if (!status) {
         return status;
     }
-    lines = text::splitLines(text::decodeWithFallback(bytes, platform::Locale().ansiCodePage()));
-    return TStatus::Ok();
+    lines = text::splitLines(text::decodeWithFallback(bytes, platform::locale().ansiCodePage()));
+    return Status::success();
 }
 
-TStatus writeKeyMapFile(const QString& fileName, const QStringList& lines) {
+Status writeKeyMapFile(const QString& fileName, const QStringList& lines) {
     // The file has no escaping: a line break inside a binding (a file name may hold one) would come back as two
     // broken lines, so such a map is refused whole and the old file stays.
     for (const QString& line : lines) {
         if (line.contains(QLatin1Char('\r')) || line.contains(QLatin1Char('\n'))) {
-            return TStatus::Failure(QStringLiteral("Cannot create file \"%1\". The binding \"%2\" holds a line break.")
-                                        .arg(fileName, line.simplified()));
+            return Status::failure(QStringLiteral("Cannot create file \"%1\". The binding \"%2\" holds a line break.")
+                                       .arg(fileName, line.simplified()));
         }
     }
-    return platform::FileSystem().writeFileReplacing(fileName, encodeKeyMapText(lines));
+    return platform::fileSystem().writeFileReplacing(fileName, encodeKeyMapText(lines));
 }
 
 QStringList missingDefaultBindings(const QStringList& lines) {
@@ -75,29 +75,29 @@ QStringList missingDefaultBindings(const QStringList& lines) {
     return missing;
 }
 
-TStatus completeDefaultBindings(const QString& fileName) {
+Status completeDefaultBindings(const QString& fileName) {
     QStringList lines;
-    if (platform::FileSystem().fileExists(fileName)) {
+    if (platform::fileSystem().fileExists(fileName)) {
         // Writing after a failed read would put the defaults in place of the user's bindings.
-        TStatus status = readKeyMapFile(fileName, lines);
+        Status status = readKeyMapFile(fileName, lines);
         if (!status) {
             return status;
         }
     }
     const QStringList missing = missingDefaultBindings(lines);
     if (missing.isEmpty()) {
-        return TStatus::Ok();
+        return Status::success();
     }
     lines += missing;
     return writeKeyMapFile(fileName, lines);
 }
 
-TStatus loadKeyMap(const QString& dataFolder, const QString& programFolder, KeyMap& keyMap) {
-    platform::IFileSystem& fileSystem = platform::FileSystem();
+Status loadKeyMap(const QString& dataFolder, const QString& programFolder, KeyMap& keyMap) {
+    platform::IFileSystem& fileSystem = platform::fileSystem();
     keyMap = KeyMap();
     const QString target = withTrailingSlash(dataFolder) + QLatin1String(KeysDbName);
-    TStatus outcome = TStatus::Ok();
-    auto note = [&outcome](const TStatus& status) {
+    Status outcome = Status::success();
+    auto note = [&outcome](const Status& status) {
         if (!status) {
             qCWarning(lcKeyMap).noquote() << status.message();
             if (outcome) {
@@ -114,7 +114,7 @@ TStatus loadKeyMap(const QString& dataFolder, const QString& programFolder, KeyM
         if (fileSystem.fileExists(seed)) {
             if (!fileSystem.copyFileNoOverwrite(seed, target)) {
                 // The bindings installed with the program still work for this run.
-                note(TStatus::Failure(
+                note(Status::failure(
                     QStringLiteral("Cannot copy \"%1\" to \"%2\"; using the bindings of \"%1\".").arg(seed, target)));
                 QStringList lines;
                 note(readKeyMapFile(seed, lines));
@@ -122,7 +122,7 @@ TStatus loadKeyMap(const QString& dataFolder, const QString& programFolder, KeyM
                 return outcome;
             }
         } else {
-            TStatus created = completeDefaultBindings(target);
+            Status created = completeDefaultBindings(target);
             if (!created) {
                 note(created);
                 keyMap = KeyMap::fromLines(DefaultBindings);
@@ -137,7 +137,7 @@ TStatus loadKeyMap(const QString& dataFolder, const QString& programFolder, KeyM
     return outcome;
 }
 
-TStatus saveKeyMap(const QString& fileName, const KeyMap& keyMap) {
+Status saveKeyMap(const QString& fileName, const KeyMap& keyMap) {
     return writeKeyMapFile(fileName, keyMap.lines());
 }
 

@@ -22,12 +22,12 @@ QByteArray encodeKeyMapText(const QStringList& lines);
 
 // Reads a key map file into Lines: strict UTF-8 first, else by byte-order mark, else in the user's code page (see
 // text::decodeWithFallback). Fails only when the file cannot be read; the message names the path.
-TStatus readKeyMapFile(const QString& fileName, QStringList& lines);
+Status readKeyMapFile(const QString& fileName, QStringList& lines);
 
 // Writes Lines in the written form, replacing the file only once the new bytes are safely on disk, so a failure
 // leaves the old file as it was. The failure message names the path and then the system's reason. Lines holding a
 // line break cannot be stored and fail the write.
-TStatus writeKeyMapFile(const QString& fileName, const QStringList& lines);
+Status writeKeyMapFile(const QString& fileName, const QStringList& lines);
 
 // The entries of DefaultBindings whose prefix ("F7|") begins no line of Lines, compared without regard to case,
 // in the order F1 to F12.
@@ -36,7 +36,7 @@ QStringList missingDefaultBindings(const QStringList& lines);
 // Appends the missing default bindings to the file and rewrites it in the written form; a file that lacks none is
 // left untouched, bytes and encoding. A missing file is created with all twelve. A file that exists but cannot be
 // read is never written.
-TStatus completeDefaultBindings(const QString& fileName);
+Status completeDefaultBindings(const QString& fileName);
 
 // The start-up step: fills KeyMap from DataFolder's keys.db. An existing file is completed first; otherwise the
 // copy beside the program (in ProgramFolder) is copied over without completion; with neither, keys.db is created
@@ -44,10 +44,10 @@ TStatus completeDefaultBindings(const QString& fileName);
 // gets what could be loaded (the file as it is when it cannot be rewritten, the seed copy when it cannot be copied,
 // the defaults when keys.db cannot be created). The status is the first failure, already logged, for the caller's
 // information.
-TStatus loadKeyMap(const QString& dataFolder, const QString& programFolder, KeyMap& keyMap);
+Status loadKeyMap(const QString& dataFolder, const QString& programFolder, KeyMap& keyMap);
 
 // Writes KeyMap's lines to FileName in the written form. On failure the file keeps its old bytes; the message names
 // the path and the system's reason, for the caller to show.
-TStatus saveKeyMap(const QString& fileName, const KeyMap& keyMap);
+Status saveKeyMap(const QString& fileName, const KeyMap& keyMap);
 
 } // namespace clavora

@@ -87,7 +87,7 @@ bool IniCheckStore::write(const char* name, const QString& value) {
 }
 
 QString checkStoreFolder(const QString& company, const QString& product) {
-    const QString state = platform::FileSystem().userStateFolder();
+    const QString state = platform::fileSystem().userStateFolder();
     if (state.isEmpty()) {
         return QString();
     }

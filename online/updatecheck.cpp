@@ -38,10 +38,10 @@ UpdateCheckContext makeUpdateCheckContext(const QString& companyName, const QStr
     context.productName = productName;
     context.appTitle = companyName + QLatin1String(" - ") + productName;
     context.appVersion = appVersion;
-    context.webHost = platform::MakerWebHost();
+    context.webHost = platform::makerWebHost();
     context.storeFolder = checkStoreFolder(companyName, productName);
     context.localeName = userLocaleName();
-    context.dateFormat = platform::Locale().shortDateFormat();
+    context.dateFormat = platform::locale().shortDateFormat();
     context.today = [] { return QDate::currentDate(); };
     return context;
 }

@@ -17,13 +17,15 @@ public:
 
     // Creates or replaces the entry Name so that it runs ProgramPath, quoted, with the argument Argument.
     // On failure the message names the file and the system's reason.
-    virtual TStatus writeEntry(const QString& name, const QString& programPath, const QString& argument) = 0;
+    virtual Status writeEntry(const QString& name, const QString& programPath, const QString& argument) = 0;
 
     // Removes the entry Name. A missing entry is no failure.
-    virtual TStatus removeEntry(const QString& name) = 0;
+    virtual Status removeEntry(const QString& name) = 0;
 };
 
-template <> IAutostart& DefaultService<IAutostart>();
-inline IAutostart& Autostart() { return Service<IAutostart>(); }
+template <> IAutostart& defaultService<IAutostart>();
+inline IAutostart& autostart() {
+    return Service<IAutostart>();
+}
 
 } // namespace clavora::platform

@@ -16,8 +16,8 @@ public:
     virtual void play(const QString& path) = 0;
 };
 
-template <> IFallbackPlayer& DefaultService<IFallbackPlayer>();
-inline IFallbackPlayer& FallbackPlayer() {
+template <> IFallbackPlayer& defaultService<IFallbackPlayer>();
+inline IFallbackPlayer& fallbackPlayer() {
     return Service<IFallbackPlayer>();
 }
 

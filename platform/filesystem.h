@@ -10,6 +10,14 @@
 
 namespace clavora::platform {
 
+// What a path names, as far as the program cares.
+enum class FileKind {
+    Missing, // nothing at all, not even a dangling link
+    Regular, // a regular file, or a link to one
+    Folder,  // a folder, or a link to one
+    Other,   // anything else: a device, a pipe, a socket, a dangling link, or something that cannot be examined
+};
+
 class IFileSystem {
 public:
     virtual ~IFileSystem() = default;
@@ -34,25 +42,33 @@ public:
     // Creates one folder level. False when it could not be created, also when it already exists.
     virtual bool createFolder(const QString& path) = 0;
 
+    // What is at Path. One query, never blocks on the file's contents (a pipe is not opened); reports no error.
+    virtual FileKind fileKind(const QString& path) = 0;
+
     // True when a regular file (or a link to one) exists at Path.
-    virtual bool fileExists(const QString& path) = 0;
+    bool fileExists(const QString& path) { return fileKind(path) == FileKind::Regular; }
 
     // Copies Source to Target; fails, leaving Target alone, when Target already exists.
     virtual bool copyFileNoOverwrite(const QString& source, const QString& target) = 0;
 
-    // Reads the whole file. On failure the message names the path and the system's reason.
-    virtual TStatus readFile(const QString& path, QByteArray& contents) = 0;
+    // Reads the whole file. Only a regular file (or a link to one) can be read: a device or a pipe fails at once
+    // instead of waiting for a writer. On failure the message names the path and the system's reason.
+    virtual Status readFile(const QString& path, QByteArray& contents) = 0;
 
     // Replaces the file with Contents: written to a temporary file in the same folder, flushed to disk, then renamed
-    // over the old one, so the old bytes survive any failure. A read-only file is not replaced. On failure the
-    // message names the path and the system's reason.
-    virtual TStatus writeFileReplacing(const QString& path, const QByteArray& contents) = 0;
+    // over the old one, so the old bytes survive any failure. A link is followed: its target is replaced and the
+    // link stays. A read-only file is not replaced. A writable file in a folder where no temporary file can be made
+    // is overwritten in place, with the room for the new bytes claimed first, so that a full disk still leaves the
+    // old bytes. On failure the message names the path and the system's reason.
+    virtual Status writeFileReplacing(const QString& path, const QByteArray& contents) = 0;
 
     // Deletes a file. False when it could not be deleted (a missing file included).
     virtual bool removeFile(const QString& path) = 0;
 };
 
-template <> IFileSystem& DefaultService<IFileSystem>();
-inline IFileSystem& FileSystem() { return Service<IFileSystem>(); }
+template <> IFileSystem& defaultService<IFileSystem>();
+inline IFileSystem& fileSystem() {
+    return Service<IFileSystem>();
+}
 
 } // namespace clavora::platform

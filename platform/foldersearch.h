@@ -12,7 +12,7 @@
 namespace clavora::platform {
 
 // One entry found in a folder.
-struct TFolderEntry {
+struct FolderEntry {
     QString name;       // without the folder
     bool isDirectory{}; // a folder, or a link to one
 };
@@ -25,19 +25,19 @@ public:
     // reports no error.
     virtual bool folderExists(const QString& path) = 0;
 
-    // The entries of Folder whose names match Pattern (see MatchesFileNamePattern), hidden ones included, "." and
+    // The entries of Folder whose names match Pattern (see matchesFileNamePattern), hidden ones included, "." and
     // ".." never. Entries come sorted by name with letter case ignored (ties in exact order), so every run sees the
     // same order whatever the file system returns. On failure (no such folder, no permission) Entries is left
     // empty and the message names the folder and the system's reason.
-    virtual TStatus findEntries(const QString& folder, const QString& pattern, QList<TFolderEntry>& entries) = 0;
+    virtual Status findEntries(const QString& folder, const QString& pattern, QList<FolderEntry>& entries) = 0;
 };
 
 // The file-name pattern rule of the program: "*" stands for any run of characters (none included), "?" for exactly
 // one, every other character for itself with letter case ignored, so "*lang.txt" matches "German.LANG.TXT".
-bool MatchesFileNamePattern(QStringView name, QStringView pattern);
+bool matchesFileNamePattern(QStringView name, QStringView pattern);
 
-template <> IFolderSearch& DefaultService<IFolderSearch>();
-inline IFolderSearch& FolderSearch() {
+template <> IFolderSearch& defaultService<IFolderSearch>();
+inline IFolderSearch& folderSearch() {
     return Service<IFolderSearch>();
 }
 

@@ -62,30 +62,30 @@ inline constexpr int Oem3 = 192;
 } // namespace vk
 
 // The state of the whole keyboard at one instant. Codes outside 0..255 are never down.
-class TKeyStateSnapshot {
+class KeyStateSnapshot {
 public:
     bool isDown(int virtualKey) const {
         if (virtualKey < 0 || virtualKey > 255) {
             return false;
         }
-        return (FDown[virtualKey >> 6] >> (virtualKey & 63)) & 1u;
+        return (m_down[virtualKey >> 6] >> (virtualKey & 63)) & 1u;
     }
     void setDown(int virtualKey, bool down = true) {
         if (virtualKey < 0 || virtualKey > 255) {
             return;
         }
         const std::uint64_t bit = std::uint64_t(1) << (virtualKey & 63);
-        FDown[virtualKey >> 6] = down ? (FDown[virtualKey >> 6] | bit) : (FDown[virtualKey >> 6] & ~bit);
+        m_down[virtualKey >> 6] = down ? (m_down[virtualKey >> 6] | bit) : (m_down[virtualKey >> 6] & ~bit);
     }
     // Caps Lock switched on (its light lit), whether or not the key is held right now.
-    bool capsLockToggled() const { return FCapsLockToggled; }
-    void setCapsLockToggled(bool on) { FCapsLockToggled = on; }
+    bool capsLockToggled() const { return m_capsLockToggled; }
+    void setCapsLockToggled(bool on) { m_capsLockToggled = on; }
 
-    bool operator==(const TKeyStateSnapshot&) const = default;
+    bool operator==(const KeyStateSnapshot&) const = default;
 
 private:
-    std::array<std::uint64_t, 4> FDown{};
-    bool FCapsLockToggled = false;
+    std::array<std::uint64_t, 4> m_down{};
+    bool m_capsLockToggled = false;
 };
 
 class IKeyboard {
@@ -95,15 +95,15 @@ public:
     // Which virtual keys are down now, and the Caps Lock toggle. Each physical key is reported under the code Windows
     // gives it with the active layout; the side-neutral Shift, Control and Menu codes (16, 17, 18) are down when
     // either side is. GUI thread; costs one short request to the display server. Without a keyboard, all keys up.
-    virtual TKeyStateSnapshot snapshot() = 0;
+    virtual KeyStateSnapshot snapshot() = 0;
 
     // Language-region name of the active keyboard layout ("en-US", "de-DE"), "xx" when its language is unknown or
     // there is no keyboard. GUI thread; cheap when the layout has not changed since the last call.
     virtual QString keyboardLocaleName() = 0;
 };
 
-template <> IKeyboard& DefaultService<IKeyboard>();
-inline IKeyboard& Keyboard() {
+template <> IKeyboard& defaultService<IKeyboard>();
+inline IKeyboard& keyboard() {
     return Service<IKeyboard>();
 }
 

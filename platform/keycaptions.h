@@ -36,8 +36,8 @@ public:
     virtual void setChangeHandler(std::function<void()> handler) = 0;
 };
 
-template <> IKeyCaptions& DefaultService<IKeyCaptions>();
-inline IKeyCaptions& KeyCaptions() {
+template <> IKeyCaptions& defaultService<IKeyCaptions>();
+inline IKeyCaptions& keyCaptions() {
     return Service<IKeyCaptions>();
 }
 

@@ -25,8 +25,8 @@ public:
     virtual bool sendKey(PhysicalKey key, bool down, InjectOptions options = {}) = 0;
 };
 
-template <> IKeyInjector& DefaultService<IKeyInjector>();
-inline IKeyInjector& KeyInjector() {
+template <> IKeyInjector& defaultService<IKeyInjector>();
+inline IKeyInjector& keyInjector() {
     return Service<IKeyInjector>();
 }
 

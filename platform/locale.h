@@ -27,7 +27,9 @@ public:
     virtual quint16 uiLanguageId() = 0;
 };
 
-template <> ILocale& DefaultService<ILocale>();
-inline ILocale& Locale() { return Service<ILocale>(); }
+template <> ILocale& defaultService<ILocale>();
+inline ILocale& locale() {
+    return Service<ILocale>();
+}
 
 } // namespace clavora::platform

@@ -23,7 +23,9 @@ public:
     virtual std::unique_ptr<IHeld> createNamedMutex(const QString& name) = 0;
 };
 
-template <> IProcess& DefaultService<IProcess>();
-inline IProcess& Process() { return Service<IProcess>(); }
+template <> IProcess& defaultService<IProcess>();
+inline IProcess& process() {
+    return Service<IProcess>();
+}
 
 } // namespace clavora::platform

@@ -14,17 +14,19 @@ public:
 
     // Opens an address in the user's browser, or a local file with its usual program. Returns at once; false
     // when nothing could be started. Addresses that come from outside the program are opened only when they are
-    // http or https: see OpenWebAddress.
+    // http or https: see openWebAddress.
     virtual bool openUrl(const QString& url) = 0;
 
     // Starts Program with Arguments as a process of its own that outlives this one. False when it cannot start.
     virtual bool startDetached(const QString& program, const QStringList& arguments) = 0;
 };
 
-template <> IShell& DefaultService<IShell>();
-inline IShell& Shell() { return Service<IShell>(); }
+template <> IShell& defaultService<IShell>();
+inline IShell& shell() {
+    return Service<IShell>();
+}
 
 // Opens Url only when it is an http or https address; false otherwise or when it cannot be opened.
-bool OpenWebAddress(const QString& url);
+bool openWebAddress(const QString& url);
 
 } // namespace clavora::platform

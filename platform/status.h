@@ -5,21 +5,21 @@
 
 namespace clavora {
 
-class TStatus {
+class Status {
 public:
-    static TStatus Ok() { return TStatus(); }
-    static TStatus Failure(QString message) { return TStatus(std::move(message)); }
+    static Status success() { return Status(); }
+    static Status failure(QString message) { return Status(std::move(message)); }
 
-    bool ok() const { return !FFailed; }
+    bool ok() const { return !m_failed; }
     explicit operator bool() const { return ok(); }
-    const QString& message() const { return FMessage; }
+    const QString& message() const { return m_message; }
 
 private:
-    TStatus() = default;
-    explicit TStatus(QString message) : FFailed(true), FMessage(std::move(message)) {}
+    Status() = default;
+    explicit Status(QString message) : m_failed(true), m_message(std::move(message)) {}
 
-    bool FFailed = false;
-    QString FMessage;
+    bool m_failed = false;
+    QString m_message;
 };
 
 } // namespace clavora

@@ -3,7 +3,7 @@
 
 namespace clavora::platform {
 
-QString MakerWebHost() {
+QString makerWebHost() {
     const QString configured = qEnvironmentVariable("CLAVORA_WEB_HOST").trimmed();
     return configured.isEmpty() ? QStringLiteral(CLAVORA_DEFAULT_WEB_HOST) : configured;
 }

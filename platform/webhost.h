@@ -7,6 +7,6 @@
 namespace clavora::platform {
 
 // Host name, optionally with ":port".
-QString MakerWebHost();
+QString makerWebHost();
 
 } // namespace clavora::platform

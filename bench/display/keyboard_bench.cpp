@@ -34,10 +34,10 @@ bool onX11() {
 struct Services {
     Services() {
         if (onX11()) {
-            keyboard = std::make_unique<clavora::platform::TLinuxKeyboard>();
+            keyboard = std::make_unique<clavora::platform::LinuxKeyboard>();
             captions = std::make_unique<clavora::platform::LinuxKeyCaptions>();
         } else {
-            keyboard = std::make_unique<clavora::platform::TFakeKeyboard>();
+            keyboard = std::make_unique<clavora::platform::FakeKeyboard>();
             captions = std::make_unique<clavora::platform::FakeKeyCaptions>();
         }
     }

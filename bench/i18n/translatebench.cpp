@@ -13,15 +13,15 @@ using namespace clavora;
 // The shipped languages, as installed beside a program in the source tree's data folder.
 struct ShippedGerman {
     ShippedGerman() {
-        files.FProgramFile = QStringLiteral(CLAVORA_I18N_SOURCE_DIR "/data/clavora");
-        locale.FUiLanguageId = 1031;
+        files.programFile = QStringLiteral(CLAVORA_I18N_SOURCE_DIR "/data/clavora");
+        locale.languageId = 1031;
         // One "loaded" line per iteration would swamp the figures.
         QLoggingCategory::setFilterRules(QStringLiteral("clavora.i18n.info=false"));
     }
-    platform::TFakeFileSystem files;
-    platform::TFakeLocale locale;
-    platform::TScopedService<platform::IFileSystem> filesInUse{files};
-    platform::TScopedService<platform::ILocale> localeInUse{locale};
+    platform::FakeFileSystem files;
+    platform::FakeLocale locale;
+    platform::ScopedService<platform::IFileSystem> filesInUse{files};
+    platform::ScopedService<platform::ILocale> localeInUse{locale};
 };
 
 void BM_LoadLanguage(benchmark::State& state) {

@@ -21,7 +21,7 @@ KeyMap hundredBindings() {
 
 // Ctrl+Shift+A and F5 held: eight names, each walked over the whole list.
 void BM_PollWithFakeKeyboard(benchmark::State& state) {
-    platform::TFakeKeyboard keyboard;
+    platform::FakeKeyboard keyboard;
     keyboard.press(platform::vk::LControl);
     keyboard.press(platform::vk::LShift);
     keyboard.press('A');
@@ -37,11 +37,11 @@ void BM_PollWithFakeKeyboard(benchmark::State& state) {
 BENCHMARK(BM_PollWithFakeKeyboard);
 
 void BM_NamingOnly(benchmark::State& state) {
-    platform::TFakeKeyboard keyboard;
+    platform::FakeKeyboard keyboard;
     keyboard.press(platform::vk::LControl);
     keyboard.press(platform::vk::LShift);
     keyboard.press('A');
-    const platform::TKeyStateSnapshot keys = keyboard.snapshot();
+    const platform::KeyStateSnapshot keys = keyboard.snapshot();
     for (auto _ : state) {
         benchmark::DoNotOptimize(input::keyNames(keys, QStringLiteral("en-US"), QLatin1Char('.')));
     }
@@ -54,7 +54,7 @@ void BM_PollWithX11Keyboard(benchmark::State& state) {
         state.SkipWithError("needs an X display");
         return;
     }
-    platform::TLinuxKeyboard keyboard;
+    platform::LinuxKeyboard keyboard;
     if (!keyboard.connected()) {
         state.SkipWithError("cannot open the X display");
         return;

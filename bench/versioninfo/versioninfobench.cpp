@@ -13,7 +13,7 @@ const QString WindowsFile = QStringLiteral(CLAVORA_BENCH_SOURCE_DIR "/tests/data
 void ReadStrings(benchmark::State& state, const QString& file) {
     for (auto _ : state) {
         clavora::VersionStrings data;
-        const clavora::TStatus status = clavora::readVersionStrings(file, data);
+        const clavora::Status status = clavora::readVersionStrings(file, data);
         if (!status.ok()) {
             state.SkipWithError(status.message().toStdString().c_str());
             return;

@@ -7,25 +7,25 @@
 
 namespace clavora::platform {
 
-class TFakeAutostart : public IAutostart {
+class FakeAutostart : public IAutostart {
 public:
-    QString readEntry(const QString& name) override { return FEntries.value(name); }
+    QString readEntry(const QString& name) override { return entries.value(name); }
 
-    TStatus writeEntry(const QString& name, const QString& programPath, const QString& argument) override {
-        if (FFailWrites) {
-            return TStatus::Failure(QStringLiteral("Cannot create the autostart entry \"%1\".").arg(name));
+    Status writeEntry(const QString& name, const QString& programPath, const QString& argument) override {
+        if (failWrites) {
+            return Status::failure(QStringLiteral("Cannot create the autostart entry \"%1\".").arg(name));
         }
-        FEntries[name] = QLatin1Char('"') + programPath + QLatin1String("\" ") + argument;
-        return TStatus::Ok();
+        entries[name] = QLatin1Char('"') + programPath + QLatin1String("\" ") + argument;
+        return Status::success();
     }
 
-    TStatus removeEntry(const QString& name) override {
-        FEntries.remove(name);
-        return TStatus::Ok();
+    Status removeEntry(const QString& name) override {
+        entries.remove(name);
+        return Status::success();
     }
 
-    QMap<QString, QString> FEntries;
-    bool FFailWrites = false;
+    QMap<QString, QString> entries;
+    bool failWrites = false;
 };
 
 } // namespace clavora::platform

@@ -7,11 +7,11 @@
 
 namespace clavora::platform {
 
-class TFakeFallbackPlayer : public IFallbackPlayer {
+class FakeFallbackPlayer : public IFallbackPlayer {
 public:
-    void play(const QString& path) override { FPlayed << path; }
+    void play(const QString& path) override { played << path; }
 
-    QStringList FPlayed;
+    QStringList played;
 };
 
 } // namespace clavora::platform

@@ -1,62 +1,107 @@
 // A file system for tests.
 #include "platform/fake/fakefilesystem.h"
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QSaveFile>
 
 namespace clavora::platform {
 
-bool TFakeFileSystem::inReadOnlyFolder(const QString& path) const {
-    return FReadOnlyFolders.contains(QDir::cleanPath(QFileInfo(path).absolutePath()));
+bool FakeFileSystem::inReadOnlyFolder(const QString& path) const {
+    return readOnlyFolders.contains(QDir::cleanPath(QFileInfo(path).absolutePath()));
 }
 
-QString TFakeFileSystem::programFilePath() {
-    return FProgramFile.isEmpty() ? TLinuxFileSystem::programFilePath() : FProgramFile;
+QString FakeFileSystem::programFilePath() {
+    return programFile.isEmpty() ? QCoreApplication::applicationFilePath() : programFile;
 }
 
-QString TFakeFileSystem::programFolder() { return QFileInfo(programFilePath()).absolutePath(); }
-
-QString TFakeFileSystem::userConfigFolder() { return FUserConfigFolder; }
-
-QString TFakeFileSystem::userStateFolder() { return FUserStateFolder; }
-
-bool TFakeFileSystem::createAndRemoveExclusive(const QString& path) {
-    return !inReadOnlyFolder(path) && TLinuxFileSystem::createAndRemoveExclusive(path);
+QString FakeFileSystem::programFolder() {
+    return QFileInfo(programFilePath()).absolutePath();
 }
 
-bool TFakeFileSystem::createFolder(const QString& path) {
-    FCreatedFolders << path;
-    return !inReadOnlyFolder(QDir::cleanPath(path)) && TLinuxFileSystem::createFolder(path);
-}
-
-bool TFakeFileSystem::copyFileNoOverwrite(const QString& source, const QString& target) {
-    FCopies << source + QLatin1String(" -> ") + target;
-    return !inReadOnlyFolder(target) && TLinuxFileSystem::copyFileNoOverwrite(source, target);
-}
-
-TStatus TFakeFileSystem::readFile(const QString& path, QByteArray& contents) {
-    FReads << path;
-    if (FUnreadable.contains(path)) {
-        return TStatus::Failure(QStringLiteral("Cannot open file \"%1\". Permission denied").arg(path));
+bool FakeFileSystem::createAndRemoveExclusive(const QString& path) {
+    if (inReadOnlyFolder(path)) {
+        return false;
     }
-    return TLinuxFileSystem::readFile(path, contents);
+    QFile file(path);
+    if (!file.open(QIODevice::NewOnly | QIODevice::ReadWrite)) {
+        return false;
+    }
+    file.close();
+    return file.remove();
 }
 
-bool TFakeFileSystem::removeFile(const QString& path) {
-    FRemoved << path;
-    FUnreadable.remove(path);
-    return TLinuxFileSystem::removeFile(path);
+bool FakeFileSystem::createFolder(const QString& path) {
+    createdFolders << path;
+    return !inReadOnlyFolder(QDir::cleanPath(path)) && QDir().mkdir(path);
 }
 
-TStatus TFakeFileSystem::writeFileReplacing(const QString& path, const QByteArray& contents) {
-    FWrites << path;
-    if (FFailingWrites.contains(path)) {
-        return TStatus::Failure(QStringLiteral("Cannot create file \"%1\". No space left on device").arg(path));
+FileKind FakeFileSystem::fileKind(const QString& path) {
+    const QFileInfo info(path);
+    if (!info.exists()) {
+        return info.isSymLink() ? FileKind::Other : FileKind::Missing;
+    }
+    if (info.isFile()) {
+        return FileKind::Regular;
+    }
+    return info.isDir() ? FileKind::Folder : FileKind::Other;
+}
+
+bool FakeFileSystem::copyFileNoOverwrite(const QString& source, const QString& target) {
+    copies << source + QLatin1String(" -> ") + target;
+    // QFile::copy refuses an existing target, as the interface asks.
+    return !inReadOnlyFolder(target) && QFileInfo(source).isFile() && QFile::copy(source, target);
+}
+
+Status FakeFileSystem::readFile(const QString& path, QByteArray& contents) {
+    reads << path;
+    if (unreadable.contains(path)) {
+        return Status::failure(QStringLiteral("Cannot open file \"%1\". Permission denied").arg(path));
+    }
+    QFile file(path);
+    if (!QFileInfo(path).isFile()) {
+        const QString reason = QFileInfo(path).isDir()   ? QStringLiteral("Is a directory")
+                               : QFileInfo::exists(path) ? QStringLiteral("It is not a regular file")
+                                                         : QStringLiteral("No such file or directory");
+        return Status::failure(QStringLiteral("Cannot open file \"%1\". %2").arg(path, reason));
+    }
+    if (!file.open(QIODevice::ReadOnly)) {
+        return Status::failure(QStringLiteral("Cannot open file \"%1\". %2").arg(path, file.errorString()));
+    }
+    contents = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        return Status::failure(QStringLiteral("Cannot read file \"%1\". %2").arg(path, file.errorString()));
+    }
+    return Status::success();
+}
+
+Status FakeFileSystem::writeFileReplacing(const QString& path, const QByteArray& contents) {
+    writes << path;
+    if (failingWrites.contains(path)) {
+        return Status::failure(QStringLiteral("Cannot create file \"%1\". No space left on device").arg(path));
     }
     if (inReadOnlyFolder(path)) {
-        return TStatus::Failure(QStringLiteral("Cannot create file \"%1\". Permission denied").arg(path));
+        return Status::failure(QStringLiteral("Cannot create file \"%1\". Permission denied").arg(path));
     }
-    return TLinuxFileSystem::writeFileReplacing(path, contents);
+    // Read-only even for root, as on the real system.
+    const QFileInfo info(path);
+    const auto writeBits = QFileDevice::WriteOwner | QFileDevice::WriteGroup | QFileDevice::WriteOther;
+    if (info.exists() && (!info.isWritable() || !(info.permissions() & writeBits))) {
+        return Status::failure(QStringLiteral("Cannot create file \"%1\". Permission denied").arg(path));
+    }
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(contents) != contents.size() || !file.commit()) {
+        return Status::failure(QStringLiteral("Cannot create file \"%1\". %2").arg(path, file.errorString()));
+    }
+    return Status::success();
+}
+
+bool FakeFileSystem::removeFile(const QString& path) {
+    removed << path;
+    unreadable.remove(path);
+    return !QFileInfo(path).isDir() && QFile::remove(path);
 }
 
 } // namespace clavora::platform

@@ -1,45 +1,47 @@
-// A file system for tests: the real one underneath, with the program's location, the per-user folders and
-// failures under the test's control, and a record of what the program asked for.
+// A file system for tests: real files on disk (a test's temporary folder) through Qt's portable file classes, with
+// the program's location, the per-user folders and failures under the test's control, and a record of what the
+// program asked for.
 #pragma once
 
-#include "platform/linux/linuxfilesystem.h"
+#include "platform/filesystem.h"
 
 #include <QSet>
 #include <QStringList>
 
 namespace clavora::platform {
 
-class TFakeFileSystem : public TLinuxFileSystem {
+class FakeFileSystem : public IFileSystem {
 public:
     QString programFilePath() override;
     QString programFolder() override;
-    QString userConfigFolder() override;
-    QString userStateFolder() override;
+    QString userConfigFolder() override { return configFolder; }
+    QString userStateFolder() override { return stateFolder; }
     bool createAndRemoveExclusive(const QString& path) override;
     bool createFolder(const QString& path) override;
+    FileKind fileKind(const QString& path) override;
     bool copyFileNoOverwrite(const QString& source, const QString& target) override;
-    TStatus readFile(const QString& path, QByteArray& contents) override;
-    TStatus writeFileReplacing(const QString& path, const QByteArray& contents) override;
+    Status readFile(const QString& path, QByteArray& contents) override;
+    Status writeFileReplacing(const QString& path, const QByteArray& contents) override;
     bool removeFile(const QString& path) override;
 
-    // Where the program file is said to live. Empty: the real one.
-    QString FProgramFile;
+    // Where the program file is said to live. Empty: the test executable.
+    QString programFile;
     // The per-user folders; used as set, even when empty.
-    QString FUserConfigFolder;
-    QString FUserStateFolder;
+    QString configFolder;
+    QString stateFolder;
     // Folders in which nothing can be created (the write test and folder creation fail there).
-    QSet<QString> FReadOnlyFolders;
-    // Files whose replacement fails with a "disk full" error.
-    QSet<QString> FFailingWrites;
+    QSet<QString> readOnlyFolders;
+    // Files whose replacement fails with a "disk full" error before anything is written.
+    QSet<QString> failingWrites;
     // Files that cannot be read, the way an unreadable or locked file cannot; deleting one clears the failure.
-    QSet<QString> FUnreadable;
+    QSet<QString> unreadable;
 
     // What was asked for, in order.
-    QStringList FCreatedFolders;
-    QStringList FCopies; // "source -> target"
-    QStringList FWrites;
-    QStringList FReads;
-    QStringList FRemoved;
+    QStringList createdFolders;
+    QStringList copies; // "source -> target"
+    QStringList writes;
+    QStringList reads;
+    QStringList removed;
 
 private:
     bool inReadOnlyFolder(const QString& path) const;

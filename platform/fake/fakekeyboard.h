@@ -6,38 +6,38 @@
 
 namespace clavora::platform {
 
-class TFakeKeyboard : public IKeyboard {
+class FakeKeyboard : public IKeyboard {
 public:
-    TKeyStateSnapshot snapshot() override {
-        ++FSnapshots;
-        return FState;
+    KeyStateSnapshot snapshot() override {
+        ++snapshots;
+        return state;
     }
     QString keyboardLocaleName() override {
-        ++FLocaleQueries;
-        return FLocaleName;
+        ++localeQueries;
+        return localeName;
     }
 
     // Presses a side-specific modifier the way the system reports it: its own code and the side-neutral one.
     void press(int virtualKey) {
-        FState.setDown(virtualKey);
+        state.setDown(virtualKey);
         if (const int neutral = neutralOf(virtualKey)) {
-            FState.setDown(neutral);
+            state.setDown(neutral);
         }
     }
     void release(int virtualKey) {
-        FState.setDown(virtualKey, false);
+        state.setDown(virtualKey, false);
         if (const int neutral = neutralOf(virtualKey)) {
             const int other = virtualKey ^ 1; // 160/161, 162/163, 164/165 are pairs
-            FState.setDown(neutral, FState.isDown(other));
+            state.setDown(neutral, state.isDown(other));
         }
     }
-    void releaseAll() { FState = TKeyStateSnapshot(); }
-    void setCapsLockToggled(bool on) { FState.setCapsLockToggled(on); }
+    void releaseAll() { state = KeyStateSnapshot(); }
+    void setCapsLockToggled(bool on) { state.setCapsLockToggled(on); }
 
-    TKeyStateSnapshot FState;
-    QString FLocaleName = QStringLiteral("en-US");
-    int FSnapshots = 0;
-    int FLocaleQueries = 0;
+    KeyStateSnapshot state;
+    QString localeName = QStringLiteral("en-US");
+    int snapshots = 0;
+    int localeQueries = 0;
 
 private:
     static int neutralOf(int virtualKey) {

@@ -5,17 +5,17 @@
 
 namespace clavora::platform {
 
-class TFakeLocale : public ILocale {
+class FakeLocale : public ILocale {
 public:
-    QChar decimalSeparator() override { return FDecimalSeparator; }
-    QString shortDateFormat() override { return FShortDateFormat; }
-    int ansiCodePage() override { return FAnsiCodePage; }
-    quint16 uiLanguageId() override { return FUiLanguageId; }
+    QChar decimalSeparator() override { return separator; }
+    QString shortDateFormat() override { return dateFormat; }
+    int ansiCodePage() override { return codePage; }
+    quint16 uiLanguageId() override { return languageId; }
 
-    QChar FDecimalSeparator = QLatin1Char('.');
-    QString FShortDateFormat = QStringLiteral("M/d/yy");
-    int FAnsiCodePage = 1252;
-    quint16 FUiLanguageId = 1033;
+    QChar separator = QLatin1Char('.');
+    QString dateFormat = QStringLiteral("M/d/yy");
+    int codePage = 1252;
+    quint16 languageId = 1033;
 };
 
 } // namespace clavora::platform

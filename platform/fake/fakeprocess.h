@@ -7,14 +7,14 @@
 
 namespace clavora::platform {
 
-class TFakeProcess : public IProcess {
+class FakeProcess : public IProcess {
 public:
     std::unique_ptr<IHeld> createNamedMutex(const QString& name) override {
-        FMutexes << name;
+        mutexes << name;
         return std::make_unique<IHeld>();
     }
 
-    QStringList FMutexes;
+    QStringList mutexes;
 };
 
 } // namespace clavora::platform

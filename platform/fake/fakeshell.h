@@ -5,19 +5,19 @@
 
 namespace clavora::platform {
 
-class TFakeShell : public IShell {
+class FakeShell : public IShell {
 public:
     bool openUrl(const QString& url) override {
-        FOpened << url;
+        opened << url;
         return true;
     }
     bool startDetached(const QString& program, const QStringList& arguments) override {
-        FStarted << (QStringList{program} + arguments).join(QLatin1Char(' '));
+        started << (QStringList{program} + arguments).join(QLatin1Char(' '));
         return true;
     }
 
-    QStringList FOpened;
-    QStringList FStarted;
+    QStringList opened;
+    QStringList started;
 };
 
 } // namespace clavora::platform

@@ -39,12 +39,12 @@ QString safeFileName(const QString& name) {
 
 } // namespace
 
-QString TLinuxAutostart::entryPath(const QString& name) {
-    return FileSystem().userConfigFolder() + QLatin1String("/autostart/") + safeFileName(name) +
+QString LinuxAutostart::entryPath(const QString& name) {
+    return fileSystem().userConfigFolder() + QLatin1String("/autostart/") + safeFileName(name) +
            QLatin1String(".desktop");
 }
 
-QByteArray TLinuxAutostart::entryText(const QString& name, const QString& programPath, const QString& argument) {
+QByteArray LinuxAutostart::entryText(const QString& name, const QString& programPath, const QString& argument) {
     QString text;
     text += QLatin1String("[Desktop Entry]\n");
     text += QLatin1String("Type=Application\n");
@@ -55,7 +55,7 @@ QByteArray TLinuxAutostart::entryText(const QString& name, const QString& progra
     return text.toUtf8();
 }
 
-QString TLinuxAutostart::readEntry(const QString& name) {
+QString LinuxAutostart::readEntry(const QString& name) {
     QFile file(entryPath(name));
     if (!file.open(QIODevice::ReadOnly)) {
         return QString();
@@ -69,25 +69,25 @@ QString TLinuxAutostart::readEntry(const QString& name) {
     return QString();
 }
 
-TStatus TLinuxAutostart::writeEntry(const QString& name, const QString& programPath, const QString& argument) {
+Status LinuxAutostart::writeEntry(const QString& name, const QString& programPath, const QString& argument) {
     const QString path = entryPath(name);
     if (!QDir().mkpath(QFileInfo(path).absolutePath())) {
-        return TStatus::Failure(QStringLiteral("Cannot create folder \"%1\".").arg(QFileInfo(path).absolutePath()));
+        return Status::failure(QStringLiteral("Cannot create folder \"%1\".").arg(QFileInfo(path).absolutePath()));
     }
-    return FileSystem().writeFileReplacing(path, entryText(name, programPath, argument));
+    return fileSystem().writeFileReplacing(path, entryText(name, programPath, argument));
 }
 
-TStatus TLinuxAutostart::removeEntry(const QString& name) {
+Status LinuxAutostart::removeEntry(const QString& name) {
     const QString path = entryPath(name);
     if (::unlink(QFile::encodeName(path).constData()) != 0 && errno != ENOENT) {
-        return TStatus::Failure(
+        return Status::failure(
             QStringLiteral("Cannot delete file \"%1\". %2").arg(path, QString::fromLocal8Bit(std::strerror(errno))));
     }
-    return TStatus::Ok();
+    return Status::success();
 }
 
-template <> IAutostart& DefaultService<IAutostart>() {
-    static TLinuxAutostart service;
+template <> IAutostart& defaultService<IAutostart>() {
+    static LinuxAutostart service;
     return service;
 }
 

@@ -6,11 +6,11 @@
 namespace clavora::platform {
 
 // $XDG_CONFIG_HOME/autostart/<Name>.desktop; its presence with an Exec line is the option.
-class TLinuxAutostart : public IAutostart {
+class LinuxAutostart : public IAutostart {
 public:
     QString readEntry(const QString& name) override;
-    TStatus writeEntry(const QString& name, const QString& programPath, const QString& argument) override;
-    TStatus removeEntry(const QString& name) override;
+    Status writeEntry(const QString& name, const QString& programPath, const QString& argument) override;
+    Status removeEntry(const QString& name) override;
 
     static QString entryPath(const QString& name);
     // The text of the entry; the program path quoted for the Exec key as the desktop entry rules ask.

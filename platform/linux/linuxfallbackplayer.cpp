@@ -10,19 +10,19 @@ Q_LOGGING_CATEGORY(lcFallback, "clavora.platform.fallbackplayer")
 
 namespace clavora::platform {
 
-void TLinuxFallbackPlayer::TContextCloser::operator()(ca_context* context) const {
+void LinuxFallbackPlayer::ContextCloser::operator()(ca_context* context) const {
     ca_context_destroy(context);
 }
 
-TLinuxFallbackPlayer::TLinuxFallbackPlayer() = default;
+LinuxFallbackPlayer::LinuxFallbackPlayer() = default;
 
-TLinuxFallbackPlayer::~TLinuxFallbackPlayer() = default;
+LinuxFallbackPlayer::~LinuxFallbackPlayer() = default;
 
-void TLinuxFallbackPlayer::play(const QString& path) {
-    if (FUnavailable) {
+void LinuxFallbackPlayer::play(const QString& path) {
+    if (m_unavailable) {
         return;
     }
-    if (!FContext) {
+    if (!m_context) {
         ca_context* context = nullptr;
         int result = ca_context_create(&context);
         if (result == CA_SUCCESS) {
@@ -35,23 +35,23 @@ void TLinuxFallbackPlayer::play(const QString& path) {
             if (context != nullptr) {
                 ca_context_destroy(context);
             }
-            FUnavailable = true;
+            m_unavailable = true;
             return;
         }
-        FContext.reset(context);
+        m_context.reset(context);
     }
     // No caching: a key binding's file may change between two presses, and the sound server's sample cache would
     // keep playing the old one.
     const QByteArray file = QFile::encodeName(path);
-    const int result = ca_context_play(FContext.get(), 0, CA_PROP_MEDIA_FILENAME, file.constData(),
+    const int result = ca_context_play(m_context.get(), 0, CA_PROP_MEDIA_FILENAME, file.constData(),
                                        CA_PROP_CANBERRA_CACHE_CONTROL, "never", nullptr);
     if (result != CA_SUCCESS) {
         qCDebug(lcFallback) << "System sound player cannot play" << path << ":" << ca_strerror(result);
     }
 }
 
-template <> IFallbackPlayer& DefaultService<IFallbackPlayer>() {
-    static TLinuxFallbackPlayer player;
+template <> IFallbackPlayer& defaultService<IFallbackPlayer>() {
+    static LinuxFallbackPlayer player;
     return player;
 }
 

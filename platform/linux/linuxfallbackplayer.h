@@ -9,19 +9,19 @@ struct ca_context;
 
 namespace clavora::platform {
 
-class TLinuxFallbackPlayer : public IFallbackPlayer {
+class LinuxFallbackPlayer : public IFallbackPlayer {
 public:
-    TLinuxFallbackPlayer();
-    ~TLinuxFallbackPlayer() override;
+    LinuxFallbackPlayer();
+    ~LinuxFallbackPlayer() override;
     void play(const QString& path) override;
 
 private:
-    struct TContextCloser {
+    struct ContextCloser {
         void operator()(ca_context* context) const;
     };
     // Made on first use: connecting to the sound server costs time a program that never needs it should not pay.
-    std::unique_ptr<ca_context, TContextCloser> FContext;
-    bool FUnavailable = false;
+    std::unique_ptr<ca_context, ContextCloser> m_context;
+    bool m_unavailable = false;
 };
 
 } // namespace clavora::platform

@@ -5,6 +5,7 @@
 #include <QFileInfo>
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -14,9 +15,13 @@ namespace clavora::platform {
 
 namespace {
 
-QByteArray native(const QString& path) { return QFile::encodeName(path); }
+QByteArray native(const QString& path) {
+    return QFile::encodeName(path);
+}
 
-QString systemReason(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
+QString systemReason(int error) {
+    return QString::fromLocal8Bit(std::strerror(error));
+}
 
 // An XDG base directory: the variable when it holds an absolute path, else HOME + the fallback.
 QString xdgFolder(const char* variable, const char* fallbackUnderHome) {
@@ -31,25 +36,25 @@ QString xdgFolder(const char* variable, const char* fallbackUnderHome) {
     return QDir::cleanPath(QFile::decodeName(home) + QLatin1Char('/') + QLatin1String(fallbackUnderHome));
 }
 
-class TFd {
+class FileDescriptor {
 public:
-    explicit TFd(int fd) : FFd(fd) {}
-    ~TFd() {
-        if (FFd >= 0) {
-            ::close(FFd);
+    explicit FileDescriptor(int fd) : m_fd(fd) {}
+    ~FileDescriptor() {
+        if (m_fd >= 0) {
+            ::close(m_fd);
         }
     }
-    TFd(const TFd&) = delete;
-    TFd& operator=(const TFd&) = delete;
-    int get() const { return FFd; }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    int get() const { return m_fd; }
     int release() {
-        int fd = FFd;
-        FFd = -1;
+        int fd = m_fd;
+        m_fd = -1;
         return fd;
     }
 
 private:
-    int FFd;
+    int m_fd;
 };
 
 bool writeAll(int fd, const char* data, qsizetype size) {
@@ -67,9 +72,94 @@ bool writeAll(int fd, const char* data, qsizetype size) {
     return true;
 }
 
+// Opens a regular file for reading and returns its descriptor, or -1 with Error set. Anything else is refused before
+// it is opened, and again after (it may have been swapped in between): opening a pipe would wait for a writer
+// forever, and opening a device may do things. ENODEV stands for "not a regular file".
+int openRegularForReading(const QByteArray& name, int& error) {
+    struct stat st {};
+    if (::stat(name.constData(), &st) != 0) {
+        error = errno;
+        return -1;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        error = S_ISDIR(st.st_mode) ? EISDIR : ENODEV;
+        return -1;
+    }
+    FileDescriptor fd(::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0) {
+        error = errno;
+        return -1;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        error = S_ISDIR(st.st_mode) ? EISDIR : ENODEV;
+        return -1;
+    }
+    return fd.release();
+}
+
+QString readReason(int error) {
+    return error == ENODEV ? QStringLiteral("It is not a regular file") : systemReason(error);
+}
+
+// The file a chain of links ends at ("keys.db" -> "../shared/keys.db" -> ...), without requiring that it exists, so
+// a replacement lands where the link points and the link itself stays. A path that is no link comes back as it is.
+QByteArray followLinks(const QByteArray& path, int& error) {
+    QByteArray current = path;
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st {};
+        if (::lstat(current.constData(), &st) != 0 || !S_ISLNK(st.st_mode)) {
+            return current;
+        }
+        char buffer[PATH_MAX];
+        const ssize_t n = ::readlink(current.constData(), buffer, sizeof(buffer));
+        if (n < 0 || n >= ssize_t(sizeof(buffer))) {
+            error = n < 0 ? errno : ENAMETOOLONG;
+            return QByteArray();
+        }
+        const QByteArray target(buffer, n);
+        if (target.startsWith('/')) {
+            current = target;
+        } else {
+            const qsizetype slash = current.lastIndexOf('/');
+            current = (slash >= 0 ? current.left(slash + 1) : QByteArray()) + target;
+        }
+    }
+    error = ELOOP;
+    return QByteArray();
+}
+
+// Overwrites a regular file in place, for a folder that takes no temporary file. The room for the new bytes is
+// claimed (without changing the file's size) before any old byte is touched, so a full disk fails with the file
+// unchanged; only an I/O error in the middle of the write can leave it damaged. 0 or the system error.
+int overwriteInPlace(const QByteArray& target, const QByteArray& contents) {
+    FileDescriptor fd(::open(target.constData(), O_WRONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    if (fd.get() < 0) {
+        return errno;
+    }
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0) {
+        return errno;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        return EACCES;
+    }
+    if (contents.size() > st.st_size && ::fallocate(fd.get(), FALLOC_FL_KEEP_SIZE, 0, off_t(contents.size())) != 0 &&
+        errno != EOPNOTSUPP) {
+        return errno;
+    }
+    if (!writeAll(fd.get(), contents.constData(), contents.size()) ||
+        ::ftruncate(fd.get(), off_t(contents.size())) != 0 || ::fsync(fd.get()) != 0) {
+        return errno;
+    }
+    if (::close(fd.release()) != 0) {
+        return errno;
+    }
+    return 0;
+}
+
 } // namespace
 
-QString TLinuxFileSystem::programFilePath() {
+QString LinuxFileSystem::programFilePath() {
     char buffer[4096];
     ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof(buffer) - 1);
     if (n > 0) {
@@ -81,13 +171,19 @@ QString TLinuxFileSystem::programFilePath() {
     return QStringLiteral("/proc/self/exe");
 }
 
-QString TLinuxFileSystem::programFolder() { return QFileInfo(programFilePath()).absolutePath(); }
+QString LinuxFileSystem::programFolder() {
+    return QFileInfo(programFilePath()).absolutePath();
+}
 
-QString TLinuxFileSystem::userConfigFolder() { return xdgFolder("XDG_CONFIG_HOME", ".config"); }
+QString LinuxFileSystem::userConfigFolder() {
+    return xdgFolder("XDG_CONFIG_HOME", ".config");
+}
 
-QString TLinuxFileSystem::userStateFolder() { return xdgFolder("XDG_STATE_HOME", ".local/state"); }
+QString LinuxFileSystem::userStateFolder() {
+    return xdgFolder("XDG_STATE_HOME", ".local/state");
+}
 
-bool TLinuxFileSystem::createAndRemoveExclusive(const QString& path) {
+bool LinuxFileSystem::createAndRemoveExclusive(const QString& path) {
     const QByteArray name = native(path);
     int fd = ::open(name.constData(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0600);
     if (fd < 0) {
@@ -98,20 +194,33 @@ bool TLinuxFileSystem::createAndRemoveExclusive(const QString& path) {
     return true;
 }
 
-bool TLinuxFileSystem::createFolder(const QString& path) { return ::mkdir(native(path).constData(), 0755) == 0; }
-
-bool TLinuxFileSystem::fileExists(const QString& path) {
-    struct stat st {};
-    return ::stat(native(path).constData(), &st) == 0 && S_ISREG(st.st_mode);
+bool LinuxFileSystem::createFolder(const QString& path) {
+    return ::mkdir(native(path).constData(), 0755) == 0;
 }
 
-bool TLinuxFileSystem::copyFileNoOverwrite(const QString& source, const QString& target) {
-    TFd in(::open(native(source).constData(), O_RDONLY | O_CLOEXEC));
+FileKind LinuxFileSystem::fileKind(const QString& path) {
+    const QByteArray name = native(path);
+    struct stat st {};
+    if (::lstat(name.constData(), &st) != 0) {
+        return (errno == ENOENT || errno == ENOTDIR) ? FileKind::Missing : FileKind::Other;
+    }
+    if (S_ISLNK(st.st_mode) && ::stat(name.constData(), &st) != 0) {
+        return FileKind::Other;
+    }
+    if (S_ISREG(st.st_mode)) {
+        return FileKind::Regular;
+    }
+    return S_ISDIR(st.st_mode) ? FileKind::Folder : FileKind::Other;
+}
+
+bool LinuxFileSystem::copyFileNoOverwrite(const QString& source, const QString& target) {
+    int error = 0;
+    FileDescriptor in(openRegularForReading(native(source), error));
     if (in.get() < 0) {
         return false;
     }
     const QByteArray targetName = native(target);
-    TFd out(::open(targetName.constData(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0644));
+    FileDescriptor out(::open(targetName.constData(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0644));
     if (out.get() < 0) {
         return false;
     }
@@ -136,68 +245,101 @@ bool TLinuxFileSystem::copyFileNoOverwrite(const QString& source, const QString&
     return true;
 }
 
-TStatus TLinuxFileSystem::readFile(const QString& path, QByteArray& contents) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        return TStatus::Failure(QStringLiteral("Cannot open file \"%1\". %2").arg(path, file.errorString()));
+Status LinuxFileSystem::readFile(const QString& path, QByteArray& contents) {
+    int error = 0;
+    FileDescriptor fd(openRegularForReading(native(path), error));
+    if (fd.get() < 0) {
+        return Status::failure(QStringLiteral("Cannot open file \"%1\". %2").arg(path, readReason(error)));
     }
-    contents = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        return TStatus::Failure(QStringLiteral("Cannot read file \"%1\". %2").arg(path, file.errorString()));
+    QByteArray bytes;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd.get(), buffer, sizeof(buffer));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            return Status::failure(QStringLiteral("Cannot read file \"%1\". %2").arg(path, systemReason(errno)));
+        }
+        if (n == 0) {
+            break;
+        }
+        bytes.append(buffer, n);
     }
-    return TStatus::Ok();
+    contents = std::move(bytes);
+    return Status::success();
 }
 
-TStatus TLinuxFileSystem::writeFileReplacing(const QString& path, const QByteArray& contents) {
+Status LinuxFileSystem::writeFileReplacing(const QString& path, const QByteArray& contents) {
     auto failure = [&path](int error) {
-        return TStatus::Failure(QStringLiteral("Cannot create file \"%1\". %2").arg(path, systemReason(error)));
+        return Status::failure(QStringLiteral("Cannot create file \"%1\". %2").arg(path, systemReason(error)));
     };
-    const QByteArray target = native(path);
+    int linkError = 0;
+    const QByteArray target = followLinks(native(path), linkError);
+    if (target.isEmpty()) {
+        return failure(linkError);
+    }
 
     // Keep the promise of a read-only file: rename() would replace it, since only the folder's mode counts.
     struct stat st {};
     mode_t mode = 0644;
+    bool existing = false;
     if (::stat(target.constData(), &st) == 0) {
         if (::access(target.constData(), W_OK) != 0 || (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
             return failure(EACCES);
         }
         mode = st.st_mode & 07777;
+        existing = S_ISREG(st.st_mode);
+    } else if (errno != ENOENT) {
+        return failure(errno);
     }
 
     QByteArray temp = target + ".XXXXXX";
-    TFd fd(::mkstemp(temp.data()));
+    FileDescriptor fd(::mkstemp(temp.data()));
     if (fd.get() < 0) {
-        return failure(errno);
+        const int error = errno;
+        // A folder the user may not write to can still hold a file the user may write.
+        if (existing && (error == EACCES || error == EPERM)) {
+            const int inPlace = overwriteInPlace(target, contents);
+            return inPlace == 0 ? Status::success() : failure(inPlace);
+        }
+        return failure(error);
     }
+    auto abandon = [&temp, &failure](int error) {
+        ::unlink(temp.constData());
+        return failure(error);
+    };
     ::fchmod(fd.get(), mode);
     if (!writeAll(fd.get(), contents.constData(), contents.size()) || ::fsync(fd.get()) != 0) {
-        int error = errno;
-        ::unlink(temp.constData());
-        return failure(error);
+        return abandon(errno);
     }
     if (::close(fd.release()) != 0) {
-        int error = errno;
-        ::unlink(temp.constData());
-        return failure(error);
+        return abandon(errno);
+    }
+    if (m_beforeRename) {
+        if (const int error = m_beforeRename(QFile::decodeName(temp)); error != 0) {
+            return abandon(error);
+        }
     }
     if (::rename(temp.constData(), target.constData()) != 0) {
-        int error = errno;
-        ::unlink(temp.constData());
-        return failure(error);
+        return abandon(errno);
     }
     // Make the rename itself durable.
-    QByteArray folder = native(QFileInfo(path).absolutePath());
-    TFd dir(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const qsizetype slash = target.lastIndexOf('/');
+    const QByteArray folder = slash > 0 ? target.left(slash) : (slash == 0 ? QByteArray("/") : QByteArray("."));
+    FileDescriptor dir(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir.get() >= 0) {
         ::fsync(dir.get());
     }
-    return TStatus::Ok();
+    return Status::success();
 }
 
-bool TLinuxFileSystem::removeFile(const QString& path) { return ::unlink(native(path).constData()) == 0; }
+bool LinuxFileSystem::removeFile(const QString& path) {
+    return ::unlink(native(path).constData()) == 0;
+}
 
-template <> IFileSystem& DefaultService<IFileSystem>() {
-    static TLinuxFileSystem service;
+template <> IFileSystem& defaultService<IFileSystem>() {
+    static LinuxFileSystem service;
     return service;
 }
 

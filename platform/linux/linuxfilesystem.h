@@ -3,9 +3,11 @@
 
 #include "platform/filesystem.h"
 
+#include <functional>
+
 namespace clavora::platform {
 
-class TLinuxFileSystem : public IFileSystem {
+class LinuxFileSystem : public IFileSystem {
 public:
     QString programFilePath() override;
     QString programFolder() override;
@@ -13,11 +15,20 @@ public:
     QString userStateFolder() override;
     bool createAndRemoveExclusive(const QString& path) override;
     bool createFolder(const QString& path) override;
-    bool fileExists(const QString& path) override;
+    FileKind fileKind(const QString& path) override;
     bool copyFileNoOverwrite(const QString& source, const QString& target) override;
-    TStatus readFile(const QString& path, QByteArray& contents) override;
-    TStatus writeFileReplacing(const QString& path, const QByteArray& contents) override;
+    Status readFile(const QString& path, QByteArray& contents) override;
+    Status writeFileReplacing(const QString& path, const QByteArray& contents) override;
     bool removeFile(const QString& path) override;
+
+    // Test seam: called once a replacement's temporary file holds the new bytes and is flushed, just before it is
+    // renamed over the old file. A non-zero result is taken as the system error of that step (ENOSPC, EIO...), so a
+    // test can fail a write at its last moment on a real disk.
+    using BeforeRenameHook = std::function<int(const QString& temporaryPath)>;
+    void setBeforeRenameHook(BeforeRenameHook hook) { m_beforeRename = std::move(hook); }
+
+private:
+    BeforeRenameHook m_beforeRename;
 };
 
 } // namespace clavora::platform

@@ -14,102 +14,70 @@ namespace clavora::platform {
 
 namespace {
 
-class TDirHandle {
+class DirHandle {
 public:
-    explicit TDirHandle(DIR* dir) : FDir(dir) {}
-    ~TDirHandle() {
-        if (FDir) {
-            ::closedir(FDir);
+    explicit DirHandle(DIR* dir) : m_dir(dir) {}
+    ~DirHandle() {
+        if (m_dir) {
+            ::closedir(m_dir);
         }
     }
-    TDirHandle(const TDirHandle&) = delete;
-    TDirHandle& operator=(const TDirHandle&) = delete;
-    DIR* get() const { return FDir; }
+    DirHandle(const DirHandle&) = delete;
+    DirHandle& operator=(const DirHandle&) = delete;
+    DIR* get() const { return m_dir; }
 
 private:
-    DIR* FDir;
+    DIR* m_dir;
 };
-
-QChar foldedAt(QStringView text, qsizetype i) {
-    return text.at(i).toCaseFolded();
-}
 
 } // namespace
 
-bool MatchesFileNamePattern(QStringView name, QStringView pattern) {
-    // Iterative matcher with one backtrack point: the last "*" seen and where in Name it started to match, which is
-    // enough for "*" patterns and keeps the work linear in practice.
-    qsizetype n = 0;
-    qsizetype p = 0;
-    qsizetype starAt = -1;
-    qsizetype starName = 0;
-    while (n < name.size()) {
-        if (p < pattern.size() && pattern.at(p) == QLatin1Char('*')) {
-            starAt = p++;
-            starName = n;
-        } else if (p < pattern.size() &&
-                   (pattern.at(p) == QLatin1Char('?') || foldedAt(pattern, p) == foldedAt(name, n))) {
-            ++p;
-            ++n;
-        } else if (starAt >= 0) {
-            p = starAt + 1;
-            n = ++starName;
-        } else {
-            return false;
-        }
-    }
-    while (p < pattern.size() && pattern.at(p) == QLatin1Char('*')) {
-        ++p;
-    }
-    return p == pattern.size();
-}
-
-bool TLinuxFolderSearch::folderExists(const QString& path) {
+bool LinuxFolderSearch::folderExists(const QString& path) {
     struct stat st {};
     return !path.isEmpty() && ::stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-TStatus TLinuxFolderSearch::findEntries(const QString& folder, const QString& pattern, QList<TFolderEntry>& entries) {
+Status LinuxFolderSearch::findEntries(const QString& folder, const QString& pattern, QList<FolderEntry>& entries) {
     entries.clear();
-    TDirHandle dir(::opendir(QFile::encodeName(folder).constData()));
+    DirHandle dir(::opendir(QFile::encodeName(folder).constData()));
     if (!dir.get()) {
         const int error = errno;
-        return TStatus::Failure(
+        return Status::failure(
             QStringLiteral("Cannot list folder \"%1\". %2").arg(folder, QString::fromLocal8Bit(std::strerror(error))));
     }
     const int dirFd = ::dirfd(dir.get());
-    QList<TFolderEntry> found;
+    QList<FolderEntry> found;
     for (;;) {
         errno = 0;
         const dirent* entry = ::readdir(dir.get());
         if (!entry) {
             if (errno != 0) {
                 const int error = errno;
-                return TStatus::Failure(QStringLiteral("Cannot list folder \"%1\". %2")
-                                            .arg(folder, QString::fromLocal8Bit(std::strerror(error))));
+                return Status::failure(QStringLiteral("Cannot list folder \"%1\". %2")
+                                           .arg(folder, QString::fromLocal8Bit(std::strerror(error))));
             }
             break;
         }
         const QString name = QFile::decodeName(entry->d_name);
-        if (name == QLatin1String(".") || name == QLatin1String("..") || !MatchesFileNamePattern(name, pattern)) {
+        if (name == QLatin1String(".") || name == QLatin1String("..") || !matchesFileNamePattern(name, pattern)) {
             continue;
         }
         // d_type is only a hint (DT_UNKNOWN on some file systems, DT_LNK for links): ask stat, which follows links
         // the way opening the entry later will.
         struct stat st {};
         const bool isDirectory = ::fstatat(dirFd, entry->d_name, &st, 0) == 0 && S_ISDIR(st.st_mode);
-        found.append(TFolderEntry{name, isDirectory});
+        found.append(FolderEntry{name, isDirectory});
     }
-    std::sort(found.begin(), found.end(), [](const TFolderEntry& a, const TFolderEntry& b) {
+    std::sort(found.begin(), found.end(), [](const FolderEntry& a, const FolderEntry& b) {
         const int byFold = a.name.compare(b.name, Qt::CaseInsensitive);
         return byFold != 0 ? byFold < 0 : a.name < b.name;
     });
     entries = std::move(found);
-    return TStatus::Ok();
+    return Status::success();
 }
 
-template <> IFolderSearch& DefaultService<IFolderSearch>() {
-    static TLinuxFolderSearch service;
+template <> IFolderSearch& defaultService<IFolderSearch>() {
+    static LinuxFolderSearch service;
     return service;
 }
 

@@ -5,10 +5,10 @@
 
 namespace clavora::platform {
 
-class TLinuxFolderSearch : public IFolderSearch {
+class LinuxFolderSearch : public IFolderSearch {
 public:
     bool folderExists(const QString& path) override;
-    TStatus findEntries(const QString& folder, const QString& pattern, QList<TFolderEntry>& entries) override;
+    Status findEntries(const QString& folder, const QString& pattern, QList<FolderEntry>& entries) override;
 };
 
 } // namespace clavora::platform

@@ -27,39 +27,39 @@ namespace clavora::platform {
 
 namespace {
 
-struct TDisplayCloser {
+struct DisplayCloser {
     void operator()(Display* display) const { XCloseDisplay(display); }
 };
-struct TXkbContextUnref {
+struct XkbContextUnref {
     void operator()(xkb_context* context) const { xkb_context_unref(context); }
 };
-struct TXkbKeymapUnref {
+struct XkbKeymapUnref {
     void operator()(xkb_keymap* keymap) const { xkb_keymap_unref(keymap); }
 };
-struct TXkbStateUnref {
+struct XkbStateUnref {
     void operator()(xkb_state* state) const { xkb_state_unref(state); }
 };
-struct TRegistryUnref {
+struct RegistryUnref {
     void operator()(rxkb_context* context) const { rxkb_context_unref(context); }
 };
-struct TXFree {
+struct XFreeDeleter {
     void operator()(void* data) const { XFree(data); }
 };
 
 // Where Windows puts each physical key. Keypad keys answer differently with Num Lock on and off; the letter block
 // holds the US positions, which the layout's own letters override when the table is built.
-struct TPosition {
+struct KeyPosition {
     const char* name;
     std::uint8_t numLockOn;
     std::uint8_t numLockOff;
 };
 
-constexpr TPosition Same(const char* name, int code) {
+constexpr KeyPosition Same(const char* name, int code) {
     return {name, std::uint8_t(code), std::uint8_t(code)};
 }
 
 // clang-format off
-constexpr TPosition kPositions[] = {
+constexpr KeyPosition KeyPositions[] = {
     Same("ESC", vk::Escape),
     Same("AE01", '1'), Same("AE02", '2'), Same("AE03", '3'), Same("AE04", '4'), Same("AE05", '5'),
     Same("AE06", '6'), Same("AE07", '7'), Same("AE08", '8'), Same("AE09", '9'), Same("AE10", '0'),
@@ -94,6 +94,15 @@ constexpr TPosition kPositions[] = {
 };
 // clang-format on
 
+// The United Kingdom layout puts the punctuation keys under other codes than the US one: the key left of 1 (` ¬)
+// is VK_OEM_8, the ' @ key VK_OEM_3, the # ~ key VK_OEM_7 and the \ | key beside the left Shift VK_OEM_5.
+constexpr KeyPosition UnitedKingdomPositions[] = {
+    Same("TLDE", 223),
+    Same("AC11", vk::Oem3),
+    Same("BKSL", 222),
+    Same("LSGT", 220),
+};
+
 // Keys whose code follows the character they type rather than their position: the typing block outside the digit
 // row, where layouts move letters around (AZERTY, QWERTZ).
 bool followsLayoutLetter(const char* name) {
@@ -122,14 +131,14 @@ QString shortLanguageCode(const char* iso639) {
     return QLocale::languageToCode(language);
 }
 
-struct TRegistryEntry {
+struct RegistryEntry {
     QString language;
     QString country;
     bool languageOwn = false;
 };
 
-TRegistryEntry entryOf(rxkb_layout* layout) {
-    TRegistryEntry entry;
+RegistryEntry entryOf(rxkb_layout* layout) {
+    RegistryEntry entry;
     for (rxkb_iso639_code* code = rxkb_layout_get_iso639_first(layout); code && entry.language.isEmpty();
          code = rxkb_iso639_code_next(code)) {
         entry.language = shortLanguageCode(rxkb_iso639_code_get_code(code));
@@ -141,7 +150,7 @@ TRegistryEntry entryOf(rxkb_layout* layout) {
     return entry;
 }
 
-QString composeLocaleName(TRegistryEntry variant, const TRegistryEntry& base) {
+QString composeLocaleName(RegistryEntry variant, const RegistryEntry& base) {
     if (variant.language.isEmpty()) {
         variant.language = base.language;
     }
@@ -169,24 +178,24 @@ QString composeLocaleName(TRegistryEntry variant, const TRegistryEntry& base) {
 }
 
 // The layout registry, read once: it is a few hundred kilobytes of XML and never changes while we run.
-class TLayoutRegistry {
+class LayoutRegistry {
 public:
-    static TLayoutRegistry& instance() {
-        static TLayoutRegistry registry;
+    static LayoutRegistry& instance() {
+        static LayoutRegistry registry;
         return registry;
     }
 
     QString localeName(const QString& layout, const QString& variant) {
         const QString key = layout + QLatin1Char('\n') + variant;
-        if (const auto found = FByName.constFind(key); found != FByName.constEnd()) {
+        if (const auto found = m_byName.constFind(key); found != m_byName.constEnd()) {
             return *found;
         }
         QString result = QStringLiteral("xx");
-        if (FContext && !layout.isEmpty()) {
-            TRegistryEntry base;
+        if (m_context && !layout.isEmpty()) {
+            RegistryEntry base;
             bool baseFound = false;
             rxkb_layout* variantLayout = nullptr;
-            for (rxkb_layout* entry = rxkb_layout_first(FContext.get()); entry; entry = rxkb_layout_next(entry)) {
+            for (rxkb_layout* entry = rxkb_layout_first(m_context.get()); entry; entry = rxkb_layout_next(entry)) {
                 if (QString::fromUtf8(rxkb_layout_get_name(entry)) != layout) {
                     continue;
                 }
@@ -203,15 +212,15 @@ public:
                     variantLayout ? composeLocaleName(entryOf(variantLayout), base) : composeLocaleName(base, base);
             }
         }
-        FByName.insert(key, result);
+        m_byName.insert(key, result);
         return result;
     }
 
     QString localeNameByDescription(const QString& description) {
-        if (!FContext || description.isEmpty()) {
+        if (!m_context || description.isEmpty()) {
             return QStringLiteral("xx");
         }
-        for (rxkb_layout* entry = rxkb_layout_first(FContext.get()); entry; entry = rxkb_layout_next(entry)) {
+        for (rxkb_layout* entry = rxkb_layout_first(m_context.get()); entry; entry = rxkb_layout_next(entry)) {
             if (QString::fromUtf8(rxkb_layout_get_description(entry)) == description) {
                 const char* entryVariant = rxkb_layout_get_variant(entry);
                 return localeName(QString::fromUtf8(rxkb_layout_get_name(entry)),
@@ -222,28 +231,28 @@ public:
     }
 
 private:
-    TLayoutRegistry() : FContext(rxkb_context_new(RXKB_CONTEXT_NO_FLAGS)) {
-        if (FContext && !rxkb_context_parse_default_ruleset(FContext.get())) {
+    LayoutRegistry() : m_context(rxkb_context_new(RXKB_CONTEXT_NO_FLAGS)) {
+        if (m_context && !rxkb_context_parse_default_ruleset(m_context.get())) {
             qCWarning(lcKeyboard) << "The keyboard layout registry could not be read; layouts have no locale";
-            FContext.reset();
+            m_context.reset();
         }
     }
 
-    std::unique_ptr<rxkb_context, TRegistryUnref> FContext;
-    QHash<QString, QString> FByName;
+    std::unique_ptr<rxkb_context, RegistryUnref> m_context;
+    QHash<QString, QString> m_byName;
 };
 
 } // namespace
 
-QString LocaleNameForLayout(const QString& layout, const QString& variant) {
-    return TLayoutRegistry::instance().localeName(layout, variant);
+QString localeNameForLayout(const QString& layout, const QString& variant) {
+    return LayoutRegistry::instance().localeName(layout, variant);
 }
 
-QString LocaleNameForLayoutDescription(const QString& description) {
-    return TLayoutRegistry::instance().localeNameByDescription(description);
+QString localeNameForLayoutDescription(const QString& description) {
+    return LayoutRegistry::instance().localeNameByDescription(description);
 }
 
-std::pair<QString, QString> LayoutOfGroup(const QString& layouts, const QString& variants, int group) {
+std::pair<QString, QString> layoutOfGroup(const QString& layouts, const QString& variants, int group) {
     const QStringList layoutList = layouts.split(QLatin1Char(','));
     const QStringList variantList = variants.split(QLatin1Char(','));
     if (layouts.isEmpty() || group < 0) {
@@ -253,63 +262,64 @@ std::pair<QString, QString> LayoutOfGroup(const QString& layouts, const QString&
     return {layoutList.at(index).trimmed(), index < variantList.size() ? variantList.at(index).trimmed() : QString()};
 }
 
-struct TLinuxKeyboard::TImpl {
-    std::unique_ptr<Display, TDisplayCloser> FDisplay;
-    std::unique_ptr<xkb_context, TXkbContextUnref> FContext;
-    std::unique_ptr<xkb_keymap, TXkbKeymapUnref> FKeymap;
-    xcb_connection_t* FConnection = nullptr; // owned by FDisplay
-    std::int32_t FDeviceId = -1;
-    int FXkbEventType = -1;
-    Atom FRulesAtom = 0;
-    Atom FCapsLockAtom = 0;
-    Atom FNumLockAtom = 0;
+struct LinuxKeyboard::Impl {
+    std::unique_ptr<Display, DisplayCloser> m_display;
+    std::unique_ptr<xkb_context, XkbContextUnref> m_context;
+    std::unique_ptr<xkb_keymap, XkbKeymapUnref> m_keymap;
+    xcb_connection_t* m_connection = nullptr; // owned by m_display
+    std::int32_t m_deviceId = -1;
+    int m_xkbEventType = -1;
+    Atom m_rulesAtom = 0;
+    Atom m_capsLockAtom = 0;
+    Atom m_numLockAtom = 0;
 
-    int FGroup = 0;
-    unsigned FIndicatorState = 0;
-    int FCapsLockIndicator = -1;
-    int FNumLockIndicator = -1;
+    int m_group = 0;
+    unsigned m_indicatorState = 0;
+    int m_capsLockIndicator = -1;
+    int m_numLockIndicator = -1;
 
-    bool FKeymapStale = true;
-    bool FTableStale = true;
-    bool FLocaleStale = true;
+    bool m_keymapStale = true;
+    bool m_tableStale = true;
+    bool m_localeStale = true;
 
     // Virtual-key code of every X keycode, with Num Lock on and off.
-    std::array<std::uint8_t, 256> FCodeNumLockOn{};
-    std::array<std::uint8_t, 256> FCodeNumLockOff{};
-    QString FLocaleName = QStringLiteral("xx");
+    std::array<std::uint8_t, 256> m_codeNumLockOn{};
+    std::array<std::uint8_t, 256> m_codeNumLockOff{};
+    QString m_localeName = QStringLiteral("xx");
 
-    explicit TImpl(const QByteArray& displayName);
+    explicit Impl(const QByteArray& displayName);
     void drainEvents();
     void refresh();
     void reloadKeymap();
     void rebuildTable();
     QString lookUpLocaleName();
+    std::pair<QString, QString> activeLayout();
     QByteArray rulesNames();
-    bool indicatorOn(int index) const { return index >= 0 && (FIndicatorState >> index) & 1u; }
+    bool indicatorOn(int index) const { return index >= 0 && (m_indicatorState >> index) & 1u; }
 };
 
-TLinuxKeyboard::TImpl::TImpl(const QByteArray& displayName) {
+LinuxKeyboard::Impl::Impl(const QByteArray& displayName) {
     int eventBase = 0, errorBase = 0, major = XkbMajorVersion, minor = XkbMinorVersion;
     int reason = 0;
-    FDisplay.reset(XkbOpenDisplay(displayName.isEmpty() ? nullptr : displayName.constData(), &eventBase, &errorBase,
-                                  &major, &minor, &reason));
-    if (!FDisplay) {
+    m_display.reset(XkbOpenDisplay(displayName.isEmpty() ? nullptr : displayName.constData(), &eventBase, &errorBase,
+                                   &major, &minor, &reason));
+    if (!m_display) {
         qCInfo(lcKeyboard) << "No X display with the keyboard extension (reason" << reason << "); hotkeys see no keys";
         return;
     }
-    FXkbEventType = eventBase;
-    Display* display = FDisplay.get();
-    FConnection = XGetXCBConnection(display);
-    FContext.reset(xkb_context_new(XKB_CONTEXT_NO_FLAGS));
-    if (!FContext ||
-        !xkb_x11_setup_xkb_extension(FConnection, XKB_X11_MIN_MAJOR_XKB_VERSION, XKB_X11_MIN_MINOR_XKB_VERSION,
+    m_xkbEventType = eventBase;
+    Display* display = m_display.get();
+    m_connection = XGetXCBConnection(display);
+    m_context.reset(xkb_context_new(XKB_CONTEXT_NO_FLAGS));
+    if (!m_context ||
+        !xkb_x11_setup_xkb_extension(m_connection, XKB_X11_MIN_MAJOR_XKB_VERSION, XKB_X11_MIN_MINOR_XKB_VERSION,
                                      XKB_X11_SETUP_XKB_EXTENSION_NO_FLAGS, nullptr, nullptr, nullptr, nullptr)) {
         qCWarning(lcKeyboard) << "The X keyboard extension could not be set up; hotkeys see no keys";
-        FDisplay.reset();
-        FConnection = nullptr;
+        m_display.reset();
+        m_connection = nullptr;
         return;
     }
-    FDeviceId = xkb_x11_get_core_keyboard_device_id(FConnection);
+    m_deviceId = xkb_x11_get_core_keyboard_device_id(m_connection);
 
     // Ask before reading anything, so no change can slip between the first read and the first notification.
     const unsigned long events = XkbNewKeyboardNotifyMask | XkbMapNotifyMask | XkbNamesNotifyMask | XkbStateNotifyMask |
@@ -318,23 +328,24 @@ TLinuxKeyboard::TImpl::TImpl(const QByteArray& displayName) {
     XkbSelectEventDetails(display, XkbUseCoreKbd, XkbStateNotify, XkbAllStateComponentsMask, XkbGroupStateMask);
     XkbSelectEventDetails(display, XkbUseCoreKbd, XkbIndicatorStateNotify, XkbAllIndicatorsMask, XkbAllIndicatorsMask);
     XSelectInput(display, DefaultRootWindow(display), PropertyChangeMask);
-    FRulesAtom = XInternAtom(display, "_XKB_RULES_NAMES", False);
-    FCapsLockAtom = XInternAtom(display, "Caps Lock", False);
-    FNumLockAtom = XInternAtom(display, "Num Lock", False);
+    m_rulesAtom = XInternAtom(display, "_XKB_RULES_NAMES", False);
+    m_capsLockAtom = XInternAtom(display, "Caps Lock", False);
+    m_numLockAtom = XInternAtom(display, "Num Lock", False);
 }
 
-void TLinuxKeyboard::TImpl::drainEvents() {
-    Display* display = FDisplay.get();
+void LinuxKeyboard::Impl::drainEvents() {
+    Display* display = m_display.get();
     while (XPending(display) > 0) {
         XEvent event;
         XNextEvent(display, &event);
         if (event.type == PropertyNotify) {
-            if (event.xproperty.atom == FRulesAtom) {
-                FLocaleStale = true;
+            if (event.xproperty.atom == m_rulesAtom) {
+                m_localeStale = true;
+                m_tableStale = true; // the codes of some keys depend on the layout's name
             }
             continue;
         }
-        if (event.type != FXkbEventType) {
+        if (event.type != m_xkbEventType) {
             continue;
         }
         const XkbEvent& xkb = reinterpret_cast<const XkbEvent&>(event);
@@ -342,17 +353,17 @@ void TLinuxKeyboard::TImpl::drainEvents() {
         case XkbNewKeyboardNotify:
         case XkbMapNotify:
         case XkbNamesNotify:
-            FKeymapStale = true;
+            m_keymapStale = true;
             break;
         case XkbStateNotify:
-            if (xkb.state.group != FGroup) {
-                FGroup = xkb.state.group;
-                FTableStale = true;
-                FLocaleStale = true;
+            if (xkb.state.group != m_group) {
+                m_group = xkb.state.group;
+                m_tableStale = true;
+                m_localeStale = true;
             }
             break;
         case XkbIndicatorStateNotify:
-            FIndicatorState = xkb.indicators.state;
+            m_indicatorState = xkb.indicators.state;
             break;
         default:
             break;
@@ -360,69 +371,80 @@ void TLinuxKeyboard::TImpl::drainEvents() {
     }
 }
 
-void TLinuxKeyboard::TImpl::refresh() {
+void LinuxKeyboard::Impl::refresh() {
     drainEvents();
-    if (FKeymapStale) {
+    if (m_keymapStale) {
         reloadKeymap();
     }
-    if (FTableStale) {
+    if (m_tableStale) {
         rebuildTable();
     }
 }
 
-void TLinuxKeyboard::TImpl::reloadKeymap() {
-    Display* display = FDisplay.get();
-    FKeymapStale = false;
-    FTableStale = true;
-    FLocaleStale = true;
+void LinuxKeyboard::Impl::reloadKeymap() {
+    Display* display = m_display.get();
+    m_keymapStale = false;
+    m_tableStale = true;
+    m_localeStale = true;
 
     XkbStateRec state{};
     if (XkbGetState(display, XkbUseCoreKbd, &state) == Success) {
-        FGroup = state.group;
+        m_group = state.group;
     }
-    FCapsLockIndicator = -1;
-    FNumLockIndicator = -1;
+    m_capsLockIndicator = -1;
+    m_numLockIndicator = -1;
     int index = -1;
-    if (XkbGetNamedIndicator(display, FCapsLockAtom, &index, nullptr, nullptr, nullptr)) {
-        FCapsLockIndicator = index;
+    if (XkbGetNamedIndicator(display, m_capsLockAtom, &index, nullptr, nullptr, nullptr)) {
+        m_capsLockIndicator = index;
     }
-    if (XkbGetNamedIndicator(display, FNumLockAtom, &index, nullptr, nullptr, nullptr)) {
-        FNumLockIndicator = index;
+    if (XkbGetNamedIndicator(display, m_numLockAtom, &index, nullptr, nullptr, nullptr)) {
+        m_numLockIndicator = index;
     }
     unsigned indicators = 0;
     if (XkbGetIndicatorState(display, XkbUseCoreKbd, &indicators) == Success) {
-        FIndicatorState = indicators;
+        m_indicatorState = indicators;
     }
 
-    FKeymap.reset(xkb_x11_keymap_new_from_device(FContext.get(), FConnection, FDeviceId, XKB_KEYMAP_COMPILE_NO_FLAGS));
-    if (!FKeymap) {
+    m_keymap.reset(
+        xkb_x11_keymap_new_from_device(m_context.get(), m_connection, m_deviceId, XKB_KEYMAP_COMPILE_NO_FLAGS));
+    if (!m_keymap) {
         qCWarning(lcKeyboard) << "The keyboard map could not be read; hotkeys see no keys";
     }
 }
 
-void TLinuxKeyboard::TImpl::rebuildTable() {
-    FTableStale = false;
-    FCodeNumLockOn.fill(0);
-    FCodeNumLockOff.fill(0);
-    xkb_keymap* keymap = FKeymap.get();
+void LinuxKeyboard::Impl::rebuildTable() {
+    m_tableStale = false;
+    m_codeNumLockOn.fill(0);
+    m_codeNumLockOff.fill(0);
+    xkb_keymap* keymap = m_keymap.get();
     if (!keymap) {
         return;
     }
-    for (const TPosition& position : kPositions) {
+    for (const KeyPosition& position : KeyPositions) {
         const xkb_keycode_t keycode = xkb_keymap_key_by_name(keymap, position.name);
-        if (keycode != XKB_KEYCODE_INVALID && keycode < 256 && FCodeNumLockOn[keycode] == 0) {
-            FCodeNumLockOn[keycode] = position.numLockOn;
-            FCodeNumLockOff[keycode] = position.numLockOff;
+        if (keycode != XKB_KEYCODE_INVALID && keycode < 256 && m_codeNumLockOn[keycode] == 0) {
+            m_codeNumLockOn[keycode] = position.numLockOn;
+            m_codeNumLockOff[keycode] = position.numLockOff;
+        }
+    }
+    // The United Kingdom layout and its variants share its punctuation codes.
+    if (lookUpLocaleName().endsWith(QLatin1String("-GB"))) {
+        for (const KeyPosition& position : UnitedKingdomPositions) {
+            const xkb_keycode_t keycode = xkb_keymap_key_by_name(keymap, position.name);
+            if (keycode != XKB_KEYCODE_INVALID && keycode < 256) {
+                m_codeNumLockOn[keycode] = position.numLockOn;
+                m_codeNumLockOff[keycode] = position.numLockOff;
+            }
         }
     }
 
     // The letters come from the active group's unshifted level; the per-key group comes from a state locked to the
     // active group, so keys with fewer groups wrap as the server wraps them.
-    std::unique_ptr<xkb_state, TXkbStateUnref> state(xkb_state_new(keymap));
+    std::unique_ptr<xkb_state, XkbStateUnref> state(xkb_state_new(keymap));
     if (!state) {
         return;
     }
-    xkb_state_update_mask(state.get(), 0, 0, 0, 0, 0, xkb_layout_index_t(std::max(FGroup, 0)));
+    xkb_state_update_mask(state.get(), 0, 0, 0, 0, 0, xkb_layout_index_t(std::max(m_group, 0)));
     const xkb_keycode_t last = std::min<xkb_keycode_t>(xkb_keymap_max_keycode(keymap), 255);
     for (xkb_keycode_t keycode = xkb_keymap_min_keycode(keymap); keycode <= last; ++keycode) {
         if (!followsLayoutLetter(xkb_keymap_key_get_name(keymap, keycode))) {
@@ -435,7 +457,7 @@ void TLinuxKeyboard::TImpl::rebuildTable() {
             continue;
         }
         const xkb_keysym_t symbol = symbols[0];
-        std::uint8_t code = FCodeNumLockOn[keycode];
+        std::uint8_t code = m_codeNumLockOn[keycode];
         if (symbol >= XKB_KEY_a && symbol <= XKB_KEY_z) {
             code = std::uint8_t(vk::LetterA + (symbol - XKB_KEY_a));
         } else if (symbol >= XKB_KEY_A && symbol <= XKB_KEY_Z) {
@@ -448,64 +470,71 @@ void TLinuxKeyboard::TImpl::rebuildTable() {
                 code = 0;
             }
         }
-        FCodeNumLockOn[keycode] = code;
-        FCodeNumLockOff[keycode] = code;
+        m_codeNumLockOn[keycode] = code;
+        m_codeNumLockOff[keycode] = code;
     }
 }
 
-QByteArray TLinuxKeyboard::TImpl::rulesNames() {
-    Display* display = FDisplay.get();
+QByteArray LinuxKeyboard::Impl::rulesNames() {
+    Display* display = m_display.get();
     Atom type = 0;
     int format = 0;
     unsigned long items = 0, remaining = 0;
     unsigned char* raw = nullptr;
-    if (XGetWindowProperty(display, DefaultRootWindow(display), FRulesAtom, 0, 4096, False, XA_STRING, &type, &format,
+    if (XGetWindowProperty(display, DefaultRootWindow(display), m_rulesAtom, 0, 4096, False, XA_STRING, &type, &format,
                            &items, &remaining, &raw) != Success) {
         return QByteArray();
     }
-    std::unique_ptr<unsigned char, TXFree> data(raw);
+    std::unique_ptr<unsigned char, XFreeDeleter> data(raw);
     if (!data || type != XA_STRING || format != 8) {
         return QByteArray();
     }
     return QByteArray(reinterpret_cast<const char*>(data.get()), int(items));
 }
 
-QString TLinuxKeyboard::TImpl::lookUpLocaleName() {
+std::pair<QString, QString> LinuxKeyboard::Impl::activeLayout() {
     // rules, model, layouts, variants, options: NUL-separated strings
     const QList<QByteArray> names = rulesNames().split('\0');
     if (names.size() >= 3 && !names.at(2).isEmpty()) {
-        const auto [layout, variant] = LayoutOfGroup(
-            QString::fromUtf8(names.at(2)), names.size() >= 4 ? QString::fromUtf8(names.at(3)) : QString(), FGroup);
-        return LocaleNameForLayout(layout, variant);
+        return layoutOfGroup(QString::fromUtf8(names.at(2)),
+                             names.size() >= 4 ? QString::fromUtf8(names.at(3)) : QString(), m_group);
     }
-    if (FKeymap) {
-        const xkb_layout_index_t count = xkb_keymap_num_layouts(FKeymap.get());
+    return {};
+}
+
+QString LinuxKeyboard::Impl::lookUpLocaleName() {
+    if (const auto [layout, variant] = activeLayout(); !layout.isEmpty()) {
+        return localeNameForLayout(layout, variant);
+    }
+    if (m_keymap) {
+        const xkb_layout_index_t count = xkb_keymap_num_layouts(m_keymap.get());
         if (count > 0) {
             const char* description =
-                xkb_keymap_layout_get_name(FKeymap.get(), xkb_layout_index_t(std::max(FGroup, 0)) % count);
-            return LocaleNameForLayoutDescription(description ? QString::fromUtf8(description) : QString());
+                xkb_keymap_layout_get_name(m_keymap.get(), xkb_layout_index_t(std::max(m_group, 0)) % count);
+            return localeNameForLayoutDescription(description ? QString::fromUtf8(description) : QString());
         }
     }
     return QStringLiteral("xx");
 }
 
-TLinuxKeyboard::TLinuxKeyboard(const QByteArray& displayName) : F(std::make_unique<TImpl>(displayName)) {}
+LinuxKeyboard::LinuxKeyboard(const QByteArray& displayName) : m_impl(std::make_unique<Impl>(displayName)) {}
 
-TLinuxKeyboard::~TLinuxKeyboard() = default;
+LinuxKeyboard::~LinuxKeyboard() = default;
 
-bool TLinuxKeyboard::connected() const {
-    return F->FDisplay != nullptr;
+bool LinuxKeyboard::connected() const {
+    return m_impl->m_display != nullptr;
 }
 
-TKeyStateSnapshot TLinuxKeyboard::snapshot() {
-    TKeyStateSnapshot result;
-    if (!F->FDisplay) {
+KeyStateSnapshot LinuxKeyboard::snapshot() {
+    KeyStateSnapshot result;
+    if (!m_impl->m_display) {
         return result;
     }
-    F->refresh();
+    m_impl->refresh();
     char keys[32] = {};
-    XQueryKeymap(F->FDisplay.get(), keys);
-    const auto& codes = F->indicatorOn(F->FNumLockIndicator) ? F->FCodeNumLockOn : F->FCodeNumLockOff;
+    XQueryKeymap(m_impl->m_display.get(), keys);
+    const auto& codes =
+        m_impl->indicatorOn(m_impl->m_numLockIndicator) ? m_impl->m_codeNumLockOn : m_impl->m_codeNumLockOff;
     for (int keycode = 8; keycode < 256; ++keycode) {
         if (keys[keycode >> 3] & (1 << (keycode & 7))) {
             if (const int code = codes[std::size_t(keycode)]) {
@@ -516,24 +545,24 @@ TKeyStateSnapshot TLinuxKeyboard::snapshot() {
     result.setDown(vk::Shift, result.isDown(vk::LShift) || result.isDown(vk::RShift));
     result.setDown(vk::Control, result.isDown(vk::LControl) || result.isDown(vk::RControl));
     result.setDown(vk::Menu, result.isDown(vk::LMenu) || result.isDown(vk::RMenu));
-    result.setCapsLockToggled(F->indicatorOn(F->FCapsLockIndicator));
+    result.setCapsLockToggled(m_impl->indicatorOn(m_impl->m_capsLockIndicator));
     return result;
 }
 
-QString TLinuxKeyboard::keyboardLocaleName() {
-    if (!F->FDisplay) {
+QString LinuxKeyboard::keyboardLocaleName() {
+    if (!m_impl->m_display) {
         return QStringLiteral("xx");
     }
-    F->refresh();
-    if (F->FLocaleStale) {
-        F->FLocaleStale = false;
-        F->FLocaleName = F->lookUpLocaleName();
+    m_impl->refresh();
+    if (m_impl->m_localeStale) {
+        m_impl->m_localeStale = false;
+        m_impl->m_localeName = m_impl->lookUpLocaleName();
     }
-    return F->FLocaleName;
+    return m_impl->m_localeName;
 }
 
-template <> IKeyboard& DefaultService<IKeyboard>() {
-    static TLinuxKeyboard service;
+template <> IKeyboard& defaultService<IKeyboard>() {
+    static LinuxKeyboard service;
     return service;
 }
 

@@ -12,35 +12,35 @@ namespace clavora::platform {
 
 // Reads the keyboard of one X display over a connection of its own, so the GUI toolkit's event handling never sees
 // our XKB notifications. Without a display every key is up and the locale is "xx".
-class TLinuxKeyboard : public IKeyboard {
+class LinuxKeyboard : public IKeyboard {
 public:
     // Display name as for XOpenDisplay; empty means $DISPLAY.
-    explicit TLinuxKeyboard(const QByteArray& displayName = QByteArray());
-    ~TLinuxKeyboard() override;
-    TLinuxKeyboard(const TLinuxKeyboard&) = delete;
-    TLinuxKeyboard& operator=(const TLinuxKeyboard&) = delete;
+    explicit LinuxKeyboard(const QByteArray& displayName = QByteArray());
+    ~LinuxKeyboard() override;
+    LinuxKeyboard(const LinuxKeyboard&) = delete;
+    LinuxKeyboard& operator=(const LinuxKeyboard&) = delete;
 
-    TKeyStateSnapshot snapshot() override;
+    KeyStateSnapshot snapshot() override;
     QString keyboardLocaleName() override;
 
     // Whether an X display with XKB was reached.
     bool connected() const;
 
 private:
-    struct TImpl;
-    std::unique_ptr<TImpl> F;
+    struct Impl;
+    std::unique_ptr<Impl> m_impl;
 };
 
 // Language-region name of an XKB layout ("us" -> "en-US", "de" + "nodeadkeys" -> "de-DE") from the layout registry;
 // "xx" when the layout or its language is unknown. Results are kept, so repeated questions are cheap.
-QString LocaleNameForLayout(const QString& layout, const QString& variant);
+QString localeNameForLayout(const QString& layout, const QString& variant);
 
 // The same, looked up by a layout's human-readable description ("English (US)"), the only name a keymap carries
 // when the rules names are missing from the display.
-QString LocaleNameForLayoutDescription(const QString& description);
+QString localeNameForLayoutDescription(const QString& description);
 
 // The layout and variant of an XKB group from the comma-separated lists of the rules names ("us,de" and ",nodeadkeys"
 // with group 1 give "de" and "nodeadkeys"). Groups beyond the list wrap around, as XKB does.
-std::pair<QString, QString> LayoutOfGroup(const QString& layouts, const QString& variants, int group);
+std::pair<QString, QString> layoutOfGroup(const QString& layouts, const QString& variants, int group);
 
 } // namespace clavora::platform

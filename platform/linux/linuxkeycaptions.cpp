@@ -358,7 +358,7 @@ QString LinuxKeyCaptions::keyText(PhysicalKey key, KeyLevel level) {
     return isVisible(text) ? text : QString();
 }
 
-template <> IKeyCaptions& DefaultService<IKeyCaptions>() {
+template <> IKeyCaptions& defaultService<IKeyCaptions>() {
     static LinuxKeyCaptions service;
     return service;
 }

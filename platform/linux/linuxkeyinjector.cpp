@@ -81,7 +81,7 @@ bool LinuxKeyInjector::sendKey(PhysicalKey key, bool down, InjectOptions options
     return true;
 }
 
-template <> IKeyInjector& DefaultService<IKeyInjector>() {
+template <> IKeyInjector& defaultService<IKeyInjector>() {
     static LinuxKeyInjector service;
     return service;
 }

@@ -27,16 +27,18 @@ QString stripLocaleName(const QString& raw) {
     return name;
 }
 
-QString envName(const char* variable) { return stripLocaleName(QString::fromLocal8Bit(qgetenv(variable))); }
+QString envName(const char* variable) {
+    return stripLocaleName(QString::fromLocal8Bit(qgetenv(variable)));
+}
 
 QLocale localeFor(const char* categoryVariable) {
-    const QString name = LocaleNameFor(categoryVariable);
+    const QString name = localeNameFor(categoryVariable);
     return name.isEmpty() ? QLocale::c() : QLocale(name);
 }
 
 } // namespace
 
-QString LocaleNameFor(const char* categoryVariable) {
+QString localeNameFor(const char* categoryVariable) {
     for (const char* variable : {"LC_ALL", categoryVariable, "LANG"}) {
         const QString name = envName(variable);
         if (!name.isEmpty()) {
@@ -46,7 +48,7 @@ QString LocaleNameFor(const char* categoryVariable) {
     return QString();
 }
 
-QString MessageLocaleName() {
+QString messageLocaleName() {
     const QString language = QString::fromLocal8Bit(qgetenv("LANGUAGE"));
     for (const QString& entry : language.split(QLatin1Char(':'), Qt::SkipEmptyParts)) {
         const QString name = stripLocaleName(entry);
@@ -54,18 +56,17 @@ QString MessageLocaleName() {
             return name;
         }
     }
-    return LocaleNameFor("LC_MESSAGES");
+    return localeNameFor("LC_MESSAGES");
 }
 
-int AnsiCodePageForLocale(const QString& localeName) {
+int ansiCodePageForLocale(const QString& localeName) {
     const QString lower = localeName.toLower().replace(QLatin1Char('-'), QLatin1Char('_'));
     const QString language = lower.section(QLatin1Char('_'), 0, 0);
     const QString region = lower.section(QLatin1Char('_'), 1, 1);
 
     if (language == QLatin1String("zh")) {
-        return (region == QLatin1String("tw") || region == QLatin1String("hk") || region == QLatin1String("mo"))
-                   ? 950
-                   : 936;
+        return (region == QLatin1String("tw") || region == QLatin1String("hk") || region == QLatin1String("mo")) ? 950
+                                                                                                                 : 936;
     }
     if (language == QLatin1String("sr")) {
         // Serbian in Latin letters (sr_RS@latin, sr_Latn) uses the Central European page.
@@ -95,7 +96,7 @@ int AnsiCodePageForLocale(const QString& localeName) {
     return 1252;
 }
 
-quint16 LanguageIdForLocale(const QString& localeName) {
+quint16 languageIdForLocale(const QString& localeName) {
     if (localeName.isEmpty()) {
         return 0;
     }
@@ -109,22 +110,26 @@ quint16 LanguageIdForLocale(const QString& localeName) {
     return static_cast<quint16>(uloc_getLCID(canonical) & 0xFFFF);
 }
 
-QChar TLinuxLocale::decimalSeparator() {
+QChar LinuxLocale::decimalSeparator() {
     const QString separator = localeFor("LC_NUMERIC").decimalPoint();
     return separator.isEmpty() ? QLatin1Char('.') : separator.at(0);
 }
 
-QString TLinuxLocale::shortDateFormat() { return localeFor("LC_TIME").dateFormat(QLocale::ShortFormat); }
+QString LinuxLocale::shortDateFormat() {
+    return localeFor("LC_TIME").dateFormat(QLocale::ShortFormat);
+}
 
-int TLinuxLocale::ansiCodePage() { return AnsiCodePageForLocale(LocaleNameFor("LC_CTYPE")); }
+int LinuxLocale::ansiCodePage() {
+    return ansiCodePageForLocale(localeNameFor("LC_CTYPE"));
+}
 
-quint16 TLinuxLocale::uiLanguageId() {
-    const quint16 id = LanguageIdForLocale(MessageLocaleName());
+quint16 LinuxLocale::uiLanguageId() {
+    const quint16 id = languageIdForLocale(messageLocaleName());
     return id != 0 ? id : 1033;
 }
 
-template <> ILocale& DefaultService<ILocale>() {
-    static TLinuxLocale service;
+template <> ILocale& defaultService<ILocale>() {
+    static LinuxLocale service;
     return service;
 }
 

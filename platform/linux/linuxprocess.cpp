@@ -12,18 +12,18 @@ namespace clavora::platform {
 
 namespace {
 
-class TLockFile : public IHeld {
+class LockFile : public IHeld {
 public:
-    explicit TLockFile(int fd) : FFd(fd) {}
-    ~TLockFile() override { ::close(FFd); }
+    explicit LockFile(int fd) : m_fd(fd) {}
+    ~LockFile() override { ::close(m_fd); }
 
 private:
-    int FFd;
+    int m_fd;
 };
 
 } // namespace
 
-std::unique_ptr<IHeld> TLinuxProcess::createNamedMutex(const QString& name) {
+std::unique_ptr<IHeld> LinuxProcess::createNamedMutex(const QString& name) {
     QString folder = QFile::decodeName(qgetenv("XDG_RUNTIME_DIR"));
     if (folder.isEmpty()) {
         folder = QDir::tempPath();
@@ -35,11 +35,11 @@ std::unique_ptr<IHeld> TLinuxProcess::createNamedMutex(const QString& name) {
     }
     // Shared: any number of instances may hold it, as with a mutex that is created but never waited on.
     ::flock(fd, LOCK_SH | LOCK_NB);
-    return std::make_unique<TLockFile>(fd);
+    return std::make_unique<LockFile>(fd);
 }
 
-template <> IProcess& DefaultService<IProcess>() {
-    static TLinuxProcess service;
+template <> IProcess& defaultService<IProcess>() {
+    static LinuxProcess service;
     return service;
 }
 

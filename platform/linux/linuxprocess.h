@@ -5,7 +5,7 @@
 
 namespace clavora::platform {
 
-class TLinuxProcess : public IProcess {
+class LinuxProcess : public IProcess {
 public:
     // A shared lock on a file of that name in XDG_RUNTIME_DIR (the temporary folder when it is not set).
     std::unique_ptr<IHeld> createNamedMutex(const QString& name) override;

@@ -9,7 +9,7 @@ namespace clavora::platform {
 
 namespace {
 
-class TLinuxShell : public IShell {
+class LinuxShell : public IShell {
 public:
     bool openUrl(const QString& url) override { return QDesktopServices::openUrl(QUrl(url)); }
 
@@ -20,18 +20,8 @@ public:
 
 } // namespace
 
-bool OpenWebAddress(const QString& url) {
-    const QUrl parsed(url, QUrl::StrictMode);
-    const QString scheme = parsed.scheme().toLower();
-    if (!parsed.isValid() || (scheme != QLatin1String("http") && scheme != QLatin1String("https")) ||
-        parsed.host().isEmpty()) {
-        return false;
-    }
-    return Shell().openUrl(url);
-}
-
-template <> IShell& DefaultService<IShell>() {
-    static TLinuxShell service;
+template <> IShell& defaultService<IShell>() {
+    static LinuxShell service;
     return service;
 }
 

@@ -17,45 +17,45 @@ protected:
     void SetUp() override {
         QDir().mkpath(FRoot.file("program"));
         QDir().mkpath(FRoot.file("config"));
-        FFs.FProgramFile = FRoot.file("program/clavora");
-        FFs.FUserConfigFolder = FRoot.file("config");
+        FFs.programFile = FRoot.file("program/clavora");
+        FFs.configFolder = FRoot.file("config");
     }
 
-    test::TTempFolder FRoot;
-    platform::TFakeFileSystem FFs;
-    platform::TScopedService<platform::IFileSystem> FUse{FFs};
+    test::TempFolder FRoot;
+    platform::FakeFileSystem FFs;
+    platform::ScopedService<platform::IFileSystem> FUse{FFs};
 };
 
 TEST_F(DataFolderTest, WritableProgramFolderIsUsedAndLeavesNoTestFile) {
     EXPECT_EQ(chooseDataFolder(FRoot.file("program"), "Zemtrak", "Clavora"), FRoot.file("program") + "/");
     EXPECT_EQ(QDir(FRoot.file("program")).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList());
-    EXPECT_TRUE(FFs.FCreatedFolders.isEmpty());
+    EXPECT_TRUE(FFs.createdFolders.isEmpty());
 }
 
 TEST_F(DataFolderTest, ReadOnlyProgramFolderUsesPerUserFolderAndCreatesBothLevels) {
-    FFs.FReadOnlyFolders.insert(FRoot.file("program"));
+    FFs.readOnlyFolders.insert(FRoot.file("program"));
     const QString expected = FRoot.file("config/Zemtrak/Clavora") + "/";
     EXPECT_EQ(chooseDataFolder(FRoot.file("program"), "Zemtrak", "Clavora"), expected);
     EXPECT_TRUE(QFileInfo(expected).isDir());
-    EXPECT_EQ(FFs.FCreatedFolders, QStringList({FRoot.file("config/Zemtrak"), FRoot.file("config/Zemtrak/Clavora")}));
+    EXPECT_EQ(FFs.createdFolders, QStringList({FRoot.file("config/Zemtrak"), FRoot.file("config/Zemtrak/Clavora")}));
 
     // A second start finds both levels in place: the failed creations are ignored.
     EXPECT_EQ(chooseDataFolder(FRoot.file("program"), "Zemtrak", "Clavora"), expected);
 }
 
 TEST_F(DataFolderTest, AMissingConfigurationFolderIsCreatedFirst) {
-    FFs.FReadOnlyFolders.insert(FRoot.file("program"));
-    FFs.FUserConfigFolder = FRoot.file("home/.config");
+    FFs.readOnlyFolders.insert(FRoot.file("program"));
+    FFs.configFolder = FRoot.file("home/.config");
     EXPECT_EQ(chooseDataFolder(FRoot.file("program"), "Zemtrak", "Clavora"),
               FRoot.file("home/.config/Zemtrak/Clavora/"));
     EXPECT_TRUE(QFileInfo(FRoot.file("home/.config/Zemtrak/Clavora")).isDir());
 }
 
 TEST_F(DataFolderTest, LeftoverTestFileMeansNotWritable) {
-    test::WriteBytes(FRoot.file("program/chk.tmp"), "left over");
+    test::writeBytes(FRoot.file("program/chk.tmp"), "left over");
     EXPECT_FALSE(canWriteToFolder(FRoot.file("program")));
     EXPECT_EQ(chooseDataFolder(FRoot.file("program"), "Zemtrak", "Clavora"), FRoot.file("config/Zemtrak/Clavora/"));
-    EXPECT_EQ(test::ReadBytes(FRoot.file("program/chk.tmp")), QByteArray("left over"));
+    EXPECT_EQ(test::readBytes(FRoot.file("program/chk.tmp")), QByteArray("left over"));
 }
 
 TEST_F(DataFolderTest, TrailingSlashOnTheProgramFolderIsAccepted) {

@@ -31,8 +31,8 @@
 #include <gtest/gtest.h>
 
 using namespace clavora;
-using clavora::test::Child;
-using clavora::test::Item;
+using clavora::test::namedAction;
+using clavora::test::namedChild;
 
 namespace {
 
@@ -52,9 +52,9 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(QDir().mkpath(FRoot.file("program")));
         // The real program file, so the window reads the real version information.
-        ASSERT_TRUE(QFile::copy(test::ProgramDir() + "/clavora", FRoot.file("program/clavora")));
-        FFs.FProgramFile = FRoot.file("program/clavora");
-        FFs.FUserConfigFolder = FRoot.file("config");
+        ASSERT_TRUE(QFile::copy(test::programDir() + "/clavora", FRoot.file("program/clavora")));
+        FFs.programFile = FRoot.file("program/clavora");
+        FFs.configFolder = FRoot.file("config");
         qputenv("CLAVORA_WEB_HOST", "127.0.0.1:9");
         setApplicationErrorHandler([this](const QString& message) { FErrors << message; });
         // A message box would wait for a person: record it instead.
@@ -70,7 +70,7 @@ protected:
     }
 
     QString settingsPath() const { return FRoot.file("program/settings.ini"); }
-    void writeSettings(const QByteArray& text) { test::WriteBytes(settingsPath(), text); }
+    void writeSettings(const QByteArray& text) { test::writeBytes(settingsPath(), text); }
     // Runs every start-up step, as the program does before it shows the window.
     std::unique_ptr<Startup> start(const QStringList& arguments = {}) {
         auto startup = std::make_unique<Startup>(arguments);
@@ -78,17 +78,17 @@ protected:
         return startup;
     }
 
-    test::TTempFolder FRoot;
+    test::TempFolder FRoot;
     QStringList FMessages;
     QStringList FErrors;
-    platform::TFakeFileSystem FFs;
-    platform::TFakeAutostart FAutostart;
-    platform::TFakeShell FShell;
-    platform::TFakeLocale FLocale;
-    platform::TScopedService<platform::IFileSystem> FUseFs{FFs};
-    platform::TScopedService<platform::IAutostart> FUseAutostart{FAutostart};
-    platform::TScopedService<platform::IShell> FUseShell{FShell};
-    platform::TScopedService<platform::ILocale> FUseLocale{FLocale};
+    platform::FakeFileSystem FFs;
+    platform::FakeAutostart FAutostart;
+    platform::FakeShell FShell;
+    platform::FakeLocale FLocale;
+    platform::ScopedService<platform::IFileSystem> FUseFs{FFs};
+    platform::ScopedService<platform::IAutostart> FUseAutostart{FAutostart};
+    platform::ScopedService<platform::IShell> FUseShell{FShell};
+    platform::ScopedService<platform::ILocale> FUseLocale{FLocale};
 };
 
 // Keys typed into the focused window. The bound files are not audio, so the engine hands each one to the
@@ -97,18 +97,18 @@ class MainWindowKeysTest : public MainWindowTest {
 protected:
     void SetUp() override {
         MainWindowTest::SetUp();
-        test::WriteBytes(FRoot.file("program/one.txt"), "not a sound");
-        test::WriteBytes(FRoot.file("program/two.txt"), "not a sound");
+        test::writeBytes(FRoot.file("program/one.txt"), "not a sound");
+        test::writeBytes(FRoot.file("program/two.txt"), "not a sound");
         const QString one = FRoot.file("program/one.txt");
         const QString two = FRoot.file("program/two.txt");
-        test::WriteBytes(FRoot.file("program/keys.db"),
+        test::writeBytes(FRoot.file("program/keys.db"),
                          ("F1|" + one + "\nF7|" + two + "\na|" + one + "\nA|" + two + "\na|" + two + "\n").toUtf8());
         // Hotkey mode off: only the window's own key handling plays.
         writeSettings("[Settings]\nHotkeyMode=OFF\n");
     }
 
-    platform::TFakeFallbackPlayer FPlayer;
-    platform::TScopedService<platform::IFallbackPlayer> FUsePlayer{FPlayer};
+    platform::FakeFallbackPlayer FPlayer;
+    platform::ScopedService<platform::IFallbackPlayer> FUsePlayer{FPlayer};
 };
 
 TEST_F(MainWindowKeysTest, TypedKeysPlayTheirBindingsAndF1OpensHelpInstead) {
@@ -120,8 +120,8 @@ TEST_F(MainWindowKeysTest, TypedKeysPlayTheirBindingsAndF1OpensHelpInstead) {
     const QString two = FRoot.file("program/two.txt");
 
     QTest::keyClick(&form, Qt::Key_F1);
-    EXPECT_TRUE(FPlayer.FPlayed.isEmpty());
-    EXPECT_EQ(FShell.FOpened.size(), 1);
+    EXPECT_TRUE(FPlayer.played.isEmpty());
+    EXPECT_EQ(FShell.opened.size(), 1);
 
     const struct {
         Qt::Key key;
@@ -135,11 +135,11 @@ TEST_F(MainWindowKeysTest, TypedKeysPlayTheirBindingsAndF1OpensHelpInstead) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(QKeySequence(c.key | c.modifiers).toString().toStdString());
-        FPlayer.FPlayed.clear();
+        FPlayer.played.clear();
         QTest::sendKeyEvent(QTest::Click, &form, c.key, c.text, c.modifiers);
-        EXPECT_EQ(FPlayer.FPlayed, c.played);
+        EXPECT_EQ(FPlayer.played, c.played);
     }
-    EXPECT_EQ(FShell.FOpened.size(), 1);
+    EXPECT_EQ(FShell.opened.size(), 1);
 }
 
 TEST_F(MainWindowTest, StartsWithIdentityDataFolderAndDefaultOptions) {
@@ -152,18 +152,18 @@ TEST_F(MainWindowTest, StartsWithIdentityDataFolderAndDefaultOptions) {
     EXPECT_FALSE(context.identity.version.isEmpty());
     EXPECT_NE(context.identity.version, "65535.65535");
 
-    EXPECT_TRUE(Item(form, "HotkeyMode1")->isChecked());
-    EXPECT_TRUE(Child<QTimer>(form, "TimerHotkey")->isActive());
-    EXPECT_EQ(Child<QTimer>(form, "TimerHotkey")->interval(), 50);
-    EXPECT_TRUE(Item(form, "AllowOverlappingSounds1")->isChecked());
-    EXPECT_TRUE(Item(form, "MatrixDisplay1")->isChecked());
-    EXPECT_TRUE(Child<QWidget>(form, "Panel1")->isVisibleTo(&form));
-    EXPECT_FALSE(Item(form, "MinimizetoSystemTray1")->isChecked());
-    EXPECT_FALSE(Item(form, "StartMinimized1")->isChecked());
-    EXPECT_FALSE(Item(form, "StartMinimized1")->isEnabled());
-    EXPECT_FALSE(Item(form, "Autostartatstartup1")->isChecked());
-    EXPECT_TRUE(Item(form, "Standard1")->isChecked());
-    EXPECT_EQ(Child<QSlider>(form, "TrackBar2")->maximum(), 8);
+    EXPECT_TRUE(namedAction(form, "HotkeyMode1")->isChecked());
+    EXPECT_TRUE(namedChild<QTimer>(form, "TimerHotkey")->isActive());
+    EXPECT_EQ(namedChild<QTimer>(form, "TimerHotkey")->interval(), 50);
+    EXPECT_TRUE(namedAction(form, "AllowOverlappingSounds1")->isChecked());
+    EXPECT_TRUE(namedAction(form, "MatrixDisplay1")->isChecked());
+    EXPECT_TRUE(namedChild<QWidget>(form, "Panel1")->isVisibleTo(&form));
+    EXPECT_FALSE(namedAction(form, "MinimizetoSystemTray1")->isChecked());
+    EXPECT_FALSE(namedAction(form, "StartMinimized1")->isChecked());
+    EXPECT_FALSE(namedAction(form, "StartMinimized1")->isEnabled());
+    EXPECT_FALSE(namedAction(form, "Autostartatstartup1")->isChecked());
+    EXPECT_TRUE(namedAction(form, "Standard1")->isChecked());
+    EXPECT_EQ(namedChild<QSlider>(form, "TrackBar2")->maximum(), 8);
 
     EXPECT_TRUE(FMessages.isEmpty()) << FMessages.join(' ').toStdString();
     EXPECT_EQ(startup->soundBoard().channel(), 0u); // nothing played during start-up
@@ -171,7 +171,7 @@ TEST_F(MainWindowTest, StartsWithIdentityDataFolderAndDefaultOptions) {
     EXPECT_FALSE(QFile::exists(settingsPath()));
     EXPECT_EQ(startup->keyMap().pathsFor(u"F12"), QStringList{"Sounds\\22.mp3"});
     ASSERT_NE(form.display(), nullptr);
-    EXPECT_EQ(form.display()->control()->parentWidget(), Child<QWidget>(form, "Panel1"));
+    EXPECT_EQ(form.display()->control()->parentWidget(), namedChild<QWidget>(form, "Panel1"));
     EXPECT_EQ(form.display()->text(), "Press any key");
 }
 
@@ -181,25 +181,25 @@ TEST_F(MainWindowTest, ClientAreaMenusAndInitialStates) {
     form.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
     EXPECT_EQ(form.centralWidget()->size(), QSize(646, 341));
-    EXPECT_EQ(Child<QWidget>(form, "Panel1")->height(), 65);
-    EXPECT_FALSE(Child<QWidget>(form, "Panel1")->isEnabled());
-    EXPECT_EQ(Child<QSlider>(form, "TrackBar2")->height(), 25);
-    EXPECT_EQ(Child<QWidget>(form, "TouchKeyboard1")->geometry().topLeft(), QPoint(3, 3));
+    EXPECT_EQ(namedChild<QWidget>(form, "Panel1")->height(), 65);
+    EXPECT_FALSE(namedChild<QWidget>(form, "Panel1")->isEnabled());
+    EXPECT_EQ(namedChild<QSlider>(form, "TrackBar2")->height(), 25);
+    EXPECT_EQ(namedChild<QWidget>(form, "TouchKeyboard1")->geometry().topLeft(), QPoint(3, 3));
 
     QStringList captions;
-    for (QAction* action : Child<QMenu>(form, "Help1")->actions()) {
+    for (QAction* action : namedChild<QMenu>(form, "Help1")->actions()) {
         captions << (action->isSeparator() ? "-" : action->text()) + (action->isVisible() ? "" : " (hidden)");
     }
     EXPECT_EQ(captions, QStringList({"Online Help", "-", "Update Notifications", "-", "Language... (hidden)",
                                      "Send &Feedback...", "&About..."}));
-    EXPECT_TRUE(Item(form, "UpdateNotifications1")->isChecked());
-    EXPECT_FALSE(Item(form, "UpdateNotifications1")->isEnabled());
-    EXPECT_EQ(Item(form, "Help2")->shortcut(), QKeySequence(Qt::Key_F1));
-    for (QAction* action : {Item(form, "Exit1"), Item(form, "Help2"), Item(form, "Language1"),
-                            Item(form, "SendFeedback1"), Item(form, "About1")}) {
+    EXPECT_TRUE(namedAction(form, "UpdateNotifications1")->isChecked());
+    EXPECT_FALSE(namedAction(form, "UpdateNotifications1")->isEnabled());
+    EXPECT_EQ(namedAction(form, "Help2")->shortcut(), QKeySequence(Qt::Key_F1));
+    for (QAction* action : {namedAction(form, "Exit1"), namedAction(form, "Help2"), namedAction(form, "Language1"),
+                            namedAction(form, "SendFeedback1"), namedAction(form, "About1")}) {
         EXPECT_FALSE(action->icon().isNull()) << action->objectName().toStdString();
     }
-    EXPECT_EQ(Item(form, "ResettoDefaults1")->text(), "Reset to Defaults...");
+    EXPECT_EQ(namedAction(form, "ResettoDefaults1")->text(), "Reset to Defaults...");
 }
 
 TEST_F(MainWindowTest, StoredOptionsReachTheMenusAndControls) {
@@ -207,17 +207,17 @@ TEST_F(MainWindowTest, StoredOptionsReachTheMenusAndControls) {
                   "AllowOverlappingSounds=OFF\nKeyboardLayout=NumPad\nMatrixDisplay=OFF\n");
     auto startup = start();
     MainWindow& form = startup->window();
-    EXPECT_TRUE(Item(form, "MinimizetoSystemTray1")->isChecked());
+    EXPECT_TRUE(namedAction(form, "MinimizetoSystemTray1")->isChecked());
     // Without an autostart entry Auto Minimize shows its stored mark but cannot be used.
-    EXPECT_TRUE(Item(form, "StartMinimized1")->isChecked());
-    EXPECT_FALSE(Item(form, "StartMinimized1")->isEnabled());
-    EXPECT_FALSE(Item(form, "HotkeyMode1")->isChecked());
-    EXPECT_FALSE(Child<QTimer>(form, "TimerHotkey")->isActive());
-    EXPECT_FALSE(Item(form, "AllowOverlappingSounds1")->isChecked());
-    EXPECT_TRUE(Item(form, "NumPad1")->isChecked());
-    EXPECT_FALSE(Item(form, "Standard1")->isChecked());
+    EXPECT_TRUE(namedAction(form, "StartMinimized1")->isChecked());
+    EXPECT_FALSE(namedAction(form, "StartMinimized1")->isEnabled());
+    EXPECT_FALSE(namedAction(form, "HotkeyMode1")->isChecked());
+    EXPECT_FALSE(namedChild<QTimer>(form, "TimerHotkey")->isActive());
+    EXPECT_FALSE(namedAction(form, "AllowOverlappingSounds1")->isChecked());
+    EXPECT_TRUE(namedAction(form, "NumPad1")->isChecked());
+    EXPECT_FALSE(namedAction(form, "Standard1")->isChecked());
     EXPECT_EQ(startup->options().keyboardLayout(), "NumPad");
-    EXPECT_FALSE(Child<QWidget>(form, "Panel1")->isVisibleTo(&form));
+    EXPECT_FALSE(namedChild<QWidget>(form, "Panel1")->isVisibleTo(&form));
 }
 
 TEST_F(MainWindowTest, EachCommandFlipsItsOptionAndWritesTheWholeFile) {
@@ -225,30 +225,30 @@ TEST_F(MainWindowTest, EachCommandFlipsItsOptionAndWritesTheWholeFile) {
     auto startup = start();
     MainWindow& form = startup->window();
 
-    Item(form, "HotkeyMode1")->trigger();
-    EXPECT_FALSE(Item(form, "HotkeyMode1")->isChecked());
-    EXPECT_FALSE(Child<QTimer>(form, "TimerHotkey")->isActive());
-    EXPECT_EQ(test::ReadBytes(settingsPath()), "[Settings]\nHotkeyMode=OFF\n\n[Other]\nkept=yes\n\n");
+    namedAction(form, "HotkeyMode1")->trigger();
+    EXPECT_FALSE(namedAction(form, "HotkeyMode1")->isChecked());
+    EXPECT_FALSE(namedChild<QTimer>(form, "TimerHotkey")->isActive());
+    EXPECT_EQ(test::readBytes(settingsPath()), "[Settings]\nHotkeyMode=OFF\n\n[Other]\nkept=yes\n\n");
 
-    Item(form, "MinimizetoSystemTray1")->trigger();
-    Item(form, "AllowOverlappingSounds1")->trigger();
-    Item(form, "MatrixDisplay1")->trigger();
-    Item(form, "NumPad1")->trigger();
-    EXPECT_FALSE(Child<QWidget>(form, "Panel1")->isVisibleTo(&form));
-    EXPECT_EQ(test::ReadBytes(settingsPath()),
+    namedAction(form, "MinimizetoSystemTray1")->trigger();
+    namedAction(form, "AllowOverlappingSounds1")->trigger();
+    namedAction(form, "MatrixDisplay1")->trigger();
+    namedAction(form, "NumPad1")->trigger();
+    EXPECT_FALSE(namedChild<QWidget>(form, "Panel1")->isVisibleTo(&form));
+    EXPECT_EQ(test::readBytes(settingsPath()),
               "[Settings]\nHotkeyMode=OFF\nMinimizeToSystemTray=ON\nAllowOverlappingSounds=OFF\nMatrixDisplay=OFF\n"
               "KeyboardLayout=NumPad\n\n[Other]\nkept=yes\n\n");
 
-    Item(form, "HotkeyMode1")->trigger();
-    EXPECT_TRUE(Child<QTimer>(form, "TimerHotkey")->isActive());
-    Item(form, "MatrixDisplay1")->trigger();
-    EXPECT_TRUE(Child<QWidget>(form, "Panel1")->isVisibleTo(&form));
+    namedAction(form, "HotkeyMode1")->trigger();
+    EXPECT_TRUE(namedChild<QTimer>(form, "TimerHotkey")->isActive());
+    namedAction(form, "MatrixDisplay1")->trigger();
+    EXPECT_TRUE(namedChild<QWidget>(form, "Panel1")->isVisibleTo(&form));
     EXPECT_EQ(form.display()->text(), "Press any key");
     // Choosing the layout that is already checked writes it again.
-    Item(form, "Standard1")->trigger();
-    Item(form, "Standard1")->trigger();
-    EXPECT_TRUE(Item(form, "Standard1")->isChecked());
-    EXPECT_EQ(test::ReadBytes(settingsPath()),
+    namedAction(form, "Standard1")->trigger();
+    namedAction(form, "Standard1")->trigger();
+    EXPECT_TRUE(namedAction(form, "Standard1")->isChecked());
+    EXPECT_EQ(test::readBytes(settingsPath()),
               "[Settings]\nHotkeyMode=ON\nMinimizeToSystemTray=ON\nAllowOverlappingSounds=OFF\nMatrixDisplay=ON\n"
               "KeyboardLayout=Standard\n\n[Other]\nkept=yes\n\n");
 }
@@ -256,18 +256,18 @@ TEST_F(MainWindowTest, EachCommandFlipsItsOptionAndWritesTheWholeFile) {
 TEST_F(MainWindowTest, AWriteFailureIsShownAfterTheMarkChangedAndTheProgramGoesOn) {
     auto startup = start();
     MainWindow& form = startup->window();
-    FFs.FFailingWrites.insert(settingsPath());
-    Item(form, "AllowOverlappingSounds1")->trigger();
-    EXPECT_FALSE(Item(form, "AllowOverlappingSounds1")->isChecked());
+    FFs.failingWrites.insert(settingsPath());
+    namedAction(form, "AllowOverlappingSounds1")->trigger();
+    EXPECT_FALSE(namedAction(form, "AllowOverlappingSounds1")->isChecked());
     EXPECT_FALSE(QFile::exists(settingsPath()));
     ASSERT_EQ(FErrors.size(), 1);
     EXPECT_TRUE(FErrors.first().contains(settingsPath())) << FErrors.first().toStdString();
 
     // The next command runs as usual.
-    FFs.FFailingWrites.clear();
-    Item(form, "MinimizetoSystemTray1")->trigger();
+    FFs.failingWrites.clear();
+    namedAction(form, "MinimizetoSystemTray1")->trigger();
     EXPECT_EQ(FErrors.size(), 1);
-    EXPECT_EQ(test::ReadBytes(settingsPath()), "[Settings]\nAllowOverlappingSounds=OFF\nMinimizeToSystemTray=ON\n\n");
+    EXPECT_EQ(test::readBytes(settingsPath()), "[Settings]\nAllowOverlappingSounds=OFF\nMinimizeToSystemTray=ON\n\n");
 }
 
 TEST(ApplicationErrorTest, AnErrorEscapingAHandlerIsShownInsteadOfEndingTheProgram) {
@@ -283,43 +283,43 @@ TEST(ApplicationErrorTest, AnErrorEscapingAHandlerIsShownInsteadOfEndingTheProgr
 TEST_F(MainWindowTest, AutostartEntryFollowsItsCommandAndTakesAutoMinimizeAlong) {
     auto startup = start();
     MainWindow& form = startup->window();
-    Item(form, "Autostartatstartup1")->trigger();
-    EXPECT_TRUE(Item(form, "Autostartatstartup1")->isChecked());
-    EXPECT_EQ(FAutostart.FEntries.value("Zemtrak - Clavora"), "\"" + FRoot.file("program/clavora") + "\" /auto");
-    EXPECT_TRUE(Item(form, "StartMinimized1")->isEnabled());
+    namedAction(form, "Autostartatstartup1")->trigger();
+    EXPECT_TRUE(namedAction(form, "Autostartatstartup1")->isChecked());
+    EXPECT_EQ(FAutostart.entries.value("Zemtrak - Clavora"), "\"" + FRoot.file("program/clavora") + "\" /auto");
+    EXPECT_TRUE(namedAction(form, "StartMinimized1")->isEnabled());
     EXPECT_FALSE(QFile::exists(settingsPath())); // the autostart command itself writes no settings
 
-    Item(form, "StartMinimized1")->trigger();
-    EXPECT_EQ(test::ReadBytes(settingsPath()), "[Settings]\nMinimizeStartup=ON\n\n");
+    namedAction(form, "StartMinimized1")->trigger();
+    EXPECT_EQ(test::readBytes(settingsPath()), "[Settings]\nMinimizeStartup=ON\n\n");
 
-    Item(form, "Autostartatstartup1")->trigger();
-    EXPECT_TRUE(FAutostart.FEntries.isEmpty());
-    EXPECT_FALSE(Item(form, "StartMinimized1")->isChecked());
-    EXPECT_FALSE(Item(form, "StartMinimized1")->isEnabled());
-    EXPECT_EQ(test::ReadBytes(settingsPath()), "[Settings]\nMinimizeStartup=OFF\n\n");
+    namedAction(form, "Autostartatstartup1")->trigger();
+    EXPECT_TRUE(FAutostart.entries.isEmpty());
+    EXPECT_FALSE(namedAction(form, "StartMinimized1")->isChecked());
+    EXPECT_FALSE(namedAction(form, "StartMinimized1")->isEnabled());
+    EXPECT_EQ(test::readBytes(settingsPath()), "[Settings]\nMinimizeStartup=OFF\n\n");
 
     // An entry that cannot be written ends the command: the mark has changed, Auto Minimize stays unusable.
-    FAutostart.FFailWrites = true;
-    Item(form, "Autostartatstartup1")->trigger();
+    FAutostart.failWrites = true;
+    namedAction(form, "Autostartatstartup1")->trigger();
     EXPECT_EQ(FErrors.size(), 1);
-    EXPECT_TRUE(Item(form, "Autostartatstartup1")->isChecked());
-    EXPECT_FALSE(Item(form, "StartMinimized1")->isEnabled());
-    FAutostart.FFailWrites = false;
+    EXPECT_TRUE(namedAction(form, "Autostartatstartup1")->isChecked());
+    EXPECT_FALSE(namedAction(form, "StartMinimized1")->isEnabled());
+    FAutostart.failWrites = false;
 
     // A later start finds the entry and enables Auto Minimize again.
     startup.reset();
-    FAutostart.FEntries["Zemtrak - Clavora"] = "\"x\" /auto";
+    FAutostart.entries["Zemtrak - Clavora"] = "\"x\" /auto";
     auto again = start();
     MainWindow& second = again->window();
-    EXPECT_TRUE(Item(second, "Autostartatstartup1")->isChecked());
-    EXPECT_TRUE(Item(second, "StartMinimized1")->isEnabled());
+    EXPECT_TRUE(namedAction(second, "Autostartatstartup1")->isChecked());
+    EXPECT_TRUE(namedAction(second, "StartMinimized1")->isEnabled());
 }
 
 TEST_F(MainWindowTest, ResetToDefaultsAsksAndOnlyYesRemovesTheSettings) {
     writeSettings("[Settings]\nHotkeyMode=OFF\n");
     auto startup = start();
     MainWindow& form = startup->window();
-    const QByteArray keys = test::ReadBytes(FRoot.file("program/keys.db"));
+    const QByteArray keys = test::readBytes(FRoot.file("program/keys.db"));
 
     QStringList seen;
     setMessageBoxAnswer([&](QMessageBox& box) {
@@ -330,16 +330,16 @@ TEST_F(MainWindowTest, ResetToDefaultsAsksAndOnlyYesRemovesTheSettings) {
         seen << box.defaultButton()->text() << box.escapeButton()->text();
         return QMessageBox::No;
     });
-    Item(form, "ResettoDefaults1")->trigger();
+    namedAction(form, "ResettoDefaults1")->trigger();
     EXPECT_EQ(seen, QStringList({"Confirmation", "Restart Application?", "Yes", "No", "Yes", "No"}));
     EXPECT_TRUE(QFile::exists(settingsPath()));
-    EXPECT_TRUE(FShell.FStarted.isEmpty());
+    EXPECT_TRUE(FShell.started.isEmpty());
 
     setMessageBoxAnswer([](QMessageBox&) { return QMessageBox::Yes; });
-    Item(form, "ResettoDefaults1")->trigger();
+    namedAction(form, "ResettoDefaults1")->trigger();
     EXPECT_FALSE(QFile::exists(settingsPath()));
-    EXPECT_EQ(FShell.FStarted, QStringList({FRoot.file("program/clavora")}));
-    EXPECT_EQ(test::ReadBytes(FRoot.file("program/keys.db")), keys);
+    EXPECT_EQ(FShell.started, QStringList({FRoot.file("program/clavora")}));
+    EXPECT_EQ(test::readBytes(FRoot.file("program/keys.db")), keys);
 }
 
 TEST_F(MainWindowTest, F1OpensTheHelpPage) {
@@ -348,7 +348,7 @@ TEST_F(MainWindowTest, F1OpensTheHelpPage) {
     form.show();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
     QTest::keyClick(&form, Qt::Key_F1);
-    EXPECT_EQ(FShell.FOpened, QStringList({"http://127.0.0.1:9/help/clavora/"}));
+    EXPECT_EQ(FShell.opened, QStringList({"http://127.0.0.1:9/help/clavora/"}));
     EXPECT_EQ(helpPageUrl("example.org", "Big Sound Board"), "http://example.org/help/big-sound-board/");
 }
 
@@ -362,7 +362,7 @@ TEST_F(MainWindowTest, ResizingAndADensityChangeOfTheFirstScreenPutThePromptBack
     display.showText("Silent");
     display.control()->clearDisplay(true, false);
     form.resize(form.width() + 40, form.height());
-    EXPECT_TRUE(test::WaitFor([&] { return display.text() == "Press any key"; }, 2000));
+    EXPECT_TRUE(test::waitFor([&] { return display.text() == "Press any key"; }, 2000));
     EXPECT_TRUE(anyCellLit(*display.control()));
 
     // The screen the window started on, before it ever moved.
@@ -378,7 +378,7 @@ TEST_F(MainWindowTest, WindowFontIsDejaVuSansElevenPixelsHigh) {
     MainWindow& form = startup->window();
     EXPECT_EQ(form.font().family(), "DejaVu Sans");
     EXPECT_EQ(form.font().pixelSize(), 11);
-    EXPECT_EQ(Child<QWidget>(form, "TrackBar2")->font().pixelSize(), 11);
+    EXPECT_EQ(namedChild<QWidget>(form, "TrackBar2")->font().pixelSize(), 11);
 }
 
 TEST_F(MainWindowTest, StartupStepsSettleTheContextOneAtATime) {
@@ -398,13 +398,13 @@ TEST_F(MainWindowTest, StartupStepsSettleTheContextOneAtATime) {
     EXPECT_FALSE(startup.options().isOn(Option::HotkeyMode));
     EXPECT_EQ(startup.settings().fileName(), settingsPath());
 
-    FLocale.FDecimalSeparator = QLatin1Char(',');
+    FLocale.separator = QLatin1Char(',');
     startup.captureLocale();
     EXPECT_EQ(startup.context().locale.decimalSeparator, QLatin1Char(','));
 
     startup.createWindow();
     EXPECT_EQ(startup.window().windowTitle(), "Zemtrak - Clavora");
-    EXPECT_FALSE(Item(startup.window(), "HotkeyMode1")->isChecked());
+    EXPECT_FALSE(namedAction(startup.window(), "HotkeyMode1")->isChecked());
     EXPECT_EQ(startup.window().display(), nullptr);
     startup.createDisplay();
     ASSERT_NE(startup.window().display(), nullptr);
@@ -415,8 +415,8 @@ TEST_F(MainWindowTest, StartupStepsSettleTheContextOneAtATime) {
 // Without version information the per-user folder would be the configuration folder itself, with keys.db loose in
 // it; the built-in names keep the company and product levels.
 TEST_F(MainWindowTest, UnreadableVersionInformationKeepsTheDataFolderLevels) {
-    test::WriteBytes(FRoot.file("program/clavora"), "no version information in here");
-    FFs.FReadOnlyFolders.insert(FRoot.file("program"));
+    test::writeBytes(FRoot.file("program/clavora"), "no version information in here");
+    FFs.readOnlyFolders.insert(FRoot.file("program"));
     auto startup = start();
     const AppContext& context = startup->context();
     EXPECT_EQ(context.identity.companyName, "Zemtrak");
@@ -439,7 +439,7 @@ TEST(IdentityTest, EmptyNamesFallBackOneByOne) {
 // A desktop without a notification area could never give the window back from the tray.
 TEST_F(MainWindowTest, WithoutANotificationAreaMinimizingStaysOnTheTaskBar) {
     writeSettings("[Settings]\nMinimizeToSystemTray=ON\nMinimizeStartup=ON\n");
-    FAutostart.FEntries["Zemtrak - Clavora"] = "\"x\" /auto";
+    FAutostart.entries["Zemtrak - Clavora"] = "\"x\" /auto";
     for (const QStringList& arguments : {QStringList(), QStringList({"/auto"})}) {
         SCOPED_TRACE(arguments.join(' ').toStdString());
         auto startup = start(arguments);
@@ -450,16 +450,16 @@ TEST_F(MainWindowTest, WithoutANotificationAreaMinimizingStaysOnTheTaskBar) {
         if (arguments.isEmpty()) {
             form.showMinimized();
         }
-        QTimer* autoSwitch = Child<QTimer>(form, "TimerParam");
-        ASSERT_TRUE(test::WaitFor([&] { return !autoSwitch->isActive() && form.isMinimized(); }, 3000));
+        QTimer* autoSwitch = namedChild<QTimer>(form, "TimerParam");
+        ASSERT_TRUE(test::waitFor([&] { return !autoSwitch->isActive() && form.isMinimized(); }, 3000));
         QCoreApplication::processEvents(); // the deferred reaction to the minimize
         EXPECT_TRUE(form.isVisible());
-        EXPECT_FALSE(Child<QSystemTrayIcon>(form, "TrayIcon1")->isVisible());
+        EXPECT_FALSE(namedChild<QSystemTrayIcon>(form, "TrayIcon1")->isVisible());
 
         form.hideToTray();
         EXPECT_TRUE(form.isVisible());
         EXPECT_TRUE(form.isMinimized());
-        EXPECT_FALSE(Child<QSystemTrayIcon>(form, "TrayIcon1")->isVisible());
+        EXPECT_FALSE(namedChild<QSystemTrayIcon>(form, "TrayIcon1")->isVisible());
     }
 }
 
@@ -469,16 +469,16 @@ TEST_F(MainWindowKeysTest, KeysTypedIntoTheFocusedSliderPlayNothing) {
     MainWindow& form = startup->window();
     form.show();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
-    QSlider* slider = Child<QSlider>(form, "TrackBar2");
+    QSlider* slider = namedChild<QSlider>(form, "TrackBar2");
     slider->setFocus();
     ASSERT_TRUE(slider->hasFocus());
     QTest::keyClick(slider, Qt::Key_A);
     QTest::keyClick(slider, Qt::Key_F7);
-    EXPECT_TRUE(FPlayer.FPlayed.isEmpty()) << FPlayer.FPlayed.join(' ').toStdString();
+    EXPECT_TRUE(FPlayer.played.isEmpty()) << FPlayer.played.join(' ').toStdString();
 
     form.setFocus();
     QTest::keyClick(&form, Qt::Key_F7);
-    EXPECT_EQ(FPlayer.FPlayed, QStringList({FRoot.file("program/two.txt")}));
+    EXPECT_EQ(FPlayer.played, QStringList({FRoot.file("program/two.txt")}));
 }
 
 } // namespace

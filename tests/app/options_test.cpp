@@ -15,9 +15,9 @@ class OptionsTest : public ::testing::Test {
 protected:
     QString iniPath() const { return m_root.file("settings.ini"); }
 
-    test::TTempFolder m_root;
-    platform::TFakeFileSystem m_fs;
-    platform::TScopedService<platform::IFileSystem> m_useFs{m_fs};
+    test::TempFolder m_root;
+    platform::FakeFileSystem m_fs;
+    platform::ScopedService<platform::IFileSystem> m_useFs{m_fs};
 };
 
 TEST_F(OptionsTest, StoredValuesAreReadWithTheirOwnSenses) {
@@ -41,7 +41,7 @@ TEST_F(OptionsTest, StoredValuesAreReadWithTheirOwnSenses) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
         SettingsStore settings(iniPath());
-        test::WriteBytes(iniPath(), c.text);
+        test::writeBytes(iniPath(), c.text);
         ASSERT_TRUE(settings.load().ok());
         const Options options(settings);
         EXPECT_EQ(options.isOn(Option::MinimizeToSystemTray), c.tray);
@@ -72,7 +72,7 @@ TEST_F(OptionsTest, TheTableKeepsTheStartupOrderAndTheMenuItems) {
 }
 
 TEST_F(OptionsTest, AChangeIsSignalledThenTheWholeFileIsWritten) {
-    test::WriteBytes(iniPath(), "[Other]\nkept=yes\n[Settings]\nHotkeyMode=on\n");
+    test::writeBytes(iniPath(), "[Other]\nkept=yes\n[Settings]\nHotkeyMode=on\n");
     SettingsStore settings(iniPath());
     ASSERT_TRUE(settings.load().ok());
     Options options(settings);
@@ -82,11 +82,11 @@ TEST_F(OptionsTest, AChangeIsSignalledThenTheWholeFileIsWritten) {
     QObject::connect(&options, &Options::changed, [&](Option option) {
         EXPECT_EQ(option, Option::HotkeyMode);
         EXPECT_FALSE(options.isOn(Option::HotkeyMode));
-        onDiskWhenSignalled = test::ReadBytes(iniPath());
+        onDiskWhenSignalled = test::readBytes(iniPath());
     });
     ASSERT_TRUE(options.setOn(Option::HotkeyMode, false).ok());
     EXPECT_EQ(onDiskWhenSignalled, "[Other]\nkept=yes\n[Settings]\nHotkeyMode=on\n");
-    EXPECT_EQ(test::ReadBytes(iniPath()), "[Other]\nkept=yes\n\n[Settings]\nHotkeyMode=OFF\n\n");
+    EXPECT_EQ(test::readBytes(iniPath()), "[Other]\nkept=yes\n\n[Settings]\nHotkeyMode=OFF\n\n");
 }
 
 TEST_F(OptionsTest, ChoicesOutsideTheTableAreStoredAsTheDefault) {
@@ -96,15 +96,15 @@ TEST_F(OptionsTest, ChoicesOutsideTheTableAreStoredAsTheDefault) {
     EXPECT_EQ(options.keyboardLayout(), "NumPad");
     ASSERT_TRUE(options.set(Option::KeyboardLayout, "numpad").ok());
     EXPECT_EQ(options.keyboardLayout(), "Standard");
-    EXPECT_EQ(test::ReadBytes(iniPath()), "[Settings]\nKeyboardLayout=Standard\n\n");
+    EXPECT_EQ(test::readBytes(iniPath()), "[Settings]\nKeyboardLayout=Standard\n\n");
 }
 
 TEST_F(OptionsTest, AFailedWriteKeepsTheNewValueAndNamesTheFile) {
     SettingsStore settings(iniPath());
     Options options(settings);
     QSignalSpy changed(&options, &Options::changed);
-    m_fs.FFailingWrites.insert(iniPath());
-    const TStatus written = options.setOn(Option::MatrixDisplay, false);
+    m_fs.failingWrites.insert(iniPath());
+    const Status written = options.setOn(Option::MatrixDisplay, false);
     EXPECT_FALSE(written.ok());
     EXPECT_TRUE(written.message().contains(iniPath())) << written.message().toStdString();
     EXPECT_FALSE(options.isOn(Option::MatrixDisplay));

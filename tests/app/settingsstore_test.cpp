@@ -2,6 +2,9 @@
 // opening with delete-and-retry that never rewrites and never stops start-up.
 #include "app/settingsstore.h"
 #include "platform/fake/fakefilesystem.h"
+#ifdef CLAVORA_PLATFORM_LINUX
+#include "platform/linux/linuxfilesystem.h"
+#endif
 #include "tests/support/testsupport.h"
 
 #include <QDir>
@@ -10,9 +13,11 @@
 #include <QRandomGenerator>
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
 using namespace clavora;
-using clavora::test::ReadBytes;
-using clavora::test::WriteBytes;
+using clavora::test::readBytes;
+using clavora::test::writeBytes;
 
 namespace {
 
@@ -23,15 +28,15 @@ protected:
         m_ini = m_data + "settings.ini";
     }
 
-    test::TTempFolder FRoot;
-    platform::TFakeFileSystem FFs;
-    platform::TScopedService<platform::IFileSystem> FUse{FFs};
+    test::TempFolder FRoot;
+    platform::FakeFileSystem FFs;
+    platform::ScopedService<platform::IFileSystem> FUse{FFs};
     QString m_data;
     QString m_ini;
 };
 
 TEST_F(SettingsStoreTest, ReadsNamesWithoutRegardToCaseAndValuesExactly) {
-    WriteBytes(m_ini, "\xEF\xBB\xBF"
+    writeBytes(m_ini, "\xEF\xBB\xBF"
                       "orphan=before any section\r\n"
                       "[settings]\r\n"
                       "  hotkeymode =  OFF  \r\n"
@@ -84,13 +89,13 @@ TEST_F(SettingsStoreTest, WritesTheWholeStoreSectionBySection) {
     ini.writeString("Settings", "AllowOverlappingSounds", "OFF");
     EXPECT_EQ(ini.readString("Settings", "Gone", "absent"), "absent");
     ASSERT_TRUE(ini.updateFile().ok());
-    EXPECT_EQ(ReadBytes(m_ini), "[Settings]\nHotkeyMode=ON\nMatrixDisplay=ON\nAllowOverlappingSounds=OFF\n\n"
+    EXPECT_EQ(readBytes(m_ini), "[Settings]\nHotkeyMode=ON\nMatrixDisplay=ON\nAllowOverlappingSounds=OFF\n\n"
                                 "[Other]\nx=y\n\n");
 
     SettingsStore again(m_ini);
     ASSERT_TRUE(again.load().ok());
     EXPECT_EQ(again.readString("settings", "allowoverlappingsounds", ""), "OFF");
-    EXPECT_EQ(again.toBytes(), ReadBytes(m_ini));
+    EXPECT_EQ(again.toBytes(), readBytes(m_ini));
 }
 
 TEST_F(SettingsStoreTest, LineBreaksInAValueCannotAddEntries) {
@@ -108,8 +113,8 @@ TEST_F(SettingsStoreTest, MissingFileOpensEmptyAndCreatesNothing) {
     EXPECT_EQ(ini.fileName(), m_ini);
     EXPECT_EQ(ini.readString("Settings", "HotkeyMode", "default"), "default");
     EXPECT_FALSE(QFileInfo::exists(m_ini));
-    EXPECT_TRUE(FFs.FRemoved.isEmpty());
-    EXPECT_TRUE(FFs.FWrites.isEmpty());
+    EXPECT_TRUE(FFs.removed.isEmpty());
+    EXPECT_TRUE(FFs.writes.isEmpty());
 }
 
 TEST_F(SettingsStoreTest, GarbageOpensWithoutRewritingOrDeleting) {
@@ -123,14 +128,14 @@ TEST_F(SettingsStoreTest, GarbageOpensWithoutRewritingOrDeleting) {
     garbage << QByteArray("[Settings]\nHotkeyMode=\0OFF\n\xFF\xFE\n[\n]\n[]\n=\n", 39) + QByteArray(4096, '\0');
     garbage << QByteArray("[Settings]\nHotkeyMode=OFF\xC3\n");
     for (const QByteArray& bytes : garbage) {
-        WriteBytes(m_ini, bytes);
+        writeBytes(m_ini, bytes);
         SettingsStore ini = openSettingsStore(m_data);
         EXPECT_EQ(ini.fileName(), m_ini);
         EXPECT_NE(ini.readString("Settings", "HotkeyMode", "default"), "OFF");
-        EXPECT_EQ(ReadBytes(m_ini), bytes);
+        EXPECT_EQ(readBytes(m_ini), bytes);
     }
-    EXPECT_TRUE(FFs.FRemoved.isEmpty());
-    EXPECT_TRUE(FFs.FWrites.isEmpty());
+    EXPECT_TRUE(FFs.removed.isEmpty());
+    EXPECT_TRUE(FFs.writes.isEmpty());
 }
 
 TEST_F(SettingsStoreTest, TenMegabyteFileOpensWhole) {
@@ -139,50 +144,68 @@ TEST_F(SettingsStoreTest, TenMegabyteFileOpensWhole) {
         bytes += "Key" + QByteArray::number(i) + "=" + QByteArray::number(i) + "\n";
     }
     bytes += "HotkeyMode=OFF\n";
-    WriteBytes(m_ini, bytes);
+    writeBytes(m_ini, bytes);
     SettingsStore ini = openSettingsStore(m_data);
     EXPECT_EQ(ini.readString("Settings", "hotkeymode", ""), "OFF");
     EXPECT_EQ(ini.readString("Settings", "key123456", ""), "123456");
 }
 
 TEST_F(SettingsStoreTest, UnreadableFileIsDeletedAndOpenedAgain) {
-    WriteBytes(m_ini, "[Settings]\nHotkeyMode=OFF\n");
-    FFs.FUnreadable.insert(m_ini);
+    writeBytes(m_ini, "[Settings]\nHotkeyMode=OFF\n");
+    FFs.unreadable.insert(m_ini);
     SettingsStore ini = openSettingsStore(m_data);
-    EXPECT_EQ(FFs.FRemoved, QStringList{m_ini});
+    EXPECT_EQ(FFs.removed, QStringList{m_ini});
     EXPECT_FALSE(QFileInfo::exists(m_ini));
     EXPECT_EQ(ini.fileName(), m_ini);
     EXPECT_EQ(ini.readString("Settings", "HotkeyMode", "default"), "default");
-    EXPECT_TRUE(FFs.FWrites.isEmpty());
+    EXPECT_TRUE(FFs.writes.isEmpty());
 }
 
 TEST_F(SettingsStoreTest, FailingTwiceGivesAnEmptyStoreBoundToThePath) {
     // A folder in its place can be neither read nor deleted as a file.
     ASSERT_TRUE(QDir().mkpath(m_ini + "/inside"));
     SettingsStore ini = openSettingsStore(m_data);
-    EXPECT_EQ(FFs.FRemoved, QStringList{m_ini});
-    EXPECT_EQ(FFs.FReads, (QStringList{m_ini, m_ini}));
+    EXPECT_EQ(FFs.removed, QStringList{m_ini});
+    EXPECT_EQ(FFs.reads, (QStringList{m_ini, m_ini}));
     EXPECT_EQ(ini.fileName(), m_ini);
     EXPECT_EQ(ini.readString("Settings", "HotkeyMode", "default"), "default");
 
     ini.writeString("Settings", "HotkeyMode", "OFF");
     EXPECT_EQ(ini.readString("Settings", "HotkeyMode", "default"), "OFF");
-    const TStatus status = ini.updateFile();
+    const Status status = ini.updateFile();
     EXPECT_FALSE(status.ok());
     EXPECT_TRUE(status.message().contains(m_ini));
     EXPECT_TRUE(QFileInfo(m_ini).isDir());
 }
 
+// On a real disk, a write that fails at its last step (the new bytes written, the rename not done) leaves the old
+// file as it was and no temporary file beside it.
 TEST_F(SettingsStoreTest, FailedWriteKeepsTheOldFile) {
+#ifdef CLAVORA_PLATFORM_LINUX
     const QByteArray old = "[Settings]\nHotkeyMode=OFF\n\n";
-    WriteBytes(m_ini, old);
+    writeBytes(m_ini, old);
+    platform::LinuxFileSystem disk;
+    int failures = 0;
+    disk.setBeforeRenameHook([&](const QString&) {
+        ++failures;
+        return ENOSPC;
+    });
+    platform::ScopedService<platform::IFileSystem> useDisk(disk);
     SettingsStore ini = openSettingsStore(m_data);
     ini.writeString("Settings", "HotkeyMode", "ON");
-    FFs.FFailingWrites.insert(m_ini);
-    const TStatus status = ini.updateFile();
+    const Status status = ini.updateFile();
+    EXPECT_EQ(failures, 1);
     EXPECT_FALSE(status.ok());
     EXPECT_TRUE(status.message().contains(m_ini));
-    EXPECT_EQ(ReadBytes(m_ini), old);
+    EXPECT_EQ(readBytes(m_ini), old);
+    EXPECT_EQ(QDir(m_data).entryList(QDir::Files | QDir::Hidden | QDir::System), QStringList{"settings.ini"});
+
+    disk.setBeforeRenameHook({});
+    ASSERT_TRUE(ini.updateFile().ok());
+    EXPECT_EQ(readBytes(m_ini), "[Settings]\nHotkeyMode=ON\n\n");
+#else
+    GTEST_SKIP() << "needs the file system of a real system";
+#endif
 }
 
 } // namespace

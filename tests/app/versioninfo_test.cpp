@@ -30,10 +30,10 @@ void PrintTo(const VersionStrings& d, std::ostream* os) {
 namespace {
 
 namespace vb = versionblock;
-using test::TTempFolder;
+using test::TempFolder;
 
 QString Fixture(const char* name) {
-    return test::SourceDir() + QStringLiteral("/tests/data/app/") + name;
+    return test::sourceDir() + QStringLiteral("/tests/data/app/") + name;
 }
 
 // What the caller had in the record before a failed read; it must come back unchanged.
@@ -194,7 +194,7 @@ struct TOutcome {
 TOutcome ReadImage(const QByteArray& image) {
     TOutcome out;
     out.data = Sentinel();
-    const TStatus status = readVersionStringsFromImage(image, out.data, &out.code);
+    const Status status = readVersionStringsFromImage(image, out.data, &out.code);
     out.ok = status.ok();
     if (out.ok) {
         out.code = 0;
@@ -219,7 +219,7 @@ TEST(VersionInfoFiles, ReadsTheEntriesOfWindowsProgramFiles) {
         SCOPED_TRACE(c.file);
         VersionStrings data;
         int code = -1;
-        const TStatus status = readVersionStrings(Fixture(c.file), data, &code);
+        const Status status = readVersionStrings(Fixture(c.file), data, &code);
         ASSERT_TRUE(status.ok()) << status.message().toStdString();
         EXPECT_EQ(data, c.expected);
 
@@ -231,8 +231,8 @@ TEST(VersionInfoFiles, ReadsTheEntriesOfWindowsProgramFiles) {
 }
 
 TEST(VersionInfoFiles, FailsWithTheSystemErrorAndLeavesTheRecordAlone) {
-    TTempFolder temp;
-    test::WriteBytes(temp.file("empty"), QByteArray());
+    TempFolder temp;
+    test::writeBytes(temp.file("empty"), QByteArray());
     ASSERT_EQ(::mkfifo(QFile::encodeName(temp.file("fifo")).constData(), 0600), 0);
 
     struct TCase {
@@ -253,7 +253,7 @@ TEST(VersionInfoFiles, FailsWithTheSystemErrorAndLeavesTheRecordAlone) {
         SCOPED_TRACE(c.file.toStdString());
         VersionStrings data = Sentinel();
         int code = 0;
-        const TStatus status = readVersionStrings(c.file, data, &code);
+        const Status status = readVersionStrings(c.file, data, &code);
         ASSERT_FALSE(status.ok());
         EXPECT_EQ(code, c.code);
         EXPECT_EQ(data, Sentinel());
@@ -271,7 +271,7 @@ TEST(VersionInfoFiles, UnreadableFileReportsPermissionDenied) {
     if (::geteuid() == 0) {
         GTEST_SKIP() << "root reads every file";
     }
-    TTempFolder temp;
+    TempFolder temp;
     const QString file = temp.file("locked.exe");
     ASSERT_TRUE(QFile::copy(Fixture("full.exe"), file));
     ASSERT_EQ(::chmod(QFile::encodeName(file).constData(), 0), 0);
@@ -285,12 +285,12 @@ TEST(VersionInfoFiles, UnreadableFileReportsPermissionDenied) {
 // ---- The program's own file -------------------------------------------------------------------------------------
 
 QString ProgramFile() {
-    return test::ProgramDir() + QStringLiteral("/clavora");
+    return test::programDir() + QStringLiteral("/clavora");
 }
 
 void ExpectClavoraIdentity(const QString& file) {
     VersionStrings data;
-    const TStatus status = readVersionStrings(file, data);
+    const Status status = readVersionStrings(file, data);
     ASSERT_TRUE(status.ok()) << status.message().toStdString();
     EXPECT_EQ(data.companyName, QStringLiteral("Zemtrak"));
     EXPECT_EQ(data.productName, QStringLiteral("Clavora"));
@@ -318,7 +318,7 @@ TEST(VersionInfoProgram, KeepsItThroughStripping) {
     if (strip.isEmpty()) {
         GTEST_SKIP() << "no strip tool";
     }
-    TTempFolder temp;
+    TempFolder temp;
     const QString copy = temp.file("clavora");
     ASSERT_TRUE(QFile::copy(ProgramFile(), copy));
     QProcess process;
@@ -477,7 +477,7 @@ TEST(VersionInfoImages, DamagedBlocksNeverReadPastTheirNodes) {
 }
 
 TEST(VersionInfoImages, DamagedResourceDirectoriesMeanNoVersionInformation) {
-    const QByteArray good = test::ReadBytes(Fixture("full.exe"));
+    const QByteArray good = test::readBytes(Fixture("full.exe"));
     // The layout the fixture script produces: the resource section's file data starts at 0x200, with one type
     // entry, one name entry, one language entry and then the data entry at 0x48.
     constexpr qsizetype Rsrc = 0x200;
@@ -546,8 +546,8 @@ TEST(VersionInfoImages, EveryTruncationIsSafe) {
     const TCase cases[] = {
         {"ELF64", MakeElf64(StandardBlock()), AllTwelveExpected()},
         {"ELF32", MakeElf32(StandardBlock()), AllTwelveExpected()},
-        {"PE32+", test::ReadBytes(Fixture("full.exe")), FixtureEntries(true)},
-        {"PE32", test::ReadBytes(Fixture("full32.exe")), FixtureEntries(true)},
+        {"PE32+", test::readBytes(Fixture("full.exe")), FixtureEntries(true)},
+        {"PE32", test::readBytes(Fixture("full32.exe")), FixtureEntries(true)},
         {"bare block", StandardBlock(), AllTwelveExpected()},
     };
     for (const TCase& c : cases) {
@@ -566,7 +566,7 @@ TEST(VersionInfoImages, EveryTruncationIsSafe) {
 }
 
 TEST(VersionInfoImages, RandomDamageIsSafe) {
-    const QByteArray images[] = {MakeElf64(StandardBlock()), test::ReadBytes(Fixture("full.exe"))};
+    const QByteArray images[] = {MakeElf64(StandardBlock()), test::readBytes(Fixture("full.exe"))};
     QRandomGenerator random(20261209); // fixed, so a failure can be replayed
     for (int round = 0; round < 4000; ++round) {
         QByteArray image = images[round % 2];

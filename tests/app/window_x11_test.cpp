@@ -22,8 +22,8 @@
 #include <X11/Xlib.h>
 
 using namespace clavora;
-using clavora::test::Child;
-using clavora::test::WaitFor;
+using clavora::test::namedChild;
+using clavora::test::waitFor;
 
 namespace {
 
@@ -41,14 +41,14 @@ protected:
             GTEST_SKIP() << "no notification area on this display";
         }
         ASSERT_TRUE(QDir().mkpath(FRoot.file("program")));
-        ASSERT_TRUE(QFile::copy(test::ProgramDir() + "/clavora", FRoot.file("program/clavora")));
-        FFs.FProgramFile = FRoot.file("program/clavora");
-        FFs.FUserConfigFolder = FRoot.file("config");
-        FAutostart.FEntries["Zemtrak - Clavora"] = "\"x\" /auto";
+        ASSERT_TRUE(QFile::copy(test::programDir() + "/clavora", FRoot.file("program/clavora")));
+        FFs.programFile = FRoot.file("program/clavora");
+        FFs.configFolder = FRoot.file("config");
+        FAutostart.entries["Zemtrak - Clavora"] = "\"x\" /auto";
     }
 
     std::unique_ptr<Startup> showWindow(const QStringList& arguments, const QByteArray& settings) {
-        test::WriteBytes(FRoot.file("program/settings.ini"), settings);
+        test::writeBytes(FRoot.file("program/settings.ini"), settings);
         auto startup = std::make_unique<Startup>(arguments);
         startup->run();
         startup->window().show();
@@ -58,20 +58,20 @@ protected:
 
     // Waits until the one-shot /auto timer has fired and the reactions it queued have run.
     static void waitForAutoSwitch(MainWindow& window) {
-        QTimer* timer = Child<QTimer>(window, "TimerParam");
-        EXPECT_TRUE(WaitFor([&] { return !timer->isActive(); }, 3000));
+        QTimer* timer = namedChild<QTimer>(window, "TimerParam");
+        EXPECT_TRUE(waitFor([&] { return !timer->isActive(); }, 3000));
         QCoreApplication::processEvents();
     }
 
-    test::TTempFolder FRoot;
-    platform::TFakeFileSystem FFs;
-    platform::TFakeAutostart FAutostart;
-    platform::TScopedService<platform::IFileSystem> FUseFs{FFs};
-    platform::TScopedService<platform::IAutostart> FUseAutostart{FAutostart};
+    test::TempFolder FRoot;
+    platform::FakeFileSystem FFs;
+    platform::FakeAutostart FAutostart;
+    platform::ScopedService<platform::IFileSystem> FUseFs{FFs};
+    platform::ScopedService<platform::IAutostart> FUseAutostart{FAutostart};
 };
 
 bool hiddenToTray(MainWindow& window) {
-    auto* icon = Child<QSystemTrayIcon>(window, "TrayIcon1");
+    auto* icon = namedChild<QSystemTrayIcon>(window, "TrayIcon1");
     return !window.isVisible() && window.isMinimized() && icon->isVisible() && icon->toolTip() == "Zemtrak - Clavora";
 }
 
@@ -79,21 +79,21 @@ TEST_F(TrayTest, MinimizingWithoutTheOptionKeepsTheTaskBarButton) {
     auto startup = showWindow({}, "[Settings]\nMinimizeToSystemTray=OFF\n");
     MainWindow& window = startup->window();
     window.showMinimized();
-    ASSERT_TRUE(WaitFor([&] { return window.isMinimized(); }, 3000));
+    ASSERT_TRUE(waitFor([&] { return window.isMinimized(); }, 3000));
     QCoreApplication::processEvents(); // the deferred reaction to the minimize
     EXPECT_TRUE(window.isVisible());
-    EXPECT_FALSE(Child<QSystemTrayIcon>(window, "TrayIcon1")->isVisible());
+    EXPECT_FALSE(namedChild<QSystemTrayIcon>(window, "TrayIcon1")->isVisible());
 }
 
 TEST_F(TrayTest, MinimizingWithTheOptionHidesToTheTrayAndAClickBringsItBack) {
     auto startup = showWindow({}, "[Settings]\nMinimizeToSystemTray=ON\n");
     MainWindow& window = startup->window();
     window.showMinimized();
-    EXPECT_TRUE(WaitFor([&] { return hiddenToTray(window); }, 3000));
+    EXPECT_TRUE(waitFor([&] { return hiddenToTray(window); }, 3000));
 
-    emit Child<QSystemTrayIcon>(window, "TrayIcon1")->activated(QSystemTrayIcon::Trigger);
-    EXPECT_TRUE(WaitFor([&] { return window.isVisible() && !window.isMinimized(); }, 3000));
-    EXPECT_FALSE(Child<QSystemTrayIcon>(window, "TrayIcon1")->isVisible());
+    emit namedChild<QSystemTrayIcon>(window, "TrayIcon1")->activated(QSystemTrayIcon::Trigger);
+    EXPECT_TRUE(waitFor([&] { return window.isVisible() && !window.isMinimized(); }, 3000));
+    EXPECT_FALSE(namedChild<QSystemTrayIcon>(window, "TrayIcon1")->isVisible());
 }
 
 TEST_F(TrayTest, AutoSwitchHidesToTheTrayOnlyAsFirstArgument) {
@@ -101,13 +101,13 @@ TEST_F(TrayTest, AutoSwitchHidesToTheTrayOnlyAsFirstArgument) {
     for (const QString& argument : {"/auto", "/AUTO", "/Auto"}) {
         SCOPED_TRACE(argument.toStdString());
         auto startup = showWindow({argument}, both);
-        EXPECT_TRUE(WaitFor([&] { return hiddenToTray(startup->window()); }, 3000));
+        EXPECT_TRUE(waitFor([&] { return hiddenToTray(startup->window()); }, 3000));
     }
     {
         auto startup = showWindow({"--x", "/auto"}, both);
         waitForAutoSwitch(startup->window());
         EXPECT_TRUE(startup->window().isVisible());
-        EXPECT_FALSE(Child<QSystemTrayIcon>(startup->window(), "TrayIcon1")->isVisible());
+        EXPECT_FALSE(namedChild<QSystemTrayIcon>(startup->window(), "TrayIcon1")->isVisible());
     }
     {
         // Auto Minimize at Startup unchecked: the switch is ignored.
@@ -119,8 +119,8 @@ TEST_F(TrayTest, AutoSwitchHidesToTheTrayOnlyAsFirstArgument) {
     {
         // Without the tray option it minimizes to the task bar.
         auto startup = showWindow({"/auto"}, "[Settings]\nMinimizeToSystemTray=OFF\nMinimizeStartup=ON\n");
-        EXPECT_TRUE(WaitFor([&] { return startup->window().isMinimized(); }, 3000));
-        EXPECT_FALSE(Child<QSystemTrayIcon>(startup->window(), "TrayIcon1")->isVisible());
+        EXPECT_TRUE(waitFor([&] { return startup->window().isMinimized(); }, 3000));
+        EXPECT_FALSE(namedChild<QSystemTrayIcon>(startup->window(), "TrayIcon1")->isVisible());
     }
 }
 
@@ -161,7 +161,7 @@ TEST(CaptionTest, DialogCaptionsCarryExactlyTheirText) {
     QMessageBox box(QMessageBox::Question, "Confirmation", "Restart Application?", QMessageBox::Yes | QMessageBox::No);
     box.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&box));
-    EXPECT_TRUE(WaitFor([&] { return netWmName(box) == "Confirmation"; }, 2000)) << netWmName(box).toStdString();
+    EXPECT_TRUE(waitFor([&] { return netWmName(box) == "Confirmation"; }, 2000)) << netWmName(box).toStdString();
     box.close();
 }
 

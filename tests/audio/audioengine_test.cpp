@@ -18,8 +18,8 @@
 
 using namespace clavora;
 using namespace clavora::audio;
-using clavora::test::TTempFolder;
-using clavora::test::WaitFor;
+using clavora::test::TempFolder;
+using clavora::test::waitFor;
 
 namespace {
 
@@ -29,7 +29,7 @@ constexpr int WaitMs = 20000;
 
 // True once the worker has decoded every stream ahead (no time is asserted on).
 bool waitDecoded(AudioEngine& engine, std::initializer_list<quint32> handles) {
-    return WaitFor(
+    return waitFor(
         [&] {
             return std::all_of(handles.begin(), handles.end(),
                                [&](quint32 handle) { return engine.isDecodedAhead(handle); });
@@ -50,7 +50,7 @@ std::vector<float> pull(AudioEngine& engine, int periods) {
 // Pulls until the engine holds `held` streams: ended streams are let go of by the audio thread and released by the
 // worker.
 bool waitReleased(AudioEngine& engine, int held) {
-    return WaitFor(
+    return waitFor(
         [&] {
             pull(engine, 1);
             return engine.heldStreams() == held;
@@ -68,7 +68,7 @@ protected:
         ASSERT_TRUE(m_engine.start(test::pulledEngineConfig()));
     }
 
-    TTempFolder m_folder;
+    TempFolder m_folder;
     QString m_tone;
     QString m_loud;
     AudioEngine m_engine;
@@ -103,7 +103,7 @@ TEST_F(EngineTest, HandlesAreNonzeroAndNeverReused) {
 
 TEST_F(EngineTest, WhatCannotBePlayedGivesNoHandle) {
     const QString text = m_folder.file(QStringLiteral("text.wav"));
-    test::WriteBytes(text, "not a sound at all");
+    test::writeBytes(text, "not a sound at all");
     QDir().mkpath(m_folder.file(QStringLiteral("folder.mp3")));
     EXPECT_EQ(m_engine.openStream(m_folder.file(QStringLiteral("missing.wav"))), 0u);
     EXPECT_EQ(m_engine.openStream(m_folder.file(QStringLiteral("folder.mp3"))), 0u);
@@ -274,7 +274,7 @@ TEST_F(EngineTest, ManyShortSoundsDoNotAccumulate) {
 // changes while the worker puts the streams in order, the case that used to send the worker's sort past the ends of
 // its array (a crash within a few seconds).
 TEST(EngineStressTest, LevelsChangingWhileTheWorkerOrdersTheStreams) {
-    TTempFolder folder;
+    TempFolder folder;
     const QString longTone = folder.file(QStringLiteral("long.wav"));
     test::writeWav16(longTone, Rate, 2, test::sineSamples16(1000, Rate, Rate * 20, 0.5));
     EngineConfig config = test::pulledEngineConfig();
@@ -338,7 +338,7 @@ TEST_F(EngineDeviceTest, StartFailsWithoutAnOutput) {
 
 TEST_F(EngineDeviceTest, DummyDriverRunsAndSoundsEndOnTheirOwn) {
     qputenv("SDL_AUDIODRIVER", "dummy");
-    TTempFolder folder;
+    TempFolder folder;
     const QString tone = folder.file(QStringLiteral("tone.wav"));
     test::writeWav16(tone, Rate, 2, test::sineSamples16(1000, Rate, Rate / 10, 0.5));
     AudioEngine engine;
@@ -349,14 +349,14 @@ TEST_F(EngineDeviceTest, DummyDriverRunsAndSoundsEndOnTheirOwn) {
     const quint32 handle = engine.openStream(tone);
     ASSERT_NE(handle, 0u);
     ASSERT_TRUE(engine.play(handle));
-    EXPECT_TRUE(WaitFor([&] { return engine.heldStreams() == 0; }, WaitMs));
+    EXPECT_TRUE(waitFor([&] { return engine.heldStreams() == 0; }, WaitMs));
     EXPECT_EQ(engine.firstAudio(handle).nanos, 0); // released: nothing known any more
     EXPECT_GT(engine.periodsRendered(), 0u);
     engine.shutdown();
 }
 
 TEST_F(EngineDeviceTest, DiskDriverReceivesTheSamplesExactly) {
-    TTempFolder folder;
+    TempFolder folder;
     const QString disk = folder.file(QStringLiteral("out.raw"));
     qputenv("SDL_AUDIODRIVER", "disk");
     qputenv("SDL_DISKAUDIOFILE", QFile::encodeName(disk));
@@ -370,10 +370,10 @@ TEST_F(EngineDeviceTest, DiskDriverReceivesTheSamplesExactly) {
     const quint32 handle = engine.openStream(tone);
     ASSERT_NE(handle, 0u);
     engine.play(handle);
-    EXPECT_TRUE(WaitFor([&] { return engine.heldStreams() == 0; }, WaitMs));
+    EXPECT_TRUE(waitFor([&] { return engine.heldStreams() == 0; }, WaitMs));
     engine.shutdown();
 
-    const QByteArray raw = test::ReadBytes(disk);
+    const QByteArray raw = test::readBytes(disk);
     const auto* written = reinterpret_cast<const float*>(raw.constData());
     const size_t count = static_cast<size_t>(raw.size()) / sizeof(float);
     // The sound begins with a zero sample, so it starts at the first nonzero sample minus one frame.

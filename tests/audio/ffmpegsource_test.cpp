@@ -16,7 +16,7 @@ extern "C" {
 
 using namespace clavora;
 using namespace clavora::audio;
-using clavora::test::TTempFolder;
+using clavora::test::TempFolder;
 
 namespace {
 
@@ -36,7 +36,7 @@ void PrintTo(const FormatCase& format, std::ostream* out) {
 class DecoderFormatTest : public ::testing::TestWithParam<FormatCase> {};
 
 TEST_P(DecoderFormatTest, ToneComesOutAtThePitchAndLengthItWasMadeWith) {
-    TTempFolder folder;
+    TempFolder folder;
     const FormatCase& format = GetParam();
     const QString path =
         test::makeTone(folder.path(), QString::fromLatin1(format.name), format.encoder, ToneFrequency, ToneSeconds);
@@ -116,9 +116,9 @@ QByteArray layerOneFile(int frames) {
 }
 
 TEST(DecoderTest, MpegLayerOneIsDecoded) {
-    TTempFolder folder;
+    TempFolder folder;
     const QString path = folder.file(QStringLiteral("constant.mp1"));
-    test::WriteBytes(path, layerOneFile(100));
+    test::writeBytes(path, layerOneFile(100));
     QString error;
     auto source = FfmpegSource::open(path, AudioFormat{44100, 2}, &error);
     ASSERT_TRUE(source) << qPrintable(error);
@@ -131,7 +131,7 @@ TEST(DecoderTest, MpegLayerOneIsDecoded) {
 }
 
 TEST(DecoderTest, MonoFileIsHeardAtFullLevelOnBothChannels) {
-    TTempFolder folder;
+    TempFolder folder;
     const QString path = folder.file(QStringLiteral("mono.wav"));
     const auto stereo = test::sineSamples16(440, 44100, 4410, 0.5);
     std::vector<qint16> mono;
@@ -168,7 +168,7 @@ std::vector<qint16> sameOnSixChannels(const std::vector<qint16>& stereo) {
 }
 
 TEST(DecoderTest, SurroundFoldedToStereoIsNoLouderThanItsChannels) {
-    TTempFolder folder;
+    TempFolder folder;
     const QString path = folder.file(QStringLiteral("surround.wav"));
     const auto stereo = test::sineSamples16(440, 44100, 4410, 0.9);
     test::writeWav16(path, 44100, 6, sameOnSixChannels(stereo));
@@ -183,7 +183,7 @@ TEST(DecoderTest, SurroundFoldedToStereoIsNoLouderThanItsChannels) {
 }
 
 TEST(DecoderTest, SurroundFoldDownKeepsSides) {
-    TTempFolder folder;
+    TempFolder folder;
     // 5.1 with the tone on the front left speaker only.
     const QString path = test::makeTone(folder.path(), QStringLiteral("surround.wav"),
                                         {QStringLiteral("-af"), QStringLiteral("pan=5.1|FL=c0")}, 440, 0.3, 0.5, 6);
@@ -199,7 +199,7 @@ TEST(DecoderTest, SurroundFoldDownKeepsSides) {
 }
 
 TEST(DecoderTest, PcmAtTheOutputRateIsPassedThroughExactly) {
-    TTempFolder folder;
+    TempFolder folder;
     const QString path = folder.file(QStringLiteral("exact.wav"));
     const auto samples = test::sineSamples16(1234, 44100, 5000, 0.7);
     test::writeWav16(path, 44100, 2, samples);
@@ -213,19 +213,19 @@ TEST(DecoderTest, PcmAtTheOutputRateIsPassedThroughExactly) {
 }
 
 TEST(DecoderTest, DamageInsideAFileCostsOnlyTheDamagedStretch) {
-    TTempFolder folder;
+    TempFolder folder;
     // (FFmpeg's Ogg reader gives up at a damaged page, so Ogg is left out.)
     for (const char* name : {"damaged.mp3", "damaged.m4a", "damaged.mp2"}) {
         const QString path = test::makeTone(folder.path(), QString::fromLatin1(name), {}, 440, 2.0);
         ASSERT_FALSE(path.isEmpty());
-        QByteArray bytes = test::ReadBytes(path);
+        QByteArray bytes = test::readBytes(path);
         // A burst of noise over a few percent of the file, well past its headers.
         quint32 noise = 12345;
         for (qsizetype i = bytes.size() * 45 / 100; i < bytes.size() * 48 / 100; ++i) {
             noise = noise * 1103515245u + 12345u;
             bytes[i] = static_cast<char>(noise >> 24);
         }
-        test::WriteBytes(path, bytes);
+        test::writeBytes(path, bytes);
         auto source = FfmpegSource::open(path, Output);
         ASSERT_TRUE(source) << name;
         const auto audio = test::decodeAll(*source);
@@ -234,7 +234,7 @@ TEST(DecoderTest, DamageInsideAFileCostsOnlyTheDamagedStretch) {
 }
 
 TEST(DecoderTest, FileNamesAreTakenLiterally) {
-    TTempFolder folder;
+    TempFolder folder;
     const auto samples = test::sineSamples16(440, 44100, 4410, 0.5);
     // Characters a URL parser would treat specially, a leading dash, and text outside ASCII.
     for (const QString& name : {QStringLiteral("a:b?c=d#e%20f.wav"), QStringLiteral("-x.wav"),
@@ -248,13 +248,13 @@ TEST(DecoderTest, FileNamesAreTakenLiterally) {
 }
 
 TEST(DecoderTest, WhatIsNoAudioIsRefused) {
-    TTempFolder folder;
+    TempFolder folder;
     const QString text = folder.file(QStringLiteral("notes.mp3"));
-    test::WriteBytes(text, QByteArray("These are not the sounds you are looking for.\n").repeated(50));
+    test::writeBytes(text, QByteArray("These are not the sounds you are looking for.\n").repeated(50));
     const QString empty = folder.file(QStringLiteral("empty.wav"));
-    test::WriteBytes(empty, QByteArray());
+    test::writeBytes(empty, QByteArray());
     const QString truncated = folder.file(QStringLiteral("truncated.wav"));
-    test::WriteBytes(truncated, QByteArray("RIFF\x24\x00\x00\x00WAVEfmt ", 16));
+    test::writeBytes(truncated, QByteArray("RIFF\x24\x00\x00\x00WAVEfmt ", 16));
     const QString sub = folder.file(QStringLiteral("folder.wav"));
     QDir().mkpath(sub);
 
@@ -268,7 +268,7 @@ TEST(DecoderTest, WhatIsNoAudioIsRefused) {
 TEST(DecoderTest, AddressesInStoredPathsAreNeverFollowed) {
     // A stored path names a local file. These two name sounds FFmpeg would fetch if it were handed them as they
     // are: a whole WAV file inside a data: URI, and a concat: list of a real file.
-    TTempFolder folder;
+    TempFolder folder;
     const auto samples = test::sineSamples16(440, 44100, 441, 0.5);
     const QString wav = folder.file(QStringLiteral("tone.wav"));
     test::writeWav16(wav, 44100, 2, samples);

@@ -15,8 +15,8 @@
 
 using namespace clavora;
 using namespace clavora::audio;
-using clavora::test::TTempFolder;
-using clavora::test::WaitFor;
+using clavora::test::TempFolder;
+using clavora::test::waitFor;
 
 namespace {
 
@@ -26,7 +26,7 @@ constexpr int Period = 441;
 class SoundPlayerTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        m_files.FProgramFile = m_program.file(QStringLiteral("clavora"));
+        m_files.programFile = m_program.file(QStringLiteral("clavora"));
         m_oldCurrent = QDir::currentPath();
         QDir::setCurrent(m_current.path());
         m_long = m_current.file(QStringLiteral("long.wav"));
@@ -38,7 +38,7 @@ protected:
     std::vector<float> pull(int periods) {
         AudioEngine& engine = m_player.engine();
         const quint32 newest = m_player.newestStream();
-        EXPECT_TRUE(newest == 0 || WaitFor([&] { return engine.isDecodedAhead(newest); }, 20000));
+        EXPECT_TRUE(newest == 0 || waitFor([&] { return engine.isDecodedAhead(newest); }, 20000));
         std::vector<float> out(static_cast<size_t>(periods) * Period * 2);
         for (int i = 0; i < periods; ++i) {
             engine.render(out.data() + static_cast<size_t>(i) * Period * 2, Period);
@@ -46,14 +46,14 @@ protected:
         return out;
     }
 
-    TTempFolder m_program;
-    TTempFolder m_current;
+    TempFolder m_program;
+    TempFolder m_current;
     QString m_oldCurrent;
     QString m_long;
-    platform::TFakeFileSystem m_files;
-    platform::TFakeFallbackPlayer m_fallback;
-    platform::TScopedService<platform::IFileSystem> m_filesInPlace{m_files};
-    platform::TScopedService<platform::IFallbackPlayer> m_fallbackInPlace{m_fallback};
+    platform::FakeFileSystem m_files;
+    platform::FakeFallbackPlayer m_fallback;
+    platform::ScopedService<platform::IFileSystem> m_filesInPlace{m_files};
+    platform::ScopedService<platform::IFallbackPlayer> m_fallbackInPlace{m_fallback};
     SoundPlayer m_player{test::pulledEngineConfig()};
 };
 
@@ -68,7 +68,7 @@ TEST_F(SoundPlayerTest, OverlapOffStopsThePreviousSoundEvenWhenTheNewFileIsMissi
     EXPECT_EQ(m_player.newestStream(), 0u);
     EXPECT_EQ(test::peak(pull(3)), 0.0f);
     EXPECT_FALSE(m_player.engine().play(first)) << "the previous stream was freed";
-    EXPECT_TRUE(m_fallback.FPlayed.isEmpty());
+    EXPECT_TRUE(m_fallback.played.isEmpty());
 }
 
 TEST_F(SoundPlayerTest, OverlapOffKeepsOnlyTheNewestSound) {
@@ -106,16 +106,16 @@ TEST_F(SoundPlayerTest, FolderPlaysNothing) {
     m_player.playSoundFile(QStringLiteral("Sounds"), true);
     m_player.playSoundFile(m_current.path(), true);
     EXPECT_EQ(m_player.newestStream(), 0u);
-    EXPECT_TRUE(m_fallback.FPlayed.isEmpty());
+    EXPECT_TRUE(m_fallback.played.isEmpty());
 }
 
 TEST_F(SoundPlayerTest, FileTheEngineCannotDecodeGoesToTheFallbackPlayer) {
     ASSERT_TRUE(m_player.start());
     const QString odd = m_current.file(QStringLiteral("odd.wav"));
-    test::WriteBytes(odd, "RIFF, but nothing FFmpeg can read");
+    test::writeBytes(odd, "RIFF, but nothing FFmpeg can read");
     m_player.playSoundFile(QStringLiteral("odd.wav"), true);
     EXPECT_EQ(m_player.newestStream(), 0u);
-    EXPECT_EQ(m_fallback.FPlayed, QStringList{odd});
+    EXPECT_EQ(m_fallback.played, QStringList{odd});
 }
 
 TEST_F(SoundPlayerTest, WithoutOutputEverySoundGoesToTheFallbackPlayer) {
@@ -125,7 +125,7 @@ TEST_F(SoundPlayerTest, WithoutOutputEverySoundGoesToTheFallbackPlayer) {
     m_player.stop();
     m_player.playSoundFile(m_long, true);
     EXPECT_EQ(m_player.newestStream(), 0u);
-    EXPECT_EQ(m_fallback.FPlayed, (QStringList{m_long, m_long}));
+    EXPECT_EQ(m_fallback.played, (QStringList{m_long, m_long}));
 }
 
 TEST_F(SoundPlayerTest, StartFailsWhenNoDeviceOpens) {
@@ -135,7 +135,7 @@ TEST_F(SoundPlayerTest, StartFailsWhenNoDeviceOpens) {
     EXPECT_FALSE(playback.start());
     EXPECT_FALSE(playback.isRunning());
     playback.playSoundFile(m_long, false);
-    EXPECT_EQ(m_fallback.FPlayed, QStringList{m_long});
+    EXPECT_EQ(m_fallback.played, QStringList{m_long});
     playback.stop();
     qputenv("SDL_AUDIODRIVER", old);
 }

@@ -1,6 +1,7 @@
 // Tests of the LED dot-matrix display control: the cell grid and its operations, text masks, scrolling, painting
 // from the buffer, and the main window's use of it.
 #include "display/ledmatrixdisplay.h"
+#include "tests/support/testsupport.h"
 
 #include <QFontMetrics>
 #include <QPainter>
@@ -204,7 +205,7 @@ TEST(MatrixDisplay, TheTimerScrollsThePicture) {
     display.setCell(0, 5, true);
     display.scroller()->setInterval(5);
     display.scroller()->setActive(true);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !display.cell(0, 5); }, 2000));
+    EXPECT_TRUE(test::waitFor([&] { return !display.cell(0, 5); }, 2000));
     display.scroller()->setActive(false);
     EXPECT_EQ(litCount(display), 1);
 }

@@ -4,6 +4,7 @@
 #include "platform/fake/fakekeyboard.h"
 #include "platform/fake/fakekeycaptions.h"
 #include "platform/fake/fakekeyinjector.h"
+#include "tests/support/testsupport.h"
 
 #include <QLineEdit>
 #include <QPointingDevice>
@@ -252,7 +253,7 @@ protected:
     void clickModifier(const QString& name) { click(m_keyboard->indexOfModifier(name)); }
     QString caption(int scanCode) const { return m_keyboard->keyInfo(key(scanCode)).caption; }
 
-    platform::TFakeKeyboard m_fakeKeyboard;
+    platform::FakeKeyboard m_fakeKeyboard;
     platform::FakeKeyCaptions m_captions;
     FakeKeyInjector m_injector;
     std::unique_ptr<QWidget> m_window;
@@ -361,7 +362,7 @@ TEST_F(KeyboardWidget, LanguagesBringTheirCaptionsAndKeys) {
         {"en-GB", "Standard102", "Del", "Caps", "Ctrl", "AltGr"},
     };
     for (const Case& c : cases) {
-        m_fakeKeyboard.FLocaleName = QString::fromLatin1(c.locale);
+        m_fakeKeyboard.localeName = QString::fromLatin1(c.locale);
         m_keyboard->refreshCaptions();
         ASSERT_EQ(m_keyboard->layout().name, QString::fromLatin1(c.layout)) << c.locale;
         EXPECT_EQ(m_keyboard->keyInfo(key(0x53, true)).caption, QString::fromUtf8(c.del)) << c.locale;
@@ -373,7 +374,7 @@ TEST_F(KeyboardWidget, LanguagesBringTheirCaptionsAndKeys) {
     }
 
     // Where the right Alt is AltGr, it latches as AltGr and holds the right-hand Alt key: AltGr captions show.
-    m_fakeKeyboard.FLocaleName = QStringLiteral("es-MX");
+    m_fakeKeyboard.localeName = QStringLiteral("es-MX");
     m_keyboard->refreshCaptions();
     m_captions.setText(scanKey(16), false, true, QStringLiteral("@"));
     m_injector.clear();
@@ -390,10 +391,10 @@ TEST_F(KeyboardWidget, AChangeOfTheSystemsLayoutChoosesTheVariantAgain) {
     clickModifier(modifier::Shift);
     m_injector.clear();
 
-    m_fakeKeyboard.FLocaleName = QStringLiteral("de-DE");
+    m_fakeKeyboard.localeName = QStringLiteral("de-DE");
     m_captions.setText(scanKey(44), false, false, QStringLiteral("y"));
     m_captions.announceChange();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return m_keyboard->layout().name == "Standard102"; }, 2000));
+    ASSERT_TRUE(test::waitFor([&] { return m_keyboard->layout().name == "Standard102"; }, 2000));
     ASSERT_EQ(changed.count(), 1);
     EXPECT_EQ(changed.at(0).at(0).toString(), "Standard102");
     EXPECT_GE(m_keyboard->indexOfKey(scanKey(86)), 0);
@@ -411,12 +412,12 @@ TEST_F(KeyboardWidget, AChangeOfTheSystemsLayoutChoosesTheVariantAgain) {
     for (int i = 0; i < 5; ++i) {
         m_captions.announceChange();
     }
-    ASSERT_TRUE(QTest::qWaitFor([&] { return m_captions.queries() - queries >= perRefresh; }, 2000));
+    ASSERT_TRUE(test::waitFor([&] { return m_captions.queries() - queries >= perRefresh; }, 2000));
     EXPECT_EQ(m_captions.queries() - queries, perRefresh);
 }
 
 TEST_F(KeyboardWidget, AnUnreadableLocaleIsReportedOnceAndFallsBackTo101Keys) {
-    m_fakeKeyboard.FLocaleName = QStringLiteral("xx");
+    m_fakeKeyboard.localeName = QStringLiteral("xx");
     OnScreenKeyboard board(m_fakeKeyboard, m_captions, m_injector);
     QSignalSpy errors(&board, &OnScreenKeyboard::errorOccurred);
     EXPECT_EQ(board.layout().name, "Standard101");
@@ -429,10 +430,10 @@ TEST_F(KeyboardWidget, AnUnreadableLocaleIsReportedOnceAndFallsBackTo101Keys) {
     QCoreApplication::processEvents();
     EXPECT_EQ(errors.count(), 1) << "the same failure is not reported again";
 
-    m_fakeKeyboard.FLocaleName = QStringLiteral("de-DE");
+    m_fakeKeyboard.localeName = QStringLiteral("de-DE");
     board.refreshCaptions();
     EXPECT_TRUE(board.localeStatus().ok());
-    m_fakeKeyboard.FLocaleName = QString();
+    m_fakeKeyboard.localeName = QString();
     board.refreshCaptions();
     ASSERT_TRUE(errors.wait(1000));
     EXPECT_EQ(errors.count(), 2);
@@ -490,7 +491,7 @@ TEST_F(KeyboardWidget, WithoutInjectionTheKeysGoToTheFocusedWidget) {
     click(key(30));
     click(key(45));
     click(key(0x4B, true));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return m_edit->text() == "Ax"; }, 2000)) << m_edit->text().toStdString();
+    ASSERT_TRUE(test::waitFor([&] { return m_edit->text() == "Ax"; }, 2000)) << m_edit->text().toStdString();
     EXPECT_EQ(m_edit->cursorPosition(), 1) << "Left moved the cursor between the two";
 }
 

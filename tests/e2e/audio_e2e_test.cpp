@@ -7,8 +7,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
-#include <QThread>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -25,25 +25,25 @@ constexpr double ToneFrequency = 1000.0;
 constexpr int ToneFrames = ToneRate * 3 / 10; // 300 ms
 constexpr int RecordRate = 48000;
 
-class AudioE2E : public TProgramTest {
+class AudioE2E : public ProgramTest {
 protected:
     void SetUp() override {
-        TProgramTest::SetUp();
+        ProgramTest::SetUp();
         if (IsSkipped() || HasFatalFailure()) {
             return;
         }
-        FTone = FRoot.file("tone.wav");
-        FSamples = sineSamples16(ToneFrequency, ToneRate, ToneFrames, 0.5);
-        writeWav16(FTone, ToneRate, 2, FSamples);
+        m_tone = m_root.file("tone.wav");
+        m_samples = sineSamples16(ToneFrequency, ToneRate, ToneFrames, 0.5);
+        writeWav16(m_tone, ToneRate, 2, m_samples);
 
         QByteArray keys = "\xEF\xBB\xBF";
         for (int n = 1; n <= 12; ++n) {
             keys += "F" + QByteArray::number(n) + "|Sounds\\" + QByteArray::number(n + 10) + ".mp3\r\n";
         }
-        keys += "q|" + QFile::encodeName(FTone) + "\r\n";
-        WriteBytes(FProgramDir + "/keys.db", keys);
+        keys += "q|" + QFile::encodeName(m_tone) + "\r\n";
+        writeBytes(m_programDir + "/keys.db", keys);
         // Only the focused window's key handling plays: the hotkey poll would play the key a second time.
-        WriteBytes(FProgramDir + "/settings.ini", "[Settings]\r\nHotkeyMode=OFF\r\n");
+        writeBytes(m_programDir + "/settings.ini", "[Settings]\r\nHotkeyMode=OFF\r\n");
     }
 
     void TearDown() override { stopRecorder(); }
@@ -51,25 +51,25 @@ protected:
     // Runs the program on SDL's disk driver, presses Key in its window and returns the samples that reached the
     // device; Output gets what the program printed.
     QByteArray pressOnDiskDevice(const QString& key, QString& output) {
-        const QString disk = FRoot.file("device.raw");
-        TProgramRun run(FProgramDir + "/clavora", FHome);
+        const QString disk = m_root.file("device.raw");
+        ProgramRun run(m_programDir + "/clavora", m_home);
         run.environment().insert(QStringLiteral("SDL_AUDIODRIVER"), QStringLiteral("disk"));
         run.environment().insert(QStringLiteral("SDL_DISKAUDIOFILE"), disk);
         startFocused(run);
         press(key);
         // The disk driver writes in real time: half a second of silence after the sound has pushed it out of every
         // buffer.
-        EXPECT_TRUE(WaitFor([&] { return endsInSilence(floatsIn(disk), 0.0f, ToneRate); }, 15000))
+        EXPECT_TRUE(waitFor([&] { return endsInSilence(floatsIn(disk), 0.0f, ToneRate); }, 15000))
             << "no sound followed by silence reached the device\n"
             << run.output().toStdString();
         EXPECT_TRUE(run.isRunning()) << run.output().toStdString();
         run.stop();
         output = run.output();
-        return ReadBytes(disk);
+        return readBytes(disk);
     }
 
     // Starts the program and gives its window the keyboard focus.
-    void startFocused(TProgramRun& run) {
+    void startFocused(ProgramRun& run) {
         ASSERT_TRUE(run.start());
         ASSERT_TRUE(run.waitForWindow(Title)) << run.output().toStdString();
         focus(Title, run.pid());
@@ -99,12 +99,12 @@ protected:
 
     // Waits until the recorder has taken in a sound and the silence after it.
     void waitForRecordedSound() {
-        WaitFor([&] { return endsInSilence(recording(), 0.05f, RecordRate / 2); }, 15000);
+        waitFor([&] { return endsInSilence(recording(), 0.05f, RecordRate / 2); }, 15000);
     }
 
     // The recording as float samples.
     std::vector<float> recording() {
-        QFile file(FRoot.file("recording.raw"));
+        QFile file(m_root.file("recording.raw"));
         const QByteArray raw = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
         std::vector<float> recorded;
         const auto* samples = reinterpret_cast<const qint16*>(raw.constData());
@@ -116,50 +116,61 @@ protected:
 
     void focus(const QString& title, qint64 pid) {
         const QString window =
-            RunCommand(QStringLiteral("xdotool"),
+            runCommand(QStringLiteral("xdotool"),
                        {QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--pid"),
                         QString::number(pid), QStringLiteral("--name"), QLatin1Char('^') + title + QLatin1Char('$')})
                 .split(QLatin1Char('\n'), Qt::SkipEmptyParts)
                 .value(0);
         ASSERT_FALSE(window.isEmpty()) << title.toStdString();
-        RunCommand(QStringLiteral("xdotool"), {QStringLiteral("windowfocus"), QStringLiteral("--sync"), window});
-        QThread::msleep(300);
+        runCommand(QStringLiteral("xdotool"), {QStringLiteral("windowfocus"), QStringLiteral("--sync"), window});
+        ASSERT_TRUE(waitFor(
+            [&] {
+                return runCommand(QStringLiteral("xdotool"), {QStringLiteral("getwindowfocus")}).trimmed() == window;
+            },
+            5000))
+            << "the window did not get the focus: " << title.toStdString();
     }
 
-    void press(const QString& key) { RunCommand(QStringLiteral("xdotool"), {QStringLiteral("key"), key}); }
+    // Waits until the sound server delivers to the recorder: the null sink stalls while a new monitor stream gets
+    // going, and a sound played before that would be lost.
+    bool recordingFlows() {
+        return waitFor([&] { return QFileInfo(m_root.file("recording.raw")).size() >= RecordRate / 5; }, 10000);
+    }
+
+    void press(const QString& key) { runCommand(QStringLiteral("xdotool"), {QStringLiteral("key"), key}); }
 
     bool startRecorder() {
-        FRecorder.setStandardOutputFile(FRoot.file("recording.raw"));
-        FRecorder.start(QStringLiteral("parec"),
-                        {"-d", "testsink.monitor", "--format=s16le", QStringLiteral("--rate=%1").arg(RecordRate),
-                         "--channels=1", "--latency-msec=10", "--raw"});
-        return FRecorder.waitForStarted(5000);
+        m_recorder.setStandardOutputFile(m_root.file("recording.raw"));
+        m_recorder.start(QStringLiteral("parec"),
+                         {"-d", "testsink.monitor", "--format=s16le", QStringLiteral("--rate=%1").arg(RecordRate),
+                          "--channels=1", "--latency-msec=10", "--raw"});
+        return m_recorder.waitForStarted(5000);
     }
 
     void stopRecorder() {
-        if (FRecorder.state() != QProcess::NotRunning) {
-            FRecorder.terminate();
-            if (!FRecorder.waitForFinished(5000)) {
-                FRecorder.kill();
-                FRecorder.waitForFinished(5000);
+        if (m_recorder.state() != QProcess::NotRunning) {
+            m_recorder.terminate();
+            if (!m_recorder.waitForFinished(5000)) {
+                m_recorder.kill();
+                m_recorder.waitForFinished(5000);
             }
         }
     }
 
-    QString FTone;
-    std::vector<qint16> FSamples;
-    QProcess FRecorder;
+    QString m_tone;
+    std::vector<qint16> m_samples;
+    QProcess m_recorder;
 };
 
 TEST_F(AudioE2E, PressedKeyIsHeardFromTheSoundServer) {
-    if (!SoundServerReachable()) {
+    if (!soundServerReachable()) {
         GTEST_SKIP() << "needs the PulseAudio server of the test rig (PULSE_SERVER with a null sink named testsink)";
     }
-    TProgramRun run(FProgramDir + "/clavora", FHome);
+    ProgramRun run(m_programDir + "/clavora", m_home);
     run.environment().insert(QStringLiteral("SDL_AUDIODRIVER"), QStringLiteral("pulseaudio"));
     startFocused(run);
     ASSERT_TRUE(startRecorder());
-    QThread::msleep(1500); // the null sink stalls while a new monitor stream gets going
+    ASSERT_TRUE(recordingFlows());
 
     press(QStringLiteral("q"));
     waitForRecordedSound();
@@ -174,10 +185,10 @@ TEST_F(AudioE2E, PressedKeyIsHeardFromTheSoundServer) {
 }
 
 TEST_F(AudioE2E, WithoutAudioOutputTheMessageShowsAndTheSystemPlayerStillPlays) {
-    if (!SoundServerReachable()) {
+    if (!soundServerReachable()) {
         GTEST_SKIP() << "needs the PulseAudio server of the test rig (PULSE_SERVER with a null sink named testsink)";
     }
-    TProgramRun run(FProgramDir + "/clavora", FHome);
+    ProgramRun run(m_programDir + "/clavora", m_home);
     run.environment().insert(QStringLiteral("SDL_AUDIODRIVER"), QStringLiteral("no-such-driver"));
     ASSERT_TRUE(run.start());
     // The start-up message, captioned with the application's name, before the main window.
@@ -188,7 +199,7 @@ TEST_F(AudioE2E, WithoutAudioOutputTheMessageShowsAndTheSystemPlayerStillPlays) 
     focus(Title, run.pid());
 
     ASSERT_TRUE(startRecorder());
-    QThread::msleep(1500);
+    ASSERT_TRUE(recordingFlows());
     press(QStringLiteral("q"));
     waitForRecordedSound();
     stopRecorder();
@@ -212,18 +223,18 @@ TEST_F(AudioE2E, PressedKeyReachesTheDeviceSampleExact) {
     ASSERT_EQ(first % 2, 0u);
     ASSERT_GE(first, 2u);
     const size_t start = first - 2;
-    ASSERT_GE(count - start, FSamples.size());
+    ASSERT_GE(count - start, m_samples.size());
 
     // Whatever master volume the program starts with applies to every sample alike; work it out from the first
     // sound and hold every sample to it exactly.
-    const double ratio = written[first] / (FSamples[2] / 32768.0);
+    const double ratio = written[first] / (m_samples[2] / 32768.0);
     const auto gain = static_cast<quint16>(std::lround(ratio * 65535.0));
     ASSERT_GT(gain, 0);
     const float scale = static_cast<float>(gain) / 65535.0f;
-    for (size_t i = 0; i < FSamples.size(); ++i) {
-        ASSERT_EQ(written[start + i], (FSamples[i] / 32768.0f) * scale) << "sample " << i << ", gain " << gain;
+    for (size_t i = 0; i < m_samples.size(); ++i) {
+        ASSERT_EQ(written[start + i], (m_samples[i] / 32768.0f) * scale) << "sample " << i << ", gain " << gain;
     }
-    for (size_t i = start + FSamples.size(); i < count; ++i) {
+    for (size_t i = start + m_samples.size(); i < count; ++i) {
         ASSERT_EQ(written[i], 0.0f) << "after the tone, at sample " << i;
     }
 }

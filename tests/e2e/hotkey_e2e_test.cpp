@@ -6,9 +6,9 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QProcess>
-#include <QThread>
 #include <QWidget>
 #include <QWindow>
 #include <gtest/gtest.h>
@@ -57,32 +57,32 @@ int CountOnsets(const QByteArray& raw, int quietMs = 6, int minPeak = 300) {
     return onsets;
 }
 
-class HotkeyE2E : public TProgramTest {
+class HotkeyE2E : public ProgramTest {
 protected:
     void SetUp() override {
-        if (!SoundServerReachable()) {
+        if (!soundServerReachable()) {
             GTEST_SKIP() << "needs the PulseAudio server of the test rig";
         }
-        TProgramTest::SetUp();
+        ProgramTest::SetUp();
     }
 
     void TearDown() override {
-        if (FKeyHeld) {
-            RunCommand(QStringLiteral("xdotool"), {QStringLiteral("keyup"), FKey});
+        if (m_keyHeld) {
+            runCommand(QStringLiteral("xdotool"), {QStringLiteral("keyup"), m_key});
         }
-        if (FRecorder.state() != QProcess::NotRunning) {
-            FRecorder.terminate();
-            if (!FRecorder.waitForFinished(3000)) {
-                FRecorder.kill();
-                FRecorder.waitForFinished(3000);
+        if (m_recorder.state() != QProcess::NotRunning) {
+            m_recorder.terminate();
+            if (!m_recorder.waitForFinished(3000)) {
+                m_recorder.kill();
+                m_recorder.waitForFinished(3000);
             }
         }
     }
 
     // A 20 ms tone: shorter than a poll, so every replay starts after a gap of silence.
     QString makeTone() {
-        const QString path = FRoot.file("tone.wav");
-        const QString log = RunCommand(QStringLiteral("ffmpeg"),
+        const QString path = m_root.file("tone.wav");
+        const QString log = runCommand(QStringLiteral("ffmpeg"),
                                        {"-hide_banner", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
                                         "sine=frequency=1000:sample_rate=48000:duration=0.02", "-af", "volume=4", path},
                                        20000);
@@ -90,36 +90,63 @@ protected:
         return path;
     }
 
-    void writeKeyMap(const QString& tonePath) { writeKeyMap(FKey, tonePath); }
+    void writeKeyMap(const QString& tonePath) { writeKeyMap(m_key, tonePath); }
     void writeKeyMap(const QString& keyName, const QString& tonePath) {
         QByteArray keys = "\xEF\xBB\xBF";
         for (int n = 1; n <= 12; ++n) {
             keys += "F" + QByteArray::number(n) + "|Sounds\\" + QByteArray::number(n + 10) + ".mp3\r\n";
         }
         keys += keyName.toUtf8() + "|" + tonePath.toUtf8() + "\r\n";
-        WriteBytes(FProgramDir + "/keys.db", keys);
+        writeBytes(m_programDir + "/keys.db", keys);
     }
 
     bool startRecorder() {
-        FRecorder.setStandardOutputFile(FRoot.file("recording.raw"));
-        FRecorder.start(QStringLiteral("parec"), {"-d", "testsink.monitor", "--format=s16le", "--rate=48000",
-                                                  "--channels=1", "--latency-msec=10", "--raw"});
-        return FRecorder.waitForStarted(5000);
+        m_recorder.setStandardOutputFile(m_root.file("recording.raw"));
+        m_recorder.start(QStringLiteral("parec"), {"-d", "testsink.monitor", "--format=s16le", "--rate=48000",
+                                                   "--channels=1", "--latency-msec=10", "--raw"});
+        return m_recorder.waitForStarted(5000);
     }
 
     QByteArray stopRecorder() {
-        FRecorder.terminate();
-        if (!FRecorder.waitForFinished(5000)) {
-            FRecorder.kill();
-            FRecorder.waitForFinished(5000);
+        m_recorder.terminate();
+        if (!m_recorder.waitForFinished(5000)) {
+            m_recorder.kill();
+            m_recorder.waitForFinished(5000);
         }
-        return ReadBytes(FRoot.file("recording.raw"));
+        return readBytes(m_root.file("recording.raw"));
+    }
+
+    // Records the sink while the key is held for HoldMs, and half a second more so the last sound is in it whole;
+    // a null array when the recording could not be made. The times are measured on the recording, not the clock,
+    // so a machine that is slow to start the recorder or the tools still holds the key as long.
+    QByteArray recordHoldingTheKey(int holdMs) {
+        if (!startRecorder()) {
+            ADD_FAILURE() << "parec did not start";
+            return QByteArray();
+        }
+        // The null sink stalls while a new monitor stream gets going; the key goes down once sound flows.
+        const QString file = m_root.file("recording.raw");
+        auto recorded = [&file] { return QFileInfo(file).size(); };
+        constexpr qint64 BytesPerMs = kRate * 2 / 1000;
+        if (!waitFor([&] { return recorded() >= 200 * BytesPerMs; }, 10000)) {
+            ADD_FAILURE() << "the sound server delivered nothing to the recorder";
+            return QByteArray();
+        }
+        const qint64 atPress = recorded();
+        m_keyHeld = true; // released in TearDown should anything below fail
+        runCommand(QStringLiteral("xdotool"), {QStringLiteral("keydown"), m_key});
+        waitFor([&] { return recorded() >= atPress + holdMs * BytesPerMs; }, holdMs + 10000);
+        runCommand(QStringLiteral("xdotool"), {QStringLiteral("keyup"), m_key});
+        m_keyHeld = false;
+        const qint64 atRelease = recorded();
+        waitFor([&] { return recorded() >= atRelease + 500 * BytesPerMs; }, 10000);
+        return stopRecorder();
     }
 
     // Starts the program, gives another window the focus, holds the bound key for a second and returns how many
     // times its sound started in the sink's recording.
     int holdBoundKeyInTheBackground() {
-        TProgramRun run(FProgramDir + "/clavora", FHome);
+        ProgramRun run(m_programDir + "/clavora", m_home);
         run.environment().insert(QStringLiteral("SDL_AUDIODRIVER"), QStringLiteral("pulseaudio"));
         if (!run.start() || !run.waitForWindow(Title)) {
             ADD_FAILURE() << "the program did not come up: " << run.output().toStdString();
@@ -132,25 +159,15 @@ protected:
         other.resize(200, 100);
         other.show();
         other.activateWindow();
-        if (!WaitFor([&] { return QGuiApplication::focusWindow() == other.windowHandle(); }, 10000)) {
+        if (!waitFor([&] { return QGuiApplication::focusWindow() == other.windowHandle(); }, 10000)) {
             ADD_FAILURE() << "the test window did not get the focus";
             return -1;
         }
 
-        if (!startRecorder()) {
-            ADD_FAILURE() << "parec did not start";
+        const QByteArray recording = recordHoldingTheKey(1000);
+        if (recording.isNull()) {
             return -1;
         }
-        QThread::msleep(1500); // the monitor stream gets going before the first sound
-
-        FKeyHeld = true; // released in TearDown should anything below fail
-        RunCommand(QStringLiteral("xdotool"), {QStringLiteral("keydown"), FKey});
-        QThread::msleep(1000);
-        RunCommand(QStringLiteral("xdotool"), {QStringLiteral("keyup"), FKey});
-        FKeyHeld = false;
-        QThread::msleep(700);
-
-        const QByteArray recording = stopRecorder();
         EXPECT_GT(recording.size(), kRate) << "less than half a second was recorded";
         EXPECT_TRUE(QGuiApplication::focusWindow() == other.windowHandle()) << "the focus moved during the test";
         EXPECT_TRUE(run.isRunning());
@@ -160,13 +177,13 @@ protected:
     // Starts the program, gives its own window the focus, holds the bound key for HoldMs and returns how many times
     // its sound started in the sink's recording.
     int holdBoundKeyInTheProgram(int holdMs) {
-        TProgramRun run(FProgramDir + "/clavora", FHome);
+        ProgramRun run(m_programDir + "/clavora", m_home);
         run.environment().insert(QStringLiteral("SDL_AUDIODRIVER"), QStringLiteral("pulseaudio"));
         if (!run.start() || !run.waitForWindow(Title)) {
             ADD_FAILURE() << "the program did not come up: " << run.output().toStdString();
             return -1;
         }
-        const QString window = RunCommand(QStringLiteral("xdotool"),
+        const QString window = runCommand(QStringLiteral("xdotool"),
                                           {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
                                            QStringLiteral("--pid"), QString::number(run.pid()),
                                            QStringLiteral("--name"), QLatin1Char('^') + Title + QLatin1Char('$')})
@@ -176,32 +193,22 @@ protected:
             ADD_FAILURE() << "no program window";
             return -1;
         }
-        RunCommand(QStringLiteral("xdotool"), {QStringLiteral("windowfocus"), QStringLiteral("--sync"), window});
+        runCommand(QStringLiteral("xdotool"), {QStringLiteral("windowfocus"), QStringLiteral("--sync"), window});
 
-        if (!startRecorder()) {
-            ADD_FAILURE() << "parec did not start";
+        const QByteArray recording = recordHoldingTheKey(holdMs);
+        if (recording.isNull()) {
             return -1;
         }
-        QThread::msleep(1500); // the monitor stream gets going before the first sound
-
-        FKeyHeld = true;
-        RunCommand(QStringLiteral("xdotool"), {QStringLiteral("keydown"), FKey});
-        QThread::msleep(holdMs);
-        RunCommand(QStringLiteral("xdotool"), {QStringLiteral("keyup"), FKey});
-        FKeyHeld = false;
-        QThread::msleep(700);
-
-        const QByteArray recording = stopRecorder();
         EXPECT_GT(recording.size(), kRate) << "less than half a second was recorded";
-        EXPECT_EQ(RunCommand(QStringLiteral("xdotool"), {QStringLiteral("getwindowfocus")}).trimmed(), window)
+        EXPECT_EQ(runCommand(QStringLiteral("xdotool"), {QStringLiteral("getwindowfocus")}).trimmed(), window)
             << "the focus moved during the test";
         EXPECT_TRUE(run.isRunning());
         return CountOnsets(recording);
     }
 
-    QString FKey = QStringLiteral("q");
-    bool FKeyHeld = false;
-    QProcess FRecorder;
+    QString m_key = QStringLiteral("q");
+    bool m_keyHeld = false;
+    QProcess m_recorder;
 };
 
 TEST(HotkeyOnsetCount, CountsSeparateBurstsOnly) {
@@ -226,7 +233,7 @@ TEST_F(HotkeyE2E, AHeldKeyPlaysAtEveryPollWhileAnotherWindowHasTheFocus) {
 
 TEST_F(HotkeyE2E, WithHotkeyModeOffABackgroundKeyPlaysNothing) {
     writeKeyMap(makeTone());
-    WriteBytes(FProgramDir + "/settings.ini", "[Settings]\nHotkeyMode=OFF\n");
+    writeBytes(m_programDir + "/settings.ini", "[Settings]\nHotkeyMode=OFF\n");
     EXPECT_EQ(holdBoundKeyInTheBackground(), 0);
 }
 
@@ -239,7 +246,7 @@ TEST_F(HotkeyE2E, ACharacterTypedInTheFocusedWindowPlaysOnce) {
 
 // ENTER is no character the window plays, so in the focused window too it comes from the poll at every tick.
 TEST_F(HotkeyE2E, AKeyTheFocusedWindowDoesNotPlayStillComesFromThePoll) {
-    FKey = QStringLiteral("Return");
+    m_key = QStringLiteral("Return");
     writeKeyMap(QStringLiteral("ENTER"), makeTone());
     const int onsets = holdBoundKeyInTheProgram(1000);
     EXPECT_GE(onsets, 12) << "the held key should replay about every 50 ms";

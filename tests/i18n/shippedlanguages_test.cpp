@@ -53,7 +53,7 @@ const char* const ShippedLanguageNames[] = {"German",  "French", "Spanish", "Ita
                                             "Russian", "Polish", "Dutch",   "Japanese", "ChineseSimplified"};
 
 QString SourceRoot() {
-    const QString fromEnvironment = SourceDir();
+    const QString fromEnvironment = sourceDir();
     return fromEnvironment.isEmpty() ? QStringLiteral(CLAVORA_I18N_SOURCE_DIR) : fromEnvironment;
 }
 
@@ -61,12 +61,15 @@ QString ShippedFolder() {
     return SourceRoot() + QStringLiteral("/data/Languages");
 }
 
-TEST(ShippedLanguages, EveryFileTranslatesEverySourceTextAndCreditsItsTranslators) {
+// The shipped files are read where they are kept, through the fakes like every other logic test.
+using ShippedLanguages = PlatformTest;
+
+TEST_F(ShippedLanguages, EveryFileTranslatesEverySourceTextAndCreditsItsTranslators) {
     for (const char* language : ShippedLanguageNames) {
         const QString path = ShippedFolder() + '/' + QString::fromLatin1(language) + QStringLiteral(".lang.txt");
         SCOPED_TRACE(path.toStdString());
         QStringList lines;
-        const TStatus read = readLanguageLines(path, lines);
+        const Status read = readLanguageLines(path, lines);
         ASSERT_TRUE(read.ok()) << read.message().toStdString();
 
         for (const char* source : SourceTexts) {
@@ -90,13 +93,13 @@ TEST(ShippedLanguages, EveryFileTranslatesEverySourceTextAndCreditsItsTranslator
     }
 }
 
-TEST(ShippedLanguages, CodeTableNamesOnlyShippedFilesAndEachCodeOnce) {
+TEST_F(ShippedLanguages, CodeTableNamesOnlyShippedFilesAndEachCodeOnce) {
     QStringList shipped;
     for (const char* language : ShippedLanguageNames) {
         shipped << QString::fromLatin1(language) + QStringLiteral(".lang.txt");
     }
     const QStringList lines = text::splitLines(
-        text::decodeWithFallback(ReadBytes(ShippedFolder() + QStringLiteral("/LanguageCodes.csv")), 1252));
+        text::decodeWithFallback(readBytes(ShippedFolder() + QStringLiteral("/LanguageCodes.csv")), 1252));
     ASSERT_FALSE(lines.isEmpty());
 
     QSet<QString> codes;
@@ -137,8 +140,8 @@ void PrintTo(const RegionCase& c, std::ostream* os) {
 class ShippedChoice : public LanguageFixture, public ::testing::WithParamInterface<RegionCase> {};
 
 TEST_P(ShippedChoice, LanguageIdentifierSelectsTheShippedFile) {
-    m_files.FProgramFile = SourceRoot() + QStringLiteral("/data/clavora");
-    m_locale.FUiLanguageId = GetParam().languageId;
+    m_files.programFile = SourceRoot() + QStringLiteral("/data/clavora");
+    m_locale.languageId = GetParam().languageId;
 
     ASSERT_TRUE(m_translator.loadLanguage(QString()).ok());
 

@@ -40,7 +40,7 @@ TEST_F(LanguageFixture, ListsLanguageFilesWithLetterCaseIgnoredAndSkipsFolders) 
 TEST_F(LanguageFixture, UnlistableFolderLeavesNoLanguageFiles) {
     writeLanguageFile(QStringLiteral("German.lang.txt"), GermanFile);
     writeLanguageFile(QStringLiteral("LanguageCodes.csv"), "1031,German.lang.txt\n");
-    m_folders.FUnlistableFolders.insert(languages());
+    m_folders.unlistableFolders.insert(languages());
 
     EXPECT_TRUE(m_translator.loadLanguage(QString()).ok());
     EXPECT_TRUE(m_translator.languageFiles().isEmpty());
@@ -72,7 +72,7 @@ TEST_P(AutomaticChoice, PicksTheFileTheTableNamesForTheLanguage) {
     if (!c.table.isNull()) {
         writeLanguageFile(QStringLiteral("LanguageCodes.csv"), c.table);
     }
-    m_locale.FUiLanguageId = c.languageId;
+    m_locale.languageId = c.languageId;
 
     EXPECT_TRUE(m_translator.loadLanguage(QString()).ok());
 
@@ -159,7 +159,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(LanguageFixture, NamedEntryThatIsAFolderIsNotLoaded) {
     QDir().mkpath(languages() + QStringLiteral("/Folder.lang.txt"));
     writeLanguageFile(QStringLiteral("LanguageCodes.csv"), "1031,Folder.lang.txt\n");
-    m_locale.FUiLanguageId = 1031;
+    m_locale.languageId = 1031;
 
     EXPECT_TRUE(m_translator.loadLanguage(QString()).ok());
     EXPECT_TRUE(m_translator.currentLanguageFile().isEmpty());
@@ -168,7 +168,7 @@ TEST_F(LanguageFixture, NamedEntryThatIsAFolderIsNotLoaded) {
 TEST_F(LanguageFixture, ExplicitFileNameIsUsedAsGivenAndStaysInsideTheFolder) {
     writeLanguageFile(QStringLiteral("French.lang.txt"), "{Yes}Oui\n");
     writeLanguageFile(QStringLiteral("LanguageCodes.csv"), "1033,German.lang.txt\n");
-    WriteBytes(m_program.file(QStringLiteral("Outside.lang.txt")), "{Yes}Outside\n");
+    writeBytes(m_program.file(QStringLiteral("Outside.lang.txt")), "{Yes}Outside\n");
 
     m_translator.loadLanguage(QStringLiteral("French.lang.txt"));
     EXPECT_EQ(m_translator.currentLanguage(), QStringLiteral("French"));
@@ -200,7 +200,7 @@ TEST_F(LanguageFixture, TranslateFollowsTheLineRules) {
                                                        "ber %s\n"
                                                        "{Language}Sprache");
     writeLanguageFile(QStringLiteral("LanguageCodes.csv"), "1031,Test.lang.txt\n");
-    m_locale.FUiLanguageId = 1031;
+    m_locale.languageId = 1031;
     ASSERT_TRUE(m_translator.loadLanguage(QString()).ok());
 
     const struct {
@@ -264,18 +264,18 @@ TEST_F(LanguageFixture, FileThatCannotBeUsedKeepsEnglish) {
         {"UTF-16 with an unpaired surrogate", QByteArray("\xFF\xFE{\0O\0K\0}\0G\0\x00\xD8", 14), false},
     };
     writeLanguageFile(QStringLiteral("LanguageCodes.csv"), "1031,German.lang.txt\n");
-    m_locale.FUiLanguageId = 1031;
+    m_locale.languageId = 1031;
     const QString path = languages() + QStringLiteral("/German.lang.txt");
 
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         writeLanguageFile(QStringLiteral("German.lang.txt"), c.bytes);
-        m_files.FUnreadable.clear();
+        m_files.unreadable.clear();
         if (c.unreadable) {
-            m_files.FUnreadable.insert(path);
+            m_files.unreadable.insert(path);
         }
 
-        const TStatus loaded = m_translator.loadLanguage(QString());
+        const Status loaded = m_translator.loadLanguage(QString());
 
         EXPECT_FALSE(loaded.ok());
         EXPECT_TRUE(loaded.message().contains(path)) << loaded.message().toStdString();
@@ -289,8 +289,8 @@ TEST_F(LanguageFixture, FileThatCannotBeUsedKeepsEnglish) {
 TEST_F(LanguageFixture, UnreadableTableKeepsEnglish) {
     writeLanguageFile(QStringLiteral("German.lang.txt"), GermanFile);
     writeLanguageFile(QStringLiteral("LanguageCodes.csv"), "1031,German.lang.txt\n");
-    m_files.FUnreadable.insert(languages() + QStringLiteral("/LanguageCodes.csv"));
-    m_locale.FUiLanguageId = 1031;
+    m_files.unreadable.insert(languages() + QStringLiteral("/LanguageCodes.csv"));
+    m_locale.languageId = 1031;
 
     EXPECT_TRUE(m_translator.loadLanguage(QString()).ok());
     EXPECT_TRUE(m_translator.currentLanguageFile().isEmpty());
@@ -329,7 +329,7 @@ TEST(FileNamePattern, MatchesLikeTheSystemSearch) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.name) + " / " + c.pattern);
-        EXPECT_EQ(platform::MatchesFileNamePattern(QString::fromLatin1(c.name), QString::fromLatin1(c.pattern)),
+        EXPECT_EQ(platform::matchesFileNamePattern(QString::fromLatin1(c.name), QString::fromLatin1(c.pattern)),
                   c.matches);
     }
 }

@@ -129,7 +129,7 @@ TEST(FocusedKeysTest, TheWindowPlaysCharactersAndFunctionKeysButNotTheOtherKeys)
         {"the sleep key types nothing", vk::Sleep, {}, false},
     };
     for (const auto& c : cases) {
-        platform::TFakeKeyboard keyboard;
+        platform::FakeKeyboard keyboard;
         for (int key : c.held) {
             keyboard.press(key);
         }

@@ -18,7 +18,7 @@ protected:
         return pollHotkeys(m_keyboard, QLatin1Char('.'), map, windowHasFocus, recorder());
     }
 
-    platform::TFakeKeyboard m_keyboard;
+    platform::FakeKeyboard m_keyboard;
     QStringList m_played;
 };
 
@@ -32,7 +32,7 @@ TEST_F(HotkeyPollTest, PlaysEveryExactMatchInFileOrder) {
 }
 
 TEST_F(HotkeyPollTest, APollPlaysTheNamesOfTheHeldKeys) {
-    m_keyboard.FLocaleName = QStringLiteral("de-DE");
+    m_keyboard.localeName = QStringLiteral("de-DE");
     m_keyboard.press(vk::LControl);
     m_keyboard.press('A');
     const KeyMap map =
@@ -44,14 +44,14 @@ TEST_F(HotkeyPollTest, APollPlaysTheNamesOfTheHeldKeys) {
     EXPECT_EQ(result.names, (QStringList{"STRG", "a", "STRG"}));
     EXPECT_EQ(m_played, (QStringList{"strg.wav", "a.wav", "strg.wav"}));
     // The layout is looked up afresh at every poll, and the keyboard read once.
-    EXPECT_EQ(m_keyboard.FLocaleQueries, 1);
-    EXPECT_EQ(m_keyboard.FSnapshots, 1);
+    EXPECT_EQ(m_keyboard.localeQueries, 1);
+    EXPECT_EQ(m_keyboard.snapshots, 1);
 }
 
 TEST_F(HotkeyPollTest, ALowerCaseModifierBindingNeverPlays) {
     const KeyMap map = KeyMap::fromLines({"ctrl|never.wav", "Ctrl|never.wav"});
     for (const char* locale : {"en-US", "de-DE", "xx"}) {
-        m_keyboard.FLocaleName = QString::fromLatin1(locale);
+        m_keyboard.localeName = QString::fromLatin1(locale);
         m_keyboard.press(vk::LControl);
         m_keyboard.press(vk::RControl);
         m_keyboard.press('C');

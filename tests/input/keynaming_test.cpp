@@ -45,7 +45,7 @@ const SingleKeyCase SingleKeys[] = {
 
 TEST(KeyNamingTest, EachKeyAloneHasTheNameOfTheTable) {
     for (const SingleKeyCase& row : SingleKeys) {
-        platform::TKeyStateSnapshot keys;
+        platform::KeyStateSnapshot keys;
         keys.setDown(row.virtualKey);
         const QStringList expected = row.name ? QStringList{QString::fromLatin1(row.name)} : QStringList{};
         EXPECT_EQ(keyNames(keys, QStringLiteral("en-US"), QLatin1Char('.')), expected) << "code " << row.virtualKey;
@@ -53,7 +53,7 @@ TEST(KeyNamingTest, EachKeyAloneHasTheNameOfTheTable) {
 }
 
 TEST(KeyNamingTest, CodesBelowEightAreNeverRead) {
-    platform::TKeyStateSnapshot keys;
+    platform::KeyStateSnapshot keys;
     for (int code = 0; code < 8; ++code) {
         keys.setDown(code);
     }
@@ -124,7 +124,7 @@ TEST(KeyNamingTest, CombinationsFollowTheModifierAndLayoutRules) {
         {"Caps Lock only toggled", {}, true, "en-US", '.', L({})},
     };
     for (const ComboCase& row : cases) {
-        platform::TFakeKeyboard keyboard;
+        platform::FakeKeyboard keyboard;
         for (int key : row.pressed) {
             keyboard.press(key);
         }
@@ -136,7 +136,7 @@ TEST(KeyNamingTest, CombinationsFollowTheModifierAndLayoutRules) {
 }
 
 TEST(KeyNamingTest, ReleasingOneSideKeepsTheOtherSidesModifier) {
-    platform::TFakeKeyboard keyboard;
+    platform::FakeKeyboard keyboard;
     keyboard.press(vk::LShift);
     keyboard.press(vk::RShift);
     keyboard.press('Q');

@@ -1,18 +1,22 @@
 // The key map file: the written form, completion of the defaults, the start-up load and what a failed or refused
 // write leaves behind.
 #include "keymap/keymapfile.h"
-#include "platform/fake/fakefilesystem.h"
-#include "platform/fake/fakelocale.h"
+#include "tests/support/platformtest.h"
 #include "tests/support/testsupport.h"
+#ifdef CLAVORA_PLATFORM_LINUX
+#include "platform/linux/linuxfilesystem.h"
+#endif
 
 #include <QDir>
 #include <QFile>
 #include <QRandomGenerator>
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
 using namespace clavora;
-using clavora::test::ReadBytes;
-using clavora::test::WriteBytes;
+using clavora::test::readBytes;
+using clavora::test::writeBytes;
 
 namespace {
 
@@ -26,7 +30,7 @@ QByteArray defaultsWritten() {
 
 const QByteArray Bom("\xEF\xBB\xBF");
 
-class KeyMapFileTest : public ::testing::Test {
+class KeyMapFileTest : public test::PlatformTest {
 protected:
     void SetUp() override {
         ASSERT_TRUE(QDir().mkpath(m_root.file("data")));
@@ -38,7 +42,7 @@ protected:
     }
 
     // Loads the map at start-up and hands back its lines, unbound ones included.
-    TStatus load(const QString& dataFolder, const QString& programFolder) {
+    Status load(const QString& dataFolder, const QString& programFolder) {
         return loadKeyMap(dataFolder, programFolder, m_map);
     }
     QStringList loaded() const { return m_map.lines(); }
@@ -49,11 +53,6 @@ protected:
         return lines;
     }
 
-    test::TTempFolder m_root;
-    platform::TFakeFileSystem m_fs;
-    platform::TFakeLocale m_locale;
-    platform::TScopedService<platform::IFileSystem> m_useFs{m_fs};
-    platform::TScopedService<platform::ILocale> m_useLocale{m_locale};
     QString m_data;
     QString m_program;
     QString m_keys;
@@ -102,17 +101,17 @@ TEST(KeyMapText, DefaultPresenceIsACaseInsensitivePrefixTest) {
 }
 
 TEST_F(KeyMapFileTest, EmptyFileGetsTheTwelveDefaultsAsUtf8WithBom) {
-    WriteBytes(m_keys, QByteArray());
+    writeBytes(m_keys, QByteArray());
     ASSERT_TRUE(completeDefaultBindings(m_keys).ok());
-    EXPECT_EQ(ReadBytes(m_keys), Bom + defaultsWritten());
+    EXPECT_EQ(readBytes(m_keys), Bom + defaultsWritten());
 }
 
 TEST_F(KeyMapFileTest, CompleteFileIsNotRewrittenEvenInAnsi) {
     const QByteArray ansi = "caf\xE9|x.wav\r\nf12|a\nF11|\nf10|b\nF9|c\nf8|d\nF7|e\nf6|f\nF5|g\nf4|h\nF3|i\nf2|j\nF1|k";
-    WriteBytes(m_keys, ansi);
+    writeBytes(m_keys, ansi);
     ASSERT_TRUE(completeDefaultBindings(m_keys).ok());
-    EXPECT_EQ(ReadBytes(m_keys), ansi);
-    EXPECT_TRUE(m_fs.FWrites.isEmpty());
+    EXPECT_EQ(readBytes(m_keys), ansi);
+    EXPECT_TRUE(m_files.writes.isEmpty());
 }
 
 TEST_F(KeyMapFileTest, AnsiFileLackingF5IsRewrittenAsUtf8WithItsLettersKept) {
@@ -123,7 +122,7 @@ TEST_F(KeyMapFileTest, AnsiFileLackingF5IsRewrittenAsUtf8WithItsLettersKept) {
     };
     const Case cases[] = {{1252, "caf\xE9", "caf\xC3\xA9"}, {1251, "\xCF\xF0\xE8", "\xD0\x9F\xD1\x80\xD0\xB8"}};
     for (const Case& c : cases) {
-        m_locale.FAnsiCodePage = c.codePage;
+        m_locale.codePage = c.codePage;
         QByteArray ansi;
         QByteArray expected = Bom;
         for (int n = 1; n <= 12; ++n) {
@@ -134,31 +133,31 @@ TEST_F(KeyMapFileTest, AnsiFileLackingF5IsRewrittenAsUtf8WithItsLettersKept) {
         }
         ansi += c.accented + "|last line without end";
         expected += c.utf8 + "|last line without end\r\n" + "F5|Sounds\\15.mp3\r\n";
-        WriteBytes(m_keys, ansi);
+        writeBytes(m_keys, ansi);
         ASSERT_TRUE(completeDefaultBindings(m_keys).ok());
-        EXPECT_EQ(ReadBytes(m_keys), expected) << c.codePage;
+        EXPECT_EQ(readBytes(m_keys), expected) << c.codePage;
     }
 }
 
 TEST_F(KeyMapFileTest, MissingFileIsCreatedWithTheDefaults) {
     ASSERT_TRUE(completeDefaultBindings(m_keys).ok());
-    EXPECT_EQ(ReadBytes(m_keys), Bom + defaultsWritten());
+    EXPECT_EQ(readBytes(m_keys), Bom + defaultsWritten());
 }
 
 TEST_F(KeyMapFileTest, UnreadableFileIsNeverOverwrittenWithDefaults) {
-    WriteBytes(m_keys, "q|mine.wav\r\n");
-    m_fs.FUnreadable.insert(m_keys);
-    const TStatus status = completeDefaultBindings(m_keys);
+    writeBytes(m_keys, "q|mine.wav\r\n");
+    m_files.unreadable.insert(m_keys);
+    const Status status = completeDefaultBindings(m_keys);
     EXPECT_FALSE(status.ok());
     EXPECT_TRUE(status.message().contains(m_keys));
-    EXPECT_TRUE(m_fs.FWrites.isEmpty());
-    EXPECT_EQ(ReadBytes(m_keys), "q|mine.wav\r\n");
+    EXPECT_TRUE(m_files.writes.isEmpty());
+    EXPECT_EQ(readBytes(m_keys), "q|mine.wav\r\n");
 }
 
 TEST_F(KeyMapFileTest, LoadCompletesTheDataFolderFileAndKeepsEveryLine) {
     const QByteArray user = "a|b|c\r\n|empty key\r\nno bar\r\n\r\nq|one.wav\r\nq|two.wav\r\nF3|mine.wav";
-    WriteBytes(m_keys, user);
-    WriteBytes(m_program + "keys.db", "z|seed.wav\r\n");
+    writeBytes(m_keys, user);
+    writeBytes(m_program + "keys.db", "z|seed.wav\r\n");
     ASSERT_TRUE(load(m_data, m_program).ok());
 
     QStringList expected = {"a|b|c", "|empty key", "no bar", "", "q|one.wav", "q|two.wav", "F3|mine.wav"};
@@ -168,51 +167,51 @@ TEST_F(KeyMapFileTest, LoadCompletesTheDataFolderFileAndKeepsEveryLine) {
         }
     }
     EXPECT_EQ(loaded(), expected);
-    EXPECT_EQ(ReadBytes(m_keys), encodeKeyMapText(expected));
-    EXPECT_TRUE(m_fs.FCopies.isEmpty());
+    EXPECT_EQ(readBytes(m_keys), encodeKeyMapText(expected));
+    EXPECT_TRUE(m_files.copies.isEmpty());
 }
 
 TEST_F(KeyMapFileTest, SeedFromTheProgramFolderIsCopiedUnchangedWithoutCompletion) {
     const QByteArray seed = "caf\xE9|x.wav\r\nF1|one.mp3";
-    WriteBytes(m_program + "keys.db", seed);
+    writeBytes(m_program + "keys.db", seed);
     ASSERT_TRUE(load(m_data, m_program).ok());
-    EXPECT_EQ(ReadBytes(m_keys), seed);
+    EXPECT_EQ(readBytes(m_keys), seed);
     EXPECT_EQ(loaded(), (QStringList{QStringLiteral("café|x.wav"), "F1|one.mp3"}));
-    EXPECT_EQ(m_fs.FCopies, QStringList{m_program + "keys.db -> " + m_keys});
-    EXPECT_TRUE(m_fs.FWrites.isEmpty());
+    EXPECT_EQ(m_files.copies, QStringList{m_program + "keys.db -> " + m_keys});
+    EXPECT_TRUE(m_files.writes.isEmpty());
 
     // The next start completes it.
     ASSERT_TRUE(load(m_data, m_program).ok());
     EXPECT_EQ(loaded().size(), 2 + 11);
     EXPECT_EQ(loaded().last(), DefaultBindings.last());
-    EXPECT_EQ(m_fs.FCopies.size(), 1);
+    EXPECT_EQ(m_files.copies.size(), 1);
 }
 
 TEST_F(KeyMapFileTest, SameFolderForDataAndProgramNeverCopies) {
-    WriteBytes(m_program + "keys.db", Bom + defaultsWritten());
+    writeBytes(m_program + "keys.db", Bom + defaultsWritten());
     ASSERT_TRUE(load(m_program, m_program).ok());
     EXPECT_EQ(loaded(), DefaultBindings);
-    EXPECT_TRUE(m_fs.FCopies.isEmpty());
-    EXPECT_TRUE(m_fs.FWrites.isEmpty());
+    EXPECT_TRUE(m_files.copies.isEmpty());
+    EXPECT_TRUE(m_files.writes.isEmpty());
 }
 
 TEST_F(KeyMapFileTest, NoFileAnywhereCreatesAndLoadsTheDefaults) {
     ASSERT_TRUE(load(m_data, m_program).ok());
     EXPECT_EQ(loaded(), DefaultBindings);
-    EXPECT_EQ(ReadBytes(m_keys), Bom + defaultsWritten());
+    EXPECT_EQ(readBytes(m_keys), Bom + defaultsWritten());
 }
 
 TEST_F(KeyMapFileTest, StartUpGoesOnWhenNothingCanBeWritten) {
     // No file and a read-only data folder: the defaults still play for this run.
-    m_fs.FReadOnlyFolders.insert(m_root.file("data"));
-    TStatus status = load(m_data, m_program);
+    m_files.readOnlyFolders.insert(m_root.file("data"));
+    Status status = load(m_data, m_program);
     EXPECT_FALSE(status.ok());
     EXPECT_TRUE(status.message().contains(m_keys));
     EXPECT_EQ(loaded(), DefaultBindings);
     EXPECT_FALSE(QFile::exists(m_keys));
 
     // The seed cannot be copied: its bindings are used as they are.
-    WriteBytes(m_program + "keys.db", "z|seed.wav\r\n");
+    writeBytes(m_program + "keys.db", "z|seed.wav\r\n");
     status = load(m_data, m_program);
     EXPECT_FALSE(status.ok());
     EXPECT_EQ(loaded(), QStringList{"z|seed.wav"});
@@ -221,53 +220,75 @@ TEST_F(KeyMapFileTest, StartUpGoesOnWhenNothingCanBeWritten) {
 
 TEST_F(KeyMapFileTest, FullDiskDuringCompletionLoadsTheFileAsItIs) {
     const QByteArray user = "caf\xE9|x.wav\r\nq|y.wav";
-    WriteBytes(m_keys, user);
-    m_fs.FFailingWrites.insert(m_keys);
-    const TStatus status = load(m_data, m_program);
+    writeBytes(m_keys, user);
+    m_files.failingWrites.insert(m_keys);
+    const Status status = load(m_data, m_program);
     EXPECT_FALSE(status.ok());
     EXPECT_TRUE(status.message().contains(m_keys));
     EXPECT_EQ(loaded(), (QStringList{QStringLiteral("café|x.wav"), "q|y.wav"}));
-    EXPECT_EQ(ReadBytes(m_keys), user);
+    EXPECT_EQ(readBytes(m_keys), user);
 }
 
 TEST_F(KeyMapFileTest, ReadOnlyKeysDbKeepsItsBytesAndTheErrorNamesThePath) {
     const QByteArray user = "q|y.wav\r\n";
-    WriteBytes(m_keys, user);
+    writeBytes(m_keys, user);
     ASSERT_TRUE(QFile::setPermissions(m_keys, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
 
-    const TStatus loadStatus = load(m_data, m_program);
+    const Status loadStatus = load(m_data, m_program);
     EXPECT_FALSE(loadStatus.ok());
     EXPECT_EQ(loaded(), QStringList{"q|y.wav"});
 
     m_map = KeyMap::fromLines(QStringList{"q|new.wav"});
-    const TStatus saved = saveKeyMap(m_keys, m_map);
+    const Status saved = saveKeyMap(m_keys, m_map);
     EXPECT_FALSE(saved.ok());
     EXPECT_TRUE(saved.message().startsWith(QStringLiteral("Cannot create file \"%1\".").arg(m_keys)))
         << saved.message().toStdString();
     EXPECT_GT(saved.message().size(), QStringLiteral("Cannot create file \"%1\". ").arg(m_keys).size());
-    EXPECT_EQ(ReadBytes(m_keys), user);
+    EXPECT_EQ(readBytes(m_keys), user);
     EXPECT_EQ(loaded(), QStringList{"q|new.wav"});
 }
 
 TEST_F(KeyMapFileTest, SaveWritesTheWrittenFormOrKeepsTheOldFile) {
     m_map = KeyMap::fromLines(QStringList{"a|b|c", QStringLiteral("é|Sounds\\é.mp3"), "q|1", "q|1"});
     ASSERT_TRUE(saveKeyMap(m_keys, m_map).ok());
-    EXPECT_EQ(ReadBytes(m_keys), Bom + "a|b|c\r\n\xC3\xA9|Sounds\\\xC3\xA9.mp3\r\nq|1\r\nq|1\r\n");
+    EXPECT_EQ(readBytes(m_keys), Bom + "a|b|c\r\n\xC3\xA9|Sounds\\\xC3\xA9.mp3\r\nq|1\r\nq|1\r\n");
     EXPECT_EQ(readBack(m_keys), loaded());
 
-    const QByteArray before = ReadBytes(m_keys);
-    m_map = KeyMap::fromLines(QStringList{"x|y"});
-    m_fs.FFailingWrites.insert(m_keys);
-    const TStatus status = saveKeyMap(m_keys, m_map);
-    EXPECT_FALSE(status.ok());
-    EXPECT_TRUE(status.message().contains(m_keys));
-    EXPECT_EQ(ReadBytes(m_keys), before);
-
     // A line break inside a path would split the binding in two when read back.
-    m_fs.FFailingWrites.clear();
+    const QByteArray before = readBytes(m_keys);
     m_map = KeyMap::fromLines(QStringList{"a|b", "q|/tmp/two\nlines.wav"});
     EXPECT_FALSE(saveKeyMap(m_keys, m_map).ok());
-    EXPECT_EQ(ReadBytes(m_keys), before);
+    EXPECT_EQ(readBytes(m_keys), before);
+}
+
+// On a real disk, a save that fails at its last step (the new bytes written, the rename not done) leaves the old
+// file as it was and no temporary file beside it.
+TEST_F(KeyMapFileTest, FailedSaveKeepsTheOldFile) {
+#ifdef CLAVORA_PLATFORM_LINUX
+    m_map = KeyMap::fromLines(QStringList{"q|old.wav"});
+    ASSERT_TRUE(saveKeyMap(m_keys, m_map).ok());
+    const QByteArray before = readBytes(m_keys);
+    platform::LinuxFileSystem disk;
+    int failures = 0;
+    disk.setBeforeRenameHook([&](const QString&) {
+        ++failures;
+        return EIO;
+    });
+    platform::ScopedService<platform::IFileSystem> useDisk(disk);
+    m_map = KeyMap::fromLines(QStringList{"x|new.wav"});
+    const Status status = saveKeyMap(m_keys, m_map);
+    EXPECT_EQ(failures, 1);
+    EXPECT_FALSE(status.ok());
+    EXPECT_TRUE(status.message().contains(m_keys));
+    EXPECT_EQ(readBytes(m_keys), before);
+    EXPECT_EQ(QDir(m_data).entryList(QDir::Files | QDir::Hidden | QDir::System), QStringList{"keys.db"});
+
+    disk.setBeforeRenameHook({});
+    ASSERT_TRUE(saveKeyMap(m_keys, m_map).ok());
+    EXPECT_EQ(readBytes(m_keys), Bom + "x|new.wav\r\n");
+#else
+    GTEST_SKIP() << "needs the file system of a real system";
+#endif
 }
 
 // Whatever bytes keys.db holds, start-up completes it and what it wrote reads back as exactly what was loaded.
@@ -291,9 +312,9 @@ TEST_F(KeyMapFileTest, BadBytesLoadWithoutHarmAndRoundTrip) {
     cases.append({"one 1 MB line in ANSI", "k|" + QByteArray(1024 * 1024, '\xE9')});
 
     for (const Case& c : cases) {
-        WriteBytes(m_keys, c.bytes);
+        writeBytes(m_keys, c.bytes);
         ASSERT_TRUE(load(m_data, m_program).ok()) << c.name;
-        EXPECT_TRUE(ReadBytes(m_keys).startsWith(Bom)) << c.name;
+        EXPECT_TRUE(readBytes(m_keys).startsWith(Bom)) << c.name;
         EXPECT_EQ(readBack(m_keys), loaded()) << c.name;
         ASSERT_GE(loaded().size(), 12) << c.name;
         EXPECT_EQ(loaded().mid(loaded().size() - 12), DefaultBindings) << c.name;
@@ -309,7 +330,7 @@ TEST_F(KeyMapFileTest, TenMegabyteFileLoadsWhole) {
     while (bytes.size() < 10 * 1024 * 1024) {
         bytes += "k" + QByteArray::number(lines++) + "|Sounds\\x.mp3\n";
     }
-    WriteBytes(m_keys, bytes);
+    writeBytes(m_keys, bytes);
     ASSERT_TRUE(load(m_data, m_program).ok());
     ASSERT_EQ(loaded().size(), lines + 12);
     EXPECT_EQ(loaded().at(lines - 1), QStringLiteral("k%1|Sounds\\x.mp3").arg(lines - 1));

@@ -2,6 +2,7 @@
 // disk, the hand-over of the server's message to the GUI thread, and leaving the program while a check is under way.
 #include "online/updatechecker.h"
 #include "tests/online/localservers.h"
+#include "tests/support/platformtest.h"
 #include "tests/support/testsupport.h"
 
 #include <QElapsedTimer>
@@ -39,7 +40,7 @@ protected:
         return QSettings(storeFile(), QSettings::IniFormat).value(QStringLiteral("Settings/") + QLatin1String(name));
     }
 
-    test::TTempFolder folder;
+    test::TempFolder folder;
 };
 
 TEST_F(UpdateCheckerTest, TheWorkerStartsOnTheFirstTickAndItsResultsArriveOnTheGuiThreadInOrder) {
@@ -110,7 +111,7 @@ TEST_F(UpdateCheckerTest, AStoreThatCannotBeWrittenStillLetsTheCheckFinish) {
     LocalServer server;
     server.setReply(NewerReply);
     UpdateCheckContext context = contextFor(server.host());
-    test::WriteBytes(folder.file(QStringLiteral("blocked")), "a file where the store's folder should be");
+    test::writeBytes(folder.file(QStringLiteral("blocked")), "a file where the store's folder should be");
     context.storeFolder = folder.file(QStringLiteral("blocked/Clavora"));
     UpdateChecker checker(context);
     QSignalSpy finished(&checker, &UpdateChecker::checkFinished);
@@ -161,7 +162,7 @@ TEST_F(UpdateCheckerTest, LeavingWhileTheServersMessageIsOpenReleasesTheWorker) 
 }
 
 TEST(CheckStoreTest, KeepsValuesInItsSectionAndGivesDefaultsForTheRest) {
-    test::TTempFolder folder;
+    test::TempFolder folder;
     IniCheckStore store(folder.file(QStringLiteral("a/b")));
     EXPECT_EQ(store.readString(checkstore::LastUpdateCheck, QStringLiteral("none")), QStringLiteral("none"));
     EXPECT_FALSE(store.writeInteger(checkstore::HowMany, 1)); // not open yet
@@ -179,7 +180,7 @@ TEST(CheckStoreTest, KeepsValuesInItsSectionAndGivesDefaultsForTheRest) {
     EXPECT_EQ(store.readString(checkstore::LastUpdateCheck, QString()), QStringLiteral("3/14/26"));
     EXPECT_EQ(store.readString(checkstore::CurrentVersion, QString()), QStringLiteral("a, b; \"c\" = d\\"));
     EXPECT_EQ(store.readInteger(checkstore::CurrentVersion, 7), 7); // not a number
-    const QByteArray text = test::ReadBytes(store.fileName());
+    const QByteArray text = test::readBytes(store.fileName());
     EXPECT_TRUE(text.startsWith("[Settings]\n")) << text.toStdString();
     EXPECT_NE(text.indexOf("HowMany=12"), -1);
 
@@ -191,9 +192,12 @@ TEST(CheckStoreTest, KeepsValuesInItsSectionAndGivesDefaultsForTheRest) {
     EXPECT_EQ(blocked.readInteger(checkstore::HowMany, 0), 0);
 }
 
-TEST(CheckStoreTest, LivesInTheUsersStateFolder) {
+// The state folder is the file system service's: the Linux one's XDG rules are tested with it.
+using CheckStoreFolderTest = test::PlatformTest;
+
+TEST_F(CheckStoreFolderTest, LivesInTheUsersStateFolder) {
     EXPECT_EQ(checkStoreFolder(QStringLiteral("Zemtrak"), QStringLiteral("Clavora")),
-              qEnvironmentVariable("XDG_STATE_HOME") + QStringLiteral("/Zemtrak/Clavora"));
+              m_files.stateFolder + QStringLiteral("/Zemtrak/Clavora"));
 }
 
 } // namespace

@@ -49,7 +49,7 @@ protected:
             .toInt();
     }
 
-    test::TTempFolder folder;
+    test::TempFolder folder;
     QMainWindow window;
     UpdateChecker* checker = nullptr;
     QAction* command = nullptr;
@@ -81,8 +81,8 @@ TEST_F(UpdateCheckUiTest, OneNoticePerRunWithTheServersVersion) {
     emit checker->showNotice(QStringLiteral("3.3"), QStringLiteral("https://www.zemtrak.com/get/"));
     UpdateNotice* notice = ui->notice();
     ASSERT_NE(notice, nullptr);
-    EXPECT_EQ(test::Child<QLabel>(*notice, "Label1")->text(), QStringLiteral("[UPDATE AVAILABLE]"));
-    EXPECT_EQ(test::Child<QLabel>(*notice, "Label2")->text(), QStringLiteral("[Click to download] Clavora 3.3"));
+    EXPECT_EQ(test::namedChild<QLabel>(*notice, "Label1")->text(), QStringLiteral("[UPDATE AVAILABLE]"));
+    EXPECT_EQ(test::namedChild<QLabel>(*notice, "Label2")->text(), QStringLiteral("[Click to download] Clavora 3.3"));
     QTRY_VERIFY(notice->isVisible());
 
     emit checker->showNotice(QStringLiteral("3.4"), QString());

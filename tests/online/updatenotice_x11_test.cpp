@@ -67,8 +67,8 @@ protected:
         send(target, QEvent::MouseButtonRelease, button, from + by);
     }
 
-    platform::TFakeShell shell;
-    platform::TScopedService<platform::IShell> shellInUse{shell};
+    platform::FakeShell shell;
+    platform::ScopedService<platform::IShell> shellInUse{shell};
 };
 
 TEST_F(UpdateNoticeTest, AppearsAtTheTopRightOfThePrimaryScreenAsAPlainTextToolWindow) {
@@ -85,9 +85,9 @@ TEST_F(UpdateNoticeTest, AppearsAtTheTopRightOfThePrimaryScreenAsAPlainTextToolW
     EXPECT_EQ(notice->windowType(), Qt::Tool); // no task-bar button of its own
     EXPECT_FALSE(notice->isActiveWindow());
 
-    auto* title = test::Child<QLabel>(*notice, "Label1");
-    auto* link = test::Child<QLabel>(*notice, "Label2");
-    auto* image = test::Child<QLabel>(*notice, "Image1");
+    auto* title = test::namedChild<QLabel>(*notice, "Label1");
+    auto* link = test::namedChild<QLabel>(*notice, "Label2");
+    auto* image = test::namedChild<QLabel>(*notice, "Image1");
     EXPECT_EQ(title->text(), QStringLiteral("AKTUALISIERUNG VERFÜGBAR"));
     EXPECT_EQ(link->text(), QStringLiteral("Click to download Clavora <b>4.0</b>"));
     EXPECT_EQ(link->textFormat(), Qt::PlainText); // the server's text is shown, not rendered
@@ -101,16 +101,16 @@ TEST_F(UpdateNoticeTest, ClosesByItselfElevenSecondsAfterItWasMadeEvenDuringADra
     auto notice = makeNotice();
     waitUntilShown(*notice);
     // A drag begun and never finished, with the pointer resting over the link, holds nothing up.
-    auto* image = test::Child<QLabel>(*notice, "Image1");
+    auto* image = test::namedChild<QLabel>(*notice, "Image1");
     send(image, QEvent::MouseButtonPress, Qt::LeftButton, image->mapToGlobal(QPoint(5, 5)));
-    QCursor::setPos(test::Child<QLabel>(*notice, "Label2")->mapToGlobal(QPoint(20, 10)));
+    QCursor::setPos(test::namedChild<QLabel>(*notice, "Label2")->mapToGlobal(QPoint(20, 10)));
     QTest::qWait(9000);
     EXPECT_TRUE(notice->isVisible());
     QTRY_VERIFY_WITH_TIMEOUT(!notice->isVisible(), 4000);
     EXPECT_GE(clock.elapsed(), 10900);
     EXPECT_LE(clock.elapsed(), 12500);
     EXPECT_EQ(notice->closeCountdown(), 0);
-    EXPECT_TRUE(shell.FOpened.isEmpty());
+    EXPECT_TRUE(shell.opened.isEmpty());
 }
 
 TEST_F(UpdateNoticeTest, DragsWithAnyButtonButTheRight) {
@@ -118,18 +118,18 @@ TEST_F(UpdateNoticeTest, DragsWithAnyButtonButTheRight) {
     waitUntilShown(*notice);
     const QPoint home = notice->pos();
 
-    drag(test::Child<QLabel>(*notice, "Image1"), Qt::RightButton, QPoint(-100, 40));
+    drag(test::namedChild<QLabel>(*notice, "Image1"), Qt::RightButton, QPoint(-100, 40));
     QTest::qWait(50);
     EXPECT_EQ(notice->pos(), home);
 
-    drag(test::Child<QLabel>(*notice, "Image1"), Qt::LeftButton, QPoint(-100, 40));
+    drag(test::namedChild<QLabel>(*notice, "Image1"), Qt::LeftButton, QPoint(-100, 40));
     EXPECT_EQ(notice->pos(), home + QPoint(-100, 40));
 
-    drag(test::Child<QLabel>(*notice, "Label1"), Qt::MiddleButton, QPoint(-30, 20));
+    drag(test::namedChild<QLabel>(*notice, "Label1"), Qt::MiddleButton, QPoint(-30, 20));
     EXPECT_EQ(notice->pos(), home + QPoint(-130, 60));
 
     // The text panel is no drag source.
-    drag(test::Child<QWidget>(*notice, "Panel2"), Qt::LeftButton, QPoint(50, 50));
+    drag(test::namedChild<QWidget>(*notice, "Panel2"), Qt::LeftButton, QPoint(50, 50));
     QTest::qWait(50);
     EXPECT_EQ(notice->pos(), home + QPoint(-130, 60));
     EXPECT_TRUE(notice->isVisible());
@@ -138,8 +138,8 @@ TEST_F(UpdateNoticeTest, DragsWithAnyButtonButTheRight) {
 TEST_F(UpdateNoticeTest, TheLinkOpensTheHomePageWhenTheAddressIsEmptyAndClosesTheNotice) {
     auto notice = makeNotice(QStringLiteral("3.3"), QString());
     waitUntilShown(*notice);
-    QTest::mouseClick(test::Child<QLabel>(*notice, "Label2"), Qt::LeftButton);
-    EXPECT_EQ(shell.FOpened, QStringList{QStringLiteral("https://www.zemtrak.com/")});
+    QTest::mouseClick(test::namedChild<QLabel>(*notice, "Label2"), Qt::LeftButton);
+    EXPECT_EQ(shell.opened, QStringList{QStringLiteral("https://www.zemtrak.com/")});
     EXPECT_FALSE(notice->isVisible());
 }
 
@@ -148,23 +148,23 @@ TEST_F(UpdateNoticeTest, OnlyWebAddressesAreOpenedAndTheNoticeClosesAnyway) {
                                QStringLiteral("/usr/bin/xterm")}) {
         auto notice = makeNotice(QStringLiteral("3.3"), url);
         waitUntilShown(*notice);
-        QTest::mouseClick(test::Child<QLabel>(*notice, "Label2"), Qt::LeftButton);
+        QTest::mouseClick(test::namedChild<QLabel>(*notice, "Label2"), Qt::LeftButton);
         EXPECT_FALSE(notice->isVisible()) << url.toStdString();
     }
-    EXPECT_TRUE(shell.FOpened.isEmpty());
+    EXPECT_TRUE(shell.opened.isEmpty());
 
     auto notice = makeNotice(QStringLiteral("3.3"), QStringLiteral("http://www.zemtrak.com/get/"));
     waitUntilShown(*notice);
-    QTest::mouseClick(test::Child<QLabel>(*notice, "Label2"), Qt::RightButton);
+    QTest::mouseClick(test::namedChild<QLabel>(*notice, "Label2"), Qt::RightButton);
     EXPECT_TRUE(notice->isVisible()); // a click is the left button's
-    QTest::mouseClick(test::Child<QLabel>(*notice, "Label2"), Qt::LeftButton);
-    EXPECT_EQ(shell.FOpened, QStringList{QStringLiteral("http://www.zemtrak.com/get/")});
+    QTest::mouseClick(test::namedChild<QLabel>(*notice, "Label2"), Qt::LeftButton);
+    EXPECT_EQ(shell.opened, QStringList{QStringLiteral("http://www.zemtrak.com/get/")});
 }
 
 TEST_F(UpdateNoticeTest, TheCloseButtonHidesItAndTheLinkLightsUpUnderThePointer) {
     auto notice = makeNotice();
     waitUntilShown(*notice);
-    auto* link = test::Child<QLabel>(*notice, "Label2");
+    auto* link = test::namedChild<QLabel>(*notice, "Label2");
 
     QCursor::setPos(notice->mapToGlobal(QPoint(-50, 200)));
     QTRY_COMPARE(link->palette().color(QPalette::WindowText), notice->palette().color(QPalette::WindowText));
@@ -172,9 +172,9 @@ TEST_F(UpdateNoticeTest, TheCloseButtonHidesItAndTheLinkLightsUpUnderThePointer)
     QTRY_COMPARE(link->palette().color(QPalette::WindowText), notice->palette().color(QPalette::Highlight));
     EXPECT_NE(notice->palette().color(QPalette::Highlight), notice->palette().color(QPalette::WindowText));
 
-    QTest::mouseClick(test::Child<QToolButton>(*notice, "Button1"), Qt::LeftButton);
+    QTest::mouseClick(test::namedChild<QToolButton>(*notice, "Button1"), Qt::LeftButton);
     EXPECT_FALSE(notice->isVisible());
-    EXPECT_TRUE(shell.FOpened.isEmpty());
+    EXPECT_TRUE(shell.opened.isEmpty());
     EXPECT_NE(notice->findChild<QLabel*>(QStringLiteral("Label2")), nullptr); // hidden, not destroyed
 }
 

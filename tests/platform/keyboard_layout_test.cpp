@@ -18,37 +18,37 @@ TEST(KeyboardLayoutTest, LayoutsMapToLanguageAndRegion) {
         {"no-such-layout", "", "xx"},  {"", "", "xx"},          {"US", "", "xx"},
     };
     for (const auto& row : cases) {
-        EXPECT_EQ(LocaleNameForLayout(QString::fromLatin1(row.layout), QString::fromLatin1(row.variant)),
+        EXPECT_EQ(localeNameForLayout(QString::fromLatin1(row.layout), QString::fromLatin1(row.variant)),
                   QString::fromLatin1(row.locale))
             << row.layout << "(" << row.variant << ")";
     }
 }
 
 TEST(KeyboardLayoutTest, AnUnknownVariantFallsBackToItsLayout) {
-    EXPECT_EQ(LocaleNameForLayout(QStringLiteral("de"), QStringLiteral("no-such-variant")), QStringLiteral("de-DE"));
+    EXPECT_EQ(localeNameForLayout(QStringLiteral("de"), QStringLiteral("no-such-variant")), QStringLiteral("de-DE"));
 }
 
 TEST(KeyboardLayoutTest, DescriptionsOfTheKeymapAlsoFindTheLocale) {
-    EXPECT_EQ(LocaleNameForLayoutDescription(QStringLiteral("English (US)")), QStringLiteral("en-US"));
-    EXPECT_EQ(LocaleNameForLayoutDescription(QStringLiteral("German")), QStringLiteral("de-DE"));
-    EXPECT_EQ(LocaleNameForLayoutDescription(QStringLiteral("Klingon")), QStringLiteral("xx"));
-    EXPECT_EQ(LocaleNameForLayoutDescription(QString()), QStringLiteral("xx"));
+    EXPECT_EQ(localeNameForLayoutDescription(QStringLiteral("English (US)")), QStringLiteral("en-US"));
+    EXPECT_EQ(localeNameForLayoutDescription(QStringLiteral("German")), QStringLiteral("de-DE"));
+    EXPECT_EQ(localeNameForLayoutDescription(QStringLiteral("Klingon")), QStringLiteral("xx"));
+    EXPECT_EQ(localeNameForLayoutDescription(QString()), QStringLiteral("xx"));
 }
 
 TEST(KeyboardLayoutTest, GroupsPickTheirLayoutAndWrapAround) {
-    using TPair = std::pair<QString, QString>;
-    EXPECT_EQ(LayoutOfGroup("us", "", 0), TPair("us", ""));
-    EXPECT_EQ(LayoutOfGroup("us,de", ",nodeadkeys", 1), TPair("de", "nodeadkeys"));
-    EXPECT_EQ(LayoutOfGroup("us,de", "", 1), TPair("de", ""));
-    EXPECT_EQ(LayoutOfGroup("us,de", "", 2), TPair("us", ""));
-    EXPECT_EQ(LayoutOfGroup("", "", 0), TPair());
-    EXPECT_EQ(LayoutOfGroup("us", "", -1), TPair());
+    using LayoutPair = std::pair<QString, QString>;
+    EXPECT_EQ(layoutOfGroup("us", "", 0), LayoutPair("us", ""));
+    EXPECT_EQ(layoutOfGroup("us,de", ",nodeadkeys", 1), LayoutPair("de", "nodeadkeys"));
+    EXPECT_EQ(layoutOfGroup("us,de", "", 1), LayoutPair("de", ""));
+    EXPECT_EQ(layoutOfGroup("us,de", "", 2), LayoutPair("us", ""));
+    EXPECT_EQ(layoutOfGroup("", "", 0), LayoutPair());
+    EXPECT_EQ(layoutOfGroup("us", "", -1), LayoutPair());
 }
 
 TEST(KeyboardLayoutTest, WithoutADisplayEveryKeyIsUpAndTheLocaleUnknown) {
-    TLinuxKeyboard keyboard(QByteArrayLiteral(":4711"));
+    LinuxKeyboard keyboard(QByteArrayLiteral(":4711"));
     EXPECT_FALSE(keyboard.connected());
-    EXPECT_EQ(keyboard.snapshot(), TKeyStateSnapshot());
+    EXPECT_EQ(keyboard.snapshot(), KeyStateSnapshot());
     EXPECT_EQ(keyboard.keyboardLocaleName(), QStringLiteral("xx"));
 }
 

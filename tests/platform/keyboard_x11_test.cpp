@@ -2,10 +2,9 @@
 // by its position, with XTest), layouts switched with setxkbmap. Every key pressed is released and the layout and
 // lock keys are put back at the end, so the shared display is left as found.
 #include "platform/linux/linuxkeyboard.h"
+#include "tests/support/testsupport.h"
 
-#include <QElapsedTimer>
 #include <QProcess>
-#include <QThread>
 #include <gtest/gtest.h>
 
 #include <X11/XKBlib.h>
@@ -19,51 +18,54 @@ namespace clavora::platform {
 namespace {
 
 // Physical keys by their X keycode on the evdev keycode set the test display uses.
-constexpr unsigned kKeycodeAE01 = 10; // "1" on US
-constexpr unsigned kKeycodeAD01 = 24; // "q" on US
-constexpr unsigned kKeycodeAD06 = 29; // "y" on US, "z" on German
-constexpr unsigned kKeycodeTLDE = 49; // "`" on US
-constexpr unsigned kKeycodeRTSH = 62;
-constexpr unsigned kKeycodeRCTL = 105;
-constexpr unsigned kKeycodeRALT = 108;
+constexpr unsigned KeycodeAE01 = 10; // "1" on US
+constexpr unsigned KeycodeAD01 = 24; // "q" on US
+constexpr unsigned KeycodeAD06 = 29; // "y" on US, "z" on German
+constexpr unsigned KeycodeTLDE = 49; // "`" on US
+constexpr unsigned KeycodeAC11 = 48; // "'" on US and UK
+constexpr unsigned KeycodeBKSL = 51; // backslash on US, "#" on UK
+constexpr unsigned KeycodeLSGT = 94; // backslash on UK, beside the left Shift
+constexpr unsigned KeycodeRTSH = 62;
+constexpr unsigned KeycodeRCTL = 105;
+constexpr unsigned KeycodeRALT = 108;
 
-struct TDisplayCloser {
+struct DisplayCloser {
     void operator()(Display* display) const { XCloseDisplay(display); }
 };
 
-class TLinuxKeyboardX11 : public ::testing::Test {
+class LinuxKeyboardX11 : public ::testing::Test {
 protected:
     void SetUp() override {
         if (qEnvironmentVariableIsEmpty("DISPLAY")) {
             GTEST_SKIP() << "needs an X display";
         }
-        FDisplay.reset(XOpenDisplay(nullptr));
-        ASSERT_TRUE(FDisplay) << "cannot open the X display";
-        FKeyboard = std::make_unique<TLinuxKeyboard>();
-        ASSERT_TRUE(FKeyboard->connected());
-        FInitialIndicators = indicators();
+        m_display.reset(XOpenDisplay(nullptr));
+        ASSERT_TRUE(m_display) << "cannot open the X display";
+        m_keyboard = std::make_unique<LinuxKeyboard>();
+        ASSERT_TRUE(m_keyboard->connected());
+        m_initialIndicators = indicators();
     }
 
     void TearDown() override {
-        if (!FDisplay) {
+        if (!m_display) {
             return;
         }
-        for (const QString& key : std::as_const(FHeldKeysyms)) {
+        for (const QString& key : std::as_const(m_heldKeysyms)) {
             run("xdotool", {"keyup", key});
         }
-        for (unsigned keycode : std::as_const(FHeldKeycodes)) {
+        for (unsigned keycode : std::as_const(m_heldKeycodes)) {
             fakeKey(keycode, false);
         }
-        if (FLayoutChanged) {
+        if (m_layoutChanged) {
             lockGroup(0);
             run("setxkbmap", {"-layout", "us", "-variant", "", "-option", ""});
         }
         // Put Caps Lock and Num Lock back as they were.
         const unsigned now = indicators();
-        if ((now ^ FInitialIndicators) & 1u) {
+        if ((now ^ m_initialIndicators) & 1u) {
             run("xdotool", {"key", "Caps_Lock"});
         }
-        if ((now ^ FInitialIndicators) & 2u) {
+        if ((now ^ m_initialIndicators) & 2u) {
             run("xdotool", {"key", "Num_Lock"});
         }
     }
@@ -90,33 +92,33 @@ protected:
 
     void keyDown(const QString& keysym) {
         if (run("xdotool", {"keydown", keysym})) {
-            FHeldKeysyms << keysym;
+            m_heldKeysyms << keysym;
         }
     }
     void keyUp(const QString& keysym) {
         run("xdotool", {"keyup", keysym});
-        FHeldKeysyms.removeAll(keysym);
+        m_heldKeysyms.removeAll(keysym);
     }
     void tap(const QString& keysym) { run("xdotool", {"key", keysym}); }
 
     // Presses a key by its position, whatever the layout puts on it.
     void fakeKey(unsigned keycode, bool down) {
-        XTestFakeKeyEvent(FDisplay.get(), keycode, down ? True : False, CurrentTime);
-        XSync(FDisplay.get(), False);
+        XTestFakeKeyEvent(m_display.get(), keycode, down ? True : False, CurrentTime);
+        XSync(m_display.get(), False);
         if (down) {
-            FHeldKeycodes << keycode;
+            m_heldKeycodes << keycode;
         } else {
-            FHeldKeycodes.removeAll(keycode);
+            m_heldKeycodes.removeAll(keycode);
         }
     }
 
     void lockGroup(unsigned group) {
-        XkbLockGroup(FDisplay.get(), XkbUseCoreKbd, group);
-        XSync(FDisplay.get(), False);
+        XkbLockGroup(m_display.get(), XkbUseCoreKbd, group);
+        XSync(m_display.get(), False);
     }
 
     void setLayout(const QString& layout, const QStringList& more = {}) {
-        FLayoutChanged = true;
+        m_layoutChanged = true;
         run("setxkbmap", QStringList{"-layout", layout} + more);
     }
 
@@ -124,13 +126,13 @@ protected:
     unsigned indicators() {
         unsigned result = 0;
         Bool on = False;
-        if (XkbGetNamedIndicator(FDisplay.get(), XInternAtom(FDisplay.get(), "Caps Lock", False), nullptr, &on, nullptr,
-                                 nullptr) &&
+        if (XkbGetNamedIndicator(m_display.get(), XInternAtom(m_display.get(), "Caps Lock", False), nullptr, &on,
+                                 nullptr, nullptr) &&
             on) {
             result |= 1u;
         }
-        if (XkbGetNamedIndicator(FDisplay.get(), XInternAtom(FDisplay.get(), "Num Lock", False), nullptr, &on, nullptr,
-                                 nullptr) &&
+        if (XkbGetNamedIndicator(m_display.get(), XInternAtom(m_display.get(), "Num Lock", False), nullptr, &on,
+                                 nullptr, nullptr) &&
             on) {
             result |= 2u;
         }
@@ -138,37 +140,27 @@ protected:
     }
 
     // The server takes requests from several clients in its own order, so what another client did shows up a
-    // moment later; polls until the condition holds or two seconds have gone.
-    bool eventually(const std::function<bool()>& condition) {
-        QElapsedTimer clock;
-        clock.start();
-        while (!condition()) {
-            if (clock.elapsed() > 2000) {
-                return false;
-            }
-            QThread::msleep(10);
-        }
-        return true;
-    }
+    // moment later; waits until the condition holds or two seconds have gone.
+    static bool eventually(const std::function<bool()>& condition) { return test::waitFor(condition, 2000); }
     bool eventuallyDown(int code) {
-        return eventually([&] { return FKeyboard->snapshot().isDown(code); });
+        return eventually([&] { return m_keyboard->snapshot().isDown(code); });
     }
     bool eventuallyUp(int code) {
-        return eventually([&] { return !FKeyboard->snapshot().isDown(code); });
+        return eventually([&] { return !m_keyboard->snapshot().isDown(code); });
     }
     bool eventuallyLocale(const QString& name) {
-        return eventually([&] { return FKeyboard->keyboardLocaleName() == name; });
+        return eventually([&] { return m_keyboard->keyboardLocaleName() == name; });
     }
 
-    std::unique_ptr<Display, TDisplayCloser> FDisplay;
-    std::unique_ptr<TLinuxKeyboard> FKeyboard;
-    QStringList FHeldKeysyms;
-    QList<unsigned> FHeldKeycodes;
-    bool FLayoutChanged = false;
-    unsigned FInitialIndicators = 0;
+    std::unique_ptr<Display, DisplayCloser> m_display;
+    std::unique_ptr<LinuxKeyboard> m_keyboard;
+    QStringList m_heldKeysyms;
+    QList<unsigned> m_heldKeycodes;
+    bool m_layoutChanged = false;
+    unsigned m_initialIndicators = 0;
 };
 
-TEST_F(TLinuxKeyboardX11, KeysGoDownAndUpUnderTheirCodes) {
+TEST_F(LinuxKeyboardX11, KeysGoDownAndUpUnderTheirCodes) {
     const struct {
         const char* keysym; // pressed with xdotool; or by keycode, where xdotool adds the left-hand modifier
         int code;
@@ -180,9 +172,9 @@ TEST_F(TLinuxKeyboardX11, KeysGoDownAndUpUnderTheirCodes) {
         {"z", 'Z', {}, {'Y'}},
         {"7", '7', {}, {vk::Numpad0 + 7}},
         {"Shift_L", vk::LShift, {vk::Shift}, {vk::RShift}},
-        {"Shift_R", vk::RShift, {vk::Shift}, {vk::LShift}, kKeycodeRTSH},
+        {"Shift_R", vk::RShift, {vk::Shift}, {vk::LShift}, KeycodeRTSH},
         {"Control_L", vk::LControl, {vk::Control}, {vk::RControl}},
-        {"Control_R", vk::RControl, {vk::Control}, {vk::LControl}, kKeycodeRCTL},
+        {"Control_R", vk::RControl, {vk::Control}, {vk::LControl}, KeycodeRCTL},
         {"Alt_L", vk::LMenu, {vk::Menu}, {vk::RMenu}},
         {"F1", vk::F1, {}, {}},
         {"F5", vk::F1 + 4, {}, {}},
@@ -215,7 +207,7 @@ TEST_F(TLinuxKeyboardX11, KeysGoDownAndUpUnderTheirCodes) {
             keyDown(keysym);
         }
         EXPECT_TRUE(eventuallyDown(row.code));
-        const TKeyStateSnapshot held = FKeyboard->snapshot();
+        const KeyStateSnapshot held = m_keyboard->snapshot();
         for (int code : row.alsoDown) {
             EXPECT_TRUE(held.isDown(code)) << "code " << code;
         }
@@ -233,16 +225,16 @@ TEST_F(TLinuxKeyboardX11, KeysGoDownAndUpUnderTheirCodes) {
         }
         EXPECT_TRUE(eventuallyUp(row.code));
         for (int code : row.alsoDown) {
-            EXPECT_FALSE(FKeyboard->snapshot().isDown(code)) << "code " << code;
+            EXPECT_FALSE(m_keyboard->snapshot().isDown(code)) << "code " << code;
         }
     }
 }
 
-TEST_F(TLinuxKeyboardX11, ModifierHeldWithALetterShowsBoth) {
+TEST_F(LinuxKeyboardX11, ModifierHeldWithALetterShowsBoth) {
     keyDown(QStringLiteral("Control_L"));
     keyDown(QStringLiteral("q"));
     ASSERT_TRUE(eventuallyDown('Q'));
-    const TKeyStateSnapshot keys = FKeyboard->snapshot();
+    const KeyStateSnapshot keys = m_keyboard->snapshot();
     EXPECT_TRUE(keys.isDown(vk::LControl));
     EXPECT_TRUE(keys.isDown(vk::Control));
     keyUp(QStringLiteral("q"));
@@ -250,21 +242,21 @@ TEST_F(TLinuxKeyboardX11, ModifierHeldWithALetterShowsBoth) {
     EXPECT_TRUE(eventuallyUp(vk::Control));
 }
 
-TEST_F(TLinuxKeyboardX11, RightAltIsTheRightMenuKeyUnderEveryLayout) {
+TEST_F(LinuxKeyboardX11, RightAltIsTheRightMenuKeyUnderEveryLayout) {
     for (const char* layout : {"us", "gb", "de"}) {
         SCOPED_TRACE(layout);
         setLayout(QString::fromLatin1(layout));
-        fakeKey(kKeycodeRALT, true);
+        fakeKey(KeycodeRALT, true);
         EXPECT_TRUE(eventuallyDown(vk::RMenu));
-        EXPECT_TRUE(FKeyboard->snapshot().isDown(vk::Menu));
-        EXPECT_FALSE(FKeyboard->snapshot().isDown(vk::LMenu));
-        fakeKey(kKeycodeRALT, false);
+        EXPECT_TRUE(m_keyboard->snapshot().isDown(vk::Menu));
+        EXPECT_FALSE(m_keyboard->snapshot().isDown(vk::LMenu));
+        fakeKey(KeycodeRALT, false);
         EXPECT_TRUE(eventuallyUp(vk::RMenu));
-        EXPECT_FALSE(FKeyboard->snapshot().isDown(vk::Menu));
+        EXPECT_FALSE(m_keyboard->snapshot().isDown(vk::Menu));
     }
 }
 
-TEST_F(TLinuxKeyboardX11, KeypadFollowsNumLock) {
+TEST_F(LinuxKeyboardX11, KeypadFollowsNumLock) {
     // Num Lock off: the keypad is the navigation block.
     if (indicators() & 2u) {
         tap(QStringLiteral("Num_Lock"));
@@ -274,8 +266,8 @@ TEST_F(TLinuxKeyboardX11, KeypadFollowsNumLock) {
     keyDown(QStringLiteral("KP_Delete"));
     EXPECT_TRUE(eventuallyDown(vk::Home));
     EXPECT_TRUE(eventuallyDown(vk::Delete));
-    EXPECT_FALSE(FKeyboard->snapshot().isDown(vk::Numpad0 + 7));
-    EXPECT_FALSE(FKeyboard->snapshot().isDown(vk::Decimal));
+    EXPECT_FALSE(m_keyboard->snapshot().isDown(vk::Numpad0 + 7));
+    EXPECT_FALSE(m_keyboard->snapshot().isDown(vk::Decimal));
     keyUp(QStringLiteral("KP_Home"));
     keyUp(QStringLiteral("KP_Delete"));
     EXPECT_TRUE(eventuallyUp(vk::Home));
@@ -287,27 +279,27 @@ TEST_F(TLinuxKeyboardX11, KeypadFollowsNumLock) {
     keyDown(QStringLiteral("KP_Delete"));
     EXPECT_TRUE(eventuallyDown(vk::Numpad0 + 7));
     EXPECT_TRUE(eventuallyDown(vk::Decimal));
-    EXPECT_FALSE(FKeyboard->snapshot().isDown(vk::Home));
-    EXPECT_FALSE(FKeyboard->snapshot().isDown(vk::Delete));
+    EXPECT_FALSE(m_keyboard->snapshot().isDown(vk::Home));
+    EXPECT_FALSE(m_keyboard->snapshot().isDown(vk::Delete));
     keyUp(QStringLiteral("KP_Home"));
     keyUp(QStringLiteral("KP_Delete"));
     EXPECT_TRUE(eventuallyUp(vk::Numpad0 + 7));
 }
 
-TEST_F(TLinuxKeyboardX11, CapsLockToggleIsSeparateFromTheKeyBeingHeld) {
-    ASSERT_FALSE(FKeyboard->snapshot().capsLockToggled() != bool(indicators() & 1u));
-    const bool before = FKeyboard->snapshot().capsLockToggled();
+TEST_F(LinuxKeyboardX11, CapsLockToggleIsSeparateFromTheKeyBeingHeld) {
+    ASSERT_FALSE(m_keyboard->snapshot().capsLockToggled() != bool(indicators() & 1u));
+    const bool before = m_keyboard->snapshot().capsLockToggled();
     keyDown(QStringLiteral("Caps_Lock"));
     EXPECT_TRUE(eventuallyDown(vk::Capital));
     keyUp(QStringLiteral("Caps_Lock"));
     EXPECT_TRUE(eventuallyUp(vk::Capital));
-    EXPECT_TRUE(eventually([&] { return FKeyboard->snapshot().capsLockToggled() != before; }));
-    EXPECT_FALSE(FKeyboard->snapshot().isDown(vk::Capital));
+    EXPECT_TRUE(eventually([&] { return m_keyboard->snapshot().capsLockToggled() != before; }));
+    EXPECT_FALSE(m_keyboard->snapshot().isDown(vk::Capital));
     tap(QStringLiteral("Caps_Lock"));
-    EXPECT_TRUE(eventually([&] { return FKeyboard->snapshot().capsLockToggled() == before; }));
+    EXPECT_TRUE(eventually([&] { return m_keyboard->snapshot().capsLockToggled() == before; }));
 }
 
-TEST_F(TLinuxKeyboardX11, LayoutsGiveTheirLocaleNames) {
+TEST_F(LinuxKeyboardX11, LayoutsGiveTheirLocaleNames) {
     const struct {
         const char* layout;
         const char* locale;
@@ -315,18 +307,19 @@ TEST_F(TLinuxKeyboardX11, LayoutsGiveTheirLocaleNames) {
     for (const auto& row : cases) {
         SCOPED_TRACE(row.layout);
         setLayout(QString::fromLatin1(row.layout));
-        EXPECT_TRUE(eventuallyLocale(QString::fromLatin1(row.locale))) << FKeyboard->keyboardLocaleName().toStdString();
+        EXPECT_TRUE(eventuallyLocale(QString::fromLatin1(row.locale)))
+            << m_keyboard->keyboardLocaleName().toStdString();
     }
 }
 
-TEST_F(TLinuxKeyboardX11, LettersFollowTheLayoutAndDigitsTheirPosition) {
+TEST_F(LinuxKeyboardX11, LettersFollowTheLayoutAndDigitsTheirPosition) {
     const struct {
         const char* layout;
         unsigned keycode;
         int code;
     } cases[] = {
-        {"us", kKeycodeAD06, 'Y'}, {"de", kKeycodeAD06, 'Z'}, {"fr", kKeycodeAD01, 'A'},
-        {"fr", kKeycodeAE01, '1'}, {"ru", kKeycodeAD01, 'Q'}, {"tr", kKeycodeTLDE, vk::Oem3},
+        {"us", KeycodeAD06, 'Y'}, {"de", KeycodeAD06, 'Z'}, {"fr", KeycodeAD01, 'A'},
+        {"fr", KeycodeAE01, '1'}, {"ru", KeycodeAD01, 'Q'}, {"tr", KeycodeTLDE, vk::Oem3},
     };
     for (const auto& row : cases) {
         SCOPED_TRACE(std::string(row.layout) + " keycode " + std::to_string(row.keycode));
@@ -338,21 +331,47 @@ TEST_F(TLinuxKeyboardX11, LettersFollowTheLayoutAndDigitsTheirPosition) {
     }
 }
 
-TEST_F(TLinuxKeyboardX11, SwitchingTheGroupSwitchesLocaleAndLetters) {
+// Punctuation keys take the codes Windows gives them under each layout; the UK layout differs from the US one,
+// and the ' key giving 192 is what makes it play the "`" bindings there.
+TEST_F(LinuxKeyboardX11, PunctuationKeysTakeTheCodesOfTheirLayout) {
+    const struct {
+        const char* layout;
+        unsigned keycode;
+        int code;
+        int notCode;
+    } cases[] = {
+        {"us", KeycodeTLDE, vk::Oem3, 223}, {"us", KeycodeAC11, 222, vk::Oem3}, {"us", KeycodeBKSL, 220, 222},
+        {"gb", KeycodeTLDE, 223, vk::Oem3}, {"gb", KeycodeAC11, vk::Oem3, 222}, {"gb", KeycodeBKSL, 222, 220},
+        {"gb", KeycodeLSGT, 220, 226},      {"us", KeycodeTLDE, vk::Oem3, 223},
+    };
+    for (const auto& row : cases) {
+        SCOPED_TRACE(std::string(row.layout) + " keycode " + std::to_string(row.keycode));
+        setLayout(QString::fromLatin1(row.layout));
+        ASSERT_TRUE(eventuallyLocale(QString::fromLatin1(row.layout) == QLatin1String("gb") ? QStringLiteral("en-GB")
+                                                                                            : QStringLiteral("en-US")));
+        fakeKey(row.keycode, true);
+        EXPECT_TRUE(eventuallyDown(row.code));
+        EXPECT_FALSE(m_keyboard->snapshot().isDown(row.notCode));
+        fakeKey(row.keycode, false);
+        EXPECT_TRUE(eventuallyUp(row.code));
+    }
+}
+
+TEST_F(LinuxKeyboardX11, SwitchingTheGroupSwitchesLocaleAndLetters) {
     setLayout(QStringLiteral("us,de"));
     ASSERT_TRUE(eventuallyLocale(QStringLiteral("en-US")));
-    fakeKey(kKeycodeAD06, true);
+    fakeKey(KeycodeAD06, true);
     EXPECT_TRUE(eventuallyDown('Y'));
-    fakeKey(kKeycodeAD06, false);
+    fakeKey(KeycodeAD06, false);
     EXPECT_TRUE(eventuallyUp('Y'));
 
     // What a desktop's layout switcher does.
     lockGroup(1);
-    EXPECT_TRUE(eventuallyLocale(QStringLiteral("de-DE"))) << FKeyboard->keyboardLocaleName().toStdString();
-    fakeKey(kKeycodeAD06, true);
+    EXPECT_TRUE(eventuallyLocale(QStringLiteral("de-DE"))) << m_keyboard->keyboardLocaleName().toStdString();
+    fakeKey(KeycodeAD06, true);
     EXPECT_TRUE(eventuallyDown('Z'));
-    EXPECT_FALSE(FKeyboard->snapshot().isDown('Y'));
-    fakeKey(kKeycodeAD06, false);
+    EXPECT_FALSE(m_keyboard->snapshot().isDown('Y'));
+    fakeKey(KeycodeAD06, false);
     EXPECT_TRUE(eventuallyUp('Z'));
 
     lockGroup(0);

@@ -1,15 +1,24 @@
 // The Linux implementations of the file, locale, autostart and process services.
-#include "platform/fake/fakefilesystem.h"
 #include "platform/linux/linuxautostart.h"
 #include "platform/linux/linuxfilesystem.h"
 #include "platform/linux/linuxlocale.h"
 #include "platform/linux/linuxprocess.h"
+#include "tests/support/platformtest.h"
 #include "tests/support/testsupport.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <gtest/gtest.h>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <functional>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace clavora;
 using namespace clavora::platform;
@@ -17,18 +26,18 @@ using namespace clavora::platform;
 namespace {
 
 // Sets environment variables for one test and puts the old values back.
-class TScopedEnvironment {
+class ScopedEnvironment {
 public:
     void set(const char* name, const QByteArray& value) {
-        FSaved.push_back({name, qgetenv(name), qEnvironmentVariableIsSet(name)});
+        m_saved.push_back({name, qgetenv(name), qEnvironmentVariableIsSet(name)});
         if (value.isNull()) {
             qunsetenv(name);
         } else {
             qputenv(name, value);
         }
     }
-    ~TScopedEnvironment() {
-        for (auto it = FSaved.rbegin(); it != FSaved.rend(); ++it) {
+    ~ScopedEnvironment() {
+        for (auto it = m_saved.rbegin(); it != m_saved.rend(); ++it) {
             if (it->wasSet) {
                 qputenv(it->name, it->value);
             } else {
@@ -38,13 +47,32 @@ public:
     }
 
 private:
-    struct TSaved {
+    struct Saved {
         const char* name;
         QByteArray value;
         bool wasSet;
     };
-    std::vector<TSaved> FSaved;
+    std::vector<Saved> m_saved;
 };
+
+// Runs Step as an ordinary user, for whom folder permissions count (they do not for root): in-process when the test
+// is not root, else in a child process that gives up root first. True when Step returned true.
+bool runUnprivileged(const std::function<bool()>& step) {
+    if (::geteuid() != 0) {
+        return step();
+    }
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const bool ok = ::setgid(65534) == 0 && ::setuid(65534) == 0 && step();
+        ::_exit(ok ? 0 : 1);
+    }
+    int status = 0;
+    return child > 0 && ::waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+QStringList entriesOf(const QString& folder) {
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+}
 
 TEST(LinuxLocaleTest, CodePagesAndLanguageIdentifiersFollowTheLocaleName) {
     const struct {
@@ -52,27 +80,27 @@ TEST(LinuxLocaleTest, CodePagesAndLanguageIdentifiersFollowTheLocaleName) {
         int codePage;
         quint16 languageId;
     } cases[] = {
-        {"en_US", 1252, 1033}, {"de_DE", 1252, 1031},  {"fr_CA", 1252, 3084}, {"ru_RU", 1251, 1049},
-        {"tr_TR", 1254, 1055}, {"pl_PL", 1250, 1045},  {"el_GR", 1253, 1032}, {"ja_JP", 932, 1041},
-        {"zh_CN", 936, 2052},  {"zh_TW", 950, 1028},   {"ko_KR", 949, 1042},  {"pt_BR", 1252, 1046},
+        {"en_US", 1252, 1033}, {"de_DE", 1252, 1031}, {"fr_CA", 1252, 3084}, {"ru_RU", 1251, 1049},
+        {"tr_TR", 1254, 1055}, {"pl_PL", 1250, 1045}, {"el_GR", 1253, 1032}, {"ja_JP", 932, 1041},
+        {"zh_CN", 936, 2052},  {"zh_TW", 950, 1028},  {"ko_KR", 949, 1042},  {"pt_BR", 1252, 1046},
         {"uk_UA", 1251, 1058}, {"xx_YY", 1252, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.locale);
-        EXPECT_EQ(AnsiCodePageForLocale(c.locale), c.codePage);
-        EXPECT_EQ(LanguageIdForLocale(c.locale), c.languageId);
+        EXPECT_EQ(ansiCodePageForLocale(c.locale), c.codePage);
+        EXPECT_EQ(languageIdForLocale(c.locale), c.languageId);
     }
 }
 
 TEST(LinuxLocaleTest, VariablesAreTakenInThePosixOrder) {
-    TScopedEnvironment env;
+    ScopedEnvironment env;
     env.set("LANGUAGE", QByteArray());
     env.set("LC_ALL", QByteArray());
     env.set("LC_MESSAGES", QByteArray());
     env.set("LC_NUMERIC", "de_DE.UTF-8");
     env.set("LC_CTYPE", QByteArray());
     env.set("LANG", "ru_RU.UTF-8");
-    TLinuxLocale locale;
+    LinuxLocale locale;
     EXPECT_EQ(locale.decimalSeparator(), QChar(','));
     EXPECT_EQ(locale.ansiCodePage(), 1251);
     EXPECT_EQ(locale.uiLanguageId(), 1049);
@@ -90,47 +118,182 @@ TEST(LinuxLocaleTest, VariablesAreTakenInThePosixOrder) {
 }
 
 TEST(LinuxFileSystemTest, ExclusiveCreateCopyAndSafeReplace) {
-    test::TTempFolder folder;
-    TLinuxFileSystem fs;
+    test::TempFolder folder;
+    LinuxFileSystem fs;
 
     EXPECT_TRUE(fs.createAndRemoveExclusive(folder.file("chk.tmp")));
     EXPECT_FALSE(QFileInfo::exists(folder.file("chk.tmp")));
-    test::WriteBytes(folder.file("chk.tmp"), "x");
+    test::writeBytes(folder.file("chk.tmp"), "x");
     EXPECT_FALSE(fs.createAndRemoveExclusive(folder.file("chk.tmp")));
     EXPECT_TRUE(QFileInfo::exists(folder.file("chk.tmp")));
 
-    test::WriteBytes(folder.file("a"), "first");
-    test::WriteBytes(folder.file("b"), "second");
+    test::writeBytes(folder.file("a"), "first");
+    test::writeBytes(folder.file("b"), "second");
     EXPECT_FALSE(fs.copyFileNoOverwrite(folder.file("a"), folder.file("b")));
-    EXPECT_EQ(test::ReadBytes(folder.file("b")), "second");
+    EXPECT_EQ(test::readBytes(folder.file("b")), "second");
     EXPECT_TRUE(fs.copyFileNoOverwrite(folder.file("a"), folder.file("c")));
-    EXPECT_EQ(test::ReadBytes(folder.file("c")), "first");
+    EXPECT_EQ(test::readBytes(folder.file("c")), "first");
     EXPECT_FALSE(fs.copyFileNoOverwrite(folder.file("missing"), folder.file("d")));
     EXPECT_FALSE(QFileInfo::exists(folder.file("d")));
 
     EXPECT_TRUE(fs.writeFileReplacing(folder.file("a"), "replaced").ok());
-    EXPECT_EQ(test::ReadBytes(folder.file("a")), "replaced");
+    EXPECT_EQ(test::readBytes(folder.file("a")), "replaced");
     EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files).size(), 4); // no temporary file left
 
     // A read-only file keeps its bytes, even for root, and the message names the file and the reason.
     QFile::setPermissions(folder.file("b"), QFileDevice::ReadOwner | QFileDevice::ReadGroup);
-    const TStatus refused = fs.writeFileReplacing(folder.file("b"), "new");
+    const Status refused = fs.writeFileReplacing(folder.file("b"), "new");
     EXPECT_FALSE(refused.ok());
     EXPECT_TRUE(refused.message().contains(folder.file("b"))) << refused.message().toStdString();
     EXPECT_TRUE(refused.message().contains("Permission denied")) << refused.message().toStdString();
-    EXPECT_EQ(test::ReadBytes(folder.file("b")), "second");
+    EXPECT_EQ(test::readBytes(folder.file("b")), "second");
 
-    const TStatus noFolder = fs.writeFileReplacing(folder.file("none/x"), "new");
+    const Status noFolder = fs.writeFileReplacing(folder.file("none/x"), "new");
     EXPECT_FALSE(noFolder.ok());
     EXPECT_TRUE(noFolder.message().contains("No such file or directory")) << noFolder.message().toStdString();
 }
 
+TEST(LinuxFileSystemTest, AFailureJustBeforeTheRenameKeepsTheOldFileAndLeavesNoTemporaryFile) {
+    test::TempFolder folder;
+    const QString file = folder.file("keys.db");
+    test::writeBytes(file, "old bytes");
+    LinuxFileSystem fs;
+    QString temporary;
+    fs.setBeforeRenameHook([&](const QString& path) {
+        temporary = path;
+        EXPECT_EQ(test::readBytes(path), "new bytes"); // the failure comes after the new bytes are on disk
+        return ENOSPC;
+    });
+    const Status status = fs.writeFileReplacing(file, "new bytes");
+    EXPECT_FALSE(status.ok());
+    EXPECT_TRUE(status.message().contains(file)) << status.message().toStdString();
+    EXPECT_TRUE(status.message().contains("No space left on device")) << status.message().toStdString();
+    EXPECT_EQ(test::readBytes(file), "old bytes");
+    EXPECT_FALSE(temporary.isEmpty());
+    EXPECT_EQ(entriesOf(folder.path()), QStringList{"keys.db"});
+
+    fs.setBeforeRenameHook({});
+    EXPECT_TRUE(fs.writeFileReplacing(file, "new bytes").ok());
+    EXPECT_EQ(test::readBytes(file), "new bytes");
+}
+
+TEST(LinuxFileSystemTest, ReplacingALinkWritesItsTargetAndKeepsTheLink) {
+    test::TempFolder root;
+    ASSERT_TRUE(QDir().mkpath(root.file("data")));
+    ASSERT_TRUE(QDir().mkpath(root.file("shared")));
+    test::writeBytes(root.file("shared/keys.db"), "old keys");
+    const struct {
+        const char* link;
+        QString target; // as stored in the link
+        QString written;
+    } cases[] = {
+        {"data/keys.db", "../shared/keys.db", root.file("shared/keys.db")}, // relative, existing target
+        {"data/settings.ini", root.file("shared/settings.ini"), root.file("shared/settings.ini")}, // absolute, new
+        {"data/chain", "keys.db", root.file("shared/keys.db")},                                    // a link to a link
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.link);
+        const QString link = root.file(c.link);
+        ASSERT_EQ(::symlink(QFile::encodeName(c.target).constData(), QFile::encodeName(link).constData()), 0);
+        LinuxFileSystem fs;
+        const Status status = fs.writeFileReplacing(link, QByteArray("written through ") + c.link);
+        ASSERT_TRUE(status.ok()) << status.message().toStdString();
+        EXPECT_TRUE(QFileInfo(link).isSymLink());
+        EXPECT_EQ(QFileInfo(link).canonicalFilePath(), QFileInfo(c.written).canonicalFilePath());
+        EXPECT_EQ(test::readBytes(c.written), QByteArray("written through ") + c.link);
+    }
+    EXPECT_EQ(entriesOf(root.file("data")), (QStringList{"chain", "keys.db", "settings.ini"}));
+    EXPECT_EQ(entriesOf(root.file("shared")), (QStringList{"keys.db", "settings.ini"}));
+}
+
+TEST(LinuxFileSystemTest, AWritableFileInAReadOnlyFolderIsWrittenInPlace) {
+    test::TempFolder root;
+    const QString folder = root.file("locked");
+    const QString file = folder + "/settings.ini";
+    const QString readOnly = folder + "/keys.db";
+    ASSERT_TRUE(QDir().mkpath(folder));
+    test::writeBytes(file, "[Settings]\nHotkeyMode=OFF\nMatrixDisplay=OFF\n");
+    test::writeBytes(readOnly, "F1|a.mp3\r\n");
+    ASSERT_EQ(::chmod(QFile::encodeName(root.path()).constData(), 0755), 0);
+    ASSERT_EQ(::chmod(QFile::encodeName(file).constData(), 0666), 0);
+    ASSERT_EQ(::chmod(QFile::encodeName(readOnly).constData(), 0444), 0);
+    ASSERT_EQ(::chmod(QFile::encodeName(folder).constData(), 0555), 0);
+
+    const bool shorter =
+        runUnprivileged([&] { return LinuxFileSystem().writeFileReplacing(file, "[Settings]\n").ok(); });
+    const QByteArray afterShorter = test::readBytes(file);
+    const QByteArray longer = "[Settings]\n" + QByteArray(100000, 'x') + "\n";
+    const bool grown = runUnprivileged([&] { return LinuxFileSystem().writeFileReplacing(file, longer).ok(); });
+    const bool newFileRefused =
+        runUnprivileged([&] { return !LinuxFileSystem().writeFileReplacing(folder + "/new.ini", "x").ok(); });
+    const bool readOnlyRefused =
+        runUnprivileged([&] { return !LinuxFileSystem().writeFileReplacing(readOnly, "changed").ok(); });
+    ::chmod(QFile::encodeName(folder).constData(), 0755);
+
+    EXPECT_TRUE(shorter);
+    EXPECT_EQ(afterShorter, "[Settings]\n"); // cut to the new length, nothing of the old tail left
+    EXPECT_TRUE(grown);
+    EXPECT_EQ(test::readBytes(file), longer);
+    EXPECT_TRUE(newFileRefused);
+    EXPECT_TRUE(readOnlyRefused);
+    EXPECT_EQ(test::readBytes(readOnly), "F1|a.mp3\r\n");
+    EXPECT_EQ(entriesOf(folder), (QStringList{"keys.db", "settings.ini"}));
+}
+
+// A FIFO or a device where a data file belongs used to stop start-up for good: opening it waits for a writer.
+TEST(LinuxFileSystemTest, OnlyRegularFilesAreReadOrCopied) {
+    test::TempFolder folder;
+    const QString fifo = folder.file("keys.db");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0644), 0);
+    LinuxFileSystem fs;
+    QElapsedTimer clock;
+    clock.start();
+    for (const QString& path : {fifo, QStringLiteral("/dev/zero"), folder.path()}) {
+        SCOPED_TRACE(path.toStdString());
+        QByteArray contents = "untouched";
+        const Status status = fs.readFile(path, contents);
+        EXPECT_FALSE(status.ok());
+        EXPECT_TRUE(status.message().contains(path)) << status.message().toStdString();
+        EXPECT_EQ(contents, "untouched");
+    }
+    QByteArray ignored;
+    EXPECT_TRUE(fs.readFile(fifo, ignored).message().contains("not a regular file"));
+    EXPECT_FALSE(fs.copyFileNoOverwrite(fifo, folder.file("copy")));
+    EXPECT_FALSE(QFileInfo::exists(folder.file("copy")));
+    EXPECT_LT(clock.elapsed(), 5000);
+}
+
+TEST(LinuxFileSystemTest, FileKindTellsWhatIsThere) {
+    test::TempFolder folder;
+    test::writeBytes(folder.file("file"), "x");
+    ASSERT_TRUE(QDir().mkpath(folder.file("folder")));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(folder.file("fifo")).constData(), 0644), 0);
+    ASSERT_EQ(::symlink("file", QFile::encodeName(folder.file("link")).constData()), 0);
+    ASSERT_EQ(::symlink("folder", QFile::encodeName(folder.file("folderlink")).constData()), 0);
+    ASSERT_EQ(::symlink("nowhere", QFile::encodeName(folder.file("dangling")).constData()), 0);
+    const struct {
+        QString path;
+        FileKind kind;
+    } cases[] = {
+        {folder.file("missing"), FileKind::Missing},    {folder.file("file/below"), FileKind::Missing},
+        {folder.file("file"), FileKind::Regular},       {folder.file("link"), FileKind::Regular},
+        {folder.file("folder"), FileKind::Folder},      {folder.file("folderlink"), FileKind::Folder},
+        {folder.file("fifo"), FileKind::Other},         {folder.file("dangling"), FileKind::Other},
+        {QStringLiteral("/dev/null"), FileKind::Other},
+    };
+    LinuxFileSystem fs;
+    for (const auto& c : cases) {
+        EXPECT_EQ(fs.fileKind(c.path), c.kind) << c.path.toStdString();
+        EXPECT_EQ(fs.fileExists(c.path), c.kind == FileKind::Regular) << c.path.toStdString();
+    }
+}
+
 TEST(LinuxFileSystemTest, PerUserFoldersFollowTheXdgVariables) {
-    TScopedEnvironment env;
+    ScopedEnvironment env;
     env.set("HOME", "/home/someone");
     env.set("XDG_CONFIG_HOME", QByteArray());
     env.set("XDG_STATE_HOME", "relative/is/ignored");
-    TLinuxFileSystem fs;
+    LinuxFileSystem fs;
     EXPECT_EQ(fs.userConfigFolder(), "/home/someone/.config");
     EXPECT_EQ(fs.userStateFolder(), "/home/someone/.local/state");
     env.set("XDG_CONFIG_HOME", "/elsewhere/config/");
@@ -141,17 +304,16 @@ TEST(LinuxFileSystemTest, PerUserFoldersFollowTheXdgVariables) {
     EXPECT_TRUE(QFileInfo(fs.programFilePath()).isAbsolute());
 }
 
-TEST(LinuxAutostartTest, EntryIsADesktopFileThatStartsTheProgramWithAuto) {
-    test::TTempFolder folder;
-    TFakeFileSystem fs;
-    fs.FUserConfigFolder = folder.path();
-    TScopedService<IFileSystem> use(fs);
-    TLinuxAutostart autostart;
+// The entry goes under the configuration folder the file system service names; the fakes put it in the test's own.
+using LinuxAutostartTest = test::PlatformTest;
+
+TEST_F(LinuxAutostartTest, EntryIsADesktopFileThatStartsTheProgramWithAuto) {
+    LinuxAutostart autostart;
 
     EXPECT_EQ(autostart.readEntry("Zemtrak - Clavora"), QString());
     ASSERT_TRUE(autostart.writeEntry("Zemtrak - Clavora", "/opt/my \"apps\"/clavora", "/auto").ok());
-    const QString file = folder.file("autostart/Zemtrak - Clavora.desktop");
-    EXPECT_EQ(test::ReadBytes(file), "[Desktop Entry]\nType=Application\nName=Zemtrak - Clavora\n"
+    const QString file = m_files.configFolder + "/autostart/Zemtrak - Clavora.desktop";
+    EXPECT_EQ(test::readBytes(file), "[Desktop Entry]\nType=Application\nName=Zemtrak - Clavora\n"
                                      "Exec=\"/opt/my \\\\\"apps\\\\\"/clavora\" /auto\nTerminal=false\n"
                                      "X-GNOME-Autostart-enabled=true\n");
     EXPECT_FALSE(autostart.readEntry("Zemtrak - Clavora").isEmpty());
@@ -162,12 +324,34 @@ TEST(LinuxAutostartTest, EntryIsADesktopFileThatStartsTheProgramWithAuto) {
     EXPECT_TRUE(autostart.removeEntry("Zemtrak - Clavora").ok()); // already gone: no failure
 }
 
-TEST(LinuxProcessTest, TheNamedMutexCanBeHeldTwice) {
-    TLinuxProcess process;
+TEST(LinuxProcessTest, TheNamedMutexIsALockFileHeldWhileAnyHolderLives) {
+    test::TempFolder runtime;
+    ScopedEnvironment env;
+    env.set("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+    const QByteArray lockFile = QFile::encodeName(runtime.file("ZEMTRAK_Clavora_test.lock"));
+    // Whether another process could take the lock for itself right now: an exclusive lock on a descriptor of our own.
+    auto nobodyHoldsIt = [&] {
+        const int fd = ::open(lockFile.constData(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) {
+            ADD_FAILURE() << "no lock file";
+            return false;
+        }
+        const bool free = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+        ::close(fd);
+        return free;
+    };
+
+    LinuxProcess process;
     auto first = process.createNamedMutex("ZEMTRAK_Clavora_test");
-    auto second = process.createNamedMutex("ZEMTRAK_Clavora_test");
-    EXPECT_NE(first, nullptr);
-    EXPECT_NE(second, nullptr);
+    ASSERT_NE(first, nullptr);
+    auto second = process.createNamedMutex("ZEMTRAK_Clavora_test"); // never tested: a second holder is welcome
+    ASSERT_NE(second, nullptr);
+    EXPECT_TRUE(QFileInfo::exists(QFile::decodeName(lockFile)));
+    EXPECT_FALSE(nobodyHoldsIt());
+    first.reset();
+    EXPECT_FALSE(nobodyHoldsIt());
+    second.reset();
+    EXPECT_TRUE(nobodyHoldsIt());
 }
 
 } // namespace

@@ -12,8 +12,8 @@
 
 namespace clavora::test {
 
-bool CopyProgramFolder(const QString& target) {
-    const QString source = ProgramDir();
+bool copyProgramFolder(const QString& target) {
+    const QString source = programDir();
     if (source.isEmpty() || !QDir().mkpath(target)) {
         return false;
     }
@@ -34,48 +34,51 @@ bool CopyProgramFolder(const QString& target) {
     return true;
 }
 
-bool InstallProgramFolder(const QString& target) {
+bool installProgramFolder(const QString& target) {
     QProcess cmake;
-    cmake.start(QStringLiteral("cmake"), {QStringLiteral("--install"), QString::fromLocal8Bit(qgetenv("CLAVORA_BINARY_DIR")),
-                                          QStringLiteral("--prefix"), target});
+    cmake.start(QStringLiteral("cmake"),
+                {QStringLiteral("--install"), QString::fromLocal8Bit(qgetenv("CLAVORA_BINARY_DIR")),
+                 QStringLiteral("--prefix"), target});
     return cmake.waitForFinished(120000) && cmake.exitStatus() == QProcess::NormalExit && cmake.exitCode() == 0;
 }
 
-TProgramRun::TProgramRun(QString program, QString home)
-    : FProgram(std::move(program)), FEnvironment(QProcessEnvironment::systemEnvironment()) {
-    FEnvironment.insert(QStringLiteral("HOME"), home);
-    FEnvironment.insert(QStringLiteral("XDG_CONFIG_HOME"), home + QStringLiteral("/.config"));
-    FEnvironment.insert(QStringLiteral("XDG_STATE_HOME"), home + QStringLiteral("/.local/state"));
-    FEnvironment.insert(QStringLiteral("XDG_DATA_HOME"), home + QStringLiteral("/.local/share"));
-    FEnvironment.insert(QStringLiteral("XDG_CACHE_HOME"), home + QStringLiteral("/.cache"));
-    FEnvironment.remove(QStringLiteral("QT_QPA_PLATFORM"));
-    if (!FEnvironment.contains(QStringLiteral("SDL_AUDIODRIVER"))) {
-        FEnvironment.insert(QStringLiteral("SDL_AUDIODRIVER"), QStringLiteral("dummy"));
+ProgramRun::ProgramRun(QString program, QString home)
+    : m_program(std::move(program)), m_environment(QProcessEnvironment::systemEnvironment()) {
+    m_environment.insert(QStringLiteral("HOME"), home);
+    m_environment.insert(QStringLiteral("XDG_CONFIG_HOME"), home + QStringLiteral("/.config"));
+    m_environment.insert(QStringLiteral("XDG_STATE_HOME"), home + QStringLiteral("/.local/state"));
+    m_environment.insert(QStringLiteral("XDG_DATA_HOME"), home + QStringLiteral("/.local/share"));
+    m_environment.insert(QStringLiteral("XDG_CACHE_HOME"), home + QStringLiteral("/.cache"));
+    m_environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    if (!m_environment.contains(QStringLiteral("SDL_AUDIODRIVER"))) {
+        m_environment.insert(QStringLiteral("SDL_AUDIODRIVER"), QStringLiteral("dummy"));
     }
-    FProcess.setProcessChannelMode(QProcess::MergedChannels);
+    m_process.setProcessChannelMode(QProcess::MergedChannels);
 }
 
-TProgramRun::~TProgramRun() { stop(); }
+ProgramRun::~ProgramRun() {
+    stop();
+}
 
-bool TProgramRun::start(const QStringList& arguments) {
-    FProcess.setProcessEnvironment(FEnvironment);
-    FProcess.setWorkingDirectory(FEnvironment.value(QStringLiteral("HOME")));
-    if (FUid >= 0 && ::geteuid() == 0) {
-        QStringList all = {QStringLiteral("--reuid=%1").arg(FUid), QStringLiteral("--regid=%1").arg(FUid),
-                           QStringLiteral("--clear-groups"), FProgram};
+bool ProgramRun::start(const QStringList& arguments) {
+    m_process.setProcessEnvironment(m_environment);
+    m_process.setWorkingDirectory(m_environment.value(QStringLiteral("HOME")));
+    if (m_uid >= 0 && ::geteuid() == 0) {
+        QStringList all = {QStringLiteral("--reuid=%1").arg(m_uid), QStringLiteral("--regid=%1").arg(m_uid),
+                           QStringLiteral("--clear-groups"), m_program};
         all += arguments;
-        FProcess.start(QStringLiteral("setpriv"), all);
+        m_process.start(QStringLiteral("setpriv"), all);
     } else {
-        FProcess.start(FProgram, arguments);
+        m_process.start(m_program, arguments);
     }
-    return FProcess.waitForStarted(10000);
+    return m_process.waitForStarted(10000);
 }
 
-bool TProgramRun::waitForWindow(const QString& title, int timeoutMs) {
+bool ProgramRun::waitForWindow(const QString& title, int timeoutMs) {
     const QString pattern = QLatin1Char('^') + QRegularExpression::escape(title) + QLatin1Char('$');
-    return WaitFor(
+    return waitFor(
         [&] {
-            return !RunCommand(QStringLiteral("xdotool"),
+            return !runCommand(QStringLiteral("xdotool"),
                                {QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--pid"),
                                 QString::number(pid()), QStringLiteral("--name"), pattern})
                         .trimmed()
@@ -84,37 +87,41 @@ bool TProgramRun::waitForWindow(const QString& title, int timeoutMs) {
         timeoutMs);
 }
 
-bool TProgramRun::isRunning() const { return FProcess.state() != QProcess::NotRunning; }
+bool ProgramRun::isRunning() const {
+    return m_process.state() != QProcess::NotRunning;
+}
 
-void TProgramRun::stop() {
-    if (FProcess.state() == QProcess::NotRunning) {
+void ProgramRun::stop() {
+    if (m_process.state() == QProcess::NotRunning) {
         return;
     }
-    FProcess.terminate();
-    if (!FProcess.waitForFinished(5000)) {
-        FProcess.kill();
-        FProcess.waitForFinished(5000);
+    m_process.terminate();
+    if (!m_process.waitForFinished(5000)) {
+        m_process.kill();
+        m_process.waitForFinished(5000);
     }
 }
 
-QString TProgramRun::output() { return QString::fromLocal8Bit(FProcess.readAll()); }
+QString ProgramRun::output() {
+    return QString::fromLocal8Bit(m_process.readAll());
+}
 
-void TProgramTest::SetUp() {
+void ProgramTest::SetUp() {
     if (qEnvironmentVariableIsEmpty("DISPLAY")) {
         GTEST_SKIP() << "needs the X display of the test rig";
     }
-    FProgramDir = FRoot.file(QStringLiteral("program"));
-    FHome = FRoot.file(QStringLiteral("home"));
-    ASSERT_TRUE(QDir().mkpath(FHome));
-    ASSERT_TRUE(CopyProgramFolder(FProgramDir));
+    m_programDir = m_root.file(QStringLiteral("program"));
+    m_home = m_root.file(QStringLiteral("home"));
+    ASSERT_TRUE(QDir().mkpath(m_home));
+    ASSERT_TRUE(copyProgramFolder(m_programDir));
 }
 
-bool SoundServerReachable() {
+bool soundServerReachable() {
     return !qEnvironmentVariableIsEmpty("PULSE_SERVER") &&
-           !RunCommand(QStringLiteral("pactl"), {QStringLiteral("info")}).isEmpty();
+           !runCommand(QStringLiteral("pactl"), {QStringLiteral("info")}).isEmpty();
 }
 
-QString RunCommand(const QString& program, const QStringList& arguments, int timeoutMs) {
+QString runCommand(const QString& program, const QStringList& arguments, int timeoutMs) {
     QProcess process;
     process.start(program, arguments);
     if (!process.waitForFinished(timeoutMs)) {

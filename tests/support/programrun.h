@@ -3,8 +3,8 @@
 #pragma once
 
 #include <QProcess>
-#include <QRegularExpression>
 #include <QProcessEnvironment>
+#include <QRegularExpression>
 #include <QString>
 #include <QStringList>
 #include <gtest/gtest.h>
@@ -14,20 +14,20 @@
 namespace clavora::test {
 
 // Copies the build's program folder (executable and data) to Target. False on failure.
-bool CopyProgramFolder(const QString& target);
+bool copyProgramFolder(const QString& target);
 
 // Lays out the program folder with `cmake --install` into Target. False on failure.
-bool InstallProgramFolder(const QString& target);
+bool installProgramFolder(const QString& target);
 
-class TProgramRun {
+class ProgramRun {
 public:
     // Program: path of the clavora executable; Home: the HOME of the run (XDG folders below it).
-    TProgramRun(QString program, QString home);
-    ~TProgramRun();
+    ProgramRun(QString program, QString home);
+    ~ProgramRun();
 
-    QProcessEnvironment& environment() { return FEnvironment; }
+    QProcessEnvironment& environment() { return m_environment; }
     // Runs the program under another user id (as with setpriv) when the test runs as root.
-    void runAsUser(int uid) { FUid = uid; }
+    void runAsUser(int uid) { m_uid = uid; }
 
     bool start(const QStringList& arguments = {});
     // Waits until a top-level window of the process with this exact title is mapped. Needs DISPLAY.
@@ -35,50 +35,30 @@ public:
     bool isRunning() const;
     void stop();
     QString output();
-    qint64 pid() const { return FProcess.processId(); }
+    qint64 pid() const { return m_process.processId(); }
 
 private:
-    QString FProgram;
-    QProcessEnvironment FEnvironment;
-    QProcess FProcess;
-    int FUid = -1;
+    QString m_program;
+    QProcessEnvironment m_environment;
+    QProcess m_process;
+    int m_uid = -1;
 };
 
-// A test of the program started for real: a copy of the program folder (FProgramDir) and a home folder (FHome)
-// in a temporary folder (FRoot). Skipped without the display of the test rig.
-class TProgramTest : public ::testing::Test {
+// A test of the program started for real: a copy of the program folder (m_programDir) and a home folder (m_home)
+// in a temporary folder (m_root). Skipped without the display of the test rig.
+class ProgramTest : public ::testing::Test {
 protected:
     void SetUp() override;
 
-    TTempFolder FRoot;
-    QString FProgramDir;
-    QString FHome;
+    TempFolder m_root;
+    QString m_programDir;
+    QString m_home;
 };
 
 // True when the sound server of the test rig answers.
-bool SoundServerReachable();
+bool soundServerReachable();
 
 // Runs a short command and returns its standard output ("" on failure).
-QString RunCommand(const QString& program, const QStringList& arguments, int timeoutMs = 10000);
-
-// Waits until Condition holds or the time is up, letting Qt events run. Returns the last value of Condition.
-template <class F> bool WaitFor(F condition, int timeoutMs);
+QString runCommand(const QString& program, const QStringList& arguments, int timeoutMs = 10000);
 
 } // namespace clavora::test
-
-#include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QThread>
-
-template <class F> bool clavora::test::WaitFor(F condition, int timeoutMs) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > timeoutMs) {
-            return condition();
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(20);
-    }
-    return true;
-}

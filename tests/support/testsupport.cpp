@@ -4,7 +4,9 @@
 #include <QFile>
 #include <gtest/gtest.h>
 
-void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
+void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
 
 void PrintTo(const QByteArray& bytes, std::ostream* out) {
     *out << '"';
@@ -22,9 +24,11 @@ void PrintTo(const QByteArray& bytes, std::ostream* out) {
 
 namespace clavora::test {
 
-TTempFolder::TTempFolder() { EXPECT_TRUE(FDir.isValid()); }
+TempFolder::TempFolder() {
+    EXPECT_TRUE(m_dir.isValid());
+}
 
-QByteArray ReadBytes(const QString& path) {
+QByteArray readBytes(const QString& path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         ADD_FAILURE() << "cannot read " << path.toStdString();
@@ -33,14 +37,18 @@ QByteArray ReadBytes(const QString& path) {
     return file.readAll();
 }
 
-void WriteBytes(const QString& path, const QByteArray& bytes) {
+void writeBytes(const QString& path, const QByteArray& bytes) {
     QFile file(path);
     ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
     ASSERT_EQ(file.write(bytes), bytes.size());
 }
 
-QString ProgramDir() { return QString::fromLocal8Bit(qgetenv("CLAVORA_PROGRAM_DIR")); }
+QString programDir() {
+    return QString::fromLocal8Bit(qgetenv("CLAVORA_PROGRAM_DIR"));
+}
 
-QString SourceDir() { return QString::fromLocal8Bit(qgetenv("CLAVORA_SOURCE_DIR")); }
+QString sourceDir() {
+    return QString::fromLocal8Bit(qgetenv("CLAVORA_SOURCE_DIR"));
+}
 
 } // namespace clavora::test

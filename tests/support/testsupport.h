@@ -1,10 +1,13 @@
 // Shared helpers of the test executables.
 #pragma once
 
-#include <QByteArray>
-#include <QString>
 #include <QAction>
+#include <QByteArray>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QString>
 #include <QTemporaryDir>
+#include <QThread>
 #include <gtest/gtest.h>
 
 #include <ostream>
@@ -16,31 +19,50 @@ void PrintTo(const QByteArray& bytes, std::ostream* out);
 namespace clavora::test {
 
 // A fresh temporary folder, removed at the end of the test.
-class TTempFolder {
+class TempFolder {
 public:
-    TTempFolder();
-    QString path() const { return FDir.path(); }
+    TempFolder();
+    QString path() const { return m_dir.path(); }
     // Path of a file or folder inside it.
-    QString file(const QString& name) const { return FDir.filePath(name); }
+    QString file(const QString& name) const { return m_dir.filePath(name); }
 
 private:
-    QTemporaryDir FDir;
+    QTemporaryDir m_dir;
 };
 
-QByteArray ReadBytes(const QString& path);
-void WriteBytes(const QString& path, const QByteArray& bytes);
+QByteArray readBytes(const QString& path);
+void writeBytes(const QString& path, const QByteArray& bytes);
 
 // A control or menu item of Form, found by its component name; the test fails when there is none.
-template <class T> T* Child(QObject& form, const char* name) {
+template <class T> T* namedChild(QObject& form, const char* name) {
     T* child = form.findChild<T*>(QLatin1String(name));
     EXPECT_NE(child, nullptr) << name;
     return child;
 }
-inline QAction* Item(QObject& form, const char* name) { return Child<QAction>(form, name); }
+inline QAction* namedAction(QObject& form, const char* name) {
+    return namedChild<QAction>(form, name);
+}
 
 // Folder of the program laid out by the build (the executable beside its data).
-QString ProgramDir();
+QString programDir();
 // The source tree, for committed fixtures under tests/data.
-QString SourceDir();
+QString sourceDir();
+
+// The one way a test waits for something the program does: polls Condition until it holds or TimeoutMs have passed,
+// letting Qt events run in between, so timers, sockets and child processes make progress. Returns the last value
+// of Condition. Never wait a fixed time for the program instead: too short fails on a busy machine, too long
+// slows every run.
+template <class F> bool waitFor(F condition, int timeoutMs) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition()) {
+        if (timer.elapsed() > timeoutMs) {
+            return condition();
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(10);
+    }
+    return true;
+}
 
 } // namespace clavora::test

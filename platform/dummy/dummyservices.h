@@ -1,0 +1,114 @@
+// The services of a system Clavora does not support yet: each one answers "unavailable" the way its interface
+// allows (a failure status, an empty result, no key down, a player that plays nothing), so the logic above builds,
+// runs and is tested without X11, a sound server or any other system library.
+#pragma once
+
+#include "platform/autostart.h"
+#include "platform/fallbackplayer.h"
+#include "platform/filesystem.h"
+#include "platform/foldersearch.h"
+#include "platform/keyboard.h"
+#include "platform/keycaptions.h"
+#include "platform/keyinjector.h"
+#include "platform/locale.h"
+#include "platform/process.h"
+#include "platform/shell.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+
+namespace clavora::platform {
+
+inline QString unavailableReason() {
+    return QStringLiteral("Not available on this system");
+}
+
+class DummyFileSystem : public IFileSystem {
+public:
+    // Qt knows where the program is on every system; without an application object it is only a name.
+    QString programFilePath() override {
+        const QString path = QCoreApplication::instance() ? QCoreApplication::applicationFilePath() : QString();
+        return path.isEmpty() ? QStringLiteral("clavora") : path;
+    }
+    QString programFolder() override { return QFileInfo(programFilePath()).absolutePath(); }
+    QString userConfigFolder() override { return QString(); }
+    QString userStateFolder() override { return QString(); }
+    bool createAndRemoveExclusive(const QString&) override { return false; }
+    bool createFolder(const QString&) override { return false; }
+    FileKind fileKind(const QString&) override { return FileKind::Missing; }
+    bool copyFileNoOverwrite(const QString&, const QString&) override { return false; }
+    Status readFile(const QString& path, QByteArray& contents) override {
+        contents.clear();
+        return Status::failure(QStringLiteral("Cannot open file \"%1\". %2").arg(path, unavailableReason()));
+    }
+    Status writeFileReplacing(const QString& path, const QByteArray&) override {
+        return Status::failure(QStringLiteral("Cannot create file \"%1\". %2").arg(path, unavailableReason()));
+    }
+    bool removeFile(const QString&) override { return false; }
+};
+
+class DummyAutostart : public IAutostart {
+public:
+    QString readEntry(const QString&) override { return QString(); }
+    Status writeEntry(const QString& name, const QString&, const QString&) override {
+        return Status::failure(
+            QStringLiteral("Cannot create the autostart entry \"%1\". %2").arg(name, unavailableReason()));
+    }
+    // There is never an entry, so there is nothing to remove.
+    Status removeEntry(const QString&) override { return Status::success(); }
+};
+
+class DummyFallbackPlayer : public IFallbackPlayer {
+public:
+    void play(const QString&) override {}
+};
+
+class DummyFolderSearch : public IFolderSearch {
+public:
+    bool folderExists(const QString&) override { return false; }
+    Status findEntries(const QString& folder, const QString&, QList<FolderEntry>& entries) override {
+        entries.clear();
+        return Status::failure(QStringLiteral("Cannot list folder \"%1\". %2").arg(folder, unavailableReason()));
+    }
+};
+
+class DummyKeyboard : public IKeyboard {
+public:
+    KeyStateSnapshot snapshot() override { return KeyStateSnapshot(); }
+    QString keyboardLocaleName() override { return QStringLiteral("xx"); }
+};
+
+// No layout is known, so no key types anything visible, and no layout ever changes.
+class DummyKeyCaptions : public IKeyCaptions {
+public:
+    QString keyText(PhysicalKey, KeyLevel) override { return QString(); }
+    void setChangeHandler(std::function<void()>) override {}
+};
+
+// Nothing reaches the system's keyboard input; callers deliver the key themselves.
+class DummyKeyInjector : public IKeyInjector {
+public:
+    bool sendKey(PhysicalKey, bool, InjectOptions = {}) override { return false; }
+};
+
+// The fallbacks the interface names for a locale that cannot be found.
+class DummyLocale : public ILocale {
+public:
+    QChar decimalSeparator() override { return QLatin1Char('.'); }
+    QString shortDateFormat() override { return QStringLiteral("M/d/yy"); }
+    int ansiCodePage() override { return 1252; }
+    quint16 uiLanguageId() override { return 1033; }
+};
+
+class DummyProcess : public IProcess {
+public:
+    std::unique_ptr<IHeld> createNamedMutex(const QString&) override { return nullptr; }
+};
+
+class DummyShell : public IShell {
+public:
+    bool openUrl(const QString&) override { return false; }
+    bool startDetached(const QString&, const QStringList&) override { return false; }
+};
+
+} // namespace clavora::platform

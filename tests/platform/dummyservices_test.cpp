@@ -1,0 +1,57 @@
+// The services of the dummy platform answer "unavailable" in the way each interface allows, so the logic above
+// takes its failure paths instead of crashing or waiting.
+#include "platform/dummy/dummyservices.h"
+#include "tests/support/testsupport.h"
+
+#include <gtest/gtest.h>
+
+namespace clavora::platform {
+namespace {
+
+TEST(DummyServicesTest, EveryServiceAnswersUnavailable) {
+    DummyFileSystem files;
+    EXPECT_FALSE(files.programFilePath().isEmpty());
+    EXPECT_TRUE(files.userConfigFolder().isEmpty());
+    EXPECT_TRUE(files.userStateFolder().isEmpty());
+    EXPECT_FALSE(files.createAndRemoveExclusive(QStringLiteral("/tmp/chk.tmp")));
+    EXPECT_EQ(files.fileKind(files.programFilePath()), FileKind::Missing);
+    EXPECT_FALSE(files.fileExists(files.programFilePath()));
+    QByteArray contents = "stale";
+    const Status read = files.readFile(QStringLiteral("/x/keys.db"), contents);
+    EXPECT_FALSE(read.ok());
+    EXPECT_TRUE(read.message().contains(QStringLiteral("/x/keys.db")));
+    EXPECT_TRUE(contents.isEmpty());
+    EXPECT_FALSE(files.writeFileReplacing(QStringLiteral("/x/keys.db"), "x").ok());
+
+    DummyAutostart autostart;
+    EXPECT_FALSE(
+        autostart.writeEntry(QStringLiteral("Zemtrak - Clavora"), QStringLiteral("/p"), QStringLiteral("/auto")).ok());
+    EXPECT_TRUE(autostart.readEntry(QStringLiteral("Zemtrak - Clavora")).isEmpty());
+    EXPECT_TRUE(autostart.removeEntry(QStringLiteral("Zemtrak - Clavora")).ok());
+
+    DummyFolderSearch folders;
+    QList<FolderEntry> entries{FolderEntry{QStringLiteral("stale"), false}};
+    EXPECT_FALSE(folders.findEntries(QStringLiteral("/"), QStringLiteral("*"), entries).ok());
+    EXPECT_TRUE(entries.isEmpty());
+    EXPECT_FALSE(folders.folderExists(QStringLiteral("/")));
+
+    DummyKeyboard keyboard;
+    EXPECT_EQ(keyboard.snapshot(), KeyStateSnapshot());
+    EXPECT_EQ(keyboard.keyboardLocaleName(), "xx");
+
+    EXPECT_TRUE(DummyKeyCaptions().keyText(PhysicalKey{30, false}, KeyLevel{}).isEmpty());
+    EXPECT_FALSE(DummyKeyInjector().sendKey(PhysicalKey{30, false}, true));
+
+    DummyLocale locale;
+    EXPECT_EQ(locale.ansiCodePage(), 1252);
+    EXPECT_EQ(locale.uiLanguageId(), 1033);
+    EXPECT_EQ(locale.decimalSeparator(), QLatin1Char('.'));
+
+    EXPECT_EQ(DummyProcess().createNamedMutex(QStringLiteral("ZEMTRAK_Clavora")), nullptr);
+    EXPECT_FALSE(DummyShell().openUrl(QStringLiteral("https://www.example.com/")));
+    EXPECT_FALSE(DummyShell().startDetached(QStringLiteral("/bin/true"), {}));
+    DummyFallbackPlayer().play(QStringLiteral("/x/a.wav")); // returns at once, plays nothing
+}
+
+} // namespace
+} // namespace clavora::platform

@@ -1,0 +1,50 @@
+// The base of tests that run logic against the platform fakes: every operating-system service is replaced by its
+// fake for the test's lifetime, and the test gets a fresh temporary folder that the fake file system's per-user
+// folders point into, so nothing a test does reaches the real system's services or the user's files.
+#pragma once
+
+#include "platform/fake/fakeautostart.h"
+#include "platform/fake/fakefallbackplayer.h"
+#include "platform/fake/fakefilesystem.h"
+#include "platform/fake/fakefoldersearch.h"
+#include "platform/fake/fakekeyboard.h"
+#include "platform/fake/fakelocale.h"
+#include "platform/fake/fakeprocess.h"
+#include "platform/fake/fakeshell.h"
+#include "tests/support/testsupport.h"
+
+#include <gtest/gtest.h>
+
+namespace clavora::test {
+
+class PlatformTest : public ::testing::Test {
+protected:
+    PlatformTest() {
+        m_files.configFolder = m_root.file(QStringLiteral("config"));
+        m_files.stateFolder = m_root.file(QStringLiteral("state"));
+    }
+
+    // The test's own folder, removed afterwards; the per-user folders are "config" and "state" inside it (not made).
+    TempFolder m_root;
+
+    platform::FakeFileSystem m_files;
+    platform::FakeFolderSearch m_folders;
+    platform::FakeLocale m_locale;
+    platform::FakeKeyboard m_keyboard;
+    platform::FakeAutostart m_autostart;
+    platform::FakeShell m_shell;
+    platform::FakeProcess m_process;
+    platform::FakeFallbackPlayer m_player;
+
+private:
+    platform::ScopedService<platform::IFileSystem> m_useFiles{m_files};
+    platform::ScopedService<platform::IFolderSearch> m_useFolders{m_folders};
+    platform::ScopedService<platform::ILocale> m_useLocale{m_locale};
+    platform::ScopedService<platform::IKeyboard> m_useKeyboard{m_keyboard};
+    platform::ScopedService<platform::IAutostart> m_useAutostart{m_autostart};
+    platform::ScopedService<platform::IShell> m_useShell{m_shell};
+    platform::ScopedService<platform::IProcess> m_useProcess{m_process};
+    platform::ScopedService<platform::IFallbackPlayer> m_usePlayer{m_player};
+};
+
+} // namespace clavora::test
