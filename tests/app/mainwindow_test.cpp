@@ -14,6 +14,7 @@
 #include "platform/fake/fakefilesystem.h"
 #include "platform/fake/fakelocale.h"
 #include "platform/fake/fakeshell.h"
+#include "tests/support/platformtest.h"
 #include "tests/support/programrun.h"
 #include "tests/support/testsupport.h"
 
@@ -47,29 +48,26 @@ bool anyCellLit(const LedMatrixDisplay& display) {
     return false;
 }
 
-class MainWindowTest : public ::testing::Test {
+class MainWindowTest : public test::PlatformTest {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(QDir().mkpath(FRoot.file("program")));
+        ASSERT_TRUE(QDir().mkpath(m_root.file("program")));
         // The real program file, so the window reads the real version information.
-        ASSERT_TRUE(QFile::copy(test::programDir() + "/clavora", FRoot.file("program/clavora")));
-        FFs.programFile = FRoot.file("program/clavora");
-        FFs.configFolder = FRoot.file("config");
-        qputenv("CLAVORA_WEB_HOST", "127.0.0.1:9");
-        setApplicationErrorHandler([this](const QString& message) { FErrors << message; });
+        ASSERT_TRUE(QFile::copy(test::programDir() + "/clavora", m_root.file("program/clavora")));
+        m_files.programFile = m_root.file("program/clavora");
+        setApplicationErrorHandler([this](const QString& message) { m_errors << message; });
         // A message box would wait for a person: record it instead.
         setMessageBoxAnswer([this](QMessageBox& box) {
-            FMessages << box.text();
+            m_messages << box.text();
             return QMessageBox::Ok;
         });
     }
     void TearDown() override {
         setApplicationErrorHandler({});
         setMessageBoxAnswer({});
-        qunsetenv("CLAVORA_WEB_HOST");
     }
 
-    QString settingsPath() const { return FRoot.file("program/settings.ini"); }
+    QString settingsPath() const { return m_root.file("program/settings.ini"); }
     void writeSettings(const QByteArray& text) { test::writeBytes(settingsPath(), text); }
     // Runs every start-up step, as the program does before it shows the window.
     std::unique_ptr<Startup> start(const QStringList& arguments = {}) {
@@ -78,17 +76,8 @@ protected:
         return startup;
     }
 
-    test::TempFolder FRoot;
-    QStringList FMessages;
-    QStringList FErrors;
-    platform::FakeFileSystem FFs;
-    platform::FakeAutostart FAutostart;
-    platform::FakeShell FShell;
-    platform::FakeLocale FLocale;
-    platform::ScopedService<platform::IFileSystem> FUseFs{FFs};
-    platform::ScopedService<platform::IAutostart> FUseAutostart{FAutostart};
-    platform::ScopedService<platform::IShell> FUseShell{FShell};
-    platform::ScopedService<platform::ILocale> FUseLocale{FLocale};
+    QStringList m_messages;
+    QStringList m_errors;
 };
 
 // Keys typed into the focused window. The bound files are not audio, so the engine hands each one to the
@@ -97,18 +86,15 @@ class MainWindowKeysTest : public MainWindowTest {
 protected:
     void SetUp() override {
         MainWindowTest::SetUp();
-        test::writeBytes(FRoot.file("program/one.txt"), "not a sound");
-        test::writeBytes(FRoot.file("program/two.txt"), "not a sound");
-        const QString one = FRoot.file("program/one.txt");
-        const QString two = FRoot.file("program/two.txt");
-        test::writeBytes(FRoot.file("program/keys.db"),
+        test::writeBytes(m_root.file("program/one.txt"), "not a sound");
+        test::writeBytes(m_root.file("program/two.txt"), "not a sound");
+        const QString one = m_root.file("program/one.txt");
+        const QString two = m_root.file("program/two.txt");
+        test::writeBytes(m_root.file("program/keys.db"),
                          ("F1|" + one + "\nF7|" + two + "\na|" + one + "\nA|" + two + "\na|" + two + "\n").toUtf8());
         // Hotkey mode off: only the window's own key handling plays.
         writeSettings("[Settings]\nHotkeyMode=OFF\n");
     }
-
-    platform::FakeFallbackPlayer FPlayer;
-    platform::ScopedService<platform::IFallbackPlayer> FUsePlayer{FPlayer};
 };
 
 TEST_F(MainWindowKeysTest, TypedKeysPlayTheirBindingsAndF1OpensHelpInstead) {
@@ -116,12 +102,12 @@ TEST_F(MainWindowKeysTest, TypedKeysPlayTheirBindingsAndF1OpensHelpInstead) {
     MainWindow& form = startup->window();
     form.show();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
-    const QString one = FRoot.file("program/one.txt");
-    const QString two = FRoot.file("program/two.txt");
+    const QString one = m_root.file("program/one.txt");
+    const QString two = m_root.file("program/two.txt");
 
     QTest::keyClick(&form, Qt::Key_F1);
-    EXPECT_TRUE(FPlayer.played.isEmpty());
-    EXPECT_EQ(FShell.opened.size(), 1);
+    EXPECT_TRUE(m_player.played.isEmpty());
+    EXPECT_EQ(m_shell.opened.size(), 1);
 
     const struct {
         Qt::Key key;
@@ -135,11 +121,11 @@ TEST_F(MainWindowKeysTest, TypedKeysPlayTheirBindingsAndF1OpensHelpInstead) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(QKeySequence(c.key | c.modifiers).toString().toStdString());
-        FPlayer.played.clear();
+        m_player.played.clear();
         QTest::sendKeyEvent(QTest::Click, &form, c.key, c.text, c.modifiers);
-        EXPECT_EQ(FPlayer.played, c.played);
+        EXPECT_EQ(m_player.played, c.played);
     }
-    EXPECT_EQ(FShell.opened.size(), 1);
+    EXPECT_EQ(m_shell.opened.size(), 1);
 }
 
 TEST_F(MainWindowTest, StartsWithIdentityDataFolderAndDefaultOptions) {
@@ -148,7 +134,7 @@ TEST_F(MainWindowTest, StartsWithIdentityDataFolderAndDefaultOptions) {
     EXPECT_EQ(form.windowTitle(), "Zemtrak - Clavora");
     const AppContext& context = startup->context();
     EXPECT_EQ(context.identity.title, "Zemtrak - Clavora");
-    EXPECT_EQ(context.dataFolder, FRoot.file("program") + "/");
+    EXPECT_EQ(context.dataFolder, m_root.file("program") + "/");
     EXPECT_FALSE(context.identity.version.isEmpty());
     EXPECT_NE(context.identity.version, "65535.65535");
 
@@ -165,7 +151,7 @@ TEST_F(MainWindowTest, StartsWithIdentityDataFolderAndDefaultOptions) {
     EXPECT_TRUE(namedAction(form, "Standard1")->isChecked());
     EXPECT_EQ(namedChild<QSlider>(form, "TrackBar2")->maximum(), 8);
 
-    EXPECT_TRUE(FMessages.isEmpty()) << FMessages.join(' ').toStdString();
+    EXPECT_TRUE(m_messages.isEmpty()) << m_messages.join(' ').toStdString();
     EXPECT_EQ(startup->soundBoard().channel(), 0u); // nothing played during start-up
     // Start-up reads settings.ini but never writes it, and the key map holds the defaults.
     EXPECT_FALSE(QFile::exists(settingsPath()));
@@ -256,17 +242,17 @@ TEST_F(MainWindowTest, EachCommandFlipsItsOptionAndWritesTheWholeFile) {
 TEST_F(MainWindowTest, AWriteFailureIsShownAfterTheMarkChangedAndTheProgramGoesOn) {
     auto startup = start();
     MainWindow& form = startup->window();
-    FFs.failingWrites.insert(settingsPath());
+    m_files.failingWrites.insert(settingsPath());
     namedAction(form, "AllowOverlappingSounds1")->trigger();
     EXPECT_FALSE(namedAction(form, "AllowOverlappingSounds1")->isChecked());
     EXPECT_FALSE(QFile::exists(settingsPath()));
-    ASSERT_EQ(FErrors.size(), 1);
-    EXPECT_TRUE(FErrors.first().contains(settingsPath())) << FErrors.first().toStdString();
+    ASSERT_EQ(m_errors.size(), 1);
+    EXPECT_TRUE(m_errors.first().contains(settingsPath())) << m_errors.first().toStdString();
 
     // The next command runs as usual.
-    FFs.failingWrites.clear();
+    m_files.failingWrites.clear();
     namedAction(form, "MinimizetoSystemTray1")->trigger();
-    EXPECT_EQ(FErrors.size(), 1);
+    EXPECT_EQ(m_errors.size(), 1);
     EXPECT_EQ(test::readBytes(settingsPath()), "[Settings]\nAllowOverlappingSounds=OFF\nMinimizeToSystemTray=ON\n\n");
 }
 
@@ -285,7 +271,7 @@ TEST_F(MainWindowTest, AutostartEntryFollowsItsCommandAndTakesAutoMinimizeAlong)
     MainWindow& form = startup->window();
     namedAction(form, "Autostartatstartup1")->trigger();
     EXPECT_TRUE(namedAction(form, "Autostartatstartup1")->isChecked());
-    EXPECT_EQ(FAutostart.entries.value("Zemtrak - Clavora"), "\"" + FRoot.file("program/clavora") + "\" /auto");
+    EXPECT_EQ(m_autostart.entries.value("Zemtrak - Clavora"), "\"" + m_root.file("program/clavora") + "\" /auto");
     EXPECT_TRUE(namedAction(form, "StartMinimized1")->isEnabled());
     EXPECT_FALSE(QFile::exists(settingsPath())); // the autostart command itself writes no settings
 
@@ -293,22 +279,22 @@ TEST_F(MainWindowTest, AutostartEntryFollowsItsCommandAndTakesAutoMinimizeAlong)
     EXPECT_EQ(test::readBytes(settingsPath()), "[Settings]\nMinimizeStartup=ON\n\n");
 
     namedAction(form, "Autostartatstartup1")->trigger();
-    EXPECT_TRUE(FAutostart.entries.isEmpty());
+    EXPECT_TRUE(m_autostart.entries.isEmpty());
     EXPECT_FALSE(namedAction(form, "StartMinimized1")->isChecked());
     EXPECT_FALSE(namedAction(form, "StartMinimized1")->isEnabled());
     EXPECT_EQ(test::readBytes(settingsPath()), "[Settings]\nMinimizeStartup=OFF\n\n");
 
     // An entry that cannot be written ends the command: the mark has changed, Auto Minimize stays unusable.
-    FAutostart.failWrites = true;
+    m_autostart.failWrites = true;
     namedAction(form, "Autostartatstartup1")->trigger();
-    EXPECT_EQ(FErrors.size(), 1);
+    EXPECT_EQ(m_errors.size(), 1);
     EXPECT_TRUE(namedAction(form, "Autostartatstartup1")->isChecked());
     EXPECT_FALSE(namedAction(form, "StartMinimized1")->isEnabled());
-    FAutostart.failWrites = false;
+    m_autostart.failWrites = false;
 
     // A later start finds the entry and enables Auto Minimize again.
     startup.reset();
-    FAutostart.entries["Zemtrak - Clavora"] = "\"x\" /auto";
+    m_autostart.entries["Zemtrak - Clavora"] = "\"x\" /auto";
     auto again = start();
     MainWindow& second = again->window();
     EXPECT_TRUE(namedAction(second, "Autostartatstartup1")->isChecked());
@@ -319,7 +305,7 @@ TEST_F(MainWindowTest, ResetToDefaultsAsksAndOnlyYesRemovesTheSettings) {
     writeSettings("[Settings]\nHotkeyMode=OFF\n");
     auto startup = start();
     MainWindow& form = startup->window();
-    const QByteArray keys = test::readBytes(FRoot.file("program/keys.db"));
+    const QByteArray keys = test::readBytes(m_root.file("program/keys.db"));
 
     QStringList seen;
     setMessageBoxAnswer([&](QMessageBox& box) {
@@ -333,13 +319,13 @@ TEST_F(MainWindowTest, ResetToDefaultsAsksAndOnlyYesRemovesTheSettings) {
     namedAction(form, "ResettoDefaults1")->trigger();
     EXPECT_EQ(seen, QStringList({"Confirmation", "Restart Application?", "Yes", "No", "Yes", "No"}));
     EXPECT_TRUE(QFile::exists(settingsPath()));
-    EXPECT_TRUE(FShell.started.isEmpty());
+    EXPECT_TRUE(m_shell.started.isEmpty());
 
     setMessageBoxAnswer([](QMessageBox&) { return QMessageBox::Yes; });
     namedAction(form, "ResettoDefaults1")->trigger();
     EXPECT_FALSE(QFile::exists(settingsPath()));
-    EXPECT_EQ(FShell.started, QStringList({FRoot.file("program/clavora")}));
-    EXPECT_EQ(test::readBytes(FRoot.file("program/keys.db")), keys);
+    EXPECT_EQ(m_shell.started, QStringList({m_root.file("program/clavora")}));
+    EXPECT_EQ(test::readBytes(m_root.file("program/keys.db")), keys);
 }
 
 TEST_F(MainWindowTest, F1OpensTheHelpPage) {
@@ -348,7 +334,7 @@ TEST_F(MainWindowTest, F1OpensTheHelpPage) {
     form.show();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
     QTest::keyClick(&form, Qt::Key_F1);
-    EXPECT_EQ(FShell.opened, QStringList({"http://127.0.0.1:9/help/clavora/"}));
+    EXPECT_EQ(m_shell.opened, QStringList({"http://127.0.0.1:9/help/clavora/"}));
     EXPECT_EQ(helpPageUrl("example.org", "Big Sound Board"), "http://example.org/help/big-sound-board/");
 }
 
@@ -384,21 +370,21 @@ TEST_F(MainWindowTest, WindowFontIsDejaVuSansElevenPixelsHigh) {
 TEST_F(MainWindowTest, StartupStepsSettleTheContextOneAtATime) {
     Startup startup({"/auto"});
     startup.readIdentity();
-    EXPECT_EQ(startup.context().programFile, FRoot.file("program/clavora"));
-    EXPECT_EQ(startup.context().programFolder, FRoot.file("program") + "/");
+    EXPECT_EQ(startup.context().programFile, m_root.file("program/clavora"));
+    EXPECT_EQ(startup.context().programFolder, m_root.file("program") + "/");
     EXPECT_EQ(startup.context().identity.companyName, "Zemtrak");
     EXPECT_EQ(startup.context().identity.productName, "Clavora");
     EXPECT_TRUE(startup.context().dataFolder.isEmpty());
 
     startup.chooseDataFolder();
-    EXPECT_EQ(startup.context().dataFolder, FRoot.file("program") + "/");
+    EXPECT_EQ(startup.context().dataFolder, m_root.file("program") + "/");
 
     writeSettings("[Settings]\nHotkeyMode=OFF\n");
     startup.openSettings();
     EXPECT_FALSE(startup.options().isOn(Option::HotkeyMode));
     EXPECT_EQ(startup.settings().fileName(), settingsPath());
 
-    FLocale.separator = QLatin1Char(',');
+    m_locale.separator = QLatin1Char(',');
     startup.captureLocale();
     EXPECT_EQ(startup.context().locale.decimalSeparator, QLatin1Char(','));
 
@@ -415,17 +401,17 @@ TEST_F(MainWindowTest, StartupStepsSettleTheContextOneAtATime) {
 // Without version information the per-user folder would be the configuration folder itself, with keys.db loose in
 // it; the built-in names keep the company and product levels.
 TEST_F(MainWindowTest, UnreadableVersionInformationKeepsTheDataFolderLevels) {
-    test::writeBytes(FRoot.file("program/clavora"), "no version information in here");
-    FFs.readOnlyFolders.insert(FRoot.file("program"));
+    test::writeBytes(m_root.file("program/clavora"), "no version information in here");
+    m_files.readOnlyFolders.insert(m_root.file("program"));
     auto startup = start();
     const AppContext& context = startup->context();
     EXPECT_EQ(context.identity.companyName, "Zemtrak");
     EXPECT_EQ(context.identity.productName, "Clavora");
     EXPECT_EQ(context.identity.title, "Zemtrak - Clavora");
     EXPECT_EQ(context.identity.version, "65535.65535");
-    EXPECT_EQ(context.dataFolder, FRoot.file("config/Zemtrak/Clavora/"));
-    EXPECT_TRUE(QFile::exists(FRoot.file("config/Zemtrak/Clavora/keys.db")));
-    EXPECT_FALSE(QFile::exists(FRoot.file("config/keys.db")));
+    EXPECT_EQ(context.dataFolder, m_root.file("config/Zemtrak/Clavora/"));
+    EXPECT_TRUE(QFile::exists(m_root.file("config/Zemtrak/Clavora/keys.db")));
+    EXPECT_FALSE(QFile::exists(m_root.file("config/keys.db")));
 }
 
 TEST(IdentityTest, EmptyNamesFallBackOneByOne) {
@@ -439,7 +425,7 @@ TEST(IdentityTest, EmptyNamesFallBackOneByOne) {
 // A desktop without a notification area could never give the window back from the tray.
 TEST_F(MainWindowTest, WithoutANotificationAreaMinimizingStaysOnTheTaskBar) {
     writeSettings("[Settings]\nMinimizeToSystemTray=ON\nMinimizeStartup=ON\n");
-    FAutostart.entries["Zemtrak - Clavora"] = "\"x\" /auto";
+    m_autostart.entries["Zemtrak - Clavora"] = "\"x\" /auto";
     for (const QStringList& arguments : {QStringList(), QStringList({"/auto"})}) {
         SCOPED_TRACE(arguments.join(' ').toStdString());
         auto startup = start(arguments);
@@ -474,11 +460,11 @@ TEST_F(MainWindowKeysTest, KeysTypedIntoTheFocusedSliderPlayNothing) {
     ASSERT_TRUE(slider->hasFocus());
     QTest::keyClick(slider, Qt::Key_A);
     QTest::keyClick(slider, Qt::Key_F7);
-    EXPECT_TRUE(FPlayer.played.isEmpty()) << FPlayer.played.join(' ').toStdString();
+    EXPECT_TRUE(m_player.played.isEmpty()) << m_player.played.join(' ').toStdString();
 
     form.setFocus();
     QTest::keyClick(&form, Qt::Key_F7);
-    EXPECT_EQ(FPlayer.played, QStringList({FRoot.file("program/two.txt")}));
+    EXPECT_EQ(m_player.played, QStringList({m_root.file("program/two.txt")}));
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 #include "app/options.h"
 #include "app/settingsstore.h"
 #include "platform/fake/fakefilesystem.h"
+#include "tests/support/platformtest.h"
 #include "tests/support/testsupport.h"
 
 #include <QSignalSpy>
@@ -11,13 +12,9 @@ using namespace clavora;
 
 namespace {
 
-class OptionsTest : public ::testing::Test {
+class OptionsTest : public test::PlatformTest {
 protected:
     QString iniPath() const { return m_root.file("settings.ini"); }
-
-    test::TempFolder m_root;
-    platform::FakeFileSystem m_fs;
-    platform::ScopedService<platform::IFileSystem> m_useFs{m_fs};
 };
 
 TEST_F(OptionsTest, StoredValuesAreReadWithTheirOwnSenses) {
@@ -103,7 +100,7 @@ TEST_F(OptionsTest, AFailedWriteKeepsTheNewValueAndNamesTheFile) {
     SettingsStore settings(iniPath());
     Options options(settings);
     QSignalSpy changed(&options, &Options::changed);
-    m_fs.failingWrites.insert(iniPath());
+    m_files.failingWrites.insert(iniPath());
     const Status written = options.setOn(Option::MatrixDisplay, false);
     EXPECT_FALSE(written.ok());
     EXPECT_TRUE(written.message().contains(iniPath())) << written.message().toStdString();

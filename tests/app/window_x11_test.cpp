@@ -6,6 +6,7 @@
 #include "app/startup.h"
 #include "platform/fake/fakeautostart.h"
 #include "platform/fake/fakefilesystem.h"
+#include "tests/support/platformtest.h"
 #include "tests/support/programrun.h"
 #include "tests/support/testsupport.h"
 
@@ -31,7 +32,7 @@ bool onXDisplay() {
     return QGuiApplication::platformName() == "xcb";
 }
 
-class TrayTest : public ::testing::Test {
+class TrayTest : public test::PlatformTest {
 protected:
     void SetUp() override {
         if (!onXDisplay()) {
@@ -40,15 +41,14 @@ protected:
         if (!QTest::qWaitFor([] { return QSystemTrayIcon::isSystemTrayAvailable(); }, 5000)) {
             GTEST_SKIP() << "no notification area on this display";
         }
-        ASSERT_TRUE(QDir().mkpath(FRoot.file("program")));
-        ASSERT_TRUE(QFile::copy(test::programDir() + "/clavora", FRoot.file("program/clavora")));
-        FFs.programFile = FRoot.file("program/clavora");
-        FFs.configFolder = FRoot.file("config");
-        FAutostart.entries["Zemtrak - Clavora"] = "\"x\" /auto";
+        ASSERT_TRUE(QDir().mkpath(m_root.file("program")));
+        ASSERT_TRUE(QFile::copy(test::programDir() + "/clavora", m_root.file("program/clavora")));
+        m_files.programFile = m_root.file("program/clavora");
+        m_autostart.entries["Zemtrak - Clavora"] = "\"x\" /auto";
     }
 
     std::unique_ptr<Startup> showWindow(const QStringList& arguments, const QByteArray& settings) {
-        test::writeBytes(FRoot.file("program/settings.ini"), settings);
+        test::writeBytes(m_root.file("program/settings.ini"), settings);
         auto startup = std::make_unique<Startup>(arguments);
         startup->run();
         startup->window().show();
@@ -62,12 +62,6 @@ protected:
         EXPECT_TRUE(waitFor([&] { return !timer->isActive(); }, 3000));
         QCoreApplication::processEvents();
     }
-
-    test::TempFolder FRoot;
-    platform::FakeFileSystem FFs;
-    platform::FakeAutostart FAutostart;
-    platform::ScopedService<platform::IFileSystem> FUseFs{FFs};
-    platform::ScopedService<platform::IAutostart> FUseAutostart{FAutostart};
 };
 
 bool hiddenToTray(MainWindow& window) {
