@@ -9,6 +9,7 @@
 #include "app/textdisplay.h"
 #include "display/ledmatrixdisplay.h"
 #include "i18n/translator.h"
+#include "keymap/redefinekeysdialog.h"
 #include "platform/autostart.h"
 #include "platform/filesystem.h"
 #include "platform/shell.h"
@@ -73,10 +74,10 @@ QString helpPageUrl(const QString& host, const QString& productName) {
     return QLatin1String("http://") + host + QLatin1String("/help/") + slug + QLatin1Char('/');
 }
 
-MainWindow::MainWindow(const AppContext& context, Options& options, SoundBoard& soundBoard,
+MainWindow::MainWindow(const AppContext& context, Options& options, KeyMap& keyMap, SoundBoard& soundBoard,
                        const Translator& translator, QWidget* parent)
-    : QMainWindow(parent), m_context(context), m_options(options), m_soundBoard(soundBoard), m_translator(translator),
-      m_trayAvailable([] { return QSystemTrayIcon::isSystemTrayAvailable(); }) {
+    : QMainWindow(parent), m_context(context), m_options(options), m_keyMap(keyMap), m_soundBoard(soundBoard),
+      m_translator(translator), m_trayAvailable([] { return QSystemTrayIcon::isSystemTrayAvailable(); }) {
     setObjectName(QStringLiteral("AppForm"));
     setWindowIcon(applicationIcon());
     setWindowTitle(m_context.identity.title);
@@ -190,7 +191,8 @@ void MainWindow::createMenus() {
 
     QMenu* soundboard = bar->addMenu(QStringLiteral("Soundboard"));
     soundboard->setObjectName(QStringLiteral("Soundboard1"));
-    addItem(soundboard, "RedefineKeys1", QStringLiteral("Redefine Keys..."));
+    QAction* redefineKeys = addItem(soundboard, "RedefineKeys1", QStringLiteral("Redefine Keys..."));
+    connect(redefineKeys, &QAction::triggered, this, &MainWindow::redefineKeys);
     addSeparator(soundboard, "N1");
     QAction* exit = addItem(soundboard, "Exit1", QStringLiteral("Exit"));
     exit->setIcon(menuIcon(QStringLiteral("exit")));
@@ -340,6 +342,13 @@ void MainWindow::resetToDefaults() {
 
 void MainWindow::openHelpPage() {
     platform::shell().openUrl(helpPageUrl(platform::makerWebHost(), m_context.identity.productName));
+}
+
+void MainWindow::redefineKeys() {
+    // The dialog changes the key map the sound board plays from, so the next key press, here or from the hotkey
+    // poll (which goes on while the dialog is open), plays the new bindings.
+    RedefineKeysDialog dialog(m_keyMap, m_context.dataFolder + QLatin1String("keys.db"), this);
+    dialog.exec();
 }
 
 void MainWindow::hideToTray() {

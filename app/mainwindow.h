@@ -22,6 +22,7 @@ class QWidget;
 namespace clavora {
 
 struct AppContext;
+class KeyMap;
 class SoundBoard;
 class TextDisplay;
 class Translator;
@@ -30,9 +31,10 @@ class MainWindow : public QMainWindow {
     Q_OBJECT
 public:
     // The window shows Options from the start (check marks, hotkey poll, display strip) and follows their changes;
-    // its key events and hotkey ticks go to SoundBoard; Translator gives the texts of its confirmation box.
-    MainWindow(const AppContext& context, Options& options, SoundBoard& soundBoard, const Translator& translator,
-               QWidget* parent = nullptr);
+    // its key events and hotkey ticks go to SoundBoard; Translator gives the texts of its confirmation box. KeyMap is
+    // the one SoundBoard plays from: Redefine Keys edits it in place.
+    MainWindow(const AppContext& context, Options& options, KeyMap& keyMap, SoundBoard& soundBoard,
+               const Translator& translator, QWidget* parent = nullptr);
     ~MainWindow() override;
 
     // Creates the matrix display in the top strip, showing "Press any key". Start-up calls it once.
@@ -69,6 +71,8 @@ private:
     void toggleAutostart();
     void resetToDefaults();
     void openHelpPage();
+    // Soundboard > Redefine Keys...: the modal dialog over the key map and the data folder's keys.db.
+    void redefineKeys();
     void onMinimized();
     void onAutoSwitchTimer();
     void pollHotkeys();
@@ -78,6 +82,7 @@ private:
 
     const AppContext& m_context;
     Options& m_options;
+    KeyMap& m_keyMap;
     SoundBoard& m_soundBoard;
     const Translator& m_translator;
     std::unique_ptr<TextDisplay> m_display;

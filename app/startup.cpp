@@ -70,7 +70,7 @@ void Startup::createWindow() {
     // The player exists from here on so the window can be handed it; its output starts in the last step.
     m_player = std::make_unique<audio::SoundPlayer>();
     m_soundBoard = std::make_unique<SoundBoard>(m_keyMap, *m_options, *m_player, m_context.locale.decimalSeparator);
-    m_window = std::make_unique<MainWindow>(m_context, *m_options, *m_soundBoard, m_translator);
+    m_window = std::make_unique<MainWindow>(m_context, *m_options, m_keyMap, *m_soundBoard, m_translator);
 }
 
 void Startup::loadLanguage() {

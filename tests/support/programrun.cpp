@@ -75,12 +75,13 @@ bool ProgramRun::start(const QStringList& arguments) {
 }
 
 bool ProgramRun::waitForWindow(const QString& title, int timeoutMs) {
+    // --all: xdotool takes a window matching any one condition by default, so any window of the process would do.
     const QString pattern = QLatin1Char('^') + QRegularExpression::escape(title) + QLatin1Char('$');
     return waitFor(
         [&] {
             return !runCommand(QStringLiteral("xdotool"),
-                               {QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--pid"),
-                                QString::number(pid()), QStringLiteral("--name"), pattern})
+                               {QStringLiteral("search"), QStringLiteral("--all"), QStringLiteral("--onlyvisible"),
+                                QStringLiteral("--pid"), QString::number(pid()), QStringLiteral("--name"), pattern})
                         .trimmed()
                         .isEmpty();
         },
