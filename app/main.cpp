@@ -4,6 +4,7 @@
 #include "app/application.h"
 #include "app/datafolder.h"
 #include "app/identity.h"
+#include "app/launcher.h"
 #include "app/menuicons.h"
 #include "app/messagedlg.h"
 #include "app/options.h"
@@ -405,8 +406,8 @@ void TAppForm::Autostartatstartup1Click() {
     // The check mark has already flipped; a failure ends the command where it happens.
     platform::IAutostart& autostart = platform::autostart();
     if (Autostartatstartup1->isChecked()) {
-        const Status written =
-            autostart.writeEntry(AppTitle, platform::fileSystem().programFilePath(), QStringLiteral("/auto"));
+        const Status written = autostart.writeEntry(AppTitle, launcherPath(platform::fileSystem().programFilePath()),
+                                                    QStringLiteral("/auto"));
         if (!written) {
             throw EAppError(written.message());
         }
