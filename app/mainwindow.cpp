@@ -3,6 +3,7 @@
 
 #include "app/application.h"
 #include "app/identity.h"
+#include "app/launcher.h"
 #include "app/menuicons.h"
 #include "app/messagebox.h"
 #include "app/soundboard.h"
@@ -305,8 +306,8 @@ void MainWindow::toggleAutostart() {
     platform::IAutostart& autostart = platform::autostart();
     QAction* startMinimized = m_optionActions[size_t(Option::MinimizeStartup)];
     if (m_autostartAction->isChecked()) {
-        const Status written =
-            autostart.writeEntry(m_context.identity.title, m_context.programFile, QStringLiteral("/auto"));
+        const Status written = autostart.writeEntry(m_context.identity.title, launcherPath(m_context.programFile),
+                                                    QStringLiteral("/auto"));
         if (!written) {
             throw AppError(written.message());
         }
