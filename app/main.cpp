@@ -8,6 +8,8 @@
 #include "app/messagedlg.h"
 #include "app/options.h"
 #include "app/versioninfo.h"
+#include "app/volumecontrol.h"
+#include "app/volumetarget.h"
 #include "audio/playback.h"
 #include "display/untLumoMatrix.h"
 #include "i18n/checklanguage.h"
@@ -19,6 +21,7 @@
 #include "platform/keyboard.h"
 #include "platform/locale.h"
 #include "platform/process.h"
+#include "platform/programvolume.h"
 #include "platform/shell.h"
 #include "platform/webhost.h"
 
@@ -55,7 +58,6 @@ constexpr int ClientWidth = 646;
 constexpr int ClientHeight = 341;
 constexpr int DisplayStripHeight = 65;
 constexpr int VolumeSliderHeight = 25;
-constexpr int VolumeSteps = 8;
 constexpr int KeyboardMargin = 3;
 
 const QString PressAnyKey = QStringLiteral("Press any key");
@@ -329,6 +331,18 @@ void TAppForm::FormCreate() {
     if (!FSound->InitAudio()) {
         ShowMessage(QStringLiteral("Could not initialize audio engine."));
     }
+
+    // 13: the volume slider, on the volume the output turned out to have.
+    FVolume = MakeProgramVolume(*FSound, platform::ProgramVolume(), platform::FileSystem().userStateFolder());
+    const StatusTextSink displayText{[] { return DisplayText; },
+                                     [](const QString& text) {
+                                         DisplayText = text;
+                                         if (MatrixDisplay) {
+                                             MatrixDisplay->ClearDisplay(true, false);
+                                             MatrixDisplay->LoadText(DisplayText, 0, 0, false);
+                                         }
+                                     }};
+    FVolumeControl = std::make_unique<VolumeControl>(TrackBar2, this, *FVolume, displayText);
 }
 
 void TAppForm::ReadOptionsAtStartup() {

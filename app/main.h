@@ -19,6 +19,10 @@ class QWidget;
 namespace clavora {
 
 class TLumoMatrixDisplay;
+class VolumeControl;
+namespace platform {
+class IProgramVolume;
+}
 namespace audio {
 class TSoundPlayback;
 }
@@ -119,6 +123,9 @@ private:
 
     QStringList FArguments;
     std::unique_ptr<audio::TSoundPlayback> FSound;
+    // What the volume slider controls, and the slider's logic; both go before the sound playback they use.
+    std::unique_ptr<platform::IProgramVolume> FVolume;
+    std::unique_ptr<VolumeControl> FVolumeControl;
     QString FKeyboardLayout;
 };
 

@@ -63,7 +63,7 @@ bool acquireSdlAudio() {
     if (SdlUsers == 0) {
         SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
         SDL_SetHint(SDL_HINT_AUDIO_DEVICE_APP_NAME, "Clavora");
-        SDL_SetHint(SDL_HINT_AUDIO_DEVICE_STREAM_NAME, "Sound playback");
+        SDL_SetHint(SDL_HINT_AUDIO_DEVICE_STREAM_NAME, OutputStreamName);
         if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
             qCWarning(lcAudio) << "Audio subsystem unavailable:" << SDL_GetError();
             return false;
@@ -86,6 +86,7 @@ struct TAudioEngine::TState {
     TEngineConfig Config;
     TAudioFormat Output;
     int Period = 0;
+    QString Driver;
     SDL_AudioDeviceID Device = 0;
     bool HoldsSdl = false;
     std::atomic<quint32> Gain{0xFFFFFFFFu}; // left in the low half, right in the high half
@@ -306,6 +307,7 @@ bool TAudioEngine::start(const TEngineConfig& config) {
         }
         state->Output.SampleRate = obtained.freq;
         state->Period = obtained.samples;
+        state->Driver = QString::fromUtf8(SDL_GetCurrentAudioDriver());
         qCInfo(lcAudio) << "Audio output:" << SDL_GetCurrentAudioDriver() << obtained.freq << "Hz," << obtained.samples
                         << "frames per period";
     }
@@ -351,6 +353,10 @@ TAudioFormat TAudioEngine::outputFormat() const {
 
 int TAudioEngine::periodFrames() const {
     return FState ? FState->Period : 0;
+}
+
+QString TAudioEngine::outputDriver() const {
+    return FState ? FState->Driver : QString();
 }
 
 quint32 TAudioEngine::openStream(const QString& path) {
