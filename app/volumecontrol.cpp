@@ -40,8 +40,8 @@ int TakeWheelNotches(int& pending, int delta) {
     return notches;
 }
 
-VolumeControl::VolumeControl(QSlider* slider, QWidget* focusHome, platform::IProgramVolume& volume,
-                             StatusTextSink text, QObject* parent)
+VolumeControl::VolumeControl(QSlider* slider, QWidget* focusHome, platform::IProgramVolume& volume, StatusTextSink text,
+                             QObject* parent)
     : QObject(parent), m_slider(slider), m_focusHome(focusHome), m_volume(volume), m_text(std::move(text)) {
     m_slider->setRange(0, VolumeSteps);
     m_slider->setSingleStep(1);

@@ -150,9 +150,8 @@ bool EngineGainVolume::loadStored(const QString& stateFile, audio::TMasterGain& 
     return true;
 }
 
-std::unique_ptr<platform::IProgramVolume> MakeProgramVolume(audio::TSoundPlayback& sound,
-                                                             platform::IProgramVolume& server,
-                                                             const QString& stateFolder) {
+std::unique_ptr<platform::IProgramVolume>
+MakeProgramVolume(audio::TSoundPlayback& sound, platform::IProgramVolume& server, const QString& stateFolder) {
     const VolumeTarget target = ChooseVolumeTarget(sound.isAudioRunning(), sound.engine().outputDriver());
     qCInfo(lcVolumeTarget) << "Volume slider controls"
                            << (target == VolumeTarget::SoundServer  ? "the stream's volume at the sound server"

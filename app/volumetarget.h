@@ -55,8 +55,7 @@ private:
 
 // Makes the volume the slider controls for Sound's output as it started. SoundServer follows the engine's stream
 // through Server (which must outlive the result); StateFolder is the user's state folder for the engine's gain.
-std::unique_ptr<platform::IProgramVolume> MakeProgramVolume(audio::TSoundPlayback& sound,
-                                                             platform::IProgramVolume& server,
-                                                             const QString& stateFolder);
+std::unique_ptr<platform::IProgramVolume>
+MakeProgramVolume(audio::TSoundPlayback& sound, platform::IProgramVolume& server, const QString& stateFolder);
 
 } // namespace clavora

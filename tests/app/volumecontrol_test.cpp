@@ -74,9 +74,9 @@ TEST(VolumeWheelTest, NotchesAreCountedFromWholeTurnsAndPartsAddUp) {
         {{120}, {1}, 0},
         {{-120}, {-1}, 0},
         {{360}, {3}, 0},
-        {{60, 60}, {0, 1}, 0},           // a high-resolution wheel: two halves make a notch
+        {{60, 60}, {0, 1}, 0}, // a high-resolution wheel: two halves make a notch
         {{-40, -40, -40, -40}, {0, 0, -1, 0}, -40},
-        {{100, -100}, {0, 0}, 0},        // back and forth within a notch moves nothing
+        {{100, -100}, {0, 0}, 0}, // back and forth within a notch moves nothing
         {{130}, {1}, 10},
     };
     for (const auto& c : cases) {
@@ -127,13 +127,12 @@ protected:
 class VolumeControlTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        m_control = std::make_unique<VolumeControl>(
-            m_window.slider, &m_window, m_volume,
-            StatusTextSink{[this] { return m_text; },
-                           [this](const QString& text) {
-                               m_text = text;
-                               m_shown << text;
-                           }});
+        m_control = std::make_unique<VolumeControl>(m_window.slider, &m_window, m_volume,
+                                                    StatusTextSink{[this] { return m_text; },
+                                                                   [this](const QString& text) {
+                                                                       m_text = text;
+                                                                       m_shown << text;
+                                                                   }});
         // The rounds are driven by the tests; the timer has a test of its own.
         m_control->timer()->stop();
     }
@@ -248,9 +247,9 @@ TEST_F(VolumeControlTest, EachWheelNotchMovesOnePositionAndTheEndsHold) {
 TEST_F(VolumeControlTest, TheWheelWithShiftCtrlOrAltOrOverTheKeyboardMovesNothing) {
     slider()->setValue(4);
     m_volume.writes.clear();
-    for (const Qt::KeyboardModifiers modifiers : {Qt::KeyboardModifiers(Qt::ShiftModifier),
-                                                  Qt::KeyboardModifiers(Qt::ControlModifier),
-                                                  Qt::KeyboardModifiers(Qt::AltModifier)}) {
+    for (const Qt::KeyboardModifiers modifiers :
+         {Qt::KeyboardModifiers(Qt::ShiftModifier), Qt::KeyboardModifiers(Qt::ControlModifier),
+          Qt::KeyboardModifiers(Qt::AltModifier)}) {
         wheel(slider(), 120, modifiers);
         wheel(slider(), -120, modifiers);
     }

@@ -32,10 +32,10 @@ struct StreamState {
 StreamState OurStream() {
     StreamState found;
     const QJsonArray streams =
-        QJsonDocument::fromJson(test::RunCommand(QStringLiteral("pactl"), {QStringLiteral("-f"), QStringLiteral("json"),
-                                                                           QStringLiteral("list"),
-                                                                           QStringLiteral("sink-inputs")})
-                                    .toUtf8())
+        QJsonDocument::fromJson(
+            test::RunCommand(QStringLiteral("pactl"), {QStringLiteral("-f"), QStringLiteral("json"),
+                                                       QStringLiteral("list"), QStringLiteral("sink-inputs")})
+                .toUtf8())
             .array();
     for (const QJsonValue& stream : streams) {
         const QJsonObject properties = stream[QStringLiteral("properties")].toObject();

@@ -206,7 +206,10 @@ TEST_F(ProgramVolumeServerTest, OurStreamIsFollowedAndChangesMadeElsewhereAreSee
     ASSERT_TRUE(volume.write({32764, 8191}));
     EXPECT_EQ(readNow(volume), (ChannelVolume{32764, 8191}));
     EXPECT_TRUE(test::WaitFor(
-        [&] { return m_server->streamVolume(ourIndex) == std::vector<quint32>{32764u, 8191u}; }, 5000));
+        [&] {
+            return m_server->streamVolume(ourIndex) == std::vector<quint32>{32764u, 8191u};
+        },
+        5000));
     EXPECT_EQ(m_server->streamVolume(otherIndex), (std::vector<quint32>{1000u, 1000u}));
 
     // Writes in quick succession end with the last one, and no older report undoes it.
@@ -214,7 +217,10 @@ TEST_F(ProgramVolumeServerTest, OurStreamIsFollowedAndChangesMadeElsewhereAreSee
         volume.write({static_cast<quint16>(step * 8191), static_cast<quint16>(step * 8191)});
     }
     EXPECT_TRUE(test::WaitFor(
-        [&] { return m_server->streamVolume(ourIndex) == std::vector<quint32>{65529u, 65529u}; }, 5000));
+        [&] {
+            return m_server->streamVolume(ourIndex) == std::vector<quint32>{65529u, 65529u};
+        },
+        5000));
     EXPECT_EQ(readNow(volume), (ChannelVolume{65528, 65528}));
 
     ours.close();
@@ -241,7 +247,10 @@ TEST_F(ProgramVolumeServerTest, AnotherProcessStreamOfTheSameNameIsNotOurs) {
     EXPECT_TRUE(test::WaitFor([&] { return readNow(volume) == fromServer(50000, 50000); }, 5000));
     volume.write({8191, 8191});
     EXPECT_TRUE(test::WaitFor(
-        [&] { return m_server->streamVolume(ourIndex) == std::vector<quint32>{8191u, 8191u}; }, 5000));
+        [&] {
+            return m_server->streamVolume(ourIndex) == std::vector<quint32>{8191u, 8191u};
+        },
+        5000));
     EXPECT_EQ(m_server->streamVolume(foreignIndex), (std::vector<quint32>{10000u, 10000u}));
 
     ours.close();
@@ -270,7 +279,10 @@ TEST_F(ProgramVolumeServerTest, AServerThatGoesAwayAndComesBackIsFoundAgain) {
     EXPECT_TRUE(test::WaitFor([&] { return readNow(volume) == fromServer(16382, 16382); }, 10000));
     volume.write({65535, 0});
     EXPECT_TRUE(test::WaitFor(
-        [&] { return m_server->streamVolume(ourIndex) == std::vector<quint32>{65536u, 0u}; }, 5000));
+        [&] {
+            return m_server->streamVolume(ourIndex) == std::vector<quint32>{65536u, 0u};
+        },
+        5000));
 }
 
 } // namespace
