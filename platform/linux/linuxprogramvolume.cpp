@@ -215,7 +215,8 @@ struct LinuxProgramVolume::Backend {
         }
     }
 
-    // Looks through every stream for ours; the newest one wins when there are several.
+    // Looks through every stream for ours. There is one, unless the output was just reopened and the old stream
+    // lingers; the highest index is then the likelier to be the new one on PulseAudio.
     void scan() {
         if (scanning) {
             return;
@@ -257,8 +258,9 @@ struct LinuxProgramVolume::Backend {
             }
             return;
         }
-        // A new stream may be ours; a changed one may be ours with a new volume.
-        if (self->stream != PA_INVALID_INDEX && index < self->stream) {
+        // While we follow a stream only its own changes matter; otherwise any new stream may be ours. (Indices are
+        // not in order of age everywhere: PipeWire reuses them.)
+        if (self->stream != PA_INVALID_INDEX && index != self->stream) {
             return;
         }
         if (pa_operation* op = pa_context_get_sink_input_info(context, index, &Backend::onInfo, self)) {
@@ -271,7 +273,7 @@ struct LinuxProgramVolume::Backend {
         if (eol != 0 || info == nullptr) {
             return;
         }
-        if (self->isOurs(*info) && (self->stream == PA_INVALID_INDEX || info->index >= self->stream)) {
+        if (self->isOurs(*info) && (self->stream == PA_INVALID_INDEX || info->index == self->stream)) {
             self->take(*info);
         }
     }
