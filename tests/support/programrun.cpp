@@ -53,6 +53,10 @@ ProgramRun::ProgramRun(QString program, QString home)
     if (!m_environment.contains(QStringLiteral("SDL_AUDIODRIVER"))) {
         m_environment.insert(QStringLiteral("SDL_AUDIODRIVER"), QStringLiteral("dummy"));
     }
+    // The program asks the maker's server for updates at start: never the real host from a test, only a local one.
+    if (!m_environment.value(QStringLiteral("CLAVORA_WEB_HOST")).trimmed().startsWith(QLatin1String("127."))) {
+        m_environment.insert(QStringLiteral("CLAVORA_WEB_HOST"), QStringLiteral("127.0.0.1:9"));
+    }
     m_process.setProcessChannelMode(QProcess::MergedChannels);
 }
 
