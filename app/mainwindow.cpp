@@ -328,7 +328,8 @@ void MainWindow::createVolumeControl(audio::SoundPlayer& player) {
                                              m_display->showText(text);
                                          }
                                      }};
-    m_volumeControl = std::make_unique<VolumeControl>(m_volumeSlider, this, *m_volume, displayText);
+    // A child of the window, so its timer is found among the window's; the window still ends it before its slider.
+    m_volumeControl = std::make_unique<VolumeControl>(m_volumeSlider, this, *m_volume, displayText, this);
 }
 
 void MainWindow::startUpdateCheck() {
