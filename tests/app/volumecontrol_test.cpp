@@ -6,6 +6,7 @@
 #include "audio/soundplayer.h"
 #include "platform/fake/fakeprogramvolume.h"
 #include "tests/audio/audiotestsupport.h"
+#include "tests/support/platformtest.h"
 #include "tests/support/programrun.h"
 #include "tests/support/testsupport.h"
 
@@ -293,11 +294,11 @@ TEST_F(VolumeControlTest, TheTimerTakesAVolumeChangeWithinItsRound) {
     EXPECT_EQ(slider()->value(), 0);
 }
 
-// The engine's gain as the volume: kept in the state store across runs.
-class EngineGainTest : public ::testing::Test {
+// The engine's gain as the volume: kept in the state store across runs. Files go through the fake file system,
+// onto the test's own folder.
+class EngineGainTest : public test::PlatformTest {
 protected:
-    QString stateFile() const { return stateStoreFile(m_folder.path()); }
-    test::TempFolder m_folder;
+    QString stateFile() const { return stateStoreFile(m_root.path()); }
 };
 
 TEST_F(EngineGainTest, AChangedGainIsKeptForTheNextRunBesideTheStoresOtherValues) {
@@ -358,8 +359,10 @@ TEST(VolumeWithoutOutputTest, ReadsFailAndTheSliderAndDisplayAreLeftAlone) {
 
 // Under SDL's disk driver there is no sound server: the slider sets the engine's gain, and the samples that reach
 // the device carry it exactly.
-TEST(VolumeOnDiskDeviceTest, TheSliderSetsTheGainHeardInTheSamples) {
-    test::TempFolder folder;
+using VolumeOnDiskDeviceTest = test::PlatformTest;
+
+TEST_F(VolumeOnDiskDeviceTest, TheSliderSetsTheGainHeardInTheSamples) {
+    test::TempFolder& folder = m_root;
     const QString disk = folder.file(QStringLiteral("device.raw"));
     qputenv("SDL_AUDIODRIVER", "disk");
     qputenv("SDL_DISKAUDIOFILE", QFile::encodeName(disk));
