@@ -1,6 +1,8 @@
 // The volume slider of the main window.
 #include "app/volumecontrol.h"
 
+#include "app/textdisplay.h"
+
 #include <QEvent>
 #include <QKeyEvent>
 #include <QSlider>
@@ -25,8 +27,7 @@ quint16 volumeForSliderPosition(int position) {
 
 const QString& statusTextForPosition(int position) {
     static const QString silent = QStringLiteral("Silent");
-    static const QString pressAnyKey = QStringLiteral("Press any key");
-    return position == 0 ? silent : pressAnyKey;
+    return position == 0 ? silent : PressAnyKey;
 }
 
 bool wheelMovesVolume(Qt::KeyboardModifiers modifiers) {
