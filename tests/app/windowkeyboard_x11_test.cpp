@@ -53,6 +53,11 @@ protected:
         ASSERT_NE(m_keyboard, nullptr);
     }
 
+    // The pointer goes back to a corner, off where the next test's window opens.
+    void TearDown() override {
+        runCommand(QStringLiteral("xdotool"), {QStringLiteral("mousemove"), QStringLiteral("0"), QStringLiteral("0")});
+    }
+
     // A click of the X server's own pointer on the middle of the key.
     void clickKey(platform::PhysicalKey key) {
         const int index = m_keyboard->indexOfKey(key);

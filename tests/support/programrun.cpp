@@ -118,6 +118,9 @@ void ProgramTest::SetUp() {
     m_home = m_root.file(QStringLiteral("home"));
     ASSERT_TRUE(QDir().mkpath(m_home));
     ASSERT_TRUE(copyProgramFolder(m_programDir));
+    // The window opens where an earlier test's window was. A pointer left resting on its volume slider would give
+    // the slider the keyboard focus and keep typed keys from the window, so it starts in a corner.
+    runCommand(QStringLiteral("xdotool"), {QStringLiteral("mousemove"), QStringLiteral("0"), QStringLiteral("0")});
 }
 
 bool soundServerReachable() {
