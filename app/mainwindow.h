@@ -53,6 +53,9 @@ public:
 
     SoundBoard& soundBoard() const { return m_soundBoard; }
 
+    // Shows Settings > "Play into Microphone"; hidden until start-up finds a sound server that can carry it.
+    void setVoiceOutputAvailable(bool available);
+
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
@@ -61,6 +64,8 @@ protected:
 private:
     void createControls();
     void createMenus();
+    // Soundboard > "Stop All Sounds", right after "Redefine Keys...".
+    void addStopAllItem(QMenu* soundboard);
     void showOptions();
     void applyOption(Option option);
     void watchScreen(QScreen* screen);

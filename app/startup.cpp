@@ -7,6 +7,7 @@
 #include "app/messagebox.h"
 #include "app/options.h"
 #include "app/soundboard.h"
+#include "app/voiceoutput.h"
 #include "audio/soundplayer.h"
 #include "i18n/translator.h"
 #include "keymap/keymapfile.h"
@@ -22,6 +23,7 @@ Startup::Startup(QStringList arguments) {
 
 Startup::~Startup() {
     m_window.reset();
+    m_voiceOutput.reset();
     if (m_player) {
         m_player->stop();
     }
@@ -37,6 +39,7 @@ void Startup::run() {
     loadKeyMap();
     createDisplay();
     startAudio();
+    startVoiceOutput();
 }
 
 void Startup::readIdentity() {
@@ -94,6 +97,11 @@ void Startup::startAudio() {
     }
 }
 
+void Startup::startVoiceOutput() {
+    m_voiceOutput = std::make_unique<VoiceOutput>(*m_options, *m_player);
+    m_window->setVoiceOutputAvailable(m_voiceOutput->start());
+}
+
 int runProgram(int argc, char** argv) {
     // Held for the life of the process and never tested: several instances may run.
     std::unique_ptr<platform::IHeld> mutex = platform::process().createNamedMutex(QStringLiteral("ZEMTRAK_Clavora"));
@@ -106,6 +114,9 @@ int runProgram(int argc, char** argv) {
         arguments.removeFirst();
     }
     Startup startup(std::move(arguments));
+    // Ended by the system, the program still closes down in order: what it made at the sound server goes away.
+    std::unique_ptr<platform::IHeld> endRequests =
+        platform::process().catchEndRequests([] { QCoreApplication::quit(); });
     startup.run();
     startup.window().show();
     return app.exec();

@@ -15,6 +15,7 @@ namespace clavora {
 class MainWindow;
 class Options;
 class SoundBoard;
+class VoiceOutput;
 namespace audio {
 class SoundPlayer;
 }
@@ -23,7 +24,7 @@ class Startup {
 public:
     // Arguments: the command line without the program name.
     explicit Startup(QStringList arguments);
-    // Closes the window, then shuts the audio output down.
+    // Closes the window, takes the virtual microphone away, then shuts the audio output down.
     ~Startup();
     Startup(const Startup&) = delete;
     Startup& operator=(const Startup&) = delete;
@@ -49,6 +50,9 @@ public:
     void createDisplay();
     // 12: the audio output; without it every sound goes to the system's simple player.
     void startAudio();
+    // 13: playing into calls: what a crashed run left at the sound server is removed, and the virtual microphone
+    // made when the option is on; its menu item shows when the server answers.
+    void startVoiceOutput();
 
     // Fixed once the step that settles each part has run.
     const AppContext& context() const { return m_context; }
@@ -59,6 +63,7 @@ public:
     const Translator& translator() const { return m_translator; }
     KeyMap& keyMap() { return m_keyMap; }
     MainWindow& window() { return *m_window; }
+    VoiceOutput& voiceOutput() { return *m_voiceOutput; }
 
 private:
     AppContext m_context;
@@ -69,6 +74,7 @@ private:
     std::unique_ptr<audio::SoundPlayer> m_player;
     std::unique_ptr<SoundBoard> m_soundBoard;
     std::unique_ptr<MainWindow> m_window;
+    std::unique_ptr<VoiceOutput> m_voiceOutput;
 };
 
 // Runs the program: start-up, the main window and the event loop. Returns the exit code.

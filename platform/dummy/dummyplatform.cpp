@@ -53,4 +53,9 @@ template <> IShell& defaultService<IShell>() {
     return service;
 }
 
+template <> IVoiceMicrophone& defaultService<IVoiceMicrophone>() {
+    static DummyVoiceMicrophone service;
+    return service;
+}
+
 } // namespace clavora::platform

@@ -11,6 +11,7 @@
 #include "platform/fake/fakelocale.h"
 #include "platform/fake/fakeprocess.h"
 #include "platform/fake/fakeshell.h"
+#include "platform/fake/fakevoicemicrophone.h"
 #include "tests/support/testsupport.h"
 
 #include <gtest/gtest.h>
@@ -35,6 +36,7 @@ protected:
     platform::FakeShell m_shell;
     platform::FakeProcess m_process;
     platform::FakeFallbackPlayer m_player;
+    platform::FakeVoiceMicrophone m_voice;
 
 private:
     platform::ScopedService<platform::IFileSystem> m_useFiles{m_files};
@@ -45,6 +47,7 @@ private:
     platform::ScopedService<platform::IShell> m_useShell{m_shell};
     platform::ScopedService<platform::IProcess> m_useProcess{m_process};
     platform::ScopedService<platform::IFallbackPlayer> m_usePlayer{m_player};
+    platform::ScopedService<platform::IVoiceMicrophone> m_useVoice{m_voice};
 };
 
 } // namespace clavora::test
