@@ -13,8 +13,9 @@ namespace clavora {
 
 namespace {
 
-// The audio output learns of the new mix device from the sound server a moment after it is made.
-constexpr int DeviceAppearTries = 50;
+// The audio output learns of the new mix device from the sound server a moment after it is made, in the
+// background; on a busy machine it may miss it altogether.
+constexpr int DeviceAppearTries = 10;
 constexpr unsigned long DeviceAppearPauseMs = 20;
 
 } // namespace
@@ -71,6 +72,17 @@ void VoiceOutput::turnOn() {
             return;
         }
         QThread::msleep(DeviceAppearPauseMs);
+    }
+    if (std::unique_ptr<platform::IHeld> steered = microphone.steerDefaultOutputToMix()) {
+        const bool started = m_player.startVoiceOutput(QString());
+        steered.reset();
+        // An audio driver that keeps one connection for all its devices ignores the steer: the second output
+        // would then play on the speakers once more.
+        if (started && microphone.mixHasOurPlayback()) {
+            qCInfo(lcApp) << "The sounds reach" << platform::VoiceMicrophoneName << "through the default device";
+            return;
+        }
+        m_player.stopVoiceOutput();
     }
     qCWarning(lcApp) << "The sounds cannot reach" << platform::VoiceMicrophoneName << "on this audio output";
 }

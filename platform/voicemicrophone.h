@@ -2,6 +2,7 @@
 // programs as a microphone named "Clavora Microphone", with the user's own microphone mixed in.
 #pragma once
 
+#include "platform/process.h"
 #include "platform/service.h"
 #include "platform/status.h"
 
@@ -33,6 +34,13 @@ public:
 
     // The name the audio output lists the voice mix under; empty until created.
     virtual QString mixDeviceName() const = 0;
+
+    // While the returned object lives, an audio output this process opens on the default device plays into the
+    // mix instead: for an audio driver that has not yet learnt of the mix device under its name (it lists devices
+    // in the background). Null when there is no mix.
+    virtual std::unique_ptr<IHeld> steerDefaultOutputToMix() = 0;
+    // Whether an audio output of this process plays into the mix, as the server sees it.
+    virtual bool mixHasOurPlayback() = 0;
 };
 
 template <> IVoiceMicrophone& defaultService<IVoiceMicrophone>();

@@ -125,6 +125,8 @@ public:
     void remove() override {}
     bool isCreated() const override { return false; }
     QString mixDeviceName() const override { return QString(); }
+    std::unique_ptr<IHeld> steerDefaultOutputToMix() override { return nullptr; }
+    bool mixHasOurPlayback() override { return false; }
 };
 
 } // namespace clavora::platform

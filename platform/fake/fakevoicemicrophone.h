@@ -23,6 +23,8 @@ public:
     bool isCreated() const override { return created; }
     // An empty name opens the default device: tests run the voice output on whatever driver they use.
     QString mixDeviceName() const override { return QString(); }
+    std::unique_ptr<IHeld> steerDefaultOutputToMix() override { return created ? std::make_unique<IHeld>() : nullptr; }
+    bool mixHasOurPlayback() override { return created; }
 
     bool reachable = true;
     bool failCreate = false;

@@ -134,6 +134,40 @@ public:
         return name;
     }
 
+    // The index of a sink, or PA_INVALID_INDEX.
+    quint32 sinkIndex(const QString& sink) {
+        quint32 index = PA_INVALID_INDEX;
+        const QByteArray name = sink.toUtf8();
+        wait(pa_context_get_sink_info_by_name(
+            context(), name.constData(),
+            [](pa_context*, const pa_sink_info* info, int eol, void* user) {
+                if (eol == 0 && info != nullptr) {
+                    *static_cast<quint32*>(user) = info->index;
+                }
+            },
+            &index));
+        return index;
+    }
+
+    // The process ids of the streams that play into a sink.
+    QList<qint64> playbackProcesses(quint32 sink) {
+        struct Query {
+            quint32 sink;
+            QList<qint64> processes;
+        } query{sink, {}};
+        wait(pa_context_get_sink_input_info_list(
+            context(),
+            [](pa_context*, const pa_sink_input_info* info, int eol, void* user) {
+                auto* query = static_cast<Query*>(user);
+                if (eol == 0 && info != nullptr && info->sink == query->sink) {
+                    const char* process = pa_proplist_gets(info->proplist, PA_PROP_APPLICATION_PROCESS_ID);
+                    query->processes << (process != nullptr ? QByteArray(process).toLongLong() : 0);
+                }
+            },
+            &query));
+        return query.processes;
+    }
+
     bool sinkExists(const QString& sink) {
         bool exists = false;
         const QByteArray name = sink.toUtf8();
@@ -293,6 +327,45 @@ void LinuxVoiceMicrophone::remove() {
 
 QString LinuxVoiceMicrophone::mixDeviceName() const {
     return isCreated() ? VoiceMixDescription : QString();
+}
+
+namespace {
+
+class SinkVariable : public IHeld {
+public:
+    explicit SinkVariable(const QByteArray& sink)
+        : m_wasSet(qEnvironmentVariableIsSet("PULSE_SINK")), m_previous(qgetenv("PULSE_SINK")) {
+        qputenv("PULSE_SINK", sink);
+    }
+    ~SinkVariable() override {
+        if (m_wasSet) {
+            qputenv("PULSE_SINK", m_previous);
+        } else {
+            qunsetenv("PULSE_SINK");
+        }
+    }
+
+private:
+    bool m_wasSet;
+    QByteArray m_previous;
+};
+
+} // namespace
+
+std::unique_ptr<IHeld> LinuxVoiceMicrophone::steerDefaultOutputToMix() {
+    if (!isCreated()) {
+        return nullptr;
+    }
+    return std::make_unique<SinkVariable>(VoiceMixSinkName.toUtf8());
+}
+
+bool LinuxVoiceMicrophone::mixHasOurPlayback() {
+    PulseSession session;
+    if (!session.ready()) {
+        return false;
+    }
+    const quint32 sink = session.sinkIndex(VoiceMixSinkName);
+    return sink != PA_INVALID_INDEX && session.playbackProcesses(sink).contains(::getpid());
 }
 
 template <> IVoiceMicrophone& defaultService<IVoiceMicrophone>() {

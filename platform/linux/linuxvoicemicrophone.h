@@ -23,6 +23,9 @@ public:
     void remove() override;
     bool isCreated() const override { return m_shared || !m_modules.isEmpty(); }
     QString mixDeviceName() const override;
+    // Through PULSE_SINK, which libpulse reads when a connection is made.
+    std::unique_ptr<IHeld> steerDefaultOutputToMix() override;
+    bool mixHasOurPlayback() override;
 
 private:
     qint64 m_ownerPid;

@@ -4,6 +4,7 @@
 #include "tests/support/soundserver.h"
 
 #include <gtest/gtest.h>
+#include <pulse/simple.h>
 
 #include <csignal>
 #include <sys/wait.h>
@@ -66,6 +67,43 @@ TEST_F(VoiceMicrophoneTest, MakesTheMicrophoneWithTheDefaultSourceMixedInAndRemo
     EXPECT_FALSE(microphone.isCreated());
     EXPECT_TRUE(ourModules().isEmpty()) << m_server.modules().toStdString();
     EXPECT_FALSE(m_server.sourceNames().contains(VoiceSourceName));
+}
+
+// A playback stream of this process on the default device, as an audio output opens it.
+class Playback {
+public:
+    Playback() {
+        const pa_sample_spec spec{PA_SAMPLE_S16LE, 48000, 2};
+        m_stream = pa_simple_new(nullptr, "voicemicrophone_tests", PA_STREAM_PLAYBACK, nullptr, "test", &spec, nullptr,
+                                 nullptr, nullptr);
+    }
+    ~Playback() {
+        if (m_stream != nullptr) {
+            pa_simple_free(m_stream);
+        }
+    }
+    bool ok() const { return m_stream != nullptr; }
+
+private:
+    pa_simple* m_stream = nullptr;
+};
+
+TEST_F(VoiceMicrophoneTest, AnOutputOpenedWhileSteeredPlaysIntoTheMix) {
+    LinuxVoiceMicrophone microphone;
+    EXPECT_EQ(microphone.steerDefaultOutputToMix(), nullptr) << "steered before there is a mix";
+    ASSERT_TRUE(microphone.create().ok());
+    {
+        Playback speakers;
+        ASSERT_TRUE(speakers.ok());
+        EXPECT_FALSE(microphone.mixHasOurPlayback());
+    }
+    std::unique_ptr<IHeld> steered = microphone.steerDefaultOutputToMix();
+    ASSERT_NE(steered, nullptr);
+    Playback mix;
+    steered.reset();
+    ASSERT_TRUE(mix.ok());
+    EXPECT_TRUE(microphone.mixHasOurPlayback());
+    EXPECT_FALSE(qEnvironmentVariableIsSet("PULSE_SINK")) << "the steer outlived its holder";
 }
 
 TEST_F(VoiceMicrophoneTest, AMonitorAsTheDefaultSourceIsNotFedBackIntoTheMix) {
