@@ -215,6 +215,7 @@ void MainWindow::createMenus() {
     soundboard->setObjectName(QStringLiteral("Soundboard1"));
     QAction* redefineKeys = addItem(soundboard, "RedefineKeys1", QStringLiteral("Redefine Keys..."));
     connect(redefineKeys, &QAction::triggered, this, &MainWindow::redefineKeys);
+    addStopAllItem(soundboard);
     addSeparator(soundboard, "N1");
     QAction* exit = addItem(soundboard, "Exit1", QStringLiteral("Exit"));
     exit->setIcon(menuIcon(QStringLiteral("exit")));
@@ -247,6 +248,7 @@ void MainWindow::createMenus() {
     addSeparator(settings, "N4");
     optionItem(settings, Option::AllowOverlappingSounds);
     optionItem(settings, Option::HotkeyMode);
+    optionItem(settings, Option::VoiceOutput)->setVisible(false);
     addSeparator(settings, "N2");
     QAction* reset = addItem(settings, "ResettoDefaults1", QStringLiteral("Reset to Defaults..."));
     connect(reset, &QAction::triggered, this, [this] { runCommand([this] { resetToDefaults(); }); });
@@ -268,6 +270,19 @@ void MainWindow::createMenus() {
     language->setVisible(false);
     addItem(help, "SendFeedback1", QStringLiteral("Send &Feedback..."))->setIcon(menuIcon(QStringLiteral("feedback")));
     addItem(help, "About1", QStringLiteral("&About..."))->setIcon(menuIcon(QStringLiteral("about")));
+}
+
+void MainWindow::addStopAllItem(QMenu* soundboard) {
+    QAction* stopAll = addItem(soundboard, "StopAllSounds1", QStringLiteral("Stop All Sounds"));
+    // Pause types nothing and opens no menu, so it never plays a binding or reaches a menu by accident; in other
+    // windows a keys.db binding to the stop-all token does the same in hotkey mode.
+    stopAll->setShortcut(QKeySequence(Qt::Key_Pause));
+    stopAll->setShortcutContext(Qt::WindowShortcut);
+    connect(stopAll, &QAction::triggered, this, [this] { m_soundBoard.stopAll(); });
+}
+
+void MainWindow::setVoiceOutputAvailable(bool available) {
+    m_optionActions[size_t(Option::VoiceOutput)]->setVisible(available);
 }
 
 void MainWindow::showOptions() {

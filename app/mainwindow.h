@@ -76,6 +76,9 @@ public:
 
     SoundBoard& soundBoard() const { return m_soundBoard; }
 
+    // Shows Settings > "Play into Microphone"; hidden until start-up finds a sound server that can carry it.
+    void setVoiceOutputAvailable(bool available);
+
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
@@ -86,6 +89,8 @@ private:
     void createMenus();
     void createOnScreenKeyboard(QWidget* area);
     void applyKeyboardLayout();
+    // Soundboard > "Stop All Sounds", right after "Redefine Keys...".
+    void addStopAllItem(QMenu* soundboard);
     void showOptions();
     void applyOption(Option option);
     void watchScreen(QScreen* screen);

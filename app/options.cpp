@@ -57,6 +57,13 @@ const std::array<OptionSpec, OptionCount>& optionTable() {
          "MatrixDisplay1",
          QStringLiteral("Matrix Display"),
          {}},
+        {Option::VoiceOutput,
+         QStringLiteral("VoiceOutput"),
+         Sense::OnlyOnTurnsOn,
+         Off,
+         "PlayintoMicrophone1",
+         QStringLiteral("Play into Microphone"),
+         {}},
     }};
     return table;
 }

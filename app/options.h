@@ -25,9 +25,10 @@ enum class Option {
     HotkeyMode,
     AllowOverlappingSounds,
     KeyboardLayout,
-    MatrixDisplay
+    MatrixDisplay,
+    VoiceOutput
 };
-inline constexpr int OptionCount = 6;
+inline constexpr int OptionCount = 7;
 
 // How a stored value is read back. The senses differ on purpose and belong to the file format: a hand-edited "off"
 // leaves an OnlyOffTurnsOff option on.

@@ -14,7 +14,16 @@ SoundBoard::SoundBoard(const KeyMap& keyMap, const Options& options, audio::Soun
     : m_keyMap(keyMap), m_options(options), m_player(player), m_decimalSeparator(decimalSeparator) {}
 
 void SoundBoard::playSoundFile(const QString& fileName) {
+    if (fileName.size() == StopAllToken.size() &&
+        QString(fileName).replace(QLatin1Char('\\'), QLatin1Char('/')) == StopAllToken) {
+        stopAll();
+        return;
+    }
     m_player.playSoundFile(fileName, m_options.isOn(Option::AllowOverlappingSounds));
+}
+
+void SoundBoard::stopAll() {
+    m_player.stopAll();
 }
 
 void SoundBoard::playBindingsFor(const QString& keyName) {

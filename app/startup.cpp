@@ -7,6 +7,7 @@
 #include "app/messagebox.h"
 #include "app/options.h"
 #include "app/soundboard.h"
+#include "app/voiceoutput.h"
 #include "audio/soundplayer.h"
 #include "i18n/translator.h"
 #include "keymap/keymapfile.h"
@@ -22,6 +23,7 @@ Startup::Startup(QStringList arguments) {
 
 Startup::~Startup() {
     m_window.reset();
+    m_voiceOutput.reset();
     if (m_player) {
         m_player->stop();
     }
@@ -38,6 +40,7 @@ void Startup::run() {
     createDisplay();
     startAudio();
     startVolumeControl();
+    startVoiceOutput();
     startUpdateCheck();
 }
 
@@ -100,6 +103,11 @@ void Startup::startVolumeControl() {
     m_window->createVolumeControl(*m_player);
 }
 
+void Startup::startVoiceOutput() {
+    m_voiceOutput = std::make_unique<VoiceOutput>(*m_options, *m_player);
+    m_window->setVoiceOutputAvailable(m_voiceOutput->start());
+}
+
 void Startup::startUpdateCheck() {
     m_window->startUpdateCheck();
 }
@@ -116,6 +124,9 @@ int runProgram(int argc, char** argv) {
         arguments.removeFirst();
     }
     Startup startup(std::move(arguments));
+    // Ended by the system, the program still closes down in order: what it made at the sound server goes away.
+    std::unique_ptr<platform::IHeld> endRequests =
+        platform::process().catchEndRequests([] { QCoreApplication::quit(); });
     startup.run();
     startup.window().show();
     return app.exec();

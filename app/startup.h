@@ -15,6 +15,7 @@ namespace clavora {
 class MainWindow;
 class Options;
 class SoundBoard;
+class VoiceOutput;
 namespace audio {
 class SoundPlayer;
 }
@@ -23,7 +24,7 @@ class Startup {
 public:
     // Arguments: the command line without the program name.
     explicit Startup(QStringList arguments);
-    // Closes the window, then shuts the audio output down.
+    // Closes the window, takes the virtual microphone away, then shuts the audio output down.
     ~Startup();
     Startup(const Startup&) = delete;
     Startup& operator=(const Startup&) = delete;
@@ -51,7 +52,10 @@ public:
     void startAudio();
     // 13: the volume slider, on the output as it started.
     void startVolumeControl();
-    // 14: the update check of this run.
+    // 14: playing into calls: what a crashed run left at the sound server is removed, and the virtual microphone
+    // made when the option is on; its menu item shows when the server answers.
+    void startVoiceOutput();
+    // 15: the update check of this run.
     void startUpdateCheck();
 
     // Fixed once the step that settles each part has run.
@@ -63,6 +67,7 @@ public:
     const Translator& translator() const { return m_translator; }
     KeyMap& keyMap() { return m_keyMap; }
     MainWindow& window() { return *m_window; }
+    VoiceOutput& voiceOutput() { return *m_voiceOutput; }
 
 private:
     AppContext m_context;
@@ -73,6 +78,7 @@ private:
     std::unique_ptr<audio::SoundPlayer> m_player;
     std::unique_ptr<SoundBoard> m_soundBoard;
     std::unique_ptr<MainWindow> m_window;
+    std::unique_ptr<VoiceOutput> m_voiceOutput;
 };
 
 // Runs the program: start-up, the main window and the event loop. Returns the exit code.

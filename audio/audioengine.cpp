@@ -291,7 +291,9 @@ bool AudioEngine::start(const EngineConfig& config) {
         SDL_AudioSpec obtained{};
         // The period size is not left to the driver: SDL 2.26's dummy driver corrupts the heap on close when it
         // changes it, and a driver's own choice is often far above the 10 ms we want.
-        state->device = SDL_OpenAudioDevice(nullptr, 0, &wanted, &obtained, SDL_AUDIO_ALLOW_FREQUENCY_CHANGE);
+        const QByteArray deviceName = config.deviceName.toUtf8();
+        state->device = SDL_OpenAudioDevice(deviceName.isEmpty() ? nullptr : deviceName.constData(), 0, &wanted,
+                                            &obtained, SDL_AUDIO_ALLOW_FREQUENCY_CHANGE);
         if (state->device == 0) {
             qCWarning(lcAudio) << "Cannot open the audio output:" << SDL_GetError();
             releaseSdlAudio();
@@ -426,6 +428,20 @@ void AudioEngine::free(quint32 handle) {
         m_state->kick = true;
         m_state->wake.notify_one();
     }
+}
+
+void AudioEngine::stopAll() {
+    if (!m_state) {
+        return;
+    }
+    std::lock_guard<std::mutex> lock(m_state->mutex);
+    for (const auto& [handle, stream] : m_state->handles) {
+        stream->playing.store(false, std::memory_order_release);
+        stream->freeRequested.store(true, std::memory_order_release);
+    }
+    m_state->handles.clear();
+    m_state->kick = true;
+    m_state->wake.notify_one();
 }
 
 void AudioEngine::setMasterGain(MasterGain gain) {

@@ -27,6 +27,8 @@ struct EngineConfig {
     // Asked of the device; the device may run at its own rate, and streams are resampled to the rate it runs at.
     int sampleRate = 44100;
     int channels = 2;
+    // The output device by the name the audio driver lists it under; empty for the system's default.
+    QString deviceName;
     // Device buffer, in frames: 10 ms at 44.1 kHz.
     int periodFrames = 441;
     // Decoded audio kept ready per stream, in frames.
@@ -74,6 +76,9 @@ public:
 
     // Stops a stream and releases it; the handle is dead from now on. A dead handle is ignored.
     void free(quint32 handle);
+
+    // Stops and releases every stream: silent from the next device period on, every handle dead.
+    void stopAll();
 
     // Master gain per channel, applied by the mixer from the next period on. 65535 each at start.
     void setMasterGain(MasterGain gain);

@@ -58,4 +58,9 @@ template <> IShell& defaultService<IShell>() {
     return service;
 }
 
+template <> IVoiceMicrophone& defaultService<IVoiceMicrophone>() {
+    static DummyVoiceMicrophone service;
+    return service;
+}
+
 } // namespace clavora::platform

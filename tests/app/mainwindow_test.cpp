@@ -8,6 +8,8 @@
 #include "app/soundboard.h"
 #include "app/startup.h"
 #include "app/textdisplay.h"
+#include "app/voiceoutput.h"
+#include "audio/soundplayer.h"
 #include "display/ledmatrixdisplay.h"
 #include "keymap/keyeditdialog.h"
 #include "keymap/redefinekeysdialog.h"
@@ -506,6 +508,86 @@ TEST_F(MainWindowKeysTest, KeysTypedIntoTheFocusedSliderPlayNothing) {
     form.setFocus();
     QTest::keyClick(&form, Qt::Key_F7);
     EXPECT_EQ(m_player.played, QStringList({m_root.file("program/two.txt")}));
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(MainWindowTest, PlayIntoMicrophoneShowsWithAServerAndMakesAndRemovesTheMicrophone) {
+    {
+        m_voice.reachable = false;
+        auto startup = start();
+        EXPECT_FALSE(namedAction(startup->window(), "PlayintoMicrophone1")->isVisible());
+        EXPECT_FALSE(startup->voiceOutput().isAvailable());
+    }
+    m_voice.reachable = true;
+    auto startup = start();
+    MainWindow& form = startup->window();
+    QAction* item = namedAction(form, "PlayintoMicrophone1");
+    EXPECT_TRUE(item->isVisible());
+    EXPECT_EQ(item->text(), "Play into Microphone");
+    EXPECT_FALSE(item->isChecked());
+    EXPECT_GE(m_voice.leftoverSweeps, 1) << "what a crashed run left is swept up at every start";
+    EXPECT_FALSE(m_voice.created);
+
+    // SDL's dummy driver opens one device only, so the sounds' second output is left to the player's own tests.
+    item->trigger();
+    EXPECT_TRUE(m_voice.created);
+    EXPECT_EQ(test::readBytes(settingsPath()), "[Settings]\nVoiceOutput=ON\n\n");
+    item->trigger();
+    EXPECT_FALSE(m_voice.created);
+    EXPECT_FALSE(startup->player().isVoiceOutputRunning());
+    EXPECT_EQ(test::readBytes(settingsPath()), "[Settings]\nVoiceOutput=OFF\n\n");
+    EXPECT_TRUE(m_errors.isEmpty()) << m_errors.join("; ").toStdString();
+}
+
+TEST_F(MainWindowTest, StoredVoiceOutputMakesTheMicrophoneAtStartAndTheEndRemovesIt) {
+    writeSettings("[Settings]\nVoiceOutput=ON\n");
+    {
+        auto startup = start();
+        EXPECT_TRUE(namedAction(startup->window(), "PlayintoMicrophone1")->isChecked());
+        EXPECT_TRUE(m_voice.created);
+    }
+    EXPECT_FALSE(m_voice.created);
+
+    // A microphone that cannot be made is reported; the option keeps its mark and the program goes on.
+    m_voice.failCreate = true;
+    auto startup = start();
+    EXPECT_FALSE(m_voice.created);
+    ASSERT_EQ(m_errors.size(), 1);
+    EXPECT_TRUE(m_errors[0].contains("Clavora Microphone")) << m_errors[0].toStdString();
+    EXPECT_FALSE(startup->player().isVoiceOutputRunning());
+}
+
+TEST_F(MainWindowTest, StopAllSoundsComesAfterRedefineKeysAndAKeyBindingDoesTheSame) {
+    test::writeBytes(m_root.file("program/keys.db"), "s|<stop all>/\nx|<stop all>\\\ny|<Stop All>/\n");
+    writeSettings("[Settings]\nHotkeyMode=OFF\n");
+    auto startup = start();
+    MainWindow& form = startup->window();
+    QStringList captions;
+    for (QAction* action : namedChild<QMenu>(form, "Soundboard1")->actions()) {
+        captions << (action->isSeparator() ? "-" : action->text());
+    }
+    ASSERT_GE(captions.size(), 2);
+    EXPECT_EQ(captions.mid(0, 2), QStringList({"Redefine Keys...", "Stop All Sounds"}));
+    QAction* stopAll = namedAction(form, "StopAllSounds1");
+    EXPECT_EQ(stopAll->shortcut(), QKeySequence(Qt::Key_Pause));
+
+    stopAll->trigger();
+    EXPECT_EQ(m_player.stops, 1);
+
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+    QTest::keyClick(&form, Qt::Key_Pause);
+    EXPECT_EQ(m_player.stops, 2);
+    // Either folder separator; the token's letters are exact, and nothing of it is handed to a player.
+    QTest::keyClick(&form, 's');
+    QTest::keyClick(&form, 'x');
+    EXPECT_EQ(m_player.stops, 4);
+    QTest::keyClick(&form, 'y');
+    EXPECT_EQ(m_player.stops, 4);
+    EXPECT_TRUE(m_player.played.isEmpty()) << m_player.played.join("; ").toStdString();
 }
 
 } // namespace

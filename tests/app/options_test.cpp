@@ -22,18 +22,19 @@ TEST_F(OptionsTest, StoredValuesAreReadWithTheirOwnSenses) {
         const char* text;
         bool tray, startMinimized, hotkey, overlap, display;
         const char* layout;
+        bool voice;
     } cases[] = {
-        {"", false, false, true, true, true, "Standard"},
+        {"", false, false, true, true, true, "Standard", false},
         {"[settings]\nminimizetosystemtray=on\nMINIMIZESTARTUP=on\nHotkeyMode=on\nAllowOverlappingSounds=on\n"
-         "MatrixDisplay=on\nKeyboardLayout=numpad\n",
-         true, false, true, true, true, "Standard"},
+         "MatrixDisplay=on\nKeyboardLayout=numpad\nVoiceOutput=on\n",
+         true, false, true, true, true, "Standard", false},
         {"[Settings]\nMinimizeToSystemTray=OFF\nMinimizeStartup=ON\nHotkeyMode=OFF\nAllowOverlappingSounds=OFF\n"
-         "MatrixDisplay=OFF\nKeyboardLayout=NumPad\n",
-         false, true, false, false, false, "NumPad"},
+         "MatrixDisplay=OFF\nKeyboardLayout=NumPad\nVoiceOutput=ON\n",
+         false, true, false, false, false, "NumPad", true},
         {"[Settings]\nMinimizeToSystemTray=off\nHotkeyMode=yes\nMatrixDisplay=Off\n", true, false, true, true, true,
-         "Standard"},
-        {"[Settings]\nMinimizeToSystemTray=\nMinimizeStartup= ON \nKeyboardLayout=NUMPAD\n", true, true, true, true,
-         true, "Standard"},
+         "Standard", false},
+        {"[Settings]\nMinimizeToSystemTray=\nMinimizeStartup= ON \nKeyboardLayout=NUMPAD\nVoiceOutput= ON\n", true,
+         true, true, true, true, "Standard", true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
@@ -47,6 +48,7 @@ TEST_F(OptionsTest, StoredValuesAreReadWithTheirOwnSenses) {
         EXPECT_EQ(options.isOn(Option::AllowOverlappingSounds), c.overlap);
         EXPECT_EQ(options.isOn(Option::MatrixDisplay), c.display);
         EXPECT_EQ(options.keyboardLayout(), c.layout);
+        EXPECT_EQ(options.isOn(Option::VoiceOutput), c.voice);
     }
 }
 
@@ -63,9 +65,9 @@ TEST_F(OptionsTest, TheTableKeepsTheStartupOrderAndTheMenuItems) {
         }
     }
     EXPECT_EQ(keys, QStringList({"MinimizeToSystemTray", "MinimizeStartup", "HotkeyMode", "AllowOverlappingSounds",
-                                 "KeyboardLayout", "MatrixDisplay"}));
+                                 "KeyboardLayout", "MatrixDisplay", "VoiceOutput"}));
     EXPECT_EQ(items, QStringList({"MinimizetoSystemTray1", "StartMinimized1", "HotkeyMode1", "AllowOverlappingSounds1",
-                                  "Standard1", "NumPad1", "MatrixDisplay1"}));
+                                  "Standard1", "NumPad1", "MatrixDisplay1", "PlayintoMicrophone1"}));
 }
 
 TEST_F(OptionsTest, AChangeIsSignalledThenTheWholeFileIsWritten) {

@@ -14,6 +14,7 @@
 #include "platform/fake/fakeprocess.h"
 #include "platform/fake/fakeprogramvolume.h"
 #include "platform/fake/fakeshell.h"
+#include "platform/fake/fakevoicemicrophone.h"
 #include "tests/support/testsupport.h"
 
 #include <gtest/gtest.h>
@@ -41,6 +42,7 @@ protected:
     platform::FakeKeyCaptions m_keyCaptions;
     platform::FakeKeyInjector m_keyInjector;
     platform::FakeProgramVolume m_programVolume;
+    platform::FakeVoiceMicrophone m_voice;
 
 private:
     platform::ScopedService<platform::IFileSystem> m_useFiles{m_files};
@@ -54,6 +56,7 @@ private:
     platform::ScopedService<platform::IKeyCaptions> m_useKeyCaptions{m_keyCaptions};
     platform::ScopedService<platform::IKeyInjector> m_useKeyInjector{m_keyInjector};
     platform::ScopedService<platform::IProgramVolume> m_useProgramVolume{m_programVolume};
+    platform::ScopedService<platform::IVoiceMicrophone> m_useVoice{m_voice};
 };
 
 } // namespace clavora::test
