@@ -8,6 +8,8 @@
 #include <QFileInfo>
 #include <QLoggingCategory>
 
+#include <cmath>
+
 Q_LOGGING_CATEGORY(lcVolumeTarget, "clavora.app.volume")
 
 namespace clavora {
@@ -19,19 +21,42 @@ const QString StoreLeft = QStringLiteral("Left");
 const QString StoreRight = QStringLiteral("Right");
 constexpr int SaveDelayMs = 1000;
 
-// The sound server's volume, followed for the engine's stream.
+// The sound server's volume, followed for the engine's stream. The voice output is a stream of its own at the
+// server, which the slider does not reach there; its gain in the engine follows the server's volume instead, through
+// the server's cubic volume curve, so a sound is as loud in a call as on the speakers.
 class ServerVolume : public platform::IProgramVolume {
 public:
-    explicit ServerVolume(platform::IProgramVolume& server) : m_server(server) {
+    ServerVolume(platform::IProgramVolume& server, audio::SoundPlayer& sound) : m_server(server), m_sound(sound) {
         m_server.follow(QString::fromUtf8(audio::OutputStreamName));
     }
     void follow(const QString& streamName) override { m_server.follow(streamName); }
     bool isAvailable() override { return m_server.isAvailable(); }
-    bool read(platform::ChannelVolume& volume) override { return m_server.read(volume); }
-    bool write(platform::ChannelVolume volume) override { return m_server.write(volume); }
+    bool read(platform::ChannelVolume& volume) override {
+        if (!m_server.read(volume)) {
+            return false;
+        }
+        mirrorToVoiceOutput(volume);
+        return true;
+    }
+    bool write(platform::ChannelVolume volume) override {
+        if (!m_server.write(volume)) {
+            return false;
+        }
+        mirrorToVoiceOutput(volume);
+        return true;
+    }
 
 private:
+    void mirrorToVoiceOutput(platform::ChannelVolume volume) {
+        const audio::MasterGain gain{serverVolumeAsGain(volume.left), serverVolumeAsGain(volume.right)};
+        const audio::MasterGain current = m_sound.voiceEngine().masterGain();
+        if (current.left != gain.left || current.right != gain.right) {
+            m_sound.voiceEngine().setMasterGain(gain);
+        }
+    }
+
     platform::IProgramVolume& m_server;
+    audio::SoundPlayer& m_sound;
 };
 
 // No audio output: nothing to read or set.
@@ -65,6 +90,11 @@ VolumeTarget chooseVolumeTarget(bool audioRunning, const QString& audioDriver) {
         return VolumeTarget::SoundServer;
     }
     return VolumeTarget::EngineGain;
+}
+
+quint16 serverVolumeAsGain(quint16 volume) {
+    const double level = volume / 65535.0;
+    return static_cast<quint16>(std::lround(level * level * level * 65535.0));
 }
 
 QString stateStoreFile(const QString& stateFolder) {
@@ -159,7 +189,7 @@ std::unique_ptr<platform::IProgramVolume> makeProgramVolume(audio::SoundPlayer& 
                                                                     : "nothing (no audio output)");
     switch (target) {
     case VolumeTarget::SoundServer:
-        return std::make_unique<ServerVolume>(server);
+        return std::make_unique<ServerVolume>(server, sound);
     case VolumeTarget::EngineGain:
         return std::make_unique<EngineGainVolume>(sound, stateStoreFile(stateFolder));
     case VolumeTarget::None:

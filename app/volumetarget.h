@@ -22,6 +22,10 @@ enum class VolumeTarget { SoundServer, EngineGain, None };
 // SDL drivers that play through a sound server whose per-stream volume the program can follow.
 VolumeTarget chooseVolumeTarget(bool audioRunning, const QString& audioDriver);
 
+// The engine gain that sounds as loud as a stream volume of Volume at the sound server, whose volume scale is cubic
+// (0..65535 here stands for 0..100 %).
+quint16 serverVolumeAsGain(quint16 volume);
+
 // The per-user state store, an INI file under the user's state folder (empty when StateFolder is).
 QString stateStoreFile(const QString& stateFolder);
 

@@ -49,6 +49,17 @@ TEST(VolumeStepsTest, PositionsAndVolumesFollowTheStepOf8191) {
     }
 }
 
+// The voice output's gain for a volume at the sound server: the server's scale is cubic, so half way up is an eighth.
+TEST(VolumeStepsTest, ServerVolumeAsGainFollowsTheServersCubicScale) {
+    const struct {
+        quint16 volume;
+        quint16 gain;
+    } cases[] = {{0, 0}, {65535, 65535}, {32768, 8192}, {16384, 1024}, {1, 0}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(serverVolumeAsGain(c.volume), c.gain) << "volume " << c.volume;
+    }
+}
+
 TEST(VolumeStepsTest, DisplayTextIsSilentOnlyAtPositionZero) {
     EXPECT_EQ(statusTextForPosition(0), "Silent");
     for (int position = 1; position <= VolumeSteps; ++position) {
