@@ -104,13 +104,14 @@ ChoicePanel::ChoicePanel(QWidget* parent) : QFrame(parent) {
 
 void ChoicePanel::setSelected(bool selected) {
     m_selected = selected;
-    // The panel paints its own colours, not the style's: button face when normal, highlight when selected.
-    QPalette colours = palette();
+    // The panel paints its own colours, not the visual style's: button face when normal, highlight when selected.
+    // A style sheet of its own, since the application's style sheet would otherwise paint over the palette.
     const QPalette system = QApplication::palette();
-    colours.setColor(QPalette::Window, system.color(selected ? QPalette::Highlight : QPalette::Button));
-    colours.setColor(QPalette::WindowText, system.color(selected ? QPalette::HighlightedText : QPalette::WindowText));
-    setPalette(colours);
-    m_caption->setPalette(colours);
+    m_background = system.color(selected ? QPalette::Highlight : QPalette::Button);
+    m_foreground = system.color(selected ? QPalette::HighlightedText : QPalette::WindowText);
+    setStyleSheet(QStringLiteral("clavora--online--ChoicePanel { background-color: %1; }"
+                                 " QLabel { background: transparent; color: %2; }")
+                      .arg(m_background.name(), m_foreground.name()));
     setFrameShadow(selected ? QFrame::Sunken : QFrame::Raised);
 }
 

@@ -37,6 +37,9 @@ public:
     QString caption() const;
     void setCaption(const QString& caption);
     void setPicture(const QPixmap& picture);
+    // The colours it paints itself in.
+    QColor background() const { return m_background; }
+    QColor foreground() const { return m_foreground; }
 
 signals:
     void leftPressed();
@@ -47,6 +50,8 @@ protected:
 private:
     QLabel* m_picture = nullptr;
     QLabel* m_caption = nullptr;
+    QColor m_background;
+    QColor m_foreground;
     bool m_selected = false;
 };
 

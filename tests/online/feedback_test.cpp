@@ -11,6 +11,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTest>
 #include <QTimer>
 #include <QUrlQuery>
@@ -202,20 +203,29 @@ TEST_F(FeedbackDialogTest, TranslatedTextsAndLimits) {
 }
 
 TEST_F(FeedbackDialogTest, LeftClicksChooseAndWithdrawRightClicksDoNothing) {
+    // The program's visual style paints every surface; the panels keep their own colours all the same.
+    qApp->setStyleSheet(QStringLiteral("QWidget { background-color: #e3e8ee; color: #1f2a36; }"));
+    const auto restore = qScopeGuard([] { qApp->setStyleSheet(QString()); });
     auto dialog = open(context(server.host()));
     ChoicePanel* l = like(*dialog);
     ChoicePanel* d = dislike(*dialog);
-    const QColor normal = l->palette().color(QPalette::Window);
+    const QPalette system = QApplication::palette();
+    // What the panel looks like on screen, inside its edge and clear of its picture and caption.
+    const auto shown = [](ChoicePanel* panel) {
+        return panel->grab().toImage().pixelColor(panel->width() - 4, panel->height() / 2);
+    };
+    EXPECT_EQ(shown(l), system.color(QPalette::Button));
 
     QTest::mouseClick(l, Qt::RightButton);
     EXPECT_FALSE(l->isSelected());
     QTest::mouseClick(l, Qt::LeftButton);
     EXPECT_TRUE(l->isSelected());
-    EXPECT_EQ(l->palette().color(QPalette::Window), QApplication::palette().color(QPalette::Highlight));
+    EXPECT_EQ(shown(l), system.color(QPalette::Highlight));
+    EXPECT_EQ(l->foreground(), system.color(QPalette::HighlightedText));
     EXPECT_EQ(l->frameShadow(), QFrame::Sunken);
     QTest::mouseClick(l, Qt::LeftButton);
     EXPECT_FALSE(l->isSelected());
-    EXPECT_EQ(l->palette().color(QPalette::Window), normal);
+    EXPECT_EQ(shown(l), system.color(QPalette::Button));
     EXPECT_EQ(l->frameShadow(), QFrame::Raised);
 
     QTest::mouseClick(l, Qt::LeftButton);
