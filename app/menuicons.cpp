@@ -12,7 +12,7 @@ namespace {
 const QColor Slate(0x4f, 0x64, 0x7b);
 const QColor Accent(0x2f, 0x7d, 0xc1);
 
-using TDraw = void (*)(QPainter&);
+using DrawFunction = void (*)(QPainter&);
 
 void drawExit(QPainter& p) {
     p.setPen(QPen(Slate, 1.4));
@@ -83,7 +83,7 @@ void drawApplication(QPainter& p) {
     p.drawEllipse(QRectF(3.5, 8, 2, 2));
 }
 
-QIcon paint(TDraw draw) {
+QIcon paint(DrawFunction draw) {
     QIcon icon;
     for (int size : {16, 32, 48, 64}) {
         QPixmap pixmap(size, size);
@@ -100,11 +100,12 @@ QIcon paint(TDraw draw) {
 
 } // namespace
 
-QIcon MenuIcon(const QString& name) {
+QIcon menuIcon(const QString& name) {
     static const struct {
         const char* name;
-        TDraw draw;
-    } icons[] = {{"exit", drawExit}, {"help", drawHelp}, {"flag", drawFlag}, {"feedback", drawFeedback}, {"about", drawAbout}};
+        DrawFunction draw;
+    } icons[] = {
+        {"exit", drawExit}, {"help", drawHelp}, {"flag", drawFlag}, {"feedback", drawFeedback}, {"about", drawAbout}};
     for (const auto& icon : icons) {
         if (name == QLatin1String(icon.name)) {
             return paint(icon.draw);
@@ -113,6 +114,8 @@ QIcon MenuIcon(const QString& name) {
     return QIcon();
 }
 
-QIcon ApplicationIcon() { return paint(drawApplication); }
+QIcon applicationIcon() {
+    return paint(drawApplication);
+}
 
 } // namespace clavora

@@ -7,9 +7,9 @@
 namespace clavora {
 
 // "exit", "help", "flag", "feedback" or "about"; a null icon for any other name.
-QIcon MenuIcon(const QString& name);
+QIcon menuIcon(const QString& name);
 
 // The application's icon: a key cap with a sound wave.
-QIcon ApplicationIcon();
+QIcon applicationIcon();
 
 } // namespace clavora

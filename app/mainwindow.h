@@ -1,0 +1,101 @@
+// The main window: the display strip, the volume slider, the keyboard area, the menus and the notification-area
+// icon. A view: start-up (app/startup.h) creates the objects it shows and hands them in; its widgets are wired to
+// the commands here and to the option table's one change path.
+#pragma once
+
+#include "app/options.h"
+
+#include <QHash>
+#include <QMainWindow>
+#include <array>
+#include <functional>
+#include <memory>
+
+class QAction;
+class QMenu;
+class QScreen;
+class QSlider;
+class QSystemTrayIcon;
+class QTimer;
+class QWidget;
+
+namespace clavora {
+
+struct AppContext;
+class SoundBoard;
+class TextDisplay;
+class Translator;
+
+class MainWindow : public QMainWindow {
+    Q_OBJECT
+public:
+    // The window shows Options from the start (check marks, hotkey poll, display strip) and follows their changes;
+    // its key events and hotkey ticks go to SoundBoard; Translator gives the texts of its confirmation box.
+    MainWindow(const AppContext& context, Options& options, SoundBoard& soundBoard, const Translator& translator,
+               QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    // Creates the matrix display in the top strip, showing "Press any key". Start-up calls it once.
+    TextDisplay& createDisplay();
+    // Null until createDisplay.
+    TextDisplay* display() const { return m_display.get(); }
+
+    // Hides the window to the notification area. Without a notification area the icon could never be clicked, so
+    // the window is minimized to the task bar instead.
+    void hideToTray();
+    // Brings the window back from the notification area and removes the icon.
+    void restoreFromTray();
+    // Tests replace the question whether the desktop has a notification area.
+    void setTrayAvailability(std::function<bool()> available) { m_trayAvailable = std::move(available); }
+
+    // Called by the language dialog; it does nothing.
+    void setLanguageFile(const QString& fileName);
+
+    SoundBoard& soundBoard() const { return m_soundBoard; }
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    void createControls();
+    void createMenus();
+    void showOptions();
+    void applyOption(Option option);
+    void watchScreen(QScreen* screen);
+
+    void changeOption(Option option, const QString& value);
+    void toggleAutostart();
+    void resetToDefaults();
+    void openHelpPage();
+    void onMinimized();
+    void onAutoSwitchTimer();
+    void pollHotkeys();
+    // The window itself holds the keyboard focus, so its key handlers hear what is typed.
+    bool hasKeyboardFocus() const;
+    void reloadDisplay();
+
+    const AppContext& m_context;
+    Options& m_options;
+    SoundBoard& m_soundBoard;
+    const Translator& m_translator;
+    std::unique_ptr<TextDisplay> m_display;
+    std::function<bool()> m_trayAvailable;
+
+    QWidget* m_displayPanel = nullptr;
+    QSlider* m_volumeSlider = nullptr;
+    QWidget* m_touchKeyboard = nullptr;
+    QSystemTrayIcon* m_trayIcon = nullptr;
+    QTimer* m_autoSwitchTimer = nullptr;
+    QTimer* m_hotkeyTimer = nullptr;
+
+    std::array<QAction*, OptionCount> m_optionActions{}; // the check items of the on/off options
+    QHash<QString, QAction*> m_layoutActions;            // by layout value
+    QAction* m_autostartAction = nullptr;
+};
+
+// The address of the help page for a product: plain http on the maker's host, path "/help/<slug>/".
+QString helpPageUrl(const QString& host, const QString& productName);
+
+} // namespace clavora
