@@ -48,9 +48,6 @@ public:
     // Tests replace the question whether the desktop has a notification area.
     void setTrayAvailability(std::function<bool()> available) { m_trayAvailable = std::move(available); }
 
-    // Called by the language dialog; it does nothing.
-    void setLanguageFile(const QString& fileName);
-
     SoundBoard& soundBoard() const { return m_soundBoard; }
 
 protected:
@@ -69,6 +66,10 @@ private:
     void toggleAutostart();
     void resetToDefaults();
     void openHelpPage();
+    // The Help menu's dialogs (app/helpdialogs.cpp), each made for one modal showing.
+    void openFeedbackDialog();
+    void openAboutDialog();
+    void openLanguageDialog();
     void onMinimized();
     void onAutoSwitchTimer();
     void pollHotkeys();

@@ -9,9 +9,6 @@
 
 namespace clavora {
 
-// The key under [Settings] in settings.ini that keeps the language the user confirmed, as a language name
-// ("German"); absent or empty: the automatic choice.
-inline const QString LanguageSettingKey = QStringLiteral("Language");
 // The built-in language: the program's own texts.
 inline const QString EnglishLanguage = QStringLiteral("English");
 // Who wrote the program's own (English) texts.
