@@ -79,8 +79,9 @@ bool ProgramRun::waitForWindow(const QString& title, int timeoutMs) {
     return waitFor(
         [&] {
             return !runCommand(QStringLiteral("xdotool"),
-                               {QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--pid"),
-                                QString::number(pid()), QStringLiteral("--name"), pattern})
+                               // --all: the process and the title both (xdotool's default is either of them).
+                               {QStringLiteral("search"), QStringLiteral("--all"), QStringLiteral("--onlyvisible"),
+                                QStringLiteral("--pid"), QString::number(pid()), QStringLiteral("--name"), pattern})
                         .trimmed()
                         .isEmpty();
         },
