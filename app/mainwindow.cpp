@@ -3,14 +3,25 @@
 
 #include "app/application.h"
 #include "app/identity.h"
+#include "app/launcher.h"
 #include "app/menuicons.h"
 #include "app/messagebox.h"
 #include "app/soundboard.h"
 #include "app/textdisplay.h"
+#include "app/volumecontrol.h"
+#include "app/volumetarget.h"
 #include "display/ledmatrixdisplay.h"
+#include "display/onscreenkeyboard.h"
 #include "i18n/translator.h"
+#include "keymap/redefinekeysdialog.h"
+#include "online/updatechecker.h"
+#include "online/updatecheckui.h"
 #include "platform/autostart.h"
 #include "platform/filesystem.h"
+#include "platform/keyboard.h"
+#include "platform/keycaptions.h"
+#include "platform/keyinjector.h"
+#include "platform/programvolume.h"
 #include "platform/shell.h"
 #include "platform/webhost.h"
 
@@ -35,7 +46,6 @@ constexpr int ClientWidth = 646;
 constexpr int ClientHeight = 341;
 constexpr int DisplayStripHeight = 65;
 constexpr int VolumeSliderHeight = 25;
-constexpr int VolumeSteps = 8;
 constexpr int KeyboardMargin = 3;
 constexpr int HotkeyPollInterval = 50;
 constexpr int AutoSwitchDelay = 100;
@@ -73,10 +83,10 @@ QString helpPageUrl(const QString& host, const QString& productName) {
     return QLatin1String("http://") + host + QLatin1String("/help/") + slug + QLatin1Char('/');
 }
 
-MainWindow::MainWindow(const AppContext& context, Options& options, SoundBoard& soundBoard,
+MainWindow::MainWindow(const AppContext& context, Options& options, KeyMap& keyMap, SoundBoard& soundBoard,
                        const Translator& translator, QWidget* parent)
-    : QMainWindow(parent), m_context(context), m_options(options), m_soundBoard(soundBoard), m_translator(translator),
-      m_trayAvailable([] { return QSystemTrayIcon::isSystemTrayAvailable(); }) {
+    : QMainWindow(parent), m_context(context), m_options(options), m_keyMap(keyMap), m_soundBoard(soundBoard),
+      m_translator(translator), m_trayAvailable([] { return QSystemTrayIcon::isSystemTrayAvailable(); }) {
     setObjectName(QStringLiteral("AppForm"));
     setWindowIcon(applicationIcon());
     setWindowTitle(m_context.identity.title);
@@ -155,15 +165,13 @@ void MainWindow::createControls() {
     m_volumeSlider->setFixedHeight(VolumeSliderHeight);
     m_volumeSlider->setTickPosition(QSlider::NoTicks);
     m_volumeSlider->setFocusPolicy(Qt::ClickFocus); // not a tab stop
-    m_volumeSlider->setRange(0, VolumeSteps);
     layout->addWidget(m_volumeSlider);
 
     auto* keyboardArea = new QWidget(client);
     keyboardArea->setObjectName(QStringLiteral("KeyboardArea"));
     auto* keyboardLayout = new QVBoxLayout(keyboardArea);
     keyboardLayout->setContentsMargins(KeyboardMargin, KeyboardMargin, KeyboardMargin, KeyboardMargin);
-    m_touchKeyboard = new QWidget(keyboardArea);
-    m_touchKeyboard->setObjectName(QStringLiteral("TouchKeyboard1"));
+    createOnScreenKeyboard(keyboardArea);
     keyboardLayout->addWidget(m_touchKeyboard);
     layout->addWidget(keyboardArea, 1);
 
@@ -171,6 +179,21 @@ void MainWindow::createControls() {
     // Keys typed into the window reach the window itself, not a child.
     setFocusPolicy(Qt::StrongFocus);
     client->setFocusProxy(this);
+}
+
+void MainWindow::createOnScreenKeyboard(QWidget* area) {
+    // The keyboard takes no focus when clicked: the keys it injects reach the window's own key handlers. Its minimum
+    // size, with the strip and the slider above it, is the window's.
+    m_touchKeyboard =
+        new OnScreenKeyboard(platform::keyboard(), platform::keyCaptions(), platform::keyInjector(), area);
+    m_touchKeyboard->setObjectName(QStringLiteral("TouchKeyboard1"));
+    connect(m_touchKeyboard, &OnScreenKeyboard::errorOccurred, this,
+            [](const QString& message) { showApplicationError(message); });
+}
+
+void MainWindow::applyKeyboardLayout() {
+    m_touchKeyboard->setLayoutType(m_options.keyboardLayout() == LayoutNumPad ? KeyboardLayoutType::NumPad
+                                                                              : KeyboardLayoutType::Standard);
 }
 
 void MainWindow::createMenus() {
@@ -190,7 +213,8 @@ void MainWindow::createMenus() {
 
     QMenu* soundboard = bar->addMenu(QStringLiteral("Soundboard"));
     soundboard->setObjectName(QStringLiteral("Soundboard1"));
-    addItem(soundboard, "RedefineKeys1", QStringLiteral("Redefine Keys..."));
+    QAction* redefineKeys = addItem(soundboard, "RedefineKeys1", QStringLiteral("Redefine Keys..."));
+    connect(redefineKeys, &QAction::triggered, this, &MainWindow::redefineKeys);
     addSeparator(soundboard, "N1");
     QAction* exit = addItem(soundboard, "Exit1", QStringLiteral("Exit"));
     exit->setIcon(menuIcon(QStringLiteral("exit")));
@@ -264,6 +288,7 @@ void MainWindow::applyOption(Option option) {
         if (QAction* action = m_layoutActions.value(m_options.keyboardLayout())) {
             action->setChecked(true);
         }
+        applyKeyboardLayout();
         return;
     }
     const bool on = m_options.isOn(option);
@@ -302,13 +327,40 @@ TextDisplay& MainWindow::createDisplay() {
     return *m_display;
 }
 
+void MainWindow::createVolumeControl(audio::SoundPlayer& player) {
+    m_volume = makeProgramVolume(player, platform::programVolume(), platform::fileSystem().userStateFolder());
+    const StatusTextSink displayText{[this] { return m_display ? m_display->text() : QString(); },
+                                     [this](const QString& text) {
+                                         if (m_display) {
+                                             m_display->showText(text);
+                                         }
+                                     }};
+    // A child of the window, so its timer is found among the window's; the window still ends it before its slider.
+    m_volumeControl = std::make_unique<VolumeControl>(m_volumeSlider, this, *m_volume, displayText, this);
+}
+
+void MainWindow::startUpdateCheck() {
+    const Identity& identity = m_context.identity;
+    m_updateChecker = new online::UpdateChecker(
+        online::makeUpdateCheckContext(identity.companyName, identity.productName, identity.version), this);
+    online::UpdateNoticeContent notice;
+    notice.productName = identity.productName;
+    notice.homePageUrl = online::makerHomePage(platform::makerWebHost());
+    notice.icon = applicationIcon();
+    notice.translate = [&translator = m_translator](const QString& text) { return translator.translate(text); };
+    // The menu item stays checked and disabled until the check is done; the check's side of the window owns it.
+    auto* updateNotifications = findChild<QAction*>(QStringLiteral("UpdateNotifications1"));
+    new online::UpdateCheckUi(*m_updateChecker, *updateNotifications, *this, std::move(notice));
+    m_updateChecker->start();
+}
+
 void MainWindow::toggleAutostart() {
     // The check mark has already flipped; a failure ends the command where it happens.
     platform::IAutostart& autostart = platform::autostart();
     QAction* startMinimized = m_optionActions[size_t(Option::MinimizeStartup)];
     if (m_autostartAction->isChecked()) {
-        const Status written =
-            autostart.writeEntry(m_context.identity.title, m_context.programFile, QStringLiteral("/auto"));
+        const Status written = autostart.writeEntry(m_context.identity.title, launcherPath(m_context.programFile),
+                                                    QStringLiteral("/auto"));
         if (!written) {
             throw AppError(written.message());
         }
@@ -344,6 +396,13 @@ void MainWindow::resetToDefaults() {
 
 void MainWindow::openHelpPage() {
     platform::shell().openUrl(helpPageUrl(platform::makerWebHost(), m_context.identity.productName));
+}
+
+void MainWindow::redefineKeys() {
+    // The dialog changes the key map the sound board plays from, so the next key press, here or from the hotkey
+    // poll (which goes on while the dialog is open), plays the new bindings.
+    RedefineKeysDialog dialog(m_keyMap, m_context.dataFolder + QLatin1String("keys.db"), this);
+    dialog.exec();
 }
 
 void MainWindow::hideToTray() {

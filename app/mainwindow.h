@@ -22,23 +22,46 @@ class QWidget;
 namespace clavora {
 
 struct AppContext;
+class KeyMap;
+class OnScreenKeyboard;
 class SoundBoard;
 class TextDisplay;
 class Translator;
+class VolumeControl;
+namespace audio {
+class SoundPlayer;
+}
+namespace online {
+class UpdateChecker;
+}
+namespace platform {
+class IProgramVolume;
+}
 
 class MainWindow : public QMainWindow {
     Q_OBJECT
 public:
     // The window shows Options from the start (check marks, hotkey poll, display strip) and follows their changes;
-    // its key events and hotkey ticks go to SoundBoard; Translator gives the texts of its confirmation box.
-    MainWindow(const AppContext& context, Options& options, SoundBoard& soundBoard, const Translator& translator,
-               QWidget* parent = nullptr);
+    // its key events and hotkey ticks go to SoundBoard; Translator gives the texts of its confirmation box. KeyMap is
+    // the one SoundBoard plays from: Redefine Keys edits it in place.
+    MainWindow(const AppContext& context, Options& options, KeyMap& keyMap, SoundBoard& soundBoard,
+               const Translator& translator, QWidget* parent = nullptr);
     ~MainWindow() override;
 
     // Creates the matrix display in the top strip, showing "Press any key". Start-up calls it once.
     TextDisplay& createDisplay();
     // Null until createDisplay.
     TextDisplay* display() const { return m_display.get(); }
+
+    // Puts the volume slider in charge of the output as it started: the program's stream at the sound server, the
+    // engine's own gain without one, or nothing without audio output. Start-up calls it once, after the output.
+    void createVolumeControl(audio::SoundPlayer& player);
+
+    // Starts the update check of this run; Help > Update Notifications becomes usable once it is done. Start-up
+    // calls it once, after the language is loaded.
+    void startUpdateCheck();
+    // Null until startUpdateCheck.
+    online::UpdateChecker* updateChecker() const { return m_updateChecker; }
 
     // Hides the window to the notification area. Without a notification area the icon could never be clicked, so
     // the window is minimized to the task bar instead.
@@ -58,6 +81,8 @@ protected:
 private:
     void createControls();
     void createMenus();
+    void createOnScreenKeyboard(QWidget* area);
+    void applyKeyboardLayout();
     void showOptions();
     void applyOption(Option option);
     void watchScreen(QScreen* screen);
@@ -66,6 +91,8 @@ private:
     void toggleAutostart();
     void resetToDefaults();
     void openHelpPage();
+    // Soundboard > Redefine Keys...: the modal dialog over the key map and the data folder's keys.db.
+    void redefineKeys();
     // The Help menu's dialogs (app/helpdialogs.cpp), each made for one modal showing.
     void openFeedbackDialog();
     void openAboutDialog();
@@ -79,6 +106,7 @@ private:
 
     const AppContext& m_context;
     Options& m_options;
+    KeyMap& m_keyMap;
     SoundBoard& m_soundBoard;
     const Translator& m_translator;
     std::unique_ptr<TextDisplay> m_display;
@@ -86,7 +114,7 @@ private:
 
     QWidget* m_displayPanel = nullptr;
     QSlider* m_volumeSlider = nullptr;
-    QWidget* m_touchKeyboard = nullptr;
+    OnScreenKeyboard* m_touchKeyboard = nullptr;
     QSystemTrayIcon* m_trayIcon = nullptr;
     QTimer* m_autoSwitchTimer = nullptr;
     QTimer* m_hotkeyTimer = nullptr;
@@ -94,6 +122,12 @@ private:
     std::array<QAction*, OptionCount> m_optionActions{}; // the check items of the on/off options
     QHash<QString, QAction*> m_layoutActions;            // by layout value
     QAction* m_autostartAction = nullptr;
+
+    online::UpdateChecker* m_updateChecker = nullptr;
+
+    // What the slider controls, then the slider's logic that uses it, so the logic goes first.
+    std::unique_ptr<platform::IProgramVolume> m_volume;
+    std::unique_ptr<VolumeControl> m_volumeControl;
 };
 
 // The address of the help page for a product: plain http on the maker's host, path "/help/<slug>/".

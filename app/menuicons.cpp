@@ -1,6 +1,7 @@
-// The program's icons, drawn in code.
+// The program's icons: the menu icons drawn in code, the application icon as shipped.
 #include "app/menuicons.h"
 
+#include <QDir>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
@@ -70,19 +71,6 @@ void drawAbout(QPainter& p) {
     p.drawRoundedRect(QRectF(7, 6.8, 2, 6), 0.8, 0.8);
 }
 
-void drawApplication(QPainter& p) {
-    p.setPen(QPen(Slate, 1.2));
-    p.setBrush(QColor(0xee, 0xf2, 0xf6));
-    p.drawRoundedRect(QRectF(1, 3, 14, 12), 2.5, 2.5);
-    p.setPen(QPen(Accent, 1.3, Qt::SolidLine, Qt::RoundCap));
-    p.setBrush(Qt::NoBrush);
-    p.drawArc(QRectF(4, 6, 4, 6), -60 * 16, 120 * 16);
-    p.drawArc(QRectF(3, 4.5, 7, 9), -60 * 16, 120 * 16);
-    p.setPen(Qt::NoPen);
-    p.setBrush(Slate);
-    p.drawEllipse(QRectF(3.5, 8, 2, 2));
-}
-
 QIcon paint(DrawFunction draw) {
     QIcon icon;
     for (int size : {16, 32, 48, 64}) {
@@ -115,7 +103,13 @@ QIcon menuIcon(const QString& name) {
 }
 
 QIcon applicationIcon() {
-    return paint(drawApplication);
+    // The pictures the desktop shows, rendered from the icon's drawing at build time, one per size of the icon theme.
+    QIcon icon;
+    const QDir folder(QStringLiteral(":/clavora/icons"));
+    for (const QFileInfo& picture : folder.entryInfoList({QStringLiteral("*.png")}, QDir::Files)) {
+        icon.addFile(picture.filePath());
+    }
+    return icon;
 }
 
 } // namespace clavora

@@ -37,6 +37,8 @@ void Startup::run() {
     loadKeyMap();
     createDisplay();
     startAudio();
+    startVolumeControl();
+    startUpdateCheck();
 }
 
 void Startup::readIdentity() {
@@ -70,7 +72,7 @@ void Startup::createWindow() {
     // The player exists from here on so the window can be handed it; its output starts in the last step.
     m_player = std::make_unique<audio::SoundPlayer>();
     m_soundBoard = std::make_unique<SoundBoard>(m_keyMap, *m_options, *m_player, m_context.locale.decimalSeparator);
-    m_window = std::make_unique<MainWindow>(m_context, *m_options, *m_soundBoard, m_translator);
+    m_window = std::make_unique<MainWindow>(m_context, *m_options, m_keyMap, *m_soundBoard, m_translator);
 }
 
 void Startup::loadLanguage() {
@@ -93,6 +95,14 @@ void Startup::startAudio() {
     if (!m_player->start()) {
         showMessage(QStringLiteral("Could not initialize audio engine."));
     }
+}
+
+void Startup::startVolumeControl() {
+    m_window->createVolumeControl(*m_player);
+}
+
+void Startup::startUpdateCheck() {
+    m_window->startUpdateCheck();
 }
 
 int runProgram(int argc, char** argv) {

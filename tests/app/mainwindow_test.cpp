@@ -9,6 +9,8 @@
 #include "app/startup.h"
 #include "app/textdisplay.h"
 #include "display/ledmatrixdisplay.h"
+#include "keymap/keyeditdialog.h"
+#include "keymap/redefinekeysdialog.h"
 #include "platform/fake/fakeautostart.h"
 #include "platform/fake/fakefallbackplayer.h"
 #include "platform/fake/fakefilesystem.h"
@@ -21,6 +23,7 @@
 #include <QAction>
 #include <QDir>
 #include <QFile>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
@@ -126,6 +129,44 @@ TEST_F(MainWindowKeysTest, TypedKeysPlayTheirBindingsAndF1OpensHelpInstead) {
         EXPECT_EQ(m_player.played, c.played);
     }
     EXPECT_EQ(m_shell.opened.size(), 1);
+}
+
+// Soundboard > Redefine Keys... edits the very key map the window plays from and the data folder's keys.db.
+TEST_F(MainWindowKeysTest, RedefineKeysChangesWhatTheNextKeyPlays) {
+    auto startup = start();
+    MainWindow& form = startup->window();
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+    const QString two = m_root.file("program/two.txt");
+    bool opened = false;
+    // Runs inside the dialog's own event loop; tied to the window, so it cannot outlive the test.
+    QTimer::singleShot(0, &form, [&] {
+        QWidget* modal = QApplication::activeModalWidget();
+        auto* dialog = qobject_cast<RedefineKeysDialog*>(modal);
+        if (dialog == nullptr) {
+            if (modal != nullptr) {
+                modal->close();
+            }
+            return;
+        }
+        opened = true;
+        EXPECT_EQ(dialog->windowTitle(), "Redefine Keys");
+        EXPECT_EQ(dialog->keysDbPath(), m_root.file("program/keys.db"));
+        EXPECT_EQ(&dialog->keyMap(), &startup->keyMap());
+        KeyEditDialog* add = dialog->openAddKey(two);
+        QTest::keyClicks(namedChild<QLineEdit>(*add, "Edit1"), "z");
+        QTest::mouseClick(namedChild<QPushButton>(*add, "Button2"), Qt::LeftButton);
+        dialog->reject();
+    });
+    namedAction(form, "RedefineKeys1")->trigger();
+    ASSERT_TRUE(opened);
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    EXPECT_TRUE(test::readBytes(m_root.file("program/keys.db")).endsWith(("\r\nz|" + two + "\r\n").toUtf8()));
+
+    QTest::sendKeyEvent(QTest::Click, &form, Qt::Key_Z, "z", Qt::NoModifier);
+    EXPECT_EQ(m_player.played, QStringList{two});
+    EXPECT_TRUE(m_messages.isEmpty());
+    EXPECT_TRUE(m_errors.isEmpty());
 }
 
 TEST_F(MainWindowTest, StartsWithIdentityDataFolderAndDefaultOptions) {

@@ -305,7 +305,13 @@ TEST(EngineStressTest, LevelsChangingWhileTheWorkerOrdersTheStreams) {
             }
         }
     });
-    std::this_thread::sleep_for(std::chrono::seconds(3));
+    // At least three seconds of sorting under changing levels; on a loaded machine the playing stream may take
+    // longer than that to be decoded and heard, so the run goes on until it is (within reason).
+    const auto start = std::chrono::steady_clock::now();
+    while (std::chrono::steady_clock::now() - start < std::chrono::seconds(3) ||
+           (!heard.load() && std::chrono::steady_clock::now() - start < std::chrono::seconds(30))) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
     done = true;
     renderer.join();
 
