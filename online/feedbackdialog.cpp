@@ -26,6 +26,8 @@ namespace {
 
 constexpr int Margin = 3;
 constexpr int PictureSize = 32;
+// Between the two sentences of a box: an empty line (a box's plain text breaks lines at LF only).
+const QLatin1String ParagraphBreak("\n\n");
 
 QFont dialogFont(int pixelSize, bool bold = false) {
     QFont font(QStringLiteral("DejaVu Sans"));
@@ -270,12 +272,12 @@ void FeedbackDialog::send() {
     const ServerReply reply = post(feedbackFields(m_context.appTitle, m_context.appVersion, message, email));
     if (isFeedbackDelivered(reply.text)) {
         showBox(this, QMessageBox::Information, "SuccessBox", translate("Success"),
-                translate("Your feedback is received.") + QLatin1String("\r\r") + translate("Thank you!"));
+                translate("Your feedback is received.") + ParagraphBreak + translate("Thank you!"));
         accept();
         return;
     }
     showBox(this, QMessageBox::Critical, "FailureBox", translate("Failure"),
-            translate("Something went wrong. Your feedback could not be delivered.") + QLatin1String("\r\r") +
+            translate("Something went wrong. Your feedback could not be delivered.") + ParagraphBreak +
                 translate("Please try again later."));
 }
 

@@ -260,7 +260,7 @@ TEST_F(FeedbackDialogTest, ATranslatedLikeAndAnAddressReachTheServerInOrder) {
     const SeenBox& box = answerer.boxes[0];
     EXPECT_EQ(box.name, QStringLiteral("SuccessBox"));
     EXPECT_EQ(box.caption, QStringLiteral("[Success]"));
-    EXPECT_EQ(box.text, QStringLiteral("[Your feedback is received.]\r\r[Thank you!]"));
+    EXPECT_EQ(box.text, QStringLiteral("[Your feedback is received.]\n\n[Thank you!]"));
     EXPECT_EQ(box.icon, QMessageBox::Information);
     EXPECT_EQ(box.format, Qt::PlainText);
     EXPECT_EQ(dialog->result(), QDialog::Accepted);
@@ -329,7 +329,7 @@ TEST_F(FeedbackDialogTest, AnyOtherReplyFailsAndKeepsEverythingEntered) {
         EXPECT_EQ(answerer.boxes[0].name, QStringLiteral("FailureBox"));
         EXPECT_EQ(answerer.boxes[0].caption, QStringLiteral("[Failure]"));
         EXPECT_EQ(answerer.boxes[0].text,
-                  QStringLiteral("[Something went wrong. Your feedback could not be delivered.]\r\r"
+                  QStringLiteral("[Something went wrong. Your feedback could not be delivered.]\n\n"
                                  "[Please try again later.]"));
         EXPECT_EQ(answerer.boxes[0].icon, QMessageBox::Critical);
         EXPECT_TRUE(dialog->isVisible());
