@@ -19,6 +19,8 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 
+#include <algorithm>
+
 namespace clavora {
 
 namespace {
@@ -143,7 +145,8 @@ LanguageDialog::LanguageDialog(LanguageDialogContext context, QWidget* parent)
     link->setCursor(Qt::PointingHandCursor);
     link->setToolTip(m_context.translationPageUrl);
     link->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    link->setGeometry(Margin, Margin, 177, 39 - 2 * Margin);
+    // 177 pixels wide, or wider where the font or the translation needs it, so the text is never cut off.
+    link->setGeometry(Margin, Margin, std::max(177, link->sizeHint().width()), 39 - 2 * Margin);
 
     auto* ok = new QPushButton(QIcon(tickPicture(16, dpr)), translate("OK"), bar);
     ok->setObjectName(QStringLiteral("Button1"));
