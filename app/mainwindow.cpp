@@ -265,11 +265,15 @@ void MainWindow::createMenus() {
     updateNotifications->setChecked(true);
     updateNotifications->setEnabled(false);
     addSeparator(help, "UpdateNotificationsBar");
-    QAction* language = addItem(help, "Language1", QStringLiteral("Language..."));
+    QAction* language = addItem(help, "Language1", QStringLiteral("&Language..."));
     language->setIcon(menuIcon(QStringLiteral("flag")));
-    language->setVisible(false);
-    addItem(help, "SendFeedback1", QStringLiteral("Send &Feedback..."))->setIcon(menuIcon(QStringLiteral("feedback")));
-    addItem(help, "About1", QStringLiteral("&About..."))->setIcon(menuIcon(QStringLiteral("about")));
+    connect(language, &QAction::triggered, this, [this] { runCommand([this] { openLanguageDialog(); }); });
+    QAction* feedback = addItem(help, "SendFeedback1", QStringLiteral("Send &Feedback..."));
+    feedback->setIcon(menuIcon(QStringLiteral("feedback")));
+    connect(feedback, &QAction::triggered, this, [this] { runCommand([this] { openFeedbackDialog(); }); });
+    QAction* about = addItem(help, "About1", QStringLiteral("&About..."));
+    about->setIcon(menuIcon(QStringLiteral("about")));
+    connect(about, &QAction::triggered, this, [this] { runCommand([this] { openAboutDialog(); }); });
 }
 
 void MainWindow::addStopAllItem(QMenu* soundboard) {
@@ -452,10 +456,6 @@ void MainWindow::onAutoSwitchTimer() {
     } else {
         showMinimized();
     }
-}
-
-void MainWindow::setLanguageFile(const QString& fileName) {
-    Q_UNUSED(fileName);
 }
 
 bool MainWindow::hasKeyboardFocus() const {

@@ -71,9 +71,6 @@ public:
     // Tests replace the question whether the desktop has a notification area.
     void setTrayAvailability(std::function<bool()> available) { m_trayAvailable = std::move(available); }
 
-    // Called by the language dialog; it does nothing.
-    void setLanguageFile(const QString& fileName);
-
     SoundBoard& soundBoard() const { return m_soundBoard; }
 
     // Shows Settings > "Play into Microphone"; hidden until start-up finds a sound server that can carry it.
@@ -101,6 +98,10 @@ private:
     void openHelpPage();
     // Soundboard > Redefine Keys...: the modal dialog over the key map and the data folder's keys.db.
     void redefineKeys();
+    // The Help menu's dialogs (app/helpdialogs.cpp), each made for one modal showing.
+    void openFeedbackDialog();
+    void openAboutDialog();
+    void openLanguageDialog();
     void onMinimized();
     void onAutoSwitchTimer();
     void pollHotkeys();

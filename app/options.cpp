@@ -104,6 +104,15 @@ void Options::load() {
     }
 }
 
+QString Options::language() const {
+    return m_store.readString(SettingsSection, LanguageKey, QString());
+}
+
+Status Options::setLanguage(const QString& language) {
+    m_store.writeString(SettingsSection, LanguageKey, language);
+    return m_store.updateFile();
+}
+
 Status Options::set(Option option, const QString& value) {
     const OptionSpec& spec = optionSpec(option);
     m_values[size_t(option)] = interpretStoredValue(spec, value);

@@ -17,6 +17,8 @@ class SettingsStore;
 inline const QString SettingsSection = QStringLiteral("Settings");
 inline const QString LayoutStandard = QStringLiteral("Standard");
 inline const QString LayoutNumPad = QStringLiteral("NumPad");
+// Beside the options: the language the user confirmed in the language dialog, as a language name ("German").
+inline const QString LanguageKey = QStringLiteral("Language");
 
 // In the order start-up reads them.
 enum class Option {
@@ -84,6 +86,11 @@ public:
     // and the system's reason. Setting a value that is already set writes it again.
     Status set(Option option, const QString& value);
     Status setOn(Option option, bool on) { return set(option, onOff(on)); }
+
+    // The language confirmed in the language dialog; empty when none was (start-up then chooses by the locale).
+    QString language() const;
+    // Keeps Language for the next start and writes the whole settings file; the status as for set().
+    Status setLanguage(const QString& language);
 
 signals:
     void changed(clavora::Option option);

@@ -79,7 +79,8 @@ void Startup::createWindow() {
 }
 
 void Startup::loadLanguage() {
-    const Status language = m_translator.loadLanguage(QString());
+    // The language the user chose comes first; without one (or once it is uninstalled) the locale decides.
+    const Status language = m_translator.loadPreferredLanguage(m_options->language());
     if (!language) {
         qCWarning(lcApp) << "language not loaded:" << language.message();
     }

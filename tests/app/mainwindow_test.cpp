@@ -219,7 +219,7 @@ TEST_F(MainWindowTest, ClientAreaMenusAndInitialStates) {
     for (QAction* action : namedChild<QMenu>(form, "Help1")->actions()) {
         captions << (action->isSeparator() ? "-" : action->text()) + (action->isVisible() ? "" : " (hidden)");
     }
-    EXPECT_EQ(captions, QStringList({"Online Help", "-", "Update Notifications", "-", "Language... (hidden)",
+    EXPECT_EQ(captions, QStringList({"Online Help", "-", "Update Notifications", "-", "&Language...",
                                      "Send &Feedback...", "&About..."}));
     EXPECT_TRUE(namedAction(form, "UpdateNotifications1")->isChecked());
     EXPECT_FALSE(namedAction(form, "UpdateNotifications1")->isEnabled());
