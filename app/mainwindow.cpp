@@ -13,6 +13,7 @@
 #include "keymap/redefinekeysdialog.h"
 #include "platform/autostart.h"
 #include "platform/filesystem.h"
+#include "platform/keywatch.h"
 #include "platform/shell.h"
 #include "platform/webhost.h"
 
@@ -131,7 +132,9 @@ MainWindow::MainWindow(const AppContext& context, Options& options, KeyMap& keyM
     m_autoSwitchTimer->start();
 }
 
-MainWindow::~MainWindow() = default;
+MainWindow::~MainWindow() {
+    stopKeyWatch();
+}
 
 void MainWindow::watchScreen(QScreen* screen) {
     if (screen) {
@@ -271,8 +274,10 @@ void MainWindow::applyOption(Option option) {
     case Option::HotkeyMode:
         if (on) {
             m_hotkeyTimer->start();
+            startKeyWatch();
         } else {
             m_hotkeyTimer->stop();
+            stopKeyWatch();
         }
         break;
     case Option::MatrixDisplay:
@@ -397,6 +402,30 @@ void MainWindow::setLanguageFile(const QString& fileName) {
 bool MainWindow::hasKeyboardFocus() const {
     // Keys go to the volume slider while it holds the focus, and to a menu while one is open.
     return isActiveWindow() && QApplication::focusWidget() != m_volumeSlider && !QApplication::activePopupWidget();
+}
+
+void MainWindow::startKeyWatch() {
+    if (m_keyWatch) {
+        return;
+    }
+    platform::IKeyWatch& watch = platform::keyWatch();
+    const bool watching = watch.start([this](int virtualKey, bool down) {
+        if (down) {
+            m_soundBoard.keyWentDown(virtualKey, hasKeyboardFocus());
+        } else {
+            m_soundBoard.keyWentUp(virtualKey);
+        }
+    });
+    if (watching) {
+        m_keyWatch = &watch;
+    }
+}
+
+void MainWindow::stopKeyWatch() {
+    if (m_keyWatch) {
+        m_keyWatch->stop();
+        m_keyWatch = nullptr;
+    }
 }
 
 void MainWindow::pollHotkeys() {

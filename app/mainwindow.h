@@ -26,6 +26,9 @@ class KeyMap;
 class SoundBoard;
 class TextDisplay;
 class Translator;
+namespace platform {
+class IKeyWatch;
+}
 
 class MainWindow : public QMainWindow {
     Q_OBJECT
@@ -76,6 +79,8 @@ private:
     void onMinimized();
     void onAutoSwitchTimer();
     void pollHotkeys();
+    void startKeyWatch();
+    void stopKeyWatch();
     // The window itself holds the keyboard focus, so its key handlers hear what is typed.
     bool hasKeyboardFocus() const;
     void reloadDisplay();
@@ -94,6 +99,8 @@ private:
     QSystemTrayIcon* m_trayIcon = nullptr;
     QTimer* m_autoSwitchTimer = nullptr;
     QTimer* m_hotkeyTimer = nullptr;
+    // The watch telling of keys as they go down, while hotkey mode is on and the system has one.
+    platform::IKeyWatch* m_keyWatch = nullptr;
 
     std::array<QAction*, OptionCount> m_optionActions{}; // the check items of the on/off options
     QHash<QString, QAction*> m_layoutActions;            // by layout value

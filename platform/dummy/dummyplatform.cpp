@@ -38,6 +38,11 @@ template <> IKeyInjector& defaultService<IKeyInjector>() {
     return service;
 }
 
+template <> IKeyWatch& defaultService<IKeyWatch>() {
+    static DummyKeyWatch service;
+    return service;
+}
+
 template <> ILocale& defaultService<ILocale>() {
     static DummyLocale service;
     return service;
@@ -50,6 +55,11 @@ template <> IProcess& defaultService<IProcess>() {
 
 template <> IShell& defaultService<IShell>() {
     static DummyShell service;
+    return service;
+}
+
+template <> IThreadPriority& defaultService<IThreadPriority>() {
+    static DummyThreadPriority service;
     return service;
 }
 

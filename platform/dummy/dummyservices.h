@@ -10,9 +10,11 @@
 #include "platform/keyboard.h"
 #include "platform/keycaptions.h"
 #include "platform/keyinjector.h"
+#include "platform/keywatch.h"
 #include "platform/locale.h"
 #include "platform/process.h"
 #include "platform/shell.h"
+#include "platform/threadpriority.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -109,6 +111,20 @@ class DummyShell : public IShell {
 public:
     bool openUrl(const QString&) override { return false; }
     bool startDetached(const QString&, const QStringList&) override { return false; }
+};
+
+// No key is ever heard, so hotkeys rely on their poll (which sees no key either).
+class DummyKeyWatch : public IKeyWatch {
+public:
+    bool start(KeyHandler) override { return false; }
+    void stop() override {}
+};
+
+class DummyThreadPriority : public IThreadPriority {
+public:
+    PriorityResult raiseCurrentThread(const char*, int) override {
+        return {PriorityOutcome::Unchanged, unavailableReason()};
+    }
 };
 
 } // namespace clavora::platform
