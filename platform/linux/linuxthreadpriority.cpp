@@ -110,11 +110,11 @@ PriorityResult LinuxThreadPriority::raiseCurrentThread(const char* threadName, i
         parameter.sched_priority = realTimePriority;
         const int error = pthread_setschedparam(pthread_self(), SCHED_FIFO, &parameter);
         if (error == 0) {
+            const bool byLimit = limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur >= rlim_t(realTimePriority);
             result = {PriorityOutcome::RealTime,
-                      QStringLiteral("SCHED_FIFO %1 (RLIMIT_RTPRIO %2)")
+                      QStringLiteral("SCHED_FIFO %1 (%2)")
                           .arg(realTimePriority)
-                          .arg(limit.rlim_cur == RLIM_INFINITY ? QStringLiteral("unlimited")
-                                                               : QString::number(limit.rlim_cur))};
+                          .arg(byLimit ? QStringLiteral("RLIMIT_RTPRIO") : QStringLiteral("privileged process"))};
         } else {
             refusals << QStringLiteral("SCHED_FIFO: ") + QString::fromLocal8Bit(std::strerror(error));
             if (!limitRealTimeCpu()) {
