@@ -8,12 +8,21 @@
 #include "app/messagebox.h"
 #include "app/soundboard.h"
 #include "app/textdisplay.h"
+#include "app/volumecontrol.h"
+#include "app/volumetarget.h"
 #include "display/ledmatrixdisplay.h"
+#include "display/onscreenkeyboard.h"
 #include "i18n/translator.h"
 #include "keymap/redefinekeysdialog.h"
+#include "online/updatechecker.h"
+#include "online/updatecheckui.h"
 #include "platform/autostart.h"
 #include "platform/filesystem.h"
+#include "platform/keyboard.h"
+#include "platform/keycaptions.h"
+#include "platform/keyinjector.h"
 #include "platform/keywatch.h"
+#include "platform/programvolume.h"
 #include "platform/shell.h"
 #include "platform/webhost.h"
 
@@ -38,7 +47,6 @@ constexpr int ClientWidth = 646;
 constexpr int ClientHeight = 341;
 constexpr int DisplayStripHeight = 65;
 constexpr int VolumeSliderHeight = 25;
-constexpr int VolumeSteps = 8;
 constexpr int KeyboardMargin = 3;
 constexpr int HotkeyPollInterval = 50;
 constexpr int AutoSwitchDelay = 100;
@@ -160,15 +168,13 @@ void MainWindow::createControls() {
     m_volumeSlider->setFixedHeight(VolumeSliderHeight);
     m_volumeSlider->setTickPosition(QSlider::NoTicks);
     m_volumeSlider->setFocusPolicy(Qt::ClickFocus); // not a tab stop
-    m_volumeSlider->setRange(0, VolumeSteps);
     layout->addWidget(m_volumeSlider);
 
     auto* keyboardArea = new QWidget(client);
     keyboardArea->setObjectName(QStringLiteral("KeyboardArea"));
     auto* keyboardLayout = new QVBoxLayout(keyboardArea);
     keyboardLayout->setContentsMargins(KeyboardMargin, KeyboardMargin, KeyboardMargin, KeyboardMargin);
-    m_touchKeyboard = new QWidget(keyboardArea);
-    m_touchKeyboard->setObjectName(QStringLiteral("TouchKeyboard1"));
+    createOnScreenKeyboard(keyboardArea);
     keyboardLayout->addWidget(m_touchKeyboard);
     layout->addWidget(keyboardArea, 1);
 
@@ -176,6 +182,21 @@ void MainWindow::createControls() {
     // Keys typed into the window reach the window itself, not a child.
     setFocusPolicy(Qt::StrongFocus);
     client->setFocusProxy(this);
+}
+
+void MainWindow::createOnScreenKeyboard(QWidget* area) {
+    // The keyboard takes no focus when clicked: the keys it injects reach the window's own key handlers. Its minimum
+    // size, with the strip and the slider above it, is the window's.
+    m_touchKeyboard =
+        new OnScreenKeyboard(platform::keyboard(), platform::keyCaptions(), platform::keyInjector(), area);
+    m_touchKeyboard->setObjectName(QStringLiteral("TouchKeyboard1"));
+    connect(m_touchKeyboard, &OnScreenKeyboard::errorOccurred, this,
+            [](const QString& message) { showApplicationError(message); });
+}
+
+void MainWindow::applyKeyboardLayout() {
+    m_touchKeyboard->setLayoutType(m_options.keyboardLayout() == LayoutNumPad ? KeyboardLayoutType::NumPad
+                                                                              : KeyboardLayoutType::Standard);
 }
 
 void MainWindow::createMenus() {
@@ -266,6 +287,7 @@ void MainWindow::applyOption(Option option) {
         if (QAction* action = m_layoutActions.value(m_options.keyboardLayout())) {
             action->setChecked(true);
         }
+        applyKeyboardLayout();
         return;
     }
     const bool on = m_options.isOn(option);
@@ -304,6 +326,33 @@ TextDisplay& MainWindow::createDisplay() {
     m_display = std::make_unique<TextDisplay>(createMainWindowDisplay(m_displayPanel));
     m_display->showText(PressAnyKey);
     return *m_display;
+}
+
+void MainWindow::createVolumeControl(audio::SoundPlayer& player) {
+    m_volume = makeProgramVolume(player, platform::programVolume(), platform::fileSystem().userStateFolder());
+    const StatusTextSink displayText{[this] { return m_display ? m_display->text() : QString(); },
+                                     [this](const QString& text) {
+                                         if (m_display) {
+                                             m_display->showText(text);
+                                         }
+                                     }};
+    // A child of the window, so its timer is found among the window's; the window still ends it before its slider.
+    m_volumeControl = std::make_unique<VolumeControl>(m_volumeSlider, this, *m_volume, displayText, this);
+}
+
+void MainWindow::startUpdateCheck() {
+    const Identity& identity = m_context.identity;
+    m_updateChecker = new online::UpdateChecker(
+        online::makeUpdateCheckContext(identity.companyName, identity.productName, identity.version), this);
+    online::UpdateNoticeContent notice;
+    notice.productName = identity.productName;
+    notice.homePageUrl = online::makerHomePage(platform::makerWebHost());
+    notice.icon = applicationIcon();
+    notice.translate = [&translator = m_translator](const QString& text) { return translator.translate(text); };
+    // The menu item stays checked and disabled until the check is done; the check's side of the window owns it.
+    auto* updateNotifications = findChild<QAction*>(QStringLiteral("UpdateNotifications1"));
+    new online::UpdateCheckUi(*m_updateChecker, *updateNotifications, *this, std::move(notice));
+    m_updateChecker->start();
 }
 
 void MainWindow::toggleAutostart() {

@@ -23,11 +23,20 @@ namespace clavora {
 
 struct AppContext;
 class KeyMap;
+class OnScreenKeyboard;
 class SoundBoard;
 class TextDisplay;
 class Translator;
+class VolumeControl;
+namespace audio {
+class SoundPlayer;
+}
+namespace online {
+class UpdateChecker;
+}
 namespace platform {
 class IKeyWatch;
+class IProgramVolume;
 }
 
 class MainWindow : public QMainWindow {
@@ -44,6 +53,16 @@ public:
     TextDisplay& createDisplay();
     // Null until createDisplay.
     TextDisplay* display() const { return m_display.get(); }
+
+    // Puts the volume slider in charge of the output as it started: the program's stream at the sound server, the
+    // engine's own gain without one, or nothing without audio output. Start-up calls it once, after the output.
+    void createVolumeControl(audio::SoundPlayer& player);
+
+    // Starts the update check of this run; Help > Update Notifications becomes usable once it is done. Start-up
+    // calls it once, after the language is loaded.
+    void startUpdateCheck();
+    // Null until startUpdateCheck.
+    online::UpdateChecker* updateChecker() const { return m_updateChecker; }
 
     // Hides the window to the notification area. Without a notification area the icon could never be clicked, so
     // the window is minimized to the task bar instead.
@@ -66,6 +85,8 @@ protected:
 private:
     void createControls();
     void createMenus();
+    void createOnScreenKeyboard(QWidget* area);
+    void applyKeyboardLayout();
     void showOptions();
     void applyOption(Option option);
     void watchScreen(QScreen* screen);
@@ -95,7 +116,7 @@ private:
 
     QWidget* m_displayPanel = nullptr;
     QSlider* m_volumeSlider = nullptr;
-    QWidget* m_touchKeyboard = nullptr;
+    OnScreenKeyboard* m_touchKeyboard = nullptr;
     QSystemTrayIcon* m_trayIcon = nullptr;
     QTimer* m_autoSwitchTimer = nullptr;
     QTimer* m_hotkeyTimer = nullptr;
@@ -105,6 +126,12 @@ private:
     std::array<QAction*, OptionCount> m_optionActions{}; // the check items of the on/off options
     QHash<QString, QAction*> m_layoutActions;            // by layout value
     QAction* m_autostartAction = nullptr;
+
+    online::UpdateChecker* m_updateChecker = nullptr;
+
+    // What the slider controls, then the slider's logic that uses it, so the logic goes first.
+    std::unique_ptr<platform::IProgramVolume> m_volume;
+    std::unique_ptr<VolumeControl> m_volumeControl;
 };
 
 // The address of the help page for a product: plain http on the maker's host, path "/help/<slug>/".

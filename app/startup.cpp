@@ -37,6 +37,8 @@ void Startup::run() {
     loadKeyMap();
     createDisplay();
     startAudio();
+    startVolumeControl();
+    startUpdateCheck();
 }
 
 void Startup::readIdentity() {
@@ -93,6 +95,14 @@ void Startup::startAudio() {
     if (!m_player->start()) {
         showMessage(QStringLiteral("Could not initialize audio engine."));
     }
+}
+
+void Startup::startVolumeControl() {
+    m_window->createVolumeControl(*m_player);
+}
+
+void Startup::startUpdateCheck() {
+    m_window->startUpdateCheck();
 }
 
 int runProgram(int argc, char** argv) {

@@ -49,6 +49,10 @@ public:
     void createDisplay();
     // 12: the audio output; without it every sound goes to the system's simple player.
     void startAudio();
+    // 13: the volume slider, on the output as it started.
+    void startVolumeControl();
+    // 14: the update check of this run.
+    void startUpdateCheck();
 
     // Fixed once the step that settles each part has run.
     const AppContext& context() const { return m_context; }

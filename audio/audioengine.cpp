@@ -58,7 +58,7 @@ struct Stream {
 bool acquireSdlAudio() {
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     SDL_SetHint(SDL_HINT_AUDIO_DEVICE_APP_NAME, "Clavora");
-    SDL_SetHint(SDL_HINT_AUDIO_DEVICE_STREAM_NAME, "Sound playback");
+    SDL_SetHint(SDL_HINT_AUDIO_DEVICE_STREAM_NAME, OutputStreamName);
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
         qCWarning(lcAudio) << "Audio subsystem unavailable:" << SDL_GetError();
         return false;
@@ -76,6 +76,7 @@ struct AudioEngine::State {
     EngineConfig config;
     AudioFormat output;
     int periodFrames = 0;
+    QString driver;
     SDL_AudioDeviceID device = 0;
     bool holdsSdl = false;
     std::atomic<quint32> gain{0xFFFFFFFFu}; // left in the low half, right in the high half
@@ -298,6 +299,7 @@ bool AudioEngine::start(const EngineConfig& config) {
         }
         state->output.sampleRate = obtained.freq;
         state->periodFrames = obtained.samples;
+        state->driver = QString::fromUtf8(SDL_GetCurrentAudioDriver());
         qCInfo(lcAudio) << "Audio output:" << SDL_GetCurrentAudioDriver() << obtained.freq << "Hz," << obtained.samples
                         << "frames per period";
     }
@@ -344,6 +346,10 @@ AudioFormat AudioEngine::outputFormat() const {
 
 int AudioEngine::periodFrames() const {
     return m_state ? m_state->periodFrames : 0;
+}
+
+QString AudioEngine::outputDriver() const {
+    return m_state ? m_state->driver : QString();
 }
 
 quint32 AudioEngine::openStream(const QString& path) {

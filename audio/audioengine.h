@@ -16,6 +16,10 @@
 
 namespace clavora::audio {
 
+// The name of the output's stream at a sound server (its application name is "Clavora"), by which the program's
+// own volume is found there.
+inline constexpr char OutputStreamName[] = "Sound playback";
+
 struct EngineConfig {
     // Output through the default SDL device. Without it nothing is opened and the caller pulls with render(): tests
     // and benchmarks act as the audio thread.
@@ -53,6 +57,9 @@ public:
     AudioFormat outputFormat() const;
     // Frames the device pulls per period; 0 while not running.
     int periodFrames() const;
+    // The SDL audio driver the device runs on ("pulseaudio", "pipewire", "alsa", "disk", "dummy"...); empty while
+    // not running or without a device.
+    QString outputDriver() const;
 
     // Opens a file as a stream, stopped. Returns its handle, never 0 and never one given out before; 0 when the
     // engine is not running, when `path` is not a regular file, or when the file cannot be decoded. Probes the file

@@ -12,7 +12,7 @@ PACKAGES=(
     # GUI
     qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev fonts-dejavu-core
     # audio
-    libavformat-dev libavcodec-dev libavutil-dev libswresample-dev libsdl2-dev libcanberra-dev
+    libavformat-dev libavcodec-dev libavutil-dev libswresample-dev libsdl2-dev libcanberra-dev libpulse-dev
     # online, text and locales
     libcurl4-openssl-dev libpcre2-dev libicu-dev libssl-dev libcpp-httplib-dev
     # X11 keyboard

@@ -53,6 +53,11 @@ template <> IProcess& defaultService<IProcess>() {
     return service;
 }
 
+template <> IProgramVolume& defaultService<IProgramVolume>() {
+    static DummyProgramVolume service;
+    return service;
+}
+
 template <> IShell& defaultService<IShell>() {
     static DummyShell service;
     return service;

@@ -13,6 +13,7 @@
 #include "platform/keywatch.h"
 #include "platform/locale.h"
 #include "platform/process.h"
+#include "platform/programvolume.h"
 #include "platform/shell.h"
 #include "platform/threadpriority.h"
 
@@ -105,6 +106,15 @@ public:
 class DummyProcess : public IProcess {
 public:
     std::unique_ptr<IHeld> createNamedMutex(const QString&) override { return nullptr; }
+};
+
+// No sound server is known here: the stream is never found, so its volume can neither be read nor set.
+class DummyProgramVolume : public IProgramVolume {
+public:
+    void follow(const QString&) override {}
+    bool isAvailable() override { return false; }
+    bool read(ChannelVolume&) override { return false; }
+    bool write(ChannelVolume) override { return false; }
 };
 
 class DummyShell : public IShell {
