@@ -84,7 +84,6 @@ void Startup::loadLanguage() {
 
 void Startup::loadKeyMap() {
     clavora::loadKeyMap(m_context.dataFolder, m_context.programFolder, m_keyMap);
-    m_soundBoard->keyMapChanged();
 }
 
 void Startup::createDisplay() {

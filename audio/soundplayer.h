@@ -3,12 +3,8 @@
 #pragma once
 
 #include "audio/audioengine.h"
-#include "audio/soundheads.h"
 
 #include <QString>
-#include <QStringList>
-
-#include <memory>
 
 namespace clavora::audio {
 
@@ -31,12 +27,6 @@ public:
     // the output is down) goes to the fallback player. Reports nothing.
     void playSoundFile(const QString& fileName, bool allowOverlapping);
 
-    // The sound files the key map binds, as stored: the start of each is decoded ahead (now, or once the output
-    // runs), so that pressing a key mixes samples at once. Replaces the list given before.
-    void setBoundSounds(const QStringList& storedPaths);
-    // The decoded starts; null while the output is down.
-    SoundHeadCache* soundHeads() { return m_heads.get(); }
-
     // Handle of the most recently started stream; 0 when there is none.
     quint32 newestStream() const { return m_newestStream; }
 
@@ -52,17 +42,12 @@ public:
 private:
     // Stops and releases the newest stream, if any.
     void dropNewestStream();
-    // The file a stored path names; empty when there is none.
-    QString resolve(const QString& storedPath);
-    void prepareHeads();
 
     EngineConfig m_config;
     AudioEngine m_engine;
     quint32 m_newestStream = 0;
     // The program does not move while it runs; asked for once, on the first sound.
     QString m_programFolder;
-    QStringList m_boundSounds;
-    std::unique_ptr<SoundHeadCache> m_heads;
 };
 
 } // namespace clavora::audio
