@@ -37,7 +37,7 @@ class UpdateChecker;
 namespace platform {
 class IKeyWatch;
 class IProgramVolume;
-}
+} // namespace platform
 
 class MainWindow : public QMainWindow {
     Q_OBJECT
