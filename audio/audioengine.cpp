@@ -4,6 +4,7 @@
 #include "audio/audiolog.h"
 #include "audio/ffmpegsource.h"
 #include "audio/ringbuffer.h"
+#include "platform/threadpriority.h"
 
 #include <QFile>
 
@@ -22,6 +23,9 @@
 namespace clavora::audio {
 
 namespace {
+
+// Real-time priority asked for the device's thread: above ordinary programs, below the sound server's own threads.
+constexpr int AudioThreadPriority = 10;
 
 // Decoded per step of the worker, so a new stream gets its first audio without waiting for others to fill up.
 constexpr int DecodeChunkFrames = 1024;
@@ -81,6 +85,8 @@ struct AudioEngine::State {
     bool holdsSdl = false;
     std::atomic<quint32> gain{0xFFFFFFFFu}; // left in the low half, right in the high half
     std::atomic<quint64> periodsRendered{0};
+    platform::IThreadPriority* priority = nullptr;
+    std::atomic<bool> freshDeviceThread{true}; // the device's thread has yet to ask for priority
 
     // Shared by the controlling thread and the worker; the audio thread never takes it.
     mutable std::mutex mutex;
@@ -125,6 +131,9 @@ struct AudioEngine::State {
 void SDLCALL AudioEngine::State::deviceCallback(void* user, Uint8* stream, int length) {
     auto* state = static_cast<State*>(user);
     const int frames = length / static_cast<int>(sizeof(float) * static_cast<size_t>(state->output.channels));
+    if (state->freshDeviceThread.exchange(false, std::memory_order_relaxed) && state->priority != nullptr) {
+        state->priority->raiseCurrentThread("Audio output thread", AudioThreadPriority);
+    }
     state->render(reinterpret_cast<float*>(stream), frames);
 }
 
@@ -184,6 +193,9 @@ void AudioEngine::State::workerLoop() {
     // Streams to decode for, with the fill level each had when the round began.
     std::vector<std::pair<int, Stream*>> work;
     std::vector<std::unique_ptr<Stream>> graveyard;
+    if (priority != nullptr) {
+        priority->raiseCurrentThread("Sound decoder", 0);
+    }
     std::unique_lock<std::mutex> lock(mutex);
     while (!quit) {
         Stream* letGo = nullptr;
@@ -274,6 +286,7 @@ bool AudioEngine::start(const EngineConfig& config) {
     auto state = std::make_unique<State>(config);
     state->output = AudioFormat{config.sampleRate, config.channels};
     state->periodFrames = config.periodFrames;
+    state->priority = &platform::threadPriority();
     state->gain.store(static_cast<quint32>(m_gain.left) | (static_cast<quint32>(m_gain.right) << 16));
 
     if (config.useDevice) {
