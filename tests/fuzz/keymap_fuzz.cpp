@@ -14,7 +14,7 @@ using namespace clavora;
 namespace {
 
 // Pages the program meets on Windows systems, one it has no converter for, and none at all.
-constexpr std::array CodePages = {1252, 1250, 1251, 1253, 1254, 1255, 1256, 1257, 1258, 874,
+constexpr std::array CodePages = {1252, 1250, 1251, 1253, 1254, 1255, 1256, 1257,  1258, 874,
                                   932,  936,  949,  950,  437,  850,  0,    65001, 12345};
 
 bool hasLineBreak(const QString& text) {

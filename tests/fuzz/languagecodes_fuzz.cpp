@@ -44,7 +44,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     // The lookup itself, on the table as read and with codes that are not numbers.
     const QStringList lines = text::splitLines(text::decodeWithFallback(table, locale.codePage));
-    for (const QString& code : {QString::number(locale.languageId), QString(), QStringLiteral(" "), QStringLiteral("Code")}) {
+    for (const QString& code :
+         {QString::number(locale.languageId), QString(), QStringLiteral(" "), QStringLiteral("Code")}) {
         const QString file = languageFileForCode(lines, code);
         FUZZ_CHECK(file.isEmpty() || (file.front().unicode() > 32 && file.back().unicode() > 32));
     }

@@ -12,8 +12,20 @@ using namespace clavora;
 namespace {
 
 const char* const SourceTexts[] = {
-    "INFO:Translated By", "Language", "OK", "About %s", "File not found!", "UPDATE AVAILABLE", "Click to download",
-    "IMPORTANT", "Your feedback is received.", "", "}", "{", "%s", "100%",
+    "INFO:Translated By",
+    "Language",
+    "OK",
+    "About %s",
+    "File not found!",
+    "UPDATE AVAILABLE",
+    "Click to download",
+    "IMPORTANT",
+    "Your feedback is received.",
+    "",
+    "}",
+    "{",
+    "%s",
+    "100%",
 };
 
 } // namespace

@@ -76,11 +76,12 @@ bool ProgramRun::start(const QStringList& arguments) {
 
 bool ProgramRun::waitForWindow(const QString& title, int timeoutMs) {
     const QString pattern = QLatin1Char('^') + QRegularExpression::escape(title) + QLatin1Char('$');
+    // "--all": without it xdotool takes any one condition as a match, and every window of the process would do.
     return waitFor(
         [&] {
             return !runCommand(QStringLiteral("xdotool"),
-                               {QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--pid"),
-                                QString::number(pid()), QStringLiteral("--name"), pattern})
+                               {QStringLiteral("search"), QStringLiteral("--all"), QStringLiteral("--onlyvisible"),
+                                QStringLiteral("--pid"), QString::number(pid()), QStringLiteral("--name"), pattern})
                         .trimmed()
                         .isEmpty();
         },
