@@ -4,6 +4,7 @@
 #include <QFile>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <mutex>
 
@@ -277,6 +278,14 @@ bool FfmpegSource::convert(const AVFrame* frame) {
                                       frame != nullptr ? frame->nb_samples : 0);
     if (converted < 0) {
         return false;
+    }
+    // A float file may hold NaN or infinity (a damaged or hostile file, or a broken encoder); passed on, one such
+    // sample would silence or max out everything mixed with it. Silence costs only the samples themselves.
+    const size_t count = static_cast<size_t>(converted) * static_cast<size_t>(m_output.channels);
+    for (size_t i = 0; i < count; ++i) {
+        if (!std::isfinite(m_pending[i])) {
+            m_pending[i] = 0.0f;
+        }
     }
     m_pendingFrames = static_cast<size_t>(converted);
     m_pendingRead = 0;
