@@ -288,6 +288,25 @@ TEST(DecoderTest, AddressesInStoredPathsAreNeverFollowed) {
     }
 }
 
+TEST(DecoderTest, SampleRatesNoAudioUsesAreRefused) {
+    // Converting from such rates would cost seconds and gigabytes per block; 768 kHz, the highest rate audio
+    // interfaces run at, still plays.
+    TempFolder folder;
+    const auto samples = test::sineSamples16(440, 8000, 800, 0.5);
+    for (const int rate : {637542208, 100000000, 999, 100}) {
+        const QString path = folder.file(QStringLiteral("%1.wav").arg(rate));
+        test::writeWav16(path, rate, 2, samples);
+        QString error;
+        EXPECT_FALSE(FfmpegSource::open(path, Output, &error)) << rate;
+        EXPECT_FALSE(error.isEmpty());
+    }
+    const QString highest = folder.file(QStringLiteral("768000.wav"));
+    test::writeWav16(highest, 768000, 2, test::sineSamples16(4000, 768000, 76800, 0.5));
+    auto source = FfmpegSource::open(highest, AudioFormat{48000, 1});
+    ASSERT_TRUE(source);
+    EXPECT_NEAR(static_cast<double>(test::decodeAll(*source).size()), 4800.0, 50.0);
+}
+
 TEST(DecoderTest, SamplesThatAreNoNumbersComeOutAsSilence) {
     // A float WAV whose every other sample is NaN or an infinity; the numbers between them pass unchanged.
     TempFolder folder;

@@ -22,7 +22,7 @@ constexpr std::array<AudioFormat, 6> Outputs = {
     AudioFormat{44100, 1}, AudioFormat{96000, 6}, AudioFormat{22050, 3},
 };
 // Enough for a few seconds of any output: a tiny file may announce hours of audio.
-constexpr int MaxFrames = 1 << 18;
+constexpr int MaxFrames = 1 << 16;
 
 // One memory file for the whole run, rewritten for every input.
 int memoryFile() {
