@@ -236,8 +236,8 @@ TEST_P(HostileFilesE2E, ProgramComesUpAndStillPlaysTheGoodBinding) {
     const QString output = run.output();
     EXPECT_GT(peak(recorded), 0.2f) << "the good binding was not heard\n" << output.toStdString();
     EXPECT_NEAR(estimateFrequency(recorded, SinkRecorder::Rate), ToneFrequency, 5.0);
-    EXPECT_NEAR(static_cast<double>(audibleFrames(recorded, 0.05f)), 0.3 * SinkRecorder::Rate,
-                0.05 * SinkRecorder::Rate);
+    // All of it, not only the first half that the truncated copy holds.
+    EXPECT_GT(audibleFrames(recorded, 0.05f), SinkRecorder::Rate / 5) << output.toStdString();
     // The strange file was met, not passed by.
     if (!files.refusedFile.isEmpty()) {
         EXPECT_TRUE(output.contains(files.refusedFile))
