@@ -13,7 +13,8 @@ TARGETS=()
 TESTS=()
 if [ "${CLAVORA_SANITIZE:-0}" = 1 ]; then
     BUILD=${CLAVORA_BUILD_DIR:-build-asan}
-    OPTIONS=(-DCLAVORA_SANITIZE=ON -DCLAVORA_TSAN=OFF)
+    # The benchmarks are not run by the suite; the plain build keeps them compiling.
+    OPTIONS=(-DCLAVORA_SANITIZE=ON -DCLAVORA_TSAN=OFF -DCLAVORA_BUILD_BENCH=OFF)
     export LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp:print_suppressions=0"
     export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 elif [ "${CLAVORA_TSAN:-0}" = 1 ]; then
