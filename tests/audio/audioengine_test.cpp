@@ -306,6 +306,12 @@ TEST(EngineStressTest, LevelsChangingWhileTheWorkerOrdersTheStreams) {
         }
     });
     std::this_thread::sleep_for(std::chrono::seconds(3));
+    // The played stream's first block may wait behind the first blocks of all the others, which takes longer than
+    // the three seconds under a sanitizer on a busy machine; the rendering goes on until it has been heard.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!heard.load() && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
     done = true;
     renderer.join();
 
