@@ -58,7 +58,7 @@ struct Stream {
 bool acquireSdlAudio() {
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     SDL_SetHint(SDL_HINT_AUDIO_DEVICE_APP_NAME, "Clavora");
-    SDL_SetHint(SDL_HINT_AUDIO_DEVICE_STREAM_NAME, "Sound playback");
+    SDL_SetHint(SDL_HINT_AUDIO_DEVICE_STREAM_NAME, OutputStreamName);
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
         qCWarning(lcAudio) << "Audio subsystem unavailable:" << SDL_GetError();
         return false;
@@ -76,6 +76,7 @@ struct AudioEngine::State {
     EngineConfig config;
     AudioFormat output;
     int periodFrames = 0;
+    QString driver;
     SDL_AudioDeviceID device = 0;
     bool holdsSdl = false;
     std::atomic<quint32> gain{0xFFFFFFFFu}; // left in the low half, right in the high half
@@ -290,7 +291,9 @@ bool AudioEngine::start(const EngineConfig& config) {
         SDL_AudioSpec obtained{};
         // The period size is not left to the driver: SDL 2.26's dummy driver corrupts the heap on close when it
         // changes it, and a driver's own choice is often far above the 10 ms we want.
-        state->device = SDL_OpenAudioDevice(nullptr, 0, &wanted, &obtained, SDL_AUDIO_ALLOW_FREQUENCY_CHANGE);
+        const QByteArray deviceName = config.deviceName.toUtf8();
+        state->device = SDL_OpenAudioDevice(deviceName.isEmpty() ? nullptr : deviceName.constData(), 0, &wanted,
+                                            &obtained, SDL_AUDIO_ALLOW_FREQUENCY_CHANGE);
         if (state->device == 0) {
             qCWarning(lcAudio) << "Cannot open the audio output:" << SDL_GetError();
             releaseSdlAudio();
@@ -298,6 +301,7 @@ bool AudioEngine::start(const EngineConfig& config) {
         }
         state->output.sampleRate = obtained.freq;
         state->periodFrames = obtained.samples;
+        state->driver = QString::fromUtf8(SDL_GetCurrentAudioDriver());
         qCInfo(lcAudio) << "Audio output:" << SDL_GetCurrentAudioDriver() << obtained.freq << "Hz," << obtained.samples
                         << "frames per period";
     }
@@ -344,6 +348,10 @@ AudioFormat AudioEngine::outputFormat() const {
 
 int AudioEngine::periodFrames() const {
     return m_state ? m_state->periodFrames : 0;
+}
+
+QString AudioEngine::outputDriver() const {
+    return m_state ? m_state->driver : QString();
 }
 
 quint32 AudioEngine::openStream(const QString& path) {
@@ -420,6 +428,20 @@ void AudioEngine::free(quint32 handle) {
         m_state->kick = true;
         m_state->wake.notify_one();
     }
+}
+
+void AudioEngine::stopAll() {
+    if (!m_state) {
+        return;
+    }
+    std::lock_guard<std::mutex> lock(m_state->mutex);
+    for (const auto& [handle, stream] : m_state->handles) {
+        stream->playing.store(false, std::memory_order_release);
+        stream->freeRequested.store(true, std::memory_order_release);
+    }
+    m_state->handles.clear();
+    m_state->kick = true;
+    m_state->wake.notify_one();
 }
 
 void AudioEngine::setMasterGain(MasterGain gain) {

@@ -11,9 +11,12 @@ class IFallbackPlayer {
 public:
     virtual ~IFallbackPlayer() = default;
 
-    // Starts playing the sound file at Path in the background and returns at once; the sound is not tracked and
-    // cannot be stopped. Nothing is reported: a file the player cannot play is simply not heard. GUI thread.
+    // Starts playing the sound file at Path in the background and returns at once; the sound is not tracked one by
+    // one. Nothing is reported: a file the player cannot play is simply not heard. GUI thread.
     virtual void play(const QString& path) = 0;
+
+    // Stops every sound play() started that is still playing, where the system's player allows it. GUI thread.
+    virtual void stopAll() = 0;
 };
 
 template <> IFallbackPlayer& defaultService<IFallbackPlayer>();

@@ -8,6 +8,13 @@
 
 Q_LOGGING_CATEGORY(lcFallback, "clavora.platform.fallbackplayer")
 
+namespace {
+
+// Every sound is played under this one id, so one cancel stops them all.
+constexpr uint32_t SoundId = 1;
+
+} // namespace
+
 namespace clavora::platform {
 
 void LinuxFallbackPlayer::ContextCloser::operator()(ca_context* context) const {
@@ -43,10 +50,16 @@ void LinuxFallbackPlayer::play(const QString& path) {
     // No caching: a key binding's file may change between two presses, and the sound server's sample cache would
     // keep playing the old one.
     const QByteArray file = QFile::encodeName(path);
-    const int result = ca_context_play(m_context.get(), 0, CA_PROP_MEDIA_FILENAME, file.constData(),
+    const int result = ca_context_play(m_context.get(), SoundId, CA_PROP_MEDIA_FILENAME, file.constData(),
                                        CA_PROP_CANBERRA_CACHE_CONTROL, "never", nullptr);
     if (result != CA_SUCCESS) {
         qCDebug(lcFallback) << "System sound player cannot play" << path << ":" << ca_strerror(result);
+    }
+}
+
+void LinuxFallbackPlayer::stopAll() {
+    if (m_context) {
+        ca_context_cancel(m_context.get(), SoundId);
     }
 }
 

@@ -14,6 +14,7 @@ public:
     LinuxFallbackPlayer();
     ~LinuxFallbackPlayer() override;
     void play(const QString& path) override;
+    void stopAll() override;
 
 private:
     struct ContextCloser {

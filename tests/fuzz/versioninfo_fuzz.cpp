@@ -18,7 +18,7 @@ const char16_t* const Paths[] = {
     u"",
 };
 
-void checkValue(QByteArrayView block, const std::optional<TVersionBlock::TValue>& value) {
+void checkValue(QByteArrayView block, const std::optional<VersionBlock::Value>& value) {
     if (value && !value->bytes.isEmpty()) {
         // Values are views into the block, never past its end.
         FUZZ_CHECK(value->bytes.data() >= block.data());
@@ -27,10 +27,10 @@ void checkValue(QByteArrayView block, const std::optional<TVersionBlock::TValue>
 }
 
 void queryBlock(QByteArrayView block) {
-    const TVersionBlock version(block);
+    const VersionBlock version(block);
     for (const char16_t* path : Paths) {
         const QStringView view(path);
-        const std::optional<TVersionBlock::TValue> value = version.query(view);
+        const std::optional<VersionBlock::Value> value = version.query(view);
         FUZZ_CHECK(version.valid() || !value);
         checkValue(block, value);
         if (const std::optional<QString> text = version.queryString(view)) {
@@ -46,24 +46,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     (void)quiet;
     const QByteArrayView image(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
 
-    TEXEVersionData untouched;
-    untouched.CompanyName = QStringLiteral("untouched");
-    TEXEVersionData record = untouched;
+    VersionStrings untouched;
+    untouched.companyName = QStringLiteral("untouched");
+    VersionStrings record = untouched;
     int error = 0;
-    const Status read = ReadVersionStringsFromImage(image, record, &error);
+    const Status read = readVersionStringsFromImage(image, record, &error);
     if (!read) {
         FUZZ_CHECK(record == untouched);
         FUZZ_CHECK(error != 0);
     }
     int major = -1;
     int minor = -1;
-    if (ReadFixedFileVersionFromImage(image, major, minor)) {
+    if (readFixedFileVersionFromImage(image, major, minor)) {
         FUZZ_CHECK(major >= 0 && major <= 0xFFFF && minor >= 0 && minor <= 0xFFFF);
     } else {
         FUZZ_CHECK(major == -1 && minor == -1);
     }
 
-    const QByteArrayView block = FindVersionBlock(image);
+    const QByteArrayView block = findVersionBlock(image);
     if (!block.isEmpty()) {
         FUZZ_CHECK(block.data() >= image.data() && block.data() + block.size() <= image.data() + image.size());
         queryBlock(block);
