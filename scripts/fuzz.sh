@@ -17,8 +17,12 @@ fi
 
 CLAVORA_FUZZ=1 ./scripts/install-deps.sh
 BUILD=${CLAVORA_FUZZ_BUILD_DIR:-build-fuzz}
+LAUNCHER=()
+if command -v ccache >/dev/null; then
+    LAUNCHER=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+fi
 CC=clang CXX=clang++ cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCLAVORA_FUZZ=ON \
-    -DCLAVORA_BUILD_BENCH=OFF >/dev/null
+    -DCLAVORA_BUILD_BENCH=OFF "${LAUNCHER[@]}" >/dev/null
 cmake --build "$BUILD" --target fuzzers -j "$(nproc)"
 
 export ASAN_OPTIONS="detect_leaks=1:allocator_may_return_null=1"
