@@ -4,6 +4,7 @@
 #include <QFile>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <mutex>
 
@@ -29,6 +30,16 @@ void setError(QString* error, const QString& text) {
     if (error != nullptr) {
         *error = text;
     }
+}
+
+// Rates of real audio lie well inside these. The resampler's work and memory grow with the ratio to the output's
+// rate: a file that claims hundreds of megahertz takes seconds and gigabytes to convert one block, one that claims a
+// few hertz turns each block into millions of frames.
+constexpr int MinInputRate = 1000;
+constexpr int MaxInputRate = 768000;
+
+bool isPlayableRate(int rate) {
+    return rate >= MinInputRate && rate <= MaxInputRate;
 }
 
 // FFmpeg's own chatter ("estimating duration from bitrate") is of no use to the user; real failures are reported
@@ -111,6 +122,11 @@ std::unique_ptr<FfmpegSource> FfmpegSource::open(const QString& path, AudioForma
         format->streams[i]->discard = static_cast<int>(i) == index ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
     }
     AVStream* stream = format->streams[index];
+    // Zero: the rate is not known before decoding; the resampler checks it then.
+    if (stream->codecpar->sample_rate != 0 && !isPlayableRate(stream->codecpar->sample_rate)) {
+        setError(error, QStringLiteral("unsupported sample rate %1 Hz").arg(stream->codecpar->sample_rate));
+        return nullptr;
+    }
     const AVCodec* codec = avcodec_find_decoder(stream->codecpar->codec_id);
     if (codec == nullptr) {
         setError(error, QStringLiteral("no decoder for this format"));
@@ -223,6 +239,9 @@ bool FfmpegSource::ensureResampler(const AVFrame* frame) {
         return true;
     }
     m_resampler.reset();
+    if (!isPlayableRate(frame->sample_rate)) {
+        return false;
+    }
     m_inputRate = frame->sample_rate;
     m_inputFormat = frame->format;
     m_inputChannels = frame->ch_layout.nb_channels;
@@ -277,6 +296,14 @@ bool FfmpegSource::convert(const AVFrame* frame) {
                                       frame != nullptr ? frame->nb_samples : 0);
     if (converted < 0) {
         return false;
+    }
+    // A float file may hold NaN or infinity (a damaged or hostile file, or a broken encoder); passed on, one such
+    // sample would silence or max out everything mixed with it. Silence costs only the samples themselves.
+    const size_t count = static_cast<size_t>(converted) * static_cast<size_t>(m_output.channels);
+    for (size_t i = 0; i < count; ++i) {
+        if (!std::isfinite(m_pending[i])) {
+            m_pending[i] = 0.0f;
+        }
     }
     m_pendingFrames = static_cast<size_t>(converted);
     m_pendingRead = 0;

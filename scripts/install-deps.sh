@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs every Debian package Clavora needs to build, run and test. Safe to run again: packages that are
-# already installed are skipped, and nothing is fetched when everything is there.
+# already installed are skipped, and nothing is fetched when everything is there. CLAVORA_FUZZ=1 adds the fuzzing
+# tool chain.
 set -euo pipefail
 
 PACKAGES=(
@@ -23,6 +24,10 @@ PACKAGES=(
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xdotool trayer x11-xkb-utils x11-utils pulseaudio pulseaudio-utils ffmpeg sox util-linux
 )
+# The libFuzzer build (-DCLAVORA_FUZZ=ON, scripts/fuzz.sh) needs clang and its runtime libraries; only on request.
+if [ "${CLAVORA_FUZZ:-0}" = 1 ]; then
+    PACKAGES+=(clang libclang-rt-14-dev)
+fi
 
 missing=()
 for p in "${PACKAGES[@]}"; do

@@ -10,6 +10,8 @@
 #include <QDir>
 #include <QFile>
 
+#include <cmath>
+
 extern "C" {
 #include <libavformat/avformat.h>
 }
@@ -283,6 +285,53 @@ TEST(DecoderTest, AddressesInStoredPathsAreNeverFollowed) {
         QString error;
         EXPECT_FALSE(FfmpegSource::open(QString::fromUtf8(address), Output, &error)) << address.left(40).constData();
         EXPECT_FALSE(error.isEmpty());
+    }
+}
+
+TEST(DecoderTest, SampleRatesNoAudioUsesAreRefused) {
+    // Converting from such rates would cost seconds and gigabytes per block; 768 kHz, the highest rate audio
+    // interfaces run at, still plays.
+    TempFolder folder;
+    const auto samples = test::sineSamples16(440, 8000, 800, 0.5);
+    for (const int rate : {637542208, 100000000, 999, 100}) {
+        const QString path = folder.file(QStringLiteral("%1.wav").arg(rate));
+        test::writeWav16(path, rate, 2, samples);
+        QString error;
+        EXPECT_FALSE(FfmpegSource::open(path, Output, &error)) << rate;
+        EXPECT_FALSE(error.isEmpty());
+    }
+    const QString highest = folder.file(QStringLiteral("768000.wav"));
+    test::writeWav16(highest, 768000, 2, test::sineSamples16(4000, 768000, 76800, 0.5));
+    auto source = FfmpegSource::open(highest, AudioFormat{48000, 1});
+    ASSERT_TRUE(source);
+    EXPECT_NEAR(static_cast<double>(test::decodeAll(*source).size()), 4800.0, 50.0);
+}
+
+TEST(DecoderTest, SamplesThatAreNoNumbersComeOutAsSilence) {
+    // A float WAV whose every other sample is NaN or an infinity; the numbers between them pass unchanged.
+    TempFolder folder;
+    const float values[] = {0.5f, std::nanf(""), -0.25f, INFINITY, 0.125f, -INFINITY};
+    QByteArray data;
+    for (int repeat = 0; repeat < 100; ++repeat) {
+        for (const float value : values) {
+            data.append(reinterpret_cast<const char*>(&value), sizeof value);
+        }
+    }
+    const auto le32 = [](quint32 value) { return QByteArray(reinterpret_cast<const char*>(&value), 4); };
+    const auto le16 = [](quint16 value) { return QByteArray(reinterpret_cast<const char*>(&value), 2); };
+    const QByteArray format = le16(3) + le16(1) + le32(44100) + le32(44100 * 4) + le16(4) + le16(32);
+    const QByteArray wav = "RIFF" + le32(4 + 8 + format.size() + 8 + data.size()) + "WAVEfmt " + le32(format.size()) +
+                           format + "data" + le32(data.size()) + data;
+    const QString path = folder.file(QStringLiteral("float.wav"));
+    test::writeBytes(path, wav);
+
+    auto source = FfmpegSource::open(path, AudioFormat{44100, 1});
+    ASSERT_TRUE(source);
+    const auto audio = test::decodeAll(*source);
+    ASSERT_EQ(audio.size(), 600u);
+    for (size_t i = 0; i < audio.size(); ++i) {
+        const float expected = i % 2 == 0 ? values[i % 6] : 0.0f;
+        ASSERT_EQ(audio[i], expected) << "sample " << i;
     }
 }
 

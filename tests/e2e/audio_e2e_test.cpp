@@ -122,8 +122,9 @@ protected:
     void focus(const QString& title, qint64 pid) {
         const QString window =
             runCommand(QStringLiteral("xdotool"),
-                       {QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--pid"),
-                        QString::number(pid), QStringLiteral("--name"), QLatin1Char('^') + title + QLatin1Char('$')})
+                       {QStringLiteral("search"), QStringLiteral("--all"), QStringLiteral("--onlyvisible"),
+                        QStringLiteral("--pid"), QString::number(pid), QStringLiteral("--name"),
+                        QLatin1Char('^') + title + QLatin1Char('$')})
                 .split(QLatin1Char('\n'), Qt::SkipEmptyParts)
                 .value(0);
         ASSERT_FALSE(window.isEmpty()) << title.toStdString();

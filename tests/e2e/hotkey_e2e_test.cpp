@@ -184,12 +184,13 @@ protected:
             ADD_FAILURE() << "the program did not come up: " << run.output().toStdString();
             return -1;
         }
-        const QString window = runCommand(QStringLiteral("xdotool"),
-                                          {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
-                                           QStringLiteral("--pid"), QString::number(run.pid()),
-                                           QStringLiteral("--name"), QLatin1Char('^') + Title + QLatin1Char('$')})
-                                   .split(QLatin1Char('\n'), Qt::SkipEmptyParts)
-                                   .value(0);
+        const QString window =
+            runCommand(QStringLiteral("xdotool"),
+                       {QStringLiteral("search"), QStringLiteral("--all"), QStringLiteral("--onlyvisible"),
+                        QStringLiteral("--pid"), QString::number(run.pid()), QStringLiteral("--name"),
+                        QLatin1Char('^') + Title + QLatin1Char('$')})
+                .split(QLatin1Char('\n'), Qt::SkipEmptyParts)
+                .value(0);
         if (window.isEmpty()) {
             ADD_FAILURE() << "no program window";
             return -1;

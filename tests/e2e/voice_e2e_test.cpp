@@ -135,8 +135,9 @@ protected:
     void focusProgram(qint64 pid) {
         const QString window =
             runCommand(QStringLiteral("xdotool"),
-                       {QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--pid"),
-                        QString::number(pid), QStringLiteral("--name"), QLatin1Char('^') + Title + QLatin1Char('$')})
+                       {QStringLiteral("search"), QStringLiteral("--all"), QStringLiteral("--onlyvisible"),
+                        QStringLiteral("--pid"), QString::number(pid), QStringLiteral("--name"),
+                        QLatin1Char('^') + Title + QLatin1Char('$')})
                 .split(QLatin1Char('\n'), Qt::SkipEmptyParts)
                 .value(0);
         ASSERT_FALSE(window.isEmpty());

@@ -69,8 +69,9 @@ protected:
 
     QString window(qint64 pid) {
         return runCommand(QStringLiteral("xdotool"),
-                          {QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--pid"),
-                           QString::number(pid), QStringLiteral("--name"), QLatin1Char('^') + Title + QLatin1Char('$')})
+                          {QStringLiteral("search"), QStringLiteral("--all"), QStringLiteral("--onlyvisible"),
+                           QStringLiteral("--pid"), QString::number(pid), QStringLiteral("--name"),
+                           QLatin1Char('^') + Title + QLatin1Char('$')})
             .split(QLatin1Char('\n'), Qt::SkipEmptyParts)
             .value(0);
     }
