@@ -10,7 +10,13 @@
 
 namespace clavora::audio {
 
-SoundPlayer::SoundPlayer(const EngineConfig& config) : m_config(config) {}
+SoundPlayer::SoundPlayer(const EngineConfig& config) : m_config(config) {
+    QObject* context = &m_context;
+    m_engine.setUnplayableHandler([context](quint32, const QString& path) {
+        QMetaObject::invokeMethod(
+            context, [path] { platform::fallbackPlayer().play(path); }, Qt::QueuedConnection);
+    });
+}
 
 SoundPlayer::~SoundPlayer() = default;
 

@@ -4,6 +4,7 @@
 
 #include "audio/audioengine.h"
 
+#include <QObject>
 #include <QString>
 
 namespace clavora::audio {
@@ -23,8 +24,10 @@ public:
     void stop();
 
     // Plays one sound file and returns at once. Without overlapping, the previous sound stops first, whatever
-    // becomes of the new one. A path naming no file plays nothing; a file the engine cannot play (or any file while
-    // the output is down) goes to the fallback player. Reports nothing.
+    // becomes of the new one. A path naming no file plays nothing. A file the engine cannot play goes to the fallback
+    // player: at once when the output never started, otherwise as soon as the engine has found out (the file is
+    // probed off this thread, and a device that has gone away is tried first), through this thread's event loop.
+    // Reports nothing.
     void playSoundFile(const QString& fileName, bool allowOverlapping);
 
     // Handle of the most recently started stream; 0 when there is none.
@@ -44,6 +47,9 @@ private:
     void dropNewestStream();
 
     EngineConfig m_config;
+    // Lives on the thread that made the player: what the engine's threads find unplayable reaches the fallback
+    // player through it. Declared before the engine, so the engine's threads have ended before it goes.
+    QObject m_context;
     AudioEngine m_engine;
     quint32 m_newestStream = 0;
     // The program does not move while it runs; asked for once, on the first sound.

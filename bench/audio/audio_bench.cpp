@@ -10,6 +10,7 @@
 #include <benchmark/benchmark.h>
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QMap>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -125,6 +126,53 @@ BENCHMARK(BM_PlaySoundFile)
     ->DenseRange(0, std::size(Formats) - 1)
     ->UseManualTime()
     ->Iterations(300)
+    ->Unit(benchmark::kMicrosecond);
+
+// What a key press bound to a file that is no sound costs the calling (GUI) thread: random bytes under several
+// names, and an MP3 cut off after its first frames. The engine must not spend the key handler's time finding out.
+struct HostileFile {
+    const char* name;
+    const char* file;
+};
+
+const HostileFile HostileFiles[] = {
+    {"random bytes", "random.bin"},
+    {"random bytes named .mp3", "random.mp3"},
+    {"random bytes named .wav", "random.wav"},
+    {"truncated mp3", "truncated.mp3"},
+};
+
+void BM_OpenHostileFile(benchmark::State& state) {
+    const HostileFile& hostile = HostileFiles[state.range(0)];
+    state.SetLabel(hostile.name);
+    const QString file = testFiles.value(hostile.file);
+    EngineConfig config;
+    config.useDevice = false;
+    AudioEngine engine;
+    if (file.isEmpty() || !engine.start(config)) {
+        state.SkipWithError("no test file or no engine");
+        return;
+    }
+    std::vector<double> micros;
+    std::vector<double> cpuMicros;
+    for (auto _ : state) {
+        const double cpuStart = threadCpuMicros();
+        const auto start = std::chrono::steady_clock::now();
+        const quint32 handle = engine.openStream(file);
+        const double spent = microsSince(start);
+        cpuMicros.push_back(threadCpuMicros() - cpuStart);
+        micros.push_back(spent);
+        state.SetIterationTime(spent / 1e6);
+        engine.free(handle);
+    }
+    report(state, micros);
+    report(state, cpuMicros, "thread_cpu_");
+    engine.shutdown();
+}
+BENCHMARK(BM_OpenHostileFile)
+    ->DenseRange(0, std::size(HostileFiles) - 1)
+    ->UseManualTime()
+    ->Iterations(50)
     ->Unit(benchmark::kMicrosecond);
 
 // From the call to the first period that carries the new sound to the device, in time and in periods: 1 means the
@@ -315,6 +363,27 @@ int main(int argc, char** argv) {
     }
     testFiles.insert("blip", makeTone("blip.wav", {}, 0.005));
     testFiles.insert("long", makeTone("long.mp3", {"-c:a", "libmp3lame"}, 60.0));
+    {
+        // Four megabytes of noise, and the same noise under the names of formats whose demuxers search it.
+        std::mt19937 random(7);
+        QByteArray noise(4 << 20, Qt::Uninitialized);
+        for (char& byte : noise) {
+            byte = static_cast<char>(random());
+        }
+        for (const char* name : {"random.bin", "random.mp3", "random.wav"}) {
+            QFile out(folder.filePath(name));
+            if (out.open(QIODevice::WriteOnly)) {
+                out.write(noise);
+                testFiles.insert(name, out.fileName());
+            }
+        }
+        QFile whole(testFiles.value("mp3"));
+        QFile cut(folder.filePath("truncated.mp3"));
+        if (whole.open(QIODevice::ReadOnly) && cut.open(QIODevice::WriteOnly)) {
+            cut.write(whole.read(1500));
+            testFiles.insert("truncated.mp3", cut.fileName());
+        }
+    }
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
