@@ -448,6 +448,53 @@ TEST_F(EngineDeviceTest, DummyDriverRunsAndSoundsEndOnTheirOwn) {
     engine.shutdown();
 }
 
+// After the idle time without a sound the device is closed (the sound server can suspend its sink); the next sound
+// opens it again and is heard.
+TEST_F(EngineDeviceTest, IdleOutputIsClosedAndTheNextSoundOpensItAgain) {
+    qputenv("SDL_AUDIODRIVER", "dummy");
+    TempFolder folder;
+    const QString tone = folder.file(QStringLiteral("tone.wav"));
+    test::writeWav16(tone, Rate, 2, test::sineSamples16(1000, Rate, Rate / 20, 0.5));
+    EngineConfig config;
+    config.idleTimeout = std::chrono::milliseconds(200);
+    AudioEngine engine;
+    ASSERT_TRUE(engine.start(config));
+    EXPECT_EQ(engine.outputState(), OutputState::Running);
+    EXPECT_EQ(engine.deviceOpenings(), 1);
+
+    for (int round = 2; round <= 3; ++round) {
+        ASSERT_TRUE(waitFor([&] { return engine.outputState() == OutputState::Paused; }, WaitMs));
+        const quint64 periods = engine.periodsRendered();
+        // Stopping and freeing while closed are taken care of without opening the device.
+        const quint32 unplayed = engine.openStream(tone);
+        engine.free(unplayed);
+        EXPECT_TRUE(waitFor([&] { return engine.heldStreams() == 0; }, WaitMs));
+        EXPECT_EQ(engine.outputState(), OutputState::Paused);
+        EXPECT_EQ(engine.periodsRendered(), periods) << "the device pulled while closed";
+
+        const quint32 handle = engine.openStream(tone);
+        ASSERT_TRUE(engine.play(handle));
+        EXPECT_TRUE(waitFor([&] { return engine.firstAudio(handle).nanos != 0; }, WaitMs));
+        EXPECT_EQ(engine.deviceOpenings(), round);
+        EXPECT_TRUE(waitFor([&] { return engine.heldStreams() == 0; }, WaitMs)) << "the sound did not end";
+    }
+    engine.shutdown();
+    EXPECT_EQ(engine.outputState(), OutputState::Stopped);
+}
+
+// Without an idle time the device stays open, as long as nothing plays.
+TEST_F(EngineDeviceTest, ZeroIdleTimeKeepsTheOutputOpen) {
+    qputenv("SDL_AUDIODRIVER", "dummy");
+    EngineConfig config;
+    config.idleTimeout = std::chrono::milliseconds(0);
+    AudioEngine engine;
+    ASSERT_TRUE(engine.start(config));
+    const quint64 periods = engine.periodsRendered();
+    EXPECT_TRUE(waitFor([&] { return engine.periodsRendered() > periods + 30; }, WaitMs));
+    EXPECT_EQ(engine.outputState(), OutputState::Running);
+    EXPECT_EQ(engine.deviceOpenings(), 1);
+}
+
 TEST_F(EngineDeviceTest, DiskDriverReceivesTheSamplesExactly) {
     TempFolder folder;
     const QString disk = folder.file(QStringLiteral("out.raw"));
