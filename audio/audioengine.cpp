@@ -143,7 +143,9 @@ struct AudioEngine::State {
 
     explicit State(const EngineConfig& config) : config(config) {
         maxLive = static_cast<size_t>(std::max(1, config.maxStreams));
-        maxHeld = 2 * maxLive;
+        // Room for a burst of sounds giving way (every binding of one key, played in one go) before the audio
+        // thread has let go of them.
+        maxHeld = maxLive + std::max<size_t>(maxLive, 256);
         added = std::make_unique<PointerQueue<Stream>>(static_cast<int>(maxHeld));
         released = std::make_unique<PointerQueue<Stream>>(static_cast<int>(maxHeld));
         active.reserve(maxHeld);
@@ -261,7 +263,8 @@ void AudioEngine::State::render(float* out, int frames) {
 }
 
 void AudioEngine::State::workerLoop() {
-    // Streams to decode for, with the fill level each had when the round began.
+    // Streams to decode for, with the fill level each had when the round began (played ones counted emptier than
+    // any that only wait to be played).
     std::vector<std::pair<int, Stream*>> work;
     std::vector<std::unique_ptr<Stream>> graveyard;
     std::unique_lock<std::mutex> lock(mutex);
@@ -284,7 +287,8 @@ void AudioEngine::State::workerLoop() {
                 continue;
             }
             if (stream->opened && !freed && !stream->decodeDone.load(std::memory_order_relaxed)) {
-                work.emplace_back(stream->ring.readableFrames(), stream);
+                const bool played = stream->playing.load(std::memory_order_relaxed);
+                work.emplace_back(stream->ring.readableFrames() - (played ? stream->ring.capacityFrames() : 0), stream);
             }
             ++it;
         }
@@ -294,7 +298,8 @@ void AudioEngine::State::workerLoop() {
 
         // Closing decoders and files happens here, outside the lock and far from the audio thread.
         graveyard.clear();
-        // The emptiest rings first: a sound just started, or one about to run dry. Ordered by the levels taken
+        // The emptiest rings of sounds being heard first: one just started, or one about to run dry; then those
+        // opened and waiting for play(). Ordered by the levels taken
         // above, never by live ones: the audio thread drains the rings meanwhile, and a sort whose order changes
         // under it runs off the ends of its array.
         std::sort(work.begin(), work.end(),

@@ -10,6 +10,8 @@ PACKAGES=(
     qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev fonts-dejavu-core
     # audio
     libavformat-dev libavcodec-dev libavutil-dev libswresample-dev libsdl2-dev libcanberra-dev
+    # the system player's sound-server backend: through ALSA it can neither stop a sound nor share one connection
+    libcanberra-pulse
     # online, text and locales
     libcurl4-openssl-dev libpcre2-dev libicu-dev libssl-dev libcpp-httplib-dev
     # X11 keyboard

@@ -4,6 +4,7 @@
 // unless SDL_AUDIODRIVER says otherwise.
 #include "audio/audioengine.h"
 #include "audio/ffmpegsource.h"
+#include "audio/limiter.h"
 #include "audio/mixer.h"
 #include "audio/soundplayer.h"
 
@@ -17,6 +18,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <fstream>
 #include <random>
 #include <thread>
@@ -175,11 +177,18 @@ BENCHMARK(BM_OpenHostileFile)
     ->Iterations(50)
     ->Unit(benchmark::kMicrosecond);
 
-// From the call to the first period that carries the new sound to the device, in time and in periods: 1 means the
-// sound was in the very next period the device asked for.
+// From the call to the first period that carries the new sound to the device (with a sound server: the moment it is
+// written to the server), in time and in periods: 1 means the sound was in the very next period the device asked
+// for. Warm: the device is running. After idle (second argument 1): the device was closed after a short idle time,
+// as it is after 30 s without a sound, and the call has to open it again.
 void BM_TimeToFirstAudio(benchmark::State& state) {
     const QString file = testFiles.value("mp3");
-    SoundPlayer player;
+    const bool afterIdle = state.range(1) != 0;
+    EngineConfig config;
+    if (afterIdle) {
+        config.idleTimeout = std::chrono::milliseconds(50);
+    }
+    SoundPlayer player(config);
     if (file.isEmpty() || !player.start()) {
         state.SkipWithError("no test file or no audio output");
         return;
@@ -196,16 +205,24 @@ void BM_TimeToFirstAudio(benchmark::State& state) {
     std::vector<double> micros;
     std::vector<double> periodsWaited;
     for (auto _ : state) {
-        // Calls land anywhere in a period, as key presses do; right after the previous sound's first period they
-        // would all start in step with the device.
         state.PauseTiming();
-        std::this_thread::sleep_for(std::chrono::microseconds(random() % static_cast<unsigned>(periodMicros)));
+        if (afterIdle) {
+            // The previous sound has to end and the idle time to pass.
+            while (engine.outputState() != OutputState::Paused) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+        } else {
+            // Calls land anywhere in a period, as key presses do; right after the previous sound's first period
+            // they would all start in step with the device.
+            std::this_thread::sleep_for(std::chrono::microseconds(random() % static_cast<unsigned>(periodMicros)));
+        }
         state.ResumeTiming();
         const auto start = std::chrono::steady_clock::now();
         const qint64 startNanos =
             std::chrono::duration_cast<std::chrono::nanoseconds>(start.time_since_epoch()).count();
         const quint64 periodAtCall = engine.periodsRendered();
-        player.playSoundFile(file, false);
+        // After idle a short sound, so the next idle time comes soon.
+        player.playSoundFile(afterIdle ? testFiles.value("short") : file, false);
         AudioEngine::FirstAudio first;
         for (int i = 0; i < 100000 && (first = engine.firstAudio(player.newestStream())).nanos == 0; ++i) {
             std::this_thread::sleep_for(std::chrono::microseconds(100));
@@ -220,11 +237,39 @@ void BM_TimeToFirstAudio(benchmark::State& state) {
     state.counters["max_periods_waited"] = *std::max_element(periodsWaited.begin(), periodsWaited.end());
     report(state, micros);
     state.counters["period_us"] = periodMicros;
-    state.SetLabel(std::to_string(output.sampleRate) + " Hz, " + std::to_string(engine.periodFrames()) +
-                   " frames per period");
+    state.counters["device_openings"] = engine.deviceOpenings();
+    state.SetLabel(qEnvironmentVariable("SDL_AUDIODRIVER").toStdString() + ", " + std::to_string(output.sampleRate) +
+                   " Hz, " + std::to_string(engine.periodFrames()) + " frames per period" +
+                   (afterIdle ? ", after idle" : ""));
     player.stop();
 }
-BENCHMARK(BM_TimeToFirstAudio)->Arg(0)->Arg(100)->UseManualTime()->Iterations(200)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_TimeToFirstAudio)
+    ->Args({0, 0})
+    ->Args({100, 0})
+    ->UseManualTime()
+    ->Iterations(200)
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_TimeToFirstAudio)->Args({0, 1})->UseManualTime()->Iterations(60)->Unit(benchmark::kMicrosecond);
+
+// The limiter over one 10 ms stereo period: audio below its threshold (the usual case, passed through) and a mix
+// far beyond full scale (every frame turned down).
+void BM_LimiterPerPeriod(benchmark::State& state) {
+    constexpr int Frames = 441;
+    const float level = state.range(0) == 0 ? 0.5f : 8.0f;
+    state.SetLabel(state.range(0) == 0 ? "below the threshold" : "8 times full scale");
+    std::vector<float> source(Frames * 2);
+    for (int i = 0; i < Frames; ++i) {
+        source[i * 2] = source[i * 2 + 1] = level * static_cast<float>(std::sin(2 * M_PI * 1000.0 * i / 44100.0));
+    }
+    Limiter limiter(44100);
+    std::vector<float> out(Frames * 2);
+    for (auto _ : state) {
+        std::copy(source.begin(), source.end(), out.begin());
+        limiter.process(out.data(), Frames, 2);
+        benchmark::DoNotOptimize(out.data());
+    }
+}
+BENCHMARK(BM_LimiterPerPeriod)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 
 // The mixer alone: N streams into one 10 ms stereo period.
 void BM_MixStreams(benchmark::State& state) {
@@ -362,6 +407,7 @@ int main(int argc, char** argv) {
         testFiles.insert(format.name, makeTone(format.file, format.encoder, 2.0));
     }
     testFiles.insert("blip", makeTone("blip.wav", {}, 0.005));
+    testFiles.insert("short", makeTone("short.mp3", {"-c:a", "libmp3lame"}, 0.2));
     testFiles.insert("long", makeTone("long.mp3", {"-c:a", "libmp3lame"}, 60.0));
     {
         // Four megabytes of noise, and the same noise under the names of formats whose demuxers search it.

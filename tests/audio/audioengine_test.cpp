@@ -141,12 +141,6 @@ TEST_F(EngineTest, FileThatCannotBeDecodedDiesAndIsReported) {
     EXPECT_TRUE(waitReleased(m_engine, 0));
     EXPECT_FALSE(m_engine.play(played));
     EXPECT_EQ(test::peak(pull(m_engine, 2)), 0.0f);
-
-    // Freed (replaced by the next sound) before its turn came: nobody is told.
-    const quint32 freed = m_engine.openStream(text);
-    m_engine.free(freed);
-    EXPECT_TRUE(waitReleased(m_engine, 0));
-    EXPECT_EQ(reported().size(), 2u);
 }
 
 TEST_F(EngineTest, NothingOpensWhileTheOutputIsDown) {

@@ -1,0 +1,138 @@
+// A PulseAudio server of a test's own.
+#include "tests/audio/privatesoundserver.h"
+
+#include "tests/audio/audiotestsupport.h"
+#include "tests/support/programrun.h"
+#include "tests/support/testsupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcessEnvironment>
+#include <QStandardPaths>
+
+#include <cmath>
+
+namespace clavora::test {
+
+namespace {
+constexpr int WaitMs = 20000;
+} // namespace
+
+bool PrivateSoundServer::available() {
+    for (const char* program : {"pulseaudio", "pactl", "parec"}) {
+        if (QStandardPaths::findExecutable(QString::fromLatin1(program)).isEmpty()) {
+            return false;
+        }
+    }
+    return true;
+}
+
+PrivateSoundServer::PrivateSoundServer(const QString& folder) : m_folder(folder) {
+    QDir().mkpath(m_folder + QStringLiteral("/pulse"));
+    QFile::setPermissions(m_folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+}
+
+PrivateSoundServer::~PrivateSoundServer() {
+    stopRecorder();
+    kill();
+}
+
+QString PrivateSoundServer::address() const {
+    return QStringLiteral("unix:") + m_folder + QStringLiteral("/pulse/native");
+}
+
+bool PrivateSoundServer::start(int suspendAfter) {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_folder);
+    environment.insert(QStringLiteral("PULSE_RUNTIME_PATH"), m_folder + QStringLiteral("/pulse"));
+    environment.insert(QStringLiteral("HOME"), m_folder);
+    m_server.setProcessEnvironment(environment);
+    m_server.setProcessChannelMode(QProcess::MergedChannels);
+    m_server.setStandardOutputFile(m_folder + QStringLiteral("/server.log"), QIODevice::Append);
+    m_server.start(QStringLiteral("pulseaudio"),
+                   {QStringLiteral("--daemonize=no"), QStringLiteral("-n"), QStringLiteral("--exit-idle-time=-1"),
+                    QStringLiteral("--use-pid-file=no"), QStringLiteral("--disallow-exit"), QStringLiteral("-L"),
+                    QStringLiteral("module-native-protocol-unix auth-anonymous=1 socket=") + m_folder +
+                        QStringLiteral("/pulse/native"),
+                    QStringLiteral("-L"), QStringLiteral("module-null-sink sink_name=testsink rate=48000"),
+                    QStringLiteral("-L"), QStringLiteral("module-suspend-on-idle timeout=%1").arg(suspendAfter)});
+    if (!m_server.waitForStarted(5000)) {
+        return false;
+    }
+    return waitFor([&] { return !pactl({QStringLiteral("info")}).isEmpty(); }, WaitMs);
+}
+
+void PrivateSoundServer::kill() {
+    if (m_server.state() != QProcess::NotRunning) {
+        m_server.kill();
+        m_server.waitForFinished(5000);
+    }
+}
+
+QString PrivateSoundServer::pactl(const QStringList& arguments) const {
+    return runCommand(QStringLiteral("pactl"), QStringList{QStringLiteral("--server=") + address()} + arguments);
+}
+
+bool PrivateSoundServer::startRecorder() {
+    stopRecorder();
+    m_recording = m_folder + QStringLiteral("/recording%1.raw").arg(++m_recordings);
+    m_recorder.setStandardOutputFile(m_recording);
+    m_recorder.start(QStringLiteral("parec"),
+                     {QStringLiteral("--server=") + address(), QStringLiteral("-d"), QStringLiteral("testsink.monitor"),
+                      QStringLiteral("--format=s16le"), QStringLiteral("--rate=%1").arg(RecordRate),
+                      QStringLiteral("--channels=1"), QStringLiteral("--latency-msec=10"), QStringLiteral("--raw")});
+    return m_recorder.waitForStarted(5000) &&
+           waitFor([&] { return QFileInfo(m_recording).size() >= RecordRate / 5; }, WaitMs);
+}
+
+void PrivateSoundServer::stopRecorder() {
+    if (m_recorder.state() != QProcess::NotRunning) {
+        m_recorder.terminate();
+        if (!m_recorder.waitForFinished(5000)) {
+            m_recorder.kill();
+            m_recorder.waitForFinished(5000);
+        }
+    }
+}
+
+std::vector<float> PrivateSoundServer::recording() const {
+    const QByteArray raw = readBytes(m_recording);
+    std::vector<float> samples(static_cast<size_t>(raw.size()) / 2);
+    const auto* values = reinterpret_cast<const qint16*>(raw.constData());
+    for (size_t i = 0; i < samples.size(); ++i) {
+        samples[i] = values[i] / 32768.0f;
+    }
+    return samples;
+}
+
+bool PrivateSoundServer::heard(double frequency) const {
+    const std::vector<float> samples = recording();
+    if (peak(samples) < 0.2f) {
+        return false;
+    }
+    size_t last = samples.size();
+    while (last > 0 && std::fabs(samples[last - 1]) < 0.05f) {
+        --last;
+    }
+    return samples.size() - last > RecordRate / 10 &&
+           std::fabs(estimateFrequency(samples, RecordRate) - frequency) < 5.0;
+}
+
+int PrivateSoundServer::streamCount() const {
+    return static_cast<int>(pactl({QStringLiteral("list"), QStringLiteral("sink-inputs"), QStringLiteral("short")})
+                                .split(QLatin1Char('\n'), Qt::SkipEmptyParts)
+                                .size());
+}
+
+bool PrivateSoundServer::hasClavoraStream() const {
+    return pactl({QStringLiteral("list"), QStringLiteral("sink-inputs")})
+        .contains(QStringLiteral("application.name = \"Clavora\""));
+}
+
+QString PrivateSoundServer::sinkState() const {
+    const QString sinks = pactl({QStringLiteral("list"), QStringLiteral("sinks"), QStringLiteral("short")});
+    return sinks.section(QLatin1Char('\t'), 4, 4).trimmed();
+}
+
+} // namespace clavora::test

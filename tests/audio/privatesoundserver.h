@@ -1,0 +1,64 @@
+// A PulseAudio server of a test's own for the audio tests: a null sink "testsink" on a socket in a private runtime
+// folder, started and killed by its PID, and a recorder of the sink's monitor.
+#pragma once
+
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+
+#include <vector>
+
+namespace clavora::test {
+
+class PrivateSoundServer {
+public:
+    // Rate of the recordings.
+    static constexpr int RecordRate = 48000;
+
+    // Whether pulseaudio, pactl and parec are installed.
+    static bool available();
+
+    // `folder`: the runtime folder of the server, made private.
+    explicit PrivateSoundServer(const QString& folder);
+    ~PrivateSoundServer();
+
+    // Where clients reach it (for PULSE_SERVER).
+    QString address() const;
+
+    // Starts the server and waits until it answers. `suspendAfter`: seconds a sink without streams waits before it
+    // suspends.
+    bool start(int suspendAfter = 1);
+
+    // Kills the server as a crash would: no goodbye to its clients.
+    void kill();
+
+    // Runs pactl against this server; its output, empty on failure.
+    QString pactl(const QStringList& arguments) const;
+
+    // Records the sink's monitor as 16-bit mono into a new file and waits until the server delivers to it: a null
+    // sink holds up a new monitor stream for a while, and a sound played before would be lost.
+    bool startRecorder();
+    void stopRecorder();
+
+    // What the current recorder has taken in so far.
+    std::vector<float> recording() const;
+
+    // True once the recording holds a tone of `frequency` followed by a little silence: the whole sound.
+    bool heard(double frequency) const;
+
+    // Streams connected to the sink, and whether one of them is the program's.
+    int streamCount() const;
+    bool hasClavoraStream() const;
+
+    // State of the sink as pactl names it ("RUNNING", "IDLE", "SUSPENDED").
+    QString sinkState() const;
+
+private:
+    QString m_folder;
+    QProcess m_server;
+    QProcess m_recorder;
+    QString m_recording;
+    int m_recordings = 0;
+};
+
+} // namespace clavora::test
