@@ -299,9 +299,8 @@ void AudioEngine::State::workerLoop() {
         // Closing decoders and files happens here, outside the lock and far from the audio thread.
         graveyard.clear();
         // The emptiest rings of sounds being heard first: one just started, or one about to run dry; then those
-        // opened and waiting for play(). Ordered by the levels taken
-        // above, never by live ones: the audio thread drains the rings meanwhile, and a sort whose order changes
-        // under it runs off the ends of its array.
+        // opened and waiting for play(). Ordered by the levels taken above, never by live ones: the audio thread
+        // drains the rings meanwhile, and a sort whose order changes under it runs off the ends of its array.
         std::sort(work.begin(), work.end(),
                   [](const std::pair<int, Stream*>& a, const std::pair<int, Stream*>& b) { return a.first < b.first; });
         bool wrote = false;
