@@ -19,6 +19,8 @@ PACKAGES=(
     # tests and benchmarks
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xdotool trayer x11-xkb-utils x11-utils pulseaudio pulseaudio-utils ffmpeg sox util-linux
+    # the audio engine's tests also run against PipeWire (with a session bus of their own)
+    pipewire pipewire-pulse wireplumber dbus-daemon
 )
 
 missing=()

@@ -19,16 +19,20 @@ namespace {
 constexpr int WaitMs = 20000;
 } // namespace
 
-bool PrivateSoundServer::available() {
-    for (const char* program : {"pulseaudio", "pactl", "parec"}) {
-        if (QStandardPaths::findExecutable(QString::fromLatin1(program)).isEmpty()) {
+bool PrivateSoundServer::available(Kind kind) {
+    const QStringList programs = kind == Kind::PulseAudio
+                                     ? QStringList{QStringLiteral("pulseaudio")}
+                                     : QStringList{QStringLiteral("pipewire"), QStringLiteral("wireplumber"),
+                                                   QStringLiteral("pipewire-pulse"), QStringLiteral("dbus-daemon")};
+    for (const QString& program : programs + QStringList{QStringLiteral("pactl"), QStringLiteral("parec")}) {
+        if (QStandardPaths::findExecutable(program).isEmpty()) {
             return false;
         }
     }
     return true;
 }
 
-PrivateSoundServer::PrivateSoundServer(const QString& folder) : m_folder(folder) {
+PrivateSoundServer::PrivateSoundServer(const QString& folder, Kind kind) : m_folder(folder), m_kind(kind) {
     QDir().mkpath(m_folder + QStringLiteral("/pulse"));
     QFile::setPermissions(m_folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 }
@@ -36,37 +40,75 @@ PrivateSoundServer::PrivateSoundServer(const QString& folder) : m_folder(folder)
 PrivateSoundServer::~PrivateSoundServer() {
     stopRecorder();
     kill();
+    if (m_bus.state() != QProcess::NotRunning) {
+        m_bus.kill();
+        m_bus.waitForFinished(5000);
+    }
 }
 
 QString PrivateSoundServer::address() const {
     return QStringLiteral("unix:") + m_folder + QStringLiteral("/pulse/native");
 }
 
-bool PrivateSoundServer::start(int suspendAfter) {
+bool PrivateSoundServer::startProcess(QProcess& process, const QString& program, const QStringList& arguments,
+                                      const QString& log) {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_folder);
     environment.insert(QStringLiteral("PULSE_RUNTIME_PATH"), m_folder + QStringLiteral("/pulse"));
     environment.insert(QStringLiteral("HOME"), m_folder);
-    m_server.setProcessEnvironment(environment);
-    m_server.setProcessChannelMode(QProcess::MergedChannels);
-    m_server.setStandardOutputFile(m_folder + QStringLiteral("/server.log"), QIODevice::Append);
-    m_server.start(QStringLiteral("pulseaudio"),
-                   {QStringLiteral("--daemonize=no"), QStringLiteral("-n"), QStringLiteral("--exit-idle-time=-1"),
-                    QStringLiteral("--use-pid-file=no"), QStringLiteral("--disallow-exit"), QStringLiteral("-L"),
-                    QStringLiteral("module-native-protocol-unix auth-anonymous=1 socket=") + m_folder +
-                        QStringLiteral("/pulse/native"),
-                    QStringLiteral("-L"), QStringLiteral("module-null-sink sink_name=testsink rate=48000"),
-                    QStringLiteral("-L"), QStringLiteral("module-suspend-on-idle timeout=%1").arg(suspendAfter)});
-    if (!m_server.waitForStarted(5000)) {
+    environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
+                       QStringLiteral("unix:path=") + m_folder + QStringLiteral("/bus"));
+    environment.remove(QStringLiteral("PULSE_SERVER"));
+    process.setProcessEnvironment(environment);
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.setStandardOutputFile(m_folder + QLatin1Char('/') + log, QIODevice::Append);
+    process.start(program, arguments);
+    return process.waitForStarted(5000);
+}
+
+bool PrivateSoundServer::start(int suspendAfter) {
+    if (m_kind == Kind::PulseAudio) {
+        if (!startProcess(m_server, QStringLiteral("pulseaudio"),
+                          {QStringLiteral("--daemonize=no"), QStringLiteral("-n"),
+                           QStringLiteral("--exit-idle-time=-1"), QStringLiteral("--use-pid-file=no"),
+                           QStringLiteral("--disallow-exit"), QStringLiteral("-L"),
+                           QStringLiteral("module-native-protocol-unix auth-anonymous=1 socket=") + m_folder +
+                               QStringLiteral("/pulse/native"),
+                           QStringLiteral("-L"), QStringLiteral("module-null-sink sink_name=testsink rate=48000"),
+                           QStringLiteral("-L"), QStringLiteral("module-suspend-on-idle timeout=%1").arg(suspendAfter)},
+                          QStringLiteral("server.log"))) {
+            return false;
+        }
+        return waitFor([&] { return !pactl({QStringLiteral("info")}).isEmpty(); }, WaitMs);
+    }
+    // PipeWire, as a desktop session runs it: the daemon, its session manager, and its PulseAudio interface on the
+    // usual socket; the session manager wants a session bus.
+    if (m_bus.state() == QProcess::NotRunning &&
+        (!startProcess(m_bus, QStringLiteral("dbus-daemon"),
+                       {QStringLiteral("--session"), QStringLiteral("--nofork"),
+                        QStringLiteral("--address=unix:path=") + m_folder + QStringLiteral("/bus")},
+                       QStringLiteral("bus.log")) ||
+         !waitFor([&] { return QFileInfo::exists(m_folder + QStringLiteral("/bus")); }, WaitMs))) {
         return false;
     }
-    return waitFor([&] { return !pactl({QStringLiteral("info")}).isEmpty(); }, WaitMs);
+    if (!startProcess(m_server, QStringLiteral("pipewire"), {}, QStringLiteral("pipewire.log")) ||
+        !waitFor([&] { return QFileInfo::exists(m_folder + QStringLiteral("/pipewire-0")); }, WaitMs) ||
+        !startProcess(m_sessionManager, QStringLiteral("wireplumber"), {}, QStringLiteral("wireplumber.log")) ||
+        !startProcess(m_pulseInterface, QStringLiteral("pipewire-pulse"), {}, QStringLiteral("pipewire-pulse.log")) ||
+        !waitFor([&] { return !pactl({QStringLiteral("info")}).isEmpty(); }, WaitMs)) {
+        return false;
+    }
+    pactl({QStringLiteral("load-module"), QStringLiteral("module-null-sink"), QStringLiteral("sink_name=testsink")});
+    pactl({QStringLiteral("set-default-sink"), QStringLiteral("testsink")});
+    return waitFor([&] { return !sinkState().isEmpty(); }, WaitMs);
 }
 
 void PrivateSoundServer::kill() {
-    if (m_server.state() != QProcess::NotRunning) {
-        m_server.kill();
-        m_server.waitForFinished(5000);
+    for (QProcess* process : {&m_pulseInterface, &m_sessionManager, &m_server}) {
+        if (process->state() != QProcess::NotRunning) {
+            process->kill();
+            process->waitForFinished(5000);
+        }
     }
 }
 
@@ -132,7 +174,12 @@ bool PrivateSoundServer::hasClavoraStream() const {
 
 QString PrivateSoundServer::sinkState() const {
     const QString sinks = pactl({QStringLiteral("list"), QStringLiteral("sinks"), QStringLiteral("short")});
-    return sinks.section(QLatin1Char('\t'), 4, 4).trimmed();
+    for (const QString& line : sinks.split(QLatin1Char('\n'))) {
+        if (line.section(QLatin1Char('\t'), 1, 1) == QStringLiteral("testsink")) {
+            return line.section(QLatin1Char('\t'), 4, 4).trimmed();
+        }
+    }
+    return QString();
 }
 
 } // namespace clavora::test

@@ -1,5 +1,6 @@
-// A PulseAudio server of a test's own for the audio tests: a null sink "testsink" on a socket in a private runtime
-// folder, started and killed by its PID, and a recorder of the sink's monitor.
+// A sound server of a test's own for the audio tests: PulseAudio, or PipeWire with its PulseAudio interface (and the
+// session manager and session bus it needs), with a null sink "testsink" on a socket in a private runtime folder,
+// every process started and killed by its PID; and a recorder of the sink's monitor.
 #pragma once
 
 #include <QProcess>
@@ -12,24 +13,26 @@ namespace clavora::test {
 
 class PrivateSoundServer {
 public:
+    enum class Kind { PulseAudio, PipeWire };
+
     // Rate of the recordings.
     static constexpr int RecordRate = 48000;
 
-    // Whether pulseaudio, pactl and parec are installed.
-    static bool available();
+    // Whether the server's programs, pactl and parec are installed.
+    static bool available(Kind kind = Kind::PulseAudio);
 
     // `folder`: the runtime folder of the server, made private.
-    explicit PrivateSoundServer(const QString& folder);
+    explicit PrivateSoundServer(const QString& folder, Kind kind = Kind::PulseAudio);
     ~PrivateSoundServer();
 
     // Where clients reach it (for PULSE_SERVER).
     QString address() const;
 
     // Starts the server and waits until it answers. `suspendAfter`: seconds a sink without streams waits before it
-    // suspends.
+    // suspends (PulseAudio; PipeWire's session manager waits 5 s).
     bool start(int suspendAfter = 1);
 
-    // Kills the server as a crash would: no goodbye to its clients.
+    // Kills the server as a crash would: no goodbye to its clients. The session bus of PipeWire stays.
     void kill();
 
     // Runs pactl against this server; its output, empty on failure.
@@ -54,8 +57,14 @@ public:
     QString sinkState() const;
 
 private:
+    bool startProcess(QProcess& process, const QString& program, const QStringList& arguments, const QString& log);
+
     QString m_folder;
+    Kind m_kind;
+    QProcess m_bus;
     QProcess m_server;
+    QProcess m_sessionManager;
+    QProcess m_pulseInterface;
     QProcess m_recorder;
     QString m_recording;
     int m_recordings = 0;

@@ -60,42 +60,57 @@ private:
     QStringList m_lines;
 };
 
-class SoundServerTest : public ::testing::Test {
+using Kind = PrivateSoundServer::Kind;
+
+// A sound server, and the SDL driver the engine reaches it through.
+struct Server {
+    Kind kind;
+    const char* driver;
+    const char* name;
+};
+
+void PrintTo(const Server& server, std::ostream* out) {
+    *out << server.name;
+}
+
+class SoundServerTest : public ::testing::TestWithParam<Server> {
 protected:
     void SetUp() override {
-        if (!PrivateSoundServer::available()) {
-            GTEST_SKIP() << "needs pulseaudio and parec";
+        if (!PrivateSoundServer::available(GetParam().kind)) {
+            GTEST_SKIP() << "the sound server's programs are not installed";
         }
         m_files.programFile = m_folder.file(QStringLiteral("clavora"));
         m_tone = m_folder.file(QStringLiteral("tone.wav"));
         test::writeWav16(m_tone, ToneRate, 2, test::sineSamples16(1000, ToneRate, ToneRate / 4, 0.5));
-        m_oldDriver = qgetenv("SDL_AUDIODRIVER");
-        m_oldServer = qgetenv("PULSE_SERVER");
-        qputenv("SDL_AUDIODRIVER", "pulseaudio");
+        for (const char* name : {"SDL_AUDIODRIVER", "PULSE_SERVER", "PIPEWIRE_RUNTIME_DIR"}) {
+            m_oldEnvironment.emplace_back(name, qgetenv(name));
+        }
+        qputenv("SDL_AUDIODRIVER", GetParam().driver);
         qputenv("PULSE_SERVER", QFile::encodeName(m_server.address()));
+        qputenv("PIPEWIRE_RUNTIME_DIR", QFile::encodeName(m_folder.file(QStringLiteral("runtime"))));
     }
 
     void TearDown() override {
-        qputenv("SDL_AUDIODRIVER", m_oldDriver);
-        if (m_oldServer.isEmpty()) {
-            qunsetenv("PULSE_SERVER");
-        } else {
-            qputenv("PULSE_SERVER", m_oldServer);
+        for (const auto& [name, value] : m_oldEnvironment) {
+            if (value.isEmpty()) {
+                qunsetenv(name);
+            } else {
+                qputenv(name, value);
+            }
         }
     }
 
     TempFolder m_folder;
-    PrivateSoundServer m_server{m_folder.file(QStringLiteral("runtime"))};
+    PrivateSoundServer m_server{m_folder.file(QStringLiteral("runtime")), GetParam().kind};
     QString m_tone;
-    QByteArray m_oldDriver;
-    QByteArray m_oldServer;
+    std::vector<std::pair<const char*, QByteArray>> m_oldEnvironment;
     platform::FakeFileSystem m_files;
     platform::FakeFallbackPlayer m_fallback;
     platform::ScopedService<platform::IFileSystem> m_filesInPlace{m_files};
     platform::ScopedService<platform::IFallbackPlayer> m_fallbackInPlace{m_fallback};
 };
 
-TEST_F(SoundServerTest, ServerRestartedUnderThePlayerIsHeardAgainWithoutARestart) {
+TEST_P(SoundServerTest, ServerRestartedUnderThePlayerIsHeardAgainWithoutARestart) {
     AudioLog log;
     ASSERT_TRUE(m_server.start());
     ASSERT_TRUE(m_server.startRecorder());
@@ -123,7 +138,7 @@ TEST_F(SoundServerTest, ServerRestartedUnderThePlayerIsHeardAgainWithoutARestart
     player.stop();
 }
 
-TEST_F(SoundServerTest, IdleOutputLetsTheSinkSuspendAndTheNextSoundIsHeard) {
+TEST_P(SoundServerTest, IdleOutputLetsTheSinkSuspendAndTheNextSoundIsHeard) {
     ASSERT_TRUE(m_server.start(1));
     EngineConfig config;
     config.idleTimeout = std::chrono::milliseconds(300);
@@ -143,5 +158,13 @@ TEST_F(SoundServerTest, IdleOutputLetsTheSinkSuspendAndTheNextSoundIsHeard) {
     EXPECT_TRUE(m_fallback.played.isEmpty());
     player.stop();
 }
+
+// SDL's own PipeWire driver says nothing when the server goes away; its callback just stops being called.
+INSTANTIATE_TEST_SUITE_P(Servers, SoundServerTest,
+                         ::testing::Values(Server{Kind::PulseAudio, "pulseaudio", "PulseAudio"},
+                                           Server{Kind::PipeWire, "pulseaudio",
+                                                  "PipeWireThroughItsPulseAudioInterface"},
+                                           Server{Kind::PipeWire, "pipewire", "PipeWireThroughSdlsOwnDriver"}),
+                         [](const ::testing::TestParamInfo<Server>& info) { return info.param.name; });
 
 } // namespace
