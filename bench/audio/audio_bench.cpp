@@ -271,6 +271,41 @@ BENCHMARK(BM_TimeToFirstAudio)
     ->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_TimeToFirstAudio)->Args({0, 1})->UseManualTime()->Iterations(60)->Unit(benchmark::kMicrosecond);
 
+// What the idle program's playback costs: the process's CPU time over a few seconds without a sound while the device
+// is still open (before the idle time, here 1 s, has passed) and once it is closed. Its own figures only: the sound
+// server's share (a running sink against a suspended one) comes on top of the first.
+void BM_IdleCpu(benchmark::State& state) {
+    EngineConfig config;
+    config.idleTimeout = std::chrono::milliseconds(1000);
+    SoundPlayer player(config);
+    if (!player.start()) {
+        state.SkipWithError("no audio output");
+        return;
+    }
+    auto processCpuSeconds = [] {
+        timespec now{};
+        clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+        return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+    };
+    auto cpuPercentOver = [&](std::chrono::milliseconds span) {
+        const double cpuStart = processCpuSeconds();
+        const auto start = std::chrono::steady_clock::now();
+        std::this_thread::sleep_for(span);
+        const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        return 100.0 * (processCpuSeconds() - cpuStart) / wall;
+    };
+    for (auto _ : state) {
+        state.counters["cpu_pct_device_open"] = cpuPercentOver(std::chrono::milliseconds(900));
+        while (player.engine().outputState() != OutputState::Paused) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        state.counters["cpu_pct_device_closed"] = cpuPercentOver(std::chrono::milliseconds(5000));
+    }
+    state.SetLabel(qEnvironmentVariable("SDL_AUDIODRIVER").toStdString());
+    player.stop();
+}
+BENCHMARK(BM_IdleCpu)->Iterations(1)->Unit(benchmark::kMillisecond);
+
 // The limiter over one 10 ms stereo period: audio below its threshold (the usual case, passed through) and a mix
 // far beyond full scale (every frame turned down).
 void BM_LimiterPerPeriod(benchmark::State& state) {
