@@ -6,6 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 ./scripts/install-deps.sh
+./scripts/check-format.sh
 
 if [ "${CLAVORA_SANITIZE:-0}" = 1 ]; then
     BUILD=${CLAVORA_BUILD_DIR:-build-asan}

@@ -1,10 +1,16 @@
 // The application object and its standard error box.
 #include "app/application.h"
 
-#include <QLoggingCategory>
-#include <QMessageBox>
+#include "app/identity.h"
 
-Q_DECLARE_LOGGING_CATEGORY(lcApp)
+#include <QFile>
+#include <QMessageBox>
+#include <QStyleFactory>
+
+// Resources compiled into a static library must be registered by name, outside any namespace.
+static void initAppResources() {
+    Q_INIT_RESOURCE(resources);
+}
 
 namespace clavora {
 
@@ -15,9 +21,38 @@ std::function<void(const QString&)>& ErrorHandler() {
     return handler;
 }
 
+constexpr int WindowFontPixelHeight = 11;
+
+// The program's look: a style sheet carried as a resource. A failure is shown and the default look stays.
+void applyVisualStyle(QApplication& app) {
+    QFile sheet(QStringLiteral(":/clavora/style.qss"));
+    if (!sheet.open(QIODevice::ReadOnly)) {
+        QMessageBox::critical(nullptr, QString(),
+                              QStringLiteral("Cannot load the visual style: %1").arg(sheet.errorString()));
+        return;
+    }
+    app.setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    app.setStyleSheet(QString::fromUtf8(sheet.readAll()));
+}
+
 } // namespace
 
-void ShowApplicationError(const QString& message) {
+QFont windowFont() {
+    QFont font(QStringLiteral("DejaVu Sans"));
+    font.setPixelSize(WindowFontPixelHeight);
+    return font;
+}
+
+void configureApplication(QApplication& app) {
+    initAppResources();
+    applyVisualStyle(app);
+    QApplication::setApplicationName(QStringLiteral("Clavora"));
+    QApplication::setFont(windowFont());
+    // The window stays while hidden to the notification area.
+    QApplication::setQuitOnLastWindowClosed(true);
+}
+
+void showApplicationError(const QString& message) {
     qCWarning(lcApp) << message;
     if (ErrorHandler()) {
         ErrorHandler()(message);
@@ -28,21 +63,23 @@ void ShowApplicationError(const QString& message) {
     box.exec();
 }
 
-void SetApplicationErrorHandler(std::function<void(const QString&)> handler) { ErrorHandler() = std::move(handler); }
-
-TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {}
-
-bool TApplication::notify(QObject* receiver, QEvent* event) {
-    return DeliverGuarded([&] { return QApplication::notify(receiver, event); });
+void setApplicationErrorHandler(std::function<void(const QString&)> handler) {
+    ErrorHandler() = std::move(handler);
 }
 
-bool DeliverGuarded(const std::function<bool()>& deliver) {
+Application::Application(int& argc, char** argv) : QApplication(argc, argv) {}
+
+bool Application::notify(QObject* receiver, QEvent* event) {
+    return deliverGuarded([&] { return QApplication::notify(receiver, event); });
+}
+
+bool deliverGuarded(const std::function<bool()>& deliver) {
     try {
         return deliver();
-    } catch (const EAppError& error) {
-        ShowApplicationError(error.message());
+    } catch (const AppError& error) {
+        showApplicationError(error.message());
     } catch (const std::exception& error) {
-        ShowApplicationError(QString::fromLocal8Bit(error.what()));
+        showApplicationError(QString::fromLocal8Bit(error.what()));
     }
     return false;
 }

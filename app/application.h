@@ -3,37 +3,46 @@
 #pragma once
 
 #include <QApplication>
+#include <QFont>
 #include <functional>
 #include <stdexcept>
 
 namespace clavora {
 
 // An error meant for the user, raised by a command that cannot finish (a settings file that cannot be written).
-class EAppError : public std::runtime_error {
+class AppError : public std::runtime_error {
 public:
-    explicit EAppError(const QString& message) : std::runtime_error(message.toStdString()), FMessage(message) {}
-    const QString& message() const { return FMessage; }
+    explicit AppError(const QString& message) : std::runtime_error(message.toStdString()), m_message(message) {}
+    const QString& message() const { return m_message; }
 
 private:
-    QString FMessage;
+    QString m_message;
 };
 
 // Shows Message in the application's standard error box.
-void ShowApplicationError(const QString& message);
+void showApplicationError(const QString& message);
 
 // Tests replace the error box to see what would have been shown; an empty function restores the box.
-void SetApplicationErrorHandler(std::function<void(const QString&)> handler);
+void setApplicationErrorHandler(std::function<void(const QString&)> handler);
 
 // Runs Deliver, showing an error that escapes it in the standard error box instead of ending the program.
 // Returns what Deliver returned, or false after an error.
-bool DeliverGuarded(const std::function<bool()>& deliver);
+bool deliverGuarded(const std::function<bool()>& deliver);
 
-// The application object: whatever escapes an event handler is shown by DeliverGuarded.
-class TApplication : public QApplication {
+// The application object: whatever escapes an event handler is shown by deliverGuarded.
+class Application : public QApplication {
     Q_OBJECT
 public:
-    TApplication(int& argc, char** argv);
+    Application(int& argc, char** argv);
     bool notify(QObject* receiver, QEvent* event) override;
 };
+
+// The program's application-wide look and names: its resources, the visual style (a failure is shown and the
+// default look stays), the name "Clavora" that plain message boxes carry as their caption, and the window font.
+// No display name is set, since the toolkit would append it to every dialog's caption.
+void configureApplication(QApplication& app);
+
+// The window font: DejaVu Sans with a character height of 11 pixels.
+QFont windowFont();
 
 } // namespace clavora

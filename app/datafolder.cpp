@@ -18,7 +18,7 @@ QString withoutTrailingSlash(QString path) {
 
 } // namespace
 
-bool CanWriteToFolder(const QString& folder) {
+bool canWriteToFolder(const QString& folder) {
     QString path = folder;
     if (!path.endsWith(QLatin1Char('/'))) {
         path += QLatin1Char('/');
@@ -26,9 +26,9 @@ bool CanWriteToFolder(const QString& folder) {
     return platform::fileSystem().createAndRemoveExclusive(path + QLatin1String("chk.tmp"));
 }
 
-QString ChooseDataFolder(const QString& programFolder, const QString& company, const QString& product) {
+QString chooseDataFolder(const QString& programFolder, const QString& company, const QString& product) {
     const QString programDir = withoutTrailingSlash(programFolder);
-    if (CanWriteToFolder(programDir)) {
+    if (canWriteToFolder(programDir)) {
         return programDir + QLatin1Char('/');
     }
 

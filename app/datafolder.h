@@ -8,11 +8,11 @@ namespace clavora {
 
 // True when a new file can be created in Folder: "chk.tmp" is created exclusively there and removed at once.
 // A leftover "chk.tmp" counts as not writable. Reports nothing.
-bool CanWriteToFolder(const QString& folder);
+bool canWriteToFolder(const QString& folder);
 
 // The data folder, with a trailing "/": ProgramFolder when it is writable; otherwise the user's configuration
 // folder + Company + Product, both levels created here when missing (failures ignored: later file operations
 // report them).
-QString ChooseDataFolder(const QString& programFolder, const QString& company, const QString& product);
+QString chooseDataFolder(const QString& programFolder, const QString& company, const QString& product);
 
 } // namespace clavora

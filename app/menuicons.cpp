@@ -1,6 +1,7 @@
-// The program's icons, drawn in code.
+// The program's icons: the menu icons drawn in code, the application icon as shipped.
 #include "app/menuicons.h"
 
+#include <QDir>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
@@ -12,7 +13,7 @@ namespace {
 const QColor Slate(0x4f, 0x64, 0x7b);
 const QColor Accent(0x2f, 0x7d, 0xc1);
 
-using TDraw = void (*)(QPainter&);
+using DrawFunction = void (*)(QPainter&);
 
 void drawExit(QPainter& p) {
     p.setPen(QPen(Slate, 1.4));
@@ -70,20 +71,7 @@ void drawAbout(QPainter& p) {
     p.drawRoundedRect(QRectF(7, 6.8, 2, 6), 0.8, 0.8);
 }
 
-void drawApplication(QPainter& p) {
-    p.setPen(QPen(Slate, 1.2));
-    p.setBrush(QColor(0xee, 0xf2, 0xf6));
-    p.drawRoundedRect(QRectF(1, 3, 14, 12), 2.5, 2.5);
-    p.setPen(QPen(Accent, 1.3, Qt::SolidLine, Qt::RoundCap));
-    p.setBrush(Qt::NoBrush);
-    p.drawArc(QRectF(4, 6, 4, 6), -60 * 16, 120 * 16);
-    p.drawArc(QRectF(3, 4.5, 7, 9), -60 * 16, 120 * 16);
-    p.setPen(Qt::NoPen);
-    p.setBrush(Slate);
-    p.drawEllipse(QRectF(3.5, 8, 2, 2));
-}
-
-QIcon paint(TDraw draw) {
+QIcon paint(DrawFunction draw) {
     QIcon icon;
     for (int size : {16, 32, 48, 64}) {
         QPixmap pixmap(size, size);
@@ -100,11 +88,12 @@ QIcon paint(TDraw draw) {
 
 } // namespace
 
-QIcon MenuIcon(const QString& name) {
+QIcon menuIcon(const QString& name) {
     static const struct {
         const char* name;
-        TDraw draw;
-    } icons[] = {{"exit", drawExit}, {"help", drawHelp}, {"flag", drawFlag}, {"feedback", drawFeedback}, {"about", drawAbout}};
+        DrawFunction draw;
+    } icons[] = {
+        {"exit", drawExit}, {"help", drawHelp}, {"flag", drawFlag}, {"feedback", drawFeedback}, {"about", drawAbout}};
     for (const auto& icon : icons) {
         if (name == QLatin1String(icon.name)) {
             return paint(icon.draw);
@@ -113,6 +102,14 @@ QIcon MenuIcon(const QString& name) {
     return QIcon();
 }
 
-QIcon ApplicationIcon() { return paint(drawApplication); }
+QIcon applicationIcon() {
+    // The pictures the desktop shows, rendered from the icon's drawing at build time, one per size of the icon theme.
+    QIcon icon;
+    const QDir folder(QStringLiteral(":/clavora/icons"));
+    for (const QFileInfo& picture : folder.entryInfoList({QStringLiteral("*.png")}, QDir::Files)) {
+        icon.addFile(picture.filePath());
+    }
+    return icon;
+}
 
 } // namespace clavora

@@ -1,4 +1,4 @@
-// The program's small menu icons and its application icon, drawn in code so they stay crisp at any scale.
+// The program's small menu icons, drawn in code so they stay crisp at any scale, and its application icon.
 #pragma once
 
 #include <QIcon>
@@ -7,9 +7,9 @@
 namespace clavora {
 
 // "exit", "help", "flag", "feedback" or "about"; a null icon for any other name.
-QIcon MenuIcon(const QString& name);
+QIcon menuIcon(const QString& name);
 
-// The application's icon: a key cap with a sound wave.
-QIcon ApplicationIcon();
+// The application's icon, as the desktop shows it: for the window, the notification area and the notices.
+QIcon applicationIcon();
 
 } // namespace clavora

@@ -1,7 +1,7 @@
-// The options kept in settings.ini.
+// The options table and its change path.
 #include "app/options.h"
 
-#include "app/settingsini.h"
+#include "app/settingsstore.h"
 
 namespace clavora {
 
@@ -12,18 +12,113 @@ const QString Off = QStringLiteral("OFF");
 
 } // namespace
 
-TOptions ReadOptions(const TSettingsIni& settings) {
-    TOptions options;
-    options.MinimizeToSystemTray = settings.readString(SettingsSection, KeyMinimizeToSystemTray, Off) != Off;
-    options.MinimizeStartup = settings.readString(SettingsSection, KeyMinimizeStartup, Off) == On;
-    options.HotkeyMode = settings.readString(SettingsSection, KeyHotkeyMode, QString()) != Off;
-    options.AllowOverlappingSounds = settings.readString(SettingsSection, KeyAllowOverlappingSounds, QString()) != Off;
-    options.KeyboardLayout =
-        settings.readString(SettingsSection, KeyKeyboardLayout, QString()) == LayoutNumPad ? LayoutNumPad : LayoutStandard;
-    options.MatrixDisplay = settings.readString(SettingsSection, KeyMatrixDisplay, QString()) != Off;
-    return options;
+const std::array<OptionSpec, OptionCount>& optionTable() {
+    static const std::array<OptionSpec, OptionCount> table = {{
+        {Option::MinimizeToSystemTray,
+         QStringLiteral("MinimizeToSystemTray"),
+         Sense::OnlyOffTurnsOff,
+         Off,
+         "MinimizetoSystemTray1",
+         QStringLiteral("Minimize to System Tray"),
+         {}},
+        {Option::MinimizeStartup,
+         QStringLiteral("MinimizeStartup"),
+         Sense::OnlyOnTurnsOn,
+         Off,
+         "StartMinimized1",
+         QStringLiteral("Auto Minimize at Startup"),
+         {}},
+        {Option::HotkeyMode,
+         QStringLiteral("HotkeyMode"),
+         Sense::OnlyOffTurnsOff,
+         QString(),
+         "HotkeyMode1",
+         QStringLiteral("Hotkey Mode"),
+         {}},
+        {Option::AllowOverlappingSounds,
+         QStringLiteral("AllowOverlappingSounds"),
+         Sense::OnlyOffTurnsOff,
+         QString(),
+         "AllowOverlappingSounds1",
+         QStringLiteral("Allow Overlapping Sounds"),
+         {}},
+        {Option::KeyboardLayout,
+         QStringLiteral("KeyboardLayout"),
+         Sense::Choice,
+         QString(),
+         nullptr,
+         QStringLiteral("Keyboard Layout"),
+         {{LayoutStandard, "Standard1", QStringLiteral("Standard")},
+          {LayoutNumPad, "NumPad1", QStringLiteral("NumPad")}}},
+        {Option::MatrixDisplay,
+         QStringLiteral("MatrixDisplay"),
+         Sense::OnlyOffTurnsOff,
+         QString(),
+         "MatrixDisplay1",
+         QStringLiteral("Matrix Display"),
+         {}},
+        {Option::VoiceOutput,
+         QStringLiteral("VoiceOutput"),
+         Sense::OnlyOnTurnsOn,
+         Off,
+         "PlayintoMicrophone1",
+         QStringLiteral("Play into Microphone"),
+         {}},
+    }};
+    return table;
 }
 
-QString OnOff(bool on) { return on ? On : Off; }
+const OptionSpec& optionSpec(Option option) {
+    return optionTable()[size_t(option)];
+}
+
+QString onOff(bool on) {
+    return on ? On : Off;
+}
+
+QString interpretStoredValue(const OptionSpec& spec, const QString& stored) {
+    switch (spec.sense) {
+    case Sense::OnlyOnTurnsOn:
+        return onOff(stored == On);
+    case Sense::OnlyOffTurnsOff:
+        return onOff(stored != Off);
+    case Sense::Choice:
+        for (const OptionChoice& choice : spec.choices) {
+            if (stored == choice.value) {
+                return choice.value;
+            }
+        }
+        return spec.choices.first().value;
+    }
+    return stored;
+}
+
+Options::Options(SettingsStore& store, QObject* parent) : QObject(parent), m_store(store) {
+    load();
+}
+
+void Options::load() {
+    for (const OptionSpec& spec : optionTable()) {
+        m_values[size_t(spec.option)] =
+            interpretStoredValue(spec, m_store.readString(SettingsSection, spec.key, spec.defaultValue));
+    }
+}
+
+QString Options::language() const {
+    return m_store.readString(SettingsSection, LanguageKey, QString());
+}
+
+Status Options::setLanguage(const QString& language) {
+    m_store.writeString(SettingsSection, LanguageKey, language);
+    return m_store.updateFile();
+}
+
+Status Options::set(Option option, const QString& value) {
+    const OptionSpec& spec = optionSpec(option);
+    m_values[size_t(option)] = interpretStoredValue(spec, value);
+    emit changed(option);
+    m_store.writeString(SettingsSection, spec.key, m_values[size_t(option)]);
+    return m_store.updateFile();
+}
 
 } // namespace clavora

@@ -1,38 +1,103 @@
-// The options kept in settings.ini: their keys, their defaults and how stored values are read at start-up.
+// The options kept in settings.ini: one table that says, for each, its key, how a stored value is read, its default
+// and the menu item that shows it; and the one path through which an option changes.
 #pragma once
 
+#include "platform/status.h"
+
+#include <QList>
+#include <QObject>
 #include <QString>
+
+#include <array>
 
 namespace clavora {
 
-class TSettingsIni;
+class SettingsStore;
 
 inline const QString SettingsSection = QStringLiteral("Settings");
-inline const QString KeyMinimizeToSystemTray = QStringLiteral("MinimizeToSystemTray");
-inline const QString KeyMinimizeStartup = QStringLiteral("MinimizeStartup");
-inline const QString KeyHotkeyMode = QStringLiteral("HotkeyMode");
-inline const QString KeyAllowOverlappingSounds = QStringLiteral("AllowOverlappingSounds");
-inline const QString KeyKeyboardLayout = QStringLiteral("KeyboardLayout");
-inline const QString KeyMatrixDisplay = QStringLiteral("MatrixDisplay");
-
 inline const QString LayoutStandard = QStringLiteral("Standard");
 inline const QString LayoutNumPad = QStringLiteral("NumPad");
+// Beside the options: the language the user confirmed in the language dialog, as a language name ("German").
+inline const QString LanguageKey = QStringLiteral("Language");
 
-// The option values as start-up reads them. The senses differ on purpose and belong to the file format: only an
-// exact "ON" turns MinimizeStartup on, while for the other on/off keys only an exact "OFF" turns them off, so a
-// hand-edited "off" leaves those on.
-struct TOptions {
-    bool MinimizeToSystemTray = false;
-    bool MinimizeStartup = false;
-    bool HotkeyMode = true;
-    bool AllowOverlappingSounds = true;
-    QString KeyboardLayout = LayoutStandard; // "Standard" or "NumPad"
-    bool MatrixDisplay = true;
+// In the order start-up reads them.
+enum class Option {
+    MinimizeToSystemTray,
+    MinimizeStartup,
+    HotkeyMode,
+    AllowOverlappingSounds,
+    KeyboardLayout,
+    MatrixDisplay,
+    VoiceOutput
+};
+inline constexpr int OptionCount = 7;
+
+// How a stored value is read back. The senses differ on purpose and belong to the file format: a hand-edited "off"
+// leaves an OnlyOffTurnsOff option on.
+enum class Sense {
+    OnlyOnTurnsOn,   // exactly "ON" means on, anything else off
+    OnlyOffTurnsOff, // exactly "OFF" means off, anything else on
+    Choice,          // exactly one of the choices; anything else means the first
 };
 
-TOptions ReadOptions(const TSettingsIni& settings);
+// One value of a Choice option and the radio item that picks it.
+struct OptionChoice {
+    QString value;
+    const char* actionName;
+    QString caption;
+};
+
+struct OptionSpec {
+    Option option;
+    QString key;
+    Sense sense;
+    QString defaultValue;   // what start-up reads when the key is absent
+    const char* actionName; // the check item of an on/off option; null for a Choice
+    QString caption;
+    QList<OptionChoice> choices; // Choice only, the default first
+};
+
+// The table, in start-up order.
+const std::array<OptionSpec, OptionCount>& optionTable();
+const OptionSpec& optionSpec(Option option);
 
 // "ON" or "OFF".
-QString OnOff(bool on);
+QString onOff(bool on);
+
+// What a stored value means: "ON"/"OFF" for on/off options, one of the choices otherwise.
+QString interpretStoredValue(const OptionSpec& spec, const QString& stored);
+
+// The live options, read from the settings store at start-up. GUI thread only.
+class Options : public QObject {
+    Q_OBJECT
+public:
+    explicit Options(SettingsStore& store, QObject* parent = nullptr);
+
+    // Reads every option from the store with its sense and default; writes nothing and signals nothing.
+    void load();
+
+    bool isOn(Option option) const { return value(option) == QLatin1String("ON"); }
+    // "ON"/"OFF", or the chosen value of a Choice option.
+    const QString& value(Option option) const { return m_values[size_t(option)]; }
+    const QString& keyboardLayout() const { return value(Option::KeyboardLayout); }
+
+    // The one change path: takes the value at once, lets the listeners apply its side effects (changed), then writes
+    // the whole settings file. The value and its side effects stay when the write fails; the status names the file
+    // and the system's reason. Setting a value that is already set writes it again.
+    Status set(Option option, const QString& value);
+    Status setOn(Option option, bool on) { return set(option, onOff(on)); }
+
+    // The language confirmed in the language dialog; empty when none was (start-up then chooses by the locale).
+    QString language() const;
+    // Keeps Language for the next start and writes the whole settings file; the status as for set().
+    Status setLanguage(const QString& language);
+
+signals:
+    void changed(clavora::Option option);
+
+private:
+    SettingsStore& m_store;
+    std::array<QString, OptionCount> m_values;
+};
 
 } // namespace clavora

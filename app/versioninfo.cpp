@@ -25,11 +25,11 @@ namespace {
 constexpr char VersionSection[] = ".vsinfo";
 
 // Bounds-checked little-endian reads over an image. Out-of-range reads report failure instead of touching memory.
-class TReader {
+class Reader {
 public:
-    explicit TReader(QByteArrayView bytes) : FBytes(bytes) {}
+    explicit Reader(QByteArrayView bytes) : m_bytes(bytes) {}
 
-    quint64 size() const { return quint64(FBytes.size()); }
+    quint64 size() const { return quint64(m_bytes.size()); }
     bool has(quint64 offset, quint64 length) const { return offset <= size() && length <= size() - offset; }
 
     bool u8(quint64 offset, quint8& value) const { return readLE(offset, 1, value); }
@@ -41,7 +41,7 @@ public:
         if (!has(offset, length)) {
             return {};
         }
-        return FBytes.sliced(qsizetype(offset), qsizetype(length));
+        return m_bytes.sliced(qsizetype(offset), qsizetype(length));
     }
 
 private:
@@ -51,13 +51,13 @@ private:
         }
         quint64 v = 0;
         for (unsigned i = 0; i < width; ++i) {
-            v |= quint64(quint8(FBytes[qsizetype(offset + i)])) << (8 * i);
+            v |= quint64(quint8(m_bytes[qsizetype(offset + i)])) << (8 * i);
         }
         value = T(v);
         return true;
     }
 
-    QByteArrayView FBytes;
+    QByteArrayView m_bytes;
 };
 
 quint64 alignUp4(quint64 offset) {
@@ -67,24 +67,24 @@ quint64 alignUp4(quint64 offset) {
 // ---- ELF ------------------------------------------------------------------------------------------------------
 
 // Field offsets and widths of the two ELF classes, taken from <elf.h> so they cannot drift.
-struct TElfLayout {
+struct ElfLayout {
     quint64 shoff, shentsize, shnum, shstrndx;
     unsigned offWidth; // width of addresses and offsets: 4 or 8
     quint64 shdrSize, shName, shType, shOffset, shSize, shLink;
 };
 
 #define CLAVORA_ELF_LAYOUT(Ehdr, Shdr, width)                                                                          \
-    TElfLayout {                                                                                                       \
+    ElfLayout {                                                                                                        \
         offsetof(Ehdr, e_shoff), offsetof(Ehdr, e_shentsize), offsetof(Ehdr, e_shnum), offsetof(Ehdr, e_shstrndx),     \
             width, sizeof(Shdr), offsetof(Shdr, sh_name), offsetof(Shdr, sh_type), offsetof(Shdr, sh_offset),          \
             offsetof(Shdr, sh_size), offsetof(Shdr, sh_link)                                                           \
     }
 
-constexpr TElfLayout Elf32Layout = CLAVORA_ELF_LAYOUT(Elf32_Ehdr, Elf32_Shdr, 4);
-constexpr TElfLayout Elf64Layout = CLAVORA_ELF_LAYOUT(Elf64_Ehdr, Elf64_Shdr, 8);
+constexpr ElfLayout Elf32Layout = CLAVORA_ELF_LAYOUT(Elf32_Ehdr, Elf32_Shdr, 4);
+constexpr ElfLayout Elf64Layout = CLAVORA_ELF_LAYOUT(Elf64_Ehdr, Elf64_Shdr, 8);
 #undef CLAVORA_ELF_LAYOUT
 
-bool readWord(const TReader& r, quint64 offset, unsigned width, quint64& value) {
+bool readWord(const Reader& r, quint64 offset, unsigned width, quint64& value) {
     if (width == 4) {
         quint32 v = 0;
         if (!r.u32(offset, v)) {
@@ -97,7 +97,7 @@ bool readWord(const TReader& r, quint64 offset, unsigned width, quint64& value) 
 }
 
 QByteArrayView findElfSection(QByteArrayView image) {
-    const TReader r(image);
+    const Reader r(image);
     quint8 elfClass = 0, elfData = 0;
     if (!r.u8(EI_CLASS, elfClass) || !r.u8(EI_DATA, elfData) || elfData != ELFDATA2LSB) {
         return {};
@@ -105,7 +105,7 @@ QByteArrayView findElfSection(QByteArrayView image) {
     if (elfClass != ELFCLASS32 && elfClass != ELFCLASS64) {
         return {};
     }
-    const TElfLayout& l = elfClass == ELFCLASS64 ? Elf64Layout : Elf32Layout;
+    const ElfLayout& l = elfClass == ELFCLASS64 ? Elf64Layout : Elf32Layout;
     quint64 shoff = 0;
     quint16 shentsize = 0, shnum16 = 0, shstrndx16 = 0;
     if (!readWord(r, l.shoff, l.offWidth, shoff) || !r.u16(l.shentsize, shentsize) || !r.u16(l.shnum, shnum16) ||
@@ -173,19 +173,19 @@ constexpr quint32 ResourceTypeVersion = 16; // RT_VERSION
 constexpr quint32 ResourceSubdirectory = 0x80000000;
 constexpr quint64 SectionHeaderSize = 40;
 
-class TPeImage {
+class PeImage {
 public:
-    explicit TPeImage(QByteArrayView image) : FReader(image) {}
+    explicit PeImage(QByteArrayView image) : m_reader(image) {}
 
     QByteArrayView versionResource() {
         if (!parseHeaders()) {
             return {};
         }
         quint64 rsrc = 0, rsrcSize = 0;
-        if (FResourceRva == 0 || !mapRva(FResourceRva, rsrc, rsrcSize)) {
+        if (m_resourceRva == 0 || !mapRva(m_resourceRva, rsrc, rsrcSize)) {
             return {};
         }
-        const TReader dir(FReader.slice(rsrc, rsrcSize));
+        const Reader dir(m_reader.slice(rsrc, rsrcSize));
         // Three fixed levels: type, name, language. Each step only descends, so a directory that points back at
         // itself cannot make this loop.
         quint32 entry = 0;
@@ -206,22 +206,22 @@ public:
         if (!mapRva(dataRva, offset, available)) {
             return {};
         }
-        return FReader.slice(offset, qMin<quint64>(dataSize, available));
+        return m_reader.slice(offset, qMin<quint64>(dataSize, available));
     }
 
 private:
     bool parseHeaders() {
         quint32 peOffset = 0, signature = 0;
-        if (!FReader.u32(0x3C, peOffset) || !FReader.u32(peOffset, signature) || signature != 0x00004550) {
+        if (!m_reader.u32(0x3C, peOffset) || !m_reader.u32(peOffset, signature) || signature != 0x00004550) {
             return false;
         }
         const quint64 coff = quint64(peOffset) + 4;
         quint16 sectionCount = 0, optionalSize = 0, magic = 0;
-        if (!FReader.u16(coff + 2, sectionCount) || !FReader.u16(coff + 16, optionalSize)) {
+        if (!m_reader.u16(coff + 2, sectionCount) || !m_reader.u16(coff + 16, optionalSize)) {
             return false;
         }
         const quint64 optional = coff + 20;
-        if (!FReader.u16(optional, magic)) {
+        if (!m_reader.u16(optional, magic)) {
             return false;
         }
         quint64 countField = 0, directories = 0;
@@ -237,40 +237,40 @@ private:
         quint32 directoryCount = 0;
         constexpr quint32 ResourceDirectory = 2;
         const quint64 resourceEntry = directories + ResourceDirectory * 8;
-        if (!FReader.u32(countField, directoryCount) || directoryCount <= ResourceDirectory ||
-            resourceEntry + 8 > optional + optionalSize || !FReader.u32(resourceEntry, FResourceRva)) {
+        if (!m_reader.u32(countField, directoryCount) || directoryCount <= ResourceDirectory ||
+            resourceEntry + 8 > optional + optionalSize || !m_reader.u32(resourceEntry, m_resourceRva)) {
             return false;
         }
-        FSections = optional + optionalSize;
-        FSectionCount = qMin<quint64>(sectionCount,
-                                      FReader.has(FSections, 0) ? (FReader.size() - FSections) / SectionHeaderSize : 0);
+        m_sections = optional + optionalSize;
+        m_sectionCount = qMin<quint64>(
+            sectionCount, m_reader.has(m_sections, 0) ? (m_reader.size() - m_sections) / SectionHeaderSize : 0);
         return true;
     }
 
     // File offset of Rva and how many bytes of the section's file data follow it.
     bool mapRva(quint64 rva, quint64& offset, quint64& available) const {
-        for (quint64 i = 0; i < FSectionCount; ++i) {
-            const quint64 header = FSections + i * SectionHeaderSize;
+        for (quint64 i = 0; i < m_sectionCount; ++i) {
+            const quint64 header = m_sections + i * SectionHeaderSize;
             quint32 address = 0, rawSize = 0, rawPointer = 0;
-            if (!FReader.u32(header + 12, address) || !FReader.u32(header + 16, rawSize) ||
-                !FReader.u32(header + 20, rawPointer)) {
+            if (!m_reader.u32(header + 12, address) || !m_reader.u32(header + 16, rawSize) ||
+                !m_reader.u32(header + 20, rawPointer)) {
                 return false;
             }
             if (rva < address || rva - address >= rawSize) {
                 continue;
             }
             offset = quint64(rawPointer) + (rva - address);
-            if (!FReader.has(offset, 0)) {
+            if (!m_reader.has(offset, 0)) {
                 return false;
             }
-            available = qMin<quint64>(rawSize - (rva - address), FReader.size() - offset);
+            available = qMin<quint64>(rawSize - (rva - address), m_reader.size() - offset);
             return true;
         }
         return false;
     }
 
     // The entry of the directory at DirOffset: the one with the version type id (ByType), else simply the first.
-    static bool findEntry(const TReader& dir, quint64 dirOffset, bool byType, quint32& target) {
+    static bool findEntry(const Reader& dir, quint64 dirOffset, bool byType, quint32& target) {
         quint16 named = 0, ids = 0;
         if (!dir.u16(dirOffset + 12, named) || !dir.u16(dirOffset + 14, ids)) {
             return false;
@@ -289,17 +289,17 @@ private:
         return false;
     }
 
-    TReader FReader;
-    quint32 FResourceRva = 0;
-    quint64 FSections = 0;
-    quint64 FSectionCount = 0;
+    Reader m_reader;
+    quint32 m_resourceRva = 0;
+    quint64 m_sections = 0;
+    quint64 m_sectionCount = 0;
 };
 
 // ---- Version block nodes --------------------------------------------------------------------------------------
 
 // One node of a version block: [length][value length][type][key\0][pad][value][pad][children...]. All offsets are
 // relative to the block start, which the format keeps on a 32-bit boundary.
-struct TNode {
+struct Node {
     quint64 start = 0;
     quint64 end = 0; // one past the node, never past its parent
     quint64 keyStart = 0;
@@ -310,7 +310,7 @@ struct TNode {
     bool text = false;
 };
 
-bool parseNode(const TReader& r, quint64 start, quint64 limit, TNode& node) {
+bool parseNode(const Reader& r, quint64 start, quint64 limit, Node& node) {
     quint16 length = 0, valueLength = 0, type = 0;
     if (start + 6 > limit || !r.u16(start, length) || !r.u16(start + 2, valueLength) || !r.u16(start + 4, type)) {
         return false;
@@ -347,7 +347,7 @@ char16_t asciiLower(char16_t c) {
     return c >= u'A' && c <= u'Z' ? char16_t(c + 32) : c;
 }
 
-bool keyEquals(const TReader& r, const TNode& node, QStringView key) {
+bool keyEquals(const Reader& r, const Node& node, QStringView key) {
     if (node.keyUnits != quint64(key.size())) {
         return false;
     }
@@ -366,7 +366,7 @@ bool keyEquals(const TReader& r, const TNode& node, QStringView key) {
     return true;
 }
 
-bool findChild(const TReader& r, const TNode& parent, QStringView key, TNode& child) {
+bool findChild(const Reader& r, const Node& parent, QStringView key, Node& child) {
     quint64 pos = parent.childrenStart;
     while (pos + 6 <= parent.end) {
         if (!parseNode(r, pos, parent.end, child)) {
@@ -397,16 +397,16 @@ QString decodeUtf16(QByteArrayView bytes) {
 
 // A read-only view of a whole file, mapped rather than read: program files can be large and only a few pages of
 // them are looked at.
-class TMappedFile {
+class MappedFile {
 public:
-    TMappedFile() = default;
-    ~TMappedFile() {
-        if (FData != nullptr) {
-            ::munmap(FData, FSize);
+    MappedFile() = default;
+    ~MappedFile() {
+        if (m_data != nullptr) {
+            ::munmap(m_data, m_size);
         }
     }
-    TMappedFile(const TMappedFile&) = delete;
-    TMappedFile& operator=(const TMappedFile&) = delete;
+    MappedFile(const MappedFile&) = delete;
+    MappedFile& operator=(const MappedFile&) = delete;
 
     // 0 on success, else the system error code.
     int open(const QString& fileName) {
@@ -425,13 +425,13 @@ public:
         } else if (!S_ISREG(info.st_mode)) {
             error = VersionErrorNoResource;
         } else if (info.st_size > 0) {
-            FSize = size_t(info.st_size);
-            void* data = ::mmap(nullptr, FSize, PROT_READ, MAP_PRIVATE, fd, 0);
+            m_size = size_t(info.st_size);
+            void* data = ::mmap(nullptr, m_size, PROT_READ, MAP_PRIVATE, fd, 0);
             if (data == MAP_FAILED) {
                 error = errno;
-                FSize = 0;
+                m_size = 0;
             } else {
-                FData = data;
+                m_data = data;
             }
         }
         ::close(fd);
@@ -439,12 +439,13 @@ public:
     }
 
     QByteArrayView bytes() const {
-        return FData != nullptr ? QByteArrayView(static_cast<const char*>(FData), qsizetype(FSize)) : QByteArrayView();
+        return m_data != nullptr ? QByteArrayView(static_cast<const char*>(m_data), qsizetype(m_size))
+                                 : QByteArrayView();
     }
 
 private:
-    void* FData = nullptr;
-    size_t FSize = 0;
+    void* m_data = nullptr;
+    size_t m_size = 0;
 };
 
 QString systemMessage(int code) {
@@ -473,12 +474,12 @@ Status failure(const QString& fileName, int code, int* systemError) {
     return Status::failure(message);
 }
 
-Status readStrings(QByteArrayView image, const QString& fileName, TEXEVersionData& data, int* systemError) {
-    const QByteArrayView raw = FindVersionBlock(image);
+Status readStrings(QByteArrayView image, const QString& fileName, VersionStrings& data, int* systemError) {
+    const QByteArrayView raw = findVersionBlock(image);
     if (raw.isEmpty()) {
         return failure(fileName, VersionErrorNoResource, systemError);
     }
-    const TVersionBlock block(raw);
+    const VersionBlock block(raw);
     if (!block.valid()) {
         return failure(fileName, VersionErrorDamaged, systemError);
     }
@@ -486,7 +487,7 @@ Status readStrings(QByteArrayView image, const QString& fileName, TEXEVersionDat
     if (!translation || translation->bytes.size() < 4) {
         return failure(fileName, VersionErrorNoTranslation, systemError);
     }
-    const TReader t(translation->bytes);
+    const Reader t(translation->bytes);
     quint16 language = 0, codePage = 0;
     t.u16(0, language);
     t.u16(2, codePage);
@@ -495,19 +496,13 @@ Status readStrings(QByteArrayView image, const QString& fileName, TEXEVersionDat
         QStringLiteral("%1%2").arg(language, 4, 16, QLatin1Char('0')).arg(codePage, 4, 16, QLatin1Char('0')).toUpper();
     const QString prefix = QStringLiteral("\\StringFileInfo\\") + key + QLatin1Char('\\');
 
-    const std::pair<const char*, QString TEXEVersionData::*> fields[] = {
-        {"CompanyName", &TEXEVersionData::CompanyName},
-        {"FileDescription", &TEXEVersionData::FileDescription},
-        {"FileVersion", &TEXEVersionData::FileVersion},
-        {"InternalName", &TEXEVersionData::InternalName},
-        {"LegalCopyright", &TEXEVersionData::LegalCopyright},
-        {"LegalTrademarks", &TEXEVersionData::LegalTrademarks},
-        {"OriginalFileName", &TEXEVersionData::OriginalFileName},
-        {"ProductName", &TEXEVersionData::ProductName},
-        {"ProductVersion", &TEXEVersionData::ProductVersion},
-        {"Comments", &TEXEVersionData::Comments},
-        {"PrivateBuild", &TEXEVersionData::PrivateBuild},
-        {"SpecialBuild", &TEXEVersionData::SpecialBuild},
+    const std::pair<const char*, QString VersionStrings::*> fields[] = {
+        {"CompanyName", &VersionStrings::companyName},           {"FileDescription", &VersionStrings::fileDescription},
+        {"FileVersion", &VersionStrings::fileVersion},           {"InternalName", &VersionStrings::internalName},
+        {"LegalCopyright", &VersionStrings::legalCopyright},     {"LegalTrademarks", &VersionStrings::legalTrademarks},
+        {"OriginalFileName", &VersionStrings::originalFileName}, {"ProductName", &VersionStrings::productName},
+        {"ProductVersion", &VersionStrings::productVersion},     {"Comments", &VersionStrings::comments},
+        {"PrivateBuild", &VersionStrings::privateBuild},         {"SpecialBuild", &VersionStrings::specialBuild},
     };
     for (const auto& [name, field] : fields) {
         if (auto value = block.queryString(QString(prefix + QLatin1String(name)))) {
@@ -518,14 +513,14 @@ Status readStrings(QByteArrayView image, const QString& fileName, TEXEVersionDat
 }
 
 bool readFixed(QByteArrayView image, int& major, int& minor) {
-    const TVersionBlock block(FindVersionBlock(image));
+    const VersionBlock block(findVersionBlock(image));
     const auto fixed = block.query(u"\\");
     constexpr quint32 FixedInfoSignature = 0xFEEF04BD;
     quint32 signature = 0, versionMS = 0;
     if (!fixed) {
         return false;
     }
-    const TReader r(fixed->bytes);
+    const Reader r(fixed->bytes);
     if (!r.u32(0, signature) || signature != FixedInfoSignature || !r.u32(8, versionMS)) {
         return false;
     }
@@ -536,30 +531,30 @@ bool readFixed(QByteArrayView image, int& major, int& minor) {
 
 } // namespace
 
-TVersionBlock::TVersionBlock(QByteArrayView block) : FBlock(block) {
-    TNode root;
-    const TReader r(FBlock);
-    FValid = parseNode(r, 0, r.size(), root) && keyEquals(r, root, u"VS_VERSION_INFO");
+VersionBlock::VersionBlock(QByteArrayView block) : m_block(block) {
+    Node root;
+    const Reader r(m_block);
+    m_valid = parseNode(r, 0, r.size(), root) && keyEquals(r, root, u"VS_VERSION_INFO");
 }
 
-std::optional<TVersionBlock::TValue> TVersionBlock::query(QStringView path) const {
-    if (!FValid) {
+std::optional<VersionBlock::Value> VersionBlock::query(QStringView path) const {
+    if (!m_valid) {
         return std::nullopt;
     }
-    const TReader r(FBlock);
-    TNode node;
+    const Reader r(m_block);
+    Node node;
     parseNode(r, 0, r.size(), node);
     for (QStringView part : path.tokenize(u'\\', Qt::SkipEmptyParts)) {
-        TNode child;
+        Node child;
         if (!findChild(r, node, part, child)) {
             return std::nullopt;
         }
         node = child;
     }
-    return TValue{r.slice(node.valueStart, node.valueEnd - node.valueStart), node.text};
+    return Value{r.slice(node.valueStart, node.valueEnd - node.valueStart), node.text};
 }
 
-std::optional<QString> TVersionBlock::queryString(QStringView path) const {
+std::optional<QString> VersionBlock::queryString(QStringView path) const {
     const auto value = query(path);
     if (!value) {
         return std::nullopt;
@@ -567,34 +562,34 @@ std::optional<QString> TVersionBlock::queryString(QStringView path) const {
     return decodeUtf16(value->bytes);
 }
 
-QByteArrayView FindVersionBlock(QByteArrayView image) {
+QByteArrayView findVersionBlock(QByteArrayView image) {
     if (image.startsWith(QByteArrayView(ELFMAG, SELFMAG))) {
         return findElfSection(image);
     }
     if (image.startsWith("MZ")) {
-        return TPeImage(image).versionResource();
+        return PeImage(image).versionResource();
     }
     return {};
 }
 
-Status ReadVersionStringsFromImage(QByteArrayView image, TEXEVersionData& data, int* systemError) {
+Status readVersionStringsFromImage(QByteArrayView image, VersionStrings& data, int* systemError) {
     return readStrings(image, QString(), data, systemError);
 }
 
-bool ReadFixedFileVersionFromImage(QByteArrayView image, int& major, int& minor) {
+bool readFixedFileVersionFromImage(QByteArrayView image, int& major, int& minor) {
     return readFixed(image, major, minor);
 }
 
-Status ReadVersionStrings(const QString& fileName, TEXEVersionData& data, int* systemError) {
-    TMappedFile file;
+Status readVersionStrings(const QString& fileName, VersionStrings& data, int* systemError) {
+    MappedFile file;
     if (const int error = file.open(fileName); error != 0) {
         return failure(fileName, error, systemError);
     }
     return readStrings(file.bytes(), fileName, data, systemError);
 }
 
-bool ReadFixedFileVersion(const QString& fileName, int& major, int& minor) {
-    TMappedFile file;
+bool readFixedFileVersion(const QString& fileName, int& major, int& minor) {
+    MappedFile file;
     return file.open(fileName) == 0 && readFixed(file.bytes(), major, minor);
 }
 

@@ -18,21 +18,21 @@ namespace clavora {
 Q_DECLARE_LOGGING_CATEGORY(lcVersionInfo)
 
 // The string entries of a version resource, in their customary order. An entry the file does not carry stays empty.
-struct TEXEVersionData {
-    QString CompanyName;
-    QString FileDescription;
-    QString FileVersion;
-    QString InternalName;
-    QString LegalCopyright;
-    QString LegalTrademarks;
-    QString OriginalFileName;
-    QString ProductName;
-    QString ProductVersion;
-    QString Comments;
-    QString PrivateBuild;
-    QString SpecialBuild;
+struct VersionStrings {
+    QString companyName;
+    QString fileDescription;
+    QString fileVersion;
+    QString internalName;
+    QString legalCopyright;
+    QString legalTrademarks;
+    QString originalFileName;
+    QString productName;
+    QString productVersion;
+    QString comments;
+    QString privateBuild;
+    QString specialBuild;
 
-    bool operator==(const TEXEVersionData&) const = default;
+    bool operator==(const VersionStrings&) const = default;
 };
 
 // System error codes reported by the reader besides the ones that come from opening and mapping the file (ENOENT,
@@ -45,42 +45,42 @@ inline constexpr int VersionErrorNoTranslation = ENOMSG; // the block has no tra
 // table is used; entries kept under any other translation are not found. On failure Data is left exactly as it was
 // and the status message names the file, the system's reason and its code; the code alone is stored in
 // *SystemError when given. Blocks only for reading the file; safe on any input, however damaged.
-Status ReadVersionStrings(const QString& fileName, TEXEVersionData& data, int* systemError = nullptr);
+Status readVersionStrings(const QString& fileName, VersionStrings& data, int* systemError = nullptr);
 
 // The most significant word of the fixed file version of FileName: Major is its high 16 bits, Minor its low 16 bits.
 // False, leaving both alone, when the file has no readable fixed version.
-bool ReadFixedFileVersion(const QString& fileName, int& major, int& minor);
+bool readFixedFileVersion(const QString& fileName, int& major, int& minor);
 
 // The same readers over a file image already in memory (the whole file's bytes).
-Status ReadVersionStringsFromImage(QByteArrayView image, TEXEVersionData& data, int* systemError = nullptr);
-bool ReadFixedFileVersionFromImage(QByteArrayView image, int& major, int& minor);
+Status readVersionStringsFromImage(QByteArrayView image, VersionStrings& data, int* systemError = nullptr);
+bool readFixedFileVersionFromImage(QByteArrayView image, int& major, int& minor);
 
 // The raw version block inside a program image: the ".vsinfo" section of a little-endian ELF file, or the first
 // version resource (type 16, first name, first language) of a PE file. Empty when there is none.
-QByteArrayView FindVersionBlock(QByteArrayView image);
+QByteArrayView findVersionBlock(QByteArrayView image);
 
 // Look-ups inside one version block, with the system's rules: a path such as "\StringFileInfo\040904B0\CompanyName"
 // names one child per level, keys compare without regard to ASCII letter case, empty levels (a doubled or trailing
 // backslash) are skipped, and "\" alone is the root's own value (the fixed file information).
-class TVersionBlock {
+class VersionBlock {
 public:
-    explicit TVersionBlock(QByteArrayView block);
+    explicit VersionBlock(QByteArrayView block);
 
     // False when the block does not start with a well-formed "VS_VERSION_INFO" node; every query then fails.
-    bool valid() const { return FValid; }
+    bool valid() const { return m_valid; }
 
-    struct TValue {
+    struct Value {
         QByteArrayView bytes; // never reaches past the node that holds it
         bool text = false;    // a UTF-16 string rather than binary data
     };
-    std::optional<TValue> query(QStringView path) const;
+    std::optional<Value> query(QStringView path) const;
 
     // The string value at Path, up to its terminator or the end of its node; nullopt when there is no such node.
     std::optional<QString> queryString(QStringView path) const;
 
 private:
-    QByteArrayView FBlock;
-    bool FValid = false;
+    QByteArrayView m_block;
+    bool m_valid = false;
 };
 
 } // namespace clavora

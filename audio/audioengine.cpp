@@ -77,7 +77,7 @@ struct Stream {
 bool acquireSdlAudio() {
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     SDL_SetHint(SDL_HINT_AUDIO_DEVICE_APP_NAME, "Clavora");
-    SDL_SetHint(SDL_HINT_AUDIO_DEVICE_STREAM_NAME, "Sound playback");
+    SDL_SetHint(SDL_HINT_AUDIO_DEVICE_STREAM_NAME, OutputStreamName);
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
         qCWarning(lcAudio) << "Audio subsystem unavailable:" << SDL_GetError();
         return false;
@@ -98,6 +98,7 @@ struct AudioEngine::State {
     // Live streams allowed, and streams held at most (live ones plus those the audio thread has yet to let go of).
     size_t maxLive = 1;
     size_t maxHeld = 2;
+    QString driver;
     bool holdsSdl = false;
     UnplayableHandler unplayable;
     std::atomic<quint32> gain{0xFFFFFFFFu}; // left in the low half, right in the high half
@@ -256,7 +257,13 @@ void AudioEngine::State::render(float* out, int frames) {
     const quint32 packedGain = gain.load(std::memory_order_relaxed);
     mixStreams(out, frames, output.channels, inputs.data(), inputs.size(),
                MasterGain{static_cast<quint16>(packedGain & 0xFFFFu), static_cast<quint16>(packedGain >> 16)});
-    limiter.process(out, frames, output.channels);
+    if (inputs.empty()) {
+        // Nothing plays: the level of what played before is of no concern to the next sound, which would otherwise
+        // start turned down after a loud burst was stopped.
+        limiter.reset();
+    } else {
+        limiter.process(out, frames, output.channels);
+    }
     for (const auto& [consumedStream, count] : consumed) {
         consumedStream->ring.consume(count);
     }
@@ -400,7 +407,8 @@ bool AudioEngine::State::openDevice() {
     // now runs otherwise.
     SDL_AudioSpec obtained{};
     lastBusy.store(nowNanos(), std::memory_order_relaxed);
-    device = SDL_OpenAudioDevice(nullptr, 0, &wanted, &obtained, 0);
+    const QByteArray name = config.deviceName.toUtf8();
+    device = SDL_OpenAudioDevice(name.isEmpty() ? nullptr : name.constData(), 0, &wanted, &obtained, 0);
     if (device == 0) {
         return false;
     }
@@ -542,6 +550,15 @@ void AudioEngine::State::deviceLoop() {
         } else {
             // Lost: tried again every second, and for every sound played meanwhile as soon as the spacing of the
             // attempts allows; a sound is given up (and goes to the fallback) only after an attempt has failed.
+            if (!config.reopenAfterLoss) {
+                // Lost for good: what is played goes nowhere (or to the handler).
+                deviceWake.wait(lock, [this] { return deviceQuit || deviceKick; });
+                deviceKick = false;
+                lock.unlock();
+                tendWhileClosed(true);
+                lock.lock();
+                continue;
+            }
             deviceWake.wait_until(lock, lastAttempt + ReopenInterval, [this] { return deviceQuit || deviceKick; });
             if (deviceKick) {
                 deviceKick = false;
@@ -607,7 +624,9 @@ bool AudioEngine::start(const EngineConfig& config) {
         SDL_AudioSpec obtained{};
         // The period size is not left to the driver: SDL 2.26's dummy driver corrupts the heap on close when it
         // changes it, and a driver's own choice is often far above the 10 ms we want.
-        state->device = SDL_OpenAudioDevice(nullptr, 0, &wanted, &obtained, SDL_AUDIO_ALLOW_FREQUENCY_CHANGE);
+        const QByteArray deviceName = config.deviceName.toUtf8();
+        state->device = SDL_OpenAudioDevice(deviceName.isEmpty() ? nullptr : deviceName.constData(), 0, &wanted,
+                                            &obtained, SDL_AUDIO_ALLOW_FREQUENCY_CHANGE);
         if (state->device == 0) {
             qCWarning(lcAudio) << "Cannot open the audio output:" << SDL_GetError();
             releaseSdlAudio();
@@ -616,6 +635,7 @@ bool AudioEngine::start(const EngineConfig& config) {
         state->deviceOpenings = 1;
         state->output.sampleRate = obtained.freq;
         state->periodFrames = obtained.samples;
+        state->driver = QString::fromUtf8(SDL_GetCurrentAudioDriver());
         qCInfo(lcAudio) << "Audio output:" << SDL_GetCurrentAudioDriver() << obtained.freq << "Hz," << obtained.samples
                         << "frames per period";
     }
@@ -678,6 +698,10 @@ AudioFormat AudioEngine::outputFormat() const {
 
 int AudioEngine::periodFrames() const {
     return m_state ? m_state->periodFrames : 0;
+}
+
+QString AudioEngine::outputDriver() const {
+    return m_state ? m_state->driver : QString();
 }
 
 quint32 AudioEngine::openStream(const QString& path) {
@@ -762,6 +786,23 @@ void AudioEngine::free(quint32 handle) {
             return;
         }
         m_state->requestFree(stream);
+    }
+    m_state->kickDevice();
+}
+
+void AudioEngine::stopAll() {
+    if (!m_state) {
+        return;
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_state->mutex);
+        for (const auto& [handle, stream] : m_state->handles) {
+            stream->playing.store(false, std::memory_order_release);
+            stream->freeRequested.store(true, std::memory_order_release);
+        }
+        m_state->handles.clear();
+        m_state->kick = true;
+        m_state->wake.notify_one();
     }
     m_state->kickDevice();
 }

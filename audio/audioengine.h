@@ -20,6 +20,10 @@
 
 namespace clavora::audio {
 
+// The name of the output's stream at a sound server (its application name is "Clavora"), by which the program's
+// own volume is found there.
+inline constexpr char OutputStreamName[] = "Sound playback";
+
 struct EngineConfig {
     // Output through the default SDL device. Without it nothing is opened and the caller pulls with render(): tests
     // and benchmarks act as the audio thread.
@@ -27,6 +31,8 @@ struct EngineConfig {
     // Asked of the device; the device may run at its own rate, and streams are resampled to the rate it runs at.
     int sampleRate = 44100;
     int channels = 2;
+    // The output device by the name the audio driver lists it under; empty for the system's default.
+    QString deviceName;
     // Device buffer, in frames: 10 ms at 44.1 kHz.
     int periodFrames = 441;
     // Decoded audio kept ready per stream, in frames.
@@ -37,6 +43,9 @@ struct EngineConfig {
     // Time without any sound after which the output device is closed, so the sound server's sink can suspend; the
     // next sound opens it again. Zero keeps the device open for good.
     std::chrono::milliseconds idleTimeout{30000};
+    // Whether a lost device is opened again (by `deviceName`, or the default device). Off for an output that only
+    // reached its device through something set around the first opening: opened again it would land elsewhere.
+    bool reopenAfterLoss = true;
 };
 
 // Where the output stands.
@@ -80,6 +89,9 @@ public:
     AudioFormat outputFormat() const;
     // Frames the device pulls per period; 0 while not running.
     int periodFrames() const;
+    // The SDL audio driver the device runs on ("pulseaudio", "pipewire", "alsa", "disk", "dummy"...); empty while
+    // not running or without a device.
+    QString outputDriver() const;
 
     // Opens a file as a stream, stopped, and returns its handle at once: never 0 and never one given out before. 0
     // when the engine is not running or when `path` is not a regular file. The file is probed on the opener thread;
@@ -95,6 +107,9 @@ public:
 
     // Stops a stream and releases it; the handle is dead from now on. A dead handle is ignored.
     void free(quint32 handle);
+
+    // Stops and releases every stream: silent from the next device period on, every handle dead.
+    void stopAll();
 
     // Master gain per channel, applied by the mixer from the next period on. 65535 each at start.
     void setMasterGain(MasterGain gain);

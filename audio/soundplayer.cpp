@@ -26,7 +26,43 @@ bool SoundPlayer::start() {
 
 void SoundPlayer::stop() {
     dropNewestStream();
+    stopVoiceOutput();
     m_engine.shutdown();
+}
+
+bool SoundPlayer::startVoiceOutput(const QString& deviceName) {
+    stopVoiceOutput();
+    EngineConfig config = m_config;
+    config.deviceName = deviceName;
+    if (deviceName.isEmpty()) {
+        // The default device, steered into the mix by the caller for the opening only: closed when idle or lost and
+        // opened again, it would land on the speakers and play every sound there twice.
+        config.idleTimeout = std::chrono::milliseconds(0);
+        config.reopenAfterLoss = false;
+    }
+    m_voiceEngine.setMasterGain(m_engine.masterGain());
+    if (!m_voiceEngine.start(config)) {
+        qCDebug(lcAudio) << "Cannot open the voice output" << deviceName;
+        return false;
+    }
+    return true;
+}
+
+void SoundPlayer::stopVoiceOutput() {
+    m_newestVoiceStream = 0;
+    m_voiceEngine.shutdown();
+}
+
+bool SoundPlayer::isVoiceOutputRunning() const {
+    return m_voiceEngine.isRunning();
+}
+
+void SoundPlayer::stopAll() {
+    m_engine.stopAll();
+    m_voiceEngine.stopAll();
+    m_newestStream = 0;
+    m_newestVoiceStream = 0;
+    platform::fallbackPlayer().stopAll();
 }
 
 void SoundPlayer::dropNewestStream() {
@@ -34,6 +70,11 @@ void SoundPlayer::dropNewestStream() {
         m_engine.stop(m_newestStream);
         m_engine.free(m_newestStream);
         m_newestStream = 0;
+    }
+    if (m_newestVoiceStream != 0) {
+        m_voiceEngine.stop(m_newestVoiceStream);
+        m_voiceEngine.free(m_newestVoiceStream);
+        m_newestVoiceStream = 0;
     }
 }
 
@@ -53,7 +94,12 @@ void SoundPlayer::playSoundFile(const QString& fileName, bool allowOverlapping) 
     }
     m_newestStream = m_engine.openStream(path);
     if (m_newestStream != 0) {
+        // Both are opened before either plays, so the two start back to back.
+        m_newestVoiceStream = m_voiceEngine.isRunning() ? m_voiceEngine.openStream(path) : 0;
         m_engine.play(m_newestStream);
+        if (m_newestVoiceStream != 0) {
+            m_voiceEngine.play(m_newestVoiceStream);
+        }
     } else {
         platform::fallbackPlayer().play(path);
     }
@@ -65,6 +111,7 @@ MasterGain SoundPlayer::masterGain() const {
 
 void SoundPlayer::setMasterGain(MasterGain gain) {
     m_engine.setMasterGain(gain);
+    m_voiceEngine.setMasterGain(gain);
 }
 
 bool SoundPlayer::isRunning() const {

@@ -20,8 +20,22 @@ public:
     // Starts the audio output. False when it cannot start; every later playSoundFile() then goes to the fallback.
     bool start();
 
-    // Stops and releases the newest stream and shuts the output down, silencing every stream still playing.
+    // Stops and releases the newest stream and shuts the output down (the voice output too), silencing every stream
+    // still playing.
     void stop();
+
+    // The voice output: a second output, to the device named `deviceName`, that gets every sound from now on as well,
+    // at the same volume. False when it cannot be opened; sounds then go to the normal output only. Sounds already
+    // playing are not repeated on it. Starting it again while it runs moves it to the new device. An empty name is
+    // the default device as the caller has steered it for the opening: that output stays open while idle and is not
+    // opened again when lost.
+    bool startVoiceOutput(const QString& deviceName);
+    // Closes the voice output, silencing what plays on it; the normal output plays on.
+    void stopVoiceOutput();
+    bool isVoiceOutputRunning() const;
+
+    // Stops every sound playing: on both outputs, and on the fallback player where it can be stopped.
+    void stopAll();
 
     // Plays one sound file and returns at once. Without overlapping, the previous sound stops first, whatever
     // becomes of the new one. A path naming no file plays nothing. A file the engine cannot play goes to the fallback
@@ -32,6 +46,8 @@ public:
 
     // Handle of the most recently started stream; 0 when there is none.
     quint32 newestStream() const { return m_newestStream; }
+    // Its twin on the voice output; 0 when there is none.
+    quint32 newestVoiceStream() const { return m_newestVoiceStream; }
 
     // Master volume per channel, 0 to 65535 each, applied to everything the engine plays.
     MasterGain masterGain() const;
@@ -41,6 +57,7 @@ public:
     bool isRunning() const;
 
     AudioEngine& engine() { return m_engine; }
+    AudioEngine& voiceEngine() { return m_voiceEngine; }
 
 private:
     // Stops and releases the newest stream, if any.
@@ -52,6 +69,9 @@ private:
     QObject m_context;
     AudioEngine m_engine;
     quint32 m_newestStream = 0;
+    // The same sounds once more, for the voice output; its newest stream is the newest stream's twin.
+    AudioEngine m_voiceEngine;
+    quint32 m_newestVoiceStream = 0;
     // The program does not move while it runs; asked for once, on the first sound.
     QString m_programFolder;
 };

@@ -1,6 +1,7 @@
 // Language files and string translation.
 #include "i18n/translator.h"
 
+#include "i18n/languagechoice.h"
 #include "i18n/textcodec.h"
 
 #include "platform/filesystem.h"
@@ -101,6 +102,34 @@ QString Translator::chooseAutomatically() const {
 }
 
 Status Translator::loadLanguage(const QString& fileName) {
+    return load(fileName, false);
+}
+
+Status Translator::loadPreferredLanguage(const QString& stored) {
+    // The listing decides whether the stored language is still installed; load() lists again for itself.
+    QString programFolder = platform::fileSystem().programFolder();
+    if (programFolder.endsWith(QLatin1Char('/'))) {
+        programFolder.chop(1);
+    }
+    const QString folder = programFolder + QLatin1String("/Languages");
+    const QStringList files = platform::folderSearch().folderExists(folder) ? listLanguageFiles(folder) : QStringList();
+    const PreferredLanguage preferred = preferredLanguage(stored, files);
+    switch (preferred.kind) {
+    case PreferredLanguage::Kind::English:
+        qCInfo(lcI18n) << "Staying with English, as chosen";
+        return load(QString(), true);
+    case PreferredLanguage::Kind::File:
+        return load(preferred.fileName, false);
+    case PreferredLanguage::Kind::Automatic:
+        break;
+    }
+    if (!stored.trimmed().isEmpty()) {
+        qCInfo(lcI18n) << "The chosen language" << stored << "is not installed; choosing automatically";
+    }
+    return load(QString(), false);
+}
+
+Status Translator::load(const QString& fileName, bool english) {
     *this = Translator();
 
     QString programFolder = platform::fileSystem().programFolder();
@@ -113,6 +142,9 @@ Status Translator::loadLanguage(const QString& fileName) {
         return Status::success();
     }
     m_languageFiles = listLanguageFiles(m_languagesFolder);
+    if (english) {
+        return Status::success();
+    }
 
     QString chosen = fileName;
     if (trimControl(fileName).isEmpty()) {

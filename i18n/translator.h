@@ -27,6 +27,11 @@ public:
     // the file) and the failure has already been logged.
     Status loadLanguage(const QString& fileName);
 
+    // Start-up's load: the language the user confirmed in the language dialog (Stored, a language name kept in the
+    // settings) when its file is installed; "English" keeps the program's own texts; otherwise, and when nothing is
+    // stored, the automatic choice of loadLanguage. The folder is listed either way.
+    Status loadPreferredLanguage(const QString& stored);
+
     // The program folder + "/Languages", without a trailing separator; empty before loadLanguage.
     const QString& languagesFolder() const { return m_languagesFolder; }
     // Names (without folder) of the language files found, in the order of the folder listing; empty when the folder
@@ -46,6 +51,8 @@ public:
 
 private:
     QString chooseAutomatically() const;
+    // loadLanguage, staying with English after the listing when English is set.
+    Status load(const QString& fileName, bool english);
 
     QString m_languagesFolder;
     QStringList m_languageFiles;

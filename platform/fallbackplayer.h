@@ -15,9 +15,13 @@ public:
     // so a key held down on a file only this player can play never piles up sounds without end.
     static constexpr int MaxSounds = 16;
 
-    // Starts playing the sound file at Path in the background and returns at once; the caller cannot stop it (only
-    // MaxSounds later ones can). Nothing is reported: a file the player cannot play is simply not heard. GUI thread.
+    // Starts playing the sound file at Path in the background and returns at once; the caller cannot stop it alone
+    // (only stopAll() and MaxSounds later sounds can). Nothing is reported: a file the player cannot play is simply
+    // not heard. GUI thread.
     virtual void play(const QString& path) = 0;
+
+    // Stops every sound play() started that is still playing, where the system's player allows it. GUI thread.
+    virtual void stopAll() = 0;
 };
 
 template <> IFallbackPlayer& defaultService<IFallbackPlayer>();

@@ -17,7 +17,8 @@ public:
     // http or https: see openWebAddress.
     virtual bool openUrl(const QString& url) = 0;
 
-    // Starts Program with Arguments as a process of its own that outlives this one. False when it cannot start.
+    // Starts Program with Arguments as a process of its own that outlives this one, its standard streams on the null
+    // device. False when it cannot start.
     virtual bool startDetached(const QString& program, const QStringList& arguments) = 0;
 };
 

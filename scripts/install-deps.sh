@@ -6,10 +6,13 @@ set -euo pipefail
 PACKAGES=(
     # toolchain
     build-essential cmake ninja-build pkg-config clang-format git
+    # the icon rendered from its drawing, and the Debian package with its checks: dpkg-shlibdeps, the desktop entry
+    # and AppStream validators, the manual page formatter
+    librsvg2-bin dpkg-dev desktop-file-utils appstream man-db groff-base gzip
     # GUI
     qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev fonts-dejavu-core
     # audio
-    libavformat-dev libavcodec-dev libavutil-dev libswresample-dev libsdl2-dev libcanberra-dev
+    libavformat-dev libavcodec-dev libavutil-dev libswresample-dev libsdl2-dev libcanberra-dev libpulse-dev
     # the system player's sound-server backend: through ALSA it can neither stop a sound nor share one connection
     libcanberra-pulse
     # online, text and locales

@@ -12,43 +12,43 @@
 
 namespace clavora::versionblock {
 
-using TBytes = std::vector<std::uint8_t>;
+using Bytes = std::vector<std::uint8_t>;
 
-struct TNode {
+struct Node {
     std::u16string key;
     // 1 for text values, 0 for binary ones (the fixed file information, the translation table).
     std::uint16_t type = 1;
-    TBytes value;
+    Bytes value;
     // What the length field says about the value: characters with the terminator for text, bytes for binary.
     std::uint16_t valueLength = 0;
-    std::vector<TNode> children;
+    std::vector<Node> children;
 };
 
 // Four numbers of a version such as 1.2.3.0, most significant first.
-struct TVersionQuad {
+struct VersionQuad {
     std::uint16_t part[4] = {0, 0, 0, 0};
     std::uint32_t ms() const { return (std::uint32_t(part[0]) << 16) | part[1]; }
     std::uint32_t ls() const { return (std::uint32_t(part[2]) << 16) | part[3]; }
 };
 
-inline void PutU16(TBytes& out, std::uint16_t v) {
+inline void putU16(Bytes& out, std::uint16_t v) {
     out.push_back(std::uint8_t(v & 0xFF));
     out.push_back(std::uint8_t(v >> 8));
 }
 
-inline void PutU32(TBytes& out, std::uint32_t v) {
-    PutU16(out, std::uint16_t(v & 0xFFFF));
-    PutU16(out, std::uint16_t(v >> 16));
+inline void putU32(Bytes& out, std::uint32_t v) {
+    putU16(out, std::uint16_t(v & 0xFFFF));
+    putU16(out, std::uint16_t(v >> 16));
 }
 
-inline void PadTo4(TBytes& out) {
+inline void padTo4(Bytes& out) {
     while (out.size() % 4 != 0) {
         out.push_back(0);
     }
 }
 
 // UTF-8 to UTF-16; throws on malformed input, which in a build tool should stop the build rather than embed junk.
-inline std::u16string Utf16(std::string_view utf8) {
+inline std::u16string utf16(std::string_view utf8) {
     std::u16string out;
     for (std::size_t i = 0; i < utf8.size();) {
         const auto lead = static_cast<std::uint8_t>(utf8[i]);
@@ -90,20 +90,20 @@ inline std::u16string Utf16(std::string_view utf8) {
     return out;
 }
 
-inline TNode TextNode(std::u16string key, const std::u16string& text) {
-    TNode node;
+inline Node textNode(std::u16string key, const std::u16string& text) {
+    Node node;
     node.key = std::move(key);
     node.type = 1;
     for (char16_t c : text) {
-        PutU16(node.value, std::uint16_t(c));
+        putU16(node.value, std::uint16_t(c));
     }
-    PutU16(node.value, 0);
+    putU16(node.value, 0);
     node.valueLength = std::uint16_t(text.size() + 1);
     return node;
 }
 
-inline TNode BinaryNode(std::u16string key, TBytes value) {
-    TNode node;
+inline Node binaryNode(std::u16string key, Bytes value) {
+    Node node;
     node.key = std::move(key);
     node.type = 0;
     node.valueLength = std::uint16_t(value.size());
@@ -111,8 +111,8 @@ inline TNode BinaryNode(std::u16string key, TBytes value) {
     return node;
 }
 
-inline TNode GroupNode(std::u16string key, std::vector<TNode> children) {
-    TNode node;
+inline Node groupNode(std::u16string key, std::vector<Node> children) {
+    Node node;
     node.key = std::move(key);
     node.type = 1;
     node.children = std::move(children);
@@ -120,38 +120,38 @@ inline TNode GroupNode(std::u16string key, std::vector<TNode> children) {
 }
 
 // VS_FIXEDFILEINFO for an ordinary application.
-inline TBytes FixedFileInfo(const TVersionQuad& fileVersion, const TVersionQuad& productVersion) {
-    TBytes out;
-    PutU32(out, 0xFEEF04BD); // signature
-    PutU32(out, 0x00010000); // structure version 1.0
-    PutU32(out, fileVersion.ms());
-    PutU32(out, fileVersion.ls());
-    PutU32(out, productVersion.ms());
-    PutU32(out, productVersion.ls());
-    PutU32(out, 0x3F);    // flags mask
-    PutU32(out, 0);       // flags
-    PutU32(out, 0x40004); // VOS_NT_WINDOWS32
-    PutU32(out, 1);       // VFT_APP
-    PutU32(out, 0);       // subtype
-    PutU32(out, 0);       // date, high
-    PutU32(out, 0);       // date, low
+inline Bytes fixedFileInfo(const VersionQuad& fileVersion, const VersionQuad& productVersion) {
+    Bytes out;
+    putU32(out, 0xFEEF04BD); // signature
+    putU32(out, 0x00010000); // structure version 1.0
+    putU32(out, fileVersion.ms());
+    putU32(out, fileVersion.ls());
+    putU32(out, productVersion.ms());
+    putU32(out, productVersion.ls());
+    putU32(out, 0x3F);    // flags mask
+    putU32(out, 0);       // flags
+    putU32(out, 0x40004); // VOS_NT_WINDOWS32
+    putU32(out, 1);       // VFT_APP
+    putU32(out, 0);       // subtype
+    putU32(out, 0);       // date, high
+    putU32(out, 0);       // date, low
     return out;
 }
 
-inline void Serialize(const TNode& node, TBytes& out) {
-    PadTo4(out);
+inline void serialize(const Node& node, Bytes& out) {
+    padTo4(out);
     const std::size_t start = out.size();
-    PutU16(out, 0); // length, patched below
-    PutU16(out, node.valueLength);
-    PutU16(out, node.type);
+    putU16(out, 0); // length, patched below
+    putU16(out, node.valueLength);
+    putU16(out, node.type);
     for (char16_t c : node.key) {
-        PutU16(out, std::uint16_t(c));
+        putU16(out, std::uint16_t(c));
     }
-    PutU16(out, 0);
-    PadTo4(out);
+    putU16(out, 0);
+    padTo4(out);
     out.insert(out.end(), node.value.begin(), node.value.end());
-    for (const TNode& child : node.children) {
-        Serialize(child, out);
+    for (const Node& child : node.children) {
+        serialize(child, out);
     }
     const std::size_t length = out.size() - start;
     if (length > 0xFFFF) {
@@ -161,23 +161,23 @@ inline void Serialize(const TNode& node, TBytes& out) {
     out[start + 1] = std::uint8_t(length >> 8);
 }
 
-inline TBytes Serialize(const TNode& root) {
-    TBytes out;
-    Serialize(root, out);
+inline Bytes serialize(const Node& root) {
+    Bytes out;
+    serialize(root, out);
     return out;
 }
 
 // A complete block: fixed information, one string table under LangCodePage (e.g. u"040904B0") and a translation
 // table holding Language/CodePage.
-inline TNode VersionInfo(const TVersionQuad& fileVersion, const TVersionQuad& productVersion,
-                         const std::u16string& langCodePage, std::uint16_t language, std::uint16_t codePage,
-                         std::vector<TNode> strings) {
-    TBytes translation;
-    PutU16(translation, language);
-    PutU16(translation, codePage);
-    TNode root = BinaryNode(u"VS_VERSION_INFO", FixedFileInfo(fileVersion, productVersion));
-    root.children.push_back(GroupNode(u"StringFileInfo", {GroupNode(langCodePage, std::move(strings))}));
-    root.children.push_back(GroupNode(u"VarFileInfo", {BinaryNode(u"Translation", std::move(translation))}));
+inline Node versionInfo(const VersionQuad& fileVersion, const VersionQuad& productVersion,
+                        const std::u16string& langCodePage, std::uint16_t language, std::uint16_t codePage,
+                        std::vector<Node> strings) {
+    Bytes translation;
+    putU16(translation, language);
+    putU16(translation, codePage);
+    Node root = binaryNode(u"VS_VERSION_INFO", fixedFileInfo(fileVersion, productVersion));
+    root.children.push_back(groupNode(u"StringFileInfo", {groupNode(langCodePage, std::move(strings))}));
+    root.children.push_back(groupNode(u"VarFileInfo", {binaryNode(u"Translation", std::move(translation))}));
     return root;
 }
 

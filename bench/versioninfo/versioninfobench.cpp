@@ -12,8 +12,8 @@ const QString WindowsFile = QStringLiteral(CLAVORA_BENCH_SOURCE_DIR "/tests/data
 
 void ReadStrings(benchmark::State& state, const QString& file) {
     for (auto _ : state) {
-        clavora::TEXEVersionData data;
-        const clavora::Status status = clavora::ReadVersionStrings(file, data);
+        clavora::VersionStrings data;
+        const clavora::Status status = clavora::readVersionStrings(file, data);
         if (!status.ok()) {
             state.SkipWithError(status.message().toStdString().c_str());
             return;
@@ -32,7 +32,7 @@ void BM_ReadVersionStrings_WindowsProgram(benchmark::State& state) {
 void BM_ReadFixedFileVersion_Program(benchmark::State& state) {
     for (auto _ : state) {
         int major = 0, minor = 0;
-        if (!clavora::ReadFixedFileVersion(ProgramFile, major, minor)) {
+        if (!clavora::readFixedFileVersion(ProgramFile, major, minor)) {
             state.SkipWithError("no fixed version");
             return;
         }
@@ -49,8 +49,8 @@ void BM_ReadVersionStrings_InMemory(benchmark::State& state) {
     }
     const QByteArray image = file.readAll();
     for (auto _ : state) {
-        clavora::TEXEVersionData data;
-        benchmark::DoNotOptimize(clavora::ReadVersionStringsFromImage(image, data).ok());
+        clavora::VersionStrings data;
+        benchmark::DoNotOptimize(clavora::readVersionStringsFromImage(image, data).ok());
     }
 }
 

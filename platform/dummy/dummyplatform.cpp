@@ -48,8 +48,18 @@ template <> IProcess& defaultService<IProcess>() {
     return service;
 }
 
+template <> IProgramVolume& defaultService<IProgramVolume>() {
+    static DummyProgramVolume service;
+    return service;
+}
+
 template <> IShell& defaultService<IShell>() {
     static DummyShell service;
+    return service;
+}
+
+template <> IVoiceMicrophone& defaultService<IVoiceMicrophone>() {
+    static DummyVoiceMicrophone service;
     return service;
 }
 

@@ -12,7 +12,9 @@
 #include "platform/keyinjector.h"
 #include "platform/locale.h"
 #include "platform/process.h"
+#include "platform/programvolume.h"
 #include "platform/shell.h"
+#include "platform/voicemicrophone.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -61,6 +63,7 @@ public:
 class DummyFallbackPlayer : public IFallbackPlayer {
 public:
     void play(const QString&) override {}
+    void stopAll() override {}
 };
 
 class DummyFolderSearch : public IFolderSearch {
@@ -103,12 +106,37 @@ public:
 class DummyProcess : public IProcess {
 public:
     std::unique_ptr<IHeld> createNamedMutex(const QString&) override { return nullptr; }
+    std::unique_ptr<IHeld> catchEndRequests(std::function<void()>) override { return nullptr; }
+};
+
+// No sound server is known here: the stream is never found, so its volume can neither be read nor set.
+class DummyProgramVolume : public IProgramVolume {
+public:
+    void follow(const QString&) override {}
+    bool isAvailable() override { return false; }
+    bool read(ChannelVolume&) override { return false; }
+    bool write(ChannelVolume) override { return false; }
 };
 
 class DummyShell : public IShell {
 public:
     bool openUrl(const QString&) override { return false; }
     bool startDetached(const QString&, const QStringList&) override { return false; }
+};
+
+// No sound server: the option never shows.
+class DummyVoiceMicrophone : public IVoiceMicrophone {
+public:
+    bool serverReachable() override { return false; }
+    int removeLeftovers() override { return 0; }
+    Status create() override {
+        return Status::failure(QStringLiteral("Cannot make \"%1\". %2").arg(VoiceMicrophoneName, unavailableReason()));
+    }
+    void remove() override {}
+    bool isCreated() const override { return false; }
+    QString mixDeviceName() const override { return QString(); }
+    std::unique_ptr<IHeld> steerDefaultOutputToMix() override { return nullptr; }
+    bool mixHasOurPlayback() override { return false; }
 };
 
 } // namespace clavora::platform

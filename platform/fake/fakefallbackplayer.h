@@ -10,8 +10,10 @@ namespace clavora::platform {
 class FakeFallbackPlayer : public IFallbackPlayer {
 public:
     void play(const QString& path) override { played << path; }
+    void stopAll() override { ++stops; }
 
     QStringList played;
+    int stops = 0;
 };
 
 } // namespace clavora::platform

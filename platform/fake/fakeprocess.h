@@ -14,7 +14,13 @@ public:
         return std::make_unique<IHeld>();
     }
 
+    std::unique_ptr<IHeld> catchEndRequests(std::function<void()> handler) override {
+        endRequestHandler = std::move(handler);
+        return std::make_unique<IHeld>();
+    }
+
     QStringList mutexes;
+    std::function<void()> endRequestHandler;
 };
 
 } // namespace clavora::platform

@@ -101,6 +101,22 @@ int LinuxFallbackPlayer::playingSounds() const {
     return static_cast<int>(m_playing.ids.size());
 }
 
+void LinuxFallbackPlayer::stopAll() {
+    if (!m_context) {
+        return;
+    }
+    std::vector<quint32> playing;
+    {
+        std::lock_guard<std::mutex> lock(m_playing.mutex);
+        playing.assign(m_playing.ids.begin(), m_playing.ids.end());
+        m_playing.ids.clear();
+    }
+    // Outside the lock: cancelling may report the sound finished on this very thread.
+    for (quint32 id : playing) {
+        ca_context_cancel(m_context.get(), id);
+    }
+}
+
 template <> IFallbackPlayer& defaultService<IFallbackPlayer>() {
     static LinuxFallbackPlayer player;
     return player;

@@ -18,6 +18,7 @@ public:
     LinuxFallbackPlayer();
     ~LinuxFallbackPlayer() override;
     void play(const QString& path) override;
+    void stopAll() override;
 
     // Sounds started and not yet finished (at most MaxSounds). Any thread.
     int playingSounds() const;

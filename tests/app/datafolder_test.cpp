@@ -1,7 +1,6 @@
 // Choice of the data folder and the start-up identity helpers.
 #include "app/datafolder.h"
 #include "app/identity.h"
-#include "app/main.h"
 #include "platform/fake/fakefilesystem.h"
 #include "tests/support/testsupport.h"
 
@@ -28,7 +27,7 @@ protected:
 };
 
 TEST_F(DataFolderTest, WritableProgramFolderIsUsedAndLeavesNoTestFile) {
-    EXPECT_EQ(ChooseDataFolder(FRoot.file("program"), "Zemtrak", "Clavora"), FRoot.file("program") + "/");
+    EXPECT_EQ(chooseDataFolder(FRoot.file("program"), "Zemtrak", "Clavora"), FRoot.file("program") + "/");
     EXPECT_EQ(QDir(FRoot.file("program")).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList());
     EXPECT_TRUE(FFs.createdFolders.isEmpty());
 }
@@ -36,47 +35,48 @@ TEST_F(DataFolderTest, WritableProgramFolderIsUsedAndLeavesNoTestFile) {
 TEST_F(DataFolderTest, ReadOnlyProgramFolderUsesPerUserFolderAndCreatesBothLevels) {
     FFs.readOnlyFolders.insert(FRoot.file("program"));
     const QString expected = FRoot.file("config/Zemtrak/Clavora") + "/";
-    EXPECT_EQ(ChooseDataFolder(FRoot.file("program"), "Zemtrak", "Clavora"), expected);
+    EXPECT_EQ(chooseDataFolder(FRoot.file("program"), "Zemtrak", "Clavora"), expected);
     EXPECT_TRUE(QFileInfo(expected).isDir());
     EXPECT_EQ(FFs.createdFolders, QStringList({FRoot.file("config/Zemtrak"), FRoot.file("config/Zemtrak/Clavora")}));
 
     // A second start finds both levels in place: the failed creations are ignored.
-    EXPECT_EQ(ChooseDataFolder(FRoot.file("program"), "Zemtrak", "Clavora"), expected);
+    EXPECT_EQ(chooseDataFolder(FRoot.file("program"), "Zemtrak", "Clavora"), expected);
 }
 
 TEST_F(DataFolderTest, AMissingConfigurationFolderIsCreatedFirst) {
     FFs.readOnlyFolders.insert(FRoot.file("program"));
     FFs.configFolder = FRoot.file("home/.config");
-    EXPECT_EQ(ChooseDataFolder(FRoot.file("program"), "Zemtrak", "Clavora"), FRoot.file("home/.config/Zemtrak/Clavora/"));
+    EXPECT_EQ(chooseDataFolder(FRoot.file("program"), "Zemtrak", "Clavora"),
+              FRoot.file("home/.config/Zemtrak/Clavora/"));
     EXPECT_TRUE(QFileInfo(FRoot.file("home/.config/Zemtrak/Clavora")).isDir());
 }
 
 TEST_F(DataFolderTest, LeftoverTestFileMeansNotWritable) {
     test::writeBytes(FRoot.file("program/chk.tmp"), "left over");
-    EXPECT_FALSE(CanWriteToFolder(FRoot.file("program")));
-    EXPECT_EQ(ChooseDataFolder(FRoot.file("program"), "Zemtrak", "Clavora"), FRoot.file("config/Zemtrak/Clavora/"));
+    EXPECT_FALSE(canWriteToFolder(FRoot.file("program")));
+    EXPECT_EQ(chooseDataFolder(FRoot.file("program"), "Zemtrak", "Clavora"), FRoot.file("config/Zemtrak/Clavora/"));
     EXPECT_EQ(test::readBytes(FRoot.file("program/chk.tmp")), QByteArray("left over"));
 }
 
 TEST_F(DataFolderTest, TrailingSlashOnTheProgramFolderIsAccepted) {
-    EXPECT_TRUE(CanWriteToFolder(FRoot.file("program") + "/"));
-    EXPECT_EQ(ChooseDataFolder(FRoot.file("program") + "/", "Zemtrak", "Clavora"), FRoot.file("program") + "/");
+    EXPECT_TRUE(canWriteToFolder(FRoot.file("program") + "/"));
+    EXPECT_EQ(chooseDataFolder(FRoot.file("program") + "/", "Zemtrak", "Clavora"), FRoot.file("program") + "/");
 }
 
 TEST(AppVersionTest, FormatsMajorMinorOrTheUnreadableMarker) {
-    EXPECT_EQ(FormatAppVersion(true, 1, 0), "1.0");
-    EXPECT_EQ(FormatAppVersion(true, 12, 345), "12.345");
-    EXPECT_EQ(FormatAppVersion(false, 1, 0), "65535.65535");
+    EXPECT_EQ(formatAppVersion(true, 1, 0), "1.0");
+    EXPECT_EQ(formatAppVersion(true, 12, 345), "12.345");
+    EXPECT_EQ(formatAppVersion(false, 1, 0), "65535.65535");
 }
 
 TEST(AutoStartArgumentTest, OnlyTheFirstArgumentCountsInAnyLetterCase) {
-    EXPECT_TRUE(IsAutoStartArgument({"/auto"}));
-    EXPECT_TRUE(IsAutoStartArgument({"/AUTO", "x"}));
-    EXPECT_TRUE(IsAutoStartArgument({"/AuTo"}));
-    EXPECT_FALSE(IsAutoStartArgument({}));
-    EXPECT_FALSE(IsAutoStartArgument({"x", "/auto"}));
-    EXPECT_FALSE(IsAutoStartArgument({"/autox"}));
-    EXPECT_FALSE(IsAutoStartArgument({"auto"}));
+    EXPECT_TRUE(isAutoStartArgument({"/auto"}));
+    EXPECT_TRUE(isAutoStartArgument({"/AUTO", "x"}));
+    EXPECT_TRUE(isAutoStartArgument({"/AuTo"}));
+    EXPECT_FALSE(isAutoStartArgument({}));
+    EXPECT_FALSE(isAutoStartArgument({"x", "/auto"}));
+    EXPECT_FALSE(isAutoStartArgument({"/autox"}));
+    EXPECT_FALSE(isAutoStartArgument({"auto"}));
 }
 
 } // namespace

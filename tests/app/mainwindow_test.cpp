@@ -1,24 +1,37 @@
-// The main window: its start-up, its options and their commands, the help page, reset to defaults.
+// Start-up step by step, the main window it makes, its options and their commands, the help page, reset to
+// defaults, minimizing without a notification area, the font and the display's reloads.
 #include "app/application.h"
 #include "app/identity.h"
-#include "app/main.h"
-#include "app/messagedlg.h"
+#include "app/mainwindow.h"
+#include "app/messagebox.h"
 #include "app/options.h"
+#include "app/soundboard.h"
+#include "app/startup.h"
+#include "app/textdisplay.h"
+#include "app/voiceoutput.h"
+#include "audio/soundplayer.h"
 #include "display/ledmatrixdisplay.h"
+#include "keymap/keyeditdialog.h"
+#include "keymap/redefinekeysdialog.h"
 #include "platform/fake/fakeautostart.h"
 #include "platform/fake/fakefallbackplayer.h"
 #include "platform/fake/fakefilesystem.h"
 #include "platform/fake/fakelocale.h"
 #include "platform/fake/fakeshell.h"
+#include "tests/support/platformtest.h"
+#include "tests/support/programrun.h"
 #include "tests/support/testsupport.h"
 
 #include <QAction>
 #include <QDir>
 #include <QFile>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QSlider>
+#include <QSystemTrayIcon>
 #include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
@@ -29,45 +42,47 @@ using clavora::test::namedChild;
 
 namespace {
 
-class MainWindowTest : public ::testing::Test {
+bool anyCellLit(const LedMatrixDisplay& display) {
+    for (int row = 0; row < display.rows(); ++row) {
+        for (int col = 0; col < display.cols(); ++col) {
+            if (display.cell(row, col)) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+class MainWindowTest : public test::PlatformTest {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(QDir().mkpath(FRoot.file("program")));
+        ASSERT_TRUE(QDir().mkpath(m_root.file("program")));
         // The real program file, so the window reads the real version information.
-        ASSERT_TRUE(QFile::copy(test::programDir() + "/clavora", FRoot.file("program/clavora")));
-        FFs.programFile = FRoot.file("program/clavora");
-        FFs.configFolder = FRoot.file("config");
-        qputenv("CLAVORA_WEB_HOST", "127.0.0.1:9");
-        SetApplicationErrorHandler([this](const QString& message) { FErrors << message; });
+        ASSERT_TRUE(QFile::copy(test::programDir() + "/clavora", m_root.file("program/clavora")));
+        m_files.programFile = m_root.file("program/clavora");
+        setApplicationErrorHandler([this](const QString& message) { m_errors << message; });
         // A message box would wait for a person: record it instead.
-        SetMessageDlgAnswer([this](QMessageBox& box) {
-            FMessages << box.text();
+        setMessageBoxAnswer([this](QMessageBox& box) {
+            m_messages << box.text();
             return QMessageBox::Ok;
         });
     }
     void TearDown() override {
-        SetApplicationErrorHandler({});
-        SetMessageDlgAnswer({});
-        qunsetenv("CLAVORA_WEB_HOST");
+        setApplicationErrorHandler({});
+        setMessageBoxAnswer({});
     }
 
-    QString settingsPath() const { return FRoot.file("program/settings.ini"); }
+    QString settingsPath() const { return m_root.file("program/settings.ini"); }
     void writeSettings(const QByteArray& text) { test::writeBytes(settingsPath(), text); }
-    std::unique_ptr<TAppForm> makeForm(const QStringList& arguments = {}) {
-        return std::make_unique<TAppForm>(arguments);
+    // Runs every start-up step, as the program does before it shows the window.
+    std::unique_ptr<Startup> start(const QStringList& arguments = {}) {
+        auto startup = std::make_unique<Startup>(arguments);
+        startup->run();
+        return startup;
     }
 
-    test::TempFolder FRoot;
-    QStringList FMessages;
-    QStringList FErrors;
-    platform::FakeFileSystem FFs;
-    platform::FakeAutostart FAutostart;
-    platform::FakeShell FShell;
-    platform::FakeLocale FLocale;
-    platform::ScopedService<platform::IFileSystem> FUseFs{FFs};
-    platform::ScopedService<platform::IAutostart> FUseAutostart{FAutostart};
-    platform::ScopedService<platform::IShell> FUseShell{FShell};
-    platform::ScopedService<platform::ILocale> FUseLocale{FLocale};
+    QStringList m_messages;
+    QStringList m_errors;
 };
 
 // Keys typed into the focused window. The bound files are not audio, so the engine hands each one to the
@@ -76,30 +91,28 @@ class MainWindowKeysTest : public MainWindowTest {
 protected:
     void SetUp() override {
         MainWindowTest::SetUp();
-        test::writeBytes(FRoot.file("program/one.txt"), "not a sound");
-        test::writeBytes(FRoot.file("program/two.txt"), "not a sound");
-        const QString one = FRoot.file("program/one.txt");
-        const QString two = FRoot.file("program/two.txt");
-        test::writeBytes(FRoot.file("program/keys.db"),
+        test::writeBytes(m_root.file("program/one.txt"), "not a sound");
+        test::writeBytes(m_root.file("program/two.txt"), "not a sound");
+        const QString one = m_root.file("program/one.txt");
+        const QString two = m_root.file("program/two.txt");
+        test::writeBytes(m_root.file("program/keys.db"),
                          ("F1|" + one + "\nF7|" + two + "\na|" + one + "\nA|" + two + "\na|" + two + "\n").toUtf8());
         // Hotkey mode off: only the window's own key handling plays.
         writeSettings("[Settings]\nHotkeyMode=OFF\n");
     }
-
-    platform::FakeFallbackPlayer FPlayer;
-    platform::ScopedService<platform::IFallbackPlayer> FUsePlayer{FPlayer};
 };
 
 TEST_F(MainWindowKeysTest, TypedKeysPlayTheirBindingsAndF1OpensHelpInstead) {
-    auto form = makeForm();
-    form->show();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
-    const QString one = FRoot.file("program/one.txt");
-    const QString two = FRoot.file("program/two.txt");
+    auto startup = start();
+    MainWindow& form = startup->window();
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+    const QString one = m_root.file("program/one.txt");
+    const QString two = m_root.file("program/two.txt");
 
-    QTest::keyClick(form.get(), Qt::Key_F1);
-    EXPECT_TRUE(FPlayer.played.isEmpty());
-    EXPECT_EQ(FShell.opened.size(), 1);
+    QTest::keyClick(&form, Qt::Key_F1);
+    EXPECT_TRUE(m_player.played.isEmpty());
+    EXPECT_EQ(m_shell.opened.size(), 1);
 
     const struct {
         Qt::Key key;
@@ -107,225 +120,238 @@ TEST_F(MainWindowKeysTest, TypedKeysPlayTheirBindingsAndF1OpensHelpInstead) {
         QString text;
         QStringList played;
     } cases[] = {
-        {Qt::Key_F1, Qt::ShiftModifier, "", {one}},
-        {Qt::Key_F7, Qt::ShiftModifier, "", {two}},
-        {Qt::Key_F7, Qt::NoModifier, "", {two}},
-        {Qt::Key_A, Qt::NoModifier, "a", {one, two}},
-        {Qt::Key_A, Qt::ShiftModifier, "A", {two}},
-        {Qt::Key_B, Qt::NoModifier, "b", {}},
+        {Qt::Key_F1, Qt::ShiftModifier, "", {one}}, {Qt::Key_F7, Qt::ShiftModifier, "", {two}},
+        {Qt::Key_F7, Qt::NoModifier, "", {two}},    {Qt::Key_A, Qt::NoModifier, "a", {one, two}},
+        {Qt::Key_A, Qt::ShiftModifier, "A", {two}}, {Qt::Key_B, Qt::NoModifier, "b", {}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(QKeySequence(c.key | c.modifiers).toString().toStdString());
-        FPlayer.played.clear();
-        QTest::sendKeyEvent(QTest::Click, form.get(), c.key, c.text, c.modifiers);
-        EXPECT_EQ(FPlayer.played, c.played);
+        m_player.played.clear();
+        QTest::sendKeyEvent(QTest::Click, &form, c.key, c.text, c.modifiers);
+        EXPECT_EQ(m_player.played, c.played);
     }
-    EXPECT_EQ(FShell.opened.size(), 1);
+    EXPECT_EQ(m_shell.opened.size(), 1);
+}
+
+// Soundboard > Redefine Keys... edits the very key map the window plays from and the data folder's keys.db.
+TEST_F(MainWindowKeysTest, RedefineKeysChangesWhatTheNextKeyPlays) {
+    auto startup = start();
+    MainWindow& form = startup->window();
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+    const QString two = m_root.file("program/two.txt");
+    bool opened = false;
+    // Runs inside the dialog's own event loop; tied to the window, so it cannot outlive the test.
+    QTimer::singleShot(0, &form, [&] {
+        QWidget* modal = QApplication::activeModalWidget();
+        auto* dialog = qobject_cast<RedefineKeysDialog*>(modal);
+        if (dialog == nullptr) {
+            if (modal != nullptr) {
+                modal->close();
+            }
+            return;
+        }
+        opened = true;
+        EXPECT_EQ(dialog->windowTitle(), "Redefine Keys");
+        EXPECT_EQ(dialog->keysDbPath(), m_root.file("program/keys.db"));
+        EXPECT_EQ(&dialog->keyMap(), &startup->keyMap());
+        KeyEditDialog* add = dialog->openAddKey(two);
+        QTest::keyClicks(namedChild<QLineEdit>(*add, "Edit1"), "z");
+        QTest::mouseClick(namedChild<QPushButton>(*add, "Button2"), Qt::LeftButton);
+        dialog->reject();
+    });
+    namedAction(form, "RedefineKeys1")->trigger();
+    ASSERT_TRUE(opened);
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    EXPECT_TRUE(test::readBytes(m_root.file("program/keys.db")).endsWith(("\r\nz|" + two + "\r\n").toUtf8()));
+
+    QTest::sendKeyEvent(QTest::Click, &form, Qt::Key_Z, "z", Qt::NoModifier);
+    EXPECT_EQ(m_player.played, QStringList{two});
+    EXPECT_TRUE(m_messages.isEmpty());
+    EXPECT_TRUE(m_errors.isEmpty());
 }
 
 TEST_F(MainWindowTest, StartsWithIdentityDataFolderAndDefaultOptions) {
-    auto form = makeForm();
-    EXPECT_EQ(form->windowTitle(), "Zemtrak - Clavora");
-    EXPECT_EQ(AppTitle, "Zemtrak - Clavora");
-    EXPECT_EQ(DataFolder, FRoot.file("program") + "/");
-    EXPECT_FALSE(AppVersion.isEmpty());
-    EXPECT_NE(AppVersion, "65535.65535");
+    auto startup = start();
+    MainWindow& form = startup->window();
+    EXPECT_EQ(form.windowTitle(), "Zemtrak - Clavora");
+    const AppContext& context = startup->context();
+    EXPECT_EQ(context.identity.title, "Zemtrak - Clavora");
+    EXPECT_EQ(context.dataFolder, m_root.file("program") + "/");
+    EXPECT_FALSE(context.identity.version.isEmpty());
+    EXPECT_NE(context.identity.version, "65535.65535");
 
-    EXPECT_TRUE(namedAction(*form, "HotkeyMode1")->isChecked());
-    EXPECT_TRUE(namedChild<QTimer>(*form, "TimerHotkey")->isActive());
-    EXPECT_EQ(namedChild<QTimer>(*form, "TimerHotkey")->interval(), 50);
-    EXPECT_TRUE(namedAction(*form, "AllowOverlappingSounds1")->isChecked());
-    EXPECT_TRUE(namedAction(*form, "MatrixDisplay1")->isChecked());
-    EXPECT_TRUE(namedChild<QWidget>(*form, "Panel1")->isVisibleTo(form.get()));
-    EXPECT_FALSE(namedAction(*form, "MinimizetoSystemTray1")->isChecked());
-    EXPECT_FALSE(namedAction(*form, "StartMinimized1")->isChecked());
-    EXPECT_FALSE(namedAction(*form, "StartMinimized1")->isEnabled());
-    EXPECT_FALSE(namedAction(*form, "Autostartatstartup1")->isChecked());
-    EXPECT_TRUE(namedAction(*form, "Standard1")->isChecked());
-    EXPECT_EQ(namedChild<QSlider>(*form, "TrackBar2")->maximum(), 8);
+    EXPECT_TRUE(namedAction(form, "HotkeyMode1")->isChecked());
+    EXPECT_TRUE(namedChild<QTimer>(form, "TimerHotkey")->isActive());
+    EXPECT_EQ(namedChild<QTimer>(form, "TimerHotkey")->interval(), 50);
+    EXPECT_TRUE(namedAction(form, "AllowOverlappingSounds1")->isChecked());
+    EXPECT_TRUE(namedAction(form, "MatrixDisplay1")->isChecked());
+    EXPECT_TRUE(namedChild<QWidget>(form, "Panel1")->isVisibleTo(&form));
+    EXPECT_FALSE(namedAction(form, "MinimizetoSystemTray1")->isChecked());
+    EXPECT_FALSE(namedAction(form, "StartMinimized1")->isChecked());
+    EXPECT_FALSE(namedAction(form, "StartMinimized1")->isEnabled());
+    EXPECT_FALSE(namedAction(form, "Autostartatstartup1")->isChecked());
+    EXPECT_TRUE(namedAction(form, "Standard1")->isChecked());
+    EXPECT_EQ(namedChild<QSlider>(form, "TrackBar2")->maximum(), 8);
 
-    EXPECT_TRUE(FMessages.isEmpty()) << FMessages.join(' ').toStdString();
-    EXPECT_EQ(form->Channel(), 0u); // nothing played during start-up
+    EXPECT_TRUE(m_messages.isEmpty()) << m_messages.join(' ').toStdString();
+    EXPECT_EQ(startup->soundBoard().channel(), 0u); // nothing played during start-up
     // Start-up reads settings.ini but never writes it, and the key map holds the defaults.
     EXPECT_FALSE(QFile::exists(settingsPath()));
-    EXPECT_EQ(form->keyMap().pathsFor(u"F12"), QStringList{"Sounds\\22.mp3"});
-    ASSERT_NE(MatrixDisplay, nullptr);
-    EXPECT_EQ(MatrixDisplay->parentWidget(), namedChild<QWidget>(*form, "Panel1"));
-    EXPECT_EQ(DisplayText, "Press any key");
+    EXPECT_EQ(startup->keyMap().pathsFor(u"F12"), QStringList{"Sounds\\22.mp3"});
+    ASSERT_NE(form.display(), nullptr);
+    EXPECT_EQ(form.display()->control()->parentWidget(), namedChild<QWidget>(form, "Panel1"));
+    EXPECT_EQ(form.display()->text(), "Press any key");
 }
 
 TEST_F(MainWindowTest, ClientAreaMenusAndInitialStates) {
-    auto form = makeForm();
-    form->show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
-    EXPECT_EQ(form->centralWidget()->size(), QSize(646, 341));
-    EXPECT_EQ(namedChild<QWidget>(*form, "Panel1")->height(), 65);
-    EXPECT_FALSE(namedChild<QWidget>(*form, "Panel1")->isEnabled());
-    EXPECT_EQ(namedChild<QSlider>(*form, "TrackBar2")->height(), 25);
-    EXPECT_EQ(namedChild<QWidget>(*form, "TouchKeyboard1")->geometry().topLeft(), QPoint(3, 3));
+    auto startup = start();
+    MainWindow& form = startup->window();
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+    EXPECT_EQ(form.centralWidget()->size(), QSize(646, 341));
+    EXPECT_EQ(namedChild<QWidget>(form, "Panel1")->height(), 65);
+    EXPECT_FALSE(namedChild<QWidget>(form, "Panel1")->isEnabled());
+    EXPECT_EQ(namedChild<QSlider>(form, "TrackBar2")->height(), 25);
+    EXPECT_EQ(namedChild<QWidget>(form, "TouchKeyboard1")->geometry().topLeft(), QPoint(3, 3));
 
     QStringList captions;
-    for (QAction* action : namedChild<QMenu>(*form, "Help1")->actions()) {
+    for (QAction* action : namedChild<QMenu>(form, "Help1")->actions()) {
         captions << (action->isSeparator() ? "-" : action->text()) + (action->isVisible() ? "" : " (hidden)");
     }
-    EXPECT_EQ(captions, QStringList({"Online Help", "-", "Update Notifications", "-", "Language... (hidden)",
+    EXPECT_EQ(captions, QStringList({"Online Help", "-", "Update Notifications", "-", "&Language...",
                                      "Send &Feedback...", "&About..."}));
-    EXPECT_TRUE(namedAction(*form, "UpdateNotifications1")->isChecked());
-    EXPECT_FALSE(namedAction(*form, "UpdateNotifications1")->isEnabled());
-    EXPECT_EQ(namedAction(*form, "Help2")->shortcut(), QKeySequence(Qt::Key_F1));
-    for (QAction* action : {namedAction(*form, "Exit1"), namedAction(*form, "Help2"), namedAction(*form, "Language1"),
-                            namedAction(*form, "SendFeedback1"), namedAction(*form, "About1")}) {
+    EXPECT_TRUE(namedAction(form, "UpdateNotifications1")->isChecked());
+    EXPECT_FALSE(namedAction(form, "UpdateNotifications1")->isEnabled());
+    EXPECT_EQ(namedAction(form, "Help2")->shortcut(), QKeySequence(Qt::Key_F1));
+    for (QAction* action : {namedAction(form, "Exit1"), namedAction(form, "Help2"), namedAction(form, "Language1"),
+                            namedAction(form, "SendFeedback1"), namedAction(form, "About1")}) {
         EXPECT_FALSE(action->icon().isNull()) << action->objectName().toStdString();
     }
-    EXPECT_EQ(namedAction(*form, "ResettoDefaults1")->text(), "Reset to Defaults...");
-}
-
-TEST_F(MainWindowTest, OptionValuesAreReadWithTheirOwnSenses) {
-    const struct {
-        const char* text;
-        bool tray, startMinimized, hotkey, overlap, display;
-        const char* layout;
-    } cases[] = {
-        {"", false, false, true, true, true, "Standard"},
-        {"[settings]\nminimizetosystemtray=on\nMINIMIZESTARTUP=on\nHotkeyMode=on\nAllowOverlappingSounds=on\n"
-         "MatrixDisplay=on\nKeyboardLayout=numpad\n",
-         true, false, true, true, true, "Standard"},
-        {"[Settings]\nMinimizeToSystemTray=OFF\nMinimizeStartup=ON\nHotkeyMode=OFF\nAllowOverlappingSounds=OFF\n"
-         "MatrixDisplay=OFF\nKeyboardLayout=NumPad\n",
-         false, true, false, false, false, "NumPad"},
-        {"[Settings]\nMinimizeToSystemTray=off\nHotkeyMode=yes\nMatrixDisplay=Off\n", true, false, true, true, true,
-         "Standard"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.text);
-        TSettingsIni settings(FRoot.file("case.ini"));
-        test::writeBytes(settings.fileName(), c.text);
-        ASSERT_TRUE(settings.load().ok());
-        const TOptions options = ReadOptions(settings);
-        EXPECT_EQ(options.MinimizeToSystemTray, c.tray);
-        EXPECT_EQ(options.MinimizeStartup, c.startMinimized);
-        EXPECT_EQ(options.HotkeyMode, c.hotkey);
-        EXPECT_EQ(options.AllowOverlappingSounds, c.overlap);
-        EXPECT_EQ(options.MatrixDisplay, c.display);
-        EXPECT_EQ(options.KeyboardLayout, c.layout);
-    }
+    EXPECT_EQ(namedAction(form, "ResettoDefaults1")->text(), "Reset to Defaults...");
 }
 
 TEST_F(MainWindowTest, StoredOptionsReachTheMenusAndControls) {
     writeSettings("[Settings]\nMinimizeToSystemTray=ON\nMinimizeStartup=ON\nHotkeyMode=OFF\n"
                   "AllowOverlappingSounds=OFF\nKeyboardLayout=NumPad\nMatrixDisplay=OFF\n");
-    auto form = makeForm();
-    EXPECT_TRUE(namedAction(*form, "MinimizetoSystemTray1")->isChecked());
+    auto startup = start();
+    MainWindow& form = startup->window();
+    EXPECT_TRUE(namedAction(form, "MinimizetoSystemTray1")->isChecked());
     // Without an autostart entry Auto Minimize shows its stored mark but cannot be used.
-    EXPECT_TRUE(namedAction(*form, "StartMinimized1")->isChecked());
-    EXPECT_FALSE(namedAction(*form, "StartMinimized1")->isEnabled());
-    EXPECT_FALSE(namedAction(*form, "HotkeyMode1")->isChecked());
-    EXPECT_FALSE(namedChild<QTimer>(*form, "TimerHotkey")->isActive());
-    EXPECT_FALSE(namedAction(*form, "AllowOverlappingSounds1")->isChecked());
-    EXPECT_TRUE(namedAction(*form, "NumPad1")->isChecked());
-    EXPECT_FALSE(namedAction(*form, "Standard1")->isChecked());
-    EXPECT_EQ(form->KeyboardLayout(), "NumPad");
-    EXPECT_FALSE(namedChild<QWidget>(*form, "Panel1")->isVisibleTo(form.get()));
+    EXPECT_TRUE(namedAction(form, "StartMinimized1")->isChecked());
+    EXPECT_FALSE(namedAction(form, "StartMinimized1")->isEnabled());
+    EXPECT_FALSE(namedAction(form, "HotkeyMode1")->isChecked());
+    EXPECT_FALSE(namedChild<QTimer>(form, "TimerHotkey")->isActive());
+    EXPECT_FALSE(namedAction(form, "AllowOverlappingSounds1")->isChecked());
+    EXPECT_TRUE(namedAction(form, "NumPad1")->isChecked());
+    EXPECT_FALSE(namedAction(form, "Standard1")->isChecked());
+    EXPECT_EQ(startup->options().keyboardLayout(), "NumPad");
+    EXPECT_FALSE(namedChild<QWidget>(form, "Panel1")->isVisibleTo(&form));
 }
 
 TEST_F(MainWindowTest, EachCommandFlipsItsOptionAndWritesTheWholeFile) {
     writeSettings("[Settings]\nHotkeyMode=ON\n[Other]\nkept=yes\n");
-    auto form = makeForm();
+    auto startup = start();
+    MainWindow& form = startup->window();
 
-    namedAction(*form, "HotkeyMode1")->trigger();
-    EXPECT_FALSE(namedAction(*form, "HotkeyMode1")->isChecked());
-    EXPECT_FALSE(namedChild<QTimer>(*form, "TimerHotkey")->isActive());
+    namedAction(form, "HotkeyMode1")->trigger();
+    EXPECT_FALSE(namedAction(form, "HotkeyMode1")->isChecked());
+    EXPECT_FALSE(namedChild<QTimer>(form, "TimerHotkey")->isActive());
     EXPECT_EQ(test::readBytes(settingsPath()), "[Settings]\nHotkeyMode=OFF\n\n[Other]\nkept=yes\n\n");
 
-    namedAction(*form, "MinimizetoSystemTray1")->trigger();
-    namedAction(*form, "AllowOverlappingSounds1")->trigger();
-    namedAction(*form, "MatrixDisplay1")->trigger();
-    namedAction(*form, "NumPad1")->trigger();
-    EXPECT_FALSE(namedChild<QWidget>(*form, "Panel1")->isVisibleTo(form.get()));
+    namedAction(form, "MinimizetoSystemTray1")->trigger();
+    namedAction(form, "AllowOverlappingSounds1")->trigger();
+    namedAction(form, "MatrixDisplay1")->trigger();
+    namedAction(form, "NumPad1")->trigger();
+    EXPECT_FALSE(namedChild<QWidget>(form, "Panel1")->isVisibleTo(&form));
     EXPECT_EQ(test::readBytes(settingsPath()),
               "[Settings]\nHotkeyMode=OFF\nMinimizeToSystemTray=ON\nAllowOverlappingSounds=OFF\nMatrixDisplay=OFF\n"
               "KeyboardLayout=NumPad\n\n[Other]\nkept=yes\n\n");
 
-    namedAction(*form, "HotkeyMode1")->trigger();
-    EXPECT_TRUE(namedChild<QTimer>(*form, "TimerHotkey")->isActive());
-    namedAction(*form, "MatrixDisplay1")->trigger();
-    EXPECT_TRUE(namedChild<QWidget>(*form, "Panel1")->isVisibleTo(form.get()));
-    EXPECT_EQ(DisplayText, "Press any key");
+    namedAction(form, "HotkeyMode1")->trigger();
+    EXPECT_TRUE(namedChild<QTimer>(form, "TimerHotkey")->isActive());
+    namedAction(form, "MatrixDisplay1")->trigger();
+    EXPECT_TRUE(namedChild<QWidget>(form, "Panel1")->isVisibleTo(&form));
+    EXPECT_EQ(form.display()->text(), "Press any key");
     // Choosing the layout that is already checked writes it again.
-    namedAction(*form, "Standard1")->trigger();
-    namedAction(*form, "Standard1")->trigger();
-    EXPECT_TRUE(namedAction(*form, "Standard1")->isChecked());
+    namedAction(form, "Standard1")->trigger();
+    namedAction(form, "Standard1")->trigger();
+    EXPECT_TRUE(namedAction(form, "Standard1")->isChecked());
     EXPECT_EQ(test::readBytes(settingsPath()),
               "[Settings]\nHotkeyMode=ON\nMinimizeToSystemTray=ON\nAllowOverlappingSounds=OFF\nMatrixDisplay=ON\n"
               "KeyboardLayout=Standard\n\n[Other]\nkept=yes\n\n");
 }
 
 TEST_F(MainWindowTest, AWriteFailureIsShownAfterTheMarkChangedAndTheProgramGoesOn) {
-    auto form = makeForm();
-    FFs.failingWrites.insert(settingsPath());
-    namedAction(*form, "AllowOverlappingSounds1")->trigger();
-    EXPECT_FALSE(namedAction(*form, "AllowOverlappingSounds1")->isChecked());
+    auto startup = start();
+    MainWindow& form = startup->window();
+    m_files.failingWrites.insert(settingsPath());
+    namedAction(form, "AllowOverlappingSounds1")->trigger();
+    EXPECT_FALSE(namedAction(form, "AllowOverlappingSounds1")->isChecked());
     EXPECT_FALSE(QFile::exists(settingsPath()));
-    ASSERT_EQ(FErrors.size(), 1);
-    EXPECT_TRUE(FErrors.first().contains(settingsPath())) << FErrors.first().toStdString();
+    ASSERT_EQ(m_errors.size(), 1);
+    EXPECT_TRUE(m_errors.first().contains(settingsPath())) << m_errors.first().toStdString();
 
     // The next command runs as usual.
-    FFs.failingWrites.clear();
-    namedAction(*form, "MinimizetoSystemTray1")->trigger();
-    EXPECT_EQ(FErrors.size(), 1);
+    m_files.failingWrites.clear();
+    namedAction(form, "MinimizetoSystemTray1")->trigger();
+    EXPECT_EQ(m_errors.size(), 1);
     EXPECT_EQ(test::readBytes(settingsPath()), "[Settings]\nAllowOverlappingSounds=OFF\nMinimizeToSystemTray=ON\n\n");
 }
 
 TEST(ApplicationErrorTest, AnErrorEscapingAHandlerIsShownInsteadOfEndingTheProgram) {
     QStringList shown;
-    SetApplicationErrorHandler([&](const QString& message) { shown << message; });
-    EXPECT_FALSE(DeliverGuarded([]() -> bool { throw EAppError("Cannot create file \"x\". Disk full"); }));
-    EXPECT_FALSE(DeliverGuarded([]() -> bool { throw std::runtime_error("other"); }));
-    EXPECT_TRUE(DeliverGuarded([] { return true; }));
-    SetApplicationErrorHandler({});
+    setApplicationErrorHandler([&](const QString& message) { shown << message; });
+    EXPECT_FALSE(deliverGuarded([]() -> bool { throw AppError("Cannot create file \"x\". Disk full"); }));
+    EXPECT_FALSE(deliverGuarded([]() -> bool { throw std::runtime_error("other"); }));
+    EXPECT_TRUE(deliverGuarded([] { return true; }));
+    setApplicationErrorHandler({});
     EXPECT_EQ(shown, QStringList({"Cannot create file \"x\". Disk full", "other"}));
 }
 
 TEST_F(MainWindowTest, AutostartEntryFollowsItsCommandAndTakesAutoMinimizeAlong) {
-    auto form = makeForm();
-    namedAction(*form, "Autostartatstartup1")->trigger();
-    EXPECT_TRUE(namedAction(*form, "Autostartatstartup1")->isChecked());
-    EXPECT_EQ(FAutostart.entries.value("Zemtrak - Clavora"), "\"" + FRoot.file("program/clavora") + "\" /auto");
-    EXPECT_TRUE(namedAction(*form, "StartMinimized1")->isEnabled());
+    auto startup = start();
+    MainWindow& form = startup->window();
+    namedAction(form, "Autostartatstartup1")->trigger();
+    EXPECT_TRUE(namedAction(form, "Autostartatstartup1")->isChecked());
+    EXPECT_EQ(m_autostart.entries.value("Zemtrak - Clavora"), "\"" + m_root.file("program/clavora") + "\" /auto");
+    EXPECT_TRUE(namedAction(form, "StartMinimized1")->isEnabled());
     EXPECT_FALSE(QFile::exists(settingsPath())); // the autostart command itself writes no settings
 
-    namedAction(*form, "StartMinimized1")->trigger();
+    namedAction(form, "StartMinimized1")->trigger();
     EXPECT_EQ(test::readBytes(settingsPath()), "[Settings]\nMinimizeStartup=ON\n\n");
 
-    namedAction(*form, "Autostartatstartup1")->trigger();
-    EXPECT_TRUE(FAutostart.entries.isEmpty());
-    EXPECT_FALSE(namedAction(*form, "StartMinimized1")->isChecked());
-    EXPECT_FALSE(namedAction(*form, "StartMinimized1")->isEnabled());
+    namedAction(form, "Autostartatstartup1")->trigger();
+    EXPECT_TRUE(m_autostart.entries.isEmpty());
+    EXPECT_FALSE(namedAction(form, "StartMinimized1")->isChecked());
+    EXPECT_FALSE(namedAction(form, "StartMinimized1")->isEnabled());
     EXPECT_EQ(test::readBytes(settingsPath()), "[Settings]\nMinimizeStartup=OFF\n\n");
 
     // An entry that cannot be written ends the command: the mark has changed, Auto Minimize stays unusable.
-    FAutostart.failWrites = true;
-    namedAction(*form, "Autostartatstartup1")->trigger();
-    EXPECT_EQ(FErrors.size(), 1);
-    EXPECT_TRUE(namedAction(*form, "Autostartatstartup1")->isChecked());
-    EXPECT_FALSE(namedAction(*form, "StartMinimized1")->isEnabled());
-    FAutostart.failWrites = false;
+    m_autostart.failWrites = true;
+    namedAction(form, "Autostartatstartup1")->trigger();
+    EXPECT_EQ(m_errors.size(), 1);
+    EXPECT_TRUE(namedAction(form, "Autostartatstartup1")->isChecked());
+    EXPECT_FALSE(namedAction(form, "StartMinimized1")->isEnabled());
+    m_autostart.failWrites = false;
 
     // A later start finds the entry and enables Auto Minimize again.
-    form.reset();
-    FAutostart.entries["Zemtrak - Clavora"] = "\"x\" /auto";
-    auto second = makeForm();
-    EXPECT_TRUE(namedAction(*second, "Autostartatstartup1")->isChecked());
-    EXPECT_TRUE(namedAction(*second, "StartMinimized1")->isEnabled());
+    startup.reset();
+    m_autostart.entries["Zemtrak - Clavora"] = "\"x\" /auto";
+    auto again = start();
+    MainWindow& second = again->window();
+    EXPECT_TRUE(namedAction(second, "Autostartatstartup1")->isChecked());
+    EXPECT_TRUE(namedAction(second, "StartMinimized1")->isEnabled());
 }
 
 TEST_F(MainWindowTest, ResetToDefaultsAsksAndOnlyYesRemovesTheSettings) {
     writeSettings("[Settings]\nHotkeyMode=OFF\n");
-    auto form = makeForm();
-    const QByteArray keys = test::readBytes(FRoot.file("program/keys.db"));
+    auto startup = start();
+    MainWindow& form = startup->window();
+    const QByteArray keys = test::readBytes(m_root.file("program/keys.db"));
 
     QStringList seen;
-    SetMessageDlgAnswer([&](QMessageBox& box) {
+    setMessageBoxAnswer([&](QMessageBox& box) {
         seen << box.windowTitle() << box.text();
         for (QAbstractButton* button : box.buttons()) {
             seen << button->text();
@@ -333,42 +359,235 @@ TEST_F(MainWindowTest, ResetToDefaultsAsksAndOnlyYesRemovesTheSettings) {
         seen << box.defaultButton()->text() << box.escapeButton()->text();
         return QMessageBox::No;
     });
-    namedAction(*form, "ResettoDefaults1")->trigger();
+    namedAction(form, "ResettoDefaults1")->trigger();
     EXPECT_EQ(seen, QStringList({"Confirmation", "Restart Application?", "Yes", "No", "Yes", "No"}));
     EXPECT_TRUE(QFile::exists(settingsPath()));
-    EXPECT_TRUE(FShell.started.isEmpty());
+    EXPECT_TRUE(m_shell.started.isEmpty());
 
-    SetMessageDlgAnswer([](QMessageBox&) { return QMessageBox::Yes; });
-    namedAction(*form, "ResettoDefaults1")->trigger();
+    setMessageBoxAnswer([](QMessageBox&) { return QMessageBox::Yes; });
+    namedAction(form, "ResettoDefaults1")->trigger();
     EXPECT_FALSE(QFile::exists(settingsPath()));
-    EXPECT_EQ(FShell.started, QStringList({FRoot.file("program/clavora")}));
-    EXPECT_EQ(test::readBytes(FRoot.file("program/keys.db")), keys);
+    EXPECT_EQ(m_shell.started, QStringList({m_root.file("program/clavora")}));
+    EXPECT_EQ(test::readBytes(m_root.file("program/keys.db")), keys);
 }
 
 TEST_F(MainWindowTest, F1OpensTheHelpPage) {
-    auto form = makeForm();
-    form->show();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
-    QTest::keyClick(form.get(), Qt::Key_F1);
-    EXPECT_EQ(FShell.opened, QStringList({"http://127.0.0.1:9/help/clavora/"}));
-    EXPECT_EQ(HelpPageUrl("example.org", "Big Sound Board"), "http://example.org/help/big-sound-board/");
+    auto startup = start();
+    MainWindow& form = startup->window();
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+    QTest::keyClick(&form, Qt::Key_F1);
+    EXPECT_EQ(m_shell.opened, QStringList({"http://127.0.0.1:9/help/clavora/"}));
+    EXPECT_EQ(helpPageUrl("example.org", "Big Sound Board"), "http://example.org/help/big-sound-board/");
 }
 
-TEST_F(MainWindowTest, ResizingPutsThePromptBack) {
-    auto form = makeForm();
-    form->show();
-    MatrixDisplay->clearDisplay(true, false);
-    DisplayText = "Silent";
-    form->resize(form->width() + 40, form->height());
-    QTest::qWait(20);
-    EXPECT_EQ(DisplayText, "Press any key");
-    bool lit = false;
-    for (int row = 0; row < MatrixDisplay->rows() && !lit; ++row) {
-        for (int col = 0; col < MatrixDisplay->cols() && !lit; ++col) {
-            lit = MatrixDisplay->cell(row, col);
+TEST_F(MainWindowTest, ResizingAndADensityChangeOfTheFirstScreenPutThePromptBack) {
+    auto startup = start();
+    MainWindow& form = startup->window();
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+    TextDisplay& display = *form.display();
+
+    display.showText("Silent");
+    display.control()->clearDisplay(true, false);
+    form.resize(form.width() + 40, form.height());
+    EXPECT_TRUE(test::waitFor([&] { return display.text() == "Press any key"; }, 2000));
+    EXPECT_TRUE(anyCellLit(*display.control()));
+
+    // The screen the window started on, before it ever moved.
+    display.showText("Silent");
+    QScreen* screen = form.windowHandle()->screen();
+    ASSERT_NE(screen, nullptr);
+    emit screen->logicalDotsPerInchChanged(144);
+    EXPECT_EQ(display.text(), "Press any key");
+}
+
+TEST_F(MainWindowTest, WindowFontIsDejaVuSansElevenPixelsHigh) {
+    auto startup = start();
+    MainWindow& form = startup->window();
+    EXPECT_EQ(form.font().family(), "DejaVu Sans");
+    EXPECT_EQ(form.font().pixelSize(), 11);
+    EXPECT_EQ(namedChild<QWidget>(form, "TrackBar2")->font().pixelSize(), 11);
+}
+
+TEST_F(MainWindowTest, StartupStepsSettleTheContextOneAtATime) {
+    Startup startup({"/auto"});
+    startup.readIdentity();
+    EXPECT_EQ(startup.context().programFile, m_root.file("program/clavora"));
+    EXPECT_EQ(startup.context().programFolder, m_root.file("program") + "/");
+    EXPECT_EQ(startup.context().identity.companyName, "Zemtrak");
+    EXPECT_EQ(startup.context().identity.productName, "Clavora");
+    EXPECT_TRUE(startup.context().dataFolder.isEmpty());
+
+    startup.chooseDataFolder();
+    EXPECT_EQ(startup.context().dataFolder, m_root.file("program") + "/");
+
+    writeSettings("[Settings]\nHotkeyMode=OFF\n");
+    startup.openSettings();
+    EXPECT_FALSE(startup.options().isOn(Option::HotkeyMode));
+    EXPECT_EQ(startup.settings().fileName(), settingsPath());
+
+    m_locale.separator = QLatin1Char(',');
+    startup.captureLocale();
+    EXPECT_EQ(startup.context().locale.decimalSeparator, QLatin1Char(','));
+
+    startup.createWindow();
+    EXPECT_EQ(startup.window().windowTitle(), "Zemtrak - Clavora");
+    EXPECT_FALSE(namedAction(startup.window(), "HotkeyMode1")->isChecked());
+    EXPECT_EQ(startup.window().display(), nullptr);
+    startup.createDisplay();
+    ASSERT_NE(startup.window().display(), nullptr);
+    EXPECT_EQ(startup.window().display()->text(), "Press any key");
+    EXPECT_EQ(startup.context().arguments, QStringList({"/auto"}));
+}
+
+// Without version information the per-user folder would be the configuration folder itself, with keys.db loose in
+// it; the built-in names keep the company and product levels.
+TEST_F(MainWindowTest, UnreadableVersionInformationKeepsTheDataFolderLevels) {
+    test::writeBytes(m_root.file("program/clavora"), "no version information in here");
+    m_files.readOnlyFolders.insert(m_root.file("program"));
+    auto startup = start();
+    const AppContext& context = startup->context();
+    EXPECT_EQ(context.identity.companyName, "Zemtrak");
+    EXPECT_EQ(context.identity.productName, "Clavora");
+    EXPECT_EQ(context.identity.title, "Zemtrak - Clavora");
+    EXPECT_EQ(context.identity.version, "65535.65535");
+    EXPECT_EQ(context.dataFolder, m_root.file("config/Zemtrak/Clavora/"));
+    EXPECT_TRUE(QFile::exists(m_root.file("config/Zemtrak/Clavora/keys.db")));
+    EXPECT_FALSE(QFile::exists(m_root.file("config/keys.db")));
+}
+
+TEST(IdentityTest, EmptyNamesFallBackOneByOne) {
+    const Identity both = makeIdentity("", "", false, 0, 0);
+    EXPECT_EQ(both.title, "Zemtrak - Clavora");
+    EXPECT_EQ(makeIdentity("Acme", "", true, 2, 7).title, "Acme - Clavora");
+    EXPECT_EQ(makeIdentity("", "Boom Box", true, 2, 7).title, "Zemtrak - Boom Box");
+    EXPECT_EQ(makeIdentity("Acme", "Boom Box", true, 2, 7).version, "2.7");
+}
+
+// A desktop without a notification area could never give the window back from the tray.
+TEST_F(MainWindowTest, WithoutANotificationAreaMinimizingStaysOnTheTaskBar) {
+    writeSettings("[Settings]\nMinimizeToSystemTray=ON\nMinimizeStartup=ON\n");
+    m_autostart.entries["Zemtrak - Clavora"] = "\"x\" /auto";
+    for (const QStringList& arguments : {QStringList(), QStringList({"/auto"})}) {
+        SCOPED_TRACE(arguments.join(' ').toStdString());
+        auto startup = start(arguments);
+        MainWindow& form = startup->window();
+        form.setTrayAvailability([] { return false; });
+        form.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+        if (arguments.isEmpty()) {
+            form.showMinimized();
         }
+        QTimer* autoSwitch = namedChild<QTimer>(form, "TimerParam");
+        ASSERT_TRUE(test::waitFor([&] { return !autoSwitch->isActive() && form.isMinimized(); }, 3000));
+        QCoreApplication::processEvents(); // the deferred reaction to the minimize
+        EXPECT_TRUE(form.isVisible());
+        EXPECT_FALSE(namedChild<QSystemTrayIcon>(form, "TrayIcon1")->isVisible());
+
+        form.hideToTray();
+        EXPECT_TRUE(form.isVisible());
+        EXPECT_TRUE(form.isMinimized());
+        EXPECT_FALSE(namedChild<QSystemTrayIcon>(form, "TrayIcon1")->isVisible());
     }
-    EXPECT_TRUE(lit);
+}
+
+// Keys the slider does not use come on to the window; they must not play while the slider has the focus.
+TEST_F(MainWindowKeysTest, KeysTypedIntoTheFocusedSliderPlayNothing) {
+    auto startup = start();
+    MainWindow& form = startup->window();
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+    QSlider* slider = namedChild<QSlider>(form, "TrackBar2");
+    slider->setFocus();
+    ASSERT_TRUE(slider->hasFocus());
+    QTest::keyClick(slider, Qt::Key_A);
+    QTest::keyClick(slider, Qt::Key_F7);
+    EXPECT_TRUE(m_player.played.isEmpty()) << m_player.played.join(' ').toStdString();
+
+    form.setFocus();
+    QTest::keyClick(&form, Qt::Key_F7);
+    EXPECT_EQ(m_player.played, QStringList({m_root.file("program/two.txt")}));
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(MainWindowTest, PlayIntoMicrophoneShowsWithAServerAndMakesAndRemovesTheMicrophone) {
+    {
+        m_voice.reachable = false;
+        auto startup = start();
+        EXPECT_FALSE(namedAction(startup->window(), "PlayintoMicrophone1")->isVisible());
+        EXPECT_FALSE(startup->voiceOutput().isAvailable());
+    }
+    m_voice.reachable = true;
+    auto startup = start();
+    MainWindow& form = startup->window();
+    QAction* item = namedAction(form, "PlayintoMicrophone1");
+    EXPECT_TRUE(item->isVisible());
+    EXPECT_EQ(item->text(), "Play into Microphone");
+    EXPECT_FALSE(item->isChecked());
+    EXPECT_GE(m_voice.leftoverSweeps, 1) << "what a crashed run left is swept up at every start";
+    EXPECT_FALSE(m_voice.created);
+
+    // SDL's dummy driver opens one device only, so the sounds' second output is left to the player's own tests.
+    item->trigger();
+    EXPECT_TRUE(m_voice.created);
+    EXPECT_EQ(test::readBytes(settingsPath()), "[Settings]\nVoiceOutput=ON\n\n");
+    item->trigger();
+    EXPECT_FALSE(m_voice.created);
+    EXPECT_FALSE(startup->player().isVoiceOutputRunning());
+    EXPECT_EQ(test::readBytes(settingsPath()), "[Settings]\nVoiceOutput=OFF\n\n");
+    EXPECT_TRUE(m_errors.isEmpty()) << m_errors.join("; ").toStdString();
+}
+
+TEST_F(MainWindowTest, StoredVoiceOutputMakesTheMicrophoneAtStartAndTheEndRemovesIt) {
+    writeSettings("[Settings]\nVoiceOutput=ON\n");
+    {
+        auto startup = start();
+        EXPECT_TRUE(namedAction(startup->window(), "PlayintoMicrophone1")->isChecked());
+        EXPECT_TRUE(m_voice.created);
+    }
+    EXPECT_FALSE(m_voice.created);
+
+    // A microphone that cannot be made is reported; the option keeps its mark and the program goes on.
+    m_voice.failCreate = true;
+    auto startup = start();
+    EXPECT_FALSE(m_voice.created);
+    ASSERT_EQ(m_errors.size(), 1);
+    EXPECT_TRUE(m_errors[0].contains("Clavora Microphone")) << m_errors[0].toStdString();
+    EXPECT_FALSE(startup->player().isVoiceOutputRunning());
+}
+
+TEST_F(MainWindowTest, StopAllSoundsComesAfterRedefineKeysAndAKeyBindingDoesTheSame) {
+    test::writeBytes(m_root.file("program/keys.db"), "s|<stop all>/\nx|<stop all>\\\ny|<Stop All>/\n");
+    writeSettings("[Settings]\nHotkeyMode=OFF\n");
+    auto startup = start();
+    MainWindow& form = startup->window();
+    QStringList captions;
+    for (QAction* action : namedChild<QMenu>(form, "Soundboard1")->actions()) {
+        captions << (action->isSeparator() ? "-" : action->text());
+    }
+    ASSERT_GE(captions.size(), 2);
+    EXPECT_EQ(captions.mid(0, 2), QStringList({"Redefine Keys...", "Stop All Sounds"}));
+    QAction* stopAll = namedAction(form, "StopAllSounds1");
+    EXPECT_EQ(stopAll->shortcut(), QKeySequence(Qt::Key_Pause));
+
+    stopAll->trigger();
+    EXPECT_EQ(m_player.stops, 1);
+
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+    QTest::keyClick(&form, Qt::Key_Pause);
+    EXPECT_EQ(m_player.stops, 2);
+    // Either folder separator; the token's letters are exact, and nothing of it is handed to a player.
+    QTest::keyClick(&form, 's');
+    QTest::keyClick(&form, 'x');
+    EXPECT_EQ(m_player.stops, 4);
+    QTest::keyClick(&form, 'y');
+    EXPECT_EQ(m_player.stops, 4);
+    EXPECT_TRUE(m_player.played.isEmpty()) << m_player.played.join("; ").toStdString();
 }
 
 } // namespace

@@ -20,10 +20,10 @@
 namespace clavora {
 
 // Readable failure output for record comparisons.
-void PrintTo(const TEXEVersionData& d, std::ostream* os) {
-    const QStringList parts = {d.CompanyName,    d.FileDescription, d.FileVersion,      d.InternalName,
-                               d.LegalCopyright, d.LegalTrademarks, d.OriginalFileName, d.ProductName,
-                               d.ProductVersion, d.Comments,        d.PrivateBuild,     d.SpecialBuild};
+void PrintTo(const VersionStrings& d, std::ostream* os) {
+    const QStringList parts = {d.companyName,    d.fileDescription, d.fileVersion,      d.internalName,
+                               d.legalCopyright, d.legalTrademarks, d.originalFileName, d.productName,
+                               d.productVersion, d.comments,        d.privateBuild,     d.specialBuild};
     *os << "{" << parts.join(QStringLiteral(" | ")).toStdString() << "}";
 }
 
@@ -37,64 +37,64 @@ QString Fixture(const char* name) {
 }
 
 // What the caller had in the record before a failed read; it must come back unchanged.
-TEXEVersionData Sentinel() {
-    TEXEVersionData d;
-    d.CompanyName = QStringLiteral("keep company");
-    d.ProductName = QStringLiteral("keep product");
-    d.Comments = QStringLiteral("keep comments");
+VersionStrings Sentinel() {
+    VersionStrings d;
+    d.companyName = QStringLiteral("keep company");
+    d.productName = QStringLiteral("keep product");
+    d.comments = QStringLiteral("keep comments");
     return d;
 }
 
 // The entries of the resource-compiler fixtures (tools/make-version-fixtures.sh).
-TEXEVersionData FixtureEntries(bool withComments) {
-    TEXEVersionData d;
-    d.CompanyName = QStringLiteral("Fixture Company");
-    d.FileDescription = QStringLiteral("Fixture description");
-    d.FileVersion = QStringLiteral("3.14.15.92");
-    d.InternalName = QStringLiteral("fixture");
-    d.LegalCopyright = QStringLiteral("Copyright \u00A9 2026 Fixture Company");
-    d.LegalTrademarks = QStringLiteral("Fixture\u2122 is a trademark");
-    d.OriginalFileName = QStringLiteral("fixture.exe");
-    d.ProductName = QStringLiteral("Fixture Product");
-    d.ProductVersion = QStringLiteral("3.14");
-    d.Comments = withComments ? QStringLiteral("Fixture comments") : QString();
-    d.PrivateBuild = QStringLiteral("private build 7");
-    d.SpecialBuild = QStringLiteral("special build 9");
+VersionStrings FixtureEntries(bool withComments) {
+    VersionStrings d;
+    d.companyName = QStringLiteral("Fixture Company");
+    d.fileDescription = QStringLiteral("Fixture description");
+    d.fileVersion = QStringLiteral("3.14.15.92");
+    d.internalName = QStringLiteral("fixture");
+    d.legalCopyright = QStringLiteral("Copyright \u00A9 2026 Fixture Company");
+    d.legalTrademarks = QStringLiteral("Fixture\u2122 is a trademark");
+    d.originalFileName = QStringLiteral("fixture.exe");
+    d.productName = QStringLiteral("Fixture Product");
+    d.productVersion = QStringLiteral("3.14");
+    d.comments = withComments ? QStringLiteral("Fixture comments") : QString();
+    d.privateBuild = QStringLiteral("private build 7");
+    d.specialBuild = QStringLiteral("special build 9");
     return d;
 }
 
 // ---- Images made in code ----------------------------------------------------------------------------------------
 
-std::vector<vb::TNode> AllTwelveStrings() {
+std::vector<vb::Node> AllTwelveStrings() {
     const char16_t* names[] = {u"CompanyName",    u"FileDescription", u"FileVersion",      u"InternalName",
                                u"LegalCopyright", u"LegalTrademarks", u"OriginalFilename", u"ProductName",
                                u"ProductVersion", u"Comments",        u"PrivateBuild",     u"SpecialBuild"};
-    std::vector<vb::TNode> strings;
+    std::vector<vb::Node> strings;
     for (const char16_t* name : names) {
-        strings.push_back(vb::TextNode(name, std::u16string(u"value of ") + name));
+        strings.push_back(vb::textNode(name, std::u16string(u"value of ") + name));
     }
     return strings;
 }
 
-TEXEVersionData AllTwelveExpected() {
-    TEXEVersionData d;
-    d.CompanyName = QStringLiteral("value of CompanyName");
-    d.FileDescription = QStringLiteral("value of FileDescription");
-    d.FileVersion = QStringLiteral("value of FileVersion");
-    d.InternalName = QStringLiteral("value of InternalName");
-    d.LegalCopyright = QStringLiteral("value of LegalCopyright");
-    d.LegalTrademarks = QStringLiteral("value of LegalTrademarks");
-    d.OriginalFileName = QStringLiteral("value of OriginalFilename");
-    d.ProductName = QStringLiteral("value of ProductName");
-    d.ProductVersion = QStringLiteral("value of ProductVersion");
-    d.Comments = QStringLiteral("value of Comments");
-    d.PrivateBuild = QStringLiteral("value of PrivateBuild");
-    d.SpecialBuild = QStringLiteral("value of SpecialBuild");
+VersionStrings AllTwelveExpected() {
+    VersionStrings d;
+    d.companyName = QStringLiteral("value of CompanyName");
+    d.fileDescription = QStringLiteral("value of FileDescription");
+    d.fileVersion = QStringLiteral("value of FileVersion");
+    d.internalName = QStringLiteral("value of InternalName");
+    d.legalCopyright = QStringLiteral("value of LegalCopyright");
+    d.legalTrademarks = QStringLiteral("value of LegalTrademarks");
+    d.originalFileName = QStringLiteral("value of OriginalFilename");
+    d.productName = QStringLiteral("value of ProductName");
+    d.productVersion = QStringLiteral("value of ProductVersion");
+    d.comments = QStringLiteral("value of Comments");
+    d.privateBuild = QStringLiteral("value of PrivateBuild");
+    d.specialBuild = QStringLiteral("value of SpecialBuild");
     return d;
 }
 
-vb::TVersionQuad Quad(quint16 a, quint16 b, quint16 c, quint16 d) {
-    vb::TVersionQuad q;
+vb::VersionQuad Quad(quint16 a, quint16 b, quint16 c, quint16 d) {
+    vb::VersionQuad q;
     q.part[0] = a;
     q.part[1] = b;
     q.part[2] = c;
@@ -102,13 +102,13 @@ vb::TVersionQuad Quad(quint16 a, quint16 b, quint16 c, quint16 d) {
     return q;
 }
 
-QByteArray Bytes(const vb::TBytes& bytes) {
+QByteArray Bytes(const vb::Bytes& bytes) {
     return QByteArray(reinterpret_cast<const char*>(bytes.data()), qsizetype(bytes.size()));
 }
 
-QByteArray StandardBlock(std::vector<vb::TNode> strings = AllTwelveStrings()) {
-    return Bytes(vb::Serialize(
-        vb::VersionInfo(Quad(7, 42, 1, 0), Quad(7, 42, 0, 0), u"040904B0", 0x0409, 1200, std::move(strings))));
+QByteArray StandardBlock(std::vector<vb::Node> strings = AllTwelveStrings()) {
+    return Bytes(vb::serialize(
+        vb::versionInfo(Quad(7, 42, 1, 0), Quad(7, 42, 0, 0), u"040904B0", 0x0409, 1200, std::move(strings))));
 }
 
 // Start of the node whose key is Key (the first one), for patching its header.
@@ -188,13 +188,13 @@ QByteArray MakeElf32(const QByteArray& payload, const QByteArray& name = ".vsinf
 struct TOutcome {
     bool ok = false;
     int code = 0;
-    TEXEVersionData data;
+    VersionStrings data;
 };
 
 TOutcome ReadImage(const QByteArray& image) {
     TOutcome out;
     out.data = Sentinel();
-    const Status status = ReadVersionStringsFromImage(image, out.data, &out.code);
+    const Status status = readVersionStringsFromImage(image, out.data, &out.code);
     out.ok = status.ok();
     if (out.ok) {
         out.code = 0;
@@ -207,7 +207,7 @@ TOutcome ReadImage(const QByteArray& image) {
 TEST(VersionInfoFiles, ReadsTheEntriesOfWindowsProgramFiles) {
     struct TCase {
         const char* file;
-        TEXEVersionData expected;
+        VersionStrings expected;
     };
     const TCase cases[] = {
         {"full.exe", FixtureEntries(true)},        // 64-bit, translation 0409/04B0, all twelve entries
@@ -217,14 +217,14 @@ TEST(VersionInfoFiles, ReadsTheEntriesOfWindowsProgramFiles) {
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.file);
-        TEXEVersionData data;
+        VersionStrings data;
         int code = -1;
-        const Status status = ReadVersionStrings(Fixture(c.file), data, &code);
+        const Status status = readVersionStrings(Fixture(c.file), data, &code);
         ASSERT_TRUE(status.ok()) << status.message().toStdString();
         EXPECT_EQ(data, c.expected);
 
         int major = 0, minor = 0;
-        ASSERT_TRUE(ReadFixedFileVersion(Fixture(c.file), major, minor));
+        ASSERT_TRUE(readFixedFileVersion(Fixture(c.file), major, minor));
         EXPECT_EQ(major, 3);
         EXPECT_EQ(minor, 14);
     }
@@ -251,9 +251,9 @@ TEST(VersionInfoFiles, FailsWithTheSystemErrorAndLeavesTheRecordAlone) {
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.file.toStdString());
-        TEXEVersionData data = Sentinel();
+        VersionStrings data = Sentinel();
         int code = 0;
-        const Status status = ReadVersionStrings(c.file, data, &code);
+        const Status status = readVersionStrings(c.file, data, &code);
         ASSERT_FALSE(status.ok());
         EXPECT_EQ(code, c.code);
         EXPECT_EQ(data, Sentinel());
@@ -261,7 +261,7 @@ TEST(VersionInfoFiles, FailsWithTheSystemErrorAndLeavesTheRecordAlone) {
         EXPECT_TRUE(status.message().contains(QString::number(c.code))) << status.message().toStdString();
 
         int major = 11, minor = 22;
-        EXPECT_FALSE(ReadFixedFileVersion(c.file, major, minor));
+        EXPECT_FALSE(readFixedFileVersion(c.file, major, minor));
         EXPECT_EQ(major, 11);
         EXPECT_EQ(minor, 22);
     }
@@ -275,9 +275,9 @@ TEST(VersionInfoFiles, UnreadableFileReportsPermissionDenied) {
     const QString file = temp.file("locked.exe");
     ASSERT_TRUE(QFile::copy(Fixture("full.exe"), file));
     ASSERT_EQ(::chmod(QFile::encodeName(file).constData(), 0), 0);
-    TEXEVersionData data = Sentinel();
+    VersionStrings data = Sentinel();
     int code = 0;
-    EXPECT_FALSE(ReadVersionStrings(file, data, &code).ok());
+    EXPECT_FALSE(readVersionStrings(file, data, &code).ok());
     EXPECT_EQ(code, EACCES);
     EXPECT_EQ(data, Sentinel());
 }
@@ -289,22 +289,22 @@ QString ProgramFile() {
 }
 
 void ExpectClavoraIdentity(const QString& file) {
-    TEXEVersionData data;
-    const Status status = ReadVersionStrings(file, data);
+    VersionStrings data;
+    const Status status = readVersionStrings(file, data);
     ASSERT_TRUE(status.ok()) << status.message().toStdString();
-    EXPECT_EQ(data.CompanyName, QStringLiteral("Zemtrak"));
-    EXPECT_EQ(data.ProductName, QStringLiteral("Clavora"));
-    EXPECT_EQ(data.InternalName, QStringLiteral("clavora"));
-    EXPECT_EQ(data.OriginalFileName, QStringLiteral("clavora"));
+    EXPECT_EQ(data.companyName, QStringLiteral("Zemtrak"));
+    EXPECT_EQ(data.productName, QStringLiteral("Clavora"));
+    EXPECT_EQ(data.internalName, QStringLiteral("clavora"));
+    EXPECT_EQ(data.originalFileName, QStringLiteral("clavora"));
     EXPECT_TRUE(
-        data.FileVersion.startsWith(QStringLiteral("%1.%2.").arg(CLAVORA_VERSION_MAJOR).arg(CLAVORA_VERSION_MINOR)))
-        << data.FileVersion.toStdString();
-    EXPECT_TRUE(data.LegalCopyright.contains(QStringLiteral("Zemtrak")));
-    EXPECT_FALSE(data.FileDescription.isEmpty());
-    EXPECT_FALSE(data.ProductVersion.isEmpty());
+        data.fileVersion.startsWith(QStringLiteral("%1.%2.").arg(CLAVORA_VERSION_MAJOR).arg(CLAVORA_VERSION_MINOR)))
+        << data.fileVersion.toStdString();
+    EXPECT_TRUE(data.legalCopyright.contains(QStringLiteral("Zemtrak")));
+    EXPECT_FALSE(data.fileDescription.isEmpty());
+    EXPECT_FALSE(data.productVersion.isEmpty());
 
     int major = -1, minor = -1;
-    ASSERT_TRUE(ReadFixedFileVersion(file, major, minor));
+    ASSERT_TRUE(readFixedFileVersion(file, major, minor));
     EXPECT_EQ(major, CLAVORA_VERSION_MAJOR);
     EXPECT_EQ(minor, CLAVORA_VERSION_MINOR);
 }
@@ -332,7 +332,7 @@ TEST(VersionInfoProgram, KeepsItThroughStripping) {
 
 TEST(VersionBlock, LooksUpPathsLikeTheSystemDoes) {
     const QByteArray raw = StandardBlock();
-    const TVersionBlock block(raw);
+    const VersionBlock block(raw);
     ASSERT_TRUE(block.valid());
 
     const auto fixed = block.query(u"\\");
@@ -357,7 +357,7 @@ TEST(VersionInfoImages, ReadsTheSectionOfBothElfClasses) {
         ASSERT_TRUE(out.ok) << out.code;
         EXPECT_EQ(out.data, AllTwelveExpected());
         int major = 0, minor = 0;
-        ASSERT_TRUE(ReadFixedFileVersionFromImage(image, major, minor));
+        ASSERT_TRUE(readFixedFileVersionFromImage(image, major, minor));
         EXPECT_EQ(major, 7);
         EXPECT_EQ(minor, 42);
     }
@@ -424,24 +424,24 @@ TEST(VersionInfoImages, DamagedElfHeadersMeanNoVersionInformation) {
 
 TEST(VersionInfoImages, DamagedBlocksNeverReadPastTheirNodes) {
     // A string whose length claims far more than its node holds, and which has no terminator: read to its node's end.
-    vb::TNode unterminated = vb::TextNode(u"CompanyName", u"Zemtrak");
+    vb::Node unterminated = vb::textNode(u"CompanyName", u"Zemtrak");
     unterminated.value.resize(unterminated.value.size() - 2);
     unterminated.valueLength = 0xFFFF;
-    std::vector<vb::TNode> strings = {unterminated, vb::TextNode(u"ProductName", u"Clavora")};
+    std::vector<vb::Node> strings = {unterminated, vb::textNode(u"ProductName", u"Clavora")};
     TOutcome out = ReadImage(MakeElf64(StandardBlock(strings)));
     ASSERT_TRUE(out.ok);
-    EXPECT_EQ(out.data.CompanyName, QStringLiteral("Zemtrak"));
-    EXPECT_EQ(out.data.ProductName, QStringLiteral("Clavora"));
+    EXPECT_EQ(out.data.companyName, QStringLiteral("Zemtrak"));
+    EXPECT_EQ(out.data.productName, QStringLiteral("Clavora"));
 
     struct TCase {
         const char* what;
         std::function<void(QByteArray&)> damage;
-        int code;                 // 0: the read succeeds
-        TEXEVersionData expected; // on success
+        int code;                // 0: the read succeeds
+        VersionStrings expected; // on success
     };
-    const TEXEVersionData onlyTranslationFound = Sentinel(); // strings unreachable, the read still succeeds
-    TEXEVersionData companyOnly = Sentinel();
-    companyOnly.CompanyName = QStringLiteral("value of CompanyName");
+    const VersionStrings onlyTranslationFound = Sentinel(); // strings unreachable, the read still succeeds
+    VersionStrings companyOnly = Sentinel();
+    companyOnly.companyName = QStringLiteral("value of CompanyName");
     const TCase cases[] = {
         {"string node of length zero", [](QByteArray& b) { PatchU16(b, NodeOffset(b, u"CompanyName"), 0); }, 0,
          onlyTranslationFound},
@@ -517,7 +517,7 @@ TEST(VersionInfoImages, DamagedResourceDirectoriesMeanNoVersionInformation) {
 }
 
 // Each field read from a damaged image is either missing or (when its text was cut) a prefix of the real value.
-void ExpectPlausible(const TOutcome& out, const TEXEVersionData& full) {
+void ExpectPlausible(const TOutcome& out, const VersionStrings& full) {
     if (!out.ok) {
         EXPECT_TRUE(out.code == VersionErrorNoResource || out.code == VersionErrorDamaged ||
                     out.code == VersionErrorNoTranslation)
@@ -525,12 +525,12 @@ void ExpectPlausible(const TOutcome& out, const TEXEVersionData& full) {
         EXPECT_EQ(out.data, Sentinel());
         return;
     }
-    const QString TEXEVersionData::*fields[] = {
-        &TEXEVersionData::CompanyName,      &TEXEVersionData::FileDescription, &TEXEVersionData::FileVersion,
-        &TEXEVersionData::InternalName,     &TEXEVersionData::LegalCopyright,  &TEXEVersionData::LegalTrademarks,
-        &TEXEVersionData::OriginalFileName, &TEXEVersionData::ProductName,     &TEXEVersionData::ProductVersion,
-        &TEXEVersionData::PrivateBuild,     &TEXEVersionData::SpecialBuild};
-    const TEXEVersionData before = Sentinel();
+    const QString VersionStrings::*fields[] = {
+        &VersionStrings::companyName,      &VersionStrings::fileDescription, &VersionStrings::fileVersion,
+        &VersionStrings::internalName,     &VersionStrings::legalCopyright,  &VersionStrings::legalTrademarks,
+        &VersionStrings::originalFileName, &VersionStrings::productName,     &VersionStrings::productVersion,
+        &VersionStrings::privateBuild,     &VersionStrings::specialBuild};
+    const VersionStrings before = Sentinel();
     for (auto field : fields) {
         const QString& got = out.data.*field;
         EXPECT_TRUE(got == before.*field || (full.*field).startsWith(got)) << got.toStdString();
@@ -541,7 +541,7 @@ TEST(VersionInfoImages, EveryTruncationIsSafe) {
     struct TCase {
         const char* what;
         QByteArray image;
-        TEXEVersionData full;
+        VersionStrings full;
     };
     const TCase cases[] = {
         {"ELF64", MakeElf64(StandardBlock()), AllTwelveExpected()},
@@ -556,9 +556,9 @@ TEST(VersionInfoImages, EveryTruncationIsSafe) {
             const QByteArray cut(c.image.constData(), length); // its own allocation, so over-reads are caught
             ExpectPlausible(ReadImage(cut), c.full);
             int major = 0, minor = 0;
-            ReadFixedFileVersionFromImage(cut, major, minor);
+            readFixedFileVersionFromImage(cut, major, minor);
             // The block alone also goes through the look-ups directly.
-            const TVersionBlock block(cut);
+            const VersionBlock block(cut);
             (void)block.queryString(u"\\StringFileInfo\\040904B0\\SpecialBuild");
         }
         EXPECT_TRUE(ReadImage(c.image).ok || QByteArrayView(c.what) == "bare block");
@@ -580,7 +580,7 @@ TEST(VersionInfoImages, RandomDamageIsSafe) {
             EXPECT_NE(out.code, 0) << "round " << round;
         }
         int major = 0, minor = 0;
-        ReadFixedFileVersionFromImage(image, major, minor);
+        readFixedFileVersionFromImage(image, major, minor);
     }
 }
 

@@ -342,6 +342,40 @@ TEST_F(EngineTest, ShutdownSilencesEverythingForGood) {
     EXPECT_EQ(test::peak(pull(m_engine, 5)), 0.0f);
 }
 
+TEST_F(EngineTest, StopAllSilencesTenOverlappingSoundsFromTheNextPeriod) {
+    std::vector<quint32> handles;
+    for (int i = 0; i < 10; ++i) {
+        handles.push_back(m_engine.openStream(m_tone));
+        ASSERT_NE(handles.back(), 0u);
+    }
+    ASSERT_TRUE(waitFor(
+        [&] {
+            return std::all_of(handles.begin(), handles.end(),
+                               [&](quint32 handle) { return m_engine.isDecodedAhead(handle); });
+        },
+        WaitMs));
+    // Started a period apart, so they overlap at different points of the wave.
+    for (quint32 handle : handles) {
+        ASSERT_TRUE(m_engine.play(handle));
+        pull(m_engine, 1);
+    }
+    ASSERT_GT(test::peak(pull(m_engine, 1)), 0.4f);
+
+    m_engine.stopAll();
+    EXPECT_EQ(test::peak(pull(m_engine, 1)), 0.0f) << "sound in the first period after the command";
+    EXPECT_EQ(test::peak(pull(m_engine, 5)), 0.0f);
+    for (quint32 handle : handles) {
+        EXPECT_FALSE(m_engine.play(handle)) << "handle " << handle << " outlived the command";
+    }
+    EXPECT_TRUE(waitReleased(m_engine, 0));
+
+    // The output itself plays on.
+    const quint32 next = m_engine.openStream(m_tone);
+    ASSERT_TRUE(waitDecoded(m_engine, {next}));
+    m_engine.play(next);
+    EXPECT_GT(test::peak(pull(m_engine, 2)), 0.4f);
+}
+
 TEST_F(EngineTest, ManyShortSoundsDoNotAccumulate) {
     const QString blip = m_folder.file(QStringLiteral("blip.wav"));
     test::writeWav16(blip, Rate, 2, test::sineSamples16(2000, Rate, 300, 0.5));
@@ -392,7 +426,13 @@ TEST(EngineStressTest, LevelsChangingWhileTheWorkerOrdersTheStreams) {
             }
         }
     });
-    std::this_thread::sleep_for(std::chrono::seconds(3));
+    // At least three seconds of sorting under changing levels; on a loaded machine the playing stream may take
+    // longer than that to be decoded and heard, so the run goes on until it is (within reason).
+    const auto start = std::chrono::steady_clock::now();
+    while (std::chrono::steady_clock::now() - start < std::chrono::seconds(3) ||
+           (!heard.load() && std::chrono::steady_clock::now() - start < std::chrono::seconds(30))) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
     done = true;
     renderer.join();
 
@@ -421,6 +461,15 @@ TEST_F(EngineDeviceTest, StartFailsWithoutAnOutput) {
     EXPECT_FALSE(engine.start());
     EXPECT_FALSE(engine.isRunning());
     EXPECT_EQ(engine.openStream(QStringLiteral("/dev/null")), 0u);
+}
+
+TEST_F(EngineDeviceTest, ADeviceNameTheDriverDoesNotListOpensNothing) {
+    qputenv("SDL_AUDIODRIVER", "dummy");
+    EngineConfig config;
+    config.deviceName = QStringLiteral("No Such Device");
+    AudioEngine engine;
+    EXPECT_FALSE(engine.start(config));
+    EXPECT_FALSE(engine.isRunning());
 }
 
 TEST_F(EngineDeviceTest, DummyDriverRunsAndSoundsEndOnTheirOwn) {

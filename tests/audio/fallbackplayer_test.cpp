@@ -3,7 +3,7 @@
 #include "platform/linux/linuxfallbackplayer.h"
 
 #include "tests/audio/audiotestsupport.h"
-#include "tests/audio/privatesoundserver.h"
+#include "tests/audio/testsoundserver.h"
 #include "tests/support/testsupport.h"
 
 #include <gtest/gtest.h>
@@ -13,18 +13,18 @@
 #include <algorithm>
 
 using namespace clavora;
-using clavora::test::PrivateSoundServer;
 using clavora::test::TempFolder;
+using clavora::test::TestSoundServer;
 using clavora::test::waitFor;
 
 namespace {
 
 TEST(LinuxFallbackPlayerTest, AtMostMaxSoundsPlayAndTheOldestGiveWay) {
-    if (!PrivateSoundServer::available()) {
+    if (!TestSoundServer::available()) {
         GTEST_SKIP() << "needs pulseaudio, pactl and parec";
     }
     TempFolder folder;
-    PrivateSoundServer server(folder.file(QStringLiteral("runtime")));
+    TestSoundServer server(folder.file(QStringLiteral("runtime")));
     const QByteArray oldServer = qgetenv("PULSE_SERVER");
     qputenv("PULSE_SERVER", QFile::encodeName(server.address()));
     ASSERT_TRUE(server.start());

@@ -186,6 +186,74 @@ TEST_F(SoundPlayerTest, StopSilencesEverything) {
     EXPECT_EQ(m_player.masterGain().right, 200);
 }
 
+// Pulls `periods` periods of an engine whose streams are decoded ahead.
+std::vector<float> pullDecoded(AudioEngine& engine, quint32 newest, int periods) {
+    EXPECT_TRUE(newest == 0 || waitFor([&] { return engine.isDecodedAhead(newest); }, 20000));
+    std::vector<float> out(static_cast<size_t>(periods) * Period * 2);
+    for (int i = 0; i < periods; ++i) {
+        engine.render(out.data() + static_cast<size_t>(i) * Period * 2, Period);
+    }
+    return out;
+}
+
+TEST_F(SoundPlayerTest, TheVoiceOutputGetsEverySoundAtTheSameVolumeAndFollowsTheOverlapRule) {
+    ASSERT_TRUE(m_player.start());
+    m_player.setMasterGain({30000, 50000});
+    // Pulled like the normal output: the test's engine configuration carries no device.
+    ASSERT_TRUE(m_player.startVoiceOutput(QString()));
+    ASSERT_TRUE(m_player.isVoiceOutputRunning());
+    AudioEngine& voice = m_player.voiceEngine();
+    for (int i = 0; i < 2; ++i) {
+        m_player.playSoundFile(m_long, true);
+        ASSERT_NE(m_player.newestVoiceStream(), 0u);
+        pull(0);
+        pullDecoded(voice, m_player.newestVoiceStream(), 0);
+    }
+    const auto normal = pull(4);
+    const auto voiced = pullDecoded(voice, m_player.newestVoiceStream(), 4);
+    EXPECT_EQ(voice.heldStreams(), 2);
+    EXPECT_GT(test::peak(normal), 0.3f);
+    EXPECT_EQ(voiced, normal);
+    m_player.setMasterGain({65535, 0});
+    EXPECT_EQ(voice.masterGain().left, 65535);
+    EXPECT_EQ(voice.masterGain().right, 0);
+
+    // Without overlapping, the voice output's previous sound stops along with the normal one.
+    m_player.playSoundFile(m_long, false);
+    EXPECT_TRUE(waitFor(
+        [&] {
+            pullDecoded(voice, 0, 1);
+            return voice.heldStreams() == 2;
+        },
+        20000));
+
+    m_player.stopVoiceOutput();
+    EXPECT_FALSE(m_player.isVoiceOutputRunning());
+    EXPECT_TRUE(m_player.isRunning());
+    m_player.playSoundFile(m_long, true);
+    EXPECT_GT(test::peak(pull(2)), 0.4f);
+    EXPECT_EQ(voice.heldStreams(), 0);
+}
+
+TEST_F(SoundPlayerTest, StopAllSilencesBothOutputsAndTheFallbackPlayer) {
+    ASSERT_TRUE(m_player.start());
+    ASSERT_TRUE(m_player.startVoiceOutput(QString()));
+    for (int i = 0; i < 10; ++i) {
+        m_player.playSoundFile(m_long, true);
+    }
+    ASSERT_GT(test::peak(pull(1)), 0.4f);
+    ASSERT_GT(test::peak(pullDecoded(m_player.voiceEngine(), m_player.newestVoiceStream(), 1)), 0.4f);
+
+    m_player.stopAll();
+    EXPECT_EQ(m_player.newestStream(), 0u);
+    EXPECT_EQ(test::peak(pull(1)), 0.0f);
+    EXPECT_EQ(test::peak(pullDecoded(m_player.voiceEngine(), 0, 1)), 0.0f);
+    EXPECT_EQ(m_fallback.stops, 1);
+
+    m_player.playSoundFile(m_long, false);
+    EXPECT_GT(test::peak(pull(2)), 0.4f);
+}
+
 TEST_F(SoundPlayerTest, DefaultBindingsPlayFromTheProgramFolderWhateverTheCurrentFolder) {
     ASSERT_TRUE(m_player.start());
     QDir().mkpath(m_program.file(QStringLiteral("Sounds")));

@@ -6,7 +6,7 @@
 #include "platform/fake/fakefallbackplayer.h"
 #include "platform/fake/fakefilesystem.h"
 #include "tests/audio/audiotestsupport.h"
-#include "tests/audio/privatesoundserver.h"
+#include "tests/audio/testsoundserver.h"
 #include "tests/support/programrun.h"
 #include "tests/support/testsupport.h"
 
@@ -19,8 +19,8 @@
 
 using namespace clavora;
 using namespace clavora::audio;
-using clavora::test::PrivateSoundServer;
 using clavora::test::TempFolder;
+using clavora::test::TestSoundServer;
 using clavora::test::waitFor;
 
 namespace {
@@ -60,7 +60,7 @@ private:
     QStringList m_lines;
 };
 
-using Kind = PrivateSoundServer::Kind;
+using Kind = TestSoundServer::Kind;
 
 // A sound server, and the SDL driver the engine reaches it through.
 struct Server {
@@ -76,7 +76,7 @@ void PrintTo(const Server& server, std::ostream* out) {
 class SoundServerTest : public ::testing::TestWithParam<Server> {
 protected:
     void SetUp() override {
-        if (!PrivateSoundServer::available(GetParam().kind)) {
+        if (!TestSoundServer::available(GetParam().kind)) {
             GTEST_SKIP() << "the sound server's programs are not installed";
         }
         m_files.programFile = m_folder.file(QStringLiteral("clavora"));
@@ -101,7 +101,7 @@ protected:
     }
 
     TempFolder m_folder;
-    PrivateSoundServer m_server{m_folder.file(QStringLiteral("runtime")), GetParam().kind};
+    TestSoundServer m_server{m_folder.file(QStringLiteral("runtime")), GetParam().kind};
     QString m_tone;
     std::vector<std::pair<const char*, QByteArray>> m_oldEnvironment;
     platform::FakeFileSystem m_files;

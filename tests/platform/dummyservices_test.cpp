@@ -47,6 +47,14 @@ TEST(DummyServicesTest, EveryServiceAnswersUnavailable) {
     EXPECT_EQ(locale.uiLanguageId(), 1033);
     EXPECT_EQ(locale.decimalSeparator(), QLatin1Char('.'));
 
+    DummyProgramVolume volume;
+    volume.follow(QStringLiteral("Sound playback"));
+    EXPECT_FALSE(volume.isAvailable());
+    ChannelVolume channels{1, 2};
+    EXPECT_FALSE(volume.read(channels));
+    EXPECT_EQ(channels, (ChannelVolume{1, 2}));
+    EXPECT_FALSE(volume.write(ChannelVolume{0, 0}));
+
     EXPECT_EQ(DummyProcess().createNamedMutex(QStringLiteral("ZEMTRAK_Clavora")), nullptr);
     EXPECT_FALSE(DummyShell().openUrl(QStringLiteral("https://www.example.com/")));
     EXPECT_FALSE(DummyShell().startDetached(QStringLiteral("/bin/true"), {}));

@@ -8,9 +8,13 @@
 #include "platform/fake/fakefilesystem.h"
 #include "platform/fake/fakefoldersearch.h"
 #include "platform/fake/fakekeyboard.h"
+#include "platform/fake/fakekeycaptions.h"
+#include "platform/fake/fakekeyinjector.h"
 #include "platform/fake/fakelocale.h"
 #include "platform/fake/fakeprocess.h"
+#include "platform/fake/fakeprogramvolume.h"
 #include "platform/fake/fakeshell.h"
+#include "platform/fake/fakevoicemicrophone.h"
 #include "tests/support/testsupport.h"
 
 #include <gtest/gtest.h>
@@ -35,6 +39,10 @@ protected:
     platform::FakeShell m_shell;
     platform::FakeProcess m_process;
     platform::FakeFallbackPlayer m_player;
+    platform::FakeKeyCaptions m_keyCaptions;
+    platform::FakeKeyInjector m_keyInjector;
+    platform::FakeProgramVolume m_programVolume;
+    platform::FakeVoiceMicrophone m_voice;
 
 private:
     platform::ScopedService<platform::IFileSystem> m_useFiles{m_files};
@@ -45,6 +53,10 @@ private:
     platform::ScopedService<platform::IShell> m_useShell{m_shell};
     platform::ScopedService<platform::IProcess> m_useProcess{m_process};
     platform::ScopedService<platform::IFallbackPlayer> m_usePlayer{m_player};
+    platform::ScopedService<platform::IKeyCaptions> m_useKeyCaptions{m_keyCaptions};
+    platform::ScopedService<platform::IKeyInjector> m_useKeyInjector{m_keyInjector};
+    platform::ScopedService<platform::IProgramVolume> m_useProgramVolume{m_programVolume};
+    platform::ScopedService<platform::IVoiceMicrophone> m_useVoice{m_voice};
 };
 
 } // namespace clavora::test

@@ -1,6 +1,6 @@
 // The options store: reading forgiving INI text, names without regard to case, the whole-file written form, and
 // opening with delete-and-retry that never rewrites and never stops start-up.
-#include "app/settingsini.h"
+#include "app/settingsstore.h"
 #include "platform/fake/fakefilesystem.h"
 #ifdef CLAVORA_PLATFORM_LINUX
 #include "platform/linux/linuxfilesystem.h"
@@ -21,36 +21,36 @@ using clavora::test::writeBytes;
 
 namespace {
 
-class SettingsIniTest : public ::testing::Test {
+class SettingsStoreTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        FData = FRoot.path() + "/";
-        FIni = FData + "settings.ini";
+        m_data = FRoot.path() + "/";
+        m_ini = m_data + "settings.ini";
     }
 
     test::TempFolder FRoot;
     platform::FakeFileSystem FFs;
     platform::ScopedService<platform::IFileSystem> FUse{FFs};
-    QString FData;
-    QString FIni;
+    QString m_data;
+    QString m_ini;
 };
 
-TEST_F(SettingsIniTest, ReadsNamesWithoutRegardToCaseAndValuesExactly) {
-    writeBytes(FIni, "\xEF\xBB\xBF"
-                     "orphan=before any section\r\n"
-                     "[settings]\r\n"
-                     "  hotkeymode =  OFF  \r\n"
-                     "MinimizeStartup=on\n"
-                     "; MatrixDisplay=OFF\n"
-                     "a line without equals\n"
-                     "=no name\n"
-                     "HOTKEYMODE=ON\r"
-                     "[Other]\n"
-                     "Path=C:\\x=y\n"
-                     "[ SETTINGS ]\n"
-                     "KeyboardLayout=NumPad\n"
-                     "Caf\xC3\xA9=\xC3\xA9t\xC3\xA9\n");
-    TSettingsIni ini(FIni);
+TEST_F(SettingsStoreTest, ReadsNamesWithoutRegardToCaseAndValuesExactly) {
+    writeBytes(m_ini, "\xEF\xBB\xBF"
+                      "orphan=before any section\r\n"
+                      "[settings]\r\n"
+                      "  hotkeymode =  OFF  \r\n"
+                      "MinimizeStartup=on\n"
+                      "; MatrixDisplay=OFF\n"
+                      "a line without equals\n"
+                      "=no name\n"
+                      "HOTKEYMODE=ON\r"
+                      "[Other]\n"
+                      "Path=C:\\x=y\n"
+                      "[ SETTINGS ]\n"
+                      "KeyboardLayout=NumPad\n"
+                      "Caf\xC3\xA9=\xC3\xA9t\xC3\xA9\n");
+    SettingsStore ini(m_ini);
     ASSERT_TRUE(ini.load().ok());
 
     struct TCase {
@@ -76,8 +76,8 @@ TEST_F(SettingsIniTest, ReadsNamesWithoutRegardToCaseAndValuesExactly) {
                              "Caf\xC3\xA9=\xC3\xA9t\xC3\xA9\n\n[Other]\nPath=C:\\x=y\n\n");
 }
 
-TEST_F(SettingsIniTest, WritesTheWholeStoreSectionBySection) {
-    TSettingsIni ini(FIni);
+TEST_F(SettingsStoreTest, WritesTheWholeStoreSectionBySection) {
+    SettingsStore ini(m_ini);
     ini.writeString("Settings", "HotkeyMode", "OFF");
     ini.writeString("Settings", "MatrixDisplay", "ON");
     ini.writeString("Other", "x", "y");
@@ -89,35 +89,35 @@ TEST_F(SettingsIniTest, WritesTheWholeStoreSectionBySection) {
     ini.writeString("Settings", "AllowOverlappingSounds", "OFF");
     EXPECT_EQ(ini.readString("Settings", "Gone", "absent"), "absent");
     ASSERT_TRUE(ini.updateFile().ok());
-    EXPECT_EQ(readBytes(FIni), "[Settings]\nHotkeyMode=ON\nMatrixDisplay=ON\nAllowOverlappingSounds=OFF\n\n"
-                               "[Other]\nx=y\n\n");
+    EXPECT_EQ(readBytes(m_ini), "[Settings]\nHotkeyMode=ON\nMatrixDisplay=ON\nAllowOverlappingSounds=OFF\n\n"
+                                "[Other]\nx=y\n\n");
 
-    TSettingsIni again(FIni);
+    SettingsStore again(m_ini);
     ASSERT_TRUE(again.load().ok());
     EXPECT_EQ(again.readString("settings", "allowoverlappingsounds", ""), "OFF");
-    EXPECT_EQ(again.toBytes(), readBytes(FIni));
+    EXPECT_EQ(again.toBytes(), readBytes(m_ini));
 }
 
-TEST_F(SettingsIniTest, LineBreaksInAValueCannotAddEntries) {
-    TSettingsIni ini(FIni);
+TEST_F(SettingsStoreTest, LineBreaksInAValueCannotAddEntries) {
+    SettingsStore ini(m_ini);
     ini.writeString("Settings", "CurrentURL", "http://x\r\n[Settings]\nHotkeyMode=OFF");
     ASSERT_TRUE(ini.updateFile().ok());
-    TSettingsIni again(FIni);
+    SettingsStore again(m_ini);
     ASSERT_TRUE(again.load().ok());
     EXPECT_EQ(again.readString("Settings", "HotkeyMode", "absent"), "absent");
     EXPECT_EQ(again.readString("Settings", "CurrentURL", ""), "http://x  [Settings] HotkeyMode=OFF");
 }
 
-TEST_F(SettingsIniTest, MissingFileOpensEmptyAndCreatesNothing) {
-    TSettingsIni ini = OpenSettingsIni(FData);
-    EXPECT_EQ(ini.fileName(), FIni);
+TEST_F(SettingsStoreTest, MissingFileOpensEmptyAndCreatesNothing) {
+    SettingsStore ini = openSettingsStore(m_data);
+    EXPECT_EQ(ini.fileName(), m_ini);
     EXPECT_EQ(ini.readString("Settings", "HotkeyMode", "default"), "default");
-    EXPECT_FALSE(QFileInfo::exists(FIni));
+    EXPECT_FALSE(QFileInfo::exists(m_ini));
     EXPECT_TRUE(FFs.removed.isEmpty());
     EXPECT_TRUE(FFs.writes.isEmpty());
 }
 
-TEST_F(SettingsIniTest, GarbageOpensWithoutRewritingOrDeleting) {
+TEST_F(SettingsStoreTest, GarbageOpensWithoutRewritingOrDeleting) {
     QList<QByteArray> garbage;
     QRandomGenerator random(1209);
     for (int i = 0; i < 4; ++i) {
@@ -128,62 +128,62 @@ TEST_F(SettingsIniTest, GarbageOpensWithoutRewritingOrDeleting) {
     garbage << QByteArray("[Settings]\nHotkeyMode=\0OFF\n\xFF\xFE\n[\n]\n[]\n=\n", 39) + QByteArray(4096, '\0');
     garbage << QByteArray("[Settings]\nHotkeyMode=OFF\xC3\n");
     for (const QByteArray& bytes : garbage) {
-        writeBytes(FIni, bytes);
-        TSettingsIni ini = OpenSettingsIni(FData);
-        EXPECT_EQ(ini.fileName(), FIni);
+        writeBytes(m_ini, bytes);
+        SettingsStore ini = openSettingsStore(m_data);
+        EXPECT_EQ(ini.fileName(), m_ini);
         EXPECT_NE(ini.readString("Settings", "HotkeyMode", "default"), "OFF");
-        EXPECT_EQ(readBytes(FIni), bytes);
+        EXPECT_EQ(readBytes(m_ini), bytes);
     }
     EXPECT_TRUE(FFs.removed.isEmpty());
     EXPECT_TRUE(FFs.writes.isEmpty());
 }
 
-TEST_F(SettingsIniTest, TenMegabyteFileOpensWhole) {
+TEST_F(SettingsStoreTest, TenMegabyteFileOpensWhole) {
     QByteArray bytes = "[Settings]\n";
     for (int i = 0; bytes.size() < 10 * 1024 * 1024; ++i) {
         bytes += "Key" + QByteArray::number(i) + "=" + QByteArray::number(i) + "\n";
     }
     bytes += "HotkeyMode=OFF\n";
-    writeBytes(FIni, bytes);
-    TSettingsIni ini = OpenSettingsIni(FData);
+    writeBytes(m_ini, bytes);
+    SettingsStore ini = openSettingsStore(m_data);
     EXPECT_EQ(ini.readString("Settings", "hotkeymode", ""), "OFF");
     EXPECT_EQ(ini.readString("Settings", "key123456", ""), "123456");
 }
 
-TEST_F(SettingsIniTest, UnreadableFileIsDeletedAndOpenedAgain) {
-    writeBytes(FIni, "[Settings]\nHotkeyMode=OFF\n");
-    FFs.unreadable.insert(FIni);
-    TSettingsIni ini = OpenSettingsIni(FData);
-    EXPECT_EQ(FFs.removed, QStringList{FIni});
-    EXPECT_FALSE(QFileInfo::exists(FIni));
-    EXPECT_EQ(ini.fileName(), FIni);
+TEST_F(SettingsStoreTest, UnreadableFileIsDeletedAndOpenedAgain) {
+    writeBytes(m_ini, "[Settings]\nHotkeyMode=OFF\n");
+    FFs.unreadable.insert(m_ini);
+    SettingsStore ini = openSettingsStore(m_data);
+    EXPECT_EQ(FFs.removed, QStringList{m_ini});
+    EXPECT_FALSE(QFileInfo::exists(m_ini));
+    EXPECT_EQ(ini.fileName(), m_ini);
     EXPECT_EQ(ini.readString("Settings", "HotkeyMode", "default"), "default");
     EXPECT_TRUE(FFs.writes.isEmpty());
 }
 
-TEST_F(SettingsIniTest, FailingTwiceGivesAnEmptyStoreBoundToThePath) {
+TEST_F(SettingsStoreTest, FailingTwiceGivesAnEmptyStoreBoundToThePath) {
     // A folder in its place can be neither read nor deleted as a file.
-    ASSERT_TRUE(QDir().mkpath(FIni + "/inside"));
-    TSettingsIni ini = OpenSettingsIni(FData);
-    EXPECT_EQ(FFs.removed, QStringList{FIni});
-    EXPECT_EQ(FFs.reads, (QStringList{FIni, FIni}));
-    EXPECT_EQ(ini.fileName(), FIni);
+    ASSERT_TRUE(QDir().mkpath(m_ini + "/inside"));
+    SettingsStore ini = openSettingsStore(m_data);
+    EXPECT_EQ(FFs.removed, QStringList{m_ini});
+    EXPECT_EQ(FFs.reads, (QStringList{m_ini, m_ini}));
+    EXPECT_EQ(ini.fileName(), m_ini);
     EXPECT_EQ(ini.readString("Settings", "HotkeyMode", "default"), "default");
 
     ini.writeString("Settings", "HotkeyMode", "OFF");
     EXPECT_EQ(ini.readString("Settings", "HotkeyMode", "default"), "OFF");
     const Status status = ini.updateFile();
     EXPECT_FALSE(status.ok());
-    EXPECT_TRUE(status.message().contains(FIni));
-    EXPECT_TRUE(QFileInfo(FIni).isDir());
+    EXPECT_TRUE(status.message().contains(m_ini));
+    EXPECT_TRUE(QFileInfo(m_ini).isDir());
 }
 
 // On a real disk, a write that fails at its last step (the new bytes written, the rename not done) leaves the old
 // file as it was and no temporary file beside it.
-TEST_F(SettingsIniTest, FailedWriteKeepsTheOldFile) {
+TEST_F(SettingsStoreTest, FailedWriteKeepsTheOldFile) {
 #ifdef CLAVORA_PLATFORM_LINUX
     const QByteArray old = "[Settings]\nHotkeyMode=OFF\n\n";
-    writeBytes(FIni, old);
+    writeBytes(m_ini, old);
     platform::LinuxFileSystem disk;
     int failures = 0;
     disk.setBeforeRenameHook([&](const QString&) {
@@ -191,18 +191,18 @@ TEST_F(SettingsIniTest, FailedWriteKeepsTheOldFile) {
         return ENOSPC;
     });
     platform::ScopedService<platform::IFileSystem> useDisk(disk);
-    TSettingsIni ini = OpenSettingsIni(FData);
+    SettingsStore ini = openSettingsStore(m_data);
     ini.writeString("Settings", "HotkeyMode", "ON");
     const Status status = ini.updateFile();
     EXPECT_EQ(failures, 1);
     EXPECT_FALSE(status.ok());
-    EXPECT_TRUE(status.message().contains(FIni));
-    EXPECT_EQ(readBytes(FIni), old);
-    EXPECT_EQ(QDir(FData).entryList(QDir::Files | QDir::Hidden | QDir::System), QStringList{"settings.ini"});
+    EXPECT_TRUE(status.message().contains(m_ini));
+    EXPECT_EQ(readBytes(m_ini), old);
+    EXPECT_EQ(QDir(m_data).entryList(QDir::Files | QDir::Hidden | QDir::System), QStringList{"settings.ini"});
 
     disk.setBeforeRenameHook({});
     ASSERT_TRUE(ini.updateFile().ok());
-    EXPECT_EQ(readBytes(FIni), "[Settings]\nHotkeyMode=ON\n\n");
+    EXPECT_EQ(readBytes(m_ini), "[Settings]\nHotkeyMode=ON\n\n");
 #else
     GTEST_SKIP() << "needs the file system of a real system";
 #endif

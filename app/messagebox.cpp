@@ -1,5 +1,5 @@
 // A standard modal message box with the caller's button captions.
-#include "app/messagedlg.h"
+#include "app/messagebox.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -16,12 +16,12 @@ std::function<QMessageBox::StandardButton(QMessageBox&)>& Answer() {
 
 } // namespace
 
-QMessageBox::StandardButton MessageDlgWithCaptions(const QString& message, QMessageBox::Icon icon,
+QMessageBox::StandardButton messageBoxWithCaptions(const QString& message, QMessageBox::Icon icon,
                                                    QMessageBox::StandardButtons buttons, const QString& caption,
                                                    const QStringList& buttonCaptions) {
     QMessageBox box(icon, caption, message, QMessageBox::NoButton, QApplication::activeWindow());
     // Added one by one so that the order of the buttons, which the captions follow, is known.
-    static const QMessageBox::StandardButton order[] = {QMessageBox::Yes,   QMessageBox::No,     QMessageBox::Ok,
+    static const QMessageBox::StandardButton order[] = {QMessageBox::Yes,    QMessageBox::No,    QMessageBox::Ok,
                                                         QMessageBox::Cancel, QMessageBox::Abort, QMessageBox::Retry,
                                                         QMessageBox::Ignore};
     int n = 0;
@@ -49,7 +49,7 @@ QMessageBox::StandardButton MessageDlgWithCaptions(const QString& message, QMess
     return clicked ? box.standardButton(clicked) : QMessageBox::NoButton;
 }
 
-void ShowMessage(const QString& message) {
+void showMessage(const QString& message) {
     QMessageBox box(QMessageBox::NoIcon, QApplication::applicationDisplayName(), message, QMessageBox::Ok,
                     QApplication::activeWindow());
     if (Answer()) {
@@ -59,7 +59,7 @@ void ShowMessage(const QString& message) {
     box.exec();
 }
 
-void SetMessageDlgAnswer(std::function<QMessageBox::StandardButton(QMessageBox&)> answer) {
+void setMessageBoxAnswer(std::function<QMessageBox::StandardButton(QMessageBox&)> answer) {
     Answer() = std::move(answer);
 }
 

@@ -1,6 +1,7 @@
 // The options store over settings.ini.
-#include "app/settingsini.h"
+#include "app/settingsstore.h"
 
+#include "app/identity.h"
 #include "platform/filesystem.h"
 
 #include <QLoggingCategory>
@@ -8,8 +9,6 @@
 namespace clavora {
 
 namespace {
-
-Q_LOGGING_CATEGORY(lcSettings, "clavora.app")
 
 QString folded(const QString& name) {
     return name.toCaseFolded();
@@ -23,17 +22,17 @@ QString withoutLineBreaks(QString value) {
 
 } // namespace
 
-TSettingsIni::TSettingsIni(QString fileName) : FFileName(std::move(fileName)) {}
+SettingsStore::SettingsStore(QString fileName) : m_fileName(std::move(fileName)) {}
 
-Status TSettingsIni::load() {
-    FSections.clear();
-    FSectionIndex.clear();
+Status SettingsStore::load() {
+    m_sections.clear();
+    m_sectionIndex.clear();
     // Only "nothing there" means a fresh store; anything else that cannot be read is the caller's error to handle.
-    if (platform::fileSystem().fileKind(FFileName) == platform::FileKind::Missing) {
+    if (platform::fileSystem().fileKind(m_fileName) == platform::FileKind::Missing) {
         return Status::success();
     }
     QByteArray bytes;
-    Status status = platform::fileSystem().readFile(FFileName, bytes);
+    Status status = platform::fileSystem().readFile(m_fileName, bytes);
     if (!status) {
         return status;
     }
@@ -44,8 +43,8 @@ Status TSettingsIni::load() {
     return Status::success();
 }
 
-void TSettingsIni::parse(const QString& text) {
-    TSection* current = nullptr;
+void SettingsStore::parse(const QString& text) {
+    Section* current = nullptr;
     qsizetype start = 0;
     const qsizetype n = text.size();
     while (start < n) {
@@ -79,28 +78,28 @@ void TSettingsIni::parse(const QString& text) {
             continue;
         }
         current->index.insert(folded(key), current->entries.size());
-        current->entries.append(TEntry{key, line.mid(equals + 1).trimmed()});
+        current->entries.append(Entry{key, line.mid(equals + 1).trimmed()});
     }
 }
 
-TSettingsIni::TSection* TSettingsIni::findSection(const QString& name) {
-    const auto found = FSectionIndex.constFind(folded(name));
-    return found == FSectionIndex.constEnd() ? nullptr : &FSections[*found];
+SettingsStore::Section* SettingsStore::findSection(const QString& name) {
+    const auto found = m_sectionIndex.constFind(folded(name));
+    return found == m_sectionIndex.constEnd() ? nullptr : &m_sections[*found];
 }
 
-const TSettingsIni::TSection* TSettingsIni::findSection(const QString& name) const {
-    const auto found = FSectionIndex.constFind(folded(name));
-    return found == FSectionIndex.constEnd() ? nullptr : &FSections.at(*found);
+const SettingsStore::Section* SettingsStore::findSection(const QString& name) const {
+    const auto found = m_sectionIndex.constFind(folded(name));
+    return found == m_sectionIndex.constEnd() ? nullptr : &m_sections.at(*found);
 }
 
-TSettingsIni::TSection& TSettingsIni::addSection(const QString& name) {
-    FSectionIndex.insert(folded(name), FSections.size());
-    FSections.append(TSection{name, {}, {}});
-    return FSections.last();
+SettingsStore::Section& SettingsStore::addSection(const QString& name) {
+    m_sectionIndex.insert(folded(name), m_sections.size());
+    m_sections.append(Section{name, {}, {}});
+    return m_sections.last();
 }
 
-QString TSettingsIni::readString(const QString& section, const QString& key, const QString& defaultValue) const {
-    const TSection* found = findSection(section);
+QString SettingsStore::readString(const QString& section, const QString& key, const QString& defaultValue) const {
+    const Section* found = findSection(section);
     if (!found) {
         return defaultValue;
     }
@@ -108,8 +107,8 @@ QString TSettingsIni::readString(const QString& section, const QString& key, con
     return entry == found->index.constEnd() ? defaultValue : found->entries.at(*entry).value;
 }
 
-void TSettingsIni::writeString(const QString& section, const QString& key, const QString& value) {
-    TSection* found = findSection(section);
+void SettingsStore::writeString(const QString& section, const QString& key, const QString& value) {
+    Section* found = findSection(section);
     if (!found) {
         found = &addSection(section);
     }
@@ -119,11 +118,11 @@ void TSettingsIni::writeString(const QString& section, const QString& key, const
         return;
     }
     found->index.insert(folded(key), found->entries.size());
-    found->entries.append(TEntry{key, withoutLineBreaks(value)});
+    found->entries.append(Entry{key, withoutLineBreaks(value)});
 }
 
-void TSettingsIni::deleteKey(const QString& section, const QString& key) {
-    TSection* found = findSection(section);
+void SettingsStore::deleteKey(const QString& section, const QString& key) {
+    Section* found = findSection(section);
     if (!found) {
         return;
     }
@@ -138,11 +137,11 @@ void TSettingsIni::deleteKey(const QString& section, const QString& key) {
     }
 }
 
-QByteArray TSettingsIni::toBytes() const {
+QByteArray SettingsStore::toBytes() const {
     QString text;
-    for (const TSection& section : FSections) {
+    for (const Section& section : m_sections) {
         text += QLatin1Char('[') + section.name + QLatin1String("]\n");
-        for (const TEntry& entry : section.entries) {
+        for (const Entry& entry : section.entries) {
             text += entry.key + QLatin1Char('=') + entry.value + QLatin1Char('\n');
         }
         text += QLatin1Char('\n');
@@ -150,23 +149,23 @@ QByteArray TSettingsIni::toBytes() const {
     return text.toUtf8();
 }
 
-Status TSettingsIni::updateFile() const {
-    return platform::fileSystem().writeFileReplacing(FFileName, toBytes());
+Status SettingsStore::updateFile() const {
+    return platform::fileSystem().writeFileReplacing(m_fileName, toBytes());
 }
 
-TSettingsIni OpenSettingsIni(const QString& dataFolder) {
+SettingsStore openSettingsStore(const QString& dataFolder) {
     const QString folder = dataFolder.endsWith(QLatin1Char('/')) ? dataFolder : dataFolder + QLatin1Char('/');
-    TSettingsIni ini(folder + QLatin1String("settings.ini"));
+    SettingsStore ini(folder + QLatin1String("settings.ini"));
     const Status first = ini.load();
     if (first) {
         return ini;
     }
-    qCWarning(lcSettings).noquote() << first.message() << "- deleting it and starting from the defaults";
+    qCWarning(lcApp).noquote() << first.message() << "- deleting it and starting from the defaults";
     platform::fileSystem().removeFile(ini.fileName());
     const Status second = ini.load();
     if (!second) {
-        qCWarning(lcSettings).noquote() << second.message()
-                                        << "- the options are kept in memory only until it can be written";
+        qCWarning(lcApp).noquote() << second.message()
+                                   << "- the options are kept in memory only until it can be written";
     }
     return ini;
 }

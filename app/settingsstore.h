@@ -15,10 +15,10 @@ namespace clavora {
 // are skipped, names and values lose surrounding blanks, and of a key that occurs twice in a section the first
 // wins. The store is written back whole: each section, its entries, then an empty line; LF line ends, no
 // byte-order mark. Nothing reaches the disk except through updateFile. GUI thread only.
-class TSettingsIni {
+class SettingsStore {
 public:
     // An empty store bound to FileName; touches no file.
-    explicit TSettingsIni(QString fileName = QString());
+    explicit SettingsStore(QString fileName = QString());
 
     // Replaces the content with the file's. A missing file gives an empty store and succeeds. Fails, leaving the
     // store empty, only when something exists at the path but cannot be read (no read permission, a folder, an
@@ -38,35 +38,35 @@ public:
     // names the path and the system's reason; the old file then keeps its bytes.
     Status updateFile() const;
 
-    const QString& fileName() const { return FFileName; }
+    const QString& fileName() const { return m_fileName; }
 
     // The text updateFile writes.
     QByteArray toBytes() const;
 
 private:
-    struct TEntry {
+    struct Entry {
         QString key;
         QString value;
     };
-    struct TSection {
+    struct Section {
         QString name;
-        QList<TEntry> entries;
+        QList<Entry> entries;
         QHash<QString, qsizetype> index; // folded key -> position in entries
     };
 
     void parse(const QString& text);
-    TSection* findSection(const QString& name);
-    const TSection* findSection(const QString& name) const;
-    TSection& addSection(const QString& name);
+    Section* findSection(const QString& name);
+    const Section* findSection(const QString& name) const;
+    Section& addSection(const QString& name);
 
-    QString FFileName;
-    QList<TSection> FSections;
-    QHash<QString, qsizetype> FSectionIndex; // folded name -> position in FSections
+    QString m_fileName;
+    QList<Section> m_sections;
+    QHash<QString, qsizetype> m_sectionIndex; // folded name -> position in m_sections
 };
 
 // Opens DataFolder's settings.ini (DataFolder ends in "/"). When it cannot be read it is deleted and opened again;
 // when that fails too, the result is an empty store bound to the same path, the failure logged under clavora.app,
 // so the program runs with every option at its default. Never rewrites the file.
-TSettingsIni OpenSettingsIni(const QString& dataFolder);
+SettingsStore openSettingsStore(const QString& dataFolder);
 
 } // namespace clavora

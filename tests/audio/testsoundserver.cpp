@@ -1,5 +1,5 @@
 // A PulseAudio server of a test's own.
-#include "tests/audio/privatesoundserver.h"
+#include "tests/audio/testsoundserver.h"
 
 #include "tests/audio/audiotestsupport.h"
 #include "tests/support/programrun.h"
@@ -19,7 +19,7 @@ namespace {
 constexpr int WaitMs = 20000;
 } // namespace
 
-bool PrivateSoundServer::available(Kind kind) {
+bool TestSoundServer::available(Kind kind) {
     const QStringList programs = kind == Kind::PulseAudio
                                      ? QStringList{QStringLiteral("pulseaudio")}
                                      : QStringList{QStringLiteral("pipewire"), QStringLiteral("wireplumber"),
@@ -32,12 +32,12 @@ bool PrivateSoundServer::available(Kind kind) {
     return true;
 }
 
-PrivateSoundServer::PrivateSoundServer(const QString& folder, Kind kind) : m_folder(folder), m_kind(kind) {
+TestSoundServer::TestSoundServer(const QString& folder, Kind kind) : m_folder(folder), m_kind(kind) {
     QDir().mkpath(m_folder + QStringLiteral("/pulse"));
     QFile::setPermissions(m_folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 }
 
-PrivateSoundServer::~PrivateSoundServer() {
+TestSoundServer::~TestSoundServer() {
     stopRecorder();
     kill();
     if (m_bus.state() != QProcess::NotRunning) {
@@ -46,12 +46,12 @@ PrivateSoundServer::~PrivateSoundServer() {
     }
 }
 
-QString PrivateSoundServer::address() const {
+QString TestSoundServer::address() const {
     return QStringLiteral("unix:") + m_folder + QStringLiteral("/pulse/native");
 }
 
-bool PrivateSoundServer::startProcess(QProcess& process, const QString& program, const QStringList& arguments,
-                                      const QString& log) {
+bool TestSoundServer::startProcess(QProcess& process, const QString& program, const QStringList& arguments,
+                                   const QString& log) {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_folder);
     environment.insert(QStringLiteral("PULSE_RUNTIME_PATH"), m_folder + QStringLiteral("/pulse"));
@@ -66,7 +66,7 @@ bool PrivateSoundServer::startProcess(QProcess& process, const QString& program,
     return process.waitForStarted(5000);
 }
 
-bool PrivateSoundServer::start(int suspendAfter) {
+bool TestSoundServer::start(int suspendAfter) {
     if (m_kind == Kind::PulseAudio) {
         if (!startProcess(m_server, QStringLiteral("pulseaudio"),
                           {QStringLiteral("--daemonize=no"), QStringLiteral("-n"),
@@ -103,7 +103,7 @@ bool PrivateSoundServer::start(int suspendAfter) {
     return waitFor([&] { return !sinkState().isEmpty(); }, WaitMs);
 }
 
-void PrivateSoundServer::kill() {
+void TestSoundServer::kill() {
     for (QProcess* process : {&m_pulseInterface, &m_sessionManager, &m_server}) {
         if (process->state() != QProcess::NotRunning) {
             process->kill();
@@ -112,11 +112,11 @@ void PrivateSoundServer::kill() {
     }
 }
 
-QString PrivateSoundServer::pactl(const QStringList& arguments) const {
+QString TestSoundServer::pactl(const QStringList& arguments) const {
     return runCommand(QStringLiteral("pactl"), QStringList{QStringLiteral("--server=") + address()} + arguments);
 }
 
-bool PrivateSoundServer::startRecorder() {
+bool TestSoundServer::startRecorder() {
     stopRecorder();
     m_recording = m_folder + QStringLiteral("/recording%1.raw").arg(++m_recordings);
     m_recorder.setStandardOutputFile(m_recording);
@@ -128,7 +128,7 @@ bool PrivateSoundServer::startRecorder() {
            waitFor([&] { return QFileInfo(m_recording).size() >= RecordRate / 5; }, WaitMs);
 }
 
-void PrivateSoundServer::stopRecorder() {
+void TestSoundServer::stopRecorder() {
     if (m_recorder.state() != QProcess::NotRunning) {
         m_recorder.terminate();
         if (!m_recorder.waitForFinished(5000)) {
@@ -138,7 +138,7 @@ void PrivateSoundServer::stopRecorder() {
     }
 }
 
-std::vector<float> PrivateSoundServer::recording() const {
+std::vector<float> TestSoundServer::recording() const {
     const QByteArray raw = readBytes(m_recording);
     std::vector<float> samples(static_cast<size_t>(raw.size()) / 2);
     const auto* values = reinterpret_cast<const qint16*>(raw.constData());
@@ -148,7 +148,7 @@ std::vector<float> PrivateSoundServer::recording() const {
     return samples;
 }
 
-bool PrivateSoundServer::heard(double frequency) const {
+bool TestSoundServer::heard(double frequency) const {
     const std::vector<float> samples = recording();
     if (peak(samples) < 0.2f) {
         return false;
@@ -161,18 +161,18 @@ bool PrivateSoundServer::heard(double frequency) const {
            std::fabs(estimateFrequency(samples, RecordRate) - frequency) < 5.0;
 }
 
-int PrivateSoundServer::streamCount() const {
+int TestSoundServer::streamCount() const {
     return static_cast<int>(pactl({QStringLiteral("list"), QStringLiteral("sink-inputs"), QStringLiteral("short")})
                                 .split(QLatin1Char('\n'), Qt::SkipEmptyParts)
                                 .size());
 }
 
-bool PrivateSoundServer::hasClavoraStream() const {
+bool TestSoundServer::hasClavoraStream() const {
     return pactl({QStringLiteral("list"), QStringLiteral("sink-inputs")})
         .contains(QStringLiteral("application.name = \"Clavora\""));
 }
 
-QString PrivateSoundServer::sinkState() const {
+QString TestSoundServer::sinkState() const {
     const QString sinks = pactl({QStringLiteral("list"), QStringLiteral("sinks"), QStringLiteral("short")});
     for (const QString& line : sinks.split(QLatin1Char('\n'))) {
         if (line.section(QLatin1Char('\t'), 1, 1) == QStringLiteral("testsink")) {

@@ -1,6 +1,8 @@
-// A sound server of a test's own for the audio tests: PulseAudio, or PipeWire with its PulseAudio interface (and the
-// session manager and session bus it needs), with a null sink "testsink" on a socket in a private runtime folder,
-// every process started and killed by its PID; and a recorder of the sink's monitor.
+// A sound server of a test's own for the audio tests that take it down under the program: PulseAudio, or PipeWire
+// with its PulseAudio interface (and the session manager and session bus it needs), with a null sink "testsink" on a
+// socket in a private runtime folder, every process started and killed (as in a crash) by its PID, started again on
+// the same socket; and a recorder of the sink's monitor. Unlike tests/support's PrivateSoundServer it leaves
+// PULSE_SERVER to the test.
 #pragma once
 
 #include <QProcess>
@@ -11,7 +13,7 @@
 
 namespace clavora::test {
 
-class PrivateSoundServer {
+class TestSoundServer {
 public:
     enum class Kind { PulseAudio, PipeWire };
 
@@ -22,8 +24,8 @@ public:
     static bool available(Kind kind = Kind::PulseAudio);
 
     // `folder`: the runtime folder of the server, made private.
-    explicit PrivateSoundServer(const QString& folder, Kind kind = Kind::PulseAudio);
-    ~PrivateSoundServer();
+    explicit TestSoundServer(const QString& folder, Kind kind = Kind::PulseAudio);
+    ~TestSoundServer();
 
     // Where clients reach it (for PULSE_SERVER).
     QString address() const;

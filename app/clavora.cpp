@@ -1,4 +1,0 @@
-// The clavora executable.
-#include "app/main.h"
-
-int main(int argc, char** argv) { return clavora::RunProgram(argc, argv); }

@@ -1,0 +1,53 @@
+// The main window's Help dialogs: feedback, About and language. Each is handed what it shows and does, made for one
+// modal showing and destroyed when it closes.
+#include "about/aboutdialog.h"
+#include "app/application.h"
+#include "app/identity.h"
+#include "app/mainwindow.h"
+#include "app/menuicons.h"
+#include "i18n/languagechoice.h"
+#include "i18n/languagedialog.h"
+#include "i18n/translator.h"
+#include "online/feedbackdialog.h"
+#include "online/serverrequest.h"
+#include "platform/webhost.h"
+
+namespace clavora {
+
+void MainWindow::openFeedbackDialog() {
+    online::FeedbackContext context;
+    context.productName = m_context.identity.productName;
+    context.appTitle = m_context.identity.title;
+    context.appVersion = m_context.identity.version;
+    context.endpoint = online::feedbackEndpoint(platform::makerWebHost());
+    context.translate = [this](const QString& text) { return m_translator.translate(text); };
+    online::FeedbackDialog dialog(std::move(context), this);
+    dialog.exec();
+}
+
+void MainWindow::openAboutDialog() {
+    about::AboutContext context;
+    context.productName = m_context.identity.productName;
+    context.version = m_context.identity.version;
+    context.webHost = platform::makerWebHost();
+    context.programFolder = m_context.programFolder;
+    context.appIcon = applicationIcon();
+    context.translate = [this](const QString& text) { return m_translator.translate(text); };
+    about::AboutDialog dialog(std::move(context), this);
+    dialog.exec();
+}
+
+void MainWindow::openLanguageDialog() {
+    LanguageDialogContext context = languageDialogContext(m_translator);
+    context.dataFolder = m_context.dataFolder;
+    context.programFile = m_context.programFile;
+    context.translationPageUrl = translationPageUrl(platform::makerWebHost());
+    context.storeLanguage = [this](const QString& language) { return m_options.setLanguage(language); };
+    context.showError = showApplicationError;
+    context.quit = [] { QCoreApplication::quit(); };
+    LanguageDialog dialog(std::move(context), this);
+    dialog.setWindowIcon(applicationIcon());
+    dialog.exec();
+}
+
+} // namespace clavora

@@ -1,0 +1,502 @@
+// The main window.
+#include "app/mainwindow.h"
+
+#include "app/application.h"
+#include "app/identity.h"
+#include "app/launcher.h"
+#include "app/menuicons.h"
+#include "app/messagebox.h"
+#include "app/soundboard.h"
+#include "app/textdisplay.h"
+#include "app/volumecontrol.h"
+#include "app/volumetarget.h"
+#include "display/ledmatrixdisplay.h"
+#include "display/onscreenkeyboard.h"
+#include "i18n/translator.h"
+#include "keymap/redefinekeysdialog.h"
+#include "online/updatechecker.h"
+#include "online/updatecheckui.h"
+#include "platform/autostart.h"
+#include "platform/filesystem.h"
+#include "platform/keyboard.h"
+#include "platform/keycaptions.h"
+#include "platform/keyinjector.h"
+#include "platform/programvolume.h"
+#include "platform/shell.h"
+#include "platform/webhost.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QApplication>
+#include <QEvent>
+#include <QKeyEvent>
+#include <QMenuBar>
+#include <QScreen>
+#include <QSlider>
+#include <QSystemTrayIcon>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <QWindow>
+
+namespace clavora {
+
+namespace {
+
+constexpr int ClientWidth = 646;
+constexpr int ClientHeight = 341;
+constexpr int DisplayStripHeight = 65;
+constexpr int VolumeSliderHeight = 25;
+constexpr int KeyboardMargin = 3;
+constexpr int HotkeyPollInterval = 50;
+constexpr int AutoSwitchDelay = 100;
+
+QAction* addItem(QMenu* menu, const char* name, const QString& caption) {
+    QAction* action = menu->addAction(caption);
+    action->setObjectName(QLatin1String(name));
+    return action;
+}
+
+QAction* addCheckItem(QMenu* menu, const char* name, const QString& caption) {
+    QAction* action = addItem(menu, name, caption);
+    action->setCheckable(true);
+    return action;
+}
+
+void addSeparator(QMenu* menu, const char* name) {
+    menu->addSeparator()->setObjectName(QLatin1String(name));
+}
+
+// A command runs through the application's guard: an error it raises is shown in the standard error box and the
+// program goes on; it never unwinds through the toolkit.
+template <class F> void runCommand(F command) {
+    deliverGuarded([&] {
+        command();
+        return true;
+    });
+}
+
+} // namespace
+
+QString helpPageUrl(const QString& host, const QString& productName) {
+    QString slug = productName.toLower();
+    slug.replace(QLatin1Char(' '), QLatin1Char('-'));
+    return QLatin1String("http://") + host + QLatin1String("/help/") + slug + QLatin1Char('/');
+}
+
+MainWindow::MainWindow(const AppContext& context, Options& options, KeyMap& keyMap, SoundBoard& soundBoard,
+                       const Translator& translator, QWidget* parent)
+    : QMainWindow(parent), m_context(context), m_options(options), m_keyMap(keyMap), m_soundBoard(soundBoard),
+      m_translator(translator), m_trayAvailable([] { return QSystemTrayIcon::isSystemTrayAvailable(); }) {
+    setObjectName(QStringLiteral("AppForm"));
+    setWindowIcon(applicationIcon());
+    setWindowTitle(m_context.identity.title);
+    setFont(windowFont());
+
+    createControls();
+    createMenus();
+
+    m_autoSwitchTimer = new QTimer(this);
+    m_autoSwitchTimer->setObjectName(QStringLiteral("TimerParam"));
+    m_autoSwitchTimer->setInterval(AutoSwitchDelay);
+    m_autoSwitchTimer->setSingleShot(true);
+    connect(m_autoSwitchTimer, &QTimer::timeout, this, &MainWindow::onAutoSwitchTimer);
+
+    m_hotkeyTimer = new QTimer(this);
+    m_hotkeyTimer->setObjectName(QStringLiteral("TimerHotkey"));
+    m_hotkeyTimer->setInterval(HotkeyPollInterval);
+    connect(m_hotkeyTimer, &QTimer::timeout, this, &MainWindow::pollHotkeys);
+
+    m_trayIcon = new QSystemTrayIcon(applicationIcon(), this);
+    m_trayIcon->setObjectName(QStringLiteral("TrayIcon1"));
+    connect(m_trayIcon, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        if (reason == QSystemTrayIcon::Trigger) {
+            restoreFromTray();
+        }
+    });
+
+    showOptions();
+    connect(&m_options, &Options::changed, this, &MainWindow::applyOption);
+
+    // The client area is 646 x 341 at 96 dpi; the menu bar comes on top of it.
+    resize(ClientWidth, ClientHeight + menuBar()->sizeHint().height());
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect area = screen->availableGeometry();
+        move(area.center() - QPoint(width() / 2, height() / 2));
+    }
+
+    // A change of screen or of its pixel density rescales the window; the display is reloaded after it. The first
+    // screen is watched as well as any the window moves to.
+    winId();
+    if (QWindow* window = windowHandle()) {
+        watchScreen(window->screen());
+        connect(window, &QWindow::screenChanged, this, [this](QScreen* screen) {
+            watchScreen(screen);
+            reloadDisplay();
+        });
+    }
+
+    // Runs once the event loop is going and the window is on screen.
+    m_autoSwitchTimer->start();
+}
+
+MainWindow::~MainWindow() = default;
+
+void MainWindow::watchScreen(QScreen* screen) {
+    if (screen) {
+        connect(screen, &QScreen::logicalDotsPerInchChanged, this, &MainWindow::reloadDisplay, Qt::UniqueConnection);
+    }
+}
+
+void MainWindow::createControls() {
+    auto* client = new QWidget(this);
+    client->setObjectName(QStringLiteral("ClientArea"));
+    auto* layout = new QVBoxLayout(client);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+
+    m_displayPanel = new QWidget(client);
+    m_displayPanel->setObjectName(QStringLiteral("Panel1"));
+    m_displayPanel->setFixedHeight(DisplayStripHeight);
+    m_displayPanel->setEnabled(false); // the strip takes no mouse or keyboard input
+    layout->addWidget(m_displayPanel);
+
+    m_volumeSlider = new QSlider(Qt::Horizontal, client);
+    m_volumeSlider->setObjectName(QStringLiteral("TrackBar2"));
+    m_volumeSlider->setFixedHeight(VolumeSliderHeight);
+    m_volumeSlider->setTickPosition(QSlider::NoTicks);
+    m_volumeSlider->setFocusPolicy(Qt::ClickFocus); // not a tab stop
+    layout->addWidget(m_volumeSlider);
+
+    auto* keyboardArea = new QWidget(client);
+    keyboardArea->setObjectName(QStringLiteral("KeyboardArea"));
+    auto* keyboardLayout = new QVBoxLayout(keyboardArea);
+    keyboardLayout->setContentsMargins(KeyboardMargin, KeyboardMargin, KeyboardMargin, KeyboardMargin);
+    createOnScreenKeyboard(keyboardArea);
+    keyboardLayout->addWidget(m_touchKeyboard);
+    layout->addWidget(keyboardArea, 1);
+
+    setCentralWidget(client);
+    // Keys typed into the window reach the window itself, not a child.
+    setFocusPolicy(Qt::StrongFocus);
+    client->setFocusProxy(this);
+}
+
+void MainWindow::createOnScreenKeyboard(QWidget* area) {
+    // The keyboard takes no focus when clicked: the keys it injects reach the window's own key handlers. Its minimum
+    // size, with the strip and the slider above it, is the window's.
+    m_touchKeyboard =
+        new OnScreenKeyboard(platform::keyboard(), platform::keyCaptions(), platform::keyInjector(), area);
+    m_touchKeyboard->setObjectName(QStringLiteral("TouchKeyboard1"));
+    connect(m_touchKeyboard, &OnScreenKeyboard::errorOccurred, this,
+            [](const QString& message) { showApplicationError(message); });
+}
+
+void MainWindow::applyKeyboardLayout() {
+    m_touchKeyboard->setLayoutType(m_options.keyboardLayout() == LayoutNumPad ? KeyboardLayoutType::NumPad
+                                                                              : KeyboardLayoutType::Standard);
+}
+
+void MainWindow::createMenus() {
+    QMenuBar* bar = menuBar();
+    bar->setObjectName(QStringLiteral("MainMenu1"));
+
+    // The check items of the option table, wired to its one change path. The action flips its own mark before
+    // the command runs.
+    const auto optionItem = [this](QMenu* menu, Option option) {
+        const OptionSpec& spec = optionSpec(option);
+        QAction* action = addCheckItem(menu, spec.actionName, spec.caption);
+        m_optionActions[size_t(option)] = action;
+        connect(action, &QAction::triggered, this,
+                [this, option](bool checked) { changeOption(option, onOff(checked)); });
+        return action;
+    };
+
+    QMenu* soundboard = bar->addMenu(QStringLiteral("Soundboard"));
+    soundboard->setObjectName(QStringLiteral("Soundboard1"));
+    QAction* redefineKeys = addItem(soundboard, "RedefineKeys1", QStringLiteral("Redefine Keys..."));
+    connect(redefineKeys, &QAction::triggered, this, &MainWindow::redefineKeys);
+    addStopAllItem(soundboard);
+    addSeparator(soundboard, "N1");
+    QAction* exit = addItem(soundboard, "Exit1", QStringLiteral("Exit"));
+    exit->setIcon(menuIcon(QStringLiteral("exit")));
+    connect(exit, &QAction::triggered, this, [] { QCoreApplication::quit(); });
+
+    QMenu* view = bar->addMenu(QStringLiteral("View"));
+    view->setObjectName(QStringLiteral("View1"));
+    optionItem(view, Option::MatrixDisplay);
+    const OptionSpec& layoutSpec = optionSpec(Option::KeyboardLayout);
+    QMenu* layouts = view->addMenu(layoutSpec.caption);
+    layouts->setObjectName(QStringLiteral("KeyboardLayout1"));
+    auto* layoutGroup = new QActionGroup(this);
+    layoutGroup->setObjectName(QStringLiteral("KeyboardLayoutGroup"));
+    layoutGroup->setExclusive(true);
+    for (const OptionChoice& choice : layoutSpec.choices) {
+        QAction* action = addCheckItem(layouts, choice.actionName, choice.caption);
+        layoutGroup->addAction(action);
+        m_layoutActions.insert(choice.value, action);
+        // Choosing the layout that is already checked writes it again.
+        connect(action, &QAction::triggered, this,
+                [this, value = choice.value] { changeOption(Option::KeyboardLayout, value); });
+    }
+
+    QMenu* settings = bar->addMenu(QStringLiteral("Settings"));
+    settings->setObjectName(QStringLiteral("Settings1"));
+    m_autostartAction = addCheckItem(settings, "Autostartatstartup1", QStringLiteral("Auto Run at Startup"));
+    connect(m_autostartAction, &QAction::triggered, this, [this] { runCommand([this] { toggleAutostart(); }); });
+    optionItem(settings, Option::MinimizeStartup);
+    optionItem(settings, Option::MinimizeToSystemTray);
+    addSeparator(settings, "N4");
+    optionItem(settings, Option::AllowOverlappingSounds);
+    optionItem(settings, Option::HotkeyMode);
+    optionItem(settings, Option::VoiceOutput)->setVisible(false);
+    addSeparator(settings, "N2");
+    QAction* reset = addItem(settings, "ResettoDefaults1", QStringLiteral("Reset to Defaults..."));
+    connect(reset, &QAction::triggered, this, [this] { runCommand([this] { resetToDefaults(); }); });
+
+    QMenu* help = bar->addMenu(QStringLiteral("Help"));
+    help->setObjectName(QStringLiteral("Help1"));
+    QAction* onlineHelp = addItem(help, "Help2", QStringLiteral("Online Help"));
+    onlineHelp->setShortcut(QKeySequence(Qt::Key_F1));
+    onlineHelp->setShortcutContext(Qt::WindowShortcut);
+    onlineHelp->setIcon(menuIcon(QStringLiteral("help")));
+    connect(onlineHelp, &QAction::triggered, this, [this] { runCommand([this] { openHelpPage(); }); });
+    addSeparator(help, "N3");
+    QAction* updateNotifications = addCheckItem(help, "UpdateNotifications1", QStringLiteral("Update Notifications"));
+    updateNotifications->setChecked(true);
+    updateNotifications->setEnabled(false);
+    addSeparator(help, "UpdateNotificationsBar");
+    QAction* language = addItem(help, "Language1", QStringLiteral("&Language..."));
+    language->setIcon(menuIcon(QStringLiteral("flag")));
+    connect(language, &QAction::triggered, this, [this] { runCommand([this] { openLanguageDialog(); }); });
+    QAction* feedback = addItem(help, "SendFeedback1", QStringLiteral("Send &Feedback..."));
+    feedback->setIcon(menuIcon(QStringLiteral("feedback")));
+    connect(feedback, &QAction::triggered, this, [this] { runCommand([this] { openFeedbackDialog(); }); });
+    QAction* about = addItem(help, "About1", QStringLiteral("&About..."));
+    about->setIcon(menuIcon(QStringLiteral("about")));
+    connect(about, &QAction::triggered, this, [this] { runCommand([this] { openAboutDialog(); }); });
+}
+
+void MainWindow::addStopAllItem(QMenu* soundboard) {
+    QAction* stopAll = addItem(soundboard, "StopAllSounds1", QStringLiteral("Stop All Sounds"));
+    // Pause types nothing and opens no menu, so it never plays a binding or reaches a menu by accident; in other
+    // windows a keys.db binding to the stop-all token does the same in hotkey mode.
+    stopAll->setShortcut(QKeySequence(Qt::Key_Pause));
+    stopAll->setShortcutContext(Qt::WindowShortcut);
+    connect(stopAll, &QAction::triggered, this, [this] { m_soundBoard.stopAll(); });
+}
+
+void MainWindow::setVoiceOutputAvailable(bool available) {
+    m_optionActions[size_t(Option::VoiceOutput)]->setVisible(available);
+}
+
+void MainWindow::showOptions() {
+    const bool autostart = !platform::autostart().readEntry(m_context.identity.title).isEmpty();
+    m_autostartAction->setChecked(autostart);
+    m_optionActions[size_t(Option::MinimizeStartup)]->setEnabled(autostart);
+    for (const OptionSpec& spec : optionTable()) {
+        applyOption(spec.option);
+    }
+}
+
+void MainWindow::applyOption(Option option) {
+    if (option == Option::KeyboardLayout) {
+        if (QAction* action = m_layoutActions.value(m_options.keyboardLayout())) {
+            action->setChecked(true);
+        }
+        applyKeyboardLayout();
+        return;
+    }
+    const bool on = m_options.isOn(option);
+    m_optionActions[size_t(option)]->setChecked(on);
+    switch (option) {
+    case Option::HotkeyMode:
+        if (on) {
+            m_hotkeyTimer->start();
+        } else {
+            m_hotkeyTimer->stop();
+        }
+        break;
+    case Option::MatrixDisplay:
+        if (on) {
+            reloadDisplay();
+        }
+        m_displayPanel->setVisible(on);
+        break;
+    default:
+        break;
+    }
+}
+
+void MainWindow::changeOption(Option option, const QString& value) {
+    runCommand([&] {
+        const Status written = m_options.set(option, value);
+        if (!written) {
+            throw AppError(written.message());
+        }
+    });
+}
+
+TextDisplay& MainWindow::createDisplay() {
+    m_display = std::make_unique<TextDisplay>(createMainWindowDisplay(m_displayPanel));
+    m_display->showText(PressAnyKey);
+    return *m_display;
+}
+
+void MainWindow::createVolumeControl(audio::SoundPlayer& player) {
+    m_volume = makeProgramVolume(player, platform::programVolume(), platform::fileSystem().userStateFolder());
+    const StatusTextSink displayText{[this] { return m_display ? m_display->text() : QString(); },
+                                     [this](const QString& text) {
+                                         if (m_display) {
+                                             m_display->showText(text);
+                                         }
+                                     }};
+    // A child of the window, so its timer is found among the window's; the window still ends it before its slider.
+    m_volumeControl = std::make_unique<VolumeControl>(m_volumeSlider, this, *m_volume, displayText, this);
+}
+
+void MainWindow::startUpdateCheck() {
+    const Identity& identity = m_context.identity;
+    m_updateChecker = new online::UpdateChecker(
+        online::makeUpdateCheckContext(identity.companyName, identity.productName, identity.version), this);
+    online::UpdateNoticeContent notice;
+    notice.productName = identity.productName;
+    notice.homePageUrl = online::makerHomePage(platform::makerWebHost());
+    notice.icon = applicationIcon();
+    notice.translate = [&translator = m_translator](const QString& text) { return translator.translate(text); };
+    // The menu item stays checked and disabled until the check is done; the check's side of the window owns it.
+    auto* updateNotifications = findChild<QAction*>(QStringLiteral("UpdateNotifications1"));
+    new online::UpdateCheckUi(*m_updateChecker, *updateNotifications, *this, std::move(notice));
+    m_updateChecker->start();
+}
+
+void MainWindow::toggleAutostart() {
+    // The check mark has already flipped; a failure ends the command where it happens.
+    platform::IAutostart& autostart = platform::autostart();
+    QAction* startMinimized = m_optionActions[size_t(Option::MinimizeStartup)];
+    if (m_autostartAction->isChecked()) {
+        const Status written = autostart.writeEntry(m_context.identity.title, launcherPath(m_context.programFile),
+                                                    QStringLiteral("/auto"));
+        if (!written) {
+            throw AppError(written.message());
+        }
+        startMinimized->setEnabled(true);
+        return;
+    }
+    const Status removed = autostart.removeEntry(m_context.identity.title);
+    if (!removed) {
+        throw AppError(removed.message());
+    }
+    if (m_options.isOn(Option::MinimizeStartup)) {
+        const Status written = m_options.setOn(Option::MinimizeStartup, false);
+        if (!written) {
+            throw AppError(written.message());
+        }
+    }
+    startMinimized->setEnabled(false);
+}
+
+void MainWindow::resetToDefaults() {
+    const QMessageBox::StandardButton answer = messageBoxWithCaptions(
+        m_translator.translate(QStringLiteral("Restart Application?")), QMessageBox::Question,
+        QMessageBox::Yes | QMessageBox::No, m_translator.translate(QStringLiteral("Confirmation")),
+        {m_translator.translate(QStringLiteral("Yes")), m_translator.translate(QStringLiteral("No"))});
+    if (answer != QMessageBox::Yes) {
+        return;
+    }
+    platform::fileSystem().removeFile(m_context.dataFolder + QLatin1String("settings.ini"));
+    QCoreApplication::processEvents();
+    platform::shell().startDetached(m_context.programFile, {});
+    QCoreApplication::quit();
+}
+
+void MainWindow::openHelpPage() {
+    platform::shell().openUrl(helpPageUrl(platform::makerWebHost(), m_context.identity.productName));
+}
+
+void MainWindow::redefineKeys() {
+    // The dialog changes the key map the sound board plays from, so the next key press, here or from the hotkey
+    // poll (which goes on while the dialog is open), plays the new bindings.
+    RedefineKeysDialog dialog(m_keyMap, m_context.dataFolder + QLatin1String("keys.db"), this);
+    dialog.exec();
+}
+
+void MainWindow::hideToTray() {
+    if (!m_trayAvailable()) {
+        showMinimized();
+        return;
+    }
+    hide();
+    setWindowState(windowState() | Qt::WindowMinimized);
+    m_trayIcon->setToolTip(m_context.identity.title);
+    m_trayIcon->show();
+}
+
+void MainWindow::restoreFromTray() {
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+    showNormal();
+    raise();
+    activateWindow();
+    m_trayIcon->hide();
+}
+
+void MainWindow::onMinimized() {
+    // Without a notification area the window simply stays minimized on the task bar.
+    if (m_options.isOn(Option::MinimizeToSystemTray) && m_trayAvailable()) {
+        hideToTray();
+    }
+}
+
+void MainWindow::onAutoSwitchTimer() {
+    m_autoSwitchTimer->stop();
+    if (!isAutoStartArgument(m_context.arguments) || !m_options.isOn(Option::MinimizeStartup)) {
+        return;
+    }
+    if (m_options.isOn(Option::MinimizeToSystemTray)) {
+        hideToTray();
+    } else {
+        showMinimized();
+    }
+}
+
+bool MainWindow::hasKeyboardFocus() const {
+    // Keys go to the volume slider while it holds the focus, and to a menu while one is open.
+    return isActiveWindow() && QApplication::focusWidget() != m_volumeSlider && !QApplication::activePopupWidget();
+}
+
+void MainWindow::pollHotkeys() {
+    m_soundBoard.pollHotkeys(hasKeyboardFocus());
+}
+
+void MainWindow::keyPressEvent(QKeyEvent* event) {
+    // The slider keeps the keys it is given; what it does not use comes on to the window, where it must not play.
+    // The event goes on to its normal handling either way.
+    if (focusWidget() != m_volumeSlider) {
+        m_soundBoard.playTypedKey(event->key(), event->text());
+    }
+    QMainWindow::keyPressEvent(event);
+}
+
+void MainWindow::reloadDisplay() {
+    if (m_display) {
+        m_display->showText(PressAnyKey);
+    }
+}
+
+void MainWindow::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    reloadDisplay();
+}
+
+void MainWindow::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange && isMinimized() && isVisible()) {
+        // Hiding from inside the state change confuses some window managers; do it right after.
+        QTimer::singleShot(0, this, [this] {
+            if (isMinimized() && isVisible()) {
+                onMinimized();
+            }
+        });
+    }
+}
+
+} // namespace clavora

@@ -1,0 +1,141 @@
+// The main window: the display strip, the volume slider, the keyboard area, the menus and the notification-area
+// icon. A view: start-up (app/startup.h) creates the objects it shows and hands them in; its widgets are wired to
+// the commands here and to the option table's one change path.
+#pragma once
+
+#include "app/options.h"
+
+#include <QHash>
+#include <QMainWindow>
+#include <array>
+#include <functional>
+#include <memory>
+
+class QAction;
+class QMenu;
+class QScreen;
+class QSlider;
+class QSystemTrayIcon;
+class QTimer;
+class QWidget;
+
+namespace clavora {
+
+struct AppContext;
+class KeyMap;
+class OnScreenKeyboard;
+class SoundBoard;
+class TextDisplay;
+class Translator;
+class VolumeControl;
+namespace audio {
+class SoundPlayer;
+}
+namespace online {
+class UpdateChecker;
+}
+namespace platform {
+class IProgramVolume;
+}
+
+class MainWindow : public QMainWindow {
+    Q_OBJECT
+public:
+    // The window shows Options from the start (check marks, hotkey poll, display strip) and follows their changes;
+    // its key events and hotkey ticks go to SoundBoard; Translator gives the texts of its confirmation box. KeyMap is
+    // the one SoundBoard plays from: Redefine Keys edits it in place.
+    MainWindow(const AppContext& context, Options& options, KeyMap& keyMap, SoundBoard& soundBoard,
+               const Translator& translator, QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    // Creates the matrix display in the top strip, showing "Press any key". Start-up calls it once.
+    TextDisplay& createDisplay();
+    // Null until createDisplay.
+    TextDisplay* display() const { return m_display.get(); }
+
+    // Puts the volume slider in charge of the output as it started: the program's stream at the sound server, the
+    // engine's own gain without one, or nothing without audio output. Start-up calls it once, after the output.
+    void createVolumeControl(audio::SoundPlayer& player);
+
+    // Starts the update check of this run; Help > Update Notifications becomes usable once it is done. Start-up
+    // calls it once, after the language is loaded.
+    void startUpdateCheck();
+    // Null until startUpdateCheck.
+    online::UpdateChecker* updateChecker() const { return m_updateChecker; }
+
+    // Hides the window to the notification area. Without a notification area the icon could never be clicked, so
+    // the window is minimized to the task bar instead.
+    void hideToTray();
+    // Brings the window back from the notification area and removes the icon.
+    void restoreFromTray();
+    // Tests replace the question whether the desktop has a notification area.
+    void setTrayAvailability(std::function<bool()> available) { m_trayAvailable = std::move(available); }
+
+    SoundBoard& soundBoard() const { return m_soundBoard; }
+
+    // Shows Settings > "Play into Microphone"; hidden until start-up finds a sound server that can carry it.
+    void setVoiceOutputAvailable(bool available);
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    void createControls();
+    void createMenus();
+    void createOnScreenKeyboard(QWidget* area);
+    void applyKeyboardLayout();
+    // Soundboard > "Stop All Sounds", right after "Redefine Keys...".
+    void addStopAllItem(QMenu* soundboard);
+    void showOptions();
+    void applyOption(Option option);
+    void watchScreen(QScreen* screen);
+
+    void changeOption(Option option, const QString& value);
+    void toggleAutostart();
+    void resetToDefaults();
+    void openHelpPage();
+    // Soundboard > Redefine Keys...: the modal dialog over the key map and the data folder's keys.db.
+    void redefineKeys();
+    // The Help menu's dialogs (app/helpdialogs.cpp), each made for one modal showing.
+    void openFeedbackDialog();
+    void openAboutDialog();
+    void openLanguageDialog();
+    void onMinimized();
+    void onAutoSwitchTimer();
+    void pollHotkeys();
+    // The window itself holds the keyboard focus, so its key handlers hear what is typed.
+    bool hasKeyboardFocus() const;
+    void reloadDisplay();
+
+    const AppContext& m_context;
+    Options& m_options;
+    KeyMap& m_keyMap;
+    SoundBoard& m_soundBoard;
+    const Translator& m_translator;
+    std::unique_ptr<TextDisplay> m_display;
+    std::function<bool()> m_trayAvailable;
+
+    QWidget* m_displayPanel = nullptr;
+    QSlider* m_volumeSlider = nullptr;
+    OnScreenKeyboard* m_touchKeyboard = nullptr;
+    QSystemTrayIcon* m_trayIcon = nullptr;
+    QTimer* m_autoSwitchTimer = nullptr;
+    QTimer* m_hotkeyTimer = nullptr;
+
+    std::array<QAction*, OptionCount> m_optionActions{}; // the check items of the on/off options
+    QHash<QString, QAction*> m_layoutActions;            // by layout value
+    QAction* m_autostartAction = nullptr;
+
+    online::UpdateChecker* m_updateChecker = nullptr;
+
+    // What the slider controls, then the slider's logic that uses it, so the logic goes first.
+    std::unique_ptr<platform::IProgramVolume> m_volume;
+    std::unique_ptr<VolumeControl> m_volumeControl;
+};
+
+// The address of the help page for a product: plain http on the maker's host, path "/help/<slug>/".
+QString helpPageUrl(const QString& host, const QString& productName);
+
+} // namespace clavora

@@ -1,0 +1,57 @@
+// Playing the key map.
+#include "app/soundboard.h"
+
+#include "app/options.h"
+#include "audio/soundplayer.h"
+#include "input/focusedkeys.h"
+#include "input/hotkeypoll.h"
+#include "keymap/keymap.h"
+#include "platform/keyboard.h"
+
+namespace clavora {
+
+SoundBoard::SoundBoard(const KeyMap& keyMap, const Options& options, audio::SoundPlayer& player, QChar decimalSeparator)
+    : m_keyMap(keyMap), m_options(options), m_player(player), m_decimalSeparator(decimalSeparator) {}
+
+void SoundBoard::playSoundFile(const QString& fileName) {
+    if (fileName.size() == StopAllToken.size() &&
+        QString(fileName).replace(QLatin1Char('\\'), QLatin1Char('/')) == StopAllToken) {
+        stopAll();
+        return;
+    }
+    m_player.playSoundFile(fileName, m_options.isOn(Option::AllowOverlappingSounds));
+}
+
+void SoundBoard::stopAll() {
+    m_player.stopAll();
+}
+
+void SoundBoard::playBindingsFor(const QString& keyName) {
+    if (!m_options.isOn(Option::HotkeyMode)) {
+        return;
+    }
+    input::playBindingsFor(keyName, m_keyMap, [this](const QString& path) { playSoundFile(path); });
+}
+
+void SoundBoard::playTypedKey(int qtKey, const QString& text) {
+    const auto play = [this](const QString& path) { playSoundFile(path); };
+    if (const int functionKey = input::functionKeyCode(qtKey)) {
+        input::playFunctionKeyBindings(functionKey, m_keyMap, play);
+    } else {
+        input::playTypedBindings(text, m_keyMap, play);
+    }
+}
+
+void SoundBoard::pollHotkeys(bool windowHasFocus) {
+    if (!m_options.isOn(Option::HotkeyMode)) {
+        return;
+    }
+    input::pollHotkeys(platform::keyboard(), m_decimalSeparator, m_keyMap, windowHasFocus,
+                       [this](const QString& path) { playSoundFile(path); });
+}
+
+quint32 SoundBoard::channel() const {
+    return m_player.newestStream();
+}
+
+} // namespace clavora

@@ -1,0 +1,48 @@
+// Playing the key map: a key typed into the main window, a poll of hotkey mode, one sound file. The window hands its
+// key events and the hotkey timer's ticks here; what plays is decided by the key map and the options.
+#pragma once
+
+#include <QChar>
+#include <QString>
+
+namespace clavora {
+
+class KeyMap;
+class Options;
+namespace audio {
+class SoundPlayer;
+}
+
+// A key map path that stops every sound instead of playing one. It ends in a folder separator, so it can never name
+// a sound file, and is written by hand into keys.db ("Pause|<stop all>/").
+inline const QString StopAllToken = QStringLiteral("<stop all>/");
+
+class SoundBoard {
+public:
+    // DecimalSeparator: the locale's, captured at start-up, for the name of the keypad's decimal key.
+    SoundBoard(const KeyMap& keyMap, const Options& options, audio::SoundPlayer& player, QChar decimalSeparator);
+
+    // Plays one sound file, stopping the previous one first unless overlapping sounds are allowed. The stop-all
+    // token (with either folder separator) stops every sound instead.
+    void playSoundFile(const QString& fileName);
+    // Stops every sound playing, the system player's too where it can be stopped.
+    void stopAll();
+    // Plays the bindings of one key name of hotkey mode; nothing while hotkey mode is off.
+    void playBindingsFor(const QString& keyName);
+    // A key typed into the focused main window: F1 to F12 by their key code, every other key by the text it types.
+    void playTypedKey(int qtKey, const QString& text);
+    // One tick of the hotkey timer; nothing while hotkey mode is off. WindowHasFocus: the main window holds the
+    // keyboard focus, so the keys its own handlers play are left to them.
+    void pollHotkeys(bool windowHasFocus);
+
+    // Handle of the newest stream; 0 when there is none.
+    quint32 channel() const;
+
+private:
+    const KeyMap& m_keyMap;
+    const Options& m_options;
+    audio::SoundPlayer& m_player;
+    QChar m_decimalSeparator;
+};
+
+} // namespace clavora

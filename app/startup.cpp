@@ -1,0 +1,136 @@
+// The start-up sequence and the program's run.
+#include "app/startup.h"
+
+#include "app/application.h"
+#include "app/datafolder.h"
+#include "app/mainwindow.h"
+#include "app/messagebox.h"
+#include "app/options.h"
+#include "app/soundboard.h"
+#include "app/voiceoutput.h"
+#include "audio/soundplayer.h"
+#include "i18n/translator.h"
+#include "keymap/keymapfile.h"
+#include "platform/filesystem.h"
+#include "platform/locale.h"
+#include "platform/process.h"
+
+namespace clavora {
+
+Startup::Startup(QStringList arguments) {
+    m_context.arguments = std::move(arguments);
+}
+
+Startup::~Startup() {
+    m_window.reset();
+    m_voiceOutput.reset();
+    if (m_player) {
+        m_player->stop();
+    }
+}
+
+void Startup::run() {
+    readIdentity();
+    chooseDataFolder();
+    openSettings();
+    captureLocale();
+    createWindow();
+    loadLanguage();
+    loadKeyMap();
+    createDisplay();
+    startAudio();
+    startVolumeControl();
+    startVoiceOutput();
+    startUpdateCheck();
+}
+
+void Startup::readIdentity() {
+    platform::IFileSystem& fs = platform::fileSystem();
+    m_context.programFile = fs.programFilePath();
+    m_context.programFolder = fs.programFolder();
+    if (!m_context.programFolder.endsWith(QLatin1Char('/'))) {
+        m_context.programFolder += QLatin1Char('/');
+    }
+    m_context.identity = clavora::readIdentity(m_context.programFile);
+}
+
+void Startup::chooseDataFolder() {
+    m_context.dataFolder = clavora::chooseDataFolder(m_context.programFolder, m_context.identity.companyName,
+                                                     m_context.identity.productName);
+    qCInfo(lcApp) << "data folder" << m_context.dataFolder;
+}
+
+void Startup::openSettings() {
+    m_settings = openSettingsStore(m_context.dataFolder);
+    m_options = std::make_unique<Options>(m_settings);
+}
+
+void Startup::captureLocale() {
+    platform::ILocale& locale = platform::locale();
+    m_context.locale.decimalSeparator = locale.decimalSeparator();
+    m_context.locale.shortDateFormat = locale.shortDateFormat();
+}
+
+void Startup::createWindow() {
+    // The player exists from here on so the window can be handed it; its output starts in the last step.
+    m_player = std::make_unique<audio::SoundPlayer>();
+    m_soundBoard = std::make_unique<SoundBoard>(m_keyMap, *m_options, *m_player, m_context.locale.decimalSeparator);
+    m_window = std::make_unique<MainWindow>(m_context, *m_options, m_keyMap, *m_soundBoard, m_translator);
+}
+
+void Startup::loadLanguage() {
+    // The language the user chose comes first; without one (or once it is uninstalled) the locale decides.
+    const Status language = m_translator.loadPreferredLanguage(m_options->language());
+    if (!language) {
+        qCWarning(lcApp) << "language not loaded:" << language.message();
+    }
+}
+
+void Startup::loadKeyMap() {
+    clavora::loadKeyMap(m_context.dataFolder, m_context.programFolder, m_keyMap);
+}
+
+void Startup::createDisplay() {
+    m_window->createDisplay();
+}
+
+void Startup::startAudio() {
+    if (!m_player->start()) {
+        showMessage(QStringLiteral("Could not initialize audio engine."));
+    }
+}
+
+void Startup::startVolumeControl() {
+    m_window->createVolumeControl(*m_player);
+}
+
+void Startup::startVoiceOutput() {
+    m_voiceOutput = std::make_unique<VoiceOutput>(*m_options, *m_player);
+    m_window->setVoiceOutputAvailable(m_voiceOutput->start());
+}
+
+void Startup::startUpdateCheck() {
+    m_window->startUpdateCheck();
+}
+
+int runProgram(int argc, char** argv) {
+    // Held for the life of the process and never tested: several instances may run.
+    std::unique_ptr<platform::IHeld> mutex = platform::process().createNamedMutex(QStringLiteral("ZEMTRAK_Clavora"));
+
+    Application app(argc, argv);
+    configureApplication(app);
+
+    QStringList arguments = QApplication::arguments();
+    if (!arguments.isEmpty()) {
+        arguments.removeFirst();
+    }
+    Startup startup(std::move(arguments));
+    // Ended by the system, the program still closes down in order: what it made at the sound server goes away.
+    std::unique_ptr<platform::IHeld> endRequests =
+        platform::process().catchEndRequests([] { QCoreApplication::quit(); });
+    startup.run();
+    startup.window().show();
+    return app.exec();
+}
+
+} // namespace clavora

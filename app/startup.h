@@ -1,0 +1,87 @@
+// The start-up sequence: each step settles one thing in a fixed order, from the program's identity to the audio
+// output, and hands what it made to the steps after it. run() takes all of them; tests take them one at a time.
+#pragma once
+
+#include "app/identity.h"
+#include "app/settingsstore.h"
+#include "i18n/translator.h"
+#include "keymap/keymap.h"
+
+#include <QStringList>
+#include <memory>
+
+namespace clavora {
+
+class MainWindow;
+class Options;
+class SoundBoard;
+class VoiceOutput;
+namespace audio {
+class SoundPlayer;
+}
+
+class Startup {
+public:
+    // Arguments: the command line without the program name.
+    explicit Startup(QStringList arguments);
+    // Closes the window, takes the virtual microphone away, then shuts the audio output down.
+    ~Startup();
+    Startup(const Startup&) = delete;
+    Startup& operator=(const Startup&) = delete;
+
+    // Every step below, in order.
+    void run();
+
+    // 1-3: the program file and the identity from its version information (built-in names where it has none).
+    void readIdentity();
+    // 4: the data folder.
+    void chooseDataFolder();
+    // 5: the settings store and the options read from it.
+    void openSettings();
+    // 6: the locale's formats.
+    void captureLocale();
+    // 7-8: the main window, showing the options and the autostart state.
+    void createWindow();
+    // 9: the user-interface language, chosen from the user's locale.
+    void loadLanguage();
+    // 10: the key map.
+    void loadKeyMap();
+    // 11: the matrix display, showing "Press any key".
+    void createDisplay();
+    // 12: the audio output; without it every sound goes to the system's simple player.
+    void startAudio();
+    // 13: the volume slider, on the output as it started.
+    void startVolumeControl();
+    // 14: playing into calls: what a crashed run left at the sound server is removed, and the virtual microphone
+    // made when the option is on; its menu item shows when the server answers.
+    void startVoiceOutput();
+    // 15: the update check of this run.
+    void startUpdateCheck();
+
+    // Fixed once the step that settles each part has run.
+    const AppContext& context() const { return m_context; }
+    SettingsStore& settings() { return m_settings; }
+    Options& options() { return *m_options; }
+    audio::SoundPlayer& player() { return *m_player; }
+    SoundBoard& soundBoard() { return *m_soundBoard; }
+    const Translator& translator() const { return m_translator; }
+    KeyMap& keyMap() { return m_keyMap; }
+    MainWindow& window() { return *m_window; }
+    VoiceOutput& voiceOutput() { return *m_voiceOutput; }
+
+private:
+    AppContext m_context;
+    SettingsStore m_settings;
+    std::unique_ptr<Options> m_options;
+    Translator m_translator;
+    KeyMap m_keyMap;
+    std::unique_ptr<audio::SoundPlayer> m_player;
+    std::unique_ptr<SoundBoard> m_soundBoard;
+    std::unique_ptr<MainWindow> m_window;
+    std::unique_ptr<VoiceOutput> m_voiceOutput;
+};
+
+// Runs the program: start-up, the main window and the event loop. Returns the exit code.
+int runProgram(int argc, char** argv);
+
+} // namespace clavora

@@ -1,0 +1,201 @@
+// What the volume slider stands for.
+#include "app/volumetarget.h"
+
+#include "app/settingsstore.h"
+#include "audio/soundplayer.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QLoggingCategory>
+
+#include <cmath>
+
+Q_LOGGING_CATEGORY(lcVolumeTarget, "clavora.app.volume")
+
+namespace clavora {
+
+namespace {
+
+const QString StoreSection = QStringLiteral("Volume");
+const QString StoreLeft = QStringLiteral("Left");
+const QString StoreRight = QStringLiteral("Right");
+constexpr int SaveDelayMs = 1000;
+
+// The sound server's volume, followed for the engine's stream. The voice output is a stream of its own at the
+// server, which the slider does not reach there; its gain in the engine follows the server's volume instead, through
+// the server's cubic volume curve, so a sound is as loud in a call as on the speakers.
+class ServerVolume : public platform::IProgramVolume {
+public:
+    ServerVolume(platform::IProgramVolume& server, audio::SoundPlayer& sound) : m_server(server), m_sound(sound) {
+        m_server.follow(QString::fromUtf8(audio::OutputStreamName));
+    }
+    void follow(const QString& streamName) override { m_server.follow(streamName); }
+    bool isAvailable() override { return m_server.isAvailable(); }
+    bool read(platform::ChannelVolume& volume) override {
+        if (!m_server.read(volume)) {
+            return false;
+        }
+        mirrorToVoiceOutput(volume);
+        return true;
+    }
+    bool write(platform::ChannelVolume volume) override {
+        if (!m_server.write(volume)) {
+            return false;
+        }
+        mirrorToVoiceOutput(volume);
+        return true;
+    }
+
+private:
+    void mirrorToVoiceOutput(platform::ChannelVolume volume) {
+        const audio::MasterGain gain{serverVolumeAsGain(volume.left), serverVolumeAsGain(volume.right)};
+        const audio::MasterGain current = m_sound.voiceEngine().masterGain();
+        if (current.left != gain.left || current.right != gain.right) {
+            m_sound.voiceEngine().setMasterGain(gain);
+        }
+    }
+
+    platform::IProgramVolume& m_server;
+    audio::SoundPlayer& m_sound;
+};
+
+// No audio output: nothing to read or set.
+class NoVolume : public platform::IProgramVolume {
+public:
+    void follow(const QString&) override {}
+    bool isAvailable() override { return false; }
+    bool read(platform::ChannelVolume&) override { return false; }
+    bool write(platform::ChannelVolume) override { return false; }
+};
+
+bool parseChannel(const QString& text, quint16& channel) {
+    bool ok = false;
+    const uint value = text.toUInt(&ok);
+    if (!ok || value > 65535) {
+        return false;
+    }
+    channel = static_cast<quint16>(value);
+    return true;
+}
+
+} // namespace
+
+VolumeTarget chooseVolumeTarget(bool audioRunning, const QString& audioDriver) {
+    if (!audioRunning) {
+        return VolumeTarget::None;
+    }
+    // Through ALSA the program may still reach a sound server by way of ALSA's own plug-in, but then its stream
+    // carries ALSA's name, not ours; the engine's gain is the one volume that is sure to be ours.
+    if (audioDriver == QLatin1String("pulseaudio") || audioDriver == QLatin1String("pipewire")) {
+        return VolumeTarget::SoundServer;
+    }
+    return VolumeTarget::EngineGain;
+}
+
+quint16 serverVolumeAsGain(quint16 volume) {
+    const double level = volume / 65535.0;
+    return static_cast<quint16>(std::lround(level * level * level * 65535.0));
+}
+
+QString stateStoreFile(const QString& stateFolder) {
+    if (stateFolder.isEmpty()) {
+        return QString();
+    }
+    return stateFolder + QLatin1String("/Zemtrak/Clavora/state.ini");
+}
+
+EngineGainVolume::EngineGainVolume(audio::SoundPlayer& sound, QString stateFile)
+    : m_sound(sound), m_stateFile(std::move(stateFile)) {
+    audio::MasterGain stored;
+    if (loadStored(m_stateFile, stored)) {
+        m_sound.setMasterGain(stored);
+    }
+    m_saveTimer.setSingleShot(true);
+    m_saveTimer.setInterval(SaveDelayMs);
+    QObject::connect(&m_saveTimer, &QTimer::timeout, &m_saveTimer, [this] { save(); });
+}
+
+EngineGainVolume::~EngineGainVolume() {
+    save();
+}
+
+void EngineGainVolume::follow(const QString&) {}
+
+bool EngineGainVolume::isAvailable() {
+    return true;
+}
+
+bool EngineGainVolume::read(platform::ChannelVolume& volume) {
+    const audio::MasterGain gain = m_sound.masterGain();
+    volume = platform::ChannelVolume{gain.left, gain.right};
+    return true;
+}
+
+bool EngineGainVolume::write(platform::ChannelVolume volume) {
+    const audio::MasterGain old = m_sound.masterGain();
+    if (old.left == volume.left && old.right == volume.right) {
+        return true;
+    }
+    m_sound.setMasterGain(audio::MasterGain{volume.left, volume.right});
+    if (!m_stateFile.isEmpty()) {
+        m_dirty = true;
+        m_saveTimer.start();
+    }
+    return true;
+}
+
+void EngineGainVolume::save() {
+    m_saveTimer.stop();
+    if (!m_dirty) {
+        return;
+    }
+    m_dirty = false;
+    QDir().mkpath(QFileInfo(m_stateFile).absolutePath());
+    // Read again first: the store holds other values, written by other parts of the program.
+    SettingsStore store(m_stateFile);
+    store.load();
+    const audio::MasterGain gain = m_sound.masterGain();
+    store.writeString(StoreSection, StoreLeft, QString::number(gain.left));
+    store.writeString(StoreSection, StoreRight, QString::number(gain.right));
+    const Status written = store.updateFile();
+    if (!written) {
+        qCWarning(lcVolumeTarget) << "Volume not kept:" << written.message();
+    }
+}
+
+bool EngineGainVolume::loadStored(const QString& stateFile, audio::MasterGain& gain) {
+    if (stateFile.isEmpty()) {
+        return false;
+    }
+    SettingsStore store(stateFile);
+    if (!store.load()) {
+        return false;
+    }
+    audio::MasterGain stored;
+    if (!parseChannel(store.readString(StoreSection, StoreLeft, QString()), stored.left) ||
+        !parseChannel(store.readString(StoreSection, StoreRight, QString()), stored.right)) {
+        return false;
+    }
+    gain = stored;
+    return true;
+}
+
+std::unique_ptr<platform::IProgramVolume> makeProgramVolume(audio::SoundPlayer& sound, platform::IProgramVolume& server,
+                                                            const QString& stateFolder) {
+    const VolumeTarget target = chooseVolumeTarget(sound.isRunning(), sound.engine().outputDriver());
+    qCInfo(lcVolumeTarget) << "Volume slider controls"
+                           << (target == VolumeTarget::SoundServer  ? "the stream's volume at the sound server"
+                               : target == VolumeTarget::EngineGain ? "the audio engine's gain"
+                                                                    : "nothing (no audio output)");
+    switch (target) {
+    case VolumeTarget::SoundServer:
+        return std::make_unique<ServerVolume>(server, sound);
+    case VolumeTarget::EngineGain:
+        return std::make_unique<EngineGainVolume>(sound, stateStoreFile(stateFolder));
+    case VolumeTarget::None:
+        break;
+    }
+    return std::make_unique<NoVolume>();
+}
+
+} // namespace clavora

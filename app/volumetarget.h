@@ -1,0 +1,65 @@
+// What the volume slider stands for, chosen once the audio output has started (or failed to): the volume of the
+// program's stream at the sound server; without a sound server, the audio engine's own master gain, kept across
+// runs in the per-user state store; without audio output, nothing.
+#pragma once
+
+#include "audio/mixer.h"
+#include "platform/programvolume.h"
+
+#include <QString>
+#include <QTimer>
+
+#include <memory>
+
+namespace clavora {
+
+namespace audio {
+class SoundPlayer;
+}
+
+enum class VolumeTarget { SoundServer, EngineGain, None };
+
+// SDL drivers that play through a sound server whose per-stream volume the program can follow.
+VolumeTarget chooseVolumeTarget(bool audioRunning, const QString& audioDriver);
+
+// The engine gain that sounds as loud as a stream volume of Volume at the sound server, whose volume scale is cubic
+// (0..65535 here stands for 0..100 %).
+quint16 serverVolumeAsGain(quint16 volume);
+
+// The per-user state store, an INI file under the user's state folder (empty when StateFolder is).
+QString stateStoreFile(const QString& stateFolder);
+
+// The engine's master gain as the program's volume: always available, read back from the engine, and saved to
+// the state store shortly after it changes (and when this object goes), so the next run starts with it.
+class EngineGainVolume : public platform::IProgramVolume {
+public:
+    // Applies the gain stored in StateFile, when there is a valid one, to the engine at once. An empty StateFile
+    // keeps nothing.
+    EngineGainVolume(audio::SoundPlayer& sound, QString stateFile);
+    ~EngineGainVolume() override;
+
+    void follow(const QString& streamName) override;
+    bool isAvailable() override;
+    bool read(platform::ChannelVolume& volume) override;
+    bool write(platform::ChannelVolume volume) override;
+
+    // Writes a changed gain to the store now. GUI thread.
+    void save();
+
+    // Reads a stored gain; false when the store has none or it is malformed.
+    static bool loadStored(const QString& stateFile, audio::MasterGain& gain);
+
+private:
+    audio::SoundPlayer& m_sound;
+    QString m_stateFile;
+    bool m_dirty = false;
+    // A drag of the slider makes several writes; the store gets the last one.
+    QTimer m_saveTimer;
+};
+
+// Makes the volume the slider controls for Sound's output as it started. SoundServer follows the engine's stream
+// through Server (which must outlive the result); StateFolder is the user's state folder for the engine's gain.
+std::unique_ptr<platform::IProgramVolume> makeProgramVolume(audio::SoundPlayer& sound, platform::IProgramVolume& server,
+                                                            const QString& stateFolder);
+
+} // namespace clavora

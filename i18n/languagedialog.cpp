@@ -1,0 +1,238 @@
+// The language dialog. Its controls carry the component names the tests look for (ComboBox1, RichEdit1, Button1,
+// Label3, PopupMenu1...).
+#include "i18n/languagedialog.h"
+
+#include "i18n/flagpictures.h"
+#include "i18n/languagechoice.h"
+#include "i18n/translator.h"
+#include "platform/filesystem.h"
+#include "platform/shell.h"
+
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QComboBox>
+#include <QFrame>
+#include <QLabel>
+#include <QMenu>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QPlainTextEdit>
+#include <QPushButton>
+
+#include <algorithm>
+
+namespace clavora {
+
+namespace {
+
+constexpr int Margin = 3;
+constexpr int FlagSize = 16;
+
+QFont dialogFont(int pixelSize, bool underline = false) {
+    QFont font(QStringLiteral("DejaVu Sans"));
+    font.setPixelSize(pixelSize);
+    font.setUnderline(underline);
+    return font;
+}
+
+QLabel* plainLabel(QWidget* parent, const char* name, const QString& text, int pixelSize) {
+    auto* label = new QLabel(parent);
+    label->setObjectName(QLatin1String(name));
+    label->setTextFormat(Qt::PlainText);
+    label->setText(text);
+    label->setFont(dialogFont(pixelSize));
+    return label;
+}
+
+// A label that opens an address when clicked with the left button.
+class LinkLabel : public QLabel {
+public:
+    LinkLabel(QWidget* parent, QString url) : QLabel(parent), m_url(std::move(url)) {}
+
+protected:
+    void mouseReleaseEvent(QMouseEvent* event) override {
+        if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint())) {
+            platform::openWebAddress(m_url);
+        }
+    }
+
+private:
+    QString m_url;
+};
+
+} // namespace
+
+LanguageDialogContext languageDialogContext(const Translator& translator) {
+    LanguageDialogContext context;
+    context.translate = [&translator](const QString& text) { return translator.translate(text); };
+    context.languageFiles = translator.languageFiles();
+    context.languagesFolder = translator.languagesFolder();
+    context.currentLanguage = translator.currentLanguage();
+    return context;
+}
+
+LanguageDialog::LanguageDialog(LanguageDialogContext context, QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
+      m_context(std::move(context)) {
+    setObjectName(QStringLiteral("TranslateForm"));
+    setWindowTitle(translate("Language"));
+    setFont(dialogFont(11));
+    setFixedSize(ClientWidth, ClientHeight);
+    const qreal dpr = devicePixelRatioF();
+
+    QLabel* title = plainLabel(this, "Label1", translate("User Interface Language:"), 16);
+    title->setGeometry(Margin, 6, 258, 22);
+
+    m_languages = new QComboBox(this);
+    m_languages->setObjectName(QStringLiteral("ComboBox1"));
+    m_languages->setGeometry(263, 4, 355, 24);
+    m_languages->setFont(dialogFont(13));
+    m_languages->setIconSize(QSize(FlagSize, FlagSize));
+    for (const QString& name : languageItems(m_context.languageFiles)) {
+        m_languages->addItem(QIcon(flagPicture(flagCodeFor(name), FlagSize, dpr)), name);
+    }
+    // The loaded language, or "English" when none is. No language loaded has an empty name, which must not pick
+    // the empty item of a file named with the suffix in other letters.
+    for (int i = 0; i < m_languages->count() && !m_context.currentLanguage.isEmpty(); ++i) {
+        if (m_languages->itemText(i) == m_context.currentLanguage) {
+            m_languages->setCurrentIndex(i);
+            break;
+        }
+    }
+
+    QLabel* creditsTitle = plainLabel(this, "Label2", translate("Translated by:"), 16);
+    creditsTitle->setGeometry(Margin, 39, 258, 22);
+
+    m_credits = new QPlainTextEdit(this);
+    m_credits->setObjectName(QStringLiteral("RichEdit1"));
+    m_credits->setGeometry(263, 32, 355, 151);
+    m_credits->setReadOnly(true);
+    m_credits->setLineWrapMode(QPlainTextEdit::NoWrap);
+    m_credits->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    m_credits->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    m_credits->setFont(dialogFont(16));
+    m_credits->setStyleSheet(QStringLiteral("QPlainTextEdit { background-color: %1; }")
+                                 .arg(QApplication::palette().color(QPalette::Button).name()));
+    m_credits->setContextMenuPolicy(Qt::CustomContextMenu);
+
+    m_creditsMenu = new QMenu(this);
+    m_creditsMenu->setObjectName(QStringLiteral("PopupMenu1"));
+    QAction* copy = m_creditsMenu->addAction(QIcon(copyPicture(16, dpr)), translate("Copy"));
+    copy->setObjectName(QStringLiteral("Copy1"));
+    connect(copy, &QAction::triggered, m_credits, &QPlainTextEdit::copy);
+    QAction* selectAll = m_creditsMenu->addAction(translate("Select All"));
+    selectAll->setObjectName(QStringLiteral("SelectAll1"));
+    connect(selectAll, &QAction::triggered, m_credits, &QPlainTextEdit::selectAll);
+    connect(m_credits, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& at) { m_creditsMenu->popup(m_credits->viewport()->mapToGlobal(at)); });
+
+    auto* separator = new QFrame(this);
+    separator->setObjectName(QStringLiteral("Panel2"));
+    separator->setFrameShape(QFrame::HLine);
+    separator->setFrameShadow(QFrame::Sunken);
+    separator->setGeometry(0, ClientHeight - 39 - 1, ClientWidth, 1);
+
+    auto* bar = new QWidget(this);
+    bar->setObjectName(QStringLiteral("Panel1"));
+    bar->setGeometry(0, ClientHeight - 39, ClientWidth, 39);
+
+    auto* link = new LinkLabel(bar, m_context.translationPageUrl);
+    link->setObjectName(QStringLiteral("Label3"));
+    link->setTextFormat(Qt::PlainText);
+    link->setText(translate("Contribute to Translation"));
+    link->setFont(dialogFont(16, true));
+    link->setStyleSheet(QStringLiteral("QLabel { color: blue; background: transparent; }"));
+    link->setCursor(Qt::PointingHandCursor);
+    link->setToolTip(m_context.translationPageUrl);
+    link->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    // 177 pixels wide, or wider where the font or the translation needs it, so the text is never cut off.
+    link->setGeometry(Margin, Margin, std::max(177, link->sizeHint().width()), 39 - 2 * Margin);
+
+    auto* ok = new QPushButton(QIcon(tickPicture(16, dpr)), translate("OK"), bar);
+    ok->setObjectName(QStringLiteral("Button1"));
+    ok->setFont(dialogFont(16));
+    ok->setGeometry(ClientWidth - Margin - 172, Margin, 172, 33);
+    ok->setDefault(true);
+    connect(ok, &QPushButton::clicked, this, &LanguageDialog::confirm);
+
+    setTabOrder(m_languages, m_credits);
+    setTabOrder(m_credits, ok);
+    m_languages->setFocus();
+
+    connect(m_languages, &QComboBox::currentIndexChanged, this, &LanguageDialog::showCredits);
+    showCredits();
+    m_initialLanguage = m_languages->currentText();
+}
+
+LanguageDialog::~LanguageDialog() = default;
+
+QString LanguageDialog::translate(const char* text) const {
+    const QString source = QString::fromLatin1(text);
+    return m_context.translate ? m_context.translate(source) : source;
+}
+
+void LanguageDialog::showCredits() {
+    m_credits->setPlainText(
+        creditLines(languageCredit(m_languages->currentText(), m_context.languagesFolder)).join(QLatin1Char('\n')));
+}
+
+void LanguageDialog::confirm() {
+    const QString selected = m_languages->currentText();
+    if (selected == m_initialLanguage) {
+        accept();
+        return;
+    }
+
+    QMessageBox question(QMessageBox::Question, translate("Confirmation"), QString(),
+                         QMessageBox::Yes | QMessageBox::No, this);
+    question.setObjectName(QStringLiteral("RestartQuestion"));
+    question.setTextFormat(Qt::PlainText);
+    question.setText(translate("Restart Application?"));
+    question.button(QMessageBox::Yes)->setText(translate("Yes"));
+    question.button(QMessageBox::No)->setText(translate("No"));
+    question.setDefaultButton(QMessageBox::Yes);
+    question.setEscapeButton(QMessageBox::No);
+    if (question.exec() != QMessageBox::Yes) {
+        return; // the dialog stays open with the new selection
+    }
+
+    const auto fail = [this](const QString& message) {
+        if (m_context.showError) {
+            m_context.showError(message);
+        } else {
+            QMessageBox box(QMessageBox::Critical, QApplication::applicationName(), QString(), QMessageBox::Ok, this);
+            box.setTextFormat(Qt::PlainText);
+            box.setText(message);
+            box.exec();
+        }
+    };
+    QString folder = m_context.dataFolder;
+    if (!folder.endsWith(QLatin1Char('/'))) {
+        folder += QLatin1Char('/');
+    }
+    const QString script = folder + RestartScriptName;
+    // The script first: when it cannot be written nothing changes, and the choice is not kept for a restart that
+    // will not come.
+    if (const Status written = platform::fileSystem().writeFileReplacing(script, restartScript(m_context.programFile));
+        !written) {
+        fail(written.message());
+        return;
+    }
+    if (m_context.storeLanguage) {
+        if (const Status stored = m_context.storeLanguage(selected); !stored) {
+            fail(stored.message());
+            return;
+        }
+    }
+    QCoreApplication::processEvents();
+    // Whether the shell starts is not looked at: the program ends either way, as asked.
+    platform::shell().startDetached(QStringLiteral("/bin/sh"), {script});
+    accept();
+    if (m_context.quit) {
+        m_context.quit();
+    } else {
+        QCoreApplication::quit();
+    }
+}
+
+} // namespace clavora

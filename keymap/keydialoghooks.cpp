@@ -1,0 +1,42 @@
+// The desktop's message box and file-open dialog for the key dialogs.
+#include "keymap/keydialoghooks.h"
+
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+
+namespace clavora {
+
+const QStringList SoundFileFilters = {
+    QStringLiteral("Audio Files (*.wav *.mp3 *.mp2 *.mp1 *.aiff *.ogg *.m4a *.flac *.opus)"),
+    // "*" rather than "*.*": on this system a file name need not hold a dot.
+    QStringLiteral("Any File (*)"),
+};
+
+KeyDialogHooks KeyDialogHooks::desktop() {
+    KeyDialogHooks hooks;
+    hooks.showMessage = [](QWidget* parent, QMessageBox::Icon icon, const QString& caption, const QString& text) {
+        QMessageBox box(icon, caption, text, QMessageBox::Ok, parent);
+        box.exec();
+    };
+    hooks.chooseSoundFile = [](QWidget* parent, const QString& startFile) {
+        QFileDialog dialog(parent);
+        dialog.setAcceptMode(QFileDialog::AcceptOpen);
+        dialog.setFileMode(QFileDialog::ExistingFile);
+        dialog.setNameFilters(SoundFileFilters);
+        dialog.setDefaultSuffix(QStringLiteral("wav"));
+        if (!startFile.isEmpty()) {
+            // A relative path is taken from the current folder, as playback takes it.
+            const QFileInfo start(startFile);
+            dialog.setDirectory(start.absolutePath());
+            dialog.selectFile(start.fileName());
+        }
+        if (dialog.exec() != QDialog::Accepted) {
+            return QString();
+        }
+        return dialog.selectedFiles().value(0);
+    };
+    return hooks;
+}
+
+} // namespace clavora

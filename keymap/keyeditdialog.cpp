@@ -1,0 +1,185 @@
+// The Add/Edit Key window.
+#include "keymap/keyeditdialog.h"
+
+#include <QAction>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QPushButton>
+#include <QUrl>
+
+namespace clavora {
+
+namespace {
+
+const QString WarningCaption = QStringLiteral("WARNING");
+
+// The file field: a sound file dropped on it replaces its text instead of inserting a URL at the cursor.
+class FileField : public QLineEdit {
+public:
+    using QLineEdit::QLineEdit;
+
+protected:
+    void dragEnterEvent(QDragEnterEvent* event) override {
+        if (droppedLocalFiles(event->mimeData()).isEmpty()) {
+            QLineEdit::dragEnterEvent(event);
+        } else {
+            event->acceptProposedAction();
+        }
+    }
+    void dragMoveEvent(QDragMoveEvent* event) override {
+        if (droppedLocalFiles(event->mimeData()).isEmpty()) {
+            QLineEdit::dragMoveEvent(event);
+        } else {
+            event->acceptProposedAction();
+        }
+    }
+    void dropEvent(QDropEvent* event) override {
+        const QStringList files = droppedLocalFiles(event->mimeData());
+        if (files.isEmpty()) {
+            QLineEdit::dropEvent(event);
+            return;
+        }
+        event->acceptProposedAction();
+        setText(files.first());
+        setFocus();
+    }
+};
+
+} // namespace
+
+QStringList droppedLocalFiles(const QMimeData* mime) {
+    QStringList files;
+    if (mime == nullptr || !mime->hasUrls()) {
+        return files;
+    }
+    for (const QUrl& url : mime->urls()) {
+        if (url.isLocalFile() && !QFileInfo(url.toLocalFile()).isDir()) {
+            files.append(url.toLocalFile());
+        }
+    }
+    return files;
+}
+
+KeyEditDialog::KeyEditDialog(RedefineKeysDialog& owner, Mode mode, RedefineKeysDialog::RowId row)
+    : QDialog(&owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
+      m_owner(owner), m_mode(mode), m_row(row) {
+    setObjectName(QStringLiteral("FormKeyAddEdit"));
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowTitle(mode == Mode::Add ? QStringLiteral("Add Key") : QStringLiteral("Edit Key"));
+    setFixedSize(385, 108);
+
+    auto* keyLabel = new QLabel(QStringLiteral("Key:"), this);
+    keyLabel->move(8, 11);
+    m_keyField = new QLineEdit(this);
+    m_keyField->setObjectName(QStringLiteral("Edit1"));
+    m_keyField->setGeometry(72, 8, 225, 21);
+    keyLabel->setBuddy(m_keyField);
+
+    auto* fileLabel = new QLabel(QStringLiteral("Filename:"), this);
+    fileLabel->move(8, 43);
+    m_fileField = new FileField(this);
+    m_fileField->setObjectName(QStringLiteral("Edit2"));
+    m_fileField->setGeometry(72, 40, 225, 21);
+    fileLabel->setBuddy(m_fileField);
+
+    auto makeButton = [this](const char* name, const QString& text, QRect geometry) {
+        auto* button = new QPushButton(text, this);
+        button->setObjectName(QLatin1String(name));
+        button->setGeometry(geometry);
+        // Neither OK nor Cancel answers Enter: a stray Enter must not save a half-typed binding.
+        button->setAutoDefault(false);
+        button->setDefault(false);
+        return button;
+    };
+    m_browseButton = makeButton("Button3", QStringLiteral("Browse..."), QRect(303, 38, 75, 25));
+    m_okButton = makeButton("Button2", QStringLiteral("OK"), QRect(72, 75, 88, 25));
+    m_cancelButton = makeButton("Button1", QStringLiteral("Cancel"), QRect(166, 75, 88, 25));
+    connect(m_browseButton, &QPushButton::clicked, this, &KeyEditDialog::browse);
+    connect(m_okButton, &QPushButton::clicked, this, &KeyEditDialog::confirm);
+    connect(m_cancelButton, &QPushButton::clicked, this, &QWidget::close);
+
+    setTabOrder(m_keyField, m_fileField);
+    setTabOrder(m_fileField, m_browseButton);
+    setTabOrder(m_browseButton, m_okButton);
+    setTabOrder(m_okButton, m_cancelButton);
+
+    auto* close = new QAction(QStringLiteral("Close"), this);
+    close->setObjectName(QStringLiteral("Close1"));
+    close->setShortcut(QKeySequence(Qt::Key_Escape));
+    close->setShortcutContext(Qt::WindowShortcut);
+    connect(close, &QAction::triggered, this, &QWidget::close);
+    addAction(close);
+
+    if (mode == Mode::Edit) {
+        const qsizetype index = owner.rowOf(row);
+        if (index >= 0) {
+            const Binding& binding = owner.keyMap().row(index);
+            m_keyField->setText(binding.key);
+            m_fileField->setText(binding.path);
+        }
+        // The key of a row may be a whole key name (F5, ENTER), shown in full; it cannot be changed here.
+        m_keyField->setEnabled(false);
+        m_fileField->setFocus();
+    } else {
+        // With room for one character only, a selected character is what the next one typed replaces: so the
+        // field always holds the last character typed.
+        m_keyField->setMaxLength(1);
+        connect(m_keyField, &QLineEdit::textChanged, m_keyField, &QLineEdit::selectAll);
+        m_keyField->setFocus();
+    }
+}
+
+QString KeyEditDialog::key() const {
+    return m_keyField->text();
+}
+
+QString KeyEditDialog::fileName() const {
+    return m_fileField->text();
+}
+
+void KeyEditDialog::setFileName(const QString& fileName) {
+    m_fileField->setText(fileName);
+}
+
+void KeyEditDialog::warn(const QString& text) {
+    m_owner.hooks().showMessage(this, QMessageBox::Warning, WarningCaption, text);
+}
+
+void KeyEditDialog::confirm() {
+    const QString key = m_keyField->text();
+    if (m_mode == Mode::Add) {
+        if (key.isEmpty()) {
+            warn(QStringLiteral("Type the key first."));
+            m_keyField->setFocus();
+            return;
+        }
+        if (m_owner.rowOfKey(key) >= 0) {
+            warn(QStringLiteral("Key already exists!"));
+            return;
+        }
+        if (m_owner.appendBinding(Binding{key, m_fileField->text()}, this)) {
+            close();
+        }
+        return;
+    }
+    if (m_owner.rowOf(m_row) < 0) {
+        warn(QStringLiteral("This key has been deleted from the list."));
+        return;
+    }
+    if (m_owner.replacePath(m_row, m_fileField->text(), this)) {
+        close();
+    }
+}
+
+void KeyEditDialog::browse() {
+    const QString chosen = m_owner.hooks().chooseSoundFile(this, m_fileField->text());
+    if (!chosen.isEmpty()) {
+        m_fileField->setText(chosen);
+    }
+}
+
+} // namespace clavora

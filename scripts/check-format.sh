@@ -1,0 +1,6 @@
+#!/usr/bin/env bash
+# Fails when a tracked C++ source differs from what clang-format makes of it; `cmake --build build --target format`
+# rewrites them.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+git ls-files -z '*.cpp' '*.h' | xargs -0 -r clang-format --dry-run --Werror

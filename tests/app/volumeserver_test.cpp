@@ -1,0 +1,150 @@
+// The volume slider on the test rig's PulseAudio server: the audio engine plays through SDL's PulseAudio driver,
+// and the slider follows and sets that stream's volume, as another program (pactl, the desktop's mixer) sees it.
+#include "app/volumecontrol.h"
+#include "app/volumetarget.h"
+#include "audio/soundplayer.h"
+#include "platform/linux/linuxprogramvolume.h"
+#include "tests/support/programrun.h"
+#include "tests/support/testsupport.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSlider>
+#include <QWheelEvent>
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+using namespace clavora;
+
+namespace {
+
+struct StreamState {
+    int index = -1;
+    quint32 left = 0;
+    quint32 right = 0;
+};
+
+// This process's engine stream as the server reports it; index -1 when there is none.
+StreamState ourStream() {
+    StreamState found;
+    const QJsonArray streams =
+        QJsonDocument::fromJson(
+            test::runCommand(QStringLiteral("pactl"), {QStringLiteral("-f"), QStringLiteral("json"),
+                                                       QStringLiteral("list"), QStringLiteral("sink-inputs")})
+                .toUtf8())
+            .array();
+    for (const QJsonValue& stream : streams) {
+        const QJsonObject properties = stream[QStringLiteral("properties")].toObject();
+        if (properties[QStringLiteral("application.process.id")].toString() == QString::number(::getpid()) &&
+            properties[QStringLiteral("media.name")].toString() == QLatin1String(audio::OutputStreamName)) {
+            const QJsonObject volume = stream[QStringLiteral("volume")].toObject();
+            found.index = stream[QStringLiteral("index")].toInt();
+            found.left = static_cast<quint32>(volume[QStringLiteral("front-left")][QStringLiteral("value")].toInt());
+            found.right = static_cast<quint32>(volume[QStringLiteral("front-right")][QStringLiteral("value")].toInt());
+        }
+    }
+    return found;
+}
+
+void setStreamVolume(int index, quint32 left, quint32 right) {
+    test::runCommand(QStringLiteral("pactl"), {QStringLiteral("set-sink-input-volume"), QString::number(index),
+                                               QString::number(left), QString::number(right)});
+}
+
+class VolumeOnSoundServerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!test::soundServerReachable()) {
+            GTEST_SKIP() << "needs the PulseAudio server of the test rig (PULSE_SERVER with a null sink)";
+        }
+        m_previousDriver = qgetenv("SDL_AUDIODRIVER");
+        qputenv("SDL_AUDIODRIVER", "pulseaudio");
+        ASSERT_TRUE(m_sound.start());
+        ASSERT_EQ(m_sound.engine().outputDriver(), "pulseaudio");
+        m_volume = makeProgramVolume(m_sound, m_server, m_state.path());
+        m_control = std::make_unique<VolumeControl>(
+            &m_slider, &m_home, *m_volume,
+            StatusTextSink{[this] { return m_text; }, [this](const QString& text) { m_text = text; }});
+
+        ASSERT_TRUE(test::waitFor([] { return ourStream().index >= 0; }, 5000)) << "the engine's stream is missing";
+        m_stream = ourStream().index;
+        // Whatever the server started the stream with, begin from full volume.
+        setStreamVolume(m_stream, 65536, 65536);
+        ASSERT_TRUE(test::waitFor([this] { return m_slider.value() == 8; }, 5000)) << m_slider.value();
+    }
+
+    void TearDown() override {
+        m_control.reset();
+        m_volume.reset();
+        m_sound.stop();
+        if (!m_previousDriver.isNull()) {
+            qputenv("SDL_AUDIODRIVER", m_previousDriver);
+        }
+    }
+
+    void wheelNotch(int delta) {
+        const QPointF at(5, 5);
+        QWheelEvent event(at, at, QPoint(), QPoint(0, delta), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(&m_slider, &event);
+    }
+
+    QByteArray m_previousDriver;
+    test::TempFolder m_state;
+    audio::SoundPlayer m_sound;
+    platform::LinuxProgramVolume m_server;
+    std::unique_ptr<platform::IProgramVolume> m_volume;
+    QSlider m_slider;
+    QWidget m_home;
+    QString m_text = QStringLiteral("Press any key");
+    std::unique_ptr<VolumeControl> m_control;
+    int m_stream = -1;
+};
+
+TEST_F(VolumeOnSoundServerTest, StreamMutedElsewhereShowsSilentWithin200Ms) {
+    setStreamVolume(m_stream, 0, 0);
+    QElapsedTimer since;
+    since.start();
+    ASSERT_TRUE(test::waitFor([this] { return m_text == "Silent" && m_slider.value() == 0; }, 5000));
+    EXPECT_LE(since.elapsed(), 200);
+
+    setStreamVolume(m_stream, 40000, 40000);
+    EXPECT_TRUE(test::waitFor([this] { return m_text == "Press any key" && m_slider.value() == 4; }, 5000));
+    // Written back rounded down to the step, on both channels.
+    EXPECT_TRUE(test::waitFor([] { return ourStream().left == 32764 && ourStream().right == 32764; }, 5000));
+}
+
+TEST_F(VolumeOnSoundServerTest, FourWheelNotchesDownFromTheTopSetTheStreamToHalf) {
+    for (int notch = 0; notch < 4; ++notch) {
+        wheelNotch(-120);
+    }
+    EXPECT_EQ(m_slider.value(), 4);
+    EXPECT_TRUE(test::waitFor([] { return ourStream().left == 32764 && ourStream().right == 32764; }, 5000))
+        << ourStream().left << "/" << ourStream().right;
+    // And the slider stays there: what the server reports back agrees with it.
+    m_control->tick();
+    EXPECT_EQ(m_slider.value(), 4);
+    // The voice output's stream is not the one the slider sets at the server: its gain in the engine follows, as
+    // loud as half way up the server's cubic scale, while the speakers' engine gain stays whole.
+    EXPECT_EQ(m_sound.voiceEngine().masterGain().left, serverVolumeAsGain(32764));
+    EXPECT_EQ(m_sound.voiceEngine().masterGain().right, serverVolumeAsGain(32764));
+    EXPECT_EQ(m_sound.engine().masterGain().right, 65535);
+}
+
+TEST_F(VolumeOnSoundServerTest, UnequalChannelsFollowTheRightOne) {
+    setStreamVolume(m_stream, 65536, 16382);
+    EXPECT_TRUE(test::waitFor([this] { return m_slider.value() == 2; }, 5000)) << m_slider.value();
+    EXPECT_TRUE(test::waitFor([] { return ourStream().left == 16382 && ourStream().right == 16382; }, 5000))
+        << ourStream().left << "/" << ourStream().right;
+
+    setStreamVolume(m_stream, 0, 65536);
+    EXPECT_TRUE(test::waitFor([this] { return m_slider.value() == 8; }, 5000)) << m_slider.value();
+    EXPECT_TRUE(test::waitFor([] { return ourStream().left == 65529 && ourStream().right == 65529; }, 5000))
+        << ourStream().left << "/" << ourStream().right;
+    EXPECT_EQ(m_text, "Press any key");
+}
+
+} // namespace

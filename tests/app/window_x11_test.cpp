@@ -1,0 +1,162 @@
+// Minimizing, the notification-area icon, the /auto start and the captions the window manager shows, on a real X
+// display.
+#include "app/application.h"
+#include "app/identity.h"
+#include "app/mainwindow.h"
+#include "app/startup.h"
+#include "platform/fake/fakeautostart.h"
+#include "platform/fake/fakefilesystem.h"
+#include "tests/support/platformtest.h"
+#include "tests/support/programrun.h"
+#include "tests/support/testsupport.h"
+
+#include <QAction>
+#include <QDir>
+#include <QFile>
+#include <QMessageBox>
+#include <QSystemTrayIcon>
+#include <QTest>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+
+using namespace clavora;
+using clavora::test::namedChild;
+using clavora::test::waitFor;
+
+namespace {
+
+bool onXDisplay() {
+    return QGuiApplication::platformName() == "xcb";
+}
+
+class TrayTest : public test::PlatformTest {
+protected:
+    void SetUp() override {
+        if (!onXDisplay()) {
+            GTEST_SKIP() << "needs the X display of the test rig";
+        }
+        if (!QTest::qWaitFor([] { return QSystemTrayIcon::isSystemTrayAvailable(); }, 5000)) {
+            GTEST_SKIP() << "no notification area on this display";
+        }
+        ASSERT_TRUE(QDir().mkpath(m_root.file("program")));
+        ASSERT_TRUE(QFile::copy(test::programDir() + "/clavora", m_root.file("program/clavora")));
+        m_files.programFile = m_root.file("program/clavora");
+        m_autostart.entries["Zemtrak - Clavora"] = "\"x\" /auto";
+    }
+
+    std::unique_ptr<Startup> showWindow(const QStringList& arguments, const QByteArray& settings) {
+        test::writeBytes(m_root.file("program/settings.ini"), settings);
+        auto startup = std::make_unique<Startup>(arguments);
+        startup->run();
+        startup->window().show();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(&startup->window()));
+        return startup;
+    }
+
+    // Waits until the one-shot /auto timer has fired and the reactions it queued have run.
+    static void waitForAutoSwitch(MainWindow& window) {
+        QTimer* timer = namedChild<QTimer>(window, "TimerParam");
+        EXPECT_TRUE(waitFor([&] { return !timer->isActive(); }, 3000));
+        QCoreApplication::processEvents();
+    }
+};
+
+bool hiddenToTray(MainWindow& window) {
+    auto* icon = namedChild<QSystemTrayIcon>(window, "TrayIcon1");
+    return !window.isVisible() && window.isMinimized() && icon->isVisible() && icon->toolTip() == "Zemtrak - Clavora";
+}
+
+TEST_F(TrayTest, MinimizingWithoutTheOptionKeepsTheTaskBarButton) {
+    auto startup = showWindow({}, "[Settings]\nMinimizeToSystemTray=OFF\n");
+    MainWindow& window = startup->window();
+    window.showMinimized();
+    ASSERT_TRUE(waitFor([&] { return window.isMinimized(); }, 3000));
+    QCoreApplication::processEvents(); // the deferred reaction to the minimize
+    EXPECT_TRUE(window.isVisible());
+    EXPECT_FALSE(namedChild<QSystemTrayIcon>(window, "TrayIcon1")->isVisible());
+}
+
+TEST_F(TrayTest, MinimizingWithTheOptionHidesToTheTrayAndAClickBringsItBack) {
+    auto startup = showWindow({}, "[Settings]\nMinimizeToSystemTray=ON\n");
+    MainWindow& window = startup->window();
+    window.showMinimized();
+    EXPECT_TRUE(waitFor([&] { return hiddenToTray(window); }, 3000));
+
+    emit namedChild<QSystemTrayIcon>(window, "TrayIcon1")->activated(QSystemTrayIcon::Trigger);
+    EXPECT_TRUE(waitFor([&] { return window.isVisible() && !window.isMinimized(); }, 3000));
+    EXPECT_FALSE(namedChild<QSystemTrayIcon>(window, "TrayIcon1")->isVisible());
+}
+
+TEST_F(TrayTest, AutoSwitchHidesToTheTrayOnlyAsFirstArgument) {
+    const QByteArray both = "[Settings]\nMinimizeToSystemTray=ON\nMinimizeStartup=ON\n";
+    for (const QString& argument : {"/auto", "/AUTO", "/Auto"}) {
+        SCOPED_TRACE(argument.toStdString());
+        auto startup = showWindow({argument}, both);
+        EXPECT_TRUE(waitFor([&] { return hiddenToTray(startup->window()); }, 3000));
+    }
+    {
+        auto startup = showWindow({"--x", "/auto"}, both);
+        waitForAutoSwitch(startup->window());
+        EXPECT_TRUE(startup->window().isVisible());
+        EXPECT_FALSE(namedChild<QSystemTrayIcon>(startup->window(), "TrayIcon1")->isVisible());
+    }
+    {
+        // Auto Minimize at Startup unchecked: the switch is ignored.
+        auto startup = showWindow({"/auto"}, "[Settings]\nMinimizeToSystemTray=ON\nMinimizeStartup=OFF\n");
+        waitForAutoSwitch(startup->window());
+        EXPECT_TRUE(startup->window().isVisible());
+        EXPECT_FALSE(startup->window().isMinimized());
+    }
+    {
+        // Without the tray option it minimizes to the task bar.
+        auto startup = showWindow({"/auto"}, "[Settings]\nMinimizeToSystemTray=OFF\nMinimizeStartup=ON\n");
+        EXPECT_TRUE(waitFor([&] { return startup->window().isMinimized(); }, 3000));
+        EXPECT_FALSE(namedChild<QSystemTrayIcon>(startup->window(), "TrayIcon1")->isVisible());
+    }
+}
+
+// The title the window manager is given for a top-level window, as it would show it.
+QString netWmName(QWidget& window) {
+    Display* display = XOpenDisplay(nullptr);
+    if (!display) {
+        return "(no display)";
+    }
+    const Atom name = XInternAtom(display, "_NET_WM_NAME", False);
+    const Atom utf8 = XInternAtom(display, "UTF8_STRING", False);
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0;
+    unsigned long after = 0;
+    unsigned char* data = nullptr;
+    QString title;
+    if (XGetWindowProperty(display, Window(window.winId()), name, 0, 1024, False, utf8, &type, &format, &count, &after,
+                           &data) == Success &&
+        data) {
+        title = QString::fromUtf8(reinterpret_cast<const char*>(data), qsizetype(count));
+        XFree(data);
+    }
+    XCloseDisplay(display);
+    return title;
+}
+
+// The toolkit appends an application display name to every caption; dialog captions must be exactly their texts.
+TEST(CaptionTest, DialogCaptionsCarryExactlyTheirText) {
+    if (!onXDisplay()) {
+        GTEST_SKIP() << "needs the X display of the test rig";
+    }
+    configureApplication(*qApp);
+    EXPECT_EQ(QApplication::applicationDisplayName(), "Clavora"); // the caption of plain message boxes
+    EXPECT_EQ(QApplication::font().family(), "DejaVu Sans");
+    EXPECT_EQ(QApplication::font().pixelSize(), 11);
+
+    QMessageBox box(QMessageBox::Question, "Confirmation", "Restart Application?", QMessageBox::Yes | QMessageBox::No);
+    box.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&box));
+    EXPECT_TRUE(waitFor([&] { return netWmName(box) == "Confirmation"; }, 2000)) << netWmName(box).toStdString();
+    box.close();
+}
+
+} // namespace

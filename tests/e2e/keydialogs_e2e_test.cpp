@@ -1,0 +1,137 @@
+// Bindings made inside the program, for real: Soundboard > "Redefine Keys..." opened from the menu bar, a binding
+// added with the keyboard alone, and the key then pressed in the main window heard from the sound server's null sink.
+#include "tests/audio/audiotestsupport.h"
+#include "tests/support/programrun.h"
+#include "tests/support/testsupport.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QThread>
+#include <gtest/gtest.h>
+
+#include <vector>
+
+using namespace clavora::test;
+
+namespace {
+
+const QString Title = QStringLiteral("Zemtrak - Clavora");
+constexpr int ToneRate = 44100;
+constexpr double ToneFrequency = 1000.0;
+constexpr int RecordRate = 48000;
+
+class KeyDialogsE2E : public ProgramTest {
+protected:
+    void SetUp() override {
+        if (!soundServerReachable()) {
+            GTEST_SKIP()
+                << "needs the PulseAudio server of the test rig (PULSE_SERVER with a null sink named testsink)";
+        }
+        ProgramTest::SetUp();
+        if (IsSkipped() || HasFatalFailure()) {
+            return;
+        }
+        m_tone = m_root.file("tone.wav");
+        writeWav16(m_tone, ToneRate, 2, sineSamples16(ToneFrequency, ToneRate, ToneRate * 3 / 10, 0.5));
+        QByteArray keys = "\xEF\xBB\xBF";
+        for (int n = 1; n <= 12; ++n) {
+            keys += "F" + QByteArray::number(n) + "|Sounds\\" + QByteArray::number(n + 10) + ".mp3\r\n";
+        }
+        writeBytes(keysDb(), keys);
+        // The key is to be played by the window's own key handling, from the key map the dialog changed.
+        writeBytes(m_programDir + "/settings.ini", "[Settings]\r\nHotkeyMode=OFF\r\n");
+    }
+
+    void TearDown() override {
+        if (m_recorder.state() != QProcess::NotRunning) {
+            m_recorder.terminate();
+            if (!m_recorder.waitForFinished(5000)) {
+                m_recorder.kill();
+                m_recorder.waitForFinished(5000);
+            }
+        }
+    }
+
+    QString keysDb() const { return m_programDir + "/keys.db"; }
+
+    // The visible window of the program with this exact title; empty when there is none.
+    QString window(const ProgramRun& run, const QString& title) {
+        // --all: the window must match both the process and the title (xdotool takes either by default).
+        return runCommand("xdotool", {"search", "--all", "--onlyvisible", "--pid", QString::number(run.pid()), "--name",
+                                      QLatin1Char('^') + title + QLatin1Char('$')})
+            .split(QLatin1Char('\n'), Qt::SkipEmptyParts)
+            .value(0);
+    }
+    QString focusedWindow(ProgramRun& run, const QString& title) {
+        EXPECT_TRUE(run.waitForWindow(title, 10000)) << title.toStdString() << "\n" << run.output().toStdString();
+        const QString id = window(run, title);
+        if (!id.isEmpty()) {
+            runCommand("xdotool", {"windowfocus", "--sync", id});
+            QThread::msleep(300);
+        }
+        return id;
+    }
+    static void keys(const QStringList& names) {
+        for (const QString& name : names) {
+            runCommand("xdotool", {"key", "--delay", "60", name});
+            QThread::msleep(150);
+        }
+    }
+
+    QString m_tone;
+    QProcess m_recorder;
+};
+
+TEST_F(KeyDialogsE2E, ABindingAddedFromTheMenuPlaysAtTheNextKeyPress) {
+    ProgramRun run(m_programDir + "/clavora", m_home);
+    run.environment().insert("SDL_AUDIODRIVER", "pulseaudio");
+    ASSERT_TRUE(run.start());
+    const QString main = focusedWindow(run, Title);
+    ASSERT_FALSE(main.isEmpty());
+
+    // Soundboard is the first menu of the bar; Redefine Keys... its first item.
+    runCommand("xdotool", {"mousemove", "--window", main, "30", "10", "click", "1"});
+    QThread::msleep(500);
+    keys({"Down", "Return"});
+    const QString dialog = focusedWindow(run, "Redefine Keys");
+    ASSERT_FALSE(dialog.isEmpty()) << "the menu item did not open the dialog";
+
+    // From the list to Add, which the space bar presses; in Add Key: the key, the file, past Browse... to OK.
+    keys({"Tab", "space"});
+    ASSERT_FALSE(focusedWindow(run, "Add Key").isEmpty());
+    keys({"z", "Tab"});
+    runCommand("xdotool", {"type", "--delay", "20", m_tone});
+    keys({"Tab", "Tab", "space"});
+    const QByteArray line = "z|" + QFile::encodeName(m_tone) + "\r\n";
+    EXPECT_TRUE(waitFor([&] { return readBytes(keysDb()).endsWith(line); }, 5000)) << readBytes(keysDb()).toStdString();
+    EXPECT_TRUE(waitFor([&] { return window(run, "Add Key").isEmpty(); }, 5000)) << "OK closes the window";
+
+    // Esc closes Redefine Keys; the window plays the new binding.
+    focusedWindow(run, "Redefine Keys");
+    keys({"Escape"});
+    ASSERT_TRUE(waitFor([&] { return window(run, "Redefine Keys").isEmpty(); }, 5000));
+    focusedWindow(run, Title);
+
+    m_recorder.setStandardOutputFile(m_root.file("recording.raw"));
+    m_recorder.start("parec", {"-d", "testsink.monitor", "--format=s16le", QString("--rate=%1").arg(RecordRate),
+                               "--channels=1", "--latency-msec=10", "--raw"});
+    ASSERT_TRUE(m_recorder.waitForStarted(5000));
+    QThread::msleep(1500); // the null sink stalls while a new monitor stream gets going
+    keys({"z"});
+    QThread::msleep(1200);
+    m_recorder.terminate();
+    m_recorder.waitForFinished(5000);
+
+    const QByteArray raw = readBytes(m_root.file("recording.raw"));
+    std::vector<float> recorded;
+    const auto* samples = reinterpret_cast<const qint16*>(raw.constData());
+    for (qsizetype i = 0; i < raw.size() / 2; ++i) {
+        recorded.push_back(samples[i] / 32768.0f);
+    }
+    ASSERT_GT(recorded.size(), RecordRate / 2u);
+    EXPECT_GT(peak(recorded), 0.2f) << "nothing was heard\n" << run.output().toStdString();
+    EXPECT_NEAR(estimateFrequency(recorded, RecordRate), ToneFrequency, 5.0);
+    EXPECT_TRUE(run.isRunning());
+}
+
+} // namespace

@@ -1,0 +1,272 @@
+// Playing into calls and stopping everything, for real: the installed program on a private PulseAudio server (its
+// own null sink "speakers" and a stand-in microphone), keys pressed with xdotool on the rig's display, and what the
+// server carried recorded from "Clavora Microphone" and from the speakers.
+#include "tests/audio/audiotestsupport.h"
+#include "tests/support/programrun.h"
+#include "tests/support/soundserver.h"
+#include "tests/support/testsupport.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QProcess>
+#include <QThread>
+#include <QWidget>
+#include <QWindow>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <csignal>
+#include <numbers>
+#include <vector>
+
+using namespace clavora::test;
+
+namespace {
+
+const QString Title = QStringLiteral("Zemtrak - Clavora");
+const QString MicrophoneSource = QStringLiteral("clavora_microphone");
+constexpr int RecordRate = 48000;
+constexpr int ToneRate = 44100;
+constexpr double KeyFrequency = 1000.0;
+constexpr double VoiceFrequency = 440.0;
+
+// The amplitude of one frequency over a whole recording (a single-bin Fourier transform), as a share of full scale
+// for a tone that lasted the whole recording.
+double amplitudeAt(const std::vector<float>& samples, double frequency, int rate) {
+    double re = 0;
+    double im = 0;
+    for (size_t i = 0; i < samples.size(); ++i) {
+        const double phase = 2 * std::numbers::pi * frequency * static_cast<double>(i) / rate;
+        re += samples[i] * std::cos(phase);
+        im -= samples[i] * std::sin(phase);
+    }
+    return samples.empty() ? 0 : 2 * std::hypot(re, im) / static_cast<double>(samples.size());
+}
+
+// Records one source of the private server as mono 16-bit samples into a file.
+class Recorder {
+public:
+    Recorder(const PrivateSoundServer& server, QString file) : m_file(std::move(file)) {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        server.applyTo(environment);
+        m_process.setProcessEnvironment(environment);
+    }
+    ~Recorder() { stop(); }
+
+    // Starts recording and waits until the server delivers: a new monitor stream stalls a moment at first, and a
+    // sound played before it flows would be lost.
+    bool start(const QString& source) {
+        m_process.setStandardOutputFile(m_file);
+        m_process.start(QStringLiteral("parec"),
+                        {"-d", source, "--format=s16le", QStringLiteral("--rate=%1").arg(RecordRate), "--channels=1",
+                         "--latency-msec=10", "--raw"});
+        return m_process.waitForStarted(5000) && waitFor([&] { return bytes() >= RecordRate / 5; }, 10000);
+    }
+    qint64 bytes() const { return QFileInfo(m_file).size(); }
+    // Waits until Ms more milliseconds have been recorded.
+    bool recordMore(int ms) {
+        const qint64 target = bytes() + qint64(RecordRate) * 2 * ms / 1000;
+        return waitFor([&] { return bytes() >= target; }, ms + 10000);
+    }
+    void stop() {
+        if (m_process.state() != QProcess::NotRunning) {
+            m_process.terminate();
+            if (!m_process.waitForFinished(5000)) {
+                m_process.kill();
+                m_process.waitForFinished(5000);
+            }
+        }
+    }
+    std::vector<float> samples() const {
+        const QByteArray raw = readBytes(m_file);
+        std::vector<float> out(static_cast<size_t>(raw.size()) / 2);
+        const auto* values = reinterpret_cast<const qint16*>(raw.constData());
+        for (size_t i = 0; i < out.size(); ++i) {
+            out[i] = values[i] / 32768.0f;
+        }
+        return out;
+    }
+
+private:
+    QString m_file;
+    QProcess m_process;
+};
+
+class VoiceE2E : public ProgramTest {
+protected:
+    void SetUp() override {
+        ProgramTest::SetUp();
+        if (IsSkipped() || HasFatalFailure()) {
+            return;
+        }
+        ASSERT_TRUE(m_server.start()) << "pulseaudio did not start";
+        m_keyTone = m_root.file("key.wav");
+        writeWav16(m_keyTone, ToneRate, 2, sineSamples16(KeyFrequency, ToneRate, ToneRate * 3 / 10, 0.5));
+    }
+
+    void writeKeyMap(const QByteArray& bindings) {
+        QByteArray keys = "\xEF\xBB\xBF";
+        for (int n = 1; n <= 12; ++n) {
+            keys += "F" + QByteArray::number(n) + "|Sounds\\" + QByteArray::number(n + 10) + ".mp3\r\n";
+        }
+        writeBytes(m_programDir + "/keys.db", keys + bindings);
+    }
+    void writeSettings(const QByteArray& settings) { writeBytes(m_programDir + "/settings.ini", settings); }
+
+    // The program on the private server.
+    std::unique_ptr<ProgramRun> program() {
+        auto run = std::make_unique<ProgramRun>(m_programDir + "/clavora", m_home);
+        run->environment().insert(QStringLiteral("SDL_AUDIODRIVER"), QStringLiteral("pulseaudio"));
+        m_server.applyTo(run->environment());
+        return run;
+    }
+
+    QStringList ourModules() const {
+        QStringList ours;
+        for (const QString& line : m_server.modules().split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+            if (line.contains(QStringLiteral("clavora.owner"))) {
+                ours << line;
+            }
+        }
+        return ours;
+    }
+
+    void focusProgram(qint64 pid) {
+        const QString window =
+            runCommand(QStringLiteral("xdotool"),
+                       {QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--pid"),
+                        QString::number(pid), QStringLiteral("--name"), QLatin1Char('^') + Title + QLatin1Char('$')})
+                .split(QLatin1Char('\n'), Qt::SkipEmptyParts)
+                .value(0);
+        ASSERT_FALSE(window.isEmpty());
+        runCommand(QStringLiteral("xdotool"), {QStringLiteral("windowfocus"), QStringLiteral("--sync"), window});
+        ASSERT_TRUE(waitFor(
+            [&] {
+                return runCommand(QStringLiteral("xdotool"), {QStringLiteral("getwindowfocus")}).trimmed() == window;
+            },
+            5000));
+    }
+
+    PrivateSoundServer m_server;
+    QString m_keyTone;
+};
+
+TEST_F(VoiceE2E, TheMicrophoneCarriesTheKeysSoundAndTheUsersVoiceAndGoesAwayAtTheEnd) {
+    ASSERT_TRUE(m_server.addFakeMicrophone());
+    writeKeyMap("q|" + QFile::encodeName(m_keyTone) + "\r\n");
+    writeSettings("[Settings]\r\nHotkeyMode=OFF\r\nVoiceOutput=ON\r\n");
+    auto run = program();
+    ASSERT_TRUE(run->start());
+    ASSERT_TRUE(run->waitForWindow(Title)) << run->output().toStdString();
+    ASSERT_TRUE(waitFor([&] { return m_server.sourceNames().contains(MicrophoneSource); }, 10000))
+        << m_server.modules().toStdString() << run->output().toStdString();
+    focusProgram(run->pid());
+
+    Recorder microphone(m_server, m_root.file("microphone.raw"));
+    Recorder speakers(m_server, m_root.file("speakers.raw"));
+    ASSERT_TRUE(microphone.start(MicrophoneSource));
+    ASSERT_TRUE(speakers.start(QStringLiteral("speakers.monitor")));
+
+    // The user speaks: a tone into the stand-in microphone, all through the recording.
+    const QString voice = m_root.file("voice.wav");
+    writeWav16(voice, RecordRate, 2, sineSamples16(VoiceFrequency, RecordRate, RecordRate * 3, 0.5));
+    QProcess speaking;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    m_server.applyTo(environment);
+    speaking.setProcessEnvironment(environment);
+    speaking.start(QStringLiteral("paplay"), {QStringLiteral("-d"), QStringLiteral("micfeed"), voice});
+    ASSERT_TRUE(speaking.waitForStarted(5000));
+    ASSERT_TRUE(microphone.recordMore(300));
+
+    runCommand(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("q")});
+    ASSERT_TRUE(microphone.recordMore(1200));
+    microphone.stop();
+    speakers.stop();
+    speaking.waitForFinished(10000);
+
+    const std::vector<float> fromMicrophone = microphone.samples();
+    const std::vector<float> fromSpeakers = speakers.samples();
+    // The key's tone lasts 0.3 s of a recording of about 1.5 s; the voice lasts through it.
+    EXPECT_GT(amplitudeAt(fromMicrophone, KeyFrequency, RecordRate), 0.02) << run->output().toStdString();
+    EXPECT_GT(amplitudeAt(fromMicrophone, VoiceFrequency, RecordRate), 0.05);
+    EXPECT_GT(amplitudeAt(fromSpeakers, KeyFrequency, RecordRate), 0.02);
+    EXPECT_LT(amplitudeAt(fromSpeakers, VoiceFrequency, RecordRate), 0.005) << "the user's voice reached the speakers";
+
+    // A normal end takes everything away.
+    ASSERT_EQ(ourModules().size(), 3) << m_server.modules().toStdString();
+    run->stop();
+    EXPECT_TRUE(ourModules().isEmpty()) << m_server.modules().toStdString() << run->output().toStdString();
+    EXPECT_FALSE(m_server.sourceNames().contains(MicrophoneSource));
+}
+
+TEST_F(VoiceE2E, WhatAKilledRunLeftIsRemovedAtTheNextStart) {
+    writeKeyMap(QByteArray());
+    writeSettings("[Settings]\r\nVoiceOutput=ON\r\n");
+    {
+        auto run = program();
+        ASSERT_TRUE(run->start());
+        ASSERT_TRUE(run->waitForWindow(Title)) << run->output().toStdString();
+        ASSERT_TRUE(waitFor([&] { return m_server.sourceNames().contains(MicrophoneSource); }, 10000));
+        ::kill(static_cast<pid_t>(run->pid()), SIGKILL);
+        ASSERT_TRUE(waitFor([&] { return !run->isRunning(); }, 10000));
+    }
+    ASSERT_FALSE(ourModules().isEmpty()) << "the killed run left nothing behind";
+
+    writeSettings("[Settings]\r\nVoiceOutput=OFF\r\n");
+    auto run = program();
+    ASSERT_TRUE(run->start());
+    ASSERT_TRUE(run->waitForWindow(Title)) << run->output().toStdString();
+    EXPECT_TRUE(ourModules().isEmpty()) << m_server.modules().toStdString();
+    EXPECT_FALSE(m_server.sourceNames().contains(MicrophoneSource));
+    run->stop();
+}
+
+TEST_F(VoiceE2E, TheStopAllKeySilencesTenSoundsInHotkeyModeFromAnotherWindow) {
+    const QString longTone = m_root.file("long.wav");
+    // Each poll that sees the key down plays it once more: up to twenty sounds may sum.
+    writeWav16(longTone, ToneRate, 2, sineSamples16(KeyFrequency, ToneRate, ToneRate * 4, 0.045));
+    writeKeyMap("a|" + QFile::encodeName(longTone) + "\r\nb|<stop all>/\r\n");
+    writeSettings("[Settings]\r\nHotkeyMode=ON\r\nAllowOverlappingSounds=ON\r\n");
+    auto run = program();
+    ASSERT_TRUE(run->start());
+    ASSERT_TRUE(run->waitForWindow(Title)) << run->output().toStdString();
+
+    QWidget other;
+    other.setWindowTitle(QStringLiteral("focus holder"));
+    other.resize(200, 100);
+    other.show();
+    other.activateWindow();
+    ASSERT_TRUE(waitFor([&] { return QGuiApplication::focusWindow() == other.windowHandle(); }, 10000));
+
+    Recorder speakers(m_server, m_root.file("speakers.raw"));
+    ASSERT_TRUE(speakers.start(QStringLiteral("speakers.monitor")));
+    // Ten overlapping four-second sounds: the key held for a poll, ten times. The hotkey poll plays what is down.
+    const auto strike = [](const QString& key) {
+        runCommand(QStringLiteral("xdotool"), {QStringLiteral("keydown"), key});
+        QThread::msleep(70);
+        runCommand(QStringLiteral("xdotool"), {QStringLiteral("keyup"), key});
+    };
+    for (int i = 0; i < 10; ++i) {
+        strike(QStringLiteral("a"));
+        QThread::msleep(50);
+    }
+    const qint64 beforeStop = speakers.bytes() / 2;
+    strike(QStringLiteral("b"));
+    const qint64 afterStop = speakers.bytes() / 2;
+    ASSERT_TRUE(speakers.recordMore(1500));
+    speakers.stop();
+    EXPECT_TRUE(QGuiApplication::focusWindow() == other.windowHandle()) << "the focus moved during the test";
+
+    const std::vector<float> recorded = speakers.samples();
+    ASSERT_GT(static_cast<qint64>(recorded.size()), afterStop + RecordRate);
+    const std::vector<float> before(recorded.begin(), recorded.begin() + beforeStop);
+    EXPECT_GT(peak(before), 0.03f) << run->output().toStdString();
+    // Silent from shortly after the key on, long before the sounds would have ended. The key's poll and the
+    // server's buffers take a little time; a quarter of a second is far less than what was left to play.
+    const std::vector<float> after(recorded.begin() + afterStop + RecordRate / 4, recorded.end());
+    EXPECT_LT(peak(after), 0.001f) << "sound after the stop-all key";
+    EXPECT_TRUE(run->isRunning());
+}
+
+} // namespace
