@@ -12,11 +12,20 @@
 #include <QStandardPaths>
 
 #include <cmath>
+#include <csignal>
+#include <sys/prctl.h>
 
 namespace clavora::test {
 
 namespace {
+
 constexpr int WaitMs = 20000;
+
+// A server or recorder must not outlive a test process that crashed or was killed.
+void dieWithTheTest(QProcess& process) {
+    process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
+}
+
 } // namespace
 
 bool TestSoundServer::available(Kind kind) {
@@ -52,6 +61,7 @@ QString TestSoundServer::address() const {
 
 bool TestSoundServer::startProcess(QProcess& process, const QString& program, const QStringList& arguments,
                                    const QString& log) {
+    dieWithTheTest(process);
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_folder);
     environment.insert(QStringLiteral("PULSE_RUNTIME_PATH"), m_folder + QStringLiteral("/pulse"));
@@ -120,6 +130,7 @@ bool TestSoundServer::startRecorder() {
     stopRecorder();
     m_recording = m_folder + QStringLiteral("/recording%1.raw").arg(++m_recordings);
     m_recorder.setStandardOutputFile(m_recording);
+    dieWithTheTest(m_recorder);
     m_recorder.start(QStringLiteral("parec"),
                      {QStringLiteral("--server=") + address(), QStringLiteral("-d"), QStringLiteral("testsink.monitor"),
                       QStringLiteral("--format=s16le"), QStringLiteral("--rate=%1").arg(RecordRate),
