@@ -21,6 +21,7 @@
 #include "platform/keyboard.h"
 #include "platform/keycaptions.h"
 #include "platform/keyinjector.h"
+#include "platform/keywatch.h"
 #include "platform/programvolume.h"
 #include "platform/shell.h"
 #include "platform/webhost.h"
@@ -139,7 +140,9 @@ MainWindow::MainWindow(const AppContext& context, Options& options, KeyMap& keyM
     m_autoSwitchTimer->start();
 }
 
-MainWindow::~MainWindow() = default;
+MainWindow::~MainWindow() {
+    stopKeyWatch();
+}
 
 void MainWindow::watchScreen(QScreen* screen) {
     if (screen) {
@@ -312,8 +315,10 @@ void MainWindow::applyOption(Option option) {
     case Option::HotkeyMode:
         if (on) {
             m_hotkeyTimer->start();
+            startKeyWatch();
         } else {
             m_hotkeyTimer->stop();
+            stopKeyWatch();
         }
         break;
     case Option::MatrixDisplay:
@@ -461,6 +466,30 @@ void MainWindow::onAutoSwitchTimer() {
 bool MainWindow::hasKeyboardFocus() const {
     // Keys go to the volume slider while it holds the focus, and to a menu while one is open.
     return isActiveWindow() && QApplication::focusWidget() != m_volumeSlider && !QApplication::activePopupWidget();
+}
+
+void MainWindow::startKeyWatch() {
+    if (m_keyWatch) {
+        return;
+    }
+    platform::IKeyWatch& watch = platform::keyWatch();
+    const bool watching = watch.start([this](int virtualKey, bool down) {
+        if (down) {
+            m_soundBoard.keyWentDown(virtualKey, hasKeyboardFocus());
+        } else {
+            m_soundBoard.keyWentUp(virtualKey);
+        }
+    });
+    if (watching) {
+        m_keyWatch = &watch;
+    }
+}
+
+void MainWindow::stopKeyWatch() {
+    if (m_keyWatch) {
+        m_keyWatch->stop();
+        m_keyWatch = nullptr;
+    }
 }
 
 void MainWindow::pollHotkeys() {

@@ -35,8 +35,9 @@ namespace online {
 class UpdateChecker;
 }
 namespace platform {
+class IKeyWatch;
 class IProgramVolume;
-}
+} // namespace platform
 
 class MainWindow : public QMainWindow {
     Q_OBJECT
@@ -105,6 +106,8 @@ private:
     void onMinimized();
     void onAutoSwitchTimer();
     void pollHotkeys();
+    void startKeyWatch();
+    void stopKeyWatch();
     // The window itself holds the keyboard focus, so its key handlers hear what is typed.
     bool hasKeyboardFocus() const;
     void reloadDisplay();
@@ -123,6 +126,8 @@ private:
     QSystemTrayIcon* m_trayIcon = nullptr;
     QTimer* m_autoSwitchTimer = nullptr;
     QTimer* m_hotkeyTimer = nullptr;
+    // The watch telling of keys as they go down, while hotkey mode is on and the system has one.
+    platform::IKeyWatch* m_keyWatch = nullptr;
 
     std::array<QAction*, OptionCount> m_optionActions{}; // the check items of the on/off options
     QHash<QString, QAction*> m_layoutActions;            // by layout value

@@ -46,8 +46,26 @@ void SoundBoard::pollHotkeys(bool windowHasFocus) {
     if (!m_options.isOn(Option::HotkeyMode)) {
         return;
     }
-    input::pollHotkeys(platform::keyboard(), m_decimalSeparator, m_keyMap, windowHasFocus,
-                       [this](const QString& path) { playSoundFile(path); });
+    input::pollHotkeys(
+        platform::keyboard(), m_decimalSeparator, m_keyMap, windowHasFocus,
+        [this](const QString& path) { playSoundFile(path); }, &m_earlyStrokes);
+}
+
+void SoundBoard::keyWentDown(int virtualKey, bool windowHasFocus) {
+    if (!m_options.isOn(Option::HotkeyMode)) {
+        return;
+    }
+    platform::IKeyboard& keyboard = platform::keyboard();
+    const QString locale = keyboard.keyboardLocaleName();
+    const QStringList names =
+        m_earlyStrokes.keyWentDown(virtualKey, keyboard.snapshot(), locale, m_decimalSeparator, windowHasFocus);
+    for (const QString& name : names) {
+        input::playBindingsFor(name, m_keyMap, [this](const QString& path) { playSoundFile(path); });
+    }
+}
+
+void SoundBoard::keyWentUp(int virtualKey) {
+    m_earlyStrokes.keyWentUp(virtualKey);
 }
 
 quint32 SoundBoard::channel() const {

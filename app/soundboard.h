@@ -2,6 +2,8 @@
 // key events and the hotkey timer's ticks here; what plays is decided by the key map and the options.
 #pragma once
 
+#include "input/hotkeypoll.h"
+
 #include <QChar>
 #include <QString>
 
@@ -34,6 +36,11 @@ public:
     // One tick of the hotkey timer; nothing while hotkey mode is off. WindowHasFocus: the main window holds the
     // keyboard focus, so the keys its own handlers play are left to them.
     void pollHotkeys(bool windowHasFocus);
+    // The system told of a key going down or up, whatever window has the focus: a key that went down plays its
+    // bindings now (hotkey mode on), and the next tick of the poll leaves that stroke out. WindowHasFocus as for
+    // pollHotkeys.
+    void keyWentDown(int virtualKey, bool windowHasFocus);
+    void keyWentUp(int virtualKey);
 
     // Handle of the newest stream; 0 when there is none.
     quint32 channel() const;
@@ -43,6 +50,7 @@ private:
     const Options& m_options;
     audio::SoundPlayer& m_player;
     QChar m_decimalSeparator;
+    input::EarlyStrokes m_earlyStrokes;
 };
 
 } // namespace clavora

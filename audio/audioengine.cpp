@@ -5,6 +5,7 @@
 #include "audio/ffmpegsource.h"
 #include "audio/limiter.h"
 #include "audio/ringbuffer.h"
+#include "platform/threadpriority.h"
 
 #include <QFile>
 
@@ -27,6 +28,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
+
+// Real-time priority asked for the device's thread: above ordinary programs, below the sound server's own threads.
+constexpr int AudioThreadPriority = 10;
 
 // Decoded per step of the worker, so a new stream gets its first audio without waiting for others to fill up.
 constexpr int DecodeChunkFrames = 1024;
@@ -103,6 +107,8 @@ struct AudioEngine::State {
     UnplayableHandler unplayable;
     std::atomic<quint32> gain{0xFFFFFFFFu}; // left in the low half, right in the high half
     std::atomic<quint64> periodsRendered{0};
+    platform::IThreadPriority* priority = nullptr;
+    std::atomic<bool> freshDeviceThread{true}; // the device's thread has yet to ask for priority
 
     // Shared by the controlling thread, the opener and the worker; the audio thread never takes it.
     mutable std::mutex mutex;
@@ -202,6 +208,9 @@ struct AudioEngine::State {
 void SDLCALL AudioEngine::State::deviceCallback(void* user, Uint8* stream, int length) {
     auto* state = static_cast<State*>(user);
     const int frames = length / static_cast<int>(sizeof(float) * static_cast<size_t>(state->output.channels));
+    if (state->freshDeviceThread.exchange(false, std::memory_order_relaxed) && state->priority != nullptr) {
+        state->priority->raiseCurrentThread("Audio output thread", AudioThreadPriority);
+    }
     state->render(reinterpret_cast<float*>(stream), frames);
 }
 
@@ -274,6 +283,9 @@ void AudioEngine::State::workerLoop() {
     // any that only wait to be played).
     std::vector<std::pair<int, Stream*>> work;
     std::vector<std::unique_ptr<Stream>> graveyard;
+    if (priority != nullptr) {
+        priority->raiseCurrentThread("Sound decoder", 0);
+    }
     std::unique_lock<std::mutex> lock(mutex);
     while (!quit) {
         Stream* letGo = nullptr;
@@ -407,6 +419,8 @@ bool AudioEngine::State::openDevice() {
     // now runs otherwise.
     SDL_AudioSpec obtained{};
     lastBusy.store(nowNanos(), std::memory_order_relaxed);
+    // Each opening runs the callback on a thread of its own, which asks for its priority again.
+    freshDeviceThread.store(true, std::memory_order_relaxed);
     const QByteArray name = config.deviceName.toUtf8();
     device = SDL_OpenAudioDevice(name.isEmpty() ? nullptr : name.constData(), 0, &wanted, &obtained, 0);
     if (device == 0) {
@@ -607,6 +621,7 @@ bool AudioEngine::start(const EngineConfig& config) {
     state->output = AudioFormat{config.sampleRate, config.channels};
     state->periodFrames = config.periodFrames;
     state->unplayable = m_unplayable;
+    state->priority = &platform::threadPriority();
     state->gain.store(static_cast<quint32>(m_gain.left) | (static_cast<quint32>(m_gain.right) << 16));
 
     if (config.useDevice) {

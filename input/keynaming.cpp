@@ -127,30 +127,36 @@ QString keyName(int virtualKey, const platform::KeyStateSnapshot& keys, const QS
     }
 }
 
+QStringList keyNamesOf(int virtualKey, const platform::KeyStateSnapshot& keys, const QString& keyboardLocale,
+                       QChar decimalSeparator, bool windowHasFocus) {
+    QStringList names;
+    if (virtualKey >= vk::LetterA && virtualKey <= vk::LetterZ) {
+        if (keys.isDown(vk::Control)) {
+            names << ctrlKeyName(keyboardLocale);
+        }
+        if (keys.isDown(vk::Menu)) {
+            names << QStringLiteral("ALT");
+        }
+        if (keys.isDown(vk::Shift)) {
+            names << QStringLiteral("SHIFT");
+        }
+    }
+    if (windowHasFocus && playedByFocusedWindow(virtualKey, keys)) {
+        return names;
+    }
+    QString name = keyName(virtualKey, keys, keyboardLocale, decimalSeparator);
+    if (!name.isEmpty()) {
+        names << std::move(name);
+    }
+    return names;
+}
+
 QStringList keyNames(const platform::KeyStateSnapshot& keys, const QString& keyboardLocale, QChar decimalSeparator,
                      bool windowHasFocus) {
     QStringList names;
     for (int virtualKey = 8; virtualKey <= 255; ++virtualKey) {
-        if (!keys.isDown(virtualKey)) {
-            continue;
-        }
-        if (virtualKey >= vk::LetterA && virtualKey <= vk::LetterZ) {
-            if (keys.isDown(vk::Control)) {
-                names << ctrlKeyName(keyboardLocale);
-            }
-            if (keys.isDown(vk::Menu)) {
-                names << QStringLiteral("ALT");
-            }
-            if (keys.isDown(vk::Shift)) {
-                names << QStringLiteral("SHIFT");
-            }
-        }
-        if (windowHasFocus && playedByFocusedWindow(virtualKey, keys)) {
-            continue;
-        }
-        QString name = keyName(virtualKey, keys, keyboardLocale, decimalSeparator);
-        if (!name.isEmpty()) {
-            names << std::move(name);
+        if (keys.isDown(virtualKey)) {
+            names << keyNamesOf(virtualKey, keys, keyboardLocale, decimalSeparator, windowHasFocus);
         }
     }
     return names;

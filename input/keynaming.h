@@ -24,6 +24,11 @@ QString rightAltKeyName(const QString& keyboardLocale);
 QStringList keyNames(const platform::KeyStateSnapshot& keys, const QString& keyboardLocale, QChar decimalSeparator,
                      bool windowHasFocus = false);
 
+// The names one key held down in Keys contributes to keyNames, in the same order: for a letter the held modifiers
+// names, then its own name (left out when WindowHasFocus and the window's handlers play it).
+QStringList keyNamesOf(int virtualKey, const platform::KeyStateSnapshot& keys, const QString& keyboardLocale,
+                       QChar decimalSeparator, bool windowHasFocus = false);
+
 // The name one virtual key produces on its own, without the modifier names a letter carries; empty for keys that
 // have none. Letters follow the Shift and Caps Lock state in Keys.
 QString keyName(int virtualKey, const platform::KeyStateSnapshot& keys, const QString& keyboardLocale,

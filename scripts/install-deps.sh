@@ -18,7 +18,9 @@ PACKAGES=(
     # online, text and locales
     libcurl4-openssl-dev libpcre2-dev libicu-dev libssl-dev libcpp-httplib-dev
     # X11 keyboard
-    libx11-dev libxtst-dev libx11-xcb-dev libxcb1-dev libxcb-xkb-dev libxkbcommon-dev libxkbcommon-x11-dev libxkbregistry-dev
+    libx11-dev libxtst-dev libx11-xcb-dev libxcb1-dev libxcb-xkb-dev libxkbcommon-dev libxkbcommon-x11-dev libxkbregistry-dev libxi-dev
+    # thread priority through rtkit
+    libdbus-1-dev
     # tests and benchmarks
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xdotool trayer x11-xkb-utils x11-utils pulseaudio pulseaudio-utils ffmpeg sox util-linux

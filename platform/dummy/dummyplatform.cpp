@@ -38,6 +38,11 @@ template <> IKeyInjector& defaultService<IKeyInjector>() {
     return service;
 }
 
+template <> IKeyWatch& defaultService<IKeyWatch>() {
+    static DummyKeyWatch service;
+    return service;
+}
+
 template <> ILocale& defaultService<ILocale>() {
     static DummyLocale service;
     return service;
@@ -60,6 +65,11 @@ template <> IShell& defaultService<IShell>() {
 
 template <> IVoiceMicrophone& defaultService<IVoiceMicrophone>() {
     static DummyVoiceMicrophone service;
+    return service;
+}
+
+template <> IThreadPriority& defaultService<IThreadPriority>() {
+    static DummyThreadPriority service;
     return service;
 }
 

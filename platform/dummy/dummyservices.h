@@ -10,10 +10,12 @@
 #include "platform/keyboard.h"
 #include "platform/keycaptions.h"
 #include "platform/keyinjector.h"
+#include "platform/keywatch.h"
 #include "platform/locale.h"
 #include "platform/process.h"
 #include "platform/programvolume.h"
 #include "platform/shell.h"
+#include "platform/threadpriority.h"
 #include "platform/voicemicrophone.h"
 
 #include <QCoreApplication>
@@ -137,6 +139,20 @@ public:
     QString mixDeviceName() const override { return QString(); }
     std::unique_ptr<IHeld> steerDefaultOutputToMix() override { return nullptr; }
     bool mixHasOurPlayback() override { return false; }
+};
+
+// No key is ever heard, so hotkeys rely on their poll (which sees no key either).
+class DummyKeyWatch : public IKeyWatch {
+public:
+    bool start(KeyHandler) override { return false; }
+    void stop() override {}
+};
+
+class DummyThreadPriority : public IThreadPriority {
+public:
+    PriorityResult raiseCurrentThread(const char*, int) override {
+        return {PriorityOutcome::Unchanged, unavailableReason()};
+    }
 };
 
 } // namespace clavora::platform

@@ -549,6 +549,16 @@ KeyStateSnapshot LinuxKeyboard::snapshot() {
     return result;
 }
 
+int LinuxKeyboard::virtualKeyOf(int keycode) {
+    if (!m_impl->m_display || keycode < 8 || keycode > 255) {
+        return 0;
+    }
+    m_impl->refresh();
+    const auto& codes =
+        m_impl->indicatorOn(m_impl->m_numLockIndicator) ? m_impl->m_codeNumLockOn : m_impl->m_codeNumLockOff;
+    return codes[std::size_t(keycode)];
+}
+
 QString LinuxKeyboard::keyboardLocaleName() {
     if (!m_impl->m_display) {
         return QStringLiteral("xx");

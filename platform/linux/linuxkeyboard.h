@@ -26,6 +26,10 @@ public:
     // Whether an X display with XKB was reached.
     bool connected() const;
 
+    // The virtual-key code snapshot() reports for one X keycode with the current layout and Num Lock state; 0 for
+    // keycodes with none, or without a display.
+    int virtualKeyOf(int keycode);
+
 private:
     struct Impl;
     std::unique_ptr<Impl> m_impl;

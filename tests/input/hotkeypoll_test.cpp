@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
+
 namespace clavora::input {
 namespace {
 
@@ -103,6 +105,94 @@ TEST_F(HotkeyPollTest, WithTheWindowFocusedThePollLeavesTheWindowsKeysToIt) {
         poll(map, false);
         EXPECT_EQ(m_played, c.background) << c.what << ", in the background";
     }
+}
+
+// Keys told of by the system as they go down play at once; the poll is the rule for held keys and leaves out, once,
+// the stroke that has played already.
+class EarlyStrokesTest : public HotkeyPollTest {
+protected:
+    // The system tells of Key going down; Pressed: the key is still down when the keyboard is read.
+    void down(int key, bool pressed = true, bool windowHasFocus = false) {
+        if (pressed) {
+            m_keyboard.press(key);
+        }
+        const QStringList names =
+            m_strokes.keyWentDown(key, m_keyboard.snapshot(), m_keyboard.localeName, QLatin1Char('.'), windowHasFocus);
+        for (const QString& name : names) {
+            playBindingsFor(name, m_map, recorder());
+        }
+    }
+    void up(int key) {
+        m_keyboard.release(key);
+        m_strokes.keyWentUp(key);
+    }
+    void tick(bool windowHasFocus = false) {
+        pollHotkeys(m_keyboard, QLatin1Char('.'), m_map, windowHasFocus, recorder(), &m_strokes);
+    }
+    // What the last steps played, cleared for the next ones.
+    QStringList taken() { return std::exchange(m_played, {}); }
+
+    KeyMap m_map = KeyMap::fromLines({"q|q.wav", "A|upper.wav", "SHIFT|shift.wav", "ENTER|enter.wav"});
+    EarlyStrokes m_strokes;
+};
+
+TEST_F(EarlyStrokesTest, AHeldKeyPlaysAtOnceThenRepeatsFromTheSecondTick) {
+    down('Q');
+    EXPECT_EQ(taken(), QStringList{"q.wav"});
+    tick();
+    EXPECT_EQ(taken(), QStringList{}) << "the first tick must not play the stroke again";
+    tick();
+    tick();
+    EXPECT_EQ(taken(), (QStringList{"q.wav", "q.wav"}));
+    down('Q'); // the system's auto-repeat
+    EXPECT_EQ(taken(), QStringList{});
+    up('Q');
+    tick();
+    EXPECT_EQ(taken(), QStringList{});
+}
+
+TEST_F(EarlyStrokesTest, StrokesBetweenTwoTicksPlayOnceEach) {
+    // Gone before the keyboard is read: the poll never sees it.
+    down('Q', false);
+    up('Q');
+    EXPECT_EQ(taken(), QStringList{"q.wav"});
+    // A second stroke before the tick, still down at the tick: played once more, and not again by that tick.
+    down('Q');
+    tick();
+    EXPECT_EQ(taken(), QStringList{"q.wav"});
+    tick();
+    EXPECT_EQ(taken(), QStringList{"q.wav"});
+}
+
+TEST_F(EarlyStrokesTest, ANotificationLateAfterThePollPlayedTheKeyPlaysNothing) {
+    m_keyboard.press(vk::Return);
+    tick();
+    EXPECT_EQ(taken(), QStringList{"enter.wav"});
+    down(vk::Return);
+    tick();
+    EXPECT_EQ(taken(), QStringList{"enter.wav"});
+}
+
+TEST_F(EarlyStrokesTest, ALetterCarriesTheHeldModifiersAndTheTickSkipsBothStrokes) {
+    down(vk::LShift);
+    down('A');
+    EXPECT_EQ(taken(), (QStringList{"shift.wav", "shift.wav", "upper.wav"}));
+    tick();
+    EXPECT_EQ(taken(), QStringList{});
+    tick();
+    EXPECT_EQ(taken(), (QStringList{"shift.wav", "upper.wav", "shift.wav"})) << "an ordinary tick of held keys";
+}
+
+TEST_F(EarlyStrokesTest, WithTheWindowFocusedItsOwnKeysAreLeftToIt) {
+    down(vk::LShift, true, true);
+    down('A', true, true);
+    down(vk::Return, true, true);
+    // The window's handlers play "A"; SHIFT and ENTER they never play.
+    EXPECT_EQ(taken(), (QStringList{"shift.wav", "shift.wav", "enter.wav"}));
+    tick(true);
+    EXPECT_EQ(taken(), QStringList{});
+    tick(true);
+    EXPECT_EQ(taken(), (QStringList{"enter.wav", "shift.wav", "shift.wav"}));
 }
 
 } // namespace

@@ -41,6 +41,8 @@ TEST(DummyServicesTest, EveryServiceAnswersUnavailable) {
 
     EXPECT_TRUE(DummyKeyCaptions().keyText(PhysicalKey{30, false}, KeyLevel{}).isEmpty());
     EXPECT_FALSE(DummyKeyInjector().sendKey(PhysicalKey{30, false}, true));
+    EXPECT_FALSE(DummyKeyWatch().start([](int, bool) {}));
+    EXPECT_EQ(DummyThreadPriority().raiseCurrentThread("test", 10).outcome, PriorityOutcome::Unchanged);
 
     DummyLocale locale;
     EXPECT_EQ(locale.ansiCodePage(), 1252);

@@ -3,6 +3,7 @@
 #include "platform/linux/linuxfilesystem.h"
 #include "platform/linux/linuxlocale.h"
 #include "platform/linux/linuxprocess.h"
+#include "platform/linux/linuxthreadpriority.h"
 #include "tests/support/platformtest.h"
 #include "tests/support/testsupport.h"
 
@@ -15,9 +16,14 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <functional>
+#include <pthread.h>
+#include <sched.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace clavora;
@@ -352,6 +358,31 @@ TEST(LinuxProcessTest, TheNamedMutexIsALockFileHeldWhileAnyHolderLives) {
     EXPECT_FALSE(nobodyHoldsIt());
     second.reset();
     EXPECT_TRUE(nobodyHoldsIt());
+}
+
+// Whatever the machine grants (root, RLIMIT_RTPRIO, rtkit or nothing at all), the outcome reported is the one the
+// thread really has, and the thread runs on. Each request runs on a thread of its own, so the test's thread keeps
+// its priority.
+TEST(LinuxThreadPriorityTest, TheReportedOutcomeIsTheThreadsRealScheduling) {
+    for (int realTimePriority : {5, 0}) {
+        PriorityResult result;
+        int policy = -1;
+        int nice = 0;
+        std::thread worker([&] {
+            result = LinuxThreadPriority().raiseCurrentThread("test worker", realTimePriority);
+            sched_param parameter{};
+            pthread_getschedparam(pthread_self(), &policy, &parameter);
+            nice = getpriority(PRIO_PROCESS, id_t(syscall(SYS_gettid)));
+        });
+        worker.join();
+        const bool realTime = policy == SCHED_FIFO || policy == SCHED_RR;
+        EXPECT_EQ(result.outcome == PriorityOutcome::RealTime, realTime) << result.detail.toStdString();
+        EXPECT_EQ(result.outcome == PriorityOutcome::Raised, !realTime && nice < 0) << result.detail.toStdString();
+        EXPECT_FALSE(result.detail.isEmpty());
+        if (realTimePriority == 0) {
+            EXPECT_NE(result.outcome, PriorityOutcome::RealTime) << "real time was not asked for";
+        }
+    }
 }
 
 } // namespace

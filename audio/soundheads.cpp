@@ -1,0 +1,166 @@
+// Heads of sound files decoded ahead.
+#include "audio/soundheads.h"
+
+#include "audio/audiolog.h"
+#include "audio/ffmpegsource.h"
+
+#include <QFile>
+
+#include <algorithm>
+#include <chrono>
+#include <sys/stat.h>
+
+namespace clavora::audio {
+
+namespace {
+
+bool fileIdentity(const QString& path, qint64& size, qint64& modifiedNs) {
+    struct stat info {};
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        return false;
+    }
+    size = qint64(info.st_size);
+    modifiedNs = qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+    return true;
+}
+
+qint64 bytesOf(const SoundHead& head) {
+    return qint64(head.samples.size() * sizeof(float));
+}
+
+} // namespace
+
+SoundHeadCache::SoundHeadCache(AudioFormat format, int headFrames, qint64 budgetBytes)
+    : m_format(format), m_headFrames(std::max(1, headFrames)), m_budgetBytes(budgetBytes) {
+    m_worker = std::thread([this] { workerLoop(); });
+}
+
+SoundHeadCache::~SoundHeadCache() {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_quit = true;
+    }
+    m_wake.notify_all();
+    m_worker.join();
+}
+
+void SoundHeadCache::prepare(const QStringList& paths) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_queue.clear();
+    for (const QString& path : paths) {
+        if (!m_kept.count(path) && std::find(m_queue.begin(), m_queue.end(), path) == m_queue.end()) {
+            m_queue.push_back(path);
+        }
+    }
+    m_wake.notify_one();
+}
+
+std::shared_ptr<const SoundHead> SoundHeadCache::find(const QString& path) {
+    std::shared_ptr<const SoundHead> head;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        auto it = m_kept.find(path);
+        if (it == m_kept.end()) {
+            return nullptr;
+        }
+        m_uses.splice(m_uses.begin(), m_uses, it->second.use);
+        head = it->second.head;
+    }
+    qint64 size = 0;
+    qint64 modified = 0;
+    if (!fileIdentity(path, size, modified) || size != head->fileSize || modified != head->modifiedNs) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        auto it = m_kept.find(path);
+        if (it != m_kept.end() && it->second.head == head) {
+            m_keptBytes -= bytesOf(*head);
+            m_uses.erase(it->second.use);
+            m_kept.erase(it);
+        }
+        m_queue.push_front(path);
+        m_wake.notify_one();
+        return nullptr;
+    }
+    return head;
+}
+
+bool SoundHeadCache::waitUntilIdle(int timeoutMs) {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    return m_idle.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return m_queue.empty() && !m_busy; });
+}
+
+qint64 SoundHeadCache::keptBytes() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_keptBytes;
+}
+
+void SoundHeadCache::keep(const QString& path, std::shared_ptr<const SoundHead> head) {
+    const qint64 bytes = bytesOf(*head);
+    if (bytes > m_budgetBytes) {
+        return;
+    }
+    if (auto old = m_kept.find(path); old != m_kept.end()) {
+        m_keptBytes -= bytesOf(*old->second.head);
+        m_uses.erase(old->second.use);
+        m_kept.erase(old);
+    }
+    while (m_keptBytes + bytes > m_budgetBytes && !m_uses.empty()) {
+        auto victim = m_kept.find(m_uses.back());
+        m_keptBytes -= bytesOf(*victim->second.head);
+        m_kept.erase(victim);
+        m_uses.pop_back();
+    }
+    m_uses.push_front(path);
+    m_kept.emplace(path, Entry{std::move(head), m_uses.begin()});
+    m_keptBytes += bytes;
+}
+
+void SoundHeadCache::workerLoop() {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    while (true) {
+        m_wake.wait(lock, [this] { return m_quit || !m_queue.empty(); });
+        if (m_quit) {
+            return;
+        }
+        const QString path = m_queue.front();
+        m_queue.pop_front();
+        m_busy = true;
+        lock.unlock();
+
+        auto head = std::make_shared<SoundHead>();
+        bool decoded = false;
+        if (fileIdentity(path, head->fileSize, head->modifiedNs)) {
+            QString error;
+            if (std::unique_ptr<FfmpegSource> source = FfmpegSource::open(path, m_format, &error)) {
+                head->format = source->format();
+                head->samples.resize(size_t(m_headFrames) * size_t(head->format.channels));
+                int frames = 0;
+                while (frames < m_headFrames) {
+                    const int got = source->read(head->samples.data() + size_t(frames) * size_t(head->format.channels),
+                                                 m_headFrames - frames);
+                    if (got <= 0) {
+                        head->complete = true;
+                        break;
+                    }
+                    frames += got;
+                }
+                head->frames = frames;
+                head->samples.resize(size_t(frames) * size_t(head->format.channels));
+                head->samples.shrink_to_fit();
+                decoded = true;
+            } else {
+                qCDebug(lcAudio) << "No head decoded for" << path << ":" << error;
+            }
+        }
+
+        lock.lock();
+        m_busy = false;
+        if (decoded) {
+            keep(path, std::move(head));
+        }
+        if (m_queue.empty()) {
+            m_idle.notify_all();
+        }
+    }
+}
+
+} // namespace clavora::audio

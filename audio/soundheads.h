@@ -1,0 +1,81 @@
+// The first few hundred milliseconds of the bound sounds, decoded ahead so that a key press mixes samples at once
+// and the decoder catches up behind them.
+#pragma once
+
+#include "audio/datasource.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <condition_variable>
+#include <deque>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+namespace clavora::audio {
+
+// The decoded start of one file, in the output format it was decoded for.
+struct SoundHead {
+    AudioFormat format;
+    std::vector<float> samples; // interleaved
+    int frames = 0;
+    // The whole sound is in samples: nothing is left to decode.
+    bool complete = false;
+    // The file as it was when decoded; a changed file is decoded again.
+    qint64 fileSize = 0;
+    qint64 modifiedNs = 0;
+};
+
+// Heads of sound files, decoded on a thread of its own within a memory budget; the least recently used go first
+// when the budget is reached. All methods belong to the controlling thread.
+class SoundHeadCache {
+public:
+    // Format: the engine's output. HeadFrames: how much of each file to keep. BudgetBytes: samples kept at most.
+    SoundHeadCache(AudioFormat format, int headFrames, qint64 budgetBytes);
+    ~SoundHeadCache();
+    SoundHeadCache(const SoundHeadCache&) = delete;
+    SoundHeadCache& operator=(const SoundHeadCache&) = delete;
+
+    // Decodes the heads of these files (absolute paths) that are not kept yet, in this order, behind whatever is
+    // asked already; files asked before and not decoded yet are dropped from the queue.
+    void prepare(const QStringList& paths);
+
+    // The head of Path if it is kept, decoded and the file has not changed since; null otherwise. Counts as a use.
+    std::shared_ptr<const SoundHead> find(const QString& path);
+
+    // Waits until every file asked for has been decoded (or found undecodable), up to TimeoutMs. For tests and
+    // benchmarks.
+    bool waitUntilIdle(int timeoutMs);
+
+    // Bytes of samples kept.
+    qint64 keptBytes() const;
+
+private:
+    struct Entry {
+        std::shared_ptr<const SoundHead> head;
+        std::list<QString>::iterator use;
+    };
+    void workerLoop();
+    void keep(const QString& path, std::shared_ptr<const SoundHead> head);
+
+    const AudioFormat m_format;
+    const int m_headFrames;
+    const qint64 m_budgetBytes;
+
+    mutable std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::condition_variable m_idle;
+    bool m_quit = false;
+    bool m_busy = false;
+    std::deque<QString> m_queue;
+    std::unordered_map<QString, Entry> m_kept;
+    std::list<QString> m_uses; // most recent first
+    qint64 m_keptBytes = 0;
+    std::thread m_worker;
+};
+
+} // namespace clavora::audio

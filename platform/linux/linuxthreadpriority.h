@@ -1,0 +1,16 @@
+// Thread priority on Linux.
+#pragma once
+
+#include "platform/threadpriority.h"
+
+namespace clavora::platform {
+
+// In order: SCHED_FIFO directly (allowed by RLIMIT_RTPRIO or the process's capabilities), SCHED_FIFO through rtkit
+// on the system bus (the desktop's usual route for unprivileged users), a lower nice value directly (RLIMIT_NICE),
+// a lower nice value through rtkit. The first that is granted wins; the outcome is logged.
+class LinuxThreadPriority : public IThreadPriority {
+public:
+    PriorityResult raiseCurrentThread(const char* threadName, int realTimePriority) override;
+};
+
+} // namespace clavora::platform
