@@ -1,10 +1,12 @@
 // The audio engine: sound files opened as streams that play asynchronously, identified by 32-bit handles, mixed
 // into one output through an SDL device.
 //
-// Threads: the public methods belong to one controlling thread (the GUI thread). A decode worker reads and decodes
-// the files ahead of time into per-stream rings; the device callback only pulls from those rings through the mixer
-// and never waits on a file, the decoder, a lock or the allocator. Streams the callback lets go of (ended or freed)
-// are destroyed by the worker.
+// Threads: the public methods belong to one controlling thread (the GUI thread) and return at once. An opener thread
+// probes each new file; a decode worker reads and decodes ahead into per-stream rings; the device callback only
+// pulls from those rings through the mixer and the limiter and never waits on a file, the decoder, a lock or the
+// allocator. A device thread owns the output once it runs: it closes it after a while without sound (so the sound
+// server can suspend its sink), opens it again for the next sound, and notices when the device is lost (the sound
+// server restarted, a headset unplugged) and opens the default device again.
 #pragma once
 
 #include "audio/datasource.h"
@@ -12,6 +14,8 @@
 
 #include <QString>
 
+#include <chrono>
+#include <functional>
 #include <memory>
 
 namespace clavora::audio {
@@ -33,29 +37,55 @@ struct EngineConfig {
     int periodFrames = 441;
     // Decoded audio kept ready per stream, in frames.
     int streamBufferFrames = 8192;
-    // Streams alive at once (playing, stopped or waiting to be released); further opens fail.
+    // Sounds alive at once (playing, stopped or still opening). Opening one more makes the oldest give way: it is
+    // stopped and freed as if free() had been called on it.
     int maxStreams = 1024;
+    // Time without any sound after which the output device is closed, so the sound server's sink can suspend; the
+    // next sound opens it again. Zero keeps the device open for good.
+    std::chrono::milliseconds idleTimeout{30000};
+    // Whether a lost device is opened again (by `deviceName`, or the default device). Off for an output that only
+    // reached its device through something set around the first opening: opened again it would land elsewhere.
+    bool reopenAfterLoss = true;
+};
+
+// Where the output stands.
+enum class OutputState {
+    Stopped, // the engine is not running
+    Running, // the device is open and pulling (or, without a device, the caller pulls)
+    Paused,  // closed after idleTimeout without sound; the next sound opens it again
+    Lost,    // the device went away and none can be opened for now; retried every second and at every sound
 };
 
 class AudioEngine {
 public:
+    // Told the handle and the file of a stream the engine cannot make heard: its file cannot be decoded, or it was
+    // played while no output device could be had. Runs on one of the engine's threads (never the audio thread) and
+    // must not call the engine. The stream is released by then; its handle is dead.
+    using UnplayableHandler = std::function<void(quint32 handle, const QString& path)>;
+
     AudioEngine();
     // Shuts down.
     ~AudioEngine();
     AudioEngine(const AudioEngine&) = delete;
     AudioEngine& operator=(const AudioEngine&) = delete;
 
-    // Starts the output (and the decode worker). False when the device cannot be opened; the engine then stays
-    // stopped and every open fails. Starting a running engine does nothing and returns true.
+    // Set before start(); kept across restarts.
+    void setUnplayableHandler(UnplayableHandler handler);
+
+    // Starts the output (and the engine's threads). False when the device cannot be opened; the engine then stays
+    // stopped and every open fails. Starting a running engine does nothing and returns true. Blocks while the
+    // device opens.
     bool start(const EngineConfig& config = EngineConfig());
 
-    // Stops every stream, closes the device, ends the worker and releases everything. Handles given out before stay
-    // dead. Safe to call when not running.
+    // Stops every stream, closes the device, ends the engine's threads and releases everything. Handles given out
+    // before stay dead. Safe to call when not running. Waits for a file being probed to finish.
     void shutdown();
 
     bool isRunning() const;
+    OutputState outputState() const;
 
-    // The format the output runs at (the device's own rate); zero while not running.
+    // The format the output runs at (the device's own rate at start; kept when the device is opened again); zero
+    // while not running.
     AudioFormat outputFormat() const;
     // Frames the device pulls per period; 0 while not running.
     int periodFrames() const;
@@ -63,12 +93,13 @@ public:
     // not running or without a device.
     QString outputDriver() const;
 
-    // Opens a file as a stream, stopped. Returns its handle, never 0 and never one given out before; 0 when the
-    // engine is not running, when `path` is not a regular file, or when the file cannot be decoded. Probes the file
-    // synchronously (a few reads at its start); decoding starts at once on the worker.
+    // Opens a file as a stream, stopped, and returns its handle at once: never 0 and never one given out before. 0
+    // when the engine is not running or when `path` is not a regular file. The file is probed on the opener thread;
+    // when it turns out not to be decodable the stream dies and the unplayable handler is told. Decoding starts as
+    // soon as it is open.
     quint32 openStream(const QString& path);
 
-    // Starts or resumes a stream. False when the handle is dead (freed, ended or never given out).
+    // Starts or resumes a stream. False when the handle is dead (freed, ended, unplayable or never given out).
     bool play(quint32 handle);
 
     // Stops a stream; it is silent from the next device period on and can be resumed. A dead handle is ignored.
@@ -89,11 +120,11 @@ public:
     // the channel layout the engine last ran with.
     void render(float* out, int frames);
 
-    // Streams still held (playing, stopped, or ended and not yet released). For tests and benchmarks.
+    // Streams still held (playing, stopped, opening, or ended and not yet released). For tests and benchmarks.
     int heldStreams() const;
 
     // True when the stream's ring is full or its whole sound is decoded, so render() will not run short of it.
-    // False for a dead handle. For tests that pull without a device.
+    // False for a dead handle and while the file is still being opened. For tests that pull without a device.
     bool isDecodedAhead(quint32 handle) const;
 
     // When the stream's first audio went into a device period: the steady clock's time in ns and the number of the
@@ -104,12 +135,16 @@ public:
     };
     FirstAudio firstAudio(quint32 handle) const;
 
-    // Device periods rendered so far, counting from 1. For benchmarks.
+    // Device periods rendered so far, counting from 1, across reopenings of the device. For benchmarks.
     quint64 periodsRendered() const;
+
+    // Times the device was opened since start(), the first opening included. For tests and benchmarks.
+    int deviceOpenings() const;
 
 private:
     struct State;
     std::unique_ptr<State> m_state;
+    UnplayableHandler m_unplayable;
     // Never reset, so handles are not reused across restarts either.
     quint32 m_nextHandle = 1;
     // Kept across restarts, like the volume the platform remembers.

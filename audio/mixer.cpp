@@ -2,6 +2,7 @@
 #include "audio/mixer.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 namespace clavora::audio {
@@ -33,11 +34,7 @@ void mixStreams(float* out, int frames, int channels, const MixInput* inputs, si
         float* sample = out + frame * static_cast<size_t>(channels);
         for (int c = 0; c < channels; ++c) {
             float value = sample[c] * gains[c & 1];
-            if (value > 1.0f) {
-                value = 1.0f;
-            } else if (value < -1.0f) {
-                value = -1.0f;
-            } else if (value != value) {
+            if (!std::isfinite(value)) {
                 value = 0.0f;
             }
             sample[c] = value;

@@ -1,5 +1,6 @@
 // The mixer: a pure function from the pieces of audio the playing streams offer for one device period to the
-// samples handed to the device. No state, no I/O, no allocation, so it runs on the audio thread and in tests alike.
+// samples handed on to the limiter and the device. No state, no I/O, no allocation, so it runs on the audio thread and
+// in tests alike.
 #pragma once
 
 #include <QtGlobal>
@@ -23,9 +24,9 @@ struct MasterGain {
 
 // Writes `frames` frames of `channels` interleaved samples to `out`: the sum of every input (each added from its
 // offset, inputs reaching past the period are cut), multiplied by the master gain (even channels follow `left`, odd
-// channels `right`, a mono output follows `left`), then limited to [-1, 1]. A sum beyond the range is held at the limit
-// rather than wrapped, and a sample that is not a number comes out as silence, so a broken input can never produce a
-// loud burst. Frames not covered by any input are silent.
+// channels `right`, a mono output follows `left`). The sum is not cut at full scale: the limiter that follows brings
+// it into range without flat tops. A sample that is not a finite number comes out as silence, so a broken input can
+// never produce a loud burst. Frames not covered by any input are silent.
 void mixStreams(float* out, int frames, int channels, const MixInput* inputs, size_t inputCount, MasterGain gain);
 
 } // namespace clavora::audio

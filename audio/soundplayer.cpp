@@ -10,7 +10,13 @@
 
 namespace clavora::audio {
 
-SoundPlayer::SoundPlayer(const EngineConfig& config) : m_config(config) {}
+SoundPlayer::SoundPlayer(const EngineConfig& config) : m_config(config) {
+    QObject* context = &m_context;
+    m_engine.setUnplayableHandler([context](quint32, const QString& path) {
+        QMetaObject::invokeMethod(
+            context, [path] { platform::fallbackPlayer().play(path); }, Qt::QueuedConnection);
+    });
+}
 
 SoundPlayer::~SoundPlayer() = default;
 
@@ -28,6 +34,12 @@ bool SoundPlayer::startVoiceOutput(const QString& deviceName) {
     stopVoiceOutput();
     EngineConfig config = m_config;
     config.deviceName = deviceName;
+    if (deviceName.isEmpty()) {
+        // The default device, steered into the mix by the caller for the opening only: closed when idle or lost and
+        // opened again, it would land on the speakers and play every sound there twice.
+        config.idleTimeout = std::chrono::milliseconds(0);
+        config.reopenAfterLoss = false;
+    }
     m_voiceEngine.setMasterGain(m_engine.masterGain());
     if (!m_voiceEngine.start(config)) {
         qCDebug(lcAudio) << "Cannot open the voice output" << deviceName;

@@ -4,6 +4,7 @@
 
 #include "audio/audioengine.h"
 
+#include <QObject>
 #include <QString>
 
 namespace clavora::audio {
@@ -25,7 +26,9 @@ public:
 
     // The voice output: a second output, to the device named `deviceName`, that gets every sound from now on as well,
     // at the same volume. False when it cannot be opened; sounds then go to the normal output only. Sounds already
-    // playing are not repeated on it. Starting it again while it runs moves it to the new device.
+    // playing are not repeated on it. Starting it again while it runs moves it to the new device. An empty name is
+    // the default device as the caller has steered it for the opening: that output stays open while idle and is not
+    // opened again when lost.
     bool startVoiceOutput(const QString& deviceName);
     // Closes the voice output, silencing what plays on it; the normal output plays on.
     void stopVoiceOutput();
@@ -35,8 +38,10 @@ public:
     void stopAll();
 
     // Plays one sound file and returns at once. Without overlapping, the previous sound stops first, whatever
-    // becomes of the new one. A path naming no file plays nothing; a file the engine cannot play (or any file while
-    // the output is down) goes to the fallback player. Reports nothing.
+    // becomes of the new one. A path naming no file plays nothing. A file the engine cannot play goes to the fallback
+    // player: at once when the output never started, otherwise as soon as the engine has found out (the file is
+    // probed off this thread, and a device that has gone away is tried first), through this thread's event loop.
+    // Reports nothing.
     void playSoundFile(const QString& fileName, bool allowOverlapping);
 
     // Handle of the most recently started stream; 0 when there is none.
@@ -59,6 +64,9 @@ private:
     void dropNewestStream();
 
     EngineConfig m_config;
+    // Lives on the thread that made the player: what the engine's threads find unplayable reaches the fallback
+    // player through it. Declared before the engine, so the engine's threads have ended before it goes.
+    QObject m_context;
     AudioEngine m_engine;
     quint32 m_newestStream = 0;
     // The same sounds once more, for the voice output; its newest stream is the newest stream's twin.

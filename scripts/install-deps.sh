@@ -14,6 +14,8 @@ PACKAGES=(
     qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev fonts-dejavu-core
     # audio
     libavformat-dev libavcodec-dev libavutil-dev libswresample-dev libsdl2-dev libcanberra-dev libpulse-dev
+    # the system player's sound-server backend: through ALSA it can neither stop a sound nor share one connection
+    libcanberra-pulse
     # online, text and locales
     libcurl4-openssl-dev libpcre2-dev libicu-dev libssl-dev libcpp-httplib-dev
     # X11 keyboard
@@ -23,6 +25,8 @@ PACKAGES=(
     # tests and benchmarks
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xdotool trayer x11-xkb-utils x11-utils pulseaudio pulseaudio-utils ffmpeg sox util-linux
+    # the audio engine's tests also run against PipeWire (with a session bus of their own)
+    pipewire pipewire-pulse wireplumber dbus-daemon
 )
 # The libFuzzer build (-DCLAVORA_FUZZ=ON, scripts/fuzz.sh) needs clang and its runtime libraries; only on request.
 if [ "${CLAVORA_FUZZ:-0}" = 1 ]; then

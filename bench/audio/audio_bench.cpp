@@ -4,18 +4,22 @@
 // unless SDL_AUDIODRIVER says otherwise.
 #include "audio/audioengine.h"
 #include "audio/ffmpegsource.h"
+#include "audio/limiter.h"
 #include "audio/mixer.h"
 #include "audio/soundplayer.h"
 
 #include <benchmark/benchmark.h>
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QMap>
 #include <QProcess>
 #include <QTemporaryDir>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <cmath>
 #include <fstream>
 #include <random>
 #include <thread>
@@ -127,11 +131,84 @@ BENCHMARK(BM_PlaySoundFile)
     ->Iterations(300)
     ->Unit(benchmark::kMicrosecond);
 
-// From the call to the first period that carries the new sound to the device, in time and in periods: 1 means the
-// sound was in the very next period the device asked for.
+// What a key press bound to a file that is no sound costs the calling (GUI) thread: random bytes under several
+// names, and an MP3 cut off after its first frames. The engine must not spend the key handler's time finding out.
+struct HostileFile {
+    const char* name;
+    const char* file;
+};
+
+const HostileFile HostileFiles[] = {
+    {"random bytes", "random.bin"},
+    {"random bytes named .mp3", "random.mp3"},
+    {"random bytes named .wav", "random.wav"},
+    {"truncated mp3", "truncated.mp3"},
+};
+
+void BM_OpenHostileFile(benchmark::State& state) {
+    const HostileFile& hostile = HostileFiles[state.range(0)];
+    state.SetLabel(hostile.name);
+    const QString file = testFiles.value(hostile.file);
+    EngineConfig config;
+    config.useDevice = false;
+    AudioEngine engine;
+    // When the engine has found out, off the calling thread: how long its opener was busy with the file.
+    std::atomic<qint64> reportedAt{0};
+    engine.setUnplayableHandler([&reportedAt](quint32, const QString&) {
+        reportedAt = std::chrono::steady_clock::now().time_since_epoch().count();
+    });
+    if (file.isEmpty() || !engine.start(config)) {
+        state.SkipWithError("no test file or no engine");
+        return;
+    }
+    std::vector<double> micros;
+    std::vector<double> cpuMicros;
+    std::vector<double> probeMicros;
+    for (auto _ : state) {
+        reportedAt = 0;
+        const double cpuStart = threadCpuMicros();
+        const auto start = std::chrono::steady_clock::now();
+        const quint32 handle = engine.openStream(file);
+        const double spent = microsSince(start);
+        cpuMicros.push_back(threadCpuMicros() - cpuStart);
+        micros.push_back(spent);
+        state.SetIterationTime(spent / 1e6);
+        state.PauseTiming();
+        // A file that opens after all (the truncated one) is never reported; it is decoded instead.
+        while (reportedAt.load() == 0 && !engine.isDecodedAhead(handle)) {
+            std::this_thread::sleep_for(std::chrono::microseconds(50));
+        }
+        if (reportedAt.load() != 0) {
+            probeMicros.push_back(std::chrono::duration<double, std::micro>(
+                                      std::chrono::steady_clock::duration(reportedAt.load()) - start.time_since_epoch())
+                                      .count());
+        }
+        engine.free(handle);
+        state.ResumeTiming();
+    }
+    report(state, micros);
+    report(state, cpuMicros, "thread_cpu_");
+    report(state, probeMicros, "found_out_");
+    engine.shutdown();
+}
+BENCHMARK(BM_OpenHostileFile)
+    ->DenseRange(0, std::size(HostileFiles) - 1)
+    ->UseManualTime()
+    ->Iterations(50)
+    ->Unit(benchmark::kMicrosecond);
+
+// From the call to the first period that carries the new sound to the device (with a sound server: the moment it is
+// written to the server), in time and in periods: 1 means the sound was in the very next period the device asked
+// for. Warm: the device is running. After idle (second argument 1): the device was closed after a short idle time,
+// as it is after 30 s without a sound, and the call has to open it again.
 void BM_TimeToFirstAudio(benchmark::State& state) {
     const QString file = testFiles.value("mp3");
-    SoundPlayer player;
+    const bool afterIdle = state.range(1) != 0;
+    EngineConfig config;
+    if (afterIdle) {
+        config.idleTimeout = std::chrono::milliseconds(50);
+    }
+    SoundPlayer player(config);
     if (file.isEmpty() || !player.start()) {
         state.SkipWithError("no test file or no audio output");
         return;
@@ -148,16 +225,24 @@ void BM_TimeToFirstAudio(benchmark::State& state) {
     std::vector<double> micros;
     std::vector<double> periodsWaited;
     for (auto _ : state) {
-        // Calls land anywhere in a period, as key presses do; right after the previous sound's first period they
-        // would all start in step with the device.
         state.PauseTiming();
-        std::this_thread::sleep_for(std::chrono::microseconds(random() % static_cast<unsigned>(periodMicros)));
+        if (afterIdle) {
+            // The previous sound has to end and the idle time to pass.
+            while (engine.outputState() != OutputState::Paused) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+        } else {
+            // Calls land anywhere in a period, as key presses do; right after the previous sound's first period
+            // they would all start in step with the device.
+            std::this_thread::sleep_for(std::chrono::microseconds(random() % static_cast<unsigned>(periodMicros)));
+        }
         state.ResumeTiming();
         const auto start = std::chrono::steady_clock::now();
         const qint64 startNanos =
             std::chrono::duration_cast<std::chrono::nanoseconds>(start.time_since_epoch()).count();
         const quint64 periodAtCall = engine.periodsRendered();
-        player.playSoundFile(file, false);
+        // After idle a short sound, so the next idle time comes soon.
+        player.playSoundFile(afterIdle ? testFiles.value("short") : file, false);
         AudioEngine::FirstAudio first;
         for (int i = 0; i < 100000 && (first = engine.firstAudio(player.newestStream())).nanos == 0; ++i) {
             std::this_thread::sleep_for(std::chrono::microseconds(100));
@@ -172,11 +257,74 @@ void BM_TimeToFirstAudio(benchmark::State& state) {
     state.counters["max_periods_waited"] = *std::max_element(periodsWaited.begin(), periodsWaited.end());
     report(state, micros);
     state.counters["period_us"] = periodMicros;
-    state.SetLabel(std::to_string(output.sampleRate) + " Hz, " + std::to_string(engine.periodFrames()) +
-                   " frames per period");
+    state.counters["device_openings"] = engine.deviceOpenings();
+    state.SetLabel(qEnvironmentVariable("SDL_AUDIODRIVER").toStdString() + ", " + std::to_string(output.sampleRate) +
+                   " Hz, " + std::to_string(engine.periodFrames()) + " frames per period" +
+                   (afterIdle ? ", after idle" : ""));
     player.stop();
 }
-BENCHMARK(BM_TimeToFirstAudio)->Arg(0)->Arg(100)->UseManualTime()->Iterations(200)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_TimeToFirstAudio)
+    ->Args({0, 0})
+    ->Args({100, 0})
+    ->UseManualTime()
+    ->Iterations(200)
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_TimeToFirstAudio)->Args({0, 1})->UseManualTime()->Iterations(200)->Unit(benchmark::kMicrosecond);
+
+// What the idle program's playback costs: the process's CPU time over a few seconds without a sound while the device
+// is still open (before the idle time, here 1 s, has passed) and once it is closed. Its own figures only: the sound
+// server's share (a running sink against a suspended one) comes on top of the first.
+void BM_IdleCpu(benchmark::State& state) {
+    EngineConfig config;
+    config.idleTimeout = std::chrono::milliseconds(1000);
+    SoundPlayer player(config);
+    if (!player.start()) {
+        state.SkipWithError("no audio output");
+        return;
+    }
+    auto processCpuSeconds = [] {
+        timespec now{};
+        clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+        return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+    };
+    auto cpuPercentOver = [&](std::chrono::milliseconds span) {
+        const double cpuStart = processCpuSeconds();
+        const auto start = std::chrono::steady_clock::now();
+        std::this_thread::sleep_for(span);
+        const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        return 100.0 * (processCpuSeconds() - cpuStart) / wall;
+    };
+    for (auto _ : state) {
+        state.counters["cpu_pct_device_open"] = cpuPercentOver(std::chrono::milliseconds(900));
+        while (player.engine().outputState() != OutputState::Paused) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        state.counters["cpu_pct_device_closed"] = cpuPercentOver(std::chrono::milliseconds(5000));
+    }
+    state.SetLabel(qEnvironmentVariable("SDL_AUDIODRIVER").toStdString());
+    player.stop();
+}
+BENCHMARK(BM_IdleCpu)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// The limiter over one 10 ms stereo period: audio below its threshold (the usual case, passed through) and a mix
+// far beyond full scale (every frame turned down).
+void BM_LimiterPerPeriod(benchmark::State& state) {
+    constexpr int Frames = 441;
+    const float level = state.range(0) == 0 ? 0.5f : 8.0f;
+    state.SetLabel(state.range(0) == 0 ? "below the threshold" : "8 times full scale");
+    std::vector<float> source(Frames * 2);
+    for (int i = 0; i < Frames; ++i) {
+        source[i * 2] = source[i * 2 + 1] = level * static_cast<float>(std::sin(2 * M_PI * 1000.0 * i / 44100.0));
+    }
+    Limiter limiter(44100);
+    std::vector<float> out(Frames * 2);
+    for (auto _ : state) {
+        std::copy(source.begin(), source.end(), out.begin());
+        limiter.process(out.data(), Frames, 2);
+        benchmark::DoNotOptimize(out.data());
+    }
+}
+BENCHMARK(BM_LimiterPerPeriod)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 
 // The mixer alone: N streams into one 10 ms stereo period.
 void BM_MixStreams(benchmark::State& state) {
@@ -314,7 +462,29 @@ int main(int argc, char** argv) {
         testFiles.insert(format.name, makeTone(format.file, format.encoder, 2.0));
     }
     testFiles.insert("blip", makeTone("blip.wav", {}, 0.005));
+    testFiles.insert("short", makeTone("short.mp3", {"-c:a", "libmp3lame"}, 0.2));
     testFiles.insert("long", makeTone("long.mp3", {"-c:a", "libmp3lame"}, 60.0));
+    {
+        // Four megabytes of noise, and the same noise under the names of formats whose demuxers search it.
+        std::mt19937 random(7);
+        QByteArray noise(4 << 20, Qt::Uninitialized);
+        for (char& byte : noise) {
+            byte = static_cast<char>(random());
+        }
+        for (const char* name : {"random.bin", "random.mp3", "random.wav"}) {
+            QFile out(folder.filePath(name));
+            if (out.open(QIODevice::WriteOnly)) {
+                out.write(noise);
+                testFiles.insert(name, out.fileName());
+            }
+        }
+        QFile whole(testFiles.value("mp3"));
+        QFile cut(folder.filePath("truncated.mp3"));
+        if (whole.open(QIODevice::ReadOnly) && cut.open(QIODevice::WriteOnly)) {
+            cut.write(whole.read(1500));
+            testFiles.insert("truncated.mp3", cut.fileName());
+        }
+    }
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

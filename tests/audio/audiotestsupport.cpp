@@ -170,6 +170,20 @@ float peak(const std::vector<float>& samples) {
     return peak;
 }
 
+bool hasFlatTop(const std::vector<float>& interleaved, int channels) {
+    const size_t step = static_cast<size_t>(channels);
+    for (size_t c = 0; c < step; ++c) {
+        int run = 1;
+        for (size_t i = c + step; i < interleaved.size(); i += step) {
+            run = interleaved[i] == interleaved[i - step] ? run + 1 : 1;
+            if (run >= 3 && std::fabs(interleaved[i]) > 0.5f) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
 audio::EngineConfig pulledEngineConfig() {
     audio::EngineConfig config;
     config.useDevice = false;

@@ -38,6 +38,10 @@ double estimateFrequency(const std::vector<float>& mono, int sampleRate);
 
 float peak(const std::vector<float>& samples);
 
+// True when a channel of interleaved audio holds a flat top: three or more equal samples in a row louder than 0.5,
+// the mark of a wave cut off at a limit.
+bool hasFlatTop(const std::vector<float>& interleaved, int channels);
+
 // An engine pulled by the test instead of a device: 44.1 kHz, stereo, 10 ms periods, and stream buffers that hold
 // whole test sounds, so once they are decoded ahead nothing depends on the worker's timing.
 audio::EngineConfig pulledEngineConfig();

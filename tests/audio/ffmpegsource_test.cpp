@@ -267,6 +267,33 @@ TEST(DecoderTest, WhatIsNoAudioIsRefused) {
     }
 }
 
+// The search for what a file holds is bounded far below FFmpeg's default, so a file of random bytes is given up
+// quickly. Sounds whose start is not audio must still open: a large tag (cover art) before an MP3's first frame.
+TEST(DecoderTest, LargeTagBeforeTheFirstFrameStillOpens) {
+    TempFolder folder;
+    const QString plain = test::makeTone(
+        folder.path(), QStringLiteral("plain.mp3"),
+        {QStringLiteral("-c:a"), QStringLiteral("libmp3lame"), QStringLiteral("-write_id3v2"), QStringLiteral("0")},
+        ToneFrequency, ToneSeconds);
+    ASSERT_FALSE(plain.isEmpty());
+    // An ID3v2.3 tag of 300 KB of padding; its size is written in seven-bit bytes.
+    constexpr int TagBytes = 300 * 1024;
+    QByteArray tag("ID3\x03\x00\x00", 6);
+    for (int shift = 21; shift >= 0; shift -= 7) {
+        tag.append(static_cast<char>((TagBytes >> shift) & 0x7F));
+    }
+    tag.append(QByteArray(TagBytes, '\0'));
+    const QString tagged = folder.file(QStringLiteral("tagged.mp3"));
+    test::writeBytes(tagged, tag + test::readBytes(plain));
+
+    auto reference = FfmpegSource::open(plain, Output);
+    ASSERT_TRUE(reference);
+    QString error;
+    auto source = FfmpegSource::open(tagged, Output, &error);
+    ASSERT_TRUE(source) << qPrintable(error);
+    EXPECT_EQ(test::decodeAll(*source), test::decodeAll(*reference));
+}
+
 TEST(DecoderTest, AddressesInStoredPathsAreNeverFollowed) {
     // A stored path names a local file. These two name sounds FFmpeg would fetch if it were handed them as they
     // are: a whole WAV file inside a data: URI, and a concat: list of a real file.

@@ -2,6 +2,7 @@
 // focused, the key pressed with xdotool, and the tone found in what came out: recorded from the sound server's null
 // sink, and once more written by SDL's disk driver, where every sample must be the file's own.
 #include "tests/audio/audiotestsupport.h"
+#include "tests/audio/testsoundserver.h"
 #include "tests/support/programrun.h"
 #include "tests/support/testsupport.h"
 
@@ -187,6 +188,41 @@ TEST_F(AudioE2E, PressedKeyIsHeardFromTheSoundServer) {
     EXPECT_NEAR(estimateFrequency(recorded, RecordRate), ToneFrequency, 5.0);
     // The sound server may stretch a sound by a short dropout on a busy machine.
     EXPECT_NEAR(static_cast<double>(audibleFrames(recorded, 0.05f)), 0.3 * RecordRate, 0.05 * RecordRate);
+    EXPECT_TRUE(run.isRunning());
+}
+
+// The sound server dies under the running program and comes back (a crash, or an update restarting it): the next
+// key press is heard, without restarting the program. The server is one of the test's own, so the rig's stays.
+TEST_F(AudioE2E, SoundServerRestartedUnderTheProgramIsHeardAgain) {
+    if (!TestSoundServer::available()) {
+        GTEST_SKIP() << "needs pulseaudio, pactl and parec";
+    }
+    TestSoundServer server(m_root.file("server"));
+    ASSERT_TRUE(server.start());
+    ProgramRun run(m_programDir + "/clavora", m_home);
+    run.environment().insert(QStringLiteral("SDL_AUDIODRIVER"), QStringLiteral("pulseaudio"));
+    run.environment().insert(QStringLiteral("PULSE_SERVER"), server.address());
+    startFocused(run);
+    ASSERT_TRUE(server.startRecorder());
+    press(QStringLiteral("q"));
+    QString output;
+    EXPECT_TRUE(waitFor([&] { return server.heard(ToneFrequency); }, 15000)) << "not heard before the restart\n"
+                                                                             << (output += run.output()).toStdString();
+
+    server.stopRecorder();
+    server.kill();
+    EXPECT_TRUE(waitFor(
+        [&] {
+            output += run.output();
+            return output.contains(QStringLiteral("Audio output lost"));
+        },
+        15000))
+        << output.toStdString();
+    ASSERT_TRUE(server.start());
+    ASSERT_TRUE(server.startRecorder());
+    press(QStringLiteral("q"));
+    EXPECT_TRUE(waitFor([&] { return server.heard(ToneFrequency); }, 15000)) << "not heard after the restart\n"
+                                                                             << (output += run.output()).toStdString();
     EXPECT_TRUE(run.isRunning());
 }
 

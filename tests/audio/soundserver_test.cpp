@@ -1,0 +1,170 @@
+// The engine against a real sound server: a private PulseAudio with a null sink, started and stopped by each test
+// (by its PID), and what reached the sink recorded from its monitor. The server is killed under the engine and
+// started again; the engine closes its output when idle so the sink can suspend.
+#include "audio/soundplayer.h"
+
+#include "platform/fake/fakefallbackplayer.h"
+#include "platform/fake/fakefilesystem.h"
+#include "tests/audio/audiotestsupport.h"
+#include "tests/audio/testsoundserver.h"
+#include "tests/support/programrun.h"
+#include "tests/support/testsupport.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+
+#include <mutex>
+
+using namespace clavora;
+using namespace clavora::audio;
+using clavora::test::TempFolder;
+using clavora::test::TestSoundServer;
+using clavora::test::waitFor;
+
+namespace {
+
+constexpr int ToneRate = 44100;
+constexpr int WaitMs = 20000;
+
+// Messages of the audio module, for the tests that check what was logged.
+class AudioLog {
+public:
+    AudioLog() {
+        s_current = this;
+        m_previous = qInstallMessageHandler(&AudioLog::handle);
+    }
+    ~AudioLog() {
+        qInstallMessageHandler(m_previous);
+        s_current = nullptr;
+    }
+    bool contains(const QString& text) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return std::any_of(m_lines.begin(), m_lines.end(), [&](const QString& line) { return line.contains(text); });
+    }
+
+private:
+    static void handle(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+        if (s_current != nullptr && qstrcmp(context.category, "clavora.audio") == 0) {
+            std::lock_guard<std::mutex> lock(s_current->m_mutex);
+            s_current->m_lines << message;
+        }
+        if (s_current != nullptr && s_current->m_previous != nullptr) {
+            s_current->m_previous(type, context, message);
+        }
+    }
+    static inline AudioLog* s_current = nullptr;
+    QtMessageHandler m_previous = nullptr;
+    std::mutex m_mutex;
+    QStringList m_lines;
+};
+
+using Kind = TestSoundServer::Kind;
+
+// A sound server, and the SDL driver the engine reaches it through.
+struct Server {
+    Kind kind;
+    const char* driver;
+    const char* name;
+};
+
+void PrintTo(const Server& server, std::ostream* out) {
+    *out << server.name;
+}
+
+class SoundServerTest : public ::testing::TestWithParam<Server> {
+protected:
+    void SetUp() override {
+        if (!TestSoundServer::available(GetParam().kind)) {
+            GTEST_SKIP() << "the sound server's programs are not installed";
+        }
+        m_files.programFile = m_folder.file(QStringLiteral("clavora"));
+        m_tone = m_folder.file(QStringLiteral("tone.wav"));
+        test::writeWav16(m_tone, ToneRate, 2, test::sineSamples16(1000, ToneRate, ToneRate / 4, 0.5));
+        for (const char* name : {"SDL_AUDIODRIVER", "PULSE_SERVER", "PIPEWIRE_RUNTIME_DIR"}) {
+            m_oldEnvironment.emplace_back(name, qgetenv(name));
+        }
+        qputenv("SDL_AUDIODRIVER", GetParam().driver);
+        qputenv("PULSE_SERVER", QFile::encodeName(m_server.address()));
+        qputenv("PIPEWIRE_RUNTIME_DIR", QFile::encodeName(m_folder.file(QStringLiteral("runtime"))));
+    }
+
+    void TearDown() override {
+        for (const auto& [name, value] : m_oldEnvironment) {
+            if (value.isEmpty()) {
+                qunsetenv(name);
+            } else {
+                qputenv(name, value);
+            }
+        }
+    }
+
+    TempFolder m_folder;
+    TestSoundServer m_server{m_folder.file(QStringLiteral("runtime")), GetParam().kind};
+    QString m_tone;
+    std::vector<std::pair<const char*, QByteArray>> m_oldEnvironment;
+    platform::FakeFileSystem m_files;
+    platform::FakeFallbackPlayer m_fallback;
+    platform::ScopedService<platform::IFileSystem> m_filesInPlace{m_files};
+    platform::ScopedService<platform::IFallbackPlayer> m_fallbackInPlace{m_fallback};
+};
+
+TEST_P(SoundServerTest, ServerRestartedUnderThePlayerIsHeardAgainWithoutARestart) {
+    AudioLog log;
+    ASSERT_TRUE(m_server.start());
+    ASSERT_TRUE(m_server.startRecorder());
+    SoundPlayer player;
+    ASSERT_TRUE(player.start());
+    player.playSoundFile(m_tone, true);
+    ASSERT_TRUE(waitFor([&] { return m_server.heard(1000); }, WaitMs)) << "not heard before the restart";
+
+    m_server.stopRecorder();
+    m_server.kill();
+    ASSERT_TRUE(waitFor([&] { return player.engine().outputState() == OutputState::Lost; }, WaitMs));
+    EXPECT_TRUE(log.contains(QStringLiteral("Audio output lost")));
+    // Meanwhile the fallback player takes the sounds.
+    player.playSoundFile(m_tone, true);
+    EXPECT_TRUE(waitFor([&] { return m_fallback.played == QStringList{m_tone}; }, WaitMs));
+
+    ASSERT_TRUE(m_server.start());
+    ASSERT_TRUE(m_server.startRecorder());
+    // The very next press, without waiting for the engine to notice the server is back.
+    player.playSoundFile(m_tone, true);
+    EXPECT_TRUE(waitFor([&] { return m_server.heard(1000); }, WaitMs)) << "not heard after the restart";
+    EXPECT_EQ(player.engine().outputState(), OutputState::Running);
+    EXPECT_TRUE(log.contains(QStringLiteral("Audio output is back")));
+    EXPECT_EQ(m_fallback.played, QStringList{m_tone});
+    player.stop();
+}
+
+TEST_P(SoundServerTest, IdleOutputLetsTheSinkSuspendAndTheNextSoundIsHeard) {
+    ASSERT_TRUE(m_server.start(1));
+    EngineConfig config;
+    config.idleTimeout = std::chrono::milliseconds(300);
+    SoundPlayer player(config);
+    ASSERT_TRUE(player.start());
+    EXPECT_TRUE(waitFor([&] { return m_server.hasClavoraStream(); }, WaitMs));
+
+    ASSERT_TRUE(waitFor([&] { return player.engine().outputState() == OutputState::Paused; }, WaitMs));
+    EXPECT_TRUE(waitFor([&] { return !m_server.hasClavoraStream(); }, WaitMs));
+    EXPECT_TRUE(waitFor([&] { return m_server.sinkState() == QStringLiteral("SUSPENDED"); }, WaitMs))
+        << m_server.sinkState().toStdString();
+
+    ASSERT_TRUE(m_server.startRecorder());
+    player.playSoundFile(m_tone, true);
+    EXPECT_TRUE(waitFor([&] { return m_server.heard(1000); }, WaitMs)) << "not heard after the pause";
+    EXPECT_EQ(player.engine().deviceOpenings(), 2);
+    EXPECT_TRUE(m_fallback.played.isEmpty());
+    player.stop();
+}
+
+// SDL's own PipeWire driver says nothing when the server goes away; its callback just stops being called.
+INSTANTIATE_TEST_SUITE_P(Servers, SoundServerTest,
+                         ::testing::Values(Server{Kind::PulseAudio, "pulseaudio", "PulseAudio"},
+                                           Server{Kind::PipeWire, "pulseaudio",
+                                                  "PipeWireThroughItsPulseAudioInterface"},
+                                           Server{Kind::PipeWire, "pipewire", "PipeWireThroughSdlsOwnDriver"}),
+                         [](const ::testing::TestParamInfo<Server>& info) { return info.param.name; });
+
+} // namespace
