@@ -7,27 +7,6 @@ namespace clavora::input {
 
 namespace vk = platform::vk;
 
-namespace {
-
-// The side-neutral code a side-specific modifier also sets; 0 for other keys.
-int neutralModifierOf(int virtualKey) {
-    switch (virtualKey) {
-    case vk::LShift:
-    case vk::RShift:
-        return vk::Shift;
-    case vk::LControl:
-    case vk::RControl:
-        return vk::Control;
-    case vk::LMenu:
-    case vk::RMenu:
-        return vk::Menu;
-    default:
-        return 0;
-    }
-}
-
-} // namespace
-
 QStringList EarlyStrokes::keyWentDown(int virtualKey, platform::KeyStateSnapshot keys, const QString& keyboardLocale,
                                       QChar decimalSeparator, bool windowHasFocus) {
     if (m_held.isDown(virtualKey)) {
@@ -36,7 +15,7 @@ QStringList EarlyStrokes::keyWentDown(int virtualKey, platform::KeyStateSnapshot
     m_held.setDown(virtualKey);
     m_playedEarly.setDown(virtualKey);
     keys.setDown(virtualKey);
-    if (const int neutral = neutralModifierOf(virtualKey)) {
+    if (const int neutral = vk::neutralModifierOf(virtualKey)) {
         keys.setDown(neutral);
     }
     return keyNamesOf(virtualKey, keys, keyboardLocale, decimalSeparator, windowHasFocus);

@@ -59,6 +59,23 @@ inline constexpr int RControl = 163;
 inline constexpr int LMenu = 164;
 inline constexpr int RMenu = 165;
 inline constexpr int Oem3 = 192;
+
+// The side-neutral code that a side-specific modifier also sets (Shift for left and right Shift...); 0 for other keys.
+constexpr int neutralModifierOf(int virtualKey) {
+    switch (virtualKey) {
+    case LShift:
+    case RShift:
+        return Shift;
+    case LControl:
+    case RControl:
+        return Control;
+    case LMenu:
+    case RMenu:
+        return Menu;
+    default:
+        return 0;
+    }
+}
 } // namespace vk
 
 // The state of the whole keyboard at one instant. Codes outside 0..255 are never down.

@@ -202,28 +202,3 @@ void BM_LayoutSwitchRefresh(benchmark::State& state) {
 BENCHMARK(BM_LayoutSwitchRefresh)->Iterations(20)->Unit(benchmark::kMillisecond);
 
 } // namespace
-
-QtMessageHandler previousHandler = nullptr;
-
-// The offscreen platform warns about window sizes; that noise would bury the results.
-void quietMessages(QtMsgType type, const QMessageLogContext& context, const QString& message) {
-    if (message.contains(QLatin1String("propagateSizeHints"))) {
-        return;
-    }
-    previousHandler(type, context, message);
-}
-
-int main(int argc, char** argv) {
-    previousHandler = qInstallMessageHandler(quietMessages);
-    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    }
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
-        return 1;
-    }
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

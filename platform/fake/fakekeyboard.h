@@ -20,13 +20,13 @@ public:
     // Presses a side-specific modifier the way the system reports it: its own code and the side-neutral one.
     void press(int virtualKey) {
         state.setDown(virtualKey);
-        if (const int neutral = neutralOf(virtualKey)) {
+        if (const int neutral = vk::neutralModifierOf(virtualKey)) {
             state.setDown(neutral);
         }
     }
     void release(int virtualKey) {
         state.setDown(virtualKey, false);
-        if (const int neutral = neutralOf(virtualKey)) {
+        if (const int neutral = vk::neutralModifierOf(virtualKey)) {
             const int other = virtualKey ^ 1; // 160/161, 162/163, 164/165 are pairs
             state.setDown(neutral, state.isDown(other));
         }
@@ -38,23 +38,6 @@ public:
     QString localeName = QStringLiteral("en-US");
     int snapshots = 0;
     int localeQueries = 0;
-
-private:
-    static int neutralOf(int virtualKey) {
-        switch (virtualKey) {
-        case vk::LShift:
-        case vk::RShift:
-            return vk::Shift;
-        case vk::LControl:
-        case vk::RControl:
-            return vk::Control;
-        case vk::LMenu:
-        case vk::RMenu:
-            return vk::Menu;
-        default:
-            return 0;
-        }
-    }
 };
 
 } // namespace clavora::platform
