@@ -206,8 +206,8 @@ void MainWindow::createMenus() {
     // The check items of the option table, wired to its one change path. The action flips its own mark before
     // the command runs.
     const auto optionItem = [this](QMenu* menu, Option option) {
-        const OptionSpec& spec = optionSpec(option);
-        QAction* action = addCheckItem(menu, spec.actionName, spec.caption);
+        const OptionRow& row = optionRow(option);
+        QAction* action = addCheckItem(menu, row.actionName, row.caption);
         m_optionActions[size_t(option)] = action;
         connect(action, &QAction::triggered, this,
                 [this, option](bool checked) { changeOption(option, onOff(checked)); });
@@ -227,7 +227,7 @@ void MainWindow::createMenus() {
     QMenu* view = bar->addMenu(QStringLiteral("View"));
     view->setObjectName(QStringLiteral("View1"));
     optionItem(view, Option::MatrixDisplay);
-    const OptionSpec& layoutSpec = optionSpec(Option::KeyboardLayout);
+    const OptionRow& layoutSpec = optionRow(Option::KeyboardLayout);
     QMenu* layouts = view->addMenu(layoutSpec.caption);
     layouts->setObjectName(QStringLiteral("KeyboardLayout1"));
     auto* layoutGroup = new QActionGroup(this);
@@ -296,8 +296,8 @@ void MainWindow::showOptions() {
     const bool autostart = !platform::autostart().readEntry(m_context.identity.title).isEmpty();
     m_autostartAction->setChecked(autostart);
     m_optionActions[size_t(Option::MinimizeStartup)]->setEnabled(autostart);
-    for (const OptionSpec& spec : optionTable()) {
-        applyOption(spec.option);
+    for (const OptionRow& row : optionTable()) {
+        applyOption(row.option);
     }
 }
 

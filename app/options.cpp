@@ -12,8 +12,8 @@ const QString Off = QStringLiteral("OFF");
 
 } // namespace
 
-const std::array<OptionSpec, OptionCount>& optionTable() {
-    static const std::array<OptionSpec, OptionCount> table = {{
+const std::array<OptionRow, OptionCount>& optionTable() {
+    static const std::array<OptionRow, OptionCount> table = {{
         {Option::MinimizeToSystemTray,
          QStringLiteral("MinimizeToSystemTray"),
          Sense::OnlyOffTurnsOff,
@@ -68,7 +68,7 @@ const std::array<OptionSpec, OptionCount>& optionTable() {
     return table;
 }
 
-const OptionSpec& optionSpec(Option option) {
+const OptionRow& optionRow(Option option) {
     return optionTable()[size_t(option)];
 }
 
@@ -76,19 +76,19 @@ QString onOff(bool on) {
     return on ? On : Off;
 }
 
-QString interpretStoredValue(const OptionSpec& spec, const QString& stored) {
-    switch (spec.sense) {
+QString interpretStoredValue(const OptionRow& row, const QString& stored) {
+    switch (row.sense) {
     case Sense::OnlyOnTurnsOn:
         return onOff(stored == On);
     case Sense::OnlyOffTurnsOff:
         return onOff(stored != Off);
     case Sense::Choice:
-        for (const OptionChoice& choice : spec.choices) {
+        for (const OptionChoice& choice : row.choices) {
             if (stored == choice.value) {
                 return choice.value;
             }
         }
-        return spec.choices.first().value;
+        return row.choices.first().value;
     }
     return stored;
 }
@@ -98,9 +98,9 @@ Options::Options(SettingsStore& store, QObject* parent) : QObject(parent), m_sto
 }
 
 void Options::load() {
-    for (const OptionSpec& spec : optionTable()) {
-        m_values[size_t(spec.option)] =
-            interpretStoredValue(spec, m_store.readString(SettingsSection, spec.key, spec.defaultValue));
+    for (const OptionRow& row : optionTable()) {
+        m_values[size_t(row.option)] =
+            interpretStoredValue(row, m_store.readString(SettingsSection, row.key, row.defaultValue));
     }
 }
 
@@ -114,10 +114,10 @@ Status Options::setLanguage(const QString& language) {
 }
 
 Status Options::set(Option option, const QString& value) {
-    const OptionSpec& spec = optionSpec(option);
-    m_values[size_t(option)] = interpretStoredValue(spec, value);
+    const OptionRow& row = optionRow(option);
+    m_values[size_t(option)] = interpretStoredValue(row, value);
     emit changed(option);
-    m_store.writeString(SettingsSection, spec.key, m_values[size_t(option)]);
+    m_store.writeString(SettingsSection, row.key, m_values[size_t(option)]);
     return m_store.updateFile();
 }
 

@@ -47,7 +47,7 @@ struct OptionChoice {
     QString caption;
 };
 
-struct OptionSpec {
+struct OptionRow {
     Option option;
     QString key;
     Sense sense;
@@ -58,14 +58,14 @@ struct OptionSpec {
 };
 
 // The table, in start-up order.
-const std::array<OptionSpec, OptionCount>& optionTable();
-const OptionSpec& optionSpec(Option option);
+const std::array<OptionRow, OptionCount>& optionTable();
+const OptionRow& optionRow(Option option);
 
 // "ON" or "OFF".
 QString onOff(bool on);
 
 // What a stored value means: "ON"/"OFF" for on/off options, one of the choices otherwise.
-QString interpretStoredValue(const OptionSpec& spec, const QString& stored);
+QString interpretStoredValue(const OptionRow& row, const QString& stored);
 
 // The live options, read from the settings store at start-up. GUI thread only.
 class Options : public QObject {

@@ -39,14 +39,14 @@ qint64 nowNanos() {
 class Onset {
 public:
     explicit Onset(const QString& source) {
-        const pa_sample_spec spec{PA_SAMPLE_S16LE, Rate, 1};
+        const pa_sample_spec sampleSpec{PA_SAMPLE_S16LE, Rate, 1};
         pa_buffer_attr attributes{};
         attributes.maxlength = static_cast<uint32_t>(-1);
         attributes.fragsize = FragmentFrames * 2;
         int error = 0;
         const QByteArray name = source.toUtf8();
-        m_stream = pa_simple_new(nullptr, "voice_bench", PA_STREAM_RECORD, name.constData(), "onset", &spec, nullptr,
-                                 &attributes, &error);
+        m_stream = pa_simple_new(nullptr, "voice_bench", PA_STREAM_RECORD, name.constData(), "onset", &sampleSpec,
+                                 nullptr, &attributes, &error);
         if (m_stream != nullptr) {
             m_reader = std::thread([this] { read(); });
         }

@@ -55,12 +55,12 @@ TEST_F(OptionsTest, StoredValuesAreReadWithTheirOwnSenses) {
 TEST_F(OptionsTest, TheTableKeepsTheStartupOrderAndTheMenuItems) {
     QStringList keys;
     QStringList items;
-    for (const OptionSpec& spec : optionTable()) {
-        keys << spec.key;
-        if (spec.actionName) {
-            items << spec.actionName;
+    for (const OptionRow& row : optionTable()) {
+        keys << row.key;
+        if (row.actionName) {
+            items << row.actionName;
         }
-        for (const OptionChoice& choice : spec.choices) {
+        for (const OptionChoice& choice : row.choices) {
             items << choice.actionName;
         }
     }

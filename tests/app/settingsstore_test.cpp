@@ -53,12 +53,12 @@ TEST_F(SettingsStoreTest, ReadsNamesWithoutRegardToCaseAndValuesExactly) {
     SettingsStore ini(m_ini);
     ASSERT_TRUE(ini.load().ok());
 
-    struct TCase {
+    struct Case {
         QString section;
         QString key;
         QString value;
     };
-    const TCase cases[] = {
+    const Case cases[] = {
         {"Settings", "HotkeyMode", "OFF"}, // the first of two wins
         {"SETTINGS", "minimizestartup", "on"},
         {"Settings", "MatrixDisplay", "default"},
@@ -68,7 +68,7 @@ TEST_F(SettingsStoreTest, ReadsNamesWithoutRegardToCaseAndValuesExactly) {
         {"", "orphan", "default"},
         {"Missing", "HotkeyMode", "default"},
     };
-    for (const TCase& c : cases) {
+    for (const Case& c : cases) {
         EXPECT_EQ(ini.readString(c.section, c.key, "default"), c.value)
             << c.section.toStdString() << "/" << c.key.toStdString();
     }

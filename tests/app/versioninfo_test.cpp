@@ -185,14 +185,14 @@ QByteArray MakeElf32(const QByteArray& payload, const QByteArray& name = ".vsinf
     return MakeElfOf<Elf32_Ehdr, Elf32_Shdr>(ELFCLASS32, EM_386, name, payload);
 }
 
-struct TOutcome {
+struct Outcome {
     bool ok = false;
     int code = 0;
     VersionStrings data;
 };
 
-TOutcome ReadImage(const QByteArray& image) {
-    TOutcome out;
+Outcome ReadImage(const QByteArray& image) {
+    Outcome out;
     out.data = Sentinel();
     const Status status = readVersionStringsFromImage(image, out.data, &out.code);
     out.ok = status.ok();
@@ -205,17 +205,17 @@ TOutcome ReadImage(const QByteArray& image) {
 // ---- Files ------------------------------------------------------------------------------------------------------
 
 TEST(VersionInfoFiles, ReadsTheEntriesOfWindowsProgramFiles) {
-    struct TCase {
+    struct Case {
         const char* file;
         VersionStrings expected;
     };
-    const TCase cases[] = {
+    const Case cases[] = {
         {"full.exe", FixtureEntries(true)},        // 64-bit, translation 0409/04B0, all twelve entries
         {"full32.exe", FixtureEntries(true)},      // the same as a 32-bit program
         {"nocomments.exe", FixtureEntries(false)}, // Comments missing: stays empty, the rest is read
         {"othertranslation.exe", {}},              // strings only under a translation the table does not name
     };
-    for (const TCase& c : cases) {
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.file);
         VersionStrings data;
         int code = -1;
@@ -235,11 +235,11 @@ TEST(VersionInfoFiles, FailsWithTheSystemErrorAndLeavesTheRecordAlone) {
     test::writeBytes(temp.file("empty"), QByteArray());
     ASSERT_EQ(::mkfifo(QFile::encodeName(temp.file("fifo")).constData(), 0600), 0);
 
-    struct TCase {
+    struct Case {
         QString file;
         int code;
     };
-    const TCase cases[] = {
+    const Case cases[] = {
         {temp.file("missing.exe"), ENOENT},
         {temp.path(), EISDIR},
         {temp.file("empty"), VersionErrorNoResource},
@@ -249,7 +249,7 @@ TEST(VersionInfoFiles, FailsWithTheSystemErrorAndLeavesTheRecordAlone) {
         {Fixture("noversion.exe"), VersionErrorNoResource},                // resources, but none of the version type
         {QCoreApplication::applicationFilePath(), VersionErrorNoResource}, // an ELF program without the section
     };
-    for (const TCase& c : cases) {
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.file.toStdString());
         VersionStrings data = Sentinel();
         int code = 0;
@@ -353,7 +353,7 @@ TEST(VersionBlock, LooksUpPathsLikeTheSystemDoes) {
 
 TEST(VersionInfoImages, ReadsTheSectionOfBothElfClasses) {
     for (const QByteArray& image : {MakeElf64(StandardBlock()), MakeElf32(StandardBlock())}) {
-        const TOutcome out = ReadImage(image);
+        const Outcome out = ReadImage(image);
         ASSERT_TRUE(out.ok) << out.code;
         EXPECT_EQ(out.data, AllTwelveExpected());
         int major = 0, minor = 0;
@@ -372,11 +372,11 @@ TEST(VersionInfoImages, DamagedElfHeadersMeanNoVersionInformation) {
     const qsizetype section1 = headers + qsizetype(sizeof(Elf64_Shdr));
     const qsizetype section2 = section1 + qsizetype(sizeof(Elf64_Shdr));
 
-    struct TCase {
+    struct Case {
         const char* what;
         std::function<void(QByteArray&)> damage;
     };
-    const TCase cases[] = {
+    const Case cases[] = {
         {"big-endian", [](QByteArray& b) { b[EI_DATA] = char(ELFDATA2MSB); }},
         {"unknown class", [](QByteArray& b) { b[EI_CLASS] = char(7); }},
         {"headers past the end", [&](QByteArray& b) { PatchU32(b, shoff, quint32(b.size()) + 8); }},
@@ -398,11 +398,11 @@ TEST(VersionInfoImages, DamagedElfHeadersMeanNoVersionInformation) {
         {"name table past the end",
          [&](QByteArray& b) { PatchU32(b, section2 + offsetof(Elf64_Shdr, sh_offset), quint32(b.size())); }},
     };
-    for (const TCase& c : cases) {
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         QByteArray image = good;
         c.damage(image);
-        const TOutcome out = ReadImage(image);
+        const Outcome out = ReadImage(image);
         EXPECT_FALSE(out.ok);
         EXPECT_EQ(out.code, VersionErrorNoResource);
         EXPECT_EQ(out.data, Sentinel());
@@ -428,12 +428,12 @@ TEST(VersionInfoImages, DamagedBlocksNeverReadPastTheirNodes) {
     unterminated.value.resize(unterminated.value.size() - 2);
     unterminated.valueLength = 0xFFFF;
     std::vector<vb::Node> strings = {unterminated, vb::textNode(u"ProductName", u"Clavora")};
-    TOutcome out = ReadImage(MakeElf64(StandardBlock(strings)));
+    Outcome out = ReadImage(MakeElf64(StandardBlock(strings)));
     ASSERT_TRUE(out.ok);
     EXPECT_EQ(out.data.companyName, QStringLiteral("Zemtrak"));
     EXPECT_EQ(out.data.productName, QStringLiteral("Clavora"));
 
-    struct TCase {
+    struct Case {
         const char* what;
         std::function<void(QByteArray&)> damage;
         int code;                // 0: the read succeeds
@@ -442,7 +442,7 @@ TEST(VersionInfoImages, DamagedBlocksNeverReadPastTheirNodes) {
     const VersionStrings onlyTranslationFound = Sentinel(); // strings unreachable, the read still succeeds
     VersionStrings companyOnly = Sentinel();
     companyOnly.companyName = QStringLiteral("value of CompanyName");
-    const TCase cases[] = {
+    const Case cases[] = {
         {"string node of length zero", [](QByteArray& b) { PatchU16(b, NodeOffset(b, u"CompanyName"), 0); }, 0,
          onlyTranslationFound},
         {"string node longer than its table", [](QByteArray& b) { PatchU16(b, NodeOffset(b, u"CompanyName"), 0xFFF0); },
@@ -465,7 +465,7 @@ TEST(VersionInfoImages, DamagedBlocksNeverReadPastTheirNodes) {
          VersionErrorNoTranslation,
          {}},
     };
-    for (const TCase& c : cases) {
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         QByteArray block = StandardBlock();
         c.damage(block);
@@ -484,11 +484,11 @@ TEST(VersionInfoImages, DamagedResourceDirectoriesMeanNoVersionInformation) {
     ASSERT_GT(good.size(), Rsrc + 0x50);
     ASSERT_EQ(quint8(good[Rsrc + 16]), 16); // the type entry names the version type
 
-    struct TCase {
+    struct Case {
         const char* what;
         std::function<void(QByteArray&)> damage;
     };
-    const TCase cases[] = {
+    const Case cases[] = {
         {"type directory points at itself", [](QByteArray& b) { PatchU32(b, Rsrc + 20, 0x80000000u); }},
         {"directory offset past the section", [](QByteArray& b) { PatchU32(b, Rsrc + 20, 0x8000FFF0u); }},
         {"no version type among huge entry counts",
@@ -501,11 +501,11 @@ TEST(VersionInfoImages, DamagedResourceDirectoriesMeanNoVersionInformation) {
         {"no PE signature", [](QByteArray& b) { b[qsizetype(quint8(b[0x3C])) + 1] = 'X'; }},
         {"header offset past the end", [](QByteArray& b) { PatchU32(b, 0x3C, 0xFFFFFFF0u); }},
     };
-    for (const TCase& c : cases) {
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         QByteArray image = good;
         c.damage(image);
-        const TOutcome out = ReadImage(image);
+        const Outcome out = ReadImage(image);
         EXPECT_FALSE(out.ok);
         EXPECT_EQ(out.data, Sentinel());
     }
@@ -517,7 +517,7 @@ TEST(VersionInfoImages, DamagedResourceDirectoriesMeanNoVersionInformation) {
 }
 
 // Each field read from a damaged image is either missing or (when its text was cut) a prefix of the real value.
-void ExpectPlausible(const TOutcome& out, const VersionStrings& full) {
+void ExpectPlausible(const Outcome& out, const VersionStrings& full) {
     if (!out.ok) {
         EXPECT_TRUE(out.code == VersionErrorNoResource || out.code == VersionErrorDamaged ||
                     out.code == VersionErrorNoTranslation)
@@ -538,19 +538,19 @@ void ExpectPlausible(const TOutcome& out, const VersionStrings& full) {
 }
 
 TEST(VersionInfoImages, EveryTruncationIsSafe) {
-    struct TCase {
+    struct Case {
         const char* what;
         QByteArray image;
         VersionStrings full;
     };
-    const TCase cases[] = {
+    const Case cases[] = {
         {"ELF64", MakeElf64(StandardBlock()), AllTwelveExpected()},
         {"ELF32", MakeElf32(StandardBlock()), AllTwelveExpected()},
         {"PE32+", test::readBytes(Fixture("full.exe")), FixtureEntries(true)},
         {"PE32", test::readBytes(Fixture("full32.exe")), FixtureEntries(true)},
         {"bare block", StandardBlock(), AllTwelveExpected()},
     };
-    for (const TCase& c : cases) {
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         for (qsizetype length = 0; length <= c.image.size(); ++length) {
             const QByteArray cut(c.image.constData(), length); // its own allocation, so over-reads are caught
@@ -574,7 +574,7 @@ TEST(VersionInfoImages, RandomDamageIsSafe) {
         for (int i = 0; i < changes; ++i) {
             image[qsizetype(random.bounded(quint32(image.size())))] = char(random.bounded(256));
         }
-        const TOutcome out = ReadImage(image);
+        const Outcome out = ReadImage(image);
         if (!out.ok) {
             EXPECT_EQ(out.data, Sentinel()) << "round " << round;
             EXPECT_NE(out.code, 0) << "round " << round;

@@ -13,9 +13,9 @@ std::array<QString, OptionCount> valuesOf(SettingsStore& store) {
     Options options(store);
     options.load();
     std::array<QString, OptionCount> values;
-    for (const OptionSpec& spec : optionTable()) {
-        values[size_t(spec.option)] = options.value(spec.option);
-        FUZZ_CHECK(options.value(spec.option) == interpretStoredValue(spec, options.value(spec.option)));
+    for (const OptionRow& row : optionTable()) {
+        values[size_t(row.option)] = options.value(row.option);
+        FUZZ_CHECK(options.value(row.option) == interpretStoredValue(row, options.value(row.option)));
     }
     return values;
 }

@@ -139,10 +139,10 @@ private:
 class TestStream {
 public:
     TestStream(const QString& server, const QString& name) {
-        const pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, 44100, 2};
+        const pa_sample_spec sampleSpec{PA_SAMPLE_FLOAT32LE, 44100, 2};
         int error = 0;
         m_stream = pa_simple_new(server.toUtf8().constData(), "Clavora", PA_STREAM_PLAYBACK, nullptr,
-                                 name.toUtf8().constData(), &spec, nullptr, nullptr, &error);
+                                 name.toUtf8().constData(), &sampleSpec, nullptr, nullptr, &error);
     }
     ~TestStream() { close(); }
     bool isOpen() const { return m_stream != nullptr; }

@@ -73,9 +73,9 @@ TEST_F(VoiceMicrophoneTest, MakesTheMicrophoneWithTheDefaultSourceMixedInAndRemo
 class Playback {
 public:
     Playback() {
-        const pa_sample_spec spec{PA_SAMPLE_S16LE, 48000, 2};
-        m_stream = pa_simple_new(nullptr, "voicemicrophone_tests", PA_STREAM_PLAYBACK, nullptr, "test", &spec, nullptr,
-                                 nullptr, nullptr);
+        const pa_sample_spec sampleSpec{PA_SAMPLE_S16LE, 48000, 2};
+        m_stream = pa_simple_new(nullptr, "voicemicrophone_tests", PA_STREAM_PLAYBACK, nullptr, "test", &sampleSpec,
+                                 nullptr, nullptr, nullptr);
     }
     ~Playback() {
         if (m_stream != nullptr) {
