@@ -422,6 +422,7 @@ void MainWindow::redefineKeys() {
     // The dialog changes the key map the sound board plays from, so the next key press, here or from the hotkey
     // poll (which goes on while the dialog is open), plays the new bindings.
     RedefineKeysDialog dialog(m_keyMap, m_context.dataFolder + QLatin1String("keys.db"), this);
+    connect(&dialog, &RedefineKeysDialog::keyMapSaved, this, [this] { m_soundBoard.keyMapChanged(); });
     dialog.exec();
 }
 

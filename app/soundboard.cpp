@@ -68,6 +68,14 @@ void SoundBoard::keyWentUp(int virtualKey) {
     m_earlyStrokes.keyWentUp(virtualKey);
 }
 
+void SoundBoard::keyMapChanged() {
+    QStringList paths;
+    for (const Binding& binding : m_keyMap.rows()) {
+        paths << binding.path;
+    }
+    m_player.setBoundSounds(paths);
+}
+
 quint32 SoundBoard::channel() const {
     return m_player.newestStream();
 }

@@ -42,6 +42,9 @@ public:
     void keyWentDown(int virtualKey, bool windowHasFocus);
     void keyWentUp(int virtualKey);
 
+    // The key map was loaded or changed: the starts of its sounds are decoded ahead.
+    void keyMapChanged();
+
     // Handle of the newest stream; 0 when there is none.
     quint32 channel() const;
 

@@ -17,11 +17,28 @@
 
 namespace clavora {
 
+namespace {
+
+void writeDiagnostics(std::FILE* out, audio::SoundPlayer& player) {
+    const QByteArray line = player.engine().diagnostics().toLocal8Bit() + '\n';
+    std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), out);
+    std::fflush(out);
+}
+
+} // namespace
+
+bool isDiagnosticsArgument(const QStringList& arguments) {
+    return arguments.contains(QLatin1String("--diagnostics"), Qt::CaseInsensitive);
+}
+
 Startup::Startup(QStringList arguments) {
     m_context.arguments = std::move(arguments);
 }
 
 Startup::~Startup() {
+    if (m_diagnosticsOut != nullptr && m_player) {
+        writeDiagnostics(m_diagnosticsOut, *m_player);
+    }
     m_window.reset();
     m_voiceOutput.reset();
     if (m_player) {
@@ -42,6 +59,7 @@ void Startup::run() {
     startVolumeControl();
     startVoiceOutput();
     startUpdateCheck();
+    startDiagnostics();
 }
 
 void Startup::readIdentity() {
@@ -73,7 +91,10 @@ void Startup::captureLocale() {
 
 void Startup::createWindow() {
     // The player exists from here on so the window can be handed it; its output starts in the last step.
-    m_player = std::make_unique<audio::SoundPlayer>();
+    // The period as small as the machine sustains: a soundboard is played like an instrument.
+    audio::EngineConfig config;
+    config.adaptivePeriod = true;
+    m_player = std::make_unique<audio::SoundPlayer>(config);
     m_soundBoard = std::make_unique<SoundBoard>(m_keyMap, *m_options, *m_player, m_context.locale.decimalSeparator);
     m_window = std::make_unique<MainWindow>(m_context, *m_options, m_keyMap, *m_soundBoard, m_translator);
 }
@@ -88,6 +109,7 @@ void Startup::loadLanguage() {
 
 void Startup::loadKeyMap() {
     clavora::loadKeyMap(m_context.dataFolder, m_context.programFolder, m_keyMap);
+    m_soundBoard->keyMapChanged();
 }
 
 void Startup::createDisplay() {
@@ -111,6 +133,19 @@ void Startup::startVoiceOutput() {
 
 void Startup::startUpdateCheck() {
     m_window->startUpdateCheck();
+}
+
+void Startup::startDiagnostics(std::FILE* out) {
+    if (!isDiagnosticsArgument(m_context.arguments)) {
+        return;
+    }
+    m_diagnosticsOut = out;
+    m_diagnosticsTimer.setInterval(1000);
+    QObject::connect(&m_diagnosticsTimer, &QTimer::timeout, [this] {
+        writeDiagnostics(m_diagnosticsOut, *m_player);
+        m_diagnosticsTimer.setInterval(10000);
+    });
+    m_diagnosticsTimer.start();
 }
 
 int runProgram(int argc, char** argv) {

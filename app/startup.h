@@ -8,6 +8,9 @@
 #include "keymap/keymap.h"
 
 #include <QStringList>
+#include <QTimer>
+
+#include <cstdio>
 #include <memory>
 
 namespace clavora {
@@ -57,6 +60,9 @@ public:
     void startVoiceOutput();
     // 15: the update check of this run.
     void startUpdateCheck();
+    // With --diagnostics on the command line: how the audio output runs (its period, its underruns...), written to
+    // Out a second after start-up, every ten seconds from then on, and when the program ends.
+    void startDiagnostics(std::FILE* out = stdout);
 
     // Fixed once the step that settles each part has run.
     const AppContext& context() const { return m_context; }
@@ -79,7 +85,12 @@ private:
     std::unique_ptr<SoundBoard> m_soundBoard;
     std::unique_ptr<MainWindow> m_window;
     std::unique_ptr<VoiceOutput> m_voiceOutput;
+    QTimer m_diagnosticsTimer;
+    std::FILE* m_diagnosticsOut = nullptr;
 };
+
+// The command-line switch that has the program report how its audio output runs.
+bool isDiagnosticsArgument(const QStringList& arguments);
 
 // Runs the program: start-up, the main window and the event loop. Returns the exit code.
 int runProgram(int argc, char** argv);

@@ -5,6 +5,7 @@
 #include "audio/ffmpegsource.h"
 #include "audio/limiter.h"
 #include "audio/ringbuffer.h"
+#include "audio/soundheads.h"
 #include "platform/threadpriority.h"
 
 #include <QFile>
@@ -42,6 +43,9 @@ constexpr auto DeviceCheckInterval = 100ms;
 // ReopenSpacing: a key held in hotkey mode must not turn into a storm of connection attempts.
 constexpr auto ReopenInterval = 1000ms;
 constexpr auto ReopenSpacing = 100ms;
+// A smaller period is tried only when no sound has played for this long: the device is opened again for it, which
+// would be heard as a gap.
+constexpr auto QuietBeforeShrinking = 2000ms;
 // A device whose callback has not run for this long is taken as lost even when SDL does not say so. Longer than the
 // two seconds a PulseAudio null sink may hold up a new stream.
 constexpr auto StallTimeout = 3000ms;
@@ -62,8 +66,13 @@ struct Stream {
     const quint32 handle;
     const QString path;
     std::unique_ptr<IDataSource> source; // set by the opener, then the worker's
-    SampleRing ring;                     // worker writes, audio thread reads
-    std::atomic<bool> playing{false};    // set by the controlling thread
+    // The decoded start, when the sound was prepared: played first, while the source decodes what follows it. Set
+    // before the stream is handed to the audio thread and never changed.
+    std::shared_ptr<const SoundHead> head;
+    int headPosition = 0;             // the audio thread's
+    int skipFrames = 0;               // the worker's: frames of the source already in the head
+    SampleRing ring;                  // worker writes, audio thread reads
+    std::atomic<bool> playing{false}; // set by the controlling thread
     std::atomic<bool> freeRequested{false};
     std::atomic<bool> decodeDone{false}; // set after the last frame is in the ring (or when the file cannot be opened)
     std::atomic<bool> reported{false};   // the unplayable handler has been told about it
@@ -98,7 +107,8 @@ void releaseSdlAudio() {
 struct AudioEngine::State {
     EngineConfig config;
     AudioFormat output;
-    int periodFrames = 0;
+    // Written by the device thread while the device is closed; read by the controlling thread.
+    std::atomic<int> periodFrames{0};
     // Live streams allowed, and streams held at most (live ones plus those the audio thread has yet to let go of).
     size_t maxLive = 1;
     size_t maxHeld = 2;
@@ -109,6 +119,13 @@ struct AudioEngine::State {
     std::atomic<quint64> periodsRendered{0};
     platform::IThreadPriority* priority = nullptr;
     std::atomic<bool> freshDeviceThread{true}; // the device's thread has yet to ask for priority
+    std::atomic<int> audioPriority{-1};        // the PriorityOutcome it got; -1 before it asked
+    // The period as the machine sustains it: the callback counts the underruns, the device thread acts on them.
+    UnderrunDetector underrunDetector; // the audio thread's (the device thread's while the device is closed)
+    std::atomic<quint32> underrunsPending{0};
+    std::atomic<quint64> underrunsSeen{0};
+    PeriodTuner tuner; // the device thread's
+    std::unique_ptr<SoundHeadCache> heads;
 
     // Shared by the controlling thread, the opener and the worker; the audio thread never takes it.
     mutable std::mutex mutex;
@@ -148,7 +165,7 @@ struct AudioEngine::State {
     // The last period that had a stream to play, for the idle timeout.
     std::atomic<qint64> lastBusy{0};
 
-    explicit State(const EngineConfig& config) : config(config) {
+    explicit State(const EngineConfig& config) : config(config), tuner(config.periodPolicy) {
         maxLive = static_cast<size_t>(std::max(1, config.maxStreams));
         // Room for a burst of sounds giving way (every binding of one key, played in one go) before the audio
         // thread has let go of them.
@@ -198,6 +215,9 @@ struct AudioEngine::State {
     void closeDevice();
     bool deviceLost(quint64& lastPeriods, Clock::time_point& lastProgress);
     bool idleLongEnough() const;
+    // With an adaptive period: the period to open the device at now, after the underruns counted since the last
+    // look; 0 to keep the current one.
+    int tunedPeriod();
     // Audio-thread work while the device is closed: takes in the streams played meanwhile and lets go of those
     // freed. With `dropPlaying`, also of those played: no device can play them. True when a stream waits to play.
     bool tendWhileClosed(bool dropPlaying);
@@ -209,7 +229,16 @@ void SDLCALL AudioEngine::State::deviceCallback(void* user, Uint8* stream, int l
     auto* state = static_cast<State*>(user);
     const int frames = length / static_cast<int>(sizeof(float) * static_cast<size_t>(state->output.channels));
     if (state->freshDeviceThread.exchange(false, std::memory_order_relaxed) && state->priority != nullptr) {
-        state->priority->raiseCurrentThread("Audio output thread", AudioThreadPriority);
+        const platform::PriorityResult result =
+            state->priority->raiseCurrentThread("Audio output thread", AudioThreadPriority);
+        state->audioPriority.store(static_cast<int>(result.outcome), std::memory_order_relaxed);
+    }
+    if (state->config.adaptivePeriod) {
+        const qint64 now = state->config.callbackClock ? state->config.callbackClock() : nowNanos();
+        if (state->underrunDetector.onCallback(now, frames, state->output.sampleRate)) {
+            state->underrunsPending.fetch_add(1, std::memory_order_relaxed);
+            state->underrunsSeen.fetch_add(1, std::memory_order_relaxed);
+        }
     }
     state->render(reinterpret_cast<float*>(stream), frames);
 }
@@ -232,18 +261,29 @@ void AudioEngine::State::render(float* out, int frames) {
             busy = true;
             // Read the flag before the fill level: once decoding is done, an empty ring means the sound is over.
             const bool decodeDone = stream->decodeDone.load(std::memory_order_acquire);
-            const int count = std::min(stream->ring.readableFrames(), frames);
+            // The prepared start first, then what the decoder has put in the ring behind it.
+            int fromHead = 0;
+            if (const SoundHead* head = stream->head.get(); head != nullptr && stream->headPosition < head->frames) {
+                fromHead = std::min(head->frames - stream->headPosition, frames);
+                inputs.push_back(MixInput{head->samples.data() + static_cast<size_t>(stream->headPosition) *
+                                                                     static_cast<size_t>(output.channels),
+                                          fromHead, 0});
+                stream->headPosition += fromHead;
+            }
+            const int count = std::min(stream->ring.readableFrames(), frames - fromHead);
             if (count > 0) {
                 const float* first = nullptr;
                 const float* second = nullptr;
                 int firstFrames = 0;
                 int secondFrames = 0;
                 stream->ring.readPieces(count, first, firstFrames, second, secondFrames);
-                inputs.push_back(MixInput{first, firstFrames, 0});
+                inputs.push_back(MixInput{first, firstFrames, fromHead});
                 if (secondFrames > 0) {
-                    inputs.push_back(MixInput{second, secondFrames, firstFrames});
+                    inputs.push_back(MixInput{second, secondFrames, fromHead + firstFrames});
                 }
                 consumed.emplace_back(stream, count);
+            }
+            if (fromHead + count > 0) {
                 if (stream->firstAudio.load(std::memory_order_relaxed) == 0) {
                     stream->firstAudioPeriod.store(period, std::memory_order_relaxed);
                     stream->firstAudio.store(now, std::memory_order_release);
@@ -337,6 +377,19 @@ void AudioEngine::State::workerLoop() {
             if (space <= 0) {
                 continue;
             }
+            if (stream->skipFrames > 0) {
+                // The start the head already holds: decoded into the ring's free space and dropped, so what follows
+                // it comes out of the same decoder state as the head did.
+                const int wanted = std::min({space, DecodeChunkFrames, stream->skipFrames});
+                const int got = stream->source->read(target, wanted);
+                stream->skipFrames -= std::max(got, 0);
+                wrote = true;
+                if (got < wanted) {
+                    stream->source.reset();
+                    stream->decodeDone.store(true, std::memory_order_release);
+                }
+                continue;
+            }
             const int wanted = std::min(space, DecodeChunkFrames);
             const int got = stream->source->read(target, wanted);
             if (got > 0) {
@@ -387,6 +440,10 @@ void AudioEngine::State::openerLoop() {
             stream->source = std::move(source);
             stream->opened = true;
             newStream.store(true, std::memory_order_relaxed);
+        } else if (stream->head) {
+            // Its start was decoded a moment ago, so the file changed since: what is in memory plays, then it ends.
+            qCDebug(lcAudio) << "Cannot decode the rest of" << path << ":" << error;
+            stream->decodeDone.store(true, std::memory_order_release);
         } else {
             qCDebug(lcAudio) << "Cannot decode" << path << ":" << error;
             stream->openFailed = true;
@@ -421,6 +478,8 @@ bool AudioEngine::State::openDevice() {
     lastBusy.store(nowNanos(), std::memory_order_relaxed);
     // Each opening runs the callback on a thread of its own, which asks for its priority again.
     freshDeviceThread.store(true, std::memory_order_relaxed);
+    // No callback runs now: the detector's history of the device before is of no use for this one.
+    underrunDetector.reset();
     const QByteArray name = config.deviceName.toUtf8();
     device = SDL_OpenAudioDevice(name.isEmpty() ? nullptr : name.constData(), 0, &wanted, &obtained, 0);
     if (device == 0) {
@@ -461,6 +520,20 @@ bool AudioEngine::State::idleLongEnough() const {
     }
     const auto idle = std::chrono::nanoseconds(nowNanos() - lastBusy.load(std::memory_order_relaxed));
     return idle >= config.idleTimeout;
+}
+
+int AudioEngine::State::tunedPeriod() {
+    const int underruns = static_cast<int>(underrunsPending.exchange(0, std::memory_order_relaxed));
+    const qint64 now = nowNanos();
+    int next = tuner.onUnderruns(underruns, now);
+    if (next == 0 && std::chrono::nanoseconds(now - lastBusy.load(std::memory_order_relaxed)) >= QuietBeforeShrinking) {
+        next = tuner.onQuiet(now);
+    }
+    if (next != 0) {
+        qCInfo(lcAudio).nospace() << "Audio output period " << periodFrames.load(std::memory_order_relaxed) << " -> "
+                                  << next << " frames (" << tuner.underruns() << " underruns so far)";
+    }
+    return next;
 }
 
 bool AudioEngine::State::tendWhileClosed(bool dropPlaying) {
@@ -537,6 +610,20 @@ void AudioEngine::State::deviceLoop() {
                     std::lock_guard<std::mutex> relock(deviceMutex);
                     deviceKick = true;
                 }
+            } else if (const int next = config.adaptivePeriod ? tunedPeriod() : 0; next != 0) {
+                // A sound that plays stops for the time the device takes to open; the streams keep their place.
+                closeDevice();
+                periodFrames.store(next, std::memory_order_relaxed);
+                if (openDevice()) {
+                    lastPeriods = periodsRendered.load(std::memory_order_relaxed);
+                    lastProgress = Clock::now();
+                } else {
+                    outputState.store(OutputState::Lost, std::memory_order_relaxed);
+                    qCWarning(lcAudio) << "Audio output cannot be opened again:" << SDL_GetError()
+                                       << "; sounds go to the system player until it can";
+                    tendWhileClosed(true);
+                    lastAttempt = Clock::now();
+                }
             }
             lock.lock();
         } else if (state == OutputState::Paused) {
@@ -547,6 +634,13 @@ void AudioEngine::State::deviceLoop() {
             deviceKick = false;
             lock.unlock();
             if (tendWhileClosed(false)) {
+                if (config.adaptivePeriod) {
+                    // Closed for a while without sound: a good moment to try a smaller period again.
+                    underrunsPending.store(0, std::memory_order_relaxed);
+                    if (const int next = tunedPeriod(); next != 0) {
+                        periodFrames.store(next, std::memory_order_relaxed);
+                    }
+                }
                 if (openDevice()) {
                     outputState.store(OutputState::Running, std::memory_order_relaxed);
                     lastPeriods = periodsRendered.load(std::memory_order_relaxed);
@@ -619,7 +713,8 @@ bool AudioEngine::start(const EngineConfig& config) {
     }
     auto state = std::make_unique<State>(config);
     state->output = AudioFormat{config.sampleRate, config.channels};
-    state->periodFrames = config.periodFrames;
+    // An adaptive period starts at the smallest the tuner tries.
+    state->periodFrames = config.adaptivePeriod ? state->tuner.period() : config.periodFrames;
     state->unplayable = m_unplayable;
     state->priority = &platform::threadPriority();
     state->gain.store(static_cast<quint32>(m_gain.left) | (static_cast<quint32>(m_gain.right) << 16));
@@ -633,7 +728,7 @@ bool AudioEngine::start(const EngineConfig& config) {
         wanted.freq = config.sampleRate;
         wanted.format = AUDIO_F32SYS;
         wanted.channels = static_cast<Uint8>(config.channels);
-        wanted.samples = static_cast<Uint16>(config.periodFrames);
+        wanted.samples = static_cast<Uint16>(state->periodFrames.load());
         wanted.callback = &State::deviceCallback;
         wanted.userdata = state.get();
         SDL_AudioSpec obtained{};
@@ -655,6 +750,11 @@ bool AudioEngine::start(const EngineConfig& config) {
                         << "frames per period";
     }
     state->limiter = Limiter(state->output.sampleRate);
+    if (config.headSeconds > 0) {
+        state->heads = std::make_unique<SoundHeadCache>(
+            state->output, static_cast<int>(config.headSeconds * state->output.sampleRate), config.headBudgetBytes);
+        state->heads->prepare(m_soundsToPrepare);
+    }
     state->lastBusy = nowNanos();
 
     m_renderChannels = state->output.channels;
@@ -712,7 +812,65 @@ AudioFormat AudioEngine::outputFormat() const {
 }
 
 int AudioEngine::periodFrames() const {
-    return m_state ? m_state->periodFrames : 0;
+    return m_state ? m_state->periodFrames.load(std::memory_order_relaxed) : 0;
+}
+
+quint64 AudioEngine::underruns() const {
+    return m_state ? m_state->underrunsSeen.load(std::memory_order_relaxed) : 0;
+}
+
+QString AudioEngine::diagnostics() const {
+    if (!m_state) {
+        return QStringLiteral("audio output not running");
+    }
+    const State& state = *m_state;
+    const int period = state.periodFrames.load(std::memory_order_relaxed);
+    QString line = QStringLiteral("audio output: %1, %2 Hz, %3 channels, %4 frames per period (%5 ms%6), %7 underruns")
+                       .arg(state.driver.isEmpty() ? QStringLiteral("pulled by the caller") : state.driver)
+                       .arg(state.output.sampleRate)
+                       .arg(state.output.channels)
+                       .arg(period)
+                       .arg(1000.0 * period / std::max(1, state.output.sampleRate), 0, 'f', 1)
+                       .arg(state.config.adaptivePeriod ? QStringLiteral(", adaptive") : QString())
+                       .arg(state.underrunsSeen.load(std::memory_order_relaxed));
+    switch (state.audioPriority.load(std::memory_order_relaxed)) {
+    case static_cast<int>(platform::PriorityOutcome::RealTime):
+        line += QStringLiteral(", audio thread real-time");
+        break;
+    case static_cast<int>(platform::PriorityOutcome::Raised):
+        line += QStringLiteral(", audio thread raised");
+        break;
+    case static_cast<int>(platform::PriorityOutcome::Unchanged):
+        line += QStringLiteral(", audio thread at normal priority");
+        break;
+    default:
+        break;
+    }
+    switch (state.outputState.load(std::memory_order_relaxed)) {
+    case OutputState::Paused:
+        line += QStringLiteral(", closed while idle");
+        break;
+    case OutputState::Lost:
+        line += QStringLiteral(", device lost");
+        break;
+    default:
+        break;
+    }
+    if (state.heads) {
+        line += QStringLiteral(", %1 KiB of sound starts decoded ahead").arg(state.heads->keptBytes() / 1024);
+    }
+    return line;
+}
+
+void AudioEngine::prepareSounds(const QStringList& paths) {
+    m_soundsToPrepare = paths;
+    if (m_state && m_state->heads) {
+        m_state->heads->prepare(paths);
+    }
+}
+
+bool AudioEngine::waitUntilPrepared(int timeoutMs) {
+    return !m_state || !m_state->heads || m_state->heads->waitUntilIdle(timeoutMs);
 }
 
 QString AudioEngine::outputDriver() const {
@@ -722,6 +880,11 @@ QString AudioEngine::outputDriver() const {
 quint32 AudioEngine::openStream(const QString& path) {
     if (!m_state || !isRegularFile(path)) {
         return 0;
+    }
+    std::shared_ptr<const SoundHead> head = m_state->heads ? m_state->heads->find(path) : nullptr;
+    if (head &&
+        (head->format.sampleRate != m_state->output.sampleRate || head->format.channels != m_state->output.channels)) {
+        head.reset();
     }
     std::lock_guard<std::mutex> lock(m_state->mutex);
     size_t live = 0;
@@ -751,9 +914,20 @@ quint32 AudioEngine::openStream(const QString& path) {
     }
     auto stream = std::make_unique<Stream>(handle, path, m_state->config.streamBufferFrames, m_state->output.channels);
     m_state->handles.emplace(handle, stream.get());
-    m_state->toOpen.push_back(stream.get());
+    if (head && head->complete) {
+        // The whole sound is in memory: no file to open, nothing to decode.
+        stream->head = std::move(head);
+        stream->opened = true;
+        stream->decodeDone.store(true, std::memory_order_relaxed);
+    } else {
+        if (head) {
+            stream->skipFrames = head->frames;
+            stream->head = std::move(head);
+        }
+        m_state->toOpen.push_back(stream.get());
+        m_state->openWake.notify_one();
+    }
     m_state->streams.push_back(std::move(stream));
-    m_state->openWake.notify_one();
     return handle;
 }
 

@@ -11,8 +11,10 @@
 
 #include "audio/datasource.h"
 #include "audio/mixer.h"
+#include "audio/periodtuner.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <chrono>
 #include <functional>
@@ -33,8 +35,15 @@ struct EngineConfig {
     int channels = 2;
     // The output device by the name the audio driver lists it under; empty for the system's default.
     QString deviceName;
-    // Device buffer, in frames: 10 ms at 44.1 kHz.
+    // Device buffer, in frames: 10 ms at 44.1 kHz. With an adaptive period, only the size while none is chosen.
     int periodFrames = 441;
+    // Whether the period follows what the machine sustains: the device starts at the smallest period of
+    // `periodPolicy`, moves a step up when it runs dry, and down again after a quiet while (only while nothing plays:
+    // the device is opened again at the new size).
+    bool adaptivePeriod = false;
+    PeriodPolicy periodPolicy;
+    // The clock the timing of the device's callbacks is judged by, in ns; the steady clock when empty. For tests.
+    std::function<qint64()> callbackClock;
     // Decoded audio kept ready per stream, in frames.
     int streamBufferFrames = 8192;
     // Sounds alive at once (playing, stopped or still opening). Opening one more makes the oldest give way: it is
@@ -46,6 +55,10 @@ struct EngineConfig {
     // Whether a lost device is opened again (by `deviceName`, or the default device). Off for an output that only
     // reached its device through something set around the first opening: opened again it would land elsewhere.
     bool reopenAfterLoss = true;
+    // The start of every sound named in prepareSounds() is decoded ahead, this long, and kept in memory within this
+    // budget (the least recently played go first). Zero seconds keeps none.
+    double headSeconds = 0.3;
+    qint64 headBudgetBytes = qint64(32) << 20;
 };
 
 // Where the output stands.
@@ -87,8 +100,13 @@ public:
     // The format the output runs at (the device's own rate at start; kept when the device is opened again); zero
     // while not running.
     AudioFormat outputFormat() const;
-    // Frames the device pulls per period; 0 while not running.
+    // Frames the device pulls per period (the one it last ran at while it is closed); 0 while not running.
     int periodFrames() const;
+    // Times the device was found to have run dry since start() (counted with an adaptive period only).
+    quint64 underruns() const;
+    // One line on how the output runs, for the log and the diagnostics: the driver, the format, the period, the
+    // underruns, the audio thread's priority and the sounds prepared.
+    QString diagnostics() const;
     // The SDL audio driver the device runs on ("pulseaudio", "pipewire", "alsa", "disk", "dummy"...); empty while
     // not running or without a device.
     QString outputDriver() const;
@@ -97,7 +115,15 @@ public:
     // when the engine is not running or when `path` is not a regular file. The file is probed on the opener thread;
     // when it turns out not to be decodable the stream dies and the unplayable handler is told. Decoding starts as
     // soon as it is open.
+    // A sound prepared ahead (see prepareSounds()) plays from its decoded start in the very next period while its file
+    // is opened and decoded behind it; a short one plays from memory alone.
     quint32 openStream(const QString& path);
+
+    // The sound files (absolute paths) likely to be played: their starts are decoded ahead on a thread of the
+    // engine's own, in this order, replacing the list asked for before. Kept across restarts. Returns at once.
+    void prepareSounds(const QStringList& paths);
+    // Waits up to TimeoutMs until every sound asked for is prepared (or found undecodable). For tests and benchmarks.
+    bool waitUntilPrepared(int timeoutMs);
 
     // Starts or resumes a stream. False when the handle is dead (freed, ended, unplayable or never given out).
     bool play(quint32 handle);
@@ -149,6 +175,7 @@ private:
     quint32 m_nextHandle = 1;
     // Kept across restarts, like the volume the platform remembers.
     MasterGain m_gain;
+    QStringList m_soundsToPrepare;
     // Channels of the last output, for the silence render() hands out while there is none.
     int m_renderChannels = 0;
 };

@@ -82,12 +82,7 @@ void SoundPlayer::playSoundFile(const QString& fileName, bool allowOverlapping) 
     if (!allowOverlapping) {
         dropNewestStream();
     }
-    platform::IFileSystem& files = platform::fileSystem();
-    if (m_programFolder.isEmpty()) {
-        m_programFolder = files.programFolder();
-    }
-    const QString path = resolveSoundPath(fileName, QDir::currentPath(), m_programFolder,
-                                          [&files](const QString& candidate) { return files.fileExists(candidate); });
+    const QString path = resolve(fileName);
     if (path.isEmpty()) {
         qCDebug(lcAudio) << "No sound file at" << fileName;
         return;
@@ -103,6 +98,26 @@ void SoundPlayer::playSoundFile(const QString& fileName, bool allowOverlapping) 
     } else {
         platform::fallbackPlayer().play(path);
     }
+}
+
+void SoundPlayer::setBoundSounds(const QStringList& storedPaths) {
+    QStringList paths;
+    for (const QString& stored : storedPaths) {
+        const QString path = resolve(stored);
+        if (!path.isEmpty() && !paths.contains(path)) {
+            paths << path;
+        }
+    }
+    m_engine.prepareSounds(paths);
+}
+
+QString SoundPlayer::resolve(const QString& storedPath) {
+    platform::IFileSystem& files = platform::fileSystem();
+    if (m_programFolder.isEmpty()) {
+        m_programFolder = files.programFolder();
+    }
+    return resolveSoundPath(storedPath, QDir::currentPath(), m_programFolder,
+                            [&files](const QString& candidate) { return files.fileExists(candidate); });
 }
 
 MasterGain SoundPlayer::masterGain() const {

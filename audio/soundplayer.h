@@ -6,6 +6,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 namespace clavora::audio {
 
@@ -44,6 +45,10 @@ public:
     // Reports nothing.
     void playSoundFile(const QString& fileName, bool allowOverlapping);
 
+    // The sound files the key map binds, as stored: the start of each is decoded ahead (now, or once the output
+    // runs), so a key press mixes samples in the very next period. Replaces the list given before.
+    void setBoundSounds(const QStringList& storedPaths);
+
     // Handle of the most recently started stream; 0 when there is none.
     quint32 newestStream() const { return m_newestStream; }
     // Its twin on the voice output; 0 when there is none.
@@ -62,6 +67,8 @@ public:
 private:
     // Stops and releases the newest stream, if any.
     void dropNewestStream();
+    // The file a stored path names; empty when there is none.
+    QString resolve(const QString& storedPath);
 
     EngineConfig m_config;
     // Lives on the thread that made the player: what the engine's threads find unplayable reaches the fallback

@@ -444,6 +444,91 @@ TEST(EngineStressTest, LevelsChangingWhileTheWorkerOrdersTheStreams) {
     EXPECT_TRUE(waitReleased(engine, 0));
 }
 
+// Sounds prepared ahead: their first period comes from memory, before the decoder has delivered anything, and what
+// the decoder adds behind it continues the sound exactly.
+class PreparedSoundTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        EngineConfig config = test::pulledEngineConfig();
+        config.headSeconds = 0.1;
+        ASSERT_TRUE(m_engine.start(config));
+    }
+
+    // Renders one period at once (unless told to wait for the decoder), then the rest once the stream is decoded
+    // ahead, until the sound is released.
+    std::vector<float> playWhole(const QString& path, std::vector<float>& firstPeriod, bool waitForTheDecoder = false) {
+        const quint32 handle = m_engine.openStream(path);
+        EXPECT_NE(handle, 0u);
+        EXPECT_TRUE(m_engine.play(handle));
+        if (waitForTheDecoder) {
+            EXPECT_TRUE(waitDecoded(m_engine, {handle}));
+        }
+        firstPeriod = pull(m_engine, 1);
+        EXPECT_TRUE(waitDecoded(m_engine, {handle}));
+        std::vector<float> out = firstPeriod;
+        while (m_engine.heldStreams() > 0 && out.size() < 10u * Rate * 2) {
+            const auto more = pull(m_engine, 10);
+            out.insert(out.end(), more.begin(), more.end());
+        }
+        return out;
+    }
+
+    static std::vector<float> decodeFile(const QString& path) {
+        auto source = audio::FfmpegSource::open(path, AudioFormat{Rate, 2});
+        return source ? test::decodeAll(*source) : std::vector<float>();
+    }
+
+    TempFolder m_folder;
+    AudioEngine m_engine;
+};
+
+TEST_F(PreparedSoundTest, FirstPeriodComesFromMemoryAndTheDecoderContinuesItExactly) {
+    // Resampled from 48 kHz, at a frequency whose period is no whole number of frames: a join a frame off shows.
+    const QString tone = test::makeTone(
+        m_folder.path(), QStringLiteral("tone.mp3"),
+        {QStringLiteral("-c:a"), QStringLiteral("libmp3lame"), QStringLiteral("-ar"), QStringLiteral("48000")}, 997.3,
+        1.0);
+    ASSERT_FALSE(tone.isEmpty());
+    const std::vector<float> reference = decodeFile(tone);
+    ASSERT_GT(reference.size(), size_t(Rate));
+    m_engine.prepareSounds({tone});
+    ASSERT_TRUE(m_engine.waitUntilPrepared(WaitMs));
+
+    std::vector<float> first;
+    const std::vector<float> out = playWhole(tone, first);
+    EXPECT_GT(test::peak(first), 0.1f) << "the first period waited for the decoder";
+    ASSERT_GE(out.size(), reference.size());
+    for (size_t i = 0; i < reference.size(); ++i) {
+        ASSERT_EQ(out[i], reference[i]) << "frame " << i / 2;
+    }
+    EXPECT_EQ(test::peak(std::vector<float>(out.begin() + static_cast<long>(reference.size()), out.end())), 0.0f);
+}
+
+TEST_F(PreparedSoundTest, ShortSoundPlaysFromMemoryAndAChangedFileIsNotPlayedFromItsOldStart) {
+    const QString path = m_folder.file(QStringLiteral("short.wav"));
+    const auto before = test::sineSamples16(700, Rate, Rate / 40, 0.5); // shorter than the prepared start
+    test::writeWav16(path, Rate, 2, before);
+    m_engine.prepareSounds({path});
+    ASSERT_TRUE(m_engine.waitUntilPrepared(WaitMs));
+
+    std::vector<float> first;
+    std::vector<float> out = playWhole(path, first);
+    EXPECT_GT(test::peak(first), 0.1f);
+    ASSERT_GE(out.size(), before.size());
+    for (size_t i = 0; i < before.size(); ++i) {
+        ASSERT_EQ(out[i], before[i] / 32768.0f) << "sample " << i;
+    }
+
+    const auto after = test::sineSamples16(300, Rate, Rate / 10, 0.3);
+    test::writeWav16(path, Rate, 2, after);
+    out = playWhole(path, first, true);
+    ASSERT_GE(out.size(), after.size());
+    for (size_t i = 0; i < after.size(); ++i) {
+        ASSERT_EQ(out[i], after[i] / 32768.0f) << "sample " << i << " of the changed file";
+    }
+    EXPECT_EQ(test::peak(std::vector<float>(out.begin() + static_cast<long>(after.size()), out.end())), 0.0f);
+}
+
 // Through a real SDL device driver.
 class EngineDeviceTest : public ::testing::Test {
 protected:
@@ -536,6 +621,47 @@ TEST_F(EngineDeviceTest, ZeroIdleTimeKeepsTheOutputOpen) {
     EXPECT_TRUE(waitFor([&] { return engine.periodsRendered() > periods + 30; }, WaitMs));
     EXPECT_EQ(engine.outputState(), OutputState::Running);
     EXPECT_EQ(engine.deviceOpenings(), 1);
+}
+
+// Callbacks that come late mean the device ran dry: the period grows a step and the device is opened again at it;
+// after a quiet while without sound it comes back down.
+TEST_F(EngineDeviceTest, AdaptivePeriodGrowsWhenTheDeviceRunsDryAndShrinksWhenQuiet) {
+    qputenv("SDL_AUDIODRIVER", "dummy");
+    std::atomic<bool> late{false};
+    std::atomic<qint64> skew{0};
+    EngineConfig config;
+    config.idleTimeout = std::chrono::milliseconds(0);
+    config.adaptivePeriod = true;
+    config.periodPolicy.ladder = {256, 1024};
+    config.periodPolicy.quietNs = 100'000'000;
+    // Every callback seems to come 100 ms after it was due while `late` is set.
+    config.callbackClock = [&] {
+        if (late.load()) {
+            skew += 100'000'000;
+        }
+        return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+                   .count() +
+               skew.load();
+    };
+    AudioEngine engine;
+    ASSERT_TRUE(engine.start(config));
+    EXPECT_EQ(engine.periodFrames(), 256);
+    EXPECT_TRUE(waitFor([&] { return engine.periodsRendered() > 20; }, WaitMs));
+    EXPECT_EQ(engine.underruns(), 0u) << "callbacks on time taken for underruns";
+
+    late = true;
+    ASSERT_TRUE(waitFor([&] { return engine.periodFrames() == 1024; }, WaitMs));
+    late = false;
+    EXPECT_GE(engine.underruns(), 2u);
+    EXPECT_EQ(engine.deviceOpenings(), 2);
+    EXPECT_EQ(engine.outputState(), OutputState::Running);
+    EXPECT_NE(engine.diagnostics().indexOf(QStringLiteral("1024 frames per period")), -1)
+        << engine.diagnostics().toStdString();
+
+    ASSERT_TRUE(waitFor([&] { return engine.periodFrames() == 256; }, WaitMs)) << "never tried the small period again";
+    EXPECT_EQ(engine.deviceOpenings(), 3);
+    const quint64 periods = engine.periodsRendered();
+    EXPECT_TRUE(waitFor([&] { return engine.periodsRendered() > periods + 20; }, WaitMs)) << "not running again";
 }
 
 TEST_F(EngineDeviceTest, DiskDriverReceivesTheSamplesExactly) {

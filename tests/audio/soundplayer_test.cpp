@@ -264,4 +264,21 @@ TEST_F(SoundPlayerTest, DefaultBindingsPlayFromTheProgramFolderWhateverTheCurren
     EXPECT_GT(test::peak(pull(2)), 0.4f);
 }
 
+// The bound sounds, named as keys.db stores them, are prepared once the output runs: a key press is heard in the very
+// period after it, without waiting for the file to be opened and decoded.
+TEST_F(SoundPlayerTest, BoundSoundsArePreparedSoTheirFirstPeriodIsHeardAtOnce) {
+    QDir().mkpath(m_program.file(QStringLiteral("Sounds")));
+    test::writeWav16(m_program.file(QStringLiteral("Sounds/12.wav")), Rate, 2,
+                     test::sineSamples16(500, Rate, Rate, 0.5));
+    m_player.setBoundSounds({QStringLiteral("Sounds\\12.wav"), QStringLiteral("Sounds\\missing.wav")});
+    ASSERT_TRUE(m_player.start());
+    ASSERT_TRUE(m_player.engine().waitUntilPrepared(20000));
+
+    m_player.playSoundFile(QStringLiteral("Sounds\\12.wav"), false);
+    ASSERT_NE(m_player.newestStream(), 0u);
+    std::vector<float> first(Period * 2);
+    m_player.engine().render(first.data(), Period);
+    EXPECT_GT(test::peak(first), 0.4f);
+}
+
 } // namespace
