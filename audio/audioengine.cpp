@@ -45,7 +45,9 @@ constexpr auto ReopenInterval = 1000ms;
 constexpr auto ReopenSpacing = 100ms;
 // A smaller period is tried only when no sound has played for this long: the device is opened again for it, which
 // would be heard as a gap.
-constexpr auto QuietBeforeShrinking = 2000ms;
+constexpr auto QuietBeforeShrinking = 1000ms;
+// Underruns in the first moments of a device are the stream settling in at the server, not the machine's load.
+constexpr auto SettlingAfterOpening = 500ms;
 // A device whose callback has not run for this long is taken as lost even when SDL does not say so. Longer than the
 // two seconds a PulseAudio null sink may hold up a new stream.
 constexpr auto StallTimeout = 3000ms;
@@ -150,6 +152,7 @@ struct AudioEngine::State {
     bool deviceQuit = false;
     std::atomic<OutputState> outputState{OutputState::Running};
     std::atomic<int> deviceOpenings{0};
+    Clock::time_point openedAt; // the device thread's
     std::thread deviceThread;
 
     // Controlling thread -> audio thread: streams to mix. Audio thread -> worker: streams it let go of.
@@ -486,6 +489,7 @@ bool AudioEngine::State::openDevice() {
         return false;
     }
     deviceOpenings.fetch_add(1, std::memory_order_relaxed);
+    openedAt = Clock::now();
     SDL_PauseAudioDevice(device, 0);
     return true;
 }
@@ -523,7 +527,10 @@ bool AudioEngine::State::idleLongEnough() const {
 }
 
 int AudioEngine::State::tunedPeriod() {
-    const int underruns = static_cast<int>(underrunsPending.exchange(0, std::memory_order_relaxed));
+    int underruns = static_cast<int>(underrunsPending.exchange(0, std::memory_order_relaxed));
+    if (Clock::now() - openedAt < SettlingAfterOpening) {
+        underruns = 0;
+    }
     const qint64 now = nowNanos();
     int next = tuner.onUnderruns(underruns, now);
     if (next == 0 && std::chrono::nanoseconds(now - lastBusy.load(std::memory_order_relaxed)) >= QuietBeforeShrinking) {
@@ -743,6 +750,7 @@ bool AudioEngine::start(const EngineConfig& config) {
             return false;
         }
         state->deviceOpenings = 1;
+        state->openedAt = Clock::now();
         state->output.sampleRate = obtained.freq;
         state->periodFrames = obtained.samples;
         state->driver = QString::fromUtf8(SDL_GetCurrentAudioDriver());

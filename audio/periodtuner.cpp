@@ -21,8 +21,9 @@ bool UnderrunDetector::onCallback(qint64 nowNs, int frames, int rate) {
         m_aheadNs = 0;
     }
     m_lastNs = nowNs;
-    // The server takes no more than about two periods: callbacks that come in a burst do not build up credit.
-    m_aheadNs = std::min(m_aheadNs + periodNs, 2 * periodNs);
+    // The server holds no more than about one period (PulseAudio reports three quarters of it as the stream's
+    // buffer): a callback that comes early fills it up but builds no credit for a later, slower one.
+    m_aheadNs = std::min(m_aheadNs + periodNs, periodNs);
     return dry;
 }
 

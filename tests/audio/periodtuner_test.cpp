@@ -30,6 +30,7 @@ TEST(UnderrunDetectorTest, OnlyACallbackLaterThanTheAudioHeldAheadCounts) {
         {"one late callback", {0, 10, 20, 36, 46}, 1},
         {"a callback too slow for its period, again and again", {0, 13, 26, 39, 52}, 2},
         {"a burst does not pay for a later stall", {0, 1, 2, 3, 4, 40}, 1},
+        {"an early callback gives no credit for a late one", {0, 10, 15, 31, 41}, 1},
         {"a stall, then steady again", {0, 10, 50, 60, 70, 80}, 1},
     };
     for (const auto& c : cases) {

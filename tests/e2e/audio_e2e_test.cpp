@@ -191,6 +191,35 @@ TEST_F(AudioE2E, PressedKeyIsHeardFromTheSoundServer) {
     EXPECT_TRUE(run.isRunning());
 }
 
+// The switch for support questions: how the output runs, soon after start-up and again when the program ends.
+TEST_F(AudioE2E, DiagnosticsSwitchReportsTheOutputPeriodAndUnderruns) {
+    if (!soundServerReachable()) {
+        GTEST_SKIP() << "needs the PulseAudio server of the test rig (PULSE_SERVER with a null sink named testsink)";
+    }
+    ProgramRun run(m_programDir + "/clavora", m_home);
+    run.environment().insert(QStringLiteral("SDL_AUDIODRIVER"), QStringLiteral("pulseaudio"));
+    ASSERT_TRUE(run.start({QStringLiteral("--diagnostics")}));
+    ASSERT_TRUE(run.waitForWindow(Title)) << run.output().toStdString();
+    const QRegularExpression line(QStringLiteral("audio output: pulseaudio, \\d+ Hz, 2 channels, (\\d+) frames per "
+                                                 "period \\([0-9.]+ ms, adaptive\\), \\d+ underruns"));
+    QString output;
+    EXPECT_TRUE(waitFor(
+        [&] {
+            output += run.output();
+            return line.match(output).hasMatch();
+        },
+        20000))
+        << output.toStdString();
+    const int period = line.match(output).captured(1).toInt();
+    EXPECT_GE(period, 128);
+    EXPECT_LE(period, 1024);
+
+    const int before = static_cast<int>(output.count(line));
+    run.stop();
+    output += run.output();
+    EXPECT_GT(output.count(line), before) << "no report at the end\n" << output.toStdString();
+}
+
 // The sound server dies under the running program and comes back (a crash, or an update restarting it): the next
 // key press is heard, without restarting the program. The server is one of the test's own, so the rig's stays.
 TEST_F(AudioE2E, SoundServerRestartedUnderTheProgramIsHeardAgain) {
