@@ -33,14 +33,28 @@ public:
     bool isAvailable() override { return m_server.isAvailable(); }
     bool read(platform::ChannelVolume& volume) override {
         if (!m_server.read(volume)) {
+            // The stream is away: the output is closed while nothing plays, or the server restarts. The next stream
+            // gets the volume the slider shows.
+            m_reapply = m_known;
             return false;
         }
+        if (m_reapply) {
+            m_reapply = false;
+            if (!(volume == m_last) && m_server.write(m_last)) {
+                volume = m_last;
+            }
+        }
+        m_last = volume;
+        m_known = true;
         mirrorToVoiceOutput(volume);
         return true;
     }
     bool write(platform::ChannelVolume volume) override {
+        m_last = volume;
+        m_known = true;
         if (!m_server.write(volume)) {
-            return false;
+            // Set while the stream is away: kept for the next one, as the slider shows it.
+            m_reapply = true;
         }
         mirrorToVoiceOutput(volume);
         return true;
@@ -57,6 +71,10 @@ private:
 
     platform::IProgramVolume& m_server;
     audio::SoundPlayer& m_sound;
+    // The volume last read or set, and whether a stream that comes (back) is to be given it.
+    platform::ChannelVolume m_last;
+    bool m_known = false;
+    bool m_reapply = false;
 };
 
 // No audio output: nothing to read or set.

@@ -754,6 +754,10 @@ bool AudioEngine::start(const EngineConfig& config) {
         state->output.sampleRate = obtained.freq;
         state->periodFrames = obtained.samples;
         state->driver = QString::fromUtf8(SDL_GetCurrentAudioDriver());
+        if (state->driver == QLatin1String("disk")) {
+            // It writes a file, which every opening starts over, and has nobody to run dry for.
+            state->config.adaptivePeriod = false;
+        }
         qCInfo(lcAudio) << "Audio output:" << SDL_GetCurrentAudioDriver() << obtained.freq << "Hz," << obtained.samples
                         << "frames per period";
     }
@@ -771,7 +775,13 @@ bool AudioEngine::start(const EngineConfig& config) {
     state->opener = std::thread([raw] { raw->openerLoop(); });
     m_state = std::move(state);
     if (m_state->device != 0) {
-        SDL_PauseAudioDevice(m_state->device, 0);
+        if (config.closedUntilFirstSound && config.idleTimeout > 0ms) {
+            // It opened, so it works; until a sound comes it costs nothing and the sound server's sink can sleep.
+            m_state->closeDevice();
+            m_state->outputState.store(OutputState::Paused, std::memory_order_relaxed);
+        } else {
+            SDL_PauseAudioDevice(m_state->device, 0);
+        }
         m_state->deviceThread = std::thread([raw] { raw->deviceLoop(); });
     }
     return true;

@@ -52,6 +52,9 @@ struct EngineConfig {
     // Time without any sound after which the output device is closed, so the sound server's sink can suspend; the
     // next sound opens it again. Zero keeps the device open for good.
     std::chrono::milliseconds idleTimeout{30000};
+    // Whether start() closes the device again once it has opened (and so proved to work), as if idle: the first sound
+    // opens it. Only with an idle timeout.
+    bool closedUntilFirstSound = false;
     // Whether a lost device is opened again (by `deviceName`, or the default device). Off for an output that only
     // reached its device through something set around the first opening: opened again it would land elsewhere.
     bool reopenAfterLoss = true;
@@ -65,7 +68,7 @@ struct EngineConfig {
 enum class OutputState {
     Stopped, // the engine is not running
     Running, // the device is open and pulling (or, without a device, the caller pulls)
-    Paused,  // closed after idleTimeout without sound; the next sound opens it again
+    Paused,  // closed after idleTimeout without sound (or from the start); the next sound opens it again
     Lost,    // the device went away and none can be opened for now; retried every second and at every sound
 };
 

@@ -34,6 +34,11 @@ bool SoundPlayer::startVoiceOutput(const QString& deviceName) {
     stopVoiceOutput();
     EngineConfig config = m_config;
     config.deviceName = deviceName;
+    // A call adds far more delay than any period, and a small period would draw the voice mix's sink down to it,
+    // starving the microphone's own loop into the same sink.
+    config.adaptivePeriod = false;
+    config.periodFrames = EngineConfig().periodFrames;
+    config.closedUntilFirstSound = false;
     if (deviceName.isEmpty()) {
         // The default device, steered into the mix by the caller for the opening only: closed when idle or lost and
         // opened again, it would land on the speakers and play every sound there twice.

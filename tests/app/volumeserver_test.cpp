@@ -134,6 +134,26 @@ TEST_F(VolumeOnSoundServerTest, FourWheelNotchesDownFromTheTopSetTheStreamToHalf
     EXPECT_EQ(m_sound.engine().masterGain().right, 65535);
 }
 
+// The output's stream goes away while nothing plays (or while the server restarts), and the slider is moved
+// meanwhile: the next stream is given the slider's volume, not the server's full volume for a new stream.
+TEST_F(VolumeOnSoundServerTest, SetWhileTheStreamIsAwayReachesTheNextStream) {
+    m_sound.stop();
+    ASSERT_TRUE(test::waitFor([] { return ourStream().index < 0; }, 5000));
+    // The poll finds the stream gone before the slider moves.
+    QElapsedTimer polled;
+    polled.start();
+    test::waitFor([&] { return polled.elapsed() > 200; }, 1000);
+    for (int notch = 0; notch < 4; ++notch) {
+        wheelNotch(-120);
+    }
+    EXPECT_EQ(m_slider.value(), 4);
+
+    ASSERT_TRUE(m_sound.start());
+    EXPECT_TRUE(test::waitFor([] { return ourStream().left == 32764 && ourStream().right == 32764; }, 5000))
+        << ourStream().left << "/" << ourStream().right;
+    EXPECT_EQ(m_slider.value(), 4);
+}
+
 TEST_F(VolumeOnSoundServerTest, UnequalChannelsFollowTheRightOne) {
     setStreamVolume(m_stream, 65536, 16382);
     EXPECT_TRUE(test::waitFor([this] { return m_slider.value() == 2; }, 5000)) << m_slider.value();

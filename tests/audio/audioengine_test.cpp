@@ -610,6 +610,27 @@ TEST_F(EngineDeviceTest, IdleOutputIsClosedAndTheNextSoundOpensItAgain) {
     EXPECT_EQ(engine.outputState(), OutputState::Stopped);
 }
 
+// Opened at start only to prove it works, the device stays closed until the first sound.
+TEST_F(EngineDeviceTest, OutputClosedUntilTheFirstSoundOpensForIt) {
+    qputenv("SDL_AUDIODRIVER", "dummy");
+    TempFolder folder;
+    const QString tone = folder.file(QStringLiteral("tone.wav"));
+    test::writeWav16(tone, Rate, 2, test::sineSamples16(1000, Rate, Rate / 20, 0.5));
+    EngineConfig config;
+    config.closedUntilFirstSound = true;
+    AudioEngine engine;
+    ASSERT_TRUE(engine.start(config));
+    EXPECT_EQ(engine.outputState(), OutputState::Paused);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(engine.periodsRendered(), 0u);
+
+    const quint32 handle = engine.openStream(tone);
+    ASSERT_TRUE(engine.play(handle));
+    EXPECT_TRUE(waitFor([&] { return engine.firstAudio(handle).nanos != 0; }, WaitMs));
+    EXPECT_EQ(engine.outputState(), OutputState::Running);
+    EXPECT_EQ(engine.deviceOpenings(), 2);
+}
+
 // Without an idle time the device stays open, as long as nothing plays.
 TEST_F(EngineDeviceTest, ZeroIdleTimeKeepsTheOutputOpen) {
     qputenv("SDL_AUDIODRIVER", "dummy");

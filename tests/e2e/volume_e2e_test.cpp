@@ -89,6 +89,12 @@ TEST_F(VolumeE2E, TheSliderFollowsAndSetsTheProgramsStreamAtTheSoundServer) {
     ASSERT_TRUE(run.start());
     ASSERT_TRUE(run.waitForWindow(Title)) << run.output().toStdString();
     const qint64 pid = run.pid();
+    // The output opens for the first sound.
+    const QString id = window(pid);
+    ASSERT_FALSE(id.isEmpty());
+    runCommand(QStringLiteral("xdotool"), {QStringLiteral("windowfocus"), QStringLiteral("--sync"), id});
+    QThread::msleep(300);
+    runCommand(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("q")});
     // Full volume at the start becomes the top step, 65528 of 65535, on the server's scale 65529 of 65536.
     ASSERT_TRUE(waitFor([&] { return programStream(pid).left == 65529; }, 10000)) << run.output().toStdString();
     const int index = programStream(pid).index;
