@@ -301,6 +301,10 @@ void AudioEngine::State::workerLoop() {
                 if (handle != handles.end() && handle->second == stream) {
                     handles.erase(handle);
                 }
+                if (!stream->opened && !stream->openFailed) {
+                    // Freed before its turn to be opened: the opener must not find it in its queue afterwards.
+                    std::erase(toOpen, stream);
+                }
                 graveyard.push_back(std::move(*it));
                 it = streams.erase(it);
                 continue;

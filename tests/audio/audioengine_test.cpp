@@ -143,6 +143,42 @@ TEST_F(EngineTest, FileThatCannotBeDecodedDiesAndIsReported) {
     EXPECT_EQ(test::peak(pull(m_engine, 2)), 0.0f);
 }
 
+// The opener takes one file at a time. Streams freed while they wait for their turn behind files that are slow to
+// probe, played or not, are released without being opened, and the opener does not come back to them (it once read
+// them after they were destroyed).
+TEST_F(EngineTest, StreamsFreedWhileWaitingToBeOpenedAreReleased) {
+    m_engine.shutdown();
+    EngineConfig config = test::pulledEngineConfig();
+    config.streamBufferFrames = 4096; // quick to set up, so the streams are freed before the opener gets to them
+    ASSERT_TRUE(m_engine.start(config));
+    const QString junk = m_folder.file(QStringLiteral("junk.wav"));
+    test::writeBytes(junk, QByteArray(1 << 20, 'x'));
+    std::vector<quint32> slow;
+    for (int i = 0; i < 40; ++i) {
+        slow.push_back(m_engine.openStream(junk));
+        ASSERT_NE(slow.back(), 0u);
+    }
+    for (int i = 0; i < 20; ++i) {
+        const quint32 handle = m_engine.openStream(m_tone);
+        ASSERT_NE(handle, 0u);
+        if (i % 2 == 0) {
+            ASSERT_TRUE(m_engine.play(handle));
+        }
+        m_engine.free(handle);
+    }
+    pull(m_engine, 1); // the audio thread lets go of the played ones
+    ASSERT_TRUE(waitFor([&] { return reported().size() == slow.size(); }, WaitMs));
+    for (size_t i = 0; i < slow.size(); ++i) {
+        EXPECT_EQ(reported()[i], std::make_pair(slow[i], junk)) << "report " << i;
+    }
+    EXPECT_TRUE(waitReleased(m_engine, 0));
+
+    const quint32 next = m_engine.openStream(m_tone);
+    ASSERT_TRUE(waitDecoded(m_engine, {next}));
+    m_engine.play(next);
+    EXPECT_GT(test::peak(pull(m_engine, 2)), 0.4f);
+}
+
 TEST_F(EngineTest, NothingOpensWhileTheOutputIsDown) {
     m_engine.shutdown();
     EXPECT_FALSE(m_engine.isRunning());
