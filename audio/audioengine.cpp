@@ -339,10 +339,16 @@ void AudioEngine::State::workerLoop() {
         for (auto it = streams.begin(); it != streams.end();) {
             Stream* stream = it->get();
             const bool freed = stream->freeRequested.load(std::memory_order_relaxed);
-            if (stream->letGo || ((freed || stream->openFailed) && !stream->submitted && !stream->opening)) {
+            // Not while the opener works on it, even when the audio thread has let go of it already (played, then
+            // freed or dropped before its file was open): the opener comes back to it when the probe is over.
+            if (!stream->opening && (stream->letGo || ((freed || stream->openFailed) && !stream->submitted))) {
                 auto handle = handles.find(stream->handle);
                 if (handle != handles.end() && handle->second == stream) {
                     handles.erase(handle);
+                }
+                if (!stream->opened && !stream->openFailed) {
+                    // Freed before its turn to be opened: the opener must not find it in its queue afterwards.
+                    std::erase(toOpen, stream);
                 }
                 graveyard.push_back(std::move(*it));
                 it = streams.erase(it);

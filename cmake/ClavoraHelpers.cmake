@@ -1,16 +1,20 @@
 # Helpers shared by the folder build files.
 
-# clavora_add_test(NAME <name> SOURCES <files...> LIBS <targets...> [X11])
+# clavora_add_test(NAME <name> SOURCES <files...> LIBS <targets...> [X11] [LSAN_SUPPRESSIONS <file>])
 # One test executable per area, linked with GoogleTest and the shared test support library, its cases discovered
 # by CTest when the tests run. Tests run with QT_QPA_PLATFORM=offscreen unless marked X11, in which case they get
 # the label "x11", use the DISPLAY of the headless rig started by test.sh, and run one at a time: they share its
-# keyboard, its layout and its sound sink.
+# keyboard, its layout and its sound sink. LSAN_SUPPRESSIONS replaces tests/lsan.supp (which test.sh names) for
+# the executable in a sanitizer build.
 function(clavora_add_test)
-    cmake_parse_arguments(T "X11" "NAME;TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+    cmake_parse_arguments(T "X11" "NAME;TIMEOUT;LSAN_SUPPRESSIONS" "SOURCES;LIBS;LABELS" ${ARGN})
     add_executable(${T_NAME} ${T_SOURCES})
     target_link_libraries(${T_NAME} PRIVATE clavora_testsupport GTest::gtest GTest::gmock ${T_LIBS})
     set(env "CLAVORA_PROGRAM_DIR=${CLAVORA_PROGRAM_DIR}" "CLAVORA_SOURCE_DIR=${CMAKE_SOURCE_DIR}"
         "CLAVORA_BINARY_DIR=${CMAKE_BINARY_DIR}")
+    if(T_LSAN_SUPPRESSIONS AND CLAVORA_SANITIZE)
+        list(APPEND env "LSAN_OPTIONS=suppressions=${T_LSAN_SUPPRESSIONS}:print_suppressions=0")
+    endif()
     set(labels ${T_LABELS})
     if(T_X11)
         list(APPEND labels x11)

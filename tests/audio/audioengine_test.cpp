@@ -143,6 +143,53 @@ TEST_F(EngineTest, FileThatCannotBeDecodedDiesAndIsReported) {
     EXPECT_EQ(test::peak(pull(m_engine, 2)), 0.0f);
 }
 
+// The opener takes one file at a time, and files that are no sound keep it busy probing. Streams freed while they
+// wait for their turn or while their file is being probed, played or not, are released without being opened, and
+// neither the opener nor the worker touches them after the other has destroyed them.
+TEST_F(EngineTest, StreamsFreedBeforeTheirFileIsOpenAreReleased) {
+    m_engine.shutdown();
+    EngineConfig config = test::pulledEngineConfig();
+    config.streamBufferFrames = 4096; // quick to set up, so all is done before the opener is through the first file
+    ASSERT_TRUE(m_engine.start(config));
+    const QString junk = m_folder.file(QStringLiteral("junk.wav"));
+    test::writeBytes(junk, QByteArray(1 << 20, 'x'));
+    std::vector<quint32> slow;
+    for (int i = 0; i < 40; ++i) {
+        slow.push_back(m_engine.openStream(junk));
+        ASSERT_NE(slow.back(), 0u);
+        ASSERT_TRUE(m_engine.play(slow.back()));
+    }
+    std::vector<quint32> waiting;
+    for (int i = 0; i < 20; ++i) {
+        waiting.push_back(m_engine.openStream(m_tone));
+        ASSERT_NE(waiting.back(), 0u);
+        if (i % 2 == 0) {
+            ASSERT_TRUE(m_engine.play(waiting.back()));
+        }
+    }
+    // The file being probed now is freed under the opener, and the audio thread lets go of it; the frees after that
+    // have the worker release it at once.
+    for (quint32 handle : slow) {
+        m_engine.free(handle);
+    }
+    pull(m_engine, 1);
+    for (quint32 handle : waiting) {
+        m_engine.free(handle);
+    }
+    EXPECT_TRUE(waitReleased(m_engine, 0));
+
+    // Only the files probed before they were freed were reported, in order.
+    const auto reports = reported();
+    ASSERT_LE(reports.size(), slow.size());
+    for (size_t i = 0; i < reports.size(); ++i) {
+        EXPECT_EQ(reports[i], std::make_pair(slow[i], junk)) << "report " << i;
+    }
+    const quint32 next = m_engine.openStream(m_tone);
+    ASSERT_TRUE(waitDecoded(m_engine, {next}));
+    m_engine.play(next);
+    EXPECT_GT(test::peak(pull(m_engine, 2)), 0.4f);
+}
+
 TEST_F(EngineTest, NothingOpensWhileTheOutputIsDown) {
     m_engine.shutdown();
     EXPECT_FALSE(m_engine.isRunning());
