@@ -21,6 +21,8 @@ trap stop EXIT
 export XDG_RUNTIME_DIR=$runtime PIPEWIRE_RUNTIME_DIR=$runtime
 export DBUS_SESSION_BUS_ADDRESS=unix:path=$runtime/bus
 export PULSE_SERVER=unix:$runtime/pulse/native
+# Run inside the headless rig, whose PulseAudio runtime folder would otherwise be taken for PipeWire's.
+unset PULSE_RUNTIME_PATH
 printf 'autospawn = no\n' >"$runtime/client.conf"
 export PULSE_CLIENTCONFIG=$runtime/client.conf
 
