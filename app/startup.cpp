@@ -94,6 +94,7 @@ void Startup::createWindow() {
     // The period as small as the machine sustains: a soundboard is played like an instrument.
     audio::EngineConfig config;
     config.adaptivePeriod = true;
+    config.preferDeviceRate = true;
     config.closedUntilFirstSound = true;
     m_player = std::make_unique<audio::SoundPlayer>(config);
     m_soundBoard = std::make_unique<SoundBoard>(m_keyMap, *m_options, *m_player, m_context.locale.decimalSeparator);

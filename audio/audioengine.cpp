@@ -739,6 +739,14 @@ bool AudioEngine::start(const EngineConfig& config) {
         state->holdsSdl = true;
         SDL_AudioSpec wanted{};
         wanted.freq = config.sampleRate;
+        if (config.preferDeviceRate && config.deviceName.isEmpty()) {
+            char* defaultName = nullptr;
+            SDL_AudioSpec device{};
+            if (SDL_GetDefaultAudioInfo(&defaultName, &device, 0) == 0 && device.freq > 0) {
+                wanted.freq = device.freq;
+            }
+            SDL_free(defaultName);
+        }
         wanted.format = AUDIO_F32SYS;
         wanted.channels = static_cast<Uint8>(config.channels);
         wanted.samples = static_cast<Uint16>(state->periodFrames.load());

@@ -32,6 +32,9 @@ struct EngineConfig {
     bool useDevice = true;
     // Asked of the device; the device may run at its own rate, and streams are resampled to the rate it runs at.
     int sampleRate = 44100;
+    // Whether the default device's own rate is asked for instead, where the driver tells it: the sound server then
+    // has nothing to resample, which saves it work and a little delay.
+    bool preferDeviceRate = false;
     int channels = 2;
     // The output device by the name the audio driver lists it under; empty for the system's default.
     QString deviceName;

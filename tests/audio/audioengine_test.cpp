@@ -696,21 +696,15 @@ TEST_F(EngineDeviceTest, ZeroIdleTimeKeepsTheOutputOpen) {
 TEST_F(EngineDeviceTest, AdaptivePeriodGrowsWhenTheDeviceRunsDryAndShrinksWhenQuiet) {
     qputenv("SDL_AUDIODRIVER", "dummy");
     std::atomic<bool> late{false};
-    std::atomic<qint64> skew{0};
+    std::atomic<qint64> clock{1};
     EngineConfig config;
     config.idleTimeout = std::chrono::milliseconds(0);
     config.adaptivePeriod = true;
     config.periodPolicy.ladder = {256, 1024};
     config.periodPolicy.quietNs = 100'000'000;
-    // Every callback seems to come 100 ms after it was due while `late` is set.
-    config.callbackClock = [&] {
-        if (late.load()) {
-            skew += 100'000'000;
-        }
-        return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
-                   .count() +
-               skew.load();
-    };
+    // The callbacks' timing as the engine sees it, whatever the machine's load: on time (never later than the last
+    // one) until `late` is set, then each 100 ms after the one before.
+    config.callbackClock = [&] { return clock += late.load() ? 100'000'000 : 0; };
     AudioEngine engine;
     ASSERT_TRUE(engine.start(config));
     EXPECT_EQ(engine.periodFrames(), 256);
