@@ -94,6 +94,10 @@ void Startup::createWindow() {
     // The period as small as the machine sustains: a soundboard is played like an instrument.
     audio::EngineConfig config;
     config.adaptivePeriod = true;
+    // A lone dropout now and then comes with any period on a busy or virtual machine; a run of them is the period.
+    config.periodPolicy.underrunsToGrow = 3;
+    // Back down soon after a burst of load has passed; a smaller period that fails again waits twice as long.
+    config.periodPolicy.quietNs = 10'000'000'000;
     config.preferDeviceRate = true;
     config.closedUntilFirstSound = true;
     m_player = std::make_unique<audio::SoundPlayer>(config);
