@@ -596,6 +596,14 @@ void AudioEngine::State::deviceLoop() {
     quint64 lastPeriods = periodsRendered.load(std::memory_order_relaxed);
     Clock::time_point lastProgress = Clock::now();
     Clock::time_point lastAttempt = Clock::now();
+    // The device closed for another opening did not open: lost, tried again every second from now on.
+    const auto cannotReopen = [&] {
+        outputState.store(OutputState::Lost, std::memory_order_relaxed);
+        qCWarning(lcAudio) << "Audio output cannot be opened again:" << SDL_GetError()
+                           << "; sounds go to the system player until it can";
+        tendWhileClosed(true);
+        lastAttempt = Clock::now();
+    };
     std::unique_lock<std::mutex> lock(deviceMutex);
     while (!deviceQuit) {
         const OutputState state = outputState.load(std::memory_order_relaxed);
@@ -631,11 +639,7 @@ void AudioEngine::State::deviceLoop() {
                     lastPeriods = periodsRendered.load(std::memory_order_relaxed);
                     lastProgress = Clock::now();
                 } else {
-                    outputState.store(OutputState::Lost, std::memory_order_relaxed);
-                    qCWarning(lcAudio) << "Audio output cannot be opened again:" << SDL_GetError()
-                                       << "; sounds go to the system player until it can";
-                    tendWhileClosed(true);
-                    lastAttempt = Clock::now();
+                    cannotReopen();
                 }
             }
             lock.lock();
@@ -660,11 +664,7 @@ void AudioEngine::State::deviceLoop() {
                     lastProgress = Clock::now();
                     qCDebug(lcAudio) << "Audio output opened again for a sound";
                 } else {
-                    outputState.store(OutputState::Lost, std::memory_order_relaxed);
-                    qCWarning(lcAudio) << "Audio output cannot be opened again:" << SDL_GetError()
-                                       << "; sounds go to the system player until it can";
-                    tendWhileClosed(true);
-                    lastAttempt = Clock::now();
+                    cannotReopen();
                 }
             }
             lock.lock();

@@ -584,7 +584,14 @@ protected:
         qputenv("SDL_AUDIODRIVER", m_oldDriver);
         qunsetenv("SDL_DISKAUDIOFILE");
     }
+    // A 1 kHz tone of Frames frames, written once per test.
+    QString tone(int frames) {
+        const QString path = m_folder.file(QStringLiteral("tone.wav"));
+        test::writeWav16(path, Rate, 2, test::sineSamples16(1000, Rate, frames, 0.5));
+        return path;
+    }
     QByteArray m_oldDriver;
+    TempFolder m_folder;
 };
 
 TEST_F(EngineDeviceTest, StartFailsWithoutAnOutput) {
@@ -606,9 +613,7 @@ TEST_F(EngineDeviceTest, ADeviceNameTheDriverDoesNotListOpensNothing) {
 
 TEST_F(EngineDeviceTest, DummyDriverRunsAndSoundsEndOnTheirOwn) {
     qputenv("SDL_AUDIODRIVER", "dummy");
-    TempFolder folder;
-    const QString tone = folder.file(QStringLiteral("tone.wav"));
-    test::writeWav16(tone, Rate, 2, test::sineSamples16(1000, Rate, Rate / 10, 0.5));
+    const QString tone = this->tone(Rate / 10);
     AudioEngine engine;
     ASSERT_TRUE(engine.start());
     EXPECT_GT(engine.outputFormat().sampleRate, 0);
@@ -627,9 +632,7 @@ TEST_F(EngineDeviceTest, DummyDriverRunsAndSoundsEndOnTheirOwn) {
 // opens it again and is heard.
 TEST_F(EngineDeviceTest, IdleOutputIsClosedAndTheNextSoundOpensItAgain) {
     qputenv("SDL_AUDIODRIVER", "dummy");
-    TempFolder folder;
-    const QString tone = folder.file(QStringLiteral("tone.wav"));
-    test::writeWav16(tone, Rate, 2, test::sineSamples16(1000, Rate, Rate / 20, 0.5));
+    const QString tone = this->tone(Rate / 20);
     EngineConfig config;
     config.idleTimeout = std::chrono::milliseconds(200);
     AudioEngine engine;
@@ -660,9 +663,7 @@ TEST_F(EngineDeviceTest, IdleOutputIsClosedAndTheNextSoundOpensItAgain) {
 // Opened at start only to prove it works, the device stays closed until the first sound.
 TEST_F(EngineDeviceTest, OutputClosedUntilTheFirstSoundOpensForIt) {
     qputenv("SDL_AUDIODRIVER", "dummy");
-    TempFolder folder;
-    const QString tone = folder.file(QStringLiteral("tone.wav"));
-    test::writeWav16(tone, Rate, 2, test::sineSamples16(1000, Rate, Rate / 20, 0.5));
+    const QString tone = this->tone(Rate / 20);
     EngineConfig config;
     config.closedUntilFirstSound = true;
     AudioEngine engine;
