@@ -190,7 +190,10 @@ TEST_F(VoiceE2E, TheMicrophoneCarriesTheKeysSoundAndTheUsersVoiceAndGoesAwayAtTh
     const std::vector<float> fromSpeakers = speakers.samples();
     // The key's tone lasts 0.3 s of a recording of about 1.5 s; the voice lasts through it.
     EXPECT_GT(amplitudeAt(fromMicrophone, KeyFrequency, RecordRate), 0.02) << run->output().toStdString();
-    EXPECT_GT(amplitudeAt(fromMicrophone, VoiceFrequency, RecordRate), 0.05);
+    // The voice reaches the mix through the server's own loop, whose dropouts on a loaded machine (a sanitizer build,
+    // a low-latency output beside it) take its level from about 0.06 down to 0.035: the bound is that of the key's
+    // tone, far above what arrives without the loop (see the speakers below).
+    EXPECT_GT(amplitudeAt(fromMicrophone, VoiceFrequency, RecordRate), 0.02);
     EXPECT_GT(amplitudeAt(fromSpeakers, KeyFrequency, RecordRate), 0.02);
     EXPECT_LT(amplitudeAt(fromSpeakers, VoiceFrequency, RecordRate), 0.005) << "the user's voice reached the speakers";
 
