@@ -1,6 +1,7 @@
 // The decisions behind the language dialog and the stored language choice.
 #include "i18n/languagechoice.h"
 
+#include "i18n/textcodec.h"
 #include "i18n/translator.h"
 
 #include <QFile>
@@ -10,24 +11,8 @@
 
 namespace clavora {
 
-namespace {
-
-QString trimmedControls(const QString& text) {
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && text.at(begin).unicode() <= 32) {
-        ++begin;
-    }
-    while (end > begin && text.at(end - 1).unicode() <= 32) {
-        --end;
-    }
-    return text.mid(begin, end - begin);
-}
-
-} // namespace
-
 PreferredLanguage preferredLanguage(const QString& stored, const QStringList& languageFiles) {
-    const QString name = trimmedControls(stored);
+    const QString name = text::trimBlanksAndControls(stored);
     if (name.isEmpty()) {
         return {};
     }
@@ -72,7 +57,7 @@ QStringList creditLines(const QString& credit) {
         return lines;
     }
     for (const QString& piece : credit.split(QLatin1Char(','), Qt::KeepEmptyParts)) {
-        lines.append(trimmedControls(piece));
+        lines.append(text::trimBlanksAndControls(piece));
     }
     return lines;
 }

@@ -267,4 +267,16 @@ QStringList splitLines(QStringView text) {
     return lines;
 }
 
+QString trimBlanksAndControls(const QString& text) {
+    qsizetype begin = 0;
+    qsizetype end = text.size();
+    while (begin < end && text.at(begin).unicode() <= 32) {
+        ++begin;
+    }
+    while (end > begin && text.at(end - 1).unicode() <= 32) {
+        --end;
+    }
+    return text.mid(begin, end - begin);
+}
+
 } // namespace clavora::text

@@ -56,4 +56,8 @@ std::optional<QString> decodeUnicode(QByteArrayView bytes);
 // no empty line, so empty text gives no lines.
 QStringList splitLines(QStringView text);
 
+// Text without its leading and trailing blanks and control characters (every character of code 32 or below, line
+// breaks included).
+QString trimBlanksAndControls(const QString& text);
+
 } // namespace clavora::text

@@ -1,6 +1,8 @@
 // The feedback message and its checks.
 #include "online/feedback.h"
 
+#include "i18n/textcodec.h"
+
 #define PCRE2_CODE_UNIT_WIDTH 16
 #include <pcre2.h>
 
@@ -41,18 +43,6 @@ Code compileEmailPattern() {
 
 } // namespace
 
-QString trimBlanksAndControls(const QString& text) {
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && text.at(begin).unicode() <= 32) {
-        ++begin;
-    }
-    while (end > begin && text.at(end - 1).unicode() <= 32) {
-        --end;
-    }
-    return text.mid(begin, end - begin);
-}
-
 QString choiceText(const QString& english, const QString& shown) {
     if (shown == english) {
         return english;
@@ -68,7 +58,7 @@ QString buildFeedbackMessage(const FeedbackChoice& like, const FeedbackChoice& d
     if (dislike.selected) {
         message += choiceText(DislikeText, dislike.shownCaption) + QLatin1Char('\r');
     }
-    return message + trimBlanksAndControls(text);
+    return message + text::trimBlanksAndControls(text);
 }
 
 FormFields feedbackFields(const QString& appTitle, const QString& appVersion, const QString& message,
@@ -84,7 +74,7 @@ FormFields feedbackFields(const QString& appTitle, const QString& appVersion, co
 }
 
 bool isFeedbackDelivered(const QString& reply) {
-    return trimBlanksAndControls(reply) == QLatin1String("OK");
+    return text::trimBlanksAndControls(reply) == QLatin1String("OK");
 }
 
 bool isValidEmail(const QString& address) {

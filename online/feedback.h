@@ -18,10 +18,6 @@ inline constexpr int MaxEmailLength = 100;
 // Of each of the two attempts (HTTPS, then plain HTTP).
 inline constexpr int FeedbackTimeoutMs = 3000;
 
-// Text without its leading and trailing blanks and control characters (every character of code 32 or below, line
-// breaks included).
-QString trimBlanksAndControls(const QString& text);
-
 // English, or English + " (" + Shown + ")" when the caption the user saw (its translation) differs from it.
 QString choiceText(const QString& english, const QString& shown);
 

@@ -2,6 +2,7 @@
 // BitBtn1...). What the user typed and what the server answers reach the screen as plain text only.
 #include "online/feedbackdialog.h"
 
+#include "i18n/textcodec.h"
 #include "online/feedbackpictures.h"
 
 #include <QApplication>
@@ -253,7 +254,7 @@ void FeedbackDialog::send() {
     if (m_sending) {
         return;
     }
-    const QString body = trimBlanksAndControls(m_text->toPlainText());
+    const QString body = text::trimBlanksAndControls(m_text->toPlainText());
     if (body.isEmpty()) {
         m_text->setFocus();
         QApplication::beep();
@@ -261,7 +262,7 @@ void FeedbackDialog::send() {
     }
     const QString message = buildFeedbackMessage({m_like->isSelected(), m_like->caption()},
                                                  {m_dislike->isSelected(), m_dislike->caption()}, body);
-    const QString email = trimBlanksAndControls(m_email->text());
+    const QString email = text::trimBlanksAndControls(m_email->text());
     if (!email.isEmpty() && !isValidEmail(email)) {
         m_email->setFocus();
         showBox(this, QMessageBox::Critical, "InvalidEmailBox", translate("Failure"),
