@@ -13,7 +13,11 @@
 
 #include <cmath>
 #include <csignal>
+#include <cstring>
 #include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 namespace clavora::test {
 
@@ -24,6 +28,25 @@ constexpr int WaitMs = 20000;
 // A server or recorder must not outlive a test process that crashed or was killed.
 void dieWithTheTest(QProcess& process) {
     process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
+}
+
+// Whether a server listens on the Unix socket: a killed server leaves its socket file behind, so the file alone
+// says nothing.
+bool accepts(const QString& path) {
+    const QByteArray name = QFile::encodeName(path);
+    sockaddr_un address{};
+    if (name.size() >= static_cast<qsizetype>(sizeof(address.sun_path))) {
+        return false;
+    }
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, name.constData(), static_cast<size_t>(name.size()));
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        return false;
+    }
+    const bool connected = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0;
+    ::close(fd);
+    return connected;
 }
 
 } // namespace
@@ -101,9 +124,12 @@ bool TestSoundServer::start(int suspendAfter) {
          !waitFor([&] { return QFileInfo::exists(m_folder + QStringLiteral("/bus")); }, WaitMs))) {
         return false;
     }
+    // The session manager gives up at once when the daemon does not answer yet (as on a loaded machine), and
+    // without it no stream is ever linked to a sink: wait until each one is really there.
     if (!startProcess(m_server, QStringLiteral("pipewire"), {}, QStringLiteral("pipewire.log")) ||
-        !waitFor([&] { return QFileInfo::exists(m_folder + QStringLiteral("/pipewire-0")); }, WaitMs) ||
+        !waitFor([&] { return accepts(m_folder + QStringLiteral("/pipewire-0")); }, WaitMs) ||
         !startProcess(m_sessionManager, QStringLiteral("wireplumber"), {}, QStringLiteral("wireplumber.log")) ||
+        !waitFor([&] { return sessionManagerConnected(); }, WaitMs) ||
         !startProcess(m_pulseInterface, QStringLiteral("pipewire-pulse"), {}, QStringLiteral("pipewire-pulse.log")) ||
         !waitFor([&] { return !pactl({QStringLiteral("info")}).isEmpty(); }, WaitMs)) {
         return false;
@@ -113,12 +139,35 @@ bool TestSoundServer::start(int suspendAfter) {
     return waitFor([&] { return !sinkState().isEmpty(); }, WaitMs);
 }
 
+bool TestSoundServer::sessionManagerConnected() const {
+    if (m_sessionManager.state() == QProcess::NotRunning) {
+        return false;
+    }
+    QProcess client;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_folder);
+    environment.insert(QStringLiteral("PIPEWIRE_RUNTIME_DIR"), m_folder);
+    client.setProcessEnvironment(environment);
+    client.start(QStringLiteral("pw-cli"), {QStringLiteral("ls"), QStringLiteral("Client")});
+    if (!client.waitForFinished(5000)) {
+        client.kill();
+        client.waitForFinished(2000);
+        return false;
+    }
+    return client.readAllStandardOutput().contains("WirePlumber");
+}
+
 void TestSoundServer::kill() {
     for (QProcess* process : {&m_pulseInterface, &m_sessionManager, &m_server}) {
         if (process->state() != QProcess::NotRunning) {
             process->kill();
             process->waitForFinished(5000);
         }
+    }
+    // What a crashed server leaves behind; a new one must not be taken as ready because of it.
+    for (const char* name :
+         {"pipewire-0", "pipewire-0.lock", "pipewire-0-manager", "pipewire-0-manager.lock", "pulse/native"}) {
+        QFile::remove(m_folder + QLatin1Char('/') + QLatin1String(name));
     }
 }
 

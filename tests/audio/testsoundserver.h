@@ -60,6 +60,8 @@ public:
 
 private:
     bool startProcess(QProcess& process, const QString& program, const QStringList& arguments, const QString& log);
+    // Whether PipeWire's session manager runs and is connected to the daemon.
+    bool sessionManagerConnected() const;
 
     QString m_folder;
     Kind m_kind;
