@@ -98,6 +98,8 @@ void Startup::createWindow() {
     config.periodPolicy.underrunsToGrow = 3;
     // Back down soon after a burst of load has passed; a smaller period that fails again waits twice as long.
     config.periodPolicy.quietNs = 10'000'000'000;
+    // A machine whose processors are all taken drops out at the small periods before the underruns show it.
+    config.periodPolicy.busyPeriod = 1024;
     config.preferDeviceRate = true;
     config.closedUntilFirstSound = true;
     m_player = std::make_unique<audio::SoundPlayer>(config);

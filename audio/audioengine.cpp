@@ -48,6 +48,10 @@ constexpr auto ReopenSpacing = 100ms;
 constexpr auto QuietBeforeShrinking = 1000ms;
 // Underruns in the first moments of a device are the stream settling in at the server, not the machine's load.
 constexpr auto SettlingAfterOpening = 500ms;
+// How often an open device without sound looks at the machine's load (an opening always does), and how often the
+// load is read meanwhile to judge it by.
+constexpr auto LoadCheckInterval = 10s;
+constexpr auto LoadReadingInterval = 1000ms;
 // A device whose callback has not run for this long is taken as lost even when SDL does not say so. Longer than the
 // two seconds a PulseAudio null sink may hold up a new stream.
 constexpr auto StallTimeout = 3000ms;
@@ -124,9 +128,12 @@ struct AudioEngine::State {
     std::atomic<int> audioPriority{-1};        // the PriorityOutcome it got; -1 before it asked
     // The period as the machine sustains it: the callback counts the underruns, the device thread acts on them.
     UnderrunDetector underrunDetector; // the audio thread's (the device thread's while the device is closed)
+    bool soundedLastPeriod = false;    // likewise: whether a sound played in the period last rendered
     std::atomic<quint32> underrunsPending{0};
     std::atomic<quint64> underrunsSeen{0};
-    PeriodTuner tuner; // the device thread's
+    PeriodTuner tuner;   // the device thread's
+    LoadWatch loadWatch; // likewise
+    Clock::time_point lastLoadCheck{};
     std::unique_ptr<SoundHeadCache> heads;
 
     // Shared by the controlling thread, the opener and the worker; the audio thread never takes it.
@@ -220,7 +227,10 @@ struct AudioEngine::State {
     bool idleLongEnough() const;
     // With an adaptive period: the period to open the device at now, after the underruns counted since the last
     // look; 0 to keep the current one.
-    int tunedPeriod();
+    // The period the device should move to now (0: stay); asked at every check of a running device, and at
+    // openings.
+    int tunedPeriod(bool opening);
+    bool machineBusyNow() { return config.machineBusy ? config.machineBusy() : loadWatch.busy(nowNanos()); }
     // Audio-thread work while the device is closed: takes in the streams played meanwhile and lets go of those
     // freed. With `dropPlaying`, also of those played: no device can play them. True when a stream waits to play.
     bool tendWhileClosed(bool dropPlaying);
@@ -238,7 +248,8 @@ void SDLCALL AudioEngine::State::deviceCallback(void* user, Uint8* stream, int l
     }
     if (state->config.adaptivePeriod) {
         const qint64 now = state->config.callbackClock ? state->config.callbackClock() : nowNanos();
-        if (state->underrunDetector.onCallback(now, frames, state->output.sampleRate)) {
+        // Running dry between two silences is not heard: only a sound cut short counts.
+        if (state->underrunDetector.onCallback(now, frames, state->output.sampleRate) && state->soundedLastPeriod) {
             state->underrunsPending.fetch_add(1, std::memory_order_relaxed);
             state->underrunsSeen.fetch_add(1, std::memory_order_relaxed);
         }
@@ -305,6 +316,7 @@ void AudioEngine::State::render(float* out, int frames) {
     if (busy) {
         lastBusy.store(now, std::memory_order_relaxed);
     }
+    soundedLastPeriod = busy;
 
     const quint32 packedGain = gain.load(std::memory_order_relaxed);
     mixStreams(out, frames, output.channels, inputs.data(), inputs.size(),
@@ -489,6 +501,7 @@ bool AudioEngine::State::openDevice() {
     freshDeviceThread.store(true, std::memory_order_relaxed);
     // No callback runs now: the detector's history of the device before is of no use for this one.
     underrunDetector.reset();
+    soundedLastPeriod = false;
     const QByteArray name = config.deviceName.toUtf8();
     device = SDL_OpenAudioDevice(name.isEmpty() ? nullptr : name.constData(), 0, &wanted, &obtained, 0);
     if (device == 0) {
@@ -532,20 +545,32 @@ bool AudioEngine::State::idleLongEnough() const {
     return idle >= config.idleTimeout;
 }
 
-int AudioEngine::State::tunedPeriod() {
+int AudioEngine::State::tunedPeriod(bool opening) {
     int underruns = static_cast<int>(underrunsPending.exchange(0, std::memory_order_relaxed));
     if (Clock::now() - openedAt < SettlingAfterOpening) {
         underruns = 0;
     }
+    const int before = tuner.period();
     const qint64 now = nowNanos();
-    int next = tuner.onUnderruns(underruns, now);
-    if (next == 0 && std::chrono::nanoseconds(now - lastBusy.load(std::memory_order_relaxed)) >= QuietBeforeShrinking) {
-        next = tuner.onQuiet(now);
+    tuner.onUnderruns(underruns, now);
+    // Without a sound for a while the device can be opened again unheard: the period follows the machine's load
+    // then (now and then) and at every opening, never in the middle of a sound.
+    const bool quiet = std::chrono::nanoseconds(now - lastBusy.load(std::memory_order_relaxed)) >= QuietBeforeShrinking;
+    if (tuner.period() == before && (opening || quiet)) {
+        if (opening || Clock::now() - lastLoadCheck >= LoadCheckInterval) {
+            lastLoadCheck = Clock::now();
+            tuner.onLoad(machineBusyNow());
+        }
+        if (quiet) {
+            tuner.onQuiet(now);
+        }
     }
-    if (next != 0) {
-        qCInfo(lcAudio).nospace() << "Audio output period " << periodFrames.load(std::memory_order_relaxed) << " -> "
-                                  << next << " frames (" << tuner.underruns() << " underruns so far)";
+    const int next = tuner.period();
+    if (next == before) {
+        return 0;
     }
+    qCInfo(lcAudio).nospace() << "Audio output period " << before << " -> " << next << " frames (" << tuner.underruns()
+                              << " underruns so far)";
     return next;
 }
 
@@ -615,6 +640,9 @@ void AudioEngine::State::deviceLoop() {
             // A sound played since the last look keeps the device open, even before a period has seen it.
             const bool played = std::exchange(deviceKick, false);
             lock.unlock();
+            if (config.adaptivePeriod) {
+                loadWatch.tick(nowNanos());
+            }
             if (deviceLost(lastPeriods, lastProgress)) {
                 closeDevice();
                 outputState.store(OutputState::Lost, std::memory_order_relaxed);
@@ -631,7 +659,7 @@ void AudioEngine::State::deviceLoop() {
                     std::lock_guard<std::mutex> relock(deviceMutex);
                     deviceKick = true;
                 }
-            } else if (const int next = config.adaptivePeriod ? tunedPeriod() : 0; next != 0) {
+            } else if (const int next = config.adaptivePeriod ? tunedPeriod(false) : 0; next != 0) {
                 // A sound that plays stops for the time the device takes to open; the streams keep their place.
                 closeDevice();
                 periodFrames.store(next, std::memory_order_relaxed);
@@ -644,17 +672,25 @@ void AudioEngine::State::deviceLoop() {
             }
             lock.lock();
         } else if (state == OutputState::Paused) {
-            deviceWake.wait(lock, [this] { return deviceQuit || deviceKick; });
+            if (config.adaptivePeriod) {
+                // The load is read now and then, so the opening for the next sound judges it over the last second.
+                loadWatch.tick(nowNanos());
+                deviceWake.wait_for(lock, LoadReadingInterval, [this] { return deviceQuit || deviceKick; });
+            } else {
+                deviceWake.wait(lock, [this] { return deviceQuit || deviceKick; });
+            }
             if (deviceQuit) {
                 break;
             }
-            deviceKick = false;
+            if (!std::exchange(deviceKick, false)) {
+                continue;
+            }
             lock.unlock();
             if (tendWhileClosed(false)) {
                 if (config.adaptivePeriod) {
                     // Closed for a while without sound: a good moment to try a smaller period again.
                     underrunsPending.store(0, std::memory_order_relaxed);
-                    if (const int next = tunedPeriod(); next != 0) {
+                    if (const int next = tunedPeriod(true); next != 0) {
                         periodFrames.store(next, std::memory_order_relaxed);
                     }
                 }
@@ -726,7 +762,11 @@ bool AudioEngine::start(const EngineConfig& config) {
     }
     auto state = std::make_unique<State>(config);
     state->output = AudioFormat{config.sampleRate, config.channels};
-    // An adaptive period starts at the smallest the tuner tries.
+    // An adaptive period starts at the smallest the tuner tries; the load is judged from here on (the program's own
+    // start-up is no measure of it).
+    if (config.adaptivePeriod) {
+        state->loadWatch.tick(nowNanos());
+    }
     state->periodFrames = config.adaptivePeriod ? state->tuner.period() : config.periodFrames;
     state->unplayable = m_unplayable;
     state->priority = &platform::threadPriority();

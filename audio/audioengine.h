@@ -47,6 +47,9 @@ struct EngineConfig {
     PeriodPolicy periodPolicy;
     // The clock the timing of the device's callbacks is judged by, in ns; the steady clock when empty. For tests.
     std::function<qint64()> callbackClock;
+    // Whether the machine is busy now (see machineBusy and PeriodPolicy::busyPeriod); read from the system when
+    // empty. For tests.
+    std::function<bool()> machineBusy;
     // Decoded audio kept ready per stream, in frames.
     int streamBufferFrames = 8192;
     // Sounds alive at once (playing, stopped or still opening). Opening one more makes the oldest give way: it is

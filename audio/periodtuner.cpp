@@ -27,10 +27,63 @@ bool UnderrunDetector::onCallback(qint64 nowNs, int frames, int rate) {
     return dry;
 }
 
+namespace {
+
+// Some thread kept waiting for a processor this share of the time: the audio threads would wait as often.
+constexpr double BusyWaitingShare = 0.2;
+// The shortest and longest stretch of time the waiting is judged over.
+constexpr qint64 ShortestWindowNs = 200'000'000;
+constexpr qint64 KeptReadingNs = 500'000'000;
+
+} // namespace
+
+bool machineBusy(const platform::ProcessorLoad& load) {
+    const bool queueFull = load.processors > 0 && load.runnable - 1 >= load.processors;
+    return queueFull || load.waitingShare >= BusyWaitingShare;
+}
+
+LoadWatch::LoadWatch(std::function<platform::ProcessorLoad()> read) : m_read(std::move(read)) {}
+
+void LoadWatch::keep(const Reading& reading) {
+    m_older = m_newer;
+    m_newer = reading;
+}
+
+void LoadWatch::tick(qint64 nowNs) {
+    if (m_newer.atNs == 0 || nowNs - m_newer.atNs >= KeptReadingNs) {
+        keep(Reading{nowNs, m_read()});
+    }
+}
+
+bool LoadWatch::busy(qint64 nowNs) {
+    const Reading now{nowNs, m_read()};
+    const Reading& since = nowNs - m_newer.atNs >= ShortestWindowNs ? m_newer : m_older;
+    bool busy = false;
+    if (since.atNs != 0 && nowNs > since.atNs && since.load.waitedUs >= 0 && now.load.waitedUs >= since.load.waitedUs) {
+        busy =
+            double(now.load.waitedUs - since.load.waitedUs) * 1000.0 / double(nowNs - since.atNs) >= BusyWaitingShare;
+    } else {
+        busy = machineBusy(now.load);
+    }
+    keep(now);
+    return busy;
+}
+
 PeriodTuner::PeriodTuner(PeriodPolicy policy) : m_policy(std::move(policy)), m_quietNs(m_policy.quietNs) {
     if (m_policy.ladder.empty()) {
         m_policy.ladder = {441};
     }
+}
+
+int PeriodTuner::onLoad(bool busy) {
+    const int before = period();
+    m_loadStep = 0;
+    if (busy && m_policy.busyPeriod > 0) {
+        while (m_loadStep + 1 < m_policy.ladder.size() && m_policy.ladder[m_loadStep] < m_policy.busyPeriod) {
+            ++m_loadStep;
+        }
+    }
+    return period() != before ? period() : 0;
 }
 
 int PeriodTuner::onUnderruns(int count, qint64 nowNs) {
@@ -45,14 +98,15 @@ int PeriodTuner::onUnderruns(int count, qint64 nowNs) {
     m_recent.erase(
         std::remove_if(m_recent.begin(), m_recent.end(), [&](qint64 at) { return at < nowNs - m_policy.windowNs; }),
         m_recent.end());
-    if (int(m_recent.size()) < m_policy.underrunsToGrow || m_step + 1 >= m_policy.ladder.size()) {
+    const size_t current = std::max(m_step, m_loadStep);
+    if (int(m_recent.size()) < m_policy.underrunsToGrow || current + 1 >= m_policy.ladder.size()) {
         return 0;
     }
     // The smaller period failed soon after a step down: wait longer before the next try.
     if (m_shrankLast && nowNs - m_lastChangeNs < 2 * m_quietNs) {
         m_quietNs = std::min(m_quietNs * 2, m_policy.longestQuietNs);
     }
-    ++m_step;
+    m_step = current + 1;
     m_recent.clear();
     m_lastChangeNs = nowNs;
     m_shrankLast = false;
@@ -60,7 +114,8 @@ int PeriodTuner::onUnderruns(int count, qint64 nowNs) {
 }
 
 int PeriodTuner::onQuiet(qint64 nowNs) {
-    if (m_step == 0 || nowNs - std::max(m_lastChangeNs, m_lastUnderrunNs) < m_quietNs) {
+    // Held up by the load alone, there is nothing the quiet can undo.
+    if (m_step == 0 || m_step <= m_loadStep || nowNs - std::max(m_lastChangeNs, m_lastUnderrunNs) < m_quietNs) {
         return 0;
     }
     --m_step;

@@ -2,8 +2,12 @@
 // does not say when it runs dry, so underruns are inferred from the timing of its callback.
 #pragma once
 
+#include "platform/systeminfo.h"
+
 #include <QtGlobal>
 
+#include <algorithm>
+#include <functional>
 #include <vector>
 
 namespace clavora::audio {
@@ -33,6 +37,36 @@ struct PeriodPolicy {
     // A step down after this long without an underrun; doubled each time the smaller period fails again soon.
     qint64 quietNs = 30'000'000'000;
     qint64 longestQuietNs = 600'000'000'000;
+    // The smallest period while the machine is busy (see machineBusy), 0 for none: on a loaded machine the small
+    // periods drop out before the underruns that would show it have been counted.
+    int busyPeriod = 0;
+};
+
+// Whether the processors are too busy for the smallest periods, from one reading: other threads ready to run fill
+// every processor, or some thread has waited for one a good part of the last seconds.
+bool machineBusy(const platform::ProcessorLoad& load);
+
+// Whether the machine is busy, judged over about the last second: the share of that time in which some thread
+// waited for a processor, where the system counts it, or else machineBusy on the reading of the moment. Controlling
+// thread.
+class LoadWatch {
+public:
+    explicit LoadWatch(std::function<platform::ProcessorLoad()> read = &platform::readProcessorLoad);
+
+    // Now and then (every second or more often), at NowNs on the steady clock: keeps a reading to judge by.
+    void tick(qint64 nowNs);
+    bool busy(qint64 nowNs);
+
+private:
+    struct Reading {
+        qint64 atNs = 0;
+        platform::ProcessorLoad load;
+    };
+    void keep(const Reading& reading);
+
+    std::function<platform::ProcessorLoad()> m_read;
+    Reading m_older;
+    Reading m_newer;
 };
 
 // Which period the device should run at. Controlling thread.
@@ -40,7 +74,7 @@ class PeriodTuner {
 public:
     explicit PeriodTuner(PeriodPolicy policy = {});
 
-    int period() const { return m_policy.ladder[m_step]; }
+    int period() const { return m_policy.ladder[std::max(m_step, m_loadStep)]; }
     // Underruns seen in all.
     quint64 underruns() const { return m_underruns; }
 
@@ -48,10 +82,14 @@ public:
     int onUnderruns(int count, qint64 nowNs);
     // Asked now and then, at NowNs: the smaller period to switch to after a quiet while, or 0 to stay.
     int onQuiet(qint64 nowNs);
+    // Whether the machine is busy now: the period it needs at least (see PeriodPolicy::busyPeriod), or the one the
+    // underruns alone call for once it is no longer busy; 0 when the period stays.
+    int onLoad(bool busy);
 
 private:
     PeriodPolicy m_policy;
-    size_t m_step = 0;
+    size_t m_step = 0;     // what the underruns call for
+    size_t m_loadStep = 0; // what the machine's load calls for
     quint64 m_underruns = 0;
     std::vector<qint64> m_recent; // times of the underruns within the window
     qint64 m_lastChangeNs = 0;

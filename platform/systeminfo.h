@@ -20,4 +20,17 @@ struct SystemFacts {
 };
 SystemFacts readSystemFacts();
 
+// How much the processors have to do, as the audio output judges how much sound to keep ahead. Any thread; reads two
+// small files.
+struct ProcessorLoad {
+    int processors = 0; // online; 0 when unknown
+    int runnable = 0;   // threads running or ready to run as it was read, the reader included; 0 when unknown
+    // Share of the last ten seconds in which some thread was ready to run and waited for a processor, 0 to 1; 0 when
+    // unknown.
+    double waitingShare = 0;
+    // Time in which some thread waited for a processor since the system started, in microseconds; -1 when unknown.
+    qint64 waitedUs = -1;
+};
+ProcessorLoad readProcessorLoad();
+
 } // namespace clavora::platform

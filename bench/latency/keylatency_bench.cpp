@@ -16,6 +16,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QWidget>
@@ -349,6 +350,25 @@ private:
     QString m_window;
 };
 
+// The periods the program's output ran at, as its log tells them: "441 -> 1024 -> 512".
+std::string periodsLogged(const QString& logPath) {
+    QFile log(logPath);
+    log.open(QIODevice::ReadOnly);
+    QStringList periods;
+    static const QRegularExpression opened(QStringLiteral("Audio output: .* (\\d+) frames per period"));
+    static const QRegularExpression changed(QStringLiteral("Audio output period \\d+ -> (\\d+) frames"));
+    for (const QByteArray& line : log.readAll().split('\n')) {
+        const QString text = QString::fromLocal8Bit(line);
+        for (const QRegularExpression* pattern : {&opened, &changed}) {
+            if (const QRegularExpressionMatch match = pattern->match(text); match.hasMatch()) {
+                periods << match.captured(1);
+            }
+        }
+    }
+    return periods.isEmpty() ? std::string("no period in the log")
+                             : "periods " + periods.join(QStringLiteral(" -> ")).toStdString();
+}
+
 enum class Subject { ProgramFocused, ProgramBackground, Paplay, Ffplay };
 
 void report(benchmark::State& state, std::vector<double> ms, int trials) {
@@ -448,6 +468,9 @@ void BM_KeyToSound(benchmark::State& state) {
         }
     }
     report(state, latencies, trials);
+    if (program) {
+        state.SetLabel(periodsLogged(rig.folder.filePath("program.log")));
+    }
 }
 BENCHMARK(BM_KeyToSound)
     ->ArgNames({"subject", "trials"})
@@ -507,15 +530,7 @@ void BM_ToneUnderLoad(benchmark::State& state) {
     state.counters["gaps"] = gaps;
     state.counters["gaps_after_10s"] = gapsSettled;
     state.counters["busy_loops"] = loops;
-    QFile log(logPath);
-    log.open(QIODevice::ReadOnly);
-    QString periodLine;
-    for (const QByteArray& line : log.readAll().split('\n')) {
-        if (line.contains("period")) {
-            periodLine = QString::fromLocal8Bit(line);
-        }
-    }
-    state.SetLabel(periodLine.isEmpty() ? std::string("no period in the log") : periodLine.toStdString());
+    state.SetLabel(periodsLogged(logPath));
 }
 BENCHMARK(BM_ToneUnderLoad)->Arg(3)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 

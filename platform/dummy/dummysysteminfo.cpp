@@ -11,4 +11,8 @@ SystemFacts readSystemFacts() {
     return {};
 }
 
+ProcessorLoad readProcessorLoad() {
+    return {};
+}
+
 } // namespace clavora::platform

@@ -692,8 +692,8 @@ TEST_F(EngineDeviceTest, ZeroIdleTimeKeepsTheOutputOpen) {
     EXPECT_EQ(engine.deviceOpenings(), 1);
 }
 
-// Callbacks that come late mean the device ran dry: the period grows a step and the device is opened again at it;
-// after a quiet while without sound it comes back down.
+// Callbacks that come late while a sound plays mean it was cut: the period grows a step and the device is opened
+// again at it; after a quiet while without sound it comes back down. Running dry in silence is not heard.
 TEST_F(EngineDeviceTest, AdaptivePeriodGrowsWhenTheDeviceRunsDryAndShrinksWhenQuiet) {
     qputenv("SDL_AUDIODRIVER", "dummy");
     std::atomic<bool> late{false};
@@ -713,8 +713,16 @@ TEST_F(EngineDeviceTest, AdaptivePeriodGrowsWhenTheDeviceRunsDryAndShrinksWhenQu
     EXPECT_EQ(engine.underruns(), 0u) << "callbacks on time taken for underruns";
 
     late = true;
+    const quint64 silent = engine.periodsRendered();
+    EXPECT_TRUE(waitFor([&] { return engine.periodsRendered() > silent + 20; }, WaitMs));
+    EXPECT_EQ(engine.underruns(), 0u) << "late callbacks in silence counted";
+    EXPECT_EQ(engine.periodFrames(), 256);
+
+    const quint32 handle = engine.openStream(tone(Rate * 30));
+    ASSERT_TRUE(engine.play(handle));
     ASSERT_TRUE(waitFor([&] { return engine.periodFrames() == 1024; }, WaitMs));
     late = false;
+    engine.free(handle);
     EXPECT_GE(engine.underruns(), 2u);
     EXPECT_EQ(engine.deviceOpenings(), 2);
     EXPECT_EQ(engine.outputState(), OutputState::Running);
@@ -725,6 +733,33 @@ TEST_F(EngineDeviceTest, AdaptivePeriodGrowsWhenTheDeviceRunsDryAndShrinksWhenQu
     EXPECT_EQ(engine.deviceOpenings(), 3);
     const quint64 periods = engine.periodsRendered();
     EXPECT_TRUE(waitFor([&] { return engine.periodsRendered() > periods + 20; }, WaitMs)) << "not running again";
+}
+
+// On a busy machine the device opens at the larger period straight away, and at the small one again once the
+// machine is quiet at the next opening.
+TEST_F(EngineDeviceTest, AdaptivePeriodOpensLargerWhileTheMachineIsBusy) {
+    qputenv("SDL_AUDIODRIVER", "dummy");
+    const QString tone = this->tone(Rate / 20);
+    std::atomic<bool> busy{true};
+    EngineConfig config;
+    config.idleTimeout = std::chrono::milliseconds(200);
+    config.closedUntilFirstSound = true;
+    config.adaptivePeriod = true;
+    config.periodPolicy.ladder = {256, 512, 1024};
+    config.periodPolicy.busyPeriod = 1024;
+    config.machineBusy = [&] { return busy.load(); };
+    AudioEngine engine;
+    ASSERT_TRUE(engine.start(config));
+
+    for (const bool busyNow : {true, false, true}) {
+        busy = busyNow;
+        ASSERT_TRUE(waitFor([&] { return engine.outputState() == OutputState::Paused; }, WaitMs));
+        const quint32 handle = engine.openStream(tone);
+        ASSERT_TRUE(engine.play(handle));
+        EXPECT_TRUE(waitFor([&] { return engine.firstAudio(handle).nanos != 0; }, WaitMs));
+        EXPECT_EQ(engine.periodFrames(), busyNow ? 1024 : 256);
+        EXPECT_TRUE(waitFor([&] { return engine.heldStreams() == 0; }, WaitMs));
+    }
 }
 
 TEST_F(EngineDeviceTest, DiskDriverReceivesTheSamplesExactly) {

@@ -4,6 +4,7 @@
 #include "platform/linux/linuxlocale.h"
 #include "platform/linux/linuxprocess.h"
 #include "platform/linux/linuxthreadpriority.h"
+#include "platform/systeminfo.h"
 #include "tests/support/platformtest.h"
 #include "tests/support/testsupport.h"
 
@@ -12,6 +13,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <gtest/gtest.h>
+
+#include <atomic>
 
 #include <cerrno>
 #include <fcntl.h>
@@ -382,6 +385,42 @@ TEST(LinuxThreadPriorityTest, TheReportedOutcomeIsTheThreadsRealScheduling) {
         if (realTimePriority == 0) {
             EXPECT_NE(result.outcome, PriorityOutcome::RealTime) << "real time was not asked for";
         }
+    }
+}
+
+TEST(LinuxSystemInfoTest, ThreadsThatFillEveryProcessorShowInTheLoad) {
+    const ProcessorLoad before = readProcessorLoad();
+    ASSERT_GE(before.processors, 1);
+    EXPECT_GE(before.runnable, 1) << "the reader itself runs";
+    EXPECT_GE(before.waitingShare, 0.0);
+    EXPECT_LE(before.waitingShare, 1.0);
+
+    std::atomic<bool> stop{false};
+    std::atomic<int> spinning{0};
+    std::vector<std::thread> busy;
+    for (int i = 0; i <= before.processors; ++i) {
+        busy.emplace_back([&] {
+            spinning.fetch_add(1);
+            while (!stop.load(std::memory_order_relaxed)) {
+            }
+        });
+    }
+    while (spinning.load() <= before.processors) {
+        std::this_thread::yield();
+    }
+    const ProcessorLoad loaded = readProcessorLoad();
+    // One thread more than processors always waits: the time waited grows about as fast as the clock.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const ProcessorLoad later = readProcessorLoad();
+    stop = true;
+    for (std::thread& thread : busy) {
+        thread.join();
+    }
+    EXPECT_GE(loaded.runnable, before.processors + 1);
+    if (before.waitedUs >= 0) {
+        EXPECT_GE(later.waitedUs - loaded.waitedUs, 150'000);
+    } else {
+        EXPECT_EQ(later.waitedUs, -1) << "the kernel counts no waiting";
     }
 }
 
