@@ -482,7 +482,7 @@ BENCHMARK(BM_KeyToSound)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 
-// Three busy loops on the two cores while the program plays a 60 s tone in the background.
+// Three busy loops on the two cores while the program plays a 60 s tone in the background, or paplay plays it.
 void BM_ToneUnderLoad(benchmark::State& state) {
     Rig rig;
     std::string error;
@@ -490,12 +490,16 @@ void BM_ToneUnderLoad(benchmark::State& state) {
         state.SkipWithError(error.c_str());
         return;
     }
+    const auto subject = Subject(state.range(1));
     rig.bindKey(rig.tonePath);
     const QString logPath = rig.folder.filePath("program.log");
-    Program program;
-    if (!program.start(rig, logPath)) {
-        state.SkipWithError("the program did not come up");
-        return;
+    std::optional<Program> program;
+    if (subject == Subject::ProgramBackground) {
+        program.emplace();
+        if (!program->start(rig, logPath)) {
+            state.SkipWithError("the program did not come up");
+            return;
+        }
     }
     const int loops = int(state.range(0));
     int gaps = 0;
@@ -512,8 +516,14 @@ void BM_ToneUnderLoad(benchmark::State& state) {
                         "--latency-msec=20", "--raw"},
                        false, recordingPath.toStdString());
         std::this_thread::sleep_for(std::chrono::seconds(1));
-        rig.pressKey(20);
+        Child player;
+        if (program) {
+            rig.pressKey(20);
+        } else {
+            player.start({"paplay", "-d", "testsink", rig.tonePath.toStdString()});
+        }
         std::this_thread::sleep_for(std::chrono::milliseconds(62000));
+        player.finish(3000);
         recorder.stop();
         busy.clear();
         const std::vector<qint16> samples = readRecording(recordingPath);
@@ -530,9 +540,15 @@ void BM_ToneUnderLoad(benchmark::State& state) {
     state.counters["gaps"] = gaps;
     state.counters["gaps_after_10s"] = gapsSettled;
     state.counters["busy_loops"] = loops;
-    state.SetLabel(periodsLogged(logPath));
+    state.SetLabel(program ? periodsLogged(logPath) : std::string("paplay"));
 }
-BENCHMARK(BM_ToneUnderLoad)->Arg(3)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ToneUnderLoad)
+    ->ArgNames({"loops", "subject"})
+    ->Args({3, int(Subject::ProgramBackground)})
+    ->Args({3, int(Subject::Paplay)})
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 // CPU of the program with its window shown and nothing playing, over 10 s.
 void BM_IdleCpu(benchmark::State& state) {
