@@ -16,33 +16,50 @@ namespace clavora {
 
 namespace {
 
-const QString StoreSection = QStringLiteral("Volume");
+// The engine's gain, and the stream's volume at a sound server: different scales, kept apart.
+const QString EngineStoreSection = QStringLiteral("Volume");
+const QString ServerStoreSection = QStringLiteral("ServerVolume");
 const QString StoreLeft = QStringLiteral("Left");
 const QString StoreRight = QStringLiteral("Right");
 constexpr int SaveDelayMs = 1000;
 
 // The sound server's volume, followed for the engine's stream. The voice output is a stream of its own at the
 // server, which the slider does not reach there; its gain in the engine follows the server's volume instead, through
-// the server's cubic volume curve, so a sound is as loud in a call as on the speakers.
+// the server's cubic volume curve, so a sound is as loud in a call as on the speakers. The stream exists only while
+// the output is open (from the first sound on): until then the slider shows the volume of the last run, which the
+// stream is given when it comes.
 class ServerVolume : public platform::IProgramVolume {
 public:
-    ServerVolume(platform::IProgramVolume& server, audio::SoundPlayer& sound) : m_server(server), m_sound(sound) {
+    ServerVolume(platform::IProgramVolume& server, audio::SoundPlayer& sound, const QString& stateFile)
+        : m_server(server), m_sound(sound), m_kept(stateFile, ServerStoreSection) {
         m_server.follow(QString::fromUtf8(audio::OutputStreamName));
+        m_known = m_kept.load(m_last);
+        m_reapply = m_known;
     }
     void follow(const QString& streamName) override { m_server.follow(streamName); }
     bool isAvailable() override { return m_server.isAvailable(); }
     bool read(platform::ChannelVolume& volume) override {
         if (!m_server.read(volume)) {
             // The stream is away: the output is closed while nothing plays, or the server restarts. The next stream
-            // gets the volume the slider shows.
+            // gets the volume the slider shows. Before any stream, the slider is shown the kept volume, or the full
+            // volume a server gives a new stream.
             m_reapply = m_known;
-            return false;
+            if (m_shown) {
+                return false;
+            }
+            m_shown = true;
+            volume = m_known ? m_last : platform::ChannelVolume{65535, 65535};
+            return true;
         }
+        m_shown = true;
         if (m_reapply) {
             m_reapply = false;
             if (!(volume == m_last) && m_server.write(m_last)) {
                 volume = m_last;
             }
+        }
+        if (!m_known || !(volume == m_last)) {
+            m_kept.keep(volume);
         }
         m_last = volume;
         m_known = true;
@@ -52,6 +69,8 @@ public:
     bool write(platform::ChannelVolume volume) override {
         m_last = volume;
         m_known = true;
+        m_shown = true;
+        m_kept.keep(volume);
         if (!m_server.write(volume)) {
             // Set while the stream is away: kept for the next one, as the slider shows it.
             m_reapply = true;
@@ -71,10 +90,13 @@ private:
 
     platform::IProgramVolume& m_server;
     audio::SoundPlayer& m_sound;
+    KeptVolume m_kept;
     // The volume last read or set, and whether a stream that comes (back) is to be given it.
     platform::ChannelVolume m_last;
     bool m_known = false;
     bool m_reapply = false;
+    // Whether the slider has been shown a volume.
+    bool m_shown = false;
 };
 
 // No audio output: nothing to read or set.
@@ -122,19 +144,67 @@ QString stateStoreFile(const QString& stateFolder) {
     return stateFolder + QLatin1String("/Zemtrak/Clavora/state.ini");
 }
 
-EngineGainVolume::EngineGainVolume(audio::SoundPlayer& sound, QString stateFile)
-    : m_sound(sound), m_stateFile(std::move(stateFile)) {
-    audio::MasterGain stored;
-    if (loadStored(m_stateFile, stored)) {
-        m_sound.setMasterGain(stored);
-    }
+KeptVolume::KeptVolume(QString stateFile, QString section)
+    : m_stateFile(std::move(stateFile)), m_section(std::move(section)) {
     m_saveTimer.setSingleShot(true);
     m_saveTimer.setInterval(SaveDelayMs);
     QObject::connect(&m_saveTimer, &QTimer::timeout, &m_saveTimer, [this] { save(); });
 }
 
-EngineGainVolume::~EngineGainVolume() {
+KeptVolume::~KeptVolume() {
     save();
+}
+
+bool KeptVolume::load(platform::ChannelVolume& volume) const {
+    if (m_stateFile.isEmpty()) {
+        return false;
+    }
+    SettingsStore store(m_stateFile);
+    if (!store.load()) {
+        return false;
+    }
+    platform::ChannelVolume stored;
+    if (!parseChannel(store.readString(m_section, StoreLeft, QString()), stored.left) ||
+        !parseChannel(store.readString(m_section, StoreRight, QString()), stored.right)) {
+        return false;
+    }
+    volume = stored;
+    return true;
+}
+
+void KeptVolume::keep(platform::ChannelVolume volume) {
+    if (m_stateFile.isEmpty()) {
+        return;
+    }
+    m_volume = volume;
+    m_dirty = true;
+    m_saveTimer.start();
+}
+
+void KeptVolume::save() {
+    m_saveTimer.stop();
+    if (!m_dirty) {
+        return;
+    }
+    m_dirty = false;
+    QDir().mkpath(QFileInfo(m_stateFile).absolutePath());
+    // Read again first: the store holds other values, written by other parts of the program.
+    SettingsStore store(m_stateFile);
+    store.load();
+    store.writeString(m_section, StoreLeft, QString::number(m_volume.left));
+    store.writeString(m_section, StoreRight, QString::number(m_volume.right));
+    const Status written = store.updateFile();
+    if (!written) {
+        qCWarning(lcVolumeTarget) << "Volume not kept:" << written.message();
+    }
+}
+
+EngineGainVolume::EngineGainVolume(audio::SoundPlayer& sound, QString stateFile)
+    : m_sound(sound), m_kept(std::move(stateFile), EngineStoreSection) {
+    platform::ChannelVolume stored;
+    if (m_kept.load(stored)) {
+        m_sound.setMasterGain(audio::MasterGain{stored.left, stored.right});
+    }
 }
 
 void EngineGainVolume::follow(const QString&) {}
@@ -155,46 +225,7 @@ bool EngineGainVolume::write(platform::ChannelVolume volume) {
         return true;
     }
     m_sound.setMasterGain(audio::MasterGain{volume.left, volume.right});
-    if (!m_stateFile.isEmpty()) {
-        m_dirty = true;
-        m_saveTimer.start();
-    }
-    return true;
-}
-
-void EngineGainVolume::save() {
-    m_saveTimer.stop();
-    if (!m_dirty) {
-        return;
-    }
-    m_dirty = false;
-    QDir().mkpath(QFileInfo(m_stateFile).absolutePath());
-    // Read again first: the store holds other values, written by other parts of the program.
-    SettingsStore store(m_stateFile);
-    store.load();
-    const audio::MasterGain gain = m_sound.masterGain();
-    store.writeString(StoreSection, StoreLeft, QString::number(gain.left));
-    store.writeString(StoreSection, StoreRight, QString::number(gain.right));
-    const Status written = store.updateFile();
-    if (!written) {
-        qCWarning(lcVolumeTarget) << "Volume not kept:" << written.message();
-    }
-}
-
-bool EngineGainVolume::loadStored(const QString& stateFile, audio::MasterGain& gain) {
-    if (stateFile.isEmpty()) {
-        return false;
-    }
-    SettingsStore store(stateFile);
-    if (!store.load()) {
-        return false;
-    }
-    audio::MasterGain stored;
-    if (!parseChannel(store.readString(StoreSection, StoreLeft, QString()), stored.left) ||
-        !parseChannel(store.readString(StoreSection, StoreRight, QString()), stored.right)) {
-        return false;
-    }
-    gain = stored;
+    m_kept.keep(volume);
     return true;
 }
 
@@ -207,7 +238,7 @@ std::unique_ptr<platform::IProgramVolume> makeProgramVolume(audio::SoundPlayer& 
                                                                     : "nothing (no audio output)");
     switch (target) {
     case VolumeTarget::SoundServer:
-        return std::make_unique<ServerVolume>(server, sound);
+        return std::make_unique<ServerVolume>(server, sound, stateStoreFile(stateFolder));
     case VolumeTarget::EngineGain:
         return std::make_unique<EngineGainVolume>(sound, stateStoreFile(stateFolder));
     case VolumeTarget::None:

@@ -29,32 +29,44 @@ quint16 serverVolumeAsGain(quint16 volume);
 // The per-user state store, an INI file under the user's state folder (empty when StateFolder is).
 QString stateStoreFile(const QString& stateFolder);
 
-// The engine's master gain as the program's volume: always available, read back from the engine, and saved to
-// the state store shortly after it changes (and when this object goes), so the next run starts with it.
+// A volume kept in the state store (StateFile, under Section) for the next run: written shortly after it changes
+// (a drag of the slider makes several changes; the store gets the last) and when this object goes. An empty
+// StateFile keeps nothing. GUI thread.
+class KeptVolume {
+public:
+    KeptVolume(QString stateFile, QString section);
+    ~KeptVolume();
+
+    // The volume stored; false when the store has none or it is malformed.
+    bool load(platform::ChannelVolume& volume) const;
+    void keep(platform::ChannelVolume volume);
+    // Writes a changed volume to the store now.
+    void save();
+
+private:
+    QString m_stateFile;
+    QString m_section;
+    platform::ChannelVolume m_volume;
+    bool m_dirty = false;
+    QTimer m_saveTimer;
+};
+
+// The engine's master gain as the program's volume: always available, read back from the engine, and kept in the
+// state store so the next run starts with it.
 class EngineGainVolume : public platform::IProgramVolume {
 public:
     // Applies the gain stored in StateFile, when there is a valid one, to the engine at once. An empty StateFile
     // keeps nothing.
     EngineGainVolume(audio::SoundPlayer& sound, QString stateFile);
-    ~EngineGainVolume() override;
 
     void follow(const QString& streamName) override;
     bool isAvailable() override;
     bool read(platform::ChannelVolume& volume) override;
     bool write(platform::ChannelVolume volume) override;
 
-    // Writes a changed gain to the store now. GUI thread.
-    void save();
-
-    // Reads a stored gain; false when the store has none or it is malformed.
-    static bool loadStored(const QString& stateFile, audio::MasterGain& gain);
-
 private:
     audio::SoundPlayer& m_sound;
-    QString m_stateFile;
-    bool m_dirty = false;
-    // A drag of the slider makes several writes; the store gets the last one.
-    QTimer m_saveTimer;
+    KeptVolume m_kept;
 };
 
 // Makes the volume the slider controls for Sound's output as it started. SoundServer follows the engine's stream

@@ -4,6 +4,7 @@
 #include "app/volumetarget.h"
 #include "audio/soundplayer.h"
 #include "platform/linux/linuxprogramvolume.h"
+#include "tests/audio/audiotestsupport.h"
 #include "tests/support/programrun.h"
 #include "tests/support/testsupport.h"
 
@@ -152,6 +153,55 @@ TEST_F(VolumeOnSoundServerTest, SetWhileTheStreamIsAwayReachesTheNextStream) {
     EXPECT_TRUE(test::waitFor([] { return ourStream().left == 32764 && ourStream().right == 32764; }, 5000))
         << ourStream().left << "/" << ourStream().right;
     EXPECT_EQ(m_slider.value(), 4);
+}
+
+// The output's stream exists only from the first sound on. Before it the slider shows the volume the last run left,
+// which the stream is given when it comes, or full volume when none was kept; never zero.
+TEST_F(VolumeOnSoundServerTest, BeforeTheFirstSoundTheSliderShowsTheVolumeOfTheLastRun) {
+    for (int notch = 0; notch < 4; ++notch) {
+        wheelNotch(-120);
+    }
+    ASSERT_TRUE(test::waitFor([] { return ourStream().left == 32764; }, 5000));
+    // This run ends; its volume is kept.
+    m_control.reset();
+    m_volume.reset();
+    m_sound.stop();
+    ASSERT_TRUE(test::waitFor([] { return ourStream().index < 0; }, 5000));
+
+    test::TempFolder nothingKept;
+    const QString tone = nothingKept.file(QStringLiteral("tone.wav"));
+    test::writeWav16(tone, 44100, 2, test::sineSamples16(1000, 44100, 4410, 0.5));
+    for (const bool kept : {true, false}) {
+        audio::EngineConfig config;
+        config.closedUntilFirstSound = true;
+        audio::SoundPlayer next(config);
+        ASSERT_TRUE(next.start());
+        std::unique_ptr<platform::IProgramVolume> volume =
+            makeProgramVolume(next, m_server, kept ? m_state.path() : nothingKept.path());
+        QSlider slider;
+        VolumeControl control(
+            &slider, &m_home, *volume,
+            StatusTextSink{[this] { return m_text; }, [this](const QString& text) { m_text = text; }});
+        control.tick();
+        EXPECT_EQ(slider.value(), kept ? 4 : 8) << (kept ? "kept" : "nothing kept");
+        EXPECT_EQ(m_text, "Press any key");
+        ASSERT_LT(ourStream().index, 0) << "the output opened before the first sound";
+
+        next.playSoundFile(tone, true);
+        ASSERT_TRUE(test::waitFor([] { return ourStream().index >= 0; }, 5000));
+        if (kept) {
+            EXPECT_TRUE(test::waitFor(
+                [&] {
+                    control.tick();
+                    return ourStream().left == 32764 && ourStream().right == 32764;
+                },
+                5000))
+                << ourStream().left << "/" << ourStream().right;
+            EXPECT_EQ(slider.value(), 4);
+        }
+        next.stop();
+        ASSERT_TRUE(test::waitFor([] { return ourStream().index < 0; }, 5000));
+    }
 }
 
 TEST_F(VolumeOnSoundServerTest, UnequalChannelsFollowTheRightOne) {
