@@ -226,8 +226,7 @@ struct AudioEngine::State {
     bool deviceLost(quint64& lastPeriods, Clock::time_point& lastProgress);
     bool idleLongEnough() const;
     // With an adaptive period: the period to open the device at now, after the underruns counted since the last
-    // look; 0 to keep the current one.
-    // The period the device should move to now (0: stay); asked at every check of a running device, and at
+    // look and the machine's load; 0 to keep the current one. Asked at every check of a running device, and at
     // openings.
     int tunedPeriod(bool opening);
     bool machineBusyNow() { return config.machineBusy ? config.machineBusy() : loadWatch.busy(nowNanos()); }
