@@ -122,7 +122,8 @@ TEST_P(SoundServerTest, ServerRestartedUnderThePlayerIsHeardAgainWithoutARestart
     m_server.stopRecorder();
     m_server.kill();
     ASSERT_TRUE(waitFor([&] { return player.engine().outputState() == OutputState::Lost; }, WaitMs));
-    EXPECT_TRUE(log.contains(QStringLiteral("Audio output lost")));
+    // Said just after the state changes.
+    EXPECT_TRUE(waitFor([&] { return log.contains(QStringLiteral("Audio output lost")); }, WaitMs));
     // Meanwhile the fallback player takes the sounds.
     player.playSoundFile(m_tone, true);
     EXPECT_TRUE(waitFor([&] { return m_fallback.played == QStringList{m_tone}; }, WaitMs));
@@ -133,7 +134,7 @@ TEST_P(SoundServerTest, ServerRestartedUnderThePlayerIsHeardAgainWithoutARestart
     player.playSoundFile(m_tone, true);
     EXPECT_TRUE(waitFor([&] { return m_server.heard(1000); }, WaitMs)) << "not heard after the restart";
     EXPECT_EQ(player.engine().outputState(), OutputState::Running);
-    EXPECT_TRUE(log.contains(QStringLiteral("Audio output is back")));
+    EXPECT_TRUE(waitFor([&] { return log.contains(QStringLiteral("Audio output is back")); }, WaitMs));
     EXPECT_EQ(m_fallback.played, QStringList{m_tone});
     player.stop();
 }
