@@ -304,7 +304,8 @@ public:
     bool start(const Rig& rig, const QString& logFile) {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("HOME", rig.home);
-        environment.insert("SDL_AUDIODRIVER", "pulseaudio");
+        // SDL's PulseAudio driver unless CLAVORA_BENCH_SDL_DRIVER names another (SDL's own "pipewire").
+        environment.insert("SDL_AUDIODRIVER", qEnvironmentVariable("CLAVORA_BENCH_SDL_DRIVER", "pulseaudio"));
         environment.insert("QT_LOGGING_RULES", "clavora.*.info=true");
         m_process.setProcessEnvironment(environment);
         m_process.setWorkingDirectory(rig.home);
