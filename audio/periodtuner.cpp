@@ -31,7 +31,8 @@ namespace {
 
 // Some thread kept waiting for a processor this share of the time: the audio threads would wait as often.
 constexpr double BusyWaitingShare = 0.2;
-// The shortest and longest stretch of time the waiting is judged over.
+// The shortest stretch of time the waiting is judged over, and how far apart the readings kept to judge by are at
+// least (so the stretch is at most about twice that plus the time between two ticks).
 constexpr qint64 ShortestWindowNs = 200'000'000;
 constexpr qint64 KeptReadingNs = 500'000'000;
 
