@@ -22,6 +22,8 @@ const QString ServerStoreSection = QStringLiteral("ServerVolume");
 const QString StoreLeft = QStringLiteral("Left");
 const QString StoreRight = QStringLiteral("Right");
 constexpr int SaveDelayMs = 1000;
+// Looks (one every 100 ms) for which a stream that came back is given the slider's volume until it shows it.
+constexpr int MaxReapplyTries = 20;
 
 // The sound server's volume, followed for the engine's stream. The voice output is a stream of its own at the
 // server, which the slider does not reach there; its gain in the engine follows the server's volume instead, through
@@ -44,6 +46,7 @@ public:
             // gets the volume the slider shows. Before any stream, the slider is shown the kept volume, or the full
             // volume a server gives a new stream.
             m_reapply = m_known;
+            m_reapplyTries = 0;
             if (m_shown) {
                 return false;
             }
@@ -53,8 +56,14 @@ public:
         }
         m_shown = true;
         if (m_reapply) {
-            m_reapply = false;
-            if (!(volume == m_last) && m_server.write(m_last)) {
+            // Given again at every look while the stream still shows what it had: a write can be lost on a stream
+            // that goes as it is made (the output's opening at start-up is one). Any other volume was set elsewhere
+            // meanwhile and is taken; a stream that never takes ours is left as it is.
+            if (volume == m_last || (m_reapplyTries > 0 && !(volume == m_reapplyFrom)) ||
+                ++m_reapplyTries > MaxReapplyTries) {
+                m_reapply = false;
+            } else if (m_server.write(m_last)) {
+                m_reapplyFrom = volume;
                 volume = m_last;
             }
         }
@@ -74,6 +83,7 @@ public:
         if (!m_server.write(volume)) {
             // Set while the stream is away: kept for the next one, as the slider shows it.
             m_reapply = true;
+            m_reapplyTries = 0;
         }
         mirrorToVoiceOutput(volume);
         return true;
@@ -95,6 +105,8 @@ private:
     platform::ChannelVolume m_last;
     bool m_known = false;
     bool m_reapply = false;
+    int m_reapplyTries = 0;
+    platform::ChannelVolume m_reapplyFrom; // what the stream showed when it was last given the volume
     // Whether the slider has been shown a volume.
     bool m_shown = false;
 };
