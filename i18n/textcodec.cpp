@@ -268,6 +268,10 @@ QStringList splitLines(QStringView text) {
 }
 
 QString trimBlanksAndControls(const QString& text) {
+    return trimBlanksAndControls(QStringView(text)).toString();
+}
+
+QStringView trimBlanksAndControls(QStringView text) {
     qsizetype begin = 0;
     qsizetype end = text.size();
     while (begin < end && text.at(begin).unicode() <= 32) {

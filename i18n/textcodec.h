@@ -57,7 +57,8 @@ std::optional<QString> decodeUnicode(QByteArrayView bytes);
 QStringList splitLines(QStringView text);
 
 // Text without its leading and trailing blanks and control characters (every character of code 32 or below, line
-// breaks included).
+// breaks included). The view is a part of the text it was given.
 QString trimBlanksAndControls(const QString& text);
+QStringView trimBlanksAndControls(QStringView text);
 
 } // namespace clavora::text

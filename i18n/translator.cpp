@@ -20,19 +20,6 @@ const QLatin1String LanguageSuffix(".lang.txt");
 const QLatin1String LanguagePattern("*lang.txt");
 const QLatin1String CodeTableName("LanguageCodes.csv");
 
-// Blanks and control characters (code 32 and below) count as padding in the code table and in a file name.
-QStringView trimControl(QStringView text) {
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && text.at(begin).unicode() <= 32) {
-        ++begin;
-    }
-    while (end > begin && text.at(end - 1).unicode() <= 32) {
-        --end;
-    }
-    return text.mid(begin, end - begin);
-}
-
 // The table names files in any letter case of A to Z; other letters must match as written, the way the file
 // names were given.
 bool equalFoldingAscii(QStringView a, QStringView b) {
@@ -147,7 +134,7 @@ Status Translator::load(const QString& fileName, bool english) {
     }
 
     QString chosen = fileName;
-    if (trimControl(fileName).isEmpty()) {
+    if (text::trimBlanksAndControls(QStringView(fileName)).isEmpty()) {
         chosen = chooseAutomatically();
     } else if (fileName.contains(QLatin1Char('/'))) {
         // A name, not a path: nothing outside the languages folder is ever read as a language.
@@ -239,8 +226,8 @@ QString languageFileForCode(const QStringList& tableLines, const QString& code) 
         if (comma < 0) {
             continue;
         }
-        if (trimControl(QStringView(line).left(comma)) == code) {
-            return trimControl(QStringView(line).mid(comma + 1)).toString();
+        if (text::trimBlanksAndControls(QStringView(line).left(comma)) == code) {
+            return text::trimBlanksAndControls(QStringView(line).mid(comma + 1)).toString();
         }
     }
     return QString();
