@@ -157,7 +157,9 @@ TEST_F(EngineTest, StreamsFreedBeforeTheirFileIsOpenAreReleased) {
     for (int i = 0; i < 40; ++i) {
         slow.push_back(m_engine.openStream(junk));
         ASSERT_NE(slow.back(), 0u);
-        ASSERT_TRUE(m_engine.play(slow.back()));
+        // A fast machine may have found the file to be no sound already, and then the stream is dead and will not
+        // play; either way it must be released.
+        m_engine.play(slow.back());
     }
     std::vector<quint32> waiting;
     for (int i = 0; i < 20; ++i) {
