@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <unordered_set>
 #include <cmath>
 
 Q_LOGGING_CATEGORY(lcVolume, "clavora.platform.volume")
@@ -100,6 +101,11 @@ struct LinuxProgramVolume::Backend {
     quint32 sentWrite = 0;  // number of the last write handed to the server
     int writesInFlight = 0; // sent, not yet acknowledged
     bool scanning = false;
+    bool scanAgain = false; // a scan was asked for while one ran
+    // Clients known to be this process's or another's. A stream says its process itself through the PulseAudio
+    // interface; one made through PipeWire's own says it only through its client.
+    std::unordered_set<quint32> ourClients;
+    std::unordered_set<quint32> otherClients;
     quint32 bestMatch = PA_INVALID_INDEX;
 
     bool start() {
@@ -183,6 +189,9 @@ struct LinuxProgramVolume::Backend {
         forgetStream();
         writesInFlight = 0;
         scanning = false;
+        scanAgain = false;
+        ourClients.clear();
+        otherClients.clear();
         timeval when{};
         pa_gettimeofday(&when);
         pa_timeval_add(&when, RetryInterval);
@@ -202,7 +211,10 @@ struct LinuxProgramVolume::Backend {
         switch (pa_context_get_state(context)) {
         case PA_CONTEXT_READY:
             qCDebug(lcVolume) << "Connected to the sound server";
-            pa_operation_unref(pa_context_subscribe(context, PA_SUBSCRIPTION_MASK_SINK_INPUT, nullptr, nullptr));
+            pa_operation_unref(pa_context_subscribe(
+                context,
+                static_cast<pa_subscription_mask_t>(PA_SUBSCRIPTION_MASK_SINK_INPUT | PA_SUBSCRIPTION_MASK_CLIENT),
+                nullptr, nullptr));
             self->scan();
             break;
         case PA_CONTEXT_FAILED:
@@ -219,6 +231,7 @@ struct LinuxProgramVolume::Backend {
     // lingers; the highest index is then the likelier to be the new one on PulseAudio.
     void scan() {
         if (scanning) {
+            scanAgain = true;
             return;
         }
         scanning = true;
@@ -243,10 +256,22 @@ struct LinuxProgramVolume::Backend {
         if (self->bestMatch == PA_INVALID_INDEX) {
             self->forgetStream();
         }
+        if (self->scanAgain) {
+            self->scanAgain = false;
+            self->scan();
+        }
     }
 
     static void onEvent(pa_context* context, pa_subscription_event_type_t type, uint32_t index, void* userdata) {
         auto* self = static_cast<Backend*>(userdata);
+        if ((type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) == PA_SUBSCRIPTION_EVENT_CLIENT) {
+            // Client numbers are reused (on PipeWire): what was known of a departed one no longer holds.
+            if ((type & PA_SUBSCRIPTION_EVENT_TYPE_MASK) == PA_SUBSCRIPTION_EVENT_REMOVE) {
+                self->ourClients.erase(index);
+                self->otherClients.erase(index);
+            }
+            return;
+        }
         if ((type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) != PA_SUBSCRIPTION_EVENT_SINK_INPUT) {
             return;
         }
@@ -278,12 +303,12 @@ struct LinuxProgramVolume::Backend {
         }
     }
 
-    bool isOurs(const pa_sink_input_info& info) const {
+    bool isOurs(const pa_sink_input_info& info) {
         if (!info.has_volume) {
             return false;
         }
         const char* process = pa_proplist_gets(info.proplist, PA_PROP_APPLICATION_PROCESS_ID);
-        if (process == nullptr || pid != process) {
+        if (process == nullptr ? !isOurClient(info.client) : pid != process) {
             return false;
         }
         const char* name = pa_proplist_gets(info.proplist, PA_PROP_MEDIA_NAME);
@@ -291,6 +316,36 @@ struct LinuxProgramVolume::Backend {
             name = info.name;
         }
         return streamName.isEmpty() || (name != nullptr && streamName == name);
+    }
+
+    // Whether a client is known to be this process's; an unknown one is asked about, and once it turns out to be
+    // ours the streams are looked through again.
+    bool isOurClient(quint32 client) {
+        if (client == PA_INVALID_INDEX || otherClients.count(client) != 0) {
+            return false;
+        }
+        if (ourClients.count(client) != 0) {
+            return true;
+        }
+        if (pa_operation* op = pa_context_get_client_info(context, client, &Backend::onClient, this)) {
+            pa_operation_unref(op);
+        }
+        return false;
+    }
+
+    static void onClient(pa_context*, const pa_client_info* info, int eol, void* userdata) {
+        auto* self = static_cast<Backend*>(userdata);
+        if (eol != 0 || info == nullptr) {
+            return;
+        }
+        const char* process = pa_proplist_gets(info->proplist, PA_PROP_APPLICATION_PROCESS_ID);
+        if (process != nullptr && self->pid == process) {
+            if (self->ourClients.insert(info->index).second) {
+                self->scan();
+            }
+        } else {
+            self->otherClients.insert(info->index);
+        }
     }
 
     void take(const pa_sink_input_info& info) {
