@@ -2,6 +2,7 @@
 #include "app/startup.h"
 
 #include "app/application.h"
+#include "app/audiodrivers.h"
 #include "app/datafolder.h"
 #include "app/mainwindow.h"
 #include "app/messagebox.h"
@@ -14,10 +15,14 @@
 #include "platform/filesystem.h"
 #include "platform/locale.h"
 #include "platform/process.h"
+#include "platform/soundserver.h"
 
 namespace clavora {
 
 namespace {
+
+// How long start-up waits for the sound server to say what it is; beyond it SDL chooses the driver itself.
+constexpr std::chrono::milliseconds SoundServerTimeout{500};
 
 void writeDiagnostics(std::FILE* out, audio::SoundPlayer& player) {
     const QByteArray line = player.engine().diagnostics().toLocal8Bit() + '\n';
@@ -102,6 +107,12 @@ void Startup::createWindow() {
     config.periodPolicy.busyPeriod = 1024;
     config.preferDeviceRate = true;
     config.closedUntilFirstSound = true;
+    if (qEnvironmentVariableIsEmpty("SDL_AUDIODRIVER")) {
+        const platform::SoundServerInfo server = platform::querySoundServer(SoundServerTimeout);
+        config.drivers = preferredAudioDrivers(server);
+        qCInfo(lcApp) << "sound server:" << (server.answers ? server.name : QStringLiteral("none"))
+                      << (server.pipeWire && !server.sessionManager ? "without a session manager" : "");
+    }
     m_player = std::make_unique<audio::SoundPlayer>(config);
     m_soundBoard = std::make_unique<SoundBoard>(m_keyMap, *m_options, *m_player, m_context.locale.decimalSeparator);
     m_window = std::make_unique<MainWindow>(m_context, *m_options, m_keyMap, *m_soundBoard, m_translator);

@@ -93,8 +93,14 @@ struct Stream {
 };
 
 // SDL counts the users of its audio subsystem itself, so several engines (tests) do not shut it under each other.
-bool acquireSdlAudio() {
+bool acquireSdlAudio(const QByteArray& drivers) {
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    // A hint of normal priority gives way to the environment variable.
+    if (drivers.isEmpty()) {
+        SDL_ResetHint(SDL_HINT_AUDIODRIVER);
+    } else {
+        SDL_SetHint(SDL_HINT_AUDIODRIVER, drivers.constData());
+    }
     SDL_SetHint(SDL_HINT_AUDIO_DEVICE_APP_NAME, "Clavora");
     SDL_SetHint(SDL_HINT_AUDIO_DEVICE_STREAM_NAME, OutputStreamName);
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
@@ -772,7 +778,7 @@ bool AudioEngine::start(const EngineConfig& config) {
     state->gain.store(static_cast<quint32>(m_gain.left) | (static_cast<quint32>(m_gain.right) << 16));
 
     if (config.useDevice) {
-        if (!acquireSdlAudio()) {
+        if (!acquireSdlAudio(config.drivers)) {
             return false;
         }
         state->holdsSdl = true;

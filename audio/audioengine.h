@@ -13,6 +13,7 @@
 #include "audio/mixer.h"
 #include "audio/periodtuner.h"
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 
@@ -36,6 +37,10 @@ struct EngineConfig {
     // has nothing to resample, which saves it work and a little delay.
     bool preferDeviceRate = false;
     int channels = 2;
+    // The SDL audio drivers to try, in order and comma-separated ("pipewire,pulseaudio"); empty leaves the choice to
+    // SDL. The SDL_AUDIODRIVER environment variable, where set, overrides it. Only the first engine to start in the
+    // process chooses: the drivers of the others are those SDL runs by then.
+    QByteArray drivers;
     // The output device by the name the audio driver lists it under; empty for the system's default.
     QString deviceName;
     // Device buffer, in frames: 10 ms at 44.1 kHz. With an adaptive period, only the size while none is chosen.

@@ -304,8 +304,12 @@ public:
     bool start(const Rig& rig, const QString& logFile) {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("HOME", rig.home);
-        // SDL's PulseAudio driver unless CLAVORA_BENCH_SDL_DRIVER names another (SDL's own "pipewire").
-        environment.insert("SDL_AUDIODRIVER", qEnvironmentVariable("CLAVORA_BENCH_SDL_DRIVER", "pulseaudio"));
+        // The driver the program chooses for the server, unless CLAVORA_BENCH_SDL_DRIVER names one.
+        if (qEnvironmentVariableIsSet("CLAVORA_BENCH_SDL_DRIVER")) {
+            environment.insert("SDL_AUDIODRIVER", qEnvironmentVariable("CLAVORA_BENCH_SDL_DRIVER"));
+        } else {
+            environment.remove("SDL_AUDIODRIVER");
+        }
         environment.insert("QT_LOGGING_RULES", "clavora.*.info=true");
         m_process.setProcessEnvironment(environment);
         m_process.setWorkingDirectory(rig.home);

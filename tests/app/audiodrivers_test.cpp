@@ -1,0 +1,144 @@
+// The audio driver the program picks by the sound server that answers, against servers of the test's own: the
+// server is told apart, the output plays through the driver picked for it, and the volume slider's server side finds
+// the program's stream whichever driver made it.
+#include "app/audiodrivers.h"
+#include "audio/soundplayer.h"
+#include "platform/linux/linuxprogramvolume.h"
+#include "platform/soundserver.h"
+#include "tests/audio/audiotestsupport.h"
+#include "tests/audio/testsoundserver.h"
+#include "tests/support/testsupport.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <gtest/gtest.h>
+
+using namespace clavora;
+using clavora::test::TestSoundServer;
+
+namespace {
+
+constexpr int WaitMs = 20000;
+constexpr std::chrono::milliseconds QueryTimeout{2000};
+
+TEST(PreferredAudioDriversTest, SdlsPipeWireDriverOnlyWherePipeWireCanLinkItsStream) {
+    struct Case {
+        platform::SoundServerInfo server;
+        QByteArray drivers;
+    };
+    const Case cases[] = {
+        {{true, QStringLiteral("PulseAudio (on PipeWire 0.3.65)"), true, true}, "pipewire,pulseaudio"},
+        // Without a session manager SDL's PipeWire driver would wait for ever to be linked.
+        {{true, QStringLiteral("PulseAudio (on PipeWire 0.3.65)"), true, false}, ""},
+        {{true, QStringLiteral("pulseaudio"), false, false}, ""},
+        {{}, ""},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(preferredAudioDrivers(c.server), c.drivers) << c.server.name.toStdString();
+    }
+}
+
+// Sets a variable for the life of the object, or removes it (a null value), and puts back what was there.
+class ScopedVariable {
+public:
+    ScopedVariable(const char* name, const QByteArray& value)
+        : m_name(name), m_wasSet(qEnvironmentVariableIsSet(name)), m_previous(qgetenv(name)) {
+        if (value.isNull()) {
+            qunsetenv(name);
+        } else {
+            qputenv(name, value);
+        }
+    }
+    ~ScopedVariable() {
+        if (m_wasSet) {
+            qputenv(m_name, m_previous);
+        } else {
+            qunsetenv(m_name);
+        }
+    }
+
+private:
+    const char* m_name;
+    bool m_wasSet;
+    QByteArray m_previous;
+};
+
+TEST(SoundServerQueryTest, NoServerIsSaidAtOnce) {
+    test::TempFolder folder;
+    ScopedVariable server("PULSE_SERVER", "unix:" + QFile::encodeName(folder.file(QStringLiteral("none"))));
+    QElapsedTimer timer;
+    timer.start();
+    const platform::SoundServerInfo info = platform::querySoundServer(QueryTimeout);
+    EXPECT_FALSE(info.answers);
+    EXPECT_LT(timer.elapsed(), QueryTimeout.count());
+    EXPECT_TRUE(preferredAudioDrivers(info).isEmpty());
+}
+
+struct Server {
+    TestSoundServer::Kind kind;
+    const char* expectedDriver;
+    const char* name;
+};
+
+void PrintTo(const Server& server, std::ostream* out) {
+    *out << server.name;
+}
+
+class ProgramOnSoundServerTest : public ::testing::TestWithParam<Server> {
+protected:
+    void SetUp() override {
+        if (!TestSoundServer::available(GetParam().kind)) {
+            GTEST_SKIP() << "the sound server's programs are not installed";
+        }
+        m_tone = m_folder.file(QStringLiteral("tone.wav"));
+        test::writeWav16(m_tone, 44100, 2, test::sineSamples16(1000, 44100, 44100 / 4, 0.5));
+        ASSERT_TRUE(m_server.start());
+        ASSERT_TRUE(m_server.startRecorder());
+    }
+
+    test::TempFolder m_folder;
+    // The program's choice, not the test suite's dummy driver.
+    ScopedVariable m_driver{"SDL_AUDIODRIVER", QByteArray()};
+    TestSoundServer m_server{m_folder.file(QStringLiteral("runtime")), GetParam().kind};
+    ScopedVariable m_pulse{"PULSE_SERVER", QFile::encodeName(m_server.address())};
+    ScopedVariable m_pipeWire{"PIPEWIRE_RUNTIME_DIR", QFile::encodeName(m_folder.file(QStringLiteral("runtime")))};
+    QString m_tone;
+};
+
+TEST_P(ProgramOnSoundServerTest, TheServerIsToldApartAndItsDriverPlaysAStreamTheVolumeFollows) {
+    const platform::SoundServerInfo info = platform::querySoundServer(QueryTimeout);
+    ASSERT_TRUE(info.answers);
+    const bool pipeWire = GetParam().kind == TestSoundServer::Kind::PipeWire;
+    EXPECT_EQ(info.pipeWire, pipeWire) << info.name.toStdString();
+    EXPECT_EQ(info.sessionManager, pipeWire);
+
+    audio::EngineConfig config;
+    config.drivers = preferredAudioDrivers(info);
+    audio::SoundPlayer player(config);
+    ASSERT_TRUE(player.start());
+    EXPECT_EQ(player.engine().outputDriver(), GetParam().expectedDriver);
+    player.playSoundFile(m_tone, true);
+    EXPECT_TRUE(test::waitFor([&] { return m_server.heard(1000); }, WaitMs));
+
+    // The stream is found by this process's id, which SDL's PipeWire driver gives only to its connection.
+    platform::LinuxProgramVolume volume;
+    volume.follow(QLatin1String(audio::OutputStreamName));
+    ASSERT_TRUE(test::waitFor([&] { return volume.isAvailable(); }, WaitMs));
+    const QString stream = m_server.pactl({QStringLiteral("list"), QStringLiteral("sink-inputs"), QStringLiteral("short")})
+                               .section(QLatin1Char('\t'), 0, 0);
+    m_server.pactl({QStringLiteral("set-sink-input-volume"), stream, QStringLiteral("16384")});
+    const quint16 quarter = platform::LinuxProgramVolume::fromServerVolume(16384);
+    platform::ChannelVolume read;
+    EXPECT_TRUE(test::waitFor([&] { return volume.read(read) && read == platform::ChannelVolume{quarter, quarter}; },
+                              WaitMs))
+        << read.left << " " << read.right;
+    player.stop();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Servers, ProgramOnSoundServerTest,
+    ::testing::Values(Server{TestSoundServer::Kind::PulseAudio, "pulseaudio", "PulseAudio"},
+                      Server{TestSoundServer::Kind::PipeWire, "pipewire", "PipeWire"}),
+    [](const ::testing::TestParamInfo<Server>& info) { return info.param.name; });
+
+} // namespace
