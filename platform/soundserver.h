@@ -10,8 +10,8 @@ namespace clavora::platform {
 
 struct SoundServerInfo {
     bool answers = false;
-    QString name;           // as the server calls itself, e.g. "PulseAudio (on PipeWire 0.3.65)"
-    bool pipeWire = false;  // PipeWire, answering through its PulseAudio interface
+    QString name;          // as the server calls itself, e.g. "PulseAudio (on PipeWire 0.3.65)"
+    bool pipeWire = false; // PipeWire, answering through its PulseAudio interface
     // A PipeWire session manager is connected: without one nothing links a new stream to a device, and a client of
     // PipeWire's own interface would wait for its stream for ever.
     bool sessionManager = false;

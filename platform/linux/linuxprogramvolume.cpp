@@ -15,8 +15,8 @@
 
 #include <algorithm>
 #include <atomic>
-#include <unordered_set>
 #include <cmath>
+#include <unordered_set>
 
 Q_LOGGING_CATEGORY(lcVolume, "clavora.platform.volume")
 

@@ -108,8 +108,8 @@ SoundServerInfo querySoundServer(std::chrono::milliseconds timeout) {
         return {};
     }
     while (!query.failed && !(query.info.answers && query.pending == 0)) {
-        const auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline -
-                                                                                std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::microseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) {
             qCWarning(lcSoundServer) << "The sound server did not answer in" << timeout.count() << "ms";
             return {};

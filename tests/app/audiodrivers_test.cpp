@@ -124,21 +124,24 @@ TEST_P(ProgramOnSoundServerTest, TheServerIsToldApartAndItsDriverPlaysAStreamThe
     platform::LinuxProgramVolume volume;
     volume.follow(QLatin1String(audio::OutputStreamName));
     ASSERT_TRUE(test::waitFor([&] { return volume.isAvailable(); }, WaitMs));
-    const QString stream = m_server.pactl({QStringLiteral("list"), QStringLiteral("sink-inputs"), QStringLiteral("short")})
-                               .section(QLatin1Char('\t'), 0, 0);
+    const QString stream =
+        m_server.pactl({QStringLiteral("list"), QStringLiteral("sink-inputs"), QStringLiteral("short")})
+            .section(QLatin1Char('\t'), 0, 0);
     m_server.pactl({QStringLiteral("set-sink-input-volume"), stream, QStringLiteral("16384")});
     const quint16 quarter = platform::LinuxProgramVolume::fromServerVolume(16384);
     platform::ChannelVolume read;
-    EXPECT_TRUE(test::waitFor([&] { return volume.read(read) && read == platform::ChannelVolume{quarter, quarter}; },
-                              WaitMs))
+    EXPECT_TRUE(test::waitFor(
+        [&] {
+            return volume.read(read) && read == platform::ChannelVolume{quarter, quarter};
+        },
+        WaitMs))
         << read.left << " " << read.right;
     player.stop();
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Servers, ProgramOnSoundServerTest,
-    ::testing::Values(Server{TestSoundServer::Kind::PulseAudio, "pulseaudio", "PulseAudio"},
-                      Server{TestSoundServer::Kind::PipeWire, "pipewire", "PipeWire"}),
-    [](const ::testing::TestParamInfo<Server>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Servers, ProgramOnSoundServerTest,
+                         ::testing::Values(Server{TestSoundServer::Kind::PulseAudio, "pulseaudio", "PulseAudio"},
+                                           Server{TestSoundServer::Kind::PipeWire, "pipewire", "PipeWire"}),
+                         [](const ::testing::TestParamInfo<Server>& info) { return info.param.name; });
 
 } // namespace
