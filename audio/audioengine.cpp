@@ -102,7 +102,6 @@ bool acquireSdlAudio(const QByteArray& drivers) {
         SDL_SetHint(SDL_HINT_AUDIODRIVER, drivers.constData());
     }
     SDL_SetHint(SDL_HINT_AUDIO_DEVICE_APP_NAME, "Clavora");
-    SDL_SetHint(SDL_HINT_AUDIO_DEVICE_STREAM_NAME, OutputStreamName);
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
         qCWarning(lcAudio) << "Audio subsystem unavailable:" << SDL_GetError();
         return false;
@@ -112,6 +111,16 @@ bool acquireSdlAudio(const QByteArray& drivers) {
 
 void releaseSdlAudio() {
     SDL_QuitSubSystem(SDL_INIT_AUDIO);
+}
+
+// Opens an SDL output whose stream is named `streamName` at the sound server. SDL's drivers take the name from a
+// hint, which is the whole process's: the openings of all engines (each on a thread of its own) take turns.
+SDL_AudioDeviceID openSdlOutput(const QByteArray& streamName, const QByteArray& device, const SDL_AudioSpec& wanted,
+                                SDL_AudioSpec& obtained, int allowedChanges) {
+    static std::mutex opening;
+    std::lock_guard<std::mutex> lock(opening);
+    SDL_SetHint(SDL_HINT_AUDIO_DEVICE_STREAM_NAME, streamName.isEmpty() ? OutputStreamName : streamName.constData());
+    return SDL_OpenAudioDevice(device.isEmpty() ? nullptr : device.constData(), 0, &wanted, &obtained, allowedChanges);
 }
 
 } // namespace
@@ -507,8 +516,7 @@ bool AudioEngine::State::openDevice() {
     // No callback runs now: the detector's history of the device before is of no use for this one.
     underrunDetector.reset();
     soundedLastPeriod = false;
-    const QByteArray name = config.deviceName.toUtf8();
-    device = SDL_OpenAudioDevice(name.isEmpty() ? nullptr : name.constData(), 0, &wanted, &obtained, 0);
+    device = openSdlOutput(config.streamName, config.deviceName.toUtf8(), wanted, obtained, 0);
     if (device == 0) {
         return false;
     }
@@ -800,9 +808,8 @@ bool AudioEngine::start(const EngineConfig& config) {
         SDL_AudioSpec obtained{};
         // The period size is not left to the driver: SDL 2.26's dummy driver corrupts the heap on close when it
         // changes it, and a driver's own choice is often far above the 10 ms we want.
-        const QByteArray deviceName = config.deviceName.toUtf8();
-        state->device = SDL_OpenAudioDevice(deviceName.isEmpty() ? nullptr : deviceName.constData(), 0, &wanted,
-                                            &obtained, SDL_AUDIO_ALLOW_FREQUENCY_CHANGE);
+        state->device = openSdlOutput(config.streamName, config.deviceName.toUtf8(), wanted, obtained,
+                                      SDL_AUDIO_ALLOW_FREQUENCY_CHANGE);
         if (state->device == 0) {
             qCWarning(lcAudio) << "Cannot open the audio output:" << SDL_GetError();
             releaseSdlAudio();

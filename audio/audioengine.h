@@ -26,6 +26,9 @@ namespace clavora::audio {
 // The name of the output's stream at a sound server (its application name is "Clavora"), by which the program's
 // own volume is found there.
 inline constexpr char OutputStreamName[] = "Sound playback";
+// The stream of the second output, into the voice chat's microphone: named apart, so the volume slider stays on the
+// speakers' stream.
+inline constexpr char VoiceStreamName[] = "Sound playback into the microphone";
 
 struct EngineConfig {
     // Output through the default SDL device. Without it nothing is opened and the caller pulls with render(): tests
@@ -43,6 +46,8 @@ struct EngineConfig {
     QByteArray drivers;
     // The output device by the name the audio driver lists it under; empty for the system's default.
     QString deviceName;
+    // The name its stream is given at the sound server.
+    QByteArray streamName = OutputStreamName;
     // Device buffer, in frames: 10 ms at 44.1 kHz. With an adaptive period, only the size while none is chosen.
     int periodFrames = 441;
     // Whether the period follows what the machine sustains: the device starts at the smallest period of

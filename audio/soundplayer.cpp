@@ -34,6 +34,7 @@ bool SoundPlayer::startVoiceOutput(const QString& deviceName) {
     stopVoiceOutput();
     EngineConfig config = m_config;
     config.deviceName = deviceName;
+    config.streamName = VoiceStreamName;
     // A call adds far more delay than any period, and a small period would draw the voice mix's sink down to it,
     // starving the microphone's own loop into the same sink.
     config.adaptivePeriod = false;

@@ -11,6 +11,9 @@
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <gtest/gtest.h>
 
 using namespace clavora;
@@ -84,6 +87,22 @@ void PrintTo(const Server& server, std::ostream* out) {
     *out << server.name;
 }
 
+// The index of the stream of that name at the server (only this process plays there); empty when there is none.
+QString streamIndex(const TestSoundServer& server, const char* name) {
+    const QJsonArray streams =
+        QJsonDocument::fromJson(server
+                                    .pactl({QStringLiteral("-f"), QStringLiteral("json"), QStringLiteral("list"),
+                                            QStringLiteral("sink-inputs")})
+                                    .toUtf8())
+            .array();
+    for (const QJsonValue& stream : streams) {
+        if (stream[QStringLiteral("properties")][QStringLiteral("media.name")].toString() == QLatin1String(name)) {
+            return QString::number(stream[QStringLiteral("index")].toInt());
+        }
+    }
+    return QString();
+}
+
 class ProgramOnSoundServerTest : public ::testing::TestWithParam<Server> {
 protected:
     void SetUp() override {
@@ -120,14 +139,25 @@ TEST_P(ProgramOnSoundServerTest, TheServerIsToldApartAndItsDriverPlaysAStreamThe
     player.playSoundFile(m_tone, true);
     EXPECT_TRUE(test::waitFor([&] { return m_server.heard(1000); }, WaitMs));
 
-    // The stream is found by this process's id, which SDL's PipeWire driver gives only to its connection.
+    // A second output, as for the microphone, comes after the speakers' and is named apart.
+    ASSERT_TRUE(player.startVoiceOutput(QString()));
+    QString speakers;
+    QString voice;
+    ASSERT_TRUE(test::waitFor(
+        [&] {
+            speakers = streamIndex(m_server, audio::OutputStreamName);
+            voice = streamIndex(m_server, audio::VoiceStreamName);
+            return !speakers.isEmpty() && !voice.isEmpty();
+        },
+        WaitMs));
+
+    // The speakers' stream is found by this process's id, which SDL's PipeWire driver gives only to its connection,
+    // and by its name: the newer stream into the microphone is not taken for it.
     platform::LinuxProgramVolume volume;
     volume.follow(QLatin1String(audio::OutputStreamName));
     ASSERT_TRUE(test::waitFor([&] { return volume.isAvailable(); }, WaitMs));
-    const QString stream =
-        m_server.pactl({QStringLiteral("list"), QStringLiteral("sink-inputs"), QStringLiteral("short")})
-            .section(QLatin1Char('\t'), 0, 0);
-    m_server.pactl({QStringLiteral("set-sink-input-volume"), stream, QStringLiteral("16384")});
+    m_server.pactl({QStringLiteral("set-sink-input-volume"), voice, QStringLiteral("8192")});
+    m_server.pactl({QStringLiteral("set-sink-input-volume"), speakers, QStringLiteral("16384")});
     const quint16 quarter = platform::LinuxProgramVolume::fromServerVolume(16384);
     platform::ChannelVolume read;
     EXPECT_TRUE(test::waitFor(
