@@ -32,7 +32,8 @@ for _ in $(seq 50); do [ -S "$runtime/bus" ] && break; sleep 0.1; done
 pipewire >"$runtime/pipewire.log" 2>&1 &
 pids+=($!)
 for _ in $(seq 50); do [ -S "$runtime/pipewire-0" ] && break; sleep 0.1; done
-wireplumber >"$runtime/wireplumber.log" 2>&1 &
+# The session manager restores the volumes it saw for a program; a run of its own starts from none.
+XDG_STATE_HOME=$runtime/state wireplumber >"$runtime/wireplumber.log" 2>&1 &
 pids+=($!)
 pipewire-pulse >"$runtime/pipewire-pulse.log" 2>&1 &
 pids+=($!)
