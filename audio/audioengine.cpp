@@ -43,6 +43,10 @@ constexpr auto DeviceCheckInterval = 100ms;
 // ReopenSpacing: a key held in hotkey mode must not turn into a storm of connection attempts.
 constexpr auto ReopenInterval = 1000ms;
 constexpr auto ReopenSpacing = 100ms;
+// How long the end of the engine waits for the device's thread. A closing or opening takes milliseconds; one that the
+// driver does not answer (SDL's PipeWire driver waits for ever for a stream nobody links, without a session manager)
+// must not hold up the end of the program.
+constexpr auto DeviceThreadEndTimeout = 3000ms;
 // A smaller period is tried only when no sound has played for this long: the device is opened again for it, which
 // would be heard as a gap.
 constexpr auto QuietBeforeShrinking = 1000ms;
@@ -172,6 +176,7 @@ struct AudioEngine::State {
     std::condition_variable deviceWake;
     bool deviceKick = false; // a stream was played or freed
     bool deviceQuit = false;
+    bool deviceThreadDone = false; // the device's thread is through and has closed the device
     std::atomic<OutputState> outputState{OutputState::Running};
     std::atomic<int> deviceOpenings{0};
     Clock::time_point openedAt; // the device thread's
@@ -753,6 +758,10 @@ void AudioEngine::State::deviceLoop() {
     }
     lock.unlock();
     closeDevice();
+    lock.lock();
+    deviceThreadDone = true;
+    lock.unlock();
+    deviceWake.notify_all();
 }
 
 AudioEngine::AudioEngine() = default;
@@ -860,11 +869,15 @@ void AudioEngine::shutdown() {
     // The device thread closes the device on its way out; closing waits for a running callback to return, and after
     // it nothing reads the rings.
     if (m_state->deviceThread.joinable()) {
-        {
-            std::lock_guard<std::mutex> lock(m_state->deviceMutex);
-            m_state->deviceQuit = true;
-        }
+        std::unique_lock<std::mutex> lock(m_state->deviceMutex);
+        m_state->deviceQuit = true;
         m_state->deviceWake.notify_all();
+        if (!m_state->deviceWake.wait_for(lock, DeviceThreadEndTimeout, [this] { return m_state->deviceThreadDone; })) {
+            lock.unlock();
+            abandon();
+            return;
+        }
+        lock.unlock();
         m_state->deviceThread.join();
     }
     m_state->closeDevice();
@@ -881,6 +894,16 @@ void AudioEngine::shutdown() {
     if (holdsSdl) {
         releaseSdlAudio();
     }
+}
+
+void AudioEngine::abandon() {
+    qCWarning(lcAudio) << "The audio output does not answer; it is left behind";
+    // Its thread may yet come back and will use the engine's state then, as will the threads that feed the streams
+    // it holds: all of it stays, unowned, for the life of the process, and so does SDL's audio.
+    m_state->deviceThread.detach();
+    m_state->worker.detach();
+    m_state->opener.detach();
+    [[maybe_unused]] State* abandoned = m_state.release();
 }
 
 bool AudioEngine::isRunning() const {

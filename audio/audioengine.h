@@ -110,7 +110,9 @@ public:
     bool start(const EngineConfig& config = EngineConfig());
 
     // Stops every stream, closes the device, ends the engine's threads and releases everything. Handles given out
-    // before stay dead. Safe to call when not running. Waits for a file being probed to finish.
+    // before stay dead. Safe to call when not running. Waits for a file being probed to finish. A device the driver
+    // does not let go of within a few seconds (an opening it never answers) is left behind with the engine's
+    // threads, which then stay for the life of the process.
     void shutdown();
 
     bool isRunning() const;
@@ -188,6 +190,9 @@ public:
 
 private:
     struct State;
+    // Lets go of a running engine whose device thread does not come back: see shutdown().
+    void abandon();
+
     std::unique_ptr<State> m_state;
     UnplayableHandler m_unplayable;
     // Never reset, so handles are not reused across restarts either.

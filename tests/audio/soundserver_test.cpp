@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 
 #include <mutex>
@@ -159,6 +160,36 @@ TEST_P(SoundServerTest, IdleOutputLetsTheSinkSuspendAndTheNextSoundIsHeard) {
     EXPECT_TRUE(m_fallback.played.isEmpty());
     player.stop();
 }
+
+// Without a session manager nothing links a new stream, and SDL's PipeWire driver then waits for ever inside its
+// opening. The engine's end (and so the program's) is not held up by it.
+using SessionManagerGoneTest = SoundServerTest;
+
+TEST_P(SessionManagerGoneTest, AnOpeningTheServerNeverAnswersDoesNotHoldUpTheEnd) {
+    AudioLog log;
+    ASSERT_TRUE(m_server.start());
+    EngineConfig config;
+    config.idleTimeout = std::chrono::milliseconds(300);
+    config.closedUntilFirstSound = true;
+    SoundPlayer player(config);
+    ASSERT_TRUE(player.start());
+    ASSERT_EQ(player.engine().outputState(), OutputState::Paused);
+    m_server.killSessionManager();
+    player.playSoundFile(m_tone, true);
+    EXPECT_FALSE(waitFor([&] { return player.engine().deviceOpenings() > 1; }, 1000))
+        << "the opening was answered: nothing here to guard against";
+
+    QElapsedTimer ending;
+    ending.start();
+    player.stop();
+    EXPECT_LT(ending.elapsed(), 10000);
+    EXPECT_FALSE(player.engine().isRunning());
+    EXPECT_TRUE(log.contains(QStringLiteral("does not answer")));
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, SessionManagerGoneTest,
+                         ::testing::Values(Server{Kind::PipeWire, "pipewire", "PipeWireThroughSdlsOwnDriver"}),
+                         [](const ::testing::TestParamInfo<Server>& info) { return info.param.name; });
 
 // SDL's own PipeWire driver says nothing when the server goes away; its callback just stops being called.
 INSTANTIATE_TEST_SUITE_P(Servers, SoundServerTest,

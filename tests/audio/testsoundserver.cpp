@@ -171,6 +171,13 @@ void TestSoundServer::kill() {
     }
 }
 
+void TestSoundServer::killSessionManager() {
+    if (m_sessionManager.state() != QProcess::NotRunning) {
+        m_sessionManager.kill();
+        m_sessionManager.waitForFinished(5000);
+    }
+}
+
 QString TestSoundServer::pactl(const QStringList& arguments) const {
     return runCommand(QStringLiteral("pactl"), QStringList{QStringLiteral("--server=") + address()} + arguments);
 }

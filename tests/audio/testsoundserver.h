@@ -37,6 +37,9 @@ public:
     // Kills the server as a crash would: no goodbye to its clients. The session bus of PipeWire stays.
     void kill();
 
+    // Kills PipeWire's session manager alone: nothing links a new stream from then on.
+    void killSessionManager();
+
     // Runs pactl against this server; its output, empty on failure.
     QString pactl(const QStringList& arguments) const;
 
