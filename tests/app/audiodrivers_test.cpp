@@ -41,34 +41,9 @@ TEST(PreferredAudioDriversTest, SdlsPipeWireDriverOnlyWherePipeWireCanLinkItsStr
     }
 }
 
-// Sets a variable for the life of the object, or removes it (a null value), and puts back what was there.
-class ScopedVariable {
-public:
-    ScopedVariable(const char* name, const QByteArray& value)
-        : m_name(name), m_wasSet(qEnvironmentVariableIsSet(name)), m_previous(qgetenv(name)) {
-        if (value.isNull()) {
-            qunsetenv(name);
-        } else {
-            qputenv(name, value);
-        }
-    }
-    ~ScopedVariable() {
-        if (m_wasSet) {
-            qputenv(m_name, m_previous);
-        } else {
-            qunsetenv(m_name);
-        }
-    }
-
-private:
-    const char* m_name;
-    bool m_wasSet;
-    QByteArray m_previous;
-};
-
 TEST(SoundServerQueryTest, NoServerIsSaidAtOnce) {
     test::TempFolder folder;
-    ScopedVariable server("PULSE_SERVER", "unix:" + QFile::encodeName(folder.file(QStringLiteral("none"))));
+    test::ScopedEnvironment server("PULSE_SERVER", "unix:" + QFile::encodeName(folder.file(QStringLiteral("none"))));
     QElapsedTimer timer;
     timer.start();
     const platform::SoundServerInfo info = platform::querySoundServer(QueryTimeout);
@@ -117,10 +92,11 @@ protected:
 
     test::TempFolder m_folder;
     // The program's choice, not the test suite's dummy driver.
-    ScopedVariable m_driver{"SDL_AUDIODRIVER", QByteArray()};
+    test::ScopedEnvironment m_driver{"SDL_AUDIODRIVER", QByteArray()};
     TestSoundServer m_server{m_folder.file(QStringLiteral("runtime")), GetParam().kind};
-    ScopedVariable m_pulse{"PULSE_SERVER", QFile::encodeName(m_server.address())};
-    ScopedVariable m_pipeWire{"PIPEWIRE_RUNTIME_DIR", QFile::encodeName(m_folder.file(QStringLiteral("runtime")))};
+    test::ScopedEnvironment m_pulse{"PULSE_SERVER", QFile::encodeName(m_server.address())};
+    test::ScopedEnvironment m_pipeWire{"PIPEWIRE_RUNTIME_DIR",
+                                       QFile::encodeName(m_folder.file(QStringLiteral("runtime")))};
     QString m_tone;
 };
 

@@ -83,28 +83,15 @@ protected:
         m_files.programFile = m_folder.file(QStringLiteral("clavora"));
         m_tone = m_folder.file(QStringLiteral("tone.wav"));
         test::writeWav16(m_tone, ToneRate, 2, test::sineSamples16(1000, ToneRate, ToneRate / 4, 0.5));
-        for (const char* name : {"SDL_AUDIODRIVER", "PULSE_SERVER", "PIPEWIRE_RUNTIME_DIR"}) {
-            m_oldEnvironment.emplace_back(name, qgetenv(name));
-        }
-        qputenv("SDL_AUDIODRIVER", GetParam().driver);
-        qputenv("PULSE_SERVER", QFile::encodeName(m_server.address()));
-        qputenv("PIPEWIRE_RUNTIME_DIR", QFile::encodeName(m_folder.file(QStringLiteral("runtime"))));
-    }
-
-    void TearDown() override {
-        for (const auto& [name, value] : m_oldEnvironment) {
-            if (value.isEmpty()) {
-                qunsetenv(name);
-            } else {
-                qputenv(name, value);
-            }
-        }
+        m_environment.set("SDL_AUDIODRIVER", GetParam().driver);
+        m_environment.set("PULSE_SERVER", QFile::encodeName(m_server.address()));
+        m_environment.set("PIPEWIRE_RUNTIME_DIR", QFile::encodeName(m_folder.file(QStringLiteral("runtime"))));
     }
 
     TempFolder m_folder;
     TestSoundServer m_server{m_folder.file(QStringLiteral("runtime")), GetParam().kind};
     QString m_tone;
-    std::vector<std::pair<const char*, QByteArray>> m_oldEnvironment;
+    test::ScopedEnvironment m_environment;
     platform::FakeFileSystem m_files;
     platform::FakeFallbackPlayer m_fallback;
     platform::ScopedService<platform::IFileSystem> m_filesInPlace{m_files};

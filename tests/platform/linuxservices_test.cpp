@@ -34,35 +34,7 @@ using namespace clavora::platform;
 
 namespace {
 
-// Sets environment variables for one test and puts the old values back.
-class ScopedEnvironment {
-public:
-    void set(const char* name, const QByteArray& value) {
-        m_saved.push_back({name, qgetenv(name), qEnvironmentVariableIsSet(name)});
-        if (value.isNull()) {
-            qunsetenv(name);
-        } else {
-            qputenv(name, value);
-        }
-    }
-    ~ScopedEnvironment() {
-        for (auto it = m_saved.rbegin(); it != m_saved.rend(); ++it) {
-            if (it->wasSet) {
-                qputenv(it->name, it->value);
-            } else {
-                qunsetenv(it->name);
-            }
-        }
-    }
-
-private:
-    struct Saved {
-        const char* name;
-        QByteArray value;
-        bool wasSet;
-    };
-    std::vector<Saved> m_saved;
-};
+using test::ScopedEnvironment;
 
 // Runs Step as an ordinary user, for whom folder permissions count (they do not for root): in-process when the test
 // is not root, else in a child process that gives up root first. True when Step returned true.

@@ -24,6 +24,25 @@ void PrintTo(const QByteArray& bytes, std::ostream* out) {
 
 namespace clavora::test {
 
+void ScopedEnvironment::set(const char* name, const QByteArray& value) {
+    m_saved.push_back({name, qgetenv(name), qEnvironmentVariableIsSet(name)});
+    if (value.isNull()) {
+        qunsetenv(name);
+    } else {
+        qputenv(name, value);
+    }
+}
+
+ScopedEnvironment::~ScopedEnvironment() {
+    for (auto it = m_saved.rbegin(); it != m_saved.rend(); ++it) {
+        if (it->wasSet) {
+            qputenv(it->name, it->value);
+        } else {
+            qunsetenv(it->name);
+        }
+    }
+}
+
 TempFolder::TempFolder() {
     EXPECT_TRUE(m_dir.isValid());
 }

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <ostream>
+#include <vector>
 
 // Readable values in GoogleTest's failure messages.
 void PrintTo(const QString& text, std::ostream* out);
@@ -28,6 +29,26 @@ public:
 
 private:
     QTemporaryDir m_dir;
+};
+
+// Sets environment variables for one test (a null value removes one) and puts the old values back at its end.
+class ScopedEnvironment {
+public:
+    ScopedEnvironment() = default;
+    ScopedEnvironment(const char* name, const QByteArray& value) { set(name, value); }
+    ~ScopedEnvironment();
+    ScopedEnvironment(const ScopedEnvironment&) = delete;
+    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+
+    void set(const char* name, const QByteArray& value);
+
+private:
+    struct Saved {
+        const char* name;
+        QByteArray value;
+        bool wasSet;
+    };
+    std::vector<Saved> m_saved;
 };
 
 QByteArray readBytes(const QString& path);
