@@ -31,6 +31,8 @@ fi
 LAUNCHER=()
 if command -v ccache >/dev/null; then
     LAUNCHER=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+    # Paths below the checkout are hashed relative to it, so clones in other folders share the cache.
+    export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=1
 fi
 cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${OPTIONS[@]}" "${LAUNCHER[@]}" >/dev/null
 cmake --build "$BUILD" -j "$(nproc)" "${TARGETS[@]}"

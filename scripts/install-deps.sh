@@ -6,7 +6,7 @@ set -euo pipefail
 
 PACKAGES=(
     # toolchain
-    build-essential cmake ninja-build pkg-config clang-format git
+    build-essential cmake ninja-build pkg-config clang-format git ccache
     # the icon rendered from its drawing, and the Debian package with its checks: dpkg-shlibdeps, the desktop entry
     # and AppStream validators, the manual page formatter
     librsvg2-bin dpkg-dev desktop-file-utils appstream man-db groff-base gzip
@@ -24,7 +24,7 @@ PACKAGES=(
     libdbus-1-dev
     # tests and benchmarks
     libgtest-dev libgmock-dev libbenchmark-dev
-    xvfb xdotool trayer x11-xkb-utils x11-utils pulseaudio pulseaudio-utils ffmpeg sox util-linux
+    xvfb xdotool trayer openbox x11-xkb-utils x11-utils pulseaudio pulseaudio-utils ffmpeg sox util-linux
     # the audio engine's tests also run against PipeWire (with a session bus of their own)
     pipewire pipewire-pulse wireplumber dbus-daemon
 )
