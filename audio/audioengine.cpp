@@ -161,6 +161,8 @@ struct AudioEngine::State {
     std::condition_variable openWake; // the opener's
     bool kick = false;
     bool quit = false;
+    // Set when the engine ends: a file being opened or read gives up at once.
+    std::atomic<bool> ending{false};
     // Set with kick; read by the worker between two chunks without the lock, so a new sound need not wait for a
     // whole round over the sounds already playing.
     std::atomic<bool> newStream{false};
@@ -472,7 +474,10 @@ void AudioEngine::State::openerLoop() {
         lock.unlock();
 
         QString error;
-        std::unique_ptr<IDataSource> source = FfmpegSource::open(path, output, &error);
+        // Freeing the stream, or the end of the engine, cuts its opening and every later read short.
+        std::unique_ptr<IDataSource> source = FfmpegSource::open(path, output, &error, [this, stream] {
+            return ending.load(std::memory_order_relaxed) || stream->freeRequested.load(std::memory_order_relaxed);
+        });
 
         lock.lock();
         stream->opening = false;
@@ -495,7 +500,7 @@ void AudioEngine::State::openerLoop() {
             if (!stream->freeRequested.load(std::memory_order_relaxed) && claimReport(stream)) {
                 const quint32 handle = stream->handle;
                 lock.unlock();
-                unplayable(handle, path);
+                unplayable(handle, path, Unplayable::NotASound);
                 lock.lock();
             }
         }
@@ -621,7 +626,7 @@ bool AudioEngine::State::tendWhileClosed(bool dropPlaying) {
         ++i;
     }
     for (const auto& [handle, path] : unheard) {
-        unplayable(handle, path);
+        unplayable(handle, path, Unplayable::NoOutput);
     }
     {
         std::lock_guard<std::mutex> lock(mutex);
@@ -881,6 +886,7 @@ void AudioEngine::shutdown() {
         m_state->deviceThread.join();
     }
     m_state->closeDevice();
+    m_state->ending.store(true, std::memory_order_relaxed);
     {
         std::lock_guard<std::mutex> lock(m_state->mutex);
         m_state->quit = true;

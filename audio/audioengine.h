@@ -88,12 +88,18 @@ enum class OutputState {
     Lost,    // the device went away and none can be opened for now; retried every second and at every sound
 };
 
+// Why a stream could not be made heard.
+enum class Unplayable {
+    NotASound, // the file is no sound the engine plays: not of an audio format, damaged, or out of its bounds
+    NoOutput,  // a sound, played while no output device could be had
+};
+
 class AudioEngine {
 public:
-    // Told the handle and the file of a stream the engine cannot make heard: its file cannot be decoded, or it was
-    // played while no output device could be had. Runs on one of the engine's threads (never the audio thread) and
-    // must not call the engine. The stream is released by then; its handle is dead.
-    using UnplayableHandler = std::function<void(quint32 handle, const QString& path)>;
+    // Told the handle and the file of a stream the engine cannot make heard, and why. Runs on one of the engine's
+    // threads (never the audio thread) and must not call the engine. The stream is released by then; its handle is
+    // dead.
+    using UnplayableHandler = std::function<void(quint32 handle, const QString& path, Unplayable why)>;
 
     AudioEngine();
     // Shuts down.

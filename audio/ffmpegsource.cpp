@@ -4,9 +4,13 @@
 #include <QFile>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <fcntl.h>
 #include <mutex>
+#include <sys/stat.h>
+#include <unistd.h>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -42,6 +46,14 @@ bool isPlayableRate(int rate) {
     return rate >= MinInputRate && rate <= MaxInputRate;
 }
 
+// The demuxers a sound file may be read with: containers of audio only, or of audio beside other streams. Left out
+// are the playlists (concat, HLS, DASH...), which open the files they name, the image and subtitle readers, the
+// devices, and raw PCM guessed from nothing. A demuxer recognises its files by their content, whatever their name.
+constexpr char AudioDemuxers[] = "aac,ac3,aiff,amr,amrnb,amrwb,ape,asf,au,caf,dts,dsf,eac3,flac,gsm,matroska,webm,"
+                                 "mov,mp4,m4a,3gp,3g2,mj2,mp3,mpc,mpc8,ogg,shn,sox,tak,truehd,mlp,tta,voc,w64,wav,"
+                                 "wsaud,wv,xwma,avi,rm,mpeg,ircam,nistsphere,sln,qcp,dfpwm";
+constexpr int IoBufferBytes = 32 * 1024;
+
 // FFmpeg's own chatter ("estimating duration from bitrate") is of no use to the user; real failures are reported
 // by the caller.
 void quietFfmpegLog() {
@@ -51,8 +63,85 @@ void quietFfmpegLog() {
 
 } // namespace
 
+// The file under the demuxer: opened by the source itself, so that nothing but the one regular file is ever read.
+struct FfmpegSource::Input {
+    int fd = -1;
+    std::function<bool()> cancelled;
+    AVIOContext* io = nullptr;
+
+    ~Input() {
+        if (io != nullptr) {
+            av_freep(&io->buffer);
+            avio_context_free(&io);
+        }
+        if (fd >= 0) {
+            ::close(fd);
+        }
+    }
+
+    bool cancelRequested() const { return cancelled && cancelled(); }
+
+    static int read(void* opaque, uint8_t* buffer, int size) {
+        auto* input = static_cast<Input*>(opaque);
+        if (input->cancelRequested()) {
+            return AVERROR_EXIT;
+        }
+        while (true) {
+            const ssize_t got = ::read(input->fd, buffer, static_cast<size_t>(size));
+            if (got > 0) {
+                return static_cast<int>(got);
+            }
+            if (got == 0) {
+                return AVERROR_EOF;
+            }
+            if (errno == EINTR) {
+                continue;
+            }
+            // The descriptor stays non-blocking: a file on disk never makes a read wait, so one that would (a kernel
+            // log, a file of a driver) is no sound file, and the reader does not wait for it.
+            return AVERROR(errno == EAGAIN ? EIO : errno);
+        }
+    }
+
+    static int64_t seek(void* opaque, int64_t offset, int whence) {
+        auto* input = static_cast<Input*>(opaque);
+        if (whence == AVSEEK_SIZE) {
+            struct stat info {};
+            return ::fstat(input->fd, &info) == 0 ? int64_t(info.st_size) : AVERROR(errno);
+        }
+        const off_t position = ::lseek(input->fd, off_t(offset), whence & ~AVSEEK_FORCE);
+        return position < 0 ? AVERROR(errno) : int64_t(position);
+    }
+
+    static int interrupt(void* opaque) { return static_cast<const Input*>(opaque)->cancelRequested() ? 1 : 0; }
+
+    // A demuxer that asks to open another file (a playlist's entries, a reference to outside media) is refused.
+    static int refuseNestedOpen(AVFormatContext*, AVIOContext**, const char*, int, AVDictionary**) {
+        return AVERROR(EPERM);
+    }
+};
+
+static int openSoundFileDescriptor(const QString& path, QString* error) {
+    // Non-blocking, so a FIFO opens at once instead of waiting for a writer; then only a regular file goes on.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        setError(error, QString::fromLocal8Bit(std::strerror(errno)));
+        return -1;
+    }
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        setError(error, QStringLiteral("not a regular file"));
+        return -1;
+    }
+    return fd;
+}
+
 void FfmpegSource::FormatCloser::operator()(AVFormatContext* context) const {
     avformat_close_input(&context);
+}
+void FfmpegSource::InputCloser::operator()(Input* input) const {
+    delete input;
 }
 void FfmpegSource::CodecCloser::operator()(AVCodecContext* context) const {
     avcodec_free_context(&context);
@@ -69,7 +158,8 @@ void FfmpegSource::ResamplerFreer::operator()(SwrContext* context) const {
 
 FfmpegSource::~FfmpegSource() = default;
 
-std::unique_ptr<FfmpegSource> FfmpegSource::open(const QString& path, AudioFormat output, QString* error) {
+std::unique_ptr<FfmpegSource> FfmpegSource::open(const QString& path, AudioFormat output, QString* error,
+                                                 std::function<bool()> cancelled) {
     quietFfmpegLog();
     if (output.sampleRate <= 0 || output.channels <= 0) {
         setError(error, QStringLiteral("invalid output format"));
@@ -78,25 +168,53 @@ std::unique_ptr<FfmpegSource> FfmpegSource::open(const QString& path, AudioForma
     std::unique_ptr<FfmpegSource> source(new FfmpegSource());
     source->m_output = output;
 
-    // The "file:" prefix and the whitelist keep a stored path such as "http://..." or "pipe:0" from ever reaching
-    // another protocol: a key binding names a local file and nothing else.
-    const QByteArray url = QByteArrayLiteral("file:") + QFile::encodeName(path);
+    // The file is opened here, never by FFmpeg: a stored path such as "http://..." or "pipe:0" is a file name and
+    // nothing else, a FIFO or a device is refused before anything reads it, and a read that would wait is refused.
+    source->m_input.reset(new Input());
+    Input& input = *source->m_input;
+    input.cancelled = std::move(cancelled);
+    input.fd = openSoundFileDescriptor(path, error);
+    if (input.fd < 0) {
+        return nullptr;
+    }
+    auto* buffer = static_cast<unsigned char*>(av_malloc(IoBufferBytes));
+    if (buffer != nullptr) {
+        input.io = avio_alloc_context(buffer, IoBufferBytes, 0, &input, &Input::read, nullptr, &Input::seek);
+    }
+    if (input.io == nullptr) {
+        av_free(buffer);
+        setError(error, QStringLiteral("out of memory"));
+        return nullptr;
+    }
+    AVFormatContext* format = avformat_alloc_context();
+    if (format == nullptr) {
+        setError(error, QStringLiteral("out of memory"));
+        return nullptr;
+    }
+    format->pb = input.io;
+    format->flags |= AVFMT_FLAG_CUSTOM_IO;
+    format->interrupt_callback = AVIOInterruptCB{&Input::interrupt, &input};
+    format->io_open = &Input::refuseNestedOpen;
     AVDictionary* options = nullptr;
-    av_dict_set(&options, "protocol_whitelist", "file", 0);
+    av_dict_set(&options, "format_whitelist", AudioDemuxers, 0);
+    // Nothing but the file itself, should a demuxer still try to reach another through its own means.
+    av_dict_set(&options, "protocol_whitelist", "none", 0);
     // Bounds on how much of a file is searched before it counts as no sound: FFmpeg's own defaults (1 MiB for the
     // container, 5 MB or 5 s and 2,500 packets for the stream details) cost tens of milliseconds on a file of random
     // bytes, for nothing. A real sound file tells what it is in its first kilobytes; 64 KiB still covers the
-    // demuxers that search a while for a sync word, and a tag larger than that at the start of an MP3 file is
-    // skipped by the name's extension. The packet bound also ends the check of a PCM WAV file for other codecs
-    // hidden in it, which otherwise made its first read take 5 to 12 ms (time to first audio) instead of about one.
+    // demuxers that search a while for a sync word. The packet bound also ends the check of a PCM WAV file for
+    // other codecs hidden in it, which otherwise made its first read take 5 to 12 ms (time to first audio) instead
+    // of about one.
     av_dict_set(&options, "formatprobesize", "65536", 0);
     av_dict_set(&options, "probesize", "262144", 0);
     av_dict_set(&options, "analyzeduration", "1000000", 0);
     av_dict_set(&options, "max_probe_packets", "8", 0);
-    AVFormatContext* format = nullptr;
+    // The name only helps the probe (an MP3 file behind a large tag is told by its extension); it is never opened.
+    const QByteArray url = QFile::encodeName(path);
     int result = avformat_open_input(&format, url.constData(), nullptr, &options);
     av_dict_free(&options);
     if (result < 0) {
+        // avformat_open_input freed the context; the I/O context is ours.
         setError(error, ffmpegError(result));
         return nullptr;
     }

@@ -6,6 +6,7 @@
 
 #include <QString>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -24,7 +25,12 @@ public:
     // decoder opened, nothing is decoded. Returns null, with the reason in `error`, when the file is no audio FFmpeg
     // can decode. Any thread. A mono file comes out at full level on every output channel; a file with more
     // channels than the output is folded down scaled so that the fold cannot exceed the loudest input.
-    static std::unique_ptr<FfmpegSource> open(const QString& path, AudioFormat output, QString* error = nullptr);
+    // Only the demuxers of audio formats are tried, whatever the file's name, and the file alone is read: a playlist
+    // or a file that names others is no sound. A FIFO, a device or a file whose read would wait is refused at once.
+    // `cancelled`, when set, is asked while the file is read, here and in read(): once it says true, opening and
+    // decoding stop as if the file had ended.
+    static std::unique_ptr<FfmpegSource> open(const QString& path, AudioFormat output, QString* error = nullptr,
+                                              std::function<bool()> cancelled = {});
 
     ~FfmpegSource() override;
 
@@ -38,6 +44,10 @@ private:
     bool convert(const AVFrame* frame);
     bool ensureResampler(const AVFrame* frame);
 
+    struct Input;
+    struct InputCloser {
+        void operator()(Input* input) const;
+    };
     struct FormatCloser {
         void operator()(AVFormatContext* context) const;
     };
@@ -55,6 +65,8 @@ private:
     };
 
     AudioFormat m_output;
+    // Declared before the demuxer, which reads through it and so must go first.
+    std::unique_ptr<Input, InputCloser> m_input;
     std::unique_ptr<AVFormatContext, FormatCloser> m_format;
     std::unique_ptr<AVCodecContext, CodecCloser> m_codec;
     std::unique_ptr<AVPacket, PacketFreer> m_packet;

@@ -5,6 +5,7 @@
 #include "audio/ffmpegsource.h"
 
 #include <QFile>
+#include <QSet>
 
 #include <algorithm>
 #include <chrono>
@@ -39,18 +40,29 @@ SoundHeadCache::~SoundHeadCache() {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_quit = true;
+        m_cancelCurrent.store(true, std::memory_order_relaxed);
     }
     m_wake.notify_all();
     m_worker.join();
 }
 
 void SoundHeadCache::prepare(const QStringList& paths) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_queue.clear();
+    // Linear in the number of paths: a key map may bind a hundred thousand files, and this runs on the GUI thread.
+    QSet<QString> queued;
+    queued.reserve(paths.size());
+    std::deque<QString> queue;
     for (const QString& path : paths) {
-        if (!m_kept.count(path) && std::find(m_queue.begin(), m_queue.end(), path) == m_queue.end()) {
-            m_queue.push_back(path);
+        if (!queued.contains(path)) {
+            queued.insert(path);
+            queue.push_back(path);
         }
+    }
+    std::lock_guard<std::mutex> lock(m_mutex);
+    std::erase_if(queue, [this](const QString& path) { return m_kept.count(path) != 0; });
+    m_queue.swap(queue);
+    // A file no longer bound is not read on: its opening or decoding gives up where it stands.
+    if (m_busy && !queued.contains(m_current)) {
+        m_cancelCurrent.store(true, std::memory_order_relaxed);
     }
     m_wake.notify_one();
 }
@@ -124,13 +136,16 @@ void SoundHeadCache::workerLoop() {
         const QString path = m_queue.front();
         m_queue.pop_front();
         m_busy = true;
+        m_current = path;
+        m_cancelCurrent.store(false, std::memory_order_relaxed);
         lock.unlock();
 
         auto head = std::make_shared<SoundHead>();
         bool decoded = false;
         if (fileIdentity(path, head->fileSize, head->modifiedNs)) {
             QString error;
-            if (std::unique_ptr<FfmpegSource> source = FfmpegSource::open(path, m_format, &error)) {
+            if (std::unique_ptr<FfmpegSource> source = FfmpegSource::open(
+                    path, m_format, &error, [this] { return m_cancelCurrent.load(std::memory_order_relaxed); })) {
                 head->format = source->format();
                 head->samples.resize(size_t(m_headFrames) * size_t(head->format.channels));
                 int frames = 0;
@@ -154,6 +169,10 @@ void SoundHeadCache::workerLoop() {
 
         lock.lock();
         m_busy = false;
+        m_current.clear();
+        if (m_cancelCurrent.load(std::memory_order_relaxed)) {
+            decoded = false; // cut short: what was read is not the file's start as it plays
+        }
         if (decoded) {
             keep(path, std::move(head));
         }

@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <list>
@@ -71,6 +72,9 @@ private:
     std::condition_variable m_idle;
     bool m_quit = false;
     bool m_busy = false;
+    QString m_current; // the file being decoded while busy
+    // Tells the file being decoded to give up: it is no longer asked for, or the cache goes.
+    std::atomic<bool> m_cancelCurrent{false};
     std::deque<QString> m_queue;
     std::unordered_map<QString, Entry> m_kept;
     std::list<QString> m_uses; // most recent first

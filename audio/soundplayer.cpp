@@ -2,17 +2,25 @@
 #include "audio/soundplayer.h"
 
 #include "audio/audiolog.h"
+#include "audio/ffmpegsource.h"
 #include "audio/soundpath.h"
 #include "platform/fallbackplayer.h"
 #include "platform/filesystem.h"
 
 #include <QDir>
+#include <QSet>
 
 namespace clavora::audio {
 
 SoundPlayer::SoundPlayer(const EngineConfig& config) : m_config(config) {
     QObject* context = &m_context;
-    m_engine.setUnplayableHandler([context](quint32, const QString& path) {
+    // Only a sound the engine took for one goes to the system's player: a file it refused (a playlist, no audio, a
+    // rate out of bounds) is refused there too, where nothing bounds how it would be read or how long it would play.
+    m_engine.setUnplayableHandler([context](quint32, const QString& path, Unplayable why) {
+        if (why != Unplayable::NoOutput) {
+            qCDebug(lcAudio) << "Not a sound to play:" << path;
+            return;
+        }
         QMetaObject::invokeMethod(
             context, [path] { platform::fallbackPlayer().play(path); }, Qt::QueuedConnection);
     });
@@ -101,16 +109,36 @@ void SoundPlayer::playSoundFile(const QString& fileName, bool allowOverlapping) 
         if (m_newestVoiceStream != 0) {
             m_voiceEngine.play(m_newestVoiceStream);
         }
-    } else {
+    } else if (!m_engine.isRunning() && isPlayableSound(path)) {
+        // Without an output only the system's player is left, and it gets what the engine would have taken. (A
+        // running engine that refuses a stream has found no regular file there, or cannot keep up releasing.)
         platform::fallbackPlayer().play(path);
     }
 }
 
+bool isPlayableSound(const QString& path) {
+    QString error;
+    if (!FfmpegSource::open(path, AudioFormat{EngineConfig().sampleRate, EngineConfig().channels}, &error)) {
+        qCDebug(lcAudio) << "Not a sound to play:" << path << ":" << error;
+        return false;
+    }
+    return true;
+}
+
 void SoundPlayer::setBoundSounds(const QStringList& storedPaths) {
+    // Linear in the bindings: a key map may hold a hundred thousand, and this runs on the GUI thread.
     QStringList paths;
+    QSet<QString> seenStored;
+    QSet<QString> seen;
+    seenStored.reserve(storedPaths.size());
     for (const QString& stored : storedPaths) {
+        if (seenStored.contains(stored)) {
+            continue;
+        }
+        seenStored.insert(stored);
         const QString path = resolve(stored);
-        if (!path.isEmpty() && !paths.contains(path)) {
+        if (!path.isEmpty() && !seen.contains(path)) {
+            seen.insert(path);
             paths << path;
         }
     }

@@ -39,8 +39,9 @@ public:
     void stopAll();
 
     // Plays one sound file and returns at once. Without overlapping, the previous sound stops first, whatever
-    // becomes of the new one. A path naming no file plays nothing. A file the engine cannot play goes to the fallback
-    // player: at once when the output never started, otherwise as soon as the engine has found out (the file is
+    // becomes of the new one. A path naming no file plays nothing, nor does a file that is no sound the engine
+    // plays (see isPlayableSound()). A sound the engine cannot make heard for want of an output goes to the fallback
+    // player: at once when the output is not running, otherwise as soon as the engine has found out (the file is
     // probed off this thread, and a device that has gone away is tried first), through this thread's event loop.
     // Reports nothing.
     void playSoundFile(const QString& fileName, bool allowOverlapping);
@@ -82,5 +83,9 @@ private:
     // The program does not move while it runs; asked for once, on the first sound.
     QString m_programFolder;
 };
+
+// Whether the file is a sound the engine plays: a regular file, read by an audio format's demuxer alone, within the
+// engine's bounds. Reads the file's start; never waits on it.
+bool isPlayableSound(const QString& path);
 
 } // namespace clavora::audio

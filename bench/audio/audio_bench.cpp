@@ -154,7 +154,7 @@ void BM_OpenHostileFile(benchmark::State& state) {
     AudioEngine engine;
     // When the engine has found out, off the calling thread: how long its opener was busy with the file.
     std::atomic<qint64> reportedAt{0};
-    engine.setUnplayableHandler([&reportedAt](quint32, const QString&) {
+    engine.setUnplayableHandler([&reportedAt](quint32, const QString&, Unplayable) {
         reportedAt = std::chrono::steady_clock::now().time_since_epoch().count();
     });
     if (file.isEmpty() || !engine.start(config)) {

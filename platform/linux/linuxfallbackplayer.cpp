@@ -7,6 +7,7 @@
 #include <canberra.h>
 
 #include <algorithm>
+#include <sys/stat.h>
 #include <vector>
 
 Q_LOGGING_CATEGORY(lcFallback, "clavora.platform.fallbackplayer")
@@ -23,6 +24,12 @@ LinuxFallbackPlayer::~LinuxFallbackPlayer() = default;
 
 void LinuxFallbackPlayer::play(const QString& path) {
     if (m_unavailable) {
+        return;
+    }
+    // The player opens the file on this thread: a FIFO or a device there would hold the program up for good.
+    struct stat info {};
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        qCDebug(lcFallback) << "System sound player not given" << path << ": not a regular file";
         return;
     }
     if (!m_context) {

@@ -68,7 +68,7 @@ protected:
         test::writeWav16(m_tone, Rate, 2, test::sineSamples16(1000, Rate, Rate / 2, 0.5));
         m_loud = m_folder.file(QStringLiteral("loud.wav"));
         test::writeWav16(m_loud, Rate, 2, test::sineSamples16(1000, Rate, Rate / 2, 0.9));
-        m_engine.setUnplayableHandler([this](quint32 handle, const QString& path) {
+        m_engine.setUnplayableHandler([this](quint32 handle, const QString& path, Unplayable) {
             std::lock_guard<std::mutex> lock(m_reportedMutex);
             m_reported.emplace_back(handle, path);
         });

@@ -10,7 +10,12 @@
 #include <QDir>
 #include <QFile>
 
+#include <atomic>
 #include <cmath>
+#include <fcntl.h>
+#include <future>
+#include <sys/stat.h>
+#include <unistd.h>
 
 extern "C" {
 #include <libavformat/avformat.h>
@@ -313,6 +318,84 @@ TEST(DecoderTest, AddressesInStoredPathsAreNeverFollowed) {
         EXPECT_FALSE(FfmpegSource::open(QString::fromUtf8(address), Output, &error)) << address.left(40).constData();
         EXPECT_FALSE(error.isEmpty());
     }
+}
+
+// Opens Path on a thread of its own, so an opening that waits fails the test instead of hanging it; the FIFO named
+// `fifo` is then opened for writing and closed, which lets the waiting reader go.
+bool opensWithin(const QString& path, const QString& fifo, QString* error) {
+    auto opening =
+        std::async(std::launch::async, [path, error] { return FfmpegSource::open(path, Output, error) != nullptr; });
+    if (opening.wait_for(std::chrono::seconds(30)) == std::future_status::ready) {
+        return opening.get();
+    }
+    ADD_FAILURE() << "opening " << qPrintable(path) << " waits";
+    const int writer = ::open(QFile::encodeName(fifo).constData(), O_WRONLY | O_NONBLOCK);
+    if (writer >= 0) {
+        ::close(writer);
+    }
+    opening.wait();
+    return false;
+}
+
+// Playlists are told by their content under any name, and FFmpeg would open and play what they list: the tone
+// itself, a playlist that names itself again and again, or a FIFO nobody writes to, whose opening waits for good.
+// None of it is read; nor a FIFO or a kernel file whose read waits, bound as a sound themselves.
+TEST(DecoderTest, PlaylistsFifosAndFilesThatWaitAreRefusedAtOnce) {
+    TempFolder folder;
+    const QString tone = folder.file(QStringLiteral("tone.wav"));
+    test::writeWav16(tone, 44100, 2, test::sineSamples16(440, 44100, 4410, 0.5));
+    const QString fifo = folder.file(QStringLiteral("fifo.wav"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const QString self = folder.file(QStringLiteral("self.wav"));
+    test::writeBytes(self, "ffconcat version 1.0\nfile 'self.wav'\nfile 'self.wav'\n");
+    const struct {
+        const char* name;
+        QByteArray content;
+    } playlists[] = {
+        {"concat-of-tone.mp3", "ffconcat version 1.0\nfile 'tone.wav'\n"},
+        {"concat-of-fifo.wav", "ffconcat version 1.0\nfile 'fifo.wav'\n"},
+        {"hls-of-tone.ogg", "#EXTM3U\n#EXT-X-TARGETDURATION:1\n#EXTINF:1,\ntone.wav\n#EXT-X-ENDLIST\n"},
+        {"hls-of-fifo.wav", "#EXTM3U\n#EXT-X-TARGETDURATION:1\n#EXTINF:1,\nfifo.wav\n#EXT-X-ENDLIST\n"},
+    };
+    QStringList refused{self, fifo};
+    for (const auto& playlist : playlists) {
+        refused << folder.file(QString::fromLatin1(playlist.name));
+        test::writeBytes(refused.back(), playlist.content);
+    }
+    if (::access("/proc/kmsg", R_OK) == 0) {
+        refused << QStringLiteral("/proc/kmsg");
+    }
+    for (const QString& path : refused) {
+        QString error;
+        EXPECT_FALSE(opensWithin(path, fifo, &error)) << qPrintable(path);
+        EXPECT_FALSE(error.isEmpty()) << qPrintable(path);
+    }
+    // The tone the playlists name plays when bound itself.
+    QString error;
+    EXPECT_TRUE(opensWithin(tone, fifo, &error)) << qPrintable(error);
+}
+
+TEST(DecoderTest, CancelledSourceEndsAtOnce) {
+    TempFolder folder;
+    const QString tone = folder.file(QStringLiteral("tone.wav"));
+    test::writeWav16(tone, 48000, 2, test::sineSamples16(440, 48000, 48000 * 5, 0.5));
+    std::atomic<bool> cancelled{false};
+    auto source = FfmpegSource::open(tone, Output, nullptr, [&] { return cancelled.load(); });
+    ASSERT_TRUE(source);
+    std::vector<float> block(4096 * 2);
+    EXPECT_EQ(source->read(block.data(), 4096), 4096);
+    cancelled = true;
+    int after = 0;
+    for (int got = 1; got > 0;) {
+        got = source->read(block.data(), 4096);
+        after += got;
+    }
+    // What the reader held already may come out; the rest of the five seconds does not.
+    EXPECT_LT(after, 48000);
+
+    cancelled = false;
+    auto again = FfmpegSource::open(tone, Output, nullptr, [] { return true; });
+    EXPECT_FALSE(again) << "an opening cancelled before it starts reads nothing";
 }
 
 TEST(DecoderTest, SampleRatesNoAudioUsesAreRefused) {

@@ -139,15 +139,47 @@ TEST_F(SoundPlayerTest, FolderPlaysNothing) {
     EXPECT_TRUE(m_fallback.played.isEmpty());
 }
 
-TEST_F(SoundPlayerTest, FileTheEngineCannotDecodeGoesToTheFallbackPlayer) {
+// The system's player reads what it is given on the GUI thread and plays it at any rate for as long as it claims:
+// it gets no file the engine refused, whether the engine found out on its own thread or the output is not running.
+TEST_F(SoundPlayerTest, FilesTheEngineRefusesNeverReachTheFallbackPlayer) {
+    QStringList refused;
+    const auto add = [&](const char* name, const QByteArray& bytes) {
+        refused << m_current.file(QString::fromLatin1(name));
+        test::writeBytes(refused.back(), bytes);
+    };
+    add("odd.wav", "RIFF, but nothing FFmpeg can read");
+    add("playlist.wav", "ffconcat version 1.0\nfile 'long.wav'\n");
+    add("hls.mp3", "#EXTM3U\n#EXT-X-TARGETDURATION:2\n#EXTINF:2,\nlong.wav\n#EXT-X-ENDLIST\n");
+    // A rate of one hertz: half an hour of sound from four samples.
+    refused << m_current.file(QStringLiteral("slow.wav"));
+    test::writeWav16(refused.back(), 1, 2, test::sineSamples16(0.25, 1, 4, 0.5));
+
+    for (const QString& path : std::as_const(refused)) {
+        m_player.playSoundFile(path, true);
+        EXPECT_EQ(m_player.newestStream(), 0u) << "not running yet: " << qPrintable(path);
+    }
+    EXPECT_TRUE(m_fallback.played.isEmpty()) << qPrintable(m_fallback.played.join(QLatin1Char(' ')));
+
+    test::AudioLog log;
     ASSERT_TRUE(m_player.start());
-    const QString odd = m_current.file(QStringLiteral("odd.wav"));
-    test::writeBytes(odd, "RIFF, but nothing FFmpeg can read");
-    m_player.playSoundFile(QStringLiteral("odd.wav"), true);
-    // Found out off the GUI thread, and handed over through its event loop.
-    EXPECT_TRUE(waitFor([&] { return !m_fallback.played.isEmpty(); }, 20000));
-    EXPECT_EQ(m_fallback.played, QStringList{odd});
-    EXPECT_FALSE(m_player.engine().play(m_player.newestStream()));
+    for (const QString& path : std::as_const(refused)) {
+        m_player.playSoundFile(QDir(m_current.path()).relativeFilePath(path), true);
+        EXPECT_NE(m_player.newestStream(), 0u) << "probed off this thread: " << qPrintable(path);
+    }
+    EXPECT_TRUE(waitFor(
+        [&] {
+            QCoreApplication::processEvents();
+            return std::all_of(refused.begin(), refused.end(), [&](const QString& path) {
+                return log.contains(QStringLiteral("Not a sound to play: \"%1\"").arg(path));
+            });
+        },
+        20000));
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(m_fallback.played.isEmpty()) << qPrintable(m_fallback.played.join(QLatin1Char(' ')));
+    // A sound still goes there when the output is not running.
+    m_player.stop();
+    m_player.playSoundFile(m_long, true);
+    EXPECT_EQ(m_fallback.played, QStringList{m_long});
 }
 
 TEST_F(SoundPlayerTest, WithoutOutputEverySoundGoesToTheFallbackPlayer) {

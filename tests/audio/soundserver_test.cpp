@@ -20,6 +20,7 @@
 
 using namespace clavora;
 using namespace clavora::audio;
+using clavora::test::AudioLog;
 using clavora::test::TempFolder;
 using clavora::test::TestSoundServer;
 using clavora::test::waitFor;
@@ -28,38 +29,6 @@ namespace {
 
 constexpr int ToneRate = 44100;
 constexpr int WaitMs = 20000;
-
-// Messages of the audio module, for the tests that check what was logged.
-class AudioLog {
-public:
-    AudioLog() {
-        s_current = this;
-        m_previous = qInstallMessageHandler(&AudioLog::handle);
-    }
-    ~AudioLog() {
-        qInstallMessageHandler(m_previous);
-        s_current = nullptr;
-    }
-    bool contains(const QString& text) {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return std::any_of(m_lines.begin(), m_lines.end(), [&](const QString& line) { return line.contains(text); });
-    }
-
-private:
-    static void handle(QtMsgType type, const QMessageLogContext& context, const QString& message) {
-        if (s_current != nullptr && qstrcmp(context.category, "clavora.audio") == 0) {
-            std::lock_guard<std::mutex> lock(s_current->m_mutex);
-            s_current->m_lines << message;
-        }
-        if (s_current != nullptr && s_current->m_previous != nullptr) {
-            s_current->m_previous(type, context, message);
-        }
-    }
-    static inline AudioLog* s_current = nullptr;
-    QtMessageHandler m_previous = nullptr;
-    std::mutex m_mutex;
-    QStringList m_lines;
-};
 
 using Kind = TestSoundServer::Kind;
 
