@@ -18,7 +18,7 @@ SoundPlayer::SoundPlayer(const EngineConfig& config) : m_config(config) {
     // rate out of bounds) is refused there too, where nothing bounds how it would be read or how long it would play.
     m_engine.setUnplayableHandler([context](quint32, const QString& path, Unplayable why) {
         if (why != Unplayable::NoOutput) {
-            qCDebug(lcAudio) << "Not a sound to play:" << path;
+            qCDebug(lcAudio).noquote() << "Not a sound to play:" << path;
             return;
         }
         QMetaObject::invokeMethod(
@@ -119,7 +119,8 @@ void SoundPlayer::playSoundFile(const QString& fileName, bool allowOverlapping) 
 bool isPlayableSound(const QString& path) {
     QString error;
     if (!FfmpegSource::open(path, AudioFormat{EngineConfig().sampleRate, EngineConfig().channels}, &error)) {
-        qCDebug(lcAudio) << "Not a sound to play:" << path << ":" << error;
+        qCDebug(lcAudio) << "Cannot decode" << path << ":" << error;
+        qCDebug(lcAudio).noquote() << "Not a sound to play:" << path;
         return false;
     }
     return true;

@@ -83,10 +83,11 @@ protected:
 
     QStringList m_messages;
     QStringList m_errors;
+    test::AudioLog m_log;
 };
 
-// Keys typed into the focused window. The bound files are not audio, so the engine hands each one to the
-// fallback player, which records it.
+// Keys typed into the focused window. The bound files are not audio, so the sound player refuses each one by
+// name, which the log records.
 class MainWindowKeysTest : public MainWindowTest {
 protected:
     void SetUp() override {
@@ -111,7 +112,7 @@ TEST_F(MainWindowKeysTest, TypedKeysPlayTheirBindingsAndF1OpensHelpInstead) {
     const QString two = m_root.file("program/two.txt");
 
     QTest::keyClick(&form, Qt::Key_F1);
-    EXPECT_TRUE(m_player.played.isEmpty());
+    EXPECT_TRUE(m_log.refusedSounds().isEmpty());
     EXPECT_EQ(m_shell.opened.size(), 1);
 
     const struct {
@@ -126,12 +127,12 @@ TEST_F(MainWindowKeysTest, TypedKeysPlayTheirBindingsAndF1OpensHelpInstead) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(QKeySequence(c.key | c.modifiers).toString().toStdString());
-        m_player.played.clear();
+        m_log.clear();
         QTest::sendKeyEvent(QTest::Click, &form, c.key, c.text, c.modifiers);
         // The engine finds out off the GUI thread that a text file is no sound, and hands it over to the fallback
         // player through the event loop, in the order the keys played.
-        test::waitFor([&] { return m_player.played.size() >= c.played.size(); }, 5000);
-        EXPECT_EQ(m_player.played, c.played);
+        test::waitFor([&] { return m_log.refusedSounds().size() >= c.played.size(); }, 5000);
+        EXPECT_EQ(m_log.refusedSounds(), c.played);
     }
     EXPECT_EQ(m_shell.opened.size(), 1);
 }
@@ -169,8 +170,8 @@ TEST_F(MainWindowKeysTest, RedefineKeysChangesWhatTheNextKeyPlays) {
     EXPECT_TRUE(test::readBytes(m_root.file("program/keys.db")).endsWith(("\r\nz|" + two + "\r\n").toUtf8()));
 
     QTest::sendKeyEvent(QTest::Click, &form, Qt::Key_Z, "z", Qt::NoModifier);
-    test::waitFor([&] { return !m_player.played.isEmpty(); }, 5000);
-    EXPECT_EQ(m_player.played, QStringList{two});
+    test::waitFor([&] { return !m_log.refusedSounds().isEmpty(); }, 5000);
+    EXPECT_EQ(m_log.refusedSounds(), QStringList{two});
     EXPECT_TRUE(m_messages.isEmpty());
     EXPECT_TRUE(m_errors.isEmpty());
 }
@@ -507,13 +508,13 @@ TEST_F(MainWindowKeysTest, KeysTypedIntoTheFocusedSliderPlayNothing) {
     ASSERT_TRUE(slider->hasFocus());
     QTest::keyClick(slider, Qt::Key_A);
     QTest::keyClick(slider, Qt::Key_F7);
-    EXPECT_TRUE(m_player.played.isEmpty()) << m_player.played.join(' ').toStdString();
+    EXPECT_TRUE(m_log.refusedSounds().isEmpty()) << m_log.refusedSounds().join(' ').toStdString();
 
     form.setFocus();
     QTest::keyClick(&form, Qt::Key_F7);
     // Had the slider's keys played, their files would have reached the fallback player first.
-    test::waitFor([&] { return !m_player.played.isEmpty(); }, 5000);
-    EXPECT_EQ(m_player.played, QStringList({m_root.file("program/two.txt")}));
+    test::waitFor([&] { return !m_log.refusedSounds().isEmpty(); }, 5000);
+    EXPECT_EQ(m_log.refusedSounds(), QStringList({m_root.file("program/two.txt")}));
 }
 
 } // namespace
@@ -593,7 +594,7 @@ TEST_F(MainWindowTest, StopAllSoundsComesAfterRedefineKeysAndAKeyBindingDoesTheS
     EXPECT_EQ(m_player.stops, 4);
     QTest::keyClick(&form, 'y');
     EXPECT_EQ(m_player.stops, 4);
-    EXPECT_TRUE(m_player.played.isEmpty()) << m_player.played.join("; ").toStdString();
+    EXPECT_TRUE(m_log.refusedSounds().isEmpty()) << m_log.refusedSounds().join("; ").toStdString();
 }
 
 } // namespace

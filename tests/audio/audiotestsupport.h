@@ -7,10 +7,6 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
-#include <QtGlobal>
-
-#include <algorithm>
-#include <mutex>
 #include <vector>
 
 namespace clavora::test {
@@ -48,37 +44,5 @@ bool hasFlatTop(const std::vector<float>& interleaved, int channels);
 // An engine pulled by the test instead of a device: 44.1 kHz, stereo, 10 ms periods, and stream buffers that hold
 // whole test sounds, so once they are decoded ahead nothing depends on the worker's timing.
 audio::EngineConfig pulledEngineConfig();
-
-// Messages of the audio module, for the tests that check what was logged.
-class AudioLog {
-public:
-    AudioLog() {
-        s_current = this;
-        m_previous = qInstallMessageHandler(&AudioLog::handle);
-    }
-    ~AudioLog() {
-        qInstallMessageHandler(m_previous);
-        s_current = nullptr;
-    }
-    bool contains(const QString& text) {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return std::any_of(m_lines.begin(), m_lines.end(), [&](const QString& line) { return line.contains(text); });
-    }
-
-private:
-    static void handle(QtMsgType type, const QMessageLogContext& context, const QString& message) {
-        if (s_current != nullptr && qstrcmp(context.category, "clavora.audio") == 0) {
-            std::lock_guard<std::mutex> lock(s_current->m_mutex);
-            s_current->m_lines << message;
-        }
-        if (s_current != nullptr && s_current->m_previous != nullptr) {
-            s_current->m_previous(type, context, message);
-        }
-    }
-    static inline AudioLog* s_current = nullptr;
-    QtMessageHandler m_previous = nullptr;
-    std::mutex m_mutex;
-    QStringList m_lines;
-};
 
 } // namespace clavora::test

@@ -6,10 +6,13 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 #include <QThread>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <mutex>
 #include <ostream>
 #include <vector>
 
@@ -85,5 +88,56 @@ template <class F> bool waitFor(F condition, int timeoutMs) {
     }
     return true;
 }
+
+// Messages of the audio module, for the tests that check what was logged.
+class AudioLog {
+public:
+    AudioLog() {
+        s_current = this;
+        m_previous = qInstallMessageHandler(&AudioLog::handle);
+    }
+    ~AudioLog() {
+        qInstallMessageHandler(m_previous);
+        s_current = nullptr;
+    }
+    AudioLog(const AudioLog&) = delete;
+    AudioLog& operator=(const AudioLog&) = delete;
+
+    bool contains(const QString& text) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return std::any_of(m_lines.begin(), m_lines.end(), [&](const QString& line) { return line.contains(text); });
+    }
+    // The files the sound player refused to play as no sound, in the order it met them.
+    QStringList refusedSounds() {
+        static const QString prefix = QStringLiteral("Not a sound to play: ");
+        std::lock_guard<std::mutex> lock(m_mutex);
+        QStringList files;
+        for (const QString& line : std::as_const(m_lines)) {
+            if (line.startsWith(prefix)) {
+                files << line.mid(prefix.size());
+            }
+        }
+        return files;
+    }
+    void clear() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_lines.clear();
+    }
+
+private:
+    static void handle(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+        if (s_current != nullptr && qstrcmp(context.category, "clavora.audio") == 0) {
+            std::lock_guard<std::mutex> lock(s_current->m_mutex);
+            s_current->m_lines << message;
+        }
+        if (s_current != nullptr && s_current->m_previous != nullptr) {
+            s_current->m_previous(type, context, message);
+        }
+    }
+    static inline AudioLog* s_current = nullptr;
+    QtMessageHandler m_previous = nullptr;
+    std::mutex m_mutex;
+    QStringList m_lines;
+};
 
 } // namespace clavora::test
