@@ -27,8 +27,10 @@ constexpr int WindowFontPixelHeight = 11;
 void applyVisualStyle(QApplication& app) {
     QFile sheet(QStringLiteral(":/clavora/style.qss"));
     if (!sheet.open(QIODevice::ReadOnly)) {
-        QMessageBox::critical(nullptr, QString(),
-                              QStringLiteral("Cannot load the visual style: %1").arg(sheet.errorString()));
+        QMessageBox box(QMessageBox::Critical, QString(), QString(), QMessageBox::Ok);
+        box.setTextFormat(Qt::PlainText);
+        box.setText(QStringLiteral("Cannot load the visual style: %1").arg(sheet.errorString()));
+        box.exec();
         return;
     }
     app.setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
@@ -58,8 +60,10 @@ void showApplicationError(const QString& message) {
         ErrorHandler()(message);
         return;
     }
-    QMessageBox box(QMessageBox::Critical, QApplication::applicationDisplayName(), message, QMessageBox::Ok,
+    QMessageBox box(QMessageBox::Critical, QApplication::applicationDisplayName(), QString(), QMessageBox::Ok,
                     QApplication::activeWindow());
+    box.setTextFormat(Qt::PlainText); // messages carry file names and the user's own text
+    box.setText(message);
     box.exec();
 }
 

@@ -16,7 +16,9 @@ const QStringList SoundFileFilters = {
 KeyDialogHooks KeyDialogHooks::desktop() {
     KeyDialogHooks hooks;
     hooks.showMessage = [](QWidget* parent, QMessageBox::Icon icon, const QString& caption, const QString& text) {
-        QMessageBox box(icon, caption, text, QMessageBox::Ok, parent);
+        QMessageBox box(icon, caption, QString(), QMessageBox::Ok, parent);
+        box.setTextFormat(Qt::PlainText); // the text names the user's files
+        box.setText(text);
         box.exec();
     };
     hooks.chooseSoundFile = [](QWidget* parent, const QString& startFile) {

@@ -11,6 +11,7 @@
 #include "app/voiceoutput.h"
 #include "audio/soundplayer.h"
 #include "display/ledmatrixdisplay.h"
+#include "keymap/keydialoghooks.h"
 #include "keymap/keyeditdialog.h"
 #include "keymap/redefinekeysdialog.h"
 #include "platform/fake/fakeautostart.h"
@@ -25,9 +26,11 @@
 #include <QAction>
 #include <QDir>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
 #include <QSlider>
@@ -35,6 +38,8 @@
 #include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
+
+#include <functional>
 
 using namespace clavora;
 using clavora::test::namedAction;
@@ -313,6 +318,44 @@ TEST(ApplicationErrorTest, AnErrorEscapingAHandlerIsShownInsteadOfEndingTheProgr
     EXPECT_EQ(shown, QStringList({"Cannot create file \"x\". Disk full", "other"}));
 }
 
+// A folder may be called "<h1>Sounds</h1>": every box that shows a path or the user's text shows it as typed.
+TEST(MessageBoxTest, PathsAndTheUsersTextShowAsPlainText) {
+    const QString message = QStringLiteral("Cannot open file \"/home/me/<h1>Sounds</h1>/<b>a</b>.mp3\".");
+    const struct {
+        const char* name;
+        std::function<void()> show;
+    } boxes[] = {
+        {"error", [&] { showApplicationError(message); }},
+        {"message", [&] { showMessage(message); }},
+        {"question",
+         [&] {
+             messageBoxWithCaptions(message, QMessageBox::Question, QMessageBox::Yes | QMessageBox::No, "Clavora",
+                                    {"Yes", "No"});
+         }},
+        {"key dialog",
+         [&] { KeyDialogHooks::desktop().showMessage(nullptr, QMessageBox::Warning, "Warning", message); }},
+    };
+    for (const auto& box : boxes) {
+        Qt::TextFormat format = Qt::AutoText;
+        QString shown;
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            auto* modal = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!modal || !modal->isVisible()) {
+                return;
+            }
+            auto* label = modal->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+            format = label ? label->textFormat() : Qt::AutoText;
+            shown = label ? label->text() : QString();
+            modal->done(QMessageBox::Ok);
+        });
+        poll.start(10);
+        box.show();
+        EXPECT_EQ(format, Qt::PlainText) << box.name;
+        EXPECT_EQ(shown, message) << box.name;
+    }
+}
+
 TEST_F(MainWindowTest, AutostartEntryFollowsItsCommandAndTakesAutoMinimizeAlong) {
     auto startup = start();
     MainWindow& form = startup->window();
@@ -467,6 +510,32 @@ TEST(IdentityTest, EmptyNamesFallBackOneByOne) {
     EXPECT_EQ(makeIdentity("Acme", "", true, 2, 7).title, "Acme - Clavora");
     EXPECT_EQ(makeIdentity("", "Boom Box", true, 2, 7).title, "Zemtrak - Boom Box");
     EXPECT_EQ(makeIdentity("Acme", "Boom Box", true, 2, 7).version, "2.7");
+}
+
+// The names become levels of ~/.config/<company>/<product>: anything but one plain level falls back.
+TEST(IdentityTest, NamesThatAreNoSingleFolderLevelFallBack) {
+    const struct {
+        QString name;
+        bool plain;
+    } cases[] = {
+        {"Acme Sound Ltd.", true},
+        {"Zvukovoy Дом", true},
+        {"..", false},
+        {".", false},
+        {"../../.", false},
+        {"Acme/Sound", false},
+        {"Acme\\Sound", false},
+        {QString("Acme\nSound"), false},
+        {QString(QChar(0)) + "x", false},
+        {QString(256, 'a'), false},
+        {QString(255, 'a'), true},
+        {"...", true},
+    };
+    for (const auto& c : cases) {
+        const Identity identity = makeIdentity(c.name, c.name, true, 1, 0);
+        EXPECT_EQ(identity.companyName, c.plain ? c.name : "Zemtrak") << c.name.toStdString();
+        EXPECT_EQ(identity.productName, c.plain ? c.name : "Clavora") << c.name.toStdString();
+    }
 }
 
 // A desktop without a notification area could never give the window back from the tray.

@@ -98,6 +98,45 @@ TEST(LinuxLocaleTest, VariablesAreTakenInThePosixOrder) {
     EXPECT_EQ(locale.ansiCodePage(), 1252);
 }
 
+// The first variable set decides, and C (or POSIX) set there is English and untranslated: it does not fall through to
+// LANG, and LANGUAGE then chooses nothing, as with gettext.
+TEST(LinuxLocaleTest, TheCLocaleMeansEnglishAndStopsTheSearch) {
+    const struct {
+        const char* language;
+        const char* all;
+        const char* messages;
+        const char* numeric;
+        const char* lang;
+        quint16 uiLanguage;
+        const char* tag;
+    } cases[] = {
+        {"", "C", "", "", "de_DE.UTF-8", 1033, "en-US"},
+        {"", "POSIX", "", "", "de_DE.UTF-8", 1033, "en-US"},
+        {"", "", "C", "", "de_DE.UTF-8", 1033, "de-DE"},
+        {"", "", "C.UTF-8", "", "fr_FR.UTF-8", 1033, "fr-FR"},
+        {"de_DE", "", "", "", "C.UTF-8", 1033, "en-US"},
+        {"de_DE", "", "", "", "", 1033, "en-US"},
+        {"de_DE:fr_FR", "", "", "", "ru_RU.UTF-8", 1031, "ru-RU"},
+        {"", "", "", "pt_BR.UTF-8", "ru_RU.UTF-8", 1049, "pt-BR"},
+        {"", "", "", "", "", 1033, "en-US"},
+        {"", "tr_TR.UTF-8", "de_DE.UTF-8", "fr_FR.UTF-8", "ru_RU.UTF-8", 1055, "tr-TR"},
+    };
+    ScopedEnvironment env;
+    env.set("LC_TIME", QByteArray());
+    LinuxLocale locale;
+    for (const auto& c : cases) {
+        env.set("LANGUAGE", c.language);
+        env.set("LC_ALL", c.all);
+        env.set("LC_MESSAGES", c.messages);
+        env.set("LC_NUMERIC", c.numeric);
+        env.set("LANG", c.lang);
+        const std::string where = std::string("LANGUAGE=") + c.language + " LC_ALL=" + c.all +
+                                  " LC_MESSAGES=" + c.messages + " LC_NUMERIC=" + c.numeric + " LANG=" + c.lang;
+        EXPECT_EQ(locale.uiLanguageId(), c.uiLanguage) << where;
+        EXPECT_EQ(locale.formatLocaleTag(), QString::fromLatin1(c.tag)) << where;
+    }
+}
+
 TEST(LinuxFileSystemTest, ExclusiveCreateCopyAndSafeReplace) {
     test::TempFolder folder;
     LinuxFileSystem fs;
@@ -252,15 +291,16 @@ TEST(LinuxFileSystemTest, FileKindTellsWhatIsThere) {
     ASSERT_EQ(::symlink("file", QFile::encodeName(folder.file("link")).constData()), 0);
     ASSERT_EQ(::symlink("folder", QFile::encodeName(folder.file("folderlink")).constData()), 0);
     ASSERT_EQ(::symlink("nowhere", QFile::encodeName(folder.file("dangling")).constData()), 0);
+    ASSERT_EQ(::symlink("loop", QFile::encodeName(folder.file("loop")).constData()), 0);
     const struct {
         QString path;
         FileKind kind;
     } cases[] = {
-        {folder.file("missing"), FileKind::Missing},    {folder.file("file/below"), FileKind::Missing},
-        {folder.file("file"), FileKind::Regular},       {folder.file("link"), FileKind::Regular},
-        {folder.file("folder"), FileKind::Folder},      {folder.file("folderlink"), FileKind::Folder},
-        {folder.file("fifo"), FileKind::Other},         {folder.file("dangling"), FileKind::Other},
-        {QStringLiteral("/dev/null"), FileKind::Other},
+        {folder.file("missing"), FileKind::Missing}, {folder.file("file/below"), FileKind::Missing},
+        {folder.file("file"), FileKind::Regular},    {folder.file("link"), FileKind::Regular},
+        {folder.file("folder"), FileKind::Folder},   {folder.file("folderlink"), FileKind::Folder},
+        {folder.file("fifo"), FileKind::Other},      {folder.file("dangling"), FileKind::DanglingLink},
+        {folder.file("loop"), FileKind::Other},      {QStringLiteral("/dev/null"), FileKind::Other},
     };
     LinuxFileSystem fs;
     for (const auto& c : cases) {
