@@ -85,7 +85,7 @@ TEST(LauncherPathDefault, NamesThePackagesLink) {
     EXPECT_EQ(launcherPath(self), self);
 }
 
-// The window, the notification area and the notices show the pictures the desktop shows: one per size of the icon
+// The window and the notices show the pictures the desktop shows: one per size of the icon
 // theme, each exactly as rendered for the package.
 TEST(ApplicationIconTest, CarriesTheShippedPictureAtEveryThemeSize) {
     const QIcon icon = applicationIcon();
@@ -104,6 +104,23 @@ TEST(ApplicationIconTest, CarriesTheShippedPictureAtEveryThemeSize) {
         const QImage expected(rendered.arg(size));
         ASSERT_FALSE(expected.isNull());
         EXPECT_EQ(differingPixels(icon.pixmap(QSize(size, size)).toImage(), expected), 0);
+    }
+}
+
+// The notification area shows a mark of its own, drawn for the 16 and 22 px panels use: at those sizes it is the
+// drawing's picture pixel for pixel (no scaling blur), and not the application icon scaled down.
+TEST(TrayIconTest, IsTheMarkDrawnForEachPanelSize) {
+    const QIcon icon = trayIcon();
+    const QString rendered = QString::fromLocal8Bit(qgetenv("CLAVORA_BINARY_DIR")) + "/packaging/tray/%1.png";
+    for (int size : {16, 22}) {
+        SCOPED_TRACE(size);
+        const QImage expected(rendered.arg(size));
+        ASSERT_EQ(expected.size(), QSize(size, size));
+        const QImage shown = icon.pixmap(QSize(size, size), 1.0).toImage();
+        EXPECT_EQ(differingPixels(shown, expected), 0);
+        EXPECT_GT(differingPixels(shown, applicationIcon().pixmap(QSize(size, size), 1.0).toImage()), size * size / 4);
+        // Screens that scale by two get the picture rendered at twice the size.
+        EXPECT_EQ(icon.pixmap(QSize(size, size), 2.0).size(), QSize(2 * size, 2 * size));
     }
 }
 
