@@ -18,9 +18,9 @@ inline constexpr char InstalledMarkerFile[] = "installed-by-package";
 // True when ProgramFolder holds the marker as a regular file.
 bool isInstalledProgramFolder(const QString& programFolder);
 
-// The data folder, with a trailing "/": ProgramFolder when it is writable and not installed; otherwise the user's configuration
-// folder + Company + Product, both levels created here when missing (failures ignored: later file operations
-// report them).
+// The data folder, with a trailing "/": ProgramFolder when it is writable and not installed; otherwise the user's
+// configuration folder + Company + Product, both levels created here when missing (failures ignored: later file
+// operations report them).
 QString chooseDataFolder(const QString& programFolder, const QString& company, const QString& product);
 
 } // namespace clavora

@@ -116,11 +116,21 @@ QString unescapeString(const QString& value) {
         }
         const QChar next = value.at(++i);
         switch (next.unicode()) {
-        case 's': text += QLatin1Char(' '); break;
-        case 'n': text += QLatin1Char('\n'); break;
-        case 't': text += QLatin1Char('\t'); break;
-        case 'r': text += QLatin1Char('\r'); break;
-        case '\\': text += QLatin1Char('\\'); break;
+        case 's':
+            text += QLatin1Char(' ');
+            break;
+        case 'n':
+            text += QLatin1Char('\n');
+            break;
+        case 't':
+            text += QLatin1Char('\t');
+            break;
+        case 'r':
+            text += QLatin1Char('\r');
+            break;
+        case '\\':
+            text += QLatin1Char('\\');
+            break;
         default:
             // Not an escape of the string type (the Exec quoting has its own): kept as it stands.
             text += c;

@@ -14,7 +14,7 @@
 namespace clavora::platform {
 
 // The program's name on the desktop: its menu entry is <id>.desktop and its icon in the icon theme is <id>.
-inline constexpr char DesktopApplicationId[] = "com.zemtrak.Clavora";
+inline constexpr char DesktopApplicationId[] = "com.zemtrak.clavora";
 
 // True when Text can stand in a command line of a desktop entry: no control character (a line break, even escaped,
 // ends the command for many a desktop and could start another key) and no character that stands for bytes that could

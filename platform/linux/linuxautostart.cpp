@@ -41,7 +41,7 @@ QString LinuxAutostart::entryPath(const QString& name) {
 }
 
 std::optional<QByteArray> LinuxAutostart::entryText(const QString& name, const QString& programPath,
-                                                   const QString& argument) {
+                                                    const QString& argument) {
     DesktopEntryWriter entry;
     entry.setString(QStringLiteral("Type"), QStringLiteral("Application"));
     entry.setString(QStringLiteral("Name"), withUnfitReplaced(name, QLatin1Char(' ')));

@@ -299,7 +299,7 @@ TEST_F(LinuxAutostartTest, EntryIsADesktopFileThatStartsTheProgramWithAuto) {
     EXPECT_EQ(test::readBytes(file), "[Desktop Entry]\nType=Application\nName=Zemtrak - Clavora\n"
                                      "TryExec=/opt/my \"apps\"/clavora\n"
                                      "Exec=\"/opt/my \\\\\"apps\\\\\"/clavora\" \"/auto\"\n"
-                                     "Icon=com.zemtrak.Clavora\nTerminal=false\n"
+                                     "Icon=com.zemtrak.clavora\nTerminal=false\n"
                                      "X-GNOME-Autostart-enabled=true\n");
     EXPECT_FALSE(autostart.readEntry("Zemtrak - Clavora").isEmpty());
     // What the desktop's own parser makes of it.
@@ -361,11 +361,8 @@ TEST(DesktopEntryTest, ValuesAreEscapedForTheirTypeAndReadBackAsWritten) {
         QString value;
         const char* written;
     } strings[] = {
-        {"plain", "plain"},
-        {" leading space", "\\sleading space"},
-        {"back\\slash", "back\\\\slash"},
-        {"tab\there", "tab\\there"},
-        {"two\nlines", "two\\nlines"},
+        {"plain", "plain"},          {" leading space", "\\sleading space"}, {"back\\slash", "back\\\\slash"},
+        {"tab\there", "tab\\there"}, {"two\nlines", "two\\nlines"},
     };
     for (const auto& c : strings) {
         SCOPED_TRACE(c.written);
