@@ -1,11 +1,15 @@
 // The program's side of its desktop integration: the icon it shows and the command its desktop entries name.
+#include "app/application.h"
 #include "app/launcher.h"
 #include "app/menuicons.h"
 #include "tests/support/testsupport.h"
 
+#include <QActionGroup>
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QMenu>
 #include <gtest/gtest.h>
 
 using namespace clavora;
@@ -122,6 +126,34 @@ TEST(TrayIconTest, IsTheMarkDrawnForEachPanelSize) {
         // Screens that scale by two get the picture rendered at twice the size.
         EXPECT_EQ(icon.pixmap(QSize(size, size), 2.0).size(), QSize(2 * size, 2 * size));
     }
+}
+
+// One of several exclusive choices shows a radio mark, an option a check mark, under the program's own style sheet:
+// the two rendered menus differ where the mark is drawn, and the radio's is round (its corners stay empty).
+TEST(ProgramStyleTest, ExclusiveChoicesInAMenuShowARadioMark) {
+    configureApplication(*qApp);
+    const auto render = [](bool exclusive) {
+        QMenu menu;
+        QAction* action = menu.addAction(QStringLiteral("Standard"));
+        action->setCheckable(true);
+        QActionGroup group(&menu);
+        group.setExclusive(exclusive);
+        group.addAction(action);
+        action->setChecked(true);
+        menu.adjustSize();
+        return menu.grab().toImage();
+    };
+    const QImage radio = render(true);
+    const QImage check = render(false);
+    ASSERT_EQ(radio.size(), check.size());
+    // The mark sits left of the text, in the item's first 26 pixels.
+    const QImage radioMark = radio.copy(0, 0, 26, radio.height());
+    const QImage checkMark = check.copy(0, 0, 26, check.height());
+    EXPECT_GT(differingPixels(radioMark, checkMark), 10);
+    EXPECT_EQ(differingPixels(radio.copy(26, 0, radio.width() - 26, radio.height()),
+                              check.copy(26, 0, check.width() - 26, check.height())),
+              0)
+        << "only the mark differs";
 }
 
 } // namespace

@@ -237,11 +237,11 @@ TEST_F(PackageTest, LintianFindsNothingButTheOverriddenTagsOfAPackageUnderOpt) {
     }
     EXPECT_EQ(unexpected, QStringList()) << lintian.output.toStdString();
     // The overrides are those of the folder under /opt, and the checked functions' false alarm, and nothing else.
-    EXPECT_TRUE(overridden
-                    .subtract({"dir-or-file-in-opt", "extra-license-file",
-                               "package-contains-documentation-outside-usr-share-doc",
-                               "hardening-no-fortify-functions"})
-                    .isEmpty())
+    EXPECT_TRUE(
+        overridden
+            .subtract({"dir-or-file-in-opt", "extra-license-file",
+                       "package-contains-documentation-outside-usr-share-doc", "hardening-no-fortify-functions"})
+            .isEmpty())
         << lintian.output.toStdString();
 
     // The change log is the project's history, newest first, and names this version.
@@ -296,6 +296,23 @@ TEST_F(PackageTest, TheDesktopsValidatorsAcceptTheEntryTheMetadataAndTheManualPa
     EXPECT_FALSE(man.output.contains("warning")) << man.output.toStdString();
     EXPECT_TRUE(man.output.contains(QRegularExpression("SYNOPSIS\\s+clavora \\[/auto\\]"))) << man.output.toStdString();
     EXPECT_TRUE(man.output.contains("~/.config/Zemtrak/Clavora/keys.db"));
+
+    // The screenshots the metadata names are the ones kept in data/screenshots/, at the sizes it gives.
+    const QString metadata = QString::fromUtf8(readBytes(metainfo));
+    QRegularExpressionMatchIterator shots =
+        QRegularExpression("<image type=\"source\" width=\"(\\d+)\" height=\"(\\d+)\">https://[^<]*/screenshots/"
+                           "([^<]+)</image>")
+            .globalMatch(metadata);
+    int shotCount = 0;
+    while (shots.hasNext()) {
+        const QRegularExpressionMatch shot = shots.next();
+        const QImage picture(sourceDir() + "/data/screenshots/" + shot.captured(3));
+        EXPECT_EQ(picture.size(), QSize(shot.captured(1).toInt(), shot.captured(2).toInt()))
+            << shot.captured(3).toStdString();
+        ++shotCount;
+    }
+    EXPECT_GE(shotCount, 1) << metadata.toStdString();
+    EXPECT_TRUE(metadata.contains("<content_rating type=\"oars-1.1\">"));
 
     // What the validators cannot see: the entry, the icon, the link and the metadata name one another.
     QSettings desktopEntry(entry, QSettings::IniFormat);
