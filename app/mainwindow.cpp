@@ -107,7 +107,7 @@ MainWindow::MainWindow(const AppContext& context, Options& options, KeyMap& keyM
     m_hotkeyTimer->setInterval(HotkeyPollInterval);
     connect(m_hotkeyTimer, &QTimer::timeout, this, &MainWindow::pollHotkeys);
 
-    m_trayIcon = new QSystemTrayIcon(applicationIcon(), this);
+    m_trayIcon = new QSystemTrayIcon(trayIcon(), this);
     m_trayIcon->setObjectName(QStringLiteral("TrayIcon1"));
     connect(m_trayIcon, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
         if (reason == QSystemTrayIcon::Trigger) {

@@ -30,6 +30,10 @@ const QString& statusTextForPosition(int position) {
     return position == 0 ? silent : PressAnyKey;
 }
 
+QString volumeToolTip(int position) {
+    return position <= 0 ? QStringLiteral("Silent") : QStringLiteral("Volume %1 of %2").arg(position).arg(VolumeSteps);
+}
+
 bool wheelMovesVolume(Qt::KeyboardModifiers modifiers) {
     return !(modifiers & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier));
 }
@@ -47,6 +51,7 @@ VolumeControl::VolumeControl(QSlider* slider, QWidget* focusHome, platform::IPro
     m_slider->setRange(0, VolumeSteps);
     m_slider->setSingleStep(1);
     connect(m_slider, &QSlider::valueChanged, this, &VolumeControl::sliderMoved);
+    m_slider->setToolTip(volumeToolTip(m_slider->value()));
     m_slider->installEventFilter(this);
 
     m_timer = new QTimer(this);
@@ -73,6 +78,7 @@ void VolumeControl::tick() {
 }
 
 void VolumeControl::sliderMoved(int position) {
+    m_slider->setToolTip(volumeToolTip(position));
     const quint16 channel = volumeForSliderPosition(position);
     // A volume that cannot be set is not reported: the slider just stays where it was put.
     m_volume.write(platform::ChannelVolume{channel, channel});

@@ -77,6 +77,8 @@ void RedefineKeysDialog::createControls() {
     m_list->setHorizontalHeaderLabels({QStringLiteral("Key"), QStringLiteral("Sound")});
     m_list->setColumnWidth(0, 100);
     m_list->setColumnWidth(1, 500);
+    // The sound column takes the width the window gives the list, so long paths show as the window grows.
+    m_list->horizontalHeader()->setStretchLastSection(true);
     m_list->horizontalHeader()->setHighlightSections(false);
     m_list->verticalHeader()->hide();
     m_list->verticalHeader()->setDefaultSectionSize(m_list->fontMetrics().height() + 6);
@@ -137,7 +139,7 @@ void RedefineKeysDialog::appendListRow(const Binding& binding) {
     const int row = m_list->rowCount();
     m_list->insertRow(row);
     m_list->setItem(row, 0, new QTableWidgetItem(binding.key));
-    m_list->setItem(row, 1, new QTableWidgetItem(binding.path));
+    m_list->setItem(row, 1, new QTableWidgetItem(soundPathForDisplay(binding.path)));
     m_rowIds.append(m_nextRowId++);
 }
 
@@ -188,7 +190,7 @@ bool RedefineKeysDialog::replacePath(RowId id, const QString& path, QWidget* mes
     if (!commit([row, &path](KeyMap& map) { map.replacePath(row, path); }, messageParent)) {
         return false;
     }
-    m_list->item(int(row), 1)->setText(path);
+    m_list->item(int(row), 1)->setText(soundPathForDisplay(path));
     return true;
 }
 

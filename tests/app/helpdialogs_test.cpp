@@ -152,7 +152,8 @@ TEST_F(HelpDialogsTest, AConfirmedLanguageIsKeptAndTheProgramRestartsThroughTheS
             return;
         }
         auto* languages = namedChild<QComboBox>(*modal, "ComboBox1");
-        languages->setCurrentIndex(languages->findText("German"));
+        // Items show the language's own name beside the file's; the name kept is the item's data.
+        languages->setCurrentIndex(languages->findData("German"));
         namedChild<QPushButton>(*modal, "Button1")->click();
     });
     namedAction(form, "Language1")->trigger();

@@ -19,6 +19,7 @@
 #include "platform/fake/fakefilesystem.h"
 #include "platform/fake/fakelocale.h"
 #include "platform/fake/fakeshell.h"
+#include "platform/linux/linuxautostart.h"
 #include "tests/support/platformtest.h"
 #include "tests/support/programrun.h"
 #include "tests/support/testsupport.h"
@@ -26,6 +27,7 @@
 #include <QAction>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -353,6 +355,32 @@ TEST(MessageBoxTest, PathsAndTheUsersTextShowAsPlainText) {
         box.show();
         EXPECT_EQ(format, Qt::PlainText) << box.name;
         EXPECT_EQ(shown, message) << box.name;
+    }
+}
+
+// The desktop's own autostart file: an entry its session settings disabled shows the option off (Auto Minimize
+// unusable), and turning it on writes an entry that runs again, naming the program for TryExec.
+TEST_F(MainWindowTest, AnAutostartEntryTheDesktopDisabledShowsTheOptionOff) {
+    platform::LinuxAutostart desktop;
+    platform::ScopedService<platform::IAutostart> useDesktop{desktop};
+    const QString file = m_files.configFolder + "/autostart/Zemtrak - Clavora.desktop";
+    for (const char* disabled : {"Hidden=true\n", "X-GNOME-Autostart-enabled=false\n"}) {
+        SCOPED_TRACE(disabled);
+        QDir().mkpath(QFileInfo(file).absolutePath());
+        test::writeBytes(file, QByteArray("[Desktop Entry]\nType=Application\nExec=\"/x/clavora\" /auto\n") + disabled);
+        auto startup = start();
+        MainWindow& form = startup->window();
+        EXPECT_FALSE(namedAction(form, "Autostartatstartup1")->isChecked());
+        EXPECT_FALSE(namedAction(form, "StartMinimized1")->isEnabled());
+
+        namedAction(form, "Autostartatstartup1")->trigger();
+        EXPECT_TRUE(namedAction(form, "Autostartatstartup1")->isChecked());
+        const QByteArray written = test::readBytes(file);
+        EXPECT_FALSE(written.contains("Hidden")) << written.toStdString();
+        EXPECT_TRUE(written.contains("X-GNOME-Autostart-enabled=true\n")) << written.toStdString();
+        EXPECT_TRUE(written.contains("TryExec=" + m_root.file("program/clavora").toUtf8() + "\n"))
+            << written.toStdString();
+        EXPECT_FALSE(desktop.readEntry("Zemtrak - Clavora").isEmpty());
     }
 }
 

@@ -197,6 +197,20 @@ TEST_F(VolumeControlTest, TheRightChannelSetsThePositionAndBothChannelsGetItsSte
     EXPECT_EQ(m_volume.writes.back(), (ChannelVolume{32764, 32764}));
 }
 
+// The tooltip follows the slider whoever moves it: the volume read from the system, a key, the wheel.
+TEST_F(VolumeControlTest, TheTooltipNamesTheStepTheSliderStandsAt) {
+    EXPECT_EQ(slider()->toolTip(), "Silent");
+    m_volume.volume = {49146, 49146};
+    m_control->tick();
+    EXPECT_EQ(slider()->toolTip(), "Volume 6 of 8");
+    slider()->setValue(8);
+    EXPECT_EQ(slider()->toolTip(), "Volume 8 of 8");
+    slider()->setValue(0);
+    EXPECT_EQ(slider()->toolTip(), "Silent");
+    slider()->setValue(1);
+    EXPECT_EQ(slider()->toolTip(), "Volume 1 of 8");
+}
+
 TEST_F(VolumeControlTest, SilentIsShownOnceAndShownAgainAfterTheDisplayWasReset) {
     m_volume.volume = {65535, 0};
     m_control->tick();

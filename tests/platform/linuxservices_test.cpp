@@ -1,4 +1,5 @@
 // The Linux implementations of the file, locale, autostart and process services.
+#include "platform/linux/desktopentry.h"
 #include "platform/linux/linuxautostart.h"
 #include "platform/linux/linuxfilesystem.h"
 #include "platform/linux/linuxlocale.h"
@@ -12,6 +13,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -335,14 +337,99 @@ TEST_F(LinuxAutostartTest, EntryIsADesktopFileThatStartsTheProgramWithAuto) {
     ASSERT_TRUE(autostart.writeEntry("Zemtrak - Clavora", "/opt/my \"apps\"/clavora", "/auto").ok());
     const QString file = m_files.configFolder + "/autostart/Zemtrak - Clavora.desktop";
     EXPECT_EQ(test::readBytes(file), "[Desktop Entry]\nType=Application\nName=Zemtrak - Clavora\n"
-                                     "Exec=\"/opt/my \\\\\"apps\\\\\"/clavora\" /auto\nTerminal=false\n"
+                                     "TryExec=/opt/my \"apps\"/clavora\n"
+                                     "Exec=\"/opt/my \\\\\"apps\\\\\"/clavora\" \"/auto\"\n"
+                                     "Icon=com.zemtrak.clavora\nTerminal=false\n"
                                      "X-GNOME-Autostart-enabled=true\n");
     EXPECT_FALSE(autostart.readEntry("Zemtrak - Clavora").isEmpty());
+    // What the desktop's own parser makes of it.
+    QProcess validate;
+    validate.setProcessChannelMode(QProcess::MergedChannels);
+    validate.start("desktop-file-validate", {file});
+    ASSERT_TRUE(validate.waitForFinished(60000));
+    EXPECT_EQ(validate.exitCode(), 0);
+    EXPECT_EQ(validate.readAll(), QByteArray());
 
     EXPECT_TRUE(autostart.removeEntry("Zemtrak - Clavora").ok());
     EXPECT_FALSE(QFileInfo::exists(file));
     EXPECT_EQ(autostart.readEntry("Zemtrak - Clavora"), QString());
     EXPECT_TRUE(autostart.removeEntry("Zemtrak - Clavora").ok()); // already gone: no failure
+}
+
+// The desktop's session settings switch an entry off without removing it; such an entry is no autostart.
+TEST_F(LinuxAutostartTest, AnEntryTheDesktopDisabledReadsAsOff) {
+    const struct {
+        const char* extra;
+        bool on;
+    } cases[] = {
+        {"", true},
+        {"Hidden=false\n", true},
+        {"Hidden=true\n", false},
+        {"Hidden = true\n", false},
+        {"X-GNOME-Autostart-enabled=false\n", false},
+        {"X-GNOME-Autostart-enabled=true\n", true},
+        // Keys of another group are not the entry's.
+        {"[Desktop Action Off]\nHidden=true\n", true},
+    };
+    LinuxAutostart autostart;
+    const QString file = m_files.configFolder + "/autostart/Zemtrak - Clavora.desktop";
+    QDir().mkpath(QFileInfo(file).absolutePath());
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.extra);
+        test::writeBytes(file, QByteArray("[Desktop Entry]\nType=Application\nExec=\"/opt/clavora/clavora\" /auto\n") +
+                                   c.extra);
+        EXPECT_EQ(!autostart.readEntry("Zemtrak - Clavora").isEmpty(), c.on);
+    }
+}
+
+// A line break in the program's path would end the Exec key and could start another: no entry is written, and the
+// message says why.
+TEST_F(LinuxAutostartTest, APathThatCannotBeQuotedSafelyIsRefusedWithAMessage) {
+    LinuxAutostart autostart;
+    for (const QString& path : {QStringLiteral("/home/me/x\nExec=evil/clavora"), QStringLiteral("/home/me/x\r/clavora"),
+                                QStringLiteral("/home/me/bad\uFFFDname/clavora")}) {
+        const Status written = autostart.writeEntry("Zemtrak - Clavora", path, "/auto");
+        EXPECT_FALSE(written.ok());
+        EXPECT_TRUE(written.message().contains("line break")) << written.message().toStdString();
+        EXPECT_FALSE(written.message().contains('\n'));
+        EXPECT_FALSE(QFileInfo::exists(m_files.configFolder + "/autostart/Zemtrak - Clavora.desktop"));
+    }
+}
+
+TEST(DesktopEntryTest, ValuesAreEscapedForTheirTypeAndReadBackAsWritten) {
+    const struct {
+        QString value;
+        const char* written;
+    } strings[] = {
+        {"plain", "plain"},          {" leading space", "\\sleading space"}, {"back\\slash", "back\\\\slash"},
+        {"tab\there", "tab\\there"}, {"two\nlines", "two\\nlines"},
+    };
+    for (const auto& c : strings) {
+        SCOPED_TRACE(c.written);
+        EXPECT_EQ(escapeDesktopEntryString(c.value), QString::fromUtf8(c.written));
+        DesktopEntryWriter entry;
+        ASSERT_TRUE(entry.setString("Name", c.value));
+        EXPECT_EQ(readDesktopEntryGroup(entry.text()).value("Name"), c.value);
+    }
+
+    const struct {
+        QString argument;
+        const char* quoted;
+    } arguments[] = {
+        {"/opt/clavora/clavora", "\"/opt/clavora/clavora\""},
+        {"/a b/$HOME/`x`", "\"/a b/\\\\$HOME/\\\\`x\\\\`\""},
+        {"/a\\b", "\"/a\\\\\\\\b\""},
+        {"/100%/x", "\"/100%%/x\""},
+    };
+    for (const auto& c : arguments) {
+        SCOPED_TRACE(c.quoted);
+        EXPECT_EQ(quoteExecArgument(c.argument).value_or("(refused)"), QString::fromUtf8(c.quoted));
+    }
+    EXPECT_FALSE(quoteExecArgument("a\nb"));
+    DesktopEntryWriter entry;
+    EXPECT_FALSE(entry.setString("Name", "a\x01b"));
+    EXPECT_FALSE(entry.setCommand("Exec", {"/ok", "a\tb"}));
+    EXPECT_EQ(entry.text(), "[Desktop Entry]\n");
 }
 
 TEST(LinuxProcessTest, TheNamedMutexIsALockFileHeldWhileAnyHolderLives) {
