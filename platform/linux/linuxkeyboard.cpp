@@ -137,16 +137,44 @@ struct RegistryEntry {
     bool languageOwn = false;
 };
 
+// The language of a registry entry that lists several (Belgian: German, Dutch and French; Swiss German: German and
+// Swiss German): the one its own name, variant or short name stands for ("ch" and "de" -> German), else the language
+// most spoken in its country (Belgium -> Dutch), else the first listed.
+QString chooseLanguage(const QStringList& languages, rxkb_layout* layout, const QString& country) {
+    if (languages.size() <= 1) {
+        return languages.value(0);
+    }
+    for (const char* name :
+         {rxkb_layout_get_variant(layout), rxkb_layout_get_brief(layout), rxkb_layout_get_name(layout)}) {
+        const QString language = shortLanguageCode(name);
+        if (!language.isEmpty() && languages.contains(language)) {
+            return language;
+        }
+    }
+    const QLocale::Territory territory = QLocale::codeToTerritory(country);
+    if (territory != QLocale::AnyTerritory) {
+        const QString spoken = QLocale::languageToCode(QLocale(QLocale::AnyLanguage, territory).language());
+        if (languages.contains(spoken)) {
+            return spoken;
+        }
+    }
+    return languages.first();
+}
+
 RegistryEntry entryOf(rxkb_layout* layout) {
     RegistryEntry entry;
-    for (rxkb_iso639_code* code = rxkb_layout_get_iso639_first(layout); code && entry.language.isEmpty();
-         code = rxkb_iso639_code_next(code)) {
-        entry.language = shortLanguageCode(rxkb_iso639_code_get_code(code));
-    }
-    entry.languageOwn = !entry.language.isEmpty();
     if (rxkb_iso3166_code* code = rxkb_layout_get_iso3166_first(layout)) {
         entry.country = QString::fromLatin1(rxkb_iso3166_code_get_code(code)).toUpper();
     }
+    QStringList languages;
+    for (rxkb_iso639_code* code = rxkb_layout_get_iso639_first(layout); code; code = rxkb_iso639_code_next(code)) {
+        const QString language = shortLanguageCode(rxkb_iso639_code_get_code(code));
+        if (!language.isEmpty() && !languages.contains(language)) {
+            languages << language;
+        }
+    }
+    entry.language = chooseLanguage(languages, layout, entry.country);
+    entry.languageOwn = !entry.language.isEmpty();
     return entry;
 }
 
