@@ -19,6 +19,7 @@
 #include <xkbcommon/xkbregistry.h>
 
 #include <array>
+#include <atomic>
 #include <cstring>
 
 Q_LOGGING_CATEGORY(lcKeyboard, "clavora.platform.keyboard")
@@ -553,6 +554,39 @@ bool LinuxKeyboard::connected() const {
     return m_impl->m_display != nullptr;
 }
 
+namespace {
+
+// Per X keycode: 0, or pressed by the injector as a keypad digit (1), or released by it since (2).
+enum : int { NotInjected = 0, InjectedHeld = 1, InjectedReleased = 2 };
+std::array<std::atomic<int>, 256> injectedKeypadDigits{};
+
+bool injectedAsKeypadDigit(int keycode) {
+    return keycode >= 0 && keycode < 256 &&
+           injectedKeypadDigits[std::size_t(keycode)].load(std::memory_order_relaxed) != NotInjected;
+}
+
+} // namespace
+
+void setInjectedAsKeypadDigit(int keycode, bool held) {
+    if (keycode >= 0 && keycode < 256) {
+        std::atomic<int>& state = injectedKeypadDigits[std::size_t(keycode)];
+        if (held) {
+            state.store(InjectedHeld, std::memory_order_relaxed);
+        } else {
+            int expected = InjectedHeld;
+            state.compare_exchange_strong(expected, InjectedReleased, std::memory_order_relaxed);
+        }
+    }
+}
+
+void injectedKeyReleaseSeen(int keycode) {
+    if (keycode >= 0 && keycode < 256) {
+        int expected = InjectedReleased;
+        injectedKeypadDigits[std::size_t(keycode)].compare_exchange_strong(expected, NotInjected,
+                                                                           std::memory_order_relaxed);
+    }
+}
+
 KeyStateSnapshot LinuxKeyboard::snapshot() {
     KeyStateSnapshot result;
     if (!m_impl->m_display) {
@@ -565,7 +599,8 @@ KeyStateSnapshot LinuxKeyboard::snapshot() {
         m_impl->indicatorOn(m_impl->m_numLockIndicator) ? m_impl->m_codeNumLockOn : m_impl->m_codeNumLockOff;
     for (int keycode = 8; keycode < 256; ++keycode) {
         if (keys[keycode >> 3] & (1 << (keycode & 7))) {
-            if (const int code = codes[std::size_t(keycode)]) {
+            const auto& table = injectedAsKeypadDigit(keycode) ? m_impl->m_codeNumLockOn : codes;
+            if (const int code = table[std::size_t(keycode)]) {
                 result.setDown(code);
             }
         }
@@ -582,8 +617,9 @@ int LinuxKeyboard::virtualKeyOf(int keycode) {
         return 0;
     }
     m_impl->refresh();
-    const auto& codes =
-        m_impl->indicatorOn(m_impl->m_numLockIndicator) ? m_impl->m_codeNumLockOn : m_impl->m_codeNumLockOff;
+    const auto& codes = injectedAsKeypadDigit(keycode) || m_impl->indicatorOn(m_impl->m_numLockIndicator)
+                            ? m_impl->m_codeNumLockOn
+                            : m_impl->m_codeNumLockOff;
     return codes[std::size_t(keycode)];
 }
 
