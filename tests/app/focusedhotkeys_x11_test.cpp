@@ -152,9 +152,7 @@ protected:
         return played;
     }
 
-    platform::ScopedService<platform::IKeyboard> m_realKeyboard{platform::defaultService<platform::IKeyboard>()};
-    platform::ScopedService<platform::IKeyCaptions> m_realCaptions{platform::defaultService<platform::IKeyCaptions>()};
-    platform::ScopedService<platform::IKeyInjector> m_realInjector{platform::defaultService<platform::IKeyInjector>()};
+    test::RealKeyServices m_realKeys;
     std::unique_ptr<Display, DisplayCloser> m_display;
     std::unique_ptr<Startup> m_startup;
     bool m_layoutChanged = false;
