@@ -50,6 +50,9 @@ VolumeControl::VolumeControl(QSlider* slider, QWidget* focusHome, platform::IPro
     : QObject(parent), m_slider(slider), m_focusHome(focusHome), m_volume(volume), m_text(std::move(text)) {
     m_slider->setRange(0, VolumeSteps);
     m_slider->setSingleStep(1);
+    // A click in the groove and PageUp/PageDown move one position too: a page of Qt's default ten would go
+    // straight to silence or full volume on a range of eight.
+    m_slider->setPageStep(1);
     connect(m_slider, &QSlider::valueChanged, this, &VolumeControl::sliderMoved);
     m_slider->setToolTip(volumeToolTip(m_slider->value()));
     m_slider->installEventFilter(this);

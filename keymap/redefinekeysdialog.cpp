@@ -32,6 +32,16 @@ public:
     }
 
 protected:
+    // Home and End go to the first and the last row, as in any list; a table's own would go to the first and the
+    // last column of the row, which shows nothing with whole rows selected. Page Up and Page Down keep their paging
+    // by rows.
+    QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) override {
+        if ((action != MoveHome && action != MoveEnd) || rowCount() == 0) {
+            return QTableWidget::moveCursor(action, modifiers);
+        }
+        const int column = currentIndex().isValid() ? currentIndex().column() : 0;
+        return model()->index(action == MoveHome ? 0 : rowCount() - 1, column);
+    }
     void dragEnterEvent(QDragEnterEvent* event) override { acceptFiles(event); }
     void dragMoveEvent(QDragMoveEvent* event) override { acceptFiles(event); }
     void dropEvent(QDropEvent* event) override {

@@ -250,6 +250,26 @@ TEST_F(VolumeControlTest, EveryMoveOfTheSliderWritesItsStepToBothChannels) {
     EXPECT_EQ(m_volume.writes, expected);
 }
 
+TEST_F(VolumeControlTest, PageKeysAndAClickInTheGrooveMoveOnePosition) {
+    m_window.show();
+    m_window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&m_window));
+    slider()->setValue(4);
+    slider()->setFocus();
+    m_volume.writes.clear();
+
+    typeKey(Qt::Key_PageUp);
+    EXPECT_EQ(slider()->value(), 5);
+    typeKey(Qt::Key_PageDown);
+    typeKey(Qt::Key_PageDown);
+    EXPECT_EQ(slider()->value(), 3);
+    // A click near the right end of the groove pages towards it, one position.
+    QTest::mouseClick(slider(), Qt::LeftButton, Qt::NoModifier, QPoint(slider()->width() - 3, slider()->height() / 2));
+    EXPECT_EQ(slider()->value(), 4);
+    const std::vector<ChannelVolume> expected{{40955, 40955}, {32764, 32764}, {24573, 24573}, {32764, 32764}};
+    EXPECT_EQ(m_volume.writes, expected);
+}
+
 TEST_F(VolumeControlTest, EachWheelNotchMovesOnePositionAndTheEndsHold) {
     m_volume.volume = {65535, 65535};
     m_control->tick();
