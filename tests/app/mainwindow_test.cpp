@@ -714,7 +714,7 @@ TEST_F(MainWindowTest, NothingPlaysWhileAFieldOfOursOrTheAddKeyWindowHasTheFocus
     field.setFocus();
     m_keyboard.press('A');
     ASSERT_TRUE(letPollsPass());
-    EXPECT_TRUE(m_player.played.isEmpty()) << "played while typing into a field";
+    EXPECT_TRUE(m_log.refusedSounds().isEmpty()) << "played while typing into a field";
     m_keyboard.releaseAll();
 
     bool checked = false;
@@ -729,7 +729,7 @@ TEST_F(MainWindowTest, NothingPlaysWhileAFieldOfOursOrTheAddKeyWindowHasTheFocus
             namedChild<QPushButton>(*add, "Button3")->setFocus(); // a button of the window, not its fields
             m_keyboard.press('A');
             checked = letPollsPass();
-            EXPECT_TRUE(m_player.played.isEmpty()) << "played while the Add Key window has the focus";
+            EXPECT_TRUE(m_log.refusedSounds().isEmpty()) << "played while the Add Key window has the focus";
             m_keyboard.releaseAll();
         }
         dialog->reject();
@@ -742,7 +742,7 @@ TEST_F(MainWindowTest, NothingPlaysWhileAFieldOfOursOrTheAddKeyWindowHasTheFocus
     plain.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&plain));
     m_keyboard.press('A');
-    EXPECT_TRUE(test::waitFor([this] { return !m_player.played.isEmpty(); }, 5000));
+    EXPECT_TRUE(test::waitFor([this] { return !m_log.refusedSounds().isEmpty(); }, 5000));
     m_keyboard.releaseAll();
 }
 
@@ -756,10 +756,10 @@ TEST_F(MainWindowTest, APauseBindingPlaysInTheFocusedWindow) {
     ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
     m_keyboard.press(platform::vk::Pause);
     QTest::keyPress(&form, Qt::Key_Pause);
-    EXPECT_TRUE(test::waitFor([this] { return !m_player.played.isEmpty(); }, 5000)) << "nothing played";
+    EXPECT_TRUE(test::waitFor([this] { return !m_log.refusedSounds().isEmpty(); }, 5000)) << "nothing played";
     QTest::keyRelease(&form, Qt::Key_Pause);
     m_keyboard.releaseAll();
-    EXPECT_EQ(m_player.played.value(0), m_root.file("program/pause.txt"));
+    EXPECT_EQ(m_log.refusedSounds().value(0), m_root.file("program/pause.txt"));
     EXPECT_EQ(m_player.stops, 0);
 }
 
