@@ -107,6 +107,19 @@ void ProgramRun::stop() {
     }
 }
 
+bool ProgramRun::endWithin(int timeoutMs) {
+    if (m_process.state() == QProcess::NotRunning) {
+        return true;
+    }
+    m_process.terminate();
+    if (m_process.waitForFinished(timeoutMs)) {
+        return true;
+    }
+    m_process.kill();
+    m_process.waitForFinished(5000);
+    return false;
+}
+
 QString ProgramRun::output() {
     return QString::fromLocal8Bit(m_process.readAll());
 }

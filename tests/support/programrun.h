@@ -34,6 +34,9 @@ public:
     bool waitForWindow(const QString& title, int timeoutMs = 20000);
     bool isRunning() const;
     void stop();
+    // Asks the program to end, as the session does, and waits up to TimeoutMs for it: false when it is still there
+    // (then it is killed).
+    bool endWithin(int timeoutMs);
     QString output();
     qint64 pid() const { return m_process.processId(); }
 
