@@ -845,7 +845,7 @@ bool AudioEngine::start(const EngineConfig& config) {
     if (config.headSeconds > 0) {
         state->heads = std::make_unique<SoundHeadCache>(
             state->output, static_cast<int>(config.headSeconds * state->output.sampleRate), config.headBudgetBytes);
-        state->heads->prepare(m_soundsToPrepare);
+        state->heads->prepare(m_soundsToPrepare, m_resolveToPrepare);
     }
     state->lastBusy = nowNanos();
 
@@ -975,10 +975,11 @@ QString AudioEngine::diagnostics() const {
     return line;
 }
 
-void AudioEngine::prepareSounds(const QStringList& paths) {
-    m_soundsToPrepare = paths;
+void AudioEngine::prepareSounds(const QStringList& names, std::function<QString(const QString&)> resolve) {
+    m_soundsToPrepare = names;
+    m_resolveToPrepare = std::move(resolve);
     if (m_state && m_state->heads) {
-        m_state->heads->prepare(paths);
+        m_state->heads->prepare(names, m_resolveToPrepare);
     }
 }
 

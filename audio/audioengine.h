@@ -146,9 +146,10 @@ public:
     // is opened and decoded behind it; a short one plays from memory alone.
     quint32 openStream(const QString& path);
 
-    // The sound files (absolute paths) likely to be played: their starts are decoded ahead on a thread of the
-    // engine's own, in this order, replacing the list asked for before. Kept across restarts. Returns at once.
-    void prepareSounds(const QStringList& paths);
+    // The sound files likely to be played: their starts are decoded ahead on a thread of the engine's own, in this
+    // order, replacing the list asked for before. Kept across restarts. Returns at once. Names are absolute paths,
+    // or what Resolve turns into them (an empty string for none) on that thread.
+    void prepareSounds(const QStringList& names, std::function<QString(const QString&)> resolve = {});
     // Waits up to TimeoutMs until every sound asked for is prepared (or found undecodable). For tests and benchmarks.
     bool waitUntilPrepared(int timeoutMs);
 
@@ -206,6 +207,7 @@ private:
     // Kept across restarts, like the volume the platform remembers.
     MasterGain m_gain;
     QStringList m_soundsToPrepare;
+    std::function<QString(const QString&)> m_resolveToPrepare;
     // Channels of the last output, for the silence render() hands out while there is none.
     int m_renderChannels = 0;
 };

@@ -46,19 +46,22 @@ SoundHeadCache::~SoundHeadCache() {
     m_worker.join();
 }
 
-void SoundHeadCache::prepare(const QStringList& paths) {
-    // Linear in the number of paths: a key map may bind a hundred thousand files, and this runs on the GUI thread.
+void SoundHeadCache::prepare(const QStringList& names, PathResolver resolve) {
+    // Linear in the number of names: a key map may bind a hundred thousand files, and this runs on the GUI thread.
     QSet<QString> queued;
-    queued.reserve(paths.size());
+    queued.reserve(names.size());
     std::deque<QString> queue;
-    for (const QString& path : paths) {
-        if (!queued.contains(path)) {
-            queued.insert(path);
-            queue.push_back(path);
+    for (const QString& name : names) {
+        if (!queued.contains(name)) {
+            queued.insert(name);
+            queue.push_back(name);
         }
     }
     std::lock_guard<std::mutex> lock(m_mutex);
-    std::erase_if(queue, [this](const QString& path) { return m_kept.count(path) != 0; });
+    if (!resolve) {
+        std::erase_if(queue, [this](const QString& path) { return m_kept.count(path) != 0; });
+    }
+    m_resolve = std::move(resolve);
     m_queue.swap(queue);
     // A file no longer bound is not read on: its opening or decoding gives up where it stands.
     if (m_busy && !queued.contains(m_current)) {
@@ -133,16 +136,23 @@ void SoundHeadCache::workerLoop() {
         if (m_quit) {
             return;
         }
-        const QString path = m_queue.front();
+        const QString name = m_queue.front();
         m_queue.pop_front();
         m_busy = true;
-        m_current = path;
+        m_current = name;
         m_cancelCurrent.store(false, std::memory_order_relaxed);
+        const PathResolver resolve = m_resolve;
         lock.unlock();
 
+        const QString path = resolve ? resolve(name) : name;
+        bool wanted = !path.isEmpty();
+        if (wanted && resolve) {
+            std::lock_guard<std::mutex> kept(m_mutex);
+            wanted = m_kept.count(path) == 0;
+        }
         auto head = std::make_shared<SoundHead>();
         bool decoded = false;
-        if (fileIdentity(path, head->fileSize, head->modifiedNs)) {
+        if (wanted && fileIdentity(path, head->fileSize, head->modifiedNs)) {
             QString error;
             if (std::unique_ptr<FfmpegSource> source = FfmpegSource::open(
                     path, m_format, &error, [this] { return m_cancelCurrent.load(std::memory_order_relaxed); })) {

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <list>
 #include <memory>
 #include <mutex>
@@ -41,9 +42,14 @@ public:
     SoundHeadCache(const SoundHeadCache&) = delete;
     SoundHeadCache& operator=(const SoundHeadCache&) = delete;
 
-    // Decodes the heads of these files (absolute paths) that are not kept yet, in this order, behind whatever is
-    // asked already; files asked before and not decoded yet are dropped from the queue.
-    void prepare(const QStringList& paths);
+    // Turns a name asked for into the absolute path of the file to decode, or an empty string when there is none.
+    // It runs on the cache's own thread, so looking for files on disk never holds up the caller.
+    using PathResolver = std::function<QString(const QString& name)>;
+
+    // Decodes the heads of these files that are not kept yet, in this order, behind whatever is asked already;
+    // files asked before and not decoded yet are dropped from the queue. Names are absolute paths, or what Resolve
+    // turns into them.
+    void prepare(const QStringList& names, PathResolver resolve = {});
 
     // The head of Path if it is kept, decoded and the file has not changed since; null otherwise. Counts as a use.
     std::shared_ptr<const SoundHead> find(const QString& path);
@@ -72,7 +78,8 @@ private:
     std::condition_variable m_idle;
     bool m_quit = false;
     bool m_busy = false;
-    QString m_current; // the file being decoded while busy
+    QString m_current; // the name being decoded while busy
+    PathResolver m_resolve;
     // Tells the file being decoded to give up: it is no longer asked for, or the cache goes.
     std::atomic<bool> m_cancelCurrent{false};
     std::deque<QString> m_queue;

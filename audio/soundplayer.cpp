@@ -8,7 +8,10 @@
 #include "platform/filesystem.h"
 
 #include <QDir>
+#include <QFile>
 #include <QSet>
+
+#include <sys/stat.h>
 
 namespace clavora::audio {
 
@@ -127,23 +130,20 @@ bool isPlayableSound(const QString& path) {
 }
 
 void SoundPlayer::setBoundSounds(const QStringList& storedPaths) {
-    // Linear in the bindings: a key map may hold a hundred thousand, and this runs on the GUI thread.
-    QStringList paths;
-    QSet<QString> seenStored;
-    QSet<QString> seen;
-    seenStored.reserve(storedPaths.size());
-    for (const QString& stored : storedPaths) {
-        if (seenStored.contains(stored)) {
-            continue;
-        }
-        seenStored.insert(stored);
-        const QString path = resolve(stored);
-        if (!path.isEmpty() && !seen.contains(path)) {
-            seen.insert(path);
-            paths << path;
-        }
+    // A key map may hold a hundred thousand bindings, and this runs on the GUI thread: the files are looked for on
+    // the engine's thread that decodes their starts, where the disk may take its time. Two stored paths that name
+    // one file find it decoded the second time.
+    platform::IFileSystem& files = platform::fileSystem();
+    if (m_programFolder.isEmpty()) {
+        m_programFolder = files.programFolder();
     }
-    m_engine.prepareSounds(paths);
+    m_engine.prepareSounds(
+        storedPaths, [current = QDir::currentPath(), program = m_programFolder](const QString& stored) {
+            return resolveSoundPath(stored, current, program, [](const QString& candidate) {
+                struct stat info {};
+                return ::stat(QFile::encodeName(candidate).constData(), &info) == 0 && S_ISREG(info.st_mode);
+            });
+        });
 }
 
 QString SoundPlayer::resolve(const QString& storedPath) {

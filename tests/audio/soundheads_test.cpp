@@ -8,6 +8,7 @@
 #include <QFile>
 #include <gtest/gtest.h>
 
+#include <mutex>
 #include <thread>
 
 namespace clavora::audio {
@@ -87,6 +88,31 @@ TEST_F(SoundHeadsTest, AFileChangedSinceItWasDecodedIsDecodedAgain) {
     const auto after = cache.find(path);
     ASSERT_TRUE(after);
     EXPECT_NE(after->samples, before->samples);
+}
+
+// Names that the cache turns into files itself, on its own thread: the caller never waits for the disk, a name for
+// no file is passed over, and names for one file decode it once.
+TEST_F(SoundHeadsTest, NamesAreResolvedOnTheCachesOwnThread) {
+    const QString a = wav("a.wav", 44100);
+    const QString b = wav("b.wav", 1000);
+    std::mutex mutex;
+    QStringList resolved;
+    bool onCallersThread = false;
+    const std::thread::id caller = std::this_thread::get_id();
+    SoundHeadCache cache(Output, HeadFrames, 1 << 20);
+    cache.prepare({"A", "B", "also A", "nothing"}, [&](const QString& name) {
+        std::lock_guard<std::mutex> lock(mutex);
+        resolved << name;
+        onCallersThread = onCallersThread || std::this_thread::get_id() == caller;
+        return name == "B" ? b : name.endsWith('A') ? a : QString();
+    });
+    ASSERT_TRUE(cache.waitUntilIdle(10000));
+    std::lock_guard<std::mutex> lock(mutex);
+    EXPECT_EQ(resolved, (QStringList{"A", "B", "also A", "nothing"}));
+    EXPECT_FALSE(onCallersThread);
+    EXPECT_TRUE(cache.find(a));
+    EXPECT_TRUE(cache.find(b));
+    EXPECT_EQ(cache.keptBytes(), headBytes(HeadFrames) + headBytes(1000));
 }
 
 } // namespace
