@@ -209,20 +209,34 @@ bool RedefineKeysDialog::deleteSelectedRows() {
     for (const QModelIndex& index : m_list->selectionModel()->selectedRows()) {
         rows.append(index.row());
     }
-    // From the bottom up, so the indexes still to remove stay where they are.
+    // Runs of adjacent rows, from the bottom up, so the indexes still to remove stay where they are; each run goes
+    // in one step, so deleting a long selection of a long list stays linear.
     std::sort(rows.begin(), rows.end(), std::greater<int>());
+    struct Run {
+        int first;
+        int count;
+    };
+    QList<Run> runs;
+    for (int row : rows) {
+        if (!runs.isEmpty() && runs.last().first == row + 1) {
+            runs.last().first = row;
+            ++runs.last().count;
+        } else if (runs.isEmpty() || runs.last().first != row) {
+            runs.append(Run{row, 1});
+        }
+    }
     if (!commit(
-            [&rows](KeyMap& map) {
-                for (int row : rows) {
-                    map.removeRows(row);
+            [&runs](KeyMap& map) {
+                for (const Run& run : runs) {
+                    map.removeRows(run.first, run.count);
                 }
             },
             this)) {
         return false;
     }
-    for (int row : rows) {
-        m_list->removeRow(row);
-        m_rowIds.removeAt(row);
+    for (const Run& run : runs) {
+        m_list->model()->removeRows(run.first, run.count);
+        m_rowIds.remove(run.first, run.count);
     }
     return true;
 }

@@ -83,7 +83,7 @@ protected:
         shown.replaceInStrings("\\", "/");
         EXPECT_EQ(listRows(), shown);
     }
-    void select(std::initializer_list<int> rows) {
+    void select(const QList<int>& rows) {
         m_list->clearSelection();
         for (int row : rows) {
             m_list->selectionModel()->select(m_list->model()->index(row, 0),
@@ -240,16 +240,30 @@ TEST_F(KeyDialogsTest, HomeEndAndThePageKeysMoveThroughTheRows) {
     EXPECT_EQ(selectedRows().size(), 40);
 }
 
-TEST_F(KeyDialogsTest, DeletingThreeSelectedRowsWritesTheFileOnce) {
-    open({"a|1", "b|2", "c|3", "d|4", "e|5"});
-    int saves = 0;
-    QObject::connect(m_dialog.get(), &RedefineKeysDialog::keyMapSaved, [&saves] { ++saves; });
-    select({4, 0, 2});
-    QTest::mouseClick(m_delete, Qt::LeftButton);
-    EXPECT_EQ(m_fs.writes.size(), 1);
-    EXPECT_EQ(saves, 1);
-    EXPECT_TRUE(m_messages.isEmpty()) << "Delete does not ask";
-    expectEverywhere({"b|2", "d|4"});
+// Scattered rows, and runs of adjacent rows next to single ones: each goes, the rest keep their order.
+TEST_F(KeyDialogsTest, DeletingSelectedRowsWritesTheFileOnce) {
+    const struct {
+        QList<int> selected;
+        QStringList left;
+    } cases[] = {
+        {{4, 0, 2}, {"b|2", "d|4", "f|6", "g|7", "h|8"}},
+        {{1, 2, 3, 5, 6}, {"a|1", "e|5", "h|8"}},
+        {{0, 1, 2, 3, 4, 5, 6, 7}, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.left.join(' ').toStdString());
+        m_dialog.reset();
+        m_messages.clear();
+        open({"a|1", "b|2", "c|3", "d|4", "e|5", "f|6", "g|7", "h|8"});
+        int saves = 0;
+        QObject::connect(m_dialog.get(), &RedefineKeysDialog::keyMapSaved, [&saves] { ++saves; });
+        select(c.selected);
+        QTest::mouseClick(m_delete, Qt::LeftButton);
+        EXPECT_EQ(m_fs.writes.size(), 1);
+        EXPECT_EQ(saves, 1);
+        EXPECT_TRUE(m_messages.isEmpty()) << "Delete does not ask";
+        expectEverywhere(c.left);
+    }
 }
 
 TEST_F(KeyDialogsTest, DeleteWithNothingSelectedRewritesTheFileInTheWrittenForm) {
