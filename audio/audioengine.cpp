@@ -170,7 +170,8 @@ struct AudioEngine::State {
     std::thread worker;
     std::thread opener;
 
-    // The device. Opened by start() on the controlling thread, from then on the device thread's alone.
+    // The device. Opened by openOutput() (on the controlling thread, or on the thread of an opening in the
+    // background), from then on the device thread's alone.
     SDL_AudioDeviceID device = 0;
     std::mutex deviceMutex;
     std::condition_variable deviceWake;

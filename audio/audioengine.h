@@ -106,8 +106,8 @@ public:
     void setUnplayableHandler(UnplayableHandler handler);
 
     // Starts the output (and the engine's threads). False when the device cannot be opened; the engine then stays
-    // stopped and every open fails. Starting a running engine does nothing and returns true. Blocks while the
-    // device opens.
+    // stopped and every open fails. Starting a running engine does nothing and returns true; while an opening in the
+    // background is under way it returns false. Blocks while the device opens.
     bool start(const EngineConfig& config = EngineConfig());
 
     // Starts the output as start() does, without waiting for the device: SDL's audio and the device are opened on a

@@ -102,6 +102,7 @@ void LinuxFallbackPlayer::Shared::run() {
 }
 
 bool LinuxFallbackPlayer::Shared::open() {
+    qCDebug(lcFallback) << "System sound player connecting";
     int result = ca_context_create(&context);
     if (result == CA_SUCCESS) {
         ca_context_change_props(context, CA_PROP_APPLICATION_NAME, "Clavora", CA_PROP_APPLICATION_ID,
