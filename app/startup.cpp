@@ -23,6 +23,9 @@ namespace {
 
 // How long start-up waits for the sound server to say what it is; beyond it SDL chooses the driver itself.
 constexpr std::chrono::milliseconds SoundServerTimeout{500};
+// How long start-up waits for the audio output to open before it goes on without it. An output opens in a moment;
+// a sound server that takes the connection and never answers would otherwise hold the window back for ever.
+constexpr std::chrono::milliseconds AudioStartWait{1000};
 
 void writeDiagnostics(std::FILE* out, audio::SoundPlayer& player) {
     const QByteArray line = player.engine().diagnostics().toLocal8Bit() + '\n';
@@ -60,9 +63,7 @@ void Startup::run() {
     loadLanguage();
     loadKeyMap();
     createDisplay();
-    startAudio();
-    startVolumeControl();
-    startVoiceOutput();
+    startAudio(); // and, once the output has opened or failed to, the volume slider and the voice output
     startUpdateCheck();
     startDiagnostics();
 }
@@ -136,8 +137,20 @@ void Startup::createDisplay() {
 }
 
 void Startup::startAudio() {
-    if (!m_player->start()) {
-        showMessage(QStringLiteral("Could not initialize audio engine."));
+    // Opened in the background: the window comes up and sounds go to the system's player until the output answers.
+    const auto settled = [this](bool started) {
+        if (!started) {
+            showMessage(QStringLiteral("Could not initialize audio engine."));
+        }
+        startVolumeControl();
+        startVoiceOutput();
+    };
+    if (!m_player->startInBackground(settled)) {
+        settled(false);
+        return;
+    }
+    if (!m_player->waitForStart(AudioStartWait)) {
+        qCWarning(lcApp) << "The audio output does not answer yet; sounds go to the system player until it does";
     }
 }
 

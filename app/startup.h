@@ -51,7 +51,9 @@ public:
     void loadKeyMap();
     // 11: the matrix display, showing "Press any key".
     void createDisplay();
-    // 12: the audio output; without it every sound goes to the system's simple player.
+    // 12: the audio output; without it every sound goes to the system's simple player. It opens in the background:
+    // waited for a moment, then start-up goes on and sounds go to the simple player until it answers. Once it has
+    // opened (or failed to) the two steps after it run, from this call or later from the event loop.
     void startAudio();
     // 13: the volume slider, on the output as it started.
     void startVolumeControl();

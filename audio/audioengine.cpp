@@ -172,7 +172,8 @@ struct AudioEngine::State {
     std::thread worker;
     std::thread opener;
 
-    // The device. Opened by start() on the controlling thread, from then on the device thread's alone.
+    // The device. Opened by openOutput() (on the controlling thread, or on the thread of an opening in the
+    // background), from then on the device thread's alone.
     SDL_AudioDeviceID device = 0;
     std::mutex deviceMutex;
     std::condition_variable deviceWake;
@@ -242,6 +243,8 @@ struct AudioEngine::State {
     void workerLoop();
     void openerLoop();
 
+    // The first opening of the device, at the start: SDL's audio, then the device. False when either fails.
+    bool openOutput();
     void deviceLoop();
     bool openDevice();
     void closeDevice();
@@ -779,14 +782,31 @@ void AudioEngine::setUnplayableHandler(UnplayableHandler handler) {
     m_unplayable = std::move(handler);
 }
 
-bool AudioEngine::start(const EngineConfig& config) {
-    if (m_state) {
-        return true;
-    }
+namespace {
+
+bool validConfig(const EngineConfig& config) {
     if (config.sampleRate <= 0 || config.channels <= 0 || config.periodFrames <= 0 || config.streamBufferFrames <= 0) {
         qCWarning(lcAudio) << "Invalid audio output settings";
         return false;
     }
+    return true;
+}
+
+} // namespace
+
+// An opening in the background: its thread and the state it opens the device for, shared until finishStart() takes
+// the state (or, left behind, until the thread comes back).
+struct AudioEngine::Opening {
+    std::mutex mutex;
+    std::condition_variable over;
+    std::unique_ptr<State> state;
+    bool done = false;
+    bool opened = false;
+    bool abandoned = false;
+    std::thread thread;
+};
+
+std::unique_ptr<AudioEngine::State> AudioEngine::makeState(const EngineConfig& config) const {
     auto state = std::make_unique<State>(config);
     state->output = AudioFormat{config.sampleRate, config.channels};
     // An adaptive period starts at the smallest the tuner tries; the load is judged from here on (the program's own
@@ -797,54 +817,171 @@ bool AudioEngine::start(const EngineConfig& config) {
     state->periodFrames = config.adaptivePeriod ? state->tuner.period() : config.periodFrames;
     state->unplayable = m_unplayable;
     state->priority = &platform::threadPriority();
-    state->gain.store(static_cast<quint32>(m_gain.left) | (static_cast<quint32>(m_gain.right) << 16));
+    return state;
+}
 
-    if (config.useDevice) {
-        if (!acquireSdlAudio(config.drivers)) {
-            return false;
-        }
-        state->holdsSdl = true;
-        SDL_AudioSpec wanted{};
-        wanted.freq = config.sampleRate;
-        if (config.preferDeviceRate && config.deviceName.isEmpty()) {
-            char* defaultName = nullptr;
-            SDL_AudioSpec device{};
-            if (SDL_GetDefaultAudioInfo(&defaultName, &device, 0) == 0 && device.freq > 0) {
-                wanted.freq = device.freq;
-            }
-            SDL_free(defaultName);
-        }
-        wanted.format = AUDIO_F32SYS;
-        wanted.channels = static_cast<Uint8>(config.channels);
-        wanted.samples = static_cast<Uint16>(state->periodFrames.load());
-        wanted.callback = &State::deviceCallback;
-        wanted.userdata = state.get();
-        SDL_AudioSpec obtained{};
-        // The period size is not left to the driver: SDL 2.26's dummy driver corrupts the heap on close when it
-        // changes it, and a driver's own choice is often far above the 10 ms we want.
-        state->device = openSdlOutput(config.streamName, config.deviceName.toUtf8(), wanted, obtained,
-                                      SDL_AUDIO_ALLOW_FREQUENCY_CHANGE);
-        if (state->device == 0) {
-            qCWarning(lcAudio) << "Cannot open the audio output:" << SDL_GetError();
-            releaseSdlAudio();
-            return false;
-        }
-        state->deviceOpenings = 1;
-        state->openedAt = Clock::now();
-        state->output.sampleRate = obtained.freq;
-        state->periodFrames = obtained.samples;
-        state->driver = QString::fromUtf8(SDL_GetCurrentAudioDriver());
-        if (state->driver == QLatin1String("disk")) {
-            // It writes a file, which every opening starts over, and has nobody to run dry for.
-            state->config.adaptivePeriod = false;
-        }
-        qCInfo(lcAudio) << "Audio output:" << SDL_GetCurrentAudioDriver() << obtained.freq << "Hz," << obtained.samples
-                        << "frames per period";
+bool AudioEngine::State::openOutput() {
+    if (!acquireSdlAudio(config.drivers)) {
+        return false;
     }
+    holdsSdl = true;
+    SDL_AudioSpec wanted{};
+    wanted.freq = config.sampleRate;
+    if (config.preferDeviceRate && config.deviceName.isEmpty()) {
+        char* defaultName = nullptr;
+        SDL_AudioSpec defaultDevice{};
+        if (SDL_GetDefaultAudioInfo(&defaultName, &defaultDevice, 0) == 0 && defaultDevice.freq > 0) {
+            wanted.freq = defaultDevice.freq;
+        }
+        SDL_free(defaultName);
+    }
+    wanted.format = AUDIO_F32SYS;
+    wanted.channels = static_cast<Uint8>(config.channels);
+    wanted.samples = static_cast<Uint16>(periodFrames.load());
+    wanted.callback = &State::deviceCallback;
+    wanted.userdata = this;
+    SDL_AudioSpec obtained{};
+    // The period size is not left to the driver: SDL 2.26's dummy driver corrupts the heap on close when it
+    // changes it, and a driver's own choice is often far above the 10 ms we want.
+    device = openSdlOutput(config.streamName, config.deviceName.toUtf8(), wanted, obtained,
+                           SDL_AUDIO_ALLOW_FREQUENCY_CHANGE);
+    if (device == 0) {
+        qCWarning(lcAudio) << "Cannot open the audio output:" << SDL_GetError();
+        releaseSdlAudio();
+        holdsSdl = false;
+        return false;
+    }
+    deviceOpenings = 1;
+    openedAt = Clock::now();
+    output.sampleRate = obtained.freq;
+    periodFrames = obtained.samples;
+    driver = QString::fromUtf8(SDL_GetCurrentAudioDriver());
+    if (driver == QLatin1String("disk")) {
+        // It writes a file, which every opening starts over, and has nobody to run dry for.
+        config.adaptivePeriod = false;
+    }
+    qCInfo(lcAudio) << "Audio output:" << SDL_GetCurrentAudioDriver() << obtained.freq << "Hz," << obtained.samples
+                    << "frames per period";
+    if (config.closedUntilFirstSound && config.idleTimeout > 0ms) {
+        // It opened, so it works; until a sound comes it costs nothing and the sound server's sink can sleep.
+        closeDevice();
+        outputState.store(OutputState::Paused, std::memory_order_relaxed);
+    }
+    return true;
+}
+
+bool AudioEngine::start(const EngineConfig& config) {
+    if (m_state) {
+        return true;
+    }
+    if (m_opening || !validConfig(config)) {
+        return false;
+    }
+    std::unique_ptr<State> state = makeState(config);
+    if (config.useDevice && !state->openOutput()) {
+        return false;
+    }
+    run(std::move(state));
+    return true;
+}
+
+bool AudioEngine::startInBackground(const EngineConfig& config, std::function<void()> openingOver) {
+    if (m_state || m_opening || !validConfig(config)) {
+        return false;
+    }
+    auto opening = std::make_shared<Opening>();
+    opening->state = makeState(config);
+    if (!config.useDevice) {
+        opening->done = true;
+        opening->opened = true;
+        m_opening = std::move(opening);
+        if (openingOver) {
+            openingOver();
+        }
+        return true;
+    }
+    opening->thread = std::thread([opening, openingOver = std::move(openingOver)] {
+        const bool opened = opening->state->openOutput();
+        std::unique_lock<std::mutex> lock(opening->mutex);
+        if (opening->abandoned) {
+            // Nobody waits for it any more: it goes as it came.
+            std::unique_ptr<State> state = std::move(opening->state);
+            lock.unlock();
+            state->closeDevice();
+            if (state->holdsSdl) {
+                releaseSdlAudio();
+            }
+            return;
+        }
+        opening->done = true;
+        opening->opened = opened;
+        opening->over.notify_all();
+        // Under the lock: once shutdown() has given up on it, it is never called.
+        if (openingOver) {
+            openingOver();
+        }
+    });
+    m_opening = std::move(opening);
+    return true;
+}
+
+bool AudioEngine::waitForOpening(std::chrono::milliseconds timeout) {
+    if (!m_opening) {
+        return true;
+    }
+    std::unique_lock<std::mutex> lock(m_opening->mutex);
+    return m_opening->over.wait_for(lock, timeout, [this] { return m_opening->done; });
+}
+
+bool AudioEngine::finishStart() {
+    if (!m_opening) {
+        return false;
+    }
+    std::unique_ptr<State> state;
+    bool opened = false;
+    {
+        std::lock_guard<std::mutex> lock(m_opening->mutex);
+        if (!m_opening->done) {
+            return false;
+        }
+        state = std::move(m_opening->state);
+        opened = m_opening->opened;
+    }
+    if (m_opening->thread.joinable()) {
+        m_opening->thread.join();
+    }
+    m_opening.reset();
+    if (!opened) {
+        return false;
+    }
+    run(std::move(state));
+    return true;
+}
+
+void AudioEngine::abandonOpening() {
+    std::unique_lock<std::mutex> lock(m_opening->mutex);
+    if (!m_opening->over.wait_for(lock, DeviceThreadEndTimeout, [this] { return m_opening->done; })) {
+        qCWarning(lcAudio) << "The audio output does not answer its opening; it is left behind";
+        m_opening->abandoned = true;
+        lock.unlock();
+        m_opening->thread.detach();
+        m_opening.reset();
+        return;
+    }
+    lock.unlock();
+    // Opened after all: taken up, so the usual end closes it.
+    if (finishStart()) {
+        shutdown();
+    }
+}
+
+void AudioEngine::run(std::unique_ptr<State> state) {
+    state->gain.store(static_cast<quint32>(m_gain.left) | (static_cast<quint32>(m_gain.right) << 16));
     state->limiter = Limiter(state->output.sampleRate);
-    if (config.headSeconds > 0) {
+    if (state->config.headSeconds > 0) {
         state->heads = std::make_unique<SoundHeadCache>(
-            state->output, static_cast<int>(config.headSeconds * state->output.sampleRate), config.headBudgetBytes);
+            state->output, static_cast<int>(state->config.headSeconds * state->output.sampleRate),
+            state->config.headBudgetBytes);
         state->heads->prepare(m_soundsToPrepare, m_resolveToPrepare);
     }
     state->lastBusy = nowNanos();
@@ -854,20 +991,18 @@ bool AudioEngine::start(const EngineConfig& config) {
     state->worker = std::thread([raw] { raw->workerLoop(); });
     state->opener = std::thread([raw] { raw->openerLoop(); });
     m_state = std::move(state);
-    if (m_state->device != 0) {
-        if (config.closedUntilFirstSound && config.idleTimeout > 0ms) {
-            // It opened, so it works; until a sound comes it costs nothing and the sound server's sink can sleep.
-            m_state->closeDevice();
-            m_state->outputState.store(OutputState::Paused, std::memory_order_relaxed);
-        } else {
+    if (m_state->config.useDevice) {
+        if (m_state->device != 0) {
             SDL_PauseAudioDevice(m_state->device, 0);
         }
         m_state->deviceThread = std::thread([raw] { raw->deviceLoop(); });
     }
-    return true;
 }
 
 void AudioEngine::shutdown() {
+    if (m_opening) {
+        abandonOpening();
+    }
     if (!m_state) {
         return;
     }
@@ -917,6 +1052,9 @@ bool AudioEngine::isRunning() const {
 }
 
 OutputState AudioEngine::outputState() const {
+    if (m_opening) {
+        return OutputState::Opening;
+    }
     return m_state ? m_state->outputState.load(std::memory_order_relaxed) : OutputState::Stopped;
 }
 
@@ -933,6 +1071,9 @@ quint64 AudioEngine::underruns() const {
 }
 
 QString AudioEngine::diagnostics() const {
+    if (m_opening) {
+        return QStringLiteral("audio output opening: the sound server has not answered yet");
+    }
     if (!m_state) {
         return QStringLiteral("audio output not running");
     }

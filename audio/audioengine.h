@@ -86,6 +86,7 @@ enum class OutputState {
     Running, // the device is open and pulling (or, without a device, the caller pulls)
     Paused,  // closed after idleTimeout without sound (or from the start); the next sound opens it again
     Lost,    // the device went away and none can be opened for now; retried every second and at every sound
+    Opening, // not running yet: the device is being opened in the background (see startInBackground())
 };
 
 // Why a stream could not be made heard.
@@ -111,14 +112,29 @@ public:
     void setUnplayableHandler(UnplayableHandler handler);
 
     // Starts the output (and the engine's threads). False when the device cannot be opened; the engine then stays
-    // stopped and every open fails. Starting a running engine does nothing and returns true. Blocks while the
-    // device opens.
+    // stopped and every open fails. Starting a running engine does nothing and returns true; while an opening in the
+    // background is under way it returns false. Blocks while the device opens.
     bool start(const EngineConfig& config = EngineConfig());
+
+    // Starts the output as start() does, without waiting for the device: SDL's audio and the device are opened on a
+    // thread of their own, so a sound server that takes the connection and never answers holds up nothing else.
+    // Until finishStart() the engine is not running (every open fails, so the caller's fallback takes the sounds)
+    // and outputState() is Opening. `openingOver` is called on that thread once the device opened or failed to; it
+    // must not call the engine. False (and nothing is started) when the settings are invalid or the engine runs or
+    // opens already.
+    bool startInBackground(const EngineConfig& config, std::function<void()> openingOver);
+    // Waits up to `timeout` for an opening begun by startInBackground() to be over. True when it is.
+    bool waitForOpening(std::chrono::milliseconds timeout);
+    // Takes up what the opening in the background came to: the engine runs from here on, as after a start() that
+    // succeeded. False when the opening failed (the engine is stopped, as after a failed start()) or is not over yet
+    // (then nothing changes).
+    bool finishStart();
 
     // Stops every stream, closes the device, ends the engine's threads and releases everything. Handles given out
     // before stay dead. Safe to call when not running. Waits for a file being probed to finish. A device the driver
     // does not let go of within a few seconds (an opening it never answers) is left behind with the engine's
-    // threads, which then stay for the life of the process.
+    // threads, which then stay for the life of the process. An opening in the background is waited for as long; one
+    // that does not come back by then is left behind in the same way.
     void shutdown();
 
     bool isRunning() const;
@@ -197,8 +213,17 @@ public:
 
 private:
     struct State;
+    struct Opening;
+    std::unique_ptr<State> makeState(const EngineConfig& config) const;
     // Lets go of a running engine whose device thread does not come back: see shutdown().
     void abandon();
+    // Runs the engine on a device opened by State::openOutput() (or without a device).
+    void run(std::unique_ptr<State> state);
+    // Ends an opening in the background; one that does not come back in time is left behind.
+    void abandonOpening();
+
+    // An opening in the background, until finishStart() takes it up.
+    std::shared_ptr<Opening> m_opening;
 
     std::unique_ptr<State> m_state;
     UnplayableHandler m_unplayable;

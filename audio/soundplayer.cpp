@@ -13,6 +13,8 @@
 
 #include <sys/stat.h>
 
+#include <utility>
+
 namespace clavora::audio {
 
 SoundPlayer::SoundPlayer(const EngineConfig& config) : m_config(config) {
@@ -33,6 +35,33 @@ SoundPlayer::~SoundPlayer() = default;
 
 bool SoundPlayer::start() {
     return m_engine.start(m_config);
+}
+
+bool SoundPlayer::startInBackground(std::function<void(bool started)> settled) {
+    m_settled = std::move(settled);
+    QObject* context = &m_context;
+    return m_engine.startInBackground(m_config, [this, context] {
+        QMetaObject::invokeMethod(
+            context, [this] { settleStart(); }, Qt::QueuedConnection);
+    });
+}
+
+bool SoundPlayer::waitForStart(std::chrono::milliseconds timeout) {
+    if (!m_engine.waitForOpening(timeout)) {
+        return false;
+    }
+    settleStart();
+    return true;
+}
+
+void SoundPlayer::settleStart() {
+    if (m_engine.outputState() != OutputState::Opening) {
+        return;
+    }
+    const bool started = m_engine.finishStart();
+    if (std::function<void(bool)> settled = std::exchange(m_settled, {})) {
+        settled(started);
+    }
 }
 
 void SoundPlayer::stop() {

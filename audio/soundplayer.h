@@ -8,6 +8,9 @@
 #include <QString>
 #include <QStringList>
 
+#include <chrono>
+#include <functional>
+
 namespace clavora::audio {
 
 class SoundPlayer {
@@ -20,6 +23,13 @@ public:
 
     // Starts the audio output. False when it cannot start; every later playSoundFile() then goes to the fallback.
     bool start();
+    // Starts the audio output without waiting for it (see AudioEngine::startInBackground()): until it is open every
+    // playSoundFile() goes to the fallback. `settled` is called once the opening is over, with whether the output
+    // runs: on this thread, through its event loop, or within waitForStart(). False when nothing could be started.
+    bool startInBackground(std::function<void(bool started)> settled);
+    // Waits up to `timeout` for an opening begun by startInBackground() to be over, and settles it at once if it is.
+    // True when it is over.
+    bool waitForStart(std::chrono::milliseconds timeout);
 
     // Stops and releases the newest stream and shuts the output down (the voice output too), silencing every stream
     // still playing.
@@ -66,12 +76,15 @@ public:
     AudioEngine& voiceEngine() { return m_voiceEngine; }
 
 private:
+    // Takes up the output opened in the background and tells `m_settled`; nothing when that was done already.
+    void settleStart();
     // Stops and releases the newest stream, if any.
     void dropNewestStream();
     // The file a stored path names; empty when there is none.
     QString resolve(const QString& storedPath);
 
     EngineConfig m_config;
+    std::function<void(bool started)> m_settled;
     // Lives on the thread that made the player: what the engine's threads find unplayable reaches the fallback
     // player through it. Declared before the engine, so the engine's threads have ended before it goes.
     QObject m_context;

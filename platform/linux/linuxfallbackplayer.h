@@ -5,17 +5,18 @@
 
 #include <QtGlobal>
 
-#include <deque>
 #include <memory>
-#include <mutex>
-
-struct ca_context;
+#include <thread>
 
 namespace clavora::platform {
 
+// libcanberra waits for the sound server while it connects and while it starts a stream, so it is only ever called
+// on a thread of the player's own: a server that takes connections and never answers holds up that thread alone.
 class LinuxFallbackPlayer : public IFallbackPlayer {
 public:
     LinuxFallbackPlayer();
+    // Ends every sound still playing. A thread held up by the sound server is waited for a few seconds, then left
+    // behind.
     ~LinuxFallbackPlayer() override;
     void play(const QString& path) override;
     void stopAll() override;
@@ -24,23 +25,12 @@ public:
     int playingSounds() const;
 
 private:
-    struct ContextCloser {
-        void operator()(ca_context* context) const;
-    };
-    // The ids of the sounds still playing, oldest first. libcanberra tells of a finished sound on a thread of its
-    // own, hence the lock.
-    struct Playing {
-        mutable std::mutex mutex;
-        std::deque<quint32> ids;
-    };
-    static void finished(ca_context* context, quint32 id, int result, void* playing);
+    struct Shared;
 
-    // Outlives the context, whose destruction still reports the sounds it ends.
-    Playing m_playing;
-    // Made on first use: connecting to the sound server costs time a program that never needs it should not pay.
-    std::unique_ptr<ca_context, ContextCloser> m_context;
-    bool m_unavailable = false;
-    quint32 m_lastId = 0;
+    // Shared with the player's thread, which keeps it when it is left behind.
+    std::shared_ptr<Shared> m_shared;
+    // Started on first use: connecting to the sound server costs time a program that never needs it should not pay.
+    std::thread m_thread;
 };
 
 } // namespace clavora::platform

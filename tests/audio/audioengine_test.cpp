@@ -604,6 +604,62 @@ TEST_F(EngineDeviceTest, StartFailsWithoutAnOutput) {
     EXPECT_EQ(engine.openStream(QStringLiteral("/dev/null")), 0u);
 }
 
+// An opening in the background: the engine takes no sound until the controlling thread takes the device up, and
+// then runs as after start(); an opening that fails leaves it stopped, as a failed start() does.
+TEST_F(EngineDeviceTest, OutputOpenedInTheBackgroundIsTakenUpByFinishStart) {
+    const struct {
+        const char* driver;
+        bool opens;
+    } cases[] = {{"dummy", true}, {"no-such-driver", false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.driver);
+        qputenv("SDL_AUDIODRIVER", c.driver);
+        const QString tone = this->tone(Rate / 20);
+        std::atomic<int> over{0};
+        AudioEngine engine;
+        engine.setMasterGain(MasterGain{1000, 2000});
+        ASSERT_TRUE(engine.startInBackground(EngineConfig(), [&] { ++over; }));
+        EXPECT_FALSE(engine.startInBackground(EngineConfig(), [] {})) << "a second opening while one is under way";
+        EXPECT_FALSE(engine.start()) << "a start while an opening is under way";
+        ASSERT_TRUE(engine.waitForOpening(std::chrono::milliseconds(WaitMs)));
+        EXPECT_EQ(over, 1);
+        // Not taken up yet: nothing runs and nothing is taken.
+        EXPECT_EQ(engine.outputState(), OutputState::Opening);
+        EXPECT_FALSE(engine.isRunning());
+        EXPECT_EQ(engine.openStream(tone), 0u);
+        EXPECT_EQ(engine.outputFormat().sampleRate, 0);
+
+        EXPECT_EQ(engine.finishStart(), c.opens);
+        EXPECT_EQ(engine.isRunning(), c.opens);
+        EXPECT_FALSE(engine.finishStart()) << "taken up twice";
+        if (!c.opens) {
+            EXPECT_EQ(engine.outputState(), OutputState::Stopped);
+            EXPECT_EQ(engine.openStream(tone), 0u);
+            continue;
+        }
+        EXPECT_EQ(engine.outputState(), OutputState::Running);
+        EXPECT_EQ(engine.outputDriver(), QStringLiteral("dummy"));
+        EXPECT_EQ(engine.masterGain().left, 1000);
+        const quint32 handle = engine.openStream(tone);
+        ASSERT_TRUE(engine.play(handle));
+        EXPECT_TRUE(waitFor([&] { return engine.firstAudio(handle).nanos != 0; }, WaitMs));
+        engine.shutdown();
+        EXPECT_EQ(engine.outputState(), OutputState::Stopped);
+    }
+}
+
+// Shut down before the device is taken up: what the opening made is let go of, and the engine starts again.
+TEST_F(EngineDeviceTest, ShutdownBeforeTheOpeningIsTakenUpReleasesIt) {
+    qputenv("SDL_AUDIODRIVER", "dummy");
+    AudioEngine engine;
+    ASSERT_TRUE(engine.startInBackground(EngineConfig(), [] {}));
+    engine.shutdown();
+    EXPECT_EQ(engine.outputState(), OutputState::Stopped);
+    EXPECT_FALSE(engine.finishStart());
+    ASSERT_TRUE(engine.start());
+    EXPECT_EQ(engine.outputState(), OutputState::Running);
+}
+
 TEST_F(EngineDeviceTest, ADeviceNameTheDriverDoesNotListOpensNothing) {
     qputenv("SDL_AUDIODRIVER", "dummy");
     EngineConfig config;

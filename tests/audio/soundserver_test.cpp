@@ -117,6 +117,42 @@ TEST_P(SoundServerTest, IdleOutputLetsTheSinkSuspendAndTheNextSoundIsHeard) {
     player.stop();
 }
 
+// A server that takes the connection and answers nothing (stopped where it stood) holds up only the opening in the
+// background: meanwhile every sound goes to the fallback, and once the server answers the output is taken up.
+TEST_P(SoundServerTest, OutputOpenedWhileTheServerIsFrozenIsTakenUpWhenItAnswers) {
+    ASSERT_TRUE(m_server.start());
+    m_server.freeze();
+    SoundPlayer player;
+    int settled = 0;
+    bool started = false;
+    ASSERT_TRUE(player.startInBackground([&](bool running) {
+        ++settled;
+        started = running;
+    }));
+    EXPECT_FALSE(player.waitForStart(std::chrono::milliseconds(500)))
+        << "the frozen server answered: nothing here to guard against";
+    EXPECT_EQ(player.engine().outputState(), OutputState::Opening);
+    EXPECT_FALSE(player.isRunning());
+    player.playSoundFile(m_tone, true);
+    EXPECT_EQ(m_fallback.played, QStringList{m_tone});
+    QCoreApplication::processEvents();
+    EXPECT_EQ(settled, 0);
+
+    m_server.thaw();
+    ASSERT_TRUE(waitFor([&] { return settled != 0; }, WaitMs)) << "not taken up after the server answered";
+    EXPECT_EQ(settled, 1);
+    EXPECT_TRUE(started);
+    EXPECT_TRUE(player.isRunning());
+    EXPECT_TRUE(player.waitForStart(std::chrono::milliseconds(0)));
+    EXPECT_EQ(settled, 1) << "settled twice";
+
+    ASSERT_TRUE(m_server.startRecorder());
+    player.playSoundFile(m_tone, true);
+    EXPECT_TRUE(waitFor([&] { return m_server.heard(1000); }, WaitMs)) << "not heard once the output was taken up";
+    EXPECT_EQ(m_fallback.played, QStringList{m_tone});
+    player.stop();
+}
+
 // Without a session manager nothing links a new stream, and SDL's PipeWire driver then waits for ever inside its
 // opening. The engine's end (and so the program's) is not held up by it.
 using SessionManagerGoneTest = SoundServerTest;

@@ -171,6 +171,22 @@ void TestSoundServer::kill() {
     }
 }
 
+void TestSoundServer::freeze() {
+    for (QProcess* process : {&m_server, &m_pulseInterface}) {
+        if (process->state() != QProcess::NotRunning) {
+            ::kill(static_cast<pid_t>(process->processId()), SIGSTOP);
+        }
+    }
+}
+
+void TestSoundServer::thaw() {
+    for (QProcess* process : {&m_server, &m_pulseInterface}) {
+        if (process->state() != QProcess::NotRunning) {
+            ::kill(static_cast<pid_t>(process->processId()), SIGCONT);
+        }
+    }
+}
+
 void TestSoundServer::killSessionManager() {
     if (m_sessionManager.state() != QProcess::NotRunning) {
         m_sessionManager.kill();

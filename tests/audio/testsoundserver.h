@@ -37,6 +37,11 @@ public:
     // Kills the server as a crash would: no goodbye to its clients. The session bus of PipeWire stays.
     void kill();
 
+    // Stops the server's processes where they are (SIGSTOP): it still takes connections, and answers none, until
+    // thaw() lets it go on.
+    void freeze();
+    void thaw();
+
     // Kills PipeWire's session manager alone: nothing links a new stream from then on.
     void killSessionManager();
 

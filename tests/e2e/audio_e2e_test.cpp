@@ -13,7 +13,14 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <csignal>
 #include <cstring>
+#include <functional>
+#include <iostream>
+#include <memory>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 #include <vector>
 
 using namespace clavora::test;
@@ -25,6 +32,41 @@ constexpr int ToneRate = 44100;
 constexpr double ToneFrequency = 1000.0;
 constexpr int ToneFrames = ToneRate * 3 / 10; // 300 ms
 constexpr int RecordRate = 48000;
+
+// A sound server that takes connections and never answers: a listening Unix socket nobody accepts from. The
+// connection is made (the kernel queues it) and whatever the client sends waits there for ever.
+class SilentSocket {
+public:
+    explicit SilentSocket(const QString& path) : m_path(QFile::encodeName(path)) {
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        if (m_path.size() >= static_cast<qsizetype>(sizeof(address.sun_path))) {
+            return;
+        }
+        std::memcpy(address.sun_path, m_path.constData(), static_cast<size_t>(m_path.size()));
+        m_fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (m_fd >= 0 && (::bind(m_fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0 ||
+                          ::listen(m_fd, 64) != 0)) {
+            ::close(m_fd);
+            m_fd = -1;
+        }
+    }
+    ~SilentSocket() {
+        if (m_fd >= 0) {
+            ::close(m_fd);
+            ::unlink(m_path.constData());
+        }
+    }
+    SilentSocket(const SilentSocket&) = delete;
+    SilentSocket& operator=(const SilentSocket&) = delete;
+
+    bool listening() const { return m_fd >= 0; }
+    QString address() const { return QStringLiteral("unix:") + QFile::decodeName(m_path); }
+
+private:
+    QByteArray m_path;
+    int m_fd = -1;
+};
 
 class AudioE2E : public ProgramTest {
 protected:
@@ -321,6 +363,102 @@ TEST_F(AudioE2E, DefaultBindingPlaysFromTheProgramFolderWhenStartedElsewhere) {
     QString output;
     const std::vector<float> written = floatsOf(pressOnDiskDevice(QStringLiteral("F2"), output));
     EXPECT_GT(peak(written), 0.05f) << output.toStdString();
+}
+
+// A sound server that takes the program's connection and never answers it holds up neither the window nor the end:
+// the window comes up, a key goes to the system player meanwhile, and the end asked for by the system comes.
+TEST_F(AudioE2E, ASoundServerThatNeverAnswersHoldsUpNeitherTheWindowNorTheEnd) {
+    const struct {
+        const char* name;
+        bool needsServer;
+    } cases[] = {{"a socket that takes connections and never answers", false}, {"a stopped sound server", true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.needsServer && !TestSoundServer::available()) {
+            std::cout << "skipped (needs pulseaudio, pactl and parec): " << c.name << std::endl;
+            continue;
+        }
+        std::unique_ptr<SilentSocket> socket;
+        std::unique_ptr<TestSoundServer> server;
+        QString address;
+        if (c.needsServer) {
+            server = std::make_unique<TestSoundServer>(m_root.file("stopped"));
+            ASSERT_TRUE(server->start());
+            server->freeze();
+            address = server->address();
+        } else {
+            socket = std::make_unique<SilentSocket>(m_root.file("silent.socket"));
+            ASSERT_TRUE(socket->listening());
+            address = socket->address();
+        }
+        ProgramRun run(m_programDir + "/clavora", m_home);
+        run.environment().insert(QStringLiteral("SDL_AUDIODRIVER"), QStringLiteral("pulseaudio"));
+        run.environment().insert(QStringLiteral("PULSE_SERVER"), address);
+        run.environment().insert(QStringLiteral("QT_LOGGING_RULES"),
+                                 QStringLiteral("clavora.platform.fallbackplayer.debug=true"));
+        ASSERT_TRUE(run.start({QStringLiteral("--diagnostics")}));
+        QString output;
+        const auto said = [&](const QString& text) {
+            return waitFor(
+                [&] {
+                    output += run.output();
+                    return output.contains(text);
+                },
+                20000);
+        };
+        ASSERT_TRUE(run.waitForWindow(Title)) << "the window did not come up\n"
+                                              << (output += run.output()).toStdString();
+        EXPECT_TRUE(said(QStringLiteral("audio output opening"))) << output.toStdString();
+        focus(Title, run.pid());
+        press(QStringLiteral("q"));
+        EXPECT_TRUE(said(QStringLiteral("System sound player asked for \"") + m_tone)) << output.toStdString();
+        EXPECT_TRUE(run.isRunning());
+
+        ASSERT_EQ(::kill(static_cast<pid_t>(run.pid()), SIGTERM), 0);
+        EXPECT_TRUE(waitFor([&] { return !run.isRunning(); }, 30000)) << "SIGTERM did not end the program\n"
+                                                                      << (output += run.output()).toStdString();
+        if (server) {
+            server->thaw();
+        }
+    }
+}
+
+// A sound server that answers only after the program has come up: its output is taken up then, and a key is heard
+// through it.
+TEST_F(AudioE2E, ASoundServerThatAnswersLateHasTheOutputTakenUp) {
+    if (!TestSoundServer::available()) {
+        GTEST_SKIP() << "needs pulseaudio, pactl and parec";
+    }
+    TestSoundServer server(m_root.file("server"));
+    ASSERT_TRUE(server.start());
+    server.freeze();
+    ProgramRun run(m_programDir + "/clavora", m_home);
+    run.environment().insert(QStringLiteral("SDL_AUDIODRIVER"), QStringLiteral("pulseaudio"));
+    run.environment().insert(QStringLiteral("PULSE_SERVER"), server.address());
+    ASSERT_TRUE(run.start({QStringLiteral("--diagnostics")}));
+    QString output;
+    const auto said = [&](const QString& text) {
+        return waitFor(
+            [&] {
+                output += run.output();
+                return output.contains(text);
+            },
+            20000);
+    };
+    ASSERT_TRUE(run.waitForWindow(Title)) << "the window did not come up\n" << (output += run.output()).toStdString();
+    ASSERT_TRUE(said(QStringLiteral("audio output opening"))) << output.toStdString();
+
+    server.thaw();
+    EXPECT_TRUE(said(QStringLiteral("Audio output: pulseaudio"))) << output.toStdString();
+    // The steps that wait for the output follow it.
+    EXPECT_TRUE(said(QStringLiteral("Volume slider controls the stream's volume at the sound server")))
+        << output.toStdString();
+    ASSERT_TRUE(server.startRecorder());
+    focus(Title, run.pid());
+    press(QStringLiteral("q"));
+    EXPECT_TRUE(waitFor([&] { return server.heard(ToneFrequency); }, 15000)) << (output += run.output()).toStdString();
+    EXPECT_TRUE(said(QStringLiteral("audio output: pulseaudio,"))) << output.toStdString();
+    EXPECT_TRUE(run.isRunning());
 }
 
 } // namespace
