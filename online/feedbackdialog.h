@@ -9,7 +9,6 @@
 #include <QFrame>
 
 #include <memory>
-#include <thread>
 
 class QLabel;
 class QLineEdit;
