@@ -137,8 +137,10 @@ MainWindow::MainWindow(const AppContext& context, Options& options, KeyMap& keyM
         });
     }
 
-    // Runs once the event loop is going and the window is on screen.
-    m_autoSwitchTimer->start();
+    // What the window system says of the window's state while it comes back from the notification area.
+    if (QWindow* window = windowHandle()) {
+        window->installEventFilter(this);
+    }
 }
 
 MainWindow::~MainWindow() {
@@ -426,6 +428,7 @@ void MainWindow::redefineKeys() {
 }
 
 void MainWindow::hideToTray() {
+    m_restoring = false;
     if (!m_trayAvailable()) {
         showMinimized();
         return;
@@ -437,6 +440,9 @@ void MainWindow::hideToTray() {
 }
 
 void MainWindow::restoreFromTray() {
+    // A window manager may map the window iconic once more on its way back (it still had the hint of its hidden
+    // state when it was managed): until the window is on screen or active, that is no minimize of the user's.
+    m_restoring = true;
     setWindowState(windowState() & ~Qt::WindowMinimized);
     showNormal();
     raise();
@@ -527,16 +533,44 @@ void MainWindow::resizeEvent(QResizeEvent* event) {
     reloadDisplay();
 }
 
+void MainWindow::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    // The /auto switch is looked at once the window is on screen, not while start-up still runs a box of its own.
+    if (!m_autoSwitchStarted) {
+        m_autoSwitchStarted = true;
+        m_autoSwitchTimer->start();
+    }
+    // The icon is there only while the window is hidden to the notification area.
+    m_trayIcon->hide();
+}
+
 void MainWindow::changeEvent(QEvent* event) {
     QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::ActivationChange && isActiveWindow()) {
+        m_restoring = false;
+    }
     if (event->type() == QEvent::WindowStateChange && isMinimized() && isVisible()) {
         // Hiding from inside the state change confuses some window managers; do it right after.
         QTimer::singleShot(0, this, [this] {
-            if (isMinimized() && isVisible()) {
-                onMinimized();
+            if (!isMinimized() || !isVisible()) {
+                return;
             }
+            if (m_restoring) {
+                // The iconic state of the way back: the click asked for the window in normal state.
+                showNormal();
+                activateWindow();
+                return;
+            }
+            onMinimized();
         });
     }
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Expose && watched == windowHandle() && windowHandle()->isExposed() && !isMinimized()) {
+        m_restoring = false;
+    }
+    return QMainWindow::eventFilter(watched, event);
 }
 
 } // namespace clavora

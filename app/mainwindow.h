@@ -83,7 +83,9 @@ public:
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     void changeEvent(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void createControls();
@@ -129,7 +131,10 @@ private:
     QSlider* m_volumeSlider = nullptr;
     OnScreenKeyboard* m_touchKeyboard = nullptr;
     QSystemTrayIcon* m_trayIcon = nullptr;
-    QTimer* m_autoSwitchTimer = nullptr;
+    QTimer* m_autoSwitchTimer = nullptr; // started when the window is first shown
+    bool m_autoSwitchStarted = false;
+    // From a click on the icon until the window is on screen or active again.
+    bool m_restoring = false;
     QTimer* m_hotkeyTimer = nullptr;
     // The watch telling of keys as they go down, while hotkey mode is on and the system has one.
     platform::IKeyWatch* m_keyWatch = nullptr;

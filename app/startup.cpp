@@ -12,6 +12,7 @@
 #include "audio/soundplayer.h"
 #include "i18n/translator.h"
 #include "keymap/keymapfile.h"
+#include "online/modalwork.h"
 #include "platform/filesystem.h"
 #include "platform/locale.h"
 #include "platform/process.h"
@@ -195,6 +196,8 @@ int runProgram(int argc, char** argv) {
     // Ended by the system, the program still closes down in order: what it made at the sound server goes away.
     std::unique_ptr<platform::IHeld> endRequests =
         platform::process().catchEndRequests([] { QCoreApplication::quit(); });
+    // An end that comes while a feedback is being sent (from the system or the session) waits for the send.
+    online::ModalWork::instance().holdEndRequests(app);
     startup.run();
     startup.window().show();
     return app.exec();

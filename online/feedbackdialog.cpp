@@ -4,10 +4,10 @@
 
 #include "i18n/textcodec.h"
 #include "online/feedbackpictures.h"
+#include "online/modalwork.h"
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QEventLoop>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -234,7 +234,25 @@ FeedbackDialog::FeedbackDialog(FeedbackContext context, QWidget* parent)
     m_text->setFocus();
 }
 
-FeedbackDialog::~FeedbackDialog() = default;
+struct FeedbackDialog::Sending {
+    // The worker's reply, written before it tells the dialog it is done.
+    std::shared_ptr<ServerReply> reply = std::make_shared<ServerReply>();
+    std::thread worker;
+    ModalWork::Scope work;
+    BusyPointer busy;
+
+    ~Sending() {
+        if (worker.joinable()) {
+            worker.join();
+        }
+    }
+};
+
+FeedbackDialog::~FeedbackDialog() {
+    if (m_sending) {
+        qApp->removeEventFilter(this);
+    }
+}
 
 QString FeedbackDialog::translate(const char* text) const {
     const QString source = QString::fromLatin1(text);
@@ -270,7 +288,42 @@ void FeedbackDialog::send() {
         return;
     }
 
-    const ServerReply reply = post(feedbackFields(m_context.appTitle, m_context.appVersion, message, email));
+    post(feedbackFields(m_context.appTitle, m_context.appVersion, message, email));
+}
+
+void FeedbackDialog::post(const FormFields& fields) {
+    m_sending = true;
+    qApp->installEventFilter(this);
+    m_request = std::make_unique<Sending>();
+    // The worker gets copies of everything it reads; the dialog outlives it, since the dialog joins it before it
+    // goes away.
+    m_request->worker = std::thread([this, reply = m_request->reply, endpoint = m_context.endpoint, fields,
+                                     timeoutMs = m_context.timeoutMs, caFile = m_context.caFile] {
+        const FailureReport report = [](const QString& scheme, const QString& message) {
+            qCInfo(lcOnline) << "Feedback over" << scheme << "failed:" << message;
+        };
+        RequestOptions options;
+        options.caFile = caFile;
+        *reply = sendToServer(endpoint, fields, timeoutMs, report, options);
+        QMetaObject::invokeMethod(this, &FeedbackDialog::finishSending, Qt::QueuedConnection);
+    });
+}
+
+void FeedbackDialog::finishSending() {
+    const ServerReply reply = *m_request->reply;
+    qApp->removeEventFilter(this);
+    m_sending = false;
+    m_request.reset(); // joins the worker, ends the modal work, restores the pointer
+    // An end of the program held back while sending comes now, with no box in its way.
+    if (!ModalWork::instance().isEndRequested()) {
+        // Other boxes wait until this one is answered too; an end request no longer does.
+        ModalWork::Scope outcome(ModalWork::Holds::Boxes);
+        tellOutcome(reply);
+    }
+    emit sendFinished();
+}
+
+void FeedbackDialog::tellOutcome(const ServerReply& reply) {
     if (isFeedbackDelivered(reply.text)) {
         showBox(this, QMessageBox::Information, "SuccessBox", translate("Success"),
                 translate("Your feedback is received.") + ParagraphBreak + translate("Thank you!"));
@@ -282,41 +335,15 @@ void FeedbackDialog::send() {
                 translate("Please try again later."));
 }
 
-ServerReply FeedbackDialog::post(const FormFields& fields) {
-    // The worker gets copies of everything it reads and hands back its reply through Result, which both sides own.
-    struct Result {
-        ServerReply reply;
-    };
-    auto result = std::make_shared<Result>();
-    const QString endpoint = m_context.endpoint;
-    const int timeoutMs = m_context.timeoutMs;
-    RequestOptions options;
-    options.caFile = m_context.caFile;
-
-    m_sending = true;
-    qApp->installEventFilter(this);
-    BusyPointer busy;
-    QEventLoop wait;
-    std::thread worker([result, endpoint, fields, timeoutMs, options, &wait] {
-        const FailureReport report = [](const QString& scheme, const QString& message) {
-            qCInfo(lcOnline) << "Feedback over" << scheme << "failed:" << message;
-        };
-        result->reply = sendToServer(endpoint, fields, timeoutMs, report, options);
-        // Wait is alive until the worker is joined below, and quit() is safe to queue from here.
-        QMetaObject::invokeMethod(&wait, &QEventLoop::quit, Qt::QueuedConnection);
-    });
-    wait.exec();
-    worker.join();
-    qApp->removeEventFilter(this);
-    m_sending = false;
-    return result->reply;
-}
-
 bool FeedbackDialog::eventFilter(QObject* watched, QEvent* event) {
-    // While sending, every user input anywhere in the program is dropped: the dialog stays modal and repaints, but
-    // nothing can be typed, clicked or closed until the reply is in.
+    // While sending, user input is dropped: the dialog stays modal and repaints, but nothing can be typed, clicked
+    // or closed until the reply is in. A box that came up over the dialog meanwhile keeps its input, or nothing
+    // could ever close it.
     if (m_sending && isUserInput(event->type())) {
-        return true;
+        QWidget* modal = QApplication::activeModalWidget();
+        if (!modal || modal == this) {
+            return true;
+        }
     }
     return QDialog::eventFilter(watched, event);
 }

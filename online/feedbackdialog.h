@@ -8,6 +8,8 @@
 #include <QDialog>
 #include <QFrame>
 
+#include <memory>
+
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
@@ -64,13 +66,18 @@ public:
     explicit FeedbackDialog(FeedbackContext context, QWidget* parent = nullptr);
     ~FeedbackDialog() override;
 
-    // The "Send" command: builds the message, checks it, sends it and tells the user how it went. While the request
-    // runs (up to twice the time-out), the dialog stays modal and repaints, user input is held back and the busy
-    // pointer shows.
+    // The "Send" command: builds the message, checks it and starts sending it; the user is told how it went once
+    // the server has answered or the request has given up (up to twice the time-out). Meanwhile the dialog stays
+    // modal and repaints, its input is held back and the busy pointer shows; the request runs on a worker thread
+    // and no loop of the dialog's own runs in between, so nothing else can open a box inside it.
     void send();
 
     // True while a request is under way.
     bool isSending() const { return m_sending; }
+
+signals:
+    // A send has ended, after its box (none when the program is ending).
+    void sendFinished();
 
 protected:
     void reject() override;
@@ -80,8 +87,10 @@ protected:
 private:
     void choose(ChoicePanel* clicked, ChoicePanel* other);
     QString translate(const char* text) const;
-    // Runs the request on a worker thread and waits for it without taking user input.
-    ServerReply post(const FormFields& fields);
+    // Starts the request on a worker thread; finishSending takes its reply on the GUI thread.
+    void post(const FormFields& fields);
+    void finishSending();
+    void tellOutcome(const ServerReply& reply);
 
     FeedbackContext m_context;
     ChoicePanel* m_like = nullptr;
@@ -90,6 +99,9 @@ private:
     QLineEdit* m_email = nullptr;
     QPushButton* m_send = nullptr;
     bool m_sending = false;
+    // While sending: the worker and what it hands back, the program's mark of modal work, the busy pointer.
+    struct Sending;
+    std::unique_ptr<Sending> m_request;
 };
 
 } // namespace clavora::online

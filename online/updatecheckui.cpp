@@ -1,6 +1,7 @@
 // The update check's side of the main window.
 #include "online/updatecheckui.h"
 
+#include "online/modalwork.h"
 #include "online/updatechecker.h"
 
 #include <QAction>
@@ -48,8 +49,12 @@ void UpdateCheckUi::announce(const QString& version, const QString& downloadUrl)
 }
 
 void UpdateCheckUi::showMessage(const QString& text) {
-    const QString caption = QStringLiteral("IMPORTANT");
-    showImportantMessage(&m_mainWindow, m_noticeContent.translate ? m_noticeContent.translate(caption) : caption, text);
+    // Not over a feedback being sent: the box waits until that is over.
+    ModalWork::instance().whenIdle(this, [this, text] {
+        const QString caption = QStringLiteral("IMPORTANT");
+        showImportantMessage(&m_mainWindow, m_noticeContent.translate ? m_noticeContent.translate(caption) : caption,
+                             text);
+    });
 }
 
 } // namespace clavora::online

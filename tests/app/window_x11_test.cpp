@@ -3,17 +3,20 @@
 #include "app/application.h"
 #include "app/identity.h"
 #include "app/mainwindow.h"
+#include "app/messagebox.h"
 #include "app/startup.h"
 #include "platform/fake/fakeautostart.h"
 #include "platform/fake/fakefilesystem.h"
 #include "tests/support/platformtest.h"
 #include "tests/support/programrun.h"
 #include "tests/support/testsupport.h"
+#include "tests/support/windowmanager.h"
 
 #include <QAction>
 #include <QDir>
 #include <QFile>
 #include <QMessageBox>
+#include <QScopeGuard>
 #include <QSystemTrayIcon>
 #include <QTest>
 #include <QTimer>
@@ -21,6 +24,7 @@
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 
 using namespace clavora;
 using clavora::test::namedChild;
@@ -32,12 +36,21 @@ bool onXDisplay() {
     return QGuiApplication::platformName() == "xcb";
 }
 
+// The restore from the notification area and the iconic states depend on a window manager: one runs for the suite.
 class TrayTest : public test::PlatformTest {
 protected:
+    static void SetUpTestSuite() {
+        if (onXDisplay()) {
+            s_windowManager = std::make_unique<test::WindowManager>();
+        }
+    }
+    static void TearDownTestSuite() { s_windowManager.reset(); }
+
     void SetUp() override {
         if (!onXDisplay()) {
             GTEST_SKIP() << "needs the X display of the test rig";
         }
+        ASSERT_TRUE(s_windowManager->running()) << "openbox did not take over the display";
         if (!QTest::qWaitFor([] { return QSystemTrayIcon::isSystemTrayAvailable(); }, 5000)) {
             GTEST_SKIP() << "no notification area on this display";
         }
@@ -62,7 +75,35 @@ protected:
         EXPECT_TRUE(waitFor([&] { return !timer->isActive(); }, 3000));
         QCoreApplication::processEvents();
     }
+
+    static inline std::unique_ptr<test::WindowManager> s_windowManager;
 };
+
+// The window manager's word on a window: its WM_STATE is NormalState and the window is on screen.
+bool managedInNormalState(QWidget& window) {
+    if (!window.windowHandle() || !window.windowHandle()->isExposed()) {
+        return false;
+    }
+    Display* display = XOpenDisplay(nullptr);
+    if (!display) {
+        return false;
+    }
+    const Atom wmState = XInternAtom(display, "WM_STATE", False);
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0;
+    unsigned long after = 0;
+    unsigned char* data = nullptr;
+    bool normal = false;
+    if (XGetWindowProperty(display, Window(window.winId()), wmState, 0, 2, False, wmState, &type, &format, &count,
+                           &after, &data) == Success &&
+        data) {
+        normal = format == 32 && count >= 1 && reinterpret_cast<const long*>(data)[0] == NormalState;
+        XFree(data);
+    }
+    XCloseDisplay(display);
+    return normal;
+}
 
 bool hiddenToTray(MainWindow& window) {
     auto* icon = namedChild<QSystemTrayIcon>(window, "TrayIcon1");
@@ -116,6 +157,53 @@ TEST_F(TrayTest, AutoSwitchHidesToTheTrayOnlyAsFirstArgument) {
         EXPECT_TRUE(waitFor([&] { return startup->window().isMinimized(); }, 3000));
         EXPECT_FALSE(namedChild<QSystemTrayIcon>(startup->window(), "TrayIcon1")->isVisible());
     }
+}
+
+TEST_F(TrayTest, OneClickRestoresTheWindowAfterAnAutoStartToTheTray) {
+    const QByteArray both = "[Settings]\nMinimizeToSystemTray=ON\nMinimizeStartup=ON\n";
+    // Several runs in the one program folder, as the autostart entry starts it at every log-in.
+    for (int run = 0; run < 4; ++run) {
+        SCOPED_TRACE(run);
+        auto startup = showWindow({"/auto"}, both);
+        MainWindow& window = startup->window();
+        ASSERT_TRUE(waitFor([&] { return hiddenToTray(window); }, 3000));
+
+        auto* icon = namedChild<QSystemTrayIcon>(window, "TrayIcon1");
+        emit icon->activated(QSystemTrayIcon::Trigger);
+        // Restored once the window manager has taken it back in normal state; it must stay so.
+        ASSERT_TRUE(
+            waitFor([&] { return window.isVisible() && !window.isMinimized() && managedInNormalState(window); }, 5000));
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(&window));
+        QCoreApplication::processEvents();
+        EXPECT_TRUE(window.isVisible());
+        EXPECT_FALSE(window.isMinimized());
+        EXPECT_FALSE(icon->isVisible());
+    }
+}
+
+TEST_F(TrayTest, AStartUpBoxDoesNotLetTheAutoSwitchRunBeforeTheWindowShows) {
+    // No audio output: start-up shows its box, and the box runs its own loop for as long as nobody answers it.
+    test::ScopedEnvironment noAudio("SDL_AUDIODRIVER", "no-such-driver");
+    test::writeBytes(m_root.file("program/settings.ini"), "[Settings]\nMinimizeToSystemTray=ON\nMinimizeStartup=ON\n");
+    Startup startup({"/auto"});
+    QString shown;
+    bool untouchedDuringTheBox = false;
+    setMessageBoxAnswer([&](QMessageBox& box) {
+        shown = box.text();
+        // Neither waiting to fire nor fired: the switch has not been looked at while the window is not shown.
+        MainWindow& window = startup.window();
+        untouchedDuringTheBox = !window.findChild<QTimer*>("TimerParam")->isActive() && !window.isMinimized() &&
+                                !namedChild<QSystemTrayIcon>(window, "TrayIcon1")->isVisible();
+        return QMessageBox::Ok;
+    });
+    const auto restore = qScopeGuard([] { setMessageBoxAnswer({}); });
+    startup.run();
+    ASSERT_EQ(shown, "Could not initialize audio engine.");
+    MainWindow& window = startup.window();
+    EXPECT_TRUE(untouchedDuringTheBox);
+
+    window.show();
+    EXPECT_TRUE(waitFor([&] { return hiddenToTray(window); }, 5000)) << window.isVisible() << window.isMinimized();
 }
 
 // The title the window manager is given for a top-level window, as it would show it.

@@ -2,6 +2,8 @@
 // itself sending to local servers, with its boxes, its panels and its keys.
 #include "online/feedback.h"
 #include "online/feedbackdialog.h"
+#include "online/modalwork.h"
+#include "platform/process.h"
 #include "tests/online/localservers.h"
 #include "tests/support/testsupport.h"
 
@@ -12,12 +14,14 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScopeGuard>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 #include <QUrlQuery>
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <optional>
 
 using namespace clavora;
@@ -184,6 +188,16 @@ protected:
     static QLineEdit* email(FeedbackDialog& d) { return test::namedChild<QLineEdit>(d, "Edit1"); }
     static QPushButton* sendButton(FeedbackDialog& d) { return test::namedChild<QPushButton>(d, "BitBtn1"); }
 
+    // Starts the send with Start (the button, or send()) and waits until it has ended and its box was answered.
+    template <class F> static void sendAndWait(FeedbackDialog& d, F start) {
+        QSignalSpy finished(&d, &FeedbackDialog::sendFinished);
+        start();
+        EXPECT_TRUE(test::waitFor([&] { return !finished.isEmpty(); }, 20000));
+    }
+    static void sendAndWait(FeedbackDialog& d) {
+        sendAndWait(d, [&] { d.send(); });
+    }
+
     TestAuthority authority;
     LocalServer server{&authority};
 };
@@ -244,7 +258,7 @@ TEST_F(FeedbackDialogTest, ATranslatedLikeAndAnAddressReachTheServerInOrder) {
     email(*dialog)->setText(QStringLiteral(" me@example.org "));
 
     BoxAnswerer answerer;
-    QTest::mouseClick(sendButton(*dialog), Qt::LeftButton);
+    sendAndWait(*dialog, [&] { QTest::mouseClick(sendButton(*dialog), Qt::LeftButton); });
 
     const auto requests = server.requests();
     ASSERT_EQ(requests.size(), 1u);
@@ -273,7 +287,7 @@ TEST_F(FeedbackDialogTest, WithoutAnAddressThereIsNoEmailField) {
     QTest::mouseClick(dislike(*dialog), Qt::LeftButton);
     text(*dialog)->setPlainText(QStringLiteral("Too loud"));
     BoxAnswerer answerer;
-    dialog->send();
+    sendAndWait(*dialog);
 
     const auto requests = server.requests();
     ASSERT_EQ(requests.size(), 1u);
@@ -323,7 +337,7 @@ TEST_F(FeedbackDialogTest, AnyOtherReplyFailsAndKeepsEverythingEntered) {
         text(*dialog)->setPlainText(QStringLiteral("Keep me"));
         email(*dialog)->setText(QStringLiteral("a@b.cd"));
         BoxAnswerer answerer;
-        dialog->send();
+        sendAndWait(*dialog);
 
         ASSERT_EQ(answerer.boxes.size(), 1) << reply;
         EXPECT_EQ(answerer.boxes[0].name, QStringLiteral("FailureBox"));
@@ -345,7 +359,7 @@ TEST_F(FeedbackDialogTest, APlainHttpServerIsReachedThroughTheRetry) {
     auto dialog = open(context(plain.host()));
     text(*dialog)->setPlainText(QStringLiteral("Over http"));
     BoxAnswerer answerer;
-    dialog->send();
+    sendAndWait(*dialog);
     ASSERT_EQ(answerer.boxes.size(), 1);
     EXPECT_EQ(answerer.boxes[0].name, QStringLiteral("SuccessBox"));
     EXPECT_FALSE(dialog->isVisible());
@@ -379,7 +393,7 @@ TEST_F(FeedbackDialogTest, WhileSendingTheWindowRunsOnButTakesNoInput) {
     });
     during.start(50);
     BoxAnswerer answerer;
-    dialog->send();
+    sendAndWait(*dialog);
     during.stop();
 
     EXPECT_TRUE(sendingSeen);
@@ -391,6 +405,67 @@ TEST_F(FeedbackDialogTest, WhileSendingTheWindowRunsOnButTakesNoInput) {
     EXPECT_EQ(answerer.boxes[0].name, QStringLiteral("FailureBox"));
     EXPECT_TRUE(dialog->isVisible());
     EXPECT_EQ(text(*dialog)->toPlainText(), QStringLiteral("Anyone there?"));
+}
+
+// An end request while a feedback is being sent waits until the send has returned or given up, then ends the
+// program, with no box about the outcome in its way.
+TEST_F(FeedbackDialogTest, AnEndRequestDuringASendEndsTheProgramOnceTheSendHasGivenUp) {
+#ifndef CLAVORA_PLATFORM_LINUX
+    GTEST_SKIP() << "needs the system's end requests";
+#else
+    ModalWork::instance().holdEndRequests(*qApp);
+    const std::unique_ptr<platform::IHeld> catcher =
+        platform::defaultService<platform::IProcess>().catchEndRequests([] { QCoreApplication::quit(); });
+    ASSERT_NE(catcher, nullptr);
+    struct Case {
+        const char* name;
+        std::function<void()> request;
+    };
+    const Case cases[] = {
+        {"SIGTERM", [] { ::raise(SIGTERM); }},
+        {"SIGINT", [] { ::raise(SIGINT); }},
+        {"SIGHUP", [] { ::raise(SIGHUP); }},
+        // The session manager ends the application with Quit, past QCoreApplication::quit().
+        {"session ending",
+         [] {
+             QEvent quit(QEvent::Quit);
+             QCoreApplication::sendEvent(qApp, &quit);
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::SilentListener silent; // each attempt runs into its time-out
+        FeedbackContext fc = context(silent.host());
+        fc.timeoutMs = 300;
+        auto dialog = open(fc);
+        text(*dialog)->setPlainText(QStringLiteral("Bye"));
+        BoxAnswerer answerer;
+
+        bool sendingWhenAsked = false;
+        bool sendingAtTheEnd = true;
+        int connectionsAtTheEnd = -1;
+        QObject scope;
+        QObject::connect(qApp, &QCoreApplication::aboutToQuit, &scope, [&] {
+            sendingAtTheEnd = dialog->isSending();
+            connectionsAtTheEnd = silent.connections();
+        });
+        QTimer::singleShot(0, &scope, [&] {
+            dialog->send(); // returns at once: the request runs on
+            sendingWhenAsked = dialog->isSending() && ModalWork::instance().inProgress();
+            c.request();
+        });
+        // Only so that a lost end cannot hang the run: the program is expected to end well before.
+        QTimer::singleShot(20000, &scope, [] { QCoreApplication::exit(1); });
+
+        EXPECT_EQ(QApplication::exec(), 0) << "the end request was lost";
+        EXPECT_TRUE(sendingWhenAsked);
+        EXPECT_FALSE(sendingAtTheEnd);
+        EXPECT_EQ(connectionsAtTheEnd, 2); // HTTPS, then the plain retry: both gave up before the end
+        EXPECT_TRUE(answerer.boxes.isEmpty());
+        EXPECT_FALSE(dialog->isVisible());
+        EXPECT_FALSE(ModalWork::instance().isEndRequested());
+    }
+#endif
 }
 
 TEST_F(FeedbackDialogTest, EscapeClosesFromEachControlWithoutSending) {

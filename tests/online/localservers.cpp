@@ -133,8 +133,9 @@ LocalServer::LocalServer(const TestAuthority* authority) {
             }
             recorded.headers.emplace(lower, value);
         }
-        std::lock_guard lock(m_mutex);
+        std::unique_lock lock(m_mutex);
         m_requests.push_back(std::move(recorded));
+        m_released.wait(lock, [this] { return !m_holding; });
         response.set_content(m_reply, "text/plain");
     });
     m_port = m_server->bind_to_any_port("127.0.0.1");
@@ -146,6 +147,11 @@ LocalServer::LocalServer(const TestAuthority* authority) {
 }
 
 LocalServer::~LocalServer() {
+    {
+        std::lock_guard lock(m_mutex);
+        m_holding = false;
+    }
+    m_released.notify_all();
     m_server->stop();
     m_thread.join();
 }
@@ -157,6 +163,11 @@ QString LocalServer::host() const {
 void LocalServer::setReply(std::string body) {
     std::lock_guard lock(m_mutex);
     m_reply = std::move(body);
+}
+
+void LocalServer::holdReplies() {
+    std::lock_guard lock(m_mutex);
+    m_holding = true;
 }
 
 std::vector<RecordedRequest> LocalServer::requests() const {

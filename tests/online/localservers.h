@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <atomic>
+#include <condition_variable>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -68,6 +69,9 @@ public:
     QString host() const;
 
     void setReply(std::string body);
+    // From here on a request is recorded at once but answered only when the server goes away: the client runs into
+    // its time-out.
+    void holdReplies();
     std::vector<RecordedRequest> requests() const;
 
 private:
@@ -77,6 +81,8 @@ private:
     mutable std::mutex m_mutex;
     std::string m_reply;
     std::vector<RecordedRequest> m_requests;
+    bool m_holding = false;
+    std::condition_variable m_released;
 };
 
 // A local port on which nothing listens: connecting fails at once.

@@ -1,7 +1,10 @@
 // The main window's side of the update check: the "Update Notifications" command, the server's message box and the
 // one notice of a run, driven through the checker's signals.
+#include "online/feedbackdialog.h"
+#include "online/modalwork.h"
 #include "online/updatechecker.h"
 #include "online/updatecheckui.h"
+#include "tests/online/localservers.h"
 #include "tests/support/testsupport.h"
 
 #include <QAction>
@@ -11,6 +14,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSettings>
 #include <QTest>
@@ -108,6 +112,47 @@ TEST_F(UpdateCheckUiTest, TheServersMessageIsAModalPlainTextWarning) {
     EXPECT_EQ(text, QStringLiteral("Read <b>this</b> <img src=x>"));
     EXPECT_EQ(format, Qt::PlainText);
     EXPECT_EQ(icon, QMessageBox::Warning);
+}
+
+// The message that comes while a feedback is being sent waits until the send and its box are over, then comes up
+// over the main window like any box, and can be closed.
+TEST_F(UpdateCheckUiTest, TheServersMessageWaitsForAFeedbackBeingSent) {
+    test::SilentListener silent; // each attempt runs into its time-out
+    FeedbackContext context;
+    context.productName = QStringLiteral("Clavora");
+    context.endpoint = feedbackEndpoint(silent.host());
+    context.timeoutMs = 300;
+    FeedbackDialog dialog(context, &window);
+    dialog.setWindowModality(Qt::ApplicationModal); // as the window's Help menu opens it
+    dialog.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+    test::namedChild<QPlainTextEdit>(dialog, "Memo1")->setPlainText(QStringLiteral("Hello"));
+
+    // Answers each box as it comes up, noting whether the feedback was still being sent then.
+    struct Seen {
+        QString name;
+        bool duringTheSend;
+    };
+    QList<Seen> seen;
+    QTimer answerer;
+    QObject::connect(&answerer, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box && box->isVisible()) {
+            seen.append({box->objectName(), dialog.isSending()});
+            box->button(QMessageBox::Ok)->click();
+        }
+    });
+    answerer.start(10);
+
+    dialog.send();
+    ASSERT_TRUE(dialog.isSending());
+    emit checker->importantMessage(QStringLiteral("Read this"));
+    ASSERT_TRUE(test::waitFor([&] { return seen.size() == 2; }, 20000));
+    EXPECT_EQ(seen[0].name, QStringLiteral("FailureBox"));
+    EXPECT_EQ(seen[1].name, QStringLiteral("ImportantMessage"));
+    EXPECT_FALSE(seen[1].duringTheSend);
+    EXPECT_FALSE(ModalWork::instance().inProgress());
+    EXPECT_EQ(QApplication::activeModalWidget(), &dialog); // the message's box is closed
 }
 
 } // namespace

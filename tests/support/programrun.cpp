@@ -96,6 +96,13 @@ bool ProgramRun::isRunning() const {
     return m_process.state() != QProcess::NotRunning;
 }
 
+int ProgramRun::exitCode() const {
+    if (isRunning() || m_process.exitStatus() != QProcess::NormalExit) {
+        return -1;
+    }
+    return m_process.exitCode();
+}
+
 void ProgramRun::stop() {
     if (m_process.state() == QProcess::NotRunning) {
         return;

@@ -33,6 +33,8 @@ public:
     // Waits until a top-level window of the process with this exact title is mapped. Needs DISPLAY.
     bool waitForWindow(const QString& title, int timeoutMs = 20000);
     bool isRunning() const;
+    // The exit code once the program has ended by itself; -1 while it runs or after a crash.
+    int exitCode() const;
     void stop();
     // Asks the program to end, as the session does, and waits up to TimeoutMs for it: false when it is still there
     // (then it is killed).
