@@ -7,6 +7,7 @@
 #include "platform/shell.h"
 
 #include <QApplication>
+#include <QFontMetricsF>
 #include <QFrame>
 #include <QLabel>
 #include <QMenu>
@@ -52,17 +53,18 @@ QLabel* plainLabel(QWidget* parent, const char* name) {
     return label;
 }
 
-// The dialog's own colours: the program's visual style does not paint its surface or its panel.
+// The dialog's own colours: the program's visual style does not paint its surface or its panel. Every rule names
+// the panel it serves, so a message box opened over the dialog keeps the standard look.
 const char StyleSheet[] = R"(
 clavora--about--AboutDialog, QWidget#PanelEgg { background-color: black; }
 QFrame#Panel1 { background-color: black; border: 1px solid #4a4a4a; }
-QFrame#Bevel1 { background: transparent; border: 1px solid; border-color: #202020 #8a8a8a #8a8a8a #202020; }
-QLabel { background: transparent; color: white; }
-QLabel#Label5 { color: lime; }
-QPushButton { color: white; background-color: #262626; border: 1px solid #6a6a6a; border-radius: 3px; padding: 2px 8px; }
-QPushButton:hover { background-color: #383838; }
-QPushButton:focus { border-color: #9ab8d8; }
-QPushButton:pressed { background-color: #4a4a4a; }
+QFrame#Panel1 QFrame#Bevel1 { background: transparent; border: 1px solid; border-color: #202020 #8a8a8a #8a8a8a #202020; }
+QFrame#Panel1 QLabel, QWidget#PanelEgg QLabel { background: transparent; color: white; }
+QFrame#Panel1 QLabel#Label5 { color: lime; }
+QFrame#Panel1 QPushButton { color: white; background-color: #262626; border: 1px solid #6a6a6a; border-radius: 3px; padding: 2px 8px; }
+QFrame#Panel1 QPushButton:hover { background-color: #383838; }
+QFrame#Panel1 QPushButton:focus { border-color: #9ab8d8; }
+QFrame#Panel1 QPushButton:pressed { background-color: #4a4a4a; }
 )";
 
 } // namespace
@@ -94,6 +96,18 @@ int slideIntervalMs(qreal devicePixelRatio) {
     }
     // nearbyint rounds half to even in the default rounding mode.
     return std::max(1, int(std::nearbyint(5.0 / devicePixelRatio)));
+}
+
+QFont rainFont() {
+    QFont font = aboutFont(Rain::CellHeight);
+    for (int size = Rain::CellHeight; size > 1; --size) {
+        font.setPixelSize(size);
+        const QFontMetricsF metrics(font);
+        if (metrics.ascent() + metrics.descent() + metrics.leading() <= Rain::CellHeight) {
+            break;
+        }
+    }
+    return font;
 }
 
 quint32 tickCountMs() {
@@ -177,15 +191,15 @@ AboutDialog::AboutDialog(AboutContext context, QWidget* parent)
     license->setObjectName(QStringLiteral("LicensePrivacyPolicy1"));
     connect(license, &QAction::triggered, this, &AboutDialog::openLicense);
 
-    QLabel* link = plainLabel(panel, "Label5");
-    link->setGeometry(PanelBorder + LinkMargin, PanelGeometry.height() - PanelBorder - LinkMargin - LinkHeight,
-                      PanelGeometry.width() - 2 * (PanelBorder + LinkMargin), LinkHeight);
-    link->setAlignment(Qt::AlignCenter);
-    link->setFont(aboutFont(13, true));
-    link->setCursor(Qt::PointingHandCursor);
-    link->setText(m_context.webHost);
-    link->setToolTip(homePageUrl(m_context.webHost));
-    link->installEventFilter(this);
+    m_link = plainLabel(panel, "Label5");
+    m_link->setGeometry(PanelBorder + LinkMargin, PanelGeometry.height() - PanelBorder - LinkMargin - LinkHeight,
+                        PanelGeometry.width() - 2 * (PanelBorder + LinkMargin), LinkHeight);
+    m_link->setAlignment(Qt::AlignCenter);
+    m_link->setFont(aboutFont(13, true));
+    m_link->setCursor(Qt::PointingHandCursor);
+    m_link->setText(m_context.webHost);
+    m_link->setToolTip(homePageUrl(m_context.webHost));
+    m_link->installEventFilter(this);
 
     setTabOrder(ok, m_infoButton);
     ok->setFocus();
@@ -253,7 +267,7 @@ void AboutDialog::rainTick() {
         return;
     }
     QPainter painter(&m_surface);
-    QFont font = aboutFont(Rain::CellHeight);
+    static const QFont font = rainFont();
     painter.setFont(font);
     // Each character replaces its whole cell: black behind it.
     for (const RainCell& cell : cells) {
@@ -346,12 +360,8 @@ void AboutDialog::openLicense() {
 
 bool AboutDialog::eventFilter(QObject* watched, QEvent* event) {
     const QEvent::Type type = event->type();
-    if (watched->objectName() == QLatin1String("Label5")) {
-        if (type == QEvent::MouseButtonRelease && static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
-            platform::openWebAddress(homePageUrl(m_context.webHost));
-            return true;
-        }
-        return QDialog::eventFilter(watched, event);
+    if (watched == m_link) {
+        return linkMouseEvent(event);
     }
     if (type == QEvent::MouseButtonDblClick && static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
         if (watched == m_icon) {
@@ -367,6 +377,35 @@ bool AboutDialog::eventFilter(QObject* watched, QEvent* event) {
         return true;
     }
     return QDialog::eventFilter(watched, event);
+}
+
+// The link is no drag source: its mouse events stay with it, so the panel under it never sees them. A click opens
+// the home page when its button is let go over the link, as a button would.
+bool AboutDialog::linkMouseEvent(QEvent* event) {
+    switch (event->type()) {
+    case QEvent::MouseButtonPress:
+        m_linkPressed = static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton;
+        return true;
+    case QEvent::MouseButtonRelease: {
+        auto* mouse = static_cast<QMouseEvent*>(event);
+        if (mouse->button() != Qt::LeftButton) {
+            return true;
+        }
+        const bool click = m_linkPressed && m_link->rect().contains(mouse->position().toPoint());
+        m_linkPressed = false;
+        if (click) {
+            platform::openWebAddress(homePageUrl(m_context.webHost));
+        }
+        return true;
+    }
+    case QEvent::MouseButtonDblClick: // the second press of a double-click opens nothing more
+        m_linkPressed = false;
+        return true;
+    case QEvent::MouseMove:
+        return true;
+    default:
+        return false;
+    }
 }
 
 bool AboutDialog::dragEvent(QObject*, QEvent* event) {

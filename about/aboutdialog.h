@@ -7,6 +7,7 @@
 #include "about/rain.h"
 
 #include <QDialog>
+#include <QFont>
 #include <QIcon>
 #include <QImage>
 #include <QRandomGenerator>
@@ -43,6 +44,10 @@ QString uninstallPageUrl(const QString& webHost);
 // The slide timer's interval at a device pixel ratio: 5 ms at the system's resolution, shorter on denser screens
 // (rounded half to even), never below 1 ms.
 int slideIntervalMs(qreal devicePixelRatio);
+
+// The font of the falling characters: the dialog's, at the largest pixel size whose whole line (ascent, descent and
+// leading) fits the height of a rain cell, so a character stays inside its cell.
+QFont rainFont();
 
 // Milliseconds of a monotonic clock, wrapping round at 2^32.
 quint32 tickCountMs();
@@ -88,6 +93,7 @@ private:
     void coverPicture();
     void resolutionChanged();
     bool dragEvent(QObject* watched, QEvent* event);
+    bool linkMouseEvent(QEvent* event);
 
     AboutContext m_context;
     QRandomGenerator m_generator;
@@ -101,12 +107,14 @@ private:
     QLabel* m_eggPicture = nullptr;
     QLabel* m_logo = nullptr;
     QLabel* m_icon = nullptr;
+    QLabel* m_link = nullptr;
     QPushButton* m_infoButton = nullptr;
     QMenu* m_infoMenu = nullptr;
     QTimer* m_rainTimer = nullptr;
     QTimer* m_slideTimer = nullptr;
     bool m_screenWatched = false;
 
+    bool m_linkPressed = false;
     bool m_dragging = false;
     QPoint m_dragFrom;
 };

@@ -185,9 +185,14 @@ void UpdateNotice::shrinkAway() {
 
 void UpdateNotice::updateLinkColour() {
     const bool hovered = m_link->isVisible() && m_link->rect().contains(m_link->mapFromGlobal(QCursor::pos()));
-    QPalette colours = m_link->palette();
-    colours.setColor(QPalette::WindowText, palette().color(hovered ? QPalette::Highlight : QPalette::WindowText));
-    m_link->setPalette(colours);
+    const QColor colour = palette().color(hovered ? QPalette::Highlight : QPalette::WindowText);
+    // The program's style sheet gives every widget its text colour, and a sheet beats a palette: the colour goes in
+    // as a sheet of the link's own, set again only when it changes.
+    const QString sheet = QStringLiteral("QLabel { color: %1; }").arg(colour.name(QColor::HexArgb));
+    if (sheet != m_linkSheet) {
+        m_linkSheet = sheet;
+        m_link->setStyleSheet(sheet);
+    }
 }
 
 void UpdateNotice::openLink() {

@@ -58,6 +58,7 @@ private:
 
     UpdateNoticeContent m_content;
     QLabel* m_link = nullptr;
+    QString m_linkSheet; // the link's own style sheet, which carries its colour
     QTimer* m_startTimer = nullptr;
     QTimer* m_closeTimer = nullptr;
     QTimer* m_linkTimer = nullptr;

@@ -6,10 +6,12 @@
 #include "tests/support/platformtest.h"
 
 #include <QApplication>
+#include <QFontMetricsF>
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -180,6 +182,20 @@ TEST(AboutTextsTest, CaptionAddressesAndSlideInterval) {
     }
 }
 
+// A rain character is drawn in the dialog's font at a size whose whole line fits the cell: the largest such size.
+TEST(RainFontTest, AWholeLineFitsTheCellHeight) {
+    const QFont font = rainFont();
+    EXPECT_EQ(font.family(), QStringLiteral("DejaVu Sans"));
+    const auto line = [](const QFont& f) {
+        const QFontMetricsF metrics(f);
+        return metrics.ascent() + metrics.descent() + metrics.leading();
+    };
+    EXPECT_LE(line(font), Rain::CellHeight);
+    QFont larger = font;
+    larger.setPixelSize(font.pixelSize() + 1);
+    EXPECT_GT(line(larger), Rain::CellHeight);
+}
+
 // The dialog ------------------------------------------------------------------------------------------------------
 
 class AboutDialogTest : public test::PlatformTest {
@@ -265,6 +281,18 @@ TEST_F(AboutDialogTest, TheRainPaintsTheSurfaceInItsBrightnessAndBlackForZero) {
             EXPECT_GE(qGreen(pixel), qBlue(pixel));
         }
     }
+    // Every head stands on the last row with an "m": in the rain's font and its head colour, cut to its cell by the
+    // next column's cell.
+    QImage expected(Rain::CellWidth, Rain::CellHeight, QImage::Format_RGB32);
+    expected.fill(Qt::black);
+    QPainter painter(&expected);
+    painter.setFont(rainFont());
+    painter.setPen(QColor(148, 252, 98));
+    painter.drawText(expected.rect(), Qt::AlignLeft | Qt::AlignTop | Qt::TextDontClip, QStringLiteral("m"));
+    painter.end();
+    const int lastRow = (dialog->rain().rows() - 1) * Rain::CellHeight;
+    EXPECT_EQ(surface.copy(0, lastRow, Rain::CellWidth, Rain::CellHeight).convertToFormat(QImage::Format_RGB32),
+              expected);
 }
 
 TEST_F(AboutDialogTest, TheIconSlidesThePanelAwayAndThePictureBringsItBack) {
@@ -355,6 +383,52 @@ TEST_F(AboutDialogTest, LinksOpenTheMakersPages) {
     EXPECT_EQ(m_shell.opened, (QStringList{"https://www.example.com/blog/credits-and-acknowledgements/",
                                            "http://www.example.com/blog/how-to-uninstall-zemtrak-software/",
                                            "https://www.example.com/"}));
+}
+
+// The link keeps its mouse to itself: a drag that starts on it never moves the window, and the page opens only when
+// the left button is let go over the link.
+TEST_F(AboutDialogTest, TheLinkIsNoDragSourceAndOpensOnlyWhenReleasedOverIt) {
+    auto dialog = open(context());
+    QLabel* link = test::namedChild<QLabel>(*dialog, "Label5");
+    const QPoint centre = link->rect().center();
+    const auto send = [&](QEvent::Type type, Qt::MouseButton button, QPoint offset) {
+        const QPoint local = centre + offset;
+        const Qt::MouseButtons held = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::MouseButtons(button);
+        QMouseEvent event(type, local, link->mapToGlobal(local), type == QEvent::MouseMove ? Qt::NoButton : button,
+                          held, Qt::NoModifier);
+        QApplication::sendEvent(link, &event);
+    };
+    struct Case {
+        const char* name;
+        Qt::MouseButton button;
+        QList<QPoint> moves; // from the centre, the release where the last one ends
+        bool opens;
+    };
+    const Case cases[] = {
+        {"click", Qt::LeftButton, {}, true},
+        {"drag off the link", Qt::LeftButton, {{30, 20}, {60, 40}}, false},
+        {"drag off and back", Qt::LeftButton, {{30, 20}, {5, 0}}, true},
+        {"right button", Qt::RightButton, {}, false},
+        {"right-button drag", Qt::RightButton, {{30, 20}}, false},
+    };
+    for (const Case& c : cases) {
+        m_shell.opened.clear();
+        const QPoint before = dialog->pos();
+        send(QEvent::MouseButtonPress, c.button, {});
+        for (QPoint at : c.moves) {
+            send(QEvent::MouseMove, c.button, at);
+        }
+        send(QEvent::MouseButtonRelease, c.button, c.moves.isEmpty() ? QPoint() : c.moves.last());
+        EXPECT_EQ(dialog->pos(), before) << c.name;
+        EXPECT_EQ(m_shell.opened, c.opens ? QStringList{"https://www.example.com/"} : QStringList()) << c.name;
+    }
+
+    m_shell.opened.clear();
+    send(QEvent::MouseButtonPress, Qt::LeftButton, {});
+    send(QEvent::MouseButtonRelease, Qt::LeftButton, {});
+    send(QEvent::MouseButtonDblClick, Qt::LeftButton, {});
+    send(QEvent::MouseButtonRelease, Qt::LeftButton, {});
+    EXPECT_EQ(m_shell.opened, QStringList{"https://www.example.com/"}) << "a double-click opens the page once";
 }
 
 TEST_F(AboutDialogTest, TheLicenceOpensBesideTheProgramOrIsReportedMissing) {
