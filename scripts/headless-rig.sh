@@ -1,6 +1,7 @@
-# Headless test rig: a virtual X display, a system tray on it, and a PulseAudio server whose only sink is a null
-# sink with a monitor we can record from. Source this file, call rig_start, and rig_stop when done (test.sh does it
-# from an EXIT trap, so the rig goes away also when a test fails). Every process is stopped by its own PID.
+# Headless test rig: a virtual X display with a window manager (openbox) and a system tray on it, and a PulseAudio
+# server whose only sink is a null sink with a monitor we can record from. Source this file, call rig_start, and
+# rig_stop when done (test.sh does it from an EXIT trap, so the rig goes away also when a test fails). Every process
+# is stopped by its own PID. RIG_WINDOW_MANAGER=0 leaves the window manager out.
 
 RIG_PIDS=()
 RIG_DIR=""
@@ -23,6 +24,21 @@ rig_start() {
     fi
     export DISPLAY=":$(head -n1 "$RIG_DIR/display")"
     rig_log "X display $DISPLAY"
+
+    # A window manager, so focus, stacking and the iconic state are those of a user's desktop. It is up once it has
+    # put its check window on the root.
+    if [ "${RIG_WINDOW_MANAGER:-1}" != 0 ]; then
+        openbox --sm-disable --config-file "$(rig_openbox_config)" >"$RIG_DIR/openbox.log" 2>&1 &
+        RIG_PIDS+=($!)
+        for _ in $(seq 100); do
+            xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
+            sleep 0.1
+        done
+        if ! xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; then
+            rig_log "openbox did not start"; cat "$RIG_DIR/openbox.log" >&2; return 1
+        fi
+        rig_log "window manager openbox"
+    fi
 
     # A notification area, so the tray icon has somewhere to go.
     trayer --edge bottom --align right --widthtype pixel --width 100 --height 24 >"$RIG_DIR/trayer.log" 2>&1 &
@@ -53,6 +69,21 @@ rig_start() {
     RIG_PIDS+=($!)
     sleep 2
     rig_log "PulseAudio at $PULSE_SERVER, sink testsink"
+}
+
+# Openbox's own defaults, with no desktop pager or menus to load: one desktop, windows placed under the pointer's
+# screen as a user's would be.
+rig_openbox_config() {
+    local config="$RIG_DIR/openbox-rc.xml"
+    cat >"$config" <<'XML'
+<?xml version="1.0" encoding="UTF-8"?>
+<openbox_config xmlns="http://openbox.org/3.4/rc">
+  <focus><focusNew>yes</focusNew><followMouse>no</followMouse></focus>
+  <placement><policy>Smart</policy></placement>
+  <desktops><number>1</number></desktops>
+</openbox_config>
+XML
+    printf '%s\n' "$config"
 }
 
 rig_stop() {
