@@ -546,6 +546,10 @@ void MainWindow::showEvent(QShowEvent* event) {
 
 void MainWindow::changeEvent(QEvent* event) {
     QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::ActivationChange) {
+        // Keys typed while the window is active are its own; the log tells when that changes.
+        qCDebug(lcApp) << (isActiveWindow() ? "Main window active" : "Main window inactive");
+    }
     if (event->type() == QEvent::ActivationChange && isActiveWindow()) {
         m_restoring = false;
     }

@@ -5,6 +5,7 @@
 #include "tests/support/testsupport.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QThread>
 #include <gtest/gtest.h>
@@ -62,20 +63,32 @@ protected:
             .split(QLatin1Char('\n'), Qt::SkipEmptyParts)
             .value(0);
     }
+    // The window with this title, given the keyboard focus: the X server's for a dialog, and for the main window
+    // also the program's own account of it, which decides whether a key is the window's.
     QString focusedWindow(ProgramRun& run, const QString& title) {
         EXPECT_TRUE(run.waitForWindow(title, 10000)) << title.toStdString() << "\n" << run.output().toStdString();
         const QString id = window(run, title);
         if (!id.isEmpty()) {
             runCommand("xdotool", {"windowfocus", "--sync", id});
-            QThread::msleep(300);
+            EXPECT_TRUE(waitFor([&] { return runCommand("xdotool", {"getwindowfocus"}).trimmed() == id; }, 10000))
+                << title.toStdString() << " did not take the focus";
+            if (title == Title) {
+                EXPECT_TRUE(run.waitUntilActive()) << "the main window did not become active";
+            }
         }
         return id;
     }
+    // Keys typed in order into the window that has the focus; the X server delivers them in that order.
     static void keys(const QStringList& names) {
         for (const QString& name : names) {
             runCommand("xdotool", {"key", "--delay", "60", name});
-            QThread::msleep(150);
         }
+    }
+    // Bytes the recorder has written so far, and a wait until it has written this much more.
+    qint64 recorded() const { return QFileInfo(m_root.file("recording.raw")).size(); }
+    bool recordFor(int ms) {
+        const qint64 until = recorded() + qint64(ms) * RecordRate * 2 / 1000;
+        return waitFor([&] { return recorded() >= until; }, ms + 10000);
     }
 
     QString m_tone;
@@ -90,8 +103,9 @@ TEST_F(KeyDialogsE2E, ABindingAddedFromTheMenuPlaysAtTheNextKeyPress) {
     ASSERT_FALSE(main.isEmpty());
 
     // Soundboard is the first menu of the bar; Redefine Keys... its first item.
+    const QStringList before = visibleWindowsOf(run.pid());
     runCommand("xdotool", {"mousemove", "--window", main, "30", "10", "click", "1"});
-    QThread::msleep(500);
+    ASSERT_TRUE(waitForNewWindowOf(run.pid(), before)) << "the menu did not open";
     keys({"Down", "Return"});
     const QString dialog = focusedWindow(run, "Redefine Keys");
     ASSERT_FALSE(dialog.isEmpty()) << "the menu item did not open the dialog";
@@ -116,9 +130,10 @@ TEST_F(KeyDialogsE2E, ABindingAddedFromTheMenuPlaysAtTheNextKeyPress) {
     m_recorder.start("parec", {"-d", "testsink.monitor", "--format=s16le", QString("--rate=%1").arg(RecordRate),
                                "--channels=1", "--latency-msec=10", "--raw"});
     ASSERT_TRUE(m_recorder.waitForStarted(5000));
-    QThread::msleep(1500); // the null sink stalls while a new monitor stream gets going
+    // The null sink stalls while a new monitor stream gets going; the key goes once sound flows.
+    ASSERT_TRUE(recordFor(200)) << "the sound server delivered nothing to the recorder";
     keys({"z"});
-    QThread::msleep(1200);
+    EXPECT_TRUE(recordFor(1200));
     m_recorder.terminate();
     m_recorder.waitForFinished(5000);
 

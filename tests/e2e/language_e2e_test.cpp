@@ -90,10 +90,13 @@ protected:
     // to the last menu, Help.
     static void chooseHelpItem(const QString& window, const QString& mnemonic) {
         focus(window);
+        const qint64 pid = xdotool({"getwindowpid", window}).toLongLong();
+        const QStringList closed = visibleWindowsOf(pid);
         xdotool({"mousemove", "--window", window, "20", "10", "click", "1"});
-        QThread::msleep(300);
+        ASSERT_TRUE(waitForNewWindowOf(pid, closed)) << "the first menu did not open";
+        const QStringList first = visibleWindowsOf(pid);
         xdotool({"key", "Left"});
-        QThread::msleep(300);
+        ASSERT_TRUE(waitForNewWindowOf(pid, first)) << "the Help menu did not open";
         xdotool({"key", mnemonic});
     }
 };
@@ -126,13 +129,11 @@ TEST_F(LanguageE2E, ARestartThroughTheScriptStartsTheProgramInTheChosenLanguage)
     const QString dialog = waitForWindowOf(run.pid(), QStringLiteral("Language"));
     ASSERT_FALSE(dialog.isEmpty()) << run.output().toStdString();
     focus(dialog);
-    xdotool({"key", "g"}); // the list takes the focus first: "German"
-    QThread::msleep(200);
-    xdotool({"key", "Return"}); // OK
+    xdotool({"key", "g"});      // the list takes the focus first: "German"
+    xdotool({"key", "Return"}); // OK, in the order typed
     const QString question = waitForWindowOf(run.pid(), QStringLiteral("Confirmation"));
     ASSERT_FALSE(question.isEmpty()) << run.output().toStdString();
     focus(question);
-    QThread::msleep(300);
     xdotool({"key", "Return"}); // Yes
 
     ASSERT_TRUE(waitFor([&] { return !run.isRunning(); }, 10000)) << run.output().toStdString();

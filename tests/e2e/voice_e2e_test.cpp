@@ -246,17 +246,28 @@ TEST_F(VoiceE2E, TheStopAllKeySilencesTenSoundsInHotkeyModeFromAnotherWindow) {
     Recorder speakers(m_server, m_root.file("speakers.raw"));
     ASSERT_TRUE(speakers.start(QStringLiteral("speakers.monitor")));
     // Ten overlapping four-second sounds: the key held for a poll, ten times. The hotkey poll plays what is down.
-    const auto strike = [](const QString& key) {
-        runCommand(QStringLiteral("xdotool"), {QStringLiteral("keydown"), key});
-        QThread::msleep(70);
-        runCommand(QStringLiteral("xdotool"), {QStringLiteral("keyup"), key});
-    };
+    // Measured by the sound server's clock, as the recorder receives it.
     for (int i = 0; i < 10; ++i) {
-        strike(QStringLiteral("a"));
-        QThread::msleep(50);
+        runCommand(QStringLiteral("xdotool"), {QStringLiteral("keydown"), QStringLiteral("a")});
+        speakers.recordMore(70);
+        runCommand(QStringLiteral("xdotool"), {QStringLiteral("keyup"), QStringLiteral("a")});
+        speakers.recordMore(50);
     }
     const qint64 beforeStop = speakers.bytes() / 2;
-    strike(QStringLiteral("b"));
+    // The stop-all key is held until the poll has seen it: the speakers fall silent, long before the four-second
+    // sounds would have ended by themselves.
+    runCommand(QStringLiteral("xdotool"), {QStringLiteral("keydown"), QStringLiteral("b")});
+    const bool silenced = waitFor(
+        [&] {
+            const std::vector<float> all = speakers.samples();
+            if (static_cast<qint64>(all.size()) < beforeStop + RecordRate / 10) {
+                return false;
+            }
+            return peak(std::vector<float>(all.end() - RecordRate / 10, all.end())) < 0.001f;
+        },
+        3000);
+    runCommand(QStringLiteral("xdotool"), {QStringLiteral("keyup"), QStringLiteral("b")});
+    EXPECT_TRUE(silenced) << "the stop-all key did not silence the sounds";
     const qint64 afterStop = speakers.bytes() / 2;
     ASSERT_TRUE(speakers.recordMore(1500));
     speakers.stop();

@@ -93,7 +93,7 @@ TEST_F(VolumeE2E, TheSliderFollowsAndSetsTheProgramsStreamAtTheSoundServer) {
     const QString id = window(pid);
     ASSERT_FALSE(id.isEmpty());
     runCommand(QStringLiteral("xdotool"), {QStringLiteral("windowfocus"), QStringLiteral("--sync"), id});
-    QThread::msleep(300);
+    ASSERT_TRUE(run.waitUntilActive()) << run.output().toStdString();
     runCommand(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("q")});
     // Full volume at the start becomes the top step, 65528 of 65535, on the server's scale 65529 of 65536.
     ASSERT_TRUE(waitFor([&] { return programStream(pid).left == 65529; }, 10000)) << run.output().toStdString();
@@ -135,10 +135,12 @@ TEST_F(VolumeE2E, WithoutASoundServerTheWheelSetsTheEngineGainKeptForTheNextRun)
         const QString id = window(run.pid());
         ASSERT_FALSE(id.isEmpty());
         runCommand(QStringLiteral("xdotool"), {QStringLiteral("windowfocus"), QStringLiteral("--sync"), id});
-        QThread::msleep(300);
+        ASSERT_TRUE(run.waitUntilActive()) << run.output().toStdString();
         runCommand(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("q")});
-        // The disk driver writes in real time; a second of silence pushes the tone out of every buffer.
-        QThread::msleep(1500);
+        // The disk driver writes in real time; a second and a half more of its output (at most 8 bytes a frame of
+        // 48 kHz stereo) pushes the tone out of every buffer.
+        const qint64 written = QFileInfo(disk).size();
+        ASSERT_TRUE(waitFor([&] { return QFileInfo(disk).size() >= written + 48000 * 8 * 3 / 2; }, 20000));
 
         // One wheel notch down over the slider (below the menu bar and the 65-pixel display strip).
         runCommand(QStringLiteral("xdotool"), {QStringLiteral("mousemove"), QStringLiteral("--window"), id,

@@ -5,10 +5,13 @@
 
 #include <QDir>
 #include <QDirIterator>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <unistd.h>
+#include <utility>
 
 namespace clavora::test {
 
@@ -65,6 +68,11 @@ ProgramRun::~ProgramRun() {
 }
 
 bool ProgramRun::start(const QStringList& arguments) {
+    // The main window says when it becomes active (see waitUntilActive()).
+    const QString rules = m_environment.value(QStringLiteral("QT_LOGGING_RULES"));
+    m_environment.insert(QStringLiteral("QT_LOGGING_RULES"), rules.isEmpty()
+                                                                 ? QStringLiteral("clavora.app.debug=true")
+                                                                 : rules + QStringLiteral(";clavora.app.debug=true"));
     m_process.setProcessEnvironment(m_environment);
     m_process.setWorkingDirectory(m_environment.value(QStringLiteral("HOME")));
     if (m_uid >= 0 && ::geteuid() == 0) {
@@ -88,6 +96,21 @@ bool ProgramRun::waitForWindow(const QString& title, int timeoutMs) {
                                 QStringLiteral("--pid"), QString::number(pid()), QStringLiteral("--name"), pattern})
                         .trimmed()
                         .isEmpty();
+        },
+        timeoutMs);
+}
+
+QStringList visibleWindowsOf(qint64 pid) {
+    return runCommand(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                                                  QStringLiteral("--pid"), QString::number(pid)})
+        .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+bool waitForNewWindowOf(qint64 pid, const QStringList& before, int timeoutMs) {
+    return waitFor(
+        [&] {
+            const QStringList now = visibleWindowsOf(pid);
+            return std::any_of(now.begin(), now.end(), [&](const QString& id) { return !before.contains(id); });
         },
         timeoutMs);
 }
@@ -128,7 +151,25 @@ bool ProgramRun::endWithin(int timeoutMs) {
 }
 
 QString ProgramRun::output() {
-    return QString::fromLocal8Bit(m_process.readAll());
+    return std::exchange(m_unreturned, QString()) + QString::fromLocal8Bit(m_process.readAll());
+}
+
+bool ProgramRun::waitUntilActive(int timeoutMs) {
+    QElapsedTimer clock;
+    clock.start();
+    while (true) {
+        const QString read = QString::fromLocal8Bit(m_process.readAll());
+        m_history += read;
+        m_unreturned += read;
+        const qsizetype active = m_history.lastIndexOf(QLatin1String("Main window active"));
+        if (active >= 0 && active > m_history.lastIndexOf(QLatin1String("Main window inactive"))) {
+            return true;
+        }
+        if (clock.elapsed() > timeoutMs || m_process.state() == QProcess::NotRunning) {
+            return false;
+        }
+        m_process.waitForReadyRead(50);
+    }
 }
 
 void ProgramTest::SetUp() {

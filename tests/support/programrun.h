@@ -40,6 +40,9 @@ public:
     // (then it is killed).
     bool endWithin(int timeoutMs);
     QString output();
+    // Waits until the program's main window is the active window by the program's own account (its debug log,
+    // which this turns on before start()): keys typed from then on are the window's.
+    bool waitUntilActive(int timeoutMs = 10000);
     qint64 pid() const { return m_process.processId(); }
 
 private:
@@ -47,6 +50,9 @@ private:
     QProcessEnvironment m_environment;
     QProcess m_process;
     int m_uid = -1;
+    // Read by waitUntilActive(): all of it, and what output() has not returned yet.
+    QString m_history;
+    QString m_unreturned;
 };
 
 // A test of the program started for real: a copy of the program folder (m_programDir) and a home folder (m_home)
@@ -62,6 +68,11 @@ protected:
 
 // True when the sound server of the test rig answers.
 bool soundServerReachable();
+
+// The X windows of a process on the screen, menus included, and a wait for one that is not among Before (a menu or a
+// dialog opening): true once there is one.
+QStringList visibleWindowsOf(qint64 pid);
+bool waitForNewWindowOf(qint64 pid, const QStringList& before, int timeoutMs = 10000);
 
 // Runs a short command and returns its standard output ("" on failure).
 QString runCommand(const QString& program, const QStringList& arguments, int timeoutMs = 10000);
