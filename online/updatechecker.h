@@ -27,6 +27,8 @@ public:
 
     // True once the worker has finished and the timer has seen it (checkFinished has been emitted).
     bool isFinished() const { return m_finished; }
+    // True while the timer runs: from start() until the check has finished.
+    bool isTicking() const { return m_timer.isActive(); }
     // What the finished check found, its error log included; meaningful once finished.
     const CheckResult& result() const;
 

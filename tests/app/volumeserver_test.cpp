@@ -9,7 +9,6 @@
 #include "tests/support/testsupport.h"
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -73,6 +72,8 @@ protected:
         m_control = std::make_unique<VolumeControl>(
             &m_slider, &m_home, *m_volume,
             StatusTextSink{[this] { return m_text; }, [this](const QString& text) { m_text = text; }});
+        // Connected after the control's own handler: counts the rounds it has finished.
+        QObject::connect(m_control->timer(), &QTimer::timeout, [this] { ++m_rounds; });
 
         ASSERT_TRUE(test::waitFor([] { return ourStream().index >= 0; }, 5000)) << "the engine's stream is missing";
         m_stream = ourStream().index;
@@ -106,14 +107,15 @@ protected:
     QString m_text = QStringLiteral("Press any key");
     std::unique_ptr<VolumeControl> m_control;
     int m_stream = -1;
+    int m_rounds = 0; // of the volume timer
 };
 
-TEST_F(VolumeOnSoundServerTest, StreamMutedElsewhereShowsSilentWithin200Ms) {
+// Within two rounds of the 100 ms timer, however long the rounds take on a busy machine.
+TEST_F(VolumeOnSoundServerTest, StreamMutedElsewhereShowsSilentWithinTwoRounds) {
     setStreamVolume(m_stream, 0, 0);
-    QElapsedTimer since;
-    since.start();
+    const int before = m_rounds;
     ASSERT_TRUE(test::waitFor([this] { return m_text == "Silent" && m_slider.value() == 0; }, 5000));
-    EXPECT_LE(since.elapsed(), 200);
+    EXPECT_LE(m_rounds - before, 2);
 
     setStreamVolume(m_stream, 40000, 40000);
     EXPECT_TRUE(test::waitFor([this] { return m_text == "Press any key" && m_slider.value() == 4; }, 5000));
@@ -144,9 +146,8 @@ TEST_F(VolumeOnSoundServerTest, SetWhileTheStreamIsAwayReachesTheNextStream) {
     m_sound.stop();
     ASSERT_TRUE(test::waitFor([] { return ourStream().index < 0; }, 5000));
     // The poll finds the stream gone before the slider moves.
-    QElapsedTimer polled;
-    polled.start();
-    test::waitFor([&] { return polled.elapsed() > 200; }, 1000);
+    const int before = m_rounds;
+    ASSERT_TRUE(test::waitFor([&] { return m_rounds >= before + 2; }, 5000));
     for (int notch = 0; notch < 4; ++notch) {
         wheelNotch(-120);
     }

@@ -10,6 +10,7 @@
 
 #include <QAction>
 #include <QDir>
+#include <QEvent>
 #include <QFile>
 #include <QGuiApplication>
 #include <QTest>
@@ -74,11 +75,30 @@ protected:
     test::AudioLog m_log;
 };
 
+// Counts the key releases that reach a widget.
+class ReleaseCounter : public QObject {
+public:
+    int releases = 0;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::KeyRelease) {
+            ++releases;
+        }
+        return QObject::eventFilter(watched, event);
+    }
+};
+
 TEST_F(WindowKeyboardOnX11, AClickOnABoundLetterPlaysItAndTheWindowKeepsTheFocus) {
     MainWindow& form = m_startup->window();
+    ReleaseCounter released;
+    form.installEventFilter(&released);
     clickKey(platform::PhysicalKey{30, false});
     EXPECT_TRUE(waitFor([this] { return !m_log.refusedSounds().isEmpty(); }, 5000)) << "nothing played";
-    QTest::qWait(200); // a second play would come now
+    // The stroke is over once its release has reached the window; a second play would have come by then.
+    EXPECT_TRUE(waitFor([&] { return released.releases > 0; }, 5000)) << "the key was not released";
+    QCoreApplication::processEvents();
+    form.removeEventFilter(&released);
     EXPECT_EQ(m_log.refusedSounds(), QStringList{m_root.file("program/a.txt")});
     EXPECT_TRUE(form.isActiveWindow());
     EXPECT_EQ(QApplication::focusWidget(), &form);

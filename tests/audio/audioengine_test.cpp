@@ -461,11 +461,13 @@ TEST(EngineStressTest, LevelsChangingWhileTheWorkerOrdersTheStreams) {
 
     std::atomic<bool> done{false};
     std::atomic<bool> heard{false};
+    std::atomic<int> renders{0};
     std::thread renderer([&] {
         constexpr int Frames = 64;
         std::vector<float> out(Frames * 2);
         while (!done.load()) {
             engine.render(out.data(), Frames);
+            renders.fetch_add(1, std::memory_order_relaxed);
             if (test::peak(out) > 0.0f) {
                 heard = true;
             }
@@ -475,13 +477,9 @@ TEST(EngineStressTest, LevelsChangingWhileTheWorkerOrdersTheStreams) {
             }
         }
     });
-    // At least three seconds of sorting under changing levels; on a loaded machine the playing stream may take
-    // longer than that to be decoded and heard, so the run goes on until it is (within reason).
-    const auto start = std::chrono::steady_clock::now();
-    while (std::chrono::steady_clock::now() - start < std::chrono::seconds(3) ||
-           (!heard.load() && std::chrono::steady_clock::now() - start < std::chrono::seconds(30))) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+    // Twenty thousand periods of sorting under changing levels, and on until the playing stream has been decoded and
+    // heard, however slowly a loaded machine gets there.
+    waitFor([&] { return renders.load() >= 20000 && heard.load(); }, 120000);
     done = true;
     renderer.join();
 
@@ -727,7 +725,6 @@ TEST_F(EngineDeviceTest, OutputClosedUntilTheFirstSoundOpensForIt) {
     AudioEngine engine;
     ASSERT_TRUE(engine.start(config));
     EXPECT_EQ(engine.outputState(), OutputState::Paused);
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_EQ(engine.periodsRendered(), 0u);
 
     const quint32 handle = engine.openStream(tone);

@@ -508,9 +508,18 @@ TEST(LinuxSystemInfoTest, ThreadsThatFillEveryProcessorShowInTheLoad) {
         std::this_thread::yield();
     }
     const ProcessorLoad loaded = readProcessorLoad();
-    // One thread more than processors always waits: the time waited grows about as fast as the clock.
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    const ProcessorLoad later = readProcessorLoad();
+    // One thread more than processors always waits: the time waited keeps growing while they spin.
+    ProcessorLoad later = loaded;
+    if (before.waitedUs >= 0) {
+        test::waitFor(
+            [&] {
+                later = readProcessorLoad();
+                return later.waitedUs - loaded.waitedUs >= 150'000;
+            },
+            30000);
+    } else {
+        later = readProcessorLoad();
+    }
     stop = true;
     for (std::thread& thread : busy) {
         thread.join();
