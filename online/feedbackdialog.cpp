@@ -301,7 +301,8 @@ ServerReply FeedbackDialog::post(const FormFields& fields) {
         const FailureReport report = [](const QString& scheme, const QString& message) {
             qCInfo(lcOnline) << "Feedback over" << scheme << "failed:" << message;
         };
-        result->reply = sendToServer(endpoint, fields, timeoutMs, report, options);
+        // The feedback carries what the user wrote and their address: it goes over HTTPS or not at all.
+        result->reply = sendToServer(endpoint, fields, timeoutMs, report, options, PlainRetry::Never);
         // Wait is alive until the worker is joined below, and quit() is safe to queue from here.
         QMetaObject::invokeMethod(&wait, &QEventLoop::quit, Qt::QueuedConnection);
     });

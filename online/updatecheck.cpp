@@ -97,6 +97,11 @@ CheckReply parseCheckReply(const QString& reply) {
     return parsed;
 }
 
+bool isMakerUrl(const QString& url, const QString& webHost) {
+    const QString host = urlHost(url);
+    return !host.isEmpty() && host == urlHost(QLatin1String("http://") + webHost);
+}
+
 QString cleanServerText(const QString& text, qsizetype maxLength) {
     qsizetype length = std::min(text.size(), maxLength);
     if (length > 0 && length < text.size() && text[length - 1].isHighSurrogate()) {
@@ -207,6 +212,12 @@ CheckResult runUpdateCheck(const UpdateCheckContext& context, const CheckService
     result.serverVersion = cleanServerText(parsed.version, MaxVersionLength);
     store.writeString(key::CurrentVersion, result.serverVersion);
     result.downloadUrl = cleanServerText(parsed.url, MaxUrlLength);
+    if (reply.via == ServerReply::Via::Http && !isMakerUrl(result.downloadUrl, context.webHost)) {
+        // A plain reply may come from anyone on the way: its link may only lead to the maker's own site, else the
+        // notice opens the home page.
+        qCInfo(lcOnline) << "Link of a plain HTTP reply to another host dropped:" << result.downloadUrl;
+        result.downloadUrl.clear();
+    }
     store.writeString(key::CurrentUrl, scrambleText(result.downloadUrl));
     const QString important = cleanServerText(parsed.important, MaxMessageLength);
     if (!important.trimmed().isEmpty() && services.showImportant) {

@@ -18,6 +18,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <stdexcept>
 
 namespace clavora::test {
@@ -135,7 +136,20 @@ LocalServer::LocalServer(const TestAuthority* authority) {
         }
         std::lock_guard lock(m_mutex);
         m_requests.push_back(std::move(recorded));
-        response.set_content(m_reply, "text/plain");
+        if (m_byteIntervalMs <= 0) {
+            response.set_content(m_reply, m_contentType);
+            return;
+        }
+        response.set_chunked_content_provider(
+            m_contentType, [body = m_reply, interval = m_byteIntervalMs](size_t offset, httplib::DataSink& sink) {
+                if (offset >= body.size()) {
+                    sink.done();
+                    return true;
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(interval));
+                // A client that gave up ends the reply here.
+                return sink.write(body.data() + offset, 1);
+            });
     });
     m_port = m_server->bind_to_any_port("127.0.0.1");
     require(m_port > 0, "bind_to_any_port");
@@ -152,6 +166,16 @@ LocalServer::~LocalServer() {
 
 QString LocalServer::host() const {
     return loopbackHost(m_port);
+}
+
+void LocalServer::setContentType(std::string contentType) {
+    std::lock_guard lock(m_mutex);
+    m_contentType = std::move(contentType);
+}
+
+void LocalServer::setByteInterval(int ms) {
+    std::lock_guard lock(m_mutex);
+    m_byteIntervalMs = ms;
 }
 
 void LocalServer::setReply(std::string body) {

@@ -54,7 +54,7 @@ struct RecordedRequest {
     }
 };
 
-// Answers every POST with the reply set last (200 OK, text/plain) and records the requests.
+// Answers every POST with the reply set last (200 OK, text/plain unless set) and records the requests.
 class LocalServer {
 public:
     // Plain HTTP, or HTTPS with Authority's server certificate.
@@ -68,6 +68,10 @@ public:
     QString host() const;
 
     void setReply(std::string body);
+    // The Content-Type of the replies; "text/plain" unless set.
+    void setContentType(std::string contentType);
+    // Above 0: the reply's body goes out one byte at a time, this long apart (chunked), the headers at once.
+    void setByteInterval(int ms);
     std::vector<RecordedRequest> requests() const;
 
 private:
@@ -76,6 +80,8 @@ private:
     int m_port = 0;
     mutable std::mutex m_mutex;
     std::string m_reply;
+    std::string m_contentType = "text/plain";
+    int m_byteIntervalMs = 0;
     std::vector<RecordedRequest> m_requests;
 };
 
