@@ -5,7 +5,9 @@
 
 #include <QFile>
 #include <QMessageBox>
+#include <QProxyStyle>
 #include <QStyleFactory>
+#include <QStyleOptionMenuItem>
 
 // Resources compiled into a static library must be registered by name, outside any namespace.
 static void initAppResources() {
@@ -23,15 +25,42 @@ std::function<void(const QString&)>& ErrorHandler() {
 
 constexpr int WindowFontPixelHeight = 11;
 
+// Fusion, with the mark of a menu item among exclusive choices drawn as a radio button. Under a style sheet that
+// styles menu items, the sheet hands every check mark to the base style's plain check; this keeps one of several
+// choices (View > Keyboard Layout) telling itself apart from an option that is on or off.
+class ProgramStyle : public QProxyStyle {
+public:
+    ProgramStyle() : QProxyStyle(QStyleFactory::create(QStringLiteral("Fusion"))) {}
+
+    void drawPrimitive(PrimitiveElement element, const QStyleOption* option, QPainter* painter,
+                       const QWidget* widget) const override {
+        const auto* item = qstyleoption_cast<const QStyleOptionMenuItem*>(option);
+        if (element == PE_IndicatorMenuCheckMark && item && item->checkType == QStyleOptionMenuItem::Exclusive) {
+            QStyleOptionButton radio;
+            radio.QStyleOption::operator=(*option);
+            const int side = qMin(option->rect.width(), option->rect.height());
+            radio.rect = QRect(0, 0, side, side);
+            radio.rect.moveCenter(option->rect.center());
+            radio.state =
+                (option->state & State_Enabled) | (item->checked || (option->state & State_On) ? State_On : State_Off);
+            QProxyStyle::drawPrimitive(PE_IndicatorRadioButton, &radio, painter, widget);
+            return;
+        }
+        QProxyStyle::drawPrimitive(element, option, painter, widget);
+    }
+};
+
 // The program's look: a style sheet carried as a resource. A failure is shown and the default look stays.
 void applyVisualStyle(QApplication& app) {
     QFile sheet(QStringLiteral(":/clavora/style.qss"));
     if (!sheet.open(QIODevice::ReadOnly)) {
-        QMessageBox::critical(nullptr, QString(),
-                              QStringLiteral("Cannot load the visual style: %1").arg(sheet.errorString()));
+        QMessageBox box(QMessageBox::Critical, QString(), QString(), QMessageBox::Ok);
+        box.setTextFormat(Qt::PlainText);
+        box.setText(QStringLiteral("Cannot load the visual style: %1").arg(sheet.errorString()));
+        box.exec();
         return;
     }
-    app.setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    app.setStyle(new ProgramStyle);
     app.setStyleSheet(QString::fromUtf8(sheet.readAll()));
 }
 
@@ -58,8 +87,10 @@ void showApplicationError(const QString& message) {
         ErrorHandler()(message);
         return;
     }
-    QMessageBox box(QMessageBox::Critical, QApplication::applicationDisplayName(), message, QMessageBox::Ok,
+    QMessageBox box(QMessageBox::Critical, QApplication::applicationDisplayName(), QString(), QMessageBox::Ok,
                     QApplication::activeWindow());
+    box.setTextFormat(Qt::PlainText); // messages carry file names and the user's own text
+    box.setText(message);
     box.exec();
 }
 

@@ -26,9 +26,15 @@ bool canWriteToFolder(const QString& folder) {
     return platform::fileSystem().createAndRemoveExclusive(path + QLatin1String("chk.tmp"));
 }
 
+bool isInstalledProgramFolder(const QString& programFolder) {
+    return platform::fileSystem().fileKind(withoutTrailingSlash(programFolder) + QLatin1Char('/') +
+                                           QLatin1String(InstalledMarkerFile)) == platform::FileKind::Regular;
+}
+
 QString chooseDataFolder(const QString& programFolder, const QString& company, const QString& product) {
     const QString programDir = withoutTrailingSlash(programFolder);
-    if (canWriteToFolder(programDir)) {
+    // The marker is looked at first: the writability test would leave its trace in an installed folder otherwise.
+    if (!isInstalledProgramFolder(programDir) && canWriteToFolder(programDir)) {
         return programDir + QLatin1Char('/');
     }
 

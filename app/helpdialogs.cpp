@@ -12,7 +12,25 @@
 #include "online/serverrequest.h"
 #include "platform/webhost.h"
 
+#include <QDialog>
+#include <QGuiApplication>
+#include <QScreen>
+
 namespace clavora {
+
+namespace {
+
+// The Help dialogs open in the middle of the screen the main window is on, wherever the window itself stands.
+void centreOnScreen(QDialog& dialog, const QWidget& window) {
+    QScreen* screen = window.screen() ? window.screen() : QGuiApplication::primaryScreen();
+    if (!screen) {
+        return;
+    }
+    const QRect area = screen->availableGeometry();
+    dialog.move(area.center() - QPoint(dialog.width() / 2, dialog.height() / 2));
+}
+
+} // namespace
 
 void MainWindow::openFeedbackDialog() {
     online::FeedbackContext context;
@@ -22,6 +40,7 @@ void MainWindow::openFeedbackDialog() {
     context.endpoint = online::feedbackEndpoint(platform::makerWebHost());
     context.translate = [this](const QString& text) { return m_translator.translate(text); };
     online::FeedbackDialog dialog(std::move(context), this);
+    centreOnScreen(dialog, *this);
     dialog.exec();
 }
 
@@ -34,6 +53,7 @@ void MainWindow::openAboutDialog() {
     context.appIcon = applicationIcon();
     context.translate = [this](const QString& text) { return m_translator.translate(text); };
     about::AboutDialog dialog(std::move(context), this);
+    centreOnScreen(dialog, *this);
     dialog.exec();
 }
 
@@ -47,6 +67,7 @@ void MainWindow::openLanguageDialog() {
     context.quit = [] { QCoreApplication::quit(); };
     LanguageDialog dialog(std::move(context), this);
     dialog.setWindowIcon(applicationIcon());
+    centreOnScreen(dialog, *this);
     dialog.exec();
 }
 

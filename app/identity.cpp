@@ -17,10 +17,23 @@ QString formatAppVersion(bool readable, int major, int minor) {
     return QStringLiteral("%1.%2").arg(major).arg(minor);
 }
 
+bool isPlainFolderName(const QString& name) {
+    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String("..") || name.toUtf8().size() > 255) {
+        return false;
+    }
+    for (const QChar c : name) {
+        if (c == QLatin1Char('/') || c == QLatin1Char('\\') || c.unicode() < 0x20 || c.unicode() == 0x7F) {
+            return false;
+        }
+    }
+    return true;
+}
+
 Identity makeIdentity(const QString& companyName, const QString& productName, bool versionKnown, int major, int minor) {
     Identity identity;
-    identity.companyName = companyName.isEmpty() ? BuiltInCompanyName : companyName;
-    identity.productName = productName.isEmpty() ? BuiltInProductName : productName;
+    // The names become folder levels of the per-user data and state folders.
+    identity.companyName = isPlainFolderName(companyName) ? companyName : BuiltInCompanyName;
+    identity.productName = isPlainFolderName(productName) ? productName : BuiltInProductName;
     identity.title = identity.companyName + QLatin1String(" - ") + identity.productName;
     identity.version = formatAppVersion(versionKnown, major, minor);
     return identity;

@@ -28,7 +28,12 @@ struct Identity {
 // information or the entry is missing; the failure is logged under clavora.app.
 Identity readIdentity(const QString& programFile);
 
-// The identity made of the given names and fixed version, with the built-in fallbacks for empty names.
+// True when Name can stand as one folder level of its own: not empty, not "." or "..", no folder separator ("/" or
+// "\\"), no control character, at most 255 bytes in UTF-8.
+bool isPlainFolderName(const QString& name);
+
+// The identity made of the given names and fixed version. A name that is not a plain folder name (empty, or such as
+// "../..", which would put the data folder outside the configuration folder) falls back to the built-in one.
 Identity makeIdentity(const QString& companyName, const QString& productName, bool versionKnown, int major, int minor);
 
 // "major.minor" of a fixed file version, or "65535.65535" when it could not be read.

@@ -13,6 +13,7 @@
 #include "display/ledmatrixdisplay.h"
 #include "display/onscreenkeyboard.h"
 #include "i18n/translator.h"
+#include "keymap/keyeditdialog.h"
 #include "keymap/redefinekeysdialog.h"
 #include "online/updatechecker.h"
 #include "online/updatecheckui.h"
@@ -107,7 +108,7 @@ MainWindow::MainWindow(const AppContext& context, Options& options, KeyMap& keyM
     m_hotkeyTimer->setInterval(HotkeyPollInterval);
     connect(m_hotkeyTimer, &QTimer::timeout, this, &MainWindow::pollHotkeys);
 
-    m_trayIcon = new QSystemTrayIcon(applicationIcon(), this);
+    m_trayIcon = new QSystemTrayIcon(trayIcon(), this);
     m_trayIcon->setObjectName(QStringLiteral("TrayIcon1"));
     connect(m_trayIcon, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
         if (reason == QSystemTrayIcon::Trigger) {
@@ -281,10 +282,8 @@ void MainWindow::createMenus() {
 
 void MainWindow::addStopAllItem(QMenu* soundboard) {
     QAction* stopAll = addItem(soundboard, "StopAllSounds1", QStringLiteral("Stop All Sounds"));
-    // Pause types nothing and opens no menu, so it never plays a binding or reaches a menu by accident; in other
-    // windows a keys.db binding to the stop-all token does the same in hotkey mode.
-    stopAll->setShortcut(QKeySequence(Qt::Key_Pause));
-    stopAll->setShortcutContext(Qt::WindowShortcut);
+    // No key of its own: every key has a name a binding may use (Pause is "PAUSE"), and a shortcut would stop the
+    // very sound its binding had just started. A keys.db binding to the stop-all token gives it a key in hotkey mode.
     connect(stopAll, &QAction::triggered, this, [this] { m_soundBoard.stopAll(); });
 }
 
@@ -469,6 +468,17 @@ bool MainWindow::hasKeyboardFocus() const {
     return isActiveWindow() && QApplication::focusWidget() != m_volumeSlider && !QApplication::activePopupWidget();
 }
 
+input::KeyFocus MainWindow::keyFocus() const {
+    // Typing a key's name or a file name into one of our fields plays nothing; the Add/Edit Key window is for
+    // typing from whichever of its parts has the focus.
+    const QWidget* focus = QApplication::focusWidget();
+    if ((focus && focus->testAttribute(Qt::WA_InputMethodEnabled)) ||
+        qobject_cast<const KeyEditDialog*>(QApplication::activeWindow())) {
+        return input::KeyFocus::TextEntry;
+    }
+    return hasKeyboardFocus() ? input::KeyFocus::MainWindow : input::KeyFocus::Elsewhere;
+}
+
 void MainWindow::startKeyWatch() {
     if (m_keyWatch) {
         return;
@@ -476,7 +486,7 @@ void MainWindow::startKeyWatch() {
     platform::IKeyWatch& watch = platform::keyWatch();
     const bool watching = watch.start([this](int virtualKey, bool down) {
         if (down) {
-            m_soundBoard.keyWentDown(virtualKey, hasKeyboardFocus());
+            m_soundBoard.keyWentDown(virtualKey, keyFocus());
         } else {
             m_soundBoard.keyWentUp(virtualKey);
         }
@@ -494,14 +504,14 @@ void MainWindow::stopKeyWatch() {
 }
 
 void MainWindow::pollHotkeys() {
-    m_soundBoard.pollHotkeys(hasKeyboardFocus());
+    m_soundBoard.pollHotkeys(keyFocus());
 }
 
 void MainWindow::keyPressEvent(QKeyEvent* event) {
     // The slider keeps the keys it is given; what it does not use comes on to the window, where it must not play.
     // The event goes on to its normal handling either way.
     if (focusWidget() != m_volumeSlider) {
-        m_soundBoard.playTypedKey(event->key(), event->text());
+        m_soundBoard.playTypedKey(event->key(), event->text(), event->isAutoRepeat());
     }
     QMainWindow::keyPressEvent(event);
 }

@@ -21,6 +21,9 @@ class QWidget;
 
 namespace clavora {
 
+namespace input {
+enum class KeyFocus;
+}
 struct AppContext;
 class KeyMap;
 class OnScreenKeyboard;
@@ -110,6 +113,8 @@ private:
     void stopKeyWatch();
     // The window itself holds the keyboard focus, so its key handlers hear what is typed.
     bool hasKeyboardFocus() const;
+    // Where the keys go, for hotkey mode: this window, a text field of ours or the Add/Edit Key window, or elsewhere.
+    input::KeyFocus keyFocus() const;
     void reloadDisplay();
 
     const AppContext& m_context;

@@ -112,4 +112,15 @@ QIcon applicationIcon() {
     return icon;
 }
 
+QIcon trayIcon() {
+    // Drawn for 16 and 22 px, each also at twice its size for screens that scale; another size is scaled from the
+    // nearest.
+    QIcon icon;
+    for (int size : {16, 22}) {
+        icon.addFile(QStringLiteral(":/clavora/tray/%1.png").arg(size), QSize(size, size));
+        icon.addFile(QStringLiteral(":/clavora/tray/%1@2x.png").arg(size), QSize(2 * size, 2 * size));
+    }
+    return icon;
+}
+
 } // namespace clavora

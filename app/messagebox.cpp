@@ -19,7 +19,9 @@ std::function<QMessageBox::StandardButton(QMessageBox&)>& Answer() {
 QMessageBox::StandardButton messageBoxWithCaptions(const QString& message, QMessageBox::Icon icon,
                                                    QMessageBox::StandardButtons buttons, const QString& caption,
                                                    const QStringList& buttonCaptions) {
-    QMessageBox box(icon, caption, message, QMessageBox::NoButton, QApplication::activeWindow());
+    QMessageBox box(icon, caption, QString(), QMessageBox::NoButton, QApplication::activeWindow());
+    box.setTextFormat(Qt::PlainText); // messages carry file names and the user's own text
+    box.setText(message);
     // Added one by one so that the order of the buttons, which the captions follow, is known.
     static const QMessageBox::StandardButton order[] = {QMessageBox::Yes,    QMessageBox::No,    QMessageBox::Ok,
                                                         QMessageBox::Cancel, QMessageBox::Abort, QMessageBox::Retry,
@@ -50,8 +52,10 @@ QMessageBox::StandardButton messageBoxWithCaptions(const QString& message, QMess
 }
 
 void showMessage(const QString& message) {
-    QMessageBox box(QMessageBox::NoIcon, QApplication::applicationDisplayName(), message, QMessageBox::Ok,
+    QMessageBox box(QMessageBox::NoIcon, QApplication::applicationDisplayName(), QString(), QMessageBox::Ok,
                     QApplication::activeWindow());
+    box.setTextFormat(Qt::PlainText);
+    box.setText(message);
     if (Answer()) {
         Answer()(box);
         return;

@@ -28,7 +28,9 @@ Status SettingsStore::load() {
     m_sections.clear();
     m_sectionIndex.clear();
     // Only "nothing there" means a fresh store; anything else that cannot be read is the caller's error to handle.
-    if (platform::fileSystem().fileKind(m_fileName) == platform::FileKind::Missing) {
+    // A link to a file not made yet is a fresh store too: the first write creates the target and the link stays.
+    const platform::FileKind kind = platform::fileSystem().fileKind(m_fileName);
+    if (kind == platform::FileKind::Missing || kind == platform::FileKind::DanglingLink) {
         return Status::success();
     }
     QByteArray bytes;

@@ -20,7 +20,8 @@ public:
     // An empty store bound to FileName; touches no file.
     explicit SettingsStore(QString fileName = QString());
 
-    // Replaces the content with the file's. A missing file gives an empty store and succeeds. Fails, leaving the
+    // Replaces the content with the file's. A missing file, or a link to a missing file, gives an empty store and
+    // succeeds. Fails, leaving the
     // store empty, only when something exists at the path but cannot be read (no read permission, a folder, an
     // I/O error); the message names the path and the system's reason. Never writes.
     Status load();

@@ -33,32 +33,40 @@ void SoundBoard::playBindingsFor(const QString& keyName) {
     input::playBindingsFor(keyName, m_keyMap, [this](const QString& path) { playSoundFile(path); });
 }
 
-void SoundBoard::playTypedKey(int qtKey, const QString& text) {
+void SoundBoard::playTypedKey(int qtKey, const QString& text, bool autoRepeat) {
     const auto play = [this](const QString& path) { playSoundFile(path); };
+    QString played = text;
     if (const int functionKey = input::functionKeyCode(qtKey)) {
         input::playFunctionKeyBindings(functionKey, m_keyMap, play);
+        played = QStringLiteral("F") + QString::number(functionKey - (platform::vk::F1 - 1));
     } else {
         input::playTypedBindings(text, m_keyMap, play);
     }
+    if (autoRepeat || !m_options.isOn(Option::HotkeyMode)) {
+        return;
+    }
+    for (const QString& name : m_earlyStrokes.windowPlayed(played)) {
+        input::playBindingsFor(name, m_keyMap, play);
+    }
 }
 
-void SoundBoard::pollHotkeys(bool windowHasFocus) {
+void SoundBoard::pollHotkeys(input::KeyFocus focus) {
     if (!m_options.isOn(Option::HotkeyMode)) {
         return;
     }
     input::pollHotkeys(
-        platform::keyboard(), m_decimalSeparator, m_keyMap, windowHasFocus,
-        [this](const QString& path) { playSoundFile(path); }, &m_earlyStrokes);
+        platform::keyboard(), m_decimalSeparator, m_keyMap, focus, [this](const QString& path) { playSoundFile(path); },
+        &m_earlyStrokes);
 }
 
-void SoundBoard::keyWentDown(int virtualKey, bool windowHasFocus) {
+void SoundBoard::keyWentDown(int virtualKey, input::KeyFocus focus) {
     if (!m_options.isOn(Option::HotkeyMode)) {
         return;
     }
     platform::IKeyboard& keyboard = platform::keyboard();
     const QString locale = keyboard.keyboardLocaleName();
     const QStringList names =
-        m_earlyStrokes.keyWentDown(virtualKey, keyboard.snapshot(), locale, m_decimalSeparator, windowHasFocus);
+        m_earlyStrokes.keyWentDown(virtualKey, keyboard.snapshot(), locale, m_decimalSeparator, focus);
     for (const QString& name : names) {
         input::playBindingsFor(name, m_keyMap, [this](const QString& path) { playSoundFile(path); });
     }

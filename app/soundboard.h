@@ -32,14 +32,14 @@ public:
     // Plays the bindings of one key name of hotkey mode; nothing while hotkey mode is off.
     void playBindingsFor(const QString& keyName);
     // A key typed into the focused main window: F1 to F12 by their key code, every other key by the text it types.
-    void playTypedKey(int qtKey, const QString& text);
-    // One tick of the hotkey timer; nothing while hotkey mode is off. WindowHasFocus: the main window holds the
-    // keyboard focus, so the keys its own handlers play are left to them.
-    void pollHotkeys(bool windowHasFocus);
+    // AutoRepeat: the keyboard's repeat of a key held down. In hotkey mode the poll is told what was played, so it
+    // plays the stroke's other names and not this one again.
+    void playTypedKey(int qtKey, const QString& text, bool autoRepeat = false);
+    // One tick of the hotkey timer; nothing while hotkey mode is off. Focus: where the keys go (see KeyFocus).
+    void pollHotkeys(input::KeyFocus focus);
     // The system told of a key going down or up, whatever window has the focus: a key that went down plays its
-    // bindings now (hotkey mode on), and the next tick of the poll leaves that stroke out. WindowHasFocus as for
-    // pollHotkeys.
-    void keyWentDown(int virtualKey, bool windowHasFocus);
+    // bindings now (hotkey mode on), and the next tick of the poll leaves that stroke out. Focus as for pollHotkeys.
+    void keyWentDown(int virtualKey, input::KeyFocus focus);
     void keyWentUp(int virtualKey);
 
     // The key map was loaded or changed: the starts of its sounds are decoded ahead.

@@ -30,6 +30,10 @@ const QString& statusTextForPosition(int position) {
     return position == 0 ? silent : PressAnyKey;
 }
 
+QString volumeToolTip(int position) {
+    return position <= 0 ? QStringLiteral("Silent") : QStringLiteral("Volume %1 of %2").arg(position).arg(VolumeSteps);
+}
+
 bool wheelMovesVolume(Qt::KeyboardModifiers modifiers) {
     return !(modifiers & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier));
 }
@@ -46,7 +50,11 @@ VolumeControl::VolumeControl(QSlider* slider, QWidget* focusHome, platform::IPro
     : QObject(parent), m_slider(slider), m_focusHome(focusHome), m_volume(volume), m_text(std::move(text)) {
     m_slider->setRange(0, VolumeSteps);
     m_slider->setSingleStep(1);
+    // A click in the groove and PageUp/PageDown move one position too: a page of Qt's default ten would go
+    // straight to silence or full volume on a range of eight.
+    m_slider->setPageStep(1);
     connect(m_slider, &QSlider::valueChanged, this, &VolumeControl::sliderMoved);
+    m_slider->setToolTip(volumeToolTip(m_slider->value()));
     m_slider->installEventFilter(this);
 
     m_timer = new QTimer(this);
@@ -73,6 +81,7 @@ void VolumeControl::tick() {
 }
 
 void VolumeControl::sliderMoved(int position) {
+    m_slider->setToolTip(volumeToolTip(position));
     const quint16 channel = volumeForSliderPosition(position);
     // A volume that cannot be set is not reported: the slider just stays where it was put.
     m_volume.write(platform::ChannelVolume{channel, channel});

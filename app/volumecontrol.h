@@ -29,6 +29,8 @@ int sliderPositionForVolume(quint16 channel);
 quint16 volumeForSliderPosition(int position);
 // The display's text for a slider position: "Silent" at 0, "Press any key" otherwise.
 const QString& statusTextForPosition(int position);
+// The slider's tooltip for a position: "Silent" at 0, "Volume 6 of 8" and so on otherwise.
+QString volumeToolTip(int position);
 // Whether a wheel turn with these keys held moves the slider: only without Shift, Ctrl and Alt.
 bool wheelMovesVolume(Qt::KeyboardModifiers modifiers);
 // Adds a wheel turn of Delta (in eighths of a degree, 120 a notch) to the part of a notch left over from earlier
@@ -48,7 +50,8 @@ struct StatusTextSink {
 // - Each tick reads the volume; when that fails, nothing changes. Otherwise the slider moves to the right
 //   channel's position, and the display is switched to "Silent" or "Press any key" only when it shows the other
 //   text, so its scrolling is not restarted.
-// - Any change of the slider's position, whoever made it, writes the position's volume to both channels.
+// - Any change of the slider's position, whoever made it, writes the position's volume to both channels and sets the
+//   slider's tooltip to the step it stands at.
 // - A wheel notch over the slider moves it by one position, unless Shift, Ctrl or Alt is held.
 // - While the pointer is over the slider the slider has the keyboard focus and keeps the keys to itself (the
 //   arrows move it); when the pointer leaves, the focus goes back to FocusHome.

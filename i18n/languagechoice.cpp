@@ -9,6 +9,8 @@
 
 #include <algorithm>
 
+#include <unicode/uloc.h>
+
 namespace clavora {
 
 PreferredLanguage preferredLanguage(const QString& stored, const QStringList& languageFiles) {
@@ -26,25 +28,118 @@ PreferredLanguage preferredLanguage(const QString& stored, const QStringList& la
     return {};
 }
 
+QList<LanguageItem> languageList(const QStringList& languageFiles) {
+    QList<LanguageItem> items;
+    for (const QString& file : languageFiles) {
+        items.append({languageNameOf(file), file});
+    }
+    std::stable_sort(items.begin(), items.end(), [](const LanguageItem& a, const LanguageItem& b) {
+        return a.name.compare(b.name, Qt::CaseInsensitive) < 0;
+    });
+    items.prepend({EnglishLanguage, QString()});
+    return items;
+}
+
 QStringList languageItems(const QStringList& languageFiles) {
     QStringList names;
-    for (const QString& file : languageFiles) {
-        names.append(languageNameOf(file));
+    for (const LanguageItem& item : languageList(languageFiles)) {
+        names.append(item.name);
     }
-    std::stable_sort(names.begin(), names.end(),
-                     [](const QString& a, const QString& b) { return a.compare(b, Qt::CaseInsensitive) < 0; });
-    names.prepend(EnglishLanguage);
     return names;
+}
+
+namespace {
+
+QString fromIcu(const UChar* text, int32_t length) {
+    return QString(reinterpret_cast<const QChar*>(text), length);
+}
+
+// Letters and digits only, in lower case: "Chinese (Simplified)" and "ChineseSimplified" are both
+// "chinesesimplified".
+QString squeezed(const QString& text) {
+    QString key;
+    for (QChar c : text) {
+        if (c.isLetterOrNumber()) {
+            key += c.toLower();
+        }
+    }
+    return key;
+}
+
+QString displayName(const char* locale, const char* inLocale) {
+    UChar name[256];
+    UErrorCode status = U_ZERO_ERROR;
+    const int32_t length = uloc_getDisplayName(locale, inLocale, name, 256, &status);
+    return U_SUCCESS(status) && status != U_STRING_NOT_TERMINATED_WARNING ? fromIcu(name, length) : QString();
+}
+
+// Every locale ICU has, and the language and the language with its script of each, by their squeezed English
+// names; the first of a name counts.
+const QHash<QString, QByteArray>& localesByEnglishName() {
+    static const QHash<QString, QByteArray> table = [] {
+        QHash<QString, QByteArray> byName;
+        const auto add = [&byName](const QByteArray& locale) {
+            const QString key = squeezed(displayName(locale.constData(), "en"));
+            if (!key.isEmpty() && !byName.contains(key)) {
+                byName.insert(key, locale);
+            }
+        };
+        const int32_t count = uloc_countAvailable();
+        for (int32_t i = 0; i < count; ++i) {
+            const char* locale = uloc_getAvailable(i);
+            char language[32];
+            char script[32];
+            UErrorCode status = U_ZERO_ERROR;
+            uloc_getLanguage(locale, language, sizeof language, &status);
+            uloc_getScript(locale, script, sizeof script, &status);
+            if (U_FAILURE(status)) {
+                continue;
+            }
+            add(QByteArray(language));
+            if (script[0] != '\0') {
+                add(QByteArray(language) + '_' + script);
+            }
+            add(QByteArray(locale));
+        }
+        return byName;
+    }();
+    return table;
+}
+
+} // namespace
+
+QString nativeLanguageName(const QString& language) {
+    const QByteArray locale = localesByEnglishName().value(squeezed(language));
+    if (locale.isEmpty()) {
+        return QString();
+    }
+    QString name = displayName(locale.constData(), locale.constData());
+    // ICU writes many languages' names in lower case, as they stand inside a sentence; in a list they begin with a
+    // capital, as the languages' own menus have them.
+    if (!name.isEmpty()) {
+        name[0] = name.at(0).toUpper();
+    }
+    return name;
+}
+
+QString languageDisplayText(const QString& language) {
+    const QString native = nativeLanguageName(language);
+    if (native.isEmpty() || native.compare(language, Qt::CaseInsensitive) == 0) {
+        return language;
+    }
+    return language + QStringLiteral(" \u2014 ") + native;
 }
 
 QString languageCredit(const QString& language, const QString& languagesFolder) {
     if (language == EnglishLanguage) {
         return MakerName;
     }
+    return languageFileCredit(languagesFolder + QLatin1Char('/') + language + QLatin1String(".lang.txt"));
+}
+
+QString languageFileCredit(const QString& path) {
     QStringList lines;
-    if (const Status read =
-            readLanguageLines(languagesFolder + QLatin1Char('/') + language + QLatin1String(".lang.txt"), lines);
-        !read) {
+    if (const Status read = readLanguageLines(path, lines); !read) {
         qCInfo(lcI18n).noquote() << read.message();
         return QString();
     }

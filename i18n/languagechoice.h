@@ -1,9 +1,10 @@
 // The decisions behind the language dialog and the stored language choice: the list of languages, the translators
-// of each, the flag that belongs to a language, and the script that starts the program again after a change.
-// Qt Core only.
+// of each, the flag that belongs to a language, its own name, and the script that starts the program again after a
+// change. Qt Core and ICU.
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -34,9 +35,27 @@ PreferredLanguage preferredLanguage(const QString& stored, const QStringList& la
 // in exact letter case), sorted with letter case ignored.
 QStringList languageItems(const QStringList& languageFiles);
 
+// One entry of the dialog's list.
+struct LanguageItem {
+    QString name;     // what is kept as the choice: "English", or the language name of the file (may be empty)
+    QString fileName; // the language file; empty for English
+};
+// The entries behind languageItems, in its order.
+QList<LanguageItem> languageList(const QStringList& languageFiles);
+
+// The language's name in itself, as ICU has it ("Deutsch", "中文（简体）", "Português (Brasil)"), for a language name
+// that is the English name of a language, with its script or country, without blanks ("German", "ChineseSimplified",
+// "PortugueseBrazil"); empty for a name ICU does not know.
+QString nativeLanguageName(const QString& language);
+
+// What the dialog shows for Language: its name, and beside it its own name where that differs ("German — Deutsch").
+QString languageDisplayText(const QString& language);
+
 // The translators of Language as the language file's "INFO:Translated By" line gives them: the maker for
 // "English"; empty when the file cannot be read; the key itself when the file has no such line.
 QString languageCredit(const QString& language, const QString& languagesFolder);
+// The same from the language file at Path (whatever its name).
+QString languageFileCredit(const QString& path);
 
 // The credit split at every comma, empty pieces kept, each trimmed of characters of code 32 and below.
 QStringList creditLines(const QString& credit);

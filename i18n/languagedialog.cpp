@@ -11,6 +11,7 @@
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QComboBox>
+#include <QFileInfo>
 #include <QFrame>
 #include <QLabel>
 #include <QMenu>
@@ -18,6 +19,7 @@
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QStyledItemDelegate>
 
 #include <algorithm>
 
@@ -44,6 +46,22 @@ QLabel* plainLabel(QWidget* parent, const char* name, const QString& text, int p
     return label;
 }
 
+// Rows of the drop-down list RowHeight pixels high, whatever the style makes of its font.
+class RowHeightDelegate : public QStyledItemDelegate {
+public:
+    RowHeightDelegate(int height, QObject* parent) : QStyledItemDelegate(parent), m_height(height) {}
+
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        return QSize(QStyledItemDelegate::sizeHint(option, index).width(), m_height);
+    }
+
+private:
+    int m_height;
+};
+
+constexpr int NameRole = Qt::UserRole;
+constexpr int FileRole = Qt::UserRole + 1;
+
 // A label that opens an address when clicked with the left button.
 class LinkLabel : public QLabel {
 public:
@@ -68,6 +86,7 @@ LanguageDialogContext languageDialogContext(const Translator& translator) {
     context.languageFiles = translator.languageFiles();
     context.languagesFolder = translator.languagesFolder();
     context.currentLanguage = translator.currentLanguage();
+    context.currentLanguageFile = translator.currentLanguageFile();
     return context;
 }
 
@@ -81,31 +100,39 @@ LanguageDialog::LanguageDialog(LanguageDialogContext context, QWidget* parent)
     const qreal dpr = devicePixelRatioF();
 
     QLabel* title = plainLabel(this, "Label1", translate("User Interface Language:"), 16);
-    title->setGeometry(Margin, 6, 258, 22);
+    QLabel* creditsTitle = plainLabel(this, "Label2", translate("Translated by:"), 16);
+    // The labels are 258 pixels wide, or as wide as a translation needs; the list and the credits take the rest.
+    const int labelWidth = std::max({258, title->sizeHint().width(), creditsTitle->sizeHint().width()});
+    const int fieldsLeft = Margin + labelWidth + 2;
+    const int fieldsWidth = ClientWidth - 4 - fieldsLeft;
+    title->setGeometry(Margin, 6, labelWidth, 22);
+    creditsTitle->setGeometry(Margin, 39, labelWidth, 22);
 
     m_languages = new QComboBox(this);
     m_languages->setObjectName(QStringLiteral("ComboBox1"));
-    m_languages->setGeometry(263, 4, 355, 24);
+    m_languages->setGeometry(fieldsLeft, 4, fieldsWidth, 24);
     m_languages->setFont(dialogFont(13));
     m_languages->setIconSize(QSize(FlagSize, FlagSize));
-    for (const QString& name : languageItems(m_context.languageFiles)) {
-        m_languages->addItem(QIcon(flagPicture(flagCodeFor(name), FlagSize, dpr)), name);
-    }
-    // The loaded language, or "English" when none is. No language loaded has an empty name, which must not pick
-    // the empty item of a file named with the suffix in other letters.
-    for (int i = 0; i < m_languages->count() && !m_context.currentLanguage.isEmpty(); ++i) {
-        if (m_languages->itemText(i) == m_context.currentLanguage) {
-            m_languages->setCurrentIndex(i);
-            break;
+    m_languages->setItemDelegate(new RowHeightDelegate(RowHeight, m_languages));
+    // The loaded language, or "English" when none is: the loaded file picks its item (a file named with the suffix in
+    // other letters has an empty name), else its name does.
+    const QString loadedFile = QFileInfo(m_context.currentLanguageFile).fileName();
+    for (const LanguageItem& item : languageList(m_context.languageFiles)) {
+        m_languages->addItem(QIcon(flagPicture(flagCodeFor(item.name), FlagSize, dpr)),
+                             item.name.isEmpty() ? QString() : languageDisplayText(item.name));
+        const int index = m_languages->count() - 1;
+        m_languages->setItemData(index, item.name, NameRole);
+        m_languages->setItemData(index, item.fileName, FileRole);
+        const bool loaded = loadedFile.isEmpty() ? !item.name.isEmpty() && item.name == m_context.currentLanguage
+                                                 : item.fileName == loadedFile;
+        if (loaded && m_languages->currentIndex() == 0) {
+            m_languages->setCurrentIndex(index);
         }
     }
 
-    QLabel* creditsTitle = plainLabel(this, "Label2", translate("Translated by:"), 16);
-    creditsTitle->setGeometry(Margin, 39, 258, 22);
-
     m_credits = new QPlainTextEdit(this);
     m_credits->setObjectName(QStringLiteral("RichEdit1"));
-    m_credits->setGeometry(263, 32, 355, 151);
+    m_credits->setGeometry(fieldsLeft, 32, fieldsWidth, 151);
     m_credits->setReadOnly(true);
     m_credits->setLineWrapMode(QPlainTextEdit::NoWrap);
     m_credits->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -161,7 +188,8 @@ LanguageDialog::LanguageDialog(LanguageDialogContext context, QWidget* parent)
 
     connect(m_languages, &QComboBox::currentIndexChanged, this, &LanguageDialog::showCredits);
     showCredits();
-    m_initialLanguage = m_languages->currentText();
+    m_initialIndex = m_languages->currentIndex();
+    m_initialLanguage = selectedLanguage();
 }
 
 LanguageDialog::~LanguageDialog() = default;
@@ -171,14 +199,20 @@ QString LanguageDialog::translate(const char* text) const {
     return m_context.translate ? m_context.translate(source) : source;
 }
 
+QString LanguageDialog::selectedLanguage() const {
+    return m_languages->currentData(NameRole).toString();
+}
+
 void LanguageDialog::showCredits() {
-    m_credits->setPlainText(
-        creditLines(languageCredit(m_languages->currentText(), m_context.languagesFolder)).join(QLatin1Char('\n')));
+    const QString file = m_languages->currentData(FileRole).toString();
+    const QString credit = file.isEmpty() ? languageCredit(selectedLanguage(), m_context.languagesFolder)
+                                          : languageFileCredit(m_context.languagesFolder + QLatin1Char('/') + file);
+    m_credits->setPlainText(creditLines(credit).join(QLatin1Char('\n')));
 }
 
 void LanguageDialog::confirm() {
-    const QString selected = m_languages->currentText();
-    if (selected == m_initialLanguage) {
+    const QString selected = selectedLanguage();
+    if (m_languages->currentIndex() == m_initialIndex) {
         accept();
         return;
     }

@@ -26,8 +26,11 @@ struct LanguageDialogContext {
     QStringList languageFiles;                        // the installed language files, as the translator found them
     QString languagesFolder;
     QString currentLanguage; // the loaded language's name; empty when none is loaded
-    QString dataFolder;      // the restart script goes here
-    QString programFile;     // what the script starts
+    // The loaded language file (a path or a name); empty when none is loaded. It picks the item even when the file's
+    // name gives no language name.
+    QString currentLanguageFile;
+    QString dataFolder;  // the restart script goes here
+    QString programFile; // what the script starts
     QString translationPageUrl;
     // Keeps the confirmed language (its name) for the next start. Null: nothing is kept.
     std::function<Status(const QString& language)> storeLanguage;
@@ -49,8 +52,11 @@ public:
     explicit LanguageDialog(LanguageDialogContext context, QWidget* parent = nullptr);
     ~LanguageDialog() override;
 
-    // The item selected when the dialog was made.
+    // The language name of the item selected when the dialog was made.
     const QString& initialLanguage() const { return m_initialLanguage; }
+
+    // The height of a row of the drop-down list.
+    static constexpr int RowHeight = 23;
 
     // "OK": closes without a change; after a change asks to restart, and on Yes writes the script, keeps the choice,
     // runs the script and ends the program.
@@ -58,10 +64,12 @@ public:
 
 private:
     QString translate(const char* text) const;
+    QString selectedLanguage() const;
     void showCredits();
 
     LanguageDialogContext m_context;
     QString m_initialLanguage;
+    int m_initialIndex = 0;
     QComboBox* m_languages = nullptr;
     QPlainTextEdit* m_credits = nullptr;
     QMenu* m_creditsMenu = nullptr;

@@ -28,7 +28,7 @@ void playTypedBindings(const QString& typed, const KeyMap& keyMap, const PlaySou
     playBindingsFor(typed, keyMap, play);
 }
 
-bool playedByFocusedWindow(int virtualKey, const platform::KeyStateSnapshot& keys) {
+bool mayBePlayedByFocusedWindow(int virtualKey, const platform::KeyStateSnapshot& keys) {
     if (virtualKey > vk::F1 && virtualKey <= vk::F12) {
         return true;
     }

@@ -22,15 +22,15 @@ void playFunctionKeyBindings(int virtualKey, const KeyMap& keyMap, const PlaySou
 // plays "SHIFT". Empty text plays nothing.
 void playTypedBindings(const QString& typed, const KeyMap& keyMap, const PlaySound& play);
 
-// Whether the focused window's own handlers play the key VirtualKey while the keys in Keys are down, so that the
-// hotkey poll must leave its name alone while the window has the keyboard focus: one key stroke, one sound.
+// Whether the focused window's own handlers may play the key VirtualKey while the keys in Keys are down: whether a
+// stroke of it in the focused window is to wait for what the handler tells it played (see EarlyStrokes).
 // - F2 to F12: always (the key-down handler, whatever the modifiers).
 // - F1: only with Shift, Ctrl, Alt or a Windows key held; F1 alone is the Online Help shortcut and never reaches the
 //   handler.
-// - Keys that type a character the poll has a name for (letters, digits, the keypad's digits and operators and
-//   decimal key, the space bar, the grave-accent key): yes, except a letter or the space bar held with Ctrl, which
-//   types a control character that no binding names.
+// - Keys whose name is a character they may type (letters, digits, the keypad's digits and operators and decimal
+//   key, the space bar, the grave-accent key): yes, except a letter or the space bar held with Ctrl, which types a
+//   control character that no binding names.
 // - Every other key (ENTER, TAB, the modifiers themselves, the arrows...) never reaches a handler that plays it.
-bool playedByFocusedWindow(int virtualKey, const platform::KeyStateSnapshot& keys);
+bool mayBePlayedByFocusedWindow(int virtualKey, const platform::KeyStateSnapshot& keys);
 
 } // namespace clavora::input

@@ -1,8 +1,6 @@
 // Key names.
 #include "input/keynaming.h"
 
-#include "input/focusedkeys.h"
-
 namespace clavora::input {
 
 namespace vk = platform::vk;
@@ -127,8 +125,8 @@ QString keyName(int virtualKey, const platform::KeyStateSnapshot& keys, const QS
     }
 }
 
-QStringList keyNamesOf(int virtualKey, const platform::KeyStateSnapshot& keys, const QString& keyboardLocale,
-                       QChar decimalSeparator, bool windowHasFocus) {
+QStringList carriedModifierNames(int virtualKey, const platform::KeyStateSnapshot& keys,
+                                 const QString& keyboardLocale) {
     QStringList names;
     if (virtualKey >= vk::LetterA && virtualKey <= vk::LetterZ) {
         if (keys.isDown(vk::Control)) {
@@ -141,9 +139,12 @@ QStringList keyNamesOf(int virtualKey, const platform::KeyStateSnapshot& keys, c
             names << QStringLiteral("SHIFT");
         }
     }
-    if (windowHasFocus && playedByFocusedWindow(virtualKey, keys)) {
-        return names;
-    }
+    return names;
+}
+
+QStringList keyNamesOf(int virtualKey, const platform::KeyStateSnapshot& keys, const QString& keyboardLocale,
+                       QChar decimalSeparator) {
+    QStringList names = carriedModifierNames(virtualKey, keys, keyboardLocale);
     QString name = keyName(virtualKey, keys, keyboardLocale, decimalSeparator);
     if (!name.isEmpty()) {
         names << std::move(name);
@@ -151,12 +152,11 @@ QStringList keyNamesOf(int virtualKey, const platform::KeyStateSnapshot& keys, c
     return names;
 }
 
-QStringList keyNames(const platform::KeyStateSnapshot& keys, const QString& keyboardLocale, QChar decimalSeparator,
-                     bool windowHasFocus) {
+QStringList keyNames(const platform::KeyStateSnapshot& keys, const QString& keyboardLocale, QChar decimalSeparator) {
     QStringList names;
     for (int virtualKey = 8; virtualKey <= 255; ++virtualKey) {
         if (keys.isDown(virtualKey)) {
-            names << keyNamesOf(virtualKey, keys, keyboardLocale, decimalSeparator, windowHasFocus);
+            names << keyNamesOf(virtualKey, keys, keyboardLocale, decimalSeparator);
         }
     }
     return names;

@@ -13,10 +13,17 @@ const QStringList SoundFileFilters = {
     QStringLiteral("Any File (*)"),
 };
 
+FileDialogStart fileDialogStart(const QString& startFile) {
+    const QFileInfo start(QString(startFile).replace(QLatin1Char('\\'), QLatin1Char('/')));
+    return FileDialogStart{start.absolutePath(), start.fileName()};
+}
+
 KeyDialogHooks KeyDialogHooks::desktop() {
     KeyDialogHooks hooks;
     hooks.showMessage = [](QWidget* parent, QMessageBox::Icon icon, const QString& caption, const QString& text) {
-        QMessageBox box(icon, caption, text, QMessageBox::Ok, parent);
+        QMessageBox box(icon, caption, QString(), QMessageBox::Ok, parent);
+        box.setTextFormat(Qt::PlainText); // the text names the user's files
+        box.setText(text);
         box.exec();
     };
     hooks.chooseSoundFile = [](QWidget* parent, const QString& startFile) {
@@ -26,10 +33,9 @@ KeyDialogHooks KeyDialogHooks::desktop() {
         dialog.setNameFilters(SoundFileFilters);
         dialog.setDefaultSuffix(QStringLiteral("wav"));
         if (!startFile.isEmpty()) {
-            // A relative path is taken from the current folder, as playback takes it.
-            const QFileInfo start(startFile);
-            dialog.setDirectory(start.absolutePath());
-            dialog.selectFile(start.fileName());
+            const FileDialogStart start = fileDialogStart(startFile);
+            dialog.setDirectory(start.folder);
+            dialog.selectFile(start.fileName);
         }
         if (dialog.exec() != QDialog::Accepted) {
             return QString();

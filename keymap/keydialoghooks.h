@@ -24,6 +24,15 @@ struct KeyDialogHooks {
     static KeyDialogHooks desktop();
 };
 
+// Where the file-open dialog starts for the file named in a Filename field: the folder it opens at and the name it
+// selects there. A backslash separates folders, as in keys.db ("Sounds\15.mp3"); a relative path is taken from
+// the current folder, as playback takes it.
+struct FileDialogStart {
+    QString folder;
+    QString fileName;
+};
+FileDialogStart fileDialogStart(const QString& startFile);
+
 // The file dialog's filters: the audio files the engine plays, then every file.
 extern const QStringList SoundFileFilters;
 

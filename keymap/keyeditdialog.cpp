@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QMimeData>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QUrl>
 
 namespace clavora {
@@ -126,9 +127,17 @@ KeyEditDialog::KeyEditDialog(RedefineKeysDialog& owner, Mode mode, RedefineKeysD
         m_fileField->setFocus();
     } else {
         // With room for one character only, a selected character is what the next one typed replaces: so the
-        // field always holds the last character typed.
-        m_keyField->setMaxLength(1);
-        connect(m_keyField, &QLineEdit::textChanged, m_keyField, &QLineEdit::selectAll);
+        // field always holds the last character typed. One character, not one UTF-16 unit: an emoji is two, and
+        // half of one would be written to keys.db as "?".
+        connect(m_keyField, &QLineEdit::textChanged, m_keyField, [this](const QString& text) {
+            const qsizetype first =
+                text.size() > 1 && text.at(0).isHighSurrogate() && text.at(1).isLowSurrogate() ? 2 : 1;
+            if (text.size() > first) {
+                const QSignalBlocker quiet(m_keyField);
+                m_keyField->setText(text.left(first));
+            }
+            m_keyField->selectAll();
+        });
         m_keyField->setFocus();
     }
 }
@@ -154,6 +163,12 @@ void KeyEditDialog::confirm() {
     if (m_mode == Mode::Add) {
         if (key.isEmpty()) {
             warn(QStringLiteral("Type the key first."));
+            m_keyField->setFocus();
+            return;
+        }
+        if (key.contains(QLatin1Char('|'))) {
+            // keys.db separates the key from the file name with the bar: "||x.wav" reads back as an empty key.
+            warn(QStringLiteral("The | character cannot be a key: it separates the key from the file name."));
             m_keyField->setFocus();
             return;
         }

@@ -5,6 +5,12 @@
 
 namespace clavora {
 
+QString soundPathForDisplay(const QString& stored) {
+    QString shown = stored;
+    shown.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    return shown;
+}
+
 std::optional<Binding> Binding::fromLine(const QString& line) {
     const qsizetype bar = line.indexOf(QLatin1Char('|'));
     if (bar < 0) {

@@ -26,6 +26,10 @@ struct Binding {
     bool operator==(const Binding&) const = default;
 };
 
+// A stored sound path as the user reads it on this system: the backslash, which stands for a folder separator
+// ("Sounds\\11.mp3"), written as "/". The stored text itself is left as it is.
+QString soundPathForDisplay(const QString& stored);
+
 // The bindings of keys.db in file order, duplicates allowed. Lines without a bar bind nothing but are kept where
 // they stood, so writing the map back loses nothing. The rows are the bindings alone, numbered from 0 in file order:
 // the row editing below is what the Redefine Keys dialog works with. GUI thread only; a worker gets a copy.

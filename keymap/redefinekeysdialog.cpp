@@ -32,6 +32,16 @@ public:
     }
 
 protected:
+    // Home and End go to the first and the last row, as in any list; a table's own would go to the first and the
+    // last column of the row, which shows nothing with whole rows selected. Page Up and Page Down keep their paging
+    // by rows.
+    QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) override {
+        if ((action != MoveHome && action != MoveEnd) || rowCount() == 0) {
+            return QTableWidget::moveCursor(action, modifiers);
+        }
+        const int column = currentIndex().isValid() ? currentIndex().column() : 0;
+        return model()->index(action == MoveHome ? 0 : rowCount() - 1, column);
+    }
     void dragEnterEvent(QDragEnterEvent* event) override { acceptFiles(event); }
     void dragMoveEvent(QDragMoveEvent* event) override { acceptFiles(event); }
     void dropEvent(QDropEvent* event) override {
@@ -77,6 +87,8 @@ void RedefineKeysDialog::createControls() {
     m_list->setHorizontalHeaderLabels({QStringLiteral("Key"), QStringLiteral("Sound")});
     m_list->setColumnWidth(0, 100);
     m_list->setColumnWidth(1, 500);
+    // The sound column takes the width the window gives the list, so long paths show as the window grows.
+    m_list->horizontalHeader()->setStretchLastSection(true);
     m_list->horizontalHeader()->setHighlightSections(false);
     m_list->verticalHeader()->hide();
     m_list->verticalHeader()->setDefaultSectionSize(m_list->fontMetrics().height() + 6);
@@ -137,7 +149,7 @@ void RedefineKeysDialog::appendListRow(const Binding& binding) {
     const int row = m_list->rowCount();
     m_list->insertRow(row);
     m_list->setItem(row, 0, new QTableWidgetItem(binding.key));
-    m_list->setItem(row, 1, new QTableWidgetItem(binding.path));
+    m_list->setItem(row, 1, new QTableWidgetItem(soundPathForDisplay(binding.path)));
     m_rowIds.append(m_nextRowId++);
 }
 
@@ -188,7 +200,7 @@ bool RedefineKeysDialog::replacePath(RowId id, const QString& path, QWidget* mes
     if (!commit([row, &path](KeyMap& map) { map.replacePath(row, path); }, messageParent)) {
         return false;
     }
-    m_list->item(int(row), 1)->setText(path);
+    m_list->item(int(row), 1)->setText(soundPathForDisplay(path));
     return true;
 }
 

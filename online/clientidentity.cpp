@@ -1,6 +1,8 @@
 // Installation identifier, system description and locale name of requests to the maker's server.
 #include "online/clientidentity.h"
 
+#include "platform/locale.h"
+
 #include <QMessageAuthenticationCode>
 #include <QRegularExpression>
 #include <QUuid>
@@ -117,7 +119,7 @@ QString localeTag(const QLocale& locale) {
 }
 
 QString userLocaleName() {
-    return localeTag(QLocale::system());
+    return platform::locale().formatLocaleTag();
 }
 
 } // namespace clavora::online

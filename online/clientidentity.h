@@ -32,7 +32,8 @@ QString osDescription();
 // Language tag of a locale, such as "en-US" (language and country joined by "-"); "xx" for the C locale or one
 // without a language.
 QString localeTag(const QLocale& locale);
-// The tag of the user's locale; taken once at start-up by the caller.
+// The tag of the locale the user's numbers and dates follow (the one the stored check date is written in), "en-US"
+// when none is set; taken once at start-up by the caller.
 QString userLocaleName();
 
 } // namespace clavora::online

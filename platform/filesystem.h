@@ -12,10 +12,11 @@ namespace clavora::platform {
 
 // What a path names, as far as the program cares.
 enum class FileKind {
-    Missing, // nothing at all, not even a dangling link
-    Regular, // a regular file, or a link to one
-    Folder,  // a folder, or a link to one
-    Other,   // anything else: a device, a pipe, a socket, a dangling link, or something that cannot be examined
+    Missing,      // nothing at all, not even a dangling link
+    Regular,      // a regular file, or a link to one
+    Folder,       // a folder, or a link to one
+    DanglingLink, // a link (or chain of links) whose target does not exist: writing the path creates the target
+    Other,        // anything else: a device, a pipe, a socket, a link loop, or something that cannot be examined
 };
 
 class IFileSystem {

@@ -23,8 +23,13 @@ public:
     // 1251 for Russian, 1254 for Turkish...); 1252 when the language is unknown.
     virtual int ansiCodePage() = 0;
 
-    // Windows language identifier (LANGID) of the user's interface language; 1033 when none can be found.
+    // Windows language identifier (LANGID) of the user's interface language; 1033 when none can be found, and for
+    // the C locale.
     virtual quint16 uiLanguageId() = 0;
+
+    // Language tag ("de-DE") of the locale the user's numbers and dates follow; "en-US" for the C locale or when
+    // no locale is set.
+    virtual QString formatLocaleTag() = 0;
 };
 
 template <> ILocale& defaultService<ILocale>();

@@ -8,8 +8,8 @@ PACKAGES=(
     # toolchain
     build-essential cmake ninja-build pkg-config clang-format git ccache
     # the icon rendered from its drawing, and the Debian package with its checks: dpkg-shlibdeps, the desktop entry
-    # and AppStream validators, the manual page formatter
-    librsvg2-bin dpkg-dev desktop-file-utils appstream man-db groff-base gzip
+    # and AppStream validators, the manual page formatter, lintian
+    librsvg2-bin dpkg-dev desktop-file-utils appstream man-db groff-base gzip lintian
     # GUI
     qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev fonts-dejavu-core
     # audio

@@ -139,7 +139,7 @@ int main(int argc, char** argv) {
         QElapsedTimer spent;
         spent.start();
         const qint64 cpuStart = threadCpuNanos();
-        input::pollHotkeys(*keyboard, QLatin1Char('.'), keyMap, false, [&](const QString& path) {
+        input::pollHotkeys(*keyboard, QLatin1Char('.'), keyMap, input::KeyFocus::Elsewhere, [&](const QString& path) {
             QElapsedTimer playing;
             playing.start();
             player.playSoundFile(path, true);

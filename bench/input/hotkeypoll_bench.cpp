@@ -30,7 +30,8 @@ void BM_PollWithFakeKeyboard(benchmark::State& state) {
     int played = 0;
     const input::PlaySound play = [&](const QString&) { ++played; };
     for (auto _ : state) {
-        benchmark::DoNotOptimize(input::pollHotkeys(keyboard, QLatin1Char('.'), keyMap, false, play));
+        benchmark::DoNotOptimize(
+            input::pollHotkeys(keyboard, QLatin1Char('.'), keyMap, input::KeyFocus::Elsewhere, play));
     }
     state.counters["plays/poll"] = double(played) / double(state.iterations());
 }
@@ -62,7 +63,8 @@ void BM_PollWithX11Keyboard(benchmark::State& state) {
     const KeyMap keyMap = hundredBindings();
     const input::PlaySound play = [](const QString&) {};
     for (auto _ : state) {
-        benchmark::DoNotOptimize(input::pollHotkeys(keyboard, QLatin1Char('.'), keyMap, false, play));
+        benchmark::DoNotOptimize(
+            input::pollHotkeys(keyboard, QLatin1Char('.'), keyMap, input::KeyFocus::Elsewhere, play));
     }
 }
 BENCHMARK(BM_PollWithX11Keyboard)->Unit(benchmark::kMicrosecond);

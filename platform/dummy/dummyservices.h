@@ -103,6 +103,7 @@ public:
     QString shortDateFormat() override { return QStringLiteral("M/d/yy"); }
     int ansiCodePage() override { return 1252; }
     quint16 uiLanguageId() override { return 1033; }
+    QString formatLocaleTag() override { return QStringLiteral("en-US"); }
 };
 
 class DummyProcess : public IProcess {

@@ -41,7 +41,7 @@ bool FakeFileSystem::createFolder(const QString& path) {
 FileKind FakeFileSystem::fileKind(const QString& path) {
     const QFileInfo info(path);
     if (!info.exists()) {
-        return info.isSymLink() ? FileKind::Other : FileKind::Missing;
+        return info.isSymLink() ? FileKind::DanglingLink : FileKind::Missing;
     }
     if (info.isFile()) {
         return FileKind::Regular;

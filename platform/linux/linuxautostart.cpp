@@ -2,6 +2,7 @@
 #include "platform/linux/linuxautostart.h"
 
 #include "platform/filesystem.h"
+#include "platform/linux/desktopentry.h"
 
 #include <QDir>
 #include <QFile>
@@ -15,26 +16,21 @@ namespace clavora::platform {
 
 namespace {
 
-// Quoting of an Exec argument: inside double quotes, backslash, quote, backquote and dollar are escaped; in the
-// desktop file's string syntax each backslash is then doubled again.
-QString quoteExecArgument(const QString& argument) {
-    QString quoted;
-    for (QChar c : argument) {
-        if (c == QLatin1Char('"') || c == QLatin1Char('`') || c == QLatin1Char('$') || c == QLatin1Char('\\')) {
-            quoted += QLatin1Char('\\');
-        }
-        quoted += c;
-    }
-    quoted.replace(QLatin1String("\\"), QLatin1String("\\\\"));
-    quoted.replace(QLatin1Char('%'), QLatin1String("%%"));
-    return QLatin1Char('"') + quoted + QLatin1Char('"');
-}
-
 // File names cannot hold "/".
 QString safeFileName(const QString& name) {
     QString file = name;
     file.replace(QLatin1Char('/'), QLatin1Char('_'));
     return file.isEmpty() ? QStringLiteral("clavora") : file;
+}
+
+// Text with each character a command line of a desktop entry cannot hold replaced by By.
+QString withUnfitReplaced(QString text, QChar by) {
+    for (QChar& c : text) {
+        if (!fitsDesktopEntryCommand(QString(c))) {
+            c = by;
+        }
+    }
+    return text;
 }
 
 } // namespace
@@ -44,15 +40,20 @@ QString LinuxAutostart::entryPath(const QString& name) {
            QLatin1String(".desktop");
 }
 
-QByteArray LinuxAutostart::entryText(const QString& name, const QString& programPath, const QString& argument) {
-    QString text;
-    text += QLatin1String("[Desktop Entry]\n");
-    text += QLatin1String("Type=Application\n");
-    text += QLatin1String("Name=") + QString(name).replace(QLatin1Char('\n'), QLatin1Char(' ')) + QLatin1Char('\n');
-    text += QLatin1String("Exec=") + quoteExecArgument(programPath) + QLatin1Char(' ') + argument + QLatin1Char('\n');
-    text += QLatin1String("Terminal=false\n");
-    text += QLatin1String("X-GNOME-Autostart-enabled=true\n");
-    return text.toUtf8();
+std::optional<QByteArray> LinuxAutostart::entryText(const QString& name, const QString& programPath,
+                                                    const QString& argument) {
+    DesktopEntryWriter entry;
+    entry.setString(QStringLiteral("Type"), QStringLiteral("Application"));
+    entry.setString(QStringLiteral("Name"), withUnfitReplaced(name, QLatin1Char(' ')));
+    // The desktop skips the entry once the program is gone (the package removed), instead of failing at each login.
+    if (!entry.setString(QStringLiteral("TryExec"), programPath) ||
+        !entry.setCommand(QStringLiteral("Exec"), {programPath, argument})) {
+        return std::nullopt;
+    }
+    entry.setString(QStringLiteral("Icon"), QLatin1String(DesktopApplicationId));
+    entry.setBoolean(QStringLiteral("Terminal"), false);
+    entry.setBoolean(QStringLiteral("X-GNOME-Autostart-enabled"), true);
+    return entry.text();
 }
 
 QString LinuxAutostart::readEntry(const QString& name) {
@@ -60,21 +61,29 @@ QString LinuxAutostart::readEntry(const QString& name) {
     if (!file.open(QIODevice::ReadOnly)) {
         return QString();
     }
-    const QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
-    for (const QString& line : lines) {
-        if (line.startsWith(QLatin1String("Exec="))) {
-            return line.mid(5).trimmed();
-        }
+    const QHash<QString, QString> keys = readDesktopEntryGroup(file.readAll());
+    // An entry the desktop's session settings turned off is there but does not run: the option is off.
+    if (desktopEntryBoolean(keys.value(QStringLiteral("Hidden")), false) ||
+        !desktopEntryBoolean(keys.value(QStringLiteral("X-GNOME-Autostart-enabled")), true)) {
+        return QString();
     }
-    return QString();
+    return keys.value(QStringLiteral("Exec")).trimmed();
 }
 
 Status LinuxAutostart::writeEntry(const QString& name, const QString& programPath, const QString& argument) {
+    const std::optional<QByteArray> text = entryText(name, programPath, argument);
+    if (!text) {
+        return Status::failure(
+            QStringLiteral("Cannot start the program at login from \"%1\": its path holds a line break or another "
+                           "character an autostart entry cannot hold. Move the program to a folder whose path has "
+                           "none and try again.")
+                .arg(withUnfitReplaced(programPath, QChar::ReplacementCharacter)));
+    }
     const QString path = entryPath(name);
     if (!QDir().mkpath(QFileInfo(path).absolutePath())) {
         return Status::failure(QStringLiteral("Cannot create folder \"%1\".").arg(QFileInfo(path).absolutePath()));
     }
-    return fileSystem().writeFileReplacing(path, entryText(name, programPath, argument));
+    return fileSystem().writeFileReplacing(path, *text);
 }
 
 Status LinuxAutostart::removeEntry(const QString& name) {

@@ -3,9 +3,14 @@
 
 #include "platform/autostart.h"
 
+#include <QByteArray>
+
+#include <optional>
+
 namespace clavora::platform {
 
-// $XDG_CONFIG_HOME/autostart/<Name>.desktop; its presence with an Exec line is the option.
+// $XDG_CONFIG_HOME/autostart/<Name>.desktop; its presence with an Exec line, not disabled by the desktop (Hidden=true
+// or X-GNOME-Autostart-enabled=false), is the option.
 class LinuxAutostart : public IAutostart {
 public:
     QString readEntry(const QString& name) override;
@@ -13,8 +18,9 @@ public:
     Status removeEntry(const QString& name) override;
 
     static QString entryPath(const QString& name);
-    // The text of the entry; the program path quoted for the Exec key as the desktop entry rules ask.
-    static QByteArray entryText(const QString& name, const QString& programPath, const QString& argument);
+    // The text of the entry; nothing when the program path cannot be written into one safely (a line break in it).
+    static std::optional<QByteArray> entryText(const QString& name, const QString& programPath,
+                                               const QString& argument);
 };
 
 } // namespace clavora::platform

@@ -30,7 +30,7 @@ void LinuxFallbackPlayer::play(const QString& path) {
         int result = ca_context_create(&context);
         if (result == CA_SUCCESS) {
             ca_context_change_props(context, CA_PROP_APPLICATION_NAME, "Clavora", CA_PROP_APPLICATION_ID,
-                                    "com.zemtrak.Clavora", nullptr);
+                                    "com.zemtrak.clavora", nullptr);
             result = ca_context_open(context);
         }
         if (result != CA_SUCCESS) {

@@ -205,7 +205,7 @@ FileKind LinuxFileSystem::fileKind(const QString& path) {
         return (errno == ENOENT || errno == ENOTDIR) ? FileKind::Missing : FileKind::Other;
     }
     if (S_ISLNK(st.st_mode) && ::stat(name.constData(), &st) != 0) {
-        return FileKind::Other;
+        return errno == ENOENT ? FileKind::DanglingLink : FileKind::Other;
     }
     if (S_ISREG(st.st_mode)) {
         return FileKind::Regular;

@@ -19,6 +19,7 @@
 #include <xkbcommon/xkbregistry.h>
 
 #include <array>
+#include <atomic>
 #include <cstring>
 
 Q_LOGGING_CATEGORY(lcKeyboard, "clavora.platform.keyboard")
@@ -137,16 +138,44 @@ struct RegistryEntry {
     bool languageOwn = false;
 };
 
+// The language of a registry entry that lists several (Belgian: German, Dutch and French; Swiss German: German and
+// Swiss German): the one its own name, variant or short name stands for ("ch" and "de" -> German), else the language
+// most spoken in its country (Belgium -> Dutch), else the first listed.
+QString chooseLanguage(const QStringList& languages, rxkb_layout* layout, const QString& country) {
+    if (languages.size() <= 1) {
+        return languages.value(0);
+    }
+    for (const char* name :
+         {rxkb_layout_get_variant(layout), rxkb_layout_get_brief(layout), rxkb_layout_get_name(layout)}) {
+        const QString language = shortLanguageCode(name);
+        if (!language.isEmpty() && languages.contains(language)) {
+            return language;
+        }
+    }
+    const QLocale::Territory territory = QLocale::codeToTerritory(country);
+    if (territory != QLocale::AnyTerritory) {
+        const QString spoken = QLocale::languageToCode(QLocale(QLocale::AnyLanguage, territory).language());
+        if (languages.contains(spoken)) {
+            return spoken;
+        }
+    }
+    return languages.first();
+}
+
 RegistryEntry entryOf(rxkb_layout* layout) {
     RegistryEntry entry;
-    for (rxkb_iso639_code* code = rxkb_layout_get_iso639_first(layout); code && entry.language.isEmpty();
-         code = rxkb_iso639_code_next(code)) {
-        entry.language = shortLanguageCode(rxkb_iso639_code_get_code(code));
-    }
-    entry.languageOwn = !entry.language.isEmpty();
     if (rxkb_iso3166_code* code = rxkb_layout_get_iso3166_first(layout)) {
         entry.country = QString::fromLatin1(rxkb_iso3166_code_get_code(code)).toUpper();
     }
+    QStringList languages;
+    for (rxkb_iso639_code* code = rxkb_layout_get_iso639_first(layout); code; code = rxkb_iso639_code_next(code)) {
+        const QString language = shortLanguageCode(rxkb_iso639_code_get_code(code));
+        if (!language.isEmpty() && !languages.contains(language)) {
+            languages << language;
+        }
+    }
+    entry.language = chooseLanguage(languages, layout, entry.country);
+    entry.languageOwn = !entry.language.isEmpty();
     return entry;
 }
 
@@ -525,6 +554,39 @@ bool LinuxKeyboard::connected() const {
     return m_impl->m_display != nullptr;
 }
 
+namespace {
+
+// Per X keycode: 0, or pressed by the injector as a keypad digit (1), or released by it since (2).
+enum : int { NotInjected = 0, InjectedHeld = 1, InjectedReleased = 2 };
+std::array<std::atomic<int>, 256> injectedKeypadDigits{};
+
+bool injectedAsKeypadDigit(int keycode) {
+    return keycode >= 0 && keycode < 256 &&
+           injectedKeypadDigits[std::size_t(keycode)].load(std::memory_order_relaxed) != NotInjected;
+}
+
+} // namespace
+
+void setInjectedAsKeypadDigit(int keycode, bool held) {
+    if (keycode >= 0 && keycode < 256) {
+        std::atomic<int>& state = injectedKeypadDigits[std::size_t(keycode)];
+        if (held) {
+            state.store(InjectedHeld, std::memory_order_relaxed);
+        } else {
+            int expected = InjectedHeld;
+            state.compare_exchange_strong(expected, InjectedReleased, std::memory_order_relaxed);
+        }
+    }
+}
+
+void injectedKeyReleaseSeen(int keycode) {
+    if (keycode >= 0 && keycode < 256) {
+        int expected = InjectedReleased;
+        injectedKeypadDigits[std::size_t(keycode)].compare_exchange_strong(expected, NotInjected,
+                                                                           std::memory_order_relaxed);
+    }
+}
+
 KeyStateSnapshot LinuxKeyboard::snapshot() {
     KeyStateSnapshot result;
     if (!m_impl->m_display) {
@@ -537,7 +599,8 @@ KeyStateSnapshot LinuxKeyboard::snapshot() {
         m_impl->indicatorOn(m_impl->m_numLockIndicator) ? m_impl->m_codeNumLockOn : m_impl->m_codeNumLockOff;
     for (int keycode = 8; keycode < 256; ++keycode) {
         if (keys[keycode >> 3] & (1 << (keycode & 7))) {
-            if (const int code = codes[std::size_t(keycode)]) {
+            const auto& table = injectedAsKeypadDigit(keycode) ? m_impl->m_codeNumLockOn : codes;
+            if (const int code = table[std::size_t(keycode)]) {
                 result.setDown(code);
             }
         }
@@ -554,8 +617,9 @@ int LinuxKeyboard::virtualKeyOf(int keycode) {
         return 0;
     }
     m_impl->refresh();
-    const auto& codes =
-        m_impl->indicatorOn(m_impl->m_numLockIndicator) ? m_impl->m_codeNumLockOn : m_impl->m_codeNumLockOff;
+    const auto& codes = injectedAsKeypadDigit(keycode) || m_impl->indicatorOn(m_impl->m_numLockIndicator)
+                            ? m_impl->m_codeNumLockOn
+                            : m_impl->m_codeNumLockOff;
     return codes[std::size_t(keycode)];
 }
 

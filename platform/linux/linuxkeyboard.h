@@ -35,6 +35,14 @@ private:
     std::unique_ptr<Impl> m_impl;
 };
 
+// Marks an X keycode as pressed by the key injector as a keypad digit (Held), or released again: the injector
+// switched Num Lock on for that key's events alone, so every LinuxKeyboard of the process names the key as with Num
+// Lock on, whatever the lock shows by the time its state is read: while it is held (a poll), and until a key watch
+// has taken the notification of its release (which may come well after the injector let the key go).
+void setInjectedAsKeypadDigit(int keycode, bool held);
+// A key watch took the notification of Keycode's release: a released keypad digit of the injector is forgotten.
+void injectedKeyReleaseSeen(int keycode);
+
 // Language-region name of an XKB layout ("us" -> "en-US", "de" + "nodeadkeys" -> "de-DE") from the layout registry;
 // "xx" when the layout or its language is unknown. Results are kept, so repeated questions are cheap.
 QString localeNameForLayout(const QString& layout, const QString& variant);

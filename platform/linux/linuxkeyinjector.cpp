@@ -1,6 +1,8 @@
 // Key injection on X11.
 #include "platform/linux/linuxkeyinjector.h"
 
+#include "platform/linux/linuxkeyboard.h"
+
 #include "platform/linux/evdevkeys.h"
 
 #include <QLoggingCategory>
@@ -73,10 +75,15 @@ bool LinuxKeyInjector::sendKey(PhysicalKey key, bool down, InjectOptions options
             XkbLockModifiers(display, XkbUseCoreKbd, numLock, numLock);
         }
     }
+    // Readers of the key state name the key as the digit it types here (see setInjectedAsKeypadDigit).
+    if (numLock != 0 || !down) {
+        setInjectedAsKeypadDigit(int(keycode), down);
+    }
     XTestFakeKeyEvent(display, keycode, down ? True : False, CurrentTime);
     if (numLock != 0) {
         XkbLockModifiers(display, XkbUseCoreKbd, numLock, 0);
     }
+
     XFlush(display);
     return true;
 }

@@ -86,6 +86,9 @@ void LinuxKeyWatch::Impl::readEvents() {
             const auto* raw = static_cast<const XIRawEvent*>(cookie->data);
             const int virtualKey = m_keyboard->virtualKeyOf(raw->detail);
             const bool down = cookie->evtype == XI_RawKeyPress;
+            if (!down) {
+                injectedKeyReleaseSeen(raw->detail);
+            }
             XFreeEventData(display, cookie);
             if (m_handler && virtualKey != 0) {
                 // The handler may stop the watch; keep it alive for this call.

@@ -4,6 +4,8 @@
 #include <QLocale>
 #include <QStringList>
 
+#include <initializer_list>
+
 #include <unicode/uloc.h>
 
 namespace clavora::platform {
@@ -27,8 +29,15 @@ QString stripLocaleName(const QString& raw) {
     return name;
 }
 
-QString envName(const char* variable) {
-    return stripLocaleName(QString::fromLocal8Bit(qgetenv(variable)));
+// The raw value of the first of the variables that is set and not empty, as setlocale() takes it.
+QString firstSetVariable(std::initializer_list<const char*> variables) {
+    for (const char* variable : variables) {
+        const QString value = QString::fromLocal8Bit(qgetenv(variable));
+        if (!value.isEmpty()) {
+            return value;
+        }
+    }
+    return QString();
 }
 
 QLocale localeFor(const char* categoryVariable) {
@@ -39,16 +48,16 @@ QLocale localeFor(const char* categoryVariable) {
 } // namespace
 
 QString localeNameFor(const char* categoryVariable) {
-    for (const char* variable : {"LC_ALL", categoryVariable, "LANG"}) {
-        const QString name = envName(variable);
-        if (!name.isEmpty()) {
-            return name;
-        }
-    }
-    return QString();
+    // The first variable set decides, "C" included: LC_ALL=C with LANG=de_DE is the C locale, not German.
+    return stripLocaleName(firstSetVariable({"LC_ALL", categoryVariable, "LANG"}));
 }
 
 QString messageLocaleName() {
+    // As gettext: LANGUAGE only picks among translations when the message locale itself is not C.
+    const QString messages = localeNameFor("LC_MESSAGES");
+    if (messages.isEmpty()) {
+        return QString();
+    }
     const QString language = QString::fromLocal8Bit(qgetenv("LANGUAGE"));
     for (const QString& entry : language.split(QLatin1Char(':'), Qt::SkipEmptyParts)) {
         const QString name = stripLocaleName(entry);
@@ -56,7 +65,11 @@ QString messageLocaleName() {
             return name;
         }
     }
-    return localeNameFor("LC_MESSAGES");
+    return messages;
+}
+
+QString formatLocaleName() {
+    return stripLocaleName(firstSetVariable({"LC_ALL", "LC_NUMERIC", "LC_TIME", "LANG"}));
 }
 
 int ansiCodePageForLocale(const QString& localeName) {
@@ -121,6 +134,15 @@ QString LinuxLocale::shortDateFormat() {
 
 int LinuxLocale::ansiCodePage() {
     return ansiCodePageForLocale(localeNameFor("LC_CTYPE"));
+}
+
+QString LinuxLocale::formatLocaleTag() {
+    const QString name = formatLocaleName();
+    const QLocale locale = name.isEmpty() ? QLocale::c() : QLocale(name);
+    if (locale.language() == QLocale::C || locale.language() == QLocale::AnyLanguage) {
+        return QStringLiteral("en-US");
+    }
+    return locale.name().replace(QLatin1Char('_'), QLatin1Char('-'));
 }
 
 quint16 LinuxLocale::uiLanguageId() {

@@ -11,14 +11,19 @@ public:
     QString shortDateFormat() override;
     int ansiCodePage() override;
     quint16 uiLanguageId() override;
+    QString formatLocaleTag() override;
 };
 
-// The locale name in force for a category, by the POSIX precedence: LC_ALL, then the category's own variable,
-// then LANG. "C" and "POSIX" count as no locale; an empty result means none was set.
+// The locale name in force for a category, by the POSIX precedence: the first set of LC_ALL, the category's own
+// variable and LANG decides. An empty result means the C locale: "C" or "POSIX" was set, or nothing was.
 QString localeNameFor(const char* categoryVariable);
 
-// The message locale: the first entry of LANGUAGE, then LC_ALL, LC_MESSAGES, LANG.
+// The message locale: empty (untranslated) when LC_ALL, LC_MESSAGES and LANG give the C locale; otherwise the first
+// entry of LANGUAGE, then that locale.
 QString messageLocaleName();
+
+// The locale numbers and dates follow: the first set of LC_ALL, LC_NUMERIC, LC_TIME and LANG; empty for C.
+QString formatLocaleName();
 
 // Windows code page of the legacy 8-bit encoding that belongs to a locale's language ("ru_RU" -> 1251).
 // 1252 for unknown languages.

@@ -107,6 +107,10 @@ struct LinuxProgramVolume::Backend {
     std::unordered_set<quint32> ourClients;
     std::unordered_set<quint32> otherClients;
     quint32 bestMatch = PA_INVALID_INDEX;
+    // Whether a stream of ours was followed on this connection: one that comes after it replaces it (the output
+    // reopened, at another period or after a quiet while) and is given the volume we have, instead of having its
+    // fresh 100 % taken for a change made elsewhere.
+    bool followedOne = false;
 
     bool start() {
         loop = pa_threaded_mainloop_new();
@@ -192,6 +196,8 @@ struct LinuxProgramVolume::Backend {
         scanAgain = false;
         ourClients.clear();
         otherClients.clear();
+        // A server that comes back starts afresh: its streams' volumes are its own.
+        followedOne = false;
         timeval when{};
         pa_gettimeofday(&when);
         pa_timeval_add(&when, RetryInterval);
@@ -349,11 +355,21 @@ struct LinuxProgramVolume::Backend {
     }
 
     void take(const pa_sink_input_info& info) {
+        const bool replacing = stream != info.index && followedOne;
         if (stream != info.index) {
-            qCDebug(lcVolume) << "Following stream" << info.index;
+            qCDebug(lcVolume) << "Following stream" << info.index << (replacing ? "in place of the one before" : "");
         }
         stream = info.index;
         channels = info.channel_map;
+        followedOne = true;
+        if (replacing) {
+            // Only a change on the stream already followed counts as one made elsewhere.
+            const quint64 current = word.load();
+            sentWrite = writeOf(current);
+            available.store(true);
+            sendVolume(volumeOf(current));
+            return;
+        }
         // The server answers in the order it is asked. A report asked for before our latest write reached the
         // server, or while a write is unanswered, shows the volume from before it and would undo it.
         const quint64 current = word.load();
@@ -420,7 +436,12 @@ struct LinuxProgramVolume::Backend {
             return;
         }
         sentWrite = writeOf(current);
-        const pa_cvolume volume = writeChannels(unpackVolume(volumeOf(current)), channels);
+        sendVolume(volumeOf(current));
+    }
+
+    // Sets the followed stream to a packed volume; reports from the server are passed over until it is answered.
+    void sendVolume(quint32 packedVolume) {
+        const pa_cvolume volume = writeChannels(unpackVolume(packedVolume), channels);
         if (!pa_cvolume_valid(&volume)) {
             return;
         }

@@ -42,7 +42,7 @@ public:
     PulseSession() : m_loop(pa_mainloop_new()) {
         pa_proplist* props = pa_proplist_new();
         pa_proplist_sets(props, PA_PROP_APPLICATION_NAME, "Clavora");
-        pa_proplist_sets(props, PA_PROP_APPLICATION_ID, "com.zemtrak.Clavora");
+        pa_proplist_sets(props, PA_PROP_APPLICATION_ID, "com.zemtrak.clavora");
         m_context.reset(pa_context_new_with_proplist(pa_mainloop_get_api(m_loop.get()), "Clavora", props));
         pa_proplist_free(props);
         if (!m_context || pa_context_connect(m_context.get(), nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {

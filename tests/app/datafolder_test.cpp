@@ -5,6 +5,7 @@
 #include "tests/support/testsupport.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <gtest/gtest.h>
 
@@ -41,6 +42,20 @@ TEST_F(DataFolderTest, ReadOnlyProgramFolderUsesPerUserFolderAndCreatesBothLevel
 
     // A second start finds both levels in place: the failed creations are ignored.
     EXPECT_EQ(chooseDataFolder(FRoot.file("program"), "Zemtrak", "Clavora"), expected);
+}
+
+// A package's folder is the package manager's, even for a user who can write there: nothing is created in it.
+TEST_F(DataFolderTest, AnInstalledProgramFolderIsNeverTheDataFolderEvenWhenWritable) {
+    test::writeBytes(FRoot.file("program/installed-by-package"), "");
+    const QStringList before = QDir(FRoot.file("program")).entryList(QDir::NoDotAndDotDot | QDir::AllEntries);
+    EXPECT_EQ(chooseDataFolder(FRoot.file("program"), "Zemtrak", "Clavora"), FRoot.file("config/Zemtrak/Clavora/"));
+    EXPECT_EQ(QDir(FRoot.file("program")).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), before);
+
+    // Only a regular file marks the folder: a folder of that name is something else.
+    QFile::remove(FRoot.file("program/installed-by-package"));
+    QDir().mkpath(FRoot.file("program/installed-by-package"));
+    EXPECT_FALSE(isInstalledProgramFolder(FRoot.file("program")));
+    EXPECT_EQ(chooseDataFolder(FRoot.file("program"), "Zemtrak", "Clavora"), FRoot.file("program") + "/");
 }
 
 TEST_F(DataFolderTest, AMissingConfigurationFolderIsCreatedFirst) {

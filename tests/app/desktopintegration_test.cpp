@@ -1,11 +1,15 @@
 // The program's side of its desktop integration: the icon it shows and the command its desktop entries name.
+#include "app/application.h"
 #include "app/launcher.h"
 #include "app/menuicons.h"
 #include "tests/support/testsupport.h"
 
+#include <QActionGroup>
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QMenu>
 #include <gtest/gtest.h>
 
 using namespace clavora;
@@ -85,7 +89,7 @@ TEST(LauncherPathDefault, NamesThePackagesLink) {
     EXPECT_EQ(launcherPath(self), self);
 }
 
-// The window, the notification area and the notices show the pictures the desktop shows: one per size of the icon
+// The window and the notices show the pictures the desktop shows: one per size of the icon
 // theme, each exactly as rendered for the package.
 TEST(ApplicationIconTest, CarriesTheShippedPictureAtEveryThemeSize) {
     const QIcon icon = applicationIcon();
@@ -105,6 +109,51 @@ TEST(ApplicationIconTest, CarriesTheShippedPictureAtEveryThemeSize) {
         ASSERT_FALSE(expected.isNull());
         EXPECT_EQ(differingPixels(icon.pixmap(QSize(size, size)).toImage(), expected), 0);
     }
+}
+
+// The notification area shows a mark of its own, drawn for the 16 and 22 px panels use: at those sizes it is the
+// drawing's picture pixel for pixel (no scaling blur), and not the application icon scaled down.
+TEST(TrayIconTest, IsTheMarkDrawnForEachPanelSize) {
+    const QIcon icon = trayIcon();
+    const QString rendered = QString::fromLocal8Bit(qgetenv("CLAVORA_BINARY_DIR")) + "/packaging/tray/%1.png";
+    for (int size : {16, 22}) {
+        SCOPED_TRACE(size);
+        const QImage expected(rendered.arg(size));
+        ASSERT_EQ(expected.size(), QSize(size, size));
+        const QImage shown = icon.pixmap(QSize(size, size), 1.0).toImage();
+        EXPECT_EQ(differingPixels(shown, expected), 0);
+        EXPECT_GT(differingPixels(shown, applicationIcon().pixmap(QSize(size, size), 1.0).toImage()), size * size / 4);
+        // Screens that scale by two get the picture rendered at twice the size.
+        EXPECT_EQ(icon.pixmap(QSize(size, size), 2.0).size(), QSize(2 * size, 2 * size));
+    }
+}
+
+// One of several exclusive choices shows a radio mark, an option a check mark, under the program's own style sheet:
+// the two rendered menus differ where the mark is drawn, and the radio's is round (its corners stay empty).
+TEST(ProgramStyleTest, ExclusiveChoicesInAMenuShowARadioMark) {
+    configureApplication(*qApp);
+    const auto render = [](bool exclusive) {
+        QMenu menu;
+        QAction* action = menu.addAction(QStringLiteral("Standard"));
+        action->setCheckable(true);
+        QActionGroup group(&menu);
+        group.setExclusive(exclusive);
+        group.addAction(action);
+        action->setChecked(true);
+        menu.adjustSize();
+        return menu.grab().toImage();
+    };
+    const QImage radio = render(true);
+    const QImage check = render(false);
+    ASSERT_EQ(radio.size(), check.size());
+    // The mark sits left of the text, in the item's first 26 pixels.
+    const QImage radioMark = radio.copy(0, 0, 26, radio.height());
+    const QImage checkMark = check.copy(0, 0, 26, check.height());
+    EXPECT_GT(differingPixels(radioMark, checkMark), 10);
+    EXPECT_EQ(differingPixels(radio.copy(26, 0, radio.width() - 26, radio.height()),
+                              check.copy(26, 0, check.width() - 26, check.height())),
+              0)
+        << "only the mark differs";
 }
 
 } // namespace

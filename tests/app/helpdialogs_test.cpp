@@ -84,13 +84,17 @@ TEST_F(HelpDialogsTest, EachHelpItemOpensItsDialogModallyOverTheWindow) {
     test::writeBytes(settingsPath(), "[Settings]\nLanguage=German\n");
     auto startup = start();
     MainWindow& form = startup->window();
+    form.move(0, 0); // away from the middle, so a dialog centred over the window is told apart
     form.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
     const QString version = startup->context().identity.version;
+    const QPoint screenCentre = form.screen()->availableGeometry().center();
 
     QStringList seen;
     ModalHandler handler([&](QWidget* modal) {
         seen << modal->objectName() + ": " + modal->windowTitle();
+        EXPECT_LE((modal->frameGeometry().center() - screenCentre).manhattanLength(), 4)
+            << modal->objectName().toStdString();
         if (modal->objectName() == "AboutBox") {
             seen << namedChild<QLabel>(*modal, "Label2")->text();
         }
@@ -148,7 +152,8 @@ TEST_F(HelpDialogsTest, AConfirmedLanguageIsKeptAndTheProgramRestartsThroughTheS
             return;
         }
         auto* languages = namedChild<QComboBox>(*modal, "ComboBox1");
-        languages->setCurrentIndex(languages->findText("German"));
+        // Items show the language's own name beside the file's; the name kept is the item's data.
+        languages->setCurrentIndex(languages->findData("German"));
         namedChild<QPushButton>(*modal, "Button1")->click();
     });
     namedAction(form, "Language1")->trigger();

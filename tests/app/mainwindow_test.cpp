@@ -11,6 +11,7 @@
 #include "app/voiceoutput.h"
 #include "audio/soundplayer.h"
 #include "display/ledmatrixdisplay.h"
+#include "keymap/keydialoghooks.h"
 #include "keymap/keyeditdialog.h"
 #include "keymap/redefinekeysdialog.h"
 #include "platform/fake/fakeautostart.h"
@@ -18,6 +19,7 @@
 #include "platform/fake/fakefilesystem.h"
 #include "platform/fake/fakelocale.h"
 #include "platform/fake/fakeshell.h"
+#include "platform/linux/linuxautostart.h"
 #include "tests/support/platformtest.h"
 #include "tests/support/programrun.h"
 #include "tests/support/testsupport.h"
@@ -25,9 +27,12 @@
 #include <QAction>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
 #include <QSlider>
@@ -35,6 +40,8 @@
 #include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
+
+#include <functional>
 
 using namespace clavora;
 using clavora::test::namedAction;
@@ -313,6 +320,70 @@ TEST(ApplicationErrorTest, AnErrorEscapingAHandlerIsShownInsteadOfEndingTheProgr
     EXPECT_EQ(shown, QStringList({"Cannot create file \"x\". Disk full", "other"}));
 }
 
+// A folder may be called "<h1>Sounds</h1>": every box that shows a path or the user's text shows it as typed.
+TEST(MessageBoxTest, PathsAndTheUsersTextShowAsPlainText) {
+    const QString message = QStringLiteral("Cannot open file \"/home/me/<h1>Sounds</h1>/<b>a</b>.mp3\".");
+    const struct {
+        const char* name;
+        std::function<void()> show;
+    } boxes[] = {
+        {"error", [&] { showApplicationError(message); }},
+        {"message", [&] { showMessage(message); }},
+        {"question",
+         [&] {
+             messageBoxWithCaptions(message, QMessageBox::Question, QMessageBox::Yes | QMessageBox::No, "Clavora",
+                                    {"Yes", "No"});
+         }},
+        {"key dialog",
+         [&] { KeyDialogHooks::desktop().showMessage(nullptr, QMessageBox::Warning, "Warning", message); }},
+    };
+    for (const auto& box : boxes) {
+        Qt::TextFormat format = Qt::AutoText;
+        QString shown;
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            auto* modal = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!modal || !modal->isVisible()) {
+                return;
+            }
+            auto* label = modal->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+            format = label ? label->textFormat() : Qt::AutoText;
+            shown = label ? label->text() : QString();
+            modal->done(QMessageBox::Ok);
+        });
+        poll.start(10);
+        box.show();
+        EXPECT_EQ(format, Qt::PlainText) << box.name;
+        EXPECT_EQ(shown, message) << box.name;
+    }
+}
+
+// The desktop's own autostart file: an entry its session settings disabled shows the option off (Auto Minimize
+// unusable), and turning it on writes an entry that runs again, naming the program for TryExec.
+TEST_F(MainWindowTest, AnAutostartEntryTheDesktopDisabledShowsTheOptionOff) {
+    platform::LinuxAutostart desktop;
+    platform::ScopedService<platform::IAutostart> useDesktop{desktop};
+    const QString file = m_files.configFolder + "/autostart/Zemtrak - Clavora.desktop";
+    for (const char* disabled : {"Hidden=true\n", "X-GNOME-Autostart-enabled=false\n"}) {
+        SCOPED_TRACE(disabled);
+        QDir().mkpath(QFileInfo(file).absolutePath());
+        test::writeBytes(file, QByteArray("[Desktop Entry]\nType=Application\nExec=\"/x/clavora\" /auto\n") + disabled);
+        auto startup = start();
+        MainWindow& form = startup->window();
+        EXPECT_FALSE(namedAction(form, "Autostartatstartup1")->isChecked());
+        EXPECT_FALSE(namedAction(form, "StartMinimized1")->isEnabled());
+
+        namedAction(form, "Autostartatstartup1")->trigger();
+        EXPECT_TRUE(namedAction(form, "Autostartatstartup1")->isChecked());
+        const QByteArray written = test::readBytes(file);
+        EXPECT_FALSE(written.contains("Hidden")) << written.toStdString();
+        EXPECT_TRUE(written.contains("X-GNOME-Autostart-enabled=true\n")) << written.toStdString();
+        EXPECT_TRUE(written.contains("TryExec=" + m_root.file("program/clavora").toUtf8() + "\n"))
+            << written.toStdString();
+        EXPECT_FALSE(desktop.readEntry("Zemtrak - Clavora").isEmpty());
+    }
+}
+
 TEST_F(MainWindowTest, AutostartEntryFollowsItsCommandAndTakesAutoMinimizeAlong) {
     auto startup = start();
     MainWindow& form = startup->window();
@@ -469,6 +540,32 @@ TEST(IdentityTest, EmptyNamesFallBackOneByOne) {
     EXPECT_EQ(makeIdentity("Acme", "Boom Box", true, 2, 7).version, "2.7");
 }
 
+// The names become levels of ~/.config/<company>/<product>: anything but one plain level falls back.
+TEST(IdentityTest, NamesThatAreNoSingleFolderLevelFallBack) {
+    const struct {
+        QString name;
+        bool plain;
+    } cases[] = {
+        {"Acme Sound Ltd.", true},
+        {"Zvukovoy Дом", true},
+        {"..", false},
+        {".", false},
+        {"../../.", false},
+        {"Acme/Sound", false},
+        {"Acme\\Sound", false},
+        {QString("Acme\nSound"), false},
+        {QString(QChar(0)) + "x", false},
+        {QString(256, 'a'), false},
+        {QString(255, 'a'), true},
+        {"...", true},
+    };
+    for (const auto& c : cases) {
+        const Identity identity = makeIdentity(c.name, c.name, true, 1, 0);
+        EXPECT_EQ(identity.companyName, c.plain ? c.name : "Zemtrak") << c.name.toStdString();
+        EXPECT_EQ(identity.productName, c.plain ? c.name : "Clavora") << c.name.toStdString();
+    }
+}
+
 // A desktop without a notification area could never give the window back from the tray.
 TEST_F(MainWindowTest, WithoutANotificationAreaMinimizingStaysOnTheTaskBar) {
     writeSettings("[Settings]\nMinimizeToSystemTray=ON\nMinimizeStartup=ON\n");
@@ -578,22 +675,91 @@ TEST_F(MainWindowTest, StopAllSoundsComesAfterRedefineKeysAndAKeyBindingDoesTheS
     ASSERT_GE(captions.size(), 2);
     EXPECT_EQ(captions.mid(0, 2), QStringList({"Redefine Keys...", "Stop All Sounds"}));
     QAction* stopAll = namedAction(form, "StopAllSounds1");
-    EXPECT_EQ(stopAll->shortcut(), QKeySequence(Qt::Key_Pause));
+    EXPECT_TRUE(stopAll->shortcut().isEmpty()) << "a key of its own would be taken from the bindings";
 
     stopAll->trigger();
     EXPECT_EQ(m_player.stops, 1);
 
     form.show();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
-    QTest::keyClick(&form, Qt::Key_Pause);
-    EXPECT_EQ(m_player.stops, 2);
     // Either folder separator; the token's letters are exact, and nothing of it is handed to a player.
     QTest::keyClick(&form, 's');
     QTest::keyClick(&form, 'x');
-    EXPECT_EQ(m_player.stops, 4);
+    EXPECT_EQ(m_player.stops, 3);
     QTest::keyClick(&form, 'y');
-    EXPECT_EQ(m_player.stops, 4);
+    EXPECT_EQ(m_player.stops, 3);
     EXPECT_TRUE(m_player.played.isEmpty()) << m_player.played.join("; ").toStdString();
+}
+
+// Typing into a field of ours, or anywhere in the Add Key window, plays nothing in hotkey mode; the same key held
+// while a plain window of ours has the focus plays from the poll.
+TEST_F(MainWindowTest, NothingPlaysWhileAFieldOfOursOrTheAddKeyWindowHasTheFocus) {
+    test::writeBytes(m_root.file("program/a.txt"), "not a sound");
+    test::writeBytes(m_root.file("program/keys.db"), ("a|" + m_root.file("program/a.txt") + "\n").toUtf8());
+    auto startup = start();
+    MainWindow& form = startup->window();
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+    // Some ticks of the hotkey poll, which reads the keyboard once a tick.
+    auto letPollsPass = [this] {
+        const int reads = m_keyboard.snapshots;
+        return test::waitFor([&] { return m_keyboard.snapshots >= reads + 3; }, 5000);
+    };
+
+    QLineEdit field;
+    field.show();
+    field.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&field));
+    field.setFocus();
+    m_keyboard.press('A');
+    ASSERT_TRUE(letPollsPass());
+    EXPECT_TRUE(m_player.played.isEmpty()) << "played while typing into a field";
+    m_keyboard.releaseAll();
+
+    bool checked = false;
+    QTimer::singleShot(0, &form, [&] {
+        auto* dialog = qobject_cast<RedefineKeysDialog*>(QApplication::activeModalWidget());
+        if (dialog == nullptr) {
+            return;
+        }
+        KeyEditDialog* add = dialog->openAddKey();
+        add->activateWindow();
+        if (QTest::qWaitForWindowActive(add)) {
+            namedChild<QPushButton>(*add, "Button3")->setFocus(); // a button of the window, not its fields
+            m_keyboard.press('A');
+            checked = letPollsPass();
+            EXPECT_TRUE(m_player.played.isEmpty()) << "played while the Add Key window has the focus";
+            m_keyboard.releaseAll();
+        }
+        dialog->reject();
+    });
+    namedAction(form, "RedefineKeys1")->trigger();
+    EXPECT_TRUE(checked);
+
+    QWidget plain;
+    plain.show();
+    plain.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&plain));
+    m_keyboard.press('A');
+    EXPECT_TRUE(test::waitFor([this] { return !m_player.played.isEmpty(); }, 5000));
+    m_keyboard.releaseAll();
+}
+
+// Pause is a key like any other in the focused window: its binding plays, and nothing stops it again.
+TEST_F(MainWindowTest, APauseBindingPlaysInTheFocusedWindow) {
+    test::writeBytes(m_root.file("program/pause.txt"), "not a sound");
+    test::writeBytes(m_root.file("program/keys.db"), ("PAUSE|" + m_root.file("program/pause.txt") + "\n").toUtf8());
+    auto startup = start();
+    MainWindow& form = startup->window();
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+    m_keyboard.press(platform::vk::Pause);
+    QTest::keyPress(&form, Qt::Key_Pause);
+    EXPECT_TRUE(test::waitFor([this] { return !m_player.played.isEmpty(); }, 5000)) << "nothing played";
+    QTest::keyRelease(&form, Qt::Key_Pause);
+    m_keyboard.releaseAll();
+    EXPECT_EQ(m_player.played.value(0), m_root.file("program/pause.txt"));
+    EXPECT_EQ(m_player.stops, 0);
 }
 
 } // namespace

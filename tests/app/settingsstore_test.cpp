@@ -178,6 +178,28 @@ TEST_F(SettingsStoreTest, FailingTwiceGivesAnEmptyStoreBoundToThePath) {
     EXPECT_TRUE(QFileInfo(m_ini).isDir());
 }
 
+// A settings.ini that is a link to a file not made yet (kept on another disk, in a dotfiles folder) is an empty
+// store; the link stays, and the first write creates its target.
+TEST_F(SettingsStoreTest, DanglingLinkOpensEmptyAndTheFirstWriteCreatesItsTarget) {
+#ifdef CLAVORA_PLATFORM_LINUX
+    const QString target = FRoot.path() + "/elsewhere/settings.ini";
+    ASSERT_TRUE(QDir().mkpath(FRoot.path() + "/elsewhere"));
+    ASSERT_TRUE(QFile::link(target, m_ini));
+    platform::LinuxFileSystem disk;
+    platform::ScopedService<platform::IFileSystem> useDisk(disk);
+    SettingsStore ini = openSettingsStore(m_data);
+    EXPECT_EQ(ini.readString("Settings", "HotkeyMode", "default"), "default");
+    EXPECT_EQ(QFileInfo(m_ini).symLinkTarget(), target);
+
+    ini.writeString("Settings", "HotkeyMode", "OFF");
+    ASSERT_TRUE(ini.updateFile().ok());
+    EXPECT_TRUE(QFileInfo(m_ini).isSymLink());
+    EXPECT_EQ(readBytes(target), "[Settings]\nHotkeyMode=OFF\n\n");
+#else
+    GTEST_SKIP() << "needs the file system of a real system";
+#endif
+}
+
 // On a real disk, a write that fails at its last step (the new bytes written, the rename not done) leaves the old
 // file as it was and no temporary file beside it.
 TEST_F(SettingsStoreTest, FailedWriteKeepsTheOldFile) {

@@ -197,6 +197,20 @@ TEST_F(VolumeControlTest, TheRightChannelSetsThePositionAndBothChannelsGetItsSte
     EXPECT_EQ(m_volume.writes.back(), (ChannelVolume{32764, 32764}));
 }
 
+// The tooltip follows the slider whoever moves it: the volume read from the system, a key, the wheel.
+TEST_F(VolumeControlTest, TheTooltipNamesTheStepTheSliderStandsAt) {
+    EXPECT_EQ(slider()->toolTip(), "Silent");
+    m_volume.volume = {49146, 49146};
+    m_control->tick();
+    EXPECT_EQ(slider()->toolTip(), "Volume 6 of 8");
+    slider()->setValue(8);
+    EXPECT_EQ(slider()->toolTip(), "Volume 8 of 8");
+    slider()->setValue(0);
+    EXPECT_EQ(slider()->toolTip(), "Silent");
+    slider()->setValue(1);
+    EXPECT_EQ(slider()->toolTip(), "Volume 1 of 8");
+}
+
 TEST_F(VolumeControlTest, SilentIsShownOnceAndShownAgainAfterTheDisplayWasReset) {
     m_volume.volume = {65535, 0};
     m_control->tick();
@@ -233,6 +247,26 @@ TEST_F(VolumeControlTest, EveryMoveOfTheSliderWritesItsStepToBothChannels) {
     slider()->triggerAction(QAbstractSlider::SliderSingleStepSub);
     slider()->setValue(99); // held at the top
     const std::vector<ChannelVolume> expected{{40955, 40955}, {32764, 32764}, {65528, 65528}};
+    EXPECT_EQ(m_volume.writes, expected);
+}
+
+TEST_F(VolumeControlTest, PageKeysAndAClickInTheGrooveMoveOnePosition) {
+    m_window.show();
+    m_window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&m_window));
+    slider()->setValue(4);
+    slider()->setFocus();
+    m_volume.writes.clear();
+
+    typeKey(Qt::Key_PageUp);
+    EXPECT_EQ(slider()->value(), 5);
+    typeKey(Qt::Key_PageDown);
+    typeKey(Qt::Key_PageDown);
+    EXPECT_EQ(slider()->value(), 3);
+    // A click near the right end of the groove pages towards it, one position.
+    QTest::mouseClick(slider(), Qt::LeftButton, Qt::NoModifier, QPoint(slider()->width() - 3, slider()->height() / 2));
+    EXPECT_EQ(slider()->value(), 4);
+    const std::vector<ChannelVolume> expected{{40955, 40955}, {32764, 32764}, {24573, 24573}, {32764, 32764}};
     EXPECT_EQ(m_volume.writes, expected);
 }
 

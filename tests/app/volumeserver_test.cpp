@@ -14,10 +14,13 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSlider>
+#include <QTimer>
 #include <QWheelEvent>
 #include <gtest/gtest.h>
 
 #include <unistd.h>
+
+#include <atomic>
 
 using namespace clavora;
 
@@ -176,8 +179,11 @@ TEST_F(VolumeOnSoundServerTest, BeforeTheFirstSoundTheSliderShowsTheVolumeOfTheL
         config.closedUntilFirstSound = true;
         audio::SoundPlayer next(config);
         ASSERT_TRUE(next.start());
+        // A run of its own follows the server afresh: to this run's follower the stream the last one left is none
+        // of its own to replace.
+        platform::LinuxProgramVolume server;
         std::unique_ptr<platform::IProgramVolume> volume =
-            makeProgramVolume(next, m_server, kept ? m_state.path() : nothingKept.path());
+            makeProgramVolume(next, server, kept ? m_state.path() : nothingKept.path());
         QSlider slider;
         VolumeControl control(
             &slider, &m_home, *volume,
@@ -202,6 +208,66 @@ TEST_F(VolumeOnSoundServerTest, BeforeTheFirstSoundTheSliderShowsTheVolumeOfTheL
         next.stop();
         ASSERT_TRUE(test::waitFor([] { return ourStream().index < 0; }, 5000));
     }
+}
+
+// The machine gets busy and the output reopens at a larger period between two rounds of the slider's timer: the new
+// stream comes at the server's 100 % for a new stream while the old one goes. It is given the slider's volume; the
+// slider does not jump to full.
+TEST_F(VolumeOnSoundServerTest, AnOutputReopenedAtAnotherPeriodKeepsTheSlidersVolume) {
+    m_control.reset();
+    m_volume.reset();
+    m_sound.stop();
+    ASSERT_TRUE(test::waitFor([] { return ourStream().index < 0; }, 5000));
+
+    std::atomic<bool> busy{false};
+    audio::EngineConfig config;
+    config.adaptivePeriod = true;
+    config.periodPolicy.busyPeriod = 1024;
+    config.machineBusy = [&busy] { return busy.load(); };
+    audio::SoundPlayer sound(config);
+    ASSERT_TRUE(sound.start());
+    platform::LinuxProgramVolume server;
+    std::unique_ptr<platform::IProgramVolume> volume = makeProgramVolume(sound, server, m_state.path());
+    QSlider slider;
+    VolumeControl control(&slider, &m_home, *volume,
+                          StatusTextSink{[this] { return m_text; }, [this](const QString& text) { m_text = text; }});
+    ASSERT_TRUE(test::waitFor([] { return ourStream().index >= 0; }, 5000));
+    ASSERT_TRUE(test::waitFor([&] { return volume->isAvailable(); }, 5000));
+    slider.setValue(4);
+    ASSERT_TRUE(test::waitFor([] { return ourStream().left == 32764 && ourStream().right == 32764; }, 5000));
+    const int before = ourStream().index;
+    const int periodBefore = sound.engine().periodFrames();
+    ASSERT_LT(periodBefore, 1024);
+
+    // The period follows the load once nothing has played for a while, at the engine's next look at it.
+    busy = true;
+    bool jumped = false;
+    const auto steady = [&] {
+        jumped = jumped || slider.value() != 4;
+        return true;
+    };
+    EXPECT_TRUE(test::waitFor(
+        [&] {
+            steady();
+            const int now = ourStream().index;
+            return now >= 0 && now != before;
+        },
+        30000))
+        << "the output was not reopened";
+    EXPECT_EQ(sound.engine().periodFrames(), 1024);
+    EXPECT_TRUE(test::waitFor(
+        [&] {
+            steady();
+            return ourStream().left == 32764 && ourStream().right == 32764;
+        },
+        5000))
+        << ourStream().left << "/" << ourStream().right;
+    // A few more rounds of the slider's timer.
+    int rounds = 0;
+    QObject::connect(control.timer(), &QTimer::timeout, &slider, [&rounds] { ++rounds; });
+    test::waitFor([&] { return steady() && rounds >= 5; }, 5000);
+    EXPECT_FALSE(jumped) << "the slider took the new stream's volume for a change made elsewhere";
+    EXPECT_EQ(slider.value(), 4);
 }
 
 TEST_F(VolumeOnSoundServerTest, UnequalChannelsFollowTheRightOne) {

@@ -68,9 +68,7 @@ protected:
     }
 
     // The window's key services are the X server's, not the fakes of the fixture.
-    platform::ScopedService<platform::IKeyboard> m_realKeyboard{platform::defaultService<platform::IKeyboard>()};
-    platform::ScopedService<platform::IKeyCaptions> m_realCaptions{platform::defaultService<platform::IKeyCaptions>()};
-    platform::ScopedService<platform::IKeyInjector> m_realInjector{platform::defaultService<platform::IKeyInjector>()};
+    test::RealKeyServices m_realKeys;
     std::unique_ptr<Startup> m_startup;
     OnScreenKeyboard* m_keyboard = nullptr;
 };

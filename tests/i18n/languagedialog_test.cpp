@@ -5,6 +5,7 @@
 #include "i18n/languagedialog.h"
 #include "tests/i18n/i18ntestsupport.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
@@ -34,6 +35,27 @@ TEST(LanguageChoiceTest, EnglishFirstThenTheNamesSortedWithLetterCaseIgnored) {
                             "German.lang.txt"};
     EXPECT_EQ(languageItems(files), (QStringList{"English", "", "dutch", "English", "German", "Turkish"}));
     EXPECT_EQ(languageItems({}), QStringList{"English"});
+}
+
+// The files are named in English, their languages' own names come from ICU.
+TEST(LanguageChoiceTest, EachLanguagesOwnNameFromItsEnglishFileName) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"German", "Deutsch"},
+        {"ChineseSimplified", "中文（简体）"},
+        {"PortugueseBrazil", "Português (Brasil)"},
+        {"Japanese", "日本語"},
+        {"Russian", "Русский"},
+        {"French", "Français"},
+        {"English", "English"},
+        {"Zemtrakish", ""},
+        {"", ""},
+    };
+    for (const auto& [name, native] : cases) {
+        EXPECT_EQ(nativeLanguageName(QString::fromUtf8(name)), QString::fromUtf8(native)) << name;
+    }
+    EXPECT_EQ(languageDisplayText("PortugueseBrazil"), QString::fromUtf8("PortugueseBrazil — Português (Brasil)"));
+    EXPECT_EQ(languageDisplayText("English"), "English");
+    EXPECT_EQ(languageDisplayText("Zemtrakish"), "Zemtrakish");
 }
 
 TEST(LanguageChoiceTest, CreditsOnePerLineWithoutTheBlanksAroundTheCommas) {
@@ -283,8 +305,9 @@ protected:
 TEST_F(LanguageDialogTest, ListsTheLanguagesWithTheLoadedOneSelectedAndItsTranslators) {
     auto dialog = open(context(QStringLiteral("German")));
     EXPECT_EQ(dialog->windowTitle(), QStringLiteral("[Language]"));
-    EXPECT_EQ(items(*dialog), (QStringList{"English", "", "German", "Turkish"}));
-    EXPECT_EQ(list(*dialog)->currentText(), QStringLiteral("German"));
+    // Each language with its own name beside the file's, where they differ.
+    EXPECT_EQ(items(*dialog), (QStringList{"English", "", "German — Deutsch", "Turkish — Türkçe"}));
+    EXPECT_EQ(list(*dialog)->currentText(), QStringLiteral("German — Deutsch"));
     EXPECT_EQ(dialog->initialLanguage(), QStringLiteral("German"));
     EXPECT_EQ(credits(*dialog)->toPlainText(), QStringLiteral("Anna\nBob\nChloé"));
 
@@ -293,10 +316,9 @@ TEST_F(LanguageDialogTest, ListsTheLanguagesWithTheLoadedOneSelectedAndItsTransl
     list(*dialog)->setCurrentIndex(3);
     EXPECT_EQ(credits(*dialog)->toPlainText(), QStringLiteral("Ayşe"));
 
-    // The file whose suffix has the wrong letter case: an empty item with the neutral flag, and no credits, since
-    // the file looked for is ".lang.txt".
+    // The file whose suffix has the wrong letter case: an empty item with the neutral flag and its own credits.
     list(*dialog)->setCurrentIndex(1);
-    EXPECT_EQ(credits(*dialog)->toPlainText(), QString());
+    EXPECT_EQ(credits(*dialog)->toPlainText(), QStringLiteral("Arr"));
     const qreal dpr = dialog->devicePixelRatioF();
     EXPECT_EQ(list(*dialog)->itemIcon(1).pixmap(QSize(16, 16), dpr).toImage(),
               flagPicture(QStringLiteral("xx"), 16, dpr).toImage());
@@ -306,6 +328,64 @@ TEST_F(LanguageDialogTest, ListsTheLanguagesWithTheLoadedOneSelectedAndItsTransl
     auto english = open(context(QString()));
     EXPECT_EQ(list(*english)->currentText(), QStringLiteral("English"));
     EXPECT_EQ(list(*english)->currentIndex(), 0);
+}
+
+// Running in a language loaded from a file whose suffix has other letters (it has no language name), the dialog shows
+// that language and its translators, not English.
+TEST_F(LanguageDialogTest, ALanguageLoadedFromAFileWithTheSuffixInCapitalsIsTheSelectedOne) {
+    LanguageDialogContext c = context(QString());
+    c.currentLanguageFile = languages() + QStringLiteral("/Pirate.LANG.TXT");
+    auto dialog = open(c);
+    EXPECT_EQ(list(*dialog)->currentIndex(), 1);
+    EXPECT_EQ(credits(*dialog)->toPlainText(), QStringLiteral("Arr"));
+    // OK without a change asks nothing; English is a change.
+    BoxAnswerer answerer(QMessageBox::Yes);
+    list(*dialog)->setCurrentIndex(0);
+    dialog->confirm();
+    EXPECT_EQ(stored, QStringList{"English"});
+
+    // Loaded from German.lang.txt, the name and the file agree.
+    c.currentLanguage = QStringLiteral("German");
+    c.currentLanguageFile = languages() + QStringLiteral("/German.lang.txt");
+    EXPECT_EQ(list(*open(c))->currentIndex(), 2);
+}
+
+// The labels take the width their translation needs (German needs more than the English 258 pixels), the list and
+// the credits move over and end where they always do; the list's rows are 23 pixels high.
+TEST_F(LanguageDialogTest, LabelsFitTheirTranslationAndTheListRowsAre23PixelsHigh) {
+    for (const bool german : {false, true}) {
+        SCOPED_TRACE(german);
+        LanguageDialogContext c = context(QStringLiteral("German"));
+        if (german) {
+            c.translate = [](const QString& text) {
+                return text == "User Interface Language:" ? QStringLiteral("Sprache der Benutzeroberfläche:")
+                       : text == "Translated by:"         ? QStringLiteral("Übersetzt von:")
+                                                          : text;
+            };
+        }
+        auto dialog = open(c);
+        auto* title = test::namedChild<QLabel>(*dialog, "Label1");
+        auto* by = test::namedChild<QLabel>(*dialog, "Label2");
+        for (QLabel* label : {title, by}) {
+            EXPECT_GE(label->width(), label->sizeHint().width()) << label->text().toStdString();
+            EXPECT_GE(label->width(), 258);
+        }
+        EXPECT_EQ(title->width() == 258, !german);
+        for (QWidget* field : {static_cast<QWidget*>(list(*dialog)), static_cast<QWidget*>(credits(*dialog))}) {
+            EXPECT_GT(field->x(), title->geometry().right());
+            EXPECT_EQ(field->geometry().right(), 617);
+        }
+        EXPECT_EQ(list(*dialog)->x(), german ? title->geometry().right() + 3 : 263);
+
+        list(*dialog)->showPopup();
+        QAbstractItemView* rows = list(*dialog)->view();
+        EXPECT_TRUE(test::waitFor([&] { return rows->isVisible(); }, 5000));
+        for (int row = 0; row < list(*dialog)->count(); ++row) {
+            EXPECT_EQ(rows->visualRect(rows->model()->index(row, 0)).height(), LanguageDialog::RowHeight);
+        }
+        EXPECT_EQ(LanguageDialog::RowHeight, 23);
+        list(*dialog)->hidePopup();
+    }
 }
 
 TEST_F(LanguageDialogTest, OkWithoutAChangeClosesWithoutAsking) {
@@ -337,7 +417,7 @@ TEST_F(LanguageDialogTest, NoKeepsTheDialogAndTheSelectionAndOkAsksAgain) {
     EXPECT_TRUE(answerer.buttons[0].contains(QStringLiteral("[No]")));
     EXPECT_EQ(answerer.defaults[0], QStringLiteral("[Yes]"));
     EXPECT_TRUE(dialog->isVisible());
-    EXPECT_EQ(list(*dialog)->currentText(), QStringLiteral("Turkish"));
+    EXPECT_EQ(list(*dialog)->currentText(), QStringLiteral("Turkish — Türkçe"));
 
     dialog->confirm();
     EXPECT_EQ(answerer.texts.size(), 2);

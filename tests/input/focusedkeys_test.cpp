@@ -134,7 +134,7 @@ TEST(FocusedKeysTest, TheWindowPlaysCharactersAndFunctionKeysButNotTheOtherKeys)
             keyboard.press(key);
         }
         keyboard.press(c.key);
-        EXPECT_EQ(playedByFocusedWindow(c.key, keyboard.snapshot()), c.played) << c.what;
+        EXPECT_EQ(mayBePlayedByFocusedWindow(c.key, keyboard.snapshot()), c.played) << c.what;
     }
 }
 

@@ -16,8 +16,8 @@ protected:
     PlaySound recorder() {
         return [this](const QString& path) { m_played << path; };
     }
-    HotkeyPollResult poll(const KeyMap& map, bool windowHasFocus = false) {
-        return pollHotkeys(m_keyboard, QLatin1Char('.'), map, windowHasFocus, recorder());
+    HotkeyPollResult poll(const KeyMap& map, KeyFocus focus = KeyFocus::Elsewhere) {
+        return pollHotkeys(m_keyboard, QLatin1Char('.'), map, focus, recorder());
     }
 
     platform::FakeKeyboard m_keyboard;
@@ -40,7 +40,7 @@ TEST_F(HotkeyPollTest, APollPlaysTheNamesOfTheHeldKeys) {
     const KeyMap map =
         KeyMap::fromLines({"STRG|strg.wav", "a|a.wav", "CTRL|ctrl.wav", "ctrl|never.wav", "A|upper.wav"});
 
-    const HotkeyPollResult result = pollHotkeys(m_keyboard, QLatin1Char(','), map, false, recorder());
+    const HotkeyPollResult result = pollHotkeys(m_keyboard, QLatin1Char(','), map, KeyFocus::Elsewhere, recorder());
 
     EXPECT_EQ(result.keyboardLocale, QStringLiteral("de-DE"));
     EXPECT_EQ(result.names, (QStringList{"STRG", "a", "STRG"}));
@@ -74,37 +74,22 @@ TEST_F(HotkeyPollTest, EveryPollReplaysAHeldKey) {
     EXPECT_EQ(m_played.size(), 20);
 }
 
-// One key stroke, one sound: what the focused window's handlers play is not played again by the poll, what they
-// never play still is. In the background every name plays, as before.
-TEST_F(HotkeyPollTest, WithTheWindowFocusedThePollLeavesTheWindowsKeysToIt) {
-    const KeyMap map = KeyMap::fromLines(
-        {"A|a.wav", "q|q.wav", "SHIFT|shift.wav", "ENTER|enter.wav", "F1|f1.wav", "F5|f5.wav", " |space.wav"});
-    const struct {
-        const char* what;
-        std::initializer_list<int> held;
-        QStringList focused;
-        QStringList background;
-    } cases[] = {
-        {"Shift+A", {vk::LShift, 'A'}, {"shift.wav", "shift.wav"}, {"shift.wav", "a.wav", "shift.wav"}},
-        {"Ctrl+Q", {vk::LControl, 'Q'}, {"q.wav"}, {"q.wav"}},
-        {"ENTER", {vk::Return}, {"enter.wav"}, {"enter.wav"}},
-        {"space", {vk::Space}, {}, {"space.wav"}},
-        {"F5", {vk::F1 + 4}, {}, {"f5.wav"}},
-        {"F1 alone", {vk::F1}, {"f1.wav"}, {"f1.wav"}},
-        {"Shift+F1", {vk::LShift, vk::F1}, {"shift.wav"}, {"f1.wav", "shift.wav"}},
-    };
-    for (const auto& c : cases) {
-        m_keyboard.releaseAll();
-        for (int key : c.held) {
-            m_keyboard.press(key);
-        }
-        m_played.clear();
-        poll(map, true);
-        EXPECT_EQ(m_played, c.focused) << c.what << ", focused";
-        m_played.clear();
-        poll(map, false);
-        EXPECT_EQ(m_played, c.background) << c.what << ", in the background";
+TEST_F(HotkeyPollTest, WhileTheUserTypesIntoAFieldOfOursNothingPlays) {
+    const KeyMap map = KeyMap::fromLines({"a|a.wav", "SHIFT|shift.wav", "ENTER|enter.wav"});
+    m_keyboard.press(vk::LShift);
+    m_keyboard.press('A');
+    m_keyboard.press(vk::Return);
+    EarlyStrokes strokes;
+    for (int key : {vk::LShift, int('A'), vk::Return}) {
+        EXPECT_TRUE(
+            strokes
+                .keyWentDown(key, m_keyboard.snapshot(), m_keyboard.localeName, QLatin1Char('.'), KeyFocus::TextEntry)
+                .isEmpty());
     }
+    poll(map, KeyFocus::TextEntry);
+    pollHotkeys(m_keyboard, QLatin1Char('.'), map, KeyFocus::TextEntry, recorder(), &strokes);
+    pollHotkeys(m_keyboard, QLatin1Char('.'), map, KeyFocus::TextEntry, recorder(), &strokes);
+    EXPECT_TRUE(m_played.isEmpty()) << m_played.join(u',').toStdString();
 }
 
 // Keys told of by the system as they go down play at once; the poll is the rule for held keys and leaves out, once,
@@ -112,12 +97,19 @@ TEST_F(HotkeyPollTest, WithTheWindowFocusedThePollLeavesTheWindowsKeysToIt) {
 class EarlyStrokesTest : public HotkeyPollTest {
 protected:
     // The system tells of Key going down; Pressed: the key is still down when the keyboard is read.
-    void down(int key, bool pressed = true, bool windowHasFocus = false) {
+    void down(int key, bool pressed = true, KeyFocus focus = KeyFocus::Elsewhere) {
         if (pressed) {
             m_keyboard.press(key);
         }
-        const QStringList names =
-            m_strokes.keyWentDown(key, m_keyboard.snapshot(), m_keyboard.localeName, QLatin1Char('.'), windowHasFocus);
+        playAll(m_strokes.keyWentDown(key, m_keyboard.snapshot(), m_keyboard.localeName, m_decimalSeparator, focus));
+    }
+    // The focused window's key handler was given a key that typed Text (or "F5" for a function key): it plays the
+    // bindings of that name itself and tells the strokes so.
+    void typed(const QString& text) {
+        playBindingsFor(text, m_map, recorder());
+        playAll(m_strokes.windowPlayed(text));
+    }
+    void playAll(const QStringList& names) {
         for (const QString& name : names) {
             playBindingsFor(name, m_map, recorder());
         }
@@ -126,14 +118,15 @@ protected:
         m_keyboard.release(key);
         m_strokes.keyWentUp(key);
     }
-    void tick(bool windowHasFocus = false) {
-        pollHotkeys(m_keyboard, QLatin1Char('.'), m_map, windowHasFocus, recorder(), &m_strokes);
+    void tick(KeyFocus focus = KeyFocus::Elsewhere) {
+        pollHotkeys(m_keyboard, m_decimalSeparator, m_map, focus, recorder(), &m_strokes);
     }
     // What the last steps played, cleared for the next ones.
     QStringList taken() { return std::exchange(m_played, {}); }
 
     KeyMap m_map = KeyMap::fromLines({"q|q.wav", "A|upper.wav", "SHIFT|shift.wav", "ENTER|enter.wav"});
     EarlyStrokes m_strokes;
+    QChar m_decimalSeparator = QLatin1Char('.');
 };
 
 TEST_F(EarlyStrokesTest, AHeldKeyPlaysAtOnceThenRepeatsFromTheSecondTick) {
@@ -183,16 +176,122 @@ TEST_F(EarlyStrokesTest, ALetterCarriesTheHeldModifiersAndTheTickSkipsBothStroke
     EXPECT_EQ(taken(), (QStringList{"shift.wav", "upper.wav", "shift.wav"})) << "an ordinary tick of held keys";
 }
 
-TEST_F(EarlyStrokesTest, WithTheWindowFocusedItsOwnKeysAreLeftToIt) {
-    down(vk::LShift, true, true);
-    down('A', true, true);
-    down(vk::Return, true, true);
-    // The window's handlers play "A"; SHIFT and ENTER they never play.
+TEST_F(EarlyStrokesTest, WithTheWindowFocusedTheNamesItsHandlerDidNotPlayStillPlay) {
+    down(vk::LShift, true, KeyFocus::MainWindow);
+    down('A', true, KeyFocus::MainWindow);
+    down(vk::Return, true, KeyFocus::MainWindow);
+    // SHIFT and ENTER no handler plays; "A" waits for what the window's handler typed.
     EXPECT_EQ(taken(), (QStringList{"shift.wav", "shift.wav", "enter.wav"}));
-    tick(true);
+    typed(QStringLiteral("A"));
+    EXPECT_EQ(taken(), QStringList{"upper.wav"}) << "played by the window's handler alone";
+    tick(KeyFocus::MainWindow);
     EXPECT_EQ(taken(), QStringList{});
-    tick(true);
+    // Held: the modifiers and ENTER repeat at every tick; "A" repeats through the keyboard's own repeat, in the
+    // window's handler.
+    tick(KeyFocus::MainWindow);
     EXPECT_EQ(taken(), (QStringList{"enter.wav", "shift.wav", "shift.wav"}));
+}
+
+// One stroke in the focused window plays each of its names once: the text typed by the window's handler, every other
+// name by the strokes as it would in the background. The handler's report comes after the system's notification,
+// before it, or there is no notification at all and the poll sees the key held.
+TEST_F(EarlyStrokesTest, AStrokeInTheFocusedWindowPlaysWhatItsHandlerDidNotType) {
+    const KeyMap map = KeyMap::fromLines({"q|q.wav", "1|one.wav", "f|f.wav", "`|grave.wav", ",|comma.wav",
+                                          "AltGr|altgr.wav", "ENTER|enter.wav", "F5|f5.wav", "F1|f1.wav", " |space.wav",
+                                          "SHIFT|shift.wav", "CTRL|ctrl.wav"});
+    const struct {
+        const char* what;
+        const char* locale;
+        char decimalSeparator;
+        std::initializer_list<int> keys;
+        const char* typed; // what the window's handler was given; null: the handler never had the stroke
+        QStringList plays; // in the focused window and in the background alike, in any order
+    } cases[] = {
+        {"q", "en-US", '.', {'Q'}, "q", {"q.wav"}},
+        {"Shift+1 types !", "en-US", '.', {vk::LShift, '1'}, "!", {"shift.wav", "one.wav"}},
+        {"the French digit key 1 types &", "fr-FR", '.', {'1'}, "&", {"one.wav"}},
+        {"the Russian F key types a Cyrillic letter", "ru-RU", '.', {'F'}, "\xD0\xB0", {"f.wav"}},
+        {"German AltGr+Q types @", "de-DE", '.', {vk::RMenu, 'Q'}, "@", {"altgr.wav", "q.wav"}},
+        {"the UK key named ` types '", "en-GB", '.', {vk::Oem3}, "'", {"grave.wav"}},
+        {"the keypad decimal key types . under a comma locale", "de-DE", ',', {vk::Decimal}, ".", {"comma.wav"}},
+        {"Ctrl+Q types a control character",
+         "en-US",
+         '.',
+         {vk::LControl, 'Q'},
+         "\x11",
+         {"ctrl.wav", "ctrl.wav", "q.wav"}},
+        {"ENTER", "en-US", '.', {vk::Return}, "\r", {"enter.wav"}},
+        {"F5", "en-US", '.', {vk::F1 + 4}, "F5", {"f5.wav"}},
+        {"F1 alone is the help shortcut", "en-US", '.', {vk::F1}, nullptr, {"f1.wav"}},
+        {"the space bar", "en-US", '.', {vk::Space}, " ", {"space.wav"}},
+        {"a dead key types nothing yet", "en-US", '.', {'Q'}, "", {"q.wav"}},
+    };
+    enum class Order { NotificationFirst, HandlerFirst, PollOnly };
+    m_map = map;
+    for (const auto& c : cases) {
+        for (const Order order : {Order::NotificationFirst, Order::HandlerFirst, Order::PollOnly}) {
+            m_keyboard.releaseAll();
+            m_keyboard.localeName = QString::fromLatin1(c.locale);
+            m_decimalSeparator = QLatin1Char(c.decimalSeparator);
+            m_strokes = EarlyStrokes();
+            const QString typedText = QString::fromUtf8(c.typed);
+            if (order == Order::HandlerFirst && c.typed) {
+                typed(typedText);
+            }
+            for (int key : c.keys) {
+                if (order == Order::PollOnly) {
+                    m_keyboard.press(key);
+                } else {
+                    down(key, true, KeyFocus::MainWindow);
+                }
+            }
+            if (order != Order::HandlerFirst && c.typed) {
+                typed(typedText);
+            }
+            tick(KeyFocus::MainWindow);
+            m_keyboard.releaseAll();
+            for (int key : c.keys) {
+                m_strokes.keyWentUp(key);
+            }
+            tick(KeyFocus::MainWindow);
+            tick(KeyFocus::MainWindow);
+            QStringList focused = taken();
+            focused.sort();
+
+            m_strokes = EarlyStrokes();
+            for (int key : c.keys) {
+                down(key, true, KeyFocus::Elsewhere);
+            }
+            m_keyboard.releaseAll();
+            for (int key : c.keys) {
+                m_strokes.keyWentUp(key);
+            }
+            tick();
+            QStringList background = taken();
+            background.sort();
+
+            QStringList expected = c.plays;
+            expected.sort();
+            EXPECT_EQ(focused, expected) << c.what << ", focused, order " << int(order);
+            EXPECT_EQ(background, expected) << c.what << ", in the background";
+        }
+    }
+}
+
+TEST_F(EarlyStrokesTest, AKeyTheWindowTypesIsHeldWithoutThePollRepeatingIt) {
+    down('Q', true, KeyFocus::MainWindow);
+    typed(QStringLiteral("q"));
+    EXPECT_EQ(taken(), QStringList{"q.wav"});
+    for (int repeat = 0; repeat < 3; ++repeat) {
+        tick(KeyFocus::MainWindow);
+        tick(KeyFocus::MainWindow);
+        typed(QStringLiteral("q")); // the keyboard's repeat, played by the window
+    }
+    EXPECT_EQ(taken(), (QStringList{"q.wav", "q.wav", "q.wav"}));
+    up('Q');
+    tick(KeyFocus::MainWindow);
+    tick(KeyFocus::MainWindow);
+    EXPECT_EQ(taken(), QStringList{});
 }
 
 } // namespace

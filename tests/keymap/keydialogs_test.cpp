@@ -7,6 +7,7 @@
 #include "platform/service.h"
 #include "tests/support/testsupport.h"
 
+#include <QDir>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -17,6 +18,7 @@
 #include <QUrl>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 
 using namespace clavora;
@@ -73,11 +75,13 @@ protected:
         return rows;
     }
     QByteArray fileBytes() const { return test::readBytes(m_keysDb); }
-    // The file, the key map in memory and the list all hold exactly Lines.
+    // The file and the key map in memory hold exactly Lines, and the list shows them (with "/" for a backslash).
     void expectEverywhere(const QStringList& lines) {
         EXPECT_EQ(fileBytes(), encodeKeyMapText(lines));
         EXPECT_EQ(m_map.lines(), lines);
-        EXPECT_EQ(listRows(), lines);
+        QStringList shown = lines;
+        shown.replaceInStrings("\\", "/");
+        EXPECT_EQ(listRows(), shown);
     }
     void select(std::initializer_list<int> rows) {
         m_list->clearSelection();
@@ -129,13 +133,20 @@ TEST_F(KeyDialogsTest, TheListShowsTheBindingsInFileOrder) {
     EXPECT_EQ(m_list->horizontalHeaderItem(0)->text(), "Key");
     EXPECT_EQ(m_list->horizontalHeaderItem(1)->text(), "Sound");
     EXPECT_EQ(m_list->columnWidth(0), 100);
-    EXPECT_EQ(m_list->columnWidth(1), 500);
+    // The sound column fills the list, at least 500 wide, and grows with the window.
+    EXPECT_GE(m_list->columnWidth(1), 500);
+    EXPECT_EQ(m_list->columnWidth(0) + m_list->columnWidth(1), m_list->viewport()->width());
+    const int narrow = m_list->columnWidth(1);
+    m_dialog->resize(m_dialog->width() + 300, m_dialog->height());
+    EXPECT_TRUE(test::waitFor([&] { return m_list->columnWidth(1) == narrow + 300; }, 5000));
+    EXPECT_EQ(m_list->columnWidth(0), 100);
     EXPECT_TRUE(m_list->showGrid());
     EXPECT_EQ(m_list->selectionBehavior(), QAbstractItemView::SelectRows);
     EXPECT_EQ(m_list->selectionMode(), QAbstractItemView::ExtendedSelection);
     EXPECT_EQ(m_list->editTriggers(), QAbstractItemView::NoEditTriggers);
     EXPECT_FALSE(m_list->tabKeyNavigation()) << "Tab goes on to the buttons";
-    EXPECT_EQ(listRows(), (QStringList{"F1|Sounds\\11.mp3", "a|b|c", "|lead", "q|one.wav", "q|two.wav"}));
+    // A backslash is a folder separator, shown as "/" on this system; the file keeps what it holds.
+    EXPECT_EQ(listRows(), (QStringList{"F1|Sounds/11.mp3", "a|b|c", "|lead", "q|one.wav", "q|two.wav"}));
     // Add, Edit and Delete from the left along the bottom.
     for (QPushButton* button : {m_add, m_edit, m_delete}) {
         EXPECT_EQ(button->size(), QSize(75, 28));
@@ -191,6 +202,44 @@ TEST_F(KeyDialogsTest, ALineWithoutABarIsDroppedAtTheFirstSave) {
     }
 }
 
+// The list's keys move through its rows, selecting the row they reach; Shift extends the selection.
+TEST_F(KeyDialogsTest, HomeEndAndThePageKeysMoveThroughTheRows) {
+    QStringList lines;
+    for (int n = 0; n < 40; ++n) {
+        lines << QString::number(n) + "|" + QString::number(n) + ".wav";
+    }
+    open(lines);
+    QApplication::setActiveWindow(m_dialog.get());
+    m_list->setFocus();
+    m_list->setCurrentCell(5, 1);
+    auto selectedRows = [this] {
+        QList<int> rows;
+        for (const QModelIndex& index : m_list->selectionModel()->selectedRows()) {
+            rows << index.row();
+        }
+        std::sort(rows.begin(), rows.end());
+        return rows;
+    };
+
+    QTest::keyClick(m_list, Qt::Key_End);
+    EXPECT_EQ(m_list->currentRow(), 39);
+    EXPECT_EQ(selectedRows(), QList<int>{39});
+    QTest::keyClick(m_list, Qt::Key_Home);
+    EXPECT_EQ(m_list->currentRow(), 0);
+    EXPECT_EQ(selectedRows(), QList<int>{0});
+
+    QTest::keyClick(m_list, Qt::Key_PageDown);
+    const int page = m_list->currentRow();
+    EXPECT_GT(page, 1) << "a page is the rows in view";
+    EXPECT_LT(page, 39);
+    EXPECT_EQ(selectedRows(), QList<int>{page});
+    QTest::keyClick(m_list, Qt::Key_PageUp);
+    EXPECT_EQ(m_list->currentRow(), 0);
+
+    QTest::keyClick(m_list, Qt::Key_End, Qt::ShiftModifier);
+    EXPECT_EQ(selectedRows().size(), 40);
+}
+
 TEST_F(KeyDialogsTest, DeletingThreeSelectedRowsWritesTheFileOnce) {
     open({"a|1", "b|2", "c|3", "d|4", "e|5"});
     int saves = 0;
@@ -207,7 +256,7 @@ TEST_F(KeyDialogsTest, DeleteWithNothingSelectedRewritesTheFileInTheWrittenForm)
     // A file from another editor: Latin-1, LF line ends, a line without a bar, no line end at the end.
     writeKeysDb("F5|Sounds\\15.mp3\ncaf\xe9|caf\xe9.wav\nno bar\nF6|last");
     openOnFile();
-    ASSERT_EQ(listRows(), (QStringList{"F5|Sounds\\15.mp3", QString::fromUtf8("café|café.wav"), "F6|last"}));
+    ASSERT_EQ(listRows(), (QStringList{"F5|Sounds/15.mp3", QString::fromUtf8("café|café.wav"), "F6|last"}));
     QTest::mouseClick(m_delete, Qt::LeftButton);
     EXPECT_EQ(m_fs.writes.size(), 1);
     EXPECT_EQ(fileBytes(), "\xEF\xBB\xBF"
@@ -290,6 +339,39 @@ TEST_F(KeyDialogsTest, TheKeyFieldHoldsTheLastCharacterTyped) {
     EXPECT_EQ(keyField(window)->text(), "Q");
 }
 
+// keys.db holds UTF-8: a character outside the basic plane is two UTF-16 units, kept together as one key.
+TEST_F(KeyDialogsTest, TheKeyFieldKeepsACharacterOutsideTheBasicPlaneWhole) {
+    open({"a|1"});
+    const QString emoji = QString::fromUtf8("\xF0\x9F\x98\x80");
+    KeyEditDialog* window = m_dialog->openAddKey("x.wav");
+    QTest::sendKeyEvent(QTest::Click, keyField(window), Qt::Key_unknown, emoji, Qt::NoModifier);
+    EXPECT_EQ(keyField(window)->text(), emoji);
+    // Several characters at once (a paste) leave the first.
+    keyField(window)->insert(emoji + "b");
+    EXPECT_EQ(keyField(window)->text(), emoji);
+    keyField(window)->insert("b" + emoji);
+    EXPECT_EQ(keyField(window)->text(), "b");
+    QTest::sendKeyEvent(QTest::Click, keyField(window), Qt::Key_unknown, emoji, Qt::NoModifier);
+    clickOk(window);
+    EXPECT_TRUE(m_messages.isEmpty());
+    expectEverywhere({"a|1", emoji + "|x.wav"});
+    EXPECT_TRUE(fileBytes().endsWith("a|1\r\n\xF0\x9F\x98\x80|x.wav\r\n"));
+}
+
+// "||x.wav" would read back as an empty key bound to "|x.wav".
+TEST_F(KeyDialogsTest, TheBarIsRefusedAsAKeyWithAMessage) {
+    open({"a|1"});
+    KeyEditDialog* window = m_dialog->openAddKey("x.wav");
+    QTest::keyClicks(keyField(window), "|");
+    clickOk(window);
+    ASSERT_EQ(m_messages.size(), 1);
+    EXPECT_EQ(m_messages[0].caption, "WARNING");
+    EXPECT_TRUE(m_messages[0].text.contains("|")) << m_messages[0].text.toStdString();
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_TRUE(m_fs.writes.isEmpty());
+    expectEverywhere({"a|1"});
+}
+
 TEST_F(KeyDialogsTest, AddingAKeyThatExistsWarnsAndAnotherLetterCaseIsAnotherKey) {
     open({"q|one.wav"});
     KeyEditDialog* window = m_dialog->openAddKey("two.wav");
@@ -351,6 +433,25 @@ TEST_F(KeyDialogsTest, EditOnAMultiCharacterKeyReplacesThatRowsPathFromBrowse) {
     EXPECT_EQ(m_fs.writes.size(), 1);
     expectEverywhere({"a|1", "ENTER|" + m_root.file("chosen.mp3"), "F5|Sounds\\15.mp3"});
     EXPECT_EQ(m_map.pathsFor(u"ENTER"), QStringList{m_root.file("chosen.mp3")});
+}
+
+// The file dialog opens where the field's file is, with it selected; keys.db's backslash separates folders too.
+TEST(FileDialogStartTest, OpensAtTheFilesFolderWithItSelected) {
+    const QString current = QDir::currentPath();
+    const struct {
+        QString field;
+        QString folder;
+        QString fileName;
+    } cases[] = {
+        {"Sounds\\15.mp3", current + "/Sounds", "15.mp3"}, {"Sounds/15.mp3", current + "/Sounds", "15.mp3"},
+        {"a\\b\\c.wav", current + "/a/b", "c.wav"},        {"15.mp3", current, "15.mp3"},
+        {"/tmp\\sounds\\x.ogg", "/tmp/sounds", "x.ogg"},   {"/tmp/x.ogg", "/tmp", "x.ogg"},
+    };
+    for (const auto& c : cases) {
+        const FileDialogStart start = fileDialogStart(c.field);
+        EXPECT_EQ(start.folder, c.folder) << c.field.toStdString();
+        EXPECT_EQ(start.fileName, c.fileName) << c.field.toStdString();
+    }
 }
 
 TEST_F(KeyDialogsTest, BrowseStartsWithoutAFileNameWhenTheFieldIsEmpty) {

@@ -66,6 +66,12 @@ TEST(KeyMapText, DefaultBindingsAreTheTwelveFunctionKeys) {
     EXPECT_EQ(DefaultBindings.last(), QStringLiteral("F12|Sounds\\22.mp3"));
 }
 
+// The program folder's keys.db that a new user starts with binds the function keys only: a letter bound there would
+// play whenever the user types, in any program, as hotkey mode is on from the start.
+TEST(KeyMapText, TheShippedSeedIsTheTwelveDefaultsInTheWrittenForm) {
+    EXPECT_EQ(readBytes(QStringLiteral(CLAVORA_SEED_KEYS_DB)), encodeKeyMapText(DefaultBindings));
+}
+
 TEST(KeyMapText, WrittenFormIsUtf8WithBomAndCrLfAfterEveryLine) {
     EXPECT_EQ(encodeKeyMapText({}), Bom);
     EXPECT_EQ(encodeKeyMapText({"a|b", QStringLiteral("é|c"), "", "no bar"}),

@@ -16,6 +16,7 @@
 #include <QImage>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSet>
 #include <QSettings>
 #include <gtest/gtest.h>
 
@@ -28,7 +29,7 @@ using namespace clavora::test;
 namespace {
 
 const QString Version = QStringLiteral(CLAVORA_VERSION);
-const QString AppId = QStringLiteral("com.zemtrak.Clavora");
+const QString AppId = QStringLiteral("com.zemtrak.clavora");
 const QList<int> IconSizes = {16, 22, 24, 32, 48, 64, 128, 256};
 constexpr int Nobody = 65534;
 
@@ -72,6 +73,17 @@ QStringList filesBelow(const QString& folder) {
     }
     files.sort();
     return files;
+}
+
+// Lintian's findings, one tag a line ("E: clavora: tag [pointer]"), without its notes about how it was run.
+QStringList lintianTags(const Result& result) {
+    QStringList tags;
+    for (const QString& line : result.output.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        if (QRegularExpression(QStringLiteral("^[EWIPXOCM]: ")).match(line).hasMatch()) {
+            tags << line;
+        }
+    }
+    return tags;
 }
 
 // The package, made and unpacked once for all the cases below.
@@ -134,7 +146,10 @@ TEST_F(PackageTest, HoldsTheProgramFolderUnderOptAndTheDesktopFilesUnderUsr) {
         "opt/clavora/license.txt",
         "usr/bin/clavora -> /opt/clavora/clavora",
         "usr/share/applications/" + AppId + ".desktop",
+        "opt/clavora/installed-by-package",
+        "usr/share/doc/clavora/changelog.gz",
         "usr/share/doc/clavora/copyright",
+        "usr/share/lintian/overrides/clavora",
         "usr/share/icons/hicolor/scalable/apps/" + AppId + ".svg",
         "usr/share/man/man1/clavora.1.gz",
         "usr/share/metainfo/" + AppId + ".metainfo.xml",
@@ -197,6 +212,42 @@ TEST_F(PackageTest, ControlFieldsNameTheMaintainerTheSectionAndTheLibrariesThePr
     for (const char* library : {"libc6", "libqt6widgets6", "libavcodec", "libsdl2", "libxkbcommon"}) {
         EXPECT_TRUE(depends.contains(QLatin1String(library))) << library << " not in " << depends.toStdString();
     }
+    // What the program works without but a user wants: a system player that can stop a sound, the opener of links
+    // and of the licence, and the fonts of the Chinese and Japanese texts and key captions.
+    QStringList recommends = controlField("Recommends").split(QRegularExpression(",\\s*"));
+    recommends.sort();
+    EXPECT_EQ(recommends, (QStringList{"fonts-noto-cjk", "libcanberra-pulse", "xdg-utils"}));
+}
+
+// Debian's package checker, at its most particular, finds nothing but what packaging/lintian-overrides carries (and
+// the package ships, so lintian applies it): among them the checks of the executable's hardening and stripping,
+// and of the change log.
+TEST_F(PackageTest, LintianFindsNothingButTheOverriddenTagsOfAPackageUnderOpt) {
+    const Result lintian =
+        run("lintian", {"--pedantic", "--display-info", "--tag-display-limit", "0", "--show-overrides", s_deb}, 300000);
+    ASSERT_GE(lintian.exitCode, 0) << lintian.output.toStdString();
+    QStringList unexpected;
+    QSet<QString> overridden;
+    for (const QString& tag : lintianTags(lintian)) {
+        if (tag.startsWith("O: ")) {
+            overridden.insert(tag.section(' ', 2, 2));
+        } else {
+            unexpected << tag;
+        }
+    }
+    EXPECT_EQ(unexpected, QStringList()) << lintian.output.toStdString();
+    // The overrides are those of the folder under /opt, and the checked functions' false alarm, and nothing else.
+    EXPECT_TRUE(
+        overridden
+            .subtract({"dir-or-file-in-opt", "extra-license-file",
+                       "package-contains-documentation-outside-usr-share-doc", "hardening-no-fortify-functions"})
+            .isEmpty())
+        << lintian.output.toStdString();
+
+    // The change log is the project's history, newest first, and names this version.
+    const Result changelog = run("gzip", {"-dc", installed("usr/share/doc/clavora/changelog.gz")});
+    EXPECT_TRUE(changelog.output.startsWith("clavora (" + Version + ") ")) << changelog.output.toStdString();
+    EXPECT_EQ(changelog.output.toUtf8(), readBytes(sourceDir() + "/packaging/changelog"));
 }
 
 // The project's version is the package's, the version block's (what the About box shows and the update check
@@ -231,8 +282,10 @@ TEST_F(PackageTest, TheDesktopsValidatorsAcceptTheEntryTheMetadataAndTheManualPa
     EXPECT_EQ(desktop.output, "");
 
     const QString metainfo = installed("usr/share/metainfo/" + AppId + ".metainfo.xml");
-    const Result appstream = run("appstreamcli", {"validate", "--no-net", metainfo});
+    const Result appstream = run("appstreamcli", {"validate", "--pedantic", "--no-net", metainfo});
     EXPECT_EQ(appstream.exitCode, 0) << appstream.output.toStdString();
+    EXPECT_FALSE(appstream.output.contains(QRegularExpression("^[EWIP]: ", QRegularExpression::MultilineOption)))
+        << appstream.output.toStdString();
 
     QProcessEnvironment plain = QProcessEnvironment::systemEnvironment();
     plain.insert("LC_ALL", "C.UTF-8");
@@ -243,6 +296,23 @@ TEST_F(PackageTest, TheDesktopsValidatorsAcceptTheEntryTheMetadataAndTheManualPa
     EXPECT_FALSE(man.output.contains("warning")) << man.output.toStdString();
     EXPECT_TRUE(man.output.contains(QRegularExpression("SYNOPSIS\\s+clavora \\[/auto\\]"))) << man.output.toStdString();
     EXPECT_TRUE(man.output.contains("~/.config/Zemtrak/Clavora/keys.db"));
+
+    // The screenshots the metadata names are the ones kept in data/screenshots/, at the sizes it gives.
+    const QString metadata = QString::fromUtf8(readBytes(metainfo));
+    QRegularExpressionMatchIterator shots =
+        QRegularExpression("<image type=\"source\" width=\"(\\d+)\" height=\"(\\d+)\">https://[^<]*/screenshots/"
+                           "([^<]+)</image>")
+            .globalMatch(metadata);
+    int shotCount = 0;
+    while (shots.hasNext()) {
+        const QRegularExpressionMatch shot = shots.next();
+        const QImage picture(sourceDir() + "/data/screenshots/" + shot.captured(3));
+        EXPECT_EQ(picture.size(), QSize(shot.captured(1).toInt(), shot.captured(2).toInt()))
+            << shot.captured(3).toStdString();
+        ++shotCount;
+    }
+    EXPECT_GE(shotCount, 1) << metadata.toStdString();
+    EXPECT_TRUE(metadata.contains("<content_rating type=\"oars-1.1\">"));
 
     // What the validators cannot see: the entry, the icon, the link and the metadata name one another.
     QSettings desktopEntry(entry, QSettings::IniFormat);
@@ -300,6 +370,68 @@ TEST_F(PackageTest, TheInstalledProgramKeepsAnOrdinaryUsersDataInTheirConfigFold
     }
     EXPECT_EQ(readBytes(keys), seed);
     EXPECT_EQ(filesBelow(s_tree), unpacked);
+}
+
+} // namespace
+
+namespace {
+
+// Installed with dpkg into a root of its own (the test machine's packages are left alone) and run there by root:
+// root's data goes to root's own folder like every user's, the program folder stays as the package put it, and
+// removing the package leaves nothing of it behind.
+TEST_F(PackageTest, InstalledAndRunByRootKeepsRootsDataAtHomeAndRemovalLeavesNothing) {
+    if (qEnvironmentVariableIsEmpty("DISPLAY")) {
+        GTEST_SKIP() << "needs the X display of the test rig";
+    }
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "installs the package: runs as root";
+    }
+    const QString system = s_root + "/system";
+    const QString admin = system + "/var/lib/dpkg";
+    for (const char* folder : {"/info", "/updates", "/triggers"}) {
+        ASSERT_TRUE(QDir().mkpath(admin + folder));
+    }
+    writeBytes(admin + "/status", "");
+    const QStringList dpkg = {"--root=" + system, "--admindir=" + admin, "--log=/dev/null", "--force-depends",
+                              "--force-script-chrootless"};
+    const Result install = run("dpkg", dpkg + QStringList{"--install", s_deb});
+    ASSERT_EQ(install.exitCode, 0) << install.output.toStdString();
+    const QString programFolder = system + "/opt/clavora";
+    const QStringList installedFiles = filesBelow(programFolder);
+    const QByteArray seed = readBytes(programFolder + "/keys.db");
+    ASSERT_FALSE(seed.isEmpty());
+
+    const QString home = s_root + "/roothome";
+    ASSERT_TRUE(QDir().mkpath(home + "/runtime"));
+    ::chmod(QFile::encodeName(home + "/runtime").constData(), 0700);
+    const QString data = home + "/.config/Zemtrak/Clavora";
+    {
+        ProgramRun program(programFolder + "/clavora", home);
+        program.environment().insert("XDG_RUNTIME_DIR", home + "/runtime");
+        ASSERT_TRUE(program.start());
+        ASSERT_TRUE(program.waitForWindow("Zemtrak - Clavora")) << program.output().toStdString();
+        EXPECT_TRUE(waitFor([&] { return QFileInfo(data + "/keys.db").size() == seed.size(); }, 20000))
+            << program.output().toStdString();
+        EXPECT_TRUE(program.isRunning()) << program.output().toStdString();
+    }
+    EXPECT_EQ(readBytes(data + "/keys.db"), seed);
+    EXPECT_EQ(filesBelow(programFolder), installedFiles) << "the program wrote into its installed folder";
+    EXPECT_EQ(readBytes(programFolder + "/keys.db"), seed);
+
+    const Result remove = run("dpkg", dpkg + QStringList{"--remove", "clavora"});
+    ASSERT_EQ(remove.exitCode, 0) << remove.output.toStdString();
+    QStringList left;
+    QDirIterator it(system, QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = QDir(system).relativeFilePath(it.next());
+        if (!path.startsWith("var")) {
+            left << path;
+        }
+    }
+    EXPECT_EQ(left, QStringList()) << "left behind by the removal";
+    // What the user made stays theirs.
+    EXPECT_EQ(readBytes(data + "/keys.db"), seed);
 }
 
 } // namespace

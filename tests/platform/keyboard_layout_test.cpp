@@ -24,6 +24,25 @@ TEST(KeyboardLayoutTest, LayoutsMapToLanguageAndRegion) {
     }
 }
 
+// Layouts the registry lists with several languages take the one their name or variant stands for, or the one most
+// spoken in their country: never simply the first listed (German, for the Belgian layout).
+TEST(KeyboardLayoutTest, LayoutsOfSeveralLanguagesTakeTheirOwn) {
+    const struct {
+        const char* layout;
+        const char* variant;
+        const char* locale;
+    } rows[] = {
+        {"be", "", "nl-BE"},    {"be", "nodeadkeys", "nl-BE"},    {"be", "wang", "nl-BE"},   {"ch", "", "de-CH"},
+        {"ch", "fr", "fr-CH"},  {"ch", "de_nodeadkeys", "de-CH"}, {"ch", "fr_mac", "fr-CH"}, {"ca", "", "fr-CA"},
+        {"ca", "eng", "en-CA"}, {"ca", "fr-legacy", "fr-CA"},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(localeNameForLayout(QString::fromLatin1(row.layout), QString::fromLatin1(row.variant)),
+                  QString::fromLatin1(row.locale))
+            << row.layout << "(" << row.variant << ")";
+    }
+}
+
 TEST(KeyboardLayoutTest, AnUnknownVariantFallsBackToItsLayout) {
     EXPECT_EQ(localeNameForLayout(QStringLiteral("de"), QStringLiteral("no-such-variant")), QStringLiteral("de-DE"));
 }

@@ -1,4 +1,5 @@
 // The Linux implementations of the file, locale, autostart and process services.
+#include "platform/linux/desktopentry.h"
 #include "platform/linux/linuxautostart.h"
 #include "platform/linux/linuxfilesystem.h"
 #include "platform/linux/linuxlocale.h"
@@ -12,6 +13,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -96,6 +98,45 @@ TEST(LinuxLocaleTest, VariablesAreTakenInThePosixOrder) {
     EXPECT_EQ(locale.decimalSeparator(), QChar('.'));
     EXPECT_EQ(locale.uiLanguageId(), 1033); // none found
     EXPECT_EQ(locale.ansiCodePage(), 1252);
+}
+
+// The first variable set decides, and C (or POSIX) set there is English and untranslated: it does not fall through to
+// LANG, and LANGUAGE then chooses nothing, as with gettext.
+TEST(LinuxLocaleTest, TheCLocaleMeansEnglishAndStopsTheSearch) {
+    const struct {
+        const char* language;
+        const char* all;
+        const char* messages;
+        const char* numeric;
+        const char* lang;
+        quint16 uiLanguage;
+        const char* tag;
+    } cases[] = {
+        {"", "C", "", "", "de_DE.UTF-8", 1033, "en-US"},
+        {"", "POSIX", "", "", "de_DE.UTF-8", 1033, "en-US"},
+        {"", "", "C", "", "de_DE.UTF-8", 1033, "de-DE"},
+        {"", "", "C.UTF-8", "", "fr_FR.UTF-8", 1033, "fr-FR"},
+        {"de_DE", "", "", "", "C.UTF-8", 1033, "en-US"},
+        {"de_DE", "", "", "", "", 1033, "en-US"},
+        {"de_DE:fr_FR", "", "", "", "ru_RU.UTF-8", 1031, "ru-RU"},
+        {"", "", "", "pt_BR.UTF-8", "ru_RU.UTF-8", 1049, "pt-BR"},
+        {"", "", "", "", "", 1033, "en-US"},
+        {"", "tr_TR.UTF-8", "de_DE.UTF-8", "fr_FR.UTF-8", "ru_RU.UTF-8", 1055, "tr-TR"},
+    };
+    ScopedEnvironment env;
+    env.set("LC_TIME", QByteArray());
+    LinuxLocale locale;
+    for (const auto& c : cases) {
+        env.set("LANGUAGE", c.language);
+        env.set("LC_ALL", c.all);
+        env.set("LC_MESSAGES", c.messages);
+        env.set("LC_NUMERIC", c.numeric);
+        env.set("LANG", c.lang);
+        const std::string where = std::string("LANGUAGE=") + c.language + " LC_ALL=" + c.all +
+                                  " LC_MESSAGES=" + c.messages + " LC_NUMERIC=" + c.numeric + " LANG=" + c.lang;
+        EXPECT_EQ(locale.uiLanguageId(), c.uiLanguage) << where;
+        EXPECT_EQ(locale.formatLocaleTag(), QString::fromLatin1(c.tag)) << where;
+    }
 }
 
 TEST(LinuxFileSystemTest, ExclusiveCreateCopyAndSafeReplace) {
@@ -252,15 +293,16 @@ TEST(LinuxFileSystemTest, FileKindTellsWhatIsThere) {
     ASSERT_EQ(::symlink("file", QFile::encodeName(folder.file("link")).constData()), 0);
     ASSERT_EQ(::symlink("folder", QFile::encodeName(folder.file("folderlink")).constData()), 0);
     ASSERT_EQ(::symlink("nowhere", QFile::encodeName(folder.file("dangling")).constData()), 0);
+    ASSERT_EQ(::symlink("loop", QFile::encodeName(folder.file("loop")).constData()), 0);
     const struct {
         QString path;
         FileKind kind;
     } cases[] = {
-        {folder.file("missing"), FileKind::Missing},    {folder.file("file/below"), FileKind::Missing},
-        {folder.file("file"), FileKind::Regular},       {folder.file("link"), FileKind::Regular},
-        {folder.file("folder"), FileKind::Folder},      {folder.file("folderlink"), FileKind::Folder},
-        {folder.file("fifo"), FileKind::Other},         {folder.file("dangling"), FileKind::Other},
-        {QStringLiteral("/dev/null"), FileKind::Other},
+        {folder.file("missing"), FileKind::Missing}, {folder.file("file/below"), FileKind::Missing},
+        {folder.file("file"), FileKind::Regular},    {folder.file("link"), FileKind::Regular},
+        {folder.file("folder"), FileKind::Folder},   {folder.file("folderlink"), FileKind::Folder},
+        {folder.file("fifo"), FileKind::Other},      {folder.file("dangling"), FileKind::DanglingLink},
+        {folder.file("loop"), FileKind::Other},      {QStringLiteral("/dev/null"), FileKind::Other},
     };
     LinuxFileSystem fs;
     for (const auto& c : cases) {
@@ -295,14 +337,99 @@ TEST_F(LinuxAutostartTest, EntryIsADesktopFileThatStartsTheProgramWithAuto) {
     ASSERT_TRUE(autostart.writeEntry("Zemtrak - Clavora", "/opt/my \"apps\"/clavora", "/auto").ok());
     const QString file = m_files.configFolder + "/autostart/Zemtrak - Clavora.desktop";
     EXPECT_EQ(test::readBytes(file), "[Desktop Entry]\nType=Application\nName=Zemtrak - Clavora\n"
-                                     "Exec=\"/opt/my \\\\\"apps\\\\\"/clavora\" /auto\nTerminal=false\n"
+                                     "TryExec=/opt/my \"apps\"/clavora\n"
+                                     "Exec=\"/opt/my \\\\\"apps\\\\\"/clavora\" \"/auto\"\n"
+                                     "Icon=com.zemtrak.clavora\nTerminal=false\n"
                                      "X-GNOME-Autostart-enabled=true\n");
     EXPECT_FALSE(autostart.readEntry("Zemtrak - Clavora").isEmpty());
+    // What the desktop's own parser makes of it.
+    QProcess validate;
+    validate.setProcessChannelMode(QProcess::MergedChannels);
+    validate.start("desktop-file-validate", {file});
+    ASSERT_TRUE(validate.waitForFinished(60000));
+    EXPECT_EQ(validate.exitCode(), 0);
+    EXPECT_EQ(validate.readAll(), QByteArray());
 
     EXPECT_TRUE(autostart.removeEntry("Zemtrak - Clavora").ok());
     EXPECT_FALSE(QFileInfo::exists(file));
     EXPECT_EQ(autostart.readEntry("Zemtrak - Clavora"), QString());
     EXPECT_TRUE(autostart.removeEntry("Zemtrak - Clavora").ok()); // already gone: no failure
+}
+
+// The desktop's session settings switch an entry off without removing it; such an entry is no autostart.
+TEST_F(LinuxAutostartTest, AnEntryTheDesktopDisabledReadsAsOff) {
+    const struct {
+        const char* extra;
+        bool on;
+    } cases[] = {
+        {"", true},
+        {"Hidden=false\n", true},
+        {"Hidden=true\n", false},
+        {"Hidden = true\n", false},
+        {"X-GNOME-Autostart-enabled=false\n", false},
+        {"X-GNOME-Autostart-enabled=true\n", true},
+        // Keys of another group are not the entry's.
+        {"[Desktop Action Off]\nHidden=true\n", true},
+    };
+    LinuxAutostart autostart;
+    const QString file = m_files.configFolder + "/autostart/Zemtrak - Clavora.desktop";
+    QDir().mkpath(QFileInfo(file).absolutePath());
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.extra);
+        test::writeBytes(file, QByteArray("[Desktop Entry]\nType=Application\nExec=\"/opt/clavora/clavora\" /auto\n") +
+                                   c.extra);
+        EXPECT_EQ(!autostart.readEntry("Zemtrak - Clavora").isEmpty(), c.on);
+    }
+}
+
+// A line break in the program's path would end the Exec key and could start another: no entry is written, and the
+// message says why.
+TEST_F(LinuxAutostartTest, APathThatCannotBeQuotedSafelyIsRefusedWithAMessage) {
+    LinuxAutostart autostart;
+    for (const QString& path : {QStringLiteral("/home/me/x\nExec=evil/clavora"), QStringLiteral("/home/me/x\r/clavora"),
+                                QStringLiteral("/home/me/bad\uFFFDname/clavora")}) {
+        const Status written = autostart.writeEntry("Zemtrak - Clavora", path, "/auto");
+        EXPECT_FALSE(written.ok());
+        EXPECT_TRUE(written.message().contains("line break")) << written.message().toStdString();
+        EXPECT_FALSE(written.message().contains('\n'));
+        EXPECT_FALSE(QFileInfo::exists(m_files.configFolder + "/autostart/Zemtrak - Clavora.desktop"));
+    }
+}
+
+TEST(DesktopEntryTest, ValuesAreEscapedForTheirTypeAndReadBackAsWritten) {
+    const struct {
+        QString value;
+        const char* written;
+    } strings[] = {
+        {"plain", "plain"},          {" leading space", "\\sleading space"}, {"back\\slash", "back\\\\slash"},
+        {"tab\there", "tab\\there"}, {"two\nlines", "two\\nlines"},
+    };
+    for (const auto& c : strings) {
+        SCOPED_TRACE(c.written);
+        EXPECT_EQ(escapeDesktopEntryString(c.value), QString::fromUtf8(c.written));
+        DesktopEntryWriter entry;
+        ASSERT_TRUE(entry.setString("Name", c.value));
+        EXPECT_EQ(readDesktopEntryGroup(entry.text()).value("Name"), c.value);
+    }
+
+    const struct {
+        QString argument;
+        const char* quoted;
+    } arguments[] = {
+        {"/opt/clavora/clavora", "\"/opt/clavora/clavora\""},
+        {"/a b/$HOME/`x`", "\"/a b/\\\\$HOME/\\\\`x\\\\`\""},
+        {"/a\\b", "\"/a\\\\\\\\b\""},
+        {"/100%/x", "\"/100%%/x\""},
+    };
+    for (const auto& c : arguments) {
+        SCOPED_TRACE(c.quoted);
+        EXPECT_EQ(quoteExecArgument(c.argument).value_or("(refused)"), QString::fromUtf8(c.quoted));
+    }
+    EXPECT_FALSE(quoteExecArgument("a\nb"));
+    DesktopEntryWriter entry;
+    EXPECT_FALSE(entry.setString("Name", "a\x01b"));
+    EXPECT_FALSE(entry.setCommand("Exec", {"/ok", "a\tb"}));
+    EXPECT_EQ(entry.text(), "[Desktop Entry]\n");
 }
 
 TEST(LinuxProcessTest, TheNamedMutexIsALockFileHeldWhileAnyHolderLives) {

@@ -259,6 +259,51 @@ TEST_F(ProgramVolumeServerTest, AnotherProcessStreamOfTheSameNameIsNotOurs) {
     foreign.waitForFinished(5000);
 }
 
+// The output reopens (at another period on a busy machine, or after a quiet while): a new stream of ours comes,
+// at the server's 100 % for a new stream, while or after the old one goes. It is given the volume we had; only a
+// change on the stream already followed is one made elsewhere.
+TEST_F(ProgramVolumeServerTest, AStreamThatReplacesOursIsGivenOurVolume) {
+    auto first = std::make_unique<TestStream>(m_server->address(), OurStream);
+    ASSERT_TRUE(first->isOpen());
+    const int firstIndex = m_server->findStream(::getpid(), OurStream);
+    LinuxProgramVolume volume(m_server->address());
+    volume.follow(OurStream);
+    ASSERT_TRUE(test::waitFor([&] { return volume.isAvailable(); }, 5000));
+    m_server->setVolume(firstIndex, 20000, 20000);
+    const ChannelVolume ours = fromServer(20000, 20000);
+    ASSERT_TRUE(test::waitFor([&] { return readNow(volume) == ours; }, 5000));
+
+    bool sawOther = false;
+    auto givenOurs = [&](int index) {
+        const ChannelVolume read = readNow(volume);
+        sawOther = sawOther || (volume.isAvailable() && !(read == ours));
+        return m_server->streamVolume(index) == std::vector<quint32>{20000u, 20000u};
+    };
+    // The new stream opens before the old one closes.
+    auto second = std::make_unique<TestStream>(m_server->address(), OurStream);
+    ASSERT_TRUE(second->isOpen());
+    const int secondIndex = m_server->findStream(::getpid(), OurStream);
+    ASSERT_NE(secondIndex, firstIndex);
+    first.reset();
+    EXPECT_TRUE(test::waitFor([&] { return givenOurs(secondIndex); }, 5000))
+        << "the new stream kept " << m_server->streamVolume(secondIndex).front();
+    EXPECT_FALSE(sawOther) << "the new stream's volume was taken for a change made elsewhere";
+
+    // The old stream is gone before the new one opens.
+    second.reset();
+    ASSERT_TRUE(test::waitFor([&] { return !volume.isAvailable(); }, 5000));
+    TestStream third(m_server->address(), OurStream);
+    ASSERT_TRUE(third.isOpen());
+    const int thirdIndex = m_server->findStream(::getpid(), OurStream);
+    EXPECT_TRUE(test::waitFor([&] { return givenOurs(thirdIndex); }, 5000))
+        << "the new stream kept " << m_server->streamVolume(thirdIndex).front();
+    EXPECT_FALSE(sawOther);
+
+    // A change on the stream followed is still seen.
+    m_server->setVolume(thirdIndex, 40000, 40000);
+    EXPECT_TRUE(test::waitFor([&] { return readNow(volume) == fromServer(40000, 40000); }, 5000));
+}
+
 TEST_F(ProgramVolumeServerTest, AServerThatGoesAwayAndComesBackIsFoundAgain) {
     auto ours = std::make_unique<TestStream>(m_server->address(), OurStream);
     ASSERT_TRUE(ours->isOpen());

@@ -59,4 +59,12 @@ private:
     platform::ScopedService<platform::IVoiceMicrophone> m_useVoice{m_voice};
 };
 
+// The system's own keyboard, key captions and key injector in place of the fakes of a PlatformTest, for tests on the
+// X display of the rig: a member of the test, declared after the fakes are in place.
+struct RealKeyServices {
+    platform::ScopedService<platform::IKeyboard> keyboard{platform::defaultService<platform::IKeyboard>()};
+    platform::ScopedService<platform::IKeyCaptions> captions{platform::defaultService<platform::IKeyCaptions>()};
+    platform::ScopedService<platform::IKeyInjector> injector{platform::defaultService<platform::IKeyInjector>()};
+};
+
 } // namespace clavora::test
