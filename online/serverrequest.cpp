@@ -6,9 +6,10 @@
 #include "i18n/textcodec.h"
 
 #include <QRegularExpression>
-#include <QUrl>
 
 #include <curl/curl.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -87,6 +88,8 @@ struct Transfer {
     bool cut = false; // the body reached MaxReplyBytes and the transfer was stopped on purpose
     // Set when the request goes out, then moved on by every byte of the response: the time-out counts from here.
     std::optional<std::chrono::steady_clock::time_point> lastActivity;
+    // A socket of this request got as far as a TCP connection: the server was reached, whatever failed after.
+    bool connected = false;
 };
 
 void noteActivity(Transfer* transfer) {
@@ -116,6 +119,17 @@ size_t collectBody(char* data, size_t size, size_t count, void* userData) {
 int connectionReady(void* userData, char*, char*, int, int) {
     noteActivity(static_cast<Transfer*>(userData));
     return CURL_PREREQFUNC_OK;
+}
+
+// Curl closes its sockets through here, so that each can be asked first whether it ever had a peer: a socket that was
+// refused or timed out while connecting has none.
+int closeSocket(void* userData, curl_socket_t socket) {
+    sockaddr_storage peer{};
+    socklen_t length = sizeof peer;
+    if (::getpeername(socket, reinterpret_cast<sockaddr*>(&peer), &length) == 0) {
+        static_cast<Transfer*>(userData)->connected = true;
+    }
+    return ::close(socket);
 }
 
 // The charset parameter of a Content-Type value (`text/plain; charset="iso-8859-1"`), empty when there is none.
@@ -150,16 +164,14 @@ QString decodeReply(const QByteArray& body, const char* contentType) {
     return QString::fromUtf8(body);
 }
 
-// No connection was ever made: the name did not resolve, or connecting was refused or timed out.
-bool neverConnected(CURL* handle, CURLcode result) {
-    if (result == CURLE_COULDNT_RESOLVE_HOST || result == CURLE_COULDNT_CONNECT) {
-        return true;
-    }
-    if (result != CURLE_OPERATION_TIMEDOUT) {
+// No connection was ever made: the name did not resolve, or connecting was refused or timed out. A connect time-out
+// (CURLOPT_CONNECTTIMEOUT) also covers the TLS handshake, so a time-out counts only when no socket had a peer.
+bool neverConnected(const Transfer& transfer, CURLcode result) {
+    if (transfer.connected) {
         return false;
     }
-    curl_off_t connectedAfter = 0;
-    return curl_easy_getinfo(handle, CURLINFO_CONNECT_TIME_T, &connectedAfter) == CURLE_OK && connectedAfter == 0;
+    return result == CURLE_COULDNT_RESOLVE_HOST || result == CURLE_COULDNT_CONNECT ||
+           result == CURLE_OPERATION_TIMEDOUT;
 }
 
 bool isFormByteKept(char c) {
@@ -275,8 +287,8 @@ PostResult postForm(const QString& url, const FormFields& fields, int timeoutMs,
     curl_easy_setopt(h, CURLOPT_HTTPHEADER, headerList.get());
     curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, limit);
     // The wait for data is watched below from the moment the request goes out; this bounds the whole request.
-    const long overall = options.overallLimitMs > 0 ? long(options.overallLimitMs)
-                                                    : std::max(long(OverallLimitMs), 6 * limit);
+    const long overall =
+        options.overallLimitMs > 0 ? long(options.overallLimitMs) : std::max(long(OverallLimitMs), 6 * limit);
     curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, overall);
     curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorText);
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, collectBody);
@@ -285,6 +297,11 @@ PostResult postForm(const QString& url, const FormFields& fields, int timeoutMs,
     curl_easy_setopt(h, CURLOPT_HEADERDATA, &transfer);
     curl_easy_setopt(h, CURLOPT_PREREQFUNCTION, connectionReady);
     curl_easy_setopt(h, CURLOPT_PREREQDATA, &transfer);
+    curl_easy_setopt(h, CURLOPT_CLOSESOCKETFUNCTION, closeSocket);
+    curl_easy_setopt(h, CURLOPT_CLOSESOCKETDATA, &transfer);
+    // The connection is closed as the transfer ends, not kept for another: by the time the result is read, every
+    // socket has gone through closeSocket.
+    curl_easy_setopt(h, CURLOPT_FORBID_REUSE, 1L);
     // An abandoned name lookup is left to finish on its own instead of being waited for.
     curl_easy_setopt(h, CURLOPT_QUICK_EXIT, 1L);
     if (!caFile.isEmpty()) {
@@ -339,7 +356,7 @@ PostResult postForm(const QString& url, const FormFields& fields, int timeoutMs,
     if (result != CURLE_OK && !(result == CURLE_WRITE_ERROR && transfer.cut)) {
         const QString text =
             errorText[0] ? QString::fromUtf8(errorText) : QString::fromUtf8(curl_easy_strerror(result));
-        return failure(text, neverConnected(h, result));
+        return failure(text, neverConnected(transfer, result));
     }
     if (transfer.cut) {
         qCInfo(lcOnline) << "Reply of" << url << "cut at" << MaxReplyBytes << "bytes";
@@ -353,7 +370,9 @@ ServerReply sendToServer(const QString& endpoint, const FormFields& fields, int 
                          const RequestOptions& options, PlainRetry retry) {
     return sendToServer(
         endpoint, fields, timeoutMs, report,
-        [&options](const QString& url, const FormFields& sent, int limit) { return postForm(url, sent, limit, options); },
+        [&options](const QString& url, const FormFields& sent, int limit) {
+            return postForm(url, sent, limit, options);
+        },
         retry);
 }
 
@@ -377,15 +396,6 @@ ServerReply sendToServer(const QString& endpoint, const FormFields& fields, int 
         report(QStringLiteral("http"), plain.error);
     }
     return ServerReply{};
-}
-
-QString urlHost(const QString& url) {
-    const QUrl parsed(url, QUrl::StrictMode);
-    const QString scheme = parsed.scheme().toLower();
-    if (!parsed.isValid() || (scheme != QLatin1String("http") && scheme != QLatin1String("https"))) {
-        return QString();
-    }
-    return parsed.host().toLower();
 }
 
 QString getTagValue(const QString& line, const QString& tag) {

@@ -1,6 +1,7 @@
 // Requests to the maker's web server: a form POST that returns the reply text, the send that tries HTTPS and, only
-// when no connection could be made, plain HTTP, and the reader of tagged reply lines. Every call blocks its caller and keeps no state, so any thread may
-// use them; the update check calls them on its worker, the feedback dialog on the GUI thread.
+// when no connection could be made, plain HTTP, and the reader of tagged reply lines. Every call blocks its caller and
+// keeps no state, so any thread may use them; the update check calls them on its worker, the feedback dialog on the GUI
+// thread.
 #pragma once
 
 #include <QList>
@@ -113,9 +114,6 @@ ServerReply sendToServer(const QString& endpoint, const FormFields& fields, int 
 // The same attempts, each made through Post.
 ServerReply sendToServer(const QString& endpoint, const FormFields& fields, int timeoutMs, const FailureReport& report,
                          const PostFunction& post, PlainRetry retry = PlainRetry::WhenUnreachable);
-
-// The host part of Url ("https://Host:port/path" gives "host"), lower-cased; empty when Url is not http or https.
-QString urlHost(const QString& url);
 
 // The value of a reply line "<tag>value</tag>": Tag is lower-cased, the line must start with the opening tag and
 // end with the closing one, compared exactly; nothing is trimmed. Empty for anything else.

@@ -7,6 +7,7 @@
 
 #include <QLocale>
 #include <QRegularExpression>
+#include <QUrl>
 
 #include <algorithm>
 #include <limits>
@@ -97,9 +98,12 @@ CheckReply parseCheckReply(const QString& reply) {
     return parsed;
 }
 
-bool isMakerUrl(const QString& url, const QString& webHost) {
-    const QString host = urlHost(url);
-    return !host.isEmpty() && host == urlHost(QLatin1String("http://") + webHost);
+bool isMakerHttpsUrl(const QString& url, const QString& webHost) {
+    const QUrl link(url, QUrl::StrictMode);
+    const QUrl maker(QLatin1String("https://") + webHost, QUrl::StrictMode);
+    return link.isValid() && maker.isValid() &&
+           link.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0 && !link.host().isEmpty() &&
+           link.host().compare(maker.host(), Qt::CaseInsensitive) == 0;
 }
 
 QString cleanServerText(const QString& text, qsizetype maxLength) {
@@ -212,10 +216,11 @@ CheckResult runUpdateCheck(const UpdateCheckContext& context, const CheckService
     result.serverVersion = cleanServerText(parsed.version, MaxVersionLength);
     store.writeString(key::CurrentVersion, result.serverVersion);
     result.downloadUrl = cleanServerText(parsed.url, MaxUrlLength);
-    if (reply.via == ServerReply::Via::Http && !isMakerUrl(result.downloadUrl, context.webHost)) {
-        // A plain reply may come from anyone on the way: its link may only lead to the maker's own site, else the
-        // notice opens the home page.
-        qCInfo(lcOnline) << "Link of a plain HTTP reply to another host dropped:" << result.downloadUrl;
+    if (reply.via == ServerReply::Via::Http && !result.downloadUrl.isEmpty() &&
+        !isMakerHttpsUrl(result.downloadUrl, context.webHost)) {
+        // A plain reply may come from anyone on the way: its link may only lead to the maker's own site over HTTPS
+        // (a plain link could be answered by the same someone), else the notice opens the home page.
+        qCInfo(lcOnline) << "Link of a plain HTTP reply dropped:" << result.downloadUrl;
         result.downloadUrl.clear();
     }
     store.writeString(key::CurrentUrl, scrambleText(result.downloadUrl));

@@ -87,8 +87,8 @@ CheckReply parseCheckReply(const QString& reply);
 // into blanks.
 QString cleanServerText(const QString& text, qsizetype maxLength);
 
-// True when Url is an http or https address on the host of WebHost (its port aside), letter case ignored.
-bool isMakerUrl(const QString& url, const QString& webHost);
+// True when Url is an https address on the host of WebHost (ports aside), letter case ignored.
+bool isMakerHttpsUrl(const QString& url, const QString& webHost);
 inline constexpr qsizetype MaxVersionLength = 64;
 inline constexpr qsizetype MaxUrlLength = 2048;
 inline constexpr qsizetype MaxMessageLength = 1000;

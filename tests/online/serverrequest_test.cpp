@@ -128,14 +128,29 @@ TEST(PostFormTest, TheReplyIsDecodedByItsDeclaredCharset) {
         std::string body;
         QString text;
     } cases[] = {
-        {"text/plain; charset=iso-8859-1", "Gr\xF6\xDF""e", QStringLiteral("Größe")},
-        {"text/plain;charset=\"ISO-8859-1\"", "Gr\xF6\xDF""e", QStringLiteral("Größe")},
+        {"text/plain; charset=iso-8859-1",
+         "Gr\xF6\xDF"
+         "e",
+         QStringLiteral("Größe")},
+        {"text/plain;charset=\"ISO-8859-1\"",
+         "Gr\xF6\xDF"
+         "e",
+         QStringLiteral("Größe")},
         {"text/html; Charset=windows-1251; q=1", "\xCF\xF0\xE8\xE2\xE5\xF2", QStringLiteral("Привет")},
         {"text/plain; charset=Shift_JIS", "\x93\xFA\x96\x7B", QStringLiteral("日本")},
-        {"text/plain; charset=utf-8", "Gr\xC3\xB6\xC3\x9F""e", QStringLiteral("Größe")},
+        {"text/plain; charset=utf-8",
+         "Gr\xC3\xB6\xC3\x9F"
+         "e",
+         QStringLiteral("Größe")},
         // No charset, or one nobody knows: UTF-8.
-        {"text/plain", "Gr\xC3\xB6\xC3\x9F""e", QStringLiteral("Größe")},
-        {"text/plain; charset=no-such-set", "Gr\xC3\xB6\xC3\x9F""e", QStringLiteral("Größe")},
+        {"text/plain",
+         "Gr\xC3\xB6\xC3\x9F"
+         "e",
+         QStringLiteral("Größe")},
+        {"text/plain; charset=no-such-set",
+         "Gr\xC3\xB6\xC3\x9F"
+         "e",
+         QStringLiteral("Größe")},
     };
     for (const auto& c : cases) {
         server.setContentType(c.contentType);
@@ -251,9 +266,9 @@ TEST(SendToServerTest, NoPlainRetryAfterATlsOrCertificateFailure) {
     };
     for (const auto& c : cases) {
         QStringList schemes;
-        const ServerReply answer =
-            sendToServer(checkEndpoint(c.host), TrickyFields, 1000,
-                         [&](const QString& scheme, const QString&) { schemes << scheme; }, RequestOptions{c.caFile});
+        const ServerReply answer = sendToServer(
+            checkEndpoint(c.host), TrickyFields, 1000,
+            [&](const QString& scheme, const QString&) { schemes << scheme; }, RequestOptions{c.caFile});
         EXPECT_EQ(answer.via, ServerReply::Via::Nothing) << c.name;
         EXPECT_TRUE(answer.text.isEmpty()) << c.name;
         EXPECT_EQ(schemes, QStringList{QStringLiteral("https")}) << c.name;
@@ -273,8 +288,7 @@ TEST(PostFormTest, OnlyFailuresBeforeAnyConnectionCountAsUnreachable) {
         QString url;
         bool unreachable;
     } cases[] = {
-        {"closed port", url(QStringLiteral("https://"), QStringLiteral("127.0.0.1:%1").arg(test::closedPort())),
-         true},
+        {"closed port", url(QStringLiteral("https://"), QStringLiteral("127.0.0.1:%1").arg(test::closedPort())), true},
         {"connect time-out", url(QStringLiteral("https://"), QStringLiteral("127.0.0.1:%1").arg(full.port())), true},
         {"bad certificate", url(QStringLiteral("https://"), tlsServer.host()), false},
         {"stalled handshake", url(QStringLiteral("https://"), silent.host()), false},

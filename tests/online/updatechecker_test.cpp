@@ -18,6 +18,7 @@
 using namespace clavora;
 using namespace clavora::online;
 using clavora::test::LocalServer;
+using clavora::test::TestAuthority;
 
 namespace {
 
@@ -30,6 +31,7 @@ protected:
         UpdateCheckContext context =
             makeUpdateCheckContext(QStringLiteral("Zemtrak"), QStringLiteral("Clavora"), QStringLiteral("3.2"));
         context.webHost = host;
+        context.caFile = authority.caFile();
         context.storeFolder = folder.file(QStringLiteral("state/Zemtrak/Clavora"));
         context.pollIntervalMs = 20;
         context.timeoutMs = 3000;
@@ -41,10 +43,11 @@ protected:
     }
 
     test::TempFolder folder;
+    TestAuthority authority; // the servers' certificates are signed by it and the checks trust it
 };
 
 TEST_F(UpdateCheckerTest, TheWorkerStartsOnTheFirstTickAndItsResultsArriveOnTheGuiThreadInOrder) {
-    LocalServer server; // plain HTTP: the HTTPS attempt fails and the retry answers
+    LocalServer server(&authority);
     server.setReply(NewerReply);
     UpdateChecker checker(contextFor(server.host()));
     QStringList events;
@@ -62,7 +65,7 @@ TEST_F(UpdateCheckerTest, TheWorkerStartsOnTheFirstTickAndItsResultsArriveOnTheG
     checker.start();
     QTest::qWait(5);
     EXPECT_TRUE(server.requests().empty()); // nothing before the first tick
-    QTRY_VERIFY_WITH_TIMEOUT(checker.isFinished(), 10000);
+    ASSERT_TRUE(test::waitFor([&] { return checker.isFinished(); }, 10000));
 
     EXPECT_EQ(events,
               (QStringList{"message Read <b>this</b>", "finished 1", "notice 3.3 https://www.zemtrak.com/get/"}));
@@ -81,13 +84,33 @@ TEST_F(UpdateCheckerTest, TheWorkerStartsOnTheFirstTickAndItsResultsArriveOnTheG
     EXPECT_EQ(events.size(), 3);
 }
 
+// A server that HTTPS cannot reach at all (its attempts go to a proxy port where nothing listens) is asked once more
+// in clear; that reply may be anyone's, so its notice links to no other host: the notice falls back to the home page.
+TEST_F(UpdateCheckerTest, APlainReplyAnnouncesButItsForeignLinkIsDropped) {
+    LocalServer plain;
+    plain.setReply(NewerReply);
+    test::ScopedEnvironment environment("https_proxy",
+                                        QStringLiteral("http://127.0.0.1:%1").arg(test::closedPort()).toLatin1());
+    environment.set("no_proxy", QByteArray());
+    environment.set("NO_PROXY", QByteArray());
+    UpdateChecker checker(contextFor(plain.host()));
+    QSignalSpy notice(&checker, &UpdateChecker::showNotice);
+    checker.start();
+    ASSERT_TRUE(test::waitFor([&] { return checker.isFinished(); }, 10000));
+    ASSERT_EQ(plain.requests().size(), 1u);
+    ASSERT_EQ(notice.size(), 1);
+    EXPECT_EQ(notice[0][0].toString(), QStringLiteral("3.3"));
+    EXPECT_EQ(notice[0][1].toString(), QString());
+    EXPECT_EQ(stored(checkstore::CurrentVersion).toString(), QStringLiteral("3.3"));
+}
+
 TEST_F(UpdateCheckerTest, TheCommandStoresShowUpdateForTheNextStart) {
-    LocalServer server;
+    LocalServer server(&authority);
     server.setReply(NewerReply);
     {
         UpdateChecker checker(contextFor(server.host()));
         checker.start();
-        QTRY_VERIFY_WITH_TIMEOUT(checker.isFinished(), 10000);
+        ASSERT_TRUE(test::waitFor([&] { return checker.isFinished(); }, 10000));
         checker.setShowUpdates(false);
         EXPECT_EQ(stored(checkstore::ShowUpdate).toInt(), 0);
         EXPECT_EQ(stored(checkstore::HowMany).toInt(), 1); // the worker's values are kept
@@ -96,7 +119,7 @@ TEST_F(UpdateCheckerTest, TheCommandStoresShowUpdateForTheNextStart) {
     QSignalSpy finished(&next, &UpdateChecker::checkFinished);
     QSignalSpy notice(&next, &UpdateChecker::showNotice);
     next.start();
-    QTRY_VERIFY_WITH_TIMEOUT(next.isFinished(), 10000);
+    ASSERT_TRUE(test::waitFor([&] { return next.isFinished(); }, 10000));
     ASSERT_EQ(finished.size(), 1);
     EXPECT_FALSE(finished[0][0].toBool());
     EXPECT_TRUE(notice.isEmpty());
@@ -116,7 +139,7 @@ TEST_F(UpdateCheckerTest, AStoreThatCannotBeWrittenStillLetsTheCheckFinish) {
     UpdateChecker checker(context);
     QSignalSpy finished(&checker, &UpdateChecker::checkFinished);
     checker.start();
-    QTRY_VERIFY_WITH_TIMEOUT(checker.isFinished(), 10000);
+    ASSERT_TRUE(test::waitFor([&] { return checker.isFinished(); }, 10000));
     ASSERT_EQ(finished.size(), 1);
     EXPECT_TRUE(finished[0][0].toBool());
     EXPECT_TRUE(server.requests().empty());
@@ -129,7 +152,7 @@ TEST_F(UpdateCheckerTest, LeavingWhileTheRequestWaitsForTheServerReturnsAtOnce) 
     bool finished = false;
     QObject::connect(checker.get(), &UpdateChecker::checkFinished, [&] { finished = true; });
     checker->start();
-    QTRY_VERIFY_WITH_TIMEOUT(silent.connections() >= 1, 5000);
+    ASSERT_TRUE(test::waitFor([&] { return silent.connections() >= 1; }, 5000));
     QTest::qWait(50);
 
     QElapsedTimer clock;
@@ -140,7 +163,7 @@ TEST_F(UpdateCheckerTest, LeavingWhileTheRequestWaitsForTheServerReturnsAtOnce) 
 }
 
 TEST_F(UpdateCheckerTest, LeavingWhileTheServersMessageIsOpenReleasesTheWorker) {
-    LocalServer server;
+    LocalServer server(&authority);
     server.setReply(NewerReply);
     auto checker = std::make_unique<UpdateChecker>(contextFor(server.host()));
     bool messageShown = false;
@@ -157,7 +180,7 @@ TEST_F(UpdateCheckerTest, LeavingWhileTheServersMessageIsOpenReleasesTheWorker) 
         modal.exec();
     });
     checker->start();
-    QTRY_VERIFY_WITH_TIMEOUT(messageShown && !checker, 10000);
+    ASSERT_TRUE(test::waitFor([&] { return messageShown && !checker; }, 10000));
     EXPECT_LT(clock.elapsed(), 500);
 }
 
