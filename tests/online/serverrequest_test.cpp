@@ -128,29 +128,17 @@ TEST(PostFormTest, TheReplyIsDecodedByItsDeclaredCharset) {
         std::string body;
         QString text;
     } cases[] = {
-        {"text/plain; charset=iso-8859-1",
-         "Gr\xF6\xDF"
-         "e",
-         QStringLiteral("Größe")},
-        {"text/plain;charset=\"ISO-8859-1\"",
-         "Gr\xF6\xDF"
-         "e",
-         QStringLiteral("Größe")},
+        // Octal escapes: a hex escape would run on into the "e".
+        {"text/plain; charset=iso-8859-1", "Gr\366\337e", QStringLiteral("Größe")},
+        {"text/plain;charset=\"ISO-8859-1\"", "Gr\366\337e", QStringLiteral("Größe")},
         {"text/html; Charset=windows-1251; q=1", "\xCF\xF0\xE8\xE2\xE5\xF2", QStringLiteral("Привет")},
         {"text/plain; charset=Shift_JIS", "\x93\xFA\x96\x7B", QStringLiteral("日本")},
-        {"text/plain; charset=utf-8",
-         "Gr\xC3\xB6\xC3\x9F"
-         "e",
-         QStringLiteral("Größe")},
+        {"text/plain; charset=utf-8", "Gr\303\266\303\237e", QStringLiteral("Größe")},
+        // A byte the declared set has no character for becomes U+FFFD, the rest is kept.
+        {"text/plain; charset=us-ascii", "caf\351 ok", QString::fromUtf16(u"caf\uFFFD ok")},
         // No charset, or one nobody knows: UTF-8.
-        {"text/plain",
-         "Gr\xC3\xB6\xC3\x9F"
-         "e",
-         QStringLiteral("Größe")},
-        {"text/plain; charset=no-such-set",
-         "Gr\xC3\xB6\xC3\x9F"
-         "e",
-         QStringLiteral("Größe")},
+        {"text/plain", "Gr\303\266\303\237e", QStringLiteral("Größe")},
+        {"text/plain; charset=no-such-set", "Gr\303\266\303\237e", QStringLiteral("Größe")},
     };
     for (const auto& c : cases) {
         server.setContentType(c.contentType);
@@ -177,6 +165,13 @@ TEST(PostFormTest, ASlowReplyThatKeepsComingIsReadUntilTheOverallBound) {
     const PostResult endless = postForm(url(QStringLiteral("http://"), server.host()), TrickyFields, 1500, bounded);
     EXPECT_FALSE(endless.ok);
     EXPECT_FALSE(endless.unreachable);
+
+    // A reply that stops coming ends the attempt once no byte has come for the time-out, its headers already in.
+    server.setByteInterval(2000);
+    const PostResult stalled = postForm(url(QStringLiteral("http://"), server.host()), TrickyFields, 300);
+    EXPECT_FALSE(stalled.ok);
+    EXPECT_FALSE(stalled.unreachable);
+    EXPECT_TRUE(stalled.error.contains(QLatin1String("no data received"))) << stalled.error.toStdString();
 }
 
 TEST(PostFormTest, ACancelFromAnotherThreadEndsTheWaitAtOnce) {
