@@ -15,6 +15,10 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <sys/stat.h>
+#include <unistd.h>
+
 using namespace clavora;
 using namespace clavora::online;
 using clavora::test::LocalServer;
@@ -146,6 +150,19 @@ TEST_F(UpdateCheckerTest, AStoreThatCannotBeWrittenStillLetsTheCheckFinish) {
     EXPECT_TRUE(checker.result().log.text().startsWith(QLatin1String(checkmessage::StoreOpenProblem)));
 }
 
+// A pipe where Qt's INI files kept their lock used to stop the worker for good, and the program's exit with it.
+TEST_F(UpdateCheckerTest, APipeBesideTheStoreStopsNothing) {
+    LocalServer server(&authority);
+    server.setReply(NewerReply);
+    ASSERT_TRUE(QDir().mkpath(folder.file(QStringLiteral("state/Zemtrak/Clavora"))));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(storeFile() + QStringLiteral(".lock")).constData(), 0644), 0);
+    UpdateChecker checker(contextFor(server.host()));
+    checker.start();
+    ASSERT_TRUE(test::waitFor([&] { return checker.isFinished(); }, 10000));
+    EXPECT_EQ(server.requests().size(), 1u);
+    EXPECT_EQ(stored(checkstore::HowMany).toInt(), 1);
+}
+
 TEST_F(UpdateCheckerTest, LeavingWhileTheRequestWaitsForTheServerReturnsAtOnce) {
     test::SilentListener silent;
     auto checker = std::make_unique<UpdateChecker>(contextFor(silent.host()));
@@ -213,6 +230,70 @@ TEST(CheckStoreTest, KeepsValuesInItsSectionAndGivesDefaultsForTheRest) {
     EXPECT_FALSE(blocked.open());
     EXPECT_FALSE(blocked.writeInteger(checkstore::HowMany, 1));
     EXPECT_EQ(blocked.readInteger(checkstore::HowMany, 0), 0);
+}
+
+// What stands in the store's place is only read when it is a regular file of store size; a pipe or a device is a
+// store that does not open, at once. A pipe where the lock file of Qt's own INI files went is nothing to this store.
+TEST(CheckStoreTest, OnlyARegularFileOfStoreSizeIsRead) {
+    test::TempFolder folder;
+    const QString file = folder.file(QStringLiteral("updatecheck.ini"));
+    const QByteArray native = QFile::encodeName(file);
+    const struct {
+        const char* name;
+        std::function<void()> make;
+    } cases[] = {
+        {"pipe", [&] { ASSERT_EQ(::mkfifo(native.constData(), 0644), 0); }},
+        {"link to /dev/zero", [&] { ASSERT_EQ(::symlink("/dev/zero", native.constData()), 0); }},
+        {"a store with a megabyte after it",
+         [&] { test::writeBytes(file, "[Settings]\nHowMany=4\n" + QByteArray(1 << 20, ';')); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ::unlink(native.constData());
+        c.make();
+        IniCheckStore store(folder.path());
+        EXPECT_FALSE(store.open());
+        EXPECT_EQ(store.readInteger(checkstore::HowMany, 0), 0);
+        EXPECT_FALSE(store.writeInteger(checkstore::HowMany, 5));
+    }
+
+    ::unlink(native.constData());
+    ASSERT_EQ(::mkfifo(QFile::encodeName(file + QStringLiteral(".lock")).constData(), 0644), 0);
+    IniCheckStore store(folder.path());
+    ASSERT_TRUE(store.open());
+    EXPECT_TRUE(store.writeInteger(checkstore::HowMany, 5));
+    EXPECT_EQ(store.readInteger(checkstore::HowMany, 0), 5);
+}
+
+// Stores written by Qt's own INI files (earlier versions kept the store so) read back value for value, and a value
+// this store writes reads back in Qt's as well.
+TEST(CheckStoreTest, ReadsAndWritesTheValuesOfQtsIniFiles) {
+    test::TempFolder folder;
+    const QString values[] = {
+        QStringLiteral("3/14/26"),           QStringLiteral("14.03.26"),  QStringLiteral("A0B1C2"),
+        QStringLiteral("a, b; \"c\" = d\\"), QStringLiteral(" padded "),  QStringLiteral("@at the start"),
+        QStringLiteral("Größe 日本"),        QStringLiteral("tab\there"), QString(),
+    };
+    for (const QString& value : values) {
+        SCOPED_TRACE(value.toStdString());
+        const QString file = folder.file(QStringLiteral("updatecheck.ini"));
+        QFile::remove(file);
+        {
+            QSettings qt(file, QSettings::IniFormat);
+            qt.setValue(QStringLiteral("Settings/CurrentVersion"), value);
+            qt.setValue(QStringLiteral("Settings/HowMany"), 3);
+        }
+        IniCheckStore store(folder.path());
+        ASSERT_TRUE(store.open());
+        EXPECT_EQ(store.readString(checkstore::CurrentVersion, QStringLiteral("none")), value);
+        EXPECT_EQ(store.readInteger(checkstore::HowMany, 0), 3);
+
+        QFile::remove(file);
+        ASSERT_TRUE(store.writeString(checkstore::CurrentVersion, value));
+        EXPECT_EQ(store.readString(checkstore::CurrentVersion, QStringLiteral("none")), value);
+        EXPECT_EQ(QSettings(file, QSettings::IniFormat).value(QStringLiteral("Settings/CurrentVersion")).toString(),
+                  value);
+    }
 }
 
 // The state folder is the file system service's: the Linux one's XDG rules are tested with it.
