@@ -10,9 +10,10 @@
 
 namespace clavora::platform {
 
-// The most any file the program reads may hold unless the caller sets a bound of its own: its keys, options and
-// languages are text of a few kilobytes, and a file far beyond that is not one of them.
-inline constexpr qint64 MaxReadBytes = 16 * 1024 * 1024;
+// The most any file the program reads may hold unless the caller sets a bound of its own. Its key maps, options and
+// languages are text; even a key map of a million bindings stays well below this, while a link to an endless device
+// or a file of gigabytes is refused before it fills the memory.
+inline constexpr qint64 MaxReadBytes = 128 * 1024 * 1024;
 
 // What a path names, as far as the program cares.
 enum class FileKind {

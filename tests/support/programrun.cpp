@@ -96,6 +96,18 @@ bool ProgramRun::isRunning() const {
     return m_process.state() != QProcess::NotRunning;
 }
 
+bool ProgramRun::endsOnRequest(int timeoutMs) {
+    if (m_process.state() == QProcess::NotRunning) {
+        return false;
+    }
+    m_process.terminate();
+    if (m_process.waitForFinished(timeoutMs)) {
+        return true;
+    }
+    stop();
+    return false;
+}
+
 void ProgramRun::stop() {
     if (m_process.state() == QProcess::NotRunning) {
         return;

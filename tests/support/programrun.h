@@ -33,6 +33,9 @@ public:
     // Waits until a top-level window of the process with this exact title is mapped. Needs DISPLAY.
     bool waitForWindow(const QString& title, int timeoutMs = 20000);
     bool isRunning() const;
+    // Asks the program to end (SIGTERM, as a session does at logout) and waits up to TimeoutMs for it to do so. False
+    // when it had already ended or is still running then; it is killed in that case.
+    bool endsOnRequest(int timeoutMs);
     void stop();
     QString output();
     qint64 pid() const { return m_process.processId(); }
