@@ -40,6 +40,7 @@ UpdateCheckContext makeUpdateCheckContext(const QString& companyName, const QStr
     context.appTitle = companyName + QLatin1String(" - ") + productName;
     context.appVersion = appVersion;
     context.webHost = platform::makerWebHost();
+    context.caFile = platform::trustedAuthoritiesFile();
     context.storeFolder = checkStoreFolder(companyName, productName);
     context.localeName = userLocaleName();
     context.dateFormat = platform::locale().shortDateFormat();
