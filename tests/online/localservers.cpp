@@ -40,7 +40,10 @@ void addExtension(X509* certificate, X509* issuer, int nid, const char* value) {
     X509_EXTENSION_free(extension);
 }
 
-X509* makeCertificate(EVP_PKEY* key, const char* commonName, long serial, X509* issuer, EVP_PKEY* issuerKey) {
+// An authority's certificate (self-signed), or a server's for 127.0.0.1: signed by Issuer, or by its own key when
+// Issuer is null.
+X509* makeCertificate(EVP_PKEY* key, const char* commonName, long serial, X509* issuer, EVP_PKEY* issuerKey,
+                      bool authority) {
     X509* certificate = X509_new();
     require(certificate != nullptr, "X509_new");
     X509_set_version(certificate, 2);
@@ -52,7 +55,7 @@ X509* makeCertificate(EVP_PKEY* key, const char* commonName, long serial, X509* 
     X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>(commonName), -1, -1, 0);
     X509* signer = issuer ? issuer : certificate;
     X509_set_issuer_name(certificate, X509_get_subject_name(signer));
-    if (!issuer) {
+    if (authority) {
         addExtension(certificate, signer, NID_basic_constraints, "critical,CA:TRUE");
         addExtension(certificate, signer, NID_key_usage, "critical,keyCertSign,cRLSign");
     } else {
@@ -89,12 +92,14 @@ QString loopbackHost(int port) {
 
 } // namespace
 
-TestAuthority::TestAuthority() {
+TestAuthority::TestAuthority(ServerCertificate server) {
     m_caKey = EVP_EC_gen("P-256");
     m_serverKey = EVP_EC_gen("P-256");
     require(m_caKey && m_serverKey, "EVP_EC_gen");
-    m_caCertificate = makeCertificate(m_caKey, "Clavora test authority", 1, nullptr, m_caKey);
-    m_serverCertificate = makeCertificate(m_serverKey, "127.0.0.1", 2, m_caCertificate, m_caKey);
+    m_caCertificate = makeCertificate(m_caKey, "Clavora test authority", 1, nullptr, m_caKey, true);
+    m_serverCertificate = server == ServerCertificate::SelfSigned
+                              ? makeCertificate(m_serverKey, "127.0.0.1", 2, nullptr, m_serverKey, false)
+                              : makeCertificate(m_serverKey, "127.0.0.1", 2, m_caCertificate, m_caKey, false);
 
     QTemporaryFile file(QDir::tempPath() + QStringLiteral("/clavora-test-ca-XXXXXX.pem"));
     file.setAutoRemove(false);

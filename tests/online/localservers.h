@@ -22,11 +22,12 @@ class Server;
 
 namespace clavora::test {
 
-// A certificate authority and a server certificate for 127.0.0.1 that it signed, made with OpenSSL when constructed;
-// the authority's certificate is written in PEM to a temporary file for the client.
+// A certificate authority and a server certificate for 127.0.0.1 that it signed (or that signed itself), made with
+// OpenSSL when constructed; the authority's certificate is written in PEM to a temporary file for the client.
 class TestAuthority {
 public:
-    TestAuthority();
+    enum class ServerCertificate { SignedByTheAuthority, SelfSigned };
+    explicit TestAuthority(ServerCertificate server = ServerCertificate::SignedByTheAuthority);
     ~TestAuthority();
     TestAuthority(const TestAuthority&) = delete;
     TestAuthority& operator=(const TestAuthority&) = delete;

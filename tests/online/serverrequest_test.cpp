@@ -244,8 +244,10 @@ TEST(SendToServerTest, AServerUnreachableOverHttpsGetsTheSameFieldsOverHttp) {
 TEST(SendToServerTest, NoPlainRetryAfterATlsOrCertificateFailure) {
     TestAuthority authority;
     TestAuthority stranger; // a second authority, which signed nothing the server holds
+    TestAuthority selfSigned(TestAuthority::ServerCertificate::SelfSigned);
     LocalServer tlsServer(&authority);
     tlsServer.setReply("secure");
+    LocalServer selfSignedServer(&selfSigned);
     LocalServer plainServer; // answers anything in clear: a TLS handshake with it fails
     plainServer.setReply("<version>9.9</version>\r\n<url>http://evil.example/</url>\r\n<result>1</result>");
     test::SilentListener silent; // accepts and never answers: the handshake times out
@@ -256,6 +258,8 @@ TEST(SendToServerTest, NoPlainRetryAfterATlsOrCertificateFailure) {
     } cases[] = {
         {"untrusted certificate, system store", tlsServer.host(), QString()},
         {"certificate of another authority", tlsServer.host(), stranger.caFile()},
+        {"self-signed certificate", selfSignedServer.host(), QString()},
+        {"self-signed certificate, its signer's authority trusted", selfSignedServer.host(), selfSigned.caFile()},
         {"plain server on the HTTPS port", plainServer.host(), authority.caFile()},
         {"handshake never answered", silent.host(), authority.caFile()},
     };
@@ -270,6 +274,7 @@ TEST(SendToServerTest, NoPlainRetryAfterATlsOrCertificateFailure) {
     }
     EXPECT_TRUE(plainServer.requests().empty());
     EXPECT_TRUE(tlsServer.requests().empty());
+    EXPECT_TRUE(selfSignedServer.requests().empty());
 }
 
 // Which failures count as "could not reach the server at all".
