@@ -256,6 +256,8 @@ PostResult postForm(const QString& url, const FormFields& fields, int timeoutMs,
         return failure(QStringLiteral("Request abandoned"));
     }
 
+    // Declared before the handles, which may still close a socket through it as they are cleaned up.
+    Transfer transfer;
     EasyHandle easy(curl_easy_init());
     MultiHandle multi(curl_multi_init());
     if (!easy || !multi) {
@@ -267,7 +269,6 @@ PostResult postForm(const QString& url, const FormFields& fields, int timeoutMs,
     const QByteArray urlBytes = url.toUtf8();
     const QByteArray body = encodeForm(fields);
     const QByteArray caFile = options.caFile.toLocal8Bit();
-    Transfer transfer;
     char errorText[CURL_ERROR_SIZE] = {};
     curl_slist* headers = nullptr;
     headers = curl_slist_append(headers, "Content-Type: application/x-www-form-urlencoded; charset=utf-8");
