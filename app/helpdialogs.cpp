@@ -38,6 +38,7 @@ void MainWindow::openFeedbackDialog() {
     context.appTitle = m_context.identity.title;
     context.appVersion = m_context.identity.version;
     context.endpoint = online::feedbackEndpoint(platform::makerWebHost());
+    context.caFile = platform::trustedAuthoritiesFile();
     context.translate = [this](const QString& text) { return m_translator.translate(text); };
     online::FeedbackDialog dialog(std::move(context), this);
     centreOnScreen(dialog, *this);

@@ -34,15 +34,42 @@ void substituteReplacementCharacter(const void*, UConverterToUnicodeArgs* args, 
     ucnv_cbToUWriteUChars(args, &replacement, 1, 0, error);
 }
 
-Converter openCodePage(int codePage) {
+Converter openConverter(const char* name) {
     UErrorCode error = U_ZERO_ERROR;
-    const std::string name = "windows-" + std::to_string(codePage);
-    Converter converter(ucnv_open(name.c_str(), &error));
+    Converter converter(ucnv_open(name, &error));
     if (U_FAILURE(error)) {
         return Converter();
     }
     ucnv_setToUCallBack(converter.get(), substituteReplacementCharacter, nullptr, nullptr, nullptr, &error);
     return converter;
+}
+
+Converter openCodePage(int codePage) {
+    const std::string name = "windows-" + std::to_string(codePage);
+    return openConverter(name.c_str());
+}
+
+// Bytes through an open converter, to the end of the input.
+QString convert(UConverter* converter, QByteArrayView bytes) {
+    // Most converters yield at most one UTF-16 unit per byte; the buffer grows for those that do not.
+    QString text(bytes.size() + 16, Qt::Uninitialized);
+    auto* base = reinterpret_cast<UChar*>(text.data());
+    UChar* target = base;
+    const char* source = bytes.data();
+    const char* const sourceLimit = source + bytes.size();
+    for (;;) {
+        UErrorCode error = U_ZERO_ERROR;
+        ucnv_toUnicode(converter, &target, base + text.size(), &source, sourceLimit, nullptr, true, &error);
+        if (error != U_BUFFER_OVERFLOW_ERROR) {
+            break;
+        }
+        const qsizetype used = target - base;
+        text.resize(text.size() * 2);
+        base = reinterpret_cast<UChar*>(text.data());
+        target = base + used;
+    }
+    text.truncate(target - base);
+    return text;
 }
 
 // UTF-8 with every U+FEFF kept: the caller has already taken off the byte-order mark, and a second one is text.
@@ -207,25 +234,18 @@ QString decodeCodePage(QByteArrayView bytes, int codePage) {
         qCWarning(lcI18n) << "No converter for code page" << WesternCodePage << "- reading as Latin-1";
         return QString::fromLatin1(bytes);
     }
-    // A Windows code page yields at most one UTF-16 unit per byte; the loop only guards against a surprise.
-    QString text(bytes.size() + 16, Qt::Uninitialized);
-    auto* base = reinterpret_cast<UChar*>(text.data());
-    UChar* target = base;
-    const char* source = bytes.data();
-    const char* const sourceLimit = source + bytes.size();
-    for (;;) {
-        UErrorCode error = U_ZERO_ERROR;
-        ucnv_toUnicode(converter.get(), &target, base + text.size(), &source, sourceLimit, nullptr, true, &error);
-        if (error != U_BUFFER_OVERFLOW_ERROR) {
-            break;
-        }
-        const qsizetype used = target - base;
-        text.resize(text.size() * 2);
-        base = reinterpret_cast<UChar*>(text.data());
-        target = base + used;
+    return convert(converter.get(), bytes);
+}
+
+std::optional<QString> decodeCharset(QByteArrayView bytes, const QByteArray& charset) {
+    if (charset.isEmpty()) {
+        return std::nullopt;
     }
-    text.truncate(target - base);
-    return text;
+    const Converter converter = openConverter(charset.constData());
+    if (!converter) {
+        return std::nullopt;
+    }
+    return convert(converter.get(), bytes);
 }
 
 QString decodeWithFallback(QByteArrayView bytes, int ansiCodePage) {

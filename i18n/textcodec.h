@@ -43,6 +43,11 @@ QString decodeLenient(QByteArrayView bytes, Encoding encoding);
 // code page of the Western languages. A byte the page leaves unassigned becomes U+FFFD.
 QString decodeCodePage(QByteArrayView bytes, int codePage);
 
+// Bytes in the character set of that name, as a MIME charset or an IANA name gives it ("iso-8859-1", "UTF-8",
+// "windows-1251", "Shift_JIS"), letter case ignored; nullopt when no converter knows the name. A byte the set cannot
+// map becomes U+FFFD.
+std::optional<QString> decodeCharset(QByteArrayView bytes, const QByteArray& charset);
+
 // Text files that may be older than Unicode (the key map, the language code table): a byte-order mark selects
 // UTF-8, UTF-16 LE or UTF-16 BE (read leniently, the mark taken off); without one, well-formed UTF-8 is read as such
 // and anything else in the Windows code page AnsiCodePage. Never fails.

@@ -2,11 +2,8 @@
 // "Settings". Values are written through at once; a read that fails for any reason gives the caller's default.
 #pragma once
 
+#include <QByteArray>
 #include <QString>
-
-#include <memory>
-
-class QSettings;
 
 namespace clavora::online {
 
@@ -37,9 +34,10 @@ public:
     virtual bool writeInteger(const char* name, int value) = 0;
 };
 
-// The store as an INI file, Folder + "/updatecheck.ini". The folder is created when the store is opened. One object
-// per thread; two objects on the same file (the worker's and the menu command's) keep each other's values, since each
-// write rereads the file and changes only its own value.
+// The store as an INI file, Folder + "/updatecheck.ini". The folder is created when the store is opened; a store
+// whose file is there but cannot be read (not a regular file, unreadable, too large) does not open. One object per
+// thread; two objects on the same file (the worker's and the menu command's) keep each other's values, since each
+// write rereads the file and changes only its own value's line.
 class IniCheckStore : public ICheckStore {
 public:
     explicit IniCheckStore(QString folder);
@@ -54,6 +52,8 @@ public:
     const QString& fileName() const { return m_fileName; }
 
 private:
+    // The file's bytes, none when there is no file yet; false (logged) when it cannot be read.
+    bool load(QByteArray& bytes) const;
     bool write(const char* name, const QString& value);
 
     QString m_folder;

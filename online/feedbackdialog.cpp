@@ -304,7 +304,8 @@ void FeedbackDialog::post(const FormFields& fields) {
         };
         RequestOptions options;
         options.caFile = caFile;
-        *reply = sendToServer(endpoint, fields, timeoutMs, report, options);
+        // The feedback carries what the user wrote and their address: it goes over HTTPS or not at all.
+        *reply = sendToServer(endpoint, fields, timeoutMs, report, options, PlainRetry::Never);
         QMetaObject::invokeMethod(this, &FeedbackDialog::finishSending, Qt::QueuedConnection);
     });
 }

@@ -3,10 +3,15 @@
 // out its time-out while the program is leaving.
 #include "online/serverrequest.h"
 
+#include "i18n/textcodec.h"
+
 #include <QRegularExpression>
 
 #include <curl/curl.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
 #include <optional>
@@ -81,11 +86,24 @@ void initialiseCurlOnce() {
 struct Transfer {
     QByteArray body;
     bool cut = false; // the body reached MaxReplyBytes and the transfer was stopped on purpose
-    std::optional<std::chrono::steady_clock::time_point> requestSentAt;
+    // Set when the request goes out, then moved on by every byte of the response: the time-out counts from here.
+    std::optional<std::chrono::steady_clock::time_point> lastActivity;
+    // A socket of this request got as far as a TCP connection: the server was reached, whatever failed after.
+    bool connected = false;
 };
+
+void noteActivity(Transfer* transfer) {
+    transfer->lastActivity = std::chrono::steady_clock::now();
+}
+
+size_t noteHeader(char*, size_t size, size_t count, void* userData) {
+    noteActivity(static_cast<Transfer*>(userData));
+    return size * count;
+}
 
 size_t collectBody(char* data, size_t size, size_t count, void* userData) {
     auto* transfer = static_cast<Transfer*>(userData);
+    noteActivity(transfer);
     const size_t bytes = size * count;
     const qsizetype room = MaxReplyBytes - transfer->body.size();
     if (qsizetype(bytes) > room) {
@@ -99,8 +117,61 @@ size_t collectBody(char* data, size_t size, size_t count, void* userData) {
 
 // Called once the connection (and TLS) is up, right before the request goes out: the response time-out starts here.
 int connectionReady(void* userData, char*, char*, int, int) {
-    static_cast<Transfer*>(userData)->requestSentAt = std::chrono::steady_clock::now();
+    noteActivity(static_cast<Transfer*>(userData));
     return CURL_PREREQFUNC_OK;
+}
+
+// Curl closes its sockets through here, so that each can be asked first whether it ever had a peer: a socket that was
+// refused or timed out while connecting has none.
+int closeSocket(void* userData, curl_socket_t socket) {
+    sockaddr_storage peer{};
+    socklen_t length = sizeof peer;
+    if (::getpeername(socket, reinterpret_cast<sockaddr*>(&peer), &length) == 0) {
+        static_cast<Transfer*>(userData)->connected = true;
+    }
+    return ::close(socket);
+}
+
+// The charset parameter of a Content-Type value (`text/plain; charset="iso-8859-1"`), empty when there is none.
+QByteArray declaredCharset(const char* contentType) {
+    if (!contentType) {
+        return QByteArray();
+    }
+    const QList<QByteArray> parts = QByteArray(contentType).split(';');
+    for (qsizetype i = 1; i < parts.size(); ++i) {
+        const QByteArray parameter = parts[i].trimmed();
+        const qsizetype equals = parameter.indexOf('=');
+        if (equals < 0 || parameter.left(equals).trimmed().toLower() != "charset") {
+            continue;
+        }
+        QByteArray value = parameter.mid(equals + 1).trimmed();
+        if (value.size() >= 2 && value.startsWith('"') && value.endsWith('"')) {
+            value = value.mid(1, value.size() - 2);
+        }
+        return value;
+    }
+    return QByteArray();
+}
+
+QString decodeReply(const QByteArray& body, const char* contentType) {
+    const QByteArray charset = declaredCharset(contentType);
+    if (!charset.isEmpty()) {
+        if (std::optional<QString> text = text::decodeCharset(body, charset)) {
+            return *std::move(text);
+        }
+        qCInfo(lcOnline) << "Unknown charset" << charset << "in the reply; read as UTF-8";
+    }
+    return QString::fromUtf8(body);
+}
+
+// No connection was ever made: the name did not resolve, or connecting was refused or timed out. A connect time-out
+// (CURLOPT_CONNECTTIMEOUT) also covers the TLS handshake, so a time-out counts only when no socket had a peer.
+bool neverConnected(const Transfer& transfer, CURLcode result) {
+    if (transfer.connected) {
+        return false;
+    }
+    return result == CURLE_COULDNT_RESOLVE_HOST || result == CURLE_COULDNT_CONNECT ||
+           result == CURLE_OPERATION_TIMEDOUT;
 }
 
 bool isFormByteKept(char c) {
@@ -125,8 +196,8 @@ void appendFormEncoded(QByteArray& out, const QString& text) {
     }
 }
 
-PostResult failure(QString message) {
-    return PostResult{false, QString(), std::move(message)};
+PostResult failure(QString message, bool unreachable = false) {
+    return PostResult{false, QString(), std::move(message), unreachable};
 }
 
 } // namespace
@@ -185,6 +256,8 @@ PostResult postForm(const QString& url, const FormFields& fields, int timeoutMs,
         return failure(QStringLiteral("Request abandoned"));
     }
 
+    // Declared before the handles, which may still close a socket through it as they are cleaned up.
+    Transfer transfer;
     EasyHandle easy(curl_easy_init());
     MultiHandle multi(curl_multi_init());
     if (!easy || !multi) {
@@ -196,7 +269,6 @@ PostResult postForm(const QString& url, const FormFields& fields, int timeoutMs,
     const QByteArray urlBytes = url.toUtf8();
     const QByteArray body = encodeForm(fields);
     const QByteArray caFile = options.caFile.toLocal8Bit();
-    Transfer transfer;
     char errorText[CURL_ERROR_SIZE] = {};
     curl_slist* headers = nullptr;
     headers = curl_slist_append(headers, "Content-Type: application/x-www-form-urlencoded; charset=utf-8");
@@ -215,13 +287,22 @@ PostResult postForm(const QString& url, const FormFields& fields, int timeoutMs,
     curl_easy_setopt(h, CURLOPT_POSTFIELDS, body.constData());
     curl_easy_setopt(h, CURLOPT_HTTPHEADER, headerList.get());
     curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, limit);
-    // The response limit is watched below from the moment the request goes out; this only bounds the worst case.
-    curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, 2 * limit);
+    // The wait for data is watched below from the moment the request goes out; this bounds the whole request.
+    const long overall =
+        options.overallLimitMs > 0 ? long(options.overallLimitMs) : std::max(long(OverallLimitMs), 6 * limit);
+    curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, overall);
     curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorText);
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, collectBody);
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &transfer);
+    curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, noteHeader);
+    curl_easy_setopt(h, CURLOPT_HEADERDATA, &transfer);
     curl_easy_setopt(h, CURLOPT_PREREQFUNCTION, connectionReady);
     curl_easy_setopt(h, CURLOPT_PREREQDATA, &transfer);
+    curl_easy_setopt(h, CURLOPT_CLOSESOCKETFUNCTION, closeSocket);
+    curl_easy_setopt(h, CURLOPT_CLOSESOCKETDATA, &transfer);
+    // The connection is closed as the transfer ends, not kept for another: by the time the result is read, every
+    // socket has gone through closeSocket.
+    curl_easy_setopt(h, CURLOPT_FORBID_REUSE, 1L);
     // An abandoned name lookup is left to finish on its own instead of being waited for.
     curl_easy_setopt(h, CURLOPT_QUICK_EXIT, 1L);
     if (!caFile.isEmpty()) {
@@ -249,13 +330,13 @@ PostResult postForm(const QString& url, const FormFields& fields, int timeoutMs,
             break;
         }
         int waitMs = 1000;
-        if (transfer.requestSentAt) {
+        if (transfer.lastActivity) {
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                                  *transfer.requestSentAt + std::chrono::milliseconds(limit) - Clock::now())
+                                  *transfer.lastActivity + std::chrono::milliseconds(limit) - Clock::now())
                                   .count();
             if (left <= 0) {
                 stoppedBecause =
-                    QStringLiteral("Operation timed out after %1 milliseconds waiting for the response").arg(limit);
+                    QStringLiteral("Operation timed out after %1 milliseconds with no data received").arg(limit);
                 break;
             }
             waitMs = int(std::min<long long>(waitMs, left));
@@ -276,30 +357,37 @@ PostResult postForm(const QString& url, const FormFields& fields, int timeoutMs,
     if (result != CURLE_OK && !(result == CURLE_WRITE_ERROR && transfer.cut)) {
         const QString text =
             errorText[0] ? QString::fromUtf8(errorText) : QString::fromUtf8(curl_easy_strerror(result));
-        return failure(text);
+        return failure(text, neverConnected(transfer, result));
     }
     if (transfer.cut) {
         qCInfo(lcOnline) << "Reply of" << url << "cut at" << MaxReplyBytes << "bytes";
     }
-    return PostResult{true, QString::fromUtf8(transfer.body), QString()};
+    const char* contentType = nullptr;
+    curl_easy_getinfo(h, CURLINFO_CONTENT_TYPE, &contentType);
+    return PostResult{true, decodeReply(transfer.body, contentType), QString()};
 }
 
 ServerReply sendToServer(const QString& endpoint, const FormFields& fields, int timeoutMs, const FailureReport& report,
-                         const RequestOptions& options) {
-    return sendToServer(endpoint, fields, timeoutMs, report,
-                        [&options](const QString& url, const FormFields& sent, int limit) {
-                            return postForm(url, sent, limit, options);
-                        });
+                         const RequestOptions& options, PlainRetry retry) {
+    return sendToServer(
+        endpoint, fields, timeoutMs, report,
+        [&options](const QString& url, const FormFields& sent, int limit) {
+            return postForm(url, sent, limit, options);
+        },
+        retry);
 }
 
 ServerReply sendToServer(const QString& endpoint, const FormFields& fields, int timeoutMs, const FailureReport& report,
-                         const PostFunction& post) {
+                         const PostFunction& post, PlainRetry retry) {
     const PostResult secure = post(QLatin1String("https://") + endpoint, fields, timeoutMs);
     if (secure.ok) {
         return ServerReply{ServerReply::Via::Https, secure.reply};
     }
     if (report) {
         report(QStringLiteral("https"), secure.error);
+    }
+    if (retry == PlainRetry::Never || !secure.unreachable) {
+        return ServerReply{};
     }
     const PostResult plain = post(QLatin1String("http://") + endpoint, fields, timeoutMs);
     if (plain.ok) {

@@ -1,6 +1,7 @@
-// Requests to the maker's web server: a form POST that returns the reply text, the send that tries HTTPS and then
-// plain HTTP, and the reader of tagged reply lines. Every call blocks its caller and keeps no state, so any thread may
-// use them; the update check calls them on its worker, the feedback dialog on the GUI thread.
+// Requests to the maker's web server: a form POST that returns the reply text, the send that tries HTTPS and, only
+// when no connection could be made, plain HTTP, and the reader of tagged reply lines. Every call blocks its caller and
+// keeps no state, so any thread may use them; the update check calls them on its worker, the feedback dialog on the GUI
+// thread.
 #pragma once
 
 #include <QList>
@@ -33,6 +34,9 @@ QString feedbackEndpoint(const QString& webHost);
 // stored.
 inline constexpr qsizetype MaxReplyBytes = 64 * 1024;
 
+// However lively a reply, a request never takes longer than this (or six of its time-outs, when that is longer).
+inline constexpr int OverallLimitMs = 60 * 1000;
+
 // Lets another thread stop a request under way at once (the program is leaving). Once cancelled it stays so, and
 // every request handed this token fails without waiting for the network.
 class CancelToken {
@@ -58,12 +62,19 @@ struct RequestOptions {
     QString caFile;
     // Null: the request cannot be cancelled.
     CancelToken* cancel = nullptr;
+    // The bound on the whole request; 0: the larger of OverallLimitMs and six time-outs. Tests shorten it.
+    int overallLimitMs = 0;
 };
 
 struct PostResult {
     bool ok = false;
-    QString reply; // the body as UTF-8 text, at most MaxReplyBytes of it; the status code is not looked at
+    // The body, at most MaxReplyBytes of it, decoded by the charset its Content-Type declares, as UTF-8 when it
+    // declares none or one no converter knows; the status code is not looked at.
+    QString reply;
     QString error; // the transport's message when not ok
+    // Not ok because the server could not be reached at all: its name did not resolve, or no connection to it was
+    // made (refused or timed out). Any failure after that, a TLS handshake or a certificate check among them, is not.
+    bool unreachable = false;
 };
 
 // The fields as an application/x-www-form-urlencoded body: names and values as UTF-8, percent-encoded (a blank
@@ -72,8 +83,9 @@ QByteArray encodeForm(const FormFields& fields);
 
 // Posts Fields to Url ("https://..." in any letter case is sent over TLS, verified against the system's authorities;
 // anything else as plain http) with Connection: close and the form content type. TimeoutMs limits making the
-// connection and, separately, waiting for the whole response once connected. Fails with the transport's message on
-// name resolution, connection, TLS, time-out or cancellation; never retries.
+// connection and, once connected, each wait for data: the attempt ends when no byte of the response has come for
+// TimeoutMs, while a slow reply that keeps coming is read on up to the overall limit. Fails with the transport's
+// message on name resolution, connection, TLS, time-out or cancellation; never retries.
 PostResult postForm(const QString& url, const FormFields& fields, int timeoutMs, const RequestOptions& options = {});
 
 // Told of each failed attempt of sendToServer: the attempt's scheme ("https" or "http") and the error's message.
@@ -88,14 +100,20 @@ struct ServerReply {
 // Sends one request; postForm with fixed options in the program, a fake in tests.
 using PostFunction = std::function<PostResult(const QString& url, const FormFields& fields, int timeoutMs)>;
 
-// Posts Fields to "https://" + Endpoint; when that fails, the same fields once more to "http://" + Endpoint with the
-// same time-out. Endpoint is a host (with an optional port) followed by a path. Never fails: with both attempts
+// Whether a request may go over plain HTTP when HTTPS cannot reach the server. Requests that carry what the user
+// wrote or who they are never do.
+enum class PlainRetry { WhenUnreachable, Never };
+
+// Posts Fields to "https://" + Endpoint; when the server could not be reached over HTTPS at all (PostResult::
+// unreachable) and Retry allows it, the same fields once more to "http://" + Endpoint with the same time-out. After a
+// TLS or certificate failure, or any failure once connected, nothing goes over plain HTTP: whoever stands in the way
+// could answer it. Endpoint is a host (with an optional port) followed by a path. Never fails: with every attempt
 // failed the reply is empty.
 ServerReply sendToServer(const QString& endpoint, const FormFields& fields, int timeoutMs, const FailureReport& report,
-                         const RequestOptions& options = {});
-// The same two attempts, each made through Post.
+                         const RequestOptions& options = {}, PlainRetry retry = PlainRetry::WhenUnreachable);
+// The same attempts, each made through Post.
 ServerReply sendToServer(const QString& endpoint, const FormFields& fields, int timeoutMs, const FailureReport& report,
-                         const PostFunction& post);
+                         const PostFunction& post, PlainRetry retry = PlainRetry::WhenUnreachable);
 
 // The value of a reply line "<tag>value</tag>": Tag is lower-cased, the line must start with the opening tag and
 // end with the closing one, compared exactly; nothing is trimmed. Empty for anything else.

@@ -7,6 +7,7 @@
 
 #include <QLocale>
 #include <QRegularExpression>
+#include <QUrl>
 
 #include <algorithm>
 #include <limits>
@@ -39,6 +40,7 @@ UpdateCheckContext makeUpdateCheckContext(const QString& companyName, const QStr
     context.appTitle = companyName + QLatin1String(" - ") + productName;
     context.appVersion = appVersion;
     context.webHost = platform::makerWebHost();
+    context.caFile = platform::trustedAuthoritiesFile();
     context.storeFolder = checkStoreFolder(companyName, productName);
     context.localeName = userLocaleName();
     context.dateFormat = platform::locale().shortDateFormat();
@@ -95,6 +97,14 @@ CheckReply parseCheckReply(const QString& reply) {
     parsed.result = getTagValue(line(4), QStringLiteral("result"));
     parsed.important = getTagValue(line(6), QStringLiteral("important"));
     return parsed;
+}
+
+bool isMakerHttpsUrl(const QString& url, const QString& webHost) {
+    const QUrl link(url, QUrl::StrictMode);
+    const QUrl maker(QLatin1String("https://") + webHost, QUrl::StrictMode);
+    return link.isValid() && maker.isValid() &&
+           link.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0 && !link.host().isEmpty() &&
+           link.host().compare(maker.host(), Qt::CaseInsensitive) == 0;
 }
 
 QString cleanServerText(const QString& text, qsizetype maxLength) {
@@ -207,6 +217,13 @@ CheckResult runUpdateCheck(const UpdateCheckContext& context, const CheckService
     result.serverVersion = cleanServerText(parsed.version, MaxVersionLength);
     store.writeString(key::CurrentVersion, result.serverVersion);
     result.downloadUrl = cleanServerText(parsed.url, MaxUrlLength);
+    if (reply.via == ServerReply::Via::Http && !result.downloadUrl.isEmpty() &&
+        !isMakerHttpsUrl(result.downloadUrl, context.webHost)) {
+        // A plain reply may come from anyone on the way: its link may only lead to the maker's own site over HTTPS
+        // (a plain link could be answered by the same someone), else the notice opens the home page.
+        qCInfo(lcOnline) << "Link of a plain HTTP reply dropped:" << result.downloadUrl;
+        result.downloadUrl.clear();
+    }
     store.writeString(key::CurrentUrl, scrambleText(result.downloadUrl));
     const QString important = cleanServerText(parsed.important, MaxMessageLength);
     if (!important.trimmed().isEmpty() && services.showImportant) {

@@ -86,6 +86,9 @@ CheckReply parseCheckReply(const QString& reply);
 // Server text made fit to show or store: cut to MaxLength characters, control characters (line breaks too) turned
 // into blanks.
 QString cleanServerText(const QString& text, qsizetype maxLength);
+
+// True when Url is an https address on the host of WebHost (ports aside), letter case ignored.
+bool isMakerHttpsUrl(const QString& url, const QString& webHost);
 inline constexpr qsizetype MaxVersionLength = 64;
 inline constexpr qsizetype MaxUrlLength = 2048;
 inline constexpr qsizetype MaxMessageLength = 1000;

@@ -10,6 +10,11 @@
 
 namespace clavora::platform {
 
+// The most any file the program reads may hold unless the caller sets a bound of its own. Its key maps, options and
+// languages are text; even a key map of a million bindings stays well below this, while a link to an endless device
+// or a file of gigabytes is refused before it fills the memory.
+inline constexpr qint64 MaxReadBytes = 128 * 1024 * 1024;
+
 // What a path names, as far as the program cares.
 enum class FileKind {
     Missing,      // nothing at all, not even a dangling link
@@ -52,9 +57,10 @@ public:
     // Copies Source to Target; fails, leaving Target alone, when Target already exists.
     virtual bool copyFileNoOverwrite(const QString& source, const QString& target) = 0;
 
-    // Reads the whole file. Only a regular file (or a link to one) can be read: a device or a pipe fails at once
-    // instead of waiting for a writer. On failure the message names the path and the system's reason.
-    virtual Status readFile(const QString& path, QByteArray& contents) = 0;
+    // Reads the whole file: every file the program reads goes through here. Only a regular file (or a link to one)
+    // can be read: a device or a pipe fails at once instead of waiting for a writer or filling memory, and so does a
+    // file of more than MaxBytes. On failure the message names the path and the reason.
+    virtual Status readFile(const QString& path, QByteArray& contents, qint64 maxBytes = MaxReadBytes) = 0;
 
     // Replaces the file with Contents: written to a temporary file in the same folder, flushed to disk, then renamed
     // over the old one, so the old bytes survive any failure. A link is followed: its target is replaced and the

@@ -8,4 +8,8 @@ QString makerWebHost() {
     return configured.isEmpty() ? QStringLiteral(CLAVORA_DEFAULT_WEB_HOST) : configured;
 }
 
+QString trustedAuthoritiesFile() {
+    return qEnvironmentVariable("SSL_CERT_FILE");
+}
+
 } // namespace clavora::platform

@@ -41,7 +41,7 @@ public:
     bool createFolder(const QString&) override { return false; }
     FileKind fileKind(const QString&) override { return FileKind::Missing; }
     bool copyFileNoOverwrite(const QString&, const QString&) override { return false; }
-    Status readFile(const QString& path, QByteArray& contents) override {
+    Status readFile(const QString& path, QByteArray& contents, qint64 = MaxReadBytes) override {
         contents.clear();
         return Status::failure(QStringLiteral("Cannot open file \"%1\". %2").arg(path, unavailableReason()));
     }

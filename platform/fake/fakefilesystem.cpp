@@ -55,7 +55,7 @@ bool FakeFileSystem::copyFileNoOverwrite(const QString& source, const QString& t
     return !inReadOnlyFolder(target) && QFileInfo(source).isFile() && QFile::copy(source, target);
 }
 
-Status FakeFileSystem::readFile(const QString& path, QByteArray& contents) {
+Status FakeFileSystem::readFile(const QString& path, QByteArray& contents, qint64 maxBytes) {
     reads << path;
     if (unreadable.contains(path)) {
         return Status::failure(QStringLiteral("Cannot open file \"%1\". Permission denied").arg(path));
@@ -70,10 +70,15 @@ Status FakeFileSystem::readFile(const QString& path, QByteArray& contents) {
     if (!file.open(QIODevice::ReadOnly)) {
         return Status::failure(QStringLiteral("Cannot open file \"%1\". %2").arg(path, file.errorString()));
     }
-    contents = file.readAll();
+    if (file.size() > maxBytes) {
+        return Status::failure(
+            QStringLiteral("Cannot read file \"%1\". It is larger than %2 bytes").arg(path).arg(maxBytes));
+    }
+    QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError) {
         return Status::failure(QStringLiteral("Cannot read file \"%1\". %2").arg(path, file.errorString()));
     }
+    contents = std::move(bytes);
     return Status::success();
 }
 

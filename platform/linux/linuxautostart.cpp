@@ -16,6 +16,9 @@ namespace clavora::platform {
 
 namespace {
 
+// An entry is a dozen short lines; one far longer is not ours.
+constexpr qint64 MaxEntryBytes = 64 * 1024;
+
 // File names cannot hold "/".
 QString safeFileName(const QString& name) {
     QString file = name;
@@ -57,11 +60,12 @@ std::optional<QByteArray> LinuxAutostart::entryText(const QString& name, const Q
 }
 
 QString LinuxAutostart::readEntry(const QString& name) {
-    QFile file(entryPath(name));
-    if (!file.open(QIODevice::ReadOnly)) {
+    // Whatever stands in the entry's place (a pipe, a device, a huge file) reads as no entry.
+    QByteArray text;
+    if (!fileSystem().readFile(entryPath(name), text, MaxEntryBytes)) {
         return QString();
     }
-    const QHash<QString, QString> keys = readDesktopEntryGroup(file.readAll());
+    const QHash<QString, QString> keys = readDesktopEntryGroup(text);
     // An entry the desktop's session settings turned off is there but does not run: the option is off.
     if (desktopEntryBoolean(keys.value(QStringLiteral("Hidden")), false) ||
         !desktopEntryBoolean(keys.value(QStringLiteral("X-GNOME-Autostart-enabled")), true)) {

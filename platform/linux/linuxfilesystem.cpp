@@ -245,12 +245,25 @@ bool LinuxFileSystem::copyFileNoOverwrite(const QString& source, const QString& 
     return true;
 }
 
-Status LinuxFileSystem::readFile(const QString& path, QByteArray& contents) {
+Status LinuxFileSystem::readFile(const QString& path, QByteArray& contents, qint64 maxBytes) {
+    return readRegularFile(path, contents, maxBytes);
+}
+
+Status readRegularFile(const QString& path, QByteArray& contents, qint64 maxBytes) {
     int error = 0;
     FileDescriptor fd(openRegularForReading(native(path), error));
     if (fd.get() < 0) {
         return Status::failure(QStringLiteral("Cannot open file \"%1\". %2").arg(path, readReason(error)));
     }
+    const auto tooLarge = [&] {
+        return Status::failure(
+            QStringLiteral("Cannot read file \"%1\". It is larger than %2 bytes").arg(path).arg(maxBytes));
+    };
+    struct stat st {};
+    if (::fstat(fd.get(), &st) == 0 && st.st_size > maxBytes) {
+        return tooLarge();
+    }
+    // The size is only a hint (the kernel's own files say 0, a file may grow while read): the bytes are counted too.
     QByteArray bytes;
     char buffer[65536];
     for (;;) {
@@ -263,6 +276,9 @@ Status LinuxFileSystem::readFile(const QString& path, QByteArray& contents) {
         }
         if (n == 0) {
             break;
+        }
+        if (bytes.size() + n > maxBytes) {
+            return tooLarge();
         }
         bytes.append(buffer, n);
     }

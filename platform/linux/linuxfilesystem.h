@@ -7,6 +7,10 @@
 
 namespace clavora::platform {
 
+// The reader behind LinuxFileSystem::readFile, for the few files read below the service (the machine id, the
+// system's release and load): only a regular file of at most MaxBytes.
+Status readRegularFile(const QString& path, QByteArray& contents, qint64 maxBytes);
+
 class LinuxFileSystem : public IFileSystem {
 public:
     QString programFilePath() override;
@@ -17,7 +21,7 @@ public:
     bool createFolder(const QString& path) override;
     FileKind fileKind(const QString& path) override;
     bool copyFileNoOverwrite(const QString& source, const QString& target) override;
-    Status readFile(const QString& path, QByteArray& contents) override;
+    Status readFile(const QString& path, QByteArray& contents, qint64 maxBytes = MaxReadBytes) override;
     Status writeFileReplacing(const QString& path, const QByteArray& contents) override;
     bool removeFile(const QString& path) override;
 

@@ -2,7 +2,8 @@
 // uname; the processors' load from the kernel's run queue and pressure figures.
 #include "platform/systeminfo.h"
 
-#include <QFile>
+#include "platform/linux/linuxfilesystem.h"
+
 #include <QList>
 
 #include <algorithm>
@@ -18,11 +19,11 @@ namespace {
 constexpr qint64 MaxFileBytes = 64 * 1024;
 
 QByteArray readSmallFile(const char* path) {
-    QFile file(QString::fromLatin1(path));
-    if (!file.open(QIODevice::ReadOnly)) {
+    QByteArray bytes;
+    if (!readRegularFile(QString::fromLatin1(path), bytes, MaxFileBytes)) {
         return {};
     }
-    return file.read(MaxFileBytes);
+    return bytes;
 }
 
 } // namespace

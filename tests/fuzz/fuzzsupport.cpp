@@ -55,10 +55,14 @@ bool MemoryFileSystem::copyFileNoOverwrite(const QString& source, const QString&
     return true;
 }
 
-Status MemoryFileSystem::readFile(const QString& path, QByteArray& contents) {
+Status MemoryFileSystem::readFile(const QString& path, QByteArray& contents, qint64 maxBytes) {
     const auto found = files.constFind(path);
     if (found == files.constEnd()) {
         return Status::failure(QStringLiteral("Cannot open \"%1\". No such file.").arg(path));
+    }
+    if (found->size() > maxBytes) {
+        return Status::failure(
+            QStringLiteral("Cannot read \"%1\". It is larger than %2 bytes").arg(path).arg(maxBytes));
     }
     contents = *found;
     return Status::success();

@@ -353,22 +353,35 @@ TEST_F(FeedbackDialogTest, AnyOtherReplyFailsAndKeepsEverythingEntered) {
     }
 }
 
-TEST_F(FeedbackDialogTest, APlainHttpServerIsReachedThroughTheRetry) {
+// What the user wrote and their address never cross the network in clear: not after a failed handshake, and not
+// when HTTPS cannot reach the server at all (its attempts here go to a proxy port where nothing listens).
+TEST_F(FeedbackDialogTest, TheFeedbackNeverGoesOverPlainHttp) {
     LocalServer plain;
     plain.setReply("OK");
-    auto dialog = open(context(plain.host()));
-    text(*dialog)->setPlainText(QStringLiteral("Over http"));
-    BoxAnswerer answerer;
-    sendAndWait(*dialog);
-    ASSERT_EQ(answerer.boxes.size(), 1);
-    EXPECT_EQ(answerer.boxes[0].name, QStringLiteral("SuccessBox"));
-    EXPECT_FALSE(dialog->isVisible());
+    const QByteArray closedProxy = QStringLiteral("http://127.0.0.1:%1").arg(test::closedPort()).toLatin1();
+    for (const bool httpsUnreachable : {false, true}) {
+        test::ScopedEnvironment environment;
+        if (httpsUnreachable) {
+            environment.set("https_proxy", closedProxy);
+            environment.set("no_proxy", QByteArray());
+            environment.set("NO_PROXY", QByteArray());
+        }
+        auto dialog = open(context(plain.host()));
+        text(*dialog)->setPlainText(QStringLiteral("Not in clear"));
+        email(*dialog)->setText(QStringLiteral("a@b.cd"));
+        BoxAnswerer answerer;
+        sendAndWait(*dialog);
+        ASSERT_EQ(answerer.boxes.size(), 1) << httpsUnreachable;
+        EXPECT_EQ(answerer.boxes[0].name, QStringLiteral("FailureBox")) << httpsUnreachable;
+        EXPECT_TRUE(dialog->isVisible());
+    }
+    EXPECT_TRUE(plain.requests().empty());
 }
 
 TEST_F(FeedbackDialogTest, WhileSendingTheWindowRunsOnButTakesNoInput) {
-    test::SilentListener silent; // accepts and never answers: each attempt runs into its time-out
+    test::SilentListener silent; // accepts and never answers: the attempt runs into its time-out
     FeedbackContext c = context(silent.host());
-    c.timeoutMs = 400;
+    c.timeoutMs = 800;
     auto dialog = open(c);
     text(*dialog)->setPlainText(QStringLiteral("Anyone there?"));
 
@@ -400,7 +413,7 @@ TEST_F(FeedbackDialogTest, WhileSendingTheWindowRunsOnButTakesNoInput) {
     EXPECT_GE(ticks, 5); // the GUI thread kept running its timers during the 800 ms
     EXPECT_EQ(pointer, Qt::WaitCursor);
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
-    EXPECT_EQ(silent.connections(), 2); // HTTPS, then the plain retry; the swallowed clicks sent nothing more
+    EXPECT_EQ(silent.connections(), 1); // HTTPS only; the swallowed clicks sent nothing more
     ASSERT_EQ(answerer.boxes.size(), 1);
     EXPECT_EQ(answerer.boxes[0].name, QStringLiteral("FailureBox"));
     EXPECT_TRUE(dialog->isVisible());

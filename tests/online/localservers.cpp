@@ -18,6 +18,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <stdexcept>
 
 namespace clavora::test {
@@ -39,7 +40,10 @@ void addExtension(X509* certificate, X509* issuer, int nid, const char* value) {
     X509_EXTENSION_free(extension);
 }
 
-X509* makeCertificate(EVP_PKEY* key, const char* commonName, long serial, X509* issuer, EVP_PKEY* issuerKey) {
+// An authority's certificate (self-signed), or a server's for 127.0.0.1: signed by Issuer, or by its own key when
+// Issuer is null.
+X509* makeCertificate(EVP_PKEY* key, const char* commonName, long serial, X509* issuer, EVP_PKEY* issuerKey,
+                      bool authority) {
     X509* certificate = X509_new();
     require(certificate != nullptr, "X509_new");
     X509_set_version(certificate, 2);
@@ -51,7 +55,7 @@ X509* makeCertificate(EVP_PKEY* key, const char* commonName, long serial, X509* 
     X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>(commonName), -1, -1, 0);
     X509* signer = issuer ? issuer : certificate;
     X509_set_issuer_name(certificate, X509_get_subject_name(signer));
-    if (!issuer) {
+    if (authority) {
         addExtension(certificate, signer, NID_basic_constraints, "critical,CA:TRUE");
         addExtension(certificate, signer, NID_key_usage, "critical,keyCertSign,cRLSign");
     } else {
@@ -88,12 +92,14 @@ QString loopbackHost(int port) {
 
 } // namespace
 
-TestAuthority::TestAuthority() {
+TestAuthority::TestAuthority(ServerCertificate server) {
     m_caKey = EVP_EC_gen("P-256");
     m_serverKey = EVP_EC_gen("P-256");
     require(m_caKey && m_serverKey, "EVP_EC_gen");
-    m_caCertificate = makeCertificate(m_caKey, "Clavora test authority", 1, nullptr, m_caKey);
-    m_serverCertificate = makeCertificate(m_serverKey, "127.0.0.1", 2, m_caCertificate, m_caKey);
+    m_caCertificate = makeCertificate(m_caKey, "Clavora test authority", 1, nullptr, m_caKey, true);
+    m_serverCertificate = server == ServerCertificate::SelfSigned
+                              ? makeCertificate(m_serverKey, "127.0.0.1", 2, nullptr, m_serverKey, false)
+                              : makeCertificate(m_serverKey, "127.0.0.1", 2, m_caCertificate, m_caKey, false);
 
     QTemporaryFile file(QDir::tempPath() + QStringLiteral("/clavora-test-ca-XXXXXX.pem"));
     file.setAutoRemove(false);
@@ -136,7 +142,20 @@ LocalServer::LocalServer(const TestAuthority* authority) {
         std::unique_lock lock(m_mutex);
         m_requests.push_back(std::move(recorded));
         m_released.wait(lock, [this] { return !m_holding; });
-        response.set_content(m_reply, "text/plain");
+        if (m_byteIntervalMs <= 0) {
+            response.set_content(m_reply, m_contentType);
+            return;
+        }
+        response.set_chunked_content_provider(
+            m_contentType, [body = m_reply, interval = m_byteIntervalMs](size_t offset, httplib::DataSink& sink) {
+                if (offset >= body.size()) {
+                    sink.done();
+                    return true;
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(interval));
+                // A client that gave up ends the reply here.
+                return sink.write(body.data() + offset, 1);
+            });
     });
     m_port = m_server->bind_to_any_port("127.0.0.1");
     require(m_port > 0, "bind_to_any_port");
@@ -158,6 +177,16 @@ LocalServer::~LocalServer() {
 
 QString LocalServer::host() const {
     return loopbackHost(m_port);
+}
+
+void LocalServer::setContentType(std::string contentType) {
+    std::lock_guard lock(m_mutex);
+    m_contentType = std::move(contentType);
+}
+
+void LocalServer::setByteInterval(int ms) {
+    std::lock_guard lock(m_mutex);
+    m_byteIntervalMs = ms;
 }
 
 void LocalServer::setReply(std::string body) {

@@ -23,11 +23,12 @@ class Server;
 
 namespace clavora::test {
 
-// A certificate authority and a server certificate for 127.0.0.1 that it signed, made with OpenSSL when constructed;
-// the authority's certificate is written in PEM to a temporary file for the client.
+// A certificate authority and a server certificate for 127.0.0.1 that it signed (or that signed itself), made with
+// OpenSSL when constructed; the authority's certificate is written in PEM to a temporary file for the client.
 class TestAuthority {
 public:
-    TestAuthority();
+    enum class ServerCertificate { SignedByTheAuthority, SelfSigned };
+    explicit TestAuthority(ServerCertificate server = ServerCertificate::SignedByTheAuthority);
     ~TestAuthority();
     TestAuthority(const TestAuthority&) = delete;
     TestAuthority& operator=(const TestAuthority&) = delete;
@@ -55,7 +56,7 @@ struct RecordedRequest {
     }
 };
 
-// Answers every POST with the reply set last (200 OK, text/plain) and records the requests.
+// Answers every POST with the reply set last (200 OK, text/plain unless set) and records the requests.
 class LocalServer {
 public:
     // Plain HTTP, or HTTPS with Authority's server certificate.
@@ -72,6 +73,10 @@ public:
     // From here on a request is recorded at once but answered only when the server goes away: the client runs into
     // its time-out.
     void holdReplies();
+    // The Content-Type of the replies; "text/plain" unless set.
+    void setContentType(std::string contentType);
+    // Above 0: the reply's body goes out one byte at a time, this long apart (chunked), the headers at once.
+    void setByteInterval(int ms);
     std::vector<RecordedRequest> requests() const;
 
 private:
@@ -80,6 +85,8 @@ private:
     int m_port = 0;
     mutable std::mutex m_mutex;
     std::string m_reply;
+    std::string m_contentType = "text/plain";
+    int m_byteIntervalMs = 0;
     std::vector<RecordedRequest> m_requests;
     bool m_holding = false;
     std::condition_variable m_released;

@@ -121,6 +121,59 @@ TEST(PostFormTest, AnOverlongReplyIsCut) {
     EXPECT_EQ(result.reply.size(), MaxReplyBytes);
 }
 
+TEST(PostFormTest, TheReplyIsDecodedByItsDeclaredCharset) {
+    LocalServer server;
+    const struct {
+        const char* contentType;
+        std::string body;
+        QString text;
+    } cases[] = {
+        // Octal escapes: a hex escape would run on into the "e".
+        {"text/plain; charset=iso-8859-1", "Gr\366\337e", QStringLiteral("Größe")},
+        {"text/plain;charset=\"ISO-8859-1\"", "Gr\366\337e", QStringLiteral("Größe")},
+        {"text/html; Charset=windows-1251; q=1", "\xCF\xF0\xE8\xE2\xE5\xF2", QStringLiteral("Привет")},
+        {"text/plain; charset=Shift_JIS", "\x93\xFA\x96\x7B", QStringLiteral("日本")},
+        {"text/plain; charset=utf-8", "Gr\303\266\303\237e", QStringLiteral("Größe")},
+        // A byte the declared set has no character for becomes U+FFFD, the rest is kept.
+        {"text/plain; charset=us-ascii", "caf\351 ok", QString::fromUtf16(u"caf\uFFFD ok")},
+        // No charset, or one nobody knows: UTF-8.
+        {"text/plain", "Gr\303\266\303\237e", QStringLiteral("Größe")},
+        {"text/plain; charset=no-such-set", "Gr\303\266\303\237e", QStringLiteral("Größe")},
+    };
+    for (const auto& c : cases) {
+        server.setContentType(c.contentType);
+        server.setReply(c.body);
+        const PostResult result = postForm(url(QStringLiteral("http://"), server.host()), TrickyFields, 3000);
+        ASSERT_TRUE(result.ok) << c.contentType << ": " << result.error.toStdString();
+        EXPECT_EQ(result.reply, c.text) << c.contentType;
+    }
+}
+
+// The time-out limits each wait for data, not the whole reply: a reply that keeps coming is read to its end even when
+// it takes longer than the time-out, while the overall bound still ends one that never stops.
+TEST(PostFormTest, ASlowReplyThatKeepsComingIsReadUntilTheOverallBound) {
+    LocalServer server;
+    server.setByteInterval(150);
+    const std::string body = "<result>1</result>"; // 18 bytes: about 2.7 s, longer than the time-out
+    server.setReply(body);
+    const PostResult slow = postForm(url(QStringLiteral("http://"), server.host()), TrickyFields, 1500);
+    ASSERT_TRUE(slow.ok) << slow.error.toStdString();
+    EXPECT_EQ(slow.reply, QString::fromStdString(body));
+
+    RequestOptions bounded;
+    bounded.overallLimitMs = 1000;
+    const PostResult endless = postForm(url(QStringLiteral("http://"), server.host()), TrickyFields, 1500, bounded);
+    EXPECT_FALSE(endless.ok);
+    EXPECT_FALSE(endless.unreachable);
+
+    // A reply that stops coming ends the attempt once no byte has come for the time-out, its headers already in.
+    server.setByteInterval(2000);
+    const PostResult stalled = postForm(url(QStringLiteral("http://"), server.host()), TrickyFields, 300);
+    EXPECT_FALSE(stalled.ok);
+    EXPECT_FALSE(stalled.unreachable);
+    EXPECT_TRUE(stalled.error.contains(QLatin1String("no data received"))) << stalled.error.toStdString();
+}
+
 TEST(PostFormTest, ACancelFromAnotherThreadEndsTheWaitAtOnce) {
     test::SilentListener silent;
     CancelToken token;
@@ -142,18 +195,33 @@ TEST(PostFormTest, ACancelFromAnotherThreadEndsTheWaitAtOnce) {
     EXPECT_LT(clock.elapsed(), 100);
 }
 
-TEST(SendToServerTest, AFailedHttpsAttemptIsReportedAndTheSameFieldsGoOverHttp) {
-    LocalServer server; // plain only: the TLS handshake fails
+// A server that HTTPS cannot reach at all (here: its HTTPS port is closed) gets the same fields once more over plain
+// HTTP; the failed attempt is reported.
+TEST(SendToServerTest, AServerUnreachableOverHttpsGetsTheSameFieldsOverHttp) {
+    LocalServer server;
     const std::string reply =
         "<version>3.3</version>\r\n<url>http://x/</url>\n\n<result>1</result>\r\r\nodd \x01 bytes";
     server.setReply(reply);
+    const QString closedHost = QStringLiteral("127.0.0.1:%1").arg(test::closedPort());
+    QStringList urls;
+    const PostFunction httpsPortClosed = [&](const QString& sentTo, const FormFields& fields, int limit) {
+        urls << sentTo;
+        QString target = sentTo;
+        if (target.startsWith(QLatin1String("https://"))) {
+            target.replace(server.host(), closedHost);
+        }
+        return postForm(target, fields, limit);
+    };
     QStringList reports;
     const ServerReply answer = sendToServer(
         checkEndpoint(server.host()), TrickyFields, 3000,
-        [&](const QString& scheme, const QString& message) { reports << scheme + QLatin1Char(':') + message; });
+        [&](const QString& scheme, const QString& message) { reports << scheme + QLatin1Char(':') + message; },
+        httpsPortClosed);
 
     EXPECT_EQ(answer.via, ServerReply::Via::Http);
     EXPECT_EQ(answer.text, QString::fromStdString(reply));
+    EXPECT_EQ(urls, (QStringList{url(QStringLiteral("https://"), server.host()),
+                                 url(QStringLiteral("http://"), server.host())}));
     ASSERT_EQ(reports.size(), 1);
     EXPECT_TRUE(reports[0].startsWith(QLatin1String("https:"))) << reports[0].toStdString();
     EXPECT_GT(reports[0].size(), 7);
@@ -161,6 +229,76 @@ TEST(SendToServerTest, AFailedHttpsAttemptIsReportedAndTheSameFieldsGoOverHttp) 
     ASSERT_EQ(requests.size(), 1u);
     EXPECT_EQ(requests[0].body, TrickyBody);
     EXPECT_EQ(requests[0].path, CheckPath);
+
+    // A request that must not go in clear stops after the failed HTTPS attempt.
+    urls.clear();
+    const ServerReply refused =
+        sendToServer(feedbackEndpoint(server.host()), TrickyFields, 3000, nullptr, httpsPortClosed, PlainRetry::Never);
+    EXPECT_EQ(refused.via, ServerReply::Via::Nothing);
+    EXPECT_EQ(urls.size(), 1);
+    EXPECT_EQ(server.requests().size(), 1u);
+}
+
+// Once a connection was made, a failed HTTPS attempt is never followed by plain HTTP: a bad certificate, a broken
+// handshake or a stalled one may be someone on the way, who would read and answer the plain request.
+TEST(SendToServerTest, NoPlainRetryAfterATlsOrCertificateFailure) {
+    TestAuthority authority;
+    TestAuthority stranger; // a second authority, which signed nothing the server holds
+    TestAuthority selfSigned(TestAuthority::ServerCertificate::SelfSigned);
+    LocalServer tlsServer(&authority);
+    tlsServer.setReply("secure");
+    LocalServer selfSignedServer(&selfSigned);
+    LocalServer plainServer; // answers anything in clear: a TLS handshake with it fails
+    plainServer.setReply("<version>9.9</version>\r\n<url>http://evil.example/</url>\r\n<result>1</result>");
+    test::SilentListener silent; // accepts and never answers: the handshake times out
+    const struct {
+        const char* name;
+        QString host;
+        QString caFile;
+    } cases[] = {
+        {"untrusted certificate, system store", tlsServer.host(), QString()},
+        {"certificate of another authority", tlsServer.host(), stranger.caFile()},
+        {"self-signed certificate", selfSignedServer.host(), QString()},
+        {"self-signed certificate, its signer's authority trusted", selfSignedServer.host(), selfSigned.caFile()},
+        {"plain server on the HTTPS port", plainServer.host(), authority.caFile()},
+        {"handshake never answered", silent.host(), authority.caFile()},
+    };
+    for (const auto& c : cases) {
+        QStringList schemes;
+        const ServerReply answer = sendToServer(
+            checkEndpoint(c.host), TrickyFields, 1000,
+            [&](const QString& scheme, const QString&) { schemes << scheme; }, RequestOptions{c.caFile});
+        EXPECT_EQ(answer.via, ServerReply::Via::Nothing) << c.name;
+        EXPECT_TRUE(answer.text.isEmpty()) << c.name;
+        EXPECT_EQ(schemes, QStringList{QStringLiteral("https")}) << c.name;
+    }
+    EXPECT_TRUE(plainServer.requests().empty());
+    EXPECT_TRUE(tlsServer.requests().empty());
+    EXPECT_TRUE(selfSignedServer.requests().empty());
+}
+
+// Which failures count as "could not reach the server at all".
+TEST(PostFormTest, OnlyFailuresBeforeAnyConnectionCountAsUnreachable) {
+    TestAuthority authority;
+    LocalServer tlsServer(&authority);
+    test::SilentListener silent;
+    test::FullBacklogListener full;
+    const struct {
+        const char* name;
+        QString url;
+        bool unreachable;
+    } cases[] = {
+        {"closed port", url(QStringLiteral("https://"), QStringLiteral("127.0.0.1:%1").arg(test::closedPort())), true},
+        {"connect time-out", url(QStringLiteral("https://"), QStringLiteral("127.0.0.1:%1").arg(full.port())), true},
+        {"bad certificate", url(QStringLiteral("https://"), tlsServer.host()), false},
+        {"stalled handshake", url(QStringLiteral("https://"), silent.host()), false},
+        {"no response", url(QStringLiteral("http://"), silent.host()), false},
+    };
+    for (const auto& c : cases) {
+        const PostResult result = postForm(c.url, TrickyFields, 1000);
+        EXPECT_FALSE(result.ok) << c.name;
+        EXPECT_EQ(result.unreachable, c.unreachable) << c.name << ": " << result.error.toStdString();
+    }
 }
 
 TEST(SendToServerTest, HttpsThatAnswersIsTheOnlyAttempt) {

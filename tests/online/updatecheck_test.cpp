@@ -49,7 +49,7 @@ struct FakeServer {
         timeouts << timeoutMs;
         const bool secure = url.startsWith(QLatin1String("https://"));
         if ((secure && !httpsError.isEmpty()) || (!secure && !httpError.isEmpty())) {
-            return PostResult{false, QString(), secure ? httpsError : httpError};
+            return PostResult{false, QString(), secure ? httpsError : httpError, secure && httpsUnreachable};
         }
         return PostResult{true, reply, QString()};
     }
@@ -64,6 +64,7 @@ struct FakeServer {
     QString reply;
     QString httpsError;
     QString httpError;
+    bool httpsUnreachable = false; // the HTTPS failure is one of reaching the server at all, not of TLS
     QStringList urls;
     QList<FormFields> sent;
     QList<int> timeouts;
@@ -263,9 +264,11 @@ TEST_F(UpdateCheckTest, OverlongOrBinaryServerTextIsCutAndCleaned) {
     EXPECT_FALSE(result.noticeDue); // 200 digits are not a 32-bit number
 }
 
-TEST_F(UpdateCheckTest, APlainHttpAnswerAfterAFailedHttpsAttemptClearsTheLog) {
+TEST_F(UpdateCheckTest, APlainHttpAnswerAfterAnUnreachableHttpsServerClearsTheLog) {
     guid = InstallationId{QString(), true}; // logged before the request
-    server.httpsError = QStringLiteral("SSL connect error");
+    server.httpsError = QStringLiteral("Failed to connect to updates.example port 8443");
+    server.httpsUnreachable = true;
+    server.reply = checkReply(QStringLiteral("3.3"), QStringLiteral("https://updates.example/get/"));
     const CheckResult result = run();
     EXPECT_EQ(server.urls, (QStringList{"https://updates.example:8443/php/check2.php",
                                         "http://updates.example:8443/php/check2.php"}));
@@ -273,6 +276,48 @@ TEST_F(UpdateCheckTest, APlainHttpAnswerAfterAFailedHttpsAttemptClearsTheLog) {
     EXPECT_FALSE(result.log.failed());
     EXPECT_EQ(result.log.text(), QString());
     EXPECT_TRUE(result.noticeDue);
+    EXPECT_EQ(result.downloadUrl, QStringLiteral("https://updates.example/get/"));
+}
+
+// A certificate or handshake failure may be someone on the way: nothing follows in clear, and the check has no reply.
+TEST_F(UpdateCheckTest, ATlsFailureIsLoggedAndNoPlainRequestFollows) {
+    server.httpsError = QStringLiteral("SSL certificate problem: self-signed certificate");
+    const CheckResult result = run();
+    EXPECT_EQ(server.urls, QStringList{"https://updates.example:8443/php/check2.php"});
+    EXPECT_EQ(result.log.text(), QStringLiteral("HTTPS Response:\rSSL certificate problem: self-signed certificate"));
+    EXPECT_FALSE(result.noticeDue);
+    EXPECT_EQ(store.value(checkstore::CurrentVersion), QString());
+}
+
+// Whoever answers a plain request may have forged it: its link is followed only to the maker's own host over HTTPS,
+// anything else is dropped and the notice opens the home page. A reply over HTTPS keeps its link.
+TEST_F(UpdateCheckTest, APlainReplyLinksOnlyToTheMakersHostOverHttps) {
+    const struct {
+        QString link;
+        bool plainKeeps;
+    } cases[] = {
+        {QStringLiteral("https://updates.example/get/"), true},
+        {QStringLiteral("HTTPS://Updates.Example:443/get/?v=3.3"), true},
+        {QStringLiteral("http://updates.example/get/"), false}, // the download would come in clear as well
+        {QStringLiteral("https://evil.example/get/"), false},
+        {QStringLiteral("https://updates.example.evil.example/get/"), false},
+        {QStringLiteral("https://updates.example@evil.example/get/"), false},
+        {QStringLiteral("javascript:alert(1)"), false},
+        {QStringLiteral("updates.example/get/"), false},
+    };
+    for (const auto& c : cases) {
+        for (const bool plain : {false, true}) {
+            store.values.clear();
+            server.httpsError = plain ? QStringLiteral("Connection refused") : QString();
+            server.httpsUnreachable = plain;
+            server.reply = checkReply(QStringLiteral("3.3"), c.link);
+            const CheckResult result = run();
+            const bool kept = !plain || c.plainKeeps;
+            EXPECT_EQ(result.downloadUrl, kept ? c.link : QString()) << c.link.toStdString() << " plain " << plain;
+            EXPECT_EQ(unscrambleText(store.value(checkstore::CurrentUrl)), result.downloadUrl) << c.link.toStdString();
+            EXPECT_TRUE(result.noticeDue) << c.link.toStdString() << " plain " << plain;
+        }
+    }
 }
 
 TEST_F(UpdateCheckTest, AnErrorBeforeTheRequestBlocksTheEvaluationWhenHttpsAnswers) {
@@ -286,10 +331,12 @@ TEST_F(UpdateCheckTest, AnErrorBeforeTheRequestBlocksTheEvaluationWhenHttpsAnswe
 }
 
 TEST_F(UpdateCheckTest, BothAttemptsFailingAreLoggedInOrder) {
-    server.httpsError = QStringLiteral("TLS failed");
+    server.httpsError = QStringLiteral("Could not resolve host");
+    server.httpsUnreachable = true;
     server.httpError = QStringLiteral("Connection refused");
     const CheckResult result = run();
-    EXPECT_EQ(result.log.text(), QStringLiteral("HTTPS Response:\rTLS failed\r\rHTTP Response:\rConnection refused"));
+    EXPECT_EQ(result.log.text(),
+              QStringLiteral("HTTPS Response:\rCould not resolve host\r\rHTTP Response:\rConnection refused"));
     EXPECT_FALSE(result.noticeDue);
     EXPECT_EQ(store.value(checkstore::CurrentVersion), QString());
 }

@@ -15,9 +15,14 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <sys/stat.h>
+#include <unistd.h>
+
 using namespace clavora;
 using namespace clavora::online;
 using clavora::test::LocalServer;
+using clavora::test::TestAuthority;
 
 namespace {
 
@@ -30,6 +35,7 @@ protected:
         UpdateCheckContext context =
             makeUpdateCheckContext(QStringLiteral("Zemtrak"), QStringLiteral("Clavora"), QStringLiteral("3.2"));
         context.webHost = host;
+        context.caFile = authority.caFile();
         context.storeFolder = folder.file(QStringLiteral("state/Zemtrak/Clavora"));
         context.pollIntervalMs = 20;
         context.timeoutMs = 3000;
@@ -41,10 +47,11 @@ protected:
     }
 
     test::TempFolder folder;
+    TestAuthority authority; // the servers' certificates are signed by it and the checks trust it
 };
 
 TEST_F(UpdateCheckerTest, TheWorkerStartsOnTheFirstTickAndItsResultsArriveOnTheGuiThreadInOrder) {
-    LocalServer server; // plain HTTP: the HTTPS attempt fails and the retry answers
+    LocalServer server(&authority);
     server.setReply(NewerReply);
     UpdateChecker checker(contextFor(server.host()));
     QStringList events;
@@ -63,7 +70,7 @@ TEST_F(UpdateCheckerTest, TheWorkerStartsOnTheFirstTickAndItsResultsArriveOnTheG
     EXPECT_TRUE(checker.isTicking());
     QCoreApplication::processEvents();
     EXPECT_TRUE(server.requests().empty()); // nothing before the first tick
-    QTRY_VERIFY_WITH_TIMEOUT(checker.isFinished(), 10000);
+    ASSERT_TRUE(test::waitFor([&] { return checker.isFinished(); }, 10000));
 
     EXPECT_EQ(events,
               (QStringList{"message Read <b>this</b>", "finished 1", "notice 3.3 https://www.zemtrak.com/get/"}));
@@ -83,13 +90,33 @@ TEST_F(UpdateCheckerTest, TheWorkerStartsOnTheFirstTickAndItsResultsArriveOnTheG
     EXPECT_EQ(events.size(), 3);
 }
 
+// A server that HTTPS cannot reach at all (its attempts go to a proxy port where nothing listens) is asked once more
+// in clear; that reply may be anyone's, so its notice links to no other host: the notice falls back to the home page.
+TEST_F(UpdateCheckerTest, APlainReplyAnnouncesButItsForeignLinkIsDropped) {
+    LocalServer plain;
+    plain.setReply(NewerReply);
+    test::ScopedEnvironment environment("https_proxy",
+                                        QStringLiteral("http://127.0.0.1:%1").arg(test::closedPort()).toLatin1());
+    environment.set("no_proxy", QByteArray());
+    environment.set("NO_PROXY", QByteArray());
+    UpdateChecker checker(contextFor(plain.host()));
+    QSignalSpy notice(&checker, &UpdateChecker::showNotice);
+    checker.start();
+    ASSERT_TRUE(test::waitFor([&] { return checker.isFinished(); }, 10000));
+    ASSERT_EQ(plain.requests().size(), 1u);
+    ASSERT_EQ(notice.size(), 1);
+    EXPECT_EQ(notice[0][0].toString(), QStringLiteral("3.3"));
+    EXPECT_EQ(notice[0][1].toString(), QString());
+    EXPECT_EQ(stored(checkstore::CurrentVersion).toString(), QStringLiteral("3.3"));
+}
+
 TEST_F(UpdateCheckerTest, TheCommandStoresShowUpdateForTheNextStart) {
-    LocalServer server;
+    LocalServer server(&authority);
     server.setReply(NewerReply);
     {
         UpdateChecker checker(contextFor(server.host()));
         checker.start();
-        QTRY_VERIFY_WITH_TIMEOUT(checker.isFinished(), 10000);
+        ASSERT_TRUE(test::waitFor([&] { return checker.isFinished(); }, 10000));
         checker.setShowUpdates(false);
         EXPECT_EQ(stored(checkstore::ShowUpdate).toInt(), 0);
         EXPECT_EQ(stored(checkstore::HowMany).toInt(), 1); // the worker's values are kept
@@ -98,7 +125,7 @@ TEST_F(UpdateCheckerTest, TheCommandStoresShowUpdateForTheNextStart) {
     QSignalSpy finished(&next, &UpdateChecker::checkFinished);
     QSignalSpy notice(&next, &UpdateChecker::showNotice);
     next.start();
-    QTRY_VERIFY_WITH_TIMEOUT(next.isFinished(), 10000);
+    ASSERT_TRUE(test::waitFor([&] { return next.isFinished(); }, 10000));
     ASSERT_EQ(finished.size(), 1);
     EXPECT_FALSE(finished[0][0].toBool());
     EXPECT_TRUE(notice.isEmpty());
@@ -118,11 +145,24 @@ TEST_F(UpdateCheckerTest, AStoreThatCannotBeWrittenStillLetsTheCheckFinish) {
     UpdateChecker checker(context);
     QSignalSpy finished(&checker, &UpdateChecker::checkFinished);
     checker.start();
-    QTRY_VERIFY_WITH_TIMEOUT(checker.isFinished(), 10000);
+    ASSERT_TRUE(test::waitFor([&] { return checker.isFinished(); }, 10000));
     ASSERT_EQ(finished.size(), 1);
     EXPECT_TRUE(finished[0][0].toBool());
     EXPECT_TRUE(server.requests().empty());
     EXPECT_TRUE(checker.result().log.text().startsWith(QLatin1String(checkmessage::StoreOpenProblem)));
+}
+
+// A pipe where Qt's INI files kept their lock used to stop the worker for good, and the program's exit with it.
+TEST_F(UpdateCheckerTest, APipeBesideTheStoreStopsNothing) {
+    LocalServer server(&authority);
+    server.setReply(NewerReply);
+    ASSERT_TRUE(QDir().mkpath(folder.file(QStringLiteral("state/Zemtrak/Clavora"))));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(storeFile() + QStringLiteral(".lock")).constData(), 0644), 0);
+    UpdateChecker checker(contextFor(server.host()));
+    checker.start();
+    ASSERT_TRUE(test::waitFor([&] { return checker.isFinished(); }, 10000));
+    EXPECT_EQ(server.requests().size(), 1u);
+    EXPECT_EQ(stored(checkstore::HowMany).toInt(), 1);
 }
 
 TEST_F(UpdateCheckerTest, LeavingWhileTheRequestWaitsForTheServerReturnsAtOnce) {
@@ -134,7 +174,7 @@ TEST_F(UpdateCheckerTest, LeavingWhileTheRequestWaitsForTheServerReturnsAtOnce) 
     bool finished = false;
     QObject::connect(checker.get(), &UpdateChecker::checkFinished, [&] { finished = true; });
     checker->start();
-    QTRY_VERIFY_WITH_TIMEOUT(silent.connections() >= 1, 5000);
+    ASSERT_TRUE(test::waitFor([&] { return silent.connections() >= 1; }, 5000));
 
     QElapsedTimer clock;
     clock.start();
@@ -144,7 +184,7 @@ TEST_F(UpdateCheckerTest, LeavingWhileTheRequestWaitsForTheServerReturnsAtOnce) 
 }
 
 TEST_F(UpdateCheckerTest, LeavingWhileTheServersMessageIsOpenReleasesTheWorker) {
-    LocalServer server;
+    LocalServer server(&authority);
     server.setReply(NewerReply);
     auto checker = std::make_unique<UpdateChecker>(contextFor(server.host()));
     bool messageShown = false;
@@ -160,7 +200,7 @@ TEST_F(UpdateCheckerTest, LeavingWhileTheServersMessageIsOpenReleasesTheWorker) 
     });
     checker->start();
     // A worker still waiting for the message's answer would hold the reset, and the loop, for good.
-    QTRY_VERIFY_WITH_TIMEOUT(messageShown && !checker, 10000);
+    ASSERT_TRUE(test::waitFor([&] { return messageShown && !checker; }, 10000));
 }
 
 TEST(CheckStoreTest, KeepsValuesInItsSectionAndGivesDefaultsForTheRest) {
@@ -192,6 +232,70 @@ TEST(CheckStoreTest, KeepsValuesInItsSectionAndGivesDefaultsForTheRest) {
     EXPECT_FALSE(blocked.open());
     EXPECT_FALSE(blocked.writeInteger(checkstore::HowMany, 1));
     EXPECT_EQ(blocked.readInteger(checkstore::HowMany, 0), 0);
+}
+
+// What stands in the store's place is only read when it is a regular file of store size; a pipe or a device is a
+// store that does not open, at once. A pipe where the lock file of Qt's own INI files went is nothing to this store.
+TEST(CheckStoreTest, OnlyARegularFileOfStoreSizeIsRead) {
+    test::TempFolder folder;
+    const QString file = folder.file(QStringLiteral("updatecheck.ini"));
+    const QByteArray native = QFile::encodeName(file);
+    const struct {
+        const char* name;
+        std::function<void()> make;
+    } cases[] = {
+        {"pipe", [&] { ASSERT_EQ(::mkfifo(native.constData(), 0644), 0); }},
+        {"link to /dev/zero", [&] { ASSERT_EQ(::symlink("/dev/zero", native.constData()), 0); }},
+        {"a store with a megabyte after it",
+         [&] { test::writeBytes(file, "[Settings]\nHowMany=4\n" + QByteArray(1 << 20, ';')); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ::unlink(native.constData());
+        c.make();
+        IniCheckStore store(folder.path());
+        EXPECT_FALSE(store.open());
+        EXPECT_EQ(store.readInteger(checkstore::HowMany, 0), 0);
+        EXPECT_FALSE(store.writeInteger(checkstore::HowMany, 5));
+    }
+
+    ::unlink(native.constData());
+    ASSERT_EQ(::mkfifo(QFile::encodeName(file + QStringLiteral(".lock")).constData(), 0644), 0);
+    IniCheckStore store(folder.path());
+    ASSERT_TRUE(store.open());
+    EXPECT_TRUE(store.writeInteger(checkstore::HowMany, 5));
+    EXPECT_EQ(store.readInteger(checkstore::HowMany, 0), 5);
+}
+
+// Stores written by Qt's own INI files (earlier versions kept the store so) read back value for value, and a value
+// this store writes reads back in Qt's as well.
+TEST(CheckStoreTest, ReadsAndWritesTheValuesOfQtsIniFiles) {
+    test::TempFolder folder;
+    const QString values[] = {
+        QStringLiteral("3/14/26"),           QStringLiteral("14.03.26"),  QStringLiteral("A0B1C2"),
+        QStringLiteral("a, b; \"c\" = d\\"), QStringLiteral(" padded "),  QStringLiteral("@at the start"),
+        QStringLiteral("Größe 日本"),        QStringLiteral("tab\there"), QString(),
+    };
+    for (const QString& value : values) {
+        SCOPED_TRACE(value.toStdString());
+        const QString file = folder.file(QStringLiteral("updatecheck.ini"));
+        QFile::remove(file);
+        {
+            QSettings qt(file, QSettings::IniFormat);
+            qt.setValue(QStringLiteral("Settings/CurrentVersion"), value);
+            qt.setValue(QStringLiteral("Settings/HowMany"), 3);
+        }
+        IniCheckStore store(folder.path());
+        ASSERT_TRUE(store.open());
+        EXPECT_EQ(store.readString(checkstore::CurrentVersion, QStringLiteral("none")), value);
+        EXPECT_EQ(store.readInteger(checkstore::HowMany, 0), 3);
+
+        QFile::remove(file);
+        ASSERT_TRUE(store.writeString(checkstore::CurrentVersion, value));
+        EXPECT_EQ(store.readString(checkstore::CurrentVersion, QStringLiteral("none")), value);
+        EXPECT_EQ(QSettings(file, QSettings::IniFormat).value(QStringLiteral("Settings/CurrentVersion")).toString(),
+                  value);
+    }
 }
 
 // The state folder is the file system service's: the Linux one's XDG rules are tested with it.

@@ -87,7 +87,7 @@ TEST_F(UpdateCheckUiTest, OneNoticePerRunWithTheServersVersion) {
     ASSERT_NE(notice, nullptr);
     EXPECT_EQ(test::namedChild<QLabel>(*notice, "Label1")->text(), QStringLiteral("[UPDATE AVAILABLE]"));
     EXPECT_EQ(test::namedChild<QLabel>(*notice, "Label2")->text(), QStringLiteral("[Click to download] Clavora 3.3"));
-    QTRY_VERIFY(notice->isVisible());
+    ASSERT_TRUE(test::waitFor([&] { return notice->isVisible(); }, 5000));
 
     emit checker->showNotice(QStringLiteral("3.4"), QString());
     EXPECT_EQ(ui->notice(), notice);

@@ -47,9 +47,9 @@ protected:
 
     // Waits until the notice is up and its opening animation is over.
     static void waitUntilShown(UpdateNotice& notice) {
-        QTRY_VERIFY_WITH_TIMEOUT(notice.isVisible() && notice.size() == QSize(320, 68), 3000);
+        ASSERT_TRUE(test::waitFor([&] { return notice.isVisible() && notice.size() == QSize(320, 68); }, 10000));
         auto* opening = notice.findChild<QTimer*>(QStringLiteral("TimerStart"));
-        QTRY_VERIFY_WITH_TIMEOUT(opening == nullptr || !opening->isActive(), 3000);
+        ASSERT_TRUE(test::waitFor([&] { return opening == nullptr || !opening->isActive(); }, 10000));
     }
 
     // A mouse event on Target as the window system delivers it: Global is where the pointer is on the screen.
@@ -118,7 +118,7 @@ TEST_F(UpdateNoticeTest, ClosesByItselfElevenSecondsAfterItWasMadeEvenDuringADra
         }
     });
     closing->setInterval(20);
-    QTRY_VERIFY_WITH_TIMEOUT(!notice->isVisible(), 20000);
+    ASSERT_TRUE(test::waitFor([&] { return !notice->isVisible(); }, 20000));
     EXPECT_TRUE(upAfterTheTenth);
     EXPECT_EQ(rounds, 11);
     EXPECT_EQ(notice->closeCountdown(), 0);
@@ -177,9 +177,13 @@ TEST_F(UpdateNoticeTest, TheCloseButtonHidesItAndTheLinkLightsUpUnderThePointer)
     auto* link = test::namedChild<QLabel>(*notice, "Label2");
 
     QCursor::setPos(notice->mapToGlobal(QPoint(-50, 200)));
-    QTRY_COMPARE(link->palette().color(QPalette::WindowText), notice->palette().color(QPalette::WindowText));
+    EXPECT_TRUE(test::waitFor(
+        [&] { return link->palette().color(QPalette::WindowText) == notice->palette().color(QPalette::WindowText); },
+        10000));
     QCursor::setPos(link->mapToGlobal(link->rect().center()));
-    QTRY_COMPARE(link->palette().color(QPalette::WindowText), notice->palette().color(QPalette::Highlight));
+    EXPECT_TRUE(test::waitFor(
+        [&] { return link->palette().color(QPalette::WindowText) == notice->palette().color(QPalette::Highlight); },
+        10000));
     EXPECT_NE(notice->palette().color(QPalette::Highlight), notice->palette().color(QPalette::WindowText));
 
     QTest::mouseClick(test::namedChild<QToolButton>(*notice, "Button1"), Qt::LeftButton);

@@ -285,6 +285,42 @@ TEST(LinuxFileSystemTest, OnlyRegularFilesAreReadOrCopied) {
     EXPECT_LT(clock.elapsed(), 5000);
 }
 
+// A file beyond the reader's bound is refused whole, whether its size says so or only its bytes do (the kernel's own
+// files say 0); up to the bound it is read whole.
+TEST(LinuxFileSystemTest, AFileBeyondTheBoundIsRefused) {
+    test::TempFolder folder;
+    const QString file = folder.file("keys.db");
+    test::writeBytes(file, QByteArray(100, 'k'));
+    ASSERT_EQ(::symlink("keys.db", QFile::encodeName(folder.file("link")).constData()), 0);
+    QByteArray maps;
+    ASSERT_TRUE(LinuxFileSystem().readFile(QStringLiteral("/proc/self/maps"), maps).ok());
+    ASSERT_GT(maps.size(), 100);
+    const struct {
+        QString path;
+        qint64 bound;
+        bool read;
+    } cases[] = {
+        {file, 100, true},
+        {file, 99, false},
+        {folder.file("link"), 99, false},
+        {QStringLiteral("/proc/self/maps"), 100, false},
+    };
+    LinuxFileSystem fs;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path.toStdString() + " within " + std::to_string(c.bound));
+        QByteArray contents = "untouched";
+        const Status status = fs.readFile(c.path, contents, c.bound);
+        EXPECT_EQ(status.ok(), c.read) << status.message().toStdString();
+        if (c.read) {
+            EXPECT_EQ(contents, QByteArray(100, 'k'));
+        } else {
+            EXPECT_EQ(contents, "untouched");
+            EXPECT_TRUE(status.message().contains(c.path)) << status.message().toStdString();
+            EXPECT_TRUE(status.message().contains("larger than")) << status.message().toStdString();
+        }
+    }
+}
+
 TEST(LinuxFileSystemTest, FileKindTellsWhatIsThere) {
     test::TempFolder folder;
     test::writeBytes(folder.file("file"), "x");
@@ -394,6 +430,38 @@ TEST_F(LinuxAutostartTest, APathThatCannotBeQuotedSafelyIsRefusedWithAMessage) {
         EXPECT_FALSE(written.message().contains('\n'));
         EXPECT_FALSE(QFileInfo::exists(m_files.configFolder + "/autostart/Zemtrak - Clavora.desktop"));
     }
+}
+
+// The entry is read at start-up: a pipe in its place used to stop the program there, a link to a device to fill its
+// memory. Whatever is not a regular file of entry size reads as no entry, at once.
+TEST(LinuxAutostartFilesTest, WhatIsNoEntryFileReadsAsNoEntry) {
+    test::TempFolder folder;
+    ScopedEnvironment env("XDG_CONFIG_HOME", QFile::encodeName(folder.path()));
+    ASSERT_TRUE(QDir().mkpath(folder.file("autostart")));
+    const QByteArray entry = "[Desktop Entry]\nType=Application\nExec=\"/opt/clavora/clavora\" /auto\n";
+    const QString file = folder.file("autostart/Zemtrak - Clavora.desktop");
+    const QByteArray path = QFile::encodeName(file);
+    const struct {
+        const char* name;
+        std::function<void()> make;
+    } cases[] = {
+        {"pipe", [&] { ASSERT_EQ(::mkfifo(path.constData(), 0644), 0); }},
+        {"link to /dev/zero", [&] { ASSERT_EQ(::symlink("/dev/zero", path.constData()), 0); }},
+        {"folder", [&] { ASSERT_EQ(::mkdir(path.constData(), 0755), 0); }},
+        {"a valid entry with a megabyte after it", [&] { test::writeBytes(file, entry + QByteArray(1 << 20, '#')); }},
+    };
+    LinuxAutostart autostart;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ::unlink(path.constData());
+        ::rmdir(path.constData());
+        c.make();
+        EXPECT_EQ(autostart.readEntry("Zemtrak - Clavora"), QString());
+    }
+    // The same entry on its own is read.
+    ::rmdir(path.constData());
+    test::writeBytes(file, entry);
+    EXPECT_EQ(autostart.readEntry("Zemtrak - Clavora"), QStringLiteral("\"/opt/clavora/clavora\" /auto"));
 }
 
 TEST(DesktopEntryTest, ValuesAreEscapedForTheirTypeAndReadBackAsWritten) {

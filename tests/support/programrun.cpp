@@ -126,6 +126,18 @@ int ProgramRun::exitCode() const {
     return m_process.exitCode();
 }
 
+bool ProgramRun::endsOnRequest(int timeoutMs) {
+    if (m_process.state() == QProcess::NotRunning) {
+        return false;
+    }
+    m_process.terminate();
+    if (m_process.waitForFinished(timeoutMs)) {
+        return true;
+    }
+    stop();
+    return false;
+}
+
 void ProgramRun::stop() {
     if (m_process.state() == QProcess::NotRunning) {
         return;
@@ -135,19 +147,6 @@ void ProgramRun::stop() {
         m_process.kill();
         m_process.waitForFinished(5000);
     }
-}
-
-bool ProgramRun::endWithin(int timeoutMs) {
-    if (m_process.state() == QProcess::NotRunning) {
-        return true;
-    }
-    m_process.terminate();
-    if (m_process.waitForFinished(timeoutMs)) {
-        return true;
-    }
-    m_process.kill();
-    m_process.waitForFinished(5000);
-    return false;
 }
 
 QString ProgramRun::output() {

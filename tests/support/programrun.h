@@ -35,10 +35,10 @@ public:
     bool isRunning() const;
     // The exit code once the program has ended by itself; -1 while it runs or after a crash.
     int exitCode() const;
+    // Asks the program to end (SIGTERM, as a session does at logout) and waits up to TimeoutMs for it to do so. False
+    // when it had already ended or is still running then; it is killed in that case.
+    bool endsOnRequest(int timeoutMs);
     void stop();
-    // Asks the program to end, as the session does, and waits up to TimeoutMs for it: false when it is still there
-    // (then it is killed).
-    bool endWithin(int timeoutMs);
     QString output();
     // Waits until the program's main window is the active window by the program's own account (its debug log,
     // which this turns on before start()): keys typed from then on are the window's.
