@@ -82,9 +82,11 @@ TEST(PostFormTest, HttpsInAnyLetterCaseIsVerifiedAgainstTheGivenAuthority) {
     EXPECT_FALSE(postForm(url(QStringLiteral("http://"), server.host()), TrickyFields, 3000).ok);
 }
 
-// Each failure comes back as a message, within the request's limit.
+// Each failure comes back as a message, within the request's limit: a closed port at once, without waiting for the
+// limit; a time-out once the limit has passed, and before twice the limit, since the wait for the response is a limit
+// of its own, not added to the connection's. (The margins are whole seconds, so a loaded machine keeps within them.)
 TEST(PostFormTest, FailuresReturnTheTransportsMessageWithinTheirLimit) {
-    constexpr int Limit = 1000;
+    constexpr int Limit = 2000;
     test::SilentListener silent;
     test::FullBacklogListener full;
     const struct {
@@ -93,10 +95,9 @@ TEST(PostFormTest, FailuresReturnTheTransportsMessageWithinTheirLimit) {
         qint64 atLeastMs;
         qint64 atMostMs;
     } cases[] = {
-        {"closed port", QStringLiteral("127.0.0.1:%1").arg(test::closedPort()), 0, 300},
-        // Upper bounds below twice the limit: the response wait is its own limit, not connect and response added.
-        {"connect time-out", QStringLiteral("127.0.0.1:%1").arg(full.port()), Limit - 50, Limit + 600},
-        {"response time-out", silent.host(), Limit - 50, Limit + 600},
+        {"closed port", QStringLiteral("127.0.0.1:%1").arg(test::closedPort()), 0, Limit - 1},
+        {"connect time-out", QStringLiteral("127.0.0.1:%1").arg(full.port()), Limit - 50, 2 * Limit - 1},
+        {"response time-out", silent.host(), Limit - 50, 2 * Limit - 1},
     };
     for (const auto& c : cases) {
         for (const char* scheme : {"http://", "https://"}) {
@@ -174,25 +175,27 @@ TEST(PostFormTest, ASlowReplyThatKeepsComingIsReadUntilTheOverallBound) {
     EXPECT_TRUE(stalled.error.contains(QLatin1String("no data received"))) << stalled.error.toStdString();
 }
 
+// The server never answers and the request would wait a minute: the cancel, once the request waits, ends it.
 TEST(PostFormTest, ACancelFromAnotherThreadEndsTheWaitAtOnce) {
+    constexpr int Limit = 60000;
     test::SilentListener silent;
     CancelToken token;
     const RequestOptions options{QString(), &token};
-    std::thread canceller([&token] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    std::thread canceller([&] {
+        test::waitFor([&] { return silent.connections() >= 1; }, 10000);
         token.cancel();
     });
     QElapsedTimer clock;
     clock.start();
-    const PostResult result = postForm(url(QStringLiteral("http://"), silent.host()), TrickyFields, 10000, options);
+    const PostResult result = postForm(url(QStringLiteral("http://"), silent.host()), TrickyFields, Limit, options);
     const qint64 elapsed = clock.elapsed();
     canceller.join();
     EXPECT_FALSE(result.ok);
-    EXPECT_LT(elapsed, 1000);
-    // A cancelled token stops the next request before it starts.
-    clock.start();
-    EXPECT_FALSE(postForm(url(QStringLiteral("http://"), silent.host()), TrickyFields, 10000, options).ok);
-    EXPECT_LT(clock.elapsed(), 100);
+    EXPECT_LT(elapsed, Limit) << "it waited for the time-out";
+    // A cancelled token stops the next request before it starts: the server sees no other connection.
+    const int connections = silent.connections();
+    EXPECT_FALSE(postForm(url(QStringLiteral("http://"), silent.host()), TrickyFields, Limit, options).ok);
+    EXPECT_EQ(silent.connections(), connections);
 }
 
 // A server that HTTPS cannot reach at all (here: its HTTPS port is closed) gets the same fields once more over plain
