@@ -29,6 +29,7 @@ protected:
                                .value(0);
         if (!id.isEmpty()) {
             runCommand("xdotool", {"windowfocus", "--sync", id});
+            waitFor([&] { return runCommand("xdotool", {"getwindowfocus"}).trimmed() == id; }, 10000);
         }
         return id;
     }
@@ -47,17 +48,23 @@ protected:
 
 // Ended by the system while the feedback is being sent, the program ends once the send has given up.
 TEST_F(FeedbackE2E, AnEndRequestDuringTheSendEndsTheProgramOnceTheSendHasGivenUp) {
-    LocalServer server; // plain http: the HTTPS attempt fails, the plain retry is held until the program gives up
+    // Over HTTPS, which the program trusts through the test's authority; the reply is held until the program gives
+    // up (feedback is never retried in clear).
+    TestAuthority authority;
+    LocalServer server(&authority);
     server.holdReplies();
     ProgramRun run(m_programDir + "/clavora", m_home);
     run.environment().insert("CLAVORA_WEB_HOST", server.host());
+    run.environment().insert("SSL_CERT_FILE", authority.caFile());
     run.environment().insert("QT_LOGGING_RULES", "clavora.online.info=true");
     ASSERT_TRUE(run.start());
     const QString main = focusedWindow(run, Title);
     ASSERT_FALSE(main.isEmpty()) << run.output().toStdString();
 
     // Soundboard is the first menu of the bar, Help the fourth; Send Feedback... is the one above About...
+    const QStringList closed = visibleWindowsOf(run.pid());
     runCommand("xdotool", {"mousemove", "--window", main, "30", "10", "click", "1"});
+    ASSERT_TRUE(waitForNewWindowOf(run.pid(), closed)) << "the menu did not open";
     keys({"Right", "Right", "Right", "Up", "Up", "Return"});
     ASSERT_FALSE(focusedWindow(run, FeedbackTitle).isEmpty()) << "the menu item did not open the dialog";
     runCommand("xdotool", {"type", "--delay", "20", "Goodbye"});
@@ -68,8 +75,8 @@ TEST_F(FeedbackE2E, AnEndRequestDuringTheSendEndsTheProgramOnceTheSendHasGivenUp
     ASSERT_TRUE(waitFor([&] { return !run.isRunning(); }, 30000)) << "the end request was lost";
     EXPECT_EQ(run.exitCode(), 0);
     const QString output = run.output();
-    // The send ran to its end: the worker reported the plain attempt running out before the program ended.
-    EXPECT_TRUE(output.contains(QRegularExpression(R"(Feedback over "?http"? failed)"))) << output.toStdString();
+    // The send ran to its end: the worker reported its attempt running out before the program ended.
+    EXPECT_TRUE(output.contains(QRegularExpression(R"(Feedback over "?https"? failed)"))) << output.toStdString();
 }
 
 } // namespace
