@@ -70,6 +70,16 @@ private:
 
 class AudioE2E : public ProgramTest {
 protected:
+    // Waits until the program has said Text, reading what it says into Output.
+    static bool saidWithin(ProgramRun& run, QString& output, const QString& text) {
+        return waitFor(
+            [&] {
+                output += run.output();
+                return output.contains(text);
+            },
+            20000);
+    }
+
     void SetUp() override {
         ProgramTest::SetUp();
         if (IsSkipped() || HasFatalFailure()) {
@@ -398,14 +408,7 @@ TEST_F(AudioE2E, ASoundServerThatNeverAnswersHoldsUpNeitherTheWindowNorTheEnd) {
                                  QStringLiteral("clavora.platform.fallbackplayer.debug=true"));
         ASSERT_TRUE(run.start({QStringLiteral("--diagnostics")}));
         QString output;
-        const auto said = [&](const QString& text) {
-            return waitFor(
-                [&] {
-                    output += run.output();
-                    return output.contains(text);
-                },
-                20000);
-        };
+        const auto said = [&](const QString& text) { return saidWithin(run, output, text); };
         ASSERT_TRUE(run.waitForWindow(Title)) << "the window did not come up\n"
                                               << (output += run.output()).toStdString();
         EXPECT_TRUE(said(QStringLiteral("audio output opening"))) << output.toStdString();
@@ -437,14 +440,7 @@ TEST_F(AudioE2E, ASoundServerThatAnswersLateHasTheOutputTakenUp) {
     run.environment().insert(QStringLiteral("PULSE_SERVER"), server.address());
     ASSERT_TRUE(run.start({QStringLiteral("--diagnostics")}));
     QString output;
-    const auto said = [&](const QString& text) {
-        return waitFor(
-            [&] {
-                output += run.output();
-                return output.contains(text);
-            },
-            20000);
-    };
+    const auto said = [&](const QString& text) { return saidWithin(run, output, text); };
     ASSERT_TRUE(run.waitForWindow(Title)) << "the window did not come up\n" << (output += run.output()).toStdString();
     ASSERT_TRUE(said(QStringLiteral("audio output opening"))) << output.toStdString();
 
