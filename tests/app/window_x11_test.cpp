@@ -22,6 +22,8 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -82,30 +84,44 @@ protected:
     static inline std::unique_ptr<test::WindowManager> s_windowManager;
 };
 
+// A property of a top-level window on the X display: its format (8, 16 or 32), its item count and its items (a
+// format of 32 holds them as longs); nullopt when the display or the property is not there.
+struct WindowProperty {
+    int format = 0;
+    unsigned long count = 0;
+    QByteArray items;
+};
+std::optional<WindowProperty> windowProperty(QWidget& window, const char* name, const char* type, long length) {
+    Display* display = XOpenDisplay(nullptr);
+    if (!display) {
+        return std::nullopt;
+    }
+    Atom actualType = None;
+    unsigned long after = 0;
+    unsigned char* data = nullptr;
+    std::optional<WindowProperty> property;
+    WindowProperty read;
+    if (XGetWindowProperty(display, Window(window.winId()), XInternAtom(display, name, False), 0, length, False,
+                           XInternAtom(display, type, False), &actualType, &read.format, &read.count, &after,
+                           &data) == Success &&
+        data) {
+        const int itemBytes = read.format == 32 ? int(sizeof(long)) : read.format / 8;
+        read.items = QByteArray(reinterpret_cast<const char*>(data), qsizetype(read.count) * itemBytes);
+        property = read;
+        XFree(data);
+    }
+    XCloseDisplay(display);
+    return property;
+}
+
 // The window manager's word on a window: its WM_STATE is NormalState and the window is on screen.
 bool managedInNormalState(QWidget& window) {
     if (!window.windowHandle() || !window.windowHandle()->isExposed()) {
         return false;
     }
-    Display* display = XOpenDisplay(nullptr);
-    if (!display) {
-        return false;
-    }
-    const Atom wmState = XInternAtom(display, "WM_STATE", False);
-    Atom type = None;
-    int format = 0;
-    unsigned long count = 0;
-    unsigned long after = 0;
-    unsigned char* data = nullptr;
-    bool normal = false;
-    if (XGetWindowProperty(display, Window(window.winId()), wmState, 0, 2, False, wmState, &type, &format, &count,
-                           &after, &data) == Success &&
-        data) {
-        normal = format == 32 && count >= 1 && reinterpret_cast<const long*>(data)[0] == NormalState;
-        XFree(data);
-    }
-    XCloseDisplay(display);
-    return normal;
+    const std::optional<WindowProperty> state = windowProperty(window, "WM_STATE", "WM_STATE", 2);
+    return state && state->format == 32 && state->count >= 1 &&
+           reinterpret_cast<const long*>(state->items.constData())[0] == NormalState;
 }
 
 bool hiddenToTray(MainWindow& window) {
@@ -211,26 +227,8 @@ TEST_F(TrayTest, AStartUpBoxDoesNotLetTheAutoSwitchRunBeforeTheWindowShows) {
 
 // The title the window manager is given for a top-level window, as it would show it.
 QString netWmName(QWidget& window) {
-    Display* display = XOpenDisplay(nullptr);
-    if (!display) {
-        return "(no display)";
-    }
-    const Atom name = XInternAtom(display, "_NET_WM_NAME", False);
-    const Atom utf8 = XInternAtom(display, "UTF8_STRING", False);
-    Atom type = None;
-    int format = 0;
-    unsigned long count = 0;
-    unsigned long after = 0;
-    unsigned char* data = nullptr;
-    QString title;
-    if (XGetWindowProperty(display, Window(window.winId()), name, 0, 1024, False, utf8, &type, &format, &count, &after,
-                           &data) == Success &&
-        data) {
-        title = QString::fromUtf8(reinterpret_cast<const char*>(data), qsizetype(count));
-        XFree(data);
-    }
-    XCloseDisplay(display);
-    return title;
+    const std::optional<WindowProperty> name = windowProperty(window, "_NET_WM_NAME", "UTF8_STRING", 1024);
+    return name ? QString::fromUtf8(name->items) : QString();
 }
 
 // The toolkit appends an application display name to every caption; dialog captions must be exactly their texts.
