@@ -6,9 +6,8 @@
 #include "audio/limiter.h"
 #include "audio/ringbuffer.h"
 #include "audio/soundheads.h"
+#include "audio/soundpath.h"
 #include "platform/threadpriority.h"
-
-#include <QFile>
 
 #include <SDL.h>
 
@@ -17,7 +16,6 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
-#include <sys/stat.h>
 #include <thread>
 #include <unordered_map>
 #include <utility>
@@ -62,11 +60,6 @@ constexpr auto StallTimeout = 3000ms;
 
 qint64 nowNanos() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
-}
-
-bool isRegularFile(const QString& path) {
-    struct stat info {};
-    return ::stat(QFile::encodeName(path).constData(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
 struct Stream {

@@ -8,10 +8,6 @@
 #include "platform/filesystem.h"
 
 #include <QDir>
-#include <QFile>
-#include <QSet>
-
-#include <sys/stat.h>
 
 #include <utility>
 
@@ -166,13 +162,10 @@ void SoundPlayer::setBoundSounds(const QStringList& storedPaths) {
     if (m_programFolder.isEmpty()) {
         m_programFolder = files.programFolder();
     }
-    m_engine.prepareSounds(
-        storedPaths, [current = QDir::currentPath(), program = m_programFolder](const QString& stored) {
-            return resolveSoundPath(stored, current, program, [](const QString& candidate) {
-                struct stat info {};
-                return ::stat(QFile::encodeName(candidate).constData(), &info) == 0 && S_ISREG(info.st_mode);
-            });
-        });
+    m_engine.prepareSounds(storedPaths,
+                           [current = QDir::currentPath(), program = m_programFolder](const QString& stored) {
+                               return resolveSoundPath(stored, current, program, isRegularFile);
+                           });
 }
 
 QString SoundPlayer::resolve(const QString& storedPath) {
