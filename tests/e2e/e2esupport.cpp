@@ -64,19 +64,8 @@ bool endsInSilence(const std::vector<float>& samples, float threshold, size_t si
 }
 
 bool focusWindow(const QString& title, qint64 pid) {
-    const QString window = runCommand(QStringLiteral("xdotool"),
-                                      {QStringLiteral("search"), QStringLiteral("--all"),
-                                       QStringLiteral("--onlyvisible"), QStringLiteral("--pid"), QString::number(pid),
-                                       QStringLiteral("--name"), QLatin1Char('^') + title + QLatin1Char('$')})
-                               .split(QLatin1Char('\n'), Qt::SkipEmptyParts)
-                               .value(0);
-    if (window.isEmpty()) {
-        return false;
-    }
-    runCommand(QStringLiteral("xdotool"), {QStringLiteral("windowfocus"), QStringLiteral("--sync"), window});
-    return waitFor(
-        [&] { return runCommand(QStringLiteral("xdotool"), {QStringLiteral("getwindowfocus")}).trimmed() == window; },
-        5000);
+    const QString window = windowOf(pid, title);
+    return !window.isEmpty() && focusWindowId(window, 5000);
 }
 
 void pressKey(const QString& key) {

@@ -23,13 +23,9 @@ protected:
         if (!run.waitForWindow(title, 10000)) {
             return QString();
         }
-        const QString id = runCommand("xdotool", {"search", "--all", "--onlyvisible", "--pid",
-                                                  QString::number(run.pid()), "--name", '^' + title + '$'})
-                               .split('\n', Qt::SkipEmptyParts)
-                               .value(0);
+        const QString id = windowOf(run.pid(), title);
         if (!id.isEmpty()) {
-            runCommand("xdotool", {"windowfocus", "--sync", id});
-            waitFor([&] { return runCommand("xdotool", {"getwindowfocus"}).trimmed() == id; }, 10000);
+            focusWindowId(id);
         }
         return id;
     }

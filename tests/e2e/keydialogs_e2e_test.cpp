@@ -56,22 +56,14 @@ protected:
     QString keysDb() const { return m_programDir + "/keys.db"; }
 
     // The visible window of the program with this exact title; empty when there is none.
-    QString window(const ProgramRun& run, const QString& title) {
-        // --all: the window must match both the process and the title (xdotool takes either by default).
-        return runCommand("xdotool", {"search", "--all", "--onlyvisible", "--pid", QString::number(run.pid()), "--name",
-                                      QLatin1Char('^') + title + QLatin1Char('$')})
-            .split(QLatin1Char('\n'), Qt::SkipEmptyParts)
-            .value(0);
-    }
+    static QString window(const ProgramRun& run, const QString& title) { return windowOf(run.pid(), title); }
     // The window with this title, given the keyboard focus: the X server's for a dialog, and for the main window
     // also the program's own account of it, which decides whether a key is the window's.
     QString focusedWindow(ProgramRun& run, const QString& title) {
         EXPECT_TRUE(run.waitForWindow(title, 10000)) << title.toStdString() << "\n" << run.output().toStdString();
         const QString id = window(run, title);
         if (!id.isEmpty()) {
-            runCommand("xdotool", {"windowfocus", "--sync", id});
-            EXPECT_TRUE(waitFor([&] { return runCommand("xdotool", {"getwindowfocus"}).trimmed() == id; }, 10000))
-                << title.toStdString() << " did not take the focus";
+            EXPECT_TRUE(focusWindowId(id)) << title.toStdString() << " did not take the focus";
             if (title == Title) {
                 EXPECT_TRUE(run.waitUntilActive()) << "the main window did not become active";
             }

@@ -70,22 +70,12 @@ void stopProcess(qint64 pid) {
 class LanguageE2E : public ProgramTest {
 protected:
     // The visible window of Pid with exactly this title; empty when there is none (yet).
-    static QString windowOf(qint64 pid, const QString& title) {
-        // --all: both the process and the title must match (xdotool's default is either).
-        return xdotool({"search", "--all", "--onlyvisible", "--pid", QString::number(pid), "--name",
-                        QLatin1Char('^') + QRegularExpression::escape(title) + QLatin1Char('$')})
-            .split(QLatin1Char('\n'), Qt::SkipEmptyParts)
-            .value(0);
-    }
     static QString waitForWindowOf(qint64 pid, const QString& title) {
         QString window;
         waitFor([&] { return !(window = windowOf(pid, title)).isEmpty(); }, 20000);
         return window;
     }
-    static void focus(const QString& window) {
-        xdotool({"windowfocus", "--sync", window});
-        ASSERT_TRUE(waitFor([&] { return xdotool({"getwindowfocus"}) == window; }, 5000));
-    }
+    static void focus(const QString& window) { ASSERT_TRUE(focusWindowId(window)); }
     // Help menu item by its mnemonic: the menu bar's first menu opened with a click, then Left, which wraps round
     // to the last menu, Help.
     static void chooseHelpItem(const QString& window, const QString& mnemonic) {

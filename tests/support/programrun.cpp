@@ -106,6 +106,23 @@ QStringList visibleWindowsOf(qint64 pid) {
         .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
+QString windowOf(qint64 pid, const QString& title) {
+    // --all: the window must match both the process and the title (xdotool takes either by default).
+    return runCommand(QStringLiteral("xdotool"),
+                      {QStringLiteral("search"), QStringLiteral("--all"), QStringLiteral("--onlyvisible"),
+                       QStringLiteral("--pid"), QString::number(pid), QStringLiteral("--name"),
+                       QLatin1Char('^') + QRegularExpression::escape(title) + QLatin1Char('$')})
+        .split(QLatin1Char('\n'), Qt::SkipEmptyParts)
+        .value(0);
+}
+
+bool focusWindowId(const QString& id, int timeoutMs) {
+    runCommand(QStringLiteral("xdotool"), {QStringLiteral("windowfocus"), QStringLiteral("--sync"), id});
+    return waitFor(
+        [&] { return runCommand(QStringLiteral("xdotool"), {QStringLiteral("getwindowfocus")}).trimmed() == id; },
+        timeoutMs);
+}
+
 bool waitForNewWindowOf(qint64 pid, const QStringList& before, int timeoutMs) {
     return waitFor(
         [&] {

@@ -72,6 +72,10 @@ bool soundServerReachable();
 // The X windows of a process on the screen, menus included, and a wait for one that is not among Before (a menu or a
 // dialog opening): true once there is one.
 QStringList visibleWindowsOf(qint64 pid);
+// The visible window of process Pid whose title is exactly Title (its X id), or an empty string.
+QString windowOf(qint64 pid, const QString& title);
+// Gives the keyboard focus to the X window Id and waits until the X server has moved it there.
+bool focusWindowId(const QString& id, int timeoutMs = 10000);
 bool waitForNewWindowOf(qint64 pid, const QStringList& before, int timeoutMs = 10000);
 
 // Runs a short command and returns its standard output ("" on failure).
