@@ -15,6 +15,7 @@
 #include <QWindow>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <csignal>
 #include <numbers>
@@ -42,6 +43,19 @@ double amplitudeAt(const std::vector<float>& samples, double frequency, int rate
         im -= samples[i] * std::sin(phase);
     }
     return samples.empty() ? 0 : 2 * std::hypot(re, im) / static_cast<double>(samples.size());
+}
+
+// The strongest amplitude of one frequency in any tenth of a second of a recording: a short tone, or one the server
+// broke up on a busy machine, still shows at its level, where over the whole recording its pieces would cancel.
+double strongestAmplitudeAt(const std::vector<float>& samples, double frequency, int rate) {
+    const size_t block = static_cast<size_t>(rate / 10);
+    double strongest = 0;
+    for (size_t start = 0; start + block <= samples.size(); start += block / 2) {
+        const std::vector<float> part(samples.begin() + static_cast<std::ptrdiff_t>(start),
+                                      samples.begin() + static_cast<std::ptrdiff_t>(start + block));
+        strongest = std::max(strongest, amplitudeAt(part, frequency, rate));
+    }
+    return strongest;
 }
 
 // Records one source of the private server as mono 16-bit samples into a file.
@@ -188,13 +202,14 @@ TEST_F(VoiceE2E, TheMicrophoneCarriesTheKeysSoundAndTheUsersVoiceAndGoesAwayAtTh
 
     const std::vector<float> fromMicrophone = microphone.samples();
     const std::vector<float> fromSpeakers = speakers.samples();
-    // The key's tone lasts 0.3 s of a recording of about 1.5 s; the voice lasts through it.
-    EXPECT_GT(amplitudeAt(fromMicrophone, KeyFrequency, RecordRate), 0.02) << run->output().toStdString();
+    // The key's tone lasts 0.3 s of a recording of about 1.5 s; the voice lasts through it. Each is looked for in the
+    // tenth of a second where it is strongest.
+    EXPECT_GT(strongestAmplitudeAt(fromMicrophone, KeyFrequency, RecordRate), 0.02) << run->output().toStdString();
     // The voice reaches the mix through the server's own loop, whose dropouts on a loaded machine (a sanitizer build,
     // a low-latency output beside it) take its level from about 0.06 down to 0.035: the bound is that of the key's
     // tone, far above what arrives without the loop (see the speakers below).
-    EXPECT_GT(amplitudeAt(fromMicrophone, VoiceFrequency, RecordRate), 0.02);
-    EXPECT_GT(amplitudeAt(fromSpeakers, KeyFrequency, RecordRate), 0.02);
+    EXPECT_GT(strongestAmplitudeAt(fromMicrophone, VoiceFrequency, RecordRate), 0.02);
+    EXPECT_GT(strongestAmplitudeAt(fromSpeakers, KeyFrequency, RecordRate), 0.02);
     EXPECT_LT(amplitudeAt(fromSpeakers, VoiceFrequency, RecordRate), 0.005) << "the user's voice reached the speakers";
 
     // A normal end takes everything away.
@@ -221,7 +236,8 @@ TEST_F(VoiceE2E, WhatAKilledRunLeftIsRemovedAtTheNextStart) {
     auto run = program();
     ASSERT_TRUE(run->start());
     ASSERT_TRUE(run->waitForWindow(Title)) << run->output().toStdString();
-    EXPECT_TRUE(ourModules().isEmpty()) << m_server.modules().toStdString();
+    // Removed once the audio output has settled, which start-up no longer waits for before the window.
+    EXPECT_TRUE(waitFor([&] { return ourModules().isEmpty(); }, 10000)) << m_server.modules().toStdString();
     EXPECT_FALSE(m_server.sourceNames().contains(MicrophoneSource));
     run->stop();
 }
