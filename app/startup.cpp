@@ -13,10 +13,12 @@
 #include "i18n/translator.h"
 #include "keymap/keymapfile.h"
 #include "online/modalwork.h"
+#include "platform/fallbackplayer.h"
 #include "platform/filesystem.h"
 #include "platform/locale.h"
 #include "platform/process.h"
 #include "platform/soundserver.h"
+#include "platform/threadpriority.h"
 
 namespace clavora {
 
@@ -115,7 +117,9 @@ void Startup::createWindow() {
         qCInfo(lcApp) << "sound server:" << (server.answers ? server.name : QStringLiteral("none"))
                       << (server.pipeWire && !server.sessionManager ? "without a session manager" : "");
     }
-    m_player = std::make_unique<audio::SoundPlayer>(config);
+    m_player = std::make_unique<audio::SoundPlayer>(
+        audio::AudioServices{&platform::fileSystem(), &platform::threadPriority(), &platform::fallbackPlayer()},
+        config);
     m_soundBoard = std::make_unique<SoundBoard>(m_keyMap, *m_options, *m_player, m_context.locale.decimalSeparator);
     m_window = std::make_unique<MainWindow>(m_context, *m_options, m_keyMap, *m_soundBoard, m_translator);
 }

@@ -6,7 +6,7 @@
 #include "audio/limiter.h"
 #include "audio/ringbuffer.h"
 #include "audio/soundheads.h"
-#include "audio/soundpath.h"
+#include "platform/filesystem.h"
 #include "platform/threadpriority.h"
 
 #include <SDL.h>
@@ -30,6 +30,9 @@ using namespace std::chrono_literals;
 
 // Real-time priority asked for the device's thread: above ordinary programs, below the sound server's own threads.
 constexpr int AudioThreadPriority = 10;
+// How many times, a millisecond apart, a device just opened is looked at for its audio thread: SDL's thread takes its
+// name as it starts. A driver without one of its own is given up on after that.
+constexpr int AudioThreadLookups = 20;
 
 // Decoded per step of the worker, so a new stream gets its first audio without waiting for others to fill up.
 constexpr int DecodeChunkFrames = 1024;
@@ -136,8 +139,8 @@ struct AudioEngine::State {
     std::atomic<quint32> gain{0xFFFFFFFFu}; // left in the low half, right in the high half
     std::atomic<quint64> periodsRendered{0};
     platform::IThreadPriority* priority = nullptr;
-    std::atomic<bool> freshDeviceThread{true}; // the device's thread has yet to ask for priority
-    std::atomic<int> audioPriority{-1};        // the PriorityOutcome it got; -1 before it asked
+    platform::IFileSystem* files = nullptr;
+    std::atomic<int> audioPriority{-1}; // the PriorityOutcome the audio thread got; -1 before it was asked for
     // The period as the machine sustains it: the callback counts the underruns, the device thread acts on them.
     UnderrunDetector underrunDetector; // the audio thread's (the device thread's while the device is closed)
     bool soundedLastPeriod = false;    // likewise: whether a sound played in the period last rendered
@@ -241,6 +244,8 @@ struct AudioEngine::State {
     void deviceLoop();
     bool openDevice();
     void closeDevice();
+    // Raises the audio thread of the device just opened, then lets it call back.
+    void unpauseDevice();
     bool deviceLost(quint64& lastPeriods, Clock::time_point& lastProgress);
     bool idleLongEnough() const;
     // With an adaptive period: the period to open the device at now, after the underruns counted since the last
@@ -258,11 +263,6 @@ struct AudioEngine::State {
 void SDLCALL AudioEngine::State::deviceCallback(void* user, Uint8* stream, int length) {
     auto* state = static_cast<State*>(user);
     const int frames = length / static_cast<int>(sizeof(float) * static_cast<size_t>(state->output.channels));
-    if (state->freshDeviceThread.exchange(false, std::memory_order_relaxed) && state->priority != nullptr) {
-        const platform::PriorityResult result =
-            state->priority->raiseCurrentThread("Audio output thread", AudioThreadPriority);
-        state->audioPriority.store(static_cast<int>(result.outcome), std::memory_order_relaxed);
-    }
     if (state->config.adaptivePeriod) {
         const qint64 now = state->config.callbackClock ? state->config.callbackClock() : nowNanos();
         // Running dry between two silences is not heard: only a sound cut short counts.
@@ -517,8 +517,6 @@ bool AudioEngine::State::openDevice() {
     // now runs otherwise.
     SDL_AudioSpec obtained{};
     lastBusy.store(nowNanos(), std::memory_order_relaxed);
-    // Each opening runs the callback on a thread of its own, which asks for its priority again.
-    freshDeviceThread.store(true, std::memory_order_relaxed);
     // No callback runs now: the detector's history of the device before is of no use for this one.
     underrunDetector.reset();
     soundedLastPeriod = false;
@@ -528,8 +526,32 @@ bool AudioEngine::State::openDevice() {
     }
     deviceOpenings.fetch_add(1, std::memory_order_relaxed);
     openedAt = Clock::now();
-    SDL_PauseAudioDevice(device, 0);
+    unpauseDevice();
     return true;
+}
+
+void AudioEngine::State::unpauseDevice() {
+    // SDL runs the callback of each opening on a thread of its own, there (paused) from the opening on and named
+    // after the device. It is raised from here, before it first calls back: asking takes a call to the system's
+    // bus, which the callback must never wait for. A driver that calls back on a thread of its own library
+    // (PipeWire's) leaves none to find; that library sees to its priority itself.
+    if (priority != nullptr &&
+        audioPriority.load(std::memory_order_relaxed) != static_cast<int>(platform::PriorityOutcome::Unchanged)) {
+        // The thread names itself as it starts, which may be a moment after the opening returned.
+        const QByteArray name = "SDLAudioP" + QByteArray::number(device);
+        qint64 thread = priority->findThread(name);
+        for (int attempt = 0; thread == 0 && attempt < AudioThreadLookups; ++attempt) {
+            std::this_thread::sleep_for(1ms);
+            thread = priority->findThread(name);
+        }
+        if (thread != 0) {
+            // Refused once, refused for the run: a device opened again for the next sound does not ask again.
+            const platform::PriorityResult result =
+                priority->raiseThread(thread, "Audio output thread", AudioThreadPriority);
+            audioPriority.store(static_cast<int>(result.outcome), std::memory_order_relaxed);
+        }
+    }
+    SDL_PauseAudioDevice(device, 0);
 }
 
 void AudioEngine::State::closeDevice() {
@@ -640,6 +662,10 @@ void AudioEngine::State::deviceLoop() {
     quint64 lastPeriods = periodsRendered.load(std::memory_order_relaxed);
     Clock::time_point lastProgress = Clock::now();
     Clock::time_point lastAttempt = Clock::now();
+    if (device != 0) {
+        // Opened by start(), still paused.
+        unpauseDevice();
+    }
     // The device closed for another opening did not open: lost, tried again every second from now on.
     const auto cannotReopen = [&] {
         outputState.store(OutputState::Lost, std::memory_order_relaxed);
@@ -765,7 +791,9 @@ void AudioEngine::State::deviceLoop() {
     deviceWake.notify_all();
 }
 
-AudioEngine::AudioEngine() = default;
+AudioEngine::AudioEngine(const AudioServices& services) : m_services(services) {
+    Q_ASSERT(services.files != nullptr);
+}
 
 AudioEngine::~AudioEngine() {
     shutdown();
@@ -809,7 +837,8 @@ std::unique_ptr<AudioEngine::State> AudioEngine::makeState(const EngineConfig& c
     }
     state->periodFrames = config.adaptivePeriod ? state->tuner.period() : config.periodFrames;
     state->unplayable = m_unplayable;
-    state->priority = &platform::threadPriority();
+    state->priority = m_services.priority;
+    state->files = m_services.files;
     return state;
 }
 
@@ -973,7 +1002,7 @@ void AudioEngine::run(std::unique_ptr<State> state) {
     state->limiter = Limiter(state->output.sampleRate);
     if (state->config.headSeconds > 0) {
         state->heads = std::make_unique<SoundHeadCache>(
-            state->output, static_cast<int>(state->config.headSeconds * state->output.sampleRate),
+            *state->files, state->output, static_cast<int>(state->config.headSeconds * state->output.sampleRate),
             state->config.headBudgetBytes);
         state->heads->prepare(m_soundsToPrepare, m_resolveToPrepare);
     }
@@ -985,9 +1014,6 @@ void AudioEngine::run(std::unique_ptr<State> state) {
     state->opener = std::thread([raw] { raw->openerLoop(); });
     m_state = std::move(state);
     if (m_state->config.useDevice) {
-        if (m_state->device != 0) {
-            SDL_PauseAudioDevice(m_state->device, 0);
-        }
         m_state->deviceThread = std::thread([raw] { raw->deviceLoop(); });
     }
 }
@@ -1126,7 +1152,7 @@ QString AudioEngine::outputDriver() const {
 }
 
 quint32 AudioEngine::openStream(const QString& path) {
-    if (!m_state || !isRegularFile(path)) {
+    if (!m_state || m_services.files->fileKind(path) != platform::FileKind::Regular) {
         return 0;
     }
     std::shared_ptr<const SoundHead> head = m_state->heads ? m_state->heads->find(path) : nullptr;

@@ -9,6 +9,7 @@
 // server restarted, a headset unplugged) and opens the default device again.
 #pragma once
 
+#include "audio/audioservices.h"
 #include "audio/datasource.h"
 #include "audio/mixer.h"
 #include "audio/periodtuner.h"
@@ -102,7 +103,8 @@ public:
     // dead.
     using UnplayableHandler = std::function<void(quint32 handle, const QString& path, Unplayable why)>;
 
-    AudioEngine();
+    // Services: the file system and the thread priority (the fallback player is not the engine's business).
+    explicit AudioEngine(const AudioServices& services);
     // Shuts down.
     ~AudioEngine();
     AudioEngine(const AudioEngine&) = delete;
@@ -224,6 +226,8 @@ private:
 
     // An opening in the background, until finishStart() takes it up.
     std::shared_ptr<Opening> m_opening;
+
+    AudioServices m_services;
 
     std::unique_ptr<State> m_state;
     UnplayableHandler m_unplayable;

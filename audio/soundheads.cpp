@@ -4,26 +4,14 @@
 #include "audio/audiolog.h"
 #include "audio/ffmpegsource.h"
 
-#include <QFile>
 #include <QSet>
 
 #include <algorithm>
 #include <chrono>
-#include <sys/stat.h>
 
 namespace clavora::audio {
 
 namespace {
-
-bool fileIdentity(const QString& path, qint64& size, qint64& modifiedNs) {
-    struct stat info {};
-    if (::stat(QFile::encodeName(path).constData(), &info) != 0 || !S_ISREG(info.st_mode)) {
-        return false;
-    }
-    size = qint64(info.st_size);
-    modifiedNs = qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
-    return true;
-}
 
 qint64 bytesOf(const SoundHead& head) {
     return qint64(head.samples.size() * sizeof(float));
@@ -31,8 +19,8 @@ qint64 bytesOf(const SoundHead& head) {
 
 } // namespace
 
-SoundHeadCache::SoundHeadCache(AudioFormat format, int headFrames, qint64 budgetBytes)
-    : m_format(format), m_headFrames(std::max(1, headFrames)), m_budgetBytes(budgetBytes) {
+SoundHeadCache::SoundHeadCache(platform::IFileSystem& files, AudioFormat format, int headFrames, qint64 budgetBytes)
+    : m_files(files), m_format(format), m_headFrames(std::max(1, headFrames)), m_budgetBytes(budgetBytes) {
     m_worker = std::thread([this] { workerLoop(); });
 }
 
@@ -81,9 +69,8 @@ std::shared_ptr<const SoundHead> SoundHeadCache::find(const QString& path) {
         m_uses.splice(m_uses.begin(), m_uses, it->second.use);
         head = it->second.head;
     }
-    qint64 size = 0;
-    qint64 modified = 0;
-    if (!fileIdentity(path, size, modified) || size != head->fileSize || modified != head->modifiedNs) {
+    platform::FileIdentity now;
+    if (!m_files.fileIdentity(path, now) || now != head->file) {
         std::lock_guard<std::mutex> lock(m_mutex);
         auto it = m_kept.find(path);
         if (it != m_kept.end() && it->second.head == head) {
@@ -152,7 +139,7 @@ void SoundHeadCache::workerLoop() {
         }
         auto head = std::make_shared<SoundHead>();
         bool decoded = false;
-        if (wanted && fileIdentity(path, head->fileSize, head->modifiedNs)) {
+        if (wanted && m_files.fileIdentity(path, head->file)) {
             QString error;
             if (std::unique_ptr<FfmpegSource> source = FfmpegSource::open(
                     path, m_format, &error, [this] { return m_cancelCurrent.load(std::memory_order_relaxed); })) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "audio/datasource.h"
+#include "platform/filesystem.h"
 
 #include <QString>
 #include <QStringList>
@@ -28,8 +29,7 @@ struct SoundHead {
     // The whole sound is in samples: nothing is left to decode.
     bool complete = false;
     // The file as it was when decoded; a changed file is decoded again.
-    qint64 fileSize = 0;
-    qint64 modifiedNs = 0;
+    platform::FileIdentity file;
 };
 
 // Heads of sound files, decoded on a thread of its own within a memory budget; the least recently used go first
@@ -37,7 +37,8 @@ struct SoundHead {
 class SoundHeadCache {
 public:
     // Format: the engine's output. HeadFrames: how much of each file to keep. BudgetBytes: samples kept at most.
-    SoundHeadCache(AudioFormat format, int headFrames, qint64 budgetBytes);
+    // Files: tells a changed file from the one decoded, from the controlling thread and the cache's own.
+    SoundHeadCache(platform::IFileSystem& files, AudioFormat format, int headFrames, qint64 budgetBytes);
     ~SoundHeadCache();
     SoundHeadCache(const SoundHeadCache&) = delete;
     SoundHeadCache& operator=(const SoundHeadCache&) = delete;
@@ -69,6 +70,7 @@ private:
     void workerLoop();
     void keep(const QString& path, std::shared_ptr<const SoundHead> head);
 
+    platform::IFileSystem& m_files;
     const AudioFormat m_format;
     const int m_headFrames;
     const qint64 m_budgetBytes;

@@ -2,9 +2,6 @@
 #include "audio/soundpath.h"
 
 #include <QDir>
-#include <QFile>
-
-#include <sys/stat.h>
 
 namespace clavora::audio {
 
@@ -28,11 +25,6 @@ QString resolveSoundPath(const QString& stored, const QString& currentFolder, co
         }
     }
     return QString();
-}
-
-bool isRegularFile(const QString& path) {
-    struct stat info {};
-    return ::stat(QFile::encodeName(path).constData(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
 } // namespace clavora::audio

@@ -15,7 +15,4 @@ namespace clavora::audio {
 QString resolveSoundPath(const QString& stored, const QString& currentFolder, const QString& programFolder,
                          const std::function<bool(const QString&)>& isFile);
 
-// Whether a regular file (or a link to one) is at Path, as the engine's threads check it.
-bool isRegularFile(const QString& path);
-
 } // namespace clavora::audio

@@ -13,17 +13,19 @@
 
 namespace clavora::audio {
 
-SoundPlayer::SoundPlayer(const EngineConfig& config) : m_config(config) {
+SoundPlayer::SoundPlayer(const AudioServices& services, const EngineConfig& config)
+    : m_services(services), m_config(config), m_engine(services), m_voiceEngine(services) {
     QObject* context = &m_context;
+    platform::IFallbackPlayer* fallback = services.fallback;
     // Only a sound the engine took for one goes to the system's player: a file it refused (a playlist, no audio, a
     // rate out of bounds) is refused there too, where nothing bounds how it would be read or how long it would play.
-    m_engine.setUnplayableHandler([context](quint32, const QString& path, Unplayable why) {
-        if (why != Unplayable::NoOutput) {
+    m_engine.setUnplayableHandler([context, fallback](quint32, const QString& path, Unplayable why) {
+        if (why != Unplayable::NoOutput || fallback == nullptr) {
             qCDebug(lcAudio).noquote() << "Not a sound to play:" << path;
             return;
         }
         QMetaObject::invokeMethod(
-            context, [path] { platform::fallbackPlayer().play(path); }, Qt::QueuedConnection);
+            context, [fallback, path] { fallback->play(path); }, Qt::QueuedConnection);
     });
 }
 
@@ -104,7 +106,9 @@ void SoundPlayer::stopAll() {
     m_voiceEngine.stopAll();
     m_newestStream = 0;
     m_newestVoiceStream = 0;
-    platform::fallbackPlayer().stopAll();
+    if (m_services.fallback != nullptr) {
+        m_services.fallback->stopAll();
+    }
 }
 
 void SoundPlayer::dropNewestStream() {
@@ -137,10 +141,10 @@ void SoundPlayer::playSoundFile(const QString& fileName, bool allowOverlapping) 
         if (m_newestVoiceStream != 0) {
             m_voiceEngine.play(m_newestVoiceStream);
         }
-    } else if (!m_engine.isRunning() && isPlayableSound(path)) {
+    } else if (!m_engine.isRunning() && m_services.fallback != nullptr && isPlayableSound(path)) {
         // Without an output only the system's player is left, and it gets what the engine would have taken. (A
         // running engine that refuses a stream has found no regular file there, or cannot keep up releasing.)
-        platform::fallbackPlayer().play(path);
+        m_services.fallback->play(path);
     }
 }
 
@@ -158,18 +162,19 @@ void SoundPlayer::setBoundSounds(const QStringList& storedPaths) {
     // A key map may hold a hundred thousand bindings, and this runs on the GUI thread: the files are looked for on
     // the engine's thread that decodes their starts, where the disk may take its time. Two stored paths that name
     // one file find it decoded the second time.
-    platform::IFileSystem& files = platform::fileSystem();
+    platform::IFileSystem& files = *m_services.files;
     if (m_programFolder.isEmpty()) {
         m_programFolder = files.programFolder();
     }
-    m_engine.prepareSounds(storedPaths,
-                           [current = QDir::currentPath(), program = m_programFolder](const QString& stored) {
-                               return resolveSoundPath(stored, current, program, isRegularFile);
-                           });
+    m_engine.prepareSounds(
+        storedPaths, [&files, current = QDir::currentPath(), program = m_programFolder](const QString& stored) {
+            return resolveSoundPath(stored, current, program,
+                                    [&files](const QString& candidate) { return files.fileExists(candidate); });
+        });
 }
 
 QString SoundPlayer::resolve(const QString& storedPath) {
-    platform::IFileSystem& files = platform::fileSystem();
+    platform::IFileSystem& files = *m_services.files;
     if (m_programFolder.isEmpty()) {
         m_programFolder = files.programFolder();
     }

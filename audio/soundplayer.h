@@ -15,8 +15,9 @@ namespace clavora::audio {
 
 class SoundPlayer {
 public:
-    // `config`: how the engine outputs; the default is the system's default device.
-    explicit SoundPlayer(const EngineConfig& config = EngineConfig());
+    // `services`: what the engine and the fallback take from the system. `config`: how the engine outputs; the
+    // default is the system's default device.
+    explicit SoundPlayer(const AudioServices& services, const EngineConfig& config = EngineConfig());
     ~SoundPlayer();
     SoundPlayer(const SoundPlayer&) = delete;
     SoundPlayer& operator=(const SoundPlayer&) = delete;
@@ -83,6 +84,7 @@ private:
     // The file a stored path names; empty when there is none.
     QString resolve(const QString& storedPath);
 
+    AudioServices m_services;
     EngineConfig m_config;
     std::function<void(bool started)> m_settled;
     // Lives on the thread that made the player: what the engine's threads find unplayable reaches the fallback

@@ -24,6 +24,14 @@ enum class FileKind {
     Other,        // anything else: a device, a pipe, a socket, a link loop, or something that cannot be examined
 };
 
+// A regular file as it is now.
+struct FileIdentity {
+    qint64 size = 0;
+    qint64 modifiedNs = 0; // since the epoch
+
+    bool operator==(const FileIdentity&) const = default;
+};
+
 class IFileSystem {
 public:
     virtual ~IFileSystem() = default;
@@ -49,7 +57,12 @@ public:
     virtual bool createFolder(const QString& path) = 0;
 
     // What is at Path. One query, never blocks on the file's contents (a pipe is not opened); reports no error.
+    // Thread-safe: the audio engine's threads ask it.
     virtual FileKind fileKind(const QString& path) = 0;
+
+    // The size and the last modification of the regular file (or the file a link leads to) at Path, by which a
+    // file read before is known to be unchanged. False when no regular file is there. One query; thread-safe.
+    virtual bool fileIdentity(const QString& path, FileIdentity& identity) = 0;
 
     // True when a regular file (or a link to one) exists at Path.
     bool fileExists(const QString& path) { return fileKind(path) == FileKind::Regular; }

@@ -4,6 +4,7 @@
 
 #include "platform/service.h"
 
+#include <QByteArray>
 #include <QString>
 
 namespace clavora::platform {
@@ -29,6 +30,14 @@ public:
     // any thread, once when the thread starts (it may wait up to a few tens of milliseconds for the system's answer);
     // thread-safe.
     virtual PriorityResult raiseCurrentThread(const char* threadName, int realTimePriority) = 0;
+
+    // As raiseCurrentThread(), for the thread of this process whose id is ThreadId (see findThread()), asked from
+    // another thread: a thread that must never wait (an audio callback) is raised by one that may. Thread-safe.
+    virtual PriorityResult raiseThread(qint64 threadId, const char* threadName, int realTimePriority) = 0;
+
+    // The id of a thread of this process named Name (as the system keeps thread names: at most 15 bytes), or 0 when
+    // none is. Reads no more than the process's own thread list; thread-safe.
+    virtual qint64 findThread(const QByteArray& name) = 0;
 };
 
 template <> IThreadPriority& defaultService<IThreadPriority>();

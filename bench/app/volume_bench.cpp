@@ -4,6 +4,7 @@
 #include "app/volumetarget.h"
 #include "audio/soundplayer.h"
 #include "platform/programvolume.h"
+#include "tests/audio/platformaudioservices.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -46,7 +47,7 @@ void runSteadyTicks(benchmark::State& state, platform::IProgramVolume& volume) {
 void BM_TickOnSoundServer(benchmark::State& state) {
     const QByteArray previousDriver = qgetenv("SDL_AUDIODRIVER");
     qputenv("SDL_AUDIODRIVER", "pulseaudio");
-    audio::SoundPlayer sound;
+    audio::SoundPlayer sound{clavora::test::platformAudioServices()};
     if (!sound.start()) {
         state.SkipWithError("no PulseAudio server to play through");
         return;
@@ -70,7 +71,7 @@ void BM_TickOnSoundServer(benchmark::State& state) {
 BENCHMARK(BM_TickOnSoundServer);
 
 void BM_TickOnEngineGain(benchmark::State& state) {
-    audio::SoundPlayer sound;
+    audio::SoundPlayer sound{clavora::test::platformAudioServices()};
     EngineGainVolume volume(sound, QString());
     runSteadyTicks(state, volume);
 }
@@ -114,7 +115,7 @@ BENCHMARK(BM_TickThatMovesTheSlider);
 void BM_ServerWrite(benchmark::State& state) {
     const QByteArray previousDriver = qgetenv("SDL_AUDIODRIVER");
     qputenv("SDL_AUDIODRIVER", "pulseaudio");
-    audio::SoundPlayer sound;
+    audio::SoundPlayer sound{clavora::test::platformAudioServices()};
     if (!sound.start()) {
         state.SkipWithError("no PulseAudio server to play through");
         return;

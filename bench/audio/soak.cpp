@@ -12,6 +12,7 @@
 #include "keymap/keymap.h"
 #include "platform/fake/fakekeyboard.h"
 #include "platform/linux/linuxkeyboard.h"
+#include "tests/audio/platformaudioservices.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -104,7 +105,7 @@ int main(int argc, char** argv) {
         keyboard = std::move(fake);
     }
 
-    audio::SoundPlayer player;
+    audio::SoundPlayer player{clavora::test::platformAudioServices()};
     if (!player.start()) {
         std::fprintf(stderr, "no audio output\n");
         return 2;

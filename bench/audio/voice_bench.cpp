@@ -4,6 +4,7 @@
 // are alike (1 ms fragments), so their own latency cancels out of the difference.
 #include "audio/soundplayer.h"
 #include "platform/linux/linuxvoicemicrophone.h"
+#include "tests/audio/platformaudioservices.h"
 #include "tests/support/soundserver.h"
 
 #include <QCoreApplication>
@@ -113,7 +114,7 @@ void BM_VoicePathLatency(benchmark::State& state) {
         state.SkipWithError("the microphone was not made");
         return;
     }
-    audio::SoundPlayer player;
+    audio::SoundPlayer player{clavora::test::platformAudioServices()};
     if (!player.start()) {
         state.SkipWithError("no audio output");
         return;

@@ -40,6 +40,7 @@ public:
     bool createAndRemoveExclusive(const QString&) override { return false; }
     bool createFolder(const QString&) override { return false; }
     FileKind fileKind(const QString&) override { return FileKind::Missing; }
+    bool fileIdentity(const QString&, FileIdentity&) override { return false; }
     bool copyFileNoOverwrite(const QString&, const QString&) override { return false; }
     Status readFile(const QString& path, QByteArray& contents, qint64 = MaxReadBytes) override {
         contents.clear();
@@ -154,6 +155,10 @@ public:
     PriorityResult raiseCurrentThread(const char*, int) override {
         return {PriorityOutcome::Unchanged, unavailableReason()};
     }
+    PriorityResult raiseThread(qint64, const char*, int) override {
+        return {PriorityOutcome::Unchanged, unavailableReason()};
+    }
+    qint64 findThread(const QByteArray&) override { return 0; }
 };
 
 } // namespace clavora::platform

@@ -2,6 +2,7 @@
 #include "platform/fake/fakefilesystem.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -47,6 +48,16 @@ FileKind FakeFileSystem::fileKind(const QString& path) {
         return FileKind::Regular;
     }
     return info.isDir() ? FileKind::Folder : FileKind::Other;
+}
+
+bool FakeFileSystem::fileIdentity(const QString& path, FileIdentity& identity) {
+    const QFileInfo info(path);
+    if (!info.isFile()) {
+        return false;
+    }
+    identity.size = info.size();
+    identity.modifiedNs = info.lastModified().toMSecsSinceEpoch() * 1000000;
+    return true;
 }
 
 bool FakeFileSystem::copyFileNoOverwrite(const QString& source, const QString& target) {

@@ -213,6 +213,16 @@ FileKind LinuxFileSystem::fileKind(const QString& path) {
     return S_ISDIR(st.st_mode) ? FileKind::Folder : FileKind::Other;
 }
 
+bool LinuxFileSystem::fileIdentity(const QString& path, FileIdentity& identity) {
+    struct stat st {};
+    if (::stat(native(path).constData(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        return false;
+    }
+    identity.size = qint64(st.st_size);
+    identity.modifiedNs = qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    return true;
+}
+
 bool LinuxFileSystem::copyFileNoOverwrite(const QString& source, const QString& target) {
     int error = 0;
     FileDescriptor in(openRegularForReading(native(source), error));

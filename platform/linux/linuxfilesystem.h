@@ -20,6 +20,7 @@ public:
     bool createAndRemoveExclusive(const QString& path) override;
     bool createFolder(const QString& path) override;
     FileKind fileKind(const QString& path) override;
+    bool fileIdentity(const QString& path, FileIdentity& identity) override;
     bool copyFileNoOverwrite(const QString& source, const QString& target) override;
     Status readFile(const QString& path, QByteArray& contents, qint64 maxBytes = MaxReadBytes) override;
     Status writeFileReplacing(const QString& path, const QByteArray& contents) override;

@@ -1,6 +1,8 @@
 // Thread priority on Linux.
 #include "platform/linux/linuxthreadpriority.h"
 
+#include <QDir>
+#include <QFile>
 #include <QLoggingCategory>
 #include <QStringList>
 
@@ -100,15 +102,32 @@ bool limitRealTimeCpu() {
 } // namespace
 
 PriorityResult LinuxThreadPriority::raiseCurrentThread(const char* threadName, int realTimePriority) {
+    return raiseThread(threadId(), threadName, realTimePriority);
+}
+
+qint64 LinuxThreadPriority::findThread(const QByteArray& name) {
+    QDir tasks(QStringLiteral("/proc/self/task"));
+    const QStringList ids = tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString& id : ids) {
+        QFile comm(tasks.filePath(id + QStringLiteral("/comm")));
+        if (comm.open(QIODevice::ReadOnly) && comm.readAll().trimmed() == name) {
+            return id.toLongLong();
+        }
+    }
+    return 0;
+}
+
+PriorityResult LinuxThreadPriority::raiseThread(qint64 threadId, const char* threadName, int realTimePriority) {
     PriorityResult result;
-    const pid_t thread = threadId();
+    const pid_t thread = pid_t(threadId);
     QStringList refusals;
     if (realTimePriority > 0) {
         rlimit limit{};
         getrlimit(RLIMIT_RTPRIO, &limit);
         sched_param parameter{};
         parameter.sched_priority = realTimePriority;
-        const int error = pthread_setschedparam(pthread_self(), SCHED_FIFO, &parameter);
+        // On Linux the scheduling class, like the nice value, belongs to the thread named by its id.
+        const int error = sched_setscheduler(thread, SCHED_FIFO, &parameter) == 0 ? 0 : errno;
         if (error == 0) {
             const bool byLimit = limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur >= rlim_t(realTimePriority);
             result = {PriorityOutcome::RealTime,

@@ -11,6 +11,9 @@ namespace clavora::platform {
 class LinuxThreadPriority : public IThreadPriority {
 public:
     PriorityResult raiseCurrentThread(const char* threadName, int realTimePriority) override;
+    PriorityResult raiseThread(qint64 threadId, const char* threadName, int realTimePriority) override;
+    // Looks through /proc/self/task.
+    qint64 findThread(const QByteArray& name) override;
 };
 
 } // namespace clavora::platform

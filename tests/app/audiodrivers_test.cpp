@@ -6,6 +6,7 @@
 #include "platform/linux/linuxprogramvolume.h"
 #include "platform/soundserver.h"
 #include "tests/audio/audiotestsupport.h"
+#include "tests/audio/platformaudioservices.h"
 #include "tests/audio/testsoundserver.h"
 #include "tests/support/testsupport.h"
 
@@ -109,7 +110,7 @@ TEST_P(ProgramOnSoundServerTest, TheServerIsToldApartAndItsDriverPlaysAStreamThe
 
     audio::EngineConfig config;
     config.drivers = preferredAudioDrivers(info);
-    audio::SoundPlayer player(config);
+    audio::SoundPlayer player(clavora::test::platformAudioServices(), config);
     ASSERT_TRUE(player.start());
     EXPECT_EQ(player.engine().outputDriver(), GetParam().expectedDriver);
     player.playSoundFile(m_tone, true);

@@ -6,6 +6,7 @@
 #include "audio/soundplayer.h"
 #include "platform/fake/fakeprogramvolume.h"
 #include "tests/audio/audiotestsupport.h"
+#include "tests/audio/platformaudioservices.h"
 #include "tests/support/platformtest.h"
 #include "tests/support/programrun.h"
 #include "tests/support/testsupport.h"
@@ -350,7 +351,7 @@ TEST_F(EngineGainTest, AChangedGainIsKeptForTheNextRunBesideTheStoresOtherValues
     QDir().mkpath(QFileInfo(stateFile()).absolutePath());
     test::writeBytes(stateFile(), "[Settings]\nLastUpdateCheck=45000\n");
     {
-        audio::SoundPlayer sound;
+        audio::SoundPlayer sound{clavora::test::platformAudioServices()};
         EngineGainVolume volume(sound, stateFile());
         ChannelVolume read;
         ASSERT_TRUE(volume.read(read));
@@ -362,7 +363,7 @@ TEST_F(EngineGainTest, AChangedGainIsKeptForTheNextRunBesideTheStoresOtherValues
     const QByteArray stored = test::readBytes(stateFile());
     EXPECT_TRUE(stored.contains("LastUpdateCheck=45000")) << stored.toStdString();
 
-    audio::SoundPlayer next;
+    audio::SoundPlayer next{clavora::test::platformAudioServices()};
     EngineGainVolume volume(next, stateFile());
     EXPECT_EQ(next.masterGain().left, 32764);
     EXPECT_EQ(next.masterGain().right, 16382);
@@ -374,7 +375,7 @@ TEST_F(EngineGainTest, AStoreThatCannotBeReadLeavesTheFullGain) {
          {QByteArray("[Volume]\nLeft=70000\nRight=1\n"), QByteArray("[Volume]\nLeft=-1\nRight=5\n"),
           QByteArray("[Volume]\nLeft=abc\nRight=5\n"), QByteArray("[Volume]\nRight=5\n")}) {
         test::writeBytes(stateFile(), text);
-        audio::SoundPlayer sound;
+        audio::SoundPlayer sound{clavora::test::platformAudioServices()};
         EngineGainVolume volume(sound, stateFile());
         EXPECT_EQ(sound.masterGain().left, 65535) << text.toStdString();
         EXPECT_EQ(sound.masterGain().right, 65535) << text.toStdString();
@@ -382,7 +383,7 @@ TEST_F(EngineGainTest, AStoreThatCannotBeReadLeavesTheFullGain) {
 }
 
 TEST(VolumeWithoutOutputTest, ReadsFailAndTheSliderAndDisplayAreLeftAlone) {
-    audio::SoundPlayer sound; // never started
+    audio::SoundPlayer sound{clavora::test::platformAudioServices()}; // never started
     platform::FakeProgramVolume server;
     std::unique_ptr<platform::IProgramVolume> volume = makeProgramVolume(sound, server, QString());
     ChannelVolume read{1, 2};
@@ -416,7 +417,7 @@ TEST_F(VolumeOnDiskDeviceTest, TheSliderSetsTheGainHeardInTheSamples) {
     const std::vector<qint16> samples = test::sineSamples16(441, Rate, Rate / 5, 0.6);
     test::writeWav16(tone, Rate, 2, samples);
 
-    audio::SoundPlayer sound;
+    audio::SoundPlayer sound{clavora::test::platformAudioServices()};
     ASSERT_TRUE(sound.start());
     platform::FakeProgramVolume server;
     std::unique_ptr<platform::IProgramVolume> volume = makeProgramVolume(sound, server, folder.path());

@@ -5,6 +5,7 @@
 #include "audio/soundplayer.h"
 #include "platform/linux/linuxprogramvolume.h"
 #include "tests/audio/audiotestsupport.h"
+#include "tests/audio/platformaudioservices.h"
 #include "tests/support/programrun.h"
 #include "tests/support/testsupport.h"
 
@@ -99,7 +100,7 @@ protected:
 
     QByteArray m_previousDriver;
     test::TempFolder m_state;
-    audio::SoundPlayer m_sound;
+    audio::SoundPlayer m_sound{clavora::test::platformAudioServices()};
     platform::LinuxProgramVolume m_server;
     std::unique_ptr<platform::IProgramVolume> m_volume;
     QSlider m_slider;
@@ -178,7 +179,7 @@ TEST_F(VolumeOnSoundServerTest, BeforeTheFirstSoundTheSliderShowsTheVolumeOfTheL
     for (const bool kept : {true, false}) {
         audio::EngineConfig config;
         config.closedUntilFirstSound = true;
-        audio::SoundPlayer next(config);
+        audio::SoundPlayer next(clavora::test::platformAudioServices(), config);
         ASSERT_TRUE(next.start());
         // A run of its own follows the server afresh: to this run's follower the stream the last one left is none
         // of its own to replace.
@@ -225,7 +226,7 @@ TEST_F(VolumeOnSoundServerTest, AnOutputReopenedAtAnotherPeriodKeepsTheSlidersVo
     config.adaptivePeriod = true;
     config.periodPolicy.busyPeriod = 1024;
     config.machineBusy = [&busy] { return busy.load(); };
-    audio::SoundPlayer sound(config);
+    audio::SoundPlayer sound(clavora::test::platformAudioServices(), config);
     ASSERT_TRUE(sound.start());
     platform::LinuxProgramVolume server;
     std::unique_ptr<platform::IProgramVolume> volume = makeProgramVolume(sound, server, m_state.path());

@@ -5,6 +5,7 @@
 #include "audio/ffmpegsource.h"
 
 #include "tests/audio/audiotestsupport.h"
+#include "tests/audio/platformaudioservices.h"
 #include "tests/support/programrun.h"
 #include "tests/support/testsupport.h"
 
@@ -85,7 +86,7 @@ protected:
     TempFolder m_folder;
     QString m_tone;
     QString m_loud;
-    AudioEngine m_engine;
+    AudioEngine m_engine{test::platformAudioServices()};
 };
 
 TEST_F(EngineTest, HandlesAreNonzeroAndNeverReused) {
@@ -196,7 +197,7 @@ TEST_F(EngineTest, NothingOpensWhileTheOutputIsDown) {
     m_engine.shutdown();
     EXPECT_FALSE(m_engine.isRunning());
     EXPECT_EQ(m_engine.openStream(m_tone), 0u);
-    AudioEngine neverStarted;
+    AudioEngine neverStarted{test::platformAudioServices()};
     EXPECT_EQ(neverStarted.openStream(m_tone), 0u);
     EXPECT_FALSE(neverStarted.play(1));
 }
@@ -449,7 +450,7 @@ TEST(EngineStressTest, LevelsChangingWhileTheWorkerOrdersTheStreams) {
     test::writeWav16(longTone, Rate, 2, test::sineSamples16(1000, Rate, Rate * 20, 0.5));
     EngineConfig config = test::pulledEngineConfig();
     config.streamBufferFrames = 512;
-    AudioEngine engine;
+    AudioEngine engine{test::platformAudioServices()};
     ASSERT_TRUE(engine.start(config));
     constexpr int Streams = 300;
     std::vector<quint32> handles;
@@ -526,7 +527,7 @@ protected:
     }
 
     TempFolder m_folder;
-    AudioEngine m_engine;
+    AudioEngine m_engine{test::platformAudioServices()};
 };
 
 TEST_F(PreparedSoundTest, FirstPeriodComesFromMemoryAndTheDecoderContinuesItExactly) {
@@ -596,7 +597,7 @@ protected:
 
 TEST_F(EngineDeviceTest, StartFailsWithoutAnOutput) {
     qputenv("SDL_AUDIODRIVER", "no-such-driver");
-    AudioEngine engine;
+    AudioEngine engine{test::platformAudioServices()};
     EXPECT_FALSE(engine.start());
     EXPECT_FALSE(engine.isRunning());
     EXPECT_EQ(engine.openStream(QStringLiteral("/dev/null")), 0u);
@@ -614,7 +615,7 @@ TEST_F(EngineDeviceTest, OutputOpenedInTheBackgroundIsTakenUpByFinishStart) {
         qputenv("SDL_AUDIODRIVER", c.driver);
         const QString tone = this->tone(Rate / 20);
         std::atomic<int> over{0};
-        AudioEngine engine;
+        AudioEngine engine{test::platformAudioServices()};
         engine.setMasterGain(MasterGain{1000, 2000});
         ASSERT_TRUE(engine.startInBackground(EngineConfig(), [&] { ++over; }));
         EXPECT_FALSE(engine.startInBackground(EngineConfig(), [] {})) << "a second opening while one is under way";
@@ -649,7 +650,7 @@ TEST_F(EngineDeviceTest, OutputOpenedInTheBackgroundIsTakenUpByFinishStart) {
 // Shut down before the device is taken up: what the opening made is let go of, and the engine starts again.
 TEST_F(EngineDeviceTest, ShutdownBeforeTheOpeningIsTakenUpReleasesIt) {
     qputenv("SDL_AUDIODRIVER", "dummy");
-    AudioEngine engine;
+    AudioEngine engine{test::platformAudioServices()};
     ASSERT_TRUE(engine.startInBackground(EngineConfig(), [] {}));
     engine.shutdown();
     EXPECT_EQ(engine.outputState(), OutputState::Stopped);
@@ -662,7 +663,7 @@ TEST_F(EngineDeviceTest, ADeviceNameTheDriverDoesNotListOpensNothing) {
     qputenv("SDL_AUDIODRIVER", "dummy");
     EngineConfig config;
     config.deviceName = QStringLiteral("No Such Device");
-    AudioEngine engine;
+    AudioEngine engine{test::platformAudioServices()};
     EXPECT_FALSE(engine.start(config));
     EXPECT_FALSE(engine.isRunning());
 }
@@ -670,7 +671,7 @@ TEST_F(EngineDeviceTest, ADeviceNameTheDriverDoesNotListOpensNothing) {
 TEST_F(EngineDeviceTest, DummyDriverRunsAndSoundsEndOnTheirOwn) {
     qputenv("SDL_AUDIODRIVER", "dummy");
     const QString tone = this->tone(Rate / 10);
-    AudioEngine engine;
+    AudioEngine engine{test::platformAudioServices()};
     ASSERT_TRUE(engine.start());
     EXPECT_GT(engine.outputFormat().sampleRate, 0);
     EXPECT_EQ(engine.outputFormat().channels, 2);
@@ -691,7 +692,7 @@ TEST_F(EngineDeviceTest, IdleOutputIsClosedAndTheNextSoundOpensItAgain) {
     const QString tone = this->tone(Rate / 20);
     EngineConfig config;
     config.idleTimeout = std::chrono::milliseconds(200);
-    AudioEngine engine;
+    AudioEngine engine{test::platformAudioServices()};
     ASSERT_TRUE(engine.start(config));
     EXPECT_EQ(engine.outputState(), OutputState::Running);
     EXPECT_EQ(engine.deviceOpenings(), 1);
@@ -716,13 +717,94 @@ TEST_F(EngineDeviceTest, IdleOutputIsClosedAndTheNextSoundOpensItAgain) {
     EXPECT_EQ(engine.outputState(), OutputState::Stopped);
 }
 
+// Records who asks for which thread's priority, and how far the output had got by then.
+class RecordingThreadPriority : public platform::IThreadPriority {
+public:
+    struct Call {
+        QByteArray caller; // the name of the asking thread
+        QByteArray target; // the name of the thread raised
+        quint64 periods = 0;
+    };
+    static QByteArray currentThreadName() { return nameOf(QStringLiteral("/proc/thread-self/comm")); }
+
+    platform::PriorityResult raiseCurrentThread(const char*, int) override {
+        record(currentThreadName(), currentThreadName());
+        return {platform::PriorityOutcome::Raised, QStringLiteral("recorded")};
+    }
+    platform::PriorityResult raiseThread(qint64 threadId, const char*, int) override {
+        record(currentThreadName(), nameOf(QStringLiteral("/proc/self/task/%1/comm").arg(threadId)));
+        return {platform::PriorityOutcome::RealTime, QStringLiteral("recorded")};
+    }
+    // The system's own look-up: the thread to raise must be the real one.
+    qint64 findThread(const QByteArray& name) override { return platform::threadPriority().findThread(name); }
+
+    std::vector<Call> calls() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_calls;
+    }
+    std::atomic<const AudioEngine*> engine{nullptr};
+
+private:
+    static QByteArray nameOf(const QString& commFile) {
+        QFile file(commFile);
+        return file.open(QIODevice::ReadOnly) ? file.readAll().trimmed() : QByteArray();
+    }
+    void record(QByteArray caller, QByteArray target) {
+        const AudioEngine* running = engine.load();
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_calls.push_back({std::move(caller), std::move(target), running ? running->periodsRendered() : 0});
+    }
+    std::mutex m_mutex;
+    std::vector<Call> m_calls;
+};
+
+// The audio thread of every opening is raised from outside before it first calls back (asking may wait on the
+// system's bus, which the callback must never do), and the callback itself never asks.
+TEST_F(EngineDeviceTest, EachOpeningsAudioThreadIsRaisedBeforeItsFirstCallbackAndNeverFromIt) {
+    qputenv("SDL_AUDIODRIVER", "dummy");
+    RecordingThreadPriority priority;
+    if (priority.findThread(RecordingThreadPriority::currentThreadName()) == 0) {
+        GTEST_SKIP() << "threads cannot be looked up by name on this system";
+    }
+    const QString tone = this->tone(Rate / 20);
+    AudioServices services = test::platformAudioServices();
+    services.priority = &priority;
+    EngineConfig config;
+    config.idleTimeout = std::chrono::milliseconds(200);
+    AudioEngine engine{services};
+    priority.engine = &engine;
+    ASSERT_TRUE(engine.start(config));
+    ASSERT_TRUE(waitFor([&] { return engine.periodsRendered() > 0; }, WaitMs));
+    EXPECT_TRUE(engine.diagnostics().contains(QStringLiteral("audio thread real-time")))
+        << engine.diagnostics().toStdString();
+    // Closed when idle; the next sound opens it again, on a new audio thread.
+    ASSERT_TRUE(waitFor([&] { return engine.outputState() == OutputState::Paused; }, WaitMs));
+    const quint64 periodsWhileClosed = engine.periodsRendered();
+    const quint32 handle = engine.openStream(tone);
+    ASSERT_TRUE(engine.play(handle));
+    ASSERT_TRUE(waitFor([&] { return engine.firstAudio(handle).nanos != 0; }, WaitMs));
+    ASSERT_EQ(engine.deviceOpenings(), 2);
+    engine.shutdown();
+
+    std::vector<RecordingThreadPriority::Call> audioThreads;
+    for (const RecordingThreadPriority::Call& call : priority.calls()) {
+        EXPECT_FALSE(call.caller.startsWith("SDLAudio")) << "asked from the audio thread itself";
+        if (call.target.startsWith("SDLAudioP")) {
+            audioThreads.push_back(call);
+        }
+    }
+    ASSERT_EQ(audioThreads.size(), 2u) << "one audio thread raised per opening";
+    EXPECT_EQ(audioThreads[0].periods, 0u) << "raised after it began to call back";
+    EXPECT_EQ(audioThreads[1].periods, periodsWhileClosed) << "raised after it began to call back";
+}
+
 // Opened at start only to prove it works, the device stays closed until the first sound.
 TEST_F(EngineDeviceTest, OutputClosedUntilTheFirstSoundOpensForIt) {
     qputenv("SDL_AUDIODRIVER", "dummy");
     const QString tone = this->tone(Rate / 20);
     EngineConfig config;
     config.closedUntilFirstSound = true;
-    AudioEngine engine;
+    AudioEngine engine{test::platformAudioServices()};
     ASSERT_TRUE(engine.start(config));
     EXPECT_EQ(engine.outputState(), OutputState::Paused);
     EXPECT_EQ(engine.periodsRendered(), 0u);
@@ -739,7 +821,7 @@ TEST_F(EngineDeviceTest, ZeroIdleTimeKeepsTheOutputOpen) {
     qputenv("SDL_AUDIODRIVER", "dummy");
     EngineConfig config;
     config.idleTimeout = std::chrono::milliseconds(0);
-    AudioEngine engine;
+    AudioEngine engine{test::platformAudioServices()};
     ASSERT_TRUE(engine.start(config));
     const quint64 periods = engine.periodsRendered();
     EXPECT_TRUE(waitFor([&] { return engine.periodsRendered() > periods + 30; }, WaitMs));
@@ -761,7 +843,7 @@ TEST_F(EngineDeviceTest, AdaptivePeriodGrowsWhenTheDeviceRunsDryAndShrinksWhenQu
     // The callbacks' timing as the engine sees it, whatever the machine's load: on time (never later than the last
     // one) until `late` is set, then each 100 ms after the one before.
     config.callbackClock = [&] { return clock += late.load() ? 100'000'000 : 0; };
-    AudioEngine engine;
+    AudioEngine engine{test::platformAudioServices()};
     ASSERT_TRUE(engine.start(config));
     EXPECT_EQ(engine.periodFrames(), 256);
     EXPECT_TRUE(waitFor([&] { return engine.periodsRendered() > 20; }, WaitMs));
@@ -803,7 +885,7 @@ TEST_F(EngineDeviceTest, AdaptivePeriodOpensLargerWhileTheMachineIsBusy) {
     config.periodPolicy.ladder = {256, 512, 1024};
     config.periodPolicy.busyPeriod = 1024;
     config.machineBusy = [&] { return busy.load(); };
-    AudioEngine engine;
+    AudioEngine engine{test::platformAudioServices()};
     ASSERT_TRUE(engine.start(config));
 
     for (const bool busyNow : {true, false, true}) {
@@ -826,7 +908,7 @@ TEST_F(EngineDeviceTest, DiskDriverReceivesTheSamplesExactly) {
     const auto samples = test::sineSamples16(441, Rate, Rate / 5, 0.6);
     test::writeWav16(tone, Rate, 2, samples);
 
-    AudioEngine engine;
+    AudioEngine engine{test::platformAudioServices()};
     ASSERT_TRUE(engine.start());
     ASSERT_EQ(engine.outputFormat().sampleRate, Rate);
     const quint32 handle = engine.openStream(tone);

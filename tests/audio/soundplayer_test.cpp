@@ -7,6 +7,7 @@
 #include "platform/fake/fakefallbackplayer.h"
 #include "platform/fake/fakefilesystem.h"
 #include "tests/audio/audiotestsupport.h"
+#include "tests/audio/platformaudioservices.h"
 #include "tests/support/programrun.h"
 #include "tests/support/testsupport.h"
 
@@ -56,7 +57,7 @@ protected:
     platform::FakeFallbackPlayer m_fallback;
     platform::ScopedService<platform::IFileSystem> m_filesInPlace{m_files};
     platform::ScopedService<platform::IFallbackPlayer> m_fallbackInPlace{m_fallback};
-    SoundPlayer m_player{test::pulledEngineConfig()};
+    SoundPlayer m_player{test::platformAudioServices(), test::pulledEngineConfig()};
 };
 
 TEST_F(SoundPlayerTest, OverlapOffStopsThePreviousSoundEvenWhenTheNewFileIsMissing) {
@@ -108,7 +109,7 @@ TEST_F(SoundPlayerTest, OverlapOnLetsEverySoundPlayOn) {
 TEST_F(SoundPlayerTest, PressesBeyondTheCapNeverGoToTheFallbackPlayer) {
     EngineConfig config = test::pulledEngineConfig();
     config.maxStreams = 3;
-    SoundPlayer player(config);
+    SoundPlayer player(test::platformAudioServices(), config);
     ASSERT_TRUE(player.start());
     std::vector<quint32> handles;
     std::vector<float> period(Period * 2);
@@ -194,7 +195,7 @@ TEST_F(SoundPlayerTest, WithoutOutputEverySoundGoesToTheFallbackPlayer) {
 TEST_F(SoundPlayerTest, StartFailsWhenNoDeviceOpens) {
     const QByteArray old = qgetenv("SDL_AUDIODRIVER");
     qputenv("SDL_AUDIODRIVER", "no-such-driver");
-    SoundPlayer playback;
+    SoundPlayer playback{test::platformAudioServices()};
     EXPECT_FALSE(playback.start());
     EXPECT_FALSE(playback.isRunning());
     playback.playSoundFile(m_long, false);

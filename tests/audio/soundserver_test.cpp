@@ -6,6 +6,7 @@
 #include "platform/fake/fakefallbackplayer.h"
 #include "platform/fake/fakefilesystem.h"
 #include "tests/audio/audiotestsupport.h"
+#include "tests/audio/platformaudioservices.h"
 #include "tests/audio/testsoundserver.h"
 #include "tests/support/programrun.h"
 #include "tests/support/testsupport.h"
@@ -71,7 +72,7 @@ TEST_P(SoundServerTest, ServerRestartedUnderThePlayerIsHeardAgainWithoutARestart
     AudioLog log;
     ASSERT_TRUE(m_server.start());
     ASSERT_TRUE(m_server.startRecorder());
-    SoundPlayer player;
+    SoundPlayer player{test::platformAudioServices()};
     ASSERT_TRUE(player.start());
     player.playSoundFile(m_tone, true);
     ASSERT_TRUE(waitFor([&] { return m_server.heard(1000); }, WaitMs)) << "not heard before the restart";
@@ -100,7 +101,7 @@ TEST_P(SoundServerTest, IdleOutputLetsTheSinkSuspendAndTheNextSoundIsHeard) {
     ASSERT_TRUE(m_server.start(1));
     EngineConfig config;
     config.idleTimeout = std::chrono::milliseconds(300);
-    SoundPlayer player(config);
+    SoundPlayer player(test::platformAudioServices(), config);
     ASSERT_TRUE(player.start());
     EXPECT_TRUE(waitFor([&] { return m_server.hasClavoraStream(); }, WaitMs));
 
@@ -122,7 +123,7 @@ TEST_P(SoundServerTest, IdleOutputLetsTheSinkSuspendAndTheNextSoundIsHeard) {
 TEST_P(SoundServerTest, OutputOpenedWhileTheServerIsFrozenIsTakenUpWhenItAnswers) {
     ASSERT_TRUE(m_server.start());
     m_server.freeze();
-    SoundPlayer player;
+    SoundPlayer player{test::platformAudioServices()};
     int settled = 0;
     bool started = false;
     ASSERT_TRUE(player.startInBackground([&](bool running) {
@@ -163,7 +164,7 @@ TEST_P(SessionManagerGoneTest, AnOpeningTheServerNeverAnswersDoesNotHoldUpTheEnd
     EngineConfig config;
     config.idleTimeout = std::chrono::milliseconds(300);
     config.closedUntilFirstSound = true;
-    SoundPlayer player(config);
+    SoundPlayer player(test::platformAudioServices(), config);
     ASSERT_TRUE(player.start());
     ASSERT_EQ(player.engine().outputState(), OutputState::Paused);
     m_server.killSessionManager();

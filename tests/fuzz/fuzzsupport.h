@@ -41,6 +41,15 @@ public:
     bool createAndRemoveExclusive(const QString& path) override;
     bool createFolder(const QString& path) override;
     platform::FileKind fileKind(const QString& path) override;
+    // A file in memory has its size and never changes.
+    bool fileIdentity(const QString& path, platform::FileIdentity& identity) override {
+        const auto it = files.constFind(path);
+        if (it == files.constEnd()) {
+            return false;
+        }
+        identity = {it->size(), 0};
+        return true;
+    }
     bool copyFileNoOverwrite(const QString& source, const QString& target) override;
     Status readFile(const QString& path, QByteArray& contents, qint64 maxBytes = platform::MaxReadBytes) override;
     Status writeFileReplacing(const QString& path, const QByteArray& contents) override;
