@@ -92,9 +92,9 @@ public:
 private:
     void mirrorToVoiceOutput(platform::ChannelVolume volume) {
         const audio::MasterGain gain{serverVolumeAsGain(volume.left), serverVolumeAsGain(volume.right)};
-        const audio::MasterGain current = m_sound.voiceEngine().masterGain();
+        const audio::MasterGain current = m_sound.voiceGain();
         if (current.left != gain.left || current.right != gain.right) {
-            m_sound.voiceEngine().setMasterGain(gain);
+            m_sound.setVoiceGain(gain);
         }
     }
 

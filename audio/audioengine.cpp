@@ -1,4 +1,22 @@
-// The audio engine: device and its supervision, opener, decode worker, stream table and the period render.
+// The audio engine: one stream table and one decoder, feeding any number of outputs, each a device with its own
+// supervision and its own period render.
+//
+// Who owns what:
+// - The controlling thread (the public methods) owns State::outputs, the list of outputs, and every AudioEngine
+//   member. It hands a stream to an output's audio thread through that output's `added` queue.
+// - Core (the stream table) is shared by the controlling thread, the opener and the decode worker under
+//   Core::mutex, which guards the streams, the handles, the opener's queue, the worker's view of the outputs
+//   (Core::outputs) and the fields of a Stream marked "under the mutex". The audio threads never take it.
+// - A Stream's atomics carry what the controlling thread wants (playing, freeRequested) and what the worker has
+//   done (decodeDone) to the audio threads; its ring is written by the worker and read by every output it was
+//   handed to, each through its own cursor (see SampleRing). What one output has played of it (its reader) is that
+//   output's audio thread's.
+// - Each Output's audio thread (SDL's, running Output::render) owns the output's render state: the active streams,
+//   the mix inputs, the limiter, the underrun detector. While the device is closed the output's device thread stands
+//   in for it (SDL's thread has ended by then, and a new one starts only after it is done). The audio thread hands
+//   a stream it let go of to the worker through the output's `released` queue.
+// - Each Output's device thread (Output::deviceLoop) owns the device from run() or addOutput() on: it opens,
+//   closes and watches it, and tunes its period. The controlling thread talks to it under Output::deviceMutex.
 #include "audio/audioengine.h"
 
 #include "audio/audiolog.h"
@@ -65,6 +83,17 @@ qint64 nowNanos() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
 }
 
+// Outputs an engine feeds at most: one reader of every stream's ring each.
+static_assert(MaxOutputs <= SampleRing::MaxReaders);
+
+// What one output has played of a stream. The output's audio thread's, but firstAudio, read by the controlling
+// thread.
+struct StreamReader {
+    int headPosition = 0;
+    std::atomic<qint64> firstAudio{0};
+    std::atomic<quint64> firstAudioPeriod{0};
+};
+
 struct Stream {
     Stream(quint32 handle, QString path, int bufferFrames, int channels)
         : handle(handle), path(std::move(path)), ring(bufferFrames, channels) {}
@@ -73,26 +102,26 @@ struct Stream {
     const QString path;
     std::unique_ptr<IDataSource> source; // set by the opener, then the worker's
     // The decoded start, when the sound was prepared: played first, while the source decodes what follows it. Set
-    // before the stream is handed to the audio thread and never changed.
+    // before the stream is handed to the audio threads and never changed.
     std::shared_ptr<const SoundHead> head;
-    int headPosition = 0;             // the audio thread's
-    int skipFrames = 0;               // the worker's: frames of the source already in the head
-    SampleRing ring;                  // worker writes, audio thread reads
+    int skipFrames = 0; // the worker's: frames of the source already in the head
+    SampleRing ring;    // the worker writes, each output it was handed to reads (reader number: the output's slot)
+    StreamReader readers[MaxOutputs];
     std::atomic<bool> playing{false}; // set by the controlling thread
     std::atomic<bool> freeRequested{false};
     std::atomic<bool> decodeDone{false}; // set after the last frame is in the ring (or when the file cannot be opened)
     std::atomic<bool> reported{false};   // the unplayable handler has been told about it
-    std::atomic<qint64> firstAudio{0};   // set by the audio thread
-    std::atomic<quint64> firstAudioPeriod{0};
     // Under the mutex:
     bool opening = false;    // the opener is working on it outside the lock: not to be destroyed
     bool opened = false;     // the source is set; the worker may decode
     bool openFailed = false; // the file cannot be decoded
-    bool submitted = false;  // handed to the audio thread
-    bool letGo = false;      // the audio thread will never touch it again
+    bool submitted = false;  // handed to the audio threads
+    int holders = 0;         // outputs it was handed to that have not let go of it yet
+    bool letGo = false;      // no audio thread will ever touch it again
 };
 
-// SDL counts the users of its audio subsystem itself, so several engines (tests) do not shut it under each other.
+// SDL counts the users of its audio subsystem itself, so several outputs (and engines, in tests) do not shut it
+// under each other.
 bool acquireSdlAudio(const QByteArray& drivers) {
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     // A hint of normal priority gives way to the environment variable.
@@ -114,7 +143,7 @@ void releaseSdlAudio() {
 }
 
 // Opens an SDL output whose stream is named `streamName` at the sound server. SDL's drivers take the name from a
-// hint, which is the whole process's: the openings of all engines (each on a thread of its own) take turns.
+// hint, which is the whole process's: the openings of all outputs (each on a thread of its own) take turns.
 SDL_AudioDeviceID openSdlOutput(const QByteArray& streamName, const QByteArray& device, const SDL_AudioSpec& wanted,
                                 SDL_AudioSpec& obtained, int allowedChanges) {
     static std::mutex opening;
@@ -123,35 +152,46 @@ SDL_AudioDeviceID openSdlOutput(const QByteArray& streamName, const QByteArray& 
     return SDL_OpenAudioDevice(device.isEmpty() ? nullptr : device.constData(), 0, &wanted, &obtained, allowedChanges);
 }
 
+quint32 packGain(MasterGain gain) {
+    return static_cast<quint32>(gain.left) | (static_cast<quint32>(gain.right) << 16);
+}
+
+MasterGain unpackGain(quint32 packed) {
+    return MasterGain{static_cast<quint16>(packed & 0xFFFFu), static_cast<quint16>(packed >> 16)};
+}
+
+bool validConfig(const EngineConfig& config) {
+    if (config.sampleRate <= 0 || config.channels <= 0 || config.periodFrames <= 0 || config.streamBufferFrames <= 0) {
+        qCWarning(lcAudio) << "Invalid audio output settings";
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
-struct AudioEngine::State {
-    EngineConfig config;
+// The stream table, the opener and the decode worker: everything every output shares.
+struct AudioEngine::Core {
+    Core(const EngineConfig& config, const AudioServices& services)
+        : config(config), output{config.sampleRate, config.channels}, priority(services.priority),
+          files(services.files) {
+        maxLive = static_cast<size_t>(std::max(1, config.maxStreams));
+        // Room for a burst of sounds giving way (every binding of one key, played in one go) before the audio
+        // threads have let go of them.
+        maxHeld = maxLive + std::max<size_t>(maxLive, 256);
+    }
+
+    const EngineConfig config;
+    // The format every stream is decoded to: the main output's, once its device is open.
     AudioFormat output;
-    // Written by the device thread while the device is closed; read by the controlling thread.
-    std::atomic<int> periodFrames{0};
-    // Live streams allowed, and streams held at most (live ones plus those the audio thread has yet to let go of).
+    platform::IThreadPriority* const priority;
+    platform::IFileSystem* const files;
+    // Live streams allowed, and streams held at most (live ones plus those the audio threads have yet to let go of).
     size_t maxLive = 1;
     size_t maxHeld = 2;
-    QString driver;
-    bool holdsSdl = false;
     UnplayableHandler unplayable;
-    std::atomic<quint32> gain{0xFFFFFFFFu}; // left in the low half, right in the high half
-    std::atomic<quint64> periodsRendered{0};
-    platform::IThreadPriority* priority = nullptr;
-    platform::IFileSystem* files = nullptr;
-    std::atomic<int> audioPriority{-1}; // the PriorityOutcome the audio thread got; -1 before it was asked for
-    // The period as the machine sustains it: the callback counts the underruns, the device thread acts on them.
-    UnderrunDetector underrunDetector; // the audio thread's (the device thread's while the device is closed)
-    bool soundedLastPeriod = false;    // likewise: whether a sound played in the period last rendered
-    std::atomic<quint32> underrunsPending{0};
-    std::atomic<quint64> underrunsSeen{0};
-    PeriodTuner tuner;   // the device thread's
-    LoadWatch loadWatch; // likewise
-    Clock::time_point lastLoadCheck{};
     std::unique_ptr<SoundHeadCache> heads;
 
-    // Shared by the controlling thread, the opener and the worker; the audio thread never takes it.
     mutable std::mutex mutex;
     std::condition_variable wake;     // the worker's
     std::condition_variable openWake; // the opener's
@@ -165,8 +205,82 @@ struct AudioEngine::State {
     std::vector<std::unique_ptr<Stream>> streams; // in the order they were opened
     std::unordered_map<quint32, Stream*> handles;
     std::deque<Stream*> toOpen;
+    // The outputs by slot, for the worker to take back what their audio threads let go of.
+    Output* outputs[MaxOutputs] = {};
     std::thread worker;
     std::thread opener;
+
+    Stream* find(quint32 handle) const {
+        auto it = handles.find(handle);
+        return it == handles.end() ? nullptr : it->second;
+    }
+
+    // Under the mutex: stops a stream and marks it for release; the handle dies at once.
+    void requestFree(Stream* stream) {
+        stream->playing.store(false, std::memory_order_release);
+        stream->freeRequested.store(true, std::memory_order_release);
+        handles.erase(stream->handle);
+        kick = true;
+        wake.notify_one();
+    }
+
+    // Under the mutex: output `slot` will never touch the stream again.
+    static void letGoOf(Stream* stream, int slot) {
+        stream->ring.detach(slot);
+        if (--stream->holders == 0) {
+            stream->letGo = true;
+        }
+    }
+
+    // Whether the unplayable handler is still to be told about a stream (only once). The handler is then called
+    // with copies of its handle and path: the stream may be gone by then.
+    bool claimReport(Stream* stream) { return unplayable && !stream->reported.exchange(true); }
+
+    void workerLoop();
+    void openerLoop();
+    // Under the mutex: takes back the streams the outputs' audio threads let go of.
+    void takeBackReleased();
+};
+
+// One output: a device, its supervision and its period render.
+struct AudioEngine::Output {
+    Output(const EngineConfig& config, Core& core, int slot)
+        : config(config), core(core), slot(slot), output(core.output), tuner(config.periodPolicy) {
+        added = std::make_unique<PointerQueue<Stream>>(static_cast<int>(core.maxHeld));
+        released = std::make_unique<PointerQueue<Stream>>(static_cast<int>(core.maxHeld));
+        active.reserve(core.maxHeld);
+        inputs.reserve(core.maxHeld * 2);
+        consumed.reserve(core.maxHeld);
+        // An adaptive period starts at the smallest the tuner tries; the load is judged from here on (the program's
+        // own start-up is no measure of it).
+        if (config.adaptivePeriod) {
+            loadWatch.tick(nowNanos());
+        }
+        periodFrames = config.adaptivePeriod ? tuner.period() : config.periodFrames;
+    }
+
+    EngineConfig config; // its output settings; the engine-wide ones are the Core's
+    Core& core;
+    const int slot; // its reader number in every stream's ring
+    AudioFormat output;
+    // Whether a sound it could not make heard goes to the unplayable handler: the main output's alone (another
+    // output's sounds are heard on the main one).
+    bool reportsUnheard = false;
+    // Written by the device thread while the device is closed; read by the controlling thread.
+    std::atomic<int> periodFrames{0};
+    QString driver;
+    bool holdsSdl = false;
+    std::atomic<quint32> gain{0xFFFFFFFFu}; // left in the low half, right in the high half
+    std::atomic<quint64> periodsRendered{0};
+    std::atomic<int> audioPriority{-1}; // the PriorityOutcome the audio thread got; -1 before it was asked for
+    // The period as the machine sustains it: the callback counts the underruns, the device thread acts on them.
+    UnderrunDetector underrunDetector; // the audio thread's (the device thread's while the device is closed)
+    bool soundedLastPeriod = false;    // likewise: whether a sound played in the period last rendered
+    std::atomic<quint32> underrunsPending{0};
+    std::atomic<quint64> underrunsSeen{0};
+    PeriodTuner tuner;   // the device thread's
+    LoadWatch loadWatch; // likewise
+    Clock::time_point lastLoadCheck{};
 
     // The device. Opened by openOutput() (on the controlling thread, or on the thread of an opening in the
     // background), from then on the device thread's alone.
@@ -185,40 +299,13 @@ struct AudioEngine::State {
     std::unique_ptr<PointerQueue<Stream>> added;
     std::unique_ptr<PointerQueue<Stream>> released;
 
-    // The audio thread's, allocated before the first period. While the device is closed, the device thread stands
-    // in for the audio thread (the device's own thread has ended by then, and starts only after it is done).
+    // The audio thread's, allocated before the first period.
     std::vector<Stream*> active;
     std::vector<MixInput> inputs;
     std::vector<std::pair<Stream*, int>> consumed;
     Limiter limiter;
     // The last period that had a stream to play, for the idle timeout.
     std::atomic<qint64> lastBusy{0};
-
-    explicit State(const EngineConfig& config) : config(config), tuner(config.periodPolicy) {
-        maxLive = static_cast<size_t>(std::max(1, config.maxStreams));
-        // Room for a burst of sounds giving way (every binding of one key, played in one go) before the audio
-        // thread has let go of them.
-        maxHeld = maxLive + std::max<size_t>(maxLive, 256);
-        added = std::make_unique<PointerQueue<Stream>>(static_cast<int>(maxHeld));
-        released = std::make_unique<PointerQueue<Stream>>(static_cast<int>(maxHeld));
-        active.reserve(maxHeld);
-        inputs.reserve(maxHeld * 2);
-        consumed.reserve(maxHeld);
-    }
-
-    Stream* find(quint32 handle) const {
-        auto it = handles.find(handle);
-        return it == handles.end() ? nullptr : it->second;
-    }
-
-    // Under the mutex: stops a stream and marks it for release; the handle dies at once.
-    void requestFree(Stream* stream) {
-        stream->playing.store(false, std::memory_order_release);
-        stream->freeRequested.store(true, std::memory_order_release);
-        handles.erase(stream->handle);
-        kick = true;
-        wake.notify_one();
-    }
 
     void kickDevice() {
         if (!deviceThread.joinable()) {
@@ -231,16 +318,16 @@ struct AudioEngine::State {
         deviceWake.notify_one();
     }
 
-    // Whether the unplayable handler is still to be told about a stream (only once). The handler is then called
-    // with copies of its handle and path: the stream may be gone by then.
-    bool claimReport(Stream* stream) { return unplayable && !stream->reported.exchange(true); }
-
     void render(float* out, int frames);
-    void workerLoop();
-    void openerLoop();
+    // The audio thread's walk over its streams, for render() and tendWhileClosed() alike: takes in the streams
+    // handed to it, lets go of those freed, and asks `onPlaying` about each that plays whether to let go of it.
+    template <class OnPlaying> void sweep(OnPlaying&& onPlaying);
 
-    // The first opening of the device, at the start: SDL's audio, then the device. False when either fails.
-    bool openOutput();
+    // The first opening of the device: SDL's audio, then the device. False when either fails. The main output may
+    // take the rate the device runs at (and the streams are then decoded to it); any other opens at the streams'.
+    bool openOutput(bool mainOutput);
+    // What is asked of SDL at every opening.
+    SDL_AudioSpec wantedSpec(int sampleRate);
     void deviceLoop();
     bool openDevice();
     void closeDevice();
@@ -256,72 +343,48 @@ struct AudioEngine::State {
     // Audio-thread work while the device is closed: takes in the streams played meanwhile and lets go of those
     // freed. With `dropPlaying`, also of those played: no device can play them. True when a stream waits to play.
     bool tendWhileClosed(bool dropPlaying);
+    // Ends the device thread, which closes the device. False when it does not come back in time.
+    bool stopDeviceThread();
 
     static void SDLCALL deviceCallback(void* user, Uint8* stream, int length);
 };
 
-void SDLCALL AudioEngine::State::deviceCallback(void* user, Uint8* stream, int length) {
-    auto* state = static_cast<State*>(user);
-    const int frames = length / static_cast<int>(sizeof(float) * static_cast<size_t>(state->output.channels));
-    if (state->config.adaptivePeriod) {
-        const qint64 now = state->config.callbackClock ? state->config.callbackClock() : nowNanos();
+// The engine while it runs (or opens): the shared streams and the outputs by slot, the main one first.
+struct AudioEngine::State {
+    std::unique_ptr<Core> core;
+    std::unique_ptr<Output> outputs[MaxOutputs];
+    // An output removed while its device did not answer is left running: the streams it holds, and with them the
+    // whole engine, must outlive it.
+    bool leftBehind = false;
+
+    Output& main() { return *outputs[MainOutput]; }
+    const Output& main() const { return *outputs[MainOutput]; }
+};
+
+void SDLCALL AudioEngine::Output::deviceCallback(void* user, Uint8* stream, int length) {
+    auto* output = static_cast<Output*>(user);
+    const int frames = length / static_cast<int>(sizeof(float) * static_cast<size_t>(output->output.channels));
+    if (output->config.adaptivePeriod) {
+        const qint64 now = output->config.callbackClock ? output->config.callbackClock() : nowNanos();
         // Running dry between two silences is not heard: only a sound cut short counts.
-        if (state->underrunDetector.onCallback(now, frames, state->output.sampleRate) && state->soundedLastPeriod) {
-            state->underrunsPending.fetch_add(1, std::memory_order_relaxed);
-            state->underrunsSeen.fetch_add(1, std::memory_order_relaxed);
+        if (output->underrunDetector.onCallback(now, frames, output->output.sampleRate) && output->soundedLastPeriod) {
+            output->underrunsPending.fetch_add(1, std::memory_order_relaxed);
+            output->underrunsSeen.fetch_add(1, std::memory_order_relaxed);
         }
     }
-    state->render(reinterpret_cast<float*>(stream), frames);
+    output->render(reinterpret_cast<float*>(stream), frames);
 }
 
-void AudioEngine::State::render(float* out, int frames) {
+template <class OnPlaying> void AudioEngine::Output::sweep(OnPlaying&& onPlaying) {
     Stream* stream = nullptr;
     while (active.size() < active.capacity() && added->pop(stream)) {
         active.push_back(stream);
     }
-
-    inputs.clear();
-    consumed.clear();
-    const qint64 now = nowNanos();
-    const quint64 period = periodsRendered.fetch_add(1, std::memory_order_relaxed) + 1;
-    bool busy = false;
     for (size_t i = 0; i < active.size();) {
         stream = active[i];
         bool letGo = stream->freeRequested.load(std::memory_order_acquire);
         if (!letGo && stream->playing.load(std::memory_order_acquire)) {
-            busy = true;
-            // Read the flag before the fill level: once decoding is done, an empty ring means the sound is over.
-            const bool decodeDone = stream->decodeDone.load(std::memory_order_acquire);
-            // The prepared start first, then what the decoder has put in the ring behind it.
-            int fromHead = 0;
-            if (const SoundHead* head = stream->head.get(); head != nullptr && stream->headPosition < head->frames) {
-                fromHead = std::min(head->frames - stream->headPosition, frames);
-                inputs.push_back(MixInput{head->samples.data() + static_cast<size_t>(stream->headPosition) *
-                                                                     static_cast<size_t>(output.channels),
-                                          fromHead, 0});
-                stream->headPosition += fromHead;
-            }
-            const int count = std::min(stream->ring.readableFrames(), frames - fromHead);
-            if (count > 0) {
-                const float* first = nullptr;
-                const float* second = nullptr;
-                int firstFrames = 0;
-                int secondFrames = 0;
-                stream->ring.readPieces(count, first, firstFrames, second, secondFrames);
-                inputs.push_back(MixInput{first, firstFrames, fromHead});
-                if (secondFrames > 0) {
-                    inputs.push_back(MixInput{second, secondFrames, fromHead + firstFrames});
-                }
-                consumed.emplace_back(stream, count);
-            }
-            if (fromHead + count > 0) {
-                if (stream->firstAudio.load(std::memory_order_relaxed) == 0) {
-                    stream->firstAudioPeriod.store(period, std::memory_order_relaxed);
-                    stream->firstAudio.store(now, std::memory_order_release);
-                }
-            } else if (decodeDone) {
-                letGo = true;
-            }
+            letGo = onPlaying(stream);
         }
         if (letGo && released->push(stream)) {
             active[i] = active.back();
@@ -330,14 +393,57 @@ void AudioEngine::State::render(float* out, int frames) {
         }
         ++i;
     }
+}
+
+void AudioEngine::Output::render(float* out, int frames) {
+    inputs.clear();
+    consumed.clear();
+    const qint64 now = nowNanos();
+    const quint64 period = periodsRendered.fetch_add(1, std::memory_order_relaxed) + 1;
+    const size_t channels = static_cast<size_t>(output.channels);
+    bool busy = false;
+    sweep([&](Stream* stream) {
+        busy = true;
+        StreamReader& reader = stream->readers[slot];
+        // Read the flag before the fill level: once decoding is done, an empty ring means the sound is over.
+        const bool decodeDone = stream->decodeDone.load(std::memory_order_acquire);
+        // The prepared start first, then what the decoder has put in the ring behind it.
+        int fromHead = 0;
+        if (const SoundHead* head = stream->head.get(); head != nullptr && reader.headPosition < head->frames) {
+            fromHead = std::min(head->frames - reader.headPosition, frames);
+            inputs.push_back(
+                MixInput{head->samples.data() + static_cast<size_t>(reader.headPosition) * channels, fromHead, 0});
+            reader.headPosition += fromHead;
+        }
+        const int count = std::min(stream->ring.readableFrames(slot), frames - fromHead);
+        if (count > 0) {
+            const float* first = nullptr;
+            const float* second = nullptr;
+            int firstFrames = 0;
+            int secondFrames = 0;
+            stream->ring.readPieces(slot, count, first, firstFrames, second, secondFrames);
+            inputs.push_back(MixInput{first, firstFrames, fromHead});
+            if (secondFrames > 0) {
+                inputs.push_back(MixInput{second, secondFrames, fromHead + firstFrames});
+            }
+            consumed.emplace_back(stream, count);
+        }
+        if (fromHead + count > 0) {
+            if (reader.firstAudio.load(std::memory_order_relaxed) == 0) {
+                reader.firstAudioPeriod.store(period, std::memory_order_relaxed);
+                reader.firstAudio.store(now, std::memory_order_release);
+            }
+            return false;
+        }
+        return decodeDone;
+    });
     if (busy) {
         lastBusy.store(now, std::memory_order_relaxed);
     }
     soundedLastPeriod = busy;
 
-    const quint32 packedGain = gain.load(std::memory_order_relaxed);
     mixStreams(out, frames, output.channels, inputs.data(), inputs.size(),
-               MasterGain{static_cast<quint16>(packedGain & 0xFFFFu), static_cast<quint16>(packedGain >> 16)});
+               unpackGain(gain.load(std::memory_order_relaxed)));
     if (inputs.empty()) {
         // Nothing plays: the level of what played before is of no concern to the next sound, which would otherwise
         // start turned down after a loud burst was stopped.
@@ -346,11 +452,23 @@ void AudioEngine::State::render(float* out, int frames) {
         limiter.process(out, frames, output.channels);
     }
     for (const auto& [consumedStream, count] : consumed) {
-        consumedStream->ring.consume(count);
+        consumedStream->ring.consume(slot, count);
     }
 }
 
-void AudioEngine::State::workerLoop() {
+void AudioEngine::Core::takeBackReleased() {
+    for (int slot = 0; slot < MaxOutputs; ++slot) {
+        if (outputs[slot] == nullptr) {
+            continue;
+        }
+        Stream* letGo = nullptr;
+        while (outputs[slot]->released->pop(letGo)) {
+            letGoOf(letGo, slot);
+        }
+    }
+}
+
+void AudioEngine::Core::workerLoop() {
     // Streams to decode for, with the fill level each had when the round began (played ones counted emptier than
     // any that only wait to be played).
     std::vector<std::pair<int, Stream*>> work;
@@ -360,10 +478,7 @@ void AudioEngine::State::workerLoop() {
     }
     std::unique_lock<std::mutex> lock(mutex);
     while (!quit) {
-        Stream* letGo = nullptr;
-        while (released->pop(letGo)) {
-            letGo->letGo = true;
-        }
+        takeBackReleased();
         work.clear();
         for (auto it = streams.begin(); it != streams.end();) {
             Stream* stream = it->get();
@@ -385,7 +500,7 @@ void AudioEngine::State::workerLoop() {
             }
             if (stream->opened && !freed && !stream->decodeDone.load(std::memory_order_relaxed)) {
                 const bool played = stream->playing.load(std::memory_order_relaxed);
-                work.emplace_back(stream->ring.readableFrames() - (played ? stream->ring.capacityFrames() : 0), stream);
+                work.emplace_back(stream->ring.bufferedFrames() - (played ? stream->ring.capacityFrames() : 0), stream);
             }
             ++it;
         }
@@ -453,7 +568,7 @@ void AudioEngine::State::workerLoop() {
 
 // Probing a file reads and searches its start, which for a file that is no sound at all takes tens of milliseconds:
 // too long for the key handler, so it happens here, one file after the other in the order they were opened.
-void AudioEngine::State::openerLoop() {
+void AudioEngine::Core::openerLoop() {
     std::unique_lock<std::mutex> lock(mutex);
     while (true) {
         openWake.wait(lock, [this] { return quit || !toOpen.empty(); });
@@ -505,14 +620,8 @@ void AudioEngine::State::openerLoop() {
     }
 }
 
-bool AudioEngine::State::openDevice() {
-    SDL_AudioSpec wanted{};
-    wanted.freq = output.sampleRate;
-    wanted.format = AUDIO_F32SYS;
-    wanted.channels = static_cast<Uint8>(output.channels);
-    wanted.samples = static_cast<Uint16>(periodFrames);
-    wanted.callback = &State::deviceCallback;
-    wanted.userdata = this;
+bool AudioEngine::Output::openDevice() {
+    const SDL_AudioSpec wanted = wantedSpec(output.sampleRate);
     // The streams already opened are resampled to the format of the first opening: SDL converts if the device
     // now runs otherwise.
     SDL_AudioSpec obtained{};
@@ -530,11 +639,12 @@ bool AudioEngine::State::openDevice() {
     return true;
 }
 
-void AudioEngine::State::unpauseDevice() {
+void AudioEngine::Output::unpauseDevice() {
     // SDL runs the callback of each opening on a thread of its own, there (paused) from the opening on and named
     // after the device. It is raised from here, before it first calls back: asking takes a call to the system's
     // bus, which the callback must never wait for. A driver that calls back on a thread of its own library
     // (PipeWire's) leaves none to find; that library sees to its priority itself.
+    platform::IThreadPriority* priority = core.priority;
     if (priority != nullptr &&
         audioPriority.load(std::memory_order_relaxed) != static_cast<int>(platform::PriorityOutcome::Unchanged)) {
         // The thread names itself as it starts, which may be a moment after the opening returned.
@@ -554,7 +664,7 @@ void AudioEngine::State::unpauseDevice() {
     SDL_PauseAudioDevice(device, 0);
 }
 
-void AudioEngine::State::closeDevice() {
+void AudioEngine::Output::closeDevice() {
     if (device != 0) {
         // Waits for a running callback to return and ends the device's thread.
         SDL_CloseAudioDevice(device);
@@ -562,7 +672,7 @@ void AudioEngine::State::closeDevice() {
     }
 }
 
-bool AudioEngine::State::deviceLost(quint64& lastPeriods, Clock::time_point& lastProgress) {
+bool AudioEngine::Output::deviceLost(quint64& lastPeriods, Clock::time_point& lastProgress) {
     // SDL marks a device it lost as stopped (and goes on calling the callback into the void); the engine never
     // pauses the device itself, so stopped means lost.
     if (SDL_GetAudioDeviceStatus(device) == SDL_AUDIO_STOPPED) {
@@ -578,7 +688,7 @@ bool AudioEngine::State::deviceLost(quint64& lastPeriods, Clock::time_point& las
     return now - lastProgress > StallTimeout;
 }
 
-bool AudioEngine::State::idleLongEnough() const {
+bool AudioEngine::Output::idleLongEnough() const {
     if (config.idleTimeout <= 0ms) {
         return false;
     }
@@ -586,7 +696,7 @@ bool AudioEngine::State::idleLongEnough() const {
     return idle >= config.idleTimeout;
 }
 
-int AudioEngine::State::tunedPeriod(bool opening) {
+int AudioEngine::Output::tunedPeriod(bool opening) {
     int underruns = static_cast<int>(underrunsPending.exchange(0, std::memory_order_relaxed));
     if (Clock::now() - openedAt < SettlingAfterOpening) {
         underruns = 0;
@@ -615,47 +725,34 @@ int AudioEngine::State::tunedPeriod(bool opening) {
     return next;
 }
 
-bool AudioEngine::State::tendWhileClosed(bool dropPlaying) {
-    Stream* stream = nullptr;
-    while (active.size() < active.capacity() && added->pop(stream)) {
-        active.push_back(stream);
-    }
+bool AudioEngine::Output::tendWhileClosed(bool dropPlaying) {
     std::vector<std::pair<quint32, QString>> unheard;
     bool waiting = false;
-    for (size_t i = 0; i < active.size();) {
-        stream = active[i];
-        bool letGo = stream->freeRequested.load(std::memory_order_acquire);
-        if (!letGo && stream->playing.load(std::memory_order_acquire)) {
-            if (dropPlaying) {
-                // A sound cut off by the loss is not repeated elsewhere; one that never got out goes to the handler.
-                if (stream->firstAudio.load(std::memory_order_relaxed) == 0 && claimReport(stream)) {
-                    unheard.emplace_back(stream->handle, stream->path);
-                }
-                letGo = true;
-            } else {
-                waiting = true;
-            }
+    sweep([&](Stream* stream) {
+        if (!dropPlaying) {
+            waiting = true;
+            return false;
         }
-        if (letGo && released->push(stream)) {
-            active[i] = active.back();
-            active.pop_back();
-            continue;
+        // A sound cut off by the loss is not repeated elsewhere; one that never got out goes to the handler.
+        if (reportsUnheard && stream->readers[slot].firstAudio.load(std::memory_order_relaxed) == 0 &&
+            core.claimReport(stream)) {
+            unheard.emplace_back(stream->handle, stream->path);
         }
-        ++i;
-    }
+        return true;
+    });
     for (const auto& [handle, path] : unheard) {
-        unplayable(handle, path, Unplayable::NoOutput);
+        core.unplayable(handle, path, Unplayable::NoOutput);
     }
     {
-        std::lock_guard<std::mutex> lock(mutex);
-        kick = true;
+        std::lock_guard<std::mutex> lock(core.mutex);
+        core.kick = true;
     }
-    wake.notify_one();
+    core.wake.notify_one();
     return waiting;
 }
 
 // The device's life after start(): running, paused when idle, lost and tried again.
-void AudioEngine::State::deviceLoop() {
+void AudioEngine::Output::deviceLoop() {
     const auto checkInterval = config.idleTimeout > 0ms
                                    ? std::min<Clock::duration>(DeviceCheckInterval, config.idleTimeout / 4)
                                    : Clock::duration(DeviceCheckInterval);
@@ -803,18 +900,6 @@ void AudioEngine::setUnplayableHandler(UnplayableHandler handler) {
     m_unplayable = std::move(handler);
 }
 
-namespace {
-
-bool validConfig(const EngineConfig& config) {
-    if (config.sampleRate <= 0 || config.channels <= 0 || config.periodFrames <= 0 || config.streamBufferFrames <= 0) {
-        qCWarning(lcAudio) << "Invalid audio output settings";
-        return false;
-    }
-    return true;
-}
-
-} // namespace
-
 // An opening in the background: its thread and the state it opens the device for, shared until finishStart() takes
 // the state (or, left behind, until the thread comes back).
 struct AudioEngine::Opening {
@@ -828,45 +913,46 @@ struct AudioEngine::Opening {
 };
 
 std::unique_ptr<AudioEngine::State> AudioEngine::makeState(const EngineConfig& config) const {
-    auto state = std::make_unique<State>(config);
-    state->output = AudioFormat{config.sampleRate, config.channels};
-    // An adaptive period starts at the smallest the tuner tries; the load is judged from here on (the program's own
-    // start-up is no measure of it).
-    if (config.adaptivePeriod) {
-        state->loadWatch.tick(nowNanos());
-    }
-    state->periodFrames = config.adaptivePeriod ? state->tuner.period() : config.periodFrames;
-    state->unplayable = m_unplayable;
-    state->priority = m_services.priority;
-    state->files = m_services.files;
+    auto state = std::make_unique<State>();
+    state->core = std::make_unique<Core>(config, m_services);
+    state->core->unplayable = m_unplayable;
+    state->outputs[MainOutput] = std::make_unique<Output>(config, *state->core, MainOutput);
+    state->main().reportsUnheard = true;
     return state;
 }
 
-bool AudioEngine::State::openOutput() {
+SDL_AudioSpec AudioEngine::Output::wantedSpec(int sampleRate) {
+    SDL_AudioSpec wanted{};
+    wanted.freq = sampleRate;
+    wanted.format = AUDIO_F32SYS;
+    wanted.channels = static_cast<Uint8>(output.channels);
+    wanted.samples = static_cast<Uint16>(periodFrames.load(std::memory_order_relaxed));
+    wanted.callback = &Output::deviceCallback;
+    wanted.userdata = this;
+    return wanted;
+}
+
+bool AudioEngine::Output::openOutput(bool mainOutput) {
     if (!acquireSdlAudio(config.drivers)) {
         return false;
     }
     holdsSdl = true;
-    SDL_AudioSpec wanted{};
-    wanted.freq = config.sampleRate;
-    if (config.preferDeviceRate && config.deviceName.isEmpty()) {
+    int rate = output.sampleRate;
+    if (mainOutput && config.preferDeviceRate && config.deviceName.isEmpty()) {
         char* defaultName = nullptr;
         SDL_AudioSpec defaultDevice{};
         if (SDL_GetDefaultAudioInfo(&defaultName, &defaultDevice, 0) == 0 && defaultDevice.freq > 0) {
-            wanted.freq = defaultDevice.freq;
+            rate = defaultDevice.freq;
         }
         SDL_free(defaultName);
     }
-    wanted.format = AUDIO_F32SYS;
-    wanted.channels = static_cast<Uint8>(config.channels);
-    wanted.samples = static_cast<Uint16>(periodFrames.load());
-    wanted.callback = &State::deviceCallback;
-    wanted.userdata = this;
+    const SDL_AudioSpec wanted = wantedSpec(rate);
     SDL_AudioSpec obtained{};
     // The period size is not left to the driver: SDL 2.26's dummy driver corrupts the heap on close when it
-    // changes it, and a driver's own choice is often far above the 10 ms we want.
+    // changes it, and a driver's own choice is often far above the 10 ms we want. Only the main output sets the
+    // rate the streams are decoded to; SDL converts for any other that runs otherwise.
     device = openSdlOutput(config.streamName, config.deviceName.toUtf8(), wanted, obtained,
-                           SDL_AUDIO_ALLOW_FREQUENCY_CHANGE);
+                           mainOutput ? SDL_AUDIO_ALLOW_FREQUENCY_CHANGE : 0);
     if (device == 0) {
         qCWarning(lcAudio) << "Cannot open the audio output:" << SDL_GetError();
         releaseSdlAudio();
@@ -883,12 +969,28 @@ bool AudioEngine::State::openOutput() {
         config.adaptivePeriod = false;
     }
     qCInfo(lcAudio) << "Audio output:" << SDL_GetCurrentAudioDriver() << obtained.freq << "Hz," << obtained.samples
-                    << "frames per period";
+                    << "frames per period" << (mainOutput ? "" : "for")
+                    << (mainOutput ? QByteArray() : config.streamName);
     if (config.closedUntilFirstSound && config.idleTimeout > 0ms) {
         // It opened, so it works; until a sound comes it costs nothing and the sound server's sink can sleep.
         closeDevice();
         outputState.store(OutputState::Paused, std::memory_order_relaxed);
     }
+    return true;
+}
+
+bool AudioEngine::Output::stopDeviceThread() {
+    if (deviceThread.joinable()) {
+        std::unique_lock<std::mutex> lock(deviceMutex);
+        deviceQuit = true;
+        deviceWake.notify_all();
+        if (!deviceWake.wait_for(lock, DeviceThreadEndTimeout, [this] { return deviceThreadDone; })) {
+            return false;
+        }
+        lock.unlock();
+        deviceThread.join();
+    }
+    closeDevice();
     return true;
 }
 
@@ -900,7 +1002,7 @@ bool AudioEngine::start(const EngineConfig& config) {
         return false;
     }
     std::unique_ptr<State> state = makeState(config);
-    if (config.useDevice && !state->openOutput()) {
+    if (config.useDevice && !state->main().openOutput(true)) {
         return false;
     }
     run(std::move(state));
@@ -923,14 +1025,14 @@ bool AudioEngine::startInBackground(const EngineConfig& config, std::function<vo
         return true;
     }
     opening->thread = std::thread([opening, openingOver = std::move(openingOver)] {
-        const bool opened = opening->state->openOutput();
+        const bool opened = opening->state->main().openOutput(true);
         std::unique_lock<std::mutex> lock(opening->mutex);
         if (opening->abandoned) {
             // Nobody waits for it any more: it goes as it came.
             std::unique_ptr<State> state = std::move(opening->state);
             lock.unlock();
-            state->closeDevice();
-            if (state->holdsSdl) {
+            state->main().closeDevice();
+            if (state->main().holdsSdl) {
                 releaseSdlAudio();
             }
             return;
@@ -997,25 +1099,107 @@ void AudioEngine::abandonOpening() {
     }
 }
 
-void AudioEngine::run(std::unique_ptr<State> state) {
-    state->gain.store(static_cast<quint32>(m_gain.left) | (static_cast<quint32>(m_gain.right) << 16));
-    state->limiter = Limiter(state->output.sampleRate);
-    if (state->config.headSeconds > 0) {
-        state->heads = std::make_unique<SoundHeadCache>(
-            *state->files, state->output, static_cast<int>(state->config.headSeconds * state->output.sampleRate),
-            state->config.headBudgetBytes);
-        state->heads->prepare(m_soundsToPrepare, m_resolveToPrepare);
+void AudioEngine::startOutput(Output& output) {
+    output.gain.store(packGain(m_gain));
+    output.limiter = Limiter(output.output.sampleRate);
+    output.lastBusy = nowNanos();
+    {
+        std::lock_guard<std::mutex> lock(output.core.mutex);
+        output.core.outputs[output.slot] = &output;
     }
-    state->lastBusy = nowNanos();
+    if (output.config.useDevice) {
+        Output* raw = &output;
+        output.deviceThread = std::thread([raw] { raw->deviceLoop(); });
+    }
+}
 
-    m_renderChannels = state->output.channels;
-    State* raw = state.get();
-    state->worker = std::thread([raw] { raw->workerLoop(); });
-    state->opener = std::thread([raw] { raw->openerLoop(); });
-    m_state = std::move(state);
-    if (m_state->config.useDevice) {
-        m_state->deviceThread = std::thread([raw] { raw->deviceLoop(); });
+void AudioEngine::run(std::unique_ptr<State> state) {
+    Core& core = *state->core;
+    // The streams are decoded to the rate the main output's device runs at.
+    core.output = state->main().output;
+    if (core.config.headSeconds > 0) {
+        core.heads = std::make_unique<SoundHeadCache>(
+            *core.files, core.output, static_cast<int>(core.config.headSeconds * core.output.sampleRate),
+            core.config.headBudgetBytes);
+        core.heads->prepare(m_soundsToPrepare, m_resolveToPrepare);
     }
+    m_renderChannels = core.output.channels;
+    Core* raw = &core;
+    core.worker = std::thread([raw] { raw->workerLoop(); });
+    core.opener = std::thread([raw] { raw->openerLoop(); });
+    m_state = std::move(state);
+    startOutput(m_state->main());
+}
+
+OutputId AudioEngine::addOutput(const EngineConfig& config) {
+    if (!m_state || !validConfig(config)) {
+        return InvalidOutput;
+    }
+    OutputId slot = InvalidOutput;
+    for (OutputId free = MainOutput + 1; free < MaxOutputs; ++free) {
+        if (!m_state->outputs[free]) {
+            slot = free;
+            break;
+        }
+    }
+    if (slot == InvalidOutput) {
+        qCWarning(lcAudio) << "No room for another audio output";
+        return InvalidOutput;
+    }
+    auto output = std::make_unique<Output>(config, *m_state->core, slot);
+    output->config.useDevice = config.useDevice && m_state->main().config.useDevice;
+    // Its own period; the streams' format is the engine's.
+    if (output->config.useDevice && !output->openOutput(false)) {
+        return InvalidOutput;
+    }
+    startOutput(*output);
+    m_state->outputs[slot] = std::move(output);
+    return slot;
+}
+
+bool AudioEngine::endOutput(Output& output) {
+    if (!output.stopDeviceThread()) {
+        return false;
+    }
+    Core& core = output.core;
+    {
+        // Its audio thread is gone: what it held, was handed or let go of is taken back here.
+        std::lock_guard<std::mutex> lock(core.mutex);
+        core.outputs[output.slot] = nullptr;
+        Stream* stream = nullptr;
+        while (output.released->pop(stream)) {
+            Core::letGoOf(stream, output.slot);
+        }
+        while (output.added->pop(stream)) {
+            Core::letGoOf(stream, output.slot);
+        }
+        for (Stream* held : output.active) {
+            Core::letGoOf(held, output.slot);
+        }
+        output.active.clear();
+        core.kick = true;
+    }
+    core.wake.notify_one();
+    if (output.holdsSdl) {
+        releaseSdlAudio();
+        output.holdsSdl = false;
+    }
+    return true;
+}
+
+void AudioEngine::removeOutput(OutputId id) {
+    if (!m_state || id <= MainOutput || id >= MaxOutputs || !m_state->outputs[id]) {
+        return;
+    }
+    if (!endOutput(*m_state->outputs[id])) {
+        // Its thread may yet come back, and so may its audio thread, reading the streams it was handed: those
+        // stay held, and the whole engine is left behind at its end.
+        qCWarning(lcAudio) << "An audio output does not answer; it is left behind";
+        Output* output = m_state->outputs[id].release();
+        output->deviceThread.detach();
+        m_state->leftBehind = true;
+    }
+    m_state->outputs[id].reset();
 }
 
 void AudioEngine::shutdown() {
@@ -1025,31 +1209,26 @@ void AudioEngine::shutdown() {
     if (!m_state) {
         return;
     }
+    for (OutputId id = MainOutput + 1; id < MaxOutputs; ++id) {
+        removeOutput(id);
+    }
     // The device thread closes the device on its way out; closing waits for a running callback to return, and after
     // it nothing reads the rings.
-    if (m_state->deviceThread.joinable()) {
-        std::unique_lock<std::mutex> lock(m_state->deviceMutex);
-        m_state->deviceQuit = true;
-        m_state->deviceWake.notify_all();
-        if (!m_state->deviceWake.wait_for(lock, DeviceThreadEndTimeout, [this] { return m_state->deviceThreadDone; })) {
-            lock.unlock();
-            abandon();
-            return;
-        }
-        lock.unlock();
-        m_state->deviceThread.join();
+    if (m_state->leftBehind || !m_state->main().stopDeviceThread()) {
+        abandon();
+        return;
     }
-    m_state->closeDevice();
-    m_state->ending.store(true, std::memory_order_relaxed);
+    Core& core = *m_state->core;
+    core.ending.store(true, std::memory_order_relaxed);
     {
-        std::lock_guard<std::mutex> lock(m_state->mutex);
-        m_state->quit = true;
+        std::lock_guard<std::mutex> lock(core.mutex);
+        core.quit = true;
     }
-    m_state->wake.notify_all();
-    m_state->openWake.notify_all();
-    m_state->opener.join();
-    m_state->worker.join();
-    const bool holdsSdl = m_state->holdsSdl;
+    core.wake.notify_all();
+    core.openWake.notify_all();
+    core.opener.join();
+    core.worker.join();
+    const bool holdsSdl = m_state->main().holdsSdl;
     m_state.reset();
     if (holdsSdl) {
         releaseSdlAudio();
@@ -1060,10 +1239,24 @@ void AudioEngine::abandon() {
     qCWarning(lcAudio) << "The audio output does not answer; it is left behind";
     // Its thread may yet come back and will use the engine's state then, as will the threads that feed the streams
     // it holds: all of it stays, unowned, for the life of the process, and so does SDL's audio.
-    m_state->deviceThread.detach();
-    m_state->worker.detach();
-    m_state->opener.detach();
+    if (m_state->main().deviceThread.joinable()) {
+        m_state->main().deviceThread.detach();
+    }
+    m_state->core->worker.detach();
+    m_state->core->opener.detach();
+    for (std::unique_ptr<Output>& output : m_state->outputs) {
+        if (output && output->deviceThread.joinable()) {
+            output->deviceThread.detach();
+        }
+    }
     [[maybe_unused]] State* abandoned = m_state.release();
+}
+
+AudioEngine::Output* AudioEngine::outputAt(OutputId id) const {
+    if (!m_state || id < MainOutput || id >= MaxOutputs) {
+        return nullptr;
+    }
+    return m_state->outputs[id].get();
 }
 
 bool AudioEngine::isRunning() const {
@@ -1074,19 +1267,19 @@ OutputState AudioEngine::outputState() const {
     if (m_opening) {
         return OutputState::Opening;
     }
-    return m_state ? m_state->outputState.load(std::memory_order_relaxed) : OutputState::Stopped;
+    return m_state ? m_state->main().outputState.load(std::memory_order_relaxed) : OutputState::Stopped;
 }
 
 AudioFormat AudioEngine::outputFormat() const {
-    return m_state ? m_state->output : AudioFormat{};
+    return m_state ? m_state->core->output : AudioFormat{};
 }
 
 int AudioEngine::periodFrames() const {
-    return m_state ? m_state->periodFrames.load(std::memory_order_relaxed) : 0;
+    return m_state ? m_state->main().periodFrames.load(std::memory_order_relaxed) : 0;
 }
 
 quint64 AudioEngine::underruns() const {
-    return m_state ? m_state->underrunsSeen.load(std::memory_order_relaxed) : 0;
+    return m_state ? m_state->main().underrunsSeen.load(std::memory_order_relaxed) : 0;
 }
 
 QString AudioEngine::diagnostics() const {
@@ -1096,7 +1289,7 @@ QString AudioEngine::diagnostics() const {
     if (!m_state) {
         return QStringLiteral("audio output not running");
     }
-    const State& state = *m_state;
+    const Output& state = m_state->main();
     const int period = state.periodFrames.load(std::memory_order_relaxed);
     QString line = QStringLiteral("audio output: %1, %2 Hz, %3 channels, %4 frames per period (%5 ms%6), %7 underruns")
                        .arg(state.driver.isEmpty() ? QStringLiteral("pulled by the caller") : state.driver)
@@ -1129,8 +1322,15 @@ QString AudioEngine::diagnostics() const {
     default:
         break;
     }
-    if (state.heads) {
-        line += QStringLiteral(", %1 KiB of sound starts decoded ahead").arg(state.heads->keptBytes() / 1024);
+    int outputs = 0;
+    for (const std::unique_ptr<Output>& output : m_state->outputs) {
+        outputs += output ? 1 : 0;
+    }
+    if (outputs > 1) {
+        line += QStringLiteral(", %1 outputs").arg(outputs);
+    }
+    if (m_state->core->heads) {
+        line += QStringLiteral(", %1 KiB of sound starts decoded ahead").arg(m_state->core->heads->keptBytes() / 1024);
     }
     return line;
 }
@@ -1138,32 +1338,40 @@ QString AudioEngine::diagnostics() const {
 void AudioEngine::prepareSounds(const QStringList& names, std::function<QString(const QString&)> resolve) {
     m_soundsToPrepare = names;
     m_resolveToPrepare = std::move(resolve);
-    if (m_state && m_state->heads) {
-        m_state->heads->prepare(names, m_resolveToPrepare);
+    if (m_state && m_state->core->heads) {
+        m_state->core->heads->prepare(names, m_resolveToPrepare);
     }
 }
 
 bool AudioEngine::waitUntilPrepared(int timeoutMs) {
-    return !m_state || !m_state->heads || m_state->heads->waitUntilIdle(timeoutMs);
+    return !m_state || !m_state->core->heads || m_state->core->heads->waitUntilIdle(timeoutMs);
 }
 
 QString AudioEngine::outputDriver() const {
-    return m_state ? m_state->driver : QString();
+    return m_state ? m_state->main().driver : QString();
+}
+
+void AudioEngine::kickOutputs() {
+    for (std::unique_ptr<Output>& output : m_state->outputs) {
+        if (output) {
+            output->kickDevice();
+        }
+    }
 }
 
 quint32 AudioEngine::openStream(const QString& path) {
     if (!m_state || m_services.files->fileKind(path) != platform::FileKind::Regular) {
         return 0;
     }
-    std::shared_ptr<const SoundHead> head = m_state->heads ? m_state->heads->find(path) : nullptr;
-    if (head &&
-        (head->format.sampleRate != m_state->output.sampleRate || head->format.channels != m_state->output.channels)) {
+    Core& core = *m_state->core;
+    std::shared_ptr<const SoundHead> head = core.heads ? core.heads->find(path) : nullptr;
+    if (head && (head->format.sampleRate != core.output.sampleRate || head->format.channels != core.output.channels)) {
         head.reset();
     }
-    std::lock_guard<std::mutex> lock(m_state->mutex);
+    std::lock_guard<std::mutex> lock(core.mutex);
     size_t live = 0;
     Stream* oldest = nullptr;
-    for (const auto& stream : m_state->streams) {
+    for (const auto& stream : core.streams) {
         if (!stream->freeRequested.load(std::memory_order_relaxed) && !stream->openFailed) {
             if (oldest == nullptr) {
                 oldest = stream.get();
@@ -1171,14 +1379,14 @@ quint32 AudioEngine::openStream(const QString& path) {
             ++live;
         }
     }
-    if (live >= m_state->maxLive && oldest != nullptr) {
+    if (live >= core.maxLive && oldest != nullptr) {
         qCDebug(lcAudio) << "Too many sounds at once; the oldest gives way";
-        m_state->requestFree(oldest);
-        m_state->kickDevice();
+        core.requestFree(oldest);
+        kickOutputs();
     }
     // Given-way streams are let go of within a period or two; only an output that has stopped pulling can leave
     // this many behind.
-    if (m_state->streams.size() >= m_state->maxHeld) {
+    if (core.streams.size() >= core.maxHeld) {
         qCWarning(lcAudio) << "Too many sounds waiting to be released; not playing" << path;
         return 0;
     }
@@ -1186,8 +1394,8 @@ quint32 AudioEngine::openStream(const QString& path) {
     if (m_nextHandle == 0) {
         m_nextHandle = 1;
     }
-    auto stream = std::make_unique<Stream>(handle, path, m_state->config.streamBufferFrames, m_state->output.channels);
-    m_state->handles.emplace(handle, stream.get());
+    auto stream = std::make_unique<Stream>(handle, path, core.config.streamBufferFrames, core.output.channels);
+    core.handles.emplace(handle, stream.get());
     if (head && head->complete) {
         // The whole sound is in memory: no file to open, nothing to decode.
         stream->head = std::move(head);
@@ -1198,10 +1406,10 @@ quint32 AudioEngine::openStream(const QString& path) {
             stream->skipFrames = head->frames;
             stream->head = std::move(head);
         }
-        m_state->toOpen.push_back(stream.get());
-        m_state->openWake.notify_one();
+        core.toOpen.push_back(stream.get());
+        core.openWake.notify_one();
     }
-    m_state->streams.push_back(std::move(stream));
+    core.streams.push_back(std::move(stream));
     return handle;
 }
 
@@ -1209,22 +1417,35 @@ bool AudioEngine::play(quint32 handle) {
     if (!m_state) {
         return false;
     }
+    Core& core = *m_state->core;
     {
-        std::lock_guard<std::mutex> lock(m_state->mutex);
-        Stream* stream = m_state->find(handle);
+        std::lock_guard<std::mutex> lock(core.mutex);
+        Stream* stream = core.find(handle);
         if (stream == nullptr || stream->openFailed) {
             return false;
         }
         stream->playing.store(true, std::memory_order_release);
         if (!stream->submitted) {
-            if (!m_state->added->push(stream)) {
+            // Handed to every output at once, each reading it from the start at its own pace.
+            for (std::unique_ptr<Output>& output : m_state->outputs) {
+                if (!output) {
+                    continue;
+                }
+                stream->ring.attach(output->slot);
+                ++stream->holders;
+                if (!output->added->push(stream)) {
+                    Core::letGoOf(stream, output->slot);
+                    stream->letGo = false;
+                }
+            }
+            if (stream->holders == 0) {
                 stream->playing.store(false, std::memory_order_release);
                 return false;
             }
             stream->submitted = true;
         }
     }
-    m_state->kickDevice();
+    kickOutputs();
     return true;
 }
 
@@ -1232,8 +1453,8 @@ void AudioEngine::stop(quint32 handle) {
     if (!m_state) {
         return;
     }
-    std::lock_guard<std::mutex> lock(m_state->mutex);
-    if (Stream* stream = m_state->find(handle)) {
+    std::lock_guard<std::mutex> lock(m_state->core->mutex);
+    if (Stream* stream = m_state->core->find(handle)) {
         stream->playing.store(false, std::memory_order_release);
     }
 }
@@ -1243,48 +1464,67 @@ void AudioEngine::free(quint32 handle) {
         return;
     }
     {
-        std::lock_guard<std::mutex> lock(m_state->mutex);
-        Stream* stream = m_state->find(handle);
+        std::lock_guard<std::mutex> lock(m_state->core->mutex);
+        Stream* stream = m_state->core->find(handle);
         if (stream == nullptr) {
             return;
         }
-        m_state->requestFree(stream);
+        m_state->core->requestFree(stream);
     }
-    m_state->kickDevice();
+    kickOutputs();
 }
 
 void AudioEngine::stopAll() {
     if (!m_state) {
         return;
     }
+    Core& core = *m_state->core;
     {
-        std::lock_guard<std::mutex> lock(m_state->mutex);
-        for (const auto& [handle, stream] : m_state->handles) {
+        std::lock_guard<std::mutex> lock(core.mutex);
+        for (const auto& [handle, stream] : core.handles) {
             stream->playing.store(false, std::memory_order_release);
             stream->freeRequested.store(true, std::memory_order_release);
         }
-        m_state->handles.clear();
-        m_state->kick = true;
-        m_state->wake.notify_one();
+        core.handles.clear();
+        core.kick = true;
+        core.wake.notify_one();
     }
-    m_state->kickDevice();
+    kickOutputs();
 }
 
 void AudioEngine::setMasterGain(MasterGain gain) {
-    if (m_state) {
-        m_state->gain.store(static_cast<quint32>(gain.left) | (static_cast<quint32>(gain.right) << 16),
-                            std::memory_order_relaxed);
-    }
-    m_gain = gain;
+    setOutputGain(MainOutput, gain);
 }
 
 MasterGain AudioEngine::masterGain() const {
     return m_gain;
 }
 
+void AudioEngine::setOutputGain(OutputId id, MasterGain gain) {
+    if (Output* output = outputAt(id)) {
+        output->gain.store(packGain(gain), std::memory_order_relaxed);
+    }
+    if (id == MainOutput) {
+        m_gain = gain;
+    }
+}
+
+MasterGain AudioEngine::outputGain(OutputId id) const {
+    if (id == MainOutput) {
+        return m_gain;
+    }
+    const Output* output = outputAt(id);
+    return output ? unpackGain(output->gain.load(std::memory_order_relaxed)) : MasterGain{};
+}
+
 void AudioEngine::render(float* out, int frames) {
-    if (m_state && !m_state->config.useDevice) {
-        m_state->render(out, frames);
+    render(MainOutput, out, frames);
+}
+
+void AudioEngine::render(OutputId id, float* out, int frames) {
+    Output* output = outputAt(id);
+    if (output != nullptr && !output->config.useDevice) {
+        output->render(out, frames);
     } else if (frames > 0) {
         std::fill_n(out, static_cast<size_t>(frames) * static_cast<size_t>(m_renderChannels), 0.0f);
     }
@@ -1294,41 +1534,43 @@ int AudioEngine::heldStreams() const {
     if (!m_state) {
         return 0;
     }
-    std::lock_guard<std::mutex> lock(m_state->mutex);
-    return static_cast<int>(m_state->streams.size());
+    std::lock_guard<std::mutex> lock(m_state->core->mutex);
+    return static_cast<int>(m_state->core->streams.size());
 }
 
 bool AudioEngine::isDecodedAhead(quint32 handle) const {
     if (!m_state) {
         return false;
     }
-    std::lock_guard<std::mutex> lock(m_state->mutex);
-    const Stream* stream = m_state->find(handle);
+    std::lock_guard<std::mutex> lock(m_state->core->mutex);
+    const Stream* stream = m_state->core->find(handle);
     return stream != nullptr && stream->opened &&
            (stream->decodeDone.load(std::memory_order_acquire) || stream->ring.writableFrames() == 0);
 }
 
-AudioEngine::FirstAudio AudioEngine::firstAudio(quint32 handle) const {
-    if (!m_state) {
+AudioEngine::FirstAudio AudioEngine::firstAudio(quint32 handle, OutputId id) const {
+    if (!m_state || id < MainOutput || id >= MaxOutputs) {
         return {};
     }
-    std::lock_guard<std::mutex> lock(m_state->mutex);
-    const Stream* stream = m_state->find(handle);
+    std::lock_guard<std::mutex> lock(m_state->core->mutex);
+    const Stream* stream = m_state->core->find(handle);
     if (stream == nullptr) {
         return {};
     }
+    const StreamReader& reader = stream->readers[id];
     FirstAudio first;
-    first.nanos = stream->firstAudio.load(std::memory_order_acquire);
-    first.period = first.nanos != 0 ? stream->firstAudioPeriod.load(std::memory_order_relaxed) : 0;
+    first.nanos = reader.firstAudio.load(std::memory_order_acquire);
+    first.period = first.nanos != 0 ? reader.firstAudioPeriod.load(std::memory_order_relaxed) : 0;
     return first;
 }
 
-quint64 AudioEngine::periodsRendered() const {
-    return m_state ? m_state->periodsRendered.load(std::memory_order_relaxed) : 0;
+quint64 AudioEngine::periodsRendered(OutputId id) const {
+    const Output* output = outputAt(id);
+    return output ? output->periodsRendered.load(std::memory_order_relaxed) : 0;
 }
 
 int AudioEngine::deviceOpenings() const {
-    return m_state ? m_state->deviceOpenings.load(std::memory_order_relaxed) : 0;
+    return m_state ? m_state->main().deviceOpenings.load(std::memory_order_relaxed) : 0;
 }
 
 } // namespace clavora::audio

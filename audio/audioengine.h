@@ -1,12 +1,14 @@
-// The audio engine: sound files opened as streams that play asynchronously, identified by 32-bit handles, mixed
-// into one output through an SDL device.
+// The audio engine: sound files opened as streams that play asynchronously, identified by 32-bit handles, each
+// probed and decoded once and mixed into every output the engine feeds (the speakers, and the voice chat's
+// microphone), each through an SDL device of its own.
 //
 // Threads: the public methods belong to one controlling thread (the GUI thread) and return at once. An opener thread
-// probes each new file; a decode worker reads and decodes ahead into per-stream rings; the device callback only
-// pulls from those rings through the mixer and the limiter and never waits on a file, the decoder, a lock or the
-// allocator. A device thread owns the output once it runs: it closes it after a while without sound (so the sound
-// server can suspend its sink), opens it again for the next sound, and notices when the device is lost (the sound
-// server restarted, a headset unplugged) and opens the default device again.
+// probes each new file; a decode worker reads and decodes ahead into per-stream rings, which every output reads at
+// its own pace; each output's device callback only pulls from those rings through the mixer and the limiter and
+// never waits on a file, the decoder, a lock or the allocator. A device thread per output owns its device once it
+// runs: it closes it after a while without sound (so the sound server can suspend its sink), opens it again for the
+// next sound, and notices when the device is lost (the sound server restarted, a headset unplugged) and opens the
+// default device again.
 #pragma once
 
 #include "audio/audioservices.h"
@@ -81,6 +83,13 @@ struct EngineConfig {
     qint64 headBudgetBytes = qint64(32) << 20;
 };
 
+// An output of the engine. The main output is the one start() opens; the streams are decoded to its format.
+using OutputId = int;
+inline constexpr OutputId MainOutput = 0;
+inline constexpr OutputId InvalidOutput = -1;
+// Outputs an engine feeds at most, the main one included.
+inline constexpr int MaxOutputs = 4;
+
 // Where the output stands.
 enum class OutputState {
     Stopped, // the engine is not running
@@ -140,7 +149,19 @@ public:
     void shutdown();
 
     bool isRunning() const;
+    // The main output's.
     OutputState outputState() const;
+
+    // Opens one more output, fed every stream played from now on, as start() opens the main one (blocking while
+    // the device opens): the output settings of `config` (the device, its stream name, the period, the idle time,
+    // whether it is opened again after a loss, whether it is pulled) are its own; the format is the main output's
+    // (SDL converts where the device runs otherwise), and the engine-wide settings (the streams, the buffers, the
+    // sounds decoded ahead, the drivers) are the engine's. Its gain starts at the master gain. InvalidOutput when
+    // the engine does not run, the device cannot be opened or MaxOutputs run already. Without a device of the main
+    // output's, it has none either and is pulled with render(OutputId...).
+    OutputId addOutput(const EngineConfig& config);
+    // Closes an output added by addOutput(); what it was playing goes on on the others. Unknown ids are ignored.
+    void removeOutput(OutputId output);
 
     // The format the output runs at (the device's own rate at start; kept when the device is opened again); zero
     // while not running.
@@ -183,14 +204,20 @@ public:
     // Stops and releases every stream: silent from the next device period on, every handle dead.
     void stopAll();
 
-    // Master gain per channel, applied by the mixer from the next period on. 65535 each at start.
+    // Master gain per channel of the main output, applied by the mixer from the next period on. 65535 each at
+    // start; kept across restarts.
     void setMasterGain(MasterGain gain);
     MasterGain masterGain() const;
+    // Gain per channel of one output (the main one's is the master gain). An unknown output's is full.
+    void setOutputGain(OutputId output, MasterGain gain);
+    MasterGain outputGain(OutputId output) const;
 
-    // Without a device: mixes the next `frames` frames into `out`, as the device callback would. Never blocks.
-    // When there is nothing to pull from (the engine is stopped, or a device does the pulling) `out` gets silence in
-    // the channel layout the engine last ran with.
+    // Without a device: mixes the main output's next `frames` frames into `out`, as the device callback would.
+    // Never blocks. When there is nothing to pull from (the engine is stopped, or a device does the pulling) `out`
+    // gets silence in the channel layout the engine last ran with.
     void render(float* out, int frames);
+    // Likewise for one output.
+    void render(OutputId output, float* out, int frames);
 
     // Streams still held (playing, stopped, opening, or ended and not yet released). For tests and benchmarks.
     int heldStreams() const;
@@ -205,22 +232,31 @@ public:
         qint64 nanos = 0;
         quint64 period = 0;
     };
-    FirstAudio firstAudio(quint32 handle) const;
+    // The main output's, or another's.
+    FirstAudio firstAudio(quint32 handle, OutputId output = MainOutput) const;
 
-    // Device periods rendered so far, counting from 1, across reopenings of the device. For benchmarks.
-    quint64 periodsRendered() const;
+    // Device periods an output rendered so far, counting from 1, across reopenings of the device. For benchmarks.
+    quint64 periodsRendered(OutputId output = MainOutput) const;
 
     // Times the device was opened since start(), the first opening included. For tests and benchmarks.
     int deviceOpenings() const;
 
 private:
+    struct Core;
+    struct Output;
     struct State;
     struct Opening;
     std::unique_ptr<State> makeState(const EngineConfig& config) const;
     // Lets go of a running engine whose device thread does not come back: see shutdown().
     void abandon();
-    // Runs the engine on a device opened by State::openOutput() (or without a device).
+    // Runs the engine on a device opened by Output::openOutput() (or without a device).
     void run(std::unique_ptr<State> state);
+    // Lets an output's device thread take it over; the worker takes back what it lets go of from now on.
+    void startOutput(Output& output);
+    // Ends an output's device thread and takes back its streams. False when the thread does not come back.
+    bool endOutput(Output& output);
+    void kickOutputs();
+    Output* outputAt(OutputId output) const;
     // Ends an opening in the background; one that does not come back in time is left behind.
     void abandonOpening();
 

@@ -5,13 +5,19 @@
 #include <algorithm>
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 
 namespace clavora::audio {
 
-// A ring of interleaved float samples counted in frames. One thread writes, one thread reads.
+// A ring of interleaved float samples counted in frames. One thread writes; up to MaxReaders readers read it, each
+// on a thread of its own, at its own pace and through a cursor of its own, so one decoded sound feeds several
+// outputs. A frame is written over only once every attached reader has read it; while none is attached (before the
+// first is), the writer fills it from the start.
 class SampleRing {
 public:
+    static constexpr int MaxReaders = 4;
+
     SampleRing(int capacityFrames, int channels)
         : m_capacity(capacityFrames), m_channels(channels),
           m_data(std::make_unique<float[]>(static_cast<size_t>(capacityFrames) * static_cast<size_t>(channels))) {}
@@ -19,15 +25,22 @@ public:
     int channels() const { return m_channels; }
     int capacityFrames() const { return m_capacity; }
 
+    // Attaches reader `reader` (0 to MaxReaders - 1) at the start: before anything is read and before the reader
+    // is handed the ring. Detaching is for when it will never read again. Neither is called by the reader itself.
+    void attach(int reader) { m_readers.fetch_or(1u << reader, std::memory_order_acq_rel); }
+    void detach(int reader) { m_readers.fetch_and(~(1u << reader), std::memory_order_acq_rel); }
+
     // Reader side: frames ready to be read.
-    int readableFrames() const {
-        return static_cast<int>(m_write.load(std::memory_order_acquire) - m_read.load(std::memory_order_relaxed));
+    int readableFrames(int reader) const {
+        return static_cast<int>(m_write.load(std::memory_order_acquire) -
+                                m_read[reader].position.load(std::memory_order_relaxed));
     }
 
     // Reader side: up to two contiguous pieces holding the next `frames` readable frames (`frames` <=
     // readableFrames()).
-    void readPieces(int frames, const float*& first, int& firstFrames, const float*& second, int& secondFrames) const {
-        const size_t start = m_read.load(std::memory_order_relaxed) % static_cast<size_t>(m_capacity);
+    void readPieces(int reader, int frames, const float*& first, int& firstFrames, const float*& second,
+                    int& secondFrames) const {
+        const size_t start = m_read[reader].position.load(std::memory_order_relaxed) % static_cast<size_t>(m_capacity);
         firstFrames = std::min(frames, m_capacity - static_cast<int>(start));
         secondFrames = frames - firstFrames;
         first = m_data.get() + start * static_cast<size_t>(m_channels);
@@ -35,13 +48,15 @@ public:
     }
 
     // Reader side: gives `frames` read frames back to the writer.
-    void consume(int frames) { m_read.fetch_add(static_cast<size_t>(frames), std::memory_order_release); }
+    void consume(int reader, int frames) {
+        m_read[reader].position.fetch_add(static_cast<size_t>(frames), std::memory_order_release);
+    }
+
+    // Writer side: frames written and not yet read by the slowest attached reader.
+    int bufferedFrames() const { return static_cast<int>(m_write.load(std::memory_order_relaxed) - slowestRead()); }
 
     // Writer side: frames that can be written without overwriting unread ones.
-    int writableFrames() const {
-        return m_capacity -
-               static_cast<int>(m_write.load(std::memory_order_relaxed) - m_read.load(std::memory_order_acquire));
-    }
+    int writableFrames() const { return std::max(0, m_capacity - bufferedFrames()); }
 
     // Writer side: the contiguous free space at the write position (at most writableFrames() frames).
     float* writeSpace(int& frames) {
@@ -54,10 +69,29 @@ public:
     void commit(int frames) { m_write.fetch_add(static_cast<size_t>(frames), std::memory_order_release); }
 
 private:
+    size_t slowestRead() const {
+        const unsigned readers = m_readers.load(std::memory_order_acquire);
+        if (readers == 0) {
+            return 0; // nothing read yet (or nobody reads any more)
+        }
+        size_t slowest = SIZE_MAX;
+        for (int reader = 0; reader < MaxReaders; ++reader) {
+            if ((readers & (1u << reader)) != 0) {
+                slowest = std::min(slowest, m_read[reader].position.load(std::memory_order_acquire));
+            }
+        }
+        return slowest;
+    }
+
+    struct alignas(64) Cursor {
+        std::atomic<size_t> position{0};
+    };
+
     const int m_capacity;
     const int m_channels;
     std::unique_ptr<float[]> m_data;
-    alignas(64) std::atomic<size_t> m_read{0};
+    std::atomic<unsigned> m_readers{0};
+    Cursor m_read[MaxReaders];
     alignas(64) std::atomic<size_t> m_write{0};
 };
 

@@ -14,7 +14,7 @@
 namespace clavora::audio {
 
 SoundPlayer::SoundPlayer(const AudioServices& services, const EngineConfig& config)
-    : m_services(services), m_config(config), m_engine(services), m_voiceEngine(services) {
+    : m_services(services), m_config(config), m_engine(services) {
     QObject* context = &m_context;
     platform::IFallbackPlayer* fallback = services.fallback;
     // Only a sound the engine took for one goes to the system's player: a file it refused (a playlist, no audio, a
@@ -84,28 +84,37 @@ bool SoundPlayer::startVoiceOutput(const QString& deviceName) {
         config.idleTimeout = std::chrono::milliseconds(0);
         config.reopenAfterLoss = false;
     }
-    m_voiceEngine.setMasterGain(m_engine.masterGain());
-    if (!m_voiceEngine.start(config)) {
+    m_voiceOutput = m_engine.addOutput(config);
+    if (m_voiceOutput == InvalidOutput) {
         qCDebug(lcAudio) << "Cannot open the voice output" << deviceName;
         return false;
     }
+    m_voiceGain = m_engine.masterGain();
+    m_engine.setOutputGain(m_voiceOutput, m_voiceGain);
     return true;
 }
 
 void SoundPlayer::stopVoiceOutput() {
-    m_newestVoiceStream = 0;
-    m_voiceEngine.shutdown();
+    m_engine.removeOutput(m_voiceOutput);
+    m_voiceOutput = InvalidOutput;
 }
 
 bool SoundPlayer::isVoiceOutputRunning() const {
-    return m_voiceEngine.isRunning();
+    return m_voiceOutput != InvalidOutput;
+}
+
+MasterGain SoundPlayer::voiceGain() const {
+    return m_voiceGain;
+}
+
+void SoundPlayer::setVoiceGain(MasterGain gain) {
+    m_voiceGain = gain;
+    m_engine.setOutputGain(m_voiceOutput, gain);
 }
 
 void SoundPlayer::stopAll() {
     m_engine.stopAll();
-    m_voiceEngine.stopAll();
     m_newestStream = 0;
-    m_newestVoiceStream = 0;
     if (m_services.fallback != nullptr) {
         m_services.fallback->stopAll();
     }
@@ -116,11 +125,6 @@ void SoundPlayer::dropNewestStream() {
         m_engine.stop(m_newestStream);
         m_engine.free(m_newestStream);
         m_newestStream = 0;
-    }
-    if (m_newestVoiceStream != 0) {
-        m_voiceEngine.stop(m_newestVoiceStream);
-        m_voiceEngine.free(m_newestVoiceStream);
-        m_newestVoiceStream = 0;
     }
 }
 
@@ -135,12 +139,8 @@ void SoundPlayer::playSoundFile(const QString& fileName, bool allowOverlapping) 
     }
     m_newestStream = m_engine.openStream(path);
     if (m_newestStream != 0) {
-        // Both are opened before either plays, so the two start back to back.
-        m_newestVoiceStream = m_voiceEngine.isRunning() ? m_voiceEngine.openStream(path) : 0;
+        // On every output at once.
         m_engine.play(m_newestStream);
-        if (m_newestVoiceStream != 0) {
-            m_voiceEngine.play(m_newestVoiceStream);
-        }
     } else if (!m_engine.isRunning() && m_services.fallback != nullptr && isPlayableSound(path)) {
         // Without an output only the system's player is left, and it gets what the engine would have taken. (A
         // running engine that refuses a stream has found no regular file there, or cannot keep up releasing.)
@@ -188,7 +188,7 @@ MasterGain SoundPlayer::masterGain() const {
 
 void SoundPlayer::setMasterGain(MasterGain gain) {
     m_engine.setMasterGain(gain);
-    m_voiceEngine.setMasterGain(gain);
+    setVoiceGain(gain);
 }
 
 bool SoundPlayer::isRunning() const {

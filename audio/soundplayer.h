@@ -36,15 +36,21 @@ public:
     // still playing.
     void stop();
 
-    // The voice output: a second output, to the device named `deviceName`, that gets every sound from now on as well,
-    // at the same volume. False when it cannot be opened; sounds then go to the normal output only. Sounds already
-    // playing are not repeated on it. Starting it again while it runs moves it to the new device. An empty name is
-    // the default device as the caller has steered it for the opening: that output stays open while idle and is not
-    // opened again when lost.
+    // The voice output: a second output of the engine, to the device named `deviceName`, that gets every sound from
+    // now on as well (the same stream, decoded once, under the same handle), at the same volume. False when it cannot
+    // be opened; sounds then go to the normal output only. Sounds already playing are not repeated on it. Starting it
+    // again while it runs moves it to the new device. An empty name is the default device as the caller has steered it
+    // for the opening: that output stays open while idle and is not opened again when lost.
     bool startVoiceOutput(const QString& deviceName);
     // Closes the voice output, silencing what plays on it; the normal output plays on.
     void stopVoiceOutput();
     bool isVoiceOutputRunning() const;
+    // The engine's output it is; InvalidOutput when it does not run.
+    OutputId voiceOutput() const { return m_voiceOutput; }
+    // Its own gain, which setMasterGain() sets along with the master gain: the speakers' volume may be set at the
+    // sound server instead, on the speakers' stream alone, and the voice output then follows it here.
+    MasterGain voiceGain() const;
+    void setVoiceGain(MasterGain gain);
 
     // Stops every sound playing: on both outputs, and on the fallback player where it can be stopped.
     void stopAll();
@@ -61,10 +67,8 @@ public:
     // runs), so a key press mixes samples in the very next period. Replaces the list given before.
     void setBoundSounds(const QStringList& storedPaths);
 
-    // Handle of the most recently started stream; 0 when there is none.
+    // Handle of the most recently started stream, on every output; 0 when there is none.
     quint32 newestStream() const { return m_newestStream; }
-    // Its twin on the voice output; 0 when there is none.
-    quint32 newestVoiceStream() const { return m_newestVoiceStream; }
 
     // Master volume per channel, 0 to 65535 each, applied to everything the engine plays.
     MasterGain masterGain() const;
@@ -74,7 +78,6 @@ public:
     bool isRunning() const;
 
     AudioEngine& engine() { return m_engine; }
-    AudioEngine& voiceEngine() { return m_voiceEngine; }
 
 private:
     // Takes up the output opened in the background and tells `m_settled`; nothing when that was done already.
@@ -92,9 +95,9 @@ private:
     QObject m_context;
     AudioEngine m_engine;
     quint32 m_newestStream = 0;
-    // The same sounds once more, for the voice output; its newest stream is the newest stream's twin.
-    AudioEngine m_voiceEngine;
-    quint32 m_newestVoiceStream = 0;
+    OutputId m_voiceOutput = InvalidOutput;
+    // Kept while the voice output is off, for the next one.
+    MasterGain m_voiceGain;
     // The program does not move while it runs; asked for once, on the first sound.
     QString m_programFolder;
 };

@@ -136,8 +136,8 @@ TEST_F(VolumeOnSoundServerTest, FourWheelNotchesDownFromTheTopSetTheStreamToHalf
     EXPECT_EQ(m_slider.value(), 4);
     // The voice output's stream is not the one the slider sets at the server: its gain in the engine follows, as
     // loud as half way up the server's cubic scale, while the speakers' engine gain stays whole.
-    EXPECT_EQ(m_sound.voiceEngine().masterGain().left, serverVolumeAsGain(32764));
-    EXPECT_EQ(m_sound.voiceEngine().masterGain().right, serverVolumeAsGain(32764));
+    EXPECT_EQ(m_sound.voiceGain().left, serverVolumeAsGain(32764));
+    EXPECT_EQ(m_sound.voiceGain().right, serverVolumeAsGain(32764));
     EXPECT_EQ(m_sound.engine().masterGain().right, 65535);
 }
 

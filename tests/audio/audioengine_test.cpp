@@ -116,6 +116,76 @@ TEST_F(EngineTest, HandlesAreNonzeroAndNeverReused) {
     EXPECT_FALSE(m_engine.play(second));
 }
 
+// Pulls `periods` periods from one output.
+std::vector<float> pullOutput(AudioEngine& engine, OutputId output, int periods) {
+    std::vector<float> out(static_cast<size_t>(periods) * Period * 2);
+    for (int i = 0; i < periods; ++i) {
+        engine.render(output, out.data() + static_cast<size_t>(i) * Period * 2, Period);
+    }
+    return out;
+}
+
+// A second output gets every stream played after it came, under the same handle and decoded once: a stream is
+// released only once every output it went to is through with it, and one that plays on an output closed under it
+// plays on, to its end, on the others.
+TEST_F(EngineTest, OutputsShareTheStreamsPlayedWhileTheyRun) {
+    const quint32 before = m_engine.openStream(m_tone);
+    ASSERT_TRUE(m_engine.play(before));
+    const OutputId second = m_engine.addOutput(test::pulledEngineConfig());
+    ASSERT_NE(second, InvalidOutput);
+    ASSERT_NE(second, MainOutput);
+    ASSERT_TRUE(waitDecoded(m_engine, {before}));
+    EXPECT_EQ(test::peak(pullOutput(m_engine, second, 2)), 0.0f) << "a sound played before the output came";
+    EXPECT_GT(test::peak(pull(m_engine, 2)), 0.4f);
+    m_engine.free(before);
+
+    // Played on both; the second output's gain is its own.
+    const quint32 shared = m_engine.openStream(m_tone);
+    ASSERT_TRUE(waitDecoded(m_engine, {shared}));
+    ASSERT_TRUE(m_engine.play(shared));
+    m_engine.setOutputGain(second, MasterGain{0, 0});
+    EXPECT_EQ(test::peak(pullOutput(m_engine, second, 1)), 0.0f);
+    m_engine.setOutputGain(second, MasterGain{});
+    EXPECT_GT(test::peak(pullOutput(m_engine, second, 1)), 0.4f);
+    EXPECT_GT(test::peak(pull(m_engine, 2)), 0.4f);
+    EXPECT_EQ(m_engine.masterGain().left, 65535) << "the main output's gain followed the other's";
+
+    // Ended on the main output, still held for the second until it has played it too.
+    ASSERT_TRUE(waitFor([&] { return test::peak(pull(m_engine, 1)) == 0.0f; }, WaitMs));
+    pull(m_engine, 5);
+    EXPECT_EQ(m_engine.heldStreams(), 1);
+    ASSERT_TRUE(waitFor(
+        [&] {
+            pullOutput(m_engine, second, 1);
+            return m_engine.heldStreams() == 0;
+        },
+        WaitMs));
+
+    // Closed while a sound plays on it: the main output plays the sound on and lets go of it alone.
+    const quint32 cut = m_engine.openStream(m_tone);
+    ASSERT_TRUE(waitDecoded(m_engine, {cut}));
+    ASSERT_TRUE(m_engine.play(cut));
+    ASSERT_GT(test::peak(pullOutput(m_engine, second, 1)), 0.4f);
+    m_engine.removeOutput(second);
+    EXPECT_EQ(test::peak(pullOutput(m_engine, second, 1)), 0.0f);
+    EXPECT_GT(test::peak(pull(m_engine, 2)), 0.4f);
+    EXPECT_TRUE(waitReleased(m_engine, 0));
+}
+
+// Outputs are bounded; a slot freed is taken again.
+TEST_F(EngineTest, OutputsBeyondTheBoundAreRefused) {
+    std::vector<OutputId> added;
+    for (int i = 1; i < MaxOutputs; ++i) {
+        added.push_back(m_engine.addOutput(test::pulledEngineConfig()));
+        ASSERT_NE(added.back(), InvalidOutput);
+    }
+    EXPECT_EQ(m_engine.addOutput(test::pulledEngineConfig()), InvalidOutput);
+    m_engine.removeOutput(added.front());
+    EXPECT_EQ(m_engine.addOutput(test::pulledEngineConfig()), added.front());
+    m_engine.shutdown();
+    EXPECT_EQ(m_engine.addOutput(test::pulledEngineConfig()), InvalidOutput) << "an output without an engine";
+}
+
 TEST_F(EngineTest, WhatIsNoFileGivesNoHandle) {
     QDir().mkpath(m_folder.file(QStringLiteral("folder.mp3")));
     EXPECT_EQ(m_engine.openStream(m_folder.file(QStringLiteral("missing.wav"))), 0u);

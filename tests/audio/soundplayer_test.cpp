@@ -218,12 +218,13 @@ TEST_F(SoundPlayerTest, StopSilencesEverything) {
     EXPECT_EQ(m_player.masterGain().right, 200);
 }
 
-// Pulls `periods` periods of an engine whose streams are decoded ahead.
-std::vector<float> pullDecoded(AudioEngine& engine, quint32 newest, int periods) {
+// Pulls `periods` periods of `frames` frames from one output of an engine whose streams are decoded ahead.
+std::vector<float> pullDecoded(AudioEngine& engine, quint32 newest, int periods, OutputId output = MainOutput,
+                               int frames = Period) {
     EXPECT_TRUE(newest == 0 || waitFor([&] { return engine.isDecodedAhead(newest); }, 20000));
-    std::vector<float> out(static_cast<size_t>(periods) * Period * 2);
+    std::vector<float> out(static_cast<size_t>(periods) * static_cast<size_t>(frames) * 2);
     for (int i = 0; i < periods; ++i) {
-        engine.render(out.data() + static_cast<size_t>(i) * Period * 2, Period);
+        engine.render(output, out.data() + static_cast<size_t>(i) * static_cast<size_t>(frames) * 2, frames);
     }
     return out;
 }
@@ -234,28 +235,34 @@ TEST_F(SoundPlayerTest, TheVoiceOutputGetsEverySoundAtTheSameVolumeAndFollowsThe
     // Pulled like the normal output: the test's engine configuration carries no device.
     ASSERT_TRUE(m_player.startVoiceOutput(QString()));
     ASSERT_TRUE(m_player.isVoiceOutputRunning());
-    AudioEngine& voice = m_player.voiceEngine();
+    AudioEngine& engine = m_player.engine();
+    const OutputId voice = m_player.voiceOutput();
+    ASSERT_NE(voice, InvalidOutput);
+    ASSERT_NE(voice, MainOutput);
     for (int i = 0; i < 2; ++i) {
         m_player.playSoundFile(m_long, true);
-        ASSERT_NE(m_player.newestVoiceStream(), 0u);
+        ASSERT_NE(m_player.newestStream(), 0u);
         pull(0);
-        pullDecoded(voice, m_player.newestVoiceStream(), 0);
     }
     const auto normal = pull(4);
-    const auto voiced = pullDecoded(voice, m_player.newestVoiceStream(), 4);
-    EXPECT_EQ(voice.heldStreams(), 2);
+    const auto voiced = pullDecoded(engine, m_player.newestStream(), 4, voice);
+    // One stream per sound, under one handle, heard on both outputs.
+    EXPECT_EQ(engine.heldStreams(), 2);
+    EXPECT_NE(engine.firstAudio(m_player.newestStream(), voice).nanos, 0);
     EXPECT_GT(test::peak(normal), 0.3f);
     EXPECT_EQ(voiced, normal);
     m_player.setMasterGain({65535, 0});
-    EXPECT_EQ(voice.masterGain().left, 65535);
-    EXPECT_EQ(voice.masterGain().right, 0);
+    EXPECT_EQ(m_player.voiceGain().left, 65535);
+    EXPECT_EQ(m_player.voiceGain().right, 0);
+    EXPECT_EQ(engine.outputGain(voice).right, 0);
 
     // Without overlapping, the voice output's previous sound stops along with the normal one.
     m_player.playSoundFile(m_long, false);
     EXPECT_TRUE(waitFor(
         [&] {
-            pullDecoded(voice, 0, 1);
-            return voice.heldStreams() == 2;
+            pullDecoded(engine, 0, 1);
+            pullDecoded(engine, 0, 1, voice);
+            return engine.heldStreams() == 2;
         },
         20000));
 
@@ -264,7 +271,48 @@ TEST_F(SoundPlayerTest, TheVoiceOutputGetsEverySoundAtTheSameVolumeAndFollowsThe
     EXPECT_TRUE(m_player.isRunning());
     m_player.playSoundFile(m_long, true);
     EXPECT_GT(test::peak(pull(2)), 0.4f);
-    EXPECT_EQ(voice.heldStreams(), 0);
+    EXPECT_EQ(test::peak(pullDecoded(engine, 0, 2, voice)), 0.0f) << "the voice output plays on after it was closed";
+}
+
+// Each output reads a sound at its own pace, in periods of its own: the decoded samples are the same on both
+// wherever the periods fall, and the voice output plays a prepared sound from its decoded start in its very first
+// period, as the speakers do.
+TEST_F(SoundPlayerTest, TheVoiceOutputPlaysTheSameDecodedSamplesInPeriodsOfItsOwn) {
+    QDir().mkpath(m_program.file(QStringLiteral("Sounds")));
+    test::writeWav16(m_program.file(QStringLiteral("Sounds/13.wav")), Rate, 2,
+                     test::sineSamples16(700, Rate, Rate, 0.5));
+    m_player.setBoundSounds({QStringLiteral("Sounds\\13.wav")});
+    ASSERT_TRUE(m_player.start());
+    ASSERT_TRUE(m_player.engine().waitUntilPrepared(20000));
+    ASSERT_TRUE(m_player.startVoiceOutput(QString()));
+    AudioEngine& engine = m_player.engine();
+    const OutputId voice = m_player.voiceOutput();
+
+    m_player.playSoundFile(QStringLiteral("Sounds\\13.wav"), false);
+    const quint32 handle = m_player.newestStream();
+    ASSERT_NE(handle, 0u);
+    // Before anything is decoded behind the start: both first periods come from memory.
+    std::vector<float> firstVoice(256 * 2);
+    engine.render(voice, firstVoice.data(), 256);
+    EXPECT_GT(test::peak(firstVoice), 0.4f) << "the voice output waited for the decoder";
+    std::vector<float> firstNormal(Period * 2);
+    engine.render(firstNormal.data(), Period);
+    EXPECT_GT(test::peak(firstNormal), 0.4f);
+
+    // The rest of the second, in periods of 441 frames on one output and 256 on the other.
+    std::vector<float> normal = firstNormal;
+    std::vector<float> voiced = firstVoice;
+    while (static_cast<int>(normal.size()) < 2 * Rate) {
+        const std::vector<float> next = pullDecoded(engine, handle, 1);
+        normal.insert(normal.end(), next.begin(), next.end());
+    }
+    while (static_cast<int>(voiced.size()) < 2 * Rate) {
+        const std::vector<float> next = pullDecoded(engine, handle, 1, voice, 256);
+        voiced.insert(voiced.end(), next.begin(), next.end());
+    }
+    normal.resize(2 * Rate);
+    voiced.resize(2 * Rate);
+    EXPECT_EQ(voiced, normal);
 }
 
 TEST_F(SoundPlayerTest, StopAllSilencesBothOutputsAndTheFallbackPlayer) {
@@ -274,12 +322,13 @@ TEST_F(SoundPlayerTest, StopAllSilencesBothOutputsAndTheFallbackPlayer) {
         m_player.playSoundFile(m_long, true);
     }
     ASSERT_GT(test::peak(pull(1)), 0.4f);
-    ASSERT_GT(test::peak(pullDecoded(m_player.voiceEngine(), m_player.newestVoiceStream(), 1)), 0.4f);
+    const OutputId voice = m_player.voiceOutput();
+    ASSERT_GT(test::peak(pullDecoded(m_player.engine(), m_player.newestStream(), 1, voice)), 0.4f);
 
     m_player.stopAll();
     EXPECT_EQ(m_player.newestStream(), 0u);
     EXPECT_EQ(test::peak(pull(1)), 0.0f);
-    EXPECT_EQ(test::peak(pullDecoded(m_player.voiceEngine(), 0, 1)), 0.0f);
+    EXPECT_EQ(test::peak(pullDecoded(m_player.engine(), 0, 1, voice)), 0.0f);
     EXPECT_EQ(m_fallback.stops, 1);
 
     m_player.playSoundFile(m_long, false);
