@@ -14,12 +14,17 @@ SoundBoard::SoundBoard(const KeyMap& keyMap, const Options& options, audio::Soun
     : m_keyMap(keyMap), m_options(options), m_player(player), m_decimalSeparator(decimalSeparator) {}
 
 void SoundBoard::playSoundFile(const QString& fileName) {
+    playBinding(Binding{QString(), fileName});
+}
+
+void SoundBoard::playBinding(const Binding& binding) {
+    const QString& fileName = binding.path;
     if (fileName.size() == StopAllToken.size() &&
         QString(fileName).replace(QLatin1Char('\\'), QLatin1Char('/')) == StopAllToken) {
         stopAll();
         return;
     }
-    m_player.playSoundFile(fileName, m_options.isOn(Option::AllowOverlappingSounds));
+    m_player.play(audio::PlayRequest{fileName, binding.gain}, m_options.isOn(Option::AllowOverlappingSounds));
 }
 
 void SoundBoard::stopAll() {
@@ -30,11 +35,11 @@ void SoundBoard::playBindingsFor(const QString& keyName) {
     if (!m_options.isOn(Option::HotkeyMode)) {
         return;
     }
-    input::playBindingsFor(keyName, m_keyMap, [this](const QString& path) { playSoundFile(path); });
+    input::playBindingsFor(keyName, m_keyMap, [this](const Binding& binding) { playBinding(binding); });
 }
 
 void SoundBoard::playTypedKey(int qtKey, const QString& text, bool autoRepeat) {
-    const auto play = [this](const QString& path) { playSoundFile(path); };
+    const auto play = [this](const Binding& binding) { playBinding(binding); };
     QString played = text;
     if (const int functionKey = input::functionKeyCode(qtKey)) {
         input::playFunctionKeyBindings(functionKey, m_keyMap, play);
@@ -55,8 +60,8 @@ void SoundBoard::pollHotkeys(input::KeyFocus focus) {
         return;
     }
     input::pollHotkeys(
-        platform::keyboard(), m_decimalSeparator, m_keyMap, focus, [this](const QString& path) { playSoundFile(path); },
-        &m_earlyStrokes);
+        platform::keyboard(), m_decimalSeparator, m_keyMap, focus,
+        [this](const Binding& binding) { playBinding(binding); }, &m_earlyStrokes);
 }
 
 void SoundBoard::keyWentDown(int virtualKey, input::KeyFocus focus) {
@@ -68,7 +73,7 @@ void SoundBoard::keyWentDown(int virtualKey, input::KeyFocus focus) {
     const QStringList names =
         m_earlyStrokes.keyWentDown(virtualKey, keyboard.snapshot(), locale, m_decimalSeparator, focus);
     for (const QString& name : names) {
-        input::playBindingsFor(name, m_keyMap, [this](const QString& path) { playSoundFile(path); });
+        input::playBindingsFor(name, m_keyMap, [this](const Binding& binding) { playBinding(binding); });
     }
 }
 

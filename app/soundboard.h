@@ -11,6 +11,7 @@ namespace clavora {
 
 class KeyMap;
 class Options;
+struct Binding;
 namespace audio {
 class SoundPlayer;
 }
@@ -24,8 +25,10 @@ public:
     // DecimalSeparator: the locale's, captured at start-up, for the name of the keypad's decimal key.
     SoundBoard(const KeyMap& keyMap, const Options& options, audio::SoundPlayer& player, QChar decimalSeparator);
 
-    // Plays one sound file, stopping the previous one first unless overlapping sounds are allowed. The stop-all
-    // token (with either folder separator) stops every sound instead.
+    // Plays one binding's sound, stopping the previous one first unless overlapping sounds are allowed. The
+    // stop-all token (with either folder separator) as its path stops every sound instead.
+    void playBinding(const Binding& binding);
+    // Plays one sound file as a binding of it would.
     void playSoundFile(const QString& fileName);
     // Stops every sound playing, the system player's too where it can be stopped.
     void stopAll();

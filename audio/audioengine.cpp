@@ -95,11 +95,12 @@ struct StreamReader {
 };
 
 struct Stream {
-    Stream(quint32 handle, QString path, int bufferFrames, int channels)
-        : handle(handle), path(std::move(path)), ring(bufferFrames, channels) {}
+    Stream(quint32 handle, QString path, float gain, int bufferFrames, int channels)
+        : handle(handle), path(std::move(path)), gain(gain), ring(bufferFrames, channels) {}
 
     const quint32 handle;
     const QString path;
+    const float gain;                    // the mixer's, for this stream's samples
     std::unique_ptr<IDataSource> source; // set by the opener, then the worker's
     // The decoded start, when the sound was prepared: played first, while the source decodes what follows it. Set
     // before the stream is handed to the audio threads and never changed.
@@ -411,8 +412,8 @@ void AudioEngine::Output::render(float* out, int frames) {
         int fromHead = 0;
         if (const SoundHead* head = stream->head.get(); head != nullptr && reader.headPosition < head->frames) {
             fromHead = std::min(head->frames - reader.headPosition, frames);
-            inputs.push_back(
-                MixInput{head->samples.data() + static_cast<size_t>(reader.headPosition) * channels, fromHead, 0});
+            inputs.push_back(MixInput{head->samples.data() + static_cast<size_t>(reader.headPosition) * channels,
+                                      fromHead, 0, stream->gain});
             reader.headPosition += fromHead;
         }
         const int count = std::min(stream->ring.readableFrames(slot), frames - fromHead);
@@ -422,9 +423,9 @@ void AudioEngine::Output::render(float* out, int frames) {
             int firstFrames = 0;
             int secondFrames = 0;
             stream->ring.readPieces(slot, count, first, firstFrames, second, secondFrames);
-            inputs.push_back(MixInput{first, firstFrames, fromHead});
+            inputs.push_back(MixInput{first, firstFrames, fromHead, stream->gain});
             if (secondFrames > 0) {
-                inputs.push_back(MixInput{second, secondFrames, fromHead + firstFrames});
+                inputs.push_back(MixInput{second, secondFrames, fromHead + firstFrames, stream->gain});
             }
             consumed.emplace_back(stream, count);
         }
@@ -1359,7 +1360,7 @@ void AudioEngine::kickOutputs() {
     }
 }
 
-quint32 AudioEngine::openStream(const QString& path) {
+quint32 AudioEngine::openStream(const QString& path, float gain) {
     if (!m_state || m_services.files->fileKind(path) != platform::FileKind::Regular) {
         return 0;
     }
@@ -1394,7 +1395,7 @@ quint32 AudioEngine::openStream(const QString& path) {
     if (m_nextHandle == 0) {
         m_nextHandle = 1;
     }
-    auto stream = std::make_unique<Stream>(handle, path, core.config.streamBufferFrames, core.output.channels);
+    auto stream = std::make_unique<Stream>(handle, path, gain, core.config.streamBufferFrames, core.output.channels);
     core.handles.emplace(handle, stream.get());
     if (head && head->complete) {
         // The whole sound is in memory: no file to open, nothing to decode.

@@ -183,7 +183,8 @@ public:
     // soon as it is open.
     // A sound prepared ahead (see prepareSounds()) plays from its decoded start in the very next period while its file
     // is opened and decoded behind it; a short one plays from memory alone.
-    quint32 openStream(const QString& path);
+    // `gain` scales the stream's samples alone, on every output, before the output's own gain.
+    quint32 openStream(const QString& path, float gain = 1.0f);
 
     // The sound files likely to be played: their starts are decoded ahead on a thread of the engine's own, in this
     // order, replacing the list asked for before. Kept across restarts. Returns at once. Names are absolute paths,

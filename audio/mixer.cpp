@@ -22,8 +22,14 @@ void mixStreams(float* out, int frames, int channels, const MixInput* inputs, si
         const int count = std::min(input.frames, frames - input.offset);
         float* target = out + static_cast<size_t>(input.offset) * static_cast<size_t>(channels);
         const size_t samples = static_cast<size_t>(count) * static_cast<size_t>(channels);
-        for (size_t s = 0; s < samples; ++s) {
-            target[s] += input.samples[s];
+        if (input.gain == 1.0f) {
+            for (size_t s = 0; s < samples; ++s) {
+                target[s] += input.samples[s];
+            }
+        } else {
+            for (size_t s = 0; s < samples; ++s) {
+                target[s] += input.samples[s] * input.gain;
+            }
         }
     }
 

@@ -129,15 +129,19 @@ void SoundPlayer::dropNewestStream() {
 }
 
 void SoundPlayer::playSoundFile(const QString& fileName, bool allowOverlapping) {
+    play(PlayRequest{fileName}, allowOverlapping);
+}
+
+void SoundPlayer::play(const PlayRequest& request, bool allowOverlapping) {
     if (!allowOverlapping) {
         dropNewestStream();
     }
-    const QString path = resolve(fileName);
+    const QString path = resolve(request.path);
     if (path.isEmpty()) {
-        qCDebug(lcAudio) << "No sound file at" << fileName;
+        qCDebug(lcAudio) << "No sound file at" << request.path;
         return;
     }
-    m_newestStream = m_engine.openStream(path);
+    m_newestStream = m_engine.openStream(path, request.gain);
     if (m_newestStream != 0) {
         // On every output at once.
         m_engine.play(m_newestStream);

@@ -7,8 +7,8 @@ void playBindingsFor(QStringView name, const KeyMap& keyMap, const PlaySound& pl
     if (!play) {
         return;
     }
-    for (const QString& path : keyMap.pathsFor(name)) {
-        play(path);
+    for (const Binding& binding : keyMap.bindingsFor(name)) {
+        play(binding);
     }
 }
 

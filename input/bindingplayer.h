@@ -9,8 +9,8 @@
 
 namespace clavora::input {
 
-// Plays one sound file; given the path of a binding exactly as stored.
-using PlaySound = std::function<void(const QString& path)>;
+// Plays one binding's sound; its path exactly as stored.
+using PlaySound = std::function<void(const Binding& binding)>;
 
 // Plays every binding of KeyMap whose key name is exactly Name (letter case included), in file order. The paths are
 // looked up before the first sound starts, so a map changed by a sound's side effects cannot upset the walk.

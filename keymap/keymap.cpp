@@ -57,6 +57,16 @@ QStringList KeyMap::pathsFor(QStringView name) const {
     return paths;
 }
 
+QList<Binding> KeyMap::bindingsFor(QStringView name) const {
+    QList<Binding> bindings;
+    for (const Binding& binding : m_rows) {
+        if (binding.key == name) {
+            bindings.append(binding);
+        }
+    }
+    return bindings;
+}
+
 void KeyMap::appendRow(const Binding& binding) {
     m_rows.append(binding);
 }

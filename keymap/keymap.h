@@ -16,6 +16,9 @@ namespace clavora {
 struct Binding {
     QString key;
     QString path;
+    // How the sound plays. keys.db holds the key and the path alone, so every binding read from it plays at its
+    // file's own level.
+    float gain = 1.0f;
 
     // The line of a binding: the key, a bar, the path.
     QString line() const { return key + QLatin1Char('|') + path; }
@@ -45,6 +48,8 @@ public:
     // The paths of the bindings whose key name equals Name exactly (whole name, letter case included), in file
     // order. The one lookup of every key path: the focused window's keys and the hotkey poll both play through it.
     QStringList pathsFor(QStringView name) const;
+    // The same bindings whole, to be played.
+    QList<Binding> bindingsFor(QStringView name) const;
 
     // Rows.
     qsizetype rowCount() const { return m_rows.size(); }

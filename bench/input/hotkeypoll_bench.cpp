@@ -28,7 +28,7 @@ void BM_PollWithFakeKeyboard(benchmark::State& state) {
     keyboard.press(platform::vk::F1 + 4);
     const KeyMap keyMap = hundredBindings();
     int played = 0;
-    const input::PlaySound play = [&](const QString&) { ++played; };
+    const input::PlaySound play = [&](const Binding&) { ++played; };
     for (auto _ : state) {
         benchmark::DoNotOptimize(
             input::pollHotkeys(keyboard, QLatin1Char('.'), keyMap, input::KeyFocus::Elsewhere, play));
@@ -61,7 +61,7 @@ void BM_PollWithX11Keyboard(benchmark::State& state) {
         return;
     }
     const KeyMap keyMap = hundredBindings();
-    const input::PlaySound play = [](const QString&) {};
+    const input::PlaySound play = [](const Binding&) {};
     for (auto _ : state) {
         benchmark::DoNotOptimize(
             input::pollHotkeys(keyboard, QLatin1Char('.'), keyMap, input::KeyFocus::Elsewhere, play));

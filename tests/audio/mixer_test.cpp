@@ -41,6 +41,20 @@ TEST(MixerTest, OverlappingInputsSumAndPiecesLandAtTheirOffsets) {
     }
 }
 
+// A stream's gain scales its own samples, before they are summed with the others and before the master gain.
+TEST(MixerTest, EachInputIsScaledByItsOwnGain) {
+    const std::vector<float> a{0.8f, -0.8f, 0.4f, -0.4f};
+    const std::vector<float> b{0.1f, 0.1f, 0.1f, 0.1f};
+    const auto out = mix(2, 2, {MixInput{a.data(), 2, 0, 0.25f}, MixInput{b.data(), 2, 0, 1.0f}}, {32767, 65535});
+    const float half = 32767.0f / 65535.0f;
+    const std::vector<float> expected{(0.2f + 0.1f) * half, -0.2f + 0.1f, (0.1f + 0.1f) * half, -0.1f + 0.1f};
+    ASSERT_EQ(out.size(), expected.size());
+    for (size_t i = 0; i < out.size(); ++i) {
+        EXPECT_NEAR(out[i], expected[i], 1e-6f) << "sample " << i;
+    }
+    EXPECT_EQ(mix(2, 2, {MixInput{a.data(), 2, 0, 0.0f}}), std::vector<float>(4, 0.0f));
+}
+
 TEST(MixerTest, InputsReachingPastThePeriodAreCut) {
     const std::vector<float> a(20, 0.5f);
     const auto out = mix(4, 2, {MixInput{a.data(), 10, 2}, MixInput{a.data(), 3, 9}, MixInput{a.data(), 3, -1}});

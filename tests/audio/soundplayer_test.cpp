@@ -335,6 +335,44 @@ TEST_F(SoundPlayerTest, StopAllSilencesBothOutputsAndTheFallbackPlayer) {
     EXPECT_GT(test::peak(pull(2)), 0.4f);
 }
 
+// The gain a sound is asked for with scales its samples in the mix, on the voice output as on the speakers; sounds
+// asked for at other gains mix side by side, each at its own.
+TEST_F(SoundPlayerTest, ARequestsGainReachesTheMixedSamplesOnEveryOutput) {
+    ASSERT_TRUE(m_player.start());
+    ASSERT_TRUE(m_player.startVoiceOutput(QString()));
+    const OutputId voice = m_player.voiceOutput();
+    AudioEngine& engine = m_player.engine();
+    const struct { float gain; } cases[] = {{1.0f}, {0.25f}, {0.0f}};
+    std::vector<std::vector<float>> normal;
+    std::vector<std::vector<float>> voiced;
+    for (const auto& c : cases) {
+        m_player.play(PlayRequest{m_long, c.gain}, false);
+        const quint32 handle = m_player.newestStream();
+        ASSERT_NE(handle, 0u);
+        normal.push_back(pullDecoded(engine, handle, 4));
+        voiced.push_back(pullDecoded(engine, handle, 4, voice));
+    }
+    ASSERT_GT(test::peak(normal[0]), 0.4f);
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        SCOPED_TRACE(cases[i].gain);
+        ASSERT_EQ(normal[i].size(), normal[0].size());
+        for (size_t s = 0; s < normal[0].size(); ++s) {
+            ASSERT_NEAR(normal[i][s], normal[0][s] * cases[i].gain, 1e-6f) << "sample " << s;
+        }
+        EXPECT_EQ(voiced[i], normal[i]);
+    }
+
+    // Two at once: the mix is the sum of each at its own gain.
+    m_player.play(PlayRequest{m_long, 0.5f}, true);
+    const quint32 half = m_player.newestStream();
+    m_player.play(PlayRequest{m_long, 0.25f}, true);
+    ASSERT_TRUE(waitFor([&] { return engine.isDecodedAhead(half); }, 20000));
+    const std::vector<float> both = pullDecoded(engine, m_player.newestStream(), 4);
+    for (size_t s = 0; s < both.size(); ++s) {
+        ASSERT_NEAR(both[s], normal[0][s] * 0.75f, 1e-5f) << "sample " << s;
+    }
+}
+
 TEST_F(SoundPlayerTest, DefaultBindingsPlayFromTheProgramFolderWhateverTheCurrentFolder) {
     ASSERT_TRUE(m_player.start());
     QDir().mkpath(m_program.file(QStringLiteral("Sounds")));

@@ -47,13 +47,13 @@ const KeyMap Bindings = KeyMap::fromLines({
 
 QStringList playedForCode(int code) {
     QStringList played;
-    playFunctionKeyBindings(code, Bindings, [&](const QString& path) { played << path; });
+    playFunctionKeyBindings(code, Bindings, [&](const Binding& binding) { played << binding.path; });
     return played;
 }
 
 QStringList playedForTyped(const QString& typed) {
     QStringList played;
-    playTypedBindings(typed, Bindings, [&](const QString& path) { played << path; });
+    playTypedBindings(typed, Bindings, [&](const Binding& binding) { played << binding.path; });
     return played;
 }
 

@@ -14,7 +14,7 @@ namespace vk = platform::vk;
 class HotkeyPollTest : public ::testing::Test {
 protected:
     PlaySound recorder() {
-        return [this](const QString& path) { m_played << path; };
+        return [this](const Binding& binding) { m_played << binding.path; };
     }
     HotkeyPollResult poll(const KeyMap& map, KeyFocus focus = KeyFocus::Elsewhere) {
         return pollHotkeys(m_keyboard, QLatin1Char('.'), map, focus, recorder());

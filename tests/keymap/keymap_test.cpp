@@ -55,6 +55,14 @@ TEST(KeyMapTest, PathsForMatchesTheWholeNameExactly) {
     EXPECT_EQ(map.pathsFor(u"f1"), QStringList{});
     EXPECT_EQ(map.pathsFor(u""), QStringList{"empty"});
     EXPECT_EQ(map.pathsFor(u"no"), QStringList{});
+    // Handed out whole to be played, in the same order, each at its file's own level.
+    const QList<Binding> played = map.bindingsFor(u"q");
+    ASSERT_EQ(played.size(), 3);
+    EXPECT_EQ(played[1], (Binding{"q", "two.wav"}));
+    for (const Binding& binding : played) {
+        EXPECT_EQ(binding.gain, 1.0f);
+    }
+    EXPECT_TRUE(map.bindingsFor(u"no").isEmpty());
 }
 
 TEST(KeyMapTest, RowEditingKeepsTheOtherLinesInPlace) {
