@@ -389,6 +389,74 @@ void BM_DecodeAndMixMp3(benchmark::State& state) {
 }
 BENCHMARK(BM_DecodeAndMixMp3)->Arg(16)->Arg(64)->Unit(benchmark::kMicrosecond);
 
+// CPU per playing stream with the voice output off and on: the whole process's CPU time (the decoder, the opener,
+// the mix of every output) while 16 MP3 streams play for 3 s, pulled without a device at the pace of 10 ms periods
+// (the benchmark's thread stands in for each output's audio thread). Mode 0: the speakers alone; 1: the voice output
+// added to the same engine, fed from the same decode; 2: for comparison, a second engine that opens and decodes
+// every sound once more, as two separate outputs would.
+void BM_CpuPerStreamWithVoice(benchmark::State& state) {
+    const int mode = static_cast<int>(state.range(0));
+    state.SetLabel(mode == 0 ? "voice off" : mode == 1 ? "voice on, one engine" : "voice on, second engine");
+    constexpr int Streams = 16;
+    constexpr int Periods = 300;
+    const QString file = testFiles.value("long");
+    EngineConfig config;
+    config.useDevice = false;
+    config.headSeconds = 0;
+    SoundPlayer player(clavora::test::platformAudioServices(), config);
+    AudioEngine second{clavora::test::platformAudioServices()};
+    if (file.isEmpty() || !player.start() || (mode == 1 && !player.startVoiceOutput(QString())) ||
+        (mode == 2 && !second.start(config))) {
+        state.SkipWithError("no test file or no output");
+        return;
+    }
+    AudioEngine& engine = player.engine();
+    const OutputId voice = player.voiceOutput();
+    std::vector<float> period(441 * 2);
+    double cpuSeconds = 0;
+    double wallSeconds = 0;
+    for (auto _ : state) {
+        for (int s = 0; s < Streams; ++s) {
+            player.playSoundFile(file, true);
+            if (mode == 2) {
+                second.play(second.openStream(file));
+            }
+        }
+        timespec cpuBefore{};
+        clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &cpuBefore);
+        const auto start = std::chrono::steady_clock::now();
+        auto next = start;
+        for (int p = 0; p < Periods; ++p) {
+            engine.render(period.data(), 441);
+            if (mode == 1) {
+                engine.render(voice, period.data(), 441);
+            } else if (mode == 2) {
+                second.render(period.data(), 441);
+            }
+            next += std::chrono::milliseconds(10);
+            std::this_thread::sleep_until(next);
+        }
+        timespec cpuAfter{};
+        clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &cpuAfter);
+        const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        cpuSeconds += static_cast<double>(cpuAfter.tv_sec - cpuBefore.tv_sec) +
+                      static_cast<double>(cpuAfter.tv_nsec - cpuBefore.tv_nsec) / 1e9;
+        wallSeconds += wall;
+        state.SetIterationTime(wall);
+        player.stopAll();
+        second.stopAll();
+        while (engine.heldStreams() > 0 || second.heldStreams() > 0) {
+            engine.render(period.data(), 441);
+            engine.render(voice, period.data(), 441);
+            second.render(period.data(), 441);
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+    // Percent of one core per stream playing.
+    state.counters["cpu_percent_per_stream"] = 100.0 * cpuSeconds / wallSeconds / Streams;
+}
+BENCHMARK(BM_CpuPerStreamWithVoice)->DenseRange(0, 2)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
+
 // Resident memory each playing stream adds (decoder, file, decode-ahead ring), pulled without a device so the
 // streams stay alive.
 void BM_MemoryPerPlayingStream(benchmark::State& state) {

@@ -140,13 +140,14 @@ int main(int argc, char** argv) {
         QElapsedTimer spent;
         spent.start();
         const qint64 cpuStart = threadCpuNanos();
-        input::pollHotkeys(*keyboard, QLatin1Char('.'), keyMap, input::KeyFocus::Elsewhere, [&](const QString& path) {
-            QElapsedTimer playing;
-            playing.start();
-            player.playSoundFile(path, true);
-            worstPlayNs = std::max(worstPlayNs, playing.nsecsElapsed());
-            ++plays;
-        });
+        input::pollHotkeys(*keyboard, QLatin1Char('.'), keyMap, input::KeyFocus::Elsewhere,
+                           [&](const Binding& binding) {
+                               QElapsedTimer playing;
+                               playing.start();
+                               player.play(audio::PlayRequest{binding.path, binding.gain}, true);
+                               worstPlayNs = std::max(worstPlayNs, playing.nsecsElapsed());
+                               ++plays;
+                           });
         const qint64 wall = spent.nsecsElapsed();
         worstPollNs = std::max(worstPollNs, wall);
         worstPollCpuNs = std::max(worstPollCpuNs, threadCpuNanos() - cpuStart);
