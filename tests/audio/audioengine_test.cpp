@@ -562,6 +562,69 @@ TEST(EngineStressTest, LevelsChangingWhileTheWorkerOrdersTheStreams) {
     EXPECT_TRUE(waitReleased(engine, 0));
 }
 
+// Two outputs pull one stream on threads of their own, in periods of different sizes, through a ring far smaller
+// than the sound: the decoder waits for the slower one, and each hears every frame once, in order, unchanged.
+TEST(EngineStressTest, TwoOutputsReadOneDecodeEachAtItsOwnPace) {
+    TempFolder folder;
+    const QString ramp = folder.file(QStringLiteral("ramp.wav"));
+    constexpr int Frames = Rate * 2;
+    // Never zero, so a frame left out, repeated or overwritten shows, and silence between them does not count.
+    const auto sampleAt = [](int frame) { return static_cast<qint16>(1000 + frame % 15000); };
+    std::vector<qint16> samples;
+    for (int frame = 0; frame < Frames; ++frame) {
+        samples.push_back(sampleAt(frame));
+        samples.push_back(sampleAt(frame));
+    }
+    test::writeWav16(ramp, Rate, 2, samples);
+    EngineConfig config = test::pulledEngineConfig();
+    config.streamBufferFrames = 512;
+    AudioEngine engine{test::platformAudioServices()};
+    ASSERT_TRUE(engine.start(config));
+    const OutputId second = engine.addOutput(config);
+    ASSERT_NE(second, InvalidOutput);
+    const quint32 handle = engine.openStream(ramp);
+    ASSERT_TRUE(engine.play(handle));
+
+    std::atomic<bool> stop{false};
+    struct Heard {
+        std::vector<float> left;
+        std::atomic<bool> whole{false};
+    } heard[2];
+    const auto pullOn = [&](OutputId output, int period, Heard& into) {
+        std::vector<float> out(static_cast<size_t>(period) * 2);
+        while (!stop.load() && into.left.size() < static_cast<size_t>(Frames)) {
+            engine.render(output, out.data(), period);
+            for (int frame = 0; frame < period; ++frame) {
+                if (out[static_cast<size_t>(frame) * 2] != 0.0f) {
+                    into.left.push_back(out[static_cast<size_t>(frame) * 2]);
+                }
+            }
+        }
+        into.whole = true;
+    };
+    std::thread main([&] { pullOn(MainOutput, 64, heard[0]); });
+    std::thread other([&] { pullOn(second, 97, heard[1]); });
+    waitFor([&] { return heard[0].whole.load() && heard[1].whole.load(); }, 120000);
+    stop = true;
+    main.join();
+    other.join();
+
+    for (const Heard& output : heard) {
+        ASSERT_EQ(output.left.size(), static_cast<size_t>(Frames));
+        for (int frame = 0; frame < Frames; ++frame) {
+            ASSERT_EQ(output.left[static_cast<size_t>(frame)], sampleAt(frame) / 32768.0f) << "frame " << frame;
+        }
+    }
+    engine.free(handle);
+    EXPECT_TRUE(waitFor(
+        [&] {
+            pull(engine, 1);
+            pullOutput(engine, second, 1);
+            return engine.heldStreams() == 0;
+        },
+        WaitMs));
+}
+
 // Sounds prepared ahead: their first period comes from memory, before the decoder has delivered anything, and what
 // the decoder adds behind it continues the sound exactly.
 class PreparedSoundTest : public ::testing::Test {
