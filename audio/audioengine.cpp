@@ -328,9 +328,25 @@ struct AudioEngine::Output {
     // take the rate the device runs at (and the streams are then decoded to it); any other opens at the streams'.
     bool openOutput(bool mainOutput);
     // What is asked of SDL at every opening.
-    SDL_AudioSpec wantedSpec(int sampleRate);
+    SDL_AudioSpec wantedSpec(int sampleRate, int period);
+    // What the device thread keeps between its turns.
+    struct DeviceWatch {
+        Clock::duration checkInterval{};
+        quint64 lastPeriods = 0;          // periods rendered at the last look,
+        Clock::time_point lastProgress{}; // and when they last moved on
+        Clock::time_point lastAttempt{};  // the last opening tried while lost
+    };
     void deviceLoop();
-    bool openDevice();
+    // One turn of the device thread in each state of the device: called and returning with `lock` (on deviceMutex)
+    // held, which each lets go of while it works on the device.
+    void whileRunning(std::unique_lock<std::mutex>& lock, DeviceWatch& watch);
+    void whilePaused(std::unique_lock<std::mutex>& lock, DeviceWatch& watch);
+    void whileLost(std::unique_lock<std::mutex>& lock, DeviceWatch& watch);
+    void nowRunning(DeviceWatch& watch);
+    // Lets go of what plays: no device can play it.
+    void nowLost(DeviceWatch& watch);
+    // Opens the device again, at `period` frames (0: the period it ran at).
+    bool openDevice(int period = 0);
     void closeDevice();
     // Raises the audio thread of the device just opened, then lets it call back.
     void unpauseDevice();
@@ -621,8 +637,11 @@ void AudioEngine::Core::openerLoop() {
     }
 }
 
-bool AudioEngine::Output::openDevice() {
-    const SDL_AudioSpec wanted = wantedSpec(output.sampleRate);
+bool AudioEngine::Output::openDevice(int period) {
+    if (period == 0) {
+        period = periodFrames.load(std::memory_order_relaxed);
+    }
+    const SDL_AudioSpec wanted = wantedSpec(output.sampleRate, period);
     // The streams already opened are resampled to the format of the first opening: SDL converts if the device
     // now runs otherwise.
     SDL_AudioSpec obtained{};
@@ -631,10 +650,14 @@ bool AudioEngine::Output::openDevice() {
     underrunDetector.reset();
     soundedLastPeriod = false;
     device = openSdlOutput(config.streamName, config.deviceName.toUtf8(), wanted, obtained, 0);
+    // The new period is told only once the device it was opened at is counted (or once it failed: the next
+    // attempt is at it).
     if (device == 0) {
+        periodFrames.store(period, std::memory_order_relaxed);
         return false;
     }
     deviceOpenings.fetch_add(1, std::memory_order_relaxed);
+    periodFrames.store(period, std::memory_order_relaxed);
     openedAt = Clock::now();
     unpauseDevice();
     return true;
@@ -754,131 +777,29 @@ bool AudioEngine::Output::tendWhileClosed(bool dropPlaying) {
 
 // The device's life after start(): running, paused when idle, lost and tried again.
 void AudioEngine::Output::deviceLoop() {
-    const auto checkInterval = config.idleTimeout > 0ms
-                                   ? std::min<Clock::duration>(DeviceCheckInterval, config.idleTimeout / 4)
-                                   : Clock::duration(DeviceCheckInterval);
-    quint64 lastPeriods = periodsRendered.load(std::memory_order_relaxed);
-    Clock::time_point lastProgress = Clock::now();
-    Clock::time_point lastAttempt = Clock::now();
+    DeviceWatch watch;
+    watch.checkInterval = config.idleTimeout > 0ms
+                              ? std::min<Clock::duration>(DeviceCheckInterval, config.idleTimeout / 4)
+                              : Clock::duration(DeviceCheckInterval);
+    watch.lastPeriods = periodsRendered.load(std::memory_order_relaxed);
+    watch.lastProgress = Clock::now();
+    watch.lastAttempt = Clock::now();
     if (device != 0) {
-        // Opened by start(), still paused.
+        // Opened by start() or addOutput(), still paused.
         unpauseDevice();
     }
-    // The device closed for another opening did not open: lost, tried again every second from now on.
-    const auto cannotReopen = [&] {
-        outputState.store(OutputState::Lost, std::memory_order_relaxed);
-        qCWarning(lcAudio) << "Audio output cannot be opened again:" << SDL_GetError()
-                           << "; sounds go to the system player until it can";
-        tendWhileClosed(true);
-        lastAttempt = Clock::now();
-    };
     std::unique_lock<std::mutex> lock(deviceMutex);
     while (!deviceQuit) {
-        const OutputState state = outputState.load(std::memory_order_relaxed);
-        if (state == OutputState::Running) {
-            deviceWake.wait_for(lock, checkInterval, [this] { return deviceQuit; });
-            if (deviceQuit) {
-                break;
-            }
-            // A sound played since the last look keeps the device open, even before a period has seen it.
-            const bool played = std::exchange(deviceKick, false);
-            lock.unlock();
-            if (config.adaptivePeriod) {
-                loadWatch.tick(nowNanos());
-            }
-            if (deviceLost(lastPeriods, lastProgress)) {
-                closeDevice();
-                outputState.store(OutputState::Lost, std::memory_order_relaxed);
-                qCWarning(lcAudio) << "Audio output lost (the sound server stopped or the device went away);"
-                                   << "sounds go to the system player until it can be opened again";
-                tendWhileClosed(true);
-                lastAttempt = Clock::now();
-            } else if (!played && idleLongEnough()) {
-                closeDevice();
-                outputState.store(OutputState::Paused, std::memory_order_relaxed);
-                qCDebug(lcAudio) << "Audio output closed after" << config.idleTimeout.count() << "ms without sound";
-                // Played while it was closing?
-                if (tendWhileClosed(false)) {
-                    std::lock_guard<std::mutex> relock(deviceMutex);
-                    deviceKick = true;
-                }
-            } else if (const int next = config.adaptivePeriod ? tunedPeriod(false) : 0; next != 0) {
-                // A sound that plays stops for the time the device takes to open; the streams keep their place.
-                closeDevice();
-                periodFrames.store(next, std::memory_order_relaxed);
-                if (openDevice()) {
-                    lastPeriods = periodsRendered.load(std::memory_order_relaxed);
-                    lastProgress = Clock::now();
-                } else {
-                    cannotReopen();
-                }
-            }
-            lock.lock();
-        } else if (state == OutputState::Paused) {
-            if (config.adaptivePeriod) {
-                // The load is read now and then, so the opening for the next sound judges it over the last second.
-                loadWatch.tick(nowNanos());
-                deviceWake.wait_for(lock, LoadReadingInterval, [this] { return deviceQuit || deviceKick; });
-            } else {
-                deviceWake.wait(lock, [this] { return deviceQuit || deviceKick; });
-            }
-            if (deviceQuit) {
-                break;
-            }
-            if (!std::exchange(deviceKick, false)) {
-                continue;
-            }
-            lock.unlock();
-            if (tendWhileClosed(false)) {
-                if (config.adaptivePeriod) {
-                    // Closed for a while without sound: a good moment to try a smaller period again.
-                    underrunsPending.store(0, std::memory_order_relaxed);
-                    if (const int next = tunedPeriod(true); next != 0) {
-                        periodFrames.store(next, std::memory_order_relaxed);
-                    }
-                }
-                if (openDevice()) {
-                    outputState.store(OutputState::Running, std::memory_order_relaxed);
-                    lastPeriods = periodsRendered.load(std::memory_order_relaxed);
-                    lastProgress = Clock::now();
-                    qCDebug(lcAudio) << "Audio output opened again for a sound";
-                } else {
-                    cannotReopen();
-                }
-            }
-            lock.lock();
-        } else {
-            // Lost: tried again every second, and for every sound played meanwhile as soon as the spacing of the
-            // attempts allows; a sound is given up (and goes to the fallback) only after an attempt has failed.
-            if (!config.reopenAfterLoss) {
-                // Lost for good: what is played goes nowhere (or to the handler).
-                deviceWake.wait(lock, [this] { return deviceQuit || deviceKick; });
-                deviceKick = false;
-                lock.unlock();
-                tendWhileClosed(true);
-                lock.lock();
-                continue;
-            }
-            deviceWake.wait_until(lock, lastAttempt + ReopenInterval, [this] { return deviceQuit || deviceKick; });
-            if (deviceKick) {
-                deviceKick = false;
-                deviceWake.wait_until(lock, lastAttempt + ReopenSpacing, [this] { return deviceQuit; });
-            }
-            if (deviceQuit) {
-                break;
-            }
-            lock.unlock();
-            lastAttempt = Clock::now();
-            if (openDevice()) {
-                outputState.store(OutputState::Running, std::memory_order_relaxed);
-                lastPeriods = periodsRendered.load(std::memory_order_relaxed);
-                lastProgress = Clock::now();
-                qCInfo(lcAudio) << "Audio output is back:" << SDL_GetCurrentAudioDriver();
-            } else {
-                qCDebug(lcAudio) << "Audio output still unavailable:" << SDL_GetError();
-                tendWhileClosed(true);
-            }
-            lock.lock();
+        switch (outputState.load(std::memory_order_relaxed)) {
+        case OutputState::Running:
+            whileRunning(lock, watch);
+            break;
+        case OutputState::Paused:
+            whilePaused(lock, watch);
+            break;
+        default:
+            whileLost(lock, watch);
+            break;
         }
     }
     lock.unlock();
@@ -887,6 +808,120 @@ void AudioEngine::Output::deviceLoop() {
     deviceThreadDone = true;
     lock.unlock();
     deviceWake.notify_all();
+}
+
+void AudioEngine::Output::nowRunning(DeviceWatch& watch) {
+    outputState.store(OutputState::Running, std::memory_order_relaxed);
+    watch.lastPeriods = periodsRendered.load(std::memory_order_relaxed);
+    watch.lastProgress = Clock::now();
+}
+
+void AudioEngine::Output::nowLost(DeviceWatch& watch) {
+    outputState.store(OutputState::Lost, std::memory_order_relaxed);
+    tendWhileClosed(true);
+    watch.lastAttempt = Clock::now();
+}
+
+void AudioEngine::Output::whileRunning(std::unique_lock<std::mutex>& lock, DeviceWatch& watch) {
+    deviceWake.wait_for(lock, watch.checkInterval, [this] { return deviceQuit; });
+    if (deviceQuit) {
+        return;
+    }
+    // A sound played since the last look keeps the device open, even before a period has seen it.
+    const bool played = std::exchange(deviceKick, false);
+    lock.unlock();
+    if (config.adaptivePeriod) {
+        loadWatch.tick(nowNanos());
+    }
+    if (deviceLost(watch.lastPeriods, watch.lastProgress)) {
+        closeDevice();
+        qCWarning(lcAudio) << "Audio output lost (the sound server stopped or the device went away);"
+                           << "sounds go to the system player until it can be opened again";
+        nowLost(watch);
+    } else if (!played && idleLongEnough()) {
+        closeDevice();
+        outputState.store(OutputState::Paused, std::memory_order_relaxed);
+        qCDebug(lcAudio) << "Audio output closed after" << config.idleTimeout.count() << "ms without sound";
+        // Played while it was closing?
+        if (tendWhileClosed(false)) {
+            std::lock_guard<std::mutex> relock(deviceMutex);
+            deviceKick = true;
+        }
+    } else if (const int next = config.adaptivePeriod ? tunedPeriod(false) : 0; next != 0) {
+        // A sound that plays stops for the time the device takes to open; the streams keep their place.
+        closeDevice();
+        if (openDevice(next)) {
+            nowRunning(watch);
+        } else {
+            qCWarning(lcAudio) << "Audio output cannot be opened again:" << SDL_GetError()
+                               << "; sounds go to the system player until it can";
+            nowLost(watch);
+        }
+    }
+    lock.lock();
+}
+
+void AudioEngine::Output::whilePaused(std::unique_lock<std::mutex>& lock, DeviceWatch& watch) {
+    if (config.adaptivePeriod) {
+        // The load is read now and then, so the opening for the next sound judges it over the last second.
+        loadWatch.tick(nowNanos());
+        deviceWake.wait_for(lock, LoadReadingInterval, [this] { return deviceQuit || deviceKick; });
+    } else {
+        deviceWake.wait(lock, [this] { return deviceQuit || deviceKick; });
+    }
+    if (deviceQuit || !std::exchange(deviceKick, false)) {
+        return;
+    }
+    lock.unlock();
+    if (tendWhileClosed(false)) {
+        int period = 0;
+        if (config.adaptivePeriod) {
+            // Closed for a while without sound: a good moment to try a smaller period again.
+            underrunsPending.store(0, std::memory_order_relaxed);
+            period = tunedPeriod(true);
+        }
+        if (openDevice(period)) {
+            nowRunning(watch);
+            qCDebug(lcAudio) << "Audio output opened again for a sound";
+        } else {
+            qCWarning(lcAudio) << "Audio output cannot be opened again:" << SDL_GetError()
+                               << "; sounds go to the system player until it can";
+            nowLost(watch);
+        }
+    }
+    lock.lock();
+}
+
+void AudioEngine::Output::whileLost(std::unique_lock<std::mutex>& lock, DeviceWatch& watch) {
+    if (!config.reopenAfterLoss) {
+        // Lost for good: what is played goes nowhere (or to the handler).
+        deviceWake.wait(lock, [this] { return deviceQuit || deviceKick; });
+        deviceKick = false;
+        lock.unlock();
+        tendWhileClosed(true);
+        lock.lock();
+        return;
+    }
+    // Tried again every second, and for every sound played meanwhile as soon as the spacing of the attempts allows;
+    // a sound is given up (and goes to the fallback) only after an attempt has failed.
+    deviceWake.wait_until(lock, watch.lastAttempt + ReopenInterval, [this] { return deviceQuit || deviceKick; });
+    if (deviceKick) {
+        deviceKick = false;
+        deviceWake.wait_until(lock, watch.lastAttempt + ReopenSpacing, [this] { return deviceQuit; });
+    }
+    if (deviceQuit) {
+        return;
+    }
+    lock.unlock();
+    watch.lastAttempt = Clock::now();
+    if (openDevice()) {
+        nowRunning(watch);
+        qCInfo(lcAudio) << "Audio output is back:" << SDL_GetCurrentAudioDriver();
+    } else {
+        qCDebug(lcAudio) << "Audio output still unavailable:" << SDL_GetError();
+        tendWhileClosed(true);
+    }
+    lock.lock();
 }
 
 AudioEngine::AudioEngine(const AudioServices& services) : m_services(services) {
@@ -922,12 +957,12 @@ std::unique_ptr<AudioEngine::State> AudioEngine::makeState(const EngineConfig& c
     return state;
 }
 
-SDL_AudioSpec AudioEngine::Output::wantedSpec(int sampleRate) {
+SDL_AudioSpec AudioEngine::Output::wantedSpec(int sampleRate, int period) {
     SDL_AudioSpec wanted{};
     wanted.freq = sampleRate;
     wanted.format = AUDIO_F32SYS;
     wanted.channels = static_cast<Uint8>(output.channels);
-    wanted.samples = static_cast<Uint16>(periodFrames.load(std::memory_order_relaxed));
+    wanted.samples = static_cast<Uint16>(period);
     wanted.callback = &Output::deviceCallback;
     wanted.userdata = this;
     return wanted;
@@ -947,7 +982,7 @@ bool AudioEngine::Output::openOutput(bool mainOutput) {
         }
         SDL_free(defaultName);
     }
-    const SDL_AudioSpec wanted = wantedSpec(rate);
+    const SDL_AudioSpec wanted = wantedSpec(rate, periodFrames.load(std::memory_order_relaxed));
     SDL_AudioSpec obtained{};
     // The period size is not left to the driver: SDL 2.26's dummy driver corrupts the heap on close when it
     // changes it, and a driver's own choice is often far above the 10 ms we want. Only the main output sets the
@@ -1125,10 +1160,11 @@ void AudioEngine::run(std::unique_ptr<State> state) {
         core.heads->prepare(m_soundsToPrepare, m_resolveToPrepare);
     }
     m_renderChannels = core.output.channels;
+    // In place before any of its threads runs: what they call back into may ask the engine about itself.
+    m_state = std::move(state);
     Core* raw = &core;
     core.worker = std::thread([raw] { raw->workerLoop(); });
     core.opener = std::thread([raw] { raw->openerLoop(); });
-    m_state = std::move(state);
     startOutput(m_state->main());
 }
 

@@ -861,11 +861,11 @@ public:
     static QByteArray currentThreadName() { return nameOf(QStringLiteral("/proc/thread-self/comm")); }
 
     platform::PriorityResult raiseCurrentThread(const char*, int) override {
-        record(currentThreadName(), currentThreadName());
+        record(currentThreadName(), currentThreadName(), false);
         return {platform::PriorityOutcome::Raised, QStringLiteral("recorded")};
     }
     platform::PriorityResult raiseThread(qint64 threadId, const char*, int) override {
-        record(currentThreadName(), nameOf(QStringLiteral("/proc/self/task/%1/comm").arg(threadId)));
+        record(currentThreadName(), nameOf(QStringLiteral("/proc/self/task/%1/comm").arg(threadId)), true);
         return {platform::PriorityOutcome::RealTime, QStringLiteral("recorded")};
     }
     // The system's own look-up: the thread to raise must be the real one.
@@ -882,10 +882,13 @@ private:
         QFile file(commFile);
         return file.open(QIODevice::ReadOnly) ? file.readAll().trimmed() : QByteArray();
     }
-    void record(QByteArray caller, QByteArray target) {
-        const AudioEngine* running = engine.load();
+    // Periods: how far the output had got, asked of the engine only from its device thread, which runs once the
+    // engine does.
+    void record(QByteArray caller, QByteArray target, bool periods) {
+        const AudioEngine* running = periods ? engine.load() : nullptr;
+        const quint64 rendered = running ? running->periodsRendered() : 0;
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_calls.push_back({std::move(caller), std::move(target), running ? running->periodsRendered() : 0});
+        m_calls.push_back({std::move(caller), std::move(target), rendered});
     }
     std::mutex m_mutex;
     std::vector<Call> m_calls;
