@@ -274,6 +274,7 @@ struct AudioEngine::Output {
     std::atomic<quint32> gain{0xFFFFFFFFu}; // left in the low half, right in the high half
     std::atomic<quint64> periodsRendered{0};
     std::atomic<int> audioPriority{-1}; // the PriorityOutcome the audio thread got; -1 before it was asked for
+    bool audioThreadSettled = false;    // the device thread's: asking again would change nothing
     // The period as the machine sustains it: the callback counts the underruns, the device thread acts on them.
     UnderrunDetector underrunDetector; // the audio thread's (the device thread's while the device is closed)
     bool soundedLastPeriod = false;    // likewise: whether a sound played in the period last rendered
@@ -669,8 +670,9 @@ void AudioEngine::Output::unpauseDevice() {
     // bus, which the callback must never wait for. A driver that calls back on a thread of its own library
     // (PipeWire's) leaves none to find; that library sees to its priority itself.
     platform::IThreadPriority* priority = core.priority;
-    if (priority != nullptr &&
-        audioPriority.load(std::memory_order_relaxed) != static_cast<int>(platform::PriorityOutcome::Unchanged)) {
+    // Refused once, refused for the run; a driver without a thread of SDL's has none the next time either: a
+    // device opened again for the next sound does not ask again.
+    if (priority != nullptr && !audioThreadSettled) {
         // The thread names itself as it starts, which may be a moment after the opening returned.
         const QByteArray name = "SDLAudioP" + QByteArray::number(device);
         qint64 thread = priority->findThread(name);
@@ -678,11 +680,12 @@ void AudioEngine::Output::unpauseDevice() {
             std::this_thread::sleep_for(1ms);
             thread = priority->findThread(name);
         }
+        audioThreadSettled = thread == 0;
         if (thread != 0) {
-            // Refused once, refused for the run: a device opened again for the next sound does not ask again.
             const platform::PriorityResult result =
                 priority->raiseThread(thread, "Audio output thread", AudioThreadPriority);
             audioPriority.store(static_cast<int>(result.outcome), std::memory_order_relaxed);
+            audioThreadSettled = result.outcome == platform::PriorityOutcome::Unchanged;
         }
     }
     SDL_PauseAudioDevice(device, 0);

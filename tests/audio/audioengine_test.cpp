@@ -866,7 +866,7 @@ public:
     }
     platform::PriorityResult raiseThread(qint64 threadId, const char*, int) override {
         record(currentThreadName(), nameOf(QStringLiteral("/proc/self/task/%1/comm").arg(threadId)), true);
-        return {platform::PriorityOutcome::RealTime, QStringLiteral("recorded")};
+        return {granted, QStringLiteral("recorded")};
     }
     // The system's own look-up: the thread to raise must be the real one.
     qint64 findThread(const QByteArray& name) override { return platform::threadPriority().findThread(name); }
@@ -876,6 +876,8 @@ public:
         return m_calls;
     }
     std::atomic<const AudioEngine*> engine{nullptr};
+    // What raiseThread() answers.
+    platform::PriorityOutcome granted = platform::PriorityOutcome::RealTime;
 
 private:
     static QByteArray nameOf(const QString& commFile) {
@@ -895,43 +897,58 @@ private:
 };
 
 // The audio thread of every opening is raised from outside before it first calls back (asking may wait on the
-// system's bus, which the callback must never do), and the callback itself never asks.
+// system's bus, which the callback must never do), and the callback itself never asks. A refusal stands for the
+// run: the openings after it do not ask again.
 TEST_F(EngineDeviceTest, EachOpeningsAudioThreadIsRaisedBeforeItsFirstCallbackAndNeverFromIt) {
     qputenv("SDL_AUDIODRIVER", "dummy");
-    RecordingThreadPriority priority;
-    if (priority.findThread(RecordingThreadPriority::currentThreadName()) == 0) {
+    if (platform::threadPriority().findThread(RecordingThreadPriority::currentThreadName()) == 0) {
         GTEST_SKIP() << "threads cannot be looked up by name on this system";
     }
-    const QString tone = this->tone(Rate / 20);
-    AudioServices services = test::platformAudioServices();
-    services.priority = &priority;
-    EngineConfig config;
-    config.idleTimeout = std::chrono::milliseconds(200);
-    AudioEngine engine{services};
-    priority.engine = &engine;
-    ASSERT_TRUE(engine.start(config));
-    ASSERT_TRUE(waitFor([&] { return engine.periodsRendered() > 0; }, WaitMs));
-    EXPECT_TRUE(engine.diagnostics().contains(QStringLiteral("audio thread real-time")))
-        << engine.diagnostics().toStdString();
-    // Closed when idle; the next sound opens it again, on a new audio thread.
-    ASSERT_TRUE(waitFor([&] { return engine.outputState() == OutputState::Paused; }, WaitMs));
-    const quint64 periodsWhileClosed = engine.periodsRendered();
-    const quint32 handle = engine.openStream(tone);
-    ASSERT_TRUE(engine.play(handle));
-    ASSERT_TRUE(waitFor([&] { return engine.firstAudio(handle).nanos != 0; }, WaitMs));
-    ASSERT_EQ(engine.deviceOpenings(), 2);
-    engine.shutdown();
+    const struct {
+        platform::PriorityOutcome granted;
+        const char* diagnostics;
+        size_t raised;
+    } cases[] = {
+        {platform::PriorityOutcome::RealTime, "audio thread real-time", 2},
+        {platform::PriorityOutcome::Unchanged, "audio thread at normal priority", 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.diagnostics);
+        RecordingThreadPriority priority;
+        priority.granted = c.granted;
+        const QString tone = this->tone(Rate / 20);
+        AudioServices services = test::platformAudioServices();
+        services.priority = &priority;
+        EngineConfig config;
+        config.idleTimeout = std::chrono::milliseconds(200);
+        AudioEngine engine{services};
+        priority.engine = &engine;
+        ASSERT_TRUE(engine.start(config));
+        ASSERT_TRUE(waitFor([&] { return engine.periodsRendered() > 0; }, WaitMs));
+        EXPECT_TRUE(engine.diagnostics().contains(QString::fromLatin1(c.diagnostics)))
+            << engine.diagnostics().toStdString();
+        // Closed when idle; the next sound opens it again, on a new audio thread.
+        ASSERT_TRUE(waitFor([&] { return engine.outputState() == OutputState::Paused; }, WaitMs));
+        const quint64 periodsWhileClosed = engine.periodsRendered();
+        const quint32 handle = engine.openStream(tone);
+        ASSERT_TRUE(engine.play(handle));
+        ASSERT_TRUE(waitFor([&] { return engine.firstAudio(handle).nanos != 0; }, WaitMs));
+        ASSERT_EQ(engine.deviceOpenings(), 2);
+        engine.shutdown();
 
-    std::vector<RecordingThreadPriority::Call> audioThreads;
-    for (const RecordingThreadPriority::Call& call : priority.calls()) {
-        EXPECT_FALSE(call.caller.startsWith("SDLAudio")) << "asked from the audio thread itself";
-        if (call.target.startsWith("SDLAudioP")) {
-            audioThreads.push_back(call);
+        std::vector<RecordingThreadPriority::Call> audioThreads;
+        for (const RecordingThreadPriority::Call& call : priority.calls()) {
+            EXPECT_FALSE(call.caller.startsWith("SDLAudio")) << "asked from the audio thread itself";
+            if (call.target.startsWith("SDLAudioP")) {
+                audioThreads.push_back(call);
+            }
+        }
+        ASSERT_EQ(audioThreads.size(), c.raised);
+        EXPECT_EQ(audioThreads[0].periods, 0u) << "raised after it began to call back";
+        if (c.raised > 1) {
+            EXPECT_EQ(audioThreads[1].periods, periodsWhileClosed) << "raised after it began to call back";
         }
     }
-    ASSERT_EQ(audioThreads.size(), 2u) << "one audio thread raised per opening";
-    EXPECT_EQ(audioThreads[0].periods, 0u) << "raised after it began to call back";
-    EXPECT_EQ(audioThreads[1].periods, periodsWhileClosed) << "raised after it began to call back";
 }
 
 // Opened at start only to prove it works, the device stays closed until the first sound.
