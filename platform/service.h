@@ -1,6 +1,6 @@
 // The seam between the program and the operating system. Each service is an interface in this folder; the logic
 // asks for it with Service<IThing>() and never includes a system header. The implementation chosen when the build
-// is configured (platform/linux, or platform/dummy where a system is not supported) is used unless a test has put
+// is configured (platform/posix, x11 and pulse, or platform/dummy where a system is not supported) is used unless a test has put
 // another in its place with ScopedService.
 #pragma once
 

@@ -17,7 +17,7 @@
 #include "platform/fake/fakeprogramvolume.h"
 #include "platform/fake/fakeshell.h"
 #include "platform/fake/fakevoicemicrophone.h"
-#include "platform/linux/linuxfilesystem.h"
+#include "platform/posix/linuxfilesystem.h"
 #include "platform/service.h"
 
 #include <QAction>

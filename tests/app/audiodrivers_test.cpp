@@ -3,7 +3,7 @@
 // the program's stream whichever driver made it.
 #include "app/audiodrivers.h"
 #include "audio/soundplayer.h"
-#include "platform/linux/linuxprogramvolume.h"
+#include "platform/pulse/linuxprogramvolume.h"
 #include "platform/soundserver.h"
 #include "tests/audio/audiotestsupport.h"
 #include "tests/audio/testsoundserver.h"

@@ -19,7 +19,7 @@
 #include "platform/fake/fakefilesystem.h"
 #include "platform/fake/fakelocale.h"
 #include "platform/fake/fakeshell.h"
-#include "platform/linux/linuxautostart.h"
+#include "platform/posix/linuxautostart.h"
 #include "tests/support/platformtest.h"
 #include "tests/support/programrun.h"
 #include "tests/support/testsupport.h"

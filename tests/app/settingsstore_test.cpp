@@ -3,7 +3,7 @@
 #include "app/settingsstore.h"
 #include "platform/fake/fakefilesystem.h"
 #ifdef CLAVORA_PLATFORM_LINUX
-#include "platform/linux/linuxfilesystem.h"
+#include "platform/posix/linuxfilesystem.h"
 #endif
 #include "tests/support/testsupport.h"
 

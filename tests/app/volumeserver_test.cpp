@@ -3,7 +3,7 @@
 #include "app/volumecontrol.h"
 #include "app/volumetarget.h"
 #include "audio/soundplayer.h"
-#include "platform/linux/linuxprogramvolume.h"
+#include "platform/pulse/linuxprogramvolume.h"
 #include "tests/audio/audiotestsupport.h"
 #include "tests/support/programrun.h"
 #include "tests/support/testsupport.h"

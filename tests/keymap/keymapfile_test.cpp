@@ -4,7 +4,7 @@
 #include "tests/support/platformtest.h"
 #include "tests/support/testsupport.h"
 #ifdef CLAVORA_PLATFORM_LINUX
-#include "platform/linux/linuxfilesystem.h"
+#include "platform/posix/linuxfilesystem.h"
 #endif
 
 #include <QDir>

@@ -4,7 +4,7 @@
 // server runs on libpulse's threaded mainloop. The two sides share only atomics: the last known volume (with the
 // number of the GUI's latest write), whether the stream is known, and an eventfd that wakes the mainloop when the
 // GUI has a new volume to send.
-#include "platform/linux/linuxprogramvolume.h"
+#include "platform/pulse/linuxprogramvolume.h"
 
 #include <QByteArray>
 #include <QLoggingCategory>

@@ -4,7 +4,7 @@
 // server's keycode set, and mapped onto the codes Windows gives the same keys: letters follow the layout's letter,
 // everything else the key's position. The keymap is fetched again only when the server says it changed, and the
 // layout group and indicator lights are tracked from XKB notifications, so a poll costs a single XQueryKeymap.
-#include "platform/linux/linuxkeyboard.h"
+#include "platform/x11/linuxkeyboard.h"
 
 #include <QHash>
 #include <QLocale>

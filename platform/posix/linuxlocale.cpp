@@ -1,5 +1,5 @@
 // The user's locale on Linux.
-#include "platform/linux/linuxlocale.h"
+#include "platform/posix/linuxlocale.h"
 
 #include <QLocale>
 #include <QStringList>

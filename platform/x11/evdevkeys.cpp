@@ -1,5 +1,5 @@
 // Scan codes to evdev key codes.
-#include "platform/linux/evdevkeys.h"
+#include "platform/x11/evdevkeys.h"
 
 #include <linux/input-event-codes.h>
 

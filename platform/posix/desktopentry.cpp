@@ -1,5 +1,5 @@
 // Desktop entries: writing with escaping and quoting, and reading of one group.
-#include "platform/linux/desktopentry.h"
+#include "platform/posix/desktopentry.h"
 
 #include <utility>
 

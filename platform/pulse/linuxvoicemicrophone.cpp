@@ -1,5 +1,5 @@
 // The virtual microphone on Linux.
-#include "platform/linux/linuxvoicemicrophone.h"
+#include "platform/pulse/linuxvoicemicrophone.h"
 
 #include <QLoggingCategory>
 #include <QRegularExpression>

@@ -1,5 +1,5 @@
 // File and folder services on Linux.
-#include "platform/linux/linuxfilesystem.h"
+#include "platform/posix/linuxfilesystem.h"
 
 #include <QDir>
 #include <QFileInfo>

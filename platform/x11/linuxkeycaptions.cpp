@@ -3,9 +3,9 @@
 // The keymap is compiled once per change of the server's keyboard and kept; a caption is then a local look-up in a
 // state built from the wanted modifiers and the active group. XKB tells us about changes on our own connection, whose
 // socket the event loop watches, so nothing polls.
-#include "platform/linux/linuxkeycaptions.h"
+#include "platform/x11/linuxkeycaptions.h"
 
-#include "platform/linux/evdevkeys.h"
+#include "platform/x11/evdevkeys.h"
 
 #include <QLoggingCategory>
 #include <QMetaObject>

@@ -1,5 +1,5 @@
 // The fallback player on Linux.
-#include "platform/linux/linuxfallbackplayer.h"
+#include "platform/pulse/linuxfallbackplayer.h"
 
 #include <QFile>
 #include <QLoggingCategory>

@@ -1,5 +1,5 @@
 // Process-wide services on Linux.
-#include "platform/linux/linuxprocess.h"
+#include "platform/posix/linuxprocess.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,9 +1,9 @@
 // Key injection on X11.
-#include "platform/linux/linuxkeyinjector.h"
+#include "platform/x11/linuxkeyinjector.h"
 
-#include "platform/linux/linuxkeyboard.h"
+#include "platform/x11/linuxkeyboard.h"
 
-#include "platform/linux/evdevkeys.h"
+#include "platform/x11/evdevkeys.h"
 
 #include <QLoggingCategory>
 

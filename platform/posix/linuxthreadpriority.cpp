@@ -1,5 +1,5 @@
 // Thread priority on Linux.
-#include "platform/linux/linuxthreadpriority.h"
+#include "platform/posix/linuxthreadpriority.h"
 
 #include <QLoggingCategory>
 #include <QStringList>

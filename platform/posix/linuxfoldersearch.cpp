@@ -1,5 +1,5 @@
 // Folder services on Linux.
-#include "platform/linux/linuxfoldersearch.h"
+#include "platform/posix/linuxfoldersearch.h"
 
 #include <QFile>
 

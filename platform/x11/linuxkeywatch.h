@@ -2,7 +2,7 @@
 #pragma once
 
 #include "platform/keywatch.h"
-#include "platform/linux/linuxkeyboard.h"
+#include "platform/x11/linuxkeyboard.h"
 
 #include <QByteArray>
 

@@ -1,8 +1,8 @@
 // Autostart on Linux: an XDG autostart desktop entry.
-#include "platform/linux/linuxautostart.h"
+#include "platform/posix/linuxautostart.h"
 
 #include "platform/filesystem.h"
-#include "platform/linux/desktopentry.h"
+#include "platform/posix/desktopentry.h"
 
 #include <QDir>
 #include <QFile>

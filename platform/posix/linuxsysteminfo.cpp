@@ -2,7 +2,7 @@
 // uname; the processors' load from the kernel's run queue and pressure figures.
 #include "platform/systeminfo.h"
 
-#include "platform/linux/linuxfilesystem.h"
+#include "platform/posix/linuxfilesystem.h"
 
 #include <QList>
 

@@ -1,5 +1,5 @@
 // Keys going down and up on X11.
-#include "platform/linux/linuxkeywatch.h"
+#include "platform/x11/linuxkeywatch.h"
 
 #include <QLoggingCategory>
 #include <QSocketNotifier>
