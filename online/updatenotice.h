@@ -3,6 +3,8 @@
 // made. Closing only hides it; the program makes one at most per run.
 #pragma once
 
+#include "platform/shell.h"
+
 #include <QIcon>
 #include <QPoint>
 #include <QString>
@@ -26,6 +28,7 @@ struct UpdateNoticeContent {
     QString homePageUrl;
     QIcon icon;                  // the application's icon
     TranslateFunction translate; // the loaded language; unchanged text when empty
+    platform::IShell* shell = nullptr; // opens the link; required
 };
 
 class UpdateNotice : public QWidget {

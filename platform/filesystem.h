@@ -73,6 +73,7 @@ public:
     virtual bool removeFile(const QString& path) = 0;
 };
 
+// The audio engine's own way to this service until its owner hands it over; nothing else calls it.
 template <> IFileSystem& defaultService<IFileSystem>();
 inline IFileSystem& fileSystem() {
     return Service<IFileSystem>();

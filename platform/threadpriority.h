@@ -31,6 +31,7 @@ public:
     virtual PriorityResult raiseCurrentThread(const char* threadName, int realTimePriority) = 0;
 };
 
+// The audio engine's own way to this service until its owner hands it over; nothing else calls it.
 template <> IThreadPriority& defaultService<IThreadPriority>();
 inline IThreadPriority& threadPriority() {
     return Service<IThreadPriority>();

@@ -14,7 +14,10 @@
 #include "platform/locale.h"
 #include "platform/process.h"
 #include "platform/programvolume.h"
+#include "platform/services.h"
 #include "platform/shell.h"
+#include "platform/soundserver.h"
+#include "platform/systeminfo.h"
 #include "platform/threadpriority.h"
 #include "platform/voicemicrophone.h"
 
@@ -155,5 +158,22 @@ public:
         return {PriorityOutcome::Unchanged, unavailableReason()};
     }
 };
+
+// Nothing is known about the machine.
+class DummySystemInfo : public ISystemInfo {
+public:
+    QByteArray machineId() override { return {}; }
+    SystemFacts systemFacts() override { return {}; }
+    ProcessorLoad processorLoad() override { return {}; }
+};
+
+// No sound server answers.
+class DummySoundServer : public ISoundServer {
+public:
+    SoundServerInfo query(std::chrono::milliseconds) override { return {}; }
+};
+
+// A bundle of the dummy services alone, with no capability; the web host is the one of every system.
+std::unique_ptr<Services> makeDummyServices();
 
 } // namespace clavora::platform

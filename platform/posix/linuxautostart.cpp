@@ -38,8 +38,8 @@ QString withUnfitReplaced(QString text, QChar by) {
 
 } // namespace
 
-QString LinuxAutostart::entryPath(const QString& name) {
-    return fileSystem().userConfigFolder() + QLatin1String("/autostart/") + safeFileName(name) +
+QString LinuxAutostart::entryPath(const QString& name) const {
+    return m_files.userConfigFolder() + QLatin1String("/autostart/") + safeFileName(name) +
            QLatin1String(".desktop");
 }
 
@@ -62,7 +62,7 @@ std::optional<QByteArray> LinuxAutostart::entryText(const QString& name, const Q
 QString LinuxAutostart::readEntry(const QString& name) {
     // Whatever stands in the entry's place (a pipe, a device, a huge file) reads as no entry.
     QByteArray text;
-    if (!fileSystem().readFile(entryPath(name), text, MaxEntryBytes)) {
+    if (!m_files.readFile(entryPath(name), text, MaxEntryBytes)) {
         return QString();
     }
     const QHash<QString, QString> keys = readDesktopEntryGroup(text);
@@ -87,7 +87,7 @@ Status LinuxAutostart::writeEntry(const QString& name, const QString& programPat
     if (!QDir().mkpath(QFileInfo(path).absolutePath())) {
         return Status::failure(QStringLiteral("Cannot create folder \"%1\".").arg(QFileInfo(path).absolutePath()));
     }
-    return fileSystem().writeFileReplacing(path, *text);
+    return m_files.writeFileReplacing(path, *text);
 }
 
 Status LinuxAutostart::removeEntry(const QString& name) {
@@ -97,11 +97,6 @@ Status LinuxAutostart::removeEntry(const QString& name) {
             QStringLiteral("Cannot delete file \"%1\". %2").arg(path, QString::fromLocal8Bit(std::strerror(errno))));
     }
     return Status::success();
-}
-
-template <> IAutostart& defaultService<IAutostart>() {
-    static LinuxAutostart service;
-    return service;
 }
 
 } // namespace clavora::platform

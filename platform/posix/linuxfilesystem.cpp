@@ -354,9 +354,4 @@ bool LinuxFileSystem::removeFile(const QString& path) {
     return ::unlink(native(path).constData()) == 0;
 }
 
-template <> IFileSystem& defaultService<IFileSystem>() {
-    static LinuxFileSystem service;
-    return service;
-}
-
 } // namespace clavora::platform

@@ -76,9 +76,4 @@ Status LinuxFolderSearch::findEntries(const QString& folder, const QString& patt
     return Status::success();
 }
 
-template <> IFolderSearch& defaultService<IFolderSearch>() {
-    static LinuxFolderSearch service;
-    return service;
-}
-
 } // namespace clavora::platform

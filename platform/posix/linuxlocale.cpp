@@ -150,9 +150,4 @@ quint16 LinuxLocale::uiLanguageId() {
     return id != 0 ? id : 1033;
 }
 
-template <> ILocale& defaultService<ILocale>() {
-    static LinuxLocale service;
-    return service;
-}
-
 } // namespace clavora::platform

@@ -99,9 +99,4 @@ std::unique_ptr<IHeld> LinuxProcess::createNamedMutex(const QString& name) {
     return std::make_unique<LockFile>(fd);
 }
 
-template <> IProcess& defaultService<IProcess>() {
-    static LinuxProcess service;
-    return service;
-}
-
 } // namespace clavora::platform

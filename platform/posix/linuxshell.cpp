@@ -1,5 +1,5 @@
 // Handing things to the desktop on Linux, through Qt's desktop services.
-#include "platform/shell.h"
+#include "platform/posix/linuxshell.h"
 
 #include <QDesktopServices>
 #include <QProcess>
@@ -7,13 +7,11 @@
 
 namespace clavora::platform {
 
-namespace {
+bool LinuxShell::openUrl(const QString& url) {
+    return QDesktopServices::openUrl(QUrl(url));
+}
 
-class LinuxShell : public IShell {
-public:
-    bool openUrl(const QString& url) override { return QDesktopServices::openUrl(QUrl(url)); }
-
-    bool startDetached(const QString& program, const QStringList& arguments) override {
+bool LinuxShell::startDetached(const QString& program, const QStringList& arguments) {
         QProcess process;
         process.setProgram(program);
         process.setArguments(arguments);
@@ -23,14 +21,6 @@ public:
         process.setStandardOutputFile(QProcess::nullDevice());
         process.setStandardErrorFile(QProcess::nullDevice());
         return process.startDetached();
-    }
-};
-
-} // namespace
-
-template <> IShell& defaultService<IShell>() {
-    static LinuxShell service;
-    return service;
 }
 
 } // namespace clavora::platform

@@ -1,6 +1,6 @@
 // Machine identifier and system facts on Linux: systemd's machine-id (D-Bus keeps an older copy), os-release and
 // uname; the processors' load from the kernel's run queue and pressure figures.
-#include "platform/systeminfo.h"
+#include "platform/posix/linuxsysteminfo.h"
 
 #include "platform/posix/linuxfilesystem.h"
 
@@ -28,7 +28,7 @@ QByteArray readSmallFile(const char* path) {
 
 } // namespace
 
-QByteArray readMachineId() {
+QByteArray LinuxSystemInfo::machineId() {
     for (const char* path : {"/etc/machine-id", "/var/lib/dbus/machine-id"}) {
         const QByteArray id = readSmallFile(path).trimmed();
         if (!id.isEmpty()) {
@@ -38,7 +38,7 @@ QByteArray readMachineId() {
     return {};
 }
 
-SystemFacts readSystemFacts() {
+SystemFacts LinuxSystemInfo::systemFacts() {
     SystemFacts facts;
     facts.osRelease = readSmallFile("/etc/os-release");
     if (facts.osRelease.isEmpty()) {
@@ -52,7 +52,7 @@ SystemFacts readSystemFacts() {
     return facts;
 }
 
-ProcessorLoad readProcessorLoad() {
+ProcessorLoad LinuxSystemInfo::processorLoad() {
     ProcessorLoad load;
     load.processors = static_cast<int>(std::max(0L, ::sysconf(_SC_NPROCESSORS_ONLN)));
     // "0.52 0.58 0.59 3/412 12345": the fourth field is runnable/all scheduling entities at this moment.

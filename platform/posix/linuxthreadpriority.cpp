@@ -152,9 +152,4 @@ PriorityResult LinuxThreadPriority::raiseCurrentThread(const char* threadName, i
     return result;
 }
 
-template <> IThreadPriority& defaultService<IThreadPriority>() {
-    static LinuxThreadPriority service;
-    return service;
-}
-
 } // namespace clavora::platform

@@ -254,9 +254,4 @@ void LinuxFallbackPlayer::stopAll() {
     m_shared->wake.notify_one();
 }
 
-template <> IFallbackPlayer& defaultService<IFallbackPlayer>() {
-    static LinuxFallbackPlayer player;
-    return player;
-}
-
 } // namespace clavora::platform

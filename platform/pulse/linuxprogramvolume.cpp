@@ -515,9 +515,4 @@ quint16 LinuxProgramVolume::fromServerVolume(quint32 serverVolume) {
     return static_cast<quint16>(std::min(scaled, 65535L));
 }
 
-template <> IProgramVolume& defaultService<IProgramVolume>() {
-    static LinuxProgramVolume volume;
-    return volume;
-}
-
 } // namespace clavora::platform

@@ -1,6 +1,6 @@
 // The sound server on Linux, asked through libpulse: PulseAudio itself, or PipeWire through its PulseAudio interface
 // (which names itself "PulseAudio (on PipeWire x.y.z)" and lists PipeWire's own clients among its clients).
-#include "platform/soundserver.h"
+#include "platform/pulse/linuxsoundserver.h"
 
 #include <QByteArray>
 #include <QLoggingCategory>
@@ -92,7 +92,7 @@ struct Query {
 
 } // namespace
 
-SoundServerInfo querySoundServer(std::chrono::milliseconds timeout) {
+SoundServerInfo PulseSoundServer::query(std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     Query query;
     query.loop = pa_mainloop_new();

@@ -368,9 +368,4 @@ bool LinuxVoiceMicrophone::mixHasOurPlayback() {
     return sink != PA_INVALID_INDEX && session.playbackProcesses(sink).contains(::getpid());
 }
 
-template <> IVoiceMicrophone& defaultService<IVoiceMicrophone>() {
-    static LinuxVoiceMicrophone microphone;
-    return microphone;
-}
-
 } // namespace clavora::platform

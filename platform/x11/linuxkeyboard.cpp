@@ -635,9 +635,4 @@ QString LinuxKeyboard::keyboardLocaleName() {
     return m_impl->m_localeName;
 }
 
-template <> IKeyboard& defaultService<IKeyboard>() {
-    static LinuxKeyboard service;
-    return service;
-}
-
 } // namespace clavora::platform

@@ -358,9 +358,4 @@ QString LinuxKeyCaptions::keyText(PhysicalKey key, KeyLevel level) {
     return isVisible(text) ? text : QString();
 }
 
-template <> IKeyCaptions& defaultService<IKeyCaptions>() {
-    static LinuxKeyCaptions service;
-    return service;
-}
-
 } // namespace clavora::platform

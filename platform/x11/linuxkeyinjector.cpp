@@ -88,9 +88,4 @@ bool LinuxKeyInjector::sendKey(PhysicalKey key, bool down, InjectOptions options
     return true;
 }
 
-template <> IKeyInjector& defaultService<IKeyInjector>() {
-    static LinuxKeyInjector service;
-    return service;
-}
-
 } // namespace clavora::platform

@@ -136,9 +136,4 @@ void LinuxKeyWatch::stop() {
     XSync(m_impl->m_display.get(), True);
 }
 
-template <> IKeyWatch& defaultService<IKeyWatch>() {
-    static LinuxKeyWatch service;
-    return service;
-}
-
 } // namespace clavora::platform
