@@ -43,6 +43,12 @@ Services::~Services() {
     }
 }
 
+std::unique_ptr<Services> Services::withParts(const std::function<void(Parts&)>& change) const {
+    Parts parts = m_parts;
+    change(parts);
+    return std::make_unique<Services>(parts, m_capabilities, m_volumeDrivers);
+}
+
 bool Services::has(Capability capability) const {
     return std::find(m_capabilities.begin(), m_capabilities.end(), capability) != m_capabilities.end();
 }

@@ -24,6 +24,7 @@
 #include <QByteArray>
 #include <QStringList>
 
+#include <functional>
 #include <initializer_list>
 #include <memory>
 #include <vector>
@@ -102,6 +103,9 @@ public:
 
     // The parts, for a bundle that replaces one or two of them (a test's real autostart among fakes).
     const Parts& parts() const { return m_parts; }
+    // A bundle of these parts with Change applied to them, and the same capabilities. It does not keep this one's
+    // parts alive: this bundle must outlive it.
+    std::unique_ptr<Services> withParts(const std::function<void(Parts&)>& change) const;
     const std::vector<Capability>& capabilities() const { return m_capabilities; }
     const QStringList& volumeDrivers() const { return m_volumeDrivers; }
 

@@ -24,6 +24,8 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 
+#include <cerrno>
+
 namespace clavora::platform {
 
 inline QString unavailableReason() {
@@ -52,6 +54,7 @@ public:
         return Status::failure(QStringLiteral("Cannot create file \"%1\". %2").arg(path, unavailableReason()));
     }
     bool removeFile(const QString&) override { return false; }
+    FileMapping mapFile(const QString&) override { return {nullptr, ENOSYS}; }
 };
 
 class DummyAutostart : public IAutostart {

@@ -2,12 +2,14 @@
 #include "platform/posix/linuxfilesystem.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 #include <cerrno>
 #include <climits>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -348,6 +350,62 @@ Status LinuxFileSystem::writeFileReplacing(const QString& path, const QByteArray
         ::fsync(dir.get());
     }
     return Status::success();
+}
+
+namespace {
+
+// A whole file mapped with mmap.
+class PosixMappedFile : public MappedFile {
+public:
+    PosixMappedFile(void* data, size_t size) : m_data(data), m_size(size) {}
+    ~PosixMappedFile() override {
+        if (m_data != nullptr) {
+            ::munmap(m_data, m_size);
+        }
+    }
+    PosixMappedFile(const PosixMappedFile&) = delete;
+    PosixMappedFile& operator=(const PosixMappedFile&) = delete;
+
+    QByteArrayView bytes() const override {
+        return m_data != nullptr ? QByteArrayView(static_cast<const char*>(m_data), qsizetype(m_size))
+                                 : QByteArrayView();
+    }
+
+private:
+    void* m_data;
+    size_t m_size;
+};
+
+} // namespace
+
+FileMapping LinuxFileSystem::mapFile(const QString& path) {
+    const QByteArray name = QFile::encodeName(path);
+    // Non-blocking, so that a FIFO given by mistake is refused instead of waiting for a writer forever.
+    const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) {
+        return {nullptr, errno};
+    }
+    FileMapping mapping;
+    struct stat info {};
+    if (::fstat(fd, &info) != 0) {
+        mapping.error = errno;
+    } else if (S_ISDIR(info.st_mode)) {
+        mapping.error = EISDIR;
+    } else if (!S_ISREG(info.st_mode)) {
+        mapping.error = FileMapping::NotRegularFile;
+    } else if (info.st_size == 0) {
+        mapping.file = std::make_unique<PosixMappedFile>(nullptr, 0);
+    } else {
+        const size_t size = size_t(info.st_size);
+        void* data = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+        if (data == MAP_FAILED) {
+            mapping.error = errno;
+        } else {
+            mapping.file = std::make_unique<PosixMappedFile>(data, size);
+        }
+    }
+    ::close(fd);
+    return mapping;
 }
 
 bool LinuxFileSystem::removeFile(const QString& path) {
