@@ -179,8 +179,7 @@ AboutDialog::AboutDialog(AboutContext context, platform::IFileSystem& files, pla
     m_infoMenu->setObjectName(QStringLiteral("PopupMenu1"));
     QAction* credits = m_infoMenu->addAction(translate("Acknowledgements..."));
     credits->setObjectName(QStringLiteral("Credits1"));
-    connect(credits, &QAction::triggered, this,
-            [this] { m_shell.openWebAddress(creditsPageUrl(m_context.webHost)); });
+    connect(credits, &QAction::triggered, this, [this] { m_shell.openWebAddress(creditsPageUrl(m_context.webHost)); });
     QAction* uninstall = m_infoMenu->addAction(translate("How to uninstall..."));
     uninstall->setObjectName(QStringLiteral("Howtouninstall1"));
     connect(uninstall, &QAction::triggered, this,

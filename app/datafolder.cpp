@@ -28,7 +28,7 @@ bool canWriteToFolder(platform::IFileSystem& files, const QString& folder) {
 
 bool isInstalledProgramFolder(platform::IFileSystem& files, const QString& programFolder) {
     return files.fileKind(withoutTrailingSlash(programFolder) + QLatin1Char('/') +
-                                           QLatin1String(InstalledMarkerFile)) == platform::FileKind::Regular;
+                          QLatin1String(InstalledMarkerFile)) == platform::FileKind::Regular;
 }
 
 QString chooseDataFolder(platform::IFileSystem& fs, const QString& programFolder, const QString& company,

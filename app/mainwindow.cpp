@@ -79,8 +79,9 @@ QString helpPageUrl(const QString& host, const QString& productName) {
 
 MainWindow::MainWindow(platform::Services& services, const AppContext& context, Options& options, KeyMap& keyMap,
                        SoundBoard& soundBoard, const Translator& translator, QWidget* parent)
-    : QMainWindow(parent), m_services(services), m_context(context), m_options(options), m_keyMap(keyMap), m_soundBoard(soundBoard),
-      m_translator(translator), m_trayAvailable([] { return QSystemTrayIcon::isSystemTrayAvailable(); }) {
+    : QMainWindow(parent), m_services(services), m_context(context), m_options(options), m_keyMap(keyMap),
+      m_soundBoard(soundBoard), m_translator(translator),
+      m_trayAvailable([] { return QSystemTrayIcon::isSystemTrayAvailable(); }) {
     setObjectName(QStringLiteral("AppForm"));
     setWindowIcon(applicationIcon());
     setWindowTitle(m_context.identity.title);

@@ -12,7 +12,8 @@ namespace clavora {
 
 SoundBoard::SoundBoard(const KeyMap& keyMap, const Options& options, audio::SoundPlayer& player,
                        platform::IKeyboard& keyboard, QChar decimalSeparator)
-    : m_keyMap(keyMap), m_options(options), m_player(player), m_keyboard(keyboard), m_decimalSeparator(decimalSeparator) {}
+    : m_keyMap(keyMap), m_options(options), m_player(player), m_keyboard(keyboard),
+      m_decimalSeparator(decimalSeparator) {}
 
 void SoundBoard::playSoundFile(const QString& fileName) {
     if (fileName.size() == StopAllToken.size() &&

@@ -80,8 +80,8 @@ void Startup::readIdentity() {
 }
 
 void Startup::chooseDataFolder() {
-    m_context.dataFolder = clavora::chooseDataFolder(m_services.fileSystem(), m_context.programFolder, m_context.identity.companyName,
-                                                     m_context.identity.productName);
+    m_context.dataFolder = clavora::chooseDataFolder(m_services.fileSystem(), m_context.programFolder,
+                                                     m_context.identity.companyName, m_context.identity.productName);
     qCInfo(lcApp) << "data folder" << m_context.dataFolder;
 }
 
@@ -118,8 +118,7 @@ void Startup::createWindow() {
     m_player = std::make_unique<audio::SoundPlayer>(config);
     m_soundBoard = std::make_unique<SoundBoard>(m_keyMap, *m_options, *m_player, m_services.keyboard(),
                                                 m_context.locale.decimalSeparator);
-    m_window =
-        std::make_unique<MainWindow>(m_services, m_context, *m_options, m_keyMap, *m_soundBoard, m_translator);
+    m_window = std::make_unique<MainWindow>(m_services, m_context, *m_options, m_keyMap, *m_soundBoard, m_translator);
 }
 
 void Startup::loadLanguage() {

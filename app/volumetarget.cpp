@@ -242,9 +242,8 @@ bool EngineGainVolume::write(platform::ChannelVolume volume) {
     return true;
 }
 
-std::unique_ptr<platform::IProgramVolume> makeProgramVolume(audio::SoundPlayer& sound,
-                                                            const platform::Services& services,
-                                                            const QString& stateFolder) {
+std::unique_ptr<platform::IProgramVolume>
+makeProgramVolume(audio::SoundPlayer& sound, const platform::Services& services, const QString& stateFolder) {
     const VolumeTarget target = chooseVolumeTarget(services, sound.isRunning(), sound.engine().outputDriver());
     qCInfo(lcVolumeTarget) << "Volume slider controls"
                            << (target == VolumeTarget::SoundServer  ? "the stream's volume at the sound server"

@@ -76,8 +76,7 @@ private:
 // Makes the volume the slider controls for Sound's output as it started. SoundServer follows the engine's stream
 // through Services' program volume (Services must outlive the result); StateFolder is the user's state folder for
 // the engine's gain.
-std::unique_ptr<platform::IProgramVolume> makeProgramVolume(audio::SoundPlayer& sound,
-                                                            const platform::Services& services,
-                                                            const QString& stateFolder);
+std::unique_ptr<platform::IProgramVolume>
+makeProgramVolume(audio::SoundPlayer& sound, const platform::Services& services, const QString& stateFolder);
 
 } // namespace clavora

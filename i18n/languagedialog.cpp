@@ -206,8 +206,10 @@ QString LanguageDialog::selectedLanguage() const {
 
 void LanguageDialog::showCredits() {
     const QString file = m_languages->currentData(FileRole).toString();
-    const QString credit = file.isEmpty() ? languageCredit(m_context.services->fileSystem(), selectedLanguage(), m_context.languagesFolder)
-                                          : languageFileCredit(m_context.services->fileSystem(), m_context.languagesFolder + QLatin1Char('/') + file);
+    const QString credit =
+        file.isEmpty()
+            ? languageCredit(m_context.services->fileSystem(), selectedLanguage(), m_context.languagesFolder)
+            : languageFileCredit(m_context.services->fileSystem(), m_context.languagesFolder + QLatin1Char('/') + file);
     m_credits->setPlainText(creditLines(credit).join(QLatin1Char('\n')));
 }
 
@@ -248,7 +250,8 @@ void LanguageDialog::confirm() {
     const QString script = folder + RestartScriptName;
     // The script first: when it cannot be written nothing changes, and the choice is not kept for a restart that
     // will not come.
-    if (const Status written = m_context.services->fileSystem().writeFileReplacing(script, restartScript(m_context.programFile));
+    if (const Status written =
+            m_context.services->fileSystem().writeFileReplacing(script, restartScript(m_context.programFile));
         !written) {
         fail(written.message());
         return;

@@ -249,8 +249,7 @@ bool IniCheckStore::write(const char* name, const QString& value) {
         lines.append(Section);
         lines.append(line);
     }
-    if (const Status written = m_files.writeFileReplacing(m_fileName, lines.join('\n') + '\n');
-        !written) {
+    if (const Status written = m_files.writeFileReplacing(m_fileName, lines.join('\n') + '\n'); !written) {
         qCWarning(lcOnline).noquote() << "Cannot write" << name << ":" << written.message();
         return false;
     }

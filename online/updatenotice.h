@@ -26,8 +26,8 @@ struct UpdateNoticeContent {
     QString version;     // the server's version text (shown as plain text)
     QString downloadUrl; // opened by the link; the home page when empty; only http and https are opened
     QString homePageUrl;
-    QIcon icon;                  // the application's icon
-    TranslateFunction translate; // the loaded language; unchanged text when empty
+    QIcon icon;                        // the application's icon
+    TranslateFunction translate;       // the loaded language; unchanged text when empty
     platform::IShell* shell = nullptr; // opens the link; required
 };
 

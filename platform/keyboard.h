@@ -2,7 +2,6 @@
 // names are the same on every system, and the locale of the active keyboard layout.
 #pragma once
 
-
 #include <QString>
 
 #include <array>

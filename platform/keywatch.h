@@ -2,7 +2,6 @@
 // focus. Hotkey mode plays a key's first sound from here instead of waiting for its next poll.
 #pragma once
 
-
 #include <functional>
 
 namespace clavora::platform {

@@ -2,7 +2,6 @@
 // and the language the user interface should speak.
 #pragma once
 
-
 #include <QChar>
 #include <QString>
 

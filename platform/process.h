@@ -1,7 +1,6 @@
 // Process-wide services: the named instance mutex and the system's request to end.
 #pragma once
 
-
 #include <QString>
 #include <functional>
 #include <memory>

@@ -2,7 +2,6 @@
 // through, as the desktop's mixer shows it, per channel from 0 (silent) to 65535 (full).
 #pragma once
 
-
 #include <QString>
 #include <QtGlobal>
 

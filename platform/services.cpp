@@ -10,10 +10,10 @@ namespace clavora::platform {
 namespace {
 
 void checkComplete(const Services::Parts& parts) {
-    const void* all[] = {parts.fileSystem,     parts.folderSearch,   parts.locale,      parts.process,
-                         parts.autostart,      parts.shell,          parts.webHost,     parts.systemInfo,
-                         parts.threadPriority, parts.soundServer,    parts.fallbackPlayer, parts.keyboard,
-                         parts.keyCaptions,    parts.keyInjector,    parts.keyWatch,    parts.programVolume,
+    const void* all[] = {parts.fileSystem,     parts.folderSearch, parts.locale,         parts.process,
+                         parts.autostart,      parts.shell,        parts.webHost,        parts.systemInfo,
+                         parts.threadPriority, parts.soundServer,  parts.fallbackPlayer, parts.keyboard,
+                         parts.keyCaptions,    parts.keyInjector,  parts.keyWatch,       parts.programVolume,
                          parts.voiceMicrophone};
     for (const void* part : all) {
         Q_ASSERT_X(part != nullptr, "Services", "every service needs an implementation");

@@ -33,9 +33,9 @@ namespace clavora::platform {
 
 // What the session the program runs in offers, as found at start-up.
 struct Session {
-    QByteArray x11Display;      // $DISPLAY
-    bool x11Reachable = false;  // an X display with the keyboard extension opened there
-    QByteArray waylandDisplay;  // $WAYLAND_DISPLAY
+    QByteArray x11Display;       // $DISPLAY
+    bool x11Reachable = false;   // an X display with the keyboard extension opened there
+    QByteArray waylandDisplay;   // $WAYLAND_DISPLAY
     SoundServerInfo soundServer; // as it answered, if it did
 };
 

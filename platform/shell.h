@@ -1,7 +1,6 @@
 // Handing things to the desktop: web pages and files to open, programs to start.
 #pragma once
 
-
 #include <QString>
 #include <QStringList>
 

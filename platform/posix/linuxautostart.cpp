@@ -39,8 +39,7 @@ QString withUnfitReplaced(QString text, QChar by) {
 } // namespace
 
 QString LinuxAutostart::entryPath(const QString& name) const {
-    return m_files.userConfigFolder() + QLatin1String("/autostart/") + safeFileName(name) +
-           QLatin1String(".desktop");
+    return m_files.userConfigFolder() + QLatin1String("/autostart/") + safeFileName(name) + QLatin1String(".desktop");
 }
 
 std::optional<QByteArray> LinuxAutostart::entryText(const QString& name, const QString& programPath,

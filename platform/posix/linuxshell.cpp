@@ -12,15 +12,15 @@ bool LinuxShell::openUrl(const QString& url) {
 }
 
 bool LinuxShell::startDetached(const QString& program, const QStringList& arguments) {
-        QProcess process;
-        process.setProgram(program);
-        process.setArguments(arguments);
-        // The started program outlives this one, so it must not share this one's standard streams: they may be a
-        // pipe that closes when this process ends, and the next write there would end the started program too.
-        process.setStandardInputFile(QProcess::nullDevice());
-        process.setStandardOutputFile(QProcess::nullDevice());
-        process.setStandardErrorFile(QProcess::nullDevice());
-        return process.startDetached();
+    QProcess process;
+    process.setProgram(program);
+    process.setArguments(arguments);
+    // The started program outlives this one, so it must not share this one's standard streams: they may be a
+    // pipe that closes when this process ends, and the next write there would end the started program too.
+    process.setStandardInputFile(QProcess::nullDevice());
+    process.setStandardOutputFile(QProcess::nullDevice());
+    process.setStandardErrorFile(QProcess::nullDevice());
+    return process.startDetached();
 }
 
 } // namespace clavora::platform

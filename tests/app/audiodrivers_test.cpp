@@ -4,6 +4,7 @@
 #include "app/audiodrivers.h"
 #include "audio/soundplayer.h"
 #include "platform/pulse/linuxprogramvolume.h"
+#include "platform/pulse/linuxsoundserver.h"
 #include "platform/soundserver.h"
 #include "tests/audio/audiotestsupport.h"
 #include "tests/audio/testsoundserver.h"
@@ -46,7 +47,7 @@ TEST(SoundServerQueryTest, NoServerIsSaidAtOnce) {
     test::ScopedEnvironment server("PULSE_SERVER", "unix:" + QFile::encodeName(folder.file(QStringLiteral("none"))));
     QElapsedTimer timer;
     timer.start();
-    const platform::SoundServerInfo info = platform::querySoundServer(QueryTimeout);
+    const platform::SoundServerInfo info = platform::PulseSoundServer().query(QueryTimeout);
     EXPECT_FALSE(info.answers);
     EXPECT_LT(timer.elapsed(), QueryTimeout.count());
     EXPECT_TRUE(preferredAudioDrivers(info).isEmpty());
@@ -101,7 +102,7 @@ protected:
 };
 
 TEST_P(ProgramOnSoundServerTest, TheServerIsToldApartAndItsDriverPlaysAStreamTheVolumeFollows) {
-    const platform::SoundServerInfo info = platform::querySoundServer(QueryTimeout);
+    const platform::SoundServerInfo info = platform::PulseSoundServer().query(QueryTimeout);
     ASSERT_TRUE(info.answers);
     const bool pipeWire = GetParam().kind == TestSoundServer::Kind::PipeWire;
     EXPECT_EQ(info.pipeWire, pipeWire) << info.name.toStdString();

@@ -106,8 +106,8 @@ TEST_F(VisualStyleTest, ButtonsKeepTheSizesTheirDialogsGiveThem) {
     KeyEditDialog* editKey = redefine.openEditKey(0);
     ASSERT_NE(editKey, nullptr);
     ASSERT_TRUE(QTest::qWaitForWindowExposed(editKey));
-    about::AboutDialog about({QStringLiteral("Clavora"), QStringLiteral("1.0"), QStringLiteral("www.example.com")}, m_files,
-                             m_shell);
+    about::AboutDialog about({QStringLiteral("Clavora"), QStringLiteral("1.0"), QStringLiteral("www.example.com")},
+                             m_files, m_shell);
     showAndWait(about);
     LanguageDialogContext languageContext;
     languageContext.services = &m_services;

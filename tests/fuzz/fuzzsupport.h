@@ -5,12 +5,12 @@
 #include "platform/filesystem.h"
 #include "platform/foldersearch.h"
 
-#include <cerrno>
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QHash>
 #include <QSet>
 #include <QString>
+#include <cerrno>
 
 #include <cstddef>
 #include <cstdint>
@@ -46,7 +46,7 @@ public:
     Status readFile(const QString& path, QByteArray& contents, qint64 maxBytes = platform::MaxReadBytes) override;
     Status writeFileReplacing(const QString& path, const QByteArray& contents) override;
     bool removeFile(const QString& path) override;
-    FileMapping mapFile(const QString&) override { return {nullptr, ENOSYS}; }
+    platform::FileMapping mapFile(const QString&) override { return {nullptr, ENOSYS}; }
 
     // Puts a file in place, creating its folders.
     void put(const QString& path, const QByteArray& contents);

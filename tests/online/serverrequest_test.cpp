@@ -36,7 +36,6 @@ using SystemInfo = platform::FakeSystemInfo;
 using SystemLocale = platform::FakeLocale;
 #endif
 
-
 QString url(const QString& scheme, const QString& host) {
     return scheme + host + QLatin1String(CheckPath);
 }

@@ -42,8 +42,8 @@ const std::string NewerReply = "<version>3.3</version>\r\n<url>https://www.zemtr
 class UpdateCheckerTest : public ::testing::Test {
 protected:
     UpdateCheckContext contextFor(const QString& host) const {
-        UpdateCheckContext context = makeUpdateCheckContext(fakes, QStringLiteral("Zemtrak"), QStringLiteral("Clavora"),
-                                                            QStringLiteral("3.2"));
+        UpdateCheckContext context =
+            makeUpdateCheckContext(fakes, QStringLiteral("Zemtrak"), QStringLiteral("Clavora"), QStringLiteral("3.2"));
         context.files = &disk;
         context.webHost = host;
         context.caFile = authority.caFile();

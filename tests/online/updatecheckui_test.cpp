@@ -4,8 +4,8 @@
 #include "online/modalwork.h"
 #include "online/updatechecker.h"
 #include "online/updatecheckui.h"
-#include "tests/online/localservers.h"
 #include "platform/fake/fakeservices.h"
+#include "tests/online/localservers.h"
 #include "tests/support/testsupport.h"
 
 #include <QAction>
@@ -31,8 +31,8 @@ namespace {
 class UpdateCheckUiTest : public ::testing::Test {
 protected:
     UpdateCheckUiTest() {
-        UpdateCheckContext context = makeUpdateCheckContext(fakes, QStringLiteral("Zemtrak"), QStringLiteral("Clavora"),
-                                                            QStringLiteral("3.2"));
+        UpdateCheckContext context =
+            makeUpdateCheckContext(fakes, QStringLiteral("Zemtrak"), QStringLiteral("Clavora"), QStringLiteral("3.2"));
         context.storeFolder = folder.file(QStringLiteral("state"));
         checker = new UpdateChecker(context, &window);
         QMenu* help = window.menuBar()->addMenu(QStringLiteral("Help"));

@@ -10,6 +10,7 @@
 #include "platform/x11/linuxkeyboard.h"
 #include "platform/x11/linuxkeycaptions.h"
 #include "platform/x11/linuxkeyinjector.h"
+#include "platform/x11/linuxkeywatch.h"
 #endif
 
 #include <gtest/gtest.h>
@@ -52,30 +53,26 @@ private:
 };
 
 #ifdef CLAVORA_PLATFORM_LINUX
-// The system's own keyboard, key captions and key injector on the X display of the rig, with the other services of
-// Base: a member of the test, handed to the object under test in place of Base.
+// The system's own keyboard, key captions, key injector and key watch on the X display of the rig, with the other
+// services of Base: a member of the test, whose services() the object under test is handed in place of Base.
 class RealKeyServices {
 public:
     explicit RealKeyServices(const platform::Services& base)
-        : m_services(withRealKeys(base, m_keyboard, m_captions, m_injector), base.capabilities(),
-                     base.volumeDrivers()) {}
+        : m_services(base.withParts([this](platform::Services::Parts& parts) {
+              parts.keyboard = &m_keyboard;
+              parts.keyCaptions = &m_captions;
+              parts.keyInjector = &m_injector;
+              parts.keyWatch = &m_watch;
+          })) {}
 
-    platform::Services& services() { return m_services; }
+    platform::Services& services() { return *m_services; }
 
 private:
-    static platform::Services::Parts withRealKeys(const platform::Services& base, platform::IKeyboard& keyboard,
-                                                  platform::IKeyCaptions& captions, platform::IKeyInjector& injector) {
-        platform::Services::Parts parts = base.parts();
-        parts.keyboard = &keyboard;
-        parts.keyCaptions = &captions;
-        parts.keyInjector = &injector;
-        return parts;
-    }
-
     platform::LinuxKeyboard m_keyboard;
     platform::LinuxKeyCaptions m_captions;
     platform::LinuxKeyInjector m_injector;
-    platform::Services m_services;
+    platform::LinuxKeyWatch m_watch;
+    std::unique_ptr<platform::Services> m_services;
 };
 #endif
 
