@@ -104,7 +104,8 @@ std::unique_ptr<Services> makeLinuxServices(const Session& session) {
     }
 
     QStringList volumeDrivers;
-    if (session.soundServer.answers) {
+    // A server that takes its time still gets the program's stream once it answers: its services follow it.
+    if (session.soundServer.answers || session.soundServerExpected) {
         made.parts.programVolume = made.make<LinuxProgramVolume>();
         made.parts.voiceMicrophone = made.make<LinuxVoiceMicrophone>();
         made.grant(Capability::ProgramVolume);
@@ -142,12 +143,16 @@ Session detectSession(std::chrono::milliseconds soundServerTimeout) {
 #ifdef CLAVORA_WITH_LINUX_SERVICES
     session.x11Reachable = !session.x11Display.isEmpty() && x11DisplayReachable(session.x11Display);
     session.soundServer = PulseSoundServer().query(soundServerTimeout);
+    session.soundServerExpected = !session.soundServer.answers && soundServerExpected();
 #else
     Q_UNUSED(soundServerTimeout);
 #endif
     qCInfo(lcServices) << "X display" << (session.x11Reachable ? session.x11Display : QByteArray("none"))
                        << "Wayland display" << (session.waylandDisplay.isEmpty() ? "none" : session.waylandDisplay)
-                       << "sound server" << (session.soundServer.answers ? session.soundServer.name : "none");
+                       << "sound server"
+                       << (session.soundServer.answers   ? session.soundServer.name
+                           : session.soundServerExpected ? QStringLiteral("not answering yet")
+                                                         : QStringLiteral("none"));
     return session;
 }
 

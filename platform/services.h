@@ -37,6 +37,8 @@ struct Session {
     bool x11Reachable = false;   // an X display with the keyboard extension opened there
     QByteArray waylandDisplay;   // $WAYLAND_DISPLAY
     SoundServerInfo soundServer; // as it answered, if it did
+    // A sound server is there to be found though it has not answered yet (it may be busy starting).
+    bool soundServerExpected = false;
 };
 
 // What the services in a bundle can do beyond answering "unavailable".

@@ -3,7 +3,7 @@
 #include "app/volumecontrol.h"
 #include "app/volumetarget.h"
 #include "audio/soundplayer.h"
-#include "platform/programvolume.h"
+#include "platform/makeservices.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -51,8 +51,9 @@ void BM_TickOnSoundServer(benchmark::State& state) {
         state.SkipWithError("no PulseAudio server to play through");
         return;
     }
-    platform::IProgramVolume& server = platform::programVolume();
-    std::unique_ptr<platform::IProgramVolume> volume = makeProgramVolume(sound, server, QString());
+    const std::unique_ptr<platform::Services> services =
+        platform::makeServices(platform::detectSession(std::chrono::seconds(1)));
+    std::unique_ptr<platform::IProgramVolume> volume = makeProgramVolume(sound, *services, QString());
     QElapsedTimer waited;
     waited.start();
     while (!volume->isAvailable() && waited.elapsed() < 5000) {
@@ -119,7 +120,9 @@ void BM_ServerWrite(benchmark::State& state) {
         state.SkipWithError("no PulseAudio server to play through");
         return;
     }
-    platform::IProgramVolume& server = platform::programVolume();
+    const std::unique_ptr<platform::Services> services =
+        platform::makeServices(platform::detectSession(std::chrono::seconds(1)));
+    platform::IProgramVolume& server = services->programVolume();
     server.follow(QString::fromUtf8(audio::OutputStreamName));
     QElapsedTimer waited;
     waited.start();

@@ -3,6 +3,7 @@
 #include "platform/pulse/linuxsoundserver.h"
 
 #include <QByteArray>
+#include <QFileInfo>
 #include <QLoggingCategory>
 
 #include <pulse/pulseaudio.h>
@@ -91,6 +92,27 @@ struct Query {
 };
 
 } // namespace
+
+bool soundServerExpected() {
+    const QString configured = qEnvironmentVariable("PULSE_SERVER").trimmed();
+    if (!configured.isEmpty()) {
+        // A list of addresses, the first that works taken; a local socket is there only when its file is.
+        for (const QString& address : configured.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+            QString path = address;
+            if (path.startsWith(QLatin1String("unix:"))) {
+                path = path.mid(5);
+            } else if (!path.startsWith(QLatin1Char('/'))) {
+                return true; // a network address: it may answer
+            }
+            if (QFileInfo::exists(path)) {
+                return true;
+            }
+        }
+        return false;
+    }
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    return !runtime.isEmpty() && QFileInfo::exists(runtime + QLatin1String("/pulse/native"));
+}
 
 SoundServerInfo PulseSoundServer::query(std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;

@@ -48,7 +48,8 @@ TEST(MakeServicesTest, EachServiceComesFromWhatTheSessionOffers) {
         {"nothing", Session{}, false, false},
         {"a Wayland display alone", Session{QByteArray(), false, "wayland-0", {}}, false, false},
         {"an X display that does not open", Session{":99", false, {}, {}}, false, false},
-        {"a sound server", Session{QByteArray(), false, {}, answering}, false, true},
+        {"a sound server", Session{QByteArray(), false, {}, answering, false}, false, true},
+        {"a sound server yet to answer", Session{QByteArray(), false, {}, {}, true}, false, true},
         {"the rig's X display", Session{display, true, {}, {}}, true, false},
         {"the rig's X display and a sound server", Session{display, true, "wayland-0", answering}, true, true},
     };
@@ -96,7 +97,7 @@ TEST(MakeServicesTest, EachServiceComesFromWhatTheSessionOffers) {
 
 TEST(MakeServicesTest, TheSessionIsWhatTheEnvironmentReaches) {
     test::TempFolder folder;
-    // A sound server address where nothing listens: it is asked and does not answer.
+    // A sound server address where nothing listens: it is asked and does not answer, and none is to be found.
     test::ScopedEnvironment server("PULSE_SERVER", "unix:" + QFile::encodeName(folder.file(QStringLiteral("none"))));
     {
         test::ScopedEnvironment noDisplay("DISPLAY", QByteArray());
@@ -105,8 +106,23 @@ TEST(MakeServicesTest, TheSessionIsWhatTheEnvironmentReaches) {
         EXPECT_FALSE(session.x11Reachable);
         EXPECT_EQ(session.waylandDisplay, "wayland-7");
         EXPECT_FALSE(session.soundServer.answers);
-        EXPECT_FALSE(makeServices(session)->canReadKeys());
+        EXPECT_FALSE(session.soundServerExpected);
+        const std::unique_ptr<Services> services = makeServices(session);
+        EXPECT_FALSE(services->canReadKeys());
+        EXPECT_FALSE(services->hasProgramVolume());
     }
+#ifdef CLAVORA_PLATFORM_LINUX
+    {
+        // Something at the address that does not speak: a server still busy starting, which may answer later.
+        test::writeBytes(folder.file(QStringLiteral("silent")), "");
+        test::ScopedEnvironment silent("PULSE_SERVER",
+                                       "unix:" + QFile::encodeName(folder.file(QStringLiteral("silent"))));
+        const Session session = detectSession(std::chrono::milliseconds(2000));
+        EXPECT_FALSE(session.soundServer.answers);
+        EXPECT_TRUE(session.soundServerExpected);
+        EXPECT_TRUE(makeServices(session)->hasProgramVolume());
+    }
+#endif
     const QByteArray display = reachableDisplay();
     if (display.isEmpty()) {
         GTEST_SKIP() << "needs the rig's X display";
