@@ -3,6 +3,7 @@
 #include "app/volumecontrol.h"
 #include "app/volumetarget.h"
 #include "audio/soundplayer.h"
+#include "platform/dummy/dummyservices.h"
 #include "platform/makeservices.h"
 
 #include <QApplication>
@@ -72,7 +73,9 @@ BENCHMARK(BM_TickOnSoundServer);
 
 void BM_TickOnEngineGain(benchmark::State& state) {
     audio::SoundPlayer sound;
-    EngineGainVolume volume(sound, QString());
+    // No state file: nothing is kept, so the file system is never asked.
+    const std::unique_ptr<platform::Services> services = platform::makeDummyServices();
+    EngineGainVolume volume(sound, services->fileSystem(), QString());
     runSteadyTicks(state, volume);
 }
 BENCHMARK(BM_TickOnEngineGain);
