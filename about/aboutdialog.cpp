@@ -3,8 +3,6 @@
 #include "about/aboutdialog.h"
 
 #include "about/aboutpictures.h"
-#include "platform/filesystem.h"
-#include "platform/shell.h"
 
 #include <QApplication>
 #include <QFontMetricsF>
@@ -115,9 +113,9 @@ quint32 tickCountMs() {
     return quint32(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
-AboutDialog::AboutDialog(AboutContext context, QWidget* parent)
+AboutDialog::AboutDialog(AboutContext context, platform::IFileSystem& files, platform::IShell& shell, QWidget* parent)
     : QDialog(parent, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
-      m_context(std::move(context)), m_generator(QRandomGenerator::securelySeeded()),
+      m_context(std::move(context)), m_files(files), m_shell(shell), m_generator(QRandomGenerator::securelySeeded()),
       m_rain([this](int low, int high) { return int(m_generator.bounded(low, high + 1)); }) {
     setObjectName(QStringLiteral("AboutBox"));
     setFont(aboutFont(11));
@@ -181,12 +179,11 @@ AboutDialog::AboutDialog(AboutContext context, QWidget* parent)
     m_infoMenu->setObjectName(QStringLiteral("PopupMenu1"));
     QAction* credits = m_infoMenu->addAction(translate("Acknowledgements..."));
     credits->setObjectName(QStringLiteral("Credits1"));
-    connect(credits, &QAction::triggered, this,
-            [this] { platform::openWebAddress(creditsPageUrl(m_context.webHost)); });
+    connect(credits, &QAction::triggered, this, [this] { m_shell.openWebAddress(creditsPageUrl(m_context.webHost)); });
     QAction* uninstall = m_infoMenu->addAction(translate("How to uninstall..."));
     uninstall->setObjectName(QStringLiteral("Howtouninstall1"));
     connect(uninstall, &QAction::triggered, this,
-            [this] { platform::openWebAddress(uninstallPageUrl(m_context.webHost)); });
+            [this] { m_shell.openWebAddress(uninstallPageUrl(m_context.webHost)); });
     QAction* license = m_infoMenu->addAction(translate("License..."));
     license->setObjectName(QStringLiteral("LicensePrivacyPolicy1"));
     connect(license, &QAction::triggered, this, &AboutDialog::openLicense);
@@ -347,8 +344,8 @@ void AboutDialog::openLicense() {
         folder += QLatin1Char('/');
     }
     const QString path = folder + QLatin1String("license.txt");
-    if (platform::fileSystem().fileExists(path)) {
-        platform::shell().openUrl(QUrl::fromLocalFile(path).toString());
+    if (m_files.fileExists(path)) {
+        m_shell.openUrl(QUrl::fromLocalFile(path).toString());
         return;
     }
     QMessageBox box(QMessageBox::Critical, translate("License"), QString(), QMessageBox::Ok, this);
@@ -394,7 +391,7 @@ bool AboutDialog::linkMouseEvent(QEvent* event) {
         const bool click = m_linkPressed && m_link->rect().contains(mouse->position().toPoint());
         m_linkPressed = false;
         if (click) {
-            platform::openWebAddress(homePageUrl(m_context.webHost));
+            m_shell.openWebAddress(homePageUrl(m_context.webHost));
         }
         return true;
     }

@@ -5,6 +5,8 @@
 
 #include "about/popupguard.h"
 #include "about/rain.h"
+#include "platform/filesystem.h"
+#include "platform/shell.h"
 
 #include <QDialog>
 #include <QFont>
@@ -59,7 +61,8 @@ public:
     static constexpr int ClientHeight = 374;
     static constexpr int SlideStep = 5;
 
-    explicit AboutDialog(AboutContext context, QWidget* parent = nullptr);
+    // Files tells whether the license is installed; Shell opens it and the web pages.
+    AboutDialog(AboutContext context, platform::IFileSystem& files, platform::IShell& shell, QWidget* parent = nullptr);
     ~AboutDialog() override;
 
     // Tests replace the rain's random numbers and the clock of the menu's reopen guard.
@@ -96,6 +99,8 @@ private:
     bool linkMouseEvent(QEvent* event);
 
     AboutContext m_context;
+    platform::IFileSystem& m_files;
+    platform::IShell& m_shell;
     QRandomGenerator m_generator;
     Rain m_rain;
     QImage m_surface;

@@ -18,28 +18,28 @@ QString withoutTrailingSlash(QString path) {
 
 } // namespace
 
-bool canWriteToFolder(const QString& folder) {
+bool canWriteToFolder(platform::IFileSystem& files, const QString& folder) {
     QString path = folder;
     if (!path.endsWith(QLatin1Char('/'))) {
         path += QLatin1Char('/');
     }
-    return platform::fileSystem().createAndRemoveExclusive(path + QLatin1String("chk.tmp"));
+    return files.createAndRemoveExclusive(path + QLatin1String("chk.tmp"));
 }
 
-bool isInstalledProgramFolder(const QString& programFolder) {
-    return platform::fileSystem().fileKind(withoutTrailingSlash(programFolder) + QLatin1Char('/') +
-                                           QLatin1String(InstalledMarkerFile)) == platform::FileKind::Regular;
+bool isInstalledProgramFolder(platform::IFileSystem& files, const QString& programFolder) {
+    return files.fileKind(withoutTrailingSlash(programFolder) + QLatin1Char('/') +
+                          QLatin1String(InstalledMarkerFile)) == platform::FileKind::Regular;
 }
 
-QString chooseDataFolder(const QString& programFolder, const QString& company, const QString& product) {
+QString chooseDataFolder(platform::IFileSystem& fs, const QString& programFolder, const QString& company,
+                         const QString& product) {
     const QString programDir = withoutTrailingSlash(programFolder);
     // The marker is looked at first: the writability test would leave its trace in an installed folder otherwise.
-    if (!isInstalledProgramFolder(programDir) && canWriteToFolder(programDir)) {
+    if (!isInstalledProgramFolder(fs, programDir) && canWriteToFolder(fs, programDir)) {
         return programDir + QLatin1Char('/');
     }
 
     // Without a configuration folder the levels go to the root of the file system, as the base is then empty.
-    platform::IFileSystem& fs = platform::fileSystem();
     const QString base = withoutTrailingSlash(fs.userConfigFolder());
     // A new account may not have its configuration folder yet; the levels below it could not be made then.
     if (!base.isEmpty() && fs.fileKind(base) != platform::FileKind::Folder) {

@@ -10,7 +10,7 @@
 #include "i18n/translator.h"
 #include "online/feedbackdialog.h"
 #include "online/serverrequest.h"
-#include "platform/webhost.h"
+#include "platform/services.h"
 
 #include <QDialog>
 #include <QGuiApplication>
@@ -37,8 +37,8 @@ void MainWindow::openFeedbackDialog() {
     context.productName = m_context.identity.productName;
     context.appTitle = m_context.identity.title;
     context.appVersion = m_context.identity.version;
-    context.endpoint = online::feedbackEndpoint(platform::makerWebHost());
-    context.caFile = platform::trustedAuthoritiesFile();
+    context.endpoint = online::feedbackEndpoint(m_services.webHost().makerWebHost());
+    context.caFile = m_services.webHost().trustedAuthoritiesFile();
     context.translate = [this](const QString& text) { return m_translator.translate(text); };
     online::FeedbackDialog dialog(std::move(context), this);
     centreOnScreen(dialog, *this);
@@ -49,20 +49,20 @@ void MainWindow::openAboutDialog() {
     about::AboutContext context;
     context.productName = m_context.identity.productName;
     context.version = m_context.identity.version;
-    context.webHost = platform::makerWebHost();
+    context.webHost = m_services.webHost().makerWebHost();
     context.programFolder = m_context.programFolder;
     context.appIcon = applicationIcon();
     context.translate = [this](const QString& text) { return m_translator.translate(text); };
-    about::AboutDialog dialog(std::move(context), this);
+    about::AboutDialog dialog(std::move(context), m_services.fileSystem(), m_services.shell(), this);
     centreOnScreen(dialog, *this);
     dialog.exec();
 }
 
 void MainWindow::openLanguageDialog() {
-    LanguageDialogContext context = languageDialogContext(m_translator);
+    LanguageDialogContext context = languageDialogContext(m_translator, m_services);
     context.dataFolder = m_context.dataFolder;
     context.programFile = m_context.programFile;
-    context.translationPageUrl = translationPageUrl(platform::makerWebHost());
+    context.translationPageUrl = translationPageUrl(m_services.webHost().makerWebHost());
     context.storeLanguage = [this](const QString& language) { return m_options.setLanguage(language); };
     context.showError = showApplicationError;
     context.quit = [] { QCoreApplication::quit(); };

@@ -39,15 +39,15 @@ Identity makeIdentity(const QString& companyName, const QString& productName, bo
     return identity;
 }
 
-Identity readIdentity(const QString& programFile) {
+Identity readIdentity(platform::IFileSystem& files, const QString& programFile) {
     VersionStrings strings;
-    const Status read = readVersionStrings(programFile, strings);
+    const Status read = readVersionStrings(files, programFile, strings);
     if (!read) {
         qCWarning(lcApp).noquote() << "version information unreadable, using the built-in names:" << read.message();
     }
     int major = 0;
     int minor = 0;
-    const bool versionKnown = readFixedFileVersion(programFile, major, minor);
+    const bool versionKnown = readFixedFileVersion(files, programFile, major, minor);
     return makeIdentity(strings.companyName, strings.productName, versionKnown, major, minor);
 }
 

@@ -2,6 +2,8 @@
 // the program.
 #pragma once
 
+#include "platform/filesystem.h"
+
 #include <QChar>
 #include <QLoggingCategory>
 #include <QString>
@@ -26,7 +28,7 @@ struct Identity {
 
 // Reads the identity of ProgramFile. Company and product fall back to the built-in names when the version
 // information or the entry is missing; the failure is logged under clavora.app.
-Identity readIdentity(const QString& programFile);
+Identity readIdentity(platform::IFileSystem& files, const QString& programFile);
 
 // True when Name can stand as one folder level of its own: not empty, not "." or "..", no folder separator ("/" or
 // "\\"), no control character, at most 255 bytes in UTF-8.

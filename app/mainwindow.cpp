@@ -17,15 +17,7 @@
 #include "keymap/redefinekeysdialog.h"
 #include "online/updatechecker.h"
 #include "online/updatecheckui.h"
-#include "platform/autostart.h"
-#include "platform/filesystem.h"
-#include "platform/keyboard.h"
-#include "platform/keycaptions.h"
-#include "platform/keyinjector.h"
-#include "platform/keywatch.h"
-#include "platform/programvolume.h"
-#include "platform/shell.h"
-#include "platform/webhost.h"
+#include "platform/services.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -85,10 +77,11 @@ QString helpPageUrl(const QString& host, const QString& productName) {
     return QLatin1String("http://") + host + QLatin1String("/help/") + slug + QLatin1Char('/');
 }
 
-MainWindow::MainWindow(const AppContext& context, Options& options, KeyMap& keyMap, SoundBoard& soundBoard,
-                       const Translator& translator, QWidget* parent)
-    : QMainWindow(parent), m_context(context), m_options(options), m_keyMap(keyMap), m_soundBoard(soundBoard),
-      m_translator(translator), m_trayAvailable([] { return QSystemTrayIcon::isSystemTrayAvailable(); }) {
+MainWindow::MainWindow(platform::Services& services, const AppContext& context, Options& options, KeyMap& keyMap,
+                       SoundBoard& soundBoard, const Translator& translator, QWidget* parent)
+    : QMainWindow(parent), m_services(services), m_context(context), m_options(options), m_keyMap(keyMap),
+      m_soundBoard(soundBoard), m_translator(translator),
+      m_trayAvailable([] { return QSystemTrayIcon::isSystemTrayAvailable(); }) {
     setObjectName(QStringLiteral("AppForm"));
     setWindowIcon(applicationIcon());
     setWindowTitle(m_context.identity.title);
@@ -191,7 +184,7 @@ void MainWindow::createOnScreenKeyboard(QWidget* area) {
     // The keyboard takes no focus when clicked: the keys it injects reach the window's own key handlers. Its minimum
     // size, with the strip and the slider above it, is the window's.
     m_touchKeyboard =
-        new OnScreenKeyboard(platform::keyboard(), platform::keyCaptions(), platform::keyInjector(), area);
+        new OnScreenKeyboard(m_services.keyboard(), m_services.keyCaptions(), m_services.keyInjector(), area);
     m_touchKeyboard->setObjectName(QStringLiteral("TouchKeyboard1"));
     connect(m_touchKeyboard, &OnScreenKeyboard::errorOccurred, this,
             [](const QString& message) { showApplicationError(message); });
@@ -294,7 +287,7 @@ void MainWindow::setVoiceOutputAvailable(bool available) {
 }
 
 void MainWindow::showOptions() {
-    const bool autostart = !platform::autostart().readEntry(m_context.identity.title).isEmpty();
+    const bool autostart = !m_services.autostart().readEntry(m_context.identity.title).isEmpty();
     m_autostartAction->setChecked(autostart);
     m_optionActions[size_t(Option::MinimizeStartup)]->setEnabled(autostart);
     for (const OptionRow& row : optionTable()) {
@@ -349,7 +342,7 @@ TextDisplay& MainWindow::createDisplay() {
 }
 
 void MainWindow::createVolumeControl(audio::SoundPlayer& player) {
-    m_volume = makeProgramVolume(player, platform::programVolume(), platform::fileSystem().userStateFolder());
+    m_volume = makeProgramVolume(player, m_services, m_services.fileSystem().userStateFolder());
     const StatusTextSink displayText{[this] { return m_display ? m_display->text() : QString(); },
                                      [this](const QString& text) {
                                          if (m_display) {
@@ -363,10 +356,11 @@ void MainWindow::createVolumeControl(audio::SoundPlayer& player) {
 void MainWindow::startUpdateCheck() {
     const Identity& identity = m_context.identity;
     m_updateChecker = new online::UpdateChecker(
-        online::makeUpdateCheckContext(identity.companyName, identity.productName, identity.version), this);
+        online::makeUpdateCheckContext(m_services, identity.companyName, identity.productName, identity.version), this);
     online::UpdateNoticeContent notice;
     notice.productName = identity.productName;
-    notice.homePageUrl = online::makerHomePage(platform::makerWebHost());
+    notice.homePageUrl = online::makerHomePage(m_services.webHost().makerWebHost());
+    notice.shell = &m_services.shell();
     notice.icon = applicationIcon();
     notice.translate = [&translator = m_translator](const QString& text) { return translator.translate(text); };
     // The menu item stays checked and disabled until the check is done; the check's side of the window owns it.
@@ -377,7 +371,7 @@ void MainWindow::startUpdateCheck() {
 
 void MainWindow::toggleAutostart() {
     // The check mark has already flipped; a failure ends the command where it happens.
-    platform::IAutostart& autostart = platform::autostart();
+    platform::IAutostart& autostart = m_services.autostart();
     QAction* startMinimized = m_optionActions[size_t(Option::MinimizeStartup)];
     if (m_autostartAction->isChecked()) {
         const Status written = autostart.writeEntry(m_context.identity.title, launcherPath(m_context.programFile),
@@ -409,20 +403,20 @@ void MainWindow::resetToDefaults() {
     if (answer != QMessageBox::Yes) {
         return;
     }
-    platform::fileSystem().removeFile(m_context.dataFolder + QLatin1String("settings.ini"));
+    m_services.fileSystem().removeFile(m_context.dataFolder + QLatin1String("settings.ini"));
     QCoreApplication::processEvents();
-    platform::shell().startDetached(m_context.programFile, {});
+    m_services.shell().startDetached(m_context.programFile, {});
     QCoreApplication::quit();
 }
 
 void MainWindow::openHelpPage() {
-    platform::shell().openUrl(helpPageUrl(platform::makerWebHost(), m_context.identity.productName));
+    m_services.shell().openUrl(helpPageUrl(m_services.webHost().makerWebHost(), m_context.identity.productName));
 }
 
 void MainWindow::redefineKeys() {
     // The dialog changes the key map the sound board plays from, so the next key press, here or from the hotkey
     // poll (which goes on while the dialog is open), plays the new bindings.
-    RedefineKeysDialog dialog(m_keyMap, m_context.dataFolder + QLatin1String("keys.db"), this);
+    RedefineKeysDialog dialog(m_keyMap, KeyMapFile(m_services), m_context.dataFolder + QLatin1String("keys.db"), this);
     connect(&dialog, &RedefineKeysDialog::keyMapSaved, this, [this] { m_soundBoard.keyMapChanged(); });
     dialog.exec();
 }
@@ -489,7 +483,7 @@ void MainWindow::startKeyWatch() {
     if (m_keyWatch) {
         return;
     }
-    platform::IKeyWatch& watch = platform::keyWatch();
+    platform::IKeyWatch& watch = m_services.keyWatch();
     const bool watching = watch.start([this](int virtualKey, bool down) {
         if (down) {
             m_soundBoard.keyWentDown(virtualKey, keyFocus());

@@ -40,6 +40,7 @@ class UpdateChecker;
 namespace platform {
 class IKeyWatch;
 class IProgramVolume;
+class Services;
 } // namespace platform
 
 class MainWindow : public QMainWindow {
@@ -48,8 +49,9 @@ public:
     // The window shows Options from the start (check marks, hotkey poll, display strip) and follows their changes;
     // its key events and hotkey ticks go to SoundBoard; Translator gives the texts of its confirmation box. KeyMap is
     // the one SoundBoard plays from: Redefine Keys edits it in place.
-    MainWindow(const AppContext& context, Options& options, KeyMap& keyMap, SoundBoard& soundBoard,
-               const Translator& translator, QWidget* parent = nullptr);
+    // Services: the system's, for everything the window and its dialogs ask of it.
+    MainWindow(platform::Services& services, const AppContext& context, Options& options, KeyMap& keyMap,
+               SoundBoard& soundBoard, const Translator& translator, QWidget* parent = nullptr);
     ~MainWindow() override;
 
     // Creates the matrix display in the top strip, showing "Press any key". Start-up calls it once.
@@ -119,6 +121,7 @@ private:
     input::KeyFocus keyFocus() const;
     void reloadDisplay();
 
+    platform::Services& m_services;
     const AppContext& m_context;
     Options& m_options;
     KeyMap& m_keyMap;

@@ -22,19 +22,20 @@ QString withoutLineBreaks(QString value) {
 
 } // namespace
 
-SettingsStore::SettingsStore(QString fileName) : m_fileName(std::move(fileName)) {}
+SettingsStore::SettingsStore(platform::IFileSystem& files, QString fileName)
+    : m_files(&files), m_fileName(std::move(fileName)) {}
 
 Status SettingsStore::load() {
     m_sections.clear();
     m_sectionIndex.clear();
     // Only "nothing there" means a fresh store; anything else that cannot be read is the caller's error to handle.
     // A link to a file not made yet is a fresh store too: the first write creates the target and the link stays.
-    const platform::FileKind kind = platform::fileSystem().fileKind(m_fileName);
+    const platform::FileKind kind = m_files->fileKind(m_fileName);
     if (kind == platform::FileKind::Missing || kind == platform::FileKind::DanglingLink) {
         return Status::success();
     }
     QByteArray bytes;
-    Status status = platform::fileSystem().readFile(m_fileName, bytes);
+    Status status = m_files->readFile(m_fileName, bytes);
     if (!status) {
         return status;
     }
@@ -152,18 +153,18 @@ QByteArray SettingsStore::toBytes() const {
 }
 
 Status SettingsStore::updateFile() const {
-    return platform::fileSystem().writeFileReplacing(m_fileName, toBytes());
+    return m_files->writeFileReplacing(m_fileName, toBytes());
 }
 
-SettingsStore openSettingsStore(const QString& dataFolder) {
+SettingsStore openSettingsStore(platform::IFileSystem& files, const QString& dataFolder) {
     const QString folder = dataFolder.endsWith(QLatin1Char('/')) ? dataFolder : dataFolder + QLatin1Char('/');
-    SettingsStore ini(folder + QLatin1String("settings.ini"));
+    SettingsStore ini(files, folder + QLatin1String("settings.ini"));
     const Status first = ini.load();
     if (first) {
         return ini;
     }
     qCWarning(lcApp).noquote() << first.message() << "- deleting it and starting from the defaults";
-    platform::fileSystem().removeFile(ini.fileName());
+    files.removeFile(ini.fileName());
     const Status second = ini.load();
     if (!second) {
         qCWarning(lcApp).noquote() << second.message()

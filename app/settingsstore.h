@@ -1,6 +1,7 @@
 // The options store: an INI file held whole in memory, read when opened and written whole on request.
 #pragma once
 
+#include "platform/filesystem.h"
 #include "platform/status.h"
 
 #include <QHash>
@@ -18,7 +19,8 @@ namespace clavora {
 class SettingsStore {
 public:
     // An empty store bound to FileName; touches no file.
-    explicit SettingsStore(QString fileName = QString());
+    // Files reads and writes FileName.
+    explicit SettingsStore(platform::IFileSystem& files, QString fileName = QString());
 
     // Replaces the content with the file's. A missing file, or a link to a missing file, gives an empty store and
     // succeeds. Fails, leaving the
@@ -60,6 +62,7 @@ private:
     const Section* findSection(const QString& name) const;
     Section& addSection(const QString& name);
 
+    platform::IFileSystem* m_files;
     QString m_fileName;
     QList<Section> m_sections;
     QHash<QString, qsizetype> m_sectionIndex; // folded name -> position in m_sections
@@ -68,6 +71,6 @@ private:
 // Opens DataFolder's settings.ini (DataFolder ends in "/"). When it cannot be read it is deleted and opened again;
 // when that fails too, the result is an empty store bound to the same path, the failure logged under clavora.app,
 // so the program runs with every option at its default. Never rewrites the file.
-SettingsStore openSettingsStore(const QString& dataFolder);
+SettingsStore openSettingsStore(platform::IFileSystem& files, const QString& dataFolder);
 
 } // namespace clavora

@@ -10,8 +10,10 @@
 
 namespace clavora {
 
-SoundBoard::SoundBoard(const KeyMap& keyMap, const Options& options, audio::SoundPlayer& player, QChar decimalSeparator)
-    : m_keyMap(keyMap), m_options(options), m_player(player), m_decimalSeparator(decimalSeparator) {}
+SoundBoard::SoundBoard(const KeyMap& keyMap, const Options& options, audio::SoundPlayer& player,
+                       platform::IKeyboard& keyboard, QChar decimalSeparator)
+    : m_keyMap(keyMap), m_options(options), m_player(player), m_keyboard(keyboard),
+      m_decimalSeparator(decimalSeparator) {}
 
 void SoundBoard::playSoundFile(const QString& fileName) {
     playBinding(Binding{QString(), fileName});
@@ -60,18 +62,17 @@ void SoundBoard::pollHotkeys(input::KeyFocus focus) {
         return;
     }
     input::pollHotkeys(
-        platform::keyboard(), m_decimalSeparator, m_keyMap, focus,
-        [this](const Binding& binding) { playBinding(binding); }, &m_earlyStrokes);
+        m_keyboard, m_decimalSeparator, m_keyMap, focus, [this](const Binding& binding) { playBinding(binding); },
+        &m_earlyStrokes);
 }
 
 void SoundBoard::keyWentDown(int virtualKey, input::KeyFocus focus) {
     if (!m_options.isOn(Option::HotkeyMode)) {
         return;
     }
-    platform::IKeyboard& keyboard = platform::keyboard();
-    const QString locale = keyboard.keyboardLocaleName();
+    const QString locale = m_keyboard.keyboardLocaleName();
     const QStringList names =
-        m_earlyStrokes.keyWentDown(virtualKey, keyboard.snapshot(), locale, m_decimalSeparator, focus);
+        m_earlyStrokes.keyWentDown(virtualKey, m_keyboard.snapshot(), locale, m_decimalSeparator, focus);
     for (const QString& name : names) {
         input::playBindingsFor(name, m_keyMap, [this](const Binding& binding) { playBinding(binding); });
     }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "input/hotkeypoll.h"
+#include "platform/keyboard.h"
 
 #include <QChar>
 #include <QString>
@@ -23,7 +24,9 @@ inline const QString StopAllToken = QStringLiteral("<stop all>/");
 class SoundBoard {
 public:
     // DecimalSeparator: the locale's, captured at start-up, for the name of the keypad's decimal key.
-    SoundBoard(const KeyMap& keyMap, const Options& options, audio::SoundPlayer& player, QChar decimalSeparator);
+    // Keyboard: what the hotkeys are read from.
+    SoundBoard(const KeyMap& keyMap, const Options& options, audio::SoundPlayer& player, platform::IKeyboard& keyboard,
+               QChar decimalSeparator);
 
     // Plays one binding's sound, stopping the previous one first unless overlapping sounds are allowed. The
     // stop-all token (with either folder separator) as its path stops every sound instead.
@@ -55,6 +58,7 @@ private:
     const KeyMap& m_keyMap;
     const Options& m_options;
     audio::SoundPlayer& m_player;
+    platform::IKeyboard& m_keyboard;
     QChar m_decimalSeparator;
     input::EarlyStrokes m_earlyStrokes;
 };

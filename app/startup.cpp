@@ -13,12 +13,9 @@
 #include "i18n/translator.h"
 #include "keymap/keymapfile.h"
 #include "online/modalwork.h"
-#include "platform/fallbackplayer.h"
-#include "platform/filesystem.h"
-#include "platform/locale.h"
-#include "platform/process.h"
-#include "platform/soundserver.h"
-#include "platform/threadpriority.h"
+#include "platform/makeservices.h"
+
+#include <QScopeGuard>
 
 namespace clavora {
 
@@ -42,7 +39,8 @@ bool isDiagnosticsArgument(const QStringList& arguments) {
     return arguments.contains(QLatin1String("--diagnostics"), Qt::CaseInsensitive);
 }
 
-Startup::Startup(QStringList arguments) {
+Startup::Startup(platform::Services& services, QStringList arguments)
+    : m_services(services), m_settings(services.fileSystem()), m_translator(services) {
     m_context.arguments = std::move(arguments);
 }
 
@@ -72,28 +70,28 @@ void Startup::run() {
 }
 
 void Startup::readIdentity() {
-    platform::IFileSystem& fs = platform::fileSystem();
+    platform::IFileSystem& fs = m_services.fileSystem();
     m_context.programFile = fs.programFilePath();
     m_context.programFolder = fs.programFolder();
     if (!m_context.programFolder.endsWith(QLatin1Char('/'))) {
         m_context.programFolder += QLatin1Char('/');
     }
-    m_context.identity = clavora::readIdentity(m_context.programFile);
+    m_context.identity = clavora::readIdentity(fs, m_context.programFile);
 }
 
 void Startup::chooseDataFolder() {
-    m_context.dataFolder = clavora::chooseDataFolder(m_context.programFolder, m_context.identity.companyName,
-                                                     m_context.identity.productName);
+    m_context.dataFolder = clavora::chooseDataFolder(m_services.fileSystem(), m_context.programFolder,
+                                                     m_context.identity.companyName, m_context.identity.productName);
     qCInfo(lcApp) << "data folder" << m_context.dataFolder;
 }
 
 void Startup::openSettings() {
-    m_settings = openSettingsStore(m_context.dataFolder);
+    m_settings = openSettingsStore(m_services.fileSystem(), m_context.dataFolder);
     m_options = std::make_unique<Options>(m_settings);
 }
 
 void Startup::captureLocale() {
-    platform::ILocale& locale = platform::locale();
+    platform::ILocale& locale = m_services.locale();
     m_context.locale.decimalSeparator = locale.decimalSeparator();
     m_context.locale.shortDateFormat = locale.shortDateFormat();
 }
@@ -112,16 +110,17 @@ void Startup::createWindow() {
     config.preferDeviceRate = true;
     config.closedUntilFirstSound = true;
     if (qEnvironmentVariableIsEmpty("SDL_AUDIODRIVER")) {
-        const platform::SoundServerInfo server = platform::querySoundServer(SoundServerTimeout);
+        const platform::SoundServerInfo server = m_services.soundServer().query(SoundServerTimeout);
         config.drivers = preferredAudioDrivers(server);
         qCInfo(lcApp) << "sound server:" << (server.answers ? server.name : QStringLiteral("none"))
                       << (server.pipeWire && !server.sessionManager ? "without a session manager" : "");
     }
     m_player = std::make_unique<audio::SoundPlayer>(
-        audio::AudioServices{&platform::fileSystem(), &platform::threadPriority(), &platform::fallbackPlayer()},
+        audio::AudioServices{&m_services.fileSystem(), &m_services.threadPriority(), &m_services.fallbackPlayer()},
         config);
-    m_soundBoard = std::make_unique<SoundBoard>(m_keyMap, *m_options, *m_player, m_context.locale.decimalSeparator);
-    m_window = std::make_unique<MainWindow>(m_context, *m_options, m_keyMap, *m_soundBoard, m_translator);
+    m_soundBoard = std::make_unique<SoundBoard>(m_keyMap, *m_options, *m_player, m_services.keyboard(),
+                                                m_context.locale.decimalSeparator);
+    m_window = std::make_unique<MainWindow>(m_services, m_context, *m_options, m_keyMap, *m_soundBoard, m_translator);
 }
 
 void Startup::loadLanguage() {
@@ -133,7 +132,7 @@ void Startup::loadLanguage() {
 }
 
 void Startup::loadKeyMap() {
-    clavora::loadKeyMap(m_context.dataFolder, m_context.programFolder, m_keyMap);
+    KeyMapFile(m_services).load(m_context.dataFolder, m_context.programFolder, m_keyMap);
     m_soundBoard->keyMapChanged();
 }
 
@@ -164,7 +163,7 @@ void Startup::startVolumeControl() {
 }
 
 void Startup::startVoiceOutput() {
-    m_voiceOutput = std::make_unique<VoiceOutput>(*m_options, *m_player);
+    m_voiceOutput = std::make_unique<VoiceOutput>(*m_options, *m_player, m_services.voiceMicrophone());
     m_window->setVoiceOutputAvailable(m_voiceOutput->start());
 }
 
@@ -186,20 +185,25 @@ void Startup::startDiagnostics(std::FILE* out) {
 }
 
 int runProgram(int argc, char** argv) {
-    // Held for the life of the process and never tested: several instances may run.
-    std::unique_ptr<platform::IHeld> mutex = platform::process().createNamedMutex(QStringLiteral("ZEMTRAK_Clavora"));
-
     Application app(argc, argv);
     configureApplication(app);
+
+    // What the session offers is looked at once; every part of the program is handed the services chosen for it.
+    const std::unique_ptr<platform::Services> services =
+        platform::makeServices(platform::detectSession(SoundServerTimeout));
+    platform::installProcessServices(services.get());
+    const auto uninstall = qScopeGuard([] { platform::installProcessServices(nullptr); });
+    // Held for the life of the process and never tested: several instances may run.
+    std::unique_ptr<platform::IHeld> mutex = services->process().createNamedMutex(QStringLiteral("ZEMTRAK_Clavora"));
 
     QStringList arguments = QApplication::arguments();
     if (!arguments.isEmpty()) {
         arguments.removeFirst();
     }
-    Startup startup(std::move(arguments));
+    Startup startup(*services, std::move(arguments));
     // Ended by the system, the program still closes down in order: what it made at the sound server goes away.
     std::unique_ptr<platform::IHeld> endRequests =
-        platform::process().catchEndRequests([] { QCoreApplication::quit(); });
+        services->process().catchEndRequests([] { QCoreApplication::quit(); });
     // An end that comes while a feedback is being sent (from the system or the session) waits for the send.
     online::ModalWork::instance().holdEndRequests(app);
     startup.run();

@@ -6,6 +6,7 @@
 #include "app/settingsstore.h"
 #include "i18n/translator.h"
 #include "keymap/keymap.h"
+#include "platform/services.h"
 
 #include <QStringList>
 #include <QTimer>
@@ -25,8 +26,9 @@ class SoundPlayer;
 
 class Startup {
 public:
-    // Arguments: the command line without the program name.
-    explicit Startup(QStringList arguments);
+    // Services: the system's, for every step and everything it makes; they outlive this object. Arguments: the
+    // command line without the program name.
+    Startup(platform::Services& services, QStringList arguments);
     // Closes the window, takes the virtual microphone away, then shuts the audio output down.
     ~Startup();
     Startup(const Startup&) = delete;
@@ -77,7 +79,10 @@ public:
     MainWindow& window() { return *m_window; }
     VoiceOutput& voiceOutput() { return *m_voiceOutput; }
 
+    platform::Services& services() { return m_services; }
+
 private:
+    platform::Services& m_services;
     AppContext m_context;
     SettingsStore m_settings;
     std::unique_ptr<Options> m_options;

@@ -10,10 +10,6 @@
 #include <cstddef>
 #include <cstring>
 #include <elf.h>
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace clavora {
 
@@ -395,59 +391,6 @@ QString decodeUtf16(QByteArrayView bytes) {
 
 // ---- Files ----------------------------------------------------------------------------------------------------
 
-// A read-only view of a whole file, mapped rather than read: program files can be large and only a few pages of
-// them are looked at.
-class MappedFile {
-public:
-    MappedFile() = default;
-    ~MappedFile() {
-        if (m_data != nullptr) {
-            ::munmap(m_data, m_size);
-        }
-    }
-    MappedFile(const MappedFile&) = delete;
-    MappedFile& operator=(const MappedFile&) = delete;
-
-    // 0 on success, else the system error code.
-    int open(const QString& fileName) {
-        const QByteArray name = QFile::encodeName(fileName);
-        // Non-blocking, so that a FIFO given by mistake is refused instead of waiting for a writer forever.
-        const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-        if (fd < 0) {
-            return errno;
-        }
-        struct stat info {};
-        int error = 0;
-        if (::fstat(fd, &info) != 0) {
-            error = errno;
-        } else if (S_ISDIR(info.st_mode)) {
-            error = EISDIR;
-        } else if (!S_ISREG(info.st_mode)) {
-            error = VersionErrorNoResource;
-        } else if (info.st_size > 0) {
-            m_size = size_t(info.st_size);
-            void* data = ::mmap(nullptr, m_size, PROT_READ, MAP_PRIVATE, fd, 0);
-            if (data == MAP_FAILED) {
-                error = errno;
-                m_size = 0;
-            } else {
-                m_data = data;
-            }
-        }
-        ::close(fd);
-        return error;
-    }
-
-    QByteArrayView bytes() const {
-        return m_data != nullptr ? QByteArrayView(static_cast<const char*>(m_data), qsizetype(m_size))
-                                 : QByteArrayView();
-    }
-
-private:
-    void* m_data = nullptr;
-    size_t m_size = 0;
-};
-
 QString systemMessage(int code) {
     switch (code) {
     case VersionErrorNoResource:
@@ -580,17 +523,21 @@ bool readFixedFileVersionFromImage(QByteArrayView image, int& major, int& minor)
     return readFixed(image, major, minor);
 }
 
-Status readVersionStrings(const QString& fileName, VersionStrings& data, int* systemError) {
-    MappedFile file;
-    if (const int error = file.open(fileName); error != 0) {
+Status readVersionStrings(platform::IFileSystem& files, const QString& fileName, VersionStrings& data,
+                          int* systemError) {
+    // Mapped rather than read: program files can be large and only a few pages of them are looked at.
+    const platform::FileMapping mapped = files.mapFile(fileName);
+    if (!mapped.file) {
+        // Whatever is not a regular file carries no version information.
+        const int error = mapped.error == platform::FileMapping::NotRegularFile ? VersionErrorNoResource : mapped.error;
         return failure(fileName, error, systemError);
     }
-    return readStrings(file.bytes(), fileName, data, systemError);
+    return readStrings(mapped.file->bytes(), fileName, data, systemError);
 }
 
-bool readFixedFileVersion(const QString& fileName, int& major, int& minor) {
-    MappedFile file;
-    return file.open(fileName) == 0 && readFixed(file.bytes(), major, minor);
+bool readFixedFileVersion(platform::IFileSystem& files, const QString& fileName, int& major, int& minor) {
+    const platform::FileMapping mapped = files.mapFile(fileName);
+    return mapped.file && readFixed(mapped.file->bytes(), major, minor);
 }
 
 } // namespace clavora

@@ -3,6 +3,7 @@
 // so one reader serves both kinds of file.
 #pragma once
 
+#include "platform/filesystem.h"
 #include "platform/status.h"
 
 #include <QByteArrayView>
@@ -45,11 +46,12 @@ inline constexpr int VersionErrorNoTranslation = ENOMSG; // the block has no tra
 // table is used; entries kept under any other translation are not found. On failure Data is left exactly as it was
 // and the status message names the file, the system's reason and its code; the code alone is stored in
 // *SystemError when given. Blocks only for reading the file; safe on any input, however damaged.
-Status readVersionStrings(const QString& fileName, VersionStrings& data, int* systemError = nullptr);
+Status readVersionStrings(platform::IFileSystem& files, const QString& fileName, VersionStrings& data,
+                          int* systemError = nullptr);
 
 // The most significant word of the fixed file version of FileName: Major is its high 16 bits, Minor its low 16 bits.
 // False, leaving both alone, when the file has no readable fixed version.
-bool readFixedFileVersion(const QString& fileName, int& major, int& minor);
+bool readFixedFileVersion(platform::IFileSystem& files, const QString& fileName, int& major, int& minor);
 
 // The same readers over a file image already in memory (the whole file's bytes).
 Status readVersionStringsFromImage(QByteArrayView image, VersionStrings& data, int* systemError = nullptr);

@@ -20,15 +20,16 @@ constexpr unsigned long DeviceAppearPauseMs = 20;
 
 } // namespace
 
-VoiceOutput::VoiceOutput(Options& options, audio::SoundPlayer& player, QObject* parent)
-    : QObject(parent), m_options(options), m_player(player) {}
+VoiceOutput::VoiceOutput(Options& options, audio::SoundPlayer& player, platform::IVoiceMicrophone& microphone,
+                         QObject* parent)
+    : QObject(parent), m_options(options), m_player(player), m_microphone(microphone) {}
 
 VoiceOutput::~VoiceOutput() {
     turnOff();
 }
 
 bool VoiceOutput::start() {
-    platform::IVoiceMicrophone& microphone = platform::voiceMicrophone();
+    platform::IVoiceMicrophone& microphone = m_microphone;
     m_available = microphone.serverReachable();
     if (!m_available) {
         return false;
@@ -40,7 +41,7 @@ bool VoiceOutput::start() {
 }
 
 bool VoiceOutput::isActive() const {
-    return platform::voiceMicrophone().isCreated();
+    return m_microphone.isCreated();
 }
 
 void VoiceOutput::follow(Option option) {
@@ -55,7 +56,7 @@ void VoiceOutput::follow(Option option) {
 }
 
 void VoiceOutput::turnOn() {
-    platform::IVoiceMicrophone& microphone = platform::voiceMicrophone();
+    platform::IVoiceMicrophone& microphone = m_microphone;
     if (microphone.isCreated()) {
         return;
     }
@@ -89,7 +90,7 @@ void VoiceOutput::turnOn() {
 
 void VoiceOutput::turnOff() {
     m_player.stopVoiceOutput();
-    platform::voiceMicrophone().remove();
+    m_microphone.remove();
 }
 
 } // namespace clavora

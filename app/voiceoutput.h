@@ -3,6 +3,8 @@
 // slider; the sounds go to the normal output as well.
 #pragma once
 
+#include "platform/voicemicrophone.h"
+
 #include <QObject>
 
 namespace clavora {
@@ -16,7 +18,9 @@ class SoundPlayer;
 class VoiceOutput : public QObject {
     Q_OBJECT
 public:
-    VoiceOutput(Options& options, audio::SoundPlayer& player, QObject* parent = nullptr);
+    // Microphone: the virtual microphone at the sound server.
+    VoiceOutput(Options& options, audio::SoundPlayer& player, platform::IVoiceMicrophone& microphone,
+                QObject* parent = nullptr);
     // Takes the microphone away.
     ~VoiceOutput() override;
     VoiceOutput(const VoiceOutput&) = delete;
@@ -38,6 +42,7 @@ private:
 
     Options& m_options;
     audio::SoundPlayer& m_player;
+    platform::IVoiceMicrophone& m_microphone;
     bool m_available = false;
 };
 

@@ -32,8 +32,9 @@ constexpr int MaxReapplyTries = 20;
 // stream is given when it comes.
 class ServerVolume : public platform::IProgramVolume {
 public:
-    ServerVolume(platform::IProgramVolume& server, audio::SoundPlayer& sound, const QString& stateFile)
-        : m_server(server), m_sound(sound), m_kept(stateFile, ServerStoreSection) {
+    ServerVolume(platform::IProgramVolume& server, audio::SoundPlayer& sound, platform::IFileSystem& files,
+                 const QString& stateFile)
+        : m_server(server), m_sound(sound), m_kept(files, stateFile, ServerStoreSection) {
         m_server.follow(QString::fromUtf8(audio::OutputStreamName));
         m_known = m_kept.load(m_last);
         m_reapply = m_known;
@@ -132,13 +133,13 @@ bool parseChannel(const QString& text, quint16& channel) {
 
 } // namespace
 
-VolumeTarget chooseVolumeTarget(bool audioRunning, const QString& audioDriver) {
+VolumeTarget chooseVolumeTarget(const platform::Services& services, bool audioRunning, const QString& audioDriver) {
     if (!audioRunning) {
         return VolumeTarget::None;
     }
     // Through ALSA the program may still reach a sound server by way of ALSA's own plug-in, but then its stream
     // carries ALSA's name, not ours; the engine's gain is the one volume that is sure to be ours.
-    if (audioDriver == QLatin1String("pulseaudio") || audioDriver == QLatin1String("pipewire")) {
+    if (services.programVolumeFollows(audioDriver)) {
         return VolumeTarget::SoundServer;
     }
     return VolumeTarget::EngineGain;
@@ -156,8 +157,8 @@ QString stateStoreFile(const QString& stateFolder) {
     return stateFolder + QLatin1String("/Zemtrak/Clavora/state.ini");
 }
 
-KeptVolume::KeptVolume(QString stateFile, QString section)
-    : m_stateFile(std::move(stateFile)), m_section(std::move(section)) {
+KeptVolume::KeptVolume(platform::IFileSystem& files, QString stateFile, QString section)
+    : m_files(files), m_stateFile(std::move(stateFile)), m_section(std::move(section)) {
     m_saveTimer.setSingleShot(true);
     m_saveTimer.setInterval(SaveDelayMs);
     QObject::connect(&m_saveTimer, &QTimer::timeout, &m_saveTimer, [this] { save(); });
@@ -171,7 +172,7 @@ bool KeptVolume::load(platform::ChannelVolume& volume) const {
     if (m_stateFile.isEmpty()) {
         return false;
     }
-    SettingsStore store(m_stateFile);
+    SettingsStore store(m_files, m_stateFile);
     if (!store.load()) {
         return false;
     }
@@ -201,7 +202,7 @@ void KeptVolume::save() {
     m_dirty = false;
     QDir().mkpath(QFileInfo(m_stateFile).absolutePath());
     // Read again first: the store holds other values, written by other parts of the program.
-    SettingsStore store(m_stateFile);
+    SettingsStore store(m_files, m_stateFile);
     store.load();
     store.writeString(m_section, StoreLeft, QString::number(m_volume.left));
     store.writeString(m_section, StoreRight, QString::number(m_volume.right));
@@ -211,8 +212,8 @@ void KeptVolume::save() {
     }
 }
 
-EngineGainVolume::EngineGainVolume(audio::SoundPlayer& sound, QString stateFile)
-    : m_sound(sound), m_kept(std::move(stateFile), EngineStoreSection) {
+EngineGainVolume::EngineGainVolume(audio::SoundPlayer& sound, platform::IFileSystem& files, QString stateFile)
+    : m_sound(sound), m_kept(files, std::move(stateFile), EngineStoreSection) {
     platform::ChannelVolume stored;
     if (m_kept.load(stored)) {
         m_sound.setMasterGain(audio::MasterGain{stored.left, stored.right});
@@ -241,18 +242,19 @@ bool EngineGainVolume::write(platform::ChannelVolume volume) {
     return true;
 }
 
-std::unique_ptr<platform::IProgramVolume> makeProgramVolume(audio::SoundPlayer& sound, platform::IProgramVolume& server,
-                                                            const QString& stateFolder) {
-    const VolumeTarget target = chooseVolumeTarget(sound.isRunning(), sound.engine().outputDriver());
+std::unique_ptr<platform::IProgramVolume>
+makeProgramVolume(audio::SoundPlayer& sound, const platform::Services& services, const QString& stateFolder) {
+    const VolumeTarget target = chooseVolumeTarget(services, sound.isRunning(), sound.engine().outputDriver());
     qCInfo(lcVolumeTarget) << "Volume slider controls"
                            << (target == VolumeTarget::SoundServer  ? "the stream's volume at the sound server"
                                : target == VolumeTarget::EngineGain ? "the audio engine's gain"
                                                                     : "nothing (no audio output)");
     switch (target) {
     case VolumeTarget::SoundServer:
-        return std::make_unique<ServerVolume>(server, sound, stateStoreFile(stateFolder));
+        return std::make_unique<ServerVolume>(services.programVolume(), sound, services.fileSystem(),
+                                              stateStoreFile(stateFolder));
     case VolumeTarget::EngineGain:
-        return std::make_unique<EngineGainVolume>(sound, stateStoreFile(stateFolder));
+        return std::make_unique<EngineGainVolume>(sound, services.fileSystem(), stateStoreFile(stateFolder));
     case VolumeTarget::None:
         break;
     }

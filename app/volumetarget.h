@@ -5,6 +5,7 @@
 
 #include "audio/mixer.h"
 #include "platform/programvolume.h"
+#include "platform/services.h"
 
 #include <QString>
 #include <QTimer>
@@ -19,8 +20,9 @@ class SoundPlayer;
 
 enum class VolumeTarget { SoundServer, EngineGain, None };
 
-// SDL drivers that play through a sound server whose per-stream volume the program can follow.
-VolumeTarget chooseVolumeTarget(bool audioRunning, const QString& audioDriver);
+// The sound server's volume when Services' program volume follows the stream of an output on AudioDriver (an SDL
+// driver name), else the engine's gain; nothing without audio output.
+VolumeTarget chooseVolumeTarget(const platform::Services& services, bool audioRunning, const QString& audioDriver);
 
 // The engine gain that sounds as loud as a stream volume of Volume at the sound server, whose volume scale is cubic
 // (0..65535 here stands for 0..100 %).
@@ -34,7 +36,8 @@ QString stateStoreFile(const QString& stateFolder);
 // StateFile keeps nothing. GUI thread.
 class KeptVolume {
 public:
-    KeptVolume(QString stateFile, QString section);
+    // Files reads and writes the store.
+    KeptVolume(platform::IFileSystem& files, QString stateFile, QString section);
     ~KeptVolume();
 
     // The volume stored; false when the store has none or it is malformed.
@@ -44,6 +47,7 @@ public:
     void save();
 
 private:
+    platform::IFileSystem& m_files;
     QString m_stateFile;
     QString m_section;
     platform::ChannelVolume m_volume;
@@ -57,7 +61,7 @@ class EngineGainVolume : public platform::IProgramVolume {
 public:
     // Applies the gain stored in StateFile, when there is a valid one, to the engine at once. An empty StateFile
     // keeps nothing.
-    EngineGainVolume(audio::SoundPlayer& sound, QString stateFile);
+    EngineGainVolume(audio::SoundPlayer& sound, platform::IFileSystem& files, QString stateFile);
 
     void follow(const QString& streamName) override;
     bool isAvailable() override;
@@ -70,8 +74,9 @@ private:
 };
 
 // Makes the volume the slider controls for Sound's output as it started. SoundServer follows the engine's stream
-// through Server (which must outlive the result); StateFolder is the user's state folder for the engine's gain.
-std::unique_ptr<platform::IProgramVolume> makeProgramVolume(audio::SoundPlayer& sound, platform::IProgramVolume& server,
-                                                            const QString& stateFolder);
+// through Services' program volume (Services must outlive the result); StateFolder is the user's state folder for
+// the engine's gain.
+std::unique_ptr<platform::IProgramVolume>
+makeProgramVolume(audio::SoundPlayer& sound, const platform::Services& services, const QString& stateFolder);
 
 } // namespace clavora

@@ -130,16 +130,16 @@ QString languageDisplayText(const QString& language) {
     return language + QStringLiteral(" \u2014 ") + native;
 }
 
-QString languageCredit(const QString& language, const QString& languagesFolder) {
+QString languageCredit(platform::IFileSystem& files, const QString& language, const QString& languagesFolder) {
     if (language == EnglishLanguage) {
         return MakerName;
     }
-    return languageFileCredit(languagesFolder + QLatin1Char('/') + language + QLatin1String(".lang.txt"));
+    return languageFileCredit(files, languagesFolder + QLatin1Char('/') + language + QLatin1String(".lang.txt"));
 }
 
-QString languageFileCredit(const QString& path) {
+QString languageFileCredit(platform::IFileSystem& files, const QString& path) {
     QStringList lines;
-    if (const Status read = readLanguageLines(path, lines); !read) {
+    if (const Status read = readLanguageLines(files, path, lines); !read) {
         qCInfo(lcI18n).noquote() << read.message();
         return QString();
     }

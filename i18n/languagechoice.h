@@ -3,6 +3,8 @@
 // change. Qt Core and ICU.
 #pragma once
 
+#include "platform/filesystem.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -53,9 +55,9 @@ QString languageDisplayText(const QString& language);
 
 // The translators of Language as the language file's "INFO:Translated By" line gives them: the maker for
 // "English"; empty when the file cannot be read; the key itself when the file has no such line.
-QString languageCredit(const QString& language, const QString& languagesFolder);
+QString languageCredit(platform::IFileSystem& files, const QString& language, const QString& languagesFolder);
 // The same from the language file at Path (whatever its name).
-QString languageFileCredit(const QString& path);
+QString languageFileCredit(platform::IFileSystem& files, const QString& path);
 
 // The credit split at every comma, empty pieces kept, each trimmed of characters of code 32 and below.
 QStringList creditLines(const QString& credit);

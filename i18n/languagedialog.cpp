@@ -5,8 +5,6 @@
 #include "i18n/flagpictures.h"
 #include "i18n/languagechoice.h"
 #include "i18n/translator.h"
-#include "platform/filesystem.h"
-#include "platform/shell.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
@@ -65,23 +63,26 @@ constexpr int FileRole = Qt::UserRole + 1;
 // A label that opens an address when clicked with the left button.
 class LinkLabel : public QLabel {
 public:
-    LinkLabel(QWidget* parent, QString url) : QLabel(parent), m_url(std::move(url)) {}
+    LinkLabel(QWidget* parent, platform::IShell& shell, QString url)
+        : QLabel(parent), m_shell(shell), m_url(std::move(url)) {}
 
 protected:
     void mouseReleaseEvent(QMouseEvent* event) override {
         if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint())) {
-            platform::openWebAddress(m_url);
+            m_shell.openWebAddress(m_url);
         }
     }
 
 private:
+    platform::IShell& m_shell;
     QString m_url;
 };
 
 } // namespace
 
-LanguageDialogContext languageDialogContext(const Translator& translator) {
+LanguageDialogContext languageDialogContext(const Translator& translator, platform::Services& services) {
     LanguageDialogContext context;
+    context.services = &services;
     context.translate = [&translator](const QString& text) { return translator.translate(text); };
     context.languageFiles = translator.languageFiles();
     context.languagesFolder = translator.languagesFolder();
@@ -163,7 +164,7 @@ LanguageDialog::LanguageDialog(LanguageDialogContext context, QWidget* parent)
     bar->setObjectName(QStringLiteral("Panel1"));
     bar->setGeometry(0, ClientHeight - 39, ClientWidth, 39);
 
-    auto* link = new LinkLabel(bar, m_context.translationPageUrl);
+    auto* link = new LinkLabel(bar, m_context.services->shell(), m_context.translationPageUrl);
     link->setObjectName(QStringLiteral("Label3"));
     link->setTextFormat(Qt::PlainText);
     link->setText(translate("Contribute to Translation"));
@@ -205,8 +206,10 @@ QString LanguageDialog::selectedLanguage() const {
 
 void LanguageDialog::showCredits() {
     const QString file = m_languages->currentData(FileRole).toString();
-    const QString credit = file.isEmpty() ? languageCredit(selectedLanguage(), m_context.languagesFolder)
-                                          : languageFileCredit(m_context.languagesFolder + QLatin1Char('/') + file);
+    const QString credit =
+        file.isEmpty()
+            ? languageCredit(m_context.services->fileSystem(), selectedLanguage(), m_context.languagesFolder)
+            : languageFileCredit(m_context.services->fileSystem(), m_context.languagesFolder + QLatin1Char('/') + file);
     m_credits->setPlainText(creditLines(credit).join(QLatin1Char('\n')));
 }
 
@@ -247,7 +250,8 @@ void LanguageDialog::confirm() {
     const QString script = folder + RestartScriptName;
     // The script first: when it cannot be written nothing changes, and the choice is not kept for a restart that
     // will not come.
-    if (const Status written = platform::fileSystem().writeFileReplacing(script, restartScript(m_context.programFile));
+    if (const Status written =
+            m_context.services->fileSystem().writeFileReplacing(script, restartScript(m_context.programFile));
         !written) {
         fail(written.message());
         return;
@@ -260,7 +264,7 @@ void LanguageDialog::confirm() {
     }
     QCoreApplication::processEvents();
     // Whether the shell starts is not looked at: the program ends either way, as asked.
-    platform::shell().startDetached(QStringLiteral("/bin/sh"), {script});
+    m_context.services->shell().startDetached(QStringLiteral("/bin/sh"), {script});
     accept();
     if (m_context.quit) {
         m_context.quit();

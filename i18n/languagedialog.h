@@ -3,6 +3,7 @@
 // folder. The language itself is only loaded at start-up.
 #pragma once
 
+#include "platform/services.h"
 #include "platform/status.h"
 
 #include <QDialog>
@@ -22,6 +23,8 @@ class Translator;
 
 // What the dialog is handed by the window that opens it.
 struct LanguageDialogContext {
+    // Reads the credits, writes the restart script and starts it, opens the translation page. Required.
+    platform::Services* services = nullptr;
     std::function<QString(const QString&)> translate; // the loaded language; unchanged text when empty
     QStringList languageFiles;                        // the installed language files, as the translator found them
     QString languagesFolder;
@@ -41,7 +44,7 @@ struct LanguageDialogContext {
 };
 
 // The translator's part of the context: its translation, its files, its folder and its current language.
-LanguageDialogContext languageDialogContext(const Translator& translator);
+LanguageDialogContext languageDialogContext(const Translator& translator, platform::Services& services);
 
 class LanguageDialog : public QDialog {
     Q_OBJECT

@@ -60,20 +60,20 @@ bool keepsPlaceholders(QStringView source, QStringView translation) {
 } // namespace
 
 QString Translator::chooseAutomatically() const {
-    platform::IFileSystem& files = platform::fileSystem();
+    platform::IFileSystem& files = m_services->fileSystem();
     const QString tablePath = m_languagesFolder + QLatin1Char('/') + CodeTableName;
     if (!files.fileExists(tablePath)) {
         qCDebug(lcI18n) << "No language table" << tablePath << "- staying with English";
         return QString();
     }
-    const QString code = QString::number(platform::locale().uiLanguageId());
+    const QString code = QString::number(m_services->locale().uiLanguageId());
 
     QByteArray bytes;
     if (const Status read = files.readFile(tablePath, bytes); !read) {
         qCWarning(lcI18n).noquote() << read.message() << "- staying with English";
         return QString();
     }
-    const QStringList table = text::splitLines(text::decodeWithFallback(bytes, platform::locale().ansiCodePage()));
+    const QStringList table = text::splitLines(text::decodeWithFallback(bytes, m_services->locale().ansiCodePage()));
     const QString wanted = languageFileForCode(table, code);
     if (wanted.isEmpty()) {
         qCDebug(lcI18n) << "No language file for language identifier" << code;
@@ -93,13 +93,17 @@ Status Translator::loadLanguage(const QString& fileName) {
 }
 
 Status Translator::loadPreferredLanguage(const QString& stored) {
+    if (m_services == nullptr) {
+        return Status::failure(QStringLiteral("No language can be loaded here."));
+    }
     // The listing decides whether the stored language is still installed; load() lists again for itself.
-    QString programFolder = platform::fileSystem().programFolder();
+    QString programFolder = m_services->fileSystem().programFolder();
     if (programFolder.endsWith(QLatin1Char('/'))) {
         programFolder.chop(1);
     }
     const QString folder = programFolder + QLatin1String("/Languages");
-    const QStringList files = platform::folderSearch().folderExists(folder) ? listLanguageFiles(folder) : QStringList();
+    platform::IFolderSearch& folders = m_services->folderSearch();
+    const QStringList files = folders.folderExists(folder) ? listLanguageFiles(folders, folder) : QStringList();
     const PreferredLanguage preferred = preferredLanguage(stored, files);
     switch (preferred.kind) {
     case PreferredLanguage::Kind::English:
@@ -117,18 +121,21 @@ Status Translator::loadPreferredLanguage(const QString& stored) {
 }
 
 Status Translator::load(const QString& fileName, bool english) {
-    *this = Translator();
+    if (m_services == nullptr) {
+        return Status::failure(QStringLiteral("No language can be loaded here."));
+    }
+    *this = Translator(*m_services);
 
-    QString programFolder = platform::fileSystem().programFolder();
+    QString programFolder = m_services->fileSystem().programFolder();
     if (programFolder.endsWith(QLatin1Char('/'))) {
         programFolder.chop(1);
     }
     m_languagesFolder = programFolder + QLatin1String("/Languages");
-    if (!platform::folderSearch().folderExists(m_languagesFolder)) {
+    if (!m_services->folderSearch().folderExists(m_languagesFolder)) {
         qCDebug(lcI18n) << "No languages folder" << m_languagesFolder << "- staying with English";
         return Status::success();
     }
-    m_languageFiles = listLanguageFiles(m_languagesFolder);
+    m_languageFiles = listLanguageFiles(m_services->folderSearch(), m_languagesFolder);
     if (english) {
         return Status::success();
     }
@@ -145,7 +152,7 @@ Status Translator::load(const QString& fileName, bool english) {
         return Status::success();
     }
     const QString path = m_languagesFolder + QLatin1Char('/') + chosen;
-    if (!platform::fileSystem().fileExists(path)) {
+    if (!m_services->fileSystem().fileExists(path)) {
         qCInfo(lcI18n) << "No language file" << path << "- staying with English";
         return Status::success();
     }
@@ -153,7 +160,7 @@ Status Translator::load(const QString& fileName, bool english) {
     m_currentLanguage = languageNameOf(chosen);
     m_currentLanguageFile = path;
     QStringList lines;
-    const Status read = readLanguageLines(path, lines);
+    const Status read = readLanguageLines(m_services->fileSystem(), path, lines);
     if (!read) {
         qCWarning(lcI18n).noquote() << read.message() << "- the program stays in English";
         return read;
@@ -186,10 +193,10 @@ QString translateFromList(const QString& text, const QStringList& lines) {
     return *found;
 }
 
-QStringList listLanguageFiles(const QString& folder) {
+QStringList listLanguageFiles(platform::IFolderSearch& folders, const QString& folder) {
     QStringList names;
     QList<platform::FolderEntry> entries;
-    if (const Status listed = platform::folderSearch().findEntries(folder, LanguagePattern, entries); !listed) {
+    if (const Status listed = folders.findEntries(folder, LanguagePattern, entries); !listed) {
         qCWarning(lcI18n).noquote() << listed.message();
         return names;
     }
@@ -206,10 +213,10 @@ QString languageNameOf(const QString& fileName) {
     return at < 0 ? QString() : fileName.left(at);
 }
 
-Status readLanguageLines(const QString& path, QStringList& lines) {
+Status readLanguageLines(platform::IFileSystem& files, const QString& path, QStringList& lines) {
     lines.clear();
     QByteArray bytes;
-    if (Status read = platform::fileSystem().readFile(path, bytes); !read) {
+    if (Status read = files.readFile(path, bytes); !read) {
         return read;
     }
     const std::optional<QString> decoded = text::decodeUnicode(bytes);

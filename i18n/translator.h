@@ -3,6 +3,7 @@
 #pragma once
 
 #include "i18n/i18nlogging.h"
+#include "platform/services.h"
 #include "platform/status.h"
 
 #include <QByteArray>
@@ -16,8 +17,10 @@ namespace clavora {
 // worker thread gets a cheap copy of its own.
 class Translator {
 public:
-    // No language: translate() returns its input.
+    // No language: translate() returns its input, and none can be loaded.
     Translator() = default;
+    // No language yet; one is loaded through Services (the program folder, its listing, the user's language).
+    explicit Translator(const platform::Services& services) : m_services(&services) {}
 
     // Lists the language files in the program's "Languages" folder and loads one: FileName (a name inside that
     // folder, used as given) or, when it is blank, the file that LanguageCodes.csv names for the user's interface
@@ -54,6 +57,7 @@ private:
     // loadLanguage, staying with English after the listing when English is set.
     Status load(const QString& fileName, bool english);
 
+    const platform::Services* m_services = nullptr;
     QString m_languagesFolder;
     QStringList m_languageFiles;
     QString m_currentLanguage;
@@ -69,7 +73,7 @@ QString translateFromList(const QString& text, const QStringList& lines);
 
 // The names of the files (not folders) in Folder that match "*lang.txt" with letter case ignored, in the order of
 // the listing. A folder that cannot be listed gives none.
-QStringList listLanguageFiles(const QString& folder);
+QStringList listLanguageFiles(platform::IFolderSearch& folders, const QString& folder);
 
 // The language name of a language file: FileName up to its first ".lang.txt" in exact letter case; empty when it has
 // none.
@@ -77,7 +81,7 @@ QString languageNameOf(const QString& fileName);
 
 // Reads a language file into lines: UTF-8, or UTF-16 with its byte-order mark. On failure (unreadable, or not valid
 // text in its encoding) Lines is empty and the message says why.
-Status readLanguageLines(const QString& path, QStringList& lines);
+Status readLanguageLines(platform::IFileSystem& files, const QString& path, QStringList& lines);
 
 // The file name that the LanguageCodes.csv lines give for the decimal language identifier Code: the first line whose
 // text before its first comma, trimmed, equals Code; its text after that comma, trimmed. Empty when no line does.

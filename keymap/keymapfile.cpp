@@ -35,17 +35,17 @@ QByteArray encodeKeyMapText(const QStringList& lines) {
     return bytes;
 }
 
-Status readKeyMapFile(const QString& fileName, QStringList& lines) {
+Status KeyMapFile::read(const QString& fileName, QStringList& lines) const {
     QByteArray bytes;
-    Status status = platform::fileSystem().readFile(fileName, bytes);
+    Status status = m_files->readFile(fileName, bytes);
     if (!status) {
         return status;
     }
-    lines = text::splitLines(text::decodeWithFallback(bytes, platform::locale().ansiCodePage()));
+    lines = text::splitLines(text::decodeWithFallback(bytes, m_locale->ansiCodePage()));
     return Status::success();
 }
 
-Status writeKeyMapFile(const QString& fileName, const QStringList& lines) {
+Status KeyMapFile::write(const QString& fileName, const QStringList& lines) const {
     // The file has no escaping: a line break inside a binding (a file name may hold one) would come back as two
     // broken lines, so such a map is refused whole and the old file stays.
     for (const QString& line : lines) {
@@ -54,7 +54,7 @@ Status writeKeyMapFile(const QString& fileName, const QStringList& lines) {
                                        .arg(fileName, line.simplified()));
         }
     }
-    return platform::fileSystem().writeFileReplacing(fileName, encodeKeyMapText(lines));
+    return m_files->writeFileReplacing(fileName, encodeKeyMapText(lines));
 }
 
 QStringList missingDefaultBindings(const QStringList& lines) {
@@ -75,11 +75,11 @@ QStringList missingDefaultBindings(const QStringList& lines) {
     return missing;
 }
 
-Status completeDefaultBindings(const QString& fileName) {
+Status KeyMapFile::completeDefaultBindings(const QString& fileName) const {
     QStringList lines;
-    if (platform::fileSystem().fileExists(fileName)) {
+    if (m_files->fileExists(fileName)) {
         // Writing after a failed read would put the defaults in place of the user's bindings.
-        Status status = readKeyMapFile(fileName, lines);
+        Status status = read(fileName, lines);
         if (!status) {
             return status;
         }
@@ -89,11 +89,11 @@ Status completeDefaultBindings(const QString& fileName) {
         return Status::success();
     }
     lines += missing;
-    return writeKeyMapFile(fileName, lines);
+    return write(fileName, lines);
 }
 
-Status loadKeyMap(const QString& dataFolder, const QString& programFolder, KeyMap& keyMap) {
-    platform::IFileSystem& fileSystem = platform::fileSystem();
+Status KeyMapFile::load(const QString& dataFolder, const QString& programFolder, KeyMap& keyMap) const {
+    platform::IFileSystem& fileSystem = *m_files;
     keyMap = KeyMap();
     const QString target = withTrailingSlash(dataFolder) + QLatin1String(KeysDbName);
     Status outcome = Status::success();
@@ -117,7 +117,7 @@ Status loadKeyMap(const QString& dataFolder, const QString& programFolder, KeyMa
                 note(Status::failure(
                     QStringLiteral("Cannot copy \"%1\" to \"%2\"; using the bindings of \"%1\".").arg(seed, target)));
                 QStringList lines;
-                note(readKeyMapFile(seed, lines));
+                note(read(seed, lines));
                 keyMap = KeyMap::fromLines(lines);
                 return outcome;
             }
@@ -132,13 +132,13 @@ Status loadKeyMap(const QString& dataFolder, const QString& programFolder, KeyMa
     }
 
     QStringList lines;
-    note(readKeyMapFile(target, lines));
+    note(read(target, lines));
     keyMap = KeyMap::fromLines(lines);
     return outcome;
 }
 
-Status saveKeyMap(const QString& fileName, const KeyMap& keyMap) {
-    return writeKeyMapFile(fileName, keyMap.lines());
+Status KeyMapFile::save(const QString& fileName, const KeyMap& keyMap) const {
+    return write(fileName, keyMap.lines());
 }
 
 } // namespace clavora

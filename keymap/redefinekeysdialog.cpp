@@ -68,8 +68,8 @@ private:
 
 } // namespace
 
-RedefineKeysDialog::RedefineKeysDialog(KeyMap& keyMap, QString keysDbPath, QWidget* parent)
-    : QDialog(parent), m_keyMap(keyMap), m_keysDbPath(std::move(keysDbPath)) {
+RedefineKeysDialog::RedefineKeysDialog(KeyMap& keyMap, KeyMapFile files, QString keysDbPath, QWidget* parent)
+    : QDialog(parent), m_keyMap(keyMap), m_files(files), m_keysDbPath(std::move(keysDbPath)) {
     setObjectName(QStringLiteral("FormRedefine"));
     setWindowTitle(QStringLiteral("Redefine Keys"));
     setSizeGripEnabled(true);
@@ -171,7 +171,7 @@ bool RedefineKeysDialog::commit(const std::function<void(KeyMap&)>& change, QWid
     KeyMap changed = m_keyMap;
     changed.removeLinesWithoutBinding();
     change(changed);
-    const Status saved = saveKeyMap(m_keysDbPath, changed);
+    const Status saved = m_files.save(m_keysDbPath, changed);
     if (!saved) {
         qCWarning(lcKeyMap).noquote() << saved.message();
         // The application's error box: its icon and caption.

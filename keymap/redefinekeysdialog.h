@@ -5,6 +5,7 @@
 
 #include "keymap/keydialoghooks.h"
 #include "keymap/keymap.h"
+#include "keymap/keymapfile.h"
 #include "platform/status.h"
 
 #include <QDialog>
@@ -29,8 +30,9 @@ public:
     using RowId = quint64;
 
     // Lists KeyMap's bindings. Every change is written to KeysDbPath (the whole file, replaced safely) and only then
-    // made in KeyMap and in the list; see commit(). Lines without a bar get no row and go at the first save.
-    RedefineKeysDialog(KeyMap& keyMap, QString keysDbPath, QWidget* parent = nullptr);
+    // made in KeyMap and in the list; see commit(). Lines without a bar get no row and go at the first save. Files
+    // reads and writes the key map files.
+    RedefineKeysDialog(KeyMap& keyMap, KeyMapFile files, QString keysDbPath, QWidget* parent = nullptr);
     ~RedefineKeysDialog() override;
 
     // Tests replace the message box and the file dialog; the Add/Edit Key windows use these too.
@@ -86,6 +88,7 @@ private:
     KeyEditDialog* track(KeyEditDialog* window);
 
     KeyMap& m_keyMap;
+    const KeyMapFile m_files;
     const QString m_keysDbPath;
     KeyDialogHooks m_hooks = KeyDialogHooks::desktop();
     QList<RowId> m_rowIds; // one per row of the list and of the key map

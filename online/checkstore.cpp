@@ -165,8 +165,8 @@ Place find(const QByteArrayList& lines, const QByteArray& name) {
 
 } // namespace
 
-IniCheckStore::IniCheckStore(QString folder)
-    : m_folder(std::move(folder)), m_fileName(m_folder + QStringLiteral("/updatecheck.ini")) {}
+IniCheckStore::IniCheckStore(platform::IFileSystem& files, QString folder)
+    : m_files(files), m_folder(std::move(folder)), m_fileName(m_folder + QStringLiteral("/updatecheck.ini")) {}
 
 IniCheckStore::~IniCheckStore() = default;
 
@@ -186,12 +186,12 @@ bool IniCheckStore::open() {
 
 bool IniCheckStore::load(QByteArray& bytes) const {
     // Nothing there yet (or a link to a file not made yet) is an empty store; the first write creates it.
-    const platform::FileKind kind = platform::fileSystem().fileKind(m_fileName);
+    const platform::FileKind kind = m_files.fileKind(m_fileName);
     if (kind == platform::FileKind::Missing || kind == platform::FileKind::DanglingLink) {
         bytes.clear();
         return true;
     }
-    if (const Status read = platform::fileSystem().readFile(m_fileName, bytes, MaxStoreBytes); !read) {
+    if (const Status read = m_files.readFile(m_fileName, bytes, MaxStoreBytes); !read) {
         qCWarning(lcOnline).noquote() << "Cannot read the update-check store:" << read.message();
         return false;
     }
@@ -249,16 +249,15 @@ bool IniCheckStore::write(const char* name, const QString& value) {
         lines.append(Section);
         lines.append(line);
     }
-    if (const Status written = platform::fileSystem().writeFileReplacing(m_fileName, lines.join('\n') + '\n');
-        !written) {
+    if (const Status written = m_files.writeFileReplacing(m_fileName, lines.join('\n') + '\n'); !written) {
         qCWarning(lcOnline).noquote() << "Cannot write" << name << ":" << written.message();
         return false;
     }
     return true;
 }
 
-QString checkStoreFolder(const QString& company, const QString& product) {
-    const QString state = platform::fileSystem().userStateFolder();
+QString checkStoreFolder(platform::IFileSystem& files, const QString& company, const QString& product) {
+    const QString state = files.userStateFolder();
     if (state.isEmpty()) {
         return QString();
     }

@@ -2,6 +2,8 @@
 // "Settings". Values are written through at once; a read that fails for any reason gives the caller's default.
 #pragma once
 
+#include "platform/filesystem.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -40,7 +42,8 @@ public:
 // write rereads the file and changes only its own value's line.
 class IniCheckStore : public ICheckStore {
 public:
-    explicit IniCheckStore(QString folder);
+    // Files: any thread may use it (the worker's store and the menu command's share one).
+    IniCheckStore(platform::IFileSystem& files, QString folder);
     ~IniCheckStore() override;
 
     bool open() override;
@@ -56,14 +59,14 @@ private:
     bool load(QByteArray& bytes) const;
     bool write(const char* name, const QString& value);
 
+    platform::IFileSystem& m_files;
     QString m_folder;
     QString m_fileName;
     bool m_open = false;
 };
 
 // The store's folder for this user: $XDG_STATE_HOME (default ~/.local/state) + "/Zemtrak/Clavora"; Company and
-// Product name the last two levels. Empty when the user has no state folder. GUI thread (asks the file system
-// service).
-QString checkStoreFolder(const QString& company, const QString& product);
+// Product name the last two levels. Empty when the user has no state folder.
+QString checkStoreFolder(platform::IFileSystem& files, const QString& company, const QString& product);
 
 } // namespace clavora::online

@@ -72,8 +72,8 @@ QString installationIdFromMachineId(const QByteArray& machineId) {
     return QUuid::fromRfc4122(mac.left(16)).toString(QUuid::WithoutBraces);
 }
 
-InstallationId readInstallationId() {
-    const QByteArray machineId = platform::readMachineId();
+InstallationId readInstallationId(platform::ISystemInfo& system) {
+    const QByteArray machineId = system.machineId();
     if (machineId.isEmpty()) {
         return {};
     }
@@ -105,8 +105,8 @@ QString formatOsDescription(const platform::SystemFacts& facts) {
             .arg(name, version, build, wide ? QStringLiteral("64-bit Edition") : QStringLiteral("32-bit Edition")));
 }
 
-QString osDescription() {
-    return formatOsDescription(platform::readSystemFacts());
+QString osDescription(platform::ISystemInfo& system) {
+    return formatOsDescription(system.systemFacts());
 }
 
 QString localeTag(const QLocale& locale) {
@@ -118,8 +118,8 @@ QString localeTag(const QLocale& locale) {
     return tag.isEmpty() ? QStringLiteral("xx") : tag;
 }
 
-QString userLocaleName() {
-    return platform::locale().formatLocaleTag();
+QString userLocaleName(platform::ILocale& locale) {
+    return locale.formatLocaleTag();
 }
 
 } // namespace clavora::online

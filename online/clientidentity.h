@@ -2,6 +2,7 @@
 // system and the user's locale. All may be computed on any thread.
 #pragma once
 
+#include "platform/locale.h"
 #include "platform/systeminfo.h"
 
 #include <QByteArray>
@@ -22,18 +23,18 @@ QString installationIdFromMachineId(const QByteArray& machineId);
 
 // The above for this machine. A systemd machine id is 32 hexadecimal digits; anything else (such as the
 // "uninitialized" of an early boot, which every such machine shares) gives no identifier and counts as malformed.
-InstallationId readInstallationId();
+InstallationId readInstallationId(platform::ISystemInfo& system);
 
 // One line: the system's name, then in parentheses its version, the kernel release as build, and "64-bit Edition"
 // or "32-bit Edition", e.g. "Debian GNU/Linux 12 (bookworm) (Version 12, Build 6.1.0-18-amd64, 64-bit Edition)".
 QString formatOsDescription(const platform::SystemFacts& facts);
-QString osDescription();
+QString osDescription(platform::ISystemInfo& system);
 
 // Language tag of a locale, such as "en-US" (language and country joined by "-"); "xx" for the C locale or one
 // without a language.
 QString localeTag(const QLocale& locale);
 // The tag of the locale the user's numbers and dates follow (the one the stored check date is written in), "en-US"
 // when none is set; taken once at start-up by the caller.
-QString userLocaleName();
+QString userLocaleName(platform::ILocale& locale);
 
 } // namespace clavora::online

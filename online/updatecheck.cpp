@@ -2,8 +2,6 @@
 #include "online/updatecheck.h"
 
 #include "online/textscramble.h"
-#include "platform/locale.h"
-#include "platform/webhost.h"
 
 #include <QLocale>
 #include <QRegularExpression>
@@ -32,18 +30,20 @@ bool isInt32Text(const QString& text) {
 
 } // namespace
 
-UpdateCheckContext makeUpdateCheckContext(const QString& companyName, const QString& productName,
-                                          const QString& appVersion) {
+UpdateCheckContext makeUpdateCheckContext(platform::Services& services, const QString& companyName,
+                                          const QString& productName, const QString& appVersion) {
     UpdateCheckContext context;
     context.companyName = companyName;
     context.productName = productName;
     context.appTitle = companyName + QLatin1String(" - ") + productName;
     context.appVersion = appVersion;
-    context.webHost = platform::makerWebHost();
-    context.caFile = platform::trustedAuthoritiesFile();
-    context.storeFolder = checkStoreFolder(companyName, productName);
-    context.localeName = userLocaleName();
-    context.dateFormat = platform::locale().shortDateFormat();
+    context.webHost = services.webHost().makerWebHost();
+    context.caFile = services.webHost().trustedAuthoritiesFile();
+    context.storeFolder = checkStoreFolder(services.fileSystem(), companyName, productName);
+    context.localeName = userLocaleName(services.locale());
+    context.dateFormat = services.locale().shortDateFormat();
+    context.files = &services.fileSystem();
+    context.systemInfo = &services.systemInfo();
     context.today = [] { return QDate::currentDate(); };
     return context;
 }

@@ -6,6 +6,7 @@
 #include "online/checkstore.h"
 #include "online/clientidentity.h"
 #include "online/serverrequest.h"
+#include "platform/services.h"
 
 #include <QDate>
 #include <QString>
@@ -30,11 +31,14 @@ struct UpdateCheckContext {
     int pollIntervalMs = 1000; // of the main window's check timer (the benchmark shortens it)
     // Today's date; the system clock unless a test sets a fake one. Called on the worker thread.
     std::function<QDate()> today;
+    // What the worker thread reads the store through and takes the machine's identity from; both safe on any thread.
+    platform::IFileSystem* files = nullptr;
+    platform::ISystemInfo* systemInfo = nullptr;
 };
 
 // The context of this program run: identity strings, web host, store folder, locale, date format. GUI thread.
-UpdateCheckContext makeUpdateCheckContext(const QString& companyName, const QString& productName,
-                                          const QString& appVersion);
+UpdateCheckContext makeUpdateCheckContext(platform::Services& services, const QString& companyName,
+                                          const QString& productName, const QString& appVersion);
 
 // The check's error log. A message that is blank after trimming logs nothing.
 class CheckLog {

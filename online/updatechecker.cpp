@@ -86,15 +86,15 @@ void UpdateChecker::tick() {
 void UpdateChecker::startWorker() {
     Shared* shared = m_shared.get();
     m_worker = std::thread([this, shared, context = m_context] {
-        IniCheckStore store(context.storeFolder);
+        IniCheckStore store(*context.files, context.storeFolder);
         const RequestOptions options{context.caFile, &shared->cancel};
         CheckServices services;
         services.store = &store;
         services.post = [&options](const QString& url, const FormFields& fields, int timeoutMs) {
             return postForm(url, fields, timeoutMs, options);
         };
-        services.installationId = readInstallationId;
-        services.osDescription = osDescription;
+        services.installationId = [&context] { return readInstallationId(*context.systemInfo); };
+        services.osDescription = [&context] { return osDescription(*context.systemInfo); };
         services.cancelled = [shared] { return shared->cancel.isCancelled(); };
         services.showImportant = [this, shared](const QString& text) {
             std::unique_lock lock(shared->mutex);
@@ -139,7 +139,7 @@ void UpdateChecker::deliverImportantMessage() {
 }
 
 void UpdateChecker::setShowUpdates(bool on) {
-    IniCheckStore store(m_context.storeFolder);
+    IniCheckStore store(*m_context.files, m_context.storeFolder);
     if (!store.open() || !store.writeInteger(checkstore::ShowUpdate, on ? 1 : 0)) {
         qCWarning(lcOnline) << "Update Notifications could not be stored";
     }

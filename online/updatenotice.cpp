@@ -198,7 +198,7 @@ void UpdateNotice::updateLinkColour() {
 void UpdateNotice::openLink() {
     const QString url = m_content.downloadUrl.isEmpty() ? m_content.homePageUrl : m_content.downloadUrl;
     // Anything but an http or https address is not opened; the notice closes either way.
-    platform::openWebAddress(url);
+    m_content.shell->openWebAddress(url);
     close();
 }
 

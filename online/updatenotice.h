@@ -3,6 +3,8 @@
 // made. Closing only hides it; the program makes one at most per run.
 #pragma once
 
+#include "platform/shell.h"
+
 #include <QIcon>
 #include <QPoint>
 #include <QString>
@@ -24,8 +26,9 @@ struct UpdateNoticeContent {
     QString version;     // the server's version text (shown as plain text)
     QString downloadUrl; // opened by the link; the home page when empty; only http and https are opened
     QString homePageUrl;
-    QIcon icon;                  // the application's icon
-    TranslateFunction translate; // the loaded language; unchanged text when empty
+    QIcon icon;                        // the application's icon
+    TranslateFunction translate;       // the loaded language; unchanged text when empty
+    platform::IShell* shell = nullptr; // opens the link; required
 };
 
 class UpdateNotice : public QWidget {

@@ -1,7 +1,6 @@
 // The per-user entry that starts the program when the user logs in.
 #pragma once
 
-#include "platform/service.h"
 #include "platform/status.h"
 
 #include <QString>
@@ -22,10 +21,5 @@ public:
     // Removes the entry Name. A missing entry is no failure.
     virtual Status removeEntry(const QString& name) = 0;
 };
-
-template <> IAutostart& defaultService<IAutostart>();
-inline IAutostart& autostart() {
-    return Service<IAutostart>();
-}
 
 } // namespace clavora::platform

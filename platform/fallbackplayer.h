@@ -24,6 +24,7 @@ public:
     virtual void stopAll() = 0;
 };
 
+// The audio engine's own way to this service until its owner hands it over; nothing else calls it.
 template <> IFallbackPlayer& defaultService<IFallbackPlayer>();
 inline IFallbackPlayer& fallbackPlayer() {
     return Service<IFallbackPlayer>();

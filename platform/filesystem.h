@@ -6,7 +6,10 @@
 #include "platform/status.h"
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
+
+#include <memory>
 
 namespace clavora::platform {
 
@@ -30,6 +33,22 @@ struct FileIdentity {
     qint64 modifiedNs = 0; // since the epoch
 
     bool operator==(const FileIdentity&) const = default;
+};
+
+// A file's bytes mapped read-only into memory; they stay valid for as long as the object lives.
+class MappedFile {
+public:
+    virtual ~MappedFile() = default;
+    // Empty for an empty file.
+    virtual QByteArrayView bytes() const = 0;
+};
+
+// A mapping, or why there is none.
+struct FileMapping {
+    std::unique_ptr<MappedFile> file; // null on failure
+    // On failure: the system's error code (ENOENT, EACCES, EISDIR for a folder...), or NotRegularFile.
+    int error = 0;
+    static constexpr int NotRegularFile = -1; // a device, a pipe, a socket: never opened for reading
 };
 
 class IFileSystem {
@@ -84,8 +103,13 @@ public:
 
     // Deletes a file. False when it could not be deleted (a missing file included).
     virtual bool removeFile(const QString& path) = 0;
+
+    // Maps the whole regular file (or link to one) at Path read-only instead of reading it: for large files of which
+    // only a few pages are looked at. A pipe is refused at once rather than waited on. Any thread.
+    virtual FileMapping mapFile(const QString& path) = 0;
 };
 
+// The audio engine's own way to this service until its owner hands it over; nothing else calls it.
 template <> IFileSystem& defaultService<IFileSystem>();
 inline IFileSystem& fileSystem() {
     return Service<IFileSystem>();

@@ -2,7 +2,6 @@
 // program looks for its installed data files (the language files, for one).
 #pragma once
 
-#include "platform/service.h"
 #include "platform/status.h"
 
 #include <QList>
@@ -35,10 +34,5 @@ public:
 // The file-name pattern rule of the program: "*" stands for any run of characters (none included), "?" for exactly
 // one, every other character for itself with letter case ignored, so "*lang.txt" matches "German.LANG.TXT".
 bool matchesFileNamePattern(QStringView name, QStringView pattern);
-
-template <> IFolderSearch& defaultService<IFolderSearch>();
-inline IFolderSearch& folderSearch() {
-    return Service<IFolderSearch>();
-}
 
 } // namespace clavora::platform

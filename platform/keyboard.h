@@ -2,8 +2,6 @@
 // names are the same on every system, and the locale of the active keyboard layout.
 #pragma once
 
-#include "platform/service.h"
-
 #include <QString>
 
 #include <array>
@@ -118,10 +116,5 @@ public:
     // there is no keyboard. GUI thread; cheap when the layout has not changed since the last call.
     virtual QString keyboardLocaleName() = 0;
 };
-
-template <> IKeyboard& defaultService<IKeyboard>();
-inline IKeyboard& keyboard() {
-    return Service<IKeyboard>();
-}
 
 } // namespace clavora::platform

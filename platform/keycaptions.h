@@ -2,7 +2,6 @@
 #pragma once
 
 #include "platform/physicalkey.h"
-#include "platform/service.h"
 
 #include <QString>
 
@@ -35,10 +34,5 @@ public:
     // one; an empty one stops the calls. Never called from inside keyText.
     virtual void setChangeHandler(std::function<void()> handler) = 0;
 };
-
-template <> IKeyCaptions& defaultService<IKeyCaptions>();
-inline IKeyCaptions& keyCaptions() {
-    return Service<IKeyCaptions>();
-}
 
 } // namespace clavora::platform

@@ -3,7 +3,6 @@
 #pragma once
 
 #include "platform/physicalkey.h"
-#include "platform/service.h"
 
 namespace clavora::platform {
 
@@ -24,10 +23,5 @@ public:
     // waiting for the server, so events leave in the order of the calls.
     virtual bool sendKey(PhysicalKey key, bool down, InjectOptions options = {}) = 0;
 };
-
-template <> IKeyInjector& defaultService<IKeyInjector>();
-inline IKeyInjector& keyInjector() {
-    return Service<IKeyInjector>();
-}
 
 } // namespace clavora::platform

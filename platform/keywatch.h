@@ -2,8 +2,6 @@
 // focus. Hotkey mode plays a key's first sound from here instead of waiting for its next poll.
 #pragma once
 
-#include "platform/service.h"
-
 #include <functional>
 
 namespace clavora::platform {
@@ -23,10 +21,5 @@ public:
     // Stops the calls; nothing after this returns. GUI thread.
     virtual void stop() = 0;
 };
-
-template <> IKeyWatch& defaultService<IKeyWatch>();
-inline IKeyWatch& keyWatch() {
-    return Service<IKeyWatch>();
-}
 
 } // namespace clavora::platform

@@ -2,8 +2,6 @@
 // and the language the user interface should speak.
 #pragma once
 
-#include "platform/service.h"
-
 #include <QChar>
 #include <QString>
 
@@ -31,10 +29,5 @@ public:
     // no locale is set.
     virtual QString formatLocaleTag() = 0;
 };
-
-template <> ILocale& defaultService<ILocale>();
-inline ILocale& locale() {
-    return Service<ILocale>();
-}
 
 } // namespace clavora::platform

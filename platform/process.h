@@ -1,8 +1,6 @@
 // Process-wide services: the named instance mutex and the system's request to end.
 #pragma once
 
-#include "platform/service.h"
-
 #include <QString>
 #include <functional>
 #include <memory>
@@ -28,10 +26,5 @@ public:
     // close down as from its Exit command. Null when the requests cannot be caught.
     virtual std::unique_ptr<IHeld> catchEndRequests(std::function<void()> handler) = 0;
 };
-
-template <> IProcess& defaultService<IProcess>();
-inline IProcess& process() {
-    return Service<IProcess>();
-}
 
 } // namespace clavora::platform

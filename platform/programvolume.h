@@ -2,8 +2,6 @@
 // through, as the desktop's mixer shows it, per channel from 0 (silent) to 65535 (full).
 #pragma once
 
-#include "platform/service.h"
-
 #include <QString>
 #include <QtGlobal>
 
@@ -36,10 +34,5 @@ public:
     // reports another change. False, changing nothing, while unavailable. GUI thread.
     virtual bool write(ChannelVolume volume) = 0;
 };
-
-template <> IProgramVolume& defaultService<IProgramVolume>();
-inline IProgramVolume& programVolume() {
-    return Service<IProgramVolume>();
-}
 
 } // namespace clavora::platform

@@ -1,12 +1,12 @@
-// The seam between the program and the operating system. Each service is an interface in this folder; the logic
-// asks for it with Service<IThing>() and never includes a system header. The implementation chosen when the build
-// is configured (platform/linux, or platform/dummy where a system is not supported) is used unless a test has put
-// another in its place with ScopedService.
+// What is left of the process-wide service slots: the audio engine still reaches its file system, its simple
+// player and its thread priority through Service<T>() until its owner hands them to it like every other part gets
+// its services (see platform/services.h). defaultService<T>() answers with the services the program installed at
+// start-up (installProcessServices), a test may put another in place with ScopedService. Nothing else uses this.
 #pragma once
 
 namespace clavora::platform {
 
-// Defined once per service by the implementation for this system.
+// Defined for the few services above by platform/makeservices.cpp.
 template <class T> T& defaultService();
 
 template <class T> T*& serviceOverride() {

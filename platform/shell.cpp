@@ -5,14 +5,14 @@
 
 namespace clavora::platform {
 
-bool openWebAddress(const QString& url) {
+bool IShell::openWebAddress(const QString& url) {
     const QUrl parsed(url, QUrl::StrictMode);
     const QString scheme = parsed.scheme().toLower();
     if (!parsed.isValid() || (scheme != QLatin1String("http") && scheme != QLatin1String("https")) ||
         parsed.host().isEmpty()) {
         return false;
     }
-    return shell().openUrl(url);
+    return openUrl(url);
 }
 
 } // namespace clavora::platform

@@ -1,8 +1,6 @@
 // Handing things to the desktop: web pages and files to open, programs to start.
 #pragma once
 
-#include "platform/service.h"
-
 #include <QString>
 #include <QStringList>
 
@@ -20,14 +18,9 @@ public:
     // Starts Program with Arguments as a process of its own that outlives this one, its standard streams on the null
     // device. False when it cannot start.
     virtual bool startDetached(const QString& program, const QStringList& arguments) = 0;
+
+    // Opens Url only when it is an http or https address; false otherwise or when it cannot be opened.
+    bool openWebAddress(const QString& url);
 };
-
-template <> IShell& defaultService<IShell>();
-inline IShell& shell() {
-    return Service<IShell>();
-}
-
-// Opens Url only when it is an http or https address; false otherwise or when it cannot be opened.
-bool openWebAddress(const QString& url);
 
 } // namespace clavora::platform

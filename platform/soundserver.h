@@ -17,8 +17,13 @@ struct SoundServerInfo {
     bool sessionManager = false;
 };
 
-// Asks the sound server (the one the PulseAudio client library finds; never one started for the asking). Waits at
-// most `timeout` for an answer. Any thread.
-SoundServerInfo querySoundServer(std::chrono::milliseconds timeout);
+class ISoundServer {
+public:
+    virtual ~ISoundServer() = default;
+
+    // Asks the sound server (the one the system's client library finds; never one started for the asking). Waits at
+    // most `timeout` for an answer. Any thread.
+    virtual SoundServerInfo query(std::chrono::milliseconds timeout) = 0;
+};
 
 } // namespace clavora::platform

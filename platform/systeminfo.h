@@ -1,5 +1,5 @@
-// What the program may tell the maker's server about the machine it runs on. Unlike the services reached through
-// Service<T>(), these are plain functions without state: the update check calls them from its worker thread.
+// What the program may tell the maker's server about the machine it runs on, and how busy its processors are. The
+// only service without state: the update check asks it from its worker thread, the audio output from its own.
 #pragma once
 
 #include <QByteArray>
@@ -7,21 +7,13 @@
 
 namespace clavora::platform {
 
-// The machine's own identifier as the system keeps it, surrounding blanks removed; empty when it cannot be read.
-// It identifies the machine to anyone who sees it, so it never leaves the program as it is: see
-// online::installationIdFromMachineId. Any thread; reads a small file.
-QByteArray readMachineId();
-
-// The raw facts an operating-system description is made of. Any thread; reads a small file.
+// The raw facts an operating-system description is made of.
 struct SystemFacts {
     QByteArray osRelease;  // the os-release file's text, empty when there is none
     QString kernelRelease; // e.g. "6.1.0-18-amd64"
     QString machine;       // hardware name of the running kernel, e.g. "x86_64"
 };
-SystemFacts readSystemFacts();
-
-// How much the processors have to do, as the audio output judges how much sound to keep ahead. Any thread; reads two
-// small files.
+// How much the processors have to do, as the audio output judges how much sound to keep ahead.
 struct ProcessorLoad {
     int processors = 0; // online; 0 when unknown
     int runnable = 0;   // threads running or ready to run as it was read, the reader included; 0 when unknown
@@ -31,6 +23,25 @@ struct ProcessorLoad {
     // Time in which some thread waited for a processor since the system started, in microseconds; -1 when unknown.
     qint64 waitedUs = -1;
 };
+
+class ISystemInfo {
+public:
+    virtual ~ISystemInfo() = default;
+
+    // The machine's own identifier as the system keeps it, surrounding blanks removed; empty when it cannot be read.
+    // It identifies the machine to anyone who sees it, so it never leaves the program as it is: see
+    // online::installationIdFromMachineId. Any thread; reads a small file.
+    virtual QByteArray machineId() = 0;
+
+    // Any thread; reads a small file.
+    virtual SystemFacts systemFacts() = 0;
+
+    // Any thread; reads two small files.
+    virtual ProcessorLoad processorLoad() = 0;
+};
+
+// The load as the services the program installed at start-up read it: the audio engine's default until its owner
+// hands it the service; nothing else calls it.
 ProcessorLoad readProcessorLoad();
 
 } // namespace clavora::platform

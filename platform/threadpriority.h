@@ -40,6 +40,7 @@ public:
     virtual qint64 findThread(const QByteArray& name) = 0;
 };
 
+// The audio engine's own way to this service until its owner hands it over; nothing else calls it.
 template <> IThreadPriority& defaultService<IThreadPriority>();
 inline IThreadPriority& threadPriority() {
     return Service<IThreadPriority>();

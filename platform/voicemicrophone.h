@@ -3,7 +3,6 @@
 #pragma once
 
 #include "platform/process.h"
-#include "platform/service.h"
 #include "platform/status.h"
 
 #include <QString>
@@ -42,10 +41,5 @@ public:
     // Whether an audio output of this process plays into the mix, as the server sees it.
     virtual bool mixHasOurPlayback() = 0;
 };
-
-template <> IVoiceMicrophone& defaultService<IVoiceMicrophone>();
-inline IVoiceMicrophone& voiceMicrophone() {
-    return Service<IVoiceMicrophone>();
-}
 
 } // namespace clavora::platform

@@ -3,12 +3,12 @@
 
 namespace clavora::platform {
 
-QString makerWebHost() {
+QString EnvironmentWebHost::makerWebHost() {
     const QString configured = qEnvironmentVariable("CLAVORA_WEB_HOST").trimmed();
     return configured.isEmpty() ? QStringLiteral(CLAVORA_DEFAULT_WEB_HOST) : configured;
 }
 
-QString trustedAuthoritiesFile() {
+QString EnvironmentWebHost::trustedAuthoritiesFile() {
     return qEnvironmentVariable("SSL_CERT_FILE");
 }
 

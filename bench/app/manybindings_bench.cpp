@@ -6,18 +6,8 @@
 #include "app/soundboard.h"
 #include "app/startup.h"
 #include "keymap/redefinekeysdialog.h"
-#include "platform/fake/fakeautostart.h"
-#include "platform/fake/fakefallbackplayer.h"
-#include "platform/fake/fakefoldersearch.h"
-#include "platform/fake/fakekeyboard.h"
-#include "platform/fake/fakekeycaptions.h"
-#include "platform/fake/fakekeyinjector.h"
-#include "platform/fake/fakelocale.h"
-#include "platform/fake/fakeprocess.h"
-#include "platform/fake/fakeprogramvolume.h"
-#include "platform/fake/fakeshell.h"
-#include "platform/fake/fakevoicemicrophone.h"
-#include "platform/linux/linuxfilesystem.h"
+#include "platform/fake/fakeservices.h"
+#include "platform/posix/linuxfilesystem.h"
 #include "platform/service.h"
 
 #include <QAction>
@@ -132,32 +122,16 @@ private:
 
 // The platform's services: the real file system on the folders above; nothing else real, as in the tests.
 struct FakePlatform {
-    MovedFileSystem files;
-    platform::FakeFolderSearch folders;
-    platform::FakeLocale locale;
-    platform::FakeKeyboard keyboard;
-    platform::FakeAutostart autostart;
-    platform::FakeShell shell;
-    platform::FakeProcess process;
-    platform::FakeFallbackPlayer player;
-    platform::FakeKeyCaptions keyCaptions;
-    platform::FakeKeyInjector keyInjector;
-    platform::FakeProgramVolume programVolume;
-    platform::FakeVoiceMicrophone voice;
-    platform::ScopedService<platform::IFileSystem> useFiles{files};
-    platform::ScopedService<platform::IFolderSearch> useFolders{folders};
-    platform::ScopedService<platform::ILocale> useLocale{locale};
-    platform::ScopedService<platform::IKeyboard> useKeyboard{keyboard};
-    platform::ScopedService<platform::IAutostart> useAutostart{autostart};
-    platform::ScopedService<platform::IShell> useShell{shell};
-    platform::ScopedService<platform::IProcess> useProcess{process};
-    platform::ScopedService<platform::IFallbackPlayer> usePlayer{player};
-    platform::ScopedService<platform::IKeyCaptions> useKeyCaptions{keyCaptions};
-    platform::ScopedService<platform::IKeyInjector> useKeyInjector{keyInjector};
-    platform::ScopedService<platform::IProgramVolume> useProgramVolume{programVolume};
-    platform::ScopedService<platform::IVoiceMicrophone> useVoice{voice};
+    explicit FakePlatform(const QString& programFolder)
+        : files(programFolder), services(fakes.services().withParts(
+                                    [this](platform::Services::Parts& parts) { parts.fileSystem = &files; })) {}
 
-    explicit FakePlatform(const QString& programFolder) : files(programFolder) {}
+    MovedFileSystem files;
+    platform::FakeServices fakes;
+    std::unique_ptr<platform::Services> services;
+    // The audio engine reaches these two on its own.
+    platform::ScopedService<platform::IFileSystem> useFiles{files};
+    platform::ScopedService<platform::IFallbackPlayer> usePlayer{fakes.player};
 };
 
 // Every start-up step and the window shown, with the key map above.
@@ -169,7 +143,7 @@ void BM_StartAndShowWithManyBindings(benchmark::State& state) {
         QElapsedTimer timer;
         timer.start();
         const double cpu = threadSeconds();
-        auto startup = std::make_unique<Startup>(QStringList());
+        auto startup = std::make_unique<Startup>(*platform.services, QStringList());
         startup->run();
         startup->window().show();
         QCoreApplication::processEvents();
@@ -192,7 +166,7 @@ void BM_DeleteOneOfManyBindings(benchmark::State& state) {
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }();
     FakePlatform platform(bindings.programFolder);
-    auto startup = std::make_unique<Startup>(QStringList());
+    auto startup = std::make_unique<Startup>(*platform.services, QStringList());
     startup->run();
     startup->window().show();
     QCoreApplication::processEvents();
@@ -239,7 +213,7 @@ BENCHMARK(BM_DeleteOneOfManyBindings)->UseManualTime()->Unit(benchmark::kMillise
 void BM_BoundSoundsOfManyBindings(benchmark::State& state) {
     ManyBindings& bindings = manyBindings();
     FakePlatform platform(bindings.programFolder);
-    auto startup = std::make_unique<Startup>(QStringList());
+    auto startup = std::make_unique<Startup>(*platform.services, QStringList());
     startup->run();
     double guiCpu = 0;
     for (auto _ : state) {

@@ -3,6 +3,8 @@
 #include "app/volumecontrol.h"
 #include "app/volumetarget.h"
 #include "audio/soundplayer.h"
+#include "platform/dummy/dummyservices.h"
+#include "platform/makeservices.h"
 #include "platform/programvolume.h"
 #include "tests/audio/platformaudioservices.h"
 
@@ -52,8 +54,9 @@ void BM_TickOnSoundServer(benchmark::State& state) {
         state.SkipWithError("no PulseAudio server to play through");
         return;
     }
-    platform::IProgramVolume& server = platform::programVolume();
-    std::unique_ptr<platform::IProgramVolume> volume = makeProgramVolume(sound, server, QString());
+    const std::unique_ptr<platform::Services> services =
+        platform::makeServices(platform::detectSession(std::chrono::seconds(1)));
+    std::unique_ptr<platform::IProgramVolume> volume = makeProgramVolume(sound, *services, QString());
     QElapsedTimer waited;
     waited.start();
     while (!volume->isAvailable() && waited.elapsed() < 5000) {
@@ -72,7 +75,9 @@ BENCHMARK(BM_TickOnSoundServer);
 
 void BM_TickOnEngineGain(benchmark::State& state) {
     audio::SoundPlayer sound{clavora::test::platformAudioServices()};
-    EngineGainVolume volume(sound, QString());
+    // No state file: nothing is kept, so the file system is never asked.
+    const std::unique_ptr<platform::Services> services = platform::makeDummyServices();
+    EngineGainVolume volume(sound, services->fileSystem(), QString());
     runSteadyTicks(state, volume);
 }
 BENCHMARK(BM_TickOnEngineGain);
@@ -120,7 +125,9 @@ void BM_ServerWrite(benchmark::State& state) {
         state.SkipWithError("no PulseAudio server to play through");
         return;
     }
-    platform::IProgramVolume& server = platform::programVolume();
+    const std::unique_ptr<platform::Services> services =
+        platform::makeServices(platform::detectSession(std::chrono::seconds(1)));
+    platform::IProgramVolume& server = services->programVolume();
     server.follow(QString::fromUtf8(audio::OutputStreamName));
     QElapsedTimer waited;
     waited.start();

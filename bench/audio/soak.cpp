@@ -11,7 +11,7 @@
 #include "input/hotkeypoll.h"
 #include "keymap/keymap.h"
 #include "platform/fake/fakekeyboard.h"
-#include "platform/linux/linuxkeyboard.h"
+#include "platform/x11/linuxkeyboard.h"
 #include "tests/audio/platformaudioservices.h"
 
 #include <QCoreApplication>

@@ -3,7 +3,7 @@
 // side on the same sounds. A private PulseAudio server with null sinks stands in for the machine's; both readers
 // are alike (1 ms fragments), so their own latency cancels out of the difference.
 #include "audio/soundplayer.h"
-#include "platform/linux/linuxvoicemicrophone.h"
+#include "platform/pulse/linuxvoicemicrophone.h"
 #include "tests/audio/platformaudioservices.h"
 #include "tests/support/soundserver.h"
 

@@ -9,9 +9,9 @@
 #include "platform/fake/fakekeyboard.h"
 #include "platform/fake/fakekeycaptions.h"
 #include "platform/fake/fakekeyinjector.h"
-#include "platform/linux/linuxkeyboard.h"
-#include "platform/linux/linuxkeycaptions.h"
-#include "platform/linux/linuxkeyinjector.h"
+#include "platform/x11/linuxkeyboard.h"
+#include "platform/x11/linuxkeycaptions.h"
+#include "platform/x11/linuxkeyinjector.h"
 
 #include <QApplication>
 #include <QEventLoop>

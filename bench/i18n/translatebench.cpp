@@ -1,8 +1,7 @@
 // Cost of choosing and reading the language at start-up, and of one translation (the dialogs translate a few
 // dozen texts when they open; the update check translates from its worker thread).
 #include "i18n/translator.h"
-#include "platform/fake/fakefilesystem.h"
-#include "platform/fake/fakelocale.h"
+#include "platform/fake/fakeservices.h"
 
 #include <benchmark/benchmark.h>
 
@@ -13,20 +12,17 @@ using namespace clavora;
 // The shipped languages, as installed beside a program in the source tree's data folder.
 struct ShippedGerman {
     ShippedGerman() {
-        files.programFile = QStringLiteral(CLAVORA_I18N_SOURCE_DIR "/data/clavora");
-        locale.languageId = 1031;
+        fakes.files.programFile = QStringLiteral(CLAVORA_I18N_SOURCE_DIR "/data/clavora");
+        fakes.locale.languageId = 1031;
         // One "loaded" line per iteration would swamp the figures.
         QLoggingCategory::setFilterRules(QStringLiteral("clavora.i18n.info=false"));
     }
-    platform::FakeFileSystem files;
-    platform::FakeLocale locale;
-    platform::ScopedService<platform::IFileSystem> filesInUse{files};
-    platform::ScopedService<platform::ILocale> localeInUse{locale};
+    platform::FakeServices fakes;
 };
 
 void BM_LoadLanguage(benchmark::State& state) {
     ShippedGerman german;
-    Translator translator;
+    Translator translator(german.fakes);
     for (auto _ : state) {
         benchmark::DoNotOptimize(translator.loadLanguage(QString()).ok());
     }
@@ -38,7 +34,7 @@ BENCHMARK(BM_LoadLanguage);
 
 void BM_Translate(benchmark::State& state, const char* source) {
     ShippedGerman german;
-    Translator translator;
+    Translator translator(german.fakes);
     translator.loadLanguage(QString());
     const QString text = QString::fromLatin1(source);
     for (auto _ : state) {

@@ -2,7 +2,7 @@
 #include "input/hotkeypoll.h"
 #include "input/keynaming.h"
 #include "platform/fake/fakekeyboard.h"
-#include "platform/linux/linuxkeyboard.h"
+#include "platform/x11/linuxkeyboard.h"
 
 #include <benchmark/benchmark.h>
 

@@ -3,6 +3,7 @@
 // Every event the checker and its timer receive on the GUI thread is timed, as are its construction and start; the
 // worker's time does not count, since the GUI thread goes on meanwhile.
 #include "online/updatechecker.h"
+#include "platform/makeservices.h"
 #include "tests/online/localservers.h"
 
 #include <QCoreApplication>
@@ -69,9 +70,11 @@ void BM_UpdateCheck(benchmark::State& state, bool overTls) {
     qint64 totalCheckNs = 0;
     int notices = 0;
 
+    const std::unique_ptr<platform::Services> services =
+        platform::makeServices(platform::detectSession(std::chrono::seconds(1)));
     for (auto _ : state) {
-        UpdateCheckContext context =
-            makeUpdateCheckContext(QStringLiteral("Zemtrak"), QStringLiteral("Clavora"), QStringLiteral("3.2"));
+        UpdateCheckContext context = makeUpdateCheckContext(*services, QStringLiteral("Zemtrak"),
+                                                            QStringLiteral("Clavora"), QStringLiteral("3.2"));
         context.webHost = server.host();
         context.storeFolder = folder.path();
         context.caFile = authority.caFile();

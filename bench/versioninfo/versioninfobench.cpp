@@ -1,11 +1,14 @@
 // Benchmarks of the version information reader. Start-up reads the program's own file twice (the strings and the
 // fixed version); these show what that costs, and what a Windows program file costs for comparison.
 #include "app/versioninfo.h"
+#include "platform/posix/linuxfilesystem.h"
 
 #include <QFile>
 #include <benchmark/benchmark.h>
 
 namespace {
+
+clavora::platform::LinuxFileSystem Files;
 
 const QString ProgramFile = QStringLiteral(CLAVORA_BENCH_PROGRAM_DIR "/clavora");
 const QString WindowsFile = QStringLiteral(CLAVORA_BENCH_SOURCE_DIR "/tests/data/app/full.exe");
@@ -13,7 +16,7 @@ const QString WindowsFile = QStringLiteral(CLAVORA_BENCH_SOURCE_DIR "/tests/data
 void ReadStrings(benchmark::State& state, const QString& file) {
     for (auto _ : state) {
         clavora::VersionStrings data;
-        const clavora::Status status = clavora::readVersionStrings(file, data);
+        const clavora::Status status = clavora::readVersionStrings(Files, file, data);
         if (!status.ok()) {
             state.SkipWithError(status.message().toStdString().c_str());
             return;
@@ -32,7 +35,7 @@ void BM_ReadVersionStrings_WindowsProgram(benchmark::State& state) {
 void BM_ReadFixedFileVersion_Program(benchmark::State& state) {
     for (auto _ : state) {
         int major = 0, minor = 0;
-        if (!clavora::readFixedFileVersion(ProgramFile, major, minor)) {
+        if (!clavora::readFixedFileVersion(Files, ProgramFile, major, minor)) {
             state.SkipWithError("no fixed version");
             return;
         }

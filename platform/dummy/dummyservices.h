@@ -14,12 +14,17 @@
 #include "platform/locale.h"
 #include "platform/process.h"
 #include "platform/programvolume.h"
+#include "platform/services.h"
 #include "platform/shell.h"
+#include "platform/soundserver.h"
+#include "platform/systeminfo.h"
 #include "platform/threadpriority.h"
 #include "platform/voicemicrophone.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
+
+#include <cerrno>
 
 namespace clavora::platform {
 
@@ -50,6 +55,7 @@ public:
         return Status::failure(QStringLiteral("Cannot create file \"%1\". %2").arg(path, unavailableReason()));
     }
     bool removeFile(const QString&) override { return false; }
+    FileMapping mapFile(const QString&) override { return {nullptr, ENOSYS}; }
 };
 
 class DummyAutostart : public IAutostart {
@@ -160,5 +166,22 @@ public:
     }
     qint64 findThread(const QByteArray&) override { return 0; }
 };
+
+// Nothing is known about the machine.
+class DummySystemInfo : public ISystemInfo {
+public:
+    QByteArray machineId() override { return {}; }
+    SystemFacts systemFacts() override { return {}; }
+    ProcessorLoad processorLoad() override { return {}; }
+};
+
+// No sound server answers.
+class DummySoundServer : public ISoundServer {
+public:
+    SoundServerInfo query(std::chrono::milliseconds) override { return {}; }
+};
+
+// A bundle of the dummy services alone, with no capability; the web host is the one of every system.
+std::unique_ptr<Services> makeDummyServices();
 
 } // namespace clavora::platform

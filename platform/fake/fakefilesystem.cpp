@@ -8,6 +8,8 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <cerrno>
+
 namespace clavora::platform {
 
 bool FakeFileSystem::inReadOnlyFolder(const QString& path) const {
@@ -112,6 +114,54 @@ Status FakeFileSystem::writeFileReplacing(const QString& path, const QByteArray&
         return Status::failure(QStringLiteral("Cannot create file \"%1\". %2").arg(path, file.errorString()));
     }
     return Status::success();
+}
+
+namespace {
+
+class QtMappedFile : public MappedFile {
+public:
+    explicit QtMappedFile(const QString& path) : m_file(path) {}
+    bool open() {
+        if (!m_file.open(QIODevice::ReadOnly)) {
+            return false;
+        }
+        const qint64 size = m_file.size();
+        if (size == 0) {
+            return true;
+        }
+        m_data = m_file.map(0, size);
+        m_size = size;
+        return m_data != nullptr;
+    }
+    QByteArrayView bytes() const override {
+        return m_data != nullptr ? QByteArrayView(reinterpret_cast<const char*>(m_data), m_size) : QByteArrayView();
+    }
+
+private:
+    QFile m_file;
+    uchar* m_data = nullptr;
+    qint64 m_size = 0;
+};
+
+} // namespace
+
+FileMapping FakeFileSystem::mapFile(const QString& path) {
+    reads << path;
+    const QFileInfo info(path);
+    if (!info.exists()) {
+        return {nullptr, ENOENT};
+    }
+    if (info.isDir()) {
+        return {nullptr, EISDIR};
+    }
+    if (!info.isFile() || unreadable.contains(path)) {
+        return {nullptr, info.isFile() ? EACCES : FileMapping::NotRegularFile};
+    }
+    auto mapped = std::make_unique<QtMappedFile>(path);
+    if (!mapped->open()) {
+        return {nullptr, EACCES};
+    }
+    return {std::move(mapped), 0};
 }
 
 bool FakeFileSystem::removeFile(const QString& path) {

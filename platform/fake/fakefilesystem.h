@@ -24,6 +24,8 @@ public:
     Status readFile(const QString& path, QByteArray& contents, qint64 maxBytes = MaxReadBytes) override;
     Status writeFileReplacing(const QString& path, const QByteArray& contents) override;
     bool removeFile(const QString& path) override;
+    // Through Qt's own mapping of the file.
+    FileMapping mapFile(const QString& path) override;
 
     // Where the program file is said to live. Empty: the test executable.
     QString programFile;

@@ -216,7 +216,7 @@ protected:
     }
 
     std::unique_ptr<AboutDialog> open(const AboutContext& c) {
-        auto dialog = std::make_unique<AboutDialog>(c);
+        auto dialog = std::make_unique<AboutDialog>(c, m_files, m_shell);
         dialog->show();
         EXPECT_TRUE(QTest::qWaitForWindowExposed(dialog.get()));
         return dialog;

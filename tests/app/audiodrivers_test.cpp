@@ -3,7 +3,8 @@
 // the program's stream whichever driver made it.
 #include "app/audiodrivers.h"
 #include "audio/soundplayer.h"
-#include "platform/linux/linuxprogramvolume.h"
+#include "platform/pulse/linuxprogramvolume.h"
+#include "platform/pulse/linuxsoundserver.h"
 #include "platform/soundserver.h"
 #include "tests/audio/audiotestsupport.h"
 #include "tests/audio/platformaudioservices.h"
@@ -47,7 +48,7 @@ TEST(SoundServerQueryTest, NoServerIsSaidAtOnce) {
     test::ScopedEnvironment server("PULSE_SERVER", "unix:" + QFile::encodeName(folder.file(QStringLiteral("none"))));
     QElapsedTimer timer;
     timer.start();
-    const platform::SoundServerInfo info = platform::querySoundServer(QueryTimeout);
+    const platform::SoundServerInfo info = platform::PulseSoundServer().query(QueryTimeout);
     EXPECT_FALSE(info.answers);
     EXPECT_LT(timer.elapsed(), QueryTimeout.count());
     EXPECT_TRUE(preferredAudioDrivers(info).isEmpty());
@@ -102,7 +103,7 @@ protected:
 };
 
 TEST_P(ProgramOnSoundServerTest, TheServerIsToldApartAndItsDriverPlaysAStreamTheVolumeFollows) {
-    const platform::SoundServerInfo info = platform::querySoundServer(QueryTimeout);
+    const platform::SoundServerInfo info = platform::PulseSoundServer().query(QueryTimeout);
     ASSERT_TRUE(info.answers);
     const bool pipeWire = GetParam().kind == TestSoundServer::Kind::PipeWire;
     EXPECT_EQ(info.pipeWire, pipeWire) << info.name.toStdString();

@@ -24,11 +24,10 @@ protected:
 
     test::TempFolder FRoot;
     platform::FakeFileSystem FFs;
-    platform::ScopedService<platform::IFileSystem> FUse{FFs};
 };
 
 TEST_F(DataFolderTest, WritableProgramFolderIsUsedAndLeavesNoTestFile) {
-    EXPECT_EQ(chooseDataFolder(FRoot.file("program"), "Zemtrak", "Clavora"), FRoot.file("program") + "/");
+    EXPECT_EQ(chooseDataFolder(FFs, FRoot.file("program"), "Zemtrak", "Clavora"), FRoot.file("program") + "/");
     EXPECT_EQ(QDir(FRoot.file("program")).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList());
     EXPECT_TRUE(FFs.createdFolders.isEmpty());
 }
@@ -36,46 +35,48 @@ TEST_F(DataFolderTest, WritableProgramFolderIsUsedAndLeavesNoTestFile) {
 TEST_F(DataFolderTest, ReadOnlyProgramFolderUsesPerUserFolderAndCreatesBothLevels) {
     FFs.readOnlyFolders.insert(FRoot.file("program"));
     const QString expected = FRoot.file("config/Zemtrak/Clavora") + "/";
-    EXPECT_EQ(chooseDataFolder(FRoot.file("program"), "Zemtrak", "Clavora"), expected);
+    EXPECT_EQ(chooseDataFolder(FFs, FRoot.file("program"), "Zemtrak", "Clavora"), expected);
     EXPECT_TRUE(QFileInfo(expected).isDir());
     EXPECT_EQ(FFs.createdFolders, QStringList({FRoot.file("config/Zemtrak"), FRoot.file("config/Zemtrak/Clavora")}));
 
     // A second start finds both levels in place: the failed creations are ignored.
-    EXPECT_EQ(chooseDataFolder(FRoot.file("program"), "Zemtrak", "Clavora"), expected);
+    EXPECT_EQ(chooseDataFolder(FFs, FRoot.file("program"), "Zemtrak", "Clavora"), expected);
 }
 
 // A package's folder is the package manager's, even for a user who can write there: nothing is created in it.
 TEST_F(DataFolderTest, AnInstalledProgramFolderIsNeverTheDataFolderEvenWhenWritable) {
     test::writeBytes(FRoot.file("program/installed-by-package"), "");
     const QStringList before = QDir(FRoot.file("program")).entryList(QDir::NoDotAndDotDot | QDir::AllEntries);
-    EXPECT_EQ(chooseDataFolder(FRoot.file("program"), "Zemtrak", "Clavora"), FRoot.file("config/Zemtrak/Clavora/"));
+    EXPECT_EQ(chooseDataFolder(FFs, FRoot.file("program"), "Zemtrak", "Clavora"),
+              FRoot.file("config/Zemtrak/Clavora/"));
     EXPECT_EQ(QDir(FRoot.file("program")).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), before);
 
     // Only a regular file marks the folder: a folder of that name is something else.
     QFile::remove(FRoot.file("program/installed-by-package"));
     QDir().mkpath(FRoot.file("program/installed-by-package"));
-    EXPECT_FALSE(isInstalledProgramFolder(FRoot.file("program")));
-    EXPECT_EQ(chooseDataFolder(FRoot.file("program"), "Zemtrak", "Clavora"), FRoot.file("program") + "/");
+    EXPECT_FALSE(isInstalledProgramFolder(FFs, FRoot.file("program")));
+    EXPECT_EQ(chooseDataFolder(FFs, FRoot.file("program"), "Zemtrak", "Clavora"), FRoot.file("program") + "/");
 }
 
 TEST_F(DataFolderTest, AMissingConfigurationFolderIsCreatedFirst) {
     FFs.readOnlyFolders.insert(FRoot.file("program"));
     FFs.configFolder = FRoot.file("home/.config");
-    EXPECT_EQ(chooseDataFolder(FRoot.file("program"), "Zemtrak", "Clavora"),
+    EXPECT_EQ(chooseDataFolder(FFs, FRoot.file("program"), "Zemtrak", "Clavora"),
               FRoot.file("home/.config/Zemtrak/Clavora/"));
     EXPECT_TRUE(QFileInfo(FRoot.file("home/.config/Zemtrak/Clavora")).isDir());
 }
 
 TEST_F(DataFolderTest, LeftoverTestFileMeansNotWritable) {
     test::writeBytes(FRoot.file("program/chk.tmp"), "left over");
-    EXPECT_FALSE(canWriteToFolder(FRoot.file("program")));
-    EXPECT_EQ(chooseDataFolder(FRoot.file("program"), "Zemtrak", "Clavora"), FRoot.file("config/Zemtrak/Clavora/"));
+    EXPECT_FALSE(canWriteToFolder(FFs, FRoot.file("program")));
+    EXPECT_EQ(chooseDataFolder(FFs, FRoot.file("program"), "Zemtrak", "Clavora"),
+              FRoot.file("config/Zemtrak/Clavora/"));
     EXPECT_EQ(test::readBytes(FRoot.file("program/chk.tmp")), QByteArray("left over"));
 }
 
 TEST_F(DataFolderTest, TrailingSlashOnTheProgramFolderIsAccepted) {
-    EXPECT_TRUE(canWriteToFolder(FRoot.file("program") + "/"));
-    EXPECT_EQ(chooseDataFolder(FRoot.file("program") + "/", "Zemtrak", "Clavora"), FRoot.file("program") + "/");
+    EXPECT_TRUE(canWriteToFolder(FFs, FRoot.file("program") + "/"));
+    EXPECT_EQ(chooseDataFolder(FFs, FRoot.file("program") + "/", "Zemtrak", "Clavora"), FRoot.file("program") + "/");
 }
 
 TEST(AppVersionTest, FormatsMajorMinorOrTheUnreadableMarker) {

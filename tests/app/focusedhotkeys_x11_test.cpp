@@ -86,7 +86,7 @@ protected:
             keys += (name + "|" + file + "\n").toUtf8();
         }
         test::writeBytes(m_root.file("program/keys.db"), keys);
-        m_startup = std::make_unique<Startup>(QStringList());
+        m_startup = std::make_unique<Startup>(m_realKeys.services(), QStringList());
         m_startup->run();
         MainWindow& form = m_startup->window();
         form.show();
@@ -152,7 +152,7 @@ protected:
         return played;
     }
 
-    test::RealKeyServices m_realKeys;
+    test::RealKeyServices m_realKeys{m_services};
     // The bound files are no sound: the sound player refuses each by name, which the log records.
     test::AudioLog m_log;
     std::unique_ptr<Display, DisplayCloser> m_display;
@@ -190,8 +190,8 @@ TEST_F(FocusedHotkeysOnX11, AStrokePlaysEachOfItsNamesOnceFocusedOrNot) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         setLayout(QString::fromLatin1(c.layout));
-        ASSERT_TRUE(waitFor([&] { return platform::keyboard().keyboardLocaleName() == c.locale; }, 5000))
-            << platform::keyboard().keyboardLocaleName().toStdString();
+        ASSERT_TRUE(waitFor([&] { return m_realKeys.services().keyboard().keyboardLocaleName() == c.locale; }, 5000))
+            << m_realKeys.services().keyboard().keyboardLocaleName().toStdString();
         for (const bool focused : {true, false}) {
             ASSERT_TRUE(focus(focused ? static_cast<QWidget&>(form) : other)) << "the focus did not move";
             m_log.clear();

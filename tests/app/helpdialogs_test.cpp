@@ -72,7 +72,7 @@ protected:
 
     QString settingsPath() const { return m_root.file("program/settings.ini"); }
     std::unique_ptr<Startup> start() {
-        auto startup = std::make_unique<Startup>(QStringList());
+        auto startup = std::make_unique<Startup>(m_services, QStringList());
         startup->run();
         return startup;
     }

@@ -19,7 +19,7 @@
 #include "platform/fake/fakefilesystem.h"
 #include "platform/fake/fakelocale.h"
 #include "platform/fake/fakeshell.h"
-#include "platform/linux/linuxautostart.h"
+#include "platform/posix/linuxautostart.h"
 #include "tests/support/platformtest.h"
 #include "tests/support/programrun.h"
 #include "tests/support/testsupport.h"
@@ -83,10 +83,13 @@ protected:
     void writeSettings(const QByteArray& text) { test::writeBytes(settingsPath(), text); }
     // Runs every start-up step, as the program does before it shows the window.
     std::unique_ptr<Startup> start(const QStringList& arguments = {}) {
-        auto startup = std::make_unique<Startup>(arguments);
+        auto startup = std::make_unique<Startup>(*m_startServices, arguments);
         startup->run();
         return startup;
     }
+
+    // What start() hands the program: the fakes, unless a test puts a real service among them.
+    platform::Services* m_startServices = &m_services;
 
     QStringList m_messages;
     QStringList m_errors;
@@ -362,8 +365,10 @@ TEST(MessageBoxTest, PathsAndTheUsersTextShowAsPlainText) {
 // The desktop's own autostart file: an entry its session settings disabled shows the option off (Auto Minimize
 // unusable), and turning it on writes an entry that runs again, naming the program for TryExec.
 TEST_F(MainWindowTest, AnAutostartEntryTheDesktopDisabledShowsTheOptionOff) {
-    platform::LinuxAutostart desktop;
-    platform::ScopedService<platform::IAutostart> useDesktop{desktop};
+    platform::LinuxAutostart desktop(m_files);
+    const std::unique_ptr<platform::Services> withDesktop =
+        m_services.withParts([&desktop](platform::Services::Parts& parts) { parts.autostart = &desktop; });
+    m_startServices = withDesktop.get();
     const QString file = m_files.configFolder + "/autostart/Zemtrak - Clavora.desktop";
     for (const char* disabled : {"Hidden=true\n", "X-GNOME-Autostart-enabled=false\n"}) {
         SCOPED_TRACE(disabled);
@@ -487,7 +492,7 @@ TEST_F(MainWindowTest, WindowFontIsDejaVuSansElevenPixelsHigh) {
 }
 
 TEST_F(MainWindowTest, StartupStepsSettleTheContextOneAtATime) {
-    Startup startup({"/auto"});
+    Startup startup(m_services, {"/auto"});
     startup.readIdentity();
     EXPECT_EQ(startup.context().programFile, m_root.file("program/clavora"));
     EXPECT_EQ(startup.context().programFolder, m_root.file("program") + "/");

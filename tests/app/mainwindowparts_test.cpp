@@ -53,7 +53,7 @@ protected:
 
     std::unique_ptr<Startup> start(const QByteArray& settings = "[Settings]\nHotkeyMode=OFF\n") {
         test::writeBytes(m_root.file("program/settings.ini"), settings);
-        auto startup = std::make_unique<Startup>(QStringList());
+        auto startup = std::make_unique<Startup>(m_services, QStringList());
         startup->run();
         return startup;
     }

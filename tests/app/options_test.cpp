@@ -38,7 +38,7 @@ TEST_F(OptionsTest, StoredValuesAreReadWithTheirOwnSenses) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
-        SettingsStore settings(iniPath());
+        SettingsStore settings(m_files, iniPath());
         test::writeBytes(iniPath(), c.text);
         ASSERT_TRUE(settings.load().ok());
         const Options options(settings);
@@ -72,7 +72,7 @@ TEST_F(OptionsTest, TheTableKeepsTheStartupOrderAndTheMenuItems) {
 
 TEST_F(OptionsTest, AChangeIsSignalledThenTheWholeFileIsWritten) {
     test::writeBytes(iniPath(), "[Other]\nkept=yes\n[Settings]\nHotkeyMode=on\n");
-    SettingsStore settings(iniPath());
+    SettingsStore settings(m_files, iniPath());
     ASSERT_TRUE(settings.load().ok());
     Options options(settings);
 
@@ -89,7 +89,7 @@ TEST_F(OptionsTest, AChangeIsSignalledThenTheWholeFileIsWritten) {
 }
 
 TEST_F(OptionsTest, ChoicesOutsideTheTableAreStoredAsTheDefault) {
-    SettingsStore settings(iniPath());
+    SettingsStore settings(m_files, iniPath());
     Options options(settings);
     ASSERT_TRUE(options.set(Option::KeyboardLayout, "NumPad").ok());
     EXPECT_EQ(options.keyboardLayout(), "NumPad");
@@ -99,7 +99,7 @@ TEST_F(OptionsTest, ChoicesOutsideTheTableAreStoredAsTheDefault) {
 }
 
 TEST_F(OptionsTest, AFailedWriteKeepsTheNewValueAndNamesTheFile) {
-    SettingsStore settings(iniPath());
+    SettingsStore settings(m_files, iniPath());
     Options options(settings);
     QSignalSpy changed(&options, &Options::changed);
     m_files.failingWrites.insert(iniPath());

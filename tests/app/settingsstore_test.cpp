@@ -3,7 +3,7 @@
 #include "app/settingsstore.h"
 #include "platform/fake/fakefilesystem.h"
 #ifdef CLAVORA_PLATFORM_LINUX
-#include "platform/linux/linuxfilesystem.h"
+#include "platform/posix/linuxfilesystem.h"
 #endif
 #include "tests/support/testsupport.h"
 
@@ -30,7 +30,6 @@ protected:
 
     test::TempFolder FRoot;
     platform::FakeFileSystem FFs;
-    platform::ScopedService<platform::IFileSystem> FUse{FFs};
     QString m_data;
     QString m_ini;
 };
@@ -50,7 +49,7 @@ TEST_F(SettingsStoreTest, ReadsNamesWithoutRegardToCaseAndValuesExactly) {
                       "[ SETTINGS ]\n"
                       "KeyboardLayout=NumPad\n"
                       "Caf\xC3\xA9=\xC3\xA9t\xC3\xA9\n");
-    SettingsStore ini(m_ini);
+    SettingsStore ini(FFs, m_ini);
     ASSERT_TRUE(ini.load().ok());
 
     struct Case {
@@ -77,7 +76,7 @@ TEST_F(SettingsStoreTest, ReadsNamesWithoutRegardToCaseAndValuesExactly) {
 }
 
 TEST_F(SettingsStoreTest, WritesTheWholeStoreSectionBySection) {
-    SettingsStore ini(m_ini);
+    SettingsStore ini(FFs, m_ini);
     ini.writeString("Settings", "HotkeyMode", "OFF");
     ini.writeString("Settings", "MatrixDisplay", "ON");
     ini.writeString("Other", "x", "y");
@@ -92,24 +91,24 @@ TEST_F(SettingsStoreTest, WritesTheWholeStoreSectionBySection) {
     EXPECT_EQ(readBytes(m_ini), "[Settings]\nHotkeyMode=ON\nMatrixDisplay=ON\nAllowOverlappingSounds=OFF\n\n"
                                 "[Other]\nx=y\n\n");
 
-    SettingsStore again(m_ini);
+    SettingsStore again(FFs, m_ini);
     ASSERT_TRUE(again.load().ok());
     EXPECT_EQ(again.readString("settings", "allowoverlappingsounds", ""), "OFF");
     EXPECT_EQ(again.toBytes(), readBytes(m_ini));
 }
 
 TEST_F(SettingsStoreTest, LineBreaksInAValueCannotAddEntries) {
-    SettingsStore ini(m_ini);
+    SettingsStore ini(FFs, m_ini);
     ini.writeString("Settings", "CurrentURL", "http://x\r\n[Settings]\nHotkeyMode=OFF");
     ASSERT_TRUE(ini.updateFile().ok());
-    SettingsStore again(m_ini);
+    SettingsStore again(FFs, m_ini);
     ASSERT_TRUE(again.load().ok());
     EXPECT_EQ(again.readString("Settings", "HotkeyMode", "absent"), "absent");
     EXPECT_EQ(again.readString("Settings", "CurrentURL", ""), "http://x  [Settings] HotkeyMode=OFF");
 }
 
 TEST_F(SettingsStoreTest, MissingFileOpensEmptyAndCreatesNothing) {
-    SettingsStore ini = openSettingsStore(m_data);
+    SettingsStore ini = openSettingsStore(FFs, m_data);
     EXPECT_EQ(ini.fileName(), m_ini);
     EXPECT_EQ(ini.readString("Settings", "HotkeyMode", "default"), "default");
     EXPECT_FALSE(QFileInfo::exists(m_ini));
@@ -129,7 +128,7 @@ TEST_F(SettingsStoreTest, GarbageOpensWithoutRewritingOrDeleting) {
     garbage << QByteArray("[Settings]\nHotkeyMode=OFF\xC3\n");
     for (const QByteArray& bytes : garbage) {
         writeBytes(m_ini, bytes);
-        SettingsStore ini = openSettingsStore(m_data);
+        SettingsStore ini = openSettingsStore(FFs, m_data);
         EXPECT_EQ(ini.fileName(), m_ini);
         EXPECT_NE(ini.readString("Settings", "HotkeyMode", "default"), "OFF");
         EXPECT_EQ(readBytes(m_ini), bytes);
@@ -145,7 +144,7 @@ TEST_F(SettingsStoreTest, TenMegabyteFileOpensWhole) {
     }
     bytes += "HotkeyMode=OFF\n";
     writeBytes(m_ini, bytes);
-    SettingsStore ini = openSettingsStore(m_data);
+    SettingsStore ini = openSettingsStore(FFs, m_data);
     EXPECT_EQ(ini.readString("Settings", "hotkeymode", ""), "OFF");
     EXPECT_EQ(ini.readString("Settings", "key123456", ""), "123456");
 }
@@ -153,7 +152,7 @@ TEST_F(SettingsStoreTest, TenMegabyteFileOpensWhole) {
 TEST_F(SettingsStoreTest, UnreadableFileIsDeletedAndOpenedAgain) {
     writeBytes(m_ini, "[Settings]\nHotkeyMode=OFF\n");
     FFs.unreadable.insert(m_ini);
-    SettingsStore ini = openSettingsStore(m_data);
+    SettingsStore ini = openSettingsStore(FFs, m_data);
     EXPECT_EQ(FFs.removed, QStringList{m_ini});
     EXPECT_FALSE(QFileInfo::exists(m_ini));
     EXPECT_EQ(ini.fileName(), m_ini);
@@ -164,7 +163,7 @@ TEST_F(SettingsStoreTest, UnreadableFileIsDeletedAndOpenedAgain) {
 TEST_F(SettingsStoreTest, FailingTwiceGivesAnEmptyStoreBoundToThePath) {
     // A folder in its place can be neither read nor deleted as a file.
     ASSERT_TRUE(QDir().mkpath(m_ini + "/inside"));
-    SettingsStore ini = openSettingsStore(m_data);
+    SettingsStore ini = openSettingsStore(FFs, m_data);
     EXPECT_EQ(FFs.removed, QStringList{m_ini});
     EXPECT_EQ(FFs.reads, (QStringList{m_ini, m_ini}));
     EXPECT_EQ(ini.fileName(), m_ini);
@@ -186,8 +185,7 @@ TEST_F(SettingsStoreTest, DanglingLinkOpensEmptyAndTheFirstWriteCreatesItsTarget
     ASSERT_TRUE(QDir().mkpath(FRoot.path() + "/elsewhere"));
     ASSERT_TRUE(QFile::link(target, m_ini));
     platform::LinuxFileSystem disk;
-    platform::ScopedService<platform::IFileSystem> useDisk(disk);
-    SettingsStore ini = openSettingsStore(m_data);
+    SettingsStore ini = openSettingsStore(disk, m_data);
     EXPECT_EQ(ini.readString("Settings", "HotkeyMode", "default"), "default");
     EXPECT_EQ(QFileInfo(m_ini).symLinkTarget(), target);
 
@@ -212,8 +210,7 @@ TEST_F(SettingsStoreTest, FailedWriteKeepsTheOldFile) {
         ++failures;
         return ENOSPC;
     });
-    platform::ScopedService<platform::IFileSystem> useDisk(disk);
-    SettingsStore ini = openSettingsStore(m_data);
+    SettingsStore ini = openSettingsStore(disk, m_data);
     ini.writeString("Settings", "HotkeyMode", "ON");
     const Status status = ini.updateFile();
     EXPECT_EQ(failures, 1);

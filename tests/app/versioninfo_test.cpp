@@ -2,6 +2,11 @@
 // version information, the program's own embedded block, and damaged or truncated input.
 #include "app/versioninfo.h"
 #include "tests/support/testsupport.h"
+#ifdef CLAVORA_PLATFORM_LINUX
+#include "platform/posix/linuxfilesystem.h"
+#else
+#include "platform/fake/fakefilesystem.h"
+#endif
 #include "tools/versionblock.h"
 
 #include <QCoreApplication>
@@ -28,6 +33,16 @@ void PrintTo(const VersionStrings& d, std::ostream* os) {
 }
 
 namespace {
+
+// The files are read as the program reads its own: through the system's file system.
+platform::IFileSystem& disk() {
+#ifdef CLAVORA_PLATFORM_LINUX
+    static platform::LinuxFileSystem files;
+#else
+    static platform::FakeFileSystem files;
+#endif
+    return files;
+}
 
 namespace vb = versionblock;
 using test::TempFolder;
@@ -219,12 +234,12 @@ TEST(VersionInfoFiles, ReadsTheEntriesOfWindowsProgramFiles) {
         SCOPED_TRACE(c.file);
         VersionStrings data;
         int code = -1;
-        const Status status = readVersionStrings(Fixture(c.file), data, &code);
+        const Status status = readVersionStrings(disk(), Fixture(c.file), data, &code);
         ASSERT_TRUE(status.ok()) << status.message().toStdString();
         EXPECT_EQ(data, c.expected);
 
         int major = 0, minor = 0;
-        ASSERT_TRUE(readFixedFileVersion(Fixture(c.file), major, minor));
+        ASSERT_TRUE(readFixedFileVersion(disk(), Fixture(c.file), major, minor));
         EXPECT_EQ(major, 3);
         EXPECT_EQ(minor, 14);
     }
@@ -253,7 +268,7 @@ TEST(VersionInfoFiles, FailsWithTheSystemErrorAndLeavesTheRecordAlone) {
         SCOPED_TRACE(c.file.toStdString());
         VersionStrings data = Sentinel();
         int code = 0;
-        const Status status = readVersionStrings(c.file, data, &code);
+        const Status status = readVersionStrings(disk(), c.file, data, &code);
         ASSERT_FALSE(status.ok());
         EXPECT_EQ(code, c.code);
         EXPECT_EQ(data, Sentinel());
@@ -261,7 +276,7 @@ TEST(VersionInfoFiles, FailsWithTheSystemErrorAndLeavesTheRecordAlone) {
         EXPECT_TRUE(status.message().contains(QString::number(c.code))) << status.message().toStdString();
 
         int major = 11, minor = 22;
-        EXPECT_FALSE(readFixedFileVersion(c.file, major, minor));
+        EXPECT_FALSE(readFixedFileVersion(disk(), c.file, major, minor));
         EXPECT_EQ(major, 11);
         EXPECT_EQ(minor, 22);
     }
@@ -277,7 +292,7 @@ TEST(VersionInfoFiles, UnreadableFileReportsPermissionDenied) {
     ASSERT_EQ(::chmod(QFile::encodeName(file).constData(), 0), 0);
     VersionStrings data = Sentinel();
     int code = 0;
-    EXPECT_FALSE(readVersionStrings(file, data, &code).ok());
+    EXPECT_FALSE(readVersionStrings(disk(), file, data, &code).ok());
     EXPECT_EQ(code, EACCES);
     EXPECT_EQ(data, Sentinel());
 }
@@ -290,7 +305,7 @@ QString ProgramFile() {
 
 void ExpectClavoraIdentity(const QString& file) {
     VersionStrings data;
-    const Status status = readVersionStrings(file, data);
+    const Status status = readVersionStrings(disk(), file, data);
     ASSERT_TRUE(status.ok()) << status.message().toStdString();
     EXPECT_EQ(data.companyName, QStringLiteral("Zemtrak"));
     EXPECT_EQ(data.productName, QStringLiteral("Clavora"));
@@ -304,7 +319,7 @@ void ExpectClavoraIdentity(const QString& file) {
     EXPECT_FALSE(data.productVersion.isEmpty());
 
     int major = -1, minor = -1;
-    ASSERT_TRUE(readFixedFileVersion(file, major, minor));
+    ASSERT_TRUE(readFixedFileVersion(disk(), file, major, minor));
     EXPECT_EQ(major, CLAVORA_VERSION_MAJOR);
     EXPECT_EQ(minor, CLAVORA_VERSION_MINOR);
 }

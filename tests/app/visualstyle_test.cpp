@@ -101,14 +101,17 @@ protected:
 
 TEST_F(VisualStyleTest, ButtonsKeepTheSizesTheirDialogsGiveThem) {
     KeyMap keys = KeyMap::fromLines({QStringLiteral("F5|Sounds\\15.mp3")});
-    RedefineKeysDialog redefine(keys, m_root.file(QStringLiteral("keys.db")));
+    RedefineKeysDialog redefine(keys, KeyMapFile(m_services), m_root.file(QStringLiteral("keys.db")));
     showAndWait(redefine);
     KeyEditDialog* editKey = redefine.openEditKey(0);
     ASSERT_NE(editKey, nullptr);
     ASSERT_TRUE(QTest::qWaitForWindowExposed(editKey));
-    about::AboutDialog about({QStringLiteral("Clavora"), QStringLiteral("1.0"), QStringLiteral("www.example.com")});
+    about::AboutDialog about({QStringLiteral("Clavora"), QStringLiteral("1.0"), QStringLiteral("www.example.com")},
+                             m_files, m_shell);
     showAndWait(about);
-    LanguageDialog language{LanguageDialogContext{}};
+    LanguageDialogContext languageContext;
+    languageContext.services = &m_services;
+    LanguageDialog language{languageContext};
     showAndWait(language);
     online::FeedbackDialog feedback{online::FeedbackContext{}};
     showAndWait(feedback);
@@ -157,7 +160,7 @@ TEST_F(VisualStyleTest, ButtonsKeepTheSizesTheirDialogsGiveThem) {
 
 TEST_F(VisualStyleTest, ADisabledFieldLooksDisabled) {
     KeyMap keys = KeyMap::fromLines({QStringLiteral("F5|Sounds\\15.mp3")});
-    RedefineKeysDialog redefine(keys, m_root.file(QStringLiteral("keys.db")));
+    RedefineKeysDialog redefine(keys, KeyMapFile(m_services), m_root.file(QStringLiteral("keys.db")));
     showAndWait(redefine);
     KeyEditDialog* editKey = redefine.openEditKey(0);
     ASSERT_TRUE(QTest::qWaitForWindowExposed(editKey));
@@ -180,7 +183,8 @@ TEST_F(VisualStyleTest, ADisabledFieldLooksDisabled) {
 // text lie on the box's own surface.
 TEST_F(VisualStyleTest, MessageBoxesKeepTheirLookOverTheAboutDialog) {
     about::AboutDialog about(
-        {QStringLiteral("Clavora"), QStringLiteral("1.0"), QStringLiteral("www.example.com"), m_root.path()});
+        {QStringLiteral("Clavora"), QStringLiteral("1.0"), QStringLiteral("www.example.com"), m_root.path()}, m_files,
+        m_shell);
     showAndWait(about);
 
     struct Drawn {
@@ -246,6 +250,7 @@ TEST_F(VisualStyleTest, TheUpdateNoticeLinkLightsUpUnderThePointer) {
     content.version = QStringLiteral("3.3");
     content.downloadUrl = QStringLiteral("https://www.example.com/get/");
     content.icon = QApplication::style()->standardIcon(QStyle::SP_MessageBoxInformation);
+    content.shell = &m_shell;
     online::UpdateNotice notice(content);
     ASSERT_TRUE(test::waitFor([&] { return notice.isVisible() && notice.size() == QSize(320, 68); }, 5000));
     auto* link = test::namedChild<QLabel>(notice, "Label2");

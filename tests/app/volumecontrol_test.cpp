@@ -4,6 +4,7 @@
 #include "app/volumecontrol.h"
 #include "app/volumetarget.h"
 #include "audio/soundplayer.h"
+#include "platform/dummy/dummyservices.h"
 #include "platform/fake/fakeprogramvolume.h"
 #include "tests/audio/audiotestsupport.h"
 #include "tests/audio/platformaudioservices.h"
@@ -101,14 +102,32 @@ TEST(VolumeWheelTest, NotchesAreCountedFromWholeTurnsAndPartsAddUp) {
     }
 }
 
+// The services say whether their program volume follows an output's stream: the fakes' does for the drivers of a
+// desktop's sound server, as the PulseAudio services do; the dummy services' follows none.
 TEST(VolumeTargetTest, TheSoundServerOnlyWhenTheOutputPlaysThroughOne) {
-    EXPECT_EQ(chooseVolumeTarget(true, "pulseaudio"), VolumeTarget::SoundServer);
-    EXPECT_EQ(chooseVolumeTarget(true, "pipewire"), VolumeTarget::SoundServer);
-    EXPECT_EQ(chooseVolumeTarget(true, "alsa"), VolumeTarget::EngineGain);
-    EXPECT_EQ(chooseVolumeTarget(true, "disk"), VolumeTarget::EngineGain);
-    EXPECT_EQ(chooseVolumeTarget(true, "dummy"), VolumeTarget::EngineGain);
-    EXPECT_EQ(chooseVolumeTarget(false, "pulseaudio"), VolumeTarget::None);
-    EXPECT_EQ(chooseVolumeTarget(false, QString()), VolumeTarget::None);
+    platform::FakeServices server;
+    const std::unique_ptr<platform::Services> none = platform::makeDummyServices();
+    const struct {
+        const char* what;
+        const platform::Services& services;
+        bool running;
+        const char* driver;
+        VolumeTarget target;
+    } cases[] = {
+        {"server, pulseaudio", server, true, "pulseaudio", VolumeTarget::SoundServer},
+        {"server, pipewire", server, true, "pipewire", VolumeTarget::SoundServer},
+        {"server, alsa", server, true, "alsa", VolumeTarget::EngineGain},
+        {"server, disk", server, true, "disk", VolumeTarget::EngineGain},
+        {"server, dummy", server, true, "dummy", VolumeTarget::EngineGain},
+        {"server, stopped", server, false, "pulseaudio", VolumeTarget::None},
+        {"server, no driver", server, false, "", VolumeTarget::None},
+        {"no server, pulseaudio", *none, true, "pulseaudio", VolumeTarget::EngineGain},
+        {"no server, pipewire", *none, true, "pipewire", VolumeTarget::EngineGain},
+        {"no server, stopped", *none, false, "pulseaudio", VolumeTarget::None},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(chooseVolumeTarget(c.services, c.running, QString::fromLatin1(c.driver)), c.target) << c.what;
+    }
 }
 
 // A window like the main one: the slider between the display strip and the keyboard area, and the window itself
@@ -352,7 +371,7 @@ TEST_F(EngineGainTest, AChangedGainIsKeptForTheNextRunBesideTheStoresOtherValues
     test::writeBytes(stateFile(), "[Settings]\nLastUpdateCheck=45000\n");
     {
         audio::SoundPlayer sound{clavora::test::platformAudioServices()};
-        EngineGainVolume volume(sound, stateFile());
+        EngineGainVolume volume(sound, m_files, stateFile());
         ChannelVolume read;
         ASSERT_TRUE(volume.read(read));
         EXPECT_EQ(read, (ChannelVolume{65535, 65535})) << "nothing stored yet: the engine's own full gain";
@@ -364,7 +383,7 @@ TEST_F(EngineGainTest, AChangedGainIsKeptForTheNextRunBesideTheStoresOtherValues
     EXPECT_TRUE(stored.contains("LastUpdateCheck=45000")) << stored.toStdString();
 
     audio::SoundPlayer next{clavora::test::platformAudioServices()};
-    EngineGainVolume volume(next, stateFile());
+    EngineGainVolume volume(next, m_files, stateFile());
     EXPECT_EQ(next.masterGain().left, 32764);
     EXPECT_EQ(next.masterGain().right, 16382);
 }
@@ -376,7 +395,7 @@ TEST_F(EngineGainTest, AStoreThatCannotBeReadLeavesTheFullGain) {
           QByteArray("[Volume]\nLeft=abc\nRight=5\n"), QByteArray("[Volume]\nRight=5\n")}) {
         test::writeBytes(stateFile(), text);
         audio::SoundPlayer sound{clavora::test::platformAudioServices()};
-        EngineGainVolume volume(sound, stateFile());
+        EngineGainVolume volume(sound, m_files, stateFile());
         EXPECT_EQ(sound.masterGain().left, 65535) << text.toStdString();
         EXPECT_EQ(sound.masterGain().right, 65535) << text.toStdString();
     }
@@ -384,8 +403,9 @@ TEST_F(EngineGainTest, AStoreThatCannotBeReadLeavesTheFullGain) {
 
 TEST(VolumeWithoutOutputTest, ReadsFailAndTheSliderAndDisplayAreLeftAlone) {
     audio::SoundPlayer sound{clavora::test::platformAudioServices()}; // never started
-    platform::FakeProgramVolume server;
-    std::unique_ptr<platform::IProgramVolume> volume = makeProgramVolume(sound, server, QString());
+    platform::FakeServices fakes;
+    platform::FakeProgramVolume& server = fakes.programVolume;
+    std::unique_ptr<platform::IProgramVolume> volume = makeProgramVolume(sound, fakes, QString());
     ChannelVolume read{1, 2};
     EXPECT_FALSE(volume->read(read));
     EXPECT_EQ(read, (ChannelVolume{1, 2}));
@@ -419,8 +439,8 @@ TEST_F(VolumeOnDiskDeviceTest, TheSliderSetsTheGainHeardInTheSamples) {
 
     audio::SoundPlayer sound{clavora::test::platformAudioServices()};
     ASSERT_TRUE(sound.start());
-    platform::FakeProgramVolume server;
-    std::unique_ptr<platform::IProgramVolume> volume = makeProgramVolume(sound, server, folder.path());
+    platform::FakeProgramVolume& server = m_programVolume;
+    std::unique_ptr<platform::IProgramVolume> volume = makeProgramVolume(sound, m_services, folder.path());
     EXPECT_TRUE(server.followed.isEmpty());
     QSlider slider;
     QWidget home;

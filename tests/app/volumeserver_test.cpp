@@ -3,7 +3,9 @@
 #include "app/volumecontrol.h"
 #include "app/volumetarget.h"
 #include "audio/soundplayer.h"
-#include "platform/linux/linuxprogramvolume.h"
+#include "platform/fake/fakeservices.h"
+#include "platform/posix/linuxfilesystem.h"
+#include "platform/pulse/linuxprogramvolume.h"
 #include "tests/audio/audiotestsupport.h"
 #include "tests/audio/platformaudioservices.h"
 #include "tests/support/programrun.h"
@@ -69,7 +71,8 @@ protected:
         qputenv("SDL_AUDIODRIVER", "pulseaudio");
         ASSERT_TRUE(m_sound.start());
         ASSERT_EQ(m_sound.engine().outputDriver(), "pulseaudio");
-        m_volume = makeProgramVolume(m_sound, m_server, m_state.path());
+        m_serverServices = servicesWith(m_server);
+        m_volume = makeProgramVolume(m_sound, *m_serverServices, m_state.path());
         m_control = std::make_unique<VolumeControl>(
             &m_slider, &m_home, *m_volume,
             StatusTextSink{[this] { return m_text; }, [this](const QString& text) { m_text = text; }});
@@ -98,10 +101,21 @@ protected:
         QApplication::sendEvent(&m_slider, &event);
     }
 
+    // The program's services with Server for its stream volume and the disk for its state store.
+    std::unique_ptr<platform::Services> servicesWith(platform::IProgramVolume& server) {
+        return m_fakes.services().withParts([&](platform::Services::Parts& parts) {
+            parts.programVolume = &server;
+            parts.fileSystem = &m_disk;
+        });
+    }
+
+    platform::FakeServices m_fakes;
+    platform::LinuxFileSystem m_disk;
     QByteArray m_previousDriver;
     test::TempFolder m_state;
     audio::SoundPlayer m_sound{clavora::test::platformAudioServices()};
     platform::LinuxProgramVolume m_server;
+    std::unique_ptr<platform::Services> m_serverServices;
     std::unique_ptr<platform::IProgramVolume> m_volume;
     QSlider m_slider;
     QWidget m_home;
@@ -184,8 +198,9 @@ TEST_F(VolumeOnSoundServerTest, BeforeTheFirstSoundTheSliderShowsTheVolumeOfTheL
         // A run of its own follows the server afresh: to this run's follower the stream the last one left is none
         // of its own to replace.
         platform::LinuxProgramVolume server;
+        const std::unique_ptr<platform::Services> services = servicesWith(server);
         std::unique_ptr<platform::IProgramVolume> volume =
-            makeProgramVolume(next, server, kept ? m_state.path() : nothingKept.path());
+            makeProgramVolume(next, *services, kept ? m_state.path() : nothingKept.path());
         QSlider slider;
         VolumeControl control(
             &slider, &m_home, *volume,
@@ -229,7 +244,8 @@ TEST_F(VolumeOnSoundServerTest, AnOutputReopenedAtAnotherPeriodKeepsTheSlidersVo
     audio::SoundPlayer sound(clavora::test::platformAudioServices(), config);
     ASSERT_TRUE(sound.start());
     platform::LinuxProgramVolume server;
-    std::unique_ptr<platform::IProgramVolume> volume = makeProgramVolume(sound, server, m_state.path());
+    const std::unique_ptr<platform::Services> services = servicesWith(server);
+    std::unique_ptr<platform::IProgramVolume> volume = makeProgramVolume(sound, *services, m_state.path());
     QSlider slider;
     VolumeControl control(&slider, &m_home, *volume,
                           StatusTextSink{[this] { return m_text; }, [this](const QString& text) { m_text = text; }});

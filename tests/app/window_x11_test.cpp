@@ -64,7 +64,7 @@ protected:
 
     std::unique_ptr<Startup> showWindow(const QStringList& arguments, const QByteArray& settings) {
         test::writeBytes(m_root.file("program/settings.ini"), settings);
-        auto startup = std::make_unique<Startup>(arguments);
+        auto startup = std::make_unique<Startup>(m_services, arguments);
         startup->run();
         startup->window().show();
         // Started with /auto, the window may go to the tray before a loaded machine has drawn it at all.
@@ -204,7 +204,7 @@ TEST_F(TrayTest, AStartUpBoxDoesNotLetTheAutoSwitchRunBeforeTheWindowShows) {
     // No audio output: start-up shows its box, and the box runs its own loop for as long as nobody answers it.
     test::ScopedEnvironment noAudio("SDL_AUDIODRIVER", "no-such-driver");
     test::writeBytes(m_root.file("program/settings.ini"), "[Settings]\nMinimizeToSystemTray=ON\nMinimizeStartup=ON\n");
-    Startup startup({"/auto"});
+    Startup startup(m_services, {"/auto"});
     QString shown;
     bool untouchedDuringTheBox = false;
     setMessageBoxAnswer([&](QMessageBox& box) {

@@ -44,7 +44,7 @@ protected:
         // Hotkey mode off: only the window's own key handling plays.
         test::writeBytes(m_root.file("program/settings.ini"), "[Settings]\nHotkeyMode=OFF\n");
 
-        m_startup = std::make_unique<Startup>(QStringList());
+        m_startup = std::make_unique<Startup>(m_realKeys.services(), QStringList());
         m_startup->run();
         MainWindow& form = m_startup->window();
         form.show();
@@ -69,7 +69,7 @@ protected:
     }
 
     // The window's key services are the X server's, not the fakes of the fixture.
-    test::RealKeyServices m_realKeys;
+    test::RealKeyServices m_realKeys{m_services};
     std::unique_ptr<Startup> m_startup;
     OnScreenKeyboard* m_keyboard = nullptr;
     test::AudioLog m_log;

@@ -1,6 +1,6 @@
 // The system's simple player on Linux (libcanberra) against a private PulseAudio: it keeps at most MaxSounds going,
 // the oldest giving way, so a key held on a file only it can play never piles up streams at the server.
-#include "platform/linux/linuxfallbackplayer.h"
+#include "platform/pulse/linuxfallbackplayer.h"
 
 #include "tests/audio/audiotestsupport.h"
 #include "tests/audio/testsoundserver.h"

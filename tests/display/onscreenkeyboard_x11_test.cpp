@@ -2,9 +2,9 @@
 // focused widget, captions follow setxkbmap. The layout, Caps Lock and Num Lock are put back at the end, so the shared
 // display is left as found.
 #include "display/onscreenkeyboard.h"
-#include "platform/linux/linuxkeyboard.h"
-#include "platform/linux/linuxkeycaptions.h"
-#include "platform/linux/linuxkeyinjector.h"
+#include "platform/x11/linuxkeyboard.h"
+#include "platform/x11/linuxkeycaptions.h"
+#include "platform/x11/linuxkeyinjector.h"
 #include "tests/support/testsupport.h"
 
 #include <QElapsedTimer>

@@ -10,6 +10,7 @@
 #include <QHash>
 #include <QSet>
 #include <QString>
+#include <cerrno>
 
 #include <cstddef>
 #include <cstdint>
@@ -54,6 +55,7 @@ public:
     Status readFile(const QString& path, QByteArray& contents, qint64 maxBytes = platform::MaxReadBytes) override;
     Status writeFileReplacing(const QString& path, const QByteArray& contents) override;
     bool removeFile(const QString& path) override;
+    platform::FileMapping mapFile(const QString&) override { return {nullptr, ENOSYS}; }
 
     // Puts a file in place, creating its folders.
     void put(const QString& path, const QByteArray& contents);

@@ -60,24 +60,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     checkCodecs(bytes, codePage);
 
     fuzz::MemoryFileSystem files;
-    platform::ScopedService<platform::IFileSystem> fileService(files);
     platform::FakeLocale locale;
     locale.codePage = codePage;
-    platform::ScopedService<platform::ILocale> localeService(locale);
+    const KeyMapFile keyMapFile(files, locale);
     files.put(QStringLiteral("/data/keys.db"), bytes.toByteArray());
 
     KeyMap keyMap;
-    FUZZ_CHECK(loadKeyMap(QStringLiteral("/data"), files.programFolder(), keyMap));
+    FUZZ_CHECK(keyMapFile.load(QStringLiteral("/data"), files.programFolder(), keyMap));
     const QStringList lines = keyMap.lines();
     FUZZ_CHECK(missingDefaultBindings(lines).isEmpty());
     FUZZ_CHECK(KeyMap::fromLines(lines) == keyMap);
 
     // What start-up left on disk gives the same map at the next start, and saving it changes nothing.
     QStringList again;
-    FUZZ_CHECK(readKeyMapFile(QStringLiteral("/data/keys.db"), again));
+    FUZZ_CHECK(keyMapFile.read(QStringLiteral("/data/keys.db"), again));
     FUZZ_CHECK(KeyMap::fromLines(again) == keyMap);
-    FUZZ_CHECK(saveKeyMap(QStringLiteral("/data/saved.db"), keyMap));
-    FUZZ_CHECK(readKeyMapFile(QStringLiteral("/data/saved.db"), again));
+    FUZZ_CHECK(keyMapFile.save(QStringLiteral("/data/saved.db"), keyMap));
+    FUZZ_CHECK(keyMapFile.read(QStringLiteral("/data/saved.db"), again));
     FUZZ_CHECK(again == lines);
 
     // Every binding is found under its own key (a few are enough: the lookup walks the whole map).

@@ -5,7 +5,7 @@
 
 #include "i18n/textcodec.h"
 #include "i18n/translator.h"
-#include "platform/fake/fakelocale.h"
+#include "platform/fake/fakeservices.h"
 
 #include <array>
 
@@ -28,15 +28,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     fuzz::MemoryFileSystem files;
     fuzz::MemoryFolderSearch folders(files);
-    platform::ScopedService<platform::IFileSystem> fileService(files);
-    platform::ScopedService<platform::IFolderSearch> folderService(folders);
-    platform::ScopedService<platform::ILocale> localeService(locale);
+    platform::FakeServices fakes;
+    platform::Services::Parts parts = fakes.parts();
+    parts.fileSystem = &files;
+    parts.folderSearch = &folders;
+    parts.locale = &locale;
+    const platform::Services services(parts, {});
     files.put(QStringLiteral("/program/Languages/LanguageCodes.csv"), table.toByteArray());
     files.put(QStringLiteral("/program/Languages/German.lang.txt"), "{OK}Gut\r\n");
     files.put(QStringLiteral("/program/Languages/French.LANG.TXT"), "{OK}Bien\r\n");
     files.folders.insert(QStringLiteral("/program/Languages/Folder.lang.txt"));
 
-    Translator translator;
+    Translator translator(services);
     FUZZ_CHECK(translator.loadLanguage(QString()));
     const QString chosen = translator.currentLanguageFile();
     FUZZ_CHECK(chosen.isEmpty() || chosen == QLatin1String("/program/Languages/German.lang.txt") ||

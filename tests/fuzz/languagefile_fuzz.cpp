@@ -5,7 +5,7 @@
 
 #include "i18n/textcodec.h"
 #include "i18n/translator.h"
-#include "platform/fake/fakelocale.h"
+#include "platform/fake/fakeservices.h"
 
 using namespace clavora;
 
@@ -38,13 +38,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::MemoryFolderSearch folders(files);
     platform::FakeLocale locale;
     locale.languageId = 1031;
-    platform::ScopedService<platform::IFileSystem> fileService(files);
-    platform::ScopedService<platform::IFolderSearch> folderService(folders);
-    platform::ScopedService<platform::ILocale> localeService(locale);
+    platform::FakeServices fakes;
+    platform::Services::Parts parts = fakes.parts();
+    parts.fileSystem = &files;
+    parts.folderSearch = &folders;
+    parts.locale = &locale;
+    const platform::Services services(parts, {});
     files.put(QStringLiteral("/program/Languages/LanguageCodes.csv"), "Code,File\r\n1031,German.lang.txt\r\n");
     files.put(QStringLiteral("/program/Languages/German.lang.txt"), bytes.toByteArray());
 
-    Translator translator;
+    Translator translator(services);
     const Status loaded = translator.loadLanguage(QString());
     const bool validText = text::decodeUnicode(bytes).has_value();
     FUZZ_CHECK(bool(loaded) == validText);

@@ -27,15 +27,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     (void)quiet;
     const QString path = QStringLiteral("/data/settings.ini");
     fuzz::MemoryFileSystem files;
-    platform::ScopedService<platform::IFileSystem> fileService(files);
     files.put(path, QByteArray(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size)));
 
-    SettingsStore settings = openSettingsStore(QStringLiteral("/data/"));
+    SettingsStore settings = openSettingsStore(files, QStringLiteral("/data/"));
     const auto values = valuesOf(settings);
     const QByteArray written = settings.toBytes();
     FUZZ_CHECK(settings.updateFile());
 
-    SettingsStore reread = openSettingsStore(QStringLiteral("/data"));
+    SettingsStore reread = openSettingsStore(files, QStringLiteral("/data"));
     FUZZ_CHECK(reread.toBytes() == written);
     FUZZ_CHECK(valuesOf(reread) == values);
 
@@ -44,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     options.load();
     const bool hotkeys = options.isOn(Option::HotkeyMode);
     FUZZ_CHECK(options.setOn(Option::HotkeyMode, !hotkeys));
-    SettingsStore changed = openSettingsStore(QStringLiteral("/data/"));
+    SettingsStore changed = openSettingsStore(files, QStringLiteral("/data/"));
     auto expected = values;
     expected[size_t(Option::HotkeyMode)] = onOff(!hotkeys);
     FUZZ_CHECK(valuesOf(changed) == expected);

@@ -23,7 +23,7 @@ protected:
     }
 
     TempFolder m_program;
-    Translator m_translator;
+    Translator m_translator{m_services};
 };
 
 } // namespace clavora::test

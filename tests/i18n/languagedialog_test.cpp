@@ -188,13 +188,13 @@ TEST_F(LanguageFolderTest, CreditsComeFromTheFileExceptForEnglish) {
     writeLanguageFile(QStringLiteral("Broken.lang.txt"), "\xFF\xFE\xFF");
     m_files.unreadable.insert(languages() + QStringLiteral("/Broken.lang.txt"));
 
-    EXPECT_EQ(languageCredit(QStringLiteral("English"), languages()), QStringLiteral("Zemtrak"));
-    EXPECT_EQ(languageCredit(QStringLiteral("German"), languages()), QStringLiteral(" Anna , Bob ,Chloé "));
-    EXPECT_EQ(languageCredit(QStringLiteral("Silent"), languages()), QStringLiteral("INFO:Translated By"));
-    EXPECT_EQ(languageCredit(QStringLiteral("Empty"), languages()), QString());
-    EXPECT_EQ(languageCredit(QStringLiteral("Broken"), languages()), QString());
-    EXPECT_EQ(languageCredit(QStringLiteral("Missing"), languages()), QString());
-    EXPECT_EQ(languageCredit(QString(), languages()), QString()); // looks for ".lang.txt" alone
+    EXPECT_EQ(languageCredit(m_files, QStringLiteral("English"), languages()), QStringLiteral("Zemtrak"));
+    EXPECT_EQ(languageCredit(m_files, QStringLiteral("German"), languages()), QStringLiteral(" Anna , Bob ,Chloé "));
+    EXPECT_EQ(languageCredit(m_files, QStringLiteral("Silent"), languages()), QStringLiteral("INFO:Translated By"));
+    EXPECT_EQ(languageCredit(m_files, QStringLiteral("Empty"), languages()), QString());
+    EXPECT_EQ(languageCredit(m_files, QStringLiteral("Broken"), languages()), QString());
+    EXPECT_EQ(languageCredit(m_files, QStringLiteral("Missing"), languages()), QString());
+    EXPECT_EQ(languageCredit(m_files, QString(), languages()), QString()); // looks for ".lang.txt" alone
 }
 
 TEST_F(LanguageFolderTest, StartUpLoadsTheStoredLanguageBeforeTheAutomaticChoice) {
@@ -262,6 +262,7 @@ protected:
 
     LanguageDialogContext context(const QString& current) {
         LanguageDialogContext c;
+        c.services = &m_services;
         c.translate = [](const QString& text) { return QLatin1Char('[') + text + QLatin1Char(']'); };
         c.languageFiles = {"Turkish.lang.txt", "Pirate.LANG.TXT", "German.lang.txt"};
         c.languagesFolder = languages();

@@ -69,7 +69,7 @@ TEST_F(ShippedLanguages, EveryFileTranslatesEverySourceTextAndCreditsItsTranslat
         const QString path = ShippedFolder() + '/' + QString::fromLatin1(language) + QStringLiteral(".lang.txt");
         SCOPED_TRACE(path.toStdString());
         QStringList lines;
-        const Status read = readLanguageLines(path, lines);
+        const Status read = readLanguageLines(m_files, path, lines);
         ASSERT_TRUE(read.ok()) << read.message().toStdString();
 
         for (const char* source : SourceTexts) {

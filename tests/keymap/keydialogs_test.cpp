@@ -4,7 +4,7 @@
 #include "keymap/keymapfile.h"
 #include "keymap/redefinekeysdialog.h"
 #include "platform/fake/fakefilesystem.h"
-#include "platform/service.h"
+#include "platform/fake/fakelocale.h"
 #include "tests/support/testsupport.h"
 
 #include <QDir>
@@ -45,10 +45,10 @@ protected:
     void writeKeysDb(const QByteArray& bytes) { test::writeBytes(m_keysDb, bytes); }
     void openOnFile() {
         QStringList lines;
-        ASSERT_TRUE(readKeyMapFile(m_keysDb, lines));
+        ASSERT_TRUE(m_keyMapFile.read(m_keysDb, lines));
         m_map = KeyMap::fromLines(lines);
         m_fs.writes.clear();
-        m_dialog = std::make_unique<RedefineKeysDialog>(m_map, m_keysDb);
+        m_dialog = std::make_unique<RedefineKeysDialog>(m_map, m_keyMapFile, m_keysDb);
         KeyDialogHooks hooks;
         hooks.showMessage = [this](QWidget* parent, QMessageBox::Icon icon, const QString& caption,
                                    const QString& text) {
@@ -115,7 +115,8 @@ protected:
     test::TempFolder m_root;
     QString m_keysDb;
     platform::FakeFileSystem m_fs;
-    platform::ScopedService<platform::IFileSystem> m_useFs{m_fs};
+    platform::FakeLocale m_locale;
+    const KeyMapFile m_keyMapFile{m_fs, m_locale};
     KeyMap m_map;
     std::unique_ptr<RedefineKeysDialog> m_dialog;
     QTableWidget* m_list = nullptr;

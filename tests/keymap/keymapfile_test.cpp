@@ -4,7 +4,7 @@
 #include "tests/support/platformtest.h"
 #include "tests/support/testsupport.h"
 #ifdef CLAVORA_PLATFORM_LINUX
-#include "platform/linux/linuxfilesystem.h"
+#include "platform/posix/linuxfilesystem.h"
 #endif
 
 #include <QDir>
@@ -43,13 +43,13 @@ protected:
 
     // Loads the map at start-up and hands back its lines, unbound ones included.
     Status load(const QString& dataFolder, const QString& programFolder) {
-        return loadKeyMap(dataFolder, programFolder, m_map);
+        return KeyMapFile(m_services).load(dataFolder, programFolder, m_map);
     }
     QStringList loaded() const { return m_map.lines(); }
 
     QStringList readBack(const QString& path) {
         QStringList lines;
-        EXPECT_TRUE(readKeyMapFile(path, lines).ok());
+        EXPECT_TRUE(KeyMapFile(m_services).read(path, lines).ok());
         return lines;
     }
 
@@ -108,14 +108,14 @@ TEST(KeyMapText, DefaultPresenceIsACaseInsensitivePrefixTest) {
 
 TEST_F(KeyMapFileTest, EmptyFileGetsTheTwelveDefaultsAsUtf8WithBom) {
     writeBytes(m_keys, QByteArray());
-    ASSERT_TRUE(completeDefaultBindings(m_keys).ok());
+    ASSERT_TRUE(KeyMapFile(m_services).completeDefaultBindings(m_keys).ok());
     EXPECT_EQ(readBytes(m_keys), Bom + defaultsWritten());
 }
 
 TEST_F(KeyMapFileTest, CompleteFileIsNotRewrittenEvenInAnsi) {
     const QByteArray ansi = "caf\xE9|x.wav\r\nf12|a\nF11|\nf10|b\nF9|c\nf8|d\nF7|e\nf6|f\nF5|g\nf4|h\nF3|i\nf2|j\nF1|k";
     writeBytes(m_keys, ansi);
-    ASSERT_TRUE(completeDefaultBindings(m_keys).ok());
+    ASSERT_TRUE(KeyMapFile(m_services).completeDefaultBindings(m_keys).ok());
     EXPECT_EQ(readBytes(m_keys), ansi);
     EXPECT_TRUE(m_files.writes.isEmpty());
 }
@@ -140,20 +140,20 @@ TEST_F(KeyMapFileTest, AnsiFileLackingF5IsRewrittenAsUtf8WithItsLettersKept) {
         ansi += c.accented + "|last line without end";
         expected += c.utf8 + "|last line without end\r\n" + "F5|Sounds\\15.mp3\r\n";
         writeBytes(m_keys, ansi);
-        ASSERT_TRUE(completeDefaultBindings(m_keys).ok());
+        ASSERT_TRUE(KeyMapFile(m_services).completeDefaultBindings(m_keys).ok());
         EXPECT_EQ(readBytes(m_keys), expected) << c.codePage;
     }
 }
 
 TEST_F(KeyMapFileTest, MissingFileIsCreatedWithTheDefaults) {
-    ASSERT_TRUE(completeDefaultBindings(m_keys).ok());
+    ASSERT_TRUE(KeyMapFile(m_services).completeDefaultBindings(m_keys).ok());
     EXPECT_EQ(readBytes(m_keys), Bom + defaultsWritten());
 }
 
 TEST_F(KeyMapFileTest, UnreadableFileIsNeverOverwrittenWithDefaults) {
     writeBytes(m_keys, "q|mine.wav\r\n");
     m_files.unreadable.insert(m_keys);
-    const Status status = completeDefaultBindings(m_keys);
+    const Status status = KeyMapFile(m_services).completeDefaultBindings(m_keys);
     EXPECT_FALSE(status.ok());
     EXPECT_TRUE(status.message().contains(m_keys));
     EXPECT_TRUE(m_files.writes.isEmpty());
@@ -245,7 +245,7 @@ TEST_F(KeyMapFileTest, ReadOnlyKeysDbKeepsItsBytesAndTheErrorNamesThePath) {
     EXPECT_EQ(loaded(), QStringList{"q|y.wav"});
 
     m_map = KeyMap::fromLines(QStringList{"q|new.wav"});
-    const Status saved = saveKeyMap(m_keys, m_map);
+    const Status saved = KeyMapFile(m_services).save(m_keys, m_map);
     EXPECT_FALSE(saved.ok());
     EXPECT_TRUE(saved.message().startsWith(QStringLiteral("Cannot create file \"%1\".").arg(m_keys)))
         << saved.message().toStdString();
@@ -256,14 +256,14 @@ TEST_F(KeyMapFileTest, ReadOnlyKeysDbKeepsItsBytesAndTheErrorNamesThePath) {
 
 TEST_F(KeyMapFileTest, SaveWritesTheWrittenFormOrKeepsTheOldFile) {
     m_map = KeyMap::fromLines(QStringList{"a|b|c", QStringLiteral("é|Sounds\\é.mp3"), "q|1", "q|1"});
-    ASSERT_TRUE(saveKeyMap(m_keys, m_map).ok());
+    ASSERT_TRUE(KeyMapFile(m_services).save(m_keys, m_map).ok());
     EXPECT_EQ(readBytes(m_keys), Bom + "a|b|c\r\n\xC3\xA9|Sounds\\\xC3\xA9.mp3\r\nq|1\r\nq|1\r\n");
     EXPECT_EQ(readBack(m_keys), loaded());
 
     // A line break inside a path would split the binding in two when read back.
     const QByteArray before = readBytes(m_keys);
     m_map = KeyMap::fromLines(QStringList{"a|b", "q|/tmp/two\nlines.wav"});
-    EXPECT_FALSE(saveKeyMap(m_keys, m_map).ok());
+    EXPECT_FALSE(KeyMapFile(m_services).save(m_keys, m_map).ok());
     EXPECT_EQ(readBytes(m_keys), before);
 }
 
@@ -272,7 +272,7 @@ TEST_F(KeyMapFileTest, SaveWritesTheWrittenFormOrKeepsTheOldFile) {
 TEST_F(KeyMapFileTest, FailedSaveKeepsTheOldFile) {
 #ifdef CLAVORA_PLATFORM_LINUX
     m_map = KeyMap::fromLines(QStringList{"q|old.wav"});
-    ASSERT_TRUE(saveKeyMap(m_keys, m_map).ok());
+    ASSERT_TRUE(KeyMapFile(m_services).save(m_keys, m_map).ok());
     const QByteArray before = readBytes(m_keys);
     platform::LinuxFileSystem disk;
     int failures = 0;
@@ -280,9 +280,9 @@ TEST_F(KeyMapFileTest, FailedSaveKeepsTheOldFile) {
         ++failures;
         return EIO;
     });
-    platform::ScopedService<platform::IFileSystem> useDisk(disk);
+    const KeyMapFile onDisk(disk, m_locale);
     m_map = KeyMap::fromLines(QStringList{"x|new.wav"});
-    const Status status = saveKeyMap(m_keys, m_map);
+    const Status status = onDisk.save(m_keys, m_map);
     EXPECT_EQ(failures, 1);
     EXPECT_FALSE(status.ok());
     EXPECT_TRUE(status.message().contains(m_keys));
@@ -290,7 +290,7 @@ TEST_F(KeyMapFileTest, FailedSaveKeepsTheOldFile) {
     EXPECT_EQ(QDir(m_data).entryList(QDir::Files | QDir::Hidden | QDir::System), QStringList{"keys.db"});
 
     disk.setBeforeRenameHook({});
-    ASSERT_TRUE(saveKeyMap(m_keys, m_map).ok());
+    ASSERT_TRUE(onDisk.save(m_keys, m_map).ok());
     EXPECT_EQ(readBytes(m_keys), Bom + "x|new.wav\r\n");
 #else
     GTEST_SKIP() << "needs the file system of a real system";

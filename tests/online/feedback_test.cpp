@@ -4,6 +4,9 @@
 #include "online/feedbackdialog.h"
 #include "online/modalwork.h"
 #include "platform/process.h"
+#ifdef CLAVORA_PLATFORM_LINUX
+#include "platform/posix/linuxprocess.h"
+#endif
 #include "tests/online/localservers.h"
 #include "tests/support/testsupport.h"
 
@@ -427,8 +430,8 @@ TEST_F(FeedbackDialogTest, AnEndRequestDuringASendEndsTheProgramOnceTheSendHasGi
     GTEST_SKIP() << "needs the system's end requests";
 #else
     ModalWork::instance().holdEndRequests(*qApp);
-    const std::unique_ptr<platform::IHeld> catcher =
-        platform::defaultService<platform::IProcess>().catchEndRequests([] { QCoreApplication::quit(); });
+    platform::LinuxProcess process;
+    const std::unique_ptr<platform::IHeld> catcher = process.catchEndRequests([] { QCoreApplication::quit(); });
     ASSERT_NE(catcher, nullptr);
     struct Case {
         const char* name;

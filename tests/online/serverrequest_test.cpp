@@ -5,6 +5,13 @@
 #include "online/textscramble.h"
 #include "tests/online/localservers.h"
 #include "tests/support/testsupport.h"
+#ifdef CLAVORA_PLATFORM_LINUX
+#include "platform/posix/linuxlocale.h"
+#include "platform/posix/linuxsysteminfo.h"
+#else
+#include "platform/fake/fakelocale.h"
+#include "platform/fake/fakesysteminfo.h"
+#endif
 
 #include <QElapsedTimer>
 #include <QRegularExpression>
@@ -19,6 +26,15 @@ using clavora::test::LocalServer;
 using clavora::test::TestAuthority;
 
 namespace {
+
+// The machine the tests run on, as the program sees it.
+#ifdef CLAVORA_PLATFORM_LINUX
+using SystemInfo = platform::LinuxSystemInfo;
+using SystemLocale = platform::LinuxLocale;
+#else
+using SystemInfo = platform::FakeSystemInfo;
+using SystemLocale = platform::FakeLocale;
+#endif
 
 QString url(const QString& scheme, const QString& host) {
     return scheme + host + QLatin1String(CheckPath);
@@ -416,10 +432,11 @@ TEST(ClientIdentityTest, TheInstallationIdentifierIsAStableGuidThatHidesTheMachi
     EXPECT_EQ(installationIdFromMachineId(QByteArray()), QString());
 
     // This machine's: the same on every call, never its raw id.
-    const InstallationId here = readInstallationId();
-    EXPECT_EQ(readInstallationId().id, here.id);
+    SystemInfo system;
+    const InstallationId here = readInstallationId(system);
+    EXPECT_EQ(readInstallationId(system).id, here.id);
     if (!here.id.isEmpty()) {
-        EXPECT_NE(here.id.toLatin1(), platform::readMachineId());
+        EXPECT_NE(here.id.toLatin1(), system.machineId());
     }
 }
 
@@ -444,7 +461,8 @@ TEST(ClientIdentityTest, OsDescriptionNamesSystemVersionBuildAndEdition) {
         EXPECT_EQ(formatOsDescription({c.osRelease, QString::fromUtf8(c.kernel), QString::fromUtf8(c.machine)}),
                   QString::fromUtf8(c.description));
     }
-    const QString here = osDescription();
+    SystemInfo system;
+    const QString here = osDescription(system);
     EXPECT_FALSE(here.contains(QLatin1Char('\n')));
     EXPECT_TRUE(here.endsWith(QLatin1String("-bit Edition)"))) << here.toStdString();
 }
@@ -455,7 +473,8 @@ TEST(ClientIdentityTest, LocaleTagsJoinLanguageAndCountry) {
     EXPECT_EQ(localeTag(QLocale(QStringLiteral("pt_BR"))), QStringLiteral("pt-BR"));
     EXPECT_EQ(localeTag(QLocale(QStringLiteral("tr"))), QStringLiteral("tr-TR"));
     EXPECT_EQ(localeTag(QLocale::c()), QStringLiteral("xx"));
-    EXPECT_FALSE(userLocaleName().isEmpty());
+    SystemLocale locale;
+    EXPECT_FALSE(userLocaleName(locale).isEmpty());
 }
 
 } // namespace

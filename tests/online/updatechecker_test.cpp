@@ -4,6 +4,9 @@
 #include "tests/online/localservers.h"
 #include "tests/support/platformtest.h"
 #include "tests/support/testsupport.h"
+#ifdef CLAVORA_PLATFORM_LINUX
+#include "platform/posix/linuxfilesystem.h"
+#endif
 
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -26,6 +29,13 @@ using clavora::test::TestAuthority;
 
 namespace {
 
+// The store on a real disk, as the program has it: a pipe or a device in its place is what the system says it is.
+#ifdef CLAVORA_PLATFORM_LINUX
+using DiskFileSystem = platform::LinuxFileSystem;
+#else
+using DiskFileSystem = platform::FakeFileSystem;
+#endif
+
 const std::string NewerReply = "<version>3.3</version>\r\n<url>https://www.zemtrak.com/get/</url>\r\n\r\n"
                                "<result>1</result>\r\n\r\n<important>Read <b>this</b></important>\r\n";
 
@@ -33,7 +43,8 @@ class UpdateCheckerTest : public ::testing::Test {
 protected:
     UpdateCheckContext contextFor(const QString& host) const {
         UpdateCheckContext context =
-            makeUpdateCheckContext(QStringLiteral("Zemtrak"), QStringLiteral("Clavora"), QStringLiteral("3.2"));
+            makeUpdateCheckContext(fakes, QStringLiteral("Zemtrak"), QStringLiteral("Clavora"), QStringLiteral("3.2"));
+        context.files = &disk;
         context.webHost = host;
         context.caFile = authority.caFile();
         context.storeFolder = folder.file(QStringLiteral("state/Zemtrak/Clavora"));
@@ -46,6 +57,8 @@ protected:
         return QSettings(storeFile(), QSettings::IniFormat).value(QStringLiteral("Settings/") + QLatin1String(name));
     }
 
+    mutable platform::FakeServices fakes;
+    mutable DiskFileSystem disk;
     test::TempFolder folder;
     TestAuthority authority; // the servers' certificates are signed by it and the checks trust it
 };
@@ -205,7 +218,8 @@ TEST_F(UpdateCheckerTest, LeavingWhileTheServersMessageIsOpenReleasesTheWorker) 
 
 TEST(CheckStoreTest, KeepsValuesInItsSectionAndGivesDefaultsForTheRest) {
     test::TempFolder folder;
-    IniCheckStore store(folder.file(QStringLiteral("a/b")));
+    DiskFileSystem disk;
+    IniCheckStore store(disk, folder.file(QStringLiteral("a/b")));
     EXPECT_EQ(store.readString(checkstore::LastUpdateCheck, QStringLiteral("none")), QStringLiteral("none"));
     EXPECT_FALSE(store.writeInteger(checkstore::HowMany, 1)); // not open yet
     ASSERT_TRUE(store.open());
@@ -214,7 +228,7 @@ TEST(CheckStoreTest, KeepsValuesInItsSectionAndGivesDefaultsForTheRest) {
     EXPECT_TRUE(store.writeInteger(checkstore::HowMany, 12));
     EXPECT_TRUE(store.writeString(checkstore::CurrentVersion, QStringLiteral("a, b; \"c\" = d\\")));
 
-    IniCheckStore other(folder.file(QStringLiteral("a/b")));
+    IniCheckStore other(disk, folder.file(QStringLiteral("a/b")));
     ASSERT_TRUE(other.open());
     EXPECT_TRUE(other.writeInteger(checkstore::ShowUpdate, 0));
     EXPECT_EQ(store.readInteger(checkstore::HowMany, 0), 12);
@@ -228,7 +242,7 @@ TEST(CheckStoreTest, KeepsValuesInItsSectionAndGivesDefaultsForTheRest) {
 
     // Something that is not a file where the store should be: no store.
     QDir().mkpath(folder.file(QStringLiteral("c/updatecheck.ini")));
-    IniCheckStore blocked(folder.file(QStringLiteral("c")));
+    IniCheckStore blocked(disk, folder.file(QStringLiteral("c")));
     EXPECT_FALSE(blocked.open());
     EXPECT_FALSE(blocked.writeInteger(checkstore::HowMany, 1));
     EXPECT_EQ(blocked.readInteger(checkstore::HowMany, 0), 0);
@@ -238,6 +252,7 @@ TEST(CheckStoreTest, KeepsValuesInItsSectionAndGivesDefaultsForTheRest) {
 // store that does not open, at once. A pipe where the lock file of Qt's own INI files went is nothing to this store.
 TEST(CheckStoreTest, OnlyARegularFileOfStoreSizeIsRead) {
     test::TempFolder folder;
+    DiskFileSystem disk;
     const QString file = folder.file(QStringLiteral("updatecheck.ini"));
     const QByteArray native = QFile::encodeName(file);
     const struct {
@@ -253,7 +268,7 @@ TEST(CheckStoreTest, OnlyARegularFileOfStoreSizeIsRead) {
         SCOPED_TRACE(c.name);
         ::unlink(native.constData());
         c.make();
-        IniCheckStore store(folder.path());
+        IniCheckStore store(disk, folder.path());
         EXPECT_FALSE(store.open());
         EXPECT_EQ(store.readInteger(checkstore::HowMany, 0), 0);
         EXPECT_FALSE(store.writeInteger(checkstore::HowMany, 5));
@@ -261,7 +276,7 @@ TEST(CheckStoreTest, OnlyARegularFileOfStoreSizeIsRead) {
 
     ::unlink(native.constData());
     ASSERT_EQ(::mkfifo(QFile::encodeName(file + QStringLiteral(".lock")).constData(), 0644), 0);
-    IniCheckStore store(folder.path());
+    IniCheckStore store(disk, folder.path());
     ASSERT_TRUE(store.open());
     EXPECT_TRUE(store.writeInteger(checkstore::HowMany, 5));
     EXPECT_EQ(store.readInteger(checkstore::HowMany, 0), 5);
@@ -271,6 +286,7 @@ TEST(CheckStoreTest, OnlyARegularFileOfStoreSizeIsRead) {
 // this store writes reads back in Qt's as well.
 TEST(CheckStoreTest, ReadsAndWritesTheValuesOfQtsIniFiles) {
     test::TempFolder folder;
+    DiskFileSystem disk;
     const QString values[] = {
         QStringLiteral("3/14/26"),           QStringLiteral("14.03.26"),  QStringLiteral("A0B1C2"),
         QStringLiteral("a, b; \"c\" = d\\"), QStringLiteral(" padded "),  QStringLiteral("@at the start"),
@@ -285,7 +301,7 @@ TEST(CheckStoreTest, ReadsAndWritesTheValuesOfQtsIniFiles) {
             qt.setValue(QStringLiteral("Settings/CurrentVersion"), value);
             qt.setValue(QStringLiteral("Settings/HowMany"), 3);
         }
-        IniCheckStore store(folder.path());
+        IniCheckStore store(disk, folder.path());
         ASSERT_TRUE(store.open());
         EXPECT_EQ(store.readString(checkstore::CurrentVersion, QStringLiteral("none")), value);
         EXPECT_EQ(store.readInteger(checkstore::HowMany, 0), 3);
@@ -302,7 +318,7 @@ TEST(CheckStoreTest, ReadsAndWritesTheValuesOfQtsIniFiles) {
 using CheckStoreFolderTest = test::PlatformTest;
 
 TEST_F(CheckStoreFolderTest, LivesInTheUsersStateFolder) {
-    EXPECT_EQ(checkStoreFolder(QStringLiteral("Zemtrak"), QStringLiteral("Clavora")),
+    EXPECT_EQ(checkStoreFolder(m_files, QStringLiteral("Zemtrak"), QStringLiteral("Clavora")),
               m_files.stateFolder + QStringLiteral("/Zemtrak/Clavora"));
 }
 

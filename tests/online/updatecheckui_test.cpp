@@ -4,6 +4,7 @@
 #include "online/modalwork.h"
 #include "online/updatechecker.h"
 #include "online/updatecheckui.h"
+#include "platform/fake/fakeservices.h"
 #include "tests/online/localservers.h"
 #include "tests/support/testsupport.h"
 
@@ -31,7 +32,7 @@ class UpdateCheckUiTest : public ::testing::Test {
 protected:
     UpdateCheckUiTest() {
         UpdateCheckContext context =
-            makeUpdateCheckContext(QStringLiteral("Zemtrak"), QStringLiteral("Clavora"), QStringLiteral("3.2"));
+            makeUpdateCheckContext(fakes, QStringLiteral("Zemtrak"), QStringLiteral("Clavora"), QStringLiteral("3.2"));
         context.storeFolder = folder.file(QStringLiteral("state"));
         checker = new UpdateChecker(context, &window);
         QMenu* help = window.menuBar()->addMenu(QStringLiteral("Help"));
@@ -43,6 +44,7 @@ protected:
         UpdateNoticeContent notice;
         notice.productName = QStringLiteral("Clavora");
         notice.homePageUrl = QStringLiteral("https://www.zemtrak.com/");
+        notice.shell = &fakes.shell;
         notice.translate = [](const QString& text) { return QStringLiteral("[") + text + QStringLiteral("]"); };
         ui = new UpdateCheckUi(*checker, *command, window, notice);
     }
@@ -53,6 +55,7 @@ protected:
             .toInt();
     }
 
+    platform::FakeServices fakes;
     test::TempFolder folder;
     QMainWindow window;
     UpdateChecker* checker = nullptr;

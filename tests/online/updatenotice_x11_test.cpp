@@ -41,6 +41,7 @@ protected:
         content.translate = [](const QString& text) {
             return text == QLatin1String("UPDATE AVAILABLE") ? QStringLiteral("AKTUALISIERUNG VERFÜGBAR") : text;
         };
+        content.shell = &shell;
         auto notice = std::make_unique<UpdateNotice>(content);
         return notice;
     }
@@ -69,7 +70,6 @@ protected:
     }
 
     platform::FakeShell shell;
-    platform::ScopedService<platform::IShell> shellInUse{shell};
 };
 
 TEST_F(UpdateNoticeTest, AppearsAtTheTopRightOfThePrimaryScreenAsAPlainTextToolWindow) {

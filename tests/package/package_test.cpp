@@ -5,6 +5,7 @@
 #include "app/identity.h"
 #include "app/launcher.h"
 #include "app/versioninfo.h"
+#include "platform/posix/linuxfilesystem.h"
 #include "tests/support/programrun.h"
 #include "tests/support/testsupport.h"
 
@@ -256,13 +257,14 @@ TEST_F(PackageTest, EveryVersionIsTheProjects) {
     EXPECT_EQ(controlField("Version"), Version);
 
     const QString program = installed("opt/clavora/clavora");
+    platform::LinuxFileSystem files;
     VersionStrings strings;
-    ASSERT_TRUE(readVersionStrings(program, strings));
+    ASSERT_TRUE(readVersionStrings(files, program, strings));
     EXPECT_EQ(strings.productVersion, Version);
     EXPECT_TRUE(strings.fileVersion.startsWith(Version + '.')) << strings.fileVersion.toStdString();
     int major = -1;
     int minor = -1;
-    ASSERT_TRUE(readFixedFileVersion(program, major, minor));
+    ASSERT_TRUE(readFixedFileVersion(files, program, major, minor));
     EXPECT_EQ(formatAppVersion(true, major, minor), Version.section('.', 0, 1));
 
     const QString metainfo = QString::fromUtf8(readBytes(installed("usr/share/metainfo/" + AppId + ".metainfo.xml")));

@@ -61,6 +61,26 @@ TEST(DummyServicesTest, EveryServiceAnswersUnavailable) {
     EXPECT_FALSE(DummyShell().openUrl(QStringLiteral("https://www.example.com/")));
     EXPECT_FALSE(DummyShell().startDetached(QStringLiteral("/bin/true"), {}));
     DummyFallbackPlayer().play(QStringLiteral("/x/a.wav")); // returns at once, plays nothing
+
+    const FileMapping mapped = files.mapFile(files.programFilePath());
+    EXPECT_EQ(mapped.file, nullptr);
+    EXPECT_NE(mapped.error, 0);
+    EXPECT_TRUE(DummySystemInfo().machineId().isEmpty());
+    EXPECT_TRUE(DummySystemInfo().systemFacts().osRelease.isEmpty());
+    EXPECT_EQ(DummySystemInfo().processorLoad().processors, 0);
+    EXPECT_FALSE(DummySoundServer().query(std::chrono::milliseconds(10)).answers);
+}
+
+// A build without the services of a system has the dummy ones alone, and says it can do nothing more.
+TEST(DummyServicesTest, TheDummyBundleHasNoCapability) {
+    const std::unique_ptr<Services> services = makeDummyServices();
+    for (const Capability capability : {Capability::KeyState, Capability::KeyCaptions, Capability::KeyInjection,
+                                        Capability::KeyWatch, Capability::ProgramVolume, Capability::VoiceMicrophone}) {
+        EXPECT_FALSE(services->has(capability)) << int(capability);
+    }
+    EXPECT_FALSE(services->programVolumeFollows(QStringLiteral("pulseaudio")));
+    EXPECT_FALSE(services->fileSystem().fileExists(services->fileSystem().programFilePath()));
+    EXPECT_EQ(services->keyboard().keyboardLocaleName(), QStringLiteral("xx"));
 }
 
 } // namespace

@@ -1,5 +1,5 @@
 // Scan codes to evdev and X keycodes: the keys the on-screen keyboard sends must land on the right X keys.
-#include "platform/linux/evdevkeys.h"
+#include "platform/x11/evdevkeys.h"
 
 #include <gtest/gtest.h>
 

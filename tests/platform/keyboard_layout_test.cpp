@@ -1,5 +1,5 @@
 // Keyboard layouts to locale names through the layout registry, and the reader without a display.
-#include "platform/linux/linuxkeyboard.h"
+#include "platform/x11/linuxkeyboard.h"
 
 #include <gtest/gtest.h>
 

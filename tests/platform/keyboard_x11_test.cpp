@@ -1,7 +1,7 @@
 // The X11 keyboard reader against a real X server: keys pressed with xdotool (and, where a key has to be pressed
 // by its position, with XTest), layouts switched with setxkbmap. Every key pressed is released and the layout and
 // lock keys are put back at the end, so the shared display is left as found.
-#include "platform/linux/linuxkeyboard.h"
+#include "platform/x11/linuxkeyboard.h"
 #include "tests/support/testsupport.h"
 
 #include <QProcess>

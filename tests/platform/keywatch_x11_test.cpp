@@ -1,6 +1,6 @@
 // The X11 key watch against a real X server: keys pressed with xdotool reach the handler on the GUI thread as
 // virtual-key codes, down and up, and nothing after stop().
-#include "platform/linux/linuxkeywatch.h"
+#include "platform/x11/linuxkeywatch.h"
 #include "tests/support/testsupport.h"
 
 #include <QProcess>

@@ -1,11 +1,11 @@
 // The Linux implementations of the file, locale, autostart and process services.
-#include "platform/linux/desktopentry.h"
-#include "platform/linux/linuxautostart.h"
-#include "platform/linux/linuxfilesystem.h"
-#include "platform/linux/linuxlocale.h"
-#include "platform/linux/linuxprocess.h"
-#include "platform/linux/linuxthreadpriority.h"
-#include "platform/systeminfo.h"
+#include "platform/posix/desktopentry.h"
+#include "platform/posix/linuxautostart.h"
+#include "platform/posix/linuxfilesystem.h"
+#include "platform/posix/linuxlocale.h"
+#include "platform/posix/linuxprocess.h"
+#include "platform/posix/linuxsysteminfo.h"
+#include "platform/posix/linuxthreadpriority.h"
 #include "tests/support/platformtest.h"
 #include "tests/support/testsupport.h"
 
@@ -367,7 +367,7 @@ TEST(LinuxFileSystemTest, PerUserFoldersFollowTheXdgVariables) {
 using LinuxAutostartTest = test::PlatformTest;
 
 TEST_F(LinuxAutostartTest, EntryIsADesktopFileThatStartsTheProgramWithAuto) {
-    LinuxAutostart autostart;
+    LinuxAutostart autostart(m_files);
 
     EXPECT_EQ(autostart.readEntry("Zemtrak - Clavora"), QString());
     ASSERT_TRUE(autostart.writeEntry("Zemtrak - Clavora", "/opt/my \"apps\"/clavora", "/auto").ok());
@@ -407,7 +407,7 @@ TEST_F(LinuxAutostartTest, AnEntryTheDesktopDisabledReadsAsOff) {
         // Keys of another group are not the entry's.
         {"[Desktop Action Off]\nHidden=true\n", true},
     };
-    LinuxAutostart autostart;
+    LinuxAutostart autostart(m_files);
     const QString file = m_files.configFolder + "/autostart/Zemtrak - Clavora.desktop";
     QDir().mkpath(QFileInfo(file).absolutePath());
     for (const auto& c : cases) {
@@ -421,7 +421,7 @@ TEST_F(LinuxAutostartTest, AnEntryTheDesktopDisabledReadsAsOff) {
 // A line break in the program's path would end the Exec key and could start another: no entry is written, and the
 // message says why.
 TEST_F(LinuxAutostartTest, APathThatCannotBeQuotedSafelyIsRefusedWithAMessage) {
-    LinuxAutostart autostart;
+    LinuxAutostart autostart(m_files);
     for (const QString& path : {QStringLiteral("/home/me/x\nExec=evil/clavora"), QStringLiteral("/home/me/x\r/clavora"),
                                 QStringLiteral("/home/me/bad\uFFFDname/clavora")}) {
         const Status written = autostart.writeEntry("Zemtrak - Clavora", path, "/auto");
@@ -450,7 +450,8 @@ TEST(LinuxAutostartFilesTest, WhatIsNoEntryFileReadsAsNoEntry) {
         {"folder", [&] { ASSERT_EQ(::mkdir(path.constData(), 0755), 0); }},
         {"a valid entry with a megabyte after it", [&] { test::writeBytes(file, entry + QByteArray(1 << 20, '#')); }},
     };
-    LinuxAutostart autostart;
+    LinuxFileSystem files;
+    LinuxAutostart autostart(files);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         ::unlink(path.constData());
@@ -556,7 +557,8 @@ TEST(LinuxThreadPriorityTest, TheReportedOutcomeIsTheThreadsRealScheduling) {
 }
 
 TEST(LinuxSystemInfoTest, ThreadsThatFillEveryProcessorShowInTheLoad) {
-    const ProcessorLoad before = readProcessorLoad();
+    LinuxSystemInfo system;
+    const ProcessorLoad before = system.processorLoad();
     ASSERT_GE(before.processors, 1);
     EXPECT_GE(before.runnable, 1) << "the reader itself runs";
     EXPECT_GE(before.waitingShare, 0.0);
@@ -575,18 +577,18 @@ TEST(LinuxSystemInfoTest, ThreadsThatFillEveryProcessorShowInTheLoad) {
     while (spinning.load() <= before.processors) {
         std::this_thread::yield();
     }
-    const ProcessorLoad loaded = readProcessorLoad();
+    const ProcessorLoad loaded = system.processorLoad();
     // One thread more than processors always waits: the time waited keeps growing while they spin.
     ProcessorLoad later = loaded;
     if (before.waitedUs >= 0) {
         test::waitFor(
             [&] {
-                later = readProcessorLoad();
+                later = system.processorLoad();
                 return later.waitedUs - loaded.waitedUs >= 150'000;
             },
             30000);
     } else {
-        later = readProcessorLoad();
+        later = system.processorLoad();
     }
     stop = true;
     for (std::thread& thread : busy) {

@@ -13,7 +13,6 @@ namespace {
 
 TEST(OpenWebAddressTest, OnlyHttpAndHttpsAddressesReachTheShell) {
     FakeShell shell;
-    ScopedService<IShell> use(shell);
     const struct {
         const char* url;
         bool opened;
@@ -29,7 +28,7 @@ TEST(OpenWebAddressTest, OnlyHttpAndHttpsAddressesReachTheShell) {
     };
     for (const auto& c : cases) {
         shell.opened.clear();
-        EXPECT_EQ(openWebAddress(QString::fromLatin1(c.url)), c.opened) << c.url;
+        EXPECT_EQ(shell.openWebAddress(QString::fromLatin1(c.url)), c.opened) << c.url;
         EXPECT_EQ(shell.opened, c.opened ? QStringList{QString::fromLatin1(c.url)} : QStringList()) << c.url;
     }
 }
@@ -38,11 +37,12 @@ TEST(MakerWebHostTest, TheEnvironmentOverridesTheBuiltInHost) {
     const QByteArray saved = qgetenv("CLAVORA_WEB_HOST");
     const bool wasSet = qEnvironmentVariableIsSet("CLAVORA_WEB_HOST");
     qunsetenv("CLAVORA_WEB_HOST");
-    const QString builtIn = makerWebHost();
+    EnvironmentWebHost host;
+    const QString builtIn = host.makerWebHost();
     qputenv("CLAVORA_WEB_HOST", " 127.0.0.1:8080 ");
-    const QString overridden = makerWebHost();
+    const QString overridden = host.makerWebHost();
     qputenv("CLAVORA_WEB_HOST", "  ");
-    const QString blank = makerWebHost();
+    const QString blank = host.makerWebHost();
     if (wasSet) {
         qputenv("CLAVORA_WEB_HOST", saved);
     } else {

@@ -1,7 +1,7 @@
 // The program's volume at the sound server, against a PulseAudio server of the test's own: the stream of this
 // process is found by its name, volumes changed elsewhere are seen, writes reach the server, and a server that
 // goes away and comes back is found again.
-#include "platform/linux/linuxprogramvolume.h"
+#include "platform/pulse/linuxprogramvolume.h"
 #include "tests/support/programrun.h"
 #include "tests/support/testsupport.h"
 

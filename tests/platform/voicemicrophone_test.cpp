@@ -1,6 +1,6 @@
 // The virtual microphone against a private PulseAudio server: what it makes, what it leaves behind, and what a
 // killed process left being swept up by the next one.
-#include "platform/linux/linuxvoicemicrophone.h"
+#include "platform/pulse/linuxvoicemicrophone.h"
 #include "tests/support/soundserver.h"
 
 #include <gtest/gtest.h>

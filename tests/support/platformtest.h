@@ -1,21 +1,17 @@
-// The base of tests that run logic against the platform fakes: every operating-system service is replaced by its
-// fake for the test's lifetime, and the test gets a fresh temporary folder that the fake file system's per-user
-// folders point into, so nothing a test does reaches the real system's services or the user's files.
+// The base of tests that run logic against the platform fakes: the object under test is handed m_services, a bundle
+// of one fake of each operating-system service, and the test gets a fresh temporary folder that the fake file
+// system's per-user folders point into, so nothing a test does reaches the real system's services or the user's
+// files.
 #pragma once
 
-#include "platform/fake/fakeautostart.h"
-#include "platform/fake/fakefallbackplayer.h"
-#include "platform/fake/fakefilesystem.h"
-#include "platform/fake/fakefoldersearch.h"
-#include "platform/fake/fakekeyboard.h"
-#include "platform/fake/fakekeycaptions.h"
-#include "platform/fake/fakekeyinjector.h"
-#include "platform/fake/fakelocale.h"
-#include "platform/fake/fakeprocess.h"
-#include "platform/fake/fakeprogramvolume.h"
-#include "platform/fake/fakeshell.h"
-#include "platform/fake/fakevoicemicrophone.h"
+#include "platform/fake/fakeservices.h"
 #include "tests/support/testsupport.h"
+#ifdef CLAVORA_PLATFORM_LINUX
+#include "platform/x11/linuxkeyboard.h"
+#include "platform/x11/linuxkeycaptions.h"
+#include "platform/x11/linuxkeyinjector.h"
+#include "platform/x11/linuxkeywatch.h"
+#endif
 
 #include <gtest/gtest.h>
 
@@ -31,40 +27,53 @@ protected:
     // The test's own folder, removed afterwards; the per-user folders are "config" and "state" inside it (not made).
     TempFolder m_root;
 
-    platform::FakeFileSystem m_files;
-    platform::FakeFolderSearch m_folders;
-    platform::FakeLocale m_locale;
-    platform::FakeKeyboard m_keyboard;
-    platform::FakeAutostart m_autostart;
-    platform::FakeShell m_shell;
-    platform::FakeProcess m_process;
-    platform::FakeFallbackPlayer m_player;
-    platform::FakeKeyCaptions m_keyCaptions;
-    platform::FakeKeyInjector m_keyInjector;
-    platform::FakeProgramVolume m_programVolume;
-    platform::FakeVoiceMicrophone m_voice;
+    platform::FakeServices m_fakes;
+    // What the object under test is handed.
+    platform::Services& m_services = m_fakes.services();
+
+    platform::FakeFileSystem& m_files = m_fakes.files;
+    platform::FakeFolderSearch& m_folders = m_fakes.folders;
+    platform::FakeLocale& m_locale = m_fakes.locale;
+    platform::FakeKeyboard& m_keyboard = m_fakes.keyboard;
+    platform::FakeAutostart& m_autostart = m_fakes.autostart;
+    platform::FakeShell& m_shell = m_fakes.shell;
+    platform::FakeProcess& m_process = m_fakes.process;
+    platform::FakeFallbackPlayer& m_player = m_fakes.player;
+    platform::FakeKeyCaptions& m_keyCaptions = m_fakes.keyCaptions;
+    platform::FakeKeyInjector& m_keyInjector = m_fakes.keyInjector;
+    platform::FakeKeyWatch& m_keyWatch = m_fakes.keyWatch;
+    platform::FakeProgramVolume& m_programVolume = m_fakes.programVolume;
+    platform::FakeVoiceMicrophone& m_voice = m_fakes.voice;
+    platform::FakeSystemInfo& m_systemInfo = m_fakes.systemInfo;
 
 private:
-    platform::ScopedService<platform::IFileSystem> m_useFiles{m_files};
-    platform::ScopedService<platform::IFolderSearch> m_useFolders{m_folders};
-    platform::ScopedService<platform::ILocale> m_useLocale{m_locale};
-    platform::ScopedService<platform::IKeyboard> m_useKeyboard{m_keyboard};
-    platform::ScopedService<platform::IAutostart> m_useAutostart{m_autostart};
-    platform::ScopedService<platform::IShell> m_useShell{m_shell};
-    platform::ScopedService<platform::IProcess> m_useProcess{m_process};
-    platform::ScopedService<platform::IFallbackPlayer> m_usePlayer{m_player};
-    platform::ScopedService<platform::IKeyCaptions> m_useKeyCaptions{m_keyCaptions};
-    platform::ScopedService<platform::IKeyInjector> m_useKeyInjector{m_keyInjector};
-    platform::ScopedService<platform::IProgramVolume> m_useProgramVolume{m_programVolume};
-    platform::ScopedService<platform::IVoiceMicrophone> m_useVoice{m_voice};
+    // The fake file system stands for the one the audio engine reaches on its own.
+    platform::ScopedService<platform::IFileSystem> m_audioFiles{m_files};
+    platform::ScopedService<platform::IFallbackPlayer> m_audioPlayer{m_player};
 };
 
-// The system's own keyboard, key captions and key injector in place of the fakes of a PlatformTest, for tests on the
-// X display of the rig: a member of the test, declared after the fakes are in place.
-struct RealKeyServices {
-    platform::ScopedService<platform::IKeyboard> keyboard{platform::defaultService<platform::IKeyboard>()};
-    platform::ScopedService<platform::IKeyCaptions> captions{platform::defaultService<platform::IKeyCaptions>()};
-    platform::ScopedService<platform::IKeyInjector> injector{platform::defaultService<platform::IKeyInjector>()};
+#ifdef CLAVORA_PLATFORM_LINUX
+// The system's own keyboard, key captions, key injector and key watch on the X display of the rig, with the other
+// services of Base: a member of the test, whose services() the object under test is handed in place of Base.
+class RealKeyServices {
+public:
+    explicit RealKeyServices(const platform::Services& base)
+        : m_services(base.withParts([this](platform::Services::Parts& parts) {
+              parts.keyboard = &m_keyboard;
+              parts.keyCaptions = &m_captions;
+              parts.keyInjector = &m_injector;
+              parts.keyWatch = &m_watch;
+          })) {}
+
+    platform::Services& services() { return *m_services; }
+
+private:
+    platform::LinuxKeyboard m_keyboard;
+    platform::LinuxKeyCaptions m_captions;
+    platform::LinuxKeyInjector m_injector;
+    platform::LinuxKeyWatch m_watch;
+    std::unique_ptr<platform::Services> m_services;
 };
+#endif
 
 } // namespace clavora::test
