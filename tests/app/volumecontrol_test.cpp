@@ -5,7 +5,7 @@
 #include "app/volumetarget.h"
 #include "audio/soundplayer.h"
 #include "platform/fake/fakeprogramvolume.h"
-#include "tests/audio/audiotestsupport.h"
+#include "tests/support/audio/audiotestsupport.h"
 #include "tests/support/platformtest.h"
 #include "tests/support/programrun.h"
 #include "tests/support/testsupport.h"

@@ -4,7 +4,7 @@
 #include "app/volumetarget.h"
 #include "audio/soundplayer.h"
 #include "platform/linux/linuxprogramvolume.h"
-#include "tests/audio/audiotestsupport.h"
+#include "tests/support/audio/audiotestsupport.h"
 #include "tests/support/programrun.h"
 #include "tests/support/testsupport.h"
 

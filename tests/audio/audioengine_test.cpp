@@ -4,7 +4,7 @@
 
 #include "audio/ffmpegsource.h"
 
-#include "tests/audio/audiotestsupport.h"
+#include "tests/support/audio/audiotestsupport.h"
 #include "tests/support/programrun.h"
 #include "tests/support/testsupport.h"
 

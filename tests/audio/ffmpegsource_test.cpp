@@ -2,7 +2,7 @@
 // right pitch and length; files that are no audio are refused.
 #include "audio/ffmpegsource.h"
 
-#include "tests/audio/audiotestsupport.h"
+#include "tests/support/audio/audiotestsupport.h"
 #include "tests/support/testsupport.h"
 
 #include <gtest/gtest.h>

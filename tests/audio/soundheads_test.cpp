@@ -2,7 +2,7 @@
 // was decoded.
 #include "audio/ffmpegsource.h"
 #include "audio/soundheads.h"
-#include "tests/audio/audiotestsupport.h"
+#include "tests/support/audio/audiotestsupport.h"
 #include "tests/support/testsupport.h"
 
 #include <QFile>

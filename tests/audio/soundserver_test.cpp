@@ -5,8 +5,8 @@
 
 #include "platform/fake/fakefallbackplayer.h"
 #include "platform/fake/fakefilesystem.h"
-#include "tests/audio/audiotestsupport.h"
-#include "tests/audio/testsoundserver.h"
+#include "tests/support/audio/audiotestsupport.h"
+#include "tests/support/audio/soundserver.h"
 #include "tests/support/programrun.h"
 #include "tests/support/testsupport.h"
 
@@ -21,8 +21,8 @@
 using namespace clavora;
 using namespace clavora::audio;
 using clavora::test::AudioLog;
+using clavora::test::SoundServer;
 using clavora::test::TempFolder;
-using clavora::test::TestSoundServer;
 using clavora::test::waitFor;
 
 namespace {
@@ -30,7 +30,7 @@ namespace {
 constexpr int ToneRate = 44100;
 constexpr int WaitMs = 20000;
 
-using Kind = TestSoundServer::Kind;
+using Kind = SoundServer::Kind;
 
 // A sound server, and the SDL driver the engine reaches it through.
 struct Server {
@@ -46,7 +46,7 @@ void PrintTo(const Server& server, std::ostream* out) {
 class SoundServerTest : public ::testing::TestWithParam<Server> {
 protected:
     void SetUp() override {
-        if (!TestSoundServer::available(GetParam().kind)) {
+        if (!SoundServer::available(GetParam().kind)) {
             GTEST_SKIP() << "the sound server's programs are not installed";
         }
         m_files.programFile = m_folder.file(QStringLiteral("clavora"));
@@ -58,7 +58,7 @@ protected:
     }
 
     TempFolder m_folder;
-    TestSoundServer m_server{m_folder.file(QStringLiteral("runtime")), GetParam().kind};
+    SoundServer m_server{m_folder.file(QStringLiteral("runtime")), GetParam().kind};
     QString m_tone;
     test::ScopedEnvironment m_environment;
     platform::FakeFileSystem m_files;

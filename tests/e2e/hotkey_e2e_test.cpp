@@ -1,6 +1,7 @@
 // Hotkey mode for real: the program in the background (another window holding the focus) or focused itself, a bound
 // key held down with xdotool, and the sound that came out of the sound server counted from a recording of its null
 // sink.
+#include "tests/support/audio/soundrecorder.h"
 #include "tests/support/programrun.h"
 #include "tests/support/testsupport.h"
 
@@ -71,13 +72,7 @@ protected:
         if (m_keyHeld) {
             runCommand(QStringLiteral("xdotool"), {QStringLiteral("keyup"), m_key});
         }
-        if (m_recorder.state() != QProcess::NotRunning) {
-            m_recorder.terminate();
-            if (!m_recorder.waitForFinished(3000)) {
-                m_recorder.kill();
-                m_recorder.waitForFinished(3000);
-            }
-        }
+        m_recorder.stop();
     }
 
     // A 20 ms tone: shorter than a poll, so every replay starts after a gap of silence.
@@ -101,22 +96,6 @@ protected:
         writeBytes(m_programDir + "/keys.db", keys);
     }
 
-    bool startRecorder() {
-        m_recorder.setStandardOutputFile(m_root.file("recording.raw"));
-        m_recorder.start(QStringLiteral("parec"), {"-d", "testsink.monitor", "--format=s16le", "--rate=48000",
-                                                   "--channels=1", "--latency-msec=10", "--raw"});
-        return m_recorder.waitForStarted(5000);
-    }
-
-    QByteArray stopRecorder() {
-        m_recorder.terminate();
-        if (!m_recorder.waitForFinished(5000)) {
-            m_recorder.kill();
-            m_recorder.waitForFinished(5000);
-        }
-        return readBytes(m_root.file("recording.raw"));
-    }
-
     // Records the sink while the key is held for HoldMs, and half a second more so the last sound is in it whole;
     // a null array when the recording could not be made. The times are measured on the recording, not the clock,
     // so a machine that is slow to start the recorder or the tools still holds the key as long.
@@ -131,18 +110,13 @@ protected:
     qint64 m_heldMs = 0;
 
     QByteArray recordHoldingTheKey(int holdMs) {
-        if (!startRecorder()) {
-            ADD_FAILURE() << "parec did not start";
-            return QByteArray();
-        }
         // The null sink stalls while a new monitor stream gets going; the key goes down once sound flows.
-        const QString file = m_root.file("recording.raw");
-        auto recorded = [&file] { return QFileInfo(file).size(); };
-        constexpr qint64 BytesPerMs = kRate * 2 / 1000;
-        if (!waitFor([&] { return recorded() >= 200 * BytesPerMs; }, 10000)) {
+        if (!m_recorder.start() || !m_recorder.recordMore(200)) {
             ADD_FAILURE() << "the sound server delivered nothing to the recorder";
             return QByteArray();
         }
+        auto recorded = [this] { return m_recorder.bytes(); };
+        constexpr qint64 BytesPerMs = kRate * 2 / 1000;
         const qint64 atPress = recorded();
         m_keyHeld = true; // released in TearDown should anything below fail
         runCommand(QStringLiteral("xdotool"), {QStringLiteral("keydown"), m_key});
@@ -152,7 +126,8 @@ protected:
         const qint64 atRelease = recorded();
         m_heldMs = (atRelease - atPress) / BytesPerMs;
         waitFor([&] { return recorded() >= atRelease + 500 * BytesPerMs; }, 10000);
-        return stopRecorder();
+        m_recorder.stop();
+        return readBytes(m_recorder.file());
     }
 
     // Starts the program, gives another window the focus, holds the bound key for HoldMs (a second unless told)
@@ -227,7 +202,7 @@ protected:
 
     QString m_key = QStringLiteral("q");
     bool m_keyHeld = false;
-    QProcess m_recorder;
+    SoundRecorder m_recorder{m_root.file("recording.raw")};
 };
 
 TEST(HotkeyOnsetCount, CountsSeparateBurstsOnly) {
