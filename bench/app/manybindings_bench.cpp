@@ -5,6 +5,7 @@
 #include "app/mainwindow.h"
 #include "app/soundboard.h"
 #include "app/startup.h"
+#include "app/widgetnames.h"
 #include "keymap/redefinekeysdialog.h"
 #include "platform/fake/fakeautostart.h"
 #include "platform/fake/fakefallbackplayer.h"
@@ -193,7 +194,8 @@ void BM_DeleteOneOfManyBindings(benchmark::State& state) {
             left = list->rowCount();
             dialog->reject();
         });
-        const QList<QAction*> actions = startup->window().findChildren<QAction*>(QStringLiteral("RedefineKeys1"));
+        const QList<QAction*> actions =
+            startup->window().findChildren<QAction*>(QString(widgetnames::RedefineKeysAction));
         if (actions.isEmpty()) {
             state.SkipWithError("no Redefine Keys command");
             break;

@@ -3,6 +3,7 @@
 // audio output at all.
 #include "app/volumecontrol.h"
 #include "app/volumetarget.h"
+#include "app/widgetnames.h"
 #include "audio/soundplayer.h"
 #include "platform/fake/fakeprogramvolume.h"
 #include "tests/support/audio/audiotestsupport.h"
@@ -331,7 +332,7 @@ TEST_F(VolumeControlTest, ThePointerOverTheSliderGivesItTheKeysAndLeavingGivesTh
 }
 
 TEST_F(VolumeControlTest, TheTimerTakesAVolumeChangeWithinItsRound) {
-    EXPECT_EQ(m_control->timer()->objectName(), "TimerVolume");
+    EXPECT_EQ(m_control->timer()->objectName(), widgetnames::VolumeTimer);
     EXPECT_EQ(m_control->timer()->interval(), 100);
     m_control->timer()->start();
     m_volume.volume = {0, 0};
