@@ -110,11 +110,6 @@ QFont rainFont() {
     return font;
 }
 
-quint32 tickCountMs() {
-    using namespace std::chrono;
-    return quint32(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
-}
-
 AboutDialog::AboutDialog(AboutContext context, QWidget* parent)
     : QDialog(parent, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
       m_context(std::move(context)), m_generator(QRandomGenerator::securelySeeded()),
@@ -334,11 +329,11 @@ void AboutDialog::coverPicture() {
 }
 
 void AboutDialog::showInfoMenu() {
-    if (!m_reopenGuard.mayOpen(m_infoButton, m_infoMenu, m_clock())) {
+    if (!m_reopenGuard.mayOpen(m_infoButton, m_infoMenu, m_clock->tickMs())) {
         return;
     }
     m_infoMenu->exec(m_infoButton->mapToGlobal(QPoint(0, m_infoButton->height())));
-    m_reopenGuard.closed(m_infoButton, m_infoMenu, m_clock());
+    m_reopenGuard.closed(m_infoButton, m_infoMenu, m_clock->tickMs());
 }
 
 void AboutDialog::openLicense() {

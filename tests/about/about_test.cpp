@@ -4,6 +4,7 @@
 #include "about/popupguard.h"
 #include "about/rain.h"
 #include "about/widgetnames.h"
+#include "tests/support/manualclock.h"
 #include "tests/support/platformtest.h"
 
 #include <QApplication>
@@ -349,8 +350,8 @@ TEST_F(AboutDialogTest, TheWindowIsDraggedByItsPicturesButNotWithTheRightButton)
 
 TEST_F(AboutDialogTest, InfoOpensItsMenuBelowTheButtonButNotRightAfterItClosed) {
     auto dialog = open(context());
-    quint32 now = 5000;
-    dialog->setClock([&] { return now; });
+    test::ManualClock clock(5000);
+    dialog->setClock(clock);
     QPushButton* info = test::namedChild<QPushButton>(*dialog, widgetnames::about::InfoButton);
 
     QPoint shownAt;
@@ -368,11 +369,11 @@ TEST_F(AboutDialogTest, InfoOpensItsMenuBelowTheButtonButNotRightAfterItClosed) 
     EXPECT_EQ(shown, 1);
     EXPECT_EQ(shownAt, info->mapToGlobal(QPoint(0, info->height())));
 
-    now += 50;              // the click that closed it
+    clock.advance(50);      // the click that closed it
     dialog->showInfoMenu(); // a menu it showed would be closed, and counted, before this returns
     EXPECT_EQ(shown, 1);
 
-    now += 500;
+    clock.advance(500);
     dialog->showInfoMenu();
     EXPECT_EQ(shown, 2);
 }
