@@ -71,11 +71,11 @@ void addSeparator(QMenu* menu, const char* name) {
 
 // A command runs through the application's guard: an error it raises is shown in the standard error box and the
 // program goes on; it never unwinds through the toolkit.
-template <class F> void runCommand(F command) {
-    deliverGuarded([&] {
-        command();
-        return true;
-    });
+// A command's expected failure, shown in the application's error box; the command has stopped where it failed.
+void showFailure(const Status& status) {
+    if (!status) {
+        showApplicationError(status.message());
+    }
 }
 
 } // namespace
@@ -249,7 +249,7 @@ void MainWindow::createMenus() {
     QMenu* settings = bar->addMenu(QStringLiteral("Settings"));
     settings->setObjectName(QLatin1String(widgetnames::SettingsMenu));
     m_autostartAction = addCheckItem(settings, widgetnames::AutostartAction, QStringLiteral("Auto Run at Startup"));
-    connect(m_autostartAction, &QAction::triggered, this, [this] { runCommand([this] { toggleAutostart(); }); });
+    connect(m_autostartAction, &QAction::triggered, this, [this] { showFailure(toggleAutostart()); });
     optionItem(settings, Option::MinimizeStartup);
     optionItem(settings, Option::MinimizeToSystemTray);
     addSeparator(settings, widgetnames::OverlapSeparator);
@@ -258,7 +258,7 @@ void MainWindow::createMenus() {
     optionItem(settings, Option::VoiceOutput)->setVisible(false);
     addSeparator(settings, widgetnames::ResetSeparator);
     QAction* reset = addItem(settings, widgetnames::ResetToDefaultsAction, QStringLiteral("Reset to Defaults..."));
-    connect(reset, &QAction::triggered, this, [this] { runCommand([this] { resetToDefaults(); }); });
+    connect(reset, &QAction::triggered, this, [this] { resetToDefaults(); });
 
     QMenu* help = bar->addMenu(QStringLiteral("Help"));
     help->setObjectName(QLatin1String(widgetnames::HelpMenu));
@@ -266,7 +266,7 @@ void MainWindow::createMenus() {
     onlineHelp->setShortcut(QKeySequence(Qt::Key_F1));
     onlineHelp->setShortcutContext(Qt::WindowShortcut);
     onlineHelp->setIcon(menuIcon(QStringLiteral("help")));
-    connect(onlineHelp, &QAction::triggered, this, [this] { runCommand([this] { openHelpPage(); }); });
+    connect(onlineHelp, &QAction::triggered, this, [this] { openHelpPage(); });
     addSeparator(help, widgetnames::UpdateNotificationsSeparator);
     QAction* updateNotifications =
         addCheckItem(help, widgetnames::UpdateNotificationsAction, QStringLiteral("Update Notifications"));
@@ -275,13 +275,13 @@ void MainWindow::createMenus() {
     addSeparator(help, widgetnames::LanguageSeparator);
     QAction* language = addItem(help, widgetnames::LanguageAction, QStringLiteral("&Language..."));
     language->setIcon(menuIcon(QStringLiteral("flag")));
-    connect(language, &QAction::triggered, this, [this] { runCommand([this] { openLanguageDialog(); }); });
+    connect(language, &QAction::triggered, this, [this] { openLanguageDialog(); });
     QAction* feedback = addItem(help, widgetnames::SendFeedbackAction, QStringLiteral("Send &Feedback..."));
     feedback->setIcon(menuIcon(QStringLiteral("feedback")));
-    connect(feedback, &QAction::triggered, this, [this] { runCommand([this] { openFeedbackDialog(); }); });
+    connect(feedback, &QAction::triggered, this, [this] { openFeedbackDialog(); });
     QAction* about = addItem(help, widgetnames::AboutAction, QStringLiteral("&About..."));
     about->setIcon(menuIcon(QStringLiteral("about")));
-    connect(about, &QAction::triggered, this, [this] { runCommand([this] { openAboutDialog(); }); });
+    connect(about, &QAction::triggered, this, [this] { openAboutDialog(); });
 }
 
 void MainWindow::addStopAllItem(QMenu* soundboard) {
@@ -336,12 +336,7 @@ void MainWindow::applyOption(Option option) {
 }
 
 void MainWindow::changeOption(Option option, const QString& value) {
-    runCommand([&] {
-        const Status written = m_options.set(option, value);
-        if (!written) {
-            throw AppError(written.message());
-        }
-    });
+    showFailure(m_options.set(option, value));
 }
 
 TextDisplay& MainWindow::createDisplay() {
@@ -377,7 +372,7 @@ void MainWindow::startUpdateCheck() {
     m_updateChecker->start();
 }
 
-void MainWindow::toggleAutostart() {
+Status MainWindow::toggleAutostart() {
     // The check mark has already flipped; a failure ends the command where it happens.
     platform::IAutostart& autostart = platform::autostart();
     QAction* startMinimized = m_optionActions[size_t(Option::MinimizeStartup)];
@@ -385,22 +380,23 @@ void MainWindow::toggleAutostart() {
         const Status written = autostart.writeEntry(m_context.identity.title, launcherPath(m_context.programFile),
                                                     QStringLiteral("/auto"));
         if (!written) {
-            throw AppError(written.message());
+            return written;
         }
         startMinimized->setEnabled(true);
-        return;
+        return Status::success();
     }
     const Status removed = autostart.removeEntry(m_context.identity.title);
     if (!removed) {
-        throw AppError(removed.message());
+        return removed;
     }
     if (m_options.isOn(Option::MinimizeStartup)) {
         const Status written = m_options.setOn(Option::MinimizeStartup, false);
         if (!written) {
-            throw AppError(written.message());
+            return written;
         }
     }
     startMinimized->setEnabled(false);
+    return Status::success();
 }
 
 void MainWindow::resetToDefaults() {

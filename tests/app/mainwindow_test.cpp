@@ -318,7 +318,7 @@ TEST_F(MainWindowTest, AWriteFailureIsShownAfterTheMarkChangedAndTheProgramGoesO
 TEST(ApplicationErrorTest, AnErrorEscapingAHandlerIsShownInsteadOfEndingTheProgram) {
     QStringList shown;
     setApplicationErrorHandler([&](const QString& message) { shown << message; });
-    EXPECT_FALSE(deliverGuarded([]() -> bool { throw AppError("Cannot create file \"x\". Disk full"); }));
+    EXPECT_FALSE(deliverGuarded([]() -> bool { throw std::runtime_error("Cannot create file \"x\". Disk full"); }));
     EXPECT_FALSE(deliverGuarded([]() -> bool { throw std::runtime_error("other"); }));
     EXPECT_TRUE(deliverGuarded([] { return true; }));
     setApplicationErrorHandler({});
