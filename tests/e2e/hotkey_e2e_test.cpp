@@ -1,6 +1,7 @@
 // Hotkey mode for real: the program in the background (another window holding the focus) or focused itself, a bound
 // key held down with xdotool, and the sound that came out of the sound server counted from a recording of its null
 // sink.
+#include "tests/support/audio/audiotestsupport.h"
 #include "tests/support/audio/soundrecorder.h"
 #include "tests/support/programrun.h"
 #include "tests/support/testsupport.h"
@@ -77,12 +78,9 @@ protected:
 
     // A 20 ms tone: shorter than a poll, so every replay starts after a gap of silence.
     QString makeTone() {
-        const QString path = m_root.file("tone.wav");
-        const QString log = runCommand(QStringLiteral("ffmpeg"),
-                                       {"-hide_banner", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
-                                        "sine=frequency=1000:sample_rate=48000:duration=0.02", "-af", "volume=4", path},
-                                       20000);
-        EXPECT_TRUE(QFile::exists(path)) << log.toStdString();
+        const QString path =
+            clavora::test::makeTone(m_root.path(), QStringLiteral("tone.wav"), {}, 1000.0, 0.02, 0.5, 1, kRate);
+        EXPECT_FALSE(path.isEmpty()) << "ffmpeg did not make the tone";
         return path;
     }
 
