@@ -63,8 +63,8 @@ qint64 nowNanos() {
 }
 
 struct Stream {
-    Stream(quint32 handle, QString path, int bufferFrames, int channels)
-        : handle(handle), path(std::move(path)), ring(bufferFrames, channels) {}
+    Stream(quint32 streamHandle, QString file, int bufferFrames, int channels)
+        : handle(streamHandle), path(std::move(file)), ring(bufferFrames, channels) {}
 
     const quint32 handle;
     const QString path;
@@ -191,8 +191,8 @@ struct AudioEngine::State {
     // The last period that had a stream to play, for the idle timeout.
     std::atomic<qint64> lastBusy{0};
 
-    explicit State(const EngineConfig& config) : config(config), tuner(config.periodPolicy) {
-        maxLive = static_cast<size_t>(std::max(1, config.maxStreams));
+    explicit State(const EngineConfig& engineConfig) : config(engineConfig), tuner(engineConfig.periodPolicy) {
+        maxLive = static_cast<size_t>(std::max(1, engineConfig.maxStreams));
         // Room for a burst of sounds giving way (every binding of one key, played in one go) before the audio
         // thread has let go of them.
         maxHeld = maxLive + std::max<size_t>(maxLive, 256);

@@ -148,6 +148,6 @@ TEST_P(ProgramOnSoundServerTest, TheServerIsToldApartAndItsDriverPlaysAStreamThe
 INSTANTIATE_TEST_SUITE_P(Servers, ProgramOnSoundServerTest,
                          ::testing::Values(Server{SoundServer::Kind::PulseAudio, "pulseaudio", "PulseAudio"},
                                            Server{SoundServer::Kind::PipeWire, "pipewire", "PipeWire"}),
-                         [](const ::testing::TestParamInfo<Server>& info) { return info.param.name; });
+                         [](const ::testing::TestParamInfo<Server>& server) { return server.param.name; });
 
 } // namespace

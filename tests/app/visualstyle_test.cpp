@@ -110,7 +110,8 @@ TEST_F(VisualStyleTest, ButtonsKeepTheSizesTheirDialogsGiveThem) {
     KeyEditDialog* editKey = redefine.openEditKey(0);
     ASSERT_NE(editKey, nullptr);
     ASSERT_TRUE(QTest::qWaitForWindowExposed(editKey));
-    about::AboutDialog about({QStringLiteral("Clavora"), QStringLiteral("1.0"), QStringLiteral("www.example.com")});
+    about::AboutDialog about(
+        {QStringLiteral("Clavora"), QStringLiteral("1.0"), QStringLiteral("www.example.com"), QString(), {}, {}});
     showAndWait(about);
     LanguageDialog language{LanguageDialogContext{}};
     showAndWait(language);
@@ -186,7 +187,7 @@ TEST_F(VisualStyleTest, ADisabledFieldLooksDisabled) {
 // text lie on the box's own surface.
 TEST_F(VisualStyleTest, MessageBoxesKeepTheirLookOverTheAboutDialog) {
     about::AboutDialog about(
-        {QStringLiteral("Clavora"), QStringLiteral("1.0"), QStringLiteral("www.example.com"), m_root.path()});
+        {QStringLiteral("Clavora"), QStringLiteral("1.0"), QStringLiteral("www.example.com"), m_root.path(), {}, {}});
     showAndWait(about);
 
     struct Drawn {

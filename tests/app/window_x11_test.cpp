@@ -153,7 +153,7 @@ TEST_F(TrayTest, MinimizingWithTheOptionHidesToTheTrayAndAClickBringsItBack) {
 
 TEST_F(TrayTest, AutoSwitchHidesToTheTrayOnlyAsFirstArgument) {
     const QByteArray both = "[Settings]\nMinimizeToSystemTray=ON\nMinimizeStartup=ON\n";
-    for (const QString& argument : {"/auto", "/AUTO", "/Auto"}) {
+    for (const QString argument : {"/auto", "/AUTO", "/Auto"}) {
         SCOPED_TRACE(argument.toStdString());
         auto startup = showWindow({argument}, both);
         EXPECT_TRUE(waitFor([&] { return hiddenToTray(startup->window()); }, 10000));

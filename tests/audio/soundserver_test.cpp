@@ -181,7 +181,7 @@ TEST_P(SessionManagerGoneTest, AnOpeningTheServerNeverAnswersDoesNotHoldUpTheEnd
 
 INSTANTIATE_TEST_SUITE_P(Servers, SessionManagerGoneTest,
                          ::testing::Values(Server{Kind::PipeWire, "pipewire", "PipeWireThroughSdlsOwnDriver"}),
-                         [](const ::testing::TestParamInfo<Server>& info) { return info.param.name; });
+                         [](const ::testing::TestParamInfo<Server>& tested) { return tested.param.name; });
 
 // SDL's own PipeWire driver says nothing when the server goes away; its callback just stops being called.
 INSTANTIATE_TEST_SUITE_P(Servers, SoundServerTest,
@@ -189,6 +189,6 @@ INSTANTIATE_TEST_SUITE_P(Servers, SoundServerTest,
                                            Server{Kind::PipeWire, "pulseaudio",
                                                   "PipeWireThroughItsPulseAudioInterface"},
                                            Server{Kind::PipeWire, "pipewire", "PipeWireThroughSdlsOwnDriver"}),
-                         [](const ::testing::TestParamInfo<Server>& info) { return info.param.name; });
+                         [](const ::testing::TestParamInfo<Server>& tested) { return tested.param.name; });
 
 } // namespace

@@ -319,8 +319,8 @@ TEST_P(HostileFilesE2E, ProgramComesUpAndStillPlaysTheGoodBinding) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, HostileFilesE2E, ::testing::ValuesIn(Cases),
-                         [](const ::testing::TestParamInfo<HostileCase>& info) {
-                             return std::string(info.param.name);
+                         [](const ::testing::TestParamInfo<HostileCase>& tested) {
+                             return std::string(tested.param.name);
                          });
 
 } // namespace
