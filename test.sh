@@ -4,6 +4,8 @@
 #   CLAVORA_SANITIZE=1 ./test.sh     the same under AddressSanitizer and UndefinedBehaviorSanitizer (build-asan/)
 #   CLAVORA_TSAN=1 ./test.sh         the audio engine's stress test under ThreadSanitizer (build-tsan/, audio_tests
 #                                    only; CLAVORA_TSAN_TESTS picks other tests of audio_tests by regular expression)
+#   CLAVORA_WERROR=1 ./test.sh       any of the above with compiler warnings as errors, as the continuous integration
+#                                    builds
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -27,6 +29,11 @@ elif [ "${CLAVORA_TSAN:-0}" = 1 ]; then
 else
     BUILD=${CLAVORA_BUILD_DIR:-build}
     OPTIONS=(-DCLAVORA_SANITIZE=OFF -DCLAVORA_TSAN=OFF)
+fi
+if [ "${CLAVORA_WERROR:-0}" = 1 ]; then
+    OPTIONS+=(-DCLAVORA_WERROR=ON)
+else
+    OPTIONS+=(-DCLAVORA_WERROR=OFF)
 fi
 LAUNCHER=()
 if command -v ccache >/dev/null; then

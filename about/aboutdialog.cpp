@@ -1,8 +1,8 @@
-// The About dialog. Its controls carry the component names the tests look for (Panel1, PanelEgg, ImageEgg,
-// VirtualImage1, BitBtn2, PopupMenu1...).
+// The About dialog. Its controls carry the object names of about/widgetnames.h, which the tests look them up by.
 #include "about/aboutdialog.h"
 
 #include "about/aboutpictures.h"
+#include "about/widgetnames.h"
 
 #include <QApplication>
 #include <QFontMetricsF>
@@ -54,15 +54,15 @@ QLabel* plainLabel(QWidget* parent, const char* name) {
 // The dialog's own colours: the program's visual style does not paint its surface or its panel. Every rule names
 // the panel it serves, so a message box opened over the dialog keeps the standard look.
 const char StyleSheet[] = R"(
-clavora--about--AboutDialog, QWidget#PanelEgg { background-color: black; }
-QFrame#Panel1 { background-color: black; border: 1px solid #4a4a4a; }
-QFrame#Panel1 QFrame#Bevel1 { background: transparent; border: 1px solid; border-color: #202020 #8a8a8a #8a8a8a #202020; }
-QFrame#Panel1 QLabel, QWidget#PanelEgg QLabel { background: transparent; color: white; }
-QFrame#Panel1 QLabel#Label5 { color: lime; }
-QFrame#Panel1 QPushButton { color: white; background-color: #262626; border: 1px solid #6a6a6a; border-radius: 3px; padding: 2px 8px; }
-QFrame#Panel1 QPushButton:hover { background-color: #383838; }
-QFrame#Panel1 QPushButton:focus { border-color: #9ab8d8; }
-QFrame#Panel1 QPushButton:pressed { background-color: #4a4a4a; }
+clavora--about--AboutDialog, QWidget#eggPanel { background-color: black; }
+QFrame#panel { background-color: black; border: 1px solid #4a4a4a; }
+QFrame#panel QFrame#bevel { background: transparent; border: 1px solid; border-color: #202020 #8a8a8a #8a8a8a #202020; }
+QFrame#panel QLabel, QWidget#eggPanel QLabel { background: transparent; color: white; }
+QFrame#panel QLabel#linkLabel { color: lime; }
+QFrame#panel QPushButton { color: white; background-color: #262626; border: 1px solid #6a6a6a; border-radius: 3px; padding: 2px 8px; }
+QFrame#panel QPushButton:hover { background-color: #383838; }
+QFrame#panel QPushButton:focus { border-color: #9ab8d8; }
+QFrame#panel QPushButton:pressed { background-color: #4a4a4a; }
 )";
 
 } // namespace
@@ -108,52 +108,47 @@ QFont rainFont() {
     return font;
 }
 
-quint32 tickCountMs() {
-    using namespace std::chrono;
-    return quint32(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
-}
-
 AboutDialog::AboutDialog(AboutContext context, platform::IFileSystem& files, platform::IShell& shell, QWidget* parent)
     : QDialog(parent, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
       m_context(std::move(context)), m_files(files), m_shell(shell), m_generator(QRandomGenerator::securelySeeded()),
       m_rain([this](int low, int high) { return int(m_generator.bounded(low, high + 1)); }) {
-    setObjectName(QStringLiteral("AboutBox"));
+    setObjectName(QLatin1String(widgetnames::about::Dialog));
     setFont(aboutFont(11));
     setFixedSize(ClientWidth, ClientHeight);
     setStyleSheet(QLatin1String(StyleSheet));
     setWindowTitle(aboutCaption(translate("About %s"), m_context.productName));
 
     m_eggPanel = new QWidget(this);
-    m_eggPanel->setObjectName(QStringLiteral("PanelEgg"));
+    m_eggPanel->setObjectName(QLatin1String(widgetnames::about::EggPanel));
     m_eggPanel->setGeometry(QRect(
         QPoint((ClientWidth - EggPanelSize.width()) / 2, (ClientHeight - EggPanelSize.height()) / 2), EggPanelSize));
     m_eggPanel->hide();
     m_eggPicture = new QLabel(m_eggPanel);
-    m_eggPicture->setObjectName(QStringLiteral("ImageEgg"));
+    m_eggPicture->setObjectName(QLatin1String(widgetnames::about::EggPicture));
     m_eggPicture->setGeometry(2, 3, EggPanelSize.width() - 4, EggPanelSize.height() - 6);
     m_eggPicture->setScaledContents(true);
 
     auto* panel = new QFrame(this);
     m_panel = panel;
-    panel->setObjectName(QStringLiteral("Panel1"));
+    panel->setObjectName(QLatin1String(widgetnames::about::Panel));
     panel->setGeometry(PanelGeometry);
 
     m_logo = new QLabel(panel);
-    m_logo->setObjectName(QStringLiteral("Image2"));
+    m_logo->setObjectName(QLatin1String(widgetnames::about::Logo));
     m_logo->setGeometry(LogoGeometry);
     m_logo->setScaledContents(true);
 
     auto* bevel = new QFrame(panel);
-    bevel->setObjectName(QStringLiteral("Bevel1"));
+    bevel->setObjectName(QLatin1String(widgetnames::about::Bevel));
     bevel->setGeometry(BevelGeometry);
     bevel->setAttribute(Qt::WA_TransparentForMouseEvents);
 
     m_icon = new QLabel(panel);
-    m_icon->setObjectName(QStringLiteral("VirtualImage1"));
+    m_icon->setObjectName(QLatin1String(widgetnames::about::ProgramIcon));
     m_icon->setGeometry(IconGeometry);
     m_icon->setScaledContents(true);
 
-    QLabel* name = plainLabel(panel, "Label2");
+    QLabel* name = plainLabel(panel, widgetnames::about::NameLabel);
     name->setGeometry(NameGeometry);
     name->setWordWrap(true);
     name->setAlignment(Qt::AlignLeft | Qt::AlignTop);
@@ -161,14 +156,14 @@ AboutDialog::AboutDialog(AboutContext context, platform::IFileSystem& files, pla
     name->setText(m_context.productName + QLatin1Char(' ') + m_context.version);
 
     auto* ok = new QPushButton(translate("OK"), panel);
-    ok->setObjectName(QStringLiteral("BitBtn1"));
+    ok->setObjectName(QLatin1String(widgetnames::about::OkButton));
     ok->setGeometry(OkGeometry);
     ok->setFont(aboutFont(16));
     ok->setDefault(true);
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
 
     m_infoButton = new QPushButton(translate("Info"), panel);
-    m_infoButton->setObjectName(QStringLiteral("BitBtn2"));
+    m_infoButton->setObjectName(QLatin1String(widgetnames::about::InfoButton));
     m_infoButton->setGeometry(InfoGeometry);
     m_infoButton->setFont(aboutFont(16));
     m_infoButton->setAutoDefault(false);
@@ -176,19 +171,19 @@ AboutDialog::AboutDialog(AboutContext context, platform::IFileSystem& files, pla
     connect(m_infoButton, &QPushButton::clicked, this, &AboutDialog::showInfoMenu);
 
     m_infoMenu = new QMenu(this);
-    m_infoMenu->setObjectName(QStringLiteral("PopupMenu1"));
+    m_infoMenu->setObjectName(QLatin1String(widgetnames::about::InfoMenu));
     QAction* credits = m_infoMenu->addAction(translate("Acknowledgements..."));
-    credits->setObjectName(QStringLiteral("Credits1"));
+    credits->setObjectName(QLatin1String(widgetnames::about::CreditsAction));
     connect(credits, &QAction::triggered, this, [this] { m_shell.openWebAddress(creditsPageUrl(m_context.webHost)); });
     QAction* uninstall = m_infoMenu->addAction(translate("How to uninstall..."));
-    uninstall->setObjectName(QStringLiteral("Howtouninstall1"));
+    uninstall->setObjectName(QLatin1String(widgetnames::about::UninstallAction));
     connect(uninstall, &QAction::triggered, this,
             [this] { m_shell.openWebAddress(uninstallPageUrl(m_context.webHost)); });
     QAction* license = m_infoMenu->addAction(translate("License..."));
-    license->setObjectName(QStringLiteral("LicensePrivacyPolicy1"));
+    license->setObjectName(QLatin1String(widgetnames::about::LicenseAction));
     connect(license, &QAction::triggered, this, &AboutDialog::openLicense);
 
-    m_link = plainLabel(panel, "Label5");
+    m_link = plainLabel(panel, widgetnames::about::LinkLabel);
     m_link->setGeometry(PanelBorder + LinkMargin, PanelGeometry.height() - PanelBorder - LinkMargin - LinkHeight,
                         PanelGeometry.width() - 2 * (PanelBorder + LinkMargin), LinkHeight);
     m_link->setAlignment(Qt::AlignCenter);
@@ -210,10 +205,10 @@ AboutDialog::AboutDialog(AboutContext context, platform::IFileSystem& files, pla
     }
 
     m_rainTimer = new QTimer(this);
-    m_rainTimer->setObjectName(QStringLiteral("tmTimer"));
+    m_rainTimer->setObjectName(QLatin1String(widgetnames::about::RainTimer));
     connect(m_rainTimer, &QTimer::timeout, this, &AboutDialog::rainTick);
     m_slideTimer = new QTimer(this);
-    m_slideTimer->setObjectName(QStringLiteral("TimerEgg"));
+    m_slideTimer->setObjectName(QLatin1String(widgetnames::about::SlideTimer));
     connect(m_slideTimer, &QTimer::timeout, this, &AboutDialog::slideStep);
 
     renderPictures();
@@ -331,11 +326,11 @@ void AboutDialog::coverPicture() {
 }
 
 void AboutDialog::showInfoMenu() {
-    if (!m_reopenGuard.mayOpen(m_infoButton, m_infoMenu, m_clock())) {
+    if (!m_reopenGuard.mayOpen(m_infoButton, m_infoMenu, m_clock->tickMs())) {
         return;
     }
     m_infoMenu->exec(m_infoButton->mapToGlobal(QPoint(0, m_infoButton->height())));
-    m_reopenGuard.closed(m_infoButton, m_infoMenu, m_clock());
+    m_reopenGuard.closed(m_infoButton, m_infoMenu, m_clock->tickMs());
 }
 
 void AboutDialog::openLicense() {
@@ -349,7 +344,7 @@ void AboutDialog::openLicense() {
         return;
     }
     QMessageBox box(QMessageBox::Critical, translate("License"), QString(), QMessageBox::Ok, this);
-    box.setObjectName(QStringLiteral("FileNotFoundBox"));
+    box.setObjectName(QLatin1String(widgetnames::about::FileNotFoundBox));
     box.setTextFormat(Qt::PlainText);
     box.setText(translate("File not found!"));
     box.exec();

@@ -7,6 +7,7 @@
 #include "about/rain.h"
 #include "platform/filesystem.h"
 #include "platform/shell.h"
+#include "platform/clock.h"
 
 #include <QDialog>
 #include <QFont>
@@ -51,9 +52,6 @@ int slideIntervalMs(qreal devicePixelRatio);
 // leading) fits the height of a rain cell, so a character stays inside its cell.
 QFont rainFont();
 
-// Milliseconds of a monotonic clock, wrapping round at 2^32.
-quint32 tickCountMs();
-
 class AboutDialog : public QDialog {
     Q_OBJECT
 public:
@@ -67,7 +65,7 @@ public:
 
     // Tests replace the rain's random numbers and the clock of the menu's reopen guard.
     void setRandom(Rain::Random random);
-    void setClock(std::function<quint32()> clock) { m_clock = std::move(clock); }
+    void setClock(const platform::Clock& clock) { m_clock = &clock; }
 
     const Rain& rain() const { return m_rain; }
     // The rain's surface as painted so far: window-sized, black where nothing fell.
@@ -105,7 +103,7 @@ private:
     Rain m_rain;
     QImage m_surface;
     PopupReopenGuard m_reopenGuard;
-    std::function<quint32()> m_clock = tickCountMs;
+    const platform::Clock* m_clock = &platform::steadyClock();
 
     QWidget* m_panel = nullptr;
     QWidget* m_eggPanel = nullptr;

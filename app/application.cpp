@@ -107,8 +107,6 @@ bool Application::notify(QObject* receiver, QEvent* event) {
 bool deliverGuarded(const std::function<bool()>& deliver) {
     try {
         return deliver();
-    } catch (const AppError& error) {
-        showApplicationError(error.message());
     } catch (const std::exception& error) {
         showApplicationError(QString::fromLocal8Bit(error.what()));
     }

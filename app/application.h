@@ -9,24 +9,15 @@
 
 namespace clavora {
 
-// An error meant for the user, raised by a command that cannot finish (a settings file that cannot be written).
-class AppError : public std::runtime_error {
-public:
-    explicit AppError(const QString& message) : std::runtime_error(message.toStdString()), m_message(message) {}
-    const QString& message() const { return m_message; }
-
-private:
-    QString m_message;
-};
-
 // Shows Message in the application's standard error box.
 void showApplicationError(const QString& message);
 
 // Tests replace the error box to see what would have been shown; an empty function restores the box.
 void setApplicationErrorHandler(std::function<void(const QString&)> handler);
 
-// Runs Deliver, showing an error that escapes it in the standard error box instead of ending the program.
-// Returns what Deliver returned, or false after an error.
+// Runs Deliver, showing an exception that escapes it in the standard error box instead of ending the program: the
+// last resort for the unexpected, as commands return their expected failures as a Status and show them themselves.
+// Returns what Deliver returned, or false after an exception.
 bool deliverGuarded(const std::function<bool()>& deliver);
 
 // The application object: whatever escapes an event handler is shown by deliverGuarded.

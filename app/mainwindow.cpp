@@ -10,6 +10,7 @@
 #include "app/textdisplay.h"
 #include "app/volumecontrol.h"
 #include "app/volumetarget.h"
+#include "app/widgetnames.h"
 #include "display/ledmatrixdisplay.h"
 #include "display/onscreenkeyboard.h"
 #include "i18n/translator.h"
@@ -62,11 +63,11 @@ void addSeparator(QMenu* menu, const char* name) {
 
 // A command runs through the application's guard: an error it raises is shown in the standard error box and the
 // program goes on; it never unwinds through the toolkit.
-template <class F> void runCommand(F command) {
-    deliverGuarded([&] {
-        command();
-        return true;
-    });
+// A command's expected failure, shown in the application's error box; the command has stopped where it failed.
+void showFailure(const Status& status) {
+    if (!status) {
+        showApplicationError(status.message());
+    }
 }
 
 } // namespace
@@ -82,7 +83,7 @@ MainWindow::MainWindow(platform::Services& services, const AppContext& context, 
     : QMainWindow(parent), m_services(services), m_context(context), m_options(options), m_keyMap(keyMap),
       m_soundBoard(soundBoard), m_translator(translator),
       m_trayAvailable([] { return QSystemTrayIcon::isSystemTrayAvailable(); }) {
-    setObjectName(QStringLiteral("AppForm"));
+    setObjectName(QLatin1String(widgetnames::MainWindow));
     setWindowIcon(applicationIcon());
     setWindowTitle(m_context.identity.title);
     setFont(windowFont());
@@ -91,18 +92,18 @@ MainWindow::MainWindow(platform::Services& services, const AppContext& context, 
     createMenus();
 
     m_autoSwitchTimer = new QTimer(this);
-    m_autoSwitchTimer->setObjectName(QStringLiteral("TimerParam"));
+    m_autoSwitchTimer->setObjectName(QLatin1String(widgetnames::AutoSwitchTimer));
     m_autoSwitchTimer->setInterval(AutoSwitchDelay);
     m_autoSwitchTimer->setSingleShot(true);
     connect(m_autoSwitchTimer, &QTimer::timeout, this, &MainWindow::onAutoSwitchTimer);
 
     m_hotkeyTimer = new QTimer(this);
-    m_hotkeyTimer->setObjectName(QStringLiteral("TimerHotkey"));
+    m_hotkeyTimer->setObjectName(QLatin1String(widgetnames::HotkeyTimer));
     m_hotkeyTimer->setInterval(HotkeyPollInterval);
     connect(m_hotkeyTimer, &QTimer::timeout, this, &MainWindow::pollHotkeys);
 
     m_trayIcon = new QSystemTrayIcon(trayIcon(), this);
-    m_trayIcon->setObjectName(QStringLiteral("TrayIcon1"));
+    m_trayIcon->setObjectName(QLatin1String(widgetnames::TrayIcon));
     connect(m_trayIcon, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
         if (reason == QSystemTrayIcon::Trigger) {
             restoreFromTray();
@@ -148,26 +149,26 @@ void MainWindow::watchScreen(QScreen* screen) {
 
 void MainWindow::createControls() {
     auto* client = new QWidget(this);
-    client->setObjectName(QStringLiteral("ClientArea"));
+    client->setObjectName(QLatin1String(widgetnames::ClientArea));
     auto* layout = new QVBoxLayout(client);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
 
     m_displayPanel = new QWidget(client);
-    m_displayPanel->setObjectName(QStringLiteral("Panel1"));
+    m_displayPanel->setObjectName(QLatin1String(widgetnames::DisplayPanel));
     m_displayPanel->setFixedHeight(DisplayStripHeight);
     m_displayPanel->setEnabled(false); // the strip takes no mouse or keyboard input
     layout->addWidget(m_displayPanel);
 
     m_volumeSlider = new QSlider(Qt::Horizontal, client);
-    m_volumeSlider->setObjectName(QStringLiteral("TrackBar2"));
+    m_volumeSlider->setObjectName(QLatin1String(widgetnames::VolumeSlider));
     m_volumeSlider->setFixedHeight(VolumeSliderHeight);
     m_volumeSlider->setTickPosition(QSlider::NoTicks);
     m_volumeSlider->setFocusPolicy(Qt::ClickFocus); // not a tab stop
     layout->addWidget(m_volumeSlider);
 
     auto* keyboardArea = new QWidget(client);
-    keyboardArea->setObjectName(QStringLiteral("KeyboardArea"));
+    keyboardArea->setObjectName(QLatin1String(widgetnames::KeyboardArea));
     auto* keyboardLayout = new QVBoxLayout(keyboardArea);
     keyboardLayout->setContentsMargins(KeyboardMargin, KeyboardMargin, KeyboardMargin, KeyboardMargin);
     createOnScreenKeyboard(keyboardArea);
@@ -185,7 +186,7 @@ void MainWindow::createOnScreenKeyboard(QWidget* area) {
     // size, with the strip and the slider above it, is the window's.
     m_touchKeyboard =
         new OnScreenKeyboard(m_services.keyboard(), m_services.keyCaptions(), m_services.keyInjector(), area);
-    m_touchKeyboard->setObjectName(QStringLiteral("TouchKeyboard1"));
+    m_touchKeyboard->setObjectName(QLatin1String(widgetnames::OnScreenKeyboard));
     connect(m_touchKeyboard, &OnScreenKeyboard::errorOccurred, this,
             [](const QString& message) { showApplicationError(message); });
 }
@@ -197,7 +198,7 @@ void MainWindow::applyKeyboardLayout() {
 
 void MainWindow::createMenus() {
     QMenuBar* bar = menuBar();
-    bar->setObjectName(QStringLiteral("MainMenu1"));
+    bar->setObjectName(QLatin1String(widgetnames::MenuBar));
 
     // The check items of the option table, wired to its one change path. The action flips its own mark before
     // the command runs.
@@ -211,23 +212,23 @@ void MainWindow::createMenus() {
     };
 
     QMenu* soundboard = bar->addMenu(QStringLiteral("Soundboard"));
-    soundboard->setObjectName(QStringLiteral("Soundboard1"));
-    QAction* redefineKeys = addItem(soundboard, "RedefineKeys1", QStringLiteral("Redefine Keys..."));
+    soundboard->setObjectName(QLatin1String(widgetnames::SoundboardMenu));
+    QAction* redefineKeys = addItem(soundboard, widgetnames::RedefineKeysAction, QStringLiteral("Redefine Keys..."));
     connect(redefineKeys, &QAction::triggered, this, &MainWindow::redefineKeys);
     addStopAllItem(soundboard);
-    addSeparator(soundboard, "N1");
-    QAction* exit = addItem(soundboard, "Exit1", QStringLiteral("Exit"));
+    addSeparator(soundboard, widgetnames::ExitSeparator);
+    QAction* exit = addItem(soundboard, widgetnames::ExitAction, QStringLiteral("Exit"));
     exit->setIcon(menuIcon(QStringLiteral("exit")));
     connect(exit, &QAction::triggered, this, [] { QCoreApplication::quit(); });
 
     QMenu* view = bar->addMenu(QStringLiteral("View"));
-    view->setObjectName(QStringLiteral("View1"));
+    view->setObjectName(QLatin1String(widgetnames::ViewMenu));
     optionItem(view, Option::MatrixDisplay);
     const OptionRow& layoutSpec = optionRow(Option::KeyboardLayout);
     QMenu* layouts = view->addMenu(layoutSpec.caption);
-    layouts->setObjectName(QStringLiteral("KeyboardLayout1"));
+    layouts->setObjectName(QLatin1String(widgetnames::KeyboardLayoutMenu));
     auto* layoutGroup = new QActionGroup(this);
-    layoutGroup->setObjectName(QStringLiteral("KeyboardLayoutGroup"));
+    layoutGroup->setObjectName(QLatin1String(widgetnames::KeyboardLayoutGroup));
     layoutGroup->setExclusive(true);
     for (const OptionChoice& choice : layoutSpec.choices) {
         QAction* action = addCheckItem(layouts, choice.actionName, choice.caption);
@@ -239,44 +240,45 @@ void MainWindow::createMenus() {
     }
 
     QMenu* settings = bar->addMenu(QStringLiteral("Settings"));
-    settings->setObjectName(QStringLiteral("Settings1"));
-    m_autostartAction = addCheckItem(settings, "Autostartatstartup1", QStringLiteral("Auto Run at Startup"));
-    connect(m_autostartAction, &QAction::triggered, this, [this] { runCommand([this] { toggleAutostart(); }); });
+    settings->setObjectName(QLatin1String(widgetnames::SettingsMenu));
+    m_autostartAction = addCheckItem(settings, widgetnames::AutostartAction, QStringLiteral("Auto Run at Startup"));
+    connect(m_autostartAction, &QAction::triggered, this, [this] { showFailure(toggleAutostart()); });
     optionItem(settings, Option::MinimizeStartup);
     optionItem(settings, Option::MinimizeToSystemTray);
-    addSeparator(settings, "N4");
+    addSeparator(settings, widgetnames::OverlapSeparator);
     optionItem(settings, Option::AllowOverlappingSounds);
     optionItem(settings, Option::HotkeyMode);
     optionItem(settings, Option::VoiceOutput)->setVisible(false);
-    addSeparator(settings, "N2");
-    QAction* reset = addItem(settings, "ResettoDefaults1", QStringLiteral("Reset to Defaults..."));
-    connect(reset, &QAction::triggered, this, [this] { runCommand([this] { resetToDefaults(); }); });
+    addSeparator(settings, widgetnames::ResetSeparator);
+    QAction* reset = addItem(settings, widgetnames::ResetToDefaultsAction, QStringLiteral("Reset to Defaults..."));
+    connect(reset, &QAction::triggered, this, [this] { resetToDefaults(); });
 
     QMenu* help = bar->addMenu(QStringLiteral("Help"));
-    help->setObjectName(QStringLiteral("Help1"));
-    QAction* onlineHelp = addItem(help, "Help2", QStringLiteral("Online Help"));
+    help->setObjectName(QLatin1String(widgetnames::HelpMenu));
+    QAction* onlineHelp = addItem(help, widgetnames::OnlineHelpAction, QStringLiteral("Online Help"));
     onlineHelp->setShortcut(QKeySequence(Qt::Key_F1));
     onlineHelp->setShortcutContext(Qt::WindowShortcut);
     onlineHelp->setIcon(menuIcon(QStringLiteral("help")));
-    connect(onlineHelp, &QAction::triggered, this, [this] { runCommand([this] { openHelpPage(); }); });
-    addSeparator(help, "N3");
-    QAction* updateNotifications = addCheckItem(help, "UpdateNotifications1", QStringLiteral("Update Notifications"));
+    connect(onlineHelp, &QAction::triggered, this, [this] { openHelpPage(); });
+    addSeparator(help, widgetnames::UpdateNotificationsSeparator);
+    QAction* updateNotifications =
+        addCheckItem(help, widgetnames::UpdateNotificationsAction, QStringLiteral("Update Notifications"));
     updateNotifications->setChecked(true);
     updateNotifications->setEnabled(false);
-    addSeparator(help, "UpdateNotificationsBar");
-    QAction* language = addItem(help, "Language1", QStringLiteral("&Language..."));
+    addSeparator(help, widgetnames::LanguageSeparator);
+    QAction* language = addItem(help, widgetnames::LanguageAction, QStringLiteral("&Language..."));
     language->setIcon(menuIcon(QStringLiteral("flag")));
-    connect(language, &QAction::triggered, this, [this] { runCommand([this] { openLanguageDialog(); }); });
-    QAction* feedback = addItem(help, "SendFeedback1", QStringLiteral("Send &Feedback..."));
+    connect(language, &QAction::triggered, this, [this] { openLanguageDialog(); });
+    QAction* feedback = addItem(help, widgetnames::SendFeedbackAction, QStringLiteral("Send &Feedback..."));
     feedback->setIcon(menuIcon(QStringLiteral("feedback")));
-    connect(feedback, &QAction::triggered, this, [this] { runCommand([this] { openFeedbackDialog(); }); });
-    QAction* about = addItem(help, "About1", QStringLiteral("&About..."));
+    connect(feedback, &QAction::triggered, this, [this] { openFeedbackDialog(); });
+    QAction* about = addItem(help, widgetnames::AboutAction, QStringLiteral("&About..."));
     about->setIcon(menuIcon(QStringLiteral("about")));
-    connect(about, &QAction::triggered, this, [this] { runCommand([this] { openAboutDialog(); }); });
+    connect(about, &QAction::triggered, this, [this] { openAboutDialog(); });
 }
 
 void MainWindow::addStopAllItem(QMenu* soundboard) {
-    QAction* stopAll = addItem(soundboard, "StopAllSounds1", QStringLiteral("Stop All Sounds"));
+    QAction* stopAll = addItem(soundboard, widgetnames::StopAllSoundsAction, QStringLiteral("Stop All Sounds"));
     // No key of its own: every key has a name a binding may use (Pause is "PAUSE"), and a shortcut would stop the
     // very sound its binding had just started. A keys.db binding to the stop-all token gives it a key in hotkey mode.
     connect(stopAll, &QAction::triggered, this, [this] { m_soundBoard.stopAll(); });
@@ -327,12 +329,7 @@ void MainWindow::applyOption(Option option) {
 }
 
 void MainWindow::changeOption(Option option, const QString& value) {
-    runCommand([&] {
-        const Status written = m_options.set(option, value);
-        if (!written) {
-            throw AppError(written.message());
-        }
-    });
+    showFailure(m_options.set(option, value));
 }
 
 TextDisplay& MainWindow::createDisplay() {
@@ -364,12 +361,12 @@ void MainWindow::startUpdateCheck() {
     notice.icon = applicationIcon();
     notice.translate = [&translator = m_translator](const QString& text) { return translator.translate(text); };
     // The menu item stays checked and disabled until the check is done; the check's side of the window owns it.
-    auto* updateNotifications = findChild<QAction*>(QStringLiteral("UpdateNotifications1"));
+    auto* updateNotifications = findChild<QAction*>(QLatin1String(widgetnames::UpdateNotificationsAction));
     new online::UpdateCheckUi(*m_updateChecker, *updateNotifications, *this, std::move(notice));
     m_updateChecker->start();
 }
 
-void MainWindow::toggleAutostart() {
+Status MainWindow::toggleAutostart() {
     // The check mark has already flipped; a failure ends the command where it happens.
     platform::IAutostart& autostart = m_services.autostart();
     QAction* startMinimized = m_optionActions[size_t(Option::MinimizeStartup)];
@@ -377,22 +374,23 @@ void MainWindow::toggleAutostart() {
         const Status written = autostart.writeEntry(m_context.identity.title, launcherPath(m_context.programFile),
                                                     QStringLiteral("/auto"));
         if (!written) {
-            throw AppError(written.message());
+            return written;
         }
         startMinimized->setEnabled(true);
-        return;
+        return Status::success();
     }
     const Status removed = autostart.removeEntry(m_context.identity.title);
     if (!removed) {
-        throw AppError(removed.message());
+        return removed;
     }
     if (m_options.isOn(Option::MinimizeStartup)) {
         const Status written = m_options.setOn(Option::MinimizeStartup, false);
         if (!written) {
-            throw AppError(written.message());
+            return written;
         }
     }
     startMinimized->setEnabled(false);
+    return Status::success();
 }
 
 void MainWindow::resetToDefaults() {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "app/options.h"
+#include "platform/status.h"
 
 #include <QHash>
 #include <QMainWindow>
@@ -101,7 +102,8 @@ private:
     void watchScreen(QScreen* screen);
 
     void changeOption(Option option, const QString& value);
-    void toggleAutostart();
+    // The Auto Run at Startup item's command, after its mark flipped: the entry written or removed.
+    Status toggleAutostart();
     void resetToDefaults();
     void openHelpPage();
     // Soundboard > Redefine Keys...: the modal dialog over the key map and the data folder's keys.db.

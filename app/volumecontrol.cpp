@@ -2,6 +2,7 @@
 #include "app/volumecontrol.h"
 
 #include "app/textdisplay.h"
+#include "app/widgetnames.h"
 
 #include <QEvent>
 #include <QKeyEvent>
@@ -58,7 +59,7 @@ VolumeControl::VolumeControl(QSlider* slider, QWidget* focusHome, platform::IPro
     m_slider->installEventFilter(this);
 
     m_timer = new QTimer(this);
-    m_timer->setObjectName(QStringLiteral("TimerVolume"));
+    m_timer->setObjectName(QLatin1String(widgetnames::VolumeTimer));
     m_timer->setInterval(VolumePollInterval);
     connect(m_timer, &QTimer::timeout, this, &VolumeControl::tick);
     m_timer->start();

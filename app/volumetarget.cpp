@@ -21,7 +21,6 @@ const QString EngineStoreSection = QStringLiteral("Volume");
 const QString ServerStoreSection = QStringLiteral("ServerVolume");
 const QString StoreLeft = QStringLiteral("Left");
 const QString StoreRight = QStringLiteral("Right");
-constexpr int SaveDelayMs = 1000;
 // Looks (one every 100 ms) for which a stream that came back is given the slider's volume until it shows it.
 constexpr int MaxReapplyTries = 20;
 
@@ -157,12 +156,9 @@ QString stateStoreFile(const QString& stateFolder) {
     return stateFolder + QLatin1String("/Zemtrak/Clavora/state.ini");
 }
 
-KeptVolume::KeptVolume(platform::IFileSystem& files, QString stateFile, QString section)
-    : m_files(files), m_stateFile(std::move(stateFile)), m_section(std::move(section)) {
-    m_saveTimer.setSingleShot(true);
-    m_saveTimer.setInterval(SaveDelayMs);
-    QObject::connect(&m_saveTimer, &QTimer::timeout, &m_saveTimer, [this] { save(); });
-}
+KeptVolume::KeptVolume(platform::IFileSystem& files, QString stateFile, QString section, const platform::Clock& clock)
+    : m_files(files), m_stateFile(std::move(stateFile)), m_section(std::move(section)),
+      m_saveTimer(clock.makeTimer([this] { save(); })) {}
 
 KeptVolume::~KeptVolume() {
     save();
@@ -191,11 +187,11 @@ void KeptVolume::keep(platform::ChannelVolume volume) {
     }
     m_volume = volume;
     m_dirty = true;
-    m_saveTimer.start();
+    m_saveTimer->start(SaveDelayMs);
 }
 
 void KeptVolume::save() {
-    m_saveTimer.stop();
+    m_saveTimer->stop();
     if (!m_dirty) {
         return;
     }

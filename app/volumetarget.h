@@ -4,11 +4,11 @@
 #pragma once
 
 #include "audio/mixer.h"
+#include "platform/clock.h"
 #include "platform/programvolume.h"
 #include "platform/services.h"
 
 #include <QString>
-#include <QTimer>
 
 #include <memory>
 
@@ -31,13 +31,16 @@ quint16 serverVolumeAsGain(quint16 volume);
 // The per-user state store, an INI file under the user's state folder (empty when StateFolder is).
 QString stateStoreFile(const QString& stateFolder);
 
-// A volume kept in the state store (StateFile, under Section) for the next run: written shortly after it changes
-// (a drag of the slider makes several changes; the store gets the last) and when this object goes. An empty
-// StateFile keeps nothing. GUI thread.
+// A volume kept in the state store (StateFile, under Section) for the next run: written a second after the last
+// change (a drag of the slider makes several changes; the store gets the last), by Clock, and when this object goes.
+// An empty StateFile keeps nothing. GUI thread.
 class KeptVolume {
 public:
+    static constexpr int SaveDelayMs = 1000;
+
     // Files reads and writes the store.
-    KeptVolume(platform::IFileSystem& files, QString stateFile, QString section);
+    KeptVolume(platform::IFileSystem& files, QString stateFile, QString section,
+               const platform::Clock& clock = platform::steadyClock());
     ~KeptVolume();
 
     // The volume stored; false when the store has none or it is malformed.
@@ -52,7 +55,7 @@ private:
     QString m_section;
     platform::ChannelVolume m_volume;
     bool m_dirty = false;
-    QTimer m_saveTimer;
+    std::unique_ptr<platform::ClockTimer> m_saveTimer;
 };
 
 // The engine's master gain as the program's volume: always available, read back from the engine, and kept in the

@@ -95,8 +95,8 @@ struct StreamReader {
 };
 
 struct Stream {
-    Stream(quint32 handle, QString path, float gain, int bufferFrames, int channels)
-        : handle(handle), path(std::move(path)), gain(gain), ring(bufferFrames, channels) {}
+    Stream(quint32 streamHandle, QString file, float streamGain, int bufferFrames, int channels)
+        : handle(streamHandle), path(std::move(file)), gain(streamGain), ring(bufferFrames, channels) {}
 
     const quint32 handle;
     const QString path;

@@ -1,6 +1,8 @@
 // The LED dot-matrix display control and its scroll settings.
 #include "display/ledmatrixdisplay.h"
 
+#include "display/widgetnames.h"
+
 #include <QBoxLayout>
 #include <QEvent>
 #include <QFontMetrics>
@@ -436,7 +438,7 @@ LedMatrixDisplay* createMainWindowDisplay(QWidget* strip) {
         return nullptr;
     }
     auto* display = new LedMatrixDisplay(strip);
-    display->setObjectName(QStringLiteral("MatrixDisplay"));
+    display->setObjectName(QLatin1String(widgetnames::MatrixDisplay));
     // The mask is as many cells high as the font has pixels, so the font is fixed here rather than inherited: the
     // 65-pixel strip holds 16 rows, enough for this font's line.
     QFont maskFont(QStringLiteral("DejaVu Sans"));

@@ -179,8 +179,9 @@ private:
     QColor m_color{73, 83, 88};
 };
 
-// Creates the main window's display as the only child of the top strip, filling it: object name "MatrixDisplay",
-// font "DejaVu Sans" at 11 pixels, scroll timer at 100 ms and running. The caller loads the first text.
+// Creates the main window's display as the only child of the top strip, filling it: object name
+// widgetnames::MatrixDisplay, font "DejaVu Sans" at 11 pixels, scroll timer at 100 ms and running. The caller loads the
+// first text.
 LedMatrixDisplay* createMainWindowDisplay(QWidget* strip);
 
 // Shows `text` from the top-left corner on a cleared display, as the main window does whenever its text changes or

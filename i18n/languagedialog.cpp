@@ -1,10 +1,10 @@
-// The language dialog. Its controls carry the component names the tests look for (ComboBox1, RichEdit1, Button1,
-// Label3, PopupMenu1...).
+// The language dialog. Its controls carry the object names of i18n/widgetnames.h, which the tests look them up by.
 #include "i18n/languagedialog.h"
 
 #include "i18n/flagpictures.h"
 #include "i18n/languagechoice.h"
 #include "i18n/translator.h"
+#include "i18n/widgetnames.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
@@ -94,14 +94,14 @@ LanguageDialogContext languageDialogContext(const Translator& translator, platfo
 LanguageDialog::LanguageDialog(LanguageDialogContext context, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
       m_context(std::move(context)) {
-    setObjectName(QStringLiteral("TranslateForm"));
+    setObjectName(QLatin1String(widgetnames::language::Dialog));
     setWindowTitle(translate("Language"));
     setFont(dialogFont(11));
     setFixedSize(ClientWidth, ClientHeight);
     const qreal dpr = devicePixelRatioF();
 
-    QLabel* title = plainLabel(this, "Label1", translate("User Interface Language:"), 16);
-    QLabel* creditsTitle = plainLabel(this, "Label2", translate("Translated by:"), 16);
+    QLabel* title = plainLabel(this, widgetnames::language::LanguageLabel, translate("User Interface Language:"), 16);
+    QLabel* creditsTitle = plainLabel(this, widgetnames::language::CreditsLabel, translate("Translated by:"), 16);
     // The labels are 258 pixels wide, or as wide as a translation needs; the list and the credits take the rest.
     const int labelWidth = std::max({258, title->sizeHint().width(), creditsTitle->sizeHint().width()});
     const int fieldsLeft = Margin + labelWidth + 2;
@@ -110,7 +110,7 @@ LanguageDialog::LanguageDialog(LanguageDialogContext context, QWidget* parent)
     creditsTitle->setGeometry(Margin, 39, labelWidth, 22);
 
     m_languages = new QComboBox(this);
-    m_languages->setObjectName(QStringLiteral("ComboBox1"));
+    m_languages->setObjectName(QLatin1String(widgetnames::language::LanguageBox));
     m_languages->setGeometry(fieldsLeft, 4, fieldsWidth, 24);
     m_languages->setFont(dialogFont(13));
     m_languages->setIconSize(QSize(FlagSize, FlagSize));
@@ -132,7 +132,7 @@ LanguageDialog::LanguageDialog(LanguageDialogContext context, QWidget* parent)
     }
 
     m_credits = new QPlainTextEdit(this);
-    m_credits->setObjectName(QStringLiteral("RichEdit1"));
+    m_credits->setObjectName(QLatin1String(widgetnames::language::CreditsText));
     m_credits->setGeometry(fieldsLeft, 32, fieldsWidth, 151);
     m_credits->setReadOnly(true);
     m_credits->setLineWrapMode(QPlainTextEdit::NoWrap);
@@ -144,28 +144,28 @@ LanguageDialog::LanguageDialog(LanguageDialogContext context, QWidget* parent)
     m_credits->setContextMenuPolicy(Qt::CustomContextMenu);
 
     m_creditsMenu = new QMenu(this);
-    m_creditsMenu->setObjectName(QStringLiteral("PopupMenu1"));
+    m_creditsMenu->setObjectName(QLatin1String(widgetnames::language::CreditsMenu));
     QAction* copy = m_creditsMenu->addAction(QIcon(copyPicture(16, dpr)), translate("Copy"));
-    copy->setObjectName(QStringLiteral("Copy1"));
+    copy->setObjectName(QLatin1String(widgetnames::language::CopyAction));
     connect(copy, &QAction::triggered, m_credits, &QPlainTextEdit::copy);
     QAction* selectAll = m_creditsMenu->addAction(translate("Select All"));
-    selectAll->setObjectName(QStringLiteral("SelectAll1"));
+    selectAll->setObjectName(QLatin1String(widgetnames::language::SelectAllAction));
     connect(selectAll, &QAction::triggered, m_credits, &QPlainTextEdit::selectAll);
     connect(m_credits, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& at) { m_creditsMenu->popup(m_credits->viewport()->mapToGlobal(at)); });
 
     auto* separator = new QFrame(this);
-    separator->setObjectName(QStringLiteral("Panel2"));
+    separator->setObjectName(QLatin1String(widgetnames::language::ButtonBarLine));
     separator->setFrameShape(QFrame::HLine);
     separator->setFrameShadow(QFrame::Sunken);
     separator->setGeometry(0, ClientHeight - 39 - 1, ClientWidth, 1);
 
     auto* bar = new QWidget(this);
-    bar->setObjectName(QStringLiteral("Panel1"));
+    bar->setObjectName(QLatin1String(widgetnames::language::ButtonBar));
     bar->setGeometry(0, ClientHeight - 39, ClientWidth, 39);
 
     auto* link = new LinkLabel(bar, m_context.services->shell(), m_context.translationPageUrl);
-    link->setObjectName(QStringLiteral("Label3"));
+    link->setObjectName(QLatin1String(widgetnames::language::TranslationLink));
     link->setTextFormat(Qt::PlainText);
     link->setText(translate("Contribute to Translation"));
     link->setFont(dialogFont(16, true));
@@ -177,7 +177,7 @@ LanguageDialog::LanguageDialog(LanguageDialogContext context, QWidget* parent)
     link->setGeometry(Margin, Margin, std::max(177, link->sizeHint().width()), 39 - 2 * Margin);
 
     auto* ok = new QPushButton(QIcon(tickPicture(16, dpr)), translate("OK"), bar);
-    ok->setObjectName(QStringLiteral("Button1"));
+    ok->setObjectName(QLatin1String(widgetnames::language::OkButton));
     ok->setFont(dialogFont(16));
     ok->setGeometry(ClientWidth - Margin - 172, Margin, 172, 33);
     ok->setDefault(true);
@@ -222,7 +222,7 @@ void LanguageDialog::confirm() {
 
     QMessageBox question(QMessageBox::Question, translate("Confirmation"), QString(),
                          QMessageBox::Yes | QMessageBox::No, this);
-    question.setObjectName(QStringLiteral("RestartQuestion"));
+    question.setObjectName(QLatin1String(widgetnames::language::RestartQuestion));
     question.setTextFormat(Qt::PlainText);
     question.setText(translate("Restart Application?"));
     question.button(QMessageBox::Yes)->setText(translate("Yes"));

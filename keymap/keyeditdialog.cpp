@@ -1,6 +1,8 @@
 // The Add/Edit Key window.
 #include "keymap/keyeditdialog.h"
 
+#include "keymap/widgetnames.h"
+
 #include <QAction>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -68,7 +70,7 @@ QStringList droppedLocalFiles(const QMimeData* mime) {
 KeyEditDialog::KeyEditDialog(RedefineKeysDialog& owner, Mode mode, RedefineKeysDialog::RowId row)
     : QDialog(&owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
       m_owner(owner), m_mode(mode), m_row(row) {
-    setObjectName(QStringLiteral("FormKeyAddEdit"));
+    setObjectName(QLatin1String(widgetnames::keyedit::Dialog));
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(mode == Mode::Add ? QStringLiteral("Add Key") : QStringLiteral("Edit Key"));
     setFixedSize(385, 108);
@@ -76,14 +78,14 @@ KeyEditDialog::KeyEditDialog(RedefineKeysDialog& owner, Mode mode, RedefineKeysD
     auto* keyLabel = new QLabel(QStringLiteral("Key:"), this);
     keyLabel->move(8, 11);
     m_keyField = new QLineEdit(this);
-    m_keyField->setObjectName(QStringLiteral("Edit1"));
+    m_keyField->setObjectName(QLatin1String(widgetnames::keyedit::KeyField));
     m_keyField->setGeometry(72, 8, 225, 21);
     keyLabel->setBuddy(m_keyField);
 
     auto* fileLabel = new QLabel(QStringLiteral("Filename:"), this);
     fileLabel->move(8, 43);
     m_fileField = new FileField(this);
-    m_fileField->setObjectName(QStringLiteral("Edit2"));
+    m_fileField->setObjectName(QLatin1String(widgetnames::keyedit::FileField));
     m_fileField->setGeometry(72, 40, 225, 21);
     fileLabel->setBuddy(m_fileField);
 
@@ -96,9 +98,10 @@ KeyEditDialog::KeyEditDialog(RedefineKeysDialog& owner, Mode mode, RedefineKeysD
         button->setDefault(false);
         return button;
     };
-    m_browseButton = makeButton("Button3", QStringLiteral("Browse..."), QRect(303, 38, 75, 25));
-    m_okButton = makeButton("Button2", QStringLiteral("OK"), QRect(72, 75, 88, 25));
-    m_cancelButton = makeButton("Button1", QStringLiteral("Cancel"), QRect(166, 75, 88, 25));
+    m_browseButton =
+        makeButton(widgetnames::keyedit::BrowseButton, QStringLiteral("Browse..."), QRect(303, 38, 75, 25));
+    m_okButton = makeButton(widgetnames::keyedit::OkButton, QStringLiteral("OK"), QRect(72, 75, 88, 25));
+    m_cancelButton = makeButton(widgetnames::keyedit::CancelButton, QStringLiteral("Cancel"), QRect(166, 75, 88, 25));
     connect(m_browseButton, &QPushButton::clicked, this, &KeyEditDialog::browse);
     connect(m_okButton, &QPushButton::clicked, this, &KeyEditDialog::confirm);
     connect(m_cancelButton, &QPushButton::clicked, this, &QWidget::close);
@@ -109,7 +112,7 @@ KeyEditDialog::KeyEditDialog(RedefineKeysDialog& owner, Mode mode, RedefineKeysD
     setTabOrder(m_okButton, m_cancelButton);
 
     auto* close = new QAction(QStringLiteral("Close"), this);
-    close->setObjectName(QStringLiteral("Close1"));
+    close->setObjectName(QLatin1String(widgetnames::keyedit::CloseAction));
     close->setShortcut(QKeySequence(Qt::Key_Escape));
     close->setShortcutContext(Qt::WindowShortcut);
     connect(close, &QAction::triggered, this, &QWidget::close);

@@ -3,6 +3,7 @@
 
 #include "keymap/keyeditdialog.h"
 #include "keymap/keymapfile.h"
+#include "keymap/widgetnames.h"
 
 #include <QAction>
 #include <QApplication>
@@ -70,7 +71,7 @@ private:
 
 RedefineKeysDialog::RedefineKeysDialog(KeyMap& keyMap, KeyMapFile files, QString keysDbPath, QWidget* parent)
     : QDialog(parent), m_keyMap(keyMap), m_files(files), m_keysDbPath(std::move(keysDbPath)) {
-    setObjectName(QStringLiteral("FormRedefine"));
+    setObjectName(QLatin1String(widgetnames::redefinekeys::Dialog));
     setWindowTitle(QStringLiteral("Redefine Keys"));
     setSizeGripEnabled(true);
     resize(635, 299);
@@ -82,7 +83,7 @@ RedefineKeysDialog::~RedefineKeysDialog() = default;
 
 void RedefineKeysDialog::createControls() {
     m_list = new BindingList([this](const QStringList& files) { addDroppedFiles(files); }, this);
-    m_list->setObjectName(QStringLiteral("ListView1"));
+    m_list->setObjectName(QLatin1String(widgetnames::redefinekeys::BindingList));
     m_list->setColumnCount(2);
     m_list->setHorizontalHeaderLabels({QStringLiteral("Key"), QStringLiteral("Sound")});
     m_list->setColumnWidth(0, 100);
@@ -115,9 +116,9 @@ void RedefineKeysDialog::createControls() {
         buttons->addWidget(button);
         return button;
     };
-    m_addButton = addButton("Button1", QStringLiteral("Add"));
-    m_editButton = addButton("Button2", QStringLiteral("Edit"));
-    m_deleteButton = addButton("Button3", QStringLiteral("Delete"));
+    m_addButton = addButton(widgetnames::redefinekeys::AddButton, QStringLiteral("Add"));
+    m_editButton = addButton(widgetnames::redefinekeys::EditButton, QStringLiteral("Edit"));
+    m_deleteButton = addButton(widgetnames::redefinekeys::DeleteButton, QStringLiteral("Delete"));
     buttons->addStretch();
     connect(m_addButton, &QPushButton::clicked, this, [this] { openAddKey(); });
     connect(m_editButton, &QPushButton::clicked, this, [this] { editSelectedRow(); });
@@ -130,7 +131,7 @@ void RedefineKeysDialog::createControls() {
     layout->addWidget(strip);
 
     auto* close = new QAction(QStringLiteral("Close"), this);
-    close->setObjectName(QStringLiteral("Close1"));
+    close->setObjectName(QLatin1String(widgetnames::redefinekeys::CloseAction));
     close->setShortcut(QKeySequence(Qt::Key_Escape));
     close->setShortcutContext(Qt::WindowShortcut);
     connect(close, &QAction::triggered, this, &QDialog::reject);

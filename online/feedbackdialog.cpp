@@ -1,10 +1,11 @@
-// The feedback dialog. Its controls carry the component names the tests look for (Panel4, Panel5, Memo1, Edit1,
-// BitBtn1...). What the user typed and what the server answers reach the screen as plain text only.
+// The feedback dialog. Its controls carry the object names of online/widgetnames.h, which the tests look them up by.
+// What the user typed and what the server answers reach the screen as plain text only.
 #include "online/feedbackdialog.h"
 
 #include "i18n/textcodec.h"
 #include "online/feedbackpictures.h"
 #include "online/modalwork.h"
+#include "online/widgetnames.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -140,7 +141,7 @@ void ChoicePanel::mousePressEvent(QMouseEvent* event) {
 FeedbackDialog::FeedbackDialog(FeedbackContext context, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
       m_context(std::move(context)) {
-    setObjectName(QStringLiteral("FeedbackForm"));
+    setObjectName(QLatin1String(widgetnames::feedback::Dialog));
     setAttribute(Qt::WA_DeleteOnClose, false); // the opener owns it; closing ends exec()
     setWindowTitle(m_context.productName + QLatin1Char(' ') + translate("feedback"));
     setFont(dialogFont(11));
@@ -152,17 +153,17 @@ FeedbackDialog::FeedbackDialog(FeedbackContext context, QWidget* parent)
     layout->setSpacing(0);
 
     auto* choices = new QWidget(this);
-    choices->setObjectName(QStringLiteral("Panel3"));
+    choices->setObjectName(QLatin1String(widgetnames::feedback::ChoicePanel));
     choices->setFixedHeight(46);
     auto* choicesLayout = new QHBoxLayout(choices);
     choicesLayout->setContentsMargins(Margin, Margin, Margin, Margin);
     choicesLayout->setSpacing(2 * Margin);
     m_like = new ChoicePanel(choices);
-    m_like->setObjectName(QStringLiteral("Panel4"));
+    m_like->setObjectName(QLatin1String(widgetnames::feedback::LikeChoice));
     m_like->setCaption(translate("I like it!"));
     m_like->setPicture(smilingFacePicture(PictureSize, dpr));
     m_dislike = new ChoicePanel(choices);
-    m_dislike->setObjectName(QStringLiteral("Panel5"));
+    m_dislike->setObjectName(QLatin1String(widgetnames::feedback::DislikeChoice));
     m_dislike->setCaption(translate("I dislike it!"));
     m_dislike->setPicture(sadFacePicture(PictureSize, dpr));
     m_dislike->setFixedWidth(256);
@@ -175,10 +176,12 @@ FeedbackDialog::FeedbackDialog(FeedbackContext context, QWidget* parent)
     auto* body = new QVBoxLayout;
     body->setContentsMargins(Margin, Margin, Margin, Margin);
     body->setSpacing(2 * Margin);
-    body->addWidget(plainLabel(this, "Label1", translate("We would really appreciate your feedback."), dialogFont(16)));
-    body->addWidget(plainLabel(this, "Label2", translate("What did you like or dislike?"), dialogFont(13, true)));
+    body->addWidget(plainLabel(this, widgetnames::feedback::IntroLabel,
+                               translate("We would really appreciate your feedback."), dialogFont(16)));
+    body->addWidget(plainLabel(this, widgetnames::feedback::QuestionLabel, translate("What did you like or dislike?"),
+                               dialogFont(13, true)));
     m_text = new QPlainTextEdit(this);
-    m_text->setObjectName(QStringLiteral("Memo1"));
+    m_text->setObjectName(QLatin1String(widgetnames::feedback::FeedbackText));
     m_text->setFont(dialogFont(13));
     m_text->setTabChangesFocus(true);
     m_text->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -198,26 +201,27 @@ FeedbackDialog::FeedbackDialog(FeedbackContext context, QWidget* parent)
     layout->addLayout(body, 1);
 
     auto* emailPanel = new QWidget(this);
-    emailPanel->setObjectName(QStringLiteral("Panel1"));
+    emailPanel->setObjectName(QLatin1String(widgetnames::feedback::EmailPanel));
     emailPanel->setFixedHeight(30);
     auto* emailLayout = new QHBoxLayout(emailPanel);
     emailLayout->setContentsMargins(Margin, Margin, Margin, Margin);
-    emailLayout->addWidget(plainLabel(emailPanel, "Label3", translate("Include my e-mail:"), dialogFont(13)));
+    emailLayout->addWidget(
+        plainLabel(emailPanel, widgetnames::feedback::EmailLabel, translate("Include my e-mail:"), dialogFont(13)));
     m_email = new QLineEdit(emailPanel);
-    m_email->setObjectName(QStringLiteral("Edit1"));
+    m_email->setObjectName(QLatin1String(widgetnames::feedback::EmailField));
     m_email->setFont(dialogFont(13));
     m_email->setMaxLength(MaxEmailLength);
     emailLayout->addWidget(m_email, 1);
     layout->addWidget(emailPanel);
 
     auto* buttonPanel = new QWidget(this);
-    buttonPanel->setObjectName(QStringLiteral("Panel2"));
+    buttonPanel->setObjectName(QLatin1String(widgetnames::feedback::ButtonPanel));
     buttonPanel->setFixedHeight(39);
     auto* buttonLayout = new QHBoxLayout(buttonPanel);
     buttonLayout->setContentsMargins(Margin, Margin, Margin, Margin);
     buttonLayout->addStretch(1);
     m_send = new QPushButton(translate("Send"), buttonPanel);
-    m_send->setObjectName(QStringLiteral("BitBtn1"));
+    m_send->setObjectName(QLatin1String(widgetnames::feedback::SendButton));
     m_send->setFont(dialogFont(16));
     m_send->setFixedSize(172, 33);
     m_send->setIcon(QIcon(envelopePicture(24, dpr)));
@@ -283,7 +287,7 @@ void FeedbackDialog::send() {
     const QString email = text::trimBlanksAndControls(m_email->text());
     if (!email.isEmpty() && !isValidEmail(email)) {
         m_email->setFocus();
-        showBox(this, QMessageBox::Critical, "InvalidEmailBox", translate("Failure"),
+        showBox(this, QMessageBox::Critical, widgetnames::feedback::InvalidEmailBox, translate("Failure"),
                 translate("Invalid e-mail address!"));
         return;
     }
@@ -326,12 +330,12 @@ void FeedbackDialog::finishSending() {
 
 void FeedbackDialog::tellOutcome(const ServerReply& reply) {
     if (isFeedbackDelivered(reply.text)) {
-        showBox(this, QMessageBox::Information, "SuccessBox", translate("Success"),
+        showBox(this, QMessageBox::Information, widgetnames::feedback::SuccessBox, translate("Success"),
                 translate("Your feedback is received.") + ParagraphBreak + translate("Thank you!"));
         accept();
         return;
     }
-    showBox(this, QMessageBox::Critical, "FailureBox", translate("Failure"),
+    showBox(this, QMessageBox::Critical, widgetnames::feedback::FailureBox, translate("Failure"),
             translate("Something went wrong. Your feedback could not be delivered.") + ParagraphBreak +
                 translate("Please try again later."));
 }

@@ -86,14 +86,15 @@ void initialiseCurlOnce() {
 struct Transfer {
     QByteArray body;
     bool cut = false; // the body reached MaxReplyBytes and the transfer was stopped on purpose
+    const platform::Clock* clock = &platform::steadyClock();
     // Set when the request goes out, then moved on by every byte of the response: the time-out counts from here.
-    std::optional<std::chrono::steady_clock::time_point> lastActivity;
+    std::optional<qint64> lastActivityMs;
     // A socket of this request got as far as a TCP connection: the server was reached, whatever failed after.
     bool connected = false;
 };
 
 void noteActivity(Transfer* transfer) {
-    transfer->lastActivity = std::chrono::steady_clock::now();
+    transfer->lastActivityMs = transfer->clock->nowMs();
 }
 
 size_t noteHeader(char*, size_t size, size_t count, void* userData) {
@@ -250,7 +251,6 @@ QByteArray encodeForm(const FormFields& fields) {
 }
 
 PostResult postForm(const QString& url, const FormFields& fields, int timeoutMs, const RequestOptions& options) {
-    using Clock = std::chrono::steady_clock;
     initialiseCurlOnce();
     if (options.cancel && options.cancel->isCancelled()) {
         return failure(QStringLiteral("Request abandoned"));
@@ -258,6 +258,9 @@ PostResult postForm(const QString& url, const FormFields& fields, int timeoutMs,
 
     // Declared before the handles, which may still close a socket through it as they are cleaned up.
     Transfer transfer;
+    if (options.clock != nullptr) {
+        transfer.clock = options.clock;
+    }
     EasyHandle easy(curl_easy_init());
     MultiHandle multi(curl_multi_init());
     if (!easy || !multi) {
@@ -330,16 +333,14 @@ PostResult postForm(const QString& url, const FormFields& fields, int timeoutMs,
             break;
         }
         int waitMs = 1000;
-        if (transfer.lastActivity) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                                  *transfer.lastActivity + std::chrono::milliseconds(limit) - Clock::now())
-                                  .count();
+        if (transfer.lastActivityMs) {
+            const qint64 left = *transfer.lastActivityMs + limit - transfer.clock->nowMs();
             if (left <= 0) {
                 stoppedBecause =
                     QStringLiteral("Operation timed out after %1 milliseconds with no data received").arg(limit);
                 break;
             }
-            waitMs = int(std::min<long long>(waitMs, left));
+            waitMs = int(std::min<qint64>(waitMs, left));
         }
         curl_multi_poll(multi.get(), nullptr, 0, waitMs, nullptr);
     }

@@ -4,6 +4,8 @@
 // thread.
 #pragma once
 
+#include "platform/clock.h"
+
 #include <QList>
 #include <QLoggingCategory>
 #include <QString>
@@ -64,6 +66,8 @@ struct RequestOptions {
     CancelToken* cancel = nullptr;
     // The bound on the whole request; 0: the larger of OverallLimitMs and six time-outs. Tests shorten it.
     int overallLimitMs = 0;
+    // The clock the wait for data is measured on (curl's own limits keep the system's); null: the steady clock.
+    const platform::Clock* clock = nullptr;
 };
 
 struct PostResult {

@@ -5,6 +5,7 @@
 #include "online/updatechecker.h"
 
 #include "online/clientidentity.h"
+#include "online/widgetnames.h"
 
 #include <QPointer>
 
@@ -30,8 +31,8 @@ struct UpdateChecker::Shared {
 
 UpdateChecker::UpdateChecker(UpdateCheckContext context, QObject* parent)
     : QObject(parent), m_context(std::move(context)), m_shared(std::make_unique<Shared>()) {
-    setObjectName(QStringLiteral("UpdateChecker"));
-    m_timer.setObjectName(QStringLiteral("TimerChecker"));
+    setObjectName(QLatin1String(widgetnames::updates::Checker));
+    m_timer.setObjectName(QLatin1String(widgetnames::updates::CheckTimer));
     m_timer.setInterval(m_context.pollIntervalMs);
     connect(&m_timer, &QTimer::timeout, this, &UpdateChecker::tick);
 }

@@ -3,6 +3,7 @@
 
 #include "online/modalwork.h"
 #include "online/updatechecker.h"
+#include "online/widgetnames.h"
 
 #include <QAction>
 #include <QMessageBox>
@@ -11,7 +12,7 @@ namespace clavora::online {
 
 void showImportantMessage(QWidget* parent, const QString& caption, const QString& text) {
     QMessageBox box(QMessageBox::Warning, caption, QString(), QMessageBox::Ok, parent);
-    box.setObjectName(QStringLiteral("ImportantMessage"));
+    box.setObjectName(QLatin1String(widgetnames::updates::ImportantMessage));
     box.setTextFormat(Qt::PlainText); // the server's text is data: no links, pictures or layout
     box.setText(text);
     box.exec();
@@ -21,7 +22,7 @@ UpdateCheckUi::UpdateCheckUi(UpdateChecker& checker, QAction& updateNotification
                              UpdateNoticeContent notice)
     : QObject(&mainWindow), m_checker(checker), m_command(updateNotifications), m_mainWindow(mainWindow),
       m_noticeContent(std::move(notice)) {
-    setObjectName(QStringLiteral("UpdateCheckUi"));
+    setObjectName(QLatin1String(widgetnames::updates::Ui));
     connect(&checker, &UpdateChecker::checkFinished, this, &UpdateCheckUi::finished);
     connect(&checker, &UpdateChecker::showNotice, this, &UpdateCheckUi::announce);
     connect(&checker, &UpdateChecker::importantMessage, this, &UpdateCheckUi::showMessage);

@@ -1,7 +1,8 @@
-// The update-available notice. Its controls carry the component names the tests look for (Panel1, Image1, Label1,
-// Label2, Button1...). Everything from the server reaches the screen as plain text.
+// The update-available notice. Its controls carry the object names of online/widgetnames.h, which the tests look
+// them up by. Everything from the server reaches the screen as plain text.
 #include "online/updatenotice.h"
 
+#include "online/widgetnames.h"
 #include "platform/shell.h"
 
 #include <QApplication>
@@ -21,7 +22,7 @@ namespace {
 
 constexpr int IconSize = 60;
 constexpr int IconMargin = 3;
-constexpr int Bevel = 1; // Panel1's raised edge
+constexpr int Bevel = 1; // the frame's raised edge
 constexpr int ClosePanelWidth = 22;
 constexpr int LabelMargin = 3;
 constexpr int TitleHeight = 18;
@@ -52,7 +53,7 @@ bool isMouseEvent(QEvent::Type type) {
 
 UpdateNotice::UpdateNotice(UpdateNoticeContent content, QWidget* parent)
     : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint), m_content(std::move(content)) {
-    setObjectName(QStringLiteral("NewVer"));
+    setObjectName(QLatin1String(widgetnames::updatenotice::Notice));
     // Shown beside whatever the user is doing: it takes neither the focus nor a task-bar button.
     setAttribute(Qt::WA_ShowWithoutActivating);
     setFocusPolicy(Qt::NoFocus);
@@ -63,21 +64,21 @@ UpdateNotice::UpdateNotice(UpdateNoticeContent content, QWidget* parent)
     };
 
     auto* panel1 = new QFrame(this);
-    panel1->setObjectName(QStringLiteral("Panel1"));
+    panel1->setObjectName(QLatin1String(widgetnames::updatenotice::Frame));
     panel1->setFrameStyle(QFrame::Panel | QFrame::Raised);
     panel1->setGeometry(0, 0, NoticeWidth, NoticeHeight);
 
     auto* image1 = new QLabel(panel1);
-    image1->setObjectName(QStringLiteral("Image1"));
+    image1->setObjectName(QLatin1String(widgetnames::updatenotice::Icon));
     image1->setAlignment(Qt::AlignCenter);
     image1->setGeometry(Bevel + IconMargin, Bevel + IconMargin, IconSize, IconSize);
     image1->setPixmap(m_content.icon.pixmap(48, 48));
 
     auto* panel3 = new QWidget(panel1);
-    panel3->setObjectName(QStringLiteral("Panel3"));
+    panel3->setObjectName(QLatin1String(widgetnames::updatenotice::ClosePanel));
     panel3->setGeometry(NoticeWidth - ClosePanelWidth - Bevel, Bevel, ClosePanelWidth, NoticeHeight - 2 * Bevel);
     auto* button1 = new QToolButton(panel3);
-    button1->setObjectName(QStringLiteral("Button1"));
+    button1->setObjectName(QLatin1String(widgetnames::updatenotice::CloseButton));
     button1->setGeometry(0, 0, ClosePanelWidth, ClosePanelWidth);
     button1->setAutoRaise(true);
     button1->setFocusPolicy(Qt::NoFocus);
@@ -87,15 +88,15 @@ UpdateNotice::UpdateNotice(UpdateNoticeContent content, QWidget* parent)
 
     const int textLeft = Bevel + IconMargin + IconSize + IconMargin;
     auto* panel2 = new QWidget(panel1);
-    panel2->setObjectName(QStringLiteral("Panel2"));
+    panel2->setObjectName(QLatin1String(widgetnames::updatenotice::TextPanel));
     panel2->setGeometry(textLeft, Bevel, panel3->x() - textLeft, NoticeHeight - 2 * Bevel);
 
-    QLabel* label1 = plainLabel(panel2, "Label1", translate("UPDATE AVAILABLE"));
+    QLabel* label1 = plainLabel(panel2, widgetnames::updatenotice::TitleLabel, translate("UPDATE AVAILABLE"));
     label1->setFont(noticeFont(13, true));
     label1->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
     label1->setGeometry(LabelMargin, LabelMargin, panel2->width() - 2 * LabelMargin, TitleHeight);
 
-    m_link = plainLabel(panel2, "Label2",
+    m_link = plainLabel(panel2, widgetnames::updatenotice::DownloadLink,
                         translate("Click to download") + QLatin1Char(' ') + m_content.productName + QLatin1Char(' ') +
                             m_content.version);
     m_link->setFont(noticeFont(13, false, true));
@@ -118,19 +119,19 @@ UpdateNotice::UpdateNotice(UpdateNoticeContent content, QWidget* parent)
     m_animation->setDuration(AnimationMs);
 
     m_startTimer = new QTimer(this);
-    m_startTimer->setObjectName(QStringLiteral("TimerStart"));
+    m_startTimer->setObjectName(QLatin1String(widgetnames::updatenotice::OpenTimer));
     m_startTimer->setInterval(1);
     connect(m_startTimer, &QTimer::timeout, this, &UpdateNotice::appear);
     m_startTimer->start();
 
     m_closeTimer = new QTimer(this);
-    m_closeTimer->setObjectName(QStringLiteral("TimerClose"));
+    m_closeTimer->setObjectName(QLatin1String(widgetnames::updatenotice::CloseTimer));
     m_closeTimer->setInterval(1000);
     connect(m_closeTimer, &QTimer::timeout, this, &UpdateNotice::countDown);
     m_closeTimer->start();
 
     m_linkTimer = new QTimer(this);
-    m_linkTimer->setObjectName(QStringLiteral("TimerLink"));
+    m_linkTimer->setObjectName(QLatin1String(widgetnames::updatenotice::LinkTimer));
     m_linkTimer->setInterval(100);
     connect(m_linkTimer, &QTimer::timeout, this, &UpdateNotice::updateLinkColour);
     m_linkTimer->start();
@@ -214,7 +215,7 @@ bool UpdateNotice::eventFilter(QObject* watched, QEvent* event) {
         }
         return true;
     }
-    if (watched->objectName() == QLatin1String("Panel2")) {
+    if (watched->objectName() == QLatin1String(widgetnames::updatenotice::TextPanel)) {
         return true; // not a drag source, and its parent is one
     }
     const QPoint at = mouse->globalPosition().toPoint();

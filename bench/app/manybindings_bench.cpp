@@ -5,10 +5,12 @@
 #include "app/mainwindow.h"
 #include "app/soundboard.h"
 #include "app/startup.h"
+#include "app/widgetnames.h"
 #include "keymap/redefinekeysdialog.h"
 #include "platform/fake/fakeservices.h"
 #include "platform/posix/linuxfilesystem.h"
 #include "platform/service.h"
+#include "tests/support/audio/audiotestsupport.h"
 
 #include <QAction>
 #include <QApplication>
@@ -30,32 +32,7 @@ using namespace clavora;
 
 // A tenth of a second of 16-bit mono silence at 44.1 kHz.
 QByteArray shortWave() {
-    const quint32 frames = 4410;
-    const quint32 dataBytes = frames * 2;
-    QByteArray wave;
-    auto put32 = [&](quint32 v) {
-        for (int i = 0; i < 4; ++i) {
-            wave.append(char((v >> (8 * i)) & 0xff));
-        }
-    };
-    auto put16 = [&](quint16 v) {
-        wave.append(char(v & 0xff));
-        wave.append(char(v >> 8));
-    };
-    wave.append("RIFF");
-    put32(36 + dataBytes);
-    wave.append("WAVEfmt ");
-    put32(16);
-    put16(1);
-    put16(1);
-    put32(44100);
-    put32(44100 * 2);
-    put16(2);
-    put16(16);
-    wave.append("data");
-    put32(dataBytes);
-    wave.append(QByteArray(int(dataBytes), '\0'));
-    return wave;
+    return test::wavBytes16(44100, 1, std::vector<qint16>(4410, 0));
 }
 
 // A program folder whose keys.db binds Count distinct sound files, made once for all the benchmarks.
@@ -191,7 +168,8 @@ void BM_DeleteOneOfManyBindings(benchmark::State& state) {
             left = list->rowCount();
             dialog->reject();
         });
-        const QList<QAction*> actions = startup->window().findChildren<QAction*>(QStringLiteral("RedefineKeys1"));
+        const QList<QAction*> actions =
+            startup->window().findChildren<QAction*>(QString(widgetnames::RedefineKeysAction));
         if (actions.isEmpty()) {
             state.SkipWithError("no Redefine Keys command");
             break;

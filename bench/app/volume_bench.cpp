@@ -12,6 +12,7 @@
 #include <QElapsedTimer>
 #include <QSlider>
 #include <QThread>
+#include <QTimer>
 #include <benchmark/benchmark.h>
 
 namespace {

@@ -5,7 +5,8 @@
 #include "audio/soundplayer.h"
 #include "platform/pulse/linuxvoicemicrophone.h"
 #include "tests/audio/platformaudioservices.h"
-#include "tests/support/soundserver.h"
+#include "tests/support/audio/audiotestsupport.h"
+#include "tests/support/audio/soundserver.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -108,8 +109,13 @@ QString clickFile;
 void BM_VoicePathLatency(benchmark::State& state) {
     const bool prepared = state.range(0) != 0;
     state.SetLabel(prepared ? "decoded start" : "from the file");
-    test::PrivateSoundServer server;
-    if (!server.start() || !server.addFakeMicrophone()) {
+    test::SoundServer server(QString(), test::SoundServer::Kind::PulseAudio, QStringLiteral("speakers"));
+    if (!server.start(test::SoundServer::NeverSuspend)) {
+        state.SkipWithError("pulseaudio did not start");
+        return;
+    }
+    server.useForThisProcess();
+    if (!server.addFakeMicrophone()) {
         state.SkipWithError("pulseaudio did not start");
         return;
     }
@@ -216,43 +222,8 @@ int main(int argc, char** argv) {
     QTemporaryDir folder;
     // A 30 ms click at half scale.
     clickFile = folder.filePath(QStringLiteral("click.wav"));
-    {
-        const int frames = 44100 * 3 / 100;
-        QByteArray data;
-        for (int i = 0; i < frames; ++i) {
-            const auto v = static_cast<qint16>(16000 * std::sin(2 * M_PI * 1000.0 * i / 44100));
-            for (int c = 0; c < 2; ++c) {
-                data.append(static_cast<char>(v & 0xFF));
-                data.append(static_cast<char>((v >> 8) & 0xFF));
-            }
-        }
-        QByteArray wav;
-        const auto put32 = [&wav](quint32 v) {
-            for (int i = 0; i < 4; ++i) {
-                wav.append(static_cast<char>((v >> (8 * i)) & 0xFF));
-            }
-        };
-        const auto put16 = [&wav](quint16 v) {
-            wav.append(static_cast<char>(v & 0xFF));
-            wav.append(static_cast<char>(v >> 8));
-        };
-        wav.append("RIFF");
-        put32(36 + data.size());
-        wav.append("WAVEfmt ");
-        put32(16);
-        put16(1);
-        put16(2);
-        put32(44100);
-        put32(44100 * 4);
-        put16(4);
-        put16(16);
-        wav.append("data");
-        put32(data.size());
-        wav.append(data);
-        QFile file(clickFile);
-        if (!file.open(QIODevice::WriteOnly) || file.write(wav) != wav.size()) {
-            return 1;
-        }
+    if (!test::writeWav16(clickFile, 44100, 2, test::sineSamples16(1000.0, 44100, 44100 * 3 / 100, 16000.0 / 32767))) {
+        return 1;
     }
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();

@@ -2,6 +2,7 @@
 // CPU load while the text runs at the main window's 100 ms.
 //   display_bench                      offscreen unless DISPLAY is set
 //   QT_QPA_PLATFORM=xcb display_bench  on an X server (for the CPU figure that includes the X round trips)
+#include "app/widgetnames.h"
 #include "display/ledmatrixdisplay.h"
 
 #include <QApplication>
@@ -14,6 +15,8 @@
 #include <sys/resource.h>
 
 #include <memory>
+
+namespace widgetnames = clavora::widgetnames;
 
 namespace {
 
@@ -28,7 +31,7 @@ struct MainWindowStrip {
         layout->setContentsMargins(0, 0, 0, 0);
         layout->setSpacing(0);
         auto* panel1 = new QWidget(window.get());
-        panel1->setObjectName(QStringLiteral("Panel1"));
+        panel1->setObjectName(QString(widgetnames::DisplayPanel));
         panel1->setFixedHeight(65);
         panel1->setEnabled(false);
         layout->addWidget(panel1);

@@ -9,6 +9,8 @@
 //
 // Under load, three busy loops on the two cores, the program plays a 60 s tone and the recording is searched for
 // gaps. The idle case measures the program's CPU with its window shown and nothing playing.
+#include "tests/support/audio/audiotestsupport.h"
+
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
@@ -135,27 +137,7 @@ QString run(const QString& program, const QStringList& arguments) {
 
 // Mono 16-bit samples as a WAV file.
 bool writeWav(const QString& path, const std::vector<qint16>& samples) {
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        return false;
-    }
-    const quint32 dataBytes = quint32(samples.size() * 2);
-    auto u32 = [&](quint32 v) { file.write(reinterpret_cast<const char*>(&v), 4); };
-    auto u16 = [&](quint16 v) { file.write(reinterpret_cast<const char*>(&v), 2); };
-    file.write("RIFF");
-    u32(36 + dataBytes);
-    file.write("WAVEfmt ");
-    u32(16);
-    u16(1);
-    u16(1);
-    u32(Rate);
-    u32(Rate * 2);
-    u16(2);
-    u16(16);
-    file.write("data");
-    u32(dataBytes);
-    file.write(reinterpret_cast<const char*>(samples.data()), qint64(dataBytes));
-    return true;
+    return clavora::test::writeWav16(path, Rate, 1, samples);
 }
 
 // 20 ms of a loud 1 kHz square wave: an onset no detector can place wrong by more than a sample or two.

@@ -77,8 +77,8 @@ bool isRight(pa_channel_position_t position) {
 } // namespace
 
 struct LinuxProgramVolume::Backend {
-    Backend(QByteArray server, QByteArray streamName)
-        : server(std::move(server)), streamName(std::move(streamName)), pid(QByteArray::number(::getpid())) {}
+    Backend(QByteArray serverAddress, QByteArray ourStreamName)
+        : server(std::move(serverAddress)), streamName(std::move(ourStreamName)), pid(QByteArray::number(::getpid())) {}
 
     // Set before the mainloop thread starts, read-only afterwards.
     const QByteArray server;

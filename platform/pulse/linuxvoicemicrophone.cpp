@@ -158,10 +158,10 @@ public:
         wait(pa_context_get_sink_input_info_list(
             context(),
             [](pa_context*, const pa_sink_input_info* info, int eol, void* user) {
-                auto* query = static_cast<Query*>(user);
-                if (eol == 0 && info != nullptr && info->sink == query->sink) {
+                auto* asked = static_cast<Query*>(user);
+                if (eol == 0 && info != nullptr && info->sink == asked->sink) {
                     const char* process = pa_proplist_gets(info->proplist, PA_PROP_APPLICATION_PROCESS_ID);
-                    query->processes << (process != nullptr ? QByteArray(process).toLongLong() : 0);
+                    asked->processes << (process != nullptr ? QByteArray(process).toLongLong() : 0);
                 }
             },
             &query));

@@ -3,6 +3,8 @@
 #include "about/aboutdialog.h"
 #include "about/popupguard.h"
 #include "about/rain.h"
+#include "about/widgetnames.h"
+#include "tests/support/manualclock.h"
 #include "tests/support/platformtest.h"
 
 #include <QApplication>
@@ -230,25 +232,26 @@ protected:
 TEST_F(AboutDialogTest, CaptionNameAndLayout) {
     auto english = open(context());
     EXPECT_EQ(english->windowTitle(), QStringLiteral("About Clavora"));
-    EXPECT_EQ(test::namedChild<QLabel>(*english, "Label2")->text(), QStringLiteral("Clavora 1.0"));
+    EXPECT_EQ(test::namedChild<QLabel>(*english, widgetnames::about::NameLabel)->text(), QStringLiteral("Clavora 1.0"));
     EXPECT_EQ(english->size(), QSize(AboutDialog::ClientWidth, AboutDialog::ClientHeight));
-    EXPECT_EQ(test::namedChild<QWidget>(*english, "Panel1")->geometry(), QRect(48, 42, 350, 291));
-    EXPECT_EQ(test::namedChild<QWidget>(*english, "PanelEgg")->geometry(), QRect(61, 77, 324, 220));
-    EXPECT_FALSE(test::namedChild<QWidget>(*english, "PanelEgg")->isVisible());
-    EXPECT_EQ(test::namedChild<QLabel>(*english, "Label5")->text(), QStringLiteral("www.example.com"));
+    EXPECT_EQ(test::namedChild<QWidget>(*english, widgetnames::about::Panel)->geometry(), QRect(48, 42, 350, 291));
+    EXPECT_EQ(test::namedChild<QWidget>(*english, widgetnames::about::EggPanel)->geometry(), QRect(61, 77, 324, 220));
+    EXPECT_FALSE(test::namedChild<QWidget>(*english, widgetnames::about::EggPanel)->isVisible());
+    EXPECT_EQ(test::namedChild<QLabel>(*english, widgetnames::about::LinkLabel)->text(),
+              QStringLiteral("www.example.com"));
 
     auto german = open(context(true));
     EXPECT_EQ(german->windowTitle(), QStringLiteral("Über Clavora"));
-    EXPECT_EQ(test::namedChild<QPushButton>(*german, "BitBtn2")->text(), QStringLiteral("[Info]"));
-    EXPECT_EQ(test::namedAction(*german, "LicensePrivacyPolicy1")->text(), QStringLiteral("[License...]"));
+    EXPECT_EQ(test::namedChild<QPushButton>(*german, widgetnames::about::InfoButton)->text(), QStringLiteral("[Info]"));
+    EXPECT_EQ(test::namedAction(*german, widgetnames::about::LicenseAction)->text(), QStringLiteral("[License...]"));
 }
 
 TEST_F(AboutDialogTest, TheRainPaintsTheSurfaceInItsBrightnessAndBlackForZero) {
     auto dialog = open(context());
     EXPECT_EQ(dialog->rain().columns(), dialog->frameGeometry().width() / 8);
     EXPECT_EQ(dialog->rain().rows(), dialog->frameGeometry().height() / 12);
-    EXPECT_TRUE(test::namedChild<QTimer>(*dialog, "tmTimer")->isActive());
-    EXPECT_EQ(test::namedChild<QTimer>(*dialog, "tmTimer")->interval(), 50);
+    EXPECT_TRUE(test::namedChild<QTimer>(*dialog, widgetnames::about::RainTimer)->isActive());
+    EXPECT_EQ(test::namedChild<QTimer>(*dialog, widgetnames::about::RainTimer)->interval(), 50);
 
     const auto litPixels = [&] {
         const QImage& surface = dialog->rainSurface();
@@ -260,16 +263,16 @@ TEST_F(AboutDialogTest, TheRainPaintsTheSurfaceInItsBrightnessAndBlackForZero) {
         }
         return lit;
     };
-    test::namedChild<QTimer>(*dialog, "tmTimer")->stop();
+    test::namedChild<QTimer>(*dialog, widgetnames::about::RainTimer)->stop();
     dialog->setRandom(lowest);
-    test::namedChild<QTimer>(*dialog, "tmTimer")->stop();
+    test::namedChild<QTimer>(*dialog, widgetnames::about::RainTimer)->stop();
     for (int t = 0; t < 5; ++t) {
         dialog->rainTick();
     }
     EXPECT_EQ(litPixels(), 0);
 
     dialog->setRandom([](int, int high) { return high; }); // brightness 99
-    test::namedChild<QTimer>(*dialog, "tmTimer")->stop();
+    test::namedChild<QTimer>(*dialog, widgetnames::about::RainTimer)->stop();
     dialog->rainTick();
     EXPECT_GT(litPixels(), 0);
     // Only green-heavy colours fall.
@@ -297,12 +300,12 @@ TEST_F(AboutDialogTest, TheRainPaintsTheSurfaceInItsBrightnessAndBlackForZero) {
 
 TEST_F(AboutDialogTest, TheIconSlidesThePanelAwayAndThePictureBringsItBack) {
     auto dialog = open(context());
-    QWidget* panel = test::namedChild<QWidget>(*dialog, "Panel1");
-    QWidget* egg = test::namedChild<QWidget>(*dialog, "PanelEgg");
-    QWidget* eggPicture = test::namedChild<QWidget>(*dialog, "ImageEgg");
-    QTimer* slide = test::namedChild<QTimer>(*dialog, "TimerEgg");
+    QWidget* panel = test::namedChild<QWidget>(*dialog, widgetnames::about::Panel);
+    QWidget* egg = test::namedChild<QWidget>(*dialog, widgetnames::about::EggPanel);
+    QWidget* eggPicture = test::namedChild<QWidget>(*dialog, widgetnames::about::EggPicture);
+    QTimer* slide = test::namedChild<QTimer>(*dialog, widgetnames::about::SlideTimer);
 
-    doubleClick(test::namedChild<QWidget>(*dialog, "VirtualImage1"));
+    doubleClick(test::namedChild<QWidget>(*dialog, widgetnames::about::ProgramIcon));
     EXPECT_TRUE(egg->isVisible());
     EXPECT_TRUE(slide->isActive());
     EXPECT_EQ(slide->interval(), slideIntervalMs(dialog->devicePixelRatioF()));
@@ -334,21 +337,22 @@ TEST_F(AboutDialogTest, TheWindowIsDraggedByItsPicturesButNotWithTheRightButton)
                             Qt::NoModifier);
         QApplication::sendEvent(source, &release);
     };
-    for (const char* name : {"Image2", "VirtualImage1", "Label2", "Panel1"}) {
+    for (const char* name : {widgetnames::about::Logo, widgetnames::about::ProgramIcon, widgetnames::about::NameLabel,
+                             widgetnames::about::Panel}) {
         const QPoint before = dialog->pos();
         drag(name, Qt::LeftButton);
         EXPECT_EQ(dialog->pos(), before + QPoint(30, 20)) << name;
     }
     const QPoint before = dialog->pos();
-    drag("Image2", Qt::RightButton);
+    drag(widgetnames::about::Logo, Qt::RightButton);
     EXPECT_EQ(dialog->pos(), before);
 }
 
 TEST_F(AboutDialogTest, InfoOpensItsMenuBelowTheButtonButNotRightAfterItClosed) {
     auto dialog = open(context());
-    quint32 now = 5000;
-    dialog->setClock([&] { return now; });
-    QPushButton* info = test::namedChild<QPushButton>(*dialog, "BitBtn2");
+    test::ManualClock clock(5000);
+    dialog->setClock(clock);
+    QPushButton* info = test::namedChild<QPushButton>(*dialog, widgetnames::about::InfoButton);
 
     QPoint shownAt;
     int shown = 0;
@@ -365,20 +369,20 @@ TEST_F(AboutDialogTest, InfoOpensItsMenuBelowTheButtonButNotRightAfterItClosed) 
     EXPECT_EQ(shown, 1);
     EXPECT_EQ(shownAt, info->mapToGlobal(QPoint(0, info->height())));
 
-    now += 50;              // the click that closed it
+    clock.advance(50);      // the click that closed it
     dialog->showInfoMenu(); // a menu it showed would be closed, and counted, before this returns
     EXPECT_EQ(shown, 1);
 
-    now += 500;
+    clock.advance(500);
     dialog->showInfoMenu();
     EXPECT_EQ(shown, 2);
 }
 
 TEST_F(AboutDialogTest, LinksOpenTheMakersPages) {
     auto dialog = open(context());
-    test::namedAction(*dialog, "Credits1")->trigger();
-    test::namedAction(*dialog, "Howtouninstall1")->trigger();
-    QTest::mouseClick(test::namedChild<QLabel>(*dialog, "Label5"), Qt::LeftButton);
+    test::namedAction(*dialog, widgetnames::about::CreditsAction)->trigger();
+    test::namedAction(*dialog, widgetnames::about::UninstallAction)->trigger();
+    QTest::mouseClick(test::namedChild<QLabel>(*dialog, widgetnames::about::LinkLabel), Qt::LeftButton);
     EXPECT_EQ(m_shell.opened, (QStringList{"https://www.example.com/blog/credits-and-acknowledgements/",
                                            "http://www.example.com/blog/how-to-uninstall-zemtrak-software/",
                                            "https://www.example.com/"}));
@@ -388,7 +392,7 @@ TEST_F(AboutDialogTest, LinksOpenTheMakersPages) {
 // the left button is let go over the link.
 TEST_F(AboutDialogTest, TheLinkIsNoDragSourceAndOpensOnlyWhenReleasedOverIt) {
     auto dialog = open(context());
-    QLabel* link = test::namedChild<QLabel>(*dialog, "Label5");
+    QLabel* link = test::namedChild<QLabel>(*dialog, widgetnames::about::LinkLabel);
     const QPoint centre = link->rect().center();
     const auto send = [&](QEvent::Type type, Qt::MouseButton button, QPoint offset) {
         const QPoint local = centre + offset;
@@ -443,19 +447,19 @@ TEST_F(AboutDialogTest, TheLicenceOpensBesideTheProgramOrIsReportedMissing) {
         icon = box->icon();
         box->button(QMessageBox::Ok)->click();
     });
-    test::namedAction(*dialog, "LicensePrivacyPolicy1")->trigger();
+    test::namedAction(*dialog, widgetnames::about::LicenseAction)->trigger();
     EXPECT_EQ(caption, QStringLiteral("[License]"));
     EXPECT_EQ(text, QStringLiteral("[File not found!]"));
     EXPECT_EQ(icon, QMessageBox::Critical);
     EXPECT_TRUE(m_shell.opened.isEmpty());
 
     test::writeBytes(m_root.file("license.txt"), "Terms\n");
-    test::namedAction(*dialog, "LicensePrivacyPolicy1")->trigger();
+    test::namedAction(*dialog, widgetnames::about::LicenseAction)->trigger();
     EXPECT_EQ(m_shell.opened, QStringList{QUrl::fromLocalFile(m_root.file("license.txt")).toString()});
 }
 
 TEST_F(AboutDialogTest, EscapeOnTheButtonsCloses) {
-    for (const char* name : {"BitBtn1", "BitBtn2"}) {
+    for (const char* name : {widgetnames::about::OkButton, widgetnames::about::InfoButton}) {
         auto dialog = open(context());
         QWidget* button = test::namedChild<QWidget>(*dialog, name);
         button->setFocus();
@@ -463,7 +467,7 @@ TEST_F(AboutDialogTest, EscapeOnTheButtonsCloses) {
         EXPECT_FALSE(dialog->isVisible()) << name;
     }
     auto dialog = open(context());
-    QTest::mouseClick(test::namedChild<QPushButton>(*dialog, "BitBtn1"), Qt::LeftButton);
+    QTest::mouseClick(test::namedChild<QPushButton>(*dialog, widgetnames::about::OkButton), Qt::LeftButton);
     EXPECT_EQ(dialog->result(), QDialog::Accepted);
 }
 

@@ -6,9 +6,9 @@
 #include "platform/pulse/linuxprogramvolume.h"
 #include "platform/pulse/linuxsoundserver.h"
 #include "platform/soundserver.h"
-#include "tests/audio/audiotestsupport.h"
 #include "tests/audio/platformaudioservices.h"
-#include "tests/audio/testsoundserver.h"
+#include "tests/support/audio/audiotestsupport.h"
+#include "tests/support/audio/soundserver.h"
 #include "tests/support/testsupport.h"
 
 #include <QElapsedTimer>
@@ -19,7 +19,7 @@
 #include <gtest/gtest.h>
 
 using namespace clavora;
-using clavora::test::TestSoundServer;
+using clavora::test::SoundServer;
 
 namespace {
 
@@ -55,7 +55,7 @@ TEST(SoundServerQueryTest, NoServerIsSaidAtOnce) {
 }
 
 struct Server {
-    TestSoundServer::Kind kind;
+    SoundServer::Kind kind;
     const char* expectedDriver;
     const char* name;
 };
@@ -65,7 +65,7 @@ void PrintTo(const Server& server, std::ostream* out) {
 }
 
 // The index of the stream of that name at the server (only this process plays there); empty when there is none.
-QString streamIndex(const TestSoundServer& server, const char* name) {
+QString streamIndex(const SoundServer& server, const char* name) {
     const QJsonArray streams =
         QJsonDocument::fromJson(server
                                     .pactl({QStringLiteral("-f"), QStringLiteral("json"), QStringLiteral("list"),
@@ -83,7 +83,7 @@ QString streamIndex(const TestSoundServer& server, const char* name) {
 class ProgramOnSoundServerTest : public ::testing::TestWithParam<Server> {
 protected:
     void SetUp() override {
-        if (!TestSoundServer::available(GetParam().kind)) {
+        if (!SoundServer::available(GetParam().kind)) {
             GTEST_SKIP() << "the sound server's programs are not installed";
         }
         m_tone = m_folder.file(QStringLiteral("tone.wav"));
@@ -95,7 +95,7 @@ protected:
     test::TempFolder m_folder;
     // The program's choice, not the test suite's dummy driver.
     test::ScopedEnvironment m_driver{"SDL_AUDIODRIVER", QByteArray()};
-    TestSoundServer m_server{m_folder.file(QStringLiteral("runtime")), GetParam().kind};
+    SoundServer m_server{m_folder.file(QStringLiteral("runtime")), GetParam().kind};
     test::ScopedEnvironment m_pulse{"PULSE_SERVER", QFile::encodeName(m_server.address())};
     test::ScopedEnvironment m_pipeWire{"PIPEWIRE_RUNTIME_DIR",
                                        QFile::encodeName(m_folder.file(QStringLiteral("runtime")))};
@@ -105,7 +105,7 @@ protected:
 TEST_P(ProgramOnSoundServerTest, TheServerIsToldApartAndItsDriverPlaysAStreamTheVolumeFollows) {
     const platform::SoundServerInfo info = platform::PulseSoundServer().query(QueryTimeout);
     ASSERT_TRUE(info.answers);
-    const bool pipeWire = GetParam().kind == TestSoundServer::Kind::PipeWire;
+    const bool pipeWire = GetParam().kind == SoundServer::Kind::PipeWire;
     EXPECT_EQ(info.pipeWire, pipeWire) << info.name.toStdString();
     EXPECT_EQ(info.sessionManager, pipeWire);
 
@@ -148,8 +148,8 @@ TEST_P(ProgramOnSoundServerTest, TheServerIsToldApartAndItsDriverPlaysAStreamThe
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, ProgramOnSoundServerTest,
-                         ::testing::Values(Server{TestSoundServer::Kind::PulseAudio, "pulseaudio", "PulseAudio"},
-                                           Server{TestSoundServer::Kind::PipeWire, "pipewire", "PipeWire"}),
-                         [](const ::testing::TestParamInfo<Server>& info) { return info.param.name; });
+                         ::testing::Values(Server{SoundServer::Kind::PulseAudio, "pulseaudio", "PulseAudio"},
+                                           Server{SoundServer::Kind::PipeWire, "pipewire", "PipeWire"}),
+                         [](const ::testing::TestParamInfo<Server>& server) { return server.param.name; });
 
 } // namespace

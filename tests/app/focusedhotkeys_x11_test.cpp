@@ -4,6 +4,7 @@
 // wherever the focus is: the window's handler plays the text typed, the rest comes from hotkey mode.
 #include "app/mainwindow.h"
 #include "app/startup.h"
+#include "app/widgetnames.h"
 #include "display/onscreenkeyboard.h"
 #include "tests/support/platformtest.h"
 #include "tests/support/programrun.h"
@@ -90,7 +91,7 @@ protected:
         m_startup->run();
         MainWindow& form = m_startup->window();
         form.show();
-        auto* timer = namedChild<QTimer>(form, "TimerHotkey");
+        auto* timer = namedChild<QTimer>(form, widgetnames::HotkeyTimer);
         ASSERT_NE(timer, nullptr);
         QObject::connect(timer, &QTimer::timeout, &form, [this] { ++m_ticks; });
     }
@@ -213,9 +214,9 @@ TEST_F(FocusedHotkeysOnX11, TheOnScreenNumPadPlaysTheDigitOnlyWithNumLockOff) {
     setNumLock(false);
     MainWindow& form = m_startup->window();
     ASSERT_TRUE(focus(form));
-    namedAction(form, "NumPad1")->trigger();
+    namedAction(form, widgetnames::NumPadLayoutAction)->trigger();
     QCoreApplication::processEvents();
-    auto* keyboard = qobject_cast<OnScreenKeyboard*>(namedChild<QWidget>(form, "TouchKeyboard1"));
+    auto* keyboard = qobject_cast<OnScreenKeyboard*>(namedChild<QWidget>(form, widgetnames::OnScreenKeyboard));
     ASSERT_NE(keyboard, nullptr);
     const struct {
         int scanCode;

@@ -1,11 +1,15 @@
 // The Help menu's dialogs opened from the main window: each with the program's identity, the feedback reaching the
 // maker's server, and the language choice kept in settings.ini and used by the next start.
+#include "about/widgetnames.h"
 #include "app/application.h"
 #include "app/mainwindow.h"
 #include "app/messagebox.h"
 #include "app/startup.h"
+#include "app/widgetnames.h"
 #include "i18n/languagechoice.h"
 #include "i18n/translator.h"
+#include "i18n/widgetnames.h"
+#include "online/widgetnames.h"
 #include "tests/online/localservers.h"
 #include "tests/support/platformtest.h"
 #include "tests/support/testsupport.h"
@@ -95,18 +99,19 @@ TEST_F(HelpDialogsTest, EachHelpItemOpensItsDialogModallyOverTheWindow) {
         seen << modal->objectName() + ": " + modal->windowTitle();
         EXPECT_LE((modal->frameGeometry().center() - screenCentre).manhattanLength(), 4)
             << modal->objectName().toStdString();
-        if (modal->objectName() == "AboutBox") {
-            seen << namedChild<QLabel>(*modal, "Label2")->text();
+        if (modal->objectName() == widgetnames::about::Dialog) {
+            seen << namedChild<QLabel>(*modal, widgetnames::about::NameLabel)->text();
         }
         EXPECT_EQ(modal->parentWidget(), &form);
         static_cast<QDialog*>(modal)->reject();
     });
-    namedAction(form, "About1")->trigger();
-    namedAction(form, "SendFeedback1")->trigger();
-    namedAction(form, "Language1")->trigger();
-    EXPECT_EQ(seen, QStringList({"AboutBox: Über Clavora", "Clavora " + version, "FeedbackForm: Clavora Rückmeldung",
-                                 "TranslateForm: Language"}));
-    EXPECT_TRUE(namedAction(form, "Language1")->isVisible());
+    namedAction(form, widgetnames::AboutAction)->trigger();
+    namedAction(form, widgetnames::SendFeedbackAction)->trigger();
+    namedAction(form, widgetnames::LanguageAction)->trigger();
+    EXPECT_EQ(seen, QStringList({QString(widgetnames::about::Dialog) + ": Über Clavora", "Clavora " + version,
+                                 QString(widgetnames::feedback::Dialog) + ": Clavora Rückmeldung",
+                                 QString(widgetnames::language::Dialog) + ": Language"}));
+    EXPECT_TRUE(namedAction(form, widgetnames::LanguageAction)->isVisible());
     EXPECT_TRUE(m_errors.isEmpty());
 }
 
@@ -132,12 +137,12 @@ TEST_F(HelpDialogsTest, FeedbackFromTheMenuReachesTheMakersServer) {
             return;
         }
         sent = true;
-        namedChild<QPlainTextEdit>(*modal, "Memo1")->setPlainText("From the menu");
-        namedChild<QPushButton>(*modal, "BitBtn1")->click();
+        namedChild<QPlainTextEdit>(*modal, widgetnames::feedback::FeedbackText)->setPlainText("From the menu");
+        namedChild<QPushButton>(*modal, widgetnames::feedback::SendButton)->click();
     });
-    namedAction(form, "SendFeedback1")->trigger();
+    namedAction(form, widgetnames::SendFeedbackAction)->trigger();
 
-    EXPECT_EQ(answered, QStringLiteral("SuccessBox"));
+    EXPECT_EQ(answered, QString(widgetnames::feedback::SuccessBox));
     const auto requests = server.requests();
     ASSERT_EQ(requests.size(), 1u);
     const QString body = QString::fromStdString(requests[0].body);
@@ -157,12 +162,12 @@ TEST_F(HelpDialogsTest, AConfirmedLanguageIsKeptAndTheProgramRestartsThroughTheS
             box->button(QMessageBox::Yes)->click();
             return;
         }
-        auto* languages = namedChild<QComboBox>(*modal, "ComboBox1");
+        auto* languages = namedChild<QComboBox>(*modal, widgetnames::language::LanguageBox);
         // Items show the language's own name beside the file's; the name kept is the item's data.
         languages->setCurrentIndex(languages->findData("German"));
-        namedChild<QPushButton>(*modal, "Button1")->click();
+        namedChild<QPushButton>(*modal, widgetnames::language::OkButton)->click();
     });
-    namedAction(form, "Language1")->trigger();
+    namedAction(form, widgetnames::LanguageAction)->trigger();
 
     EXPECT_TRUE(test::readBytes(settingsPath()).contains("\nLanguage=German\n"))
         << test::readBytes(settingsPath()).toStdString();
@@ -192,7 +197,7 @@ TEST_F(HelpDialogsTest, StartUpUsesTheKeptLanguageBeforeTheLocaleAndResetForgets
     {
         auto startup = start();
         setMessageBoxAnswer([](QMessageBox&) { return QMessageBox::Yes; });
-        namedAction(startup->window(), "ResettoDefaults1")->trigger();
+        namedAction(startup->window(), widgetnames::ResetToDefaultsAction)->trigger();
         setMessageBoxAnswer({});
     }
     auto restarted = start();

@@ -9,11 +9,13 @@
 #include "app/startup.h"
 #include "app/textdisplay.h"
 #include "app/voiceoutput.h"
+#include "app/widgetnames.h"
 #include "audio/soundplayer.h"
 #include "display/ledmatrixdisplay.h"
 #include "keymap/keydialoghooks.h"
 #include "keymap/keyeditdialog.h"
 #include "keymap/redefinekeysdialog.h"
+#include "keymap/widgetnames.h"
 #include "platform/fake/fakeautostart.h"
 #include "platform/fake/fakefallbackplayer.h"
 #include "platform/fake/fakefilesystem.h"
@@ -170,11 +172,11 @@ TEST_F(MainWindowKeysTest, RedefineKeysChangesWhatTheNextKeyPlays) {
         EXPECT_EQ(dialog->keysDbPath(), m_root.file("program/keys.db"));
         EXPECT_EQ(&dialog->keyMap(), &startup->keyMap());
         KeyEditDialog* add = dialog->openAddKey(two);
-        QTest::keyClicks(namedChild<QLineEdit>(*add, "Edit1"), "z");
-        QTest::mouseClick(namedChild<QPushButton>(*add, "Button2"), Qt::LeftButton);
+        QTest::keyClicks(namedChild<QLineEdit>(*add, widgetnames::keyedit::KeyField), "z");
+        QTest::mouseClick(namedChild<QPushButton>(*add, widgetnames::keyedit::OkButton), Qt::LeftButton);
         dialog->reject();
     });
-    namedAction(form, "RedefineKeys1")->trigger();
+    namedAction(form, widgetnames::RedefineKeysAction)->trigger();
     ASSERT_TRUE(opened);
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
     EXPECT_TRUE(test::readBytes(m_root.file("program/keys.db")).endsWith(("\r\nz|" + two + "\r\n").toUtf8()));
@@ -196,18 +198,18 @@ TEST_F(MainWindowTest, StartsWithIdentityDataFolderAndDefaultOptions) {
     EXPECT_FALSE(context.identity.version.isEmpty());
     EXPECT_NE(context.identity.version, "65535.65535");
 
-    EXPECT_TRUE(namedAction(form, "HotkeyMode1")->isChecked());
-    EXPECT_TRUE(namedChild<QTimer>(form, "TimerHotkey")->isActive());
-    EXPECT_EQ(namedChild<QTimer>(form, "TimerHotkey")->interval(), 50);
-    EXPECT_TRUE(namedAction(form, "AllowOverlappingSounds1")->isChecked());
-    EXPECT_TRUE(namedAction(form, "MatrixDisplay1")->isChecked());
-    EXPECT_TRUE(namedChild<QWidget>(form, "Panel1")->isVisibleTo(&form));
-    EXPECT_FALSE(namedAction(form, "MinimizetoSystemTray1")->isChecked());
-    EXPECT_FALSE(namedAction(form, "StartMinimized1")->isChecked());
-    EXPECT_FALSE(namedAction(form, "StartMinimized1")->isEnabled());
-    EXPECT_FALSE(namedAction(form, "Autostartatstartup1")->isChecked());
-    EXPECT_TRUE(namedAction(form, "Standard1")->isChecked());
-    EXPECT_EQ(namedChild<QSlider>(form, "TrackBar2")->maximum(), 8);
+    EXPECT_TRUE(namedAction(form, widgetnames::HotkeyModeAction)->isChecked());
+    EXPECT_TRUE(namedChild<QTimer>(form, widgetnames::HotkeyTimer)->isActive());
+    EXPECT_EQ(namedChild<QTimer>(form, widgetnames::HotkeyTimer)->interval(), 50);
+    EXPECT_TRUE(namedAction(form, widgetnames::AllowOverlappingAction)->isChecked());
+    EXPECT_TRUE(namedAction(form, widgetnames::MatrixDisplayAction)->isChecked());
+    EXPECT_TRUE(namedChild<QWidget>(form, widgetnames::DisplayPanel)->isVisibleTo(&form));
+    EXPECT_FALSE(namedAction(form, widgetnames::MinimizeToTrayAction)->isChecked());
+    EXPECT_FALSE(namedAction(form, widgetnames::StartMinimizedAction)->isChecked());
+    EXPECT_FALSE(namedAction(form, widgetnames::StartMinimizedAction)->isEnabled());
+    EXPECT_FALSE(namedAction(form, widgetnames::AutostartAction)->isChecked());
+    EXPECT_TRUE(namedAction(form, widgetnames::StandardLayoutAction)->isChecked());
+    EXPECT_EQ(namedChild<QSlider>(form, widgetnames::VolumeSlider)->maximum(), 8);
 
     EXPECT_TRUE(m_messages.isEmpty()) << m_messages.join(' ').toStdString();
     EXPECT_EQ(startup->soundBoard().channel(), 0u); // nothing played during start-up
@@ -215,7 +217,7 @@ TEST_F(MainWindowTest, StartsWithIdentityDataFolderAndDefaultOptions) {
     EXPECT_FALSE(QFile::exists(settingsPath()));
     EXPECT_EQ(startup->keyMap().pathsFor(u"F12"), QStringList{"Sounds\\22.mp3"});
     ASSERT_NE(form.display(), nullptr);
-    EXPECT_EQ(form.display()->control()->parentWidget(), namedChild<QWidget>(form, "Panel1"));
+    EXPECT_EQ(form.display()->control()->parentWidget(), namedChild<QWidget>(form, widgetnames::DisplayPanel));
     EXPECT_EQ(form.display()->text(), "Press any key");
 }
 
@@ -225,25 +227,27 @@ TEST_F(MainWindowTest, ClientAreaMenusAndInitialStates) {
     form.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
     EXPECT_EQ(form.centralWidget()->size(), QSize(646, 341));
-    EXPECT_EQ(namedChild<QWidget>(form, "Panel1")->height(), 65);
-    EXPECT_FALSE(namedChild<QWidget>(form, "Panel1")->isEnabled());
-    EXPECT_EQ(namedChild<QSlider>(form, "TrackBar2")->height(), 25);
-    EXPECT_EQ(namedChild<QWidget>(form, "TouchKeyboard1")->geometry().topLeft(), QPoint(3, 3));
+    EXPECT_EQ(namedChild<QWidget>(form, widgetnames::DisplayPanel)->height(), 65);
+    EXPECT_FALSE(namedChild<QWidget>(form, widgetnames::DisplayPanel)->isEnabled());
+    EXPECT_EQ(namedChild<QSlider>(form, widgetnames::VolumeSlider)->height(), 25);
+    EXPECT_EQ(namedChild<QWidget>(form, widgetnames::OnScreenKeyboard)->geometry().topLeft(), QPoint(3, 3));
 
     QStringList captions;
-    for (QAction* action : namedChild<QMenu>(form, "Help1")->actions()) {
+    for (QAction* action : namedChild<QMenu>(form, widgetnames::HelpMenu)->actions()) {
         captions << (action->isSeparator() ? "-" : action->text()) + (action->isVisible() ? "" : " (hidden)");
     }
     EXPECT_EQ(captions, QStringList({"Online Help", "-", "Update Notifications", "-", "&Language...",
                                      "Send &Feedback...", "&About..."}));
-    EXPECT_TRUE(namedAction(form, "UpdateNotifications1")->isChecked());
-    EXPECT_FALSE(namedAction(form, "UpdateNotifications1")->isEnabled());
-    EXPECT_EQ(namedAction(form, "Help2")->shortcut(), QKeySequence(Qt::Key_F1));
-    for (QAction* action : {namedAction(form, "Exit1"), namedAction(form, "Help2"), namedAction(form, "Language1"),
-                            namedAction(form, "SendFeedback1"), namedAction(form, "About1")}) {
+    EXPECT_TRUE(namedAction(form, widgetnames::UpdateNotificationsAction)->isChecked());
+    EXPECT_FALSE(namedAction(form, widgetnames::UpdateNotificationsAction)->isEnabled());
+    EXPECT_EQ(namedAction(form, widgetnames::OnlineHelpAction)->shortcut(), QKeySequence(Qt::Key_F1));
+    for (QAction* action :
+         {namedAction(form, widgetnames::ExitAction), namedAction(form, widgetnames::OnlineHelpAction),
+          namedAction(form, widgetnames::LanguageAction), namedAction(form, widgetnames::SendFeedbackAction),
+          namedAction(form, widgetnames::AboutAction)}) {
         EXPECT_FALSE(action->icon().isNull()) << action->objectName().toStdString();
     }
-    EXPECT_EQ(namedAction(form, "ResettoDefaults1")->text(), "Reset to Defaults...");
+    EXPECT_EQ(namedAction(form, widgetnames::ResetToDefaultsAction)->text(), "Reset to Defaults...");
 }
 
 TEST_F(MainWindowTest, StoredOptionsReachTheMenusAndControls) {
@@ -251,17 +255,17 @@ TEST_F(MainWindowTest, StoredOptionsReachTheMenusAndControls) {
                   "AllowOverlappingSounds=OFF\nKeyboardLayout=NumPad\nMatrixDisplay=OFF\n");
     auto startup = start();
     MainWindow& form = startup->window();
-    EXPECT_TRUE(namedAction(form, "MinimizetoSystemTray1")->isChecked());
+    EXPECT_TRUE(namedAction(form, widgetnames::MinimizeToTrayAction)->isChecked());
     // Without an autostart entry Auto Minimize shows its stored mark but cannot be used.
-    EXPECT_TRUE(namedAction(form, "StartMinimized1")->isChecked());
-    EXPECT_FALSE(namedAction(form, "StartMinimized1")->isEnabled());
-    EXPECT_FALSE(namedAction(form, "HotkeyMode1")->isChecked());
-    EXPECT_FALSE(namedChild<QTimer>(form, "TimerHotkey")->isActive());
-    EXPECT_FALSE(namedAction(form, "AllowOverlappingSounds1")->isChecked());
-    EXPECT_TRUE(namedAction(form, "NumPad1")->isChecked());
-    EXPECT_FALSE(namedAction(form, "Standard1")->isChecked());
+    EXPECT_TRUE(namedAction(form, widgetnames::StartMinimizedAction)->isChecked());
+    EXPECT_FALSE(namedAction(form, widgetnames::StartMinimizedAction)->isEnabled());
+    EXPECT_FALSE(namedAction(form, widgetnames::HotkeyModeAction)->isChecked());
+    EXPECT_FALSE(namedChild<QTimer>(form, widgetnames::HotkeyTimer)->isActive());
+    EXPECT_FALSE(namedAction(form, widgetnames::AllowOverlappingAction)->isChecked());
+    EXPECT_TRUE(namedAction(form, widgetnames::NumPadLayoutAction)->isChecked());
+    EXPECT_FALSE(namedAction(form, widgetnames::StandardLayoutAction)->isChecked());
     EXPECT_EQ(startup->options().keyboardLayout(), "NumPad");
-    EXPECT_FALSE(namedChild<QWidget>(form, "Panel1")->isVisibleTo(&form));
+    EXPECT_FALSE(namedChild<QWidget>(form, widgetnames::DisplayPanel)->isVisibleTo(&form));
 }
 
 TEST_F(MainWindowTest, EachCommandFlipsItsOptionAndWritesTheWholeFile) {
@@ -269,29 +273,29 @@ TEST_F(MainWindowTest, EachCommandFlipsItsOptionAndWritesTheWholeFile) {
     auto startup = start();
     MainWindow& form = startup->window();
 
-    namedAction(form, "HotkeyMode1")->trigger();
-    EXPECT_FALSE(namedAction(form, "HotkeyMode1")->isChecked());
-    EXPECT_FALSE(namedChild<QTimer>(form, "TimerHotkey")->isActive());
+    namedAction(form, widgetnames::HotkeyModeAction)->trigger();
+    EXPECT_FALSE(namedAction(form, widgetnames::HotkeyModeAction)->isChecked());
+    EXPECT_FALSE(namedChild<QTimer>(form, widgetnames::HotkeyTimer)->isActive());
     EXPECT_EQ(test::readBytes(settingsPath()), "[Settings]\nHotkeyMode=OFF\n\n[Other]\nkept=yes\n\n");
 
-    namedAction(form, "MinimizetoSystemTray1")->trigger();
-    namedAction(form, "AllowOverlappingSounds1")->trigger();
-    namedAction(form, "MatrixDisplay1")->trigger();
-    namedAction(form, "NumPad1")->trigger();
-    EXPECT_FALSE(namedChild<QWidget>(form, "Panel1")->isVisibleTo(&form));
+    namedAction(form, widgetnames::MinimizeToTrayAction)->trigger();
+    namedAction(form, widgetnames::AllowOverlappingAction)->trigger();
+    namedAction(form, widgetnames::MatrixDisplayAction)->trigger();
+    namedAction(form, widgetnames::NumPadLayoutAction)->trigger();
+    EXPECT_FALSE(namedChild<QWidget>(form, widgetnames::DisplayPanel)->isVisibleTo(&form));
     EXPECT_EQ(test::readBytes(settingsPath()),
               "[Settings]\nHotkeyMode=OFF\nMinimizeToSystemTray=ON\nAllowOverlappingSounds=OFF\nMatrixDisplay=OFF\n"
               "KeyboardLayout=NumPad\n\n[Other]\nkept=yes\n\n");
 
-    namedAction(form, "HotkeyMode1")->trigger();
-    EXPECT_TRUE(namedChild<QTimer>(form, "TimerHotkey")->isActive());
-    namedAction(form, "MatrixDisplay1")->trigger();
-    EXPECT_TRUE(namedChild<QWidget>(form, "Panel1")->isVisibleTo(&form));
+    namedAction(form, widgetnames::HotkeyModeAction)->trigger();
+    EXPECT_TRUE(namedChild<QTimer>(form, widgetnames::HotkeyTimer)->isActive());
+    namedAction(form, widgetnames::MatrixDisplayAction)->trigger();
+    EXPECT_TRUE(namedChild<QWidget>(form, widgetnames::DisplayPanel)->isVisibleTo(&form));
     EXPECT_EQ(form.display()->text(), "Press any key");
     // Choosing the layout that is already checked writes it again.
-    namedAction(form, "Standard1")->trigger();
-    namedAction(form, "Standard1")->trigger();
-    EXPECT_TRUE(namedAction(form, "Standard1")->isChecked());
+    namedAction(form, widgetnames::StandardLayoutAction)->trigger();
+    namedAction(form, widgetnames::StandardLayoutAction)->trigger();
+    EXPECT_TRUE(namedAction(form, widgetnames::StandardLayoutAction)->isChecked());
     EXPECT_EQ(test::readBytes(settingsPath()),
               "[Settings]\nHotkeyMode=ON\nMinimizeToSystemTray=ON\nAllowOverlappingSounds=OFF\nMatrixDisplay=ON\n"
               "KeyboardLayout=Standard\n\n[Other]\nkept=yes\n\n");
@@ -301,15 +305,15 @@ TEST_F(MainWindowTest, AWriteFailureIsShownAfterTheMarkChangedAndTheProgramGoesO
     auto startup = start();
     MainWindow& form = startup->window();
     m_files.failingWrites.insert(settingsPath());
-    namedAction(form, "AllowOverlappingSounds1")->trigger();
-    EXPECT_FALSE(namedAction(form, "AllowOverlappingSounds1")->isChecked());
+    namedAction(form, widgetnames::AllowOverlappingAction)->trigger();
+    EXPECT_FALSE(namedAction(form, widgetnames::AllowOverlappingAction)->isChecked());
     EXPECT_FALSE(QFile::exists(settingsPath()));
     ASSERT_EQ(m_errors.size(), 1);
     EXPECT_TRUE(m_errors.first().contains(settingsPath())) << m_errors.first().toStdString();
 
     // The next command runs as usual.
     m_files.failingWrites.clear();
-    namedAction(form, "MinimizetoSystemTray1")->trigger();
+    namedAction(form, widgetnames::MinimizeToTrayAction)->trigger();
     EXPECT_EQ(m_errors.size(), 1);
     EXPECT_EQ(test::readBytes(settingsPath()), "[Settings]\nAllowOverlappingSounds=OFF\nMinimizeToSystemTray=ON\n\n");
 }
@@ -317,7 +321,7 @@ TEST_F(MainWindowTest, AWriteFailureIsShownAfterTheMarkChangedAndTheProgramGoesO
 TEST(ApplicationErrorTest, AnErrorEscapingAHandlerIsShownInsteadOfEndingTheProgram) {
     QStringList shown;
     setApplicationErrorHandler([&](const QString& message) { shown << message; });
-    EXPECT_FALSE(deliverGuarded([]() -> bool { throw AppError("Cannot create file \"x\". Disk full"); }));
+    EXPECT_FALSE(deliverGuarded([]() -> bool { throw std::runtime_error("Cannot create file \"x\". Disk full"); }));
     EXPECT_FALSE(deliverGuarded([]() -> bool { throw std::runtime_error("other"); }));
     EXPECT_TRUE(deliverGuarded([] { return true; }));
     setApplicationErrorHandler({});
@@ -376,11 +380,11 @@ TEST_F(MainWindowTest, AnAutostartEntryTheDesktopDisabledShowsTheOptionOff) {
         test::writeBytes(file, QByteArray("[Desktop Entry]\nType=Application\nExec=\"/x/clavora\" /auto\n") + disabled);
         auto startup = start();
         MainWindow& form = startup->window();
-        EXPECT_FALSE(namedAction(form, "Autostartatstartup1")->isChecked());
-        EXPECT_FALSE(namedAction(form, "StartMinimized1")->isEnabled());
+        EXPECT_FALSE(namedAction(form, widgetnames::AutostartAction)->isChecked());
+        EXPECT_FALSE(namedAction(form, widgetnames::StartMinimizedAction)->isEnabled());
 
-        namedAction(form, "Autostartatstartup1")->trigger();
-        EXPECT_TRUE(namedAction(form, "Autostartatstartup1")->isChecked());
+        namedAction(form, widgetnames::AutostartAction)->trigger();
+        EXPECT_TRUE(namedAction(form, widgetnames::AutostartAction)->isChecked());
         const QByteArray written = test::readBytes(file);
         EXPECT_FALSE(written.contains("Hidden")) << written.toStdString();
         EXPECT_TRUE(written.contains("X-GNOME-Autostart-enabled=true\n")) << written.toStdString();
@@ -393,27 +397,27 @@ TEST_F(MainWindowTest, AnAutostartEntryTheDesktopDisabledShowsTheOptionOff) {
 TEST_F(MainWindowTest, AutostartEntryFollowsItsCommandAndTakesAutoMinimizeAlong) {
     auto startup = start();
     MainWindow& form = startup->window();
-    namedAction(form, "Autostartatstartup1")->trigger();
-    EXPECT_TRUE(namedAction(form, "Autostartatstartup1")->isChecked());
+    namedAction(form, widgetnames::AutostartAction)->trigger();
+    EXPECT_TRUE(namedAction(form, widgetnames::AutostartAction)->isChecked());
     EXPECT_EQ(m_autostart.entries.value("Zemtrak - Clavora"), "\"" + m_root.file("program/clavora") + "\" /auto");
-    EXPECT_TRUE(namedAction(form, "StartMinimized1")->isEnabled());
+    EXPECT_TRUE(namedAction(form, widgetnames::StartMinimizedAction)->isEnabled());
     EXPECT_FALSE(QFile::exists(settingsPath())); // the autostart command itself writes no settings
 
-    namedAction(form, "StartMinimized1")->trigger();
+    namedAction(form, widgetnames::StartMinimizedAction)->trigger();
     EXPECT_EQ(test::readBytes(settingsPath()), "[Settings]\nMinimizeStartup=ON\n\n");
 
-    namedAction(form, "Autostartatstartup1")->trigger();
+    namedAction(form, widgetnames::AutostartAction)->trigger();
     EXPECT_TRUE(m_autostart.entries.isEmpty());
-    EXPECT_FALSE(namedAction(form, "StartMinimized1")->isChecked());
-    EXPECT_FALSE(namedAction(form, "StartMinimized1")->isEnabled());
+    EXPECT_FALSE(namedAction(form, widgetnames::StartMinimizedAction)->isChecked());
+    EXPECT_FALSE(namedAction(form, widgetnames::StartMinimizedAction)->isEnabled());
     EXPECT_EQ(test::readBytes(settingsPath()), "[Settings]\nMinimizeStartup=OFF\n\n");
 
     // An entry that cannot be written ends the command: the mark has changed, Auto Minimize stays unusable.
     m_autostart.failWrites = true;
-    namedAction(form, "Autostartatstartup1")->trigger();
+    namedAction(form, widgetnames::AutostartAction)->trigger();
     EXPECT_EQ(m_errors.size(), 1);
-    EXPECT_TRUE(namedAction(form, "Autostartatstartup1")->isChecked());
-    EXPECT_FALSE(namedAction(form, "StartMinimized1")->isEnabled());
+    EXPECT_TRUE(namedAction(form, widgetnames::AutostartAction)->isChecked());
+    EXPECT_FALSE(namedAction(form, widgetnames::StartMinimizedAction)->isEnabled());
     m_autostart.failWrites = false;
 
     // A later start finds the entry and enables Auto Minimize again.
@@ -421,8 +425,8 @@ TEST_F(MainWindowTest, AutostartEntryFollowsItsCommandAndTakesAutoMinimizeAlong)
     m_autostart.entries["Zemtrak - Clavora"] = "\"x\" /auto";
     auto again = start();
     MainWindow& second = again->window();
-    EXPECT_TRUE(namedAction(second, "Autostartatstartup1")->isChecked());
-    EXPECT_TRUE(namedAction(second, "StartMinimized1")->isEnabled());
+    EXPECT_TRUE(namedAction(second, widgetnames::AutostartAction)->isChecked());
+    EXPECT_TRUE(namedAction(second, widgetnames::StartMinimizedAction)->isEnabled());
 }
 
 TEST_F(MainWindowTest, ResetToDefaultsAsksAndOnlyYesRemovesTheSettings) {
@@ -440,13 +444,13 @@ TEST_F(MainWindowTest, ResetToDefaultsAsksAndOnlyYesRemovesTheSettings) {
         seen << box.defaultButton()->text() << box.escapeButton()->text();
         return QMessageBox::No;
     });
-    namedAction(form, "ResettoDefaults1")->trigger();
+    namedAction(form, widgetnames::ResetToDefaultsAction)->trigger();
     EXPECT_EQ(seen, QStringList({"Confirmation", "Restart Application?", "Yes", "No", "Yes", "No"}));
     EXPECT_TRUE(QFile::exists(settingsPath()));
     EXPECT_TRUE(m_shell.started.isEmpty());
 
     setMessageBoxAnswer([](QMessageBox&) { return QMessageBox::Yes; });
-    namedAction(form, "ResettoDefaults1")->trigger();
+    namedAction(form, widgetnames::ResetToDefaultsAction)->trigger();
     EXPECT_FALSE(QFile::exists(settingsPath()));
     EXPECT_EQ(m_shell.started, QStringList({m_root.file("program/clavora")}));
     EXPECT_EQ(test::readBytes(m_root.file("program/keys.db")), keys);
@@ -488,7 +492,7 @@ TEST_F(MainWindowTest, WindowFontIsDejaVuSansElevenPixelsHigh) {
     MainWindow& form = startup->window();
     EXPECT_EQ(form.font().family(), "DejaVu Sans");
     EXPECT_EQ(form.font().pixelSize(), 11);
-    EXPECT_EQ(namedChild<QWidget>(form, "TrackBar2")->font().pixelSize(), 11);
+    EXPECT_EQ(namedChild<QWidget>(form, widgetnames::VolumeSlider)->font().pixelSize(), 11);
 }
 
 TEST_F(MainWindowTest, StartupStepsSettleTheContextOneAtATime) {
@@ -514,7 +518,7 @@ TEST_F(MainWindowTest, StartupStepsSettleTheContextOneAtATime) {
 
     startup.createWindow();
     EXPECT_EQ(startup.window().windowTitle(), "Zemtrak - Clavora");
-    EXPECT_FALSE(namedAction(startup.window(), "HotkeyMode1")->isChecked());
+    EXPECT_FALSE(namedAction(startup.window(), widgetnames::HotkeyModeAction)->isChecked());
     EXPECT_EQ(startup.window().display(), nullptr);
     startup.createDisplay();
     ASSERT_NE(startup.window().display(), nullptr);
@@ -586,16 +590,16 @@ TEST_F(MainWindowTest, WithoutANotificationAreaMinimizingStaysOnTheTaskBar) {
         if (arguments.isEmpty()) {
             form.showMinimized();
         }
-        QTimer* autoSwitch = namedChild<QTimer>(form, "TimerParam");
+        QTimer* autoSwitch = namedChild<QTimer>(form, widgetnames::AutoSwitchTimer);
         ASSERT_TRUE(test::waitFor([&] { return !autoSwitch->isActive() && form.isMinimized(); }, 3000));
         QCoreApplication::processEvents(); // the deferred reaction to the minimize
         EXPECT_TRUE(form.isVisible());
-        EXPECT_FALSE(namedChild<QSystemTrayIcon>(form, "TrayIcon1")->isVisible());
+        EXPECT_FALSE(namedChild<QSystemTrayIcon>(form, widgetnames::TrayIcon)->isVisible());
 
         form.hideToTray();
         EXPECT_TRUE(form.isVisible());
         EXPECT_TRUE(form.isMinimized());
-        EXPECT_FALSE(namedChild<QSystemTrayIcon>(form, "TrayIcon1")->isVisible());
+        EXPECT_FALSE(namedChild<QSystemTrayIcon>(form, widgetnames::TrayIcon)->isVisible());
     }
 }
 
@@ -605,7 +609,7 @@ TEST_F(MainWindowKeysTest, KeysTypedIntoTheFocusedSliderPlayNothing) {
     MainWindow& form = startup->window();
     form.show();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
-    QSlider* slider = namedChild<QSlider>(form, "TrackBar2");
+    QSlider* slider = namedChild<QSlider>(form, widgetnames::VolumeSlider);
     slider->setFocus();
     ASSERT_TRUE(slider->hasFocus());
     QTest::keyClick(slider, Qt::Key_A);
@@ -627,13 +631,13 @@ TEST_F(MainWindowTest, PlayIntoMicrophoneShowsWithAServerAndMakesAndRemovesTheMi
     {
         m_voice.reachable = false;
         auto startup = start();
-        EXPECT_FALSE(namedAction(startup->window(), "PlayintoMicrophone1")->isVisible());
+        EXPECT_FALSE(namedAction(startup->window(), widgetnames::PlayIntoMicrophoneAction)->isVisible());
         EXPECT_FALSE(startup->voiceOutput().isAvailable());
     }
     m_voice.reachable = true;
     auto startup = start();
     MainWindow& form = startup->window();
-    QAction* item = namedAction(form, "PlayintoMicrophone1");
+    QAction* item = namedAction(form, widgetnames::PlayIntoMicrophoneAction);
     EXPECT_TRUE(item->isVisible());
     EXPECT_EQ(item->text(), "Play into Microphone");
     EXPECT_FALSE(item->isChecked());
@@ -655,7 +659,7 @@ TEST_F(MainWindowTest, StoredVoiceOutputMakesTheMicrophoneAtStartAndTheEndRemove
     writeSettings("[Settings]\nVoiceOutput=ON\n");
     {
         auto startup = start();
-        EXPECT_TRUE(namedAction(startup->window(), "PlayintoMicrophone1")->isChecked());
+        EXPECT_TRUE(namedAction(startup->window(), widgetnames::PlayIntoMicrophoneAction)->isChecked());
         EXPECT_TRUE(m_voice.created);
     }
     EXPECT_FALSE(m_voice.created);
@@ -675,12 +679,12 @@ TEST_F(MainWindowTest, StopAllSoundsComesAfterRedefineKeysAndAKeyBindingDoesTheS
     auto startup = start();
     MainWindow& form = startup->window();
     QStringList captions;
-    for (QAction* action : namedChild<QMenu>(form, "Soundboard1")->actions()) {
+    for (QAction* action : namedChild<QMenu>(form, widgetnames::SoundboardMenu)->actions()) {
         captions << (action->isSeparator() ? "-" : action->text());
     }
     ASSERT_GE(captions.size(), 2);
     EXPECT_EQ(captions.mid(0, 2), QStringList({"Redefine Keys...", "Stop All Sounds"}));
-    QAction* stopAll = namedAction(form, "StopAllSounds1");
+    QAction* stopAll = namedAction(form, widgetnames::StopAllSoundsAction);
     EXPECT_TRUE(stopAll->shortcut().isEmpty()) << "a key of its own would be taken from the bindings";
 
     stopAll->trigger();
@@ -731,7 +735,8 @@ TEST_F(MainWindowTest, NothingPlaysWhileAFieldOfOursOrTheAddKeyWindowHasTheFocus
         KeyEditDialog* add = dialog->openAddKey();
         add->activateWindow();
         if (QTest::qWaitForWindowActive(add)) {
-            namedChild<QPushButton>(*add, "Button3")->setFocus(); // a button of the window, not its fields
+            namedChild<QPushButton>(*add, widgetnames::keyedit::BrowseButton)
+                ->setFocus(); // a button of the window, not its fields
             m_keyboard.press('A');
             checked = letPollsPass();
             EXPECT_TRUE(m_log.refusedSounds().isEmpty()) << "played while the Add Key window has the focus";
@@ -739,7 +744,7 @@ TEST_F(MainWindowTest, NothingPlaysWhileAFieldOfOursOrTheAddKeyWindowHasTheFocus
         }
         dialog->reject();
     });
-    namedAction(form, "RedefineKeys1")->trigger();
+    namedAction(form, widgetnames::RedefineKeysAction)->trigger();
     EXPECT_TRUE(checked);
 
     QWidget plain;

@@ -6,6 +6,7 @@
 #include "app/messagebox.h"
 #include "app/startup.h"
 #include "app/textdisplay.h"
+#include "app/widgetnames.h"
 #include "audio/soundplayer.h"
 #include "display/onscreenkeyboard.h"
 #include "online/updatechecker.h"
@@ -59,7 +60,7 @@ protected:
     }
 
     static OnScreenKeyboard* keyboardOf(MainWindow& form) {
-        return qobject_cast<OnScreenKeyboard*>(namedChild<QWidget>(form, "TouchKeyboard1"));
+        return qobject_cast<OnScreenKeyboard*>(namedChild<QWidget>(form, widgetnames::OnScreenKeyboard));
     }
 
     QStringList m_errors;
@@ -76,7 +77,7 @@ TEST_F(MainWindowPartsTest, TheKeyboardFillsTheAreaBelowTheSliderAndSetsTheWindo
     ASSERT_NE(keyboard, nullptr);
     const QWidget* area = keyboard->parentWidget();
     EXPECT_EQ(keyboard->geometry(), area->rect().adjusted(3, 3, -3, -3));
-    const QSlider* slider = namedChild<QSlider>(form, "TrackBar2");
+    const QSlider* slider = namedChild<QSlider>(form, widgetnames::VolumeSlider);
     EXPECT_EQ(area->y(), slider->geometry().bottom() + 1);
     EXPECT_EQ(area->geometry().bottom(), form.centralWidget()->height() - 1);
 
@@ -91,7 +92,7 @@ TEST_F(MainWindowPartsTest, TheKeyboardFillsTheAreaBelowTheSliderAndSetsTheWindo
     EXPECT_LE(form.width(), std::max(least.width() + 6, form.menuBar()->sizeHint().width()));
 
     // The numeric pad needs less room, and the window may then be made smaller.
-    namedAction(form, "NumPad1")->trigger();
+    namedAction(form, widgetnames::NumPadLayoutAction)->trigger();
     // The window takes its new minimum from its layouts, one level after the other.
     EXPECT_TRUE(waitFor([&] { return form.minimumSize().width() < least.width(); }, 2000))
         << form.minimumSize().width();
@@ -109,14 +110,14 @@ TEST_F(MainWindowPartsTest, TheLayoutOptionChoosesTheKeyboardAtStartAndLive) {
     EXPECT_EQ(keyboard->layoutType(), KeyboardLayoutType::NumPad);
     EXPECT_EQ(keyboard->layout().name, "NumPad");
 
-    namedAction(form, "Standard1")->trigger();
+    namedAction(form, widgetnames::StandardLayoutAction)->trigger();
     EXPECT_EQ(keyboard->layoutType(), KeyboardLayoutType::Standard);
     EXPECT_EQ(keyboard->layout().name, "Standard101"); // the fake keyboard's layout is en-US
     EXPECT_TRUE(test::readBytes(m_root.file("program/settings.ini")).contains("KeyboardLayout=Standard"));
 
-    namedAction(form, "NumPad1")->trigger();
+    namedAction(form, widgetnames::NumPadLayoutAction)->trigger();
     EXPECT_EQ(keyboard->layoutType(), KeyboardLayoutType::NumPad);
-    EXPECT_TRUE(namedAction(form, "NumPad1")->isChecked());
+    EXPECT_TRUE(namedAction(form, widgetnames::NumPadLayoutAction)->isChecked());
     EXPECT_TRUE(m_errors.isEmpty()) << m_errors.join(' ').toStdString();
 }
 
@@ -160,9 +161,9 @@ TEST_F(MainWindowPartsTest, TheSliderSetsTheEngineGainAndSilentShowsAtZero) {
     auto startup = start();
     MainWindow& form = startup->window();
     ASSERT_TRUE(startup->player().isRunning());
-    QSlider* slider = namedChild<QSlider>(form, "TrackBar2");
+    QSlider* slider = namedChild<QSlider>(form, widgetnames::VolumeSlider);
     EXPECT_EQ(slider->maximum(), 8);
-    EXPECT_TRUE(namedChild<QTimer>(form, "TimerVolume")->isActive());
+    EXPECT_TRUE(namedChild<QTimer>(form, widgetnames::VolumeTimer)->isActive());
     ASSERT_TRUE(waitFor([&] { return slider->value() == 8; }, 3000)) << "the full gain is the top position";
     EXPECT_EQ(startup->player().masterGain().left, 65528);
 
@@ -178,7 +179,7 @@ TEST_F(MainWindowPartsTest, UpdateNotificationsBecomesUsableOnceTheCheckIsDone) 
     // The test main points the web host at a closed local port: both attempts fail at once.
     auto startup = start();
     MainWindow& form = startup->window();
-    QAction* notifications = namedAction(form, "UpdateNotifications1");
+    QAction* notifications = namedAction(form, widgetnames::UpdateNotificationsAction);
     EXPECT_TRUE(notifications->isCheckable());
     EXPECT_TRUE(notifications->isChecked());
     EXPECT_FALSE(notifications->isEnabled());

@@ -1,6 +1,7 @@
 // The options table: how stored values are read with their own senses, and the one change path.
 #include "app/options.h"
 #include "app/settingsstore.h"
+#include "app/widgetnames.h"
 #include "platform/fake/fakefilesystem.h"
 #include "tests/support/platformtest.h"
 #include "tests/support/testsupport.h"
@@ -66,8 +67,10 @@ TEST_F(OptionsTest, TheTableKeepsTheStartupOrderAndTheMenuItems) {
     }
     EXPECT_EQ(keys, QStringList({"MinimizeToSystemTray", "MinimizeStartup", "HotkeyMode", "AllowOverlappingSounds",
                                  "KeyboardLayout", "MatrixDisplay", "VoiceOutput"}));
-    EXPECT_EQ(items, QStringList({"MinimizetoSystemTray1", "StartMinimized1", "HotkeyMode1", "AllowOverlappingSounds1",
-                                  "Standard1", "NumPad1", "MatrixDisplay1", "PlayintoMicrophone1"}));
+    EXPECT_EQ(items, QStringList({widgetnames::MinimizeToTrayAction, widgetnames::StartMinimizedAction,
+                                  widgetnames::HotkeyModeAction, widgetnames::AllowOverlappingAction,
+                                  widgetnames::StandardLayoutAction, widgetnames::NumPadLayoutAction,
+                                  widgetnames::MatrixDisplayAction, widgetnames::PlayIntoMicrophoneAction}));
 }
 
 TEST_F(OptionsTest, AChangeIsSignalledThenTheWholeFileIsWritten) {

@@ -2,13 +2,17 @@
 // boxes wherever they open, and the update notice's link under the pointer. The sheet is applied once for the whole
 // executable, as the program applies it at start-up; what is checked is the rendered widget.
 #include "about/aboutdialog.h"
+#include "about/widgetnames.h"
 #include "app/application.h"
 #include "i18n/languagedialog.h"
+#include "i18n/widgetnames.h"
 #include "keymap/keyeditdialog.h"
 #include "keymap/keymap.h"
 #include "keymap/redefinekeysdialog.h"
+#include "keymap/widgetnames.h"
 #include "online/feedbackdialog.h"
 #include "online/updatenotice.h"
+#include "online/widgetnames.h"
 #include "tests/support/platformtest.h"
 
 #include <QApplication>
@@ -106,8 +110,9 @@ TEST_F(VisualStyleTest, ButtonsKeepTheSizesTheirDialogsGiveThem) {
     KeyEditDialog* editKey = redefine.openEditKey(0);
     ASSERT_NE(editKey, nullptr);
     ASSERT_TRUE(QTest::qWaitForWindowExposed(editKey));
-    about::AboutDialog about({QStringLiteral("Clavora"), QStringLiteral("1.0"), QStringLiteral("www.example.com")},
-                             m_files, m_shell);
+    about::AboutDialog about(
+        {QStringLiteral("Clavora"), QStringLiteral("1.0"), QStringLiteral("www.example.com"), QString(), {}, {}}, m_files,
+        m_shell);
     showAndWait(about);
     LanguageDialogContext languageContext;
     languageContext.services = &m_services;
@@ -124,16 +129,16 @@ TEST_F(VisualStyleTest, ButtonsKeepTheSizesTheirDialogsGiveThem) {
         QSize size;
     };
     const Case cases[] = {
-        {&redefine, "Button1", QRect(3, stripTop + 3, 75, 28), {75, 28}},
-        {&redefine, "Button2", QRect(), {75, 28}},
-        {&redefine, "Button3", QRect(), {75, 28}},
-        {editKey, "Button3", QRect(303, 38, 75, 25), {75, 25}},
-        {editKey, "Button2", QRect(72, 75, 88, 25), {88, 25}},
-        {editKey, "Button1", QRect(166, 75, 88, 25), {88, 25}},
-        {&about, "BitBtn1", QRect(48 + 49, 42 + 226, 122, 33), {122, 33}},
-        {&about, "BitBtn2", QRect(48 + 177, 42 + 226, 122, 33), {122, 33}},
-        {&language, "Button1", QRect(), {172, 33}},
-        {&feedback, "BitBtn1", QRect(), {172, 33}},
+        {&redefine, widgetnames::redefinekeys::AddButton, QRect(3, stripTop + 3, 75, 28), {75, 28}},
+        {&redefine, widgetnames::redefinekeys::EditButton, QRect(), {75, 28}},
+        {&redefine, widgetnames::redefinekeys::DeleteButton, QRect(), {75, 28}},
+        {editKey, widgetnames::keyedit::BrowseButton, QRect(303, 38, 75, 25), {75, 25}},
+        {editKey, widgetnames::keyedit::OkButton, QRect(72, 75, 88, 25), {88, 25}},
+        {editKey, widgetnames::keyedit::CancelButton, QRect(166, 75, 88, 25), {88, 25}},
+        {&about, widgetnames::about::OkButton, QRect(48 + 49, 42 + 226, 122, 33), {122, 33}},
+        {&about, widgetnames::about::InfoButton, QRect(48 + 177, 42 + 226, 122, 33), {122, 33}},
+        {&language, widgetnames::language::OkButton, QRect(), {172, 33}},
+        {&feedback, widgetnames::feedback::SendButton, QRect(), {172, 33}},
     };
     for (const Case& c : cases) {
         auto* button = test::namedChild<QPushButton>(*c.window, c.button);
@@ -153,9 +158,11 @@ TEST_F(VisualStyleTest, ButtonsKeepTheSizesTheirDialogsGiveThem) {
     const auto left = [&](QWidget* window, const char* name) {
         return placeIn(*window, test::namedChild<QPushButton>(*window, name)).left();
     };
-    EXPECT_LT(right(&redefine, "Button1"), left(&redefine, "Button2"));
-    EXPECT_LT(right(&redefine, "Button2"), left(&redefine, "Button3"));
-    EXPECT_LT(right(editKey, "Button2") + 1, left(editKey, "Button1"));
+    EXPECT_LT(right(&redefine, widgetnames::redefinekeys::AddButton),
+              left(&redefine, widgetnames::redefinekeys::EditButton));
+    EXPECT_LT(right(&redefine, widgetnames::redefinekeys::EditButton),
+              left(&redefine, widgetnames::redefinekeys::DeleteButton));
+    EXPECT_LT(right(editKey, widgetnames::keyedit::OkButton) + 1, left(editKey, widgetnames::keyedit::CancelButton));
 }
 
 TEST_F(VisualStyleTest, ADisabledFieldLooksDisabled) {
@@ -164,8 +171,8 @@ TEST_F(VisualStyleTest, ADisabledFieldLooksDisabled) {
     showAndWait(redefine);
     KeyEditDialog* editKey = redefine.openEditKey(0);
     ASSERT_TRUE(QTest::qWaitForWindowExposed(editKey));
-    auto* key = test::namedChild<QLineEdit>(*editKey, "Edit1");
-    auto* file = test::namedChild<QLineEdit>(*editKey, "Edit2");
+    auto* key = test::namedChild<QLineEdit>(*editKey, widgetnames::keyedit::KeyField);
+    auto* file = test::namedChild<QLineEdit>(*editKey, widgetnames::keyedit::FileField);
     ASSERT_FALSE(key->isEnabled());
     file->setText(key->text()); // the same text in both, so only the state tells them apart
     file->clearFocus();
@@ -183,8 +190,8 @@ TEST_F(VisualStyleTest, ADisabledFieldLooksDisabled) {
 // text lie on the box's own surface.
 TEST_F(VisualStyleTest, MessageBoxesKeepTheirLookOverTheAboutDialog) {
     about::AboutDialog about(
-        {QStringLiteral("Clavora"), QStringLiteral("1.0"), QStringLiteral("www.example.com"), m_root.path()}, m_files,
-        m_shell);
+        {QStringLiteral("Clavora"), QStringLiteral("1.0"), QStringLiteral("www.example.com"), m_root.path(), {}, {}},
+        m_files, m_shell);
     showAndWait(about);
 
     struct Drawn {
@@ -223,7 +230,7 @@ TEST_F(VisualStyleTest, MessageBoxesKeepTheirLookOverTheAboutDialog) {
         box->button(QMessageBox::Ok)->click();
     });
     closer.start(20);
-    test::namedAction(about, "LicensePrivacyPolicy1")->trigger(); // there is no license.txt
+    test::namedAction(about, widgetnames::about::LicenseAction)->trigger(); // there is no license.txt
     ASSERT_TRUE(seen);
 
     QMessageBox alone(QMessageBox::Critical, QStringLiteral("License"), QString(), QMessageBox::Ok);
@@ -253,7 +260,7 @@ TEST_F(VisualStyleTest, TheUpdateNoticeLinkLightsUpUnderThePointer) {
     content.shell = &m_shell;
     online::UpdateNotice notice(content);
     ASSERT_TRUE(test::waitFor([&] { return notice.isVisible() && notice.size() == QSize(320, 68); }, 5000));
-    auto* link = test::namedChild<QLabel>(notice, "Label2");
+    auto* link = test::namedChild<QLabel>(notice, widgetnames::updatenotice::DownloadLink);
 
     const QColor plain = notice.palette().color(QPalette::WindowText);
     const QColor lit = notice.palette().color(QPalette::Highlight);

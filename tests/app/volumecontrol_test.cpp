@@ -3,11 +3,13 @@
 // audio output at all.
 #include "app/volumecontrol.h"
 #include "app/volumetarget.h"
+#include "app/widgetnames.h"
 #include "audio/soundplayer.h"
 #include "platform/dummy/dummyservices.h"
 #include "platform/fake/fakeprogramvolume.h"
-#include "tests/audio/audiotestsupport.h"
 #include "tests/audio/platformaudioservices.h"
+#include "tests/support/audio/audiotestsupport.h"
+#include "tests/support/manualclock.h"
 #include "tests/support/platformtest.h"
 #include "tests/support/programrun.h"
 #include "tests/support/testsupport.h"
@@ -351,7 +353,7 @@ TEST_F(VolumeControlTest, ThePointerOverTheSliderGivesItTheKeysAndLeavingGivesTh
 }
 
 TEST_F(VolumeControlTest, TheTimerTakesAVolumeChangeWithinItsRound) {
-    EXPECT_EQ(m_control->timer()->objectName(), "TimerVolume");
+    EXPECT_EQ(m_control->timer()->objectName(), widgetnames::VolumeTimer);
     EXPECT_EQ(m_control->timer()->interval(), 100);
     m_control->timer()->start();
     m_volume.volume = {0, 0};
@@ -399,6 +401,38 @@ TEST_F(EngineGainTest, AStoreThatCannotBeReadLeavesTheFullGain) {
         EXPECT_EQ(sound.masterGain().left, 65535) << text.toStdString();
         EXPECT_EQ(sound.masterGain().right, 65535) << text.toStdString();
     }
+}
+
+// The store is written a second after the last change, on the clock of the test: a drag of the slider writes the
+// file once, with the step it ended on.
+TEST_F(EngineGainTest, AKeptVolumeIsWrittenASecondAfterItsLastChange) {
+    test::ManualClock clock;
+    KeptVolume kept(stateFile(), QStringLiteral("Volume"), clock);
+    const auto storedLeft = [&]() -> QByteArray {
+        if (!QFileInfo::exists(stateFile())) {
+            return "none";
+        }
+        const QByteArray text = test::readBytes(stateFile());
+        const qsizetype at = text.indexOf("Left=");
+        return at < 0 ? "none" : text.mid(at + 5, text.indexOf('\n', at) - at - 5);
+    };
+
+    kept.keep({8191, 8191});
+    clock.advance(KeptVolume::SaveDelayMs - 1);
+    EXPECT_EQ(storedLeft(), "none") << "written before the second was up";
+    kept.keep({16382, 16382}); // the drag goes on: the second counts again from here
+    clock.advance(KeptVolume::SaveDelayMs - 1);
+    EXPECT_EQ(storedLeft(), "none") << "the second change did not put the write off";
+    clock.advance(1);
+    EXPECT_EQ(storedLeft(), "16382");
+    EXPECT_EQ(clock.activeTimers(), 0);
+
+    // Saving now, as the object does when it goes, takes a change whose second is not up yet.
+    kept.keep({24573, 24573});
+    clock.advance(10);
+    kept.save();
+    EXPECT_EQ(storedLeft(), "24573");
+    EXPECT_EQ(clock.activeTimers(), 0) << "a change written already is not written again";
 }
 
 TEST(VolumeWithoutOutputTest, ReadsFailAndTheSliderAndDisplayAreLeftAlone) {

@@ -5,6 +5,7 @@
 #include "app/mainwindow.h"
 #include "app/messagebox.h"
 #include "app/startup.h"
+#include "app/widgetnames.h"
 #include "platform/fake/fakeautostart.h"
 #include "platform/fake/fakefilesystem.h"
 #include "tests/support/platformtest.h"
@@ -76,7 +77,7 @@ protected:
 
     // Waits until the one-shot /auto timer has fired and the reactions it queued have run.
     static void waitForAutoSwitch(MainWindow& window) {
-        QTimer* timer = namedChild<QTimer>(window, "TimerParam");
+        QTimer* timer = namedChild<QTimer>(window, widgetnames::AutoSwitchTimer);
         EXPECT_TRUE(waitFor([&] { return !timer->isActive(); }, 10000));
         QCoreApplication::processEvents();
     }
@@ -125,7 +126,7 @@ bool managedInNormalState(QWidget& window) {
 }
 
 bool hiddenToTray(MainWindow& window) {
-    auto* icon = namedChild<QSystemTrayIcon>(window, "TrayIcon1");
+    auto* icon = namedChild<QSystemTrayIcon>(window, widgetnames::TrayIcon);
     return !window.isVisible() && window.isMinimized() && icon->isVisible() && icon->toolTip() == "Zemtrak - Clavora";
 }
 
@@ -136,7 +137,7 @@ TEST_F(TrayTest, MinimizingWithoutTheOptionKeepsTheTaskBarButton) {
     ASSERT_TRUE(waitFor([&] { return window.isMinimized(); }, 10000));
     QCoreApplication::processEvents(); // the deferred reaction to the minimize
     EXPECT_TRUE(window.isVisible());
-    EXPECT_FALSE(namedChild<QSystemTrayIcon>(window, "TrayIcon1")->isVisible());
+    EXPECT_FALSE(namedChild<QSystemTrayIcon>(window, widgetnames::TrayIcon)->isVisible());
 }
 
 TEST_F(TrayTest, MinimizingWithTheOptionHidesToTheTrayAndAClickBringsItBack) {
@@ -145,14 +146,14 @@ TEST_F(TrayTest, MinimizingWithTheOptionHidesToTheTrayAndAClickBringsItBack) {
     window.showMinimized();
     EXPECT_TRUE(waitFor([&] { return hiddenToTray(window); }, 10000));
 
-    emit namedChild<QSystemTrayIcon>(window, "TrayIcon1")->activated(QSystemTrayIcon::Trigger);
+    emit namedChild<QSystemTrayIcon>(window, widgetnames::TrayIcon)->activated(QSystemTrayIcon::Trigger);
     EXPECT_TRUE(waitFor([&] { return window.isVisible() && !window.isMinimized(); }, 10000));
-    EXPECT_FALSE(namedChild<QSystemTrayIcon>(window, "TrayIcon1")->isVisible());
+    EXPECT_FALSE(namedChild<QSystemTrayIcon>(window, widgetnames::TrayIcon)->isVisible());
 }
 
 TEST_F(TrayTest, AutoSwitchHidesToTheTrayOnlyAsFirstArgument) {
     const QByteArray both = "[Settings]\nMinimizeToSystemTray=ON\nMinimizeStartup=ON\n";
-    for (const QString& argument : {"/auto", "/AUTO", "/Auto"}) {
+    for (const QString argument : {"/auto", "/AUTO", "/Auto"}) {
         SCOPED_TRACE(argument.toStdString());
         auto startup = showWindow({argument}, both);
         EXPECT_TRUE(waitFor([&] { return hiddenToTray(startup->window()); }, 10000));
@@ -161,7 +162,7 @@ TEST_F(TrayTest, AutoSwitchHidesToTheTrayOnlyAsFirstArgument) {
         auto startup = showWindow({"--x", "/auto"}, both);
         waitForAutoSwitch(startup->window());
         EXPECT_TRUE(startup->window().isVisible());
-        EXPECT_FALSE(namedChild<QSystemTrayIcon>(startup->window(), "TrayIcon1")->isVisible());
+        EXPECT_FALSE(namedChild<QSystemTrayIcon>(startup->window(), widgetnames::TrayIcon)->isVisible());
     }
     {
         // Auto Minimize at Startup unchecked: the switch is ignored.
@@ -174,7 +175,7 @@ TEST_F(TrayTest, AutoSwitchHidesToTheTrayOnlyAsFirstArgument) {
         // Without the tray option it minimizes to the task bar.
         auto startup = showWindow({"/auto"}, "[Settings]\nMinimizeToSystemTray=OFF\nMinimizeStartup=ON\n");
         EXPECT_TRUE(waitFor([&] { return startup->window().isMinimized(); }, 10000));
-        EXPECT_FALSE(namedChild<QSystemTrayIcon>(startup->window(), "TrayIcon1")->isVisible());
+        EXPECT_FALSE(namedChild<QSystemTrayIcon>(startup->window(), widgetnames::TrayIcon)->isVisible());
     }
 }
 
@@ -187,7 +188,7 @@ TEST_F(TrayTest, OneClickRestoresTheWindowAfterAnAutoStartToTheTray) {
         MainWindow& window = startup->window();
         ASSERT_TRUE(waitFor([&] { return hiddenToTray(window); }, 10000));
 
-        auto* icon = namedChild<QSystemTrayIcon>(window, "TrayIcon1");
+        auto* icon = namedChild<QSystemTrayIcon>(window, widgetnames::TrayIcon);
         emit icon->activated(QSystemTrayIcon::Trigger);
         // Restored once the window manager has taken it back in normal state; it must stay so.
         ASSERT_TRUE(
@@ -211,8 +212,9 @@ TEST_F(TrayTest, AStartUpBoxDoesNotLetTheAutoSwitchRunBeforeTheWindowShows) {
         shown = box.text();
         // Neither waiting to fire nor fired: the switch has not been looked at while the window is not shown.
         MainWindow& window = startup.window();
-        untouchedDuringTheBox = !window.findChild<QTimer*>("TimerParam")->isActive() && !window.isMinimized() &&
-                                !namedChild<QSystemTrayIcon>(window, "TrayIcon1")->isVisible();
+        untouchedDuringTheBox = !window.findChild<QTimer*>(widgetnames::AutoSwitchTimer)->isActive() &&
+                                !window.isMinimized() &&
+                                !namedChild<QSystemTrayIcon>(window, widgetnames::TrayIcon)->isVisible();
         return QMessageBox::Ok;
     });
     const auto restore = qScopeGuard([] { setMessageBoxAnswer({}); });

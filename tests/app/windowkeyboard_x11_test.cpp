@@ -3,6 +3,7 @@
 // switches the keyboard while the window is up.
 #include "app/mainwindow.h"
 #include "app/startup.h"
+#include "app/widgetnames.h"
 #include "display/onscreenkeyboard.h"
 #include "tests/support/platformtest.h"
 #include "tests/support/programrun.h"
@@ -50,7 +51,7 @@ protected:
         form.show();
         form.activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
-        m_keyboard = qobject_cast<OnScreenKeyboard*>(namedChild<QWidget>(form, "TouchKeyboard1"));
+        m_keyboard = qobject_cast<OnScreenKeyboard*>(namedChild<QWidget>(form, widgetnames::OnScreenKeyboard));
         ASSERT_NE(m_keyboard, nullptr);
     }
 
@@ -106,7 +107,7 @@ TEST_F(WindowKeyboardOnX11, AClickOnABoundLetterPlaysItAndTheWindowKeepsTheFocus
 
 TEST_F(WindowKeyboardOnX11, TheLayoutMenuSwitchesTheKeyboardAndTheNumPadsMiddleKeyPlaysFive) {
     ASSERT_EQ(m_keyboard->layoutType(), KeyboardLayoutType::Standard);
-    namedAction(m_startup->window(), "NumPad1")->trigger();
+    namedAction(m_startup->window(), widgetnames::NumPadLayoutAction)->trigger();
     EXPECT_EQ(m_keyboard->layoutType(), KeyboardLayoutType::NumPad);
     EXPECT_EQ(m_keyboard->layout().name, "NumPad");
     // Laid out again at once, to the window's size.
@@ -120,7 +121,7 @@ TEST_F(WindowKeyboardOnX11, TheLayoutMenuSwitchesTheKeyboardAndTheNumPadsMiddleK
     EXPECT_TRUE(waitFor([this] { return !m_log.refusedSounds().isEmpty(); }, 5000)) << "nothing played";
     EXPECT_EQ(m_log.refusedSounds(), QStringList{m_root.file("program/5.txt")});
 
-    namedAction(m_startup->window(), "Standard1")->trigger();
+    namedAction(m_startup->window(), widgetnames::StandardLayoutAction)->trigger();
     EXPECT_EQ(m_keyboard->layout().name, "Standard101");
 }
 

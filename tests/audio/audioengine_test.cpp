@@ -4,8 +4,8 @@
 
 #include "audio/ffmpegsource.h"
 
-#include "tests/audio/audiotestsupport.h"
 #include "tests/audio/platformaudioservices.h"
+#include "tests/support/audio/audiotestsupport.h"
 #include "tests/support/programrun.h"
 #include "tests/support/testsupport.h"
 

@@ -2,8 +2,8 @@
 // the oldest giving way, so a key held on a file only it can play never piles up streams at the server.
 #include "platform/pulse/linuxfallbackplayer.h"
 
-#include "tests/audio/audiotestsupport.h"
-#include "tests/audio/testsoundserver.h"
+#include "tests/support/audio/audiotestsupport.h"
+#include "tests/support/audio/soundserver.h"
 #include "tests/support/testsupport.h"
 
 #include <gtest/gtest.h>
@@ -16,8 +16,8 @@
 #include <optional>
 
 using namespace clavora;
+using clavora::test::SoundServer;
 using clavora::test::TempFolder;
-using clavora::test::TestSoundServer;
 using clavora::test::waitFor;
 
 namespace {
@@ -60,11 +60,11 @@ private:
 };
 
 TEST(LinuxFallbackPlayerTest, AtMostMaxSoundsPlayAndTheOldestGiveWay) {
-    if (!TestSoundServer::available()) {
+    if (!SoundServer::available()) {
         GTEST_SKIP() << "needs pulseaudio, pactl and parec";
     }
     TempFolder folder;
-    TestSoundServer server(folder.file(QStringLiteral("runtime")));
+    SoundServer server(folder.file(QStringLiteral("runtime")));
     const QByteArray oldServer = qgetenv("PULSE_SERVER");
     qputenv("PULSE_SERVER", QFile::encodeName(server.address()));
     ASSERT_TRUE(server.start());
@@ -99,11 +99,11 @@ TEST(LinuxFallbackPlayerTest, AtMostMaxSoundsPlayAndTheOldestGiveWay) {
 // A sound server that takes the connection and answers nothing holds up only the player's own thread: asking for a
 // sound, stopping and ending the player all return; once the server answers, a new player plays.
 TEST(LinuxFallbackPlayerTest, AServerThatDoesNotAnswerHoldsUpOnlyThePlayersThread) {
-    if (!TestSoundServer::available()) {
+    if (!SoundServer::available()) {
         GTEST_SKIP() << "needs pulseaudio, pactl and parec";
     }
     TempFolder folder;
-    TestSoundServer server(folder.file(QStringLiteral("runtime")));
+    SoundServer server(folder.file(QStringLiteral("runtime")));
     test::ScopedEnvironment environment;
     environment.set("PULSE_SERVER", QFile::encodeName(server.address()));
     ASSERT_TRUE(server.start());

@@ -2,7 +2,7 @@
 // right pitch and length; files that are no audio are refused.
 #include "audio/ffmpegsource.h"
 
-#include "tests/audio/audiotestsupport.h"
+#include "tests/support/audio/audiotestsupport.h"
 #include "tests/support/testsupport.h"
 
 #include <gtest/gtest.h>
@@ -80,8 +80,8 @@ INSTANTIATE_TEST_SUITE_P(
         FormatCase{"tone.flac", {}}, FormatCase{"tone.m4a", {QStringLiteral("-c:a"), QStringLiteral("aac")}},
         FormatCase{"tone-float.wav", {QStringLiteral("-c:a"), QStringLiteral("pcm_f32le")}},
         FormatCase{"tone-22k.wav", {QStringLiteral("-ar"), QStringLiteral("22050")}}),
-    [](const ::testing::TestParamInfo<FormatCase>& info) {
-        QString name = QString::fromLatin1(info.param.name);
+    [](const ::testing::TestParamInfo<FormatCase>& tested) {
+        QString name = QString::fromLatin1(tested.param.name);
         name.replace(QLatin1Char('.'), QLatin1Char('_')).replace(QLatin1Char('-'), QLatin1Char('_'));
         return name.toStdString();
     });

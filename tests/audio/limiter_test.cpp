@@ -2,7 +2,7 @@
 // flat tops however many sounds pile up.
 #include "audio/limiter.h"
 
-#include "tests/audio/audiotestsupport.h"
+#include "tests/support/audio/audiotestsupport.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 #include "audio/ffmpegsource.h"
 #include "audio/soundheads.h"
 #include "platform/filesystem.h"
-#include "tests/audio/audiotestsupport.h"
+#include "tests/support/audio/audiotestsupport.h"
 #include "tests/support/testsupport.h"
 
 #include <QFile>

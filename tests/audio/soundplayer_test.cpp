@@ -6,8 +6,8 @@
 
 #include "platform/fake/fakefallbackplayer.h"
 #include "platform/fake/fakefilesystem.h"
-#include "tests/audio/audiotestsupport.h"
 #include "tests/audio/platformaudioservices.h"
+#include "tests/support/audio/audiotestsupport.h"
 #include "tests/support/programrun.h"
 #include "tests/support/testsupport.h"
 

@@ -5,9 +5,9 @@
 
 #include "platform/fake/fakefallbackplayer.h"
 #include "platform/fake/fakefilesystem.h"
-#include "tests/audio/audiotestsupport.h"
 #include "tests/audio/platformaudioservices.h"
-#include "tests/audio/testsoundserver.h"
+#include "tests/support/audio/audiotestsupport.h"
+#include "tests/support/audio/soundserver.h"
 #include "tests/support/programrun.h"
 #include "tests/support/testsupport.h"
 
@@ -22,8 +22,8 @@
 using namespace clavora;
 using namespace clavora::audio;
 using clavora::test::AudioLog;
+using clavora::test::SoundServer;
 using clavora::test::TempFolder;
-using clavora::test::TestSoundServer;
 using clavora::test::waitFor;
 
 namespace {
@@ -31,7 +31,7 @@ namespace {
 constexpr int ToneRate = 44100;
 constexpr int WaitMs = 20000;
 
-using Kind = TestSoundServer::Kind;
+using Kind = SoundServer::Kind;
 
 // A sound server, and the SDL driver the engine reaches it through.
 struct Server {
@@ -47,7 +47,7 @@ void PrintTo(const Server& server, std::ostream* out) {
 class SoundServerTest : public ::testing::TestWithParam<Server> {
 protected:
     void SetUp() override {
-        if (!TestSoundServer::available(GetParam().kind)) {
+        if (!SoundServer::available(GetParam().kind)) {
             GTEST_SKIP() << "the sound server's programs are not installed";
         }
         m_files.programFile = m_folder.file(QStringLiteral("clavora"));
@@ -59,7 +59,7 @@ protected:
     }
 
     TempFolder m_folder;
-    TestSoundServer m_server{m_folder.file(QStringLiteral("runtime")), GetParam().kind};
+    SoundServer m_server{m_folder.file(QStringLiteral("runtime")), GetParam().kind};
     QString m_tone;
     test::ScopedEnvironment m_environment;
     platform::FakeFileSystem m_files;
@@ -182,7 +182,7 @@ TEST_P(SessionManagerGoneTest, AnOpeningTheServerNeverAnswersDoesNotHoldUpTheEnd
 
 INSTANTIATE_TEST_SUITE_P(Servers, SessionManagerGoneTest,
                          ::testing::Values(Server{Kind::PipeWire, "pipewire", "PipeWireThroughSdlsOwnDriver"}),
-                         [](const ::testing::TestParamInfo<Server>& info) { return info.param.name; });
+                         [](const ::testing::TestParamInfo<Server>& tested) { return tested.param.name; });
 
 // SDL's own PipeWire driver says nothing when the server goes away; its callback just stops being called.
 INSTANTIATE_TEST_SUITE_P(Servers, SoundServerTest,
@@ -190,6 +190,6 @@ INSTANTIATE_TEST_SUITE_P(Servers, SoundServerTest,
                                            Server{Kind::PipeWire, "pulseaudio",
                                                   "PipeWireThroughItsPulseAudioInterface"},
                                            Server{Kind::PipeWire, "pipewire", "PipeWireThroughSdlsOwnDriver"}),
-                         [](const ::testing::TestParamInfo<Server>& info) { return info.param.name; });
+                         [](const ::testing::TestParamInfo<Server>& tested) { return tested.param.name; });
 
 } // namespace

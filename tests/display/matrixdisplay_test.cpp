@@ -1,6 +1,7 @@
 // Tests of the LED dot-matrix display control: the cell grid and its operations, text masks, scrolling, painting
 // from the buffer, and the main window's use of it.
 #include "display/ledmatrixdisplay.h"
+#include "display/widgetnames.h"
 #include "tests/support/testsupport.h"
 
 #include <QFontMetrics>
@@ -12,6 +13,8 @@
 #include <gtest/gtest.h>
 
 #include <random>
+
+namespace widgetnames = clavora::widgetnames;
 
 namespace clavora {
 namespace {
@@ -482,7 +485,7 @@ protected:
 };
 
 TEST_F(MainStrip, TheDisplayFillsTheStripAndRunsAt100ms) {
-    EXPECT_EQ(m_display->objectName(), QStringLiteral("MatrixDisplay"));
+    EXPECT_EQ(m_display->objectName(), QString(widgetnames::MatrixDisplay));
     EXPECT_EQ(m_display->parentWidget(), &m_panel);
     EXPECT_EQ(m_panel.findChildren<QWidget*>().size(), 1);
     EXPECT_EQ(m_display->geometry(), QRect(0, 0, 646, 65));

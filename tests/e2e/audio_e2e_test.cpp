@@ -1,8 +1,9 @@
 // Sound playback for real: the installed program with a key map that binds a key to a generated tone, its window
 // focused, the key pressed with xdotool, and the tone found in what came out: recorded from the sound server's null
 // sink, and once more written by SDL's disk driver, where every sample must be the file's own.
-#include "tests/audio/audiotestsupport.h"
-#include "tests/audio/testsoundserver.h"
+#include "tests/support/audio/audiotestsupport.h"
+#include "tests/support/audio/soundrecorder.h"
+#include "tests/support/audio/soundserver.h"
 #include "tests/support/programrun.h"
 #include "tests/support/testsupport.h"
 
@@ -31,7 +32,7 @@ const QString Title = QStringLiteral("Zemtrak - Clavora");
 constexpr int ToneRate = 44100;
 constexpr double ToneFrequency = 1000.0;
 constexpr int ToneFrames = ToneRate * 3 / 10; // 300 ms
-constexpr int RecordRate = 48000;
+constexpr int RecordRate = SoundRecorder::Rate;
 
 // A sound server that takes connections and never answers: a listening Unix socket nobody accepts from. The
 // connection is made (the kernel queues it) and whatever the client sends waits there for ever.
@@ -99,7 +100,7 @@ protected:
         writeBytes(m_programDir + "/settings.ini", "[Settings]\r\nHotkeyMode=OFF\r\n");
     }
 
-    void TearDown() override { stopRecorder(); }
+    void TearDown() override { m_recorder.stop(); }
 
     // Runs the program on SDL's disk driver, presses Key in its window and returns the samples that reached the
     // device; Output gets what the program printed.
@@ -114,7 +115,7 @@ protected:
         run.environment().insert(QStringLiteral("SDL_AUDIODRIVER"), QStringLiteral("disk"));
         run.environment().insert(QStringLiteral("SDL_DISKAUDIOFILE"), disk);
         startFocused(run);
-        press(key);
+        pressKey(key);
         // The disk driver writes in real time: half a second of silence after the sound has pushed it out of every
         // buffer.
         EXPECT_TRUE(waitFor([&] { return endsInSilence(floatsIn(disk), 0.0f, ToneRate); }, 15000))
@@ -151,32 +152,8 @@ protected:
         return samples;
     }
 
-    // True when something louder than `threshold` came out and was followed by at least `silence` samples no louder.
-    static bool endsInSilence(const std::vector<float>& samples, float threshold, size_t silence) {
-        for (size_t i = samples.size(); i > 0; --i) {
-            if (std::fabs(samples[i - 1]) > threshold) {
-                return samples.size() - i >= silence;
-            }
-        }
-        return false;
-    }
-
     // Waits until the recorder has taken in a sound and the silence after it.
-    void waitForRecordedSound() {
-        waitFor([&] { return endsInSilence(recording(), 0.05f, RecordRate / 2); }, 15000);
-    }
-
-    // The recording as float samples.
-    std::vector<float> recording() {
-        QFile file(m_root.file("recording.raw"));
-        const QByteArray raw = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-        std::vector<float> recorded;
-        const auto* samples = reinterpret_cast<const qint16*>(raw.constData());
-        for (qsizetype i = 0; i < raw.size() / 2; ++i) {
-            recorded.push_back(samples[i] / 32768.0f);
-        }
-        return recorded;
-    }
+    void waitForRecordedSound() { m_recorder.waitForSound(0.05f, 15000); }
 
     void focus(const QString& title, qint64 pid) {
         const QString window =
@@ -196,35 +173,9 @@ protected:
             << "the window did not get the focus: " << title.toStdString();
     }
 
-    // Waits until the sound server delivers to the recorder: the null sink stalls while a new monitor stream gets
-    // going, and a sound played before that would be lost.
-    bool recordingFlows() {
-        return waitFor([&] { return QFileInfo(m_root.file("recording.raw")).size() >= RecordRate / 5; }, 10000);
-    }
-
-    void press(const QString& key) { runCommand(QStringLiteral("xdotool"), {QStringLiteral("key"), key}); }
-
-    bool startRecorder() {
-        m_recorder.setStandardOutputFile(m_root.file("recording.raw"));
-        m_recorder.start(QStringLiteral("parec"),
-                         {"-d", "testsink.monitor", "--format=s16le", QStringLiteral("--rate=%1").arg(RecordRate),
-                          "--channels=1", "--latency-msec=10", "--raw"});
-        return m_recorder.waitForStarted(5000);
-    }
-
-    void stopRecorder() {
-        if (m_recorder.state() != QProcess::NotRunning) {
-            m_recorder.terminate();
-            if (!m_recorder.waitForFinished(5000)) {
-                m_recorder.kill();
-                m_recorder.waitForFinished(5000);
-            }
-        }
-    }
-
     QString m_tone;
     std::vector<qint16> m_samples;
-    QProcess m_recorder;
+    SoundRecorder m_recorder{m_root.file("recording.raw")};
 };
 
 TEST_F(AudioE2E, PressedKeyIsHeardFromTheSoundServer) {
@@ -234,13 +185,12 @@ TEST_F(AudioE2E, PressedKeyIsHeardFromTheSoundServer) {
     ProgramRun run(m_programDir + "/clavora", m_home);
     run.environment().insert(QStringLiteral("SDL_AUDIODRIVER"), QStringLiteral("pulseaudio"));
     startFocused(run);
-    ASSERT_TRUE(startRecorder());
-    ASSERT_TRUE(recordingFlows());
+    ASSERT_TRUE(m_recorder.start()) << "the sound server delivered nothing to the recorder";
 
-    press(QStringLiteral("q"));
+    pressKey(QStringLiteral("q"));
     waitForRecordedSound();
-    stopRecorder();
-    const std::vector<float> recorded = recording();
+    m_recorder.stop();
+    const std::vector<float> recorded = m_recorder.samples();
     ASSERT_GT(recorded.size(), RecordRate / 2u);
     EXPECT_GT(peak(recorded), 0.2f) << "nothing was heard\n" << run.output().toStdString();
     EXPECT_NEAR(estimateFrequency(recorded, RecordRate), ToneFrequency, 5.0);
@@ -281,17 +231,17 @@ TEST_F(AudioE2E, DiagnosticsSwitchReportsTheOutputPeriodAndUnderruns) {
 // The sound server dies under the running program and comes back (a crash, or an update restarting it): the next
 // key press is heard, without restarting the program. The server is one of the test's own, so the rig's stays.
 TEST_F(AudioE2E, SoundServerRestartedUnderTheProgramIsHeardAgain) {
-    if (!TestSoundServer::available()) {
+    if (!SoundServer::available()) {
         GTEST_SKIP() << "needs pulseaudio, pactl and parec";
     }
-    TestSoundServer server(m_root.file("server"));
+    SoundServer server(m_root.file("server"));
     ASSERT_TRUE(server.start());
     ProgramRun run(m_programDir + "/clavora", m_home);
     run.environment().insert(QStringLiteral("SDL_AUDIODRIVER"), QStringLiteral("pulseaudio"));
     run.environment().insert(QStringLiteral("PULSE_SERVER"), server.address());
     startFocused(run);
     ASSERT_TRUE(server.startRecorder());
-    press(QStringLiteral("q"));
+    pressKey(QStringLiteral("q"));
     QString output;
     EXPECT_TRUE(waitFor([&] { return server.heard(ToneFrequency); }, 15000)) << "not heard before the restart\n"
                                                                              << (output += run.output()).toStdString();
@@ -307,7 +257,7 @@ TEST_F(AudioE2E, SoundServerRestartedUnderTheProgramIsHeardAgain) {
         << output.toStdString();
     ASSERT_TRUE(server.start());
     ASSERT_TRUE(server.startRecorder());
-    press(QStringLiteral("q"));
+    pressKey(QStringLiteral("q"));
     EXPECT_TRUE(waitFor([&] { return server.heard(ToneFrequency); }, 15000)) << "not heard after the restart\n"
                                                                              << (output += run.output()).toStdString();
     EXPECT_TRUE(run.isRunning());
@@ -323,16 +273,15 @@ TEST_F(AudioE2E, WithoutAudioOutputTheMessageShowsAndTheSystemPlayerStillPlays) 
     // The start-up message, captioned with the application's name, before the main window.
     ASSERT_TRUE(run.waitForWindow(QStringLiteral("Clavora"))) << run.output().toStdString();
     focus(QStringLiteral("Clavora"), run.pid());
-    press(QStringLiteral("Return"));
+    pressKey(QStringLiteral("Return"));
     ASSERT_TRUE(run.waitForWindow(Title)) << run.output().toStdString();
     focus(Title, run.pid());
 
-    ASSERT_TRUE(startRecorder());
-    ASSERT_TRUE(recordingFlows());
-    press(QStringLiteral("q"));
+    ASSERT_TRUE(m_recorder.start()) << "the sound server delivered nothing to the recorder";
+    pressKey(QStringLiteral("q"));
     waitForRecordedSound();
-    stopRecorder();
-    const std::vector<float> recorded = recording();
+    m_recorder.stop();
+    const std::vector<float> recorded = m_recorder.samples();
     EXPECT_GT(peak(recorded), 0.2f) << "the system player was not heard\n" << run.output().toStdString();
     EXPECT_NEAR(estimateFrequency(recorded, RecordRate), ToneFrequency, 5.0);
     EXPECT_TRUE(run.isRunning());
@@ -384,15 +333,15 @@ TEST_F(AudioE2E, ASoundServerThatNeverAnswersHoldsUpNeitherTheWindowNorTheEnd) {
     } cases[] = {{"a socket that takes connections and never answers", false}, {"a stopped sound server", true}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        if (c.needsServer && !TestSoundServer::available()) {
+        if (c.needsServer && !SoundServer::available()) {
             std::cout << "skipped (needs pulseaudio, pactl and parec): " << c.name << std::endl;
             continue;
         }
         std::unique_ptr<SilentSocket> socket;
-        std::unique_ptr<TestSoundServer> server;
+        std::unique_ptr<SoundServer> server;
         QString address;
         if (c.needsServer) {
-            server = std::make_unique<TestSoundServer>(m_root.file("stopped"));
+            server = std::make_unique<SoundServer>(m_root.file("stopped"));
             ASSERT_TRUE(server->start());
             server->freeze();
             address = server->address();
@@ -413,7 +362,7 @@ TEST_F(AudioE2E, ASoundServerThatNeverAnswersHoldsUpNeitherTheWindowNorTheEnd) {
                                               << (output += run.output()).toStdString();
         EXPECT_TRUE(said(QStringLiteral("audio output opening"))) << output.toStdString();
         focus(Title, run.pid());
-        press(QStringLiteral("q"));
+        pressKey(QStringLiteral("q"));
         EXPECT_TRUE(said(QStringLiteral("System sound player asked for \"") + m_tone)) << output.toStdString();
         EXPECT_TRUE(run.isRunning());
 
@@ -429,10 +378,10 @@ TEST_F(AudioE2E, ASoundServerThatNeverAnswersHoldsUpNeitherTheWindowNorTheEnd) {
 // A sound server that answers only after the program has come up: its output is taken up then, and a key is heard
 // through it.
 TEST_F(AudioE2E, ASoundServerThatAnswersLateHasTheOutputTakenUp) {
-    if (!TestSoundServer::available()) {
+    if (!SoundServer::available()) {
         GTEST_SKIP() << "needs pulseaudio, pactl and parec";
     }
-    TestSoundServer server(m_root.file("server"));
+    SoundServer server(m_root.file("server"));
     ASSERT_TRUE(server.start());
     server.freeze();
     ProgramRun run(m_programDir + "/clavora", m_home);
@@ -451,7 +400,7 @@ TEST_F(AudioE2E, ASoundServerThatAnswersLateHasTheOutputTakenUp) {
         << output.toStdString();
     ASSERT_TRUE(server.startRecorder());
     focus(Title, run.pid());
-    press(QStringLiteral("q"));
+    pressKey(QStringLiteral("q"));
     EXPECT_TRUE(waitFor([&] { return server.heard(ToneFrequency); }, 15000)) << (output += run.output()).toStdString();
     EXPECT_TRUE(said(QStringLiteral("audio output: pulseaudio,"))) << output.toStdString();
     EXPECT_TRUE(run.isRunning());

@@ -2,8 +2,8 @@
 // its files is damaged or strange, and must come up (its main window mapped, no message box), and a key bound to a
 // good sound must still be heard from the rig's sound sink, also when the same key's first binding is the strange
 // file. Files are made in code; the random ones come from fixed seeds, so a failure can be replayed.
-#include "tests/audio/audiotestsupport.h"
-#include "tests/e2e/e2esupport.h"
+#include "tests/support/audio/audiotestsupport.h"
+#include "tests/support/audio/soundrecorder.h"
 #include "tests/support/programrun.h"
 #include "tests/support/testsupport.h"
 
@@ -280,7 +280,7 @@ TEST_P(HostileFilesE2E, ProgramComesUpAndStillPlaysTheGoodBinding) {
         runAsNobody(run, files);
         ASSERT_FALSE(HasFatalFailure());
     }
-    SinkRecorder recorder(m_root.file(QStringLiteral("recording.raw")));
+    SoundRecorder recorder(m_root.file(QStringLiteral("recording.raw")));
     ASSERT_TRUE(recorder.start());
 
     ASSERT_TRUE(run.start());
@@ -305,9 +305,9 @@ TEST_P(HostileFilesE2E, ProgramComesUpAndStillPlaysTheGoodBinding) {
             << output.toStdString();
     }
     EXPECT_GT(peak(recorded), 0.2f) << "the good binding was not heard\n" << output.toStdString();
-    EXPECT_NEAR(estimateFrequency(recorded, SinkRecorder::Rate), ToneFrequency, 5.0);
+    EXPECT_NEAR(estimateFrequency(recorded, SoundRecorder::Rate), ToneFrequency, 5.0);
     // All of it, not only the first half that the truncated copy holds.
-    EXPECT_GT(audibleFrames(recorded, 0.05f), SinkRecorder::Rate / 5) << output.toStdString();
+    EXPECT_GT(audibleFrames(recorded, 0.05f), SoundRecorder::Rate / 5) << output.toStdString();
     // And it ends when asked to, its worker included.
     EXPECT_TRUE(run.endsOnRequest(20000)) << "the program did not end on SIGTERM\n" << run.output().toStdString();
     // The strange file was met, not passed by.
@@ -319,8 +319,8 @@ TEST_P(HostileFilesE2E, ProgramComesUpAndStillPlaysTheGoodBinding) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, HostileFilesE2E, ::testing::ValuesIn(Cases),
-                         [](const ::testing::TestParamInfo<HostileCase>& info) {
-                             return std::string(info.param.name);
+                         [](const ::testing::TestParamInfo<HostileCase>& tested) {
+                             return std::string(tested.param.name);
                          });
 
 } // namespace

@@ -1,6 +1,8 @@
 // Hotkey mode for real: the program in the background (another window holding the focus) or focused itself, a bound
 // key held down with xdotool, and the sound that came out of the sound server counted from a recording of its null
 // sink.
+#include "tests/support/audio/audiotestsupport.h"
+#include "tests/support/audio/soundrecorder.h"
 #include "tests/support/programrun.h"
 #include "tests/support/testsupport.h"
 
@@ -71,23 +73,14 @@ protected:
         if (m_keyHeld) {
             runCommand(QStringLiteral("xdotool"), {QStringLiteral("keyup"), m_key});
         }
-        if (m_recorder.state() != QProcess::NotRunning) {
-            m_recorder.terminate();
-            if (!m_recorder.waitForFinished(3000)) {
-                m_recorder.kill();
-                m_recorder.waitForFinished(3000);
-            }
-        }
+        m_recorder.stop();
     }
 
     // A 20 ms tone: shorter than a poll, so every replay starts after a gap of silence.
     QString makeTone() {
-        const QString path = m_root.file("tone.wav");
-        const QString log = runCommand(QStringLiteral("ffmpeg"),
-                                       {"-hide_banner", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
-                                        "sine=frequency=1000:sample_rate=48000:duration=0.02", "-af", "volume=4", path},
-                                       20000);
-        EXPECT_TRUE(QFile::exists(path)) << log.toStdString();
+        const QString path =
+            clavora::test::makeTone(m_root.path(), QStringLiteral("tone.wav"), {}, 1000.0, 0.02, 0.5, 1, kRate);
+        EXPECT_FALSE(path.isEmpty()) << "ffmpeg did not make the tone";
         return path;
     }
 
@@ -99,22 +92,6 @@ protected:
         }
         keys += keyName.toUtf8() + "|" + tonePath.toUtf8() + "\r\n";
         writeBytes(m_programDir + "/keys.db", keys);
-    }
-
-    bool startRecorder() {
-        m_recorder.setStandardOutputFile(m_root.file("recording.raw"));
-        m_recorder.start(QStringLiteral("parec"), {"-d", "testsink.monitor", "--format=s16le", "--rate=48000",
-                                                   "--channels=1", "--latency-msec=10", "--raw"});
-        return m_recorder.waitForStarted(5000);
-    }
-
-    QByteArray stopRecorder() {
-        m_recorder.terminate();
-        if (!m_recorder.waitForFinished(5000)) {
-            m_recorder.kill();
-            m_recorder.waitForFinished(5000);
-        }
-        return readBytes(m_root.file("recording.raw"));
     }
 
     // Records the sink while the key is held for HoldMs, and half a second more so the last sound is in it whole;
@@ -131,18 +108,13 @@ protected:
     qint64 m_heldMs = 0;
 
     QByteArray recordHoldingTheKey(int holdMs) {
-        if (!startRecorder()) {
-            ADD_FAILURE() << "parec did not start";
-            return QByteArray();
-        }
         // The null sink stalls while a new monitor stream gets going; the key goes down once sound flows.
-        const QString file = m_root.file("recording.raw");
-        auto recorded = [&file] { return QFileInfo(file).size(); };
-        constexpr qint64 BytesPerMs = kRate * 2 / 1000;
-        if (!waitFor([&] { return recorded() >= 200 * BytesPerMs; }, 10000)) {
+        if (!m_recorder.start() || !m_recorder.recordMore(200)) {
             ADD_FAILURE() << "the sound server delivered nothing to the recorder";
             return QByteArray();
         }
+        auto recorded = [this] { return m_recorder.bytes(); };
+        constexpr qint64 BytesPerMs = kRate * 2 / 1000;
         const qint64 atPress = recorded();
         m_keyHeld = true; // released in TearDown should anything below fail
         runCommand(QStringLiteral("xdotool"), {QStringLiteral("keydown"), m_key});
@@ -152,7 +124,8 @@ protected:
         const qint64 atRelease = recorded();
         m_heldMs = (atRelease - atPress) / BytesPerMs;
         waitFor([&] { return recorded() >= atRelease + 500 * BytesPerMs; }, 10000);
-        return stopRecorder();
+        m_recorder.stop();
+        return readBytes(m_recorder.file());
     }
 
     // Starts the program, gives another window the focus, holds the bound key for HoldMs (a second unless told)
@@ -227,7 +200,7 @@ protected:
 
     QString m_key = QStringLiteral("q");
     bool m_keyHeld = false;
-    QProcess m_recorder;
+    SoundRecorder m_recorder{m_root.file("recording.raw")};
 };
 
 TEST(HotkeyOnsetCount, CountsSeparateBurstsOnly) {

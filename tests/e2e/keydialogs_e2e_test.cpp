@@ -1,6 +1,7 @@
 // Bindings made inside the program, for real: Soundboard > "Redefine Keys..." opened from the menu bar, a binding
 // added with the keyboard alone, and the key then pressed in the main window heard from the sound server's null sink.
-#include "tests/audio/audiotestsupport.h"
+#include "tests/support/audio/audiotestsupport.h"
+#include "tests/support/audio/soundrecorder.h"
 #include "tests/support/programrun.h"
 #include "tests/support/testsupport.h"
 
@@ -19,7 +20,7 @@ namespace {
 const QString Title = QStringLiteral("Zemtrak - Clavora");
 constexpr int ToneRate = 44100;
 constexpr double ToneFrequency = 1000.0;
-constexpr int RecordRate = 48000;
+constexpr int RecordRate = SoundRecorder::Rate;
 
 class KeyDialogsE2E : public ProgramTest {
 protected:
@@ -41,16 +42,6 @@ protected:
         writeBytes(keysDb(), keys);
         // The key is to be played by the window's own key handling, from the key map the dialog changed.
         writeBytes(m_programDir + "/settings.ini", "[Settings]\r\nHotkeyMode=OFF\r\n");
-    }
-
-    void TearDown() override {
-        if (m_recorder.state() != QProcess::NotRunning) {
-            m_recorder.terminate();
-            if (!m_recorder.waitForFinished(5000)) {
-                m_recorder.kill();
-                m_recorder.waitForFinished(5000);
-            }
-        }
     }
 
     QString keysDb() const { return m_programDir + "/keys.db"; }
@@ -76,15 +67,8 @@ protected:
             runCommand("xdotool", {"key", "--delay", "60", name});
         }
     }
-    // Bytes the recorder has written so far, and a wait until it has written this much more.
-    qint64 recorded() const { return QFileInfo(m_root.file("recording.raw")).size(); }
-    bool recordFor(int ms) {
-        const qint64 until = recorded() + qint64(ms) * RecordRate * 2 / 1000;
-        return waitFor([&] { return recorded() >= until; }, ms + 10000);
-    }
-
     QString m_tone;
-    QProcess m_recorder;
+    SoundRecorder m_recorder{m_root.file("recording.raw")};
 };
 
 TEST_F(KeyDialogsE2E, ABindingAddedFromTheMenuPlaysAtTheNextKeyPress) {
@@ -118,23 +102,14 @@ TEST_F(KeyDialogsE2E, ABindingAddedFromTheMenuPlaysAtTheNextKeyPress) {
     ASSERT_TRUE(waitFor([&] { return window(run, "Redefine Keys").isEmpty(); }, 5000));
     focusedWindow(run, Title);
 
-    m_recorder.setStandardOutputFile(m_root.file("recording.raw"));
-    m_recorder.start("parec", {"-d", "testsink.monitor", "--format=s16le", QString("--rate=%1").arg(RecordRate),
-                               "--channels=1", "--latency-msec=10", "--raw"});
-    ASSERT_TRUE(m_recorder.waitForStarted(5000));
     // The null sink stalls while a new monitor stream gets going; the key goes once sound flows.
-    ASSERT_TRUE(recordFor(200)) << "the sound server delivered nothing to the recorder";
+    ASSERT_TRUE(m_recorder.start() && m_recorder.recordMore(200))
+        << "the sound server delivered nothing to the recorder";
     keys({"z"});
-    EXPECT_TRUE(recordFor(1200));
-    m_recorder.terminate();
-    m_recorder.waitForFinished(5000);
+    EXPECT_TRUE(m_recorder.recordMore(1200));
+    m_recorder.stop();
 
-    const QByteArray raw = readBytes(m_root.file("recording.raw"));
-    std::vector<float> recorded;
-    const auto* samples = reinterpret_cast<const qint16*>(raw.constData());
-    for (qsizetype i = 0; i < raw.size() / 2; ++i) {
-        recorded.push_back(samples[i] / 32768.0f);
-    }
+    const std::vector<float> recorded = m_recorder.samples();
     ASSERT_GT(recorded.size(), RecordRate / 2u);
     EXPECT_GT(peak(recorded), 0.2f) << "nothing was heard\n" << run.output().toStdString();
     EXPECT_NEAR(estimateFrequency(recorded, RecordRate), ToneFrequency, 5.0);

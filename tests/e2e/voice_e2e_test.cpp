@@ -1,9 +1,10 @@
 // Playing into calls and stopping everything, for real: the installed program on a private PulseAudio server (its
 // own null sink "speakers" and a stand-in microphone), keys pressed with xdotool on the rig's display, and what the
 // server carried recorded from "Clavora Microphone" and from the speakers.
-#include "tests/audio/audiotestsupport.h"
+#include "tests/support/audio/audiotestsupport.h"
+#include "tests/support/audio/soundrecorder.h"
+#include "tests/support/audio/soundserver.h"
 #include "tests/support/programrun.h"
-#include "tests/support/soundserver.h"
 #include "tests/support/testsupport.h"
 
 #include <QFile>
@@ -27,7 +28,7 @@ namespace {
 
 const QString Title = QStringLiteral("Zemtrak - Clavora");
 const QString MicrophoneSource = QStringLiteral("clavora_microphone");
-constexpr int RecordRate = 48000;
+constexpr int RecordRate = SoundRecorder::Rate;
 constexpr int ToneRate = 44100;
 constexpr double KeyFrequency = 1000.0;
 constexpr double VoiceFrequency = 440.0;
@@ -58,55 +59,6 @@ double strongestAmplitudeAt(const std::vector<float>& samples, double frequency,
     return strongest;
 }
 
-// Records one source of the private server as mono 16-bit samples into a file.
-class Recorder {
-public:
-    Recorder(const PrivateSoundServer& server, QString file) : m_file(std::move(file)) {
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        server.applyTo(environment);
-        m_process.setProcessEnvironment(environment);
-    }
-    ~Recorder() { stop(); }
-
-    // Starts recording and waits until the server delivers: a new monitor stream stalls a moment at first, and a
-    // sound played before it flows would be lost.
-    bool start(const QString& source) {
-        m_process.setStandardOutputFile(m_file);
-        m_process.start(QStringLiteral("parec"),
-                        {"-d", source, "--format=s16le", QStringLiteral("--rate=%1").arg(RecordRate), "--channels=1",
-                         "--latency-msec=10", "--raw"});
-        return m_process.waitForStarted(5000) && waitFor([&] { return bytes() >= RecordRate / 5; }, 10000);
-    }
-    qint64 bytes() const { return QFileInfo(m_file).size(); }
-    // Waits until Ms more milliseconds have been recorded.
-    bool recordMore(int ms) {
-        const qint64 target = bytes() + qint64(RecordRate) * 2 * ms / 1000;
-        return waitFor([&] { return bytes() >= target; }, ms + 10000);
-    }
-    void stop() {
-        if (m_process.state() != QProcess::NotRunning) {
-            m_process.terminate();
-            if (!m_process.waitForFinished(5000)) {
-                m_process.kill();
-                m_process.waitForFinished(5000);
-            }
-        }
-    }
-    std::vector<float> samples() const {
-        const QByteArray raw = readBytes(m_file);
-        std::vector<float> out(static_cast<size_t>(raw.size()) / 2);
-        const auto* values = reinterpret_cast<const qint16*>(raw.constData());
-        for (size_t i = 0; i < out.size(); ++i) {
-            out[i] = values[i] / 32768.0f;
-        }
-        return out;
-    }
-
-private:
-    QString m_file;
-    QProcess m_process;
-};
-
 class VoiceE2E : public ProgramTest {
 protected:
     void SetUp() override {
@@ -114,7 +66,8 @@ protected:
         if (IsSkipped() || HasFatalFailure()) {
             return;
         }
-        ASSERT_TRUE(m_server.start()) << "pulseaudio did not start";
+        ASSERT_TRUE(m_server.start(SoundServer::NeverSuspend)) << "pulseaudio did not start";
+        m_server.useForThisProcess();
         m_keyTone = m_root.file("key.wav");
         writeWav16(m_keyTone, ToneRate, 2, sineSamples16(KeyFrequency, ToneRate, ToneRate * 3 / 10, 0.5));
     }
@@ -163,7 +116,7 @@ protected:
             5000));
     }
 
-    PrivateSoundServer m_server;
+    SoundServer m_server{QString(), SoundServer::Kind::PulseAudio, QStringLiteral("speakers")};
     QString m_keyTone;
 };
 
@@ -178,8 +131,8 @@ TEST_F(VoiceE2E, TheMicrophoneCarriesTheKeysSoundAndTheUsersVoiceAndGoesAwayAtTh
         << m_server.modules().toStdString() << run->output().toStdString();
     focusProgram(run->pid());
 
-    Recorder microphone(m_server, m_root.file("microphone.raw"));
-    Recorder speakers(m_server, m_root.file("speakers.raw"));
+    SoundRecorder microphone(m_root.file("microphone.raw"), m_server.address());
+    SoundRecorder speakers(m_root.file("speakers.raw"), m_server.address());
     ASSERT_TRUE(microphone.start(MicrophoneSource));
     ASSERT_TRUE(speakers.start(QStringLiteral("speakers.monitor")));
 
@@ -259,7 +212,7 @@ TEST_F(VoiceE2E, TheStopAllKeySilencesTenSoundsInHotkeyModeFromAnotherWindow) {
     other.activateWindow();
     ASSERT_TRUE(waitFor([&] { return QGuiApplication::focusWindow() == other.windowHandle(); }, 10000));
 
-    Recorder speakers(m_server, m_root.file("speakers.raw"));
+    SoundRecorder speakers(m_root.file("speakers.raw"), m_server.address());
     ASSERT_TRUE(speakers.start(QStringLiteral("speakers.monitor")));
     // Ten overlapping four-second sounds: the key held for a poll, ten times. The hotkey poll plays what is down.
     // Measured by the sound server's clock, as the recorder receives it.

@@ -1,6 +1,6 @@
 // The volume slider in the running program: on the sound server it is the volume of the program's own stream, as
 // pactl sees it; on SDL's disk driver it is the engine's gain, kept in the state store and heard in the samples.
-#include "tests/audio/audiotestsupport.h"
+#include "tests/support/audio/audiotestsupport.h"
 #include "tests/support/programrun.h"
 #include "tests/support/testsupport.h"
 

@@ -3,6 +3,7 @@
 #include "i18n/flagpictures.h"
 #include "i18n/languagechoice.h"
 #include "i18n/languagedialog.h"
+#include "i18n/widgetnames.h"
 #include "tests/i18n/i18ntestsupport.h"
 
 #include <QAbstractItemView>
@@ -286,8 +287,12 @@ protected:
         return dialog;
     }
 
-    static QComboBox* list(LanguageDialog& d) { return test::namedChild<QComboBox>(d, "ComboBox1"); }
-    static QPlainTextEdit* credits(LanguageDialog& d) { return test::namedChild<QPlainTextEdit>(d, "RichEdit1"); }
+    static QComboBox* list(LanguageDialog& d) {
+        return test::namedChild<QComboBox>(d, widgetnames::language::LanguageBox);
+    }
+    static QPlainTextEdit* credits(LanguageDialog& d) {
+        return test::namedChild<QPlainTextEdit>(d, widgetnames::language::CreditsText);
+    }
     static QStringList items(LanguageDialog& d) {
         QStringList texts;
         for (int i = 0; i < list(d)->count(); ++i) {
@@ -365,8 +370,8 @@ TEST_F(LanguageDialogTest, LabelsFitTheirTranslationAndTheListRowsAre23PixelsHig
             };
         }
         auto dialog = open(c);
-        auto* title = test::namedChild<QLabel>(*dialog, "Label1");
-        auto* by = test::namedChild<QLabel>(*dialog, "Label2");
+        auto* title = test::namedChild<QLabel>(*dialog, widgetnames::language::LanguageLabel);
+        auto* by = test::namedChild<QLabel>(*dialog, widgetnames::language::CreditsLabel);
         for (QLabel* label : {title, by}) {
             EXPECT_GE(label->width(), label->sizeHint().width()) << label->text().toStdString();
             EXPECT_GE(label->width(), 258);
@@ -395,7 +400,7 @@ TEST_F(LanguageDialogTest, OkWithoutAChangeClosesWithoutAsking) {
         c.languageFiles = files;
         auto dialog = open(c);
         BoxAnswerer answerer(QMessageBox::Yes);
-        QTest::mouseClick(test::namedChild<QPushButton>(*dialog, "Button1"), Qt::LeftButton);
+        QTest::mouseClick(test::namedChild<QPushButton>(*dialog, widgetnames::language::OkButton), Qt::LeftButton);
         EXPECT_TRUE(answerer.texts.isEmpty());
         EXPECT_FALSE(dialog->isVisible());
         EXPECT_EQ(dialog->result(), QDialog::Accepted);
@@ -471,7 +476,8 @@ TEST_F(LanguageDialogTest, AChoiceThatCannotBeKeptDoesNotRestart) {
 }
 
 TEST_F(LanguageDialogTest, EscapeClosesFromEachControlWithoutAQuestion) {
-    for (const char* name : {"ComboBox1", "RichEdit1", "Button1"}) {
+    for (const char* name :
+         {widgetnames::language::LanguageBox, widgetnames::language::CreditsText, widgetnames::language::OkButton}) {
         auto dialog = open(context(QStringLiteral("German")));
         list(*dialog)->setCurrentIndex(3);
         QWidget* control = test::namedChild<QWidget>(*dialog, name);
@@ -487,12 +493,12 @@ TEST_F(LanguageDialogTest, EscapeClosesFromEachControlWithoutAQuestion) {
 
 TEST_F(LanguageDialogTest, CreditsCanBeSelectedAndCopiedAndTheLinkOpensTheTranslationPage) {
     auto dialog = open(context(QStringLiteral("German")));
-    EXPECT_EQ(test::namedAction(*dialog, "Copy1")->text(), QStringLiteral("[Copy]"));
-    test::namedAction(*dialog, "SelectAll1")->trigger();
-    test::namedAction(*dialog, "Copy1")->trigger();
+    EXPECT_EQ(test::namedAction(*dialog, widgetnames::language::CopyAction)->text(), QStringLiteral("[Copy]"));
+    test::namedAction(*dialog, widgetnames::language::SelectAllAction)->trigger();
+    test::namedAction(*dialog, widgetnames::language::CopyAction)->trigger();
     EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("Anna\nBob\nChloé"));
 
-    QLabel* link = test::namedChild<QLabel>(*dialog, "Label3");
+    QLabel* link = test::namedChild<QLabel>(*dialog, widgetnames::language::TranslationLink);
     EXPECT_EQ(link->text(), QStringLiteral("[Contribute to Translation]"));
     EXPECT_EQ(link->toolTip(), QStringLiteral("https://www.example.com/translation/"));
     QTest::mouseClick(link, Qt::LeftButton);

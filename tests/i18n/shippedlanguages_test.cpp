@@ -166,7 +166,7 @@ INSTANTIATE_TEST_SUITE_P(
                       RegionCase{1043, "Dutch"}, RegionCase{2067, "Dutch"}, RegionCase{1041, "Japanese"},
                       RegionCase{2052, "ChineseSimplified"}, RegionCase{4100, "ChineseSimplified"},
                       RegionCase{1033, ""}, RegionCase{2057, ""}, RegionCase{1028, ""}, RegionCase{3076, ""}),
-    [](const ::testing::TestParamInfo<RegionCase>& info) { return "id" + std::to_string(info.param.languageId); });
+    [](const ::testing::TestParamInfo<RegionCase>& tested) { return "id" + std::to_string(tested.param.languageId); });
 
 } // namespace
 } // namespace clavora::test

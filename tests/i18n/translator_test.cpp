@@ -148,9 +148,9 @@ INSTANTIATE_TEST_SUITE_P(
                    "\xEF\xBB\xBF"
                    "1031,German.lang.txt",
                    GermanOnDisk, 1031, "German.lang.txt", "German"}),
-    [](const ::testing::TestParamInfo<ChoiceCase>& info) {
+    [](const ::testing::TestParamInfo<ChoiceCase>& tested) {
         std::string name;
-        for (const char* c = info.param.what; *c; ++c) {
+        for (const char* c = tested.param.what; *c; ++c) {
             name += std::isalnum(static_cast<unsigned char>(*c)) ? *c : '_';
         }
         return name;

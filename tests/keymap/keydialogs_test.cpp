@@ -3,6 +3,7 @@
 #include "keymap/keyeditdialog.h"
 #include "keymap/keymapfile.h"
 #include "keymap/redefinekeysdialog.h"
+#include "keymap/widgetnames.h"
 #include "platform/fake/fakefilesystem.h"
 #include "platform/fake/fakelocale.h"
 #include "tests/support/testsupport.h"
@@ -59,10 +60,10 @@ protected:
             return m_nextChosenFile;
         };
         m_dialog->setHooks(hooks);
-        m_list = namedChild<QTableWidget>(*m_dialog, "ListView1");
-        m_add = namedChild<QPushButton>(*m_dialog, "Button1");
-        m_edit = namedChild<QPushButton>(*m_dialog, "Button2");
-        m_delete = namedChild<QPushButton>(*m_dialog, "Button3");
+        m_list = namedChild<QTableWidget>(*m_dialog, widgetnames::redefinekeys::BindingList);
+        m_add = namedChild<QPushButton>(*m_dialog, widgetnames::redefinekeys::AddButton);
+        m_edit = namedChild<QPushButton>(*m_dialog, widgetnames::redefinekeys::EditButton);
+        m_delete = namedChild<QPushButton>(*m_dialog, widgetnames::redefinekeys::DeleteButton);
         m_dialog->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(m_dialog.get()));
     }
@@ -95,10 +96,14 @@ protected:
         EXPECT_EQ(windows.size(), 1);
         return windows.value(0);
     }
-    static QLineEdit* keyField(KeyEditDialog* window) { return namedChild<QLineEdit>(*window, "Edit1"); }
-    static QLineEdit* fileField(KeyEditDialog* window) { return namedChild<QLineEdit>(*window, "Edit2"); }
+    static QLineEdit* keyField(KeyEditDialog* window) {
+        return namedChild<QLineEdit>(*window, widgetnames::keyedit::KeyField);
+    }
+    static QLineEdit* fileField(KeyEditDialog* window) {
+        return namedChild<QLineEdit>(*window, widgetnames::keyedit::FileField);
+    }
     static void clickOk(KeyEditDialog* window) {
-        QTest::mouseClick(namedChild<QPushButton>(*window, "Button2"), Qt::LeftButton);
+        QTest::mouseClick(namedChild<QPushButton>(*window, widgetnames::keyedit::OkButton), Qt::LeftButton);
     }
     // Lets closed windows be deleted.
     static void settle() {
@@ -331,10 +336,12 @@ TEST_F(KeyDialogsTest, TheAddKeyWindowLaysOutItsFieldsAndTabOrder) {
     EXPECT_TRUE(key->isEnabled());
     EXPECT_EQ(key->geometry(), QRect(72, 8, 225, 21));
     EXPECT_EQ(fileField(window)->geometry(), QRect(72, 40, 225, 21));
-    EXPECT_EQ(namedChild<QPushButton>(*window, "Button3")->text(), "Browse...");
-    EXPECT_EQ(namedChild<QPushButton>(*window, "Button2")->text(), "OK");
-    EXPECT_EQ(namedChild<QPushButton>(*window, "Button1")->text(), "Cancel");
-    const char* order[] = {"Edit1", "Edit2", "Button3", "Button2", "Button1"};
+    EXPECT_EQ(namedChild<QPushButton>(*window, widgetnames::keyedit::BrowseButton)->text(), "Browse...");
+    EXPECT_EQ(namedChild<QPushButton>(*window, widgetnames::keyedit::OkButton)->text(), "OK");
+    EXPECT_EQ(namedChild<QPushButton>(*window, widgetnames::keyedit::CancelButton)->text(), "Cancel");
+    const char* order[] = {widgetnames::keyedit::KeyField, widgetnames::keyedit::FileField,
+                           widgetnames::keyedit::BrowseButton, widgetnames::keyedit::OkButton,
+                           widgetnames::keyedit::CancelButton};
     QWidget* widget = key;
     for (int n = 1; n < 5; ++n) {
         do {
@@ -437,10 +444,10 @@ TEST_F(KeyDialogsTest, EditOnAMultiCharacterKeyReplacesThatRowsPathFromBrowse) {
     open({"a|1", "ENTER|old.wav", "F5|Sounds\\15.mp3"});
     KeyEditDialog* window = m_dialog->openEditKey(1);
     // A cancelled file dialog leaves the field; a chosen file replaces it.
-    QTest::mouseClick(namedChild<QPushButton>(*window, "Button3"), Qt::LeftButton);
+    QTest::mouseClick(namedChild<QPushButton>(*window, widgetnames::keyedit::BrowseButton), Qt::LeftButton);
     EXPECT_EQ(fileField(window)->text(), "old.wav");
     m_nextChosenFile = m_root.file("chosen.mp3");
-    QTest::mouseClick(namedChild<QPushButton>(*window, "Button3"), Qt::LeftButton);
+    QTest::mouseClick(namedChild<QPushButton>(*window, widgetnames::keyedit::BrowseButton), Qt::LeftButton);
     EXPECT_EQ(m_browseStarts, (QStringList{"old.wav", "old.wav"}));
     EXPECT_EQ(fileField(window)->text(), m_root.file("chosen.mp3"));
     clickOk(window);
@@ -472,7 +479,7 @@ TEST(FileDialogStartTest, OpensAtTheFilesFolderWithItSelected) {
 TEST_F(KeyDialogsTest, BrowseStartsWithoutAFileNameWhenTheFieldIsEmpty) {
     open({"a|1"});
     KeyEditDialog* window = m_dialog->openAddKey();
-    QTest::mouseClick(namedChild<QPushButton>(*window, "Button3"), Qt::LeftButton);
+    QTest::mouseClick(namedChild<QPushButton>(*window, widgetnames::keyedit::BrowseButton), Qt::LeftButton);
     EXPECT_EQ(m_browseStarts, QStringList{""});
     EXPECT_EQ(fileField(window)->text(), "");
 }
@@ -528,9 +535,9 @@ TEST_F(KeyDialogsTest, EnterPressesNoButtonAndEscClosesTheWindowWithoutAChange) 
     QPointer<KeyEditDialog> window = m_dialog->openAddKey("x.wav");
     QTest::keyClicks(keyField(window), "k");
     // Not in the fields, nor on OK or Cancel themselves.
-    for (QWidget* widget : std::initializer_list<QWidget*>{keyField(window), fileField(window),
-                                                           namedChild<QPushButton>(*window, "Button2"),
-                                                           namedChild<QPushButton>(*window, "Button1")}) {
+    for (QWidget* widget : std::initializer_list<QWidget*>{
+             keyField(window), fileField(window), namedChild<QPushButton>(*window, widgetnames::keyedit::OkButton),
+             namedChild<QPushButton>(*window, widgetnames::keyedit::CancelButton)}) {
         widget->setFocus();
         QTest::keyClick(widget, Qt::Key_Return);
         QTest::keyClick(widget, Qt::Key_Enter);
@@ -545,7 +552,7 @@ TEST_F(KeyDialogsTest, EnterPressesNoButtonAndEscClosesTheWindowWithoutAChange) 
     EXPECT_TRUE(window.isNull());
     QPointer<KeyEditDialog> cancelled = m_dialog->openAddKey("y.wav");
     QTest::keyClicks(keyField(cancelled), "m");
-    QTest::mouseClick(namedChild<QPushButton>(*cancelled, "Button1"), Qt::LeftButton);
+    QTest::mouseClick(namedChild<QPushButton>(*cancelled, widgetnames::keyedit::CancelButton), Qt::LeftButton);
     settle();
     EXPECT_TRUE(cancelled.isNull());
     EXPECT_TRUE(m_fs.writes.isEmpty());

@@ -3,6 +3,7 @@
 #include "online/feedback.h"
 #include "online/feedbackdialog.h"
 #include "online/modalwork.h"
+#include "online/widgetnames.h"
 #include "platform/process.h"
 #ifdef CLAVORA_PLATFORM_LINUX
 #include "platform/posix/linuxprocess.h"
@@ -185,11 +186,21 @@ protected:
         return dialog;
     }
 
-    static ChoicePanel* like(FeedbackDialog& d) { return test::namedChild<ChoicePanel>(d, "Panel4"); }
-    static ChoicePanel* dislike(FeedbackDialog& d) { return test::namedChild<ChoicePanel>(d, "Panel5"); }
-    static QPlainTextEdit* text(FeedbackDialog& d) { return test::namedChild<QPlainTextEdit>(d, "Memo1"); }
-    static QLineEdit* email(FeedbackDialog& d) { return test::namedChild<QLineEdit>(d, "Edit1"); }
-    static QPushButton* sendButton(FeedbackDialog& d) { return test::namedChild<QPushButton>(d, "BitBtn1"); }
+    static ChoicePanel* like(FeedbackDialog& d) {
+        return test::namedChild<ChoicePanel>(d, widgetnames::feedback::LikeChoice);
+    }
+    static ChoicePanel* dislike(FeedbackDialog& d) {
+        return test::namedChild<ChoicePanel>(d, widgetnames::feedback::DislikeChoice);
+    }
+    static QPlainTextEdit* text(FeedbackDialog& d) {
+        return test::namedChild<QPlainTextEdit>(d, widgetnames::feedback::FeedbackText);
+    }
+    static QLineEdit* email(FeedbackDialog& d) {
+        return test::namedChild<QLineEdit>(d, widgetnames::feedback::EmailField);
+    }
+    static QPushButton* sendButton(FeedbackDialog& d) {
+        return test::namedChild<QPushButton>(d, widgetnames::feedback::SendButton);
+    }
 
     // Starts the send with Start (the button, or send()) and waits until it has ended and its box was answered.
     template <class F> static void sendAndWait(FeedbackDialog& d, F start) {
@@ -211,7 +222,8 @@ TEST_F(FeedbackDialogTest, TranslatedTextsAndLimits) {
     EXPECT_EQ(like(*dialog)->caption(), QStringLiteral("[I like it!]"));
     EXPECT_EQ(dislike(*dialog)->caption(), QStringLiteral("[I dislike it!]"));
     EXPECT_EQ(sendButton(*dialog)->text(), QStringLiteral("[Send]"));
-    EXPECT_EQ(test::namedChild<QLabel>(*dialog, "Label3")->text(), QStringLiteral("[Include my e-mail:]"));
+    EXPECT_EQ(test::namedChild<QLabel>(*dialog, widgetnames::feedback::EmailLabel)->text(),
+              QStringLiteral("[Include my e-mail:]"));
     EXPECT_EQ(dialog->size(), QSize(FeedbackDialog::ClientWidth, FeedbackDialog::ClientHeight));
 
     EXPECT_EQ(email(*dialog)->maxLength(), 100);
@@ -275,7 +287,7 @@ TEST_F(FeedbackDialogTest, ATranslatedLikeAndAnAddressReachTheServerInOrder) {
 
     ASSERT_EQ(answerer.boxes.size(), 1);
     const SeenBox& box = answerer.boxes[0];
-    EXPECT_EQ(box.name, QStringLiteral("SuccessBox"));
+    EXPECT_EQ(box.name, QString(widgetnames::feedback::SuccessBox));
     EXPECT_EQ(box.caption, QStringLiteral("[Success]"));
     EXPECT_EQ(box.text, QStringLiteral("[Your feedback is received.]\n\n[Thank you!]"));
     EXPECT_EQ(box.icon, QMessageBox::Information);
@@ -343,7 +355,7 @@ TEST_F(FeedbackDialogTest, AnyOtherReplyFailsAndKeepsEverythingEntered) {
         sendAndWait(*dialog);
 
         ASSERT_EQ(answerer.boxes.size(), 1) << reply;
-        EXPECT_EQ(answerer.boxes[0].name, QStringLiteral("FailureBox"));
+        EXPECT_EQ(answerer.boxes[0].name, QString(widgetnames::feedback::FailureBox));
         EXPECT_EQ(answerer.boxes[0].caption, QStringLiteral("[Failure]"));
         EXPECT_EQ(answerer.boxes[0].text,
                   QStringLiteral("[Something went wrong. Your feedback could not be delivered.]\n\n"
@@ -375,7 +387,7 @@ TEST_F(FeedbackDialogTest, TheFeedbackNeverGoesOverPlainHttp) {
         BoxAnswerer answerer;
         sendAndWait(*dialog);
         ASSERT_EQ(answerer.boxes.size(), 1) << httpsUnreachable;
-        EXPECT_EQ(answerer.boxes[0].name, QStringLiteral("FailureBox")) << httpsUnreachable;
+        EXPECT_EQ(answerer.boxes[0].name, QString(widgetnames::feedback::FailureBox)) << httpsUnreachable;
         EXPECT_TRUE(dialog->isVisible());
     }
     EXPECT_TRUE(plain.requests().empty());
@@ -418,7 +430,7 @@ TEST_F(FeedbackDialogTest, WhileSendingTheWindowRunsOnButTakesNoInput) {
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
     EXPECT_EQ(silent.connections(), 1); // HTTPS only; the swallowed clicks sent nothing more
     ASSERT_EQ(answerer.boxes.size(), 1);
-    EXPECT_EQ(answerer.boxes[0].name, QStringLiteral("FailureBox"));
+    EXPECT_EQ(answerer.boxes[0].name, QString(widgetnames::feedback::FailureBox));
     EXPECT_TRUE(dialog->isVisible());
     EXPECT_EQ(text(*dialog)->toPlainText(), QStringLiteral("Anyone there?"));
 }
@@ -485,7 +497,8 @@ TEST_F(FeedbackDialogTest, AnEndRequestDuringASendEndsTheProgramOnceTheSendHasGi
 }
 
 TEST_F(FeedbackDialogTest, EscapeClosesFromEachControlWithoutSending) {
-    const char* controls[] = {"Memo1", "Edit1", "BitBtn1"};
+    const char* controls[] = {widgetnames::feedback::FeedbackText, widgetnames::feedback::EmailField,
+                              widgetnames::feedback::SendButton};
     for (const char* name : controls) {
         auto dialog = open(context(server.host()));
         text(*dialog)->setPlainText(QStringLiteral("Not sent"));

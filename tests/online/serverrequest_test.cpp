@@ -4,6 +4,7 @@
 #include "online/serverrequest.h"
 #include "online/textscramble.h"
 #include "tests/online/localservers.h"
+#include "tests/support/manualclock.h"
 #include "tests/support/testsupport.h"
 #ifdef CLAVORA_PLATFORM_LINUX
 #include "platform/posix/linuxlocale.h"
@@ -18,6 +19,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <thread>
 
 using namespace clavora;
@@ -189,6 +191,38 @@ TEST(PostFormTest, ASlowReplyThatKeepsComingIsReadUntilTheOverallBound) {
     EXPECT_FALSE(stalled.ok);
     EXPECT_FALSE(stalled.unreachable);
     EXPECT_TRUE(stalled.error.contains(QLatin1String("no data received"))) << stalled.error.toStdString();
+}
+
+// The wait for data is measured on the request's clock: a server that took the request and says nothing ends it once
+// that clock has moved on by the time-out, however little time the system's clock has seen.
+TEST(PostFormTest, TheWaitForDataIsMeasuredOnTheRequestsClock) {
+    constexpr int Limit = 60000;
+    LocalServer server;
+    server.holdReplies();
+    test::ManualClock clock;
+    RequestOptions options;
+    options.clock = &clock;
+    // Should the request's clock not count, curl's own bound, shorter than the time-out, ends it with another message.
+    options.overallLimitMs = 30000;
+    std::atomic<bool> done{false};
+    PostResult result;
+    std::thread request([&] {
+        result = postForm(url(QStringLiteral("http://"), server.host()), TrickyFields, Limit, options);
+        done = true;
+    });
+    EXPECT_TRUE(test::waitFor([&] { return !server.requests().empty(); }, 10000)) << "the request did not arrive";
+    // A second more on the request's clock at each look, until it gives up.
+    EXPECT_TRUE(test::waitFor(
+        [&] {
+            clock.advance(1000);
+            return done.load();
+        },
+        60000));
+    request.join();
+    EXPECT_FALSE(result.ok);
+    EXPECT_FALSE(result.unreachable);
+    EXPECT_TRUE(result.error.contains(QLatin1String("no data received"))) << result.error.toStdString();
+    EXPECT_TRUE(result.error.contains(QString::number(Limit))) << result.error.toStdString();
 }
 
 // The server never answers and the request would wait a minute: the cancel, once the request waits, ends it.

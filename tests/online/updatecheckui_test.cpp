@@ -1,9 +1,11 @@
 // The main window's side of the update check: the "Update Notifications" command, the server's message box and the
 // one notice of a run, driven through the checker's signals.
+#include "app/widgetnames.h"
 #include "online/feedbackdialog.h"
 #include "online/modalwork.h"
 #include "online/updatechecker.h"
 #include "online/updatecheckui.h"
+#include "online/widgetnames.h"
 #include "platform/fake/fakeservices.h"
 #include "tests/online/localservers.h"
 #include "tests/support/testsupport.h"
@@ -37,7 +39,7 @@ protected:
         checker = new UpdateChecker(context, &window);
         QMenu* help = window.menuBar()->addMenu(QStringLiteral("Help"));
         command = help->addAction(QStringLiteral("Update Notifications"));
-        command->setObjectName(QStringLiteral("UpdateNotifications1"));
+        command->setObjectName(QString(widgetnames::UpdateNotificationsAction));
         command->setCheckable(true);
         command->setChecked(true);
         command->setEnabled(false);
@@ -88,8 +90,10 @@ TEST_F(UpdateCheckUiTest, OneNoticePerRunWithTheServersVersion) {
     emit checker->showNotice(QStringLiteral("3.3"), QStringLiteral("https://www.zemtrak.com/get/"));
     UpdateNotice* notice = ui->notice();
     ASSERT_NE(notice, nullptr);
-    EXPECT_EQ(test::namedChild<QLabel>(*notice, "Label1")->text(), QStringLiteral("[UPDATE AVAILABLE]"));
-    EXPECT_EQ(test::namedChild<QLabel>(*notice, "Label2")->text(), QStringLiteral("[Click to download] Clavora 3.3"));
+    EXPECT_EQ(test::namedChild<QLabel>(*notice, widgetnames::updatenotice::TitleLabel)->text(),
+              QStringLiteral("[UPDATE AVAILABLE]"));
+    EXPECT_EQ(test::namedChild<QLabel>(*notice, widgetnames::updatenotice::DownloadLink)->text(),
+              QStringLiteral("[Click to download] Clavora 3.3"));
     ASSERT_TRUE(test::waitFor([&] { return notice->isVisible(); }, 5000));
 
     emit checker->showNotice(QStringLiteral("3.4"), QString());
@@ -129,7 +133,8 @@ TEST_F(UpdateCheckUiTest, TheServersMessageWaitsForAFeedbackBeingSent) {
     dialog.setWindowModality(Qt::ApplicationModal); // as the window's Help menu opens it
     dialog.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
-    test::namedChild<QPlainTextEdit>(dialog, "Memo1")->setPlainText(QStringLiteral("Hello"));
+    test::namedChild<QPlainTextEdit>(dialog, widgetnames::feedback::FeedbackText)
+        ->setPlainText(QStringLiteral("Hello"));
 
     // Answers each box as it comes up, noting whether the feedback was still being sent then.
     struct Seen {
@@ -151,8 +156,8 @@ TEST_F(UpdateCheckUiTest, TheServersMessageWaitsForAFeedbackBeingSent) {
     ASSERT_TRUE(dialog.isSending());
     emit checker->importantMessage(QStringLiteral("Read this"));
     ASSERT_TRUE(test::waitFor([&] { return seen.size() == 2; }, 20000));
-    EXPECT_EQ(seen[0].name, QStringLiteral("FailureBox"));
-    EXPECT_EQ(seen[1].name, QStringLiteral("ImportantMessage"));
+    EXPECT_EQ(seen[0].name, QString(widgetnames::feedback::FailureBox));
+    EXPECT_EQ(seen[1].name, QString(widgetnames::updates::ImportantMessage));
     EXPECT_FALSE(seen[1].duringTheSend);
     EXPECT_FALSE(ModalWork::instance().inProgress());
     EXPECT_EQ(QApplication::activeModalWidget(), &dialog); // the message's box is closed

@@ -1,6 +1,7 @@
 // The update-available notice on the rig's X display: where it appears, the countdown that closes it whatever the
 // user does, dragging, the link and the close button.
 #include "online/updatenotice.h"
+#include "online/widgetnames.h"
 #include "platform/fake/fakeshell.h"
 #include "tests/support/testsupport.h"
 
@@ -49,7 +50,7 @@ protected:
     // Waits until the notice is up and its opening animation is over.
     static void waitUntilShown(UpdateNotice& notice) {
         ASSERT_TRUE(test::waitFor([&] { return notice.isVisible() && notice.size() == QSize(320, 68); }, 10000));
-        auto* opening = notice.findChild<QTimer*>(QStringLiteral("TimerStart"));
+        auto* opening = notice.findChild<QTimer*>(QString(widgetnames::updatenotice::OpenTimer));
         ASSERT_TRUE(test::waitFor([&] { return opening == nullptr || !opening->isActive(); }, 10000));
     }
 
@@ -86,9 +87,9 @@ TEST_F(UpdateNoticeTest, AppearsAtTheTopRightOfThePrimaryScreenAsAPlainTextToolW
     EXPECT_EQ(notice->windowType(), Qt::Tool); // no task-bar button of its own
     EXPECT_FALSE(notice->isActiveWindow());
 
-    auto* title = test::namedChild<QLabel>(*notice, "Label1");
-    auto* link = test::namedChild<QLabel>(*notice, "Label2");
-    auto* image = test::namedChild<QLabel>(*notice, "Image1");
+    auto* title = test::namedChild<QLabel>(*notice, widgetnames::updatenotice::TitleLabel);
+    auto* link = test::namedChild<QLabel>(*notice, widgetnames::updatenotice::DownloadLink);
+    auto* image = test::namedChild<QLabel>(*notice, widgetnames::updatenotice::Icon);
     EXPECT_EQ(title->text(), QStringLiteral("AKTUALISIERUNG VERFÜGBAR"));
     EXPECT_EQ(link->text(), QStringLiteral("Click to download Clavora <b>4.0</b>"));
     EXPECT_EQ(link->textFormat(), Qt::PlainText); // the server's text is shown, not rendered
@@ -100,16 +101,17 @@ TEST_F(UpdateNoticeTest, AppearsAtTheTopRightOfThePrimaryScreenAsAPlainTextToolW
 // faster; what it checks is that the notice is still up after the tenth and goes at the eleventh.
 TEST_F(UpdateNoticeTest, ClosesByItselfElevenSecondsAfterItWasMadeEvenDuringADrag) {
     auto notice = makeNotice();
-    auto* closing = notice->findChild<QTimer*>(QStringLiteral("TimerClose"));
+    auto* closing = notice->findChild<QTimer*>(QString(widgetnames::updatenotice::CloseTimer));
     ASSERT_NE(closing, nullptr);
     EXPECT_TRUE(closing->isActive());
     EXPECT_EQ(closing->interval(), 1000);
     EXPECT_EQ(notice->closeCountdown(), 11);
     waitUntilShown(*notice);
     // A drag begun and never finished, with the pointer resting over the link, holds nothing up.
-    auto* image = test::namedChild<QLabel>(*notice, "Image1");
+    auto* image = test::namedChild<QLabel>(*notice, widgetnames::updatenotice::Icon);
     send(image, QEvent::MouseButtonPress, Qt::LeftButton, image->mapToGlobal(QPoint(5, 5)));
-    QCursor::setPos(test::namedChild<QLabel>(*notice, "Label2")->mapToGlobal(QPoint(20, 10)));
+    QCursor::setPos(
+        test::namedChild<QLabel>(*notice, widgetnames::updatenotice::DownloadLink)->mapToGlobal(QPoint(20, 10)));
     int rounds = 0;
     bool upAfterTheTenth = false;
     QObject::connect(closing, &QTimer::timeout, [&] {
@@ -130,17 +132,17 @@ TEST_F(UpdateNoticeTest, DragsWithAnyButtonButTheRight) {
     waitUntilShown(*notice);
     const QPoint home = notice->pos();
 
-    drag(test::namedChild<QLabel>(*notice, "Image1"), Qt::RightButton, QPoint(-100, 40));
+    drag(test::namedChild<QLabel>(*notice, widgetnames::updatenotice::Icon), Qt::RightButton, QPoint(-100, 40));
     EXPECT_EQ(notice->pos(), home);
 
-    drag(test::namedChild<QLabel>(*notice, "Image1"), Qt::LeftButton, QPoint(-100, 40));
+    drag(test::namedChild<QLabel>(*notice, widgetnames::updatenotice::Icon), Qt::LeftButton, QPoint(-100, 40));
     EXPECT_EQ(notice->pos(), home + QPoint(-100, 40));
 
-    drag(test::namedChild<QLabel>(*notice, "Label1"), Qt::MiddleButton, QPoint(-30, 20));
+    drag(test::namedChild<QLabel>(*notice, widgetnames::updatenotice::TitleLabel), Qt::MiddleButton, QPoint(-30, 20));
     EXPECT_EQ(notice->pos(), home + QPoint(-130, 60));
 
     // The text panel is no drag source.
-    drag(test::namedChild<QWidget>(*notice, "Panel2"), Qt::LeftButton, QPoint(50, 50));
+    drag(test::namedChild<QWidget>(*notice, widgetnames::updatenotice::TextPanel), Qt::LeftButton, QPoint(50, 50));
     EXPECT_EQ(notice->pos(), home + QPoint(-130, 60));
     EXPECT_TRUE(notice->isVisible());
 }
@@ -148,7 +150,7 @@ TEST_F(UpdateNoticeTest, DragsWithAnyButtonButTheRight) {
 TEST_F(UpdateNoticeTest, TheLinkOpensTheHomePageWhenTheAddressIsEmptyAndClosesTheNotice) {
     auto notice = makeNotice(QStringLiteral("3.3"), QString());
     waitUntilShown(*notice);
-    QTest::mouseClick(test::namedChild<QLabel>(*notice, "Label2"), Qt::LeftButton);
+    QTest::mouseClick(test::namedChild<QLabel>(*notice, widgetnames::updatenotice::DownloadLink), Qt::LeftButton);
     EXPECT_EQ(shell.opened, QStringList{QStringLiteral("https://www.zemtrak.com/")});
     EXPECT_FALSE(notice->isVisible());
 }
@@ -158,23 +160,23 @@ TEST_F(UpdateNoticeTest, OnlyWebAddressesAreOpenedAndTheNoticeClosesAnyway) {
                                QStringLiteral("/usr/bin/xterm")}) {
         auto notice = makeNotice(QStringLiteral("3.3"), url);
         waitUntilShown(*notice);
-        QTest::mouseClick(test::namedChild<QLabel>(*notice, "Label2"), Qt::LeftButton);
+        QTest::mouseClick(test::namedChild<QLabel>(*notice, widgetnames::updatenotice::DownloadLink), Qt::LeftButton);
         EXPECT_FALSE(notice->isVisible()) << url.toStdString();
     }
     EXPECT_TRUE(shell.opened.isEmpty());
 
     auto notice = makeNotice(QStringLiteral("3.3"), QStringLiteral("http://www.zemtrak.com/get/"));
     waitUntilShown(*notice);
-    QTest::mouseClick(test::namedChild<QLabel>(*notice, "Label2"), Qt::RightButton);
+    QTest::mouseClick(test::namedChild<QLabel>(*notice, widgetnames::updatenotice::DownloadLink), Qt::RightButton);
     EXPECT_TRUE(notice->isVisible()); // a click is the left button's
-    QTest::mouseClick(test::namedChild<QLabel>(*notice, "Label2"), Qt::LeftButton);
+    QTest::mouseClick(test::namedChild<QLabel>(*notice, widgetnames::updatenotice::DownloadLink), Qt::LeftButton);
     EXPECT_EQ(shell.opened, QStringList{QStringLiteral("http://www.zemtrak.com/get/")});
 }
 
 TEST_F(UpdateNoticeTest, TheCloseButtonHidesItAndTheLinkLightsUpUnderThePointer) {
     auto notice = makeNotice();
     waitUntilShown(*notice);
-    auto* link = test::namedChild<QLabel>(*notice, "Label2");
+    auto* link = test::namedChild<QLabel>(*notice, widgetnames::updatenotice::DownloadLink);
 
     QCursor::setPos(notice->mapToGlobal(QPoint(-50, 200)));
     EXPECT_TRUE(test::waitFor(
@@ -186,10 +188,11 @@ TEST_F(UpdateNoticeTest, TheCloseButtonHidesItAndTheLinkLightsUpUnderThePointer)
         10000));
     EXPECT_NE(notice->palette().color(QPalette::Highlight), notice->palette().color(QPalette::WindowText));
 
-    QTest::mouseClick(test::namedChild<QToolButton>(*notice, "Button1"), Qt::LeftButton);
+    QTest::mouseClick(test::namedChild<QToolButton>(*notice, widgetnames::updatenotice::CloseButton), Qt::LeftButton);
     EXPECT_FALSE(notice->isVisible());
     EXPECT_TRUE(shell.opened.isEmpty());
-    EXPECT_NE(notice->findChild<QLabel*>(QStringLiteral("Label2")), nullptr); // hidden, not destroyed
+    EXPECT_NE(notice->findChild<QLabel*>(QString(widgetnames::updatenotice::DownloadLink)),
+              nullptr); // hidden, not destroyed
 }
 
 } // namespace

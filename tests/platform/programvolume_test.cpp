@@ -2,6 +2,7 @@
 // process is found by its name, volumes changed elsewhere are seen, writes reach the server, and a server that
 // goes away and comes back is found again.
 #include "platform/pulse/linuxprogramvolume.h"
+#include "tests/support/audio/soundserver.h"
 #include "tests/support/programrun.h"
 #include "tests/support/testsupport.h"
 
@@ -42,99 +43,6 @@ TEST(ProgramVolumeScaleTest, TheServerScaleIsLinearAndRoundTripsExactly) {
     }
 }
 
-// A PulseAudio server with a null sink, private to one test, stopped by its PID.
-class PrivateSoundServer {
-public:
-    explicit PrivateSoundServer(const QString& folder) : m_folder(folder) {}
-    ~PrivateSoundServer() { stop(); }
-
-    QString address() const { return QStringLiteral("unix:") + m_folder + QStringLiteral("/native"); }
-
-    bool start() {
-        const QString runtime = m_folder + QStringLiteral("/runtime");
-        QDir().mkpath(runtime + QStringLiteral("/pulse"));
-        QFile::setPermissions(runtime, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
-        environment.insert(QStringLiteral("PULSE_RUNTIME_PATH"), runtime + QStringLiteral("/pulse"));
-        environment.insert(QStringLiteral("PULSE_STATE_PATH"), m_folder + QStringLiteral("/state"));
-        environment.remove(QStringLiteral("PULSE_SERVER"));
-        m_process.setProcessEnvironment(environment);
-        m_process.setProcessChannelMode(QProcess::MergedChannels);
-        m_process.start(QStringLiteral("pulseaudio"),
-                        {QStringLiteral("--daemonize=no"), QStringLiteral("-n"), QStringLiteral("--exit-idle-time=-1"),
-                         QStringLiteral("--use-pid-file=no"), QStringLiteral("--disallow-exit"), QStringLiteral("-L"),
-                         QStringLiteral("module-native-protocol-unix auth-anonymous=1 socket=") + m_folder +
-                             QStringLiteral("/native"),
-                         QStringLiteral("-L"), QStringLiteral("module-null-sink sink_name=testsink rate=48000")});
-        if (!m_process.waitForStarted(5000)) {
-            return false;
-        }
-        return test::waitFor([this] { return !pactl({QStringLiteral("info")}).isEmpty(); }, 10000);
-    }
-
-    void stop() {
-        if (m_process.state() == QProcess::NotRunning) {
-            return;
-        }
-        m_process.terminate();
-        if (!m_process.waitForFinished(5000)) {
-            m_process.kill();
-            m_process.waitForFinished(5000);
-        }
-    }
-
-    QString pactl(QStringList arguments) const {
-        arguments.prepend(address());
-        arguments.prepend(QStringLiteral("-s"));
-        return test::runCommand(QStringLiteral("pactl"), arguments);
-    }
-
-    // The volume of a stream as the server counts it, per channel; empty when there is no such stream.
-    std::vector<quint32> streamVolume(int index) const {
-        const QJsonArray streams =
-            QJsonDocument::fromJson(pactl({QStringLiteral("-f"), QStringLiteral("json"), QStringLiteral("list"),
-                                           QStringLiteral("sink-inputs")})
-                                        .toUtf8())
-                .array();
-        for (const QJsonValue& stream : streams) {
-            if (stream[QStringLiteral("index")].toInt() == index) {
-                const QJsonObject volume = stream[QStringLiteral("volume")].toObject();
-                return {static_cast<quint32>(volume[QStringLiteral("front-left")][QStringLiteral("value")].toInt()),
-                        static_cast<quint32>(volume[QStringLiteral("front-right")][QStringLiteral("value")].toInt())};
-            }
-        }
-        return {};
-    }
-
-    // The index of the newest stream of process Pid named Name; -1 when there is none.
-    int findStream(qint64 pid, const QString& name) const {
-        int found = -1;
-        const QJsonArray streams =
-            QJsonDocument::fromJson(pactl({QStringLiteral("-f"), QStringLiteral("json"), QStringLiteral("list"),
-                                           QStringLiteral("sink-inputs")})
-                                        .toUtf8())
-                .array();
-        for (const QJsonValue& stream : streams) {
-            const QJsonObject properties = stream[QStringLiteral("properties")].toObject();
-            if (properties[QStringLiteral("application.process.id")].toString() == QString::number(pid) &&
-                properties[QStringLiteral("media.name")].toString() == name) {
-                found = std::max(found, stream[QStringLiteral("index")].toInt());
-            }
-        }
-        return found;
-    }
-
-    void setVolume(int index, quint32 left, quint32 right) const {
-        pactl({QStringLiteral("set-sink-input-volume"), QString::number(index), QString::number(left),
-               QString::number(right)});
-    }
-
-private:
-    QString m_folder;
-    QProcess m_process;
-};
-
 // A playback stream of this process, named like the audio engine's, on the given server.
 class TestStream {
 public:
@@ -163,8 +71,8 @@ protected:
         if (QStandardPaths::findExecutable(QStringLiteral("pulseaudio")).isEmpty()) {
             GTEST_SKIP() << "needs the pulseaudio server program";
         }
-        m_server = std::make_unique<PrivateSoundServer>(m_folder.path());
-        ASSERT_TRUE(m_server->start()) << "the private sound server did not start";
+        m_server = std::make_unique<test::SoundServer>(m_folder.file(QStringLiteral("runtime")));
+        ASSERT_TRUE(m_server->start(test::SoundServer::NeverSuspend)) << "the private sound server did not start";
     }
 
     ChannelVolume readNow(IProgramVolume& volume) {
@@ -178,7 +86,7 @@ protected:
     }
 
     test::TempFolder m_folder;
-    std::unique_ptr<PrivateSoundServer> m_server;
+    std::unique_ptr<test::SoundServer> m_server;
 };
 
 TEST_F(ProgramVolumeServerTest, OurStreamIsFollowedAndChangesMadeElsewhereAreSeen) {
@@ -197,8 +105,8 @@ TEST_F(ProgramVolumeServerTest, OurStreamIsFollowedAndChangesMadeElsewhereAreSee
     ASSERT_TRUE(test::waitFor([&] { return volume.isAvailable(); }, 5000));
     EXPECT_EQ(readNow(volume), (ChannelVolume{65535, 65535}));
 
-    m_server->setVolume(otherIndex, 1000, 1000);
-    m_server->setVolume(ourIndex, 20000, 30000);
+    m_server->setStreamVolume(otherIndex, 1000, 1000);
+    m_server->setStreamVolume(ourIndex, 20000, 30000);
     EXPECT_TRUE(test::waitFor([&] { return readNow(volume) == fromServer(20000, 30000); }, 5000))
         << "read " << readNow(volume).left << "/" << readNow(volume).right;
 
@@ -239,8 +147,8 @@ TEST_F(ProgramVolumeServerTest, AnotherProcessStreamOfTheSameNameIsNotOurs) {
     ASSERT_TRUE(test::waitFor([&] { return m_server->findStream(foreign.processId(), OurStream) >= 0; }, 5000));
     const int foreignIndex = m_server->findStream(foreign.processId(), OurStream);
     const int ourIndex = m_server->findStream(::getpid(), OurStream);
-    m_server->setVolume(foreignIndex, 10000, 10000);
-    m_server->setVolume(ourIndex, 50000, 50000);
+    m_server->setStreamVolume(foreignIndex, 10000, 10000);
+    m_server->setStreamVolume(ourIndex, 50000, 50000);
 
     LinuxProgramVolume volume(m_server->address());
     volume.follow(OurStream);
@@ -269,7 +177,7 @@ TEST_F(ProgramVolumeServerTest, AStreamThatReplacesOursIsGivenOurVolume) {
     LinuxProgramVolume volume(m_server->address());
     volume.follow(OurStream);
     ASSERT_TRUE(test::waitFor([&] { return volume.isAvailable(); }, 5000));
-    m_server->setVolume(firstIndex, 20000, 20000);
+    m_server->setStreamVolume(firstIndex, 20000, 20000);
     const ChannelVolume ours = fromServer(20000, 20000);
     ASSERT_TRUE(test::waitFor([&] { return readNow(volume) == ours; }, 5000));
 
@@ -300,7 +208,7 @@ TEST_F(ProgramVolumeServerTest, AStreamThatReplacesOursIsGivenOurVolume) {
     EXPECT_FALSE(sawOther);
 
     // A change on the stream followed is still seen.
-    m_server->setVolume(thirdIndex, 40000, 40000);
+    m_server->setStreamVolume(thirdIndex, 40000, 40000);
     EXPECT_TRUE(test::waitFor([&] { return readNow(volume) == fromServer(40000, 40000); }, 5000));
 }
 
@@ -316,11 +224,11 @@ TEST_F(ProgramVolumeServerTest, AServerThatGoesAwayAndComesBackIsFoundAgain) {
     EXPECT_TRUE(test::waitFor([&] { return !volume.isAvailable(); }, 5000));
     ours.reset();
 
-    ASSERT_TRUE(m_server->start());
+    ASSERT_TRUE(m_server->start(test::SoundServer::NeverSuspend));
     ours = std::make_unique<TestStream>(m_server->address(), OurStream);
     ASSERT_TRUE(ours->isOpen());
     const int ourIndex = m_server->findStream(::getpid(), OurStream);
-    m_server->setVolume(ourIndex, 16382, 16382);
+    m_server->setStreamVolume(ourIndex, 16382, 16382);
     EXPECT_TRUE(test::waitFor([&] { return readNow(volume) == fromServer(16382, 16382); }, 10000));
     volume.write({65535, 0});
     EXPECT_TRUE(test::waitFor(

@@ -1,7 +1,7 @@
 // The virtual microphone against a private PulseAudio server: what it makes, what it leaves behind, and what a
 // killed process left being swept up by the next one.
 #include "platform/pulse/linuxvoicemicrophone.h"
-#include "tests/support/soundserver.h"
+#include "tests/support/audio/soundserver.h"
 
 #include <gtest/gtest.h>
 #include <pulse/simple.h>
@@ -12,13 +12,16 @@
 
 using namespace clavora;
 using namespace clavora::platform;
-using clavora::test::PrivateSoundServer;
+using clavora::test::SoundServer;
 
 namespace {
 
 class VoiceMicrophoneTest : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_TRUE(m_server.start()) << "pulseaudio did not start"; }
+    void SetUp() override {
+        ASSERT_TRUE(m_server.start(SoundServer::NeverSuspend)) << "pulseaudio did not start";
+        m_server.useForThisProcess();
+    }
 
     // Our modules on the server, one line each.
     QStringList ourModules() const {
@@ -41,7 +44,7 @@ protected:
         return all.mid(description + 13).section(QLatin1Char('\n'), 0, 0);
     }
 
-    PrivateSoundServer m_server;
+    SoundServer m_server{QString(), SoundServer::Kind::PulseAudio, QStringLiteral("speakers")};
 };
 
 TEST_F(VoiceMicrophoneTest, MakesTheMicrophoneWithTheDefaultSourceMixedInAndRemovesAllOfIt) {

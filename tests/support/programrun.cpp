@@ -217,4 +217,13 @@ QString runCommand(const QString& program, const QStringList& arguments, int tim
     return QString::fromLocal8Bit(process.readAllStandardOutput());
 }
 
+bool focusWindow(const QString& title, qint64 pid) {
+    const QString window = windowOf(pid, title);
+    return !window.isEmpty() && focusWindowId(window, 5000);
+}
+
+void pressKey(const QString& key) {
+    runCommand(QStringLiteral("xdotool"), {QStringLiteral("key"), key});
+}
+
 } // namespace clavora::test

@@ -77,6 +77,11 @@ QString windowOf(qint64 pid, const QString& title);
 // Gives the keyboard focus to the X window Id and waits until the X server has moved it there.
 bool focusWindowId(const QString& id, int timeoutMs = 10000);
 bool waitForNewWindowOf(qint64 pid, const QStringList& before, int timeoutMs = 10000);
+// Gives the keyboard focus to the visible window of process Pid whose title is exactly Title. False when there is
+// no such window or it does not get the focus.
+bool focusWindow(const QString& title, qint64 pid);
+// Presses and releases a key (an xdotool key name) on the rig's display.
+void pressKey(const QString& key);
 
 // Runs a short command and returns its standard output ("" on failure).
 QString runCommand(const QString& program, const QStringList& arguments, int timeoutMs = 10000);

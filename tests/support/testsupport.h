@@ -57,7 +57,7 @@ private:
 QByteArray readBytes(const QString& path);
 void writeBytes(const QString& path, const QByteArray& bytes);
 
-// A control or menu item of Form, found by its component name; the test fails when there is none.
+// A control or menu item of Form, found by its object name; the test fails when there is none.
 template <class T> T* namedChild(QObject& form, const char* name) {
     T* child = form.findChild<T*>(QLatin1String(name));
     EXPECT_NE(child, nullptr) << name;

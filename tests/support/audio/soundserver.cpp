@@ -1,16 +1,20 @@
-// A PulseAudio server of a test's own.
-#include "tests/audio/testsoundserver.h"
+// A sound server of a test's own.
+#include "tests/support/audio/soundserver.h"
 
-#include "tests/audio/audiotestsupport.h"
+#include "tests/support/audio/audiotestsupport.h"
 #include "tests/support/programrun.h"
 #include "tests/support/testsupport.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcessEnvironment>
 #include <QStandardPaths>
 
+#include <algorithm>
 #include <cmath>
 #include <csignal>
 #include <cstring>
@@ -51,7 +55,7 @@ bool accepts(const QString& path) {
 
 } // namespace
 
-bool TestSoundServer::available(Kind kind) {
+bool SoundServer::available(Kind kind) {
     const QStringList programs = kind == Kind::PulseAudio
                                      ? QStringList{QStringLiteral("pulseaudio")}
                                      : QStringList{QStringLiteral("pipewire"), QStringLiteral("wireplumber"),
@@ -64,31 +68,63 @@ bool TestSoundServer::available(Kind kind) {
     return true;
 }
 
-TestSoundServer::TestSoundServer(const QString& folder, Kind kind) : m_folder(folder), m_kind(kind) {
+SoundServer::SoundServer(const QString& folder, Kind kind, const QString& sink)
+    : m_folder(folder), m_kind(kind), m_sink(sink) {
+    if (m_folder.isEmpty()) {
+        m_ownFolder = std::make_unique<QTemporaryDir>();
+        m_folder = m_ownFolder->filePath(QStringLiteral("runtime"));
+    }
     QDir().mkpath(m_folder + QStringLiteral("/pulse"));
     QFile::setPermissions(m_folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 }
 
-TestSoundServer::~TestSoundServer() {
+SoundServer::~SoundServer() {
     stopRecorder();
     kill();
+    restoreAddress();
     if (m_bus.state() != QProcess::NotRunning) {
         m_bus.kill();
         m_bus.waitForFinished(5000);
     }
 }
 
-QString TestSoundServer::address() const {
+QString SoundServer::address() const {
     return QStringLiteral("unix:") + m_folder + QStringLiteral("/pulse/native");
 }
 
-bool TestSoundServer::startProcess(QProcess& process, const QString& program, const QStringList& arguments,
-                                   const QString& log) {
+void SoundServer::applyTo(QProcessEnvironment& environment) const {
+    environment.insert(QStringLiteral("PULSE_SERVER"), address());
+}
+
+void SoundServer::useForThisProcess() {
+    if (!m_previousAddress) {
+        m_previousAddress = qEnvironmentVariableIsSet("PULSE_SERVER")
+                                ? std::optional<QByteArray>(qgetenv("PULSE_SERVER"))
+                                : std::optional<QByteArray>();
+    }
+    qputenv("PULSE_SERVER", address().toUtf8());
+}
+
+void SoundServer::restoreAddress() {
+    if (!m_previousAddress) {
+        return;
+    }
+    if (*m_previousAddress) {
+        qputenv("PULSE_SERVER", **m_previousAddress);
+    } else {
+        qunsetenv("PULSE_SERVER");
+    }
+    m_previousAddress.reset();
+}
+
+bool SoundServer::startProcess(QProcess& process, const QString& program, const QStringList& arguments,
+                               const QString& log) {
     dieWithTheTest(process);
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_folder);
     environment.insert(QStringLiteral("PULSE_RUNTIME_PATH"), m_folder + QStringLiteral("/pulse"));
     environment.insert(QStringLiteral("HOME"), m_folder);
+    environment.insert(QStringLiteral("PULSE_STATE_PATH"), m_folder + QStringLiteral("/state"));
     environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
                        QStringLiteral("unix:path=") + m_folder + QStringLiteral("/bus"));
     environment.remove(QStringLiteral("PULSE_SERVER"));
@@ -99,20 +135,27 @@ bool TestSoundServer::startProcess(QProcess& process, const QString& program, co
     return process.waitForStarted(5000);
 }
 
-bool TestSoundServer::start(int suspendAfter) {
+bool SoundServer::start(int suspendAfter) {
     if (m_kind == Kind::PulseAudio) {
-        if (!startProcess(m_server, QStringLiteral("pulseaudio"),
-                          {QStringLiteral("--daemonize=no"), QStringLiteral("-n"),
-                           QStringLiteral("--exit-idle-time=-1"), QStringLiteral("--use-pid-file=no"),
-                           QStringLiteral("--disallow-exit"), QStringLiteral("-L"),
-                           QStringLiteral("module-native-protocol-unix auth-anonymous=1 socket=") + m_folder +
-                               QStringLiteral("/pulse/native"),
-                           QStringLiteral("-L"), QStringLiteral("module-null-sink sink_name=testsink rate=48000"),
-                           QStringLiteral("-L"), QStringLiteral("module-suspend-on-idle timeout=%1").arg(suspendAfter)},
-                          QStringLiteral("server.log"))) {
+        QStringList arguments{QStringLiteral("--daemonize=no"),
+                              QStringLiteral("-n"),
+                              QStringLiteral("--exit-idle-time=-1"),
+                              QStringLiteral("--use-pid-file=no"),
+                              QStringLiteral("--disallow-exit"),
+                              QStringLiteral("-L"),
+                              QStringLiteral("module-native-protocol-unix auth-anonymous=1 socket=") + m_folder +
+                                  QStringLiteral("/pulse/native"),
+                              QStringLiteral("-L"),
+                              QStringLiteral("module-null-sink sink_name=%1 rate=48000").arg(m_sink)};
+        if (suspendAfter != NeverSuspend) {
+            arguments << QStringLiteral("-L") << QStringLiteral("module-suspend-on-idle timeout=%1").arg(suspendAfter);
+        }
+        if (!startProcess(m_server, QStringLiteral("pulseaudio"), arguments, QStringLiteral("server.log")) ||
+            !waitFor([&] { return !pactl({QStringLiteral("info")}).isEmpty(); }, WaitMs)) {
             return false;
         }
-        return waitFor([&] { return !pactl({QStringLiteral("info")}).isEmpty(); }, WaitMs);
+        pactl({QStringLiteral("set-default-sink"), m_sink});
+        return true;
     }
     // PipeWire, as a desktop session runs it: the daemon, its session manager, and its PulseAudio interface on the
     // usual socket; the session manager wants a session bus.
@@ -134,12 +177,12 @@ bool TestSoundServer::start(int suspendAfter) {
         !waitFor([&] { return !pactl({QStringLiteral("info")}).isEmpty(); }, WaitMs)) {
         return false;
     }
-    pactl({QStringLiteral("load-module"), QStringLiteral("module-null-sink"), QStringLiteral("sink_name=testsink")});
-    pactl({QStringLiteral("set-default-sink"), QStringLiteral("testsink")});
+    pactl({QStringLiteral("load-module"), QStringLiteral("module-null-sink"), QStringLiteral("sink_name=") + m_sink});
+    pactl({QStringLiteral("set-default-sink"), m_sink});
     return waitFor([&] { return !sinkState().isEmpty(); }, WaitMs);
 }
 
-bool TestSoundServer::sessionManagerConnected() const {
+bool SoundServer::sessionManagerConnected() const {
     if (m_sessionManager.state() == QProcess::NotRunning) {
         return false;
     }
@@ -157,12 +200,28 @@ bool TestSoundServer::sessionManagerConnected() const {
     return client.readAllStandardOutput().contains("WirePlumber");
 }
 
-void TestSoundServer::kill() {
+void SoundServer::stop() {
+    endServer(false);
+    restoreAddress();
+}
+
+void SoundServer::kill() {
+    endServer(true);
+}
+
+void SoundServer::endServer(bool crash) {
     for (QProcess* process : {&m_pulseInterface, &m_sessionManager, &m_server}) {
-        if (process->state() != QProcess::NotRunning) {
-            process->kill();
-            process->waitForFinished(5000);
+        if (process->state() == QProcess::NotRunning) {
+            continue;
         }
+        if (!crash) {
+            process->terminate();
+            if (process->waitForFinished(5000)) {
+                continue;
+            }
+        }
+        process->kill();
+        process->waitForFinished(5000);
     }
     // What a crashed server leaves behind; a new one must not be taken as ready because of it.
     for (const char* name :
@@ -171,7 +230,7 @@ void TestSoundServer::kill() {
     }
 }
 
-void TestSoundServer::freeze() {
+void SoundServer::freeze() {
     for (QProcess* process : {&m_server, &m_pulseInterface}) {
         if (process->state() != QProcess::NotRunning) {
             ::kill(static_cast<pid_t>(process->processId()), SIGSTOP);
@@ -179,7 +238,7 @@ void TestSoundServer::freeze() {
     }
 }
 
-void TestSoundServer::thaw() {
+void SoundServer::thaw() {
     for (QProcess* process : {&m_server, &m_pulseInterface}) {
         if (process->state() != QProcess::NotRunning) {
             ::kill(static_cast<pid_t>(process->processId()), SIGCONT);
@@ -187,51 +246,35 @@ void TestSoundServer::thaw() {
     }
 }
 
-void TestSoundServer::killSessionManager() {
+void SoundServer::killSessionManager() {
     if (m_sessionManager.state() != QProcess::NotRunning) {
         m_sessionManager.kill();
         m_sessionManager.waitForFinished(5000);
     }
 }
 
-QString TestSoundServer::pactl(const QStringList& arguments) const {
+QString SoundServer::pactl(const QStringList& arguments) const {
     return runCommand(QStringLiteral("pactl"), QStringList{QStringLiteral("--server=") + address()} + arguments);
 }
 
-bool TestSoundServer::startRecorder() {
+bool SoundServer::startRecorder() {
     stopRecorder();
-    m_recording = m_folder + QStringLiteral("/recording%1.raw").arg(++m_recordings);
-    m_recorder.setStandardOutputFile(m_recording);
-    dieWithTheTest(m_recorder);
-    m_recorder.start(QStringLiteral("parec"),
-                     {QStringLiteral("--server=") + address(), QStringLiteral("-d"), QStringLiteral("testsink.monitor"),
-                      QStringLiteral("--format=s16le"), QStringLiteral("--rate=%1").arg(RecordRate),
-                      QStringLiteral("--channels=1"), QStringLiteral("--latency-msec=10"), QStringLiteral("--raw")});
-    return m_recorder.waitForStarted(5000) &&
-           waitFor([&] { return QFileInfo(m_recording).size() >= RecordRate / 5; }, WaitMs);
+    m_recorder =
+        std::make_unique<SoundRecorder>(m_folder + QStringLiteral("/recording%1.raw").arg(++m_recordings), address());
+    return m_recorder->start(m_sink + QStringLiteral(".monitor"));
 }
 
-void TestSoundServer::stopRecorder() {
-    if (m_recorder.state() != QProcess::NotRunning) {
-        m_recorder.terminate();
-        if (!m_recorder.waitForFinished(5000)) {
-            m_recorder.kill();
-            m_recorder.waitForFinished(5000);
-        }
+void SoundServer::stopRecorder() {
+    if (m_recorder) {
+        m_recorder->stop();
     }
 }
 
-std::vector<float> TestSoundServer::recording() const {
-    const QByteArray raw = readBytes(m_recording);
-    std::vector<float> samples(static_cast<size_t>(raw.size()) / 2);
-    const auto* values = reinterpret_cast<const qint16*>(raw.constData());
-    for (size_t i = 0; i < samples.size(); ++i) {
-        samples[i] = values[i] / 32768.0f;
-    }
-    return samples;
+std::vector<float> SoundServer::recording() const {
+    return m_recorder ? m_recorder->samples() : std::vector<float>();
 }
 
-bool TestSoundServer::heard(double frequency) const {
+bool SoundServer::heard(double frequency) const {
     const std::vector<float> samples = recording();
     if (peak(samples) < 0.2f) {
         return false;
@@ -244,21 +287,85 @@ bool TestSoundServer::heard(double frequency) const {
            std::fabs(estimateFrequency(samples, RecordRate) - frequency) < 5.0;
 }
 
-int TestSoundServer::streamCount() const {
+int SoundServer::streamCount() const {
     return static_cast<int>(pactl({QStringLiteral("list"), QStringLiteral("sink-inputs"), QStringLiteral("short")})
                                 .split(QLatin1Char('\n'), Qt::SkipEmptyParts)
                                 .size());
 }
 
-bool TestSoundServer::hasClavoraStream() const {
+bool SoundServer::hasClavoraStream() const {
     return pactl({QStringLiteral("list"), QStringLiteral("sink-inputs")})
         .contains(QStringLiteral("application.name = \"Clavora\""));
 }
 
-QString TestSoundServer::sinkState() const {
+QString SoundServer::modules() const {
+    return pactl({QStringLiteral("list"), QStringLiteral("short"), QStringLiteral("modules")});
+}
+
+QStringList SoundServer::sourceNames() const {
+    QStringList names;
+    const QString list = pactl({QStringLiteral("list"), QStringLiteral("short"), QStringLiteral("sources")});
+    for (const QString& line : list.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        names << line.section(QLatin1Char('\t'), 1, 1);
+    }
+    return names;
+}
+
+bool SoundServer::addFakeMicrophone() {
+    return !pactl({QStringLiteral("load-module"), QStringLiteral("module-null-sink"),
+                   QStringLiteral("sink_name=micfeed"), QStringLiteral("rate=48000")})
+                .isEmpty() &&
+           !pactl({QStringLiteral("load-module"), QStringLiteral("module-remap-source"),
+                   QStringLiteral("source_name=fakemic"), QStringLiteral("master=micfeed.monitor")})
+                .isEmpty() &&
+           (pactl({QStringLiteral("set-default-source"), QStringLiteral("fakemic")}), true) &&
+           pactl({QStringLiteral("get-default-source")}).trimmed() == QLatin1String("fakemic");
+}
+
+namespace {
+
+QJsonArray jsonStreams(const SoundServer& server) {
+    return QJsonDocument::fromJson(server
+                                       .pactl({QStringLiteral("-f"), QStringLiteral("json"), QStringLiteral("list"),
+                                               QStringLiteral("sink-inputs")})
+                                       .toUtf8())
+        .array();
+}
+
+} // namespace
+
+int SoundServer::findStream(qint64 pid, const QString& name) const {
+    int found = -1;
+    for (const QJsonValue& stream : jsonStreams(*this)) {
+        const QJsonObject properties = stream[QStringLiteral("properties")].toObject();
+        if (properties[QStringLiteral("application.process.id")].toString() == QString::number(pid) &&
+            properties[QStringLiteral("media.name")].toString() == name) {
+            found = std::max(found, stream[QStringLiteral("index")].toInt());
+        }
+    }
+    return found;
+}
+
+std::vector<quint32> SoundServer::streamVolume(int index) const {
+    for (const QJsonValue& stream : jsonStreams(*this)) {
+        if (stream[QStringLiteral("index")].toInt() == index) {
+            const QJsonObject volume = stream[QStringLiteral("volume")].toObject();
+            return {static_cast<quint32>(volume[QStringLiteral("front-left")][QStringLiteral("value")].toInt()),
+                    static_cast<quint32>(volume[QStringLiteral("front-right")][QStringLiteral("value")].toInt())};
+        }
+    }
+    return {};
+}
+
+void SoundServer::setStreamVolume(int index, quint32 left, quint32 right) const {
+    pactl({QStringLiteral("set-sink-input-volume"), QString::number(index), QString::number(left),
+           QString::number(right)});
+}
+
+QString SoundServer::sinkState() const {
     const QString sinks = pactl({QStringLiteral("list"), QStringLiteral("sinks"), QStringLiteral("short")});
     for (const QString& line : sinks.split(QLatin1Char('\n'))) {
-        if (line.section(QLatin1Char('\t'), 1, 1) == QStringLiteral("testsink")) {
+        if (line.section(QLatin1Char('\t'), 1, 1) == m_sink) {
             return line.section(QLatin1Char('\t'), 4, 4).trimmed();
         }
     }

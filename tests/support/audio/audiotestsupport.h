@@ -1,4 +1,5 @@
-// Helpers of the audio tests: test sounds made on the spot, and measurements of what comes out.
+// Helpers of the tests and benchmarks that play sound: test sounds made on the spot, and measurements of what comes
+// out.
 #pragma once
 
 #include "audio/audioengine.h"
@@ -16,12 +17,18 @@ namespace clavora::test {
 QString makeTone(const QString& folder, const QString& name, const QStringList& encoderArguments, double frequency,
                  double seconds, double amplitude = 0.5, int channels = 2, int sampleRate = 44100);
 
-// 16-bit PCM WAV of interleaved samples, as a file's bytes and written to a file.
+// 16-bit PCM WAV of interleaved samples, as a file's bytes and written to a file (false when that failed).
 QByteArray wavBytes16(int sampleRate, int channels, const std::vector<qint16>& samples);
-void writeWav16(const QString& path, int sampleRate, int channels, const std::vector<qint16>& samples);
+bool writeWav16(const QString& path, int sampleRate, int channels, const std::vector<qint16>& samples);
 
 // A stereo 16-bit sine of `frames` frames, the same on both channels.
 std::vector<qint16> sineSamples16(double frequency, int sampleRate, int frames, double amplitude);
+
+// Raw 16-bit little-endian samples as floats.
+std::vector<float> floatsOf16(const QByteArray& raw);
+
+// True when something louder than `threshold` came out and was followed by at least `silence` samples no louder.
+bool endsInSilence(const std::vector<float>& samples, float threshold, size_t silence);
 
 // Reads a source to its end.
 std::vector<float> decodeAll(audio::IDataSource& source);

@@ -1,5 +1,5 @@
 // Helpers of the audio tests.
-#include "tests/audio/audiotestsupport.h"
+#include "tests/support/audio/audiotestsupport.h"
 
 #include <QFile>
 #include <QProcess>
@@ -63,11 +63,10 @@ QByteArray wavBytes16(int sampleRate, int channels, const std::vector<qint16>& s
     return data;
 }
 
-void writeWav16(const QString& path, int sampleRate, int channels, const std::vector<qint16>& samples) {
+bool writeWav16(const QString& path, int sampleRate, int channels, const std::vector<qint16>& samples) {
     QFile file(path);
-    if (file.open(QIODevice::WriteOnly)) {
-        file.write(wavBytes16(sampleRate, channels, samples));
-    }
+    const QByteArray bytes = wavBytes16(sampleRate, channels, samples);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
 std::vector<qint16> sineSamples16(double frequency, int sampleRate, int frames, double amplitude) {
@@ -80,6 +79,24 @@ std::vector<qint16> sineSamples16(double frequency, int sampleRate, int frames, 
         samples.push_back(v);
     }
     return samples;
+}
+
+std::vector<float> floatsOf16(const QByteArray& raw) {
+    std::vector<float> samples(static_cast<size_t>(raw.size()) / 2);
+    const auto* values = reinterpret_cast<const qint16*>(raw.constData());
+    for (size_t i = 0; i < samples.size(); ++i) {
+        samples[i] = values[i] / 32768.0f;
+    }
+    return samples;
+}
+
+bool endsInSilence(const std::vector<float>& samples, float threshold, size_t silence) {
+    for (size_t i = samples.size(); i > 0; --i) {
+        if (std::fabs(samples[i - 1]) > threshold) {
+            return samples.size() - i >= silence;
+        }
+    }
+    return false;
 }
 
 std::vector<float> decodeAll(audio::IDataSource& source) {
