@@ -173,10 +173,10 @@ bool validConfig(const EngineConfig& config) {
 
 // The stream table, the opener and the decode worker: everything every output shares.
 struct AudioEngine::Core {
-    Core(const EngineConfig& config, const AudioServices& services)
-        : config(config), output{config.sampleRate, config.channels}, priority(services.priority),
+    Core(const EngineConfig& engineConfig, const AudioServices& services)
+        : config(engineConfig), output{engineConfig.sampleRate, engineConfig.channels}, priority(services.priority),
           files(services.files) {
-        maxLive = static_cast<size_t>(std::max(1, config.maxStreams));
+        maxLive = static_cast<size_t>(std::max(1, engineConfig.maxStreams));
         // Room for a burst of sounds giving way (every binding of one key, played in one go) before the audio
         // threads have let go of them.
         maxHeld = maxLive + std::max<size_t>(maxLive, 256);
@@ -245,8 +245,9 @@ struct AudioEngine::Core {
 
 // One output: a device, its supervision and its period render.
 struct AudioEngine::Output {
-    Output(const EngineConfig& config, Core& core, int slot)
-        : config(config), core(core), slot(slot), output(core.output), tuner(config.periodPolicy) {
+    Output(const EngineConfig& outputConfig, Core& engineCore, int outputSlot)
+        : config(outputConfig), core(engineCore), slot(outputSlot), output(engineCore.output),
+          tuner(outputConfig.periodPolicy) {
         added = std::make_unique<PointerQueue<Stream>>(static_cast<int>(core.maxHeld));
         released = std::make_unique<PointerQueue<Stream>>(static_cast<int>(core.maxHeld));
         active.reserve(core.maxHeld);

@@ -407,7 +407,7 @@ TEST_F(EngineGainTest, AStoreThatCannotBeReadLeavesTheFullGain) {
 // file once, with the step it ended on.
 TEST_F(EngineGainTest, AKeptVolumeIsWrittenASecondAfterItsLastChange) {
     test::ManualClock clock;
-    KeptVolume kept(stateFile(), QStringLiteral("Volume"), clock);
+    KeptVolume kept(m_files, stateFile(), QStringLiteral("Volume"), clock);
     const auto storedLeft = [&]() -> QByteArray {
         if (!QFileInfo::exists(stateFile())) {
             return "none";
