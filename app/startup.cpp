@@ -15,8 +15,6 @@
 #include "online/modalwork.h"
 #include "platform/makeservices.h"
 
-#include <QScopeGuard>
-
 namespace clavora {
 
 namespace {
@@ -116,7 +114,8 @@ void Startup::createWindow() {
                       << (server.pipeWire && !server.sessionManager ? "without a session manager" : "");
     }
     m_player = std::make_unique<audio::SoundPlayer>(
-        audio::AudioServices{&m_services.fileSystem(), &m_services.threadPriority(), &m_services.fallbackPlayer()},
+        audio::AudioServices{&m_services.fileSystem(), &m_services.threadPriority(), &m_services.fallbackPlayer(),
+                             &m_services.systemInfo()},
         config);
     m_soundBoard = std::make_unique<SoundBoard>(m_keyMap, *m_options, *m_player, m_services.keyboard(),
                                                 m_context.locale.decimalSeparator);
@@ -191,8 +190,6 @@ int runProgram(int argc, char** argv) {
     // What the session offers is looked at once; every part of the program is handed the services chosen for it.
     const std::unique_ptr<platform::Services> services =
         platform::makeServices(platform::detectSession(SoundServerTimeout));
-    platform::installProcessServices(services.get());
-    const auto uninstall = qScopeGuard([] { platform::installProcessServices(nullptr); });
     // Held for the life of the process and never tested: several instances may run.
     std::unique_ptr<platform::IHeld> mutex = services->process().createNamedMutex(QStringLiteral("ZEMTRAK_Clavora"));
 

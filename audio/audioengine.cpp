@@ -25,6 +25,7 @@
 #include "audio/ringbuffer.h"
 #include "audio/soundheads.h"
 #include "platform/filesystem.h"
+#include "platform/systeminfo.h"
 #include "platform/threadpriority.h"
 
 #include <SDL.h>
@@ -175,7 +176,7 @@ bool validConfig(const EngineConfig& config) {
 struct AudioEngine::Core {
     Core(const EngineConfig& engineConfig, const AudioServices& services)
         : config(engineConfig), output{engineConfig.sampleRate, engineConfig.channels}, priority(services.priority),
-          files(services.files) {
+          files(services.files), systemInfo(services.systemInfo) {
         maxLive = static_cast<size_t>(std::max(1, engineConfig.maxStreams));
         // Room for a burst of sounds giving way (every binding of one key, played in one go) before the audio
         // threads have let go of them.
@@ -187,6 +188,7 @@ struct AudioEngine::Core {
     AudioFormat output;
     platform::IThreadPriority* const priority;
     platform::IFileSystem* const files;
+    platform::ISystemInfo* const systemInfo;
     // Live streams allowed, and streams held at most (live ones plus those the audio threads have yet to let go of).
     size_t maxLive = 1;
     size_t maxHeld = 2;
@@ -247,7 +249,9 @@ struct AudioEngine::Core {
 struct AudioEngine::Output {
     Output(const EngineConfig& outputConfig, Core& engineCore, int outputSlot)
         : config(outputConfig), core(engineCore), slot(outputSlot), output(engineCore.output),
-          tuner(outputConfig.periodPolicy) {
+          tuner(outputConfig.periodPolicy), loadWatch([info = engineCore.systemInfo] {
+              return info ? info->processorLoad() : platform::ProcessorLoad();
+          }) {
         added = std::make_unique<PointerQueue<Stream>>(static_cast<int>(core.maxHeld));
         released = std::make_unique<PointerQueue<Stream>>(static_cast<int>(core.maxHeld));
         active.reserve(core.maxHeld);

@@ -5,6 +5,7 @@
 namespace clavora::platform {
 class IFallbackPlayer;
 class IFileSystem;
+class ISystemInfo;
 class IThreadPriority;
 } // namespace clavora::platform
 
@@ -18,6 +19,8 @@ struct AudioServices {
     // The system's simple player, for what the engine cannot take; null: such a sound is not heard. The player's
     // alone (the engine never calls it).
     platform::IFallbackPlayer* fallback = nullptr;
+    // How busy the processors are, by which an adaptive period is judged; null: never busy.
+    platform::ISystemInfo* systemInfo = nullptr;
 };
 
 } // namespace clavora::audio

@@ -51,7 +51,7 @@ bool machineBusy(const platform::ProcessorLoad& load);
 // thread.
 class LoadWatch {
 public:
-    explicit LoadWatch(std::function<platform::ProcessorLoad()> read = &platform::readProcessorLoad);
+    explicit LoadWatch(std::function<platform::ProcessorLoad()> read);
 
     // Now and then (every second or more often), at NowNs on the steady clock: keeps a reading to judge by.
     void tick(qint64 nowNs);

@@ -1,8 +1,6 @@
 // The system's simple sound player, used for files the audio engine cannot play.
 #pragma once
 
-#include "platform/service.h"
-
 #include <QString>
 
 namespace clavora::platform {
@@ -23,11 +21,5 @@ public:
     // Stops every sound play() started that is still playing, where the system's player allows it. GUI thread.
     virtual void stopAll() = 0;
 };
-
-// The audio engine's own way to this service until its owner hands it over; nothing else calls it.
-template <> IFallbackPlayer& defaultService<IFallbackPlayer>();
-inline IFallbackPlayer& fallbackPlayer() {
-    return Service<IFallbackPlayer>();
-}
 
 } // namespace clavora::platform

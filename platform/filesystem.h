@@ -2,7 +2,6 @@
 // exact failure behaviour the program depends on.
 #pragma once
 
-#include "platform/service.h"
 #include "platform/status.h"
 
 #include <QByteArray>
@@ -108,11 +107,5 @@ public:
     // only a few pages are looked at. A pipe is refused at once rather than waited on. Any thread.
     virtual FileMapping mapFile(const QString& path) = 0;
 };
-
-// The audio engine's own way to this service until its owner hands it over; nothing else calls it.
-template <> IFileSystem& defaultService<IFileSystem>();
-inline IFileSystem& fileSystem() {
-    return Service<IFileSystem>();
-}
 
 } // namespace clavora::platform

@@ -25,8 +25,6 @@
 
 #include <QLoggingCategory>
 
-#include <mutex>
-
 Q_LOGGING_CATEGORY(lcServices, "clavora.platform.services")
 
 namespace clavora::platform {
@@ -121,19 +119,6 @@ std::unique_ptr<Services> makeLinuxServices(const Session& session) {
 
 #endif
 
-// The bundle the audio engine's Service<T>() reaches: the one Start-up installed, else one made for the session.
-Services* g_installed = nullptr;
-
-Services& processServices() {
-    if (g_installed != nullptr) {
-        return *g_installed;
-    }
-    static std::once_flag once;
-    static std::unique_ptr<Services> made;
-    std::call_once(once, [] { made = makeServices(detectSession(std::chrono::milliseconds(500))); });
-    return *made;
-}
-
 } // namespace
 
 Session detectSession(std::chrono::milliseconds soundServerTimeout) {
@@ -163,26 +148,6 @@ std::unique_ptr<Services> makeServices(const Session& session) {
     Q_UNUSED(session);
     return makeDummyServices();
 #endif
-}
-
-void installProcessServices(Services* services) {
-    g_installed = services;
-}
-
-template <> IFileSystem& defaultService<IFileSystem>() {
-    return processServices().fileSystem();
-}
-
-template <> IFallbackPlayer& defaultService<IFallbackPlayer>() {
-    return processServices().fallbackPlayer();
-}
-
-template <> IThreadPriority& defaultService<IThreadPriority>() {
-    return processServices().threadPriority();
-}
-
-ProcessorLoad readProcessorLoad() {
-    return processServices().systemInfo().processorLoad();
 }
 
 } // namespace clavora::platform

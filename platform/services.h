@@ -129,8 +129,4 @@ private:
     std::vector<std::shared_ptr<void>> m_owned;
 };
 
-// The services the audio engine reaches through Service<T>() and readProcessorLoad() until its owner hands it
-// them: Start-up installs its bundle here for its lifetime (nullptr takes it away again).
-void installProcessServices(Services* services);
-
 } // namespace clavora::platform

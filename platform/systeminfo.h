@@ -42,6 +42,5 @@ public:
 
 // The load as the services the program installed at start-up read it: the audio engine's default until its owner
 // hands it the service; nothing else calls it.
-ProcessorLoad readProcessorLoad();
 
 } // namespace clavora::platform

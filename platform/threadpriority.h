@@ -2,8 +2,6 @@
 // so a busy machine does not starve them into dropouts. Whatever the system refuses, the thread runs on as it was.
 #pragma once
 
-#include "platform/service.h"
-
 #include <QByteArray>
 #include <QString>
 
@@ -39,11 +37,5 @@ public:
     // none is. Reads no more than the process's own thread list; thread-safe.
     virtual qint64 findThread(const QByteArray& name) = 0;
 };
-
-// The audio engine's own way to this service until its owner hands it over; nothing else calls it.
-template <> IThreadPriority& defaultService<IThreadPriority>();
-inline IThreadPriority& threadPriority() {
-    return Service<IThreadPriority>();
-}
 
 } // namespace clavora::platform

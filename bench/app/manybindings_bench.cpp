@@ -9,7 +9,6 @@
 #include "keymap/redefinekeysdialog.h"
 #include "platform/fake/fakeservices.h"
 #include "platform/posix/linuxfilesystem.h"
-#include "platform/service.h"
 #include "tests/support/audio/audiotestsupport.h"
 
 #include <QAction>
@@ -106,9 +105,6 @@ struct FakePlatform {
     MovedFileSystem files;
     platform::FakeServices fakes;
     std::unique_ptr<platform::Services> services;
-    // The audio engine reaches these two on its own.
-    platform::ScopedService<platform::IFileSystem> useFiles{files};
-    platform::ScopedService<platform::IFallbackPlayer> usePlayer{fakes.player};
 };
 
 // Every start-up step and the window shown, with the key map above.

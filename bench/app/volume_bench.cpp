@@ -6,7 +6,7 @@
 #include "platform/dummy/dummyservices.h"
 #include "platform/makeservices.h"
 #include "platform/programvolume.h"
-#include "tests/audio/platformaudioservices.h"
+#include "tests/support/audio/systemservices.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -50,7 +50,7 @@ void runSteadyTicks(benchmark::State& state, platform::IProgramVolume& volume) {
 void BM_TickOnSoundServer(benchmark::State& state) {
     const QByteArray previousDriver = qgetenv("SDL_AUDIODRIVER");
     qputenv("SDL_AUDIODRIVER", "pulseaudio");
-    audio::SoundPlayer sound{clavora::test::platformAudioServices()};
+    audio::SoundPlayer sound{clavora::test::systemAudioServices()};
     if (!sound.start()) {
         state.SkipWithError("no PulseAudio server to play through");
         return;
@@ -75,7 +75,7 @@ void BM_TickOnSoundServer(benchmark::State& state) {
 BENCHMARK(BM_TickOnSoundServer);
 
 void BM_TickOnEngineGain(benchmark::State& state) {
-    audio::SoundPlayer sound{clavora::test::platformAudioServices()};
+    audio::SoundPlayer sound{clavora::test::systemAudioServices()};
     // No state file: nothing is kept, so the file system is never asked.
     const std::unique_ptr<platform::Services> services = platform::makeDummyServices();
     EngineGainVolume volume(sound, services->fileSystem(), QString());
@@ -121,7 +121,7 @@ BENCHMARK(BM_TickThatMovesTheSlider);
 void BM_ServerWrite(benchmark::State& state) {
     const QByteArray previousDriver = qgetenv("SDL_AUDIODRIVER");
     qputenv("SDL_AUDIODRIVER", "pulseaudio");
-    audio::SoundPlayer sound{clavora::test::platformAudioServices()};
+    audio::SoundPlayer sound{clavora::test::systemAudioServices()};
     if (!sound.start()) {
         state.SkipWithError("no PulseAudio server to play through");
         return;

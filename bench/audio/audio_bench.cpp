@@ -7,7 +7,7 @@
 #include "audio/limiter.h"
 #include "audio/mixer.h"
 #include "audio/soundplayer.h"
-#include "tests/audio/platformaudioservices.h"
+#include "tests/support/audio/systemservices.h"
 
 #include <benchmark/benchmark.h>
 
@@ -102,7 +102,7 @@ void BM_PlaySoundFile(benchmark::State& state) {
     const Format& format = Formats[state.range(0)];
     state.SetLabel(format.name);
     const QString file = testFiles.value(format.name);
-    SoundPlayer player{clavora::test::platformAudioServices()};
+    SoundPlayer player{clavora::test::systemAudioServices()};
     if (file.isEmpty() || !player.start()) {
         state.SkipWithError("no test file or no audio output");
         return;
@@ -152,7 +152,7 @@ void BM_OpenHostileFile(benchmark::State& state) {
     const QString file = testFiles.value(hostile.file);
     EngineConfig config;
     config.useDevice = false;
-    AudioEngine engine{clavora::test::platformAudioServices()};
+    AudioEngine engine{clavora::test::systemAudioServices()};
     // When the engine has found out, off the calling thread: how long its opener was busy with the file.
     std::atomic<qint64> reportedAt{0};
     engine.setUnplayableHandler([&reportedAt](quint32, const QString&, Unplayable) {
@@ -209,7 +209,7 @@ void BM_TimeToFirstAudio(benchmark::State& state) {
     if (afterIdle) {
         config.idleTimeout = std::chrono::milliseconds(50);
     }
-    SoundPlayer player(clavora::test::platformAudioServices(), config);
+    SoundPlayer player(clavora::test::systemAudioServices(), config);
     if (file.isEmpty() || !player.start()) {
         state.SkipWithError("no test file or no audio output");
         return;
@@ -278,7 +278,7 @@ BENCHMARK(BM_TimeToFirstAudio)->Args({0, 1})->UseManualTime()->Iterations(200)->
 void BM_IdleCpu(benchmark::State& state) {
     EngineConfig config;
     config.idleTimeout = std::chrono::milliseconds(1000);
-    SoundPlayer player(clavora::test::platformAudioServices(), config);
+    SoundPlayer player(clavora::test::systemAudioServices(), config);
     if (!player.start()) {
         state.SkipWithError("no audio output");
         return;
@@ -403,8 +403,8 @@ void BM_CpuPerStreamWithVoice(benchmark::State& state) {
     EngineConfig config;
     config.useDevice = false;
     config.headSeconds = 0;
-    SoundPlayer player(clavora::test::platformAudioServices(), config);
-    AudioEngine second{clavora::test::platformAudioServices()};
+    SoundPlayer player(clavora::test::systemAudioServices(), config);
+    AudioEngine second{clavora::test::systemAudioServices()};
     if (file.isEmpty() || !player.start() || (mode == 1 && !player.startVoiceOutput(QString())) ||
         (mode == 2 && !second.start(config))) {
         state.SkipWithError("no test file or no output");
@@ -465,7 +465,7 @@ void BM_MemoryPerPlayingStream(benchmark::State& state) {
     for (auto _ : state) {
         EngineConfig config;
         config.useDevice = false;
-        SoundPlayer player(clavora::test::platformAudioServices(), config);
+        SoundPlayer player(clavora::test::systemAudioServices(), config);
         player.start();
         std::vector<float> period(441 * 2);
         player.engine().render(period.data(), 441);
@@ -493,7 +493,7 @@ void BM_MemoryOverManyShortSounds(benchmark::State& state) {
     for (auto _ : state) {
         EngineConfig config;
         config.useDevice = false;
-        SoundPlayer player(clavora::test::platformAudioServices(), config);
+        SoundPlayer player(clavora::test::systemAudioServices(), config);
         player.start();
         std::vector<float> period(441 * 2);
         double afterFirstThousand = 0;

@@ -12,7 +12,7 @@
 #include "keymap/keymap.h"
 #include "platform/fake/fakekeyboard.h"
 #include "platform/x11/linuxkeyboard.h"
-#include "tests/audio/platformaudioservices.h"
+#include "tests/support/audio/systemservices.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -105,7 +105,7 @@ int main(int argc, char** argv) {
         keyboard = std::move(fake);
     }
 
-    audio::SoundPlayer player{clavora::test::platformAudioServices()};
+    audio::SoundPlayer player{clavora::test::systemAudioServices()};
     if (!player.start()) {
         std::fprintf(stderr, "no audio output\n");
         return 2;

@@ -4,9 +4,9 @@
 // are alike (1 ms fragments), so their own latency cancels out of the difference.
 #include "audio/soundplayer.h"
 #include "platform/pulse/linuxvoicemicrophone.h"
-#include "tests/audio/platformaudioservices.h"
 #include "tests/support/audio/audiotestsupport.h"
 #include "tests/support/audio/soundserver.h"
+#include "tests/support/audio/systemservices.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -124,7 +124,7 @@ void BM_VoicePathLatency(benchmark::State& state) {
         state.SkipWithError("the microphone was not made");
         return;
     }
-    audio::SoundPlayer player{clavora::test::platformAudioServices()};
+    audio::SoundPlayer player{clavora::test::systemAudioServices()};
     if (!player.start()) {
         state.SkipWithError("no audio output");
         return;

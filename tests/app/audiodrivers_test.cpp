@@ -6,9 +6,9 @@
 #include "platform/pulse/linuxprogramvolume.h"
 #include "platform/pulse/linuxsoundserver.h"
 #include "platform/soundserver.h"
-#include "tests/audio/platformaudioservices.h"
 #include "tests/support/audio/audiotestsupport.h"
 #include "tests/support/audio/soundserver.h"
+#include "tests/support/audio/systemservices.h"
 #include "tests/support/testsupport.h"
 
 #include <QElapsedTimer>
@@ -111,7 +111,7 @@ TEST_P(ProgramOnSoundServerTest, TheServerIsToldApartAndItsDriverPlaysAStreamThe
 
     audio::EngineConfig config;
     config.drivers = preferredAudioDrivers(info);
-    audio::SoundPlayer player(clavora::test::platformAudioServices(), config);
+    audio::SoundPlayer player(clavora::test::systemAudioServices(), config);
     ASSERT_TRUE(player.start());
     EXPECT_EQ(player.engine().outputDriver(), GetParam().expectedDriver);
     player.playSoundFile(m_tone, true);

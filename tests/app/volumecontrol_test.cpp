@@ -7,8 +7,8 @@
 #include "audio/soundplayer.h"
 #include "platform/dummy/dummyservices.h"
 #include "platform/fake/fakeprogramvolume.h"
-#include "tests/audio/platformaudioservices.h"
 #include "tests/support/audio/audiotestsupport.h"
+#include "tests/support/audio/systemservices.h"
 #include "tests/support/manualclock.h"
 #include "tests/support/platformtest.h"
 #include "tests/support/programrun.h"
@@ -372,7 +372,7 @@ TEST_F(EngineGainTest, AChangedGainIsKeptForTheNextRunBesideTheStoresOtherValues
     QDir().mkpath(QFileInfo(stateFile()).absolutePath());
     test::writeBytes(stateFile(), "[Settings]\nLastUpdateCheck=45000\n");
     {
-        audio::SoundPlayer sound{clavora::test::platformAudioServices()};
+        audio::SoundPlayer sound{audioServices()};
         EngineGainVolume volume(sound, m_files, stateFile());
         ChannelVolume read;
         ASSERT_TRUE(volume.read(read));
@@ -384,7 +384,7 @@ TEST_F(EngineGainTest, AChangedGainIsKeptForTheNextRunBesideTheStoresOtherValues
     const QByteArray stored = test::readBytes(stateFile());
     EXPECT_TRUE(stored.contains("LastUpdateCheck=45000")) << stored.toStdString();
 
-    audio::SoundPlayer next{clavora::test::platformAudioServices()};
+    audio::SoundPlayer next{audioServices()};
     EngineGainVolume volume(next, m_files, stateFile());
     EXPECT_EQ(next.masterGain().left, 32764);
     EXPECT_EQ(next.masterGain().right, 16382);
@@ -396,7 +396,7 @@ TEST_F(EngineGainTest, AStoreThatCannotBeReadLeavesTheFullGain) {
          {QByteArray("[Volume]\nLeft=70000\nRight=1\n"), QByteArray("[Volume]\nLeft=-1\nRight=5\n"),
           QByteArray("[Volume]\nLeft=abc\nRight=5\n"), QByteArray("[Volume]\nRight=5\n")}) {
         test::writeBytes(stateFile(), text);
-        audio::SoundPlayer sound{clavora::test::platformAudioServices()};
+        audio::SoundPlayer sound{audioServices()};
         EngineGainVolume volume(sound, m_files, stateFile());
         EXPECT_EQ(sound.masterGain().left, 65535) << text.toStdString();
         EXPECT_EQ(sound.masterGain().right, 65535) << text.toStdString();
@@ -436,7 +436,7 @@ TEST_F(EngineGainTest, AKeptVolumeIsWrittenASecondAfterItsLastChange) {
 }
 
 TEST(VolumeWithoutOutputTest, ReadsFailAndTheSliderAndDisplayAreLeftAlone) {
-    audio::SoundPlayer sound{clavora::test::platformAudioServices()}; // never started
+    audio::SoundPlayer sound{clavora::test::systemAudioServices()}; // never started
     platform::FakeServices fakes;
     platform::FakeProgramVolume& server = fakes.programVolume;
     std::unique_ptr<platform::IProgramVolume> volume = makeProgramVolume(sound, fakes, QString());
@@ -471,7 +471,7 @@ TEST_F(VolumeOnDiskDeviceTest, TheSliderSetsTheGainHeardInTheSamples) {
     const std::vector<qint16> samples = test::sineSamples16(441, Rate, Rate / 5, 0.6);
     test::writeWav16(tone, Rate, 2, samples);
 
-    audio::SoundPlayer sound{clavora::test::platformAudioServices()};
+    audio::SoundPlayer sound{audioServices()};
     ASSERT_TRUE(sound.start());
     platform::FakeProgramVolume& server = m_programVolume;
     std::unique_ptr<platform::IProgramVolume> volume = makeProgramVolume(sound, m_services, folder.path());

@@ -6,8 +6,8 @@
 #include "platform/fake/fakeservices.h"
 #include "platform/posix/linuxfilesystem.h"
 #include "platform/pulse/linuxprogramvolume.h"
-#include "tests/audio/platformaudioservices.h"
 #include "tests/support/audio/audiotestsupport.h"
+#include "tests/support/audio/systemservices.h"
 #include "tests/support/programrun.h"
 #include "tests/support/testsupport.h"
 
@@ -113,7 +113,7 @@ protected:
     platform::LinuxFileSystem m_disk;
     QByteArray m_previousDriver;
     test::TempFolder m_state;
-    audio::SoundPlayer m_sound{clavora::test::platformAudioServices()};
+    audio::SoundPlayer m_sound{clavora::test::systemAudioServices()};
     platform::LinuxProgramVolume m_server;
     std::unique_ptr<platform::Services> m_serverServices;
     std::unique_ptr<platform::IProgramVolume> m_volume;
@@ -193,7 +193,7 @@ TEST_F(VolumeOnSoundServerTest, BeforeTheFirstSoundTheSliderShowsTheVolumeOfTheL
     for (const bool kept : {true, false}) {
         audio::EngineConfig config;
         config.closedUntilFirstSound = true;
-        audio::SoundPlayer next(clavora::test::platformAudioServices(), config);
+        audio::SoundPlayer next(clavora::test::systemAudioServices(), config);
         ASSERT_TRUE(next.start());
         // A run of its own follows the server afresh: to this run's follower the stream the last one left is none
         // of its own to replace.
@@ -241,7 +241,7 @@ TEST_F(VolumeOnSoundServerTest, AnOutputReopenedAtAnotherPeriodKeepsTheSlidersVo
     config.adaptivePeriod = true;
     config.periodPolicy.busyPeriod = 1024;
     config.machineBusy = [&busy] { return busy.load(); };
-    audio::SoundPlayer sound(clavora::test::platformAudioServices(), config);
+    audio::SoundPlayer sound(clavora::test::systemAudioServices(), config);
     ASSERT_TRUE(sound.start());
     platform::LinuxProgramVolume server;
     const std::unique_ptr<platform::Services> services = servicesWith(server);

@@ -4,8 +4,8 @@
 
 #include "audio/ffmpegsource.h"
 
-#include "tests/audio/platformaudioservices.h"
 #include "tests/support/audio/audiotestsupport.h"
+#include "tests/support/audio/systemservices.h"
 #include "tests/support/programrun.h"
 #include "tests/support/testsupport.h"
 
@@ -86,7 +86,7 @@ protected:
     TempFolder m_folder;
     QString m_tone;
     QString m_loud;
-    AudioEngine m_engine{test::platformAudioServices()};
+    AudioEngine m_engine{test::systemAudioServices()};
 };
 
 TEST_F(EngineTest, HandlesAreNonzeroAndNeverReused) {
@@ -267,7 +267,7 @@ TEST_F(EngineTest, NothingOpensWhileTheOutputIsDown) {
     m_engine.shutdown();
     EXPECT_FALSE(m_engine.isRunning());
     EXPECT_EQ(m_engine.openStream(m_tone), 0u);
-    AudioEngine neverStarted{test::platformAudioServices()};
+    AudioEngine neverStarted{test::systemAudioServices()};
     EXPECT_EQ(neverStarted.openStream(m_tone), 0u);
     EXPECT_FALSE(neverStarted.play(1));
 }
@@ -520,7 +520,7 @@ TEST(EngineStressTest, LevelsChangingWhileTheWorkerOrdersTheStreams) {
     test::writeWav16(longTone, Rate, 2, test::sineSamples16(1000, Rate, Rate * 20, 0.5));
     EngineConfig config = test::pulledEngineConfig();
     config.streamBufferFrames = 512;
-    AudioEngine engine{test::platformAudioServices()};
+    AudioEngine engine{test::systemAudioServices()};
     ASSERT_TRUE(engine.start(config));
     constexpr int Streams = 300;
     std::vector<quint32> handles;
@@ -578,7 +578,7 @@ TEST(EngineStressTest, TwoOutputsReadOneDecodeEachAtItsOwnPace) {
     test::writeWav16(ramp, Rate, 2, samples);
     EngineConfig config = test::pulledEngineConfig();
     config.streamBufferFrames = 512;
-    AudioEngine engine{test::platformAudioServices()};
+    AudioEngine engine{test::systemAudioServices()};
     ASSERT_TRUE(engine.start(config));
     const OutputId second = engine.addOutput(config);
     ASSERT_NE(second, InvalidOutput);
@@ -660,7 +660,7 @@ protected:
     }
 
     TempFolder m_folder;
-    AudioEngine m_engine{test::platformAudioServices()};
+    AudioEngine m_engine{test::systemAudioServices()};
 };
 
 TEST_F(PreparedSoundTest, FirstPeriodComesFromMemoryAndTheDecoderContinuesItExactly) {
@@ -730,7 +730,7 @@ protected:
 
 TEST_F(EngineDeviceTest, StartFailsWithoutAnOutput) {
     qputenv("SDL_AUDIODRIVER", "no-such-driver");
-    AudioEngine engine{test::platformAudioServices()};
+    AudioEngine engine{test::systemAudioServices()};
     EXPECT_FALSE(engine.start());
     EXPECT_FALSE(engine.isRunning());
     EXPECT_EQ(engine.openStream(QStringLiteral("/dev/null")), 0u);
@@ -748,7 +748,7 @@ TEST_F(EngineDeviceTest, OutputOpenedInTheBackgroundIsTakenUpByFinishStart) {
         qputenv("SDL_AUDIODRIVER", c.driver);
         const QString tone = this->tone(Rate / 20);
         std::atomic<int> over{0};
-        AudioEngine engine{test::platformAudioServices()};
+        AudioEngine engine{test::systemAudioServices()};
         engine.setMasterGain(MasterGain{1000, 2000});
         ASSERT_TRUE(engine.startInBackground(EngineConfig(), [&] { ++over; }));
         EXPECT_FALSE(engine.startInBackground(EngineConfig(), [] {})) << "a second opening while one is under way";
@@ -783,7 +783,7 @@ TEST_F(EngineDeviceTest, OutputOpenedInTheBackgroundIsTakenUpByFinishStart) {
 // Shut down before the device is taken up: what the opening made is let go of, and the engine starts again.
 TEST_F(EngineDeviceTest, ShutdownBeforeTheOpeningIsTakenUpReleasesIt) {
     qputenv("SDL_AUDIODRIVER", "dummy");
-    AudioEngine engine{test::platformAudioServices()};
+    AudioEngine engine{test::systemAudioServices()};
     ASSERT_TRUE(engine.startInBackground(EngineConfig(), [] {}));
     engine.shutdown();
     EXPECT_EQ(engine.outputState(), OutputState::Stopped);
@@ -796,7 +796,7 @@ TEST_F(EngineDeviceTest, ADeviceNameTheDriverDoesNotListOpensNothing) {
     qputenv("SDL_AUDIODRIVER", "dummy");
     EngineConfig config;
     config.deviceName = QStringLiteral("No Such Device");
-    AudioEngine engine{test::platformAudioServices()};
+    AudioEngine engine{test::systemAudioServices()};
     EXPECT_FALSE(engine.start(config));
     EXPECT_FALSE(engine.isRunning());
 }
@@ -804,7 +804,7 @@ TEST_F(EngineDeviceTest, ADeviceNameTheDriverDoesNotListOpensNothing) {
 TEST_F(EngineDeviceTest, DummyDriverRunsAndSoundsEndOnTheirOwn) {
     qputenv("SDL_AUDIODRIVER", "dummy");
     const QString tone = this->tone(Rate / 10);
-    AudioEngine engine{test::platformAudioServices()};
+    AudioEngine engine{test::systemAudioServices()};
     ASSERT_TRUE(engine.start());
     EXPECT_GT(engine.outputFormat().sampleRate, 0);
     EXPECT_EQ(engine.outputFormat().channels, 2);
@@ -825,7 +825,7 @@ TEST_F(EngineDeviceTest, IdleOutputIsClosedAndTheNextSoundOpensItAgain) {
     const QString tone = this->tone(Rate / 20);
     EngineConfig config;
     config.idleTimeout = std::chrono::milliseconds(200);
-    AudioEngine engine{test::platformAudioServices()};
+    AudioEngine engine{test::systemAudioServices()};
     ASSERT_TRUE(engine.start(config));
     EXPECT_EQ(engine.outputState(), OutputState::Running);
     EXPECT_EQ(engine.deviceOpenings(), 1);
@@ -869,7 +869,9 @@ public:
         return {granted, QStringLiteral("recorded")};
     }
     // The system's own look-up: the thread to raise must be the real one.
-    qint64 findThread(const QByteArray& name) override { return platform::threadPriority().findThread(name); }
+    qint64 findThread(const QByteArray& name) override {
+        return test::systemServices().threadPriority().findThread(name);
+    }
 
     std::vector<Call> calls() {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -901,7 +903,7 @@ private:
 // run: the openings after it do not ask again.
 TEST_F(EngineDeviceTest, EachOpeningsAudioThreadIsRaisedBeforeItsFirstCallbackAndNeverFromIt) {
     qputenv("SDL_AUDIODRIVER", "dummy");
-    if (platform::threadPriority().findThread(RecordingThreadPriority::currentThreadName()) == 0) {
+    if (test::systemServices().threadPriority().findThread(RecordingThreadPriority::currentThreadName()) == 0) {
         GTEST_SKIP() << "threads cannot be looked up by name on this system";
     }
     const struct {
@@ -917,7 +919,7 @@ TEST_F(EngineDeviceTest, EachOpeningsAudioThreadIsRaisedBeforeItsFirstCallbackAn
         RecordingThreadPriority priority;
         priority.granted = c.granted;
         const QString tone = this->tone(Rate / 20);
-        AudioServices services = test::platformAudioServices();
+        AudioServices services = test::systemAudioServices();
         services.priority = &priority;
         EngineConfig config;
         config.idleTimeout = std::chrono::milliseconds(200);
@@ -957,7 +959,7 @@ TEST_F(EngineDeviceTest, OutputClosedUntilTheFirstSoundOpensForIt) {
     const QString tone = this->tone(Rate / 20);
     EngineConfig config;
     config.closedUntilFirstSound = true;
-    AudioEngine engine{test::platformAudioServices()};
+    AudioEngine engine{test::systemAudioServices()};
     ASSERT_TRUE(engine.start(config));
     EXPECT_EQ(engine.outputState(), OutputState::Paused);
     EXPECT_EQ(engine.periodsRendered(), 0u);
@@ -974,7 +976,7 @@ TEST_F(EngineDeviceTest, ZeroIdleTimeKeepsTheOutputOpen) {
     qputenv("SDL_AUDIODRIVER", "dummy");
     EngineConfig config;
     config.idleTimeout = std::chrono::milliseconds(0);
-    AudioEngine engine{test::platformAudioServices()};
+    AudioEngine engine{test::systemAudioServices()};
     ASSERT_TRUE(engine.start(config));
     const quint64 periods = engine.periodsRendered();
     EXPECT_TRUE(waitFor([&] { return engine.periodsRendered() > periods + 30; }, WaitMs));
@@ -996,7 +998,7 @@ TEST_F(EngineDeviceTest, AdaptivePeriodGrowsWhenTheDeviceRunsDryAndShrinksWhenQu
     // The callbacks' timing as the engine sees it, whatever the machine's load: on time (never later than the last
     // one) until `late` is set, then each 100 ms after the one before.
     config.callbackClock = [&] { return clock += late.load() ? 100'000'000 : 0; };
-    AudioEngine engine{test::platformAudioServices()};
+    AudioEngine engine{test::systemAudioServices()};
     ASSERT_TRUE(engine.start(config));
     EXPECT_EQ(engine.periodFrames(), 256);
     EXPECT_TRUE(waitFor([&] { return engine.periodsRendered() > 20; }, WaitMs));
@@ -1038,7 +1040,7 @@ TEST_F(EngineDeviceTest, AdaptivePeriodOpensLargerWhileTheMachineIsBusy) {
     config.periodPolicy.ladder = {256, 512, 1024};
     config.periodPolicy.busyPeriod = 1024;
     config.machineBusy = [&] { return busy.load(); };
-    AudioEngine engine{test::platformAudioServices()};
+    AudioEngine engine{test::systemAudioServices()};
     ASSERT_TRUE(engine.start(config));
 
     for (const bool busyNow : {true, false, true}) {
@@ -1061,7 +1063,7 @@ TEST_F(EngineDeviceTest, DiskDriverReceivesTheSamplesExactly) {
     const auto samples = test::sineSamples16(441, Rate, Rate / 5, 0.6);
     test::writeWav16(tone, Rate, 2, samples);
 
-    AudioEngine engine{test::platformAudioServices()};
+    AudioEngine engine{test::systemAudioServices()};
     ASSERT_TRUE(engine.start());
     ASSERT_EQ(engine.outputFormat().sampleRate, Rate);
     const quint32 handle = engine.openStream(tone);

@@ -4,6 +4,7 @@
 #include "audio/soundheads.h"
 #include "platform/filesystem.h"
 #include "tests/support/audio/audiotestsupport.h"
+#include "tests/support/audio/systemservices.h"
 #include "tests/support/testsupport.h"
 
 #include <QFile>
@@ -35,7 +36,7 @@ TEST_F(SoundHeadsTest, AHeadIsTheStartOfTheFullDecodeAndAShortSoundIsKeptWhole) 
     const QString shortSound = wav("short.wav", 1000, 1000);
     const QString notSound = m_folder.file("text.wav");
     test::writeBytes(notSound, "not a sound");
-    SoundHeadCache cache(platform::fileSystem(), Output, HeadFrames, 1 << 20);
+    SoundHeadCache cache(test::systemServices().fileSystem(), Output, HeadFrames, 1 << 20);
     cache.prepare({longSound, shortSound, notSound, m_folder.file("missing.wav")});
     ASSERT_TRUE(cache.waitUntilIdle(10000));
 
@@ -62,7 +63,7 @@ TEST_F(SoundHeadsTest, TheLeastRecentlyUsedGoFirstWhenTheBudgetIsReached) {
     const QString a = wav("a.wav", 44100);
     const QString b = wav("b.wav", 44100);
     const QString c = wav("c.wav", 44100);
-    SoundHeadCache cache(platform::fileSystem(), Output, HeadFrames, 2 * headBytes(HeadFrames));
+    SoundHeadCache cache(test::systemServices().fileSystem(), Output, HeadFrames, 2 * headBytes(HeadFrames));
     cache.prepare({a, b});
     ASSERT_TRUE(cache.waitUntilIdle(10000));
     ASSERT_TRUE(cache.find(a)); // a is now the more recent of the two
@@ -76,7 +77,7 @@ TEST_F(SoundHeadsTest, TheLeastRecentlyUsedGoFirstWhenTheBudgetIsReached) {
 
 TEST_F(SoundHeadsTest, AFileChangedSinceItWasDecodedIsDecodedAgain) {
     const QString path = wav("changing.wav", 44100, 440);
-    SoundHeadCache cache(platform::fileSystem(), Output, HeadFrames, 1 << 20);
+    SoundHeadCache cache(test::systemServices().fileSystem(), Output, HeadFrames, 1 << 20);
     cache.prepare({path});
     ASSERT_TRUE(cache.waitUntilIdle(10000));
     const auto before = cache.find(path);
@@ -100,7 +101,7 @@ TEST_F(SoundHeadsTest, NamesAreResolvedOnTheCachesOwnThread) {
     QStringList resolved;
     bool onCallersThread = false;
     const std::thread::id caller = std::this_thread::get_id();
-    SoundHeadCache cache(platform::fileSystem(), Output, HeadFrames, 1 << 20);
+    SoundHeadCache cache(test::systemServices().fileSystem(), Output, HeadFrames, 1 << 20);
     cache.prepare({"A", "B", "also A", "nothing"}, [&](const QString& name) {
         std::lock_guard<std::mutex> lock(mutex);
         resolved << name;

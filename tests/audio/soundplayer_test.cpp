@@ -6,8 +6,8 @@
 
 #include "platform/fake/fakefallbackplayer.h"
 #include "platform/fake/fakefilesystem.h"
-#include "tests/audio/platformaudioservices.h"
 #include "tests/support/audio/audiotestsupport.h"
+#include "tests/support/audio/systemservices.h"
 #include "tests/support/programrun.h"
 #include "tests/support/testsupport.h"
 
@@ -55,9 +55,11 @@ protected:
     QString m_long;
     platform::FakeFileSystem m_files;
     platform::FakeFallbackPlayer m_fallback;
-    platform::ScopedService<platform::IFileSystem> m_filesInPlace{m_files};
-    platform::ScopedService<platform::IFallbackPlayer> m_fallbackInPlace{m_fallback};
-    SoundPlayer m_player{test::platformAudioServices(), test::pulledEngineConfig()};
+    // The player plays the fakes' files and hands what it cannot take to the fake simple player.
+    AudioServices audioServices() {
+        return {&m_files, &test::systemServices().threadPriority(), &m_fallback, &test::systemServices().systemInfo()};
+    }
+    SoundPlayer m_player{audioServices(), test::pulledEngineConfig()};
 };
 
 TEST_F(SoundPlayerTest, OverlapOffStopsThePreviousSoundEvenWhenTheNewFileIsMissing) {
@@ -109,7 +111,7 @@ TEST_F(SoundPlayerTest, OverlapOnLetsEverySoundPlayOn) {
 TEST_F(SoundPlayerTest, PressesBeyondTheCapNeverGoToTheFallbackPlayer) {
     EngineConfig config = test::pulledEngineConfig();
     config.maxStreams = 3;
-    SoundPlayer player(test::platformAudioServices(), config);
+    SoundPlayer player(audioServices(), config);
     ASSERT_TRUE(player.start());
     std::vector<quint32> handles;
     std::vector<float> period(Period * 2);
@@ -195,7 +197,7 @@ TEST_F(SoundPlayerTest, WithoutOutputEverySoundGoesToTheFallbackPlayer) {
 TEST_F(SoundPlayerTest, StartFailsWhenNoDeviceOpens) {
     const QByteArray old = qgetenv("SDL_AUDIODRIVER");
     qputenv("SDL_AUDIODRIVER", "no-such-driver");
-    SoundPlayer playback{test::platformAudioServices()};
+    SoundPlayer playback{audioServices()};
     EXPECT_FALSE(playback.start());
     EXPECT_FALSE(playback.isRunning());
     playback.playSoundFile(m_long, false);

@@ -5,9 +5,9 @@
 
 #include "platform/fake/fakefallbackplayer.h"
 #include "platform/fake/fakefilesystem.h"
-#include "tests/audio/platformaudioservices.h"
 #include "tests/support/audio/audiotestsupport.h"
 #include "tests/support/audio/soundserver.h"
+#include "tests/support/audio/systemservices.h"
 #include "tests/support/programrun.h"
 #include "tests/support/testsupport.h"
 
@@ -64,15 +64,17 @@ protected:
     test::ScopedEnvironment m_environment;
     platform::FakeFileSystem m_files;
     platform::FakeFallbackPlayer m_fallback;
-    platform::ScopedService<platform::IFileSystem> m_filesInPlace{m_files};
-    platform::ScopedService<platform::IFallbackPlayer> m_fallbackInPlace{m_fallback};
+    // The player plays the fakes' files and hands what it cannot take to the fake simple player.
+    AudioServices audioServices() {
+        return {&m_files, &test::systemServices().threadPriority(), &m_fallback, &test::systemServices().systemInfo()};
+    }
 };
 
 TEST_P(SoundServerTest, ServerRestartedUnderThePlayerIsHeardAgainWithoutARestart) {
     AudioLog log;
     ASSERT_TRUE(m_server.start());
     ASSERT_TRUE(m_server.startRecorder());
-    SoundPlayer player{test::platformAudioServices()};
+    SoundPlayer player{audioServices()};
     ASSERT_TRUE(player.start());
     player.playSoundFile(m_tone, true);
     ASSERT_TRUE(waitFor([&] { return m_server.heard(1000); }, WaitMs)) << "not heard before the restart";
@@ -101,7 +103,7 @@ TEST_P(SoundServerTest, IdleOutputLetsTheSinkSuspendAndTheNextSoundIsHeard) {
     ASSERT_TRUE(m_server.start(1));
     EngineConfig config;
     config.idleTimeout = std::chrono::milliseconds(300);
-    SoundPlayer player(test::platformAudioServices(), config);
+    SoundPlayer player(audioServices(), config);
     ASSERT_TRUE(player.start());
     EXPECT_TRUE(waitFor([&] { return m_server.hasClavoraStream(); }, WaitMs));
 
@@ -123,7 +125,7 @@ TEST_P(SoundServerTest, IdleOutputLetsTheSinkSuspendAndTheNextSoundIsHeard) {
 TEST_P(SoundServerTest, OutputOpenedWhileTheServerIsFrozenIsTakenUpWhenItAnswers) {
     ASSERT_TRUE(m_server.start());
     m_server.freeze();
-    SoundPlayer player{test::platformAudioServices()};
+    SoundPlayer player{audioServices()};
     int settled = 0;
     bool started = false;
     ASSERT_TRUE(player.startInBackground([&](bool running) {
@@ -164,7 +166,7 @@ TEST_P(SessionManagerGoneTest, AnOpeningTheServerNeverAnswersDoesNotHoldUpTheEnd
     EngineConfig config;
     config.idleTimeout = std::chrono::milliseconds(300);
     config.closedUntilFirstSound = true;
-    SoundPlayer player(test::platformAudioServices(), config);
+    SoundPlayer player(audioServices(), config);
     ASSERT_TRUE(player.start());
     ASSERT_EQ(player.engine().outputState(), OutputState::Paused);
     m_server.killSessionManager();

@@ -4,6 +4,7 @@
 // files.
 #pragma once
 
+#include "audio/audioservices.h"
 #include "platform/fake/fakeservices.h"
 #include "tests/support/testsupport.h"
 #ifdef CLAVORA_PLATFORM_LINUX
@@ -46,10 +47,8 @@ protected:
     platform::FakeVoiceMicrophone& m_voice = m_fakes.voice;
     platform::FakeSystemInfo& m_systemInfo = m_fakes.systemInfo;
 
-private:
-    // The fake file system stands for the one the audio engine reaches on its own.
-    platform::ScopedService<platform::IFileSystem> m_audioFiles{m_files};
-    platform::ScopedService<platform::IFallbackPlayer> m_audioPlayer{m_player};
+    // What an engine or a player made by the test is handed: the fakes' files and simple player, nothing raised.
+    audio::AudioServices audioServices() { return {&m_files, &m_fakes.threadPriority, &m_player, &m_systemInfo}; }
 };
 
 #ifdef CLAVORA_PLATFORM_LINUX
