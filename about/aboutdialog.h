@@ -5,9 +5,9 @@
 
 #include "about/popupguard.h"
 #include "about/rain.h"
+#include "platform/clock.h"
 #include "platform/filesystem.h"
 #include "platform/shell.h"
-#include "platform/clock.h"
 
 #include <QDialog>
 #include <QFont>

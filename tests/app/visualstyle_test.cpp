@@ -111,8 +111,8 @@ TEST_F(VisualStyleTest, ButtonsKeepTheSizesTheirDialogsGiveThem) {
     ASSERT_NE(editKey, nullptr);
     ASSERT_TRUE(QTest::qWaitForWindowExposed(editKey));
     about::AboutDialog about(
-        {QStringLiteral("Clavora"), QStringLiteral("1.0"), QStringLiteral("www.example.com"), QString(), {}, {}}, m_files,
-        m_shell);
+        {QStringLiteral("Clavora"), QStringLiteral("1.0"), QStringLiteral("www.example.com"), QString(), {}, {}},
+        m_files, m_shell);
     showAndWait(about);
     LanguageDialogContext languageContext;
     languageContext.services = &m_services;
