@@ -609,7 +609,7 @@ void AudioEngine::Core::openerLoop() {
 
         QString error;
         // Freeing the stream, or the end of the engine, cuts its opening and every later read short.
-        std::unique_ptr<IDataSource> source = FfmpegSource::open(path, output, &error, [this, stream] {
+        std::unique_ptr<IDataSource> source = FfmpegSource::open(*files, path, output, &error, [this, stream] {
             return ending.load(std::memory_order_relaxed) || stream->freeRequested.load(std::memory_order_relaxed);
         });
 

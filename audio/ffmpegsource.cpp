@@ -1,16 +1,15 @@
 // A data source over FFmpeg's demuxers, decoders and resampler.
 #include "audio/ffmpegsource.h"
 
+#include "platform/filesystem.h"
+
 #include <QFile>
 
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
-#include <fcntl.h>
 #include <mutex>
-#include <sys/stat.h>
-#include <unistd.h>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -65,7 +64,7 @@ void quietFfmpegLog() {
 
 // The file under the demuxer: opened by the source itself, so that nothing but the one regular file is ever read.
 struct FfmpegSource::Input {
-    int fd = -1;
+    std::unique_ptr<platform::ReadableFile> file;
     std::function<bool()> cancelled;
     AVIOContext* io = nullptr;
 
@@ -73,9 +72,6 @@ struct FfmpegSource::Input {
         if (io != nullptr) {
             av_freep(&io->buffer);
             avio_context_free(&io);
-        }
-        if (fd >= 0) {
-            ::close(fd);
         }
     }
 
@@ -86,31 +82,24 @@ struct FfmpegSource::Input {
         if (input->cancelRequested()) {
             return AVERROR_EXIT;
         }
-        while (true) {
-            const ssize_t got = ::read(input->fd, buffer, static_cast<size_t>(size));
-            if (got > 0) {
-                return static_cast<int>(got);
-            }
-            if (got == 0) {
-                return AVERROR_EOF;
-            }
-            if (errno == EINTR) {
-                continue;
-            }
-            // The descriptor stays non-blocking: a file on disk never makes a read wait, so one that would (a kernel
-            // log, a file of a driver) is no sound file, and the reader does not wait for it.
-            return AVERROR(errno == EAGAIN ? EIO : errno);
+        const qint64 got = input->file->read(reinterpret_cast<char*>(buffer), size);
+        if (got > 0) {
+            return static_cast<int>(got);
         }
+        return got == 0 ? AVERROR_EOF : AVERROR(int(-got));
     }
 
     static int64_t seek(void* opaque, int64_t offset, int whence) {
         auto* input = static_cast<Input*>(opaque);
         if (whence == AVSEEK_SIZE) {
-            struct stat info {};
-            return ::fstat(input->fd, &info) == 0 ? int64_t(info.st_size) : AVERROR(errno);
+            const qint64 size = input->file->size();
+            return size < 0 ? AVERROR(int(-size)) : int64_t(size);
         }
-        const off_t position = ::lseek(input->fd, off_t(offset), whence & ~AVSEEK_FORCE);
-        return position < 0 ? AVERROR(errno) : int64_t(position);
+        using From = platform::ReadableFile::From;
+        const int how = whence & ~AVSEEK_FORCE;
+        const From from = how == SEEK_SET ? From::Start : how == SEEK_CUR ? From::Current : From::End;
+        const qint64 position = input->file->seek(offset, from);
+        return position < 0 ? AVERROR(int(-position)) : int64_t(position);
     }
 
     static int interrupt(void* opaque) { return static_cast<const Input*>(opaque)->cancelRequested() ? 1 : 0; }
@@ -120,22 +109,6 @@ struct FfmpegSource::Input {
         return AVERROR(EPERM);
     }
 };
-
-static int openSoundFileDescriptor(const QString& path, QString* error) {
-    // Non-blocking, so a FIFO opens at once instead of waiting for a writer; then only a regular file goes on.
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) {
-        setError(error, QString::fromLocal8Bit(std::strerror(errno)));
-        return -1;
-    }
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        ::close(fd);
-        setError(error, QStringLiteral("not a regular file"));
-        return -1;
-    }
-    return fd;
-}
 
 void FfmpegSource::FormatCloser::operator()(AVFormatContext* context) const {
     avformat_close_input(&context);
@@ -158,8 +131,8 @@ void FfmpegSource::ResamplerFreer::operator()(SwrContext* context) const {
 
 FfmpegSource::~FfmpegSource() = default;
 
-std::unique_ptr<FfmpegSource> FfmpegSource::open(const QString& path, AudioFormat output, QString* error,
-                                                 std::function<bool()> cancelled) {
+std::unique_ptr<FfmpegSource> FfmpegSource::open(platform::IFileSystem& files, const QString& path, AudioFormat output,
+                                                 QString* error, std::function<bool()> cancelled) {
     quietFfmpegLog();
     if (output.sampleRate <= 0 || output.channels <= 0) {
         setError(error, QStringLiteral("invalid output format"));
@@ -173,10 +146,14 @@ std::unique_ptr<FfmpegSource> FfmpegSource::open(const QString& path, AudioForma
     source->m_input.reset(new Input());
     Input& input = *source->m_input;
     input.cancelled = std::move(cancelled);
-    input.fd = openSoundFileDescriptor(path, error);
-    if (input.fd < 0) {
+    platform::OpenedFile opened = files.openForReading(path);
+    if (!opened.file) {
+        setError(error, opened.error == platform::FileMapping::NotRegularFile
+                            ? QStringLiteral("not a regular file")
+                            : QString::fromLocal8Bit(std::strerror(opened.error)));
         return nullptr;
     }
+    input.file = std::move(opened.file);
     auto* buffer = static_cast<unsigned char*>(av_malloc(IoBufferBytes));
     if (buffer != nullptr) {
         input.io = avio_alloc_context(buffer, IoBufferBytes, 0, &input, &Input::read, nullptr, &Input::seek);

@@ -10,6 +10,10 @@
 #include <memory>
 #include <vector>
 
+namespace clavora::platform {
+class IFileSystem;
+}
+
 struct AVFormatContext;
 struct AVCodecContext;
 struct AVPacket;
@@ -29,8 +33,8 @@ public:
     // or a file that names others is no sound. A FIFO, a device or a file whose read would wait is refused at once.
     // `cancelled`, when set, is asked while the file is read, here and in read(): once it says true, opening and
     // decoding stop as if the file had ended.
-    static std::unique_ptr<FfmpegSource> open(const QString& path, AudioFormat output, QString* error = nullptr,
-                                              std::function<bool()> cancelled = {});
+    static std::unique_ptr<FfmpegSource> open(platform::IFileSystem& files, const QString& path, AudioFormat output,
+                                              QString* error = nullptr, std::function<bool()> cancelled = {});
 
     ~FfmpegSource() override;
 

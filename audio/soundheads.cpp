@@ -141,8 +141,9 @@ void SoundHeadCache::workerLoop() {
         bool decoded = false;
         if (wanted && m_files.fileIdentity(path, head->file)) {
             QString error;
-            if (std::unique_ptr<FfmpegSource> source = FfmpegSource::open(
-                    path, m_format, &error, [this] { return m_cancelCurrent.load(std::memory_order_relaxed); })) {
+            if (std::unique_ptr<FfmpegSource> source = FfmpegSource::open(m_files, path, m_format, &error, [this] {
+                    return m_cancelCurrent.load(std::memory_order_relaxed);
+                })) {
                 head->format = source->format();
                 head->samples.resize(size_t(m_headFrames) * size_t(head->format.channels));
                 int frames = 0;

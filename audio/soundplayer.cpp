@@ -145,16 +145,16 @@ void SoundPlayer::play(const PlayRequest& request, bool allowOverlapping) {
     if (m_newestStream != 0) {
         // On every output at once.
         m_engine.play(m_newestStream);
-    } else if (!m_engine.isRunning() && m_services.fallback != nullptr && isPlayableSound(path)) {
+    } else if (!m_engine.isRunning() && m_services.fallback != nullptr && isPlayableSound(*m_services.files, path)) {
         // Without an output only the system's player is left, and it gets what the engine would have taken. (A
         // running engine that refuses a stream has found no regular file there, or cannot keep up releasing.)
         m_services.fallback->play(path);
     }
 }
 
-bool isPlayableSound(const QString& path) {
+bool isPlayableSound(platform::IFileSystem& files, const QString& path) {
     QString error;
-    if (!FfmpegSource::open(path, AudioFormat{EngineConfig().sampleRate, EngineConfig().channels}, &error)) {
+    if (!FfmpegSource::open(files, path, AudioFormat{EngineConfig().sampleRate, EngineConfig().channels}, &error)) {
         qCDebug(lcAudio) << "Cannot decode" << path << ":" << error;
         qCDebug(lcAudio).noquote() << "Not a sound to play:" << path;
         return false;

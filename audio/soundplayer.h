@@ -107,6 +107,6 @@ private:
 
 // Whether the file is a sound the engine plays: a regular file, read by an audio format's demuxer alone, within the
 // engine's bounds. Reads the file's start; never waits on it.
-bool isPlayableSound(const QString& path);
+bool isPlayableSound(platform::IFileSystem& files, const QString& path);
 
 } // namespace clavora::audio

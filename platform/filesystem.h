@@ -50,6 +50,28 @@ struct FileMapping {
     static constexpr int NotRegularFile = -1; // a device, a pipe, a socket: never opened for reading
 };
 
+// A regular file opened for reading, with a position of its own. One thread at a time.
+class ReadableFile {
+public:
+    enum class From { Start, Current, End };
+
+    virtual ~ReadableFile() = default;
+    // Reads up to Size bytes at the position: the count read, 0 at the end, or minus the system's error code. Never
+    // waits: a file whose read would (a driver's) fails with EIO.
+    virtual qint64 read(char* data, qint64 size) = 0;
+    // Moves the position to Offset from Whence: the new position, or minus the system's error code.
+    virtual qint64 seek(qint64 offset, From whence) = 0;
+    // The file's size now, or minus the system's error code.
+    virtual qint64 size() = 0;
+};
+
+// A file opened for reading, or why it is not.
+struct OpenedFile {
+    std::unique_ptr<ReadableFile> file; // null on failure
+    // On failure: the system's error code (ENOENT, EACCES, EISDIR for a folder...), or FileMapping::NotRegularFile.
+    int error = 0;
+};
+
 class IFileSystem {
 public:
     virtual ~IFileSystem() = default;
@@ -106,6 +128,10 @@ public:
     // Maps the whole regular file (or link to one) at Path read-only instead of reading it: for large files of which
     // only a few pages are looked at. A pipe is refused at once rather than waited on. Any thread.
     virtual FileMapping mapFile(const QString& path) = 0;
+
+    // Opens the regular file (or link to one) at Path for reading, as a decoder reads a sound: a FIFO or a device is
+    // refused at once, never waited on. Any thread.
+    virtual OpenedFile openForReading(const QString& path) = 0;
 };
 
 } // namespace clavora::platform

@@ -358,7 +358,8 @@ void BM_DecodeAndMixMp3(benchmark::State& state) {
     const QString file = testFiles.value("mp3");
     std::vector<std::unique_ptr<FfmpegSource>> sources;
     for (int s = 0; s < streams; ++s) {
-        sources.push_back(FfmpegSource::open(file, AudioFormat{44100, 2}));
+        sources.push_back(
+            FfmpegSource::open(clavora::test::systemServices().fileSystem(), file, AudioFormat{44100, 2}));
         if (!sources.back()) {
             state.SkipWithError("cannot open the test file");
             return;
@@ -374,7 +375,8 @@ void BM_DecodeAndMixMp3(benchmark::State& state) {
             int got = sources[s]->read(target, Frames);
             if (got < Frames) {
                 state.PauseTiming();
-                sources[s] = FfmpegSource::open(file, AudioFormat{44100, 2});
+                sources[s] =
+                    FfmpegSource::open(clavora::test::systemServices().fileSystem(), file, AudioFormat{44100, 2});
                 state.ResumeTiming();
                 got = sources[s]->read(target, Frames);
             }

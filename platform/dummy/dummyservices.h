@@ -56,6 +56,7 @@ public:
     }
     bool removeFile(const QString&) override { return false; }
     FileMapping mapFile(const QString&) override { return {nullptr, ENOSYS}; }
+    OpenedFile openForReading(const QString&) override { return {nullptr, ENOSYS}; }
 };
 
 class DummyAutostart : public IAutostart {

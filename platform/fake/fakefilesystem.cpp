@@ -145,6 +145,54 @@ private:
 
 } // namespace
 
+namespace {
+
+class QtReadableFile : public ReadableFile {
+public:
+    explicit QtReadableFile(const QString& path) : m_file(path) {}
+    bool open() { return m_file.open(QIODevice::ReadOnly | QIODevice::Unbuffered); }
+
+    qint64 read(char* data, qint64 size) override {
+        const qint64 got = m_file.read(data, size);
+        return got < 0 ? -qint64(EIO) : got;
+    }
+
+    qint64 seek(qint64 offset, From whence) override {
+        const qint64 base = whence == From::Start ? 0 : whence == From::Current ? m_file.pos() : m_file.size();
+        if (base + offset < 0) {
+            return -qint64(EINVAL);
+        }
+        return m_file.seek(base + offset) ? base + offset : -qint64(EIO);
+    }
+
+    qint64 size() override { return m_file.size(); }
+
+private:
+    QFile m_file;
+};
+
+} // namespace
+
+// Any thread, as the engine's threads open their sounds: it records nothing.
+OpenedFile FakeFileSystem::openForReading(const QString& path) {
+    const QFileInfo info(path);
+    if (!info.exists()) {
+        return {nullptr, ENOENT};
+    }
+    if (info.isDir()) {
+        return {nullptr, EISDIR};
+    }
+    // A FIFO or a device is no file: refused before anything opens it, so nothing waits on one.
+    if (!info.isFile() || unreadable.contains(path)) {
+        return {nullptr, info.isFile() ? EACCES : FileMapping::NotRegularFile};
+    }
+    auto file = std::make_unique<QtReadableFile>(path);
+    if (!file->open()) {
+        return {nullptr, EACCES};
+    }
+    return {std::move(file), 0};
+}
+
 FileMapping FakeFileSystem::mapFile(const QString& path) {
     reads << path;
     const QFileInfo info(path);

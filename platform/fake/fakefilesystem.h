@@ -26,6 +26,9 @@ public:
     bool removeFile(const QString& path) override;
     // Through Qt's own mapping of the file.
     FileMapping mapFile(const QString& path) override;
+    // Real files, read through Qt; a path in `unreadable` is refused as the system refuses one it may not read.
+    // Thread-safe: it records nothing.
+    OpenedFile openForReading(const QString& path) override;
 
     // Where the program file is said to live. Empty: the test executable.
     QString programFile;

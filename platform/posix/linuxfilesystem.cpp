@@ -388,6 +388,52 @@ private:
 
 } // namespace
 
+namespace {
+
+// The descriptor stays non-blocking: a file on disk never makes a read wait, so one that would (a kernel log, a file
+// of a driver) is no file to read, and the reader does not wait for it.
+class DescriptorFile : public ReadableFile {
+public:
+    explicit DescriptorFile(int fd) : m_fd(fd) {}
+
+    qint64 read(char* data, qint64 size) override {
+        while (true) {
+            const ssize_t got = ::read(m_fd.get(), data, static_cast<size_t>(size));
+            if (got >= 0) {
+                return qint64(got);
+            }
+            if (errno != EINTR) {
+                return -(errno == EAGAIN ? EIO : errno);
+            }
+        }
+    }
+
+    qint64 seek(qint64 offset, From whence) override {
+        const int how = whence == From::Start ? SEEK_SET : whence == From::Current ? SEEK_CUR : SEEK_END;
+        const off_t position = ::lseek(m_fd.get(), off_t(offset), how);
+        return position < 0 ? -qint64(errno) : qint64(position);
+    }
+
+    qint64 size() override {
+        struct stat st {};
+        return ::fstat(m_fd.get(), &st) == 0 ? qint64(st.st_size) : -qint64(errno);
+    }
+
+private:
+    FileDescriptor m_fd;
+};
+
+} // namespace
+
+OpenedFile LinuxFileSystem::openForReading(const QString& path) {
+    int error = 0;
+    const int fd = openRegularForReading(native(path), error);
+    if (fd < 0) {
+        return {nullptr, error == ENODEV ? FileMapping::NotRegularFile : error};
+    }
+    return {std::make_unique<DescriptorFile>(fd), 0};
+}
+
 FileMapping LinuxFileSystem::mapFile(const QString& path) {
     const QByteArray name = QFile::encodeName(path);
     // Non-blocking, so that a FIFO given by mistake is refused instead of waiting for a writer forever.

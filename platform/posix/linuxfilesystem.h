@@ -26,6 +26,7 @@ public:
     Status writeFileReplacing(const QString& path, const QByteArray& contents) override;
     bool removeFile(const QString& path) override;
     FileMapping mapFile(const QString& path) override;
+    OpenedFile openForReading(const QString& path) override;
 
     // Test seam: called once a replacement's temporary file holds the new bytes and is flushed, just before it is
     // renamed over the old file. A non-zero result is taken as the system error of that step (ENOSPC, EIO...), so a

@@ -381,7 +381,7 @@ TEST_F(EngineTest, ResamplerOvershootOfAFullScaleFileIsLimitedNotCut) {
         square.push_back(value);
     }
     test::writeWav16(low, LowRate, 2, square);
-    auto decoded = audio::FfmpegSource::open(low, AudioFormat{Rate, 2});
+    auto decoded = audio::FfmpegSource::open(test::systemServices().fileSystem(), low, AudioFormat{Rate, 2});
     ASSERT_TRUE(decoded);
     ASSERT_GT(test::peak(test::decodeAll(*decoded)), 1.05f) << "the case this test is about does not arise";
 
@@ -655,7 +655,7 @@ protected:
     }
 
     static std::vector<float> decodeFile(const QString& path) {
-        auto source = audio::FfmpegSource::open(path, AudioFormat{Rate, 2});
+        auto source = audio::FfmpegSource::open(test::systemServices().fileSystem(), path, AudioFormat{Rate, 2});
         return source ? test::decodeAll(*source) : std::vector<float>();
     }
 

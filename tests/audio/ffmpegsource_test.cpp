@@ -3,6 +3,7 @@
 #include "audio/ffmpegsource.h"
 
 #include "tests/support/audio/audiotestsupport.h"
+#include "tests/support/audio/systemservices.h"
 #include "tests/support/testsupport.h"
 
 #include <gtest/gtest.h>
@@ -50,7 +51,7 @@ TEST_P(DecoderFormatTest, ToneComesOutAtThePitchAndLengthItWasMadeWith) {
     ASSERT_FALSE(path.isEmpty()) << "ffmpeg could not make " << format.name;
 
     QString error;
-    auto source = FfmpegSource::open(path, Output, &error);
+    auto source = FfmpegSource::open(test::systemServices().fileSystem(), path, Output, &error);
     ASSERT_TRUE(source) << qPrintable(error);
     EXPECT_EQ(source->format().sampleRate, 48000);
     EXPECT_EQ(source->format().channels, 2);
@@ -127,7 +128,7 @@ TEST(DecoderTest, MpegLayerOneIsDecoded) {
     const QString path = folder.file(QStringLiteral("constant.mp1"));
     test::writeBytes(path, layerOneFile(100));
     QString error;
-    auto source = FfmpegSource::open(path, AudioFormat{44100, 2}, &error);
+    auto source = FfmpegSource::open(test::systemServices().fileSystem(), path, AudioFormat{44100, 2}, &error);
     ASSERT_TRUE(source) << qPrintable(error);
     const auto audio = test::decodeAll(*source);
     // 384 samples a frame; the decoder may keep back or add a frame's worth at the ends.
@@ -148,7 +149,7 @@ TEST(DecoderTest, MonoFileIsHeardAtFullLevelOnBothChannels) {
     test::writeWav16(path, 44100, 1, mono);
 
     // At the file's own rate each channel carries the file's samples unchanged.
-    auto source = FfmpegSource::open(path, AudioFormat{44100, 2});
+    auto source = FfmpegSource::open(test::systemServices().fileSystem(), path, AudioFormat{44100, 2});
     ASSERT_TRUE(source);
     const auto audio = test::decodeAll(*source);
     ASSERT_EQ(audio.size(), mono.size() * 2);
@@ -158,7 +159,7 @@ TEST(DecoderTest, MonoFileIsHeardAtFullLevelOnBothChannels) {
     }
 
     // Resampled, the level stays the same.
-    auto resampled = FfmpegSource::open(path, Output);
+    auto resampled = FfmpegSource::open(test::systemServices().fileSystem(), path, Output);
     ASSERT_TRUE(resampled);
     const auto louder = test::decodeAll(*resampled);
     EXPECT_NEAR(test::peak(test::channelOf(louder, 2, 0)), 0.5f, 0.01f);
@@ -179,7 +180,7 @@ TEST(DecoderTest, SurroundFoldedToStereoIsNoLouderThanItsChannels) {
     const QString path = folder.file(QStringLiteral("surround.wav"));
     const auto stereo = test::sineSamples16(440, 44100, 4410, 0.9);
     test::writeWav16(path, 44100, 6, sameOnSixChannels(stereo));
-    auto source = FfmpegSource::open(path, AudioFormat{44100, 2});
+    auto source = FfmpegSource::open(test::systemServices().fileSystem(), path, AudioFormat{44100, 2});
     ASSERT_TRUE(source);
     const auto audio = test::decodeAll(*source);
     ASSERT_EQ(audio.size(), stereo.size());
@@ -195,7 +196,7 @@ TEST(DecoderTest, SurroundFoldDownKeepsSides) {
     const QString path = test::makeTone(folder.path(), QStringLiteral("surround.wav"),
                                         {QStringLiteral("-af"), QStringLiteral("pan=5.1|FL=c0")}, 440, 0.3, 0.5, 6);
     ASSERT_FALSE(path.isEmpty());
-    auto source = FfmpegSource::open(path, Output);
+    auto source = FfmpegSource::open(test::systemServices().fileSystem(), path, Output);
     ASSERT_TRUE(source);
     const auto audio = test::decodeAll(*source);
     const auto left = test::channelOf(audio, 2, 0);
@@ -210,7 +211,7 @@ TEST(DecoderTest, PcmAtTheOutputRateIsPassedThroughExactly) {
     const QString path = folder.file(QStringLiteral("exact.wav"));
     const auto samples = test::sineSamples16(1234, 44100, 5000, 0.7);
     test::writeWav16(path, 44100, 2, samples);
-    auto source = FfmpegSource::open(path, AudioFormat{44100, 2});
+    auto source = FfmpegSource::open(test::systemServices().fileSystem(), path, AudioFormat{44100, 2});
     ASSERT_TRUE(source);
     const auto audio = test::decodeAll(*source);
     ASSERT_EQ(audio.size(), samples.size());
@@ -233,7 +234,7 @@ TEST(DecoderTest, DamageInsideAFileCostsOnlyTheDamagedStretch) {
             bytes[i] = static_cast<char>(noise >> 24);
         }
         test::writeBytes(path, bytes);
-        auto source = FfmpegSource::open(path, Output);
+        auto source = FfmpegSource::open(test::systemServices().fileSystem(), path, Output);
         ASSERT_TRUE(source) << name;
         const auto audio = test::decodeAll(*source);
         EXPECT_GT(test::audibleFrames(test::channelOf(audio, 2, 0)), 1.8 * 48000) << name;
@@ -248,7 +249,7 @@ TEST(DecoderTest, FileNamesAreTakenLiterally) {
                                 QStringLiteral("Gr\u00FC\u00DFe \u266B.wav"), QStringLiteral("file:tone.wav")}) {
         const QString path = folder.file(name);
         test::writeWav16(path, 44100, 2, samples);
-        auto source = FfmpegSource::open(path, AudioFormat{44100, 2});
+        auto source = FfmpegSource::open(test::systemServices().fileSystem(), path, AudioFormat{44100, 2});
         ASSERT_TRUE(source) << qPrintable(name);
         EXPECT_EQ(test::decodeAll(*source).size(), samples.size()) << qPrintable(name);
     }
@@ -267,7 +268,7 @@ TEST(DecoderTest, WhatIsNoAudioIsRefused) {
 
     for (const QString& path : {text, empty, truncated, sub, folder.file(QStringLiteral("missing.wav"))}) {
         QString error;
-        EXPECT_FALSE(FfmpegSource::open(path, Output, &error)) << qPrintable(path);
+        EXPECT_FALSE(FfmpegSource::open(test::systemServices().fileSystem(), path, Output, &error)) << qPrintable(path);
         EXPECT_FALSE(error.isEmpty()) << qPrintable(path);
     }
 }
@@ -291,10 +292,10 @@ TEST(DecoderTest, LargeTagBeforeTheFirstFrameStillOpens) {
     const QString tagged = folder.file(QStringLiteral("tagged.mp3"));
     test::writeBytes(tagged, tag + test::readBytes(plain));
 
-    auto reference = FfmpegSource::open(plain, Output);
+    auto reference = FfmpegSource::open(test::systemServices().fileSystem(), plain, Output);
     ASSERT_TRUE(reference);
     QString error;
-    auto source = FfmpegSource::open(tagged, Output, &error);
+    auto source = FfmpegSource::open(test::systemServices().fileSystem(), tagged, Output, &error);
     ASSERT_TRUE(source) << qPrintable(error);
     EXPECT_EQ(test::decodeAll(*source), test::decodeAll(*reference));
 }
@@ -315,7 +316,9 @@ TEST(DecoderTest, AddressesInStoredPathsAreNeverFollowed) {
         avformat_close_input(&context);
 
         QString error;
-        EXPECT_FALSE(FfmpegSource::open(QString::fromUtf8(address), Output, &error)) << address.left(40).constData();
+        EXPECT_FALSE(
+            FfmpegSource::open(test::systemServices().fileSystem(), QString::fromUtf8(address), Output, &error))
+            << address.left(40).constData();
         EXPECT_FALSE(error.isEmpty());
     }
 }
@@ -323,8 +326,9 @@ TEST(DecoderTest, AddressesInStoredPathsAreNeverFollowed) {
 // Opens Path on a thread of its own, so an opening that waits fails the test instead of hanging it; the FIFO named
 // `fifo` is then opened for writing and closed, which lets the waiting reader go.
 bool opensWithin(const QString& path, const QString& fifo, QString* error) {
-    auto opening =
-        std::async(std::launch::async, [path, error] { return FfmpegSource::open(path, Output, error) != nullptr; });
+    auto opening = std::async(std::launch::async, [path, error] {
+        return FfmpegSource::open(test::systemServices().fileSystem(), path, Output, error) != nullptr;
+    });
     if (opening.wait_for(std::chrono::seconds(30)) == std::future_status::ready) {
         return opening.get();
     }
@@ -380,7 +384,8 @@ TEST(DecoderTest, CancelledSourceEndsAtOnce) {
     const QString tone = folder.file(QStringLiteral("tone.wav"));
     test::writeWav16(tone, 48000, 2, test::sineSamples16(440, 48000, 48000 * 5, 0.5));
     std::atomic<bool> cancelled{false};
-    auto source = FfmpegSource::open(tone, Output, nullptr, [&] { return cancelled.load(); });
+    auto source = FfmpegSource::open(test::systemServices().fileSystem(), tone, Output, nullptr,
+                                     [&] { return cancelled.load(); });
     ASSERT_TRUE(source);
     std::vector<float> block(4096 * 2);
     EXPECT_EQ(source->read(block.data(), 4096), 4096);
@@ -394,7 +399,7 @@ TEST(DecoderTest, CancelledSourceEndsAtOnce) {
     EXPECT_LT(after, 48000);
 
     cancelled = false;
-    auto again = FfmpegSource::open(tone, Output, nullptr, [] { return true; });
+    auto again = FfmpegSource::open(test::systemServices().fileSystem(), tone, Output, nullptr, [] { return true; });
     EXPECT_FALSE(again) << "an opening cancelled before it starts reads nothing";
 }
 
@@ -407,12 +412,12 @@ TEST(DecoderTest, SampleRatesNoAudioUsesAreRefused) {
         const QString path = folder.file(QStringLiteral("%1.wav").arg(rate));
         test::writeWav16(path, rate, 2, samples);
         QString error;
-        EXPECT_FALSE(FfmpegSource::open(path, Output, &error)) << rate;
+        EXPECT_FALSE(FfmpegSource::open(test::systemServices().fileSystem(), path, Output, &error)) << rate;
         EXPECT_FALSE(error.isEmpty());
     }
     const QString highest = folder.file(QStringLiteral("768000.wav"));
     test::writeWav16(highest, 768000, 2, test::sineSamples16(4000, 768000, 76800, 0.5));
-    auto source = FfmpegSource::open(highest, AudioFormat{48000, 1});
+    auto source = FfmpegSource::open(test::systemServices().fileSystem(), highest, AudioFormat{48000, 1});
     ASSERT_TRUE(source);
     EXPECT_NEAR(static_cast<double>(test::decodeAll(*source).size()), 4800.0, 50.0);
 }
@@ -435,7 +440,7 @@ TEST(DecoderTest, SamplesThatAreNoNumbersComeOutAsSilence) {
     const QString path = folder.file(QStringLiteral("float.wav"));
     test::writeBytes(path, wav);
 
-    auto source = FfmpegSource::open(path, AudioFormat{44100, 1});
+    auto source = FfmpegSource::open(test::systemServices().fileSystem(), path, AudioFormat{44100, 1});
     ASSERT_TRUE(source);
     const auto audio = test::decodeAll(*source);
     ASSERT_EQ(audio.size(), 600u);

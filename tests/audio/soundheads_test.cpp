@@ -44,7 +44,7 @@ TEST_F(SoundHeadsTest, AHeadIsTheStartOfTheFullDecodeAndAShortSoundIsKeptWhole) 
     ASSERT_TRUE(head);
     EXPECT_EQ(head->frames, HeadFrames);
     EXPECT_FALSE(head->complete);
-    const auto source = FfmpegSource::open(longSound, Output);
+    const auto source = FfmpegSource::open(test::systemServices().fileSystem(), longSound, Output);
     ASSERT_TRUE(source);
     std::vector<float> full = test::decodeAll(*source);
     full.resize(head->samples.size());

@@ -5,6 +5,7 @@
 #include "tests/fuzz/fuzzsupport.h"
 
 #include "audio/ffmpegsource.h"
+#include "platform/makeservices.h"
 
 #include <array>
 #include <cmath>
@@ -23,6 +24,12 @@ constexpr std::array<AudioFormat, 6> Outputs = {
 };
 // Enough for a few seconds of any output: a tiny file may announce hours of audio.
 constexpr int MaxFrames = 1 << 16;
+
+// The system's files, as the program reads its sounds through them.
+platform::IFileSystem& systemFiles() {
+    static const std::unique_ptr<platform::Services> services = platform::makeServices(platform::Session());
+    return services->fileSystem();
+}
 
 // One memory file for the whole run, rewritten for every input.
 int memoryFile() {
@@ -57,7 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     QString error;
     std::unique_ptr<FfmpegSource> source =
-        FfmpegSource::open(QStringLiteral("/proc/self/fd/%1").arg(fd), output, &error);
+        FfmpegSource::open(systemFiles(), QStringLiteral("/proc/self/fd/%1").arg(fd), output, &error);
     if (!source) {
         FUZZ_CHECK(!error.isEmpty());
         return 0;

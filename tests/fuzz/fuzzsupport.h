@@ -56,6 +56,7 @@ public:
     Status writeFileReplacing(const QString& path, const QByteArray& contents) override;
     bool removeFile(const QString& path) override;
     platform::FileMapping mapFile(const QString&) override { return {nullptr, ENOSYS}; }
+    platform::OpenedFile openForReading(const QString&) override { return {nullptr, ENOSYS}; }
 
     // Puts a file in place, creating its folders.
     void put(const QString& path, const QByteArray& contents);

@@ -277,12 +277,47 @@ TEST(LinuxFileSystemTest, OnlyRegularFilesAreReadOrCopied) {
         EXPECT_FALSE(status.ok());
         EXPECT_TRUE(status.message().contains(path)) << status.message().toStdString();
         EXPECT_EQ(contents, "untouched");
+        EXPECT_FALSE(fs.openForReading(path).file);
     }
+    EXPECT_EQ(fs.openForReading(fifo).error, FileMapping::NotRegularFile);
+    EXPECT_EQ(fs.openForReading(QStringLiteral("/dev/zero")).error, FileMapping::NotRegularFile);
+    EXPECT_EQ(fs.openForReading(folder.path()).error, EISDIR);
+    EXPECT_EQ(fs.openForReading(folder.file("missing")).error, ENOENT);
     QByteArray ignored;
     EXPECT_TRUE(fs.readFile(fifo, ignored).message().contains("not a regular file"));
     EXPECT_FALSE(fs.copyFileNoOverwrite(fifo, folder.file("copy")));
     EXPECT_FALSE(QFileInfo::exists(folder.file("copy")));
     EXPECT_LT(clock.elapsed(), 5000);
+}
+
+// A file opened for reading, as the decoder reads a sound: the bytes in order, a position that moves from either end,
+// the size; through a link as well.
+TEST(LinuxFileSystemTest, AnOpenedFileReadsSeeksAndTellsItsSize) {
+    test::TempFolder folder;
+    const QString path = folder.file("sound.bin");
+    test::writeBytes(path, "0123456789");
+    const QString link = folder.file("link.bin");
+    ASSERT_TRUE(QFile::link(path, link));
+    LinuxFileSystem fs;
+    for (const QString& name : {path, link}) {
+        SCOPED_TRACE(name.toStdString());
+        OpenedFile opened = fs.openForReading(name);
+        ASSERT_TRUE(opened.file);
+        ReadableFile& file = *opened.file;
+        char bytes[16] = {};
+        EXPECT_EQ(file.read(bytes, 4), 4);
+        EXPECT_EQ(QByteArray(bytes, 4), "0123");
+        EXPECT_EQ(file.seek(-3, ReadableFile::From::End), 7);
+        EXPECT_EQ(file.read(bytes, sizeof bytes), 3);
+        EXPECT_EQ(QByteArray(bytes, 3), "789");
+        EXPECT_EQ(file.read(bytes, sizeof bytes), 0) << "the end";
+        EXPECT_EQ(file.seek(2, ReadableFile::From::Start), 2);
+        EXPECT_EQ(file.seek(1, ReadableFile::From::Current), 3);
+        EXPECT_EQ(file.read(bytes, 1), 1);
+        EXPECT_EQ(bytes[0], '3');
+        EXPECT_EQ(file.size(), 10);
+        EXPECT_LT(file.seek(-1, ReadableFile::From::Start), 0) << "before the start";
+    }
 }
 
 // A file beyond the reader's bound is refused whole, whether its size says so or only its bytes do (the kernel's own
