@@ -145,6 +145,21 @@ private:
 
 } // namespace
 
+int FakeFileSystem::refusalToRead(const QString& path) const {
+    const QFileInfo info(path);
+    if (!info.exists()) {
+        return ENOENT;
+    }
+    if (info.isDir()) {
+        return EISDIR;
+    }
+    // A FIFO or a device is no file: refused before anything opens it, so nothing waits on one.
+    if (!info.isFile()) {
+        return FileMapping::NotRegularFile;
+    }
+    return unreadable.contains(path) ? EACCES : 0;
+}
+
 namespace {
 
 class QtReadableFile : public ReadableFile {
@@ -175,16 +190,8 @@ private:
 
 // Any thread, as the engine's threads open their sounds: it records nothing.
 OpenedFile FakeFileSystem::openForReading(const QString& path) {
-    const QFileInfo info(path);
-    if (!info.exists()) {
-        return {nullptr, ENOENT};
-    }
-    if (info.isDir()) {
-        return {nullptr, EISDIR};
-    }
-    // A FIFO or a device is no file: refused before anything opens it, so nothing waits on one.
-    if (!info.isFile() || unreadable.contains(path)) {
-        return {nullptr, info.isFile() ? EACCES : FileMapping::NotRegularFile};
+    if (const int refused = refusalToRead(path); refused != 0) {
+        return {nullptr, refused};
     }
     auto file = std::make_unique<QtReadableFile>(path);
     if (!file->open()) {
@@ -195,15 +202,8 @@ OpenedFile FakeFileSystem::openForReading(const QString& path) {
 
 FileMapping FakeFileSystem::mapFile(const QString& path) {
     reads << path;
-    const QFileInfo info(path);
-    if (!info.exists()) {
-        return {nullptr, ENOENT};
-    }
-    if (info.isDir()) {
-        return {nullptr, EISDIR};
-    }
-    if (!info.isFile() || unreadable.contains(path)) {
-        return {nullptr, info.isFile() ? EACCES : FileMapping::NotRegularFile};
+    if (const int refused = refusalToRead(path); refused != 0) {
+        return {nullptr, refused};
     }
     auto mapped = std::make_unique<QtMappedFile>(path);
     if (!mapped->open()) {

@@ -51,6 +51,8 @@ public:
 
 private:
     bool inReadOnlyFolder(const QString& path) const;
+    // Why Path cannot be read (ENOENT, EISDIR, EACCES for a path in `unreadable`, FileMapping::NotRegularFile), or 0.
+    int refusalToRead(const QString& path) const;
 };
 
 } // namespace clavora::platform

@@ -2,6 +2,7 @@
 // services held in memory, so a target can feed its bytes through the program's own start-up steps without a disk.
 #pragma once
 
+#include "platform/fake/fakeservices.h"
 #include "platform/filesystem.h"
 #include "platform/foldersearch.h"
 
@@ -14,6 +15,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 namespace clavora::fuzz {
 
@@ -74,6 +76,22 @@ public:
 
 private:
     const MemoryFileSystem& m_files;
+};
+
+// The services of a target that reads its files from memory: the memory file system and its folder listings, the
+// locale the target sets up, fakes for the rest.
+struct MemoryServices {
+    explicit MemoryServices(platform::ILocale& locale)
+        : services(fakes.services().withParts([&](platform::Services::Parts& parts) {
+              parts.fileSystem = &files;
+              parts.folderSearch = &folders;
+              parts.locale = &locale;
+          })) {}
+
+    MemoryFileSystem files;
+    MemoryFolderSearch folders{files};
+    platform::FakeServices fakes;
+    std::unique_ptr<platform::Services> services;
 };
 
 // Hands out the fuzzer's bytes in pieces: a few leading bytes that pick among choices, then the rest.

@@ -26,20 +26,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     locale.codePage = CodePages[input.takeByte() % CodePages.size()];
     const QByteArrayView table = input.rest();
 
-    fuzz::MemoryFileSystem files;
-    fuzz::MemoryFolderSearch folders(files);
-    platform::FakeServices fakes;
-    platform::Services::Parts parts = fakes.parts();
-    parts.fileSystem = &files;
-    parts.folderSearch = &folders;
-    parts.locale = &locale;
-    const platform::Services services(parts, {});
+    fuzz::MemoryServices memory(locale);
+    fuzz::MemoryFileSystem& files = memory.files;
     files.put(QStringLiteral("/program/Languages/LanguageCodes.csv"), table.toByteArray());
     files.put(QStringLiteral("/program/Languages/German.lang.txt"), "{OK}Gut\r\n");
     files.put(QStringLiteral("/program/Languages/French.LANG.TXT"), "{OK}Bien\r\n");
     files.folders.insert(QStringLiteral("/program/Languages/Folder.lang.txt"));
 
-    Translator translator(services);
+    Translator translator(*memory.services);
     FUZZ_CHECK(translator.loadLanguage(QString()));
     const QString chosen = translator.currentLanguageFile();
     FUZZ_CHECK(chosen.isEmpty() || chosen == QLatin1String("/program/Languages/German.lang.txt") ||

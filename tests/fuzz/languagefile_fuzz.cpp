@@ -34,20 +34,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const bool quiet = (fuzz::quietQtMessages(), true);
     (void)quiet;
     const QByteArrayView bytes(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
-    fuzz::MemoryFileSystem files;
-    fuzz::MemoryFolderSearch folders(files);
     platform::FakeLocale locale;
     locale.languageId = 1031;
-    platform::FakeServices fakes;
-    platform::Services::Parts parts = fakes.parts();
-    parts.fileSystem = &files;
-    parts.folderSearch = &folders;
-    parts.locale = &locale;
-    const platform::Services services(parts, {});
+    fuzz::MemoryServices memory(locale);
+    fuzz::MemoryFileSystem& files = memory.files;
     files.put(QStringLiteral("/program/Languages/LanguageCodes.csv"), "Code,File\r\n1031,German.lang.txt\r\n");
     files.put(QStringLiteral("/program/Languages/German.lang.txt"), bytes.toByteArray());
 
-    Translator translator(services);
+    Translator translator(*memory.services);
     const Status loaded = translator.loadLanguage(QString());
     const bool validText = text::decodeUnicode(bytes).has_value();
     FUZZ_CHECK(bool(loaded) == validText);
