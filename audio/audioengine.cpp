@@ -170,6 +170,15 @@ bool validConfig(const EngineConfig& config) {
     return true;
 }
 
+// Keeps what an engine left behind (a device thread that does not come back may still use it) for the life of the
+// process, and in reach, so it is never taken for memory lost.
+template <class T> void keepForGood(std::unique_ptr<T> leftBehind) {
+    static std::mutex mutex;
+    static auto* kept = new std::vector<std::shared_ptr<void>>();
+    std::lock_guard<std::mutex> lock(mutex);
+    kept->push_back(std::shared_ptr<T>(std::move(leftBehind)));
+}
+
 } // namespace
 
 // The stream table, the opener and the decode worker: everything every output shares.
@@ -1240,8 +1249,8 @@ void AudioEngine::removeOutput(OutputId id) {
         // Its thread may yet come back, and so may its audio thread, reading the streams it was handed: those
         // stay held, and the whole engine is left behind at its end.
         qCWarning(lcAudio) << "An audio output does not answer; it is left behind";
-        Output* output = m_state->outputs[id].release();
-        output->deviceThread.detach();
+        m_state->outputs[id]->deviceThread.detach();
+        keepForGood(std::move(m_state->outputs[id]));
         m_state->leftBehind = true;
     }
     m_state->outputs[id].reset();
@@ -1294,7 +1303,7 @@ void AudioEngine::abandon() {
             output->deviceThread.detach();
         }
     }
-    [[maybe_unused]] State* abandoned = m_state.release();
+    keepForGood(std::move(m_state));
 }
 
 AudioEngine::Output* AudioEngine::outputAt(OutputId id) const {
