@@ -12,6 +12,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QFile>
 #include <QLabel>
 #include <QMainWindow>
 #include <QMenu>
@@ -19,7 +20,6 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QSettings>
 #include <QTest>
 #include <QTimer>
 
@@ -51,10 +51,23 @@ protected:
         ui = new UpdateCheckUi(*checker, *command, window, notice);
     }
 
+    // Read from the file itself: QSettings keeps what it read of a file and may not see a rewrite of the same size
+    // within the same moment.
     int storedShowUpdate() const {
-        return QSettings(folder.file(QStringLiteral("state/updatecheck.ini")), QSettings::IniFormat)
-            .value(QStringLiteral("Settings/ShowUpdate"), -1)
-            .toInt();
+        const QString path = folder.file(QStringLiteral("state/updatecheck.ini"));
+        if (!QFile::exists(path)) {
+            return -1;
+        }
+        bool inSettings = false;
+        for (const QByteArray& raw : test::readBytes(path).split('\n')) {
+            const QByteArray line = raw.trimmed();
+            if (line.startsWith('[')) {
+                inSettings = line == "[Settings]";
+            } else if (inSettings && line.startsWith("ShowUpdate=")) {
+                return line.mid(int(sizeof("ShowUpdate=") - 1)).toInt();
+            }
+        }
+        return -1;
     }
 
     platform::FakeServices fakes;
