@@ -40,7 +40,4 @@ public:
     virtual ProcessorLoad processorLoad() = 0;
 };
 
-// The load as the services the program installed at start-up read it: the audio engine's default until its owner
-// hands it the service; nothing else calls it.
-
 } // namespace clavora::platform
