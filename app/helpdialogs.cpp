@@ -65,7 +65,13 @@ void MainWindow::openLanguageDialog() {
     context.translationPageUrl = translationPageUrl(m_services.webHost().makerWebHost());
     context.storeLanguage = [this](const QString& language) { return m_options.setLanguage(language); };
     context.showError = showApplicationError;
-    context.quit = [] { QCoreApplication::quit(); };
+    // The script starts the program again a second from now: by then this one has given its place up.
+    context.quit = [this] {
+        if (m_beforeRestart) {
+            m_beforeRestart();
+        }
+        QCoreApplication::quit();
+    };
     LanguageDialog dialog(std::move(context), this);
     dialog.setWindowIcon(applicationIcon());
     centreOnScreen(dialog, *this);

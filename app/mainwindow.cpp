@@ -25,6 +25,7 @@
 #include <QApplication>
 #include <QEvent>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QMenuBar>
 #include <QScreen>
 #include <QSlider>
@@ -165,6 +166,7 @@ void MainWindow::createControls() {
     m_volumeSlider->setFixedHeight(VolumeSliderHeight);
     m_volumeSlider->setTickPosition(QSlider::NoTicks);
     m_volumeSlider->setFocusPolicy(Qt::ClickFocus); // not a tab stop
+    connect(m_volumeSlider, &QSlider::valueChanged, this, &MainWindow::volumeStepChanged);
     layout->addWidget(m_volumeSlider);
 
     auto* keyboardArea = new QWidget(client);
@@ -309,6 +311,9 @@ void MainWindow::applyOption(Option option) {
     m_optionActions[size_t(option)]->setChecked(on);
     switch (option) {
     case Option::HotkeyMode:
+        if (m_trayHotkeyAction != nullptr) {
+            m_trayHotkeyAction->setChecked(on);
+        }
         if (on) {
             m_hotkeyTimer->start();
             startKeyWatch();
@@ -403,6 +408,9 @@ void MainWindow::resetToDefaults() {
     }
     m_services.fileSystem().removeFile(m_context.dataFolder + QLatin1String("settings.ini"));
     QCoreApplication::processEvents();
+    if (m_beforeRestart) {
+        m_beforeRestart();
+    }
     m_services.shell().startDetached(m_context.programFile, {});
     QCoreApplication::quit();
 }
@@ -428,7 +436,54 @@ void MainWindow::hideToTray() {
     hide();
     setWindowState(windowState() | Qt::WindowMinimized);
     m_trayIcon->setToolTip(m_context.identity.title);
+    m_trayIcon->setContextMenu(trayMenu());
     m_trayIcon->show();
+}
+
+QMenu* MainWindow::trayMenu() {
+    if (m_trayMenu != nullptr) {
+        return m_trayMenu;
+    }
+    const auto text = [this](const char* source) { return m_translator.translate(QLatin1String(source)); };
+    m_trayMenu = new QMenu(this);
+    m_trayMenu->setObjectName(QLatin1String(widgetnames::TrayMenu));
+    QAction* show = addItem(m_trayMenu, widgetnames::TrayShowAction, text("Show %s"));
+    show->setText(show->text().replace(QLatin1String("%s"), m_context.identity.productName));
+    connect(show, &QAction::triggered, this, &MainWindow::activate);
+    m_trayMenu->setDefaultAction(show);
+    QAction* stopAll = addItem(m_trayMenu, widgetnames::TrayStopAllAction, text("Stop All Sounds"));
+    connect(stopAll, &QAction::triggered, this, [this] { m_soundBoard.stopAll(); });
+    m_trayHotkeyAction = addCheckItem(m_trayMenu, widgetnames::TrayHotkeyModeAction, text("Hotkey Mode"));
+    m_trayHotkeyAction->setChecked(m_options.isOn(Option::HotkeyMode));
+    connect(m_trayHotkeyAction, &QAction::triggered, this,
+            [this](bool checked) { changeOption(Option::HotkeyMode, onOff(checked)); });
+    m_trayMenu->addSeparator();
+    QAction* exit = addItem(m_trayMenu, widgetnames::TrayExitAction, text("Exit"));
+    exit->setIcon(menuIcon(QStringLiteral("exit")));
+    connect(exit, &QAction::triggered, this, [] { QCoreApplication::quit(); });
+    return m_trayMenu;
+}
+
+void MainWindow::activate() {
+    if (m_trayIcon->isVisible() || !isVisible()) {
+        restoreFromTray();
+        return;
+    }
+    if (isMinimized()) {
+        m_restoring = true;
+        setWindowState(windowState() & ~Qt::WindowMinimized);
+        showNormal();
+    }
+    raise();
+    activateWindow();
+}
+
+int MainWindow::volumeStep() const {
+    return m_volumeSlider->value();
+}
+
+void MainWindow::setVolumeStep(int step) {
+    m_volumeSlider->setValue(step);
 }
 
 void MainWindow::restoreFromTray() {

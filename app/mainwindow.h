@@ -75,6 +75,14 @@ public:
     void hideToTray();
     // Brings the window back from the notification area and removes the icon.
     void restoreFromTray();
+    // Shows the window and brings it to the front, from the notification area or the task bar too.
+    void activate();
+    // The notification-area icon's menu: Show, Stop All Sounds, Hotkey Mode and Exit, in the loaded language. Made
+    // the first time it is asked for (the icon asks before it first shows), once the language is loaded.
+    QMenu* trayMenu();
+    // Run before the program starts its successor (Reset to Defaults, a new language): the session's instance
+    // place is given up, so the successor takes it instead of handing itself over to this one.
+    void setBeforeRestart(std::function<void()> beforeRestart) { m_beforeRestart = std::move(beforeRestart); }
     // Tests replace the question whether the desktop has a notification area.
     void setTrayAvailability(std::function<bool()> available) { m_trayAvailable = std::move(available); }
 
@@ -82,6 +90,15 @@ public:
 
     // Shows Settings > "Play into Microphone"; hidden until start-up finds a sound server that can carry it.
     void setVoiceOutputAvailable(bool available);
+
+    // The volume slider's position, 0 (silent) to VolumeSteps (full). Setting it moves the slider, which sets the
+    // volume as a move by the user does.
+    int volumeStep() const;
+    void setVolumeStep(int step);
+
+signals:
+    // The slider has moved, whoever moved it.
+    void volumeStepChanged(int step);
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -131,11 +148,14 @@ private:
     const Translator& m_translator;
     std::unique_ptr<TextDisplay> m_display;
     std::function<bool()> m_trayAvailable;
+    std::function<void()> m_beforeRestart;
 
     QWidget* m_displayPanel = nullptr;
     QSlider* m_volumeSlider = nullptr;
     OnScreenKeyboard* m_touchKeyboard = nullptr;
     QSystemTrayIcon* m_trayIcon = nullptr;
+    QMenu* m_trayMenu = nullptr;
+    QAction* m_trayHotkeyAction = nullptr;
     QTimer* m_autoSwitchTimer = nullptr; // started when the window is first shown
     bool m_autoSwitchStarted = false;
     // From a click on the icon until the window is on screen or active again.

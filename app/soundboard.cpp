@@ -15,18 +15,23 @@ SoundBoard::SoundBoard(const KeyMap& keyMap, const Options& options, audio::Soun
     : m_keyMap(keyMap), m_options(options), m_player(player), m_keyboard(keyboard),
       m_decimalSeparator(decimalSeparator) {}
 
-void SoundBoard::playSoundFile(const QString& fileName) {
-    playBinding(Binding{QString(), fileName});
+QString SoundBoard::playSoundFile(const QString& fileName) {
+    return playBinding(Binding{QString(), fileName});
 }
 
-void SoundBoard::playBinding(const Binding& binding) {
+QString SoundBoard::playBinding(const Binding& binding) {
     const QString& fileName = binding.path;
     if (fileName.size() == StopAllToken.size() &&
         QString(fileName).replace(QLatin1Char('\\'), QLatin1Char('/')) == StopAllToken) {
         stopAll();
-        return;
+        return {};
     }
-    m_player.play(audio::PlayRequest{fileName, binding.gain}, m_options.isOn(Option::AllowOverlappingSounds));
+    const QString started =
+        m_player.play(audio::PlayRequest{fileName, binding.gain}, m_options.isOn(Option::AllowOverlappingSounds));
+    if (!started.isEmpty() && m_soundStarted) {
+        m_soundStarted(started);
+    }
+    return started;
 }
 
 void SoundBoard::stopAll() {
@@ -38,6 +43,17 @@ void SoundBoard::playBindingsFor(const QString& keyName) {
         return;
     }
     input::playBindingsFor(keyName, m_keyMap, [this](const Binding& binding) { playBinding(binding); });
+}
+
+Status SoundBoard::playKey(const QString& keyName) {
+    const QList<Binding> bindings = m_keyMap.bindingsFor(keyName);
+    if (bindings.isEmpty()) {
+        return Status::failure(QStringLiteral("No sound is bound to the key \"%1\".").arg(keyName));
+    }
+    for (const Binding& binding : bindings) {
+        playBinding(binding);
+    }
+    return Status::success();
 }
 
 void SoundBoard::playTypedKey(int qtKey, const QString& text, bool autoRepeat) {

@@ -4,9 +4,12 @@
 
 #include "input/hotkeypoll.h"
 #include "platform/keyboard.h"
+#include "platform/status.h"
 
 #include <QChar>
 #include <QString>
+
+#include <functional>
 
 namespace clavora {
 
@@ -29,14 +32,22 @@ public:
                QChar decimalSeparator);
 
     // Plays one binding's sound, stopping the previous one first unless overlapping sounds are allowed. The
-    // stop-all token (with either folder separator) as its path stops every sound instead.
-    void playBinding(const Binding& binding);
-    // Plays one sound file as a binding of it would.
-    void playSoundFile(const QString& fileName);
+    // stop-all token (with either folder separator) as its path stops every sound instead. Returns the sound file
+    // found for it, or an empty string when there is none (or the binding stopped every sound).
+    QString playBinding(const Binding& binding);
+    // Plays one sound file as a binding of it would. Returns the file found, or an empty string when there is none.
+    QString playSoundFile(const QString& fileName);
     // Stops every sound playing, the system player's too where it can be stopped.
     void stopAll();
     // Plays the bindings of one key name of hotkey mode; nothing while hotkey mode is off.
     void playBindingsFor(const QString& keyName);
+    // Plays the bindings of one key name, in their order in the key map, as a press of the key in the focused window
+    // would, hotkey mode or not: for a caller outside the program. Fails when no binding has that name.
+    Status playKey(const QString& keyName);
+    // Called with the sound file each time a sound starts (or goes to the system's player), whatever started it.
+    void setSoundStartedListener(std::function<void(const QString& file)> listener) {
+        m_soundStarted = std::move(listener);
+    }
     // A key typed into the focused main window: F1 to F12 by their key code, every other key by the text it types.
     // AutoRepeat: the keyboard's repeat of a key held down. In hotkey mode the poll is told what was played, so it
     // plays the stroke's other names and not this one again.
@@ -61,6 +72,7 @@ private:
     platform::IKeyboard& m_keyboard;
     QChar m_decimalSeparator;
     input::EarlyStrokes m_earlyStrokes;
+    std::function<void(const QString&)> m_soundStarted;
 };
 
 } // namespace clavora

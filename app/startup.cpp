@@ -3,10 +3,12 @@
 
 #include "app/application.h"
 #include "app/audiodrivers.h"
+#include "app/commandline.h"
 #include "app/datafolder.h"
 #include "app/mainwindow.h"
 #include "app/messagebox.h"
 #include "app/options.h"
+#include "app/remotecontrol.h"
 #include "app/soundboard.h"
 #include "app/voiceoutput.h"
 #include "audio/soundplayer.h"
@@ -183,27 +185,103 @@ void Startup::startDiagnostics(std::FILE* out) {
     m_diagnosticsTimer.start();
 }
 
+namespace {
+
+void writeTo(std::FILE* stream, const QString& text) {
+    const QByteArray bytes = text.toLocal8Bit();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
+    std::fflush(stream);
+}
+
+// A start with --help, --version or a command for the running instance: no window, no display needed.
+int runCommandLine(int argc, char** argv, const CommandLine& commandLine) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("Clavora"));
+    if (!commandLine.error.isEmpty()) {
+        writeTo(stderr,
+                QStringLiteral("clavora: %1\nTry \"clavora --help\" for the options.\n").arg(commandLine.error));
+        return ExitUsage;
+    }
+    if (commandLine.help) {
+        writeTo(stdout, commandLineHelp());
+        return ExitDone;
+    }
+    if (commandLine.version) {
+        const std::unique_ptr<platform::Services> services = platform::makeServices(platform::Session{});
+        platform::IFileSystem& files = services->fileSystem();
+        writeTo(stdout, versionText(BuiltInProductName, readIdentity(files, files.programFilePath()).version));
+        return ExitDone;
+    }
+    const std::unique_ptr<platform::IInstanceBus> bus = platform::makeInstanceBus();
+    QString failure;
+    const std::unique_ptr<platform::IRunningInstance> running = bus->findRunning(&failure);
+    const int code = running ? sendCommands(commandLine, *running, failure) : ExitFailed;
+    if (code != ExitDone) {
+        writeTo(stderr, QStringLiteral("clavora: %1\n").arg(failure));
+    }
+    return code;
+}
+
+} // namespace
+
 int runProgram(int argc, char** argv) {
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i) {
+        arguments << QString::fromLocal8Bit(argv[i]);
+    }
+    const CommandLine commandLine = parseCommandLine(arguments);
+    if (!commandLine.error.isEmpty() || commandLine.help || commandLine.version || commandLine.hasCommands()) {
+        return runCommandLine(argc, argv, commandLine);
+    }
+
     Application app(argc, argv);
     configureApplication(app);
+    // The toolkit has taken its own options (-display, -platform...) out of these.
+    arguments = QApplication::arguments();
+    if (!arguments.isEmpty()) {
+        arguments.removeFirst();
+    }
+
+    // One instance per desktop session: a second start brings the first to the front instead of playing every
+    // hotkey a second time. The autostart entry of a session where the program already runs does nothing.
+    const std::unique_ptr<platform::IInstanceBus> bus = platform::makeInstanceBus();
+    switch (bus->claim()) {
+    case platform::IInstanceBus::Claim::Claimed:
+        break;
+    case platform::IInstanceBus::Claim::Taken: {
+        if (isAutoStartArgument(arguments)) {
+            return ExitDone;
+        }
+        QString failure;
+        const std::unique_ptr<platform::IRunningInstance> running = bus->findRunning(&failure);
+        const Status activated = running ? running->activate() : Status::failure(failure);
+        if (!activated) {
+            writeTo(stderr, QStringLiteral("clavora: %1\n").arg(activated.message()));
+            return ExitFailed;
+        }
+        return ExitDone;
+    }
+    case platform::IInstanceBus::Claim::Unavailable:
+        qCInfo(lcApp) << "running without the session bus:" << bus->unavailableReason();
+        break;
+    }
 
     // What the session offers is looked at once; every part of the program is handed the services chosen for it.
     const std::unique_ptr<platform::Services> services =
         platform::makeServices(platform::detectSession(SoundServerTimeout));
-    // Held for the life of the process and never tested: several instances may run.
+    // Held for the life of the process; which instance runs is settled on the session bus.
     std::unique_ptr<platform::IHeld> mutex = services->process().createNamedMutex(QStringLiteral("ZEMTRAK_Clavora"));
 
-    QStringList arguments = QApplication::arguments();
-    if (!arguments.isEmpty()) {
-        arguments.removeFirst();
-    }
-    Startup startup(*services, std::move(arguments));
+    Startup startup(*services, arguments);
     // Ended by the system, the program still closes down in order: what it made at the sound server goes away.
     std::unique_ptr<platform::IHeld> endRequests =
         services->process().catchEndRequests([] { QCoreApplication::quit(); });
     // An end that comes while a feedback is being sent (from the system or the session) waits for the send.
     online::ModalWork::instance().holdEndRequests(app);
     startup.run();
+    // Calls that came in during start-up have waited for this; they are answered now.
+    RemoteControl remote(startup.window(), startup.soundBoard(), startup.options(), *bus);
+    startup.window().setBeforeRestart([&bus] { bus->release(); });
     startup.window().show();
     return app.exec();
 }

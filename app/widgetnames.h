@@ -44,5 +44,11 @@ inline constexpr char NumPadLayoutAction[] = "numPadLayoutAction";
 inline constexpr char MatrixDisplayAction[] = "matrixDisplayAction";
 inline constexpr char PlayIntoMicrophoneAction[] = "playIntoMicrophoneAction";
 inline constexpr char VolumeTimer[] = "volumeTimer";
+// The notification-area icon's menu.
+inline constexpr char TrayMenu[] = "trayMenu";
+inline constexpr char TrayShowAction[] = "trayShowAction";
+inline constexpr char TrayStopAllAction[] = "trayStopAllAction";
+inline constexpr char TrayHotkeyModeAction[] = "trayHotkeyModeAction";
+inline constexpr char TrayExitAction[] = "trayExitAction";
 
 } // namespace clavora::widgetnames

@@ -132,14 +132,14 @@ void SoundPlayer::playSoundFile(const QString& fileName, bool allowOverlapping) 
     play(PlayRequest{fileName}, allowOverlapping);
 }
 
-void SoundPlayer::play(const PlayRequest& request, bool allowOverlapping) {
+QString SoundPlayer::play(const PlayRequest& request, bool allowOverlapping) {
     if (!allowOverlapping) {
         dropNewestStream();
     }
     const QString path = resolve(request.path);
     if (path.isEmpty()) {
         qCDebug(lcAudio) << "No sound file at" << request.path;
-        return;
+        return path;
     }
     m_newestStream = m_engine.openStream(path, request.gain);
     if (m_newestStream != 0) {
@@ -150,6 +150,7 @@ void SoundPlayer::play(const PlayRequest& request, bool allowOverlapping) {
         // running engine that refuses a stream has found no regular file there, or cannot keep up releasing.)
         m_services.fallback->play(path);
     }
+    return path;
 }
 
 bool isPlayableSound(platform::IFileSystem& files, const QString& path) {

@@ -63,8 +63,9 @@ public:
     // probed off this thread, and a device that has gone away is tried first), through this thread's event loop.
     // Reports nothing.
     void playSoundFile(const QString& fileName, bool allowOverlapping);
-    // Likewise, for a sound asked for with how to play it: its gain reaches the mix.
-    void play(const PlayRequest& request, bool allowOverlapping);
+    // Likewise, for a sound asked for with how to play it: its gain reaches the mix. Returns the file it found for
+    // the request (the stored path resolved), or an empty string when there is none.
+    QString play(const PlayRequest& request, bool allowOverlapping);
 
     // The sound files the key map binds, as stored: the start of each is decoded ahead (now, or once the output
     // runs), so a key press mixes samples in the very next period. Replaces the list given before.

@@ -4,6 +4,7 @@
 #include "platform/dummy/dummyservices.h"
 
 #ifdef CLAVORA_WITH_LINUX_SERVICES
+#include "platform/dbus/dbusinstancebus.h"
 #include "platform/posix/linuxautostart.h"
 #include "platform/posix/linuxfilesystem.h"
 #include "platform/posix/linuxfoldersearch.h"
@@ -147,6 +148,14 @@ std::unique_ptr<Services> makeServices(const Session& session) {
 #else
     Q_UNUSED(session);
     return makeDummyServices();
+#endif
+}
+
+std::unique_ptr<IInstanceBus> makeInstanceBus() {
+#ifdef CLAVORA_WITH_LINUX_SERVICES
+    return std::make_unique<DBusInstanceBus>();
+#else
+    return std::make_unique<DummyInstanceBus>();
 #endif
 }
 

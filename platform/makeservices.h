@@ -3,6 +3,7 @@
 // (platform/wayland, platform/windows) is a new folder and a few lines here.
 #pragma once
 
+#include "platform/instancebus.h"
 #include "platform/services.h"
 
 #include <chrono>
@@ -18,5 +19,9 @@ Session detectSession(std::chrono::milliseconds soundServerTimeout);
 // and microphone when it answers, the dummy ones otherwise; files, folders, the process and the rest from the
 // system itself. In a build without the services of a system, all of them are the dummy ones.
 std::unique_ptr<Services> makeServices(const Session& session);
+
+// The session's instance door: the session bus on a system that has one (whether it answers is found when it is
+// used), none elsewhere. Needs an application object.
+std::unique_ptr<IInstanceBus> makeInstanceBus();
 
 } // namespace clavora::platform

@@ -7,6 +7,7 @@
 #include "platform/fallbackplayer.h"
 #include "platform/filesystem.h"
 #include "platform/foldersearch.h"
+#include "platform/instancebus.h"
 #include "platform/keyboard.h"
 #include "platform/keycaptions.h"
 #include "platform/keyinjector.h"
@@ -180,6 +181,24 @@ public:
 class DummySoundServer : public ISoundServer {
 public:
     SoundServerInfo query(std::chrono::milliseconds) override { return {}; }
+};
+
+// No session bus: every start runs on its own, and no other process reaches it.
+class DummyInstanceBus : public IInstanceBus {
+public:
+    Claim claim() override { return Claim::Unavailable; }
+    QString unavailableReason() const override { return platform::unavailableReason(); }
+    void serve(IInstanceCommands&) override {}
+    void release() override {}
+    void soundStarted(const QString&) override {}
+    void volumeChanged(unsigned) override {}
+    void hotkeyModeChanged(bool) override {}
+    std::unique_ptr<IRunningInstance> findRunning(QString* failure) override {
+        if (failure != nullptr) {
+            *failure = platform::unavailableReason();
+        }
+        return nullptr;
+    }
 };
 
 // A bundle of the dummy services alone, with no capability; the web host is the one of every system.

@@ -26,6 +26,10 @@ int main(int argc, char** argv) {
         qputenv("XDG_RUNTIME_DIR", root + "/runtime");
     }
 
+    // Nor the desktop's session bus, where a real Clavora may run and take the calls: a test that needs a bus starts
+    // one of its own (tests/support/sessionbus.h). Programs the tests start inherit it.
+    qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + root + "/no-session-bus");
+
     // The maker's server is never reached from a test: a closed local port unless a test starts a server of its own.
     // Programs the tests start inherit it.
     qputenv("CLAVORA_WEB_HOST", "127.0.0.1:9");
