@@ -774,3 +774,49 @@ TEST_F(MainWindowTest, APauseBindingPlaysInTheFocusedWindow) {
 }
 
 } // namespace
+
+// The icon's menu gives a hidden window its commands without bringing it back: show, stop, hotkeys and exit, in the
+// language of the dialogs.
+TEST_F(MainWindowTest, TheTrayMenuShowsStopsAndSwitchesHotkeysInTheLoadedLanguage) {
+    ASSERT_TRUE(QDir().mkpath(m_root.file("program/Languages")));
+    ASSERT_TRUE(QFile::copy(test::sourceDir() + "/data/Languages/German.lang.txt",
+                            m_root.file("program/Languages/German.lang.txt")));
+    writeSettings("[Settings]\nLanguage=German\nMinimizeToSystemTray=ON\n");
+    auto startup = start();
+    MainWindow& form = startup->window();
+    form.setTrayAvailability([] { return true; });
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+    form.hideToTray();
+    auto* icon = namedChild<QSystemTrayIcon>(form, widgetnames::TrayIcon);
+    ASSERT_TRUE(icon->isVisible());
+    ASSERT_EQ(icon->contextMenu(), form.trayMenu());
+
+    QStringList captions;
+    for (QAction* action : form.trayMenu()->actions()) {
+        captions << (action->isSeparator() ? "-" : action->text());
+    }
+    EXPECT_EQ(captions, QStringList({"Clavora anzeigen", "Alle Sounds stoppen", "Hotkey-Modus", "-", "Beenden"}));
+
+    namedAction(form, widgetnames::TrayStopAllAction)->trigger();
+    EXPECT_EQ(m_player.stops, 1);
+
+    // One option behind two items: each shows what the other set, and the file keeps it.
+    QAction* trayHotkeys = namedAction(form, widgetnames::TrayHotkeyModeAction);
+    QAction* menuHotkeys = namedAction(form, widgetnames::HotkeyModeAction);
+    ASSERT_TRUE(trayHotkeys->isCheckable());
+    EXPECT_TRUE(trayHotkeys->isChecked());
+    trayHotkeys->trigger();
+    EXPECT_FALSE(startup->options().isOn(Option::HotkeyMode));
+    EXPECT_FALSE(menuHotkeys->isChecked());
+    EXPECT_FALSE(namedChild<QTimer>(form, widgetnames::HotkeyTimer)->isActive());
+    EXPECT_TRUE(test::readBytes(settingsPath()).contains("HotkeyMode=OFF"));
+    menuHotkeys->trigger();
+    EXPECT_TRUE(trayHotkeys->isChecked());
+    // Still hidden: none of these brings the window back.
+    EXPECT_FALSE(form.isVisible());
+
+    namedAction(form, widgetnames::TrayShowAction)->trigger();
+    EXPECT_TRUE(test::waitFor([&] { return form.isVisible() && !form.isMinimized(); }, 5000));
+    EXPECT_FALSE(icon->isVisible());
+}
