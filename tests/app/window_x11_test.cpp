@@ -16,6 +16,7 @@
 #include <QAction>
 #include <QDir>
 #include <QFile>
+#include <QMenu>
 #include <QMessageBox>
 #include <QScopeGuard>
 #include <QSystemTrayIcon>
@@ -149,6 +150,49 @@ TEST_F(TrayTest, MinimizingWithTheOptionHidesToTheTrayAndAClickBringsItBack) {
     emit namedChild<QSystemTrayIcon>(window, widgetnames::TrayIcon)->activated(QSystemTrayIcon::Trigger);
     EXPECT_TRUE(waitFor([&] { return window.isVisible() && !window.isMinimized(); }, 10000));
     EXPECT_FALSE(namedChild<QSystemTrayIcon>(window, widgetnames::TrayIcon)->isVisible());
+}
+
+// The icon's menu opens on a real right click in the notification area, and its items work from the keyboard as
+// they do from the mouse.
+TEST_F(TrayTest, ARightClickOnTheIconOpensItsMenuWhoseItemsStopAndShow) {
+    auto startup = showWindow({}, "[Settings]\nMinimizeToSystemTray=ON\n");
+    MainWindow& window = startup->window();
+    window.showMinimized();
+    ASSERT_TRUE(waitFor([&] { return hiddenToTray(window); }, 10000));
+    auto* icon = namedChild<QSystemTrayIcon>(window, widgetnames::TrayIcon);
+    // Once the notification area has taken the icon in, it is there on the screen, no longer at the origin of a
+    // window of its own.
+    ASSERT_TRUE(waitFor([&] { return !icon->geometry().isEmpty() && !icon->geometry().topLeft().isNull(); }, 10000));
+    QMenu* menu = window.trayMenu();
+
+    // Chooses the item Steps down from the top of the menu a right click on the icon opens.
+    const auto choose = [&](int steps) {
+        const QPoint centre = icon->geometry().center();
+        // A click that comes while the icon is still taking its last menu's end is lost: click again then.
+        for (int attempt = 0; attempt < 5 && !menu->isVisible(); ++attempt) {
+            test::runCommand(QStringLiteral("xdotool"),
+                             {QStringLiteral("mousemove"), QString::number(centre.x()), QString::number(centre.y()),
+                              QStringLiteral("click"), QStringLiteral("3")});
+            waitFor([&] { return menu->isVisible(); }, 2000);
+        }
+        ASSERT_TRUE(menu->isVisible()) << "no menu opened on the icon";
+        QStringList keys;
+        for (int i = 0; i < steps; ++i) {
+            keys << QStringLiteral("Down");
+        }
+        keys << QStringLiteral("Return");
+        test::runCommand(QStringLiteral("xdotool"), QStringList{QStringLiteral("key")} + keys);
+        ASSERT_TRUE(waitFor([&] { return !menu->isVisible(); }, 10000));
+    };
+
+    choose(2); // Stop All Sounds
+    EXPECT_TRUE(waitFor([&] { return m_player.stops == 1; }, 5000));
+    EXPECT_TRUE(hiddenToTray(window));
+
+    choose(1); // Show Clavora
+    EXPECT_TRUE(waitFor([&] { return window.isVisible() && !window.isMinimized(); }, 10000));
+    EXPECT_TRUE(waitFor([&] { return managedInNormalState(window); }, 10000));
+    EXPECT_FALSE(icon->isVisible());
 }
 
 TEST_F(TrayTest, AutoSwitchHidesToTheTrayOnlyAsFirstArgument) {
