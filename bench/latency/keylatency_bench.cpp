@@ -3,7 +3,8 @@
 // Under the headless rig (its X display and PulseAudio null sink "testsink"): a recording of the sink's monitor
 // runs throughout. A long-lived low-latency pacat stream, fed silence at the pace it plays, gets a click; exactly one
 // second later the event under test happens (a key pressed through XTest with the program focused or in the
-// background, or paplay or ffplay started on the same click file). The gap between the two onsets in the recording,
+// background, or paplay or ffplay started on the same click file, or `clavora --play q` started on the running program
+// or its PlayKey call sent on the session bus). The gap between the two onsets in the recording,
 // less the second, is the figure: the time from the event to its sound reaching the sink, counted from the same
 // instant the reference stream's own data would have been written, so the reference's buffering is common to all.
 //
@@ -14,6 +15,8 @@
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -356,7 +359,69 @@ std::string periodsLogged(const QString& logPath) {
                              : "periods " + periods.join(QStringLiteral(" -> ")).toStdString();
 }
 
-enum class Subject { ProgramFocused, ProgramBackground, Paplay, Ffplay };
+enum class Subject {
+    ProgramFocused,
+    ProgramBackground,
+    Paplay,
+    Ffplay,
+    // `clavora --play q` started on the running program, from its process start; and the bus call it makes.
+    CommandLinePlay,
+    BusPlayKey,
+};
+
+// A session bus of the run's own for the program and its command line, stopped by its PID; the address is in this
+// process's environment while it runs, so the program and every command started from here use it.
+class PrivateBus {
+public:
+    bool start(const QString& folder) {
+        const QString socket = folder + "/bus";
+        if (!m_daemon.start({"dbus-daemon", "--session", "--nofork", "--nopidfile",
+                             ("--address=unix:path=" + socket).toStdString()})) {
+            return false;
+        }
+        for (int i = 0; i < 500 && !QFile::exists(socket); ++i) {
+            QThread::msleep(10);
+        }
+        m_previous = qgetenv("DBUS_SESSION_BUS_ADDRESS");
+        m_address = "unix:path=" + socket;
+        qputenv("DBUS_SESSION_BUS_ADDRESS", m_address.toLocal8Bit());
+        return QFile::exists(socket);
+    }
+    ~PrivateBus() {
+        if (!m_address.isEmpty()) {
+            QDBusConnection::disconnectFromBus(QStringLiteral("bench"));
+            qputenv("DBUS_SESSION_BUS_ADDRESS", m_previous);
+        }
+    }
+    // Waits until the program holds its name on the bus.
+    bool waitForProgram() {
+        for (int i = 0; i < 1000; ++i) {
+            if (run("gdbus", {"call", "--session", "-d", "org.freedesktop.DBus", "-o", "/org/freedesktop/DBus", "-m",
+                              "org.freedesktop.DBus.NameHasOwner", "com.zemtrak.Clavora"})
+                    .contains("true")) {
+                return true;
+            }
+            QThread::msleep(20);
+        }
+        return false;
+    }
+    // Sends PlayKey(Key) to the program without waiting for the answer.
+    void playKey(const QString& key) {
+        if (!m_connection) {
+            m_connection = QDBusConnection::connectToBus(m_address, QStringLiteral("bench"));
+        }
+        QDBusMessage call = QDBusMessage::createMethodCall("com.zemtrak.Clavora", "/com/zemtrak/Clavora",
+                                                           "com.zemtrak.Clavora1", "PlayKey");
+        call << key;
+        m_connection->send(call);
+    }
+
+private:
+    Child m_daemon;
+    QString m_address;
+    QByteArray m_previous;
+    std::optional<QDBusConnection> m_connection;
+};
 
 void report(benchmark::State& state, std::vector<double> ms, int trials) {
     std::sort(ms.begin(), ms.end());
@@ -385,9 +450,24 @@ void BM_KeyToSound(benchmark::State& state) {
         return;
     }
     rig.bindKey(rig.clickPath);
+    const bool remote = subject == Subject::CommandLinePlay || subject == Subject::BusPlayKey;
+    std::optional<PrivateBus> bus;
+    if (remote) {
+        bus.emplace();
+        if (!bus->start(rig.folder.path())) {
+            state.SkipWithError("dbus-daemon did not start");
+            return;
+        }
+    }
     std::optional<Program> program;
     std::optional<QWidget> other;
-    if (subject == Subject::ProgramFocused || subject == Subject::ProgramBackground) {
+    if (remote) {
+        program.emplace();
+        if (!program->start(rig, rig.folder.filePath("program.log")) || !bus->waitForProgram()) {
+            state.SkipWithError("the program did not come up on the bus");
+            return;
+        }
+    } else if (subject == Subject::ProgramFocused || subject == Subject::ProgramBackground) {
         program.emplace();
         if (!program->start(rig, rig.folder.filePath("program.log"))) {
             state.SkipWithError("the program did not come up");
@@ -435,6 +515,12 @@ void BM_KeyToSound(benchmark::State& state) {
             case Subject::Ffplay:
                 player.start({"ffplay", "-nodisp", "-autoexit", "-loglevel", "quiet", rig.clickPath.toStdString()});
                 break;
+            case Subject::CommandLinePlay:
+                player.start({(rig.programDir + "/clavora").toStdString(), "--play", "q"});
+                break;
+            case Subject::BusPlayKey:
+                bus->playKey(QStringLiteral("q"));
+                break;
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(600));
             player.finish(3000);
@@ -465,6 +551,8 @@ BENCHMARK(BM_KeyToSound)
     ->Args({int(Subject::ProgramBackground), 30})
     ->Args({int(Subject::Paplay), 30})
     ->Args({int(Subject::Ffplay), 30})
+    ->Args({int(Subject::CommandLinePlay), 30})
+    ->Args({int(Subject::BusPlayKey), 30})
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();

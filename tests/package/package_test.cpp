@@ -147,6 +147,7 @@ TEST_F(PackageTest, HoldsTheProgramFolderUnderOptAndTheDesktopFilesUnderUsr) {
         "opt/clavora/license.txt",
         "usr/bin/clavora -> /opt/clavora/clavora",
         "usr/share/applications/" + AppId + ".desktop",
+        "usr/share/dbus-1/interfaces/com.zemtrak.Clavora1.xml",
         "opt/clavora/installed-by-package",
         "usr/share/doc/clavora/changelog.gz",
         "usr/share/doc/clavora/copyright",
