@@ -247,6 +247,7 @@ void MainWindow::createMenus() {
     optionItem(settings, Option::MinimizeToSystemTray);
     addSeparator(settings, widgetnames::OverlapSeparator);
     optionItem(settings, Option::AllowOverlappingSounds);
+    optionItem(settings, Option::PressAgainToStop);
     optionItem(settings, Option::HotkeyMode);
     optionItem(settings, Option::VoiceOutput)->setVisible(false);
     addSeparator(settings, widgetnames::ResetSeparator);

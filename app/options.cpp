@@ -65,6 +65,13 @@ const std::array<OptionRow, OptionCount>& optionTable() {
          widgetnames::PlayIntoMicrophoneAction,
          QStringLiteral("Play into Microphone"),
          {}},
+        {Option::PressAgainToStop,
+         QStringLiteral("PressAgainToStop"),
+         Sense::OnlyOnTurnsOn,
+         Off,
+         widgetnames::PressAgainToStopAction,
+         QStringLiteral("Press Again to Stop"),
+         {}},
     }};
     return table;
 }

@@ -28,9 +28,10 @@ enum class Option {
     AllowOverlappingSounds,
     KeyboardLayout,
     MatrixDisplay,
-    VoiceOutput
+    VoiceOutput,
+    PressAgainToStop
 };
-inline constexpr int OptionCount = 7;
+inline constexpr int OptionCount = 8;
 
 // How a stored value is read back. The senses differ on purpose and belong to the file format: a hand-edited "off"
 // leaves an OnlyOffTurnsOff option on.

@@ -19,51 +19,105 @@ void SoundBoard::playSoundFile(const QString& fileName) {
     playBinding(Binding{QString(), fileName});
 }
 
-void SoundBoard::playBinding(const Binding& binding) {
+quint32 SoundBoard::playBinding(const Binding& binding) {
     const QString& fileName = binding.path;
     if (fileName.size() == StopAllToken.size() &&
         QString(fileName).replace(QLatin1Char('\\'), QLatin1Char('/')) == StopAllToken) {
         stopAll();
-        return;
+        return 0;
     }
-    m_player.play(audio::PlayRequest{fileName, binding.gain}, m_options.isOn(Option::AllowOverlappingSounds));
+    return m_player.play(audio::PlayRequest{fileName, binding.gain}, m_options.isOn(Option::AllowOverlappingSounds));
 }
 
 void SoundBoard::stopAll() {
     m_player.stopAll();
+    m_keyStreams.clear();
+}
+
+bool SoundBoard::pressAgainToStop() const {
+    return m_options.isOn(Option::PressAgainToStop);
+}
+
+void SoundBoard::playStrokes(const std::function<void(const input::PlaySound&)>& walk) {
+    if (!pressAgainToStop()) {
+        walk([this](const Binding& binding) { playBinding(binding); });
+        return;
+    }
+    QList<Binding> pressed;
+    walk([&pressed](const Binding& binding) { pressed << binding; });
+    pressKeys(pressed);
+}
+
+void SoundBoard::pressKeys(const QList<Binding>& bindings) {
+    QStringList keys;
+    for (const Binding& binding : bindings) {
+        if (!keys.contains(binding.key)) {
+            keys << binding.key;
+        }
+    }
+    for (const QString& key : std::as_const(keys)) {
+        QList<quint32>& streams = m_keyStreams[key];
+        bool stopped = false;
+        for (const quint32 stream : std::as_const(streams)) {
+            if (m_player.isPlaying(stream)) {
+                m_player.stopSound(stream);
+                stopped = true;
+            }
+        }
+        streams.clear();
+        if (stopped) {
+            continue;
+        }
+        for (const Binding& binding : bindings) {
+            if (binding.key != key) {
+                continue;
+            }
+            // Looked up afresh each time: a stop-all binding empties the table.
+            const quint32 stream = playBinding(binding);
+            if (stream != 0) {
+                m_keyStreams[key] << stream;
+            }
+        }
+    }
 }
 
 void SoundBoard::playBindingsFor(const QString& keyName) {
     if (!m_options.isOn(Option::HotkeyMode)) {
         return;
     }
-    input::playBindingsFor(keyName, m_keyMap, [this](const Binding& binding) { playBinding(binding); });
+    playStrokes([&](const input::PlaySound& play) { input::playBindingsFor(keyName, m_keyMap, play); });
 }
 
 void SoundBoard::playTypedKey(int qtKey, const QString& text, bool autoRepeat) {
-    const auto play = [this](const Binding& binding) { playBinding(binding); };
-    QString played = text;
-    if (const int functionKey = input::functionKeyCode(qtKey)) {
-        input::playFunctionKeyBindings(functionKey, m_keyMap, play);
-        played = QStringLiteral("F") + QString::number(functionKey - (platform::vk::F1 - 1));
-    } else {
-        input::playTypedBindings(text, m_keyMap, play);
-    }
-    if (autoRepeat || !m_options.isOn(Option::HotkeyMode)) {
+    if (autoRepeat && pressAgainToStop()) {
+        // A key held down plays once.
         return;
     }
-    for (const QString& name : m_earlyStrokes.windowPlayed(played)) {
-        input::playBindingsFor(name, m_keyMap, play);
-    }
+    playStrokes([&](const input::PlaySound& play) {
+        QString played = text;
+        if (const int functionKey = input::functionKeyCode(qtKey)) {
+            input::playFunctionKeyBindings(functionKey, m_keyMap, play);
+            played = QStringLiteral("F") + QString::number(functionKey - (platform::vk::F1 - 1));
+        } else {
+            input::playTypedBindings(text, m_keyMap, play);
+        }
+        if (autoRepeat || !m_options.isOn(Option::HotkeyMode)) {
+            return;
+        }
+        for (const QString& name : m_earlyStrokes.windowPlayed(played)) {
+            input::playBindingsFor(name, m_keyMap, play);
+        }
+    });
 }
 
 void SoundBoard::pollHotkeys(input::KeyFocus focus) {
     if (!m_options.isOn(Option::HotkeyMode)) {
         return;
     }
-    input::pollHotkeys(
-        m_keyboard, m_decimalSeparator, m_keyMap, focus, [this](const Binding& binding) { playBinding(binding); },
-        &m_earlyStrokes);
+    const input::HeldKeys held = pressAgainToStop() ? input::HeldKeys::PlayOnce : input::HeldKeys::Repeat;
+    playStrokes([&](const input::PlaySound& play) {
+        input::pollHotkeys(m_keyboard, m_decimalSeparator, m_keyMap, focus, play, &m_earlyStrokes, held);
+    });
 }
 
 void SoundBoard::keyWentDown(int virtualKey, input::KeyFocus focus) {
@@ -73,9 +127,11 @@ void SoundBoard::keyWentDown(int virtualKey, input::KeyFocus focus) {
     const QString locale = m_keyboard.keyboardLocaleName();
     const QStringList names =
         m_earlyStrokes.keyWentDown(virtualKey, m_keyboard.snapshot(), locale, m_decimalSeparator, focus);
-    for (const QString& name : names) {
-        input::playBindingsFor(name, m_keyMap, [this](const Binding& binding) { playBinding(binding); });
-    }
+    playStrokes([&](const input::PlaySound& play) {
+        for (const QString& name : names) {
+            input::playBindingsFor(name, m_keyMap, play);
+        }
+    });
 }
 
 void SoundBoard::keyWentUp(int virtualKey) {

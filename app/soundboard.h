@@ -6,7 +6,11 @@
 #include "platform/keyboard.h"
 
 #include <QChar>
+#include <QHash>
+#include <QList>
 #include <QString>
+
+#include <functional>
 
 namespace clavora {
 
@@ -29,14 +33,19 @@ public:
                QChar decimalSeparator);
 
     // Plays one binding's sound, stopping the previous one first unless overlapping sounds are allowed. The
-    // stop-all token (with either folder separator) as its path stops every sound instead.
-    void playBinding(const Binding& binding);
+    // stop-all token (with either folder separator) as its path stops every sound instead. Returns the handle of the
+    // stream it started; 0 for none.
+    quint32 playBinding(const Binding& binding);
     // Plays one sound file as a binding of it would.
     void playSoundFile(const QString& fileName);
     // Stops every sound playing, the system player's too where it can be stopped.
     void stopAll();
     // Plays the bindings of one key name of hotkey mode; nothing while hotkey mode is off.
     void playBindingsFor(const QString& keyName);
+    // Every path below plays key strokes. With Press Again to Stop on, a key whose sounds are still playing when it
+    // goes down again stops them instead of playing, and a key held down plays once, not at every tick of the poll
+    // or repeat of the keyboard.
+    //
     // A key typed into the focused main window: F1 to F12 by their key code, every other key by the text it types.
     // AutoRepeat: the keyboard's repeat of a key held down. In hotkey mode the poll is told what was played, so it
     // plays the stroke's other names and not this one again.
@@ -55,12 +64,22 @@ public:
     quint32 channel() const;
 
 private:
+    // Runs Walk, which hands the bindings of some key strokes to the PlaySound it is given: played one by one, or,
+    // with Press Again to Stop on, gathered per key name and played or stopped per key (see pressKeys()).
+    void playStrokes(const std::function<void(const input::PlaySound&)>& walk);
+    // Per key name among Bindings, in the order the names first come: stops what the key started when any of it
+    // still plays, otherwise plays the key's bindings and remembers their streams.
+    void pressKeys(const QList<Binding>& bindings);
+    bool pressAgainToStop() const;
+
     const KeyMap& m_keyMap;
     const Options& m_options;
     audio::SoundPlayer& m_player;
     platform::IKeyboard& m_keyboard;
     QChar m_decimalSeparator;
     input::EarlyStrokes m_earlyStrokes;
+    // The streams each key name started last, for Press Again to Stop.
+    QHash<QString, QList<quint32>> m_keyStreams;
 };
 
 } // namespace clavora

@@ -132,14 +132,14 @@ void SoundPlayer::playSoundFile(const QString& fileName, bool allowOverlapping) 
     play(PlayRequest{fileName}, allowOverlapping);
 }
 
-void SoundPlayer::play(const PlayRequest& request, bool allowOverlapping) {
+quint32 SoundPlayer::play(const PlayRequest& request, bool allowOverlapping) {
     if (!allowOverlapping) {
         dropNewestStream();
     }
     const QString path = resolve(request.path);
     if (path.isEmpty()) {
         qCDebug(lcAudio) << "No sound file at" << request.path;
-        return;
+        return 0;
     }
     m_newestStream = m_engine.openStream(path, request.gain);
     if (m_newestStream != 0) {
@@ -149,6 +149,22 @@ void SoundPlayer::play(const PlayRequest& request, bool allowOverlapping) {
         // Without an output only the system's player is left, and it gets what the engine would have taken. (A
         // running engine that refuses a stream has found no regular file there, or cannot keep up releasing.)
         m_services.fallback->play(path);
+    }
+    return m_newestStream;
+}
+
+bool SoundPlayer::isPlaying(quint32 stream) const {
+    return stream != 0 && m_engine.isPlaying(stream);
+}
+
+void SoundPlayer::stopSound(quint32 stream) {
+    if (stream == 0) {
+        return;
+    }
+    m_engine.stop(stream);
+    m_engine.free(stream);
+    if (stream == m_newestStream) {
+        m_newestStream = 0;
     }
 }
 

@@ -63,8 +63,14 @@ public:
     // probed off this thread, and a device that has gone away is tried first), through this thread's event loop.
     // Reports nothing.
     void playSoundFile(const QString& fileName, bool allowOverlapping);
-    // Likewise, for a sound asked for with how to play it: its gain reaches the mix.
-    void play(const PlayRequest& request, bool allowOverlapping);
+    // Likewise, for a sound asked for with how to play it: its gain reaches the mix. Returns the engine's handle of
+    // the new stream; 0 when the engine took none (no file, or the fallback player has it).
+    quint32 play(const PlayRequest& request, bool allowOverlapping);
+
+    // Whether a stream play() returned is still playing (see AudioEngine::isPlaying()).
+    bool isPlaying(quint32 stream) const;
+    // Stops and releases one stream play() returned, on every output; a dead handle is ignored.
+    void stopSound(quint32 stream);
 
     // The sound files the key map binds, as stored: the start of each is decoded ahead (now, or once the output
     // runs), so a key press mixes samples in the very next period. Replaces the list given before.
