@@ -248,6 +248,7 @@ void MainWindow::createMenus() {
     addSeparator(settings, widgetnames::OverlapSeparator);
     optionItem(settings, Option::AllowOverlappingSounds);
     optionItem(settings, Option::PressAgainToStop);
+    optionItem(settings, Option::EvenLoudness);
     optionItem(settings, Option::HotkeyMode);
     optionItem(settings, Option::VoiceOutput)->setVisible(false);
     addSeparator(settings, widgetnames::ResetSeparator);
@@ -317,6 +318,9 @@ void MainWindow::applyOption(Option option) {
             m_hotkeyTimer->stop();
             stopKeyWatch();
         }
+        break;
+    case Option::EvenLoudness:
+        m_soundBoard.setEvenLoudness(on, loudnessCacheFile(m_services.fileSystem().userStateFolder()));
         break;
     case Option::MatrixDisplay:
         if (on) {

@@ -72,6 +72,13 @@ const std::array<OptionRow, OptionCount>& optionTable() {
          widgetnames::PressAgainToStopAction,
          QStringLiteral("Press Again to Stop"),
          {}},
+        {Option::EvenLoudness,
+         QStringLiteral("EvenLoudness"),
+         Sense::OnlyOnTurnsOn,
+         Off,
+         widgetnames::EvenLoudnessAction,
+         QStringLiteral("Even Out Loudness"),
+         {}},
     }};
     return table;
 }

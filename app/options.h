@@ -29,9 +29,10 @@ enum class Option {
     KeyboardLayout,
     MatrixDisplay,
     VoiceOutput,
-    PressAgainToStop
+    PressAgainToStop,
+    EvenLoudness
 };
-inline constexpr int OptionCount = 8;
+inline constexpr int OptionCount = 9;
 
 // How a stored value is read back. The senses differ on purpose and belong to the file format: a hand-edited "off"
 // leaves an OnlyOffTurnsOff option on.

@@ -146,6 +146,14 @@ void SoundBoard::keyMapChanged() {
     m_player.setBoundSounds(paths);
 }
 
+void SoundBoard::setEvenLoudness(bool on, const QString& cacheFile) {
+    m_player.setEvenLoudness(on, cacheFile);
+}
+
+QString loudnessCacheFile(const QString& stateFolder) {
+    return stateFolder.isEmpty() ? QString() : stateFolder + QLatin1String("/Zemtrak/Clavora/loudness.cache");
+}
+
 quint32 SoundBoard::channel() const {
     return m_player.newestStream();
 }

@@ -25,6 +25,9 @@ class SoundPlayer;
 // a sound file, and is written by hand into keys.db ("Pause|<stop all>/").
 inline const QString StopAllToken = QStringLiteral("<stop all>/");
 
+// Where the loudness of the bound sounds is kept, in the user's state folder; empty without one.
+QString loudnessCacheFile(const QString& stateFolder);
+
 class SoundBoard {
 public:
     // DecimalSeparator: the locale's, captured at start-up, for the name of the keypad's decimal key.
@@ -57,8 +60,11 @@ public:
     void keyWentDown(int virtualKey, input::KeyFocus focus);
     void keyWentUp(int virtualKey);
 
-    // The key map was loaded or changed: the starts of its sounds are decoded ahead.
+    // The key map was loaded or changed: the starts of its sounds are decoded ahead (and measured, with even
+    // loudness on).
     void keyMapChanged();
+    // Even Out Loudness (see audio::SoundPlayer::setEvenLoudness()); CacheFile keeps the measurements.
+    void setEvenLoudness(bool on, const QString& cacheFile);
 
     // Handle of the newest stream; 0 when there is none.
     quint32 channel() const;

@@ -44,6 +44,7 @@ inline constexpr char NumPadLayoutAction[] = "numPadLayoutAction";
 inline constexpr char MatrixDisplayAction[] = "matrixDisplayAction";
 inline constexpr char PlayIntoMicrophoneAction[] = "playIntoMicrophoneAction";
 inline constexpr char PressAgainToStopAction[] = "pressAgainToStopAction";
+inline constexpr char EvenLoudnessAction[] = "evenLoudnessAction";
 inline constexpr char VolumeTimer[] = "volumeTimer";
 
 } // namespace clavora::widgetnames

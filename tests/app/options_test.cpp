@@ -66,13 +66,14 @@ TEST_F(OptionsTest, TheTableKeepsTheStartupOrderAndTheMenuItems) {
             items << choice.actionName;
         }
     }
-    EXPECT_EQ(keys, QStringList({"MinimizeToSystemTray", "MinimizeStartup", "HotkeyMode", "AllowOverlappingSounds",
-                                 "KeyboardLayout", "MatrixDisplay", "VoiceOutput", "PressAgainToStop"}));
+    EXPECT_EQ(keys,
+              QStringList({"MinimizeToSystemTray", "MinimizeStartup", "HotkeyMode", "AllowOverlappingSounds",
+                           "KeyboardLayout", "MatrixDisplay", "VoiceOutput", "PressAgainToStop", "EvenLoudness"}));
     EXPECT_EQ(items, QStringList({widgetnames::MinimizeToTrayAction, widgetnames::StartMinimizedAction,
                                   widgetnames::HotkeyModeAction, widgetnames::AllowOverlappingAction,
                                   widgetnames::StandardLayoutAction, widgetnames::NumPadLayoutAction,
                                   widgetnames::MatrixDisplayAction, widgetnames::PlayIntoMicrophoneAction,
-                                  widgetnames::PressAgainToStopAction}));
+                                  widgetnames::PressAgainToStopAction, widgetnames::EvenLoudnessAction}));
 }
 
 TEST_F(OptionsTest, AChangeIsSignalledThenTheWholeFileIsWritten) {
