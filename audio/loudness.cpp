@@ -18,6 +18,9 @@ namespace {
 constexpr int MeasureRate = 48000;
 constexpr int MeasureChannels = 2;
 constexpr int ChunkFrames = 4096;
+// The window of the momentary loudness, and the absolute gate of the integrated one: quieter is silence.
+constexpr qint64 MomentaryWindowMs = 400;
+constexpr double SilenceLoudness = -70.0;
 
 struct StateFreer {
     void operator()(ebur128_state* state) const { ebur128_destroy(&state); }
@@ -34,16 +37,19 @@ std::optional<double> measureLoudness(platform::IFileSystem& files, const QStrin
         qCDebug(lcAudio) << "Cannot measure the loudness of" << path << ":" << error;
         return std::nullopt;
     }
-    std::unique_ptr<ebur128_state, StateFreer> state(ebur128_init(MeasureChannels, MeasureRate, EBUR128_MODE_I));
+    std::unique_ptr<ebur128_state, StateFreer> state(
+        ebur128_init(MeasureChannels, MeasureRate, EBUR128_MODE_I | EBUR128_MODE_M));
     if (!state) {
         return std::nullopt;
     }
     std::vector<float> chunk(static_cast<size_t>(ChunkFrames) * MeasureChannels);
+    qint64 total = 0;
     for (;;) {
         const int frames = source->read(chunk.data(), ChunkFrames);
         if (frames <= 0) {
             break;
         }
+        total += frames;
         if (ebur128_add_frames_float(state.get(), chunk.data(), static_cast<size_t>(frames)) != EBUR128_SUCCESS) {
             return std::nullopt;
         }
@@ -52,10 +58,18 @@ std::optional<double> measureLoudness(platform::IFileSystem& files, const QStrin
         return std::nullopt;
     }
     double loudness = 0;
-    if (ebur128_loudness_global(state.get(), &loudness) != EBUR128_SUCCESS || !std::isfinite(loudness)) {
-        return std::nullopt;
+    if (ebur128_loudness_global(state.get(), &loudness) == EBUR128_SUCCESS && std::isfinite(loudness)) {
+        return loudness;
     }
-    return loudness;
+    // A sound shorter than the 400 ms blocks of the integrated loudness (a click, a short beep): the loudness of the
+    // whole of it, ungated.
+    const qint64 ms = total * 1000 / MeasureRate;
+    if (ms > 0 && ms < MomentaryWindowMs &&
+        ebur128_loudness_window(state.get(), static_cast<unsigned long>(ms), &loudness) == EBUR128_SUCCESS &&
+        std::isfinite(loudness) && loudness > SilenceLoudness) {
+        return loudness;
+    }
+    return std::nullopt;
 }
 
 float levellingGain(std::optional<double> loudness) {

@@ -24,8 +24,9 @@ namespace clavora::audio {
 inline constexpr double TargetLoudness = -16.0;
 inline constexpr double MaxLevellingGainDb = 12.0;
 
-// The integrated loudness of a sound file as the engine plays it (decoded to stereo at 48 kHz), in LUFS. Nullopt
-// when the file cannot be decoded or is too quiet to measure. Cancelled, when set, is asked while decoding: once it
+// The integrated loudness of a sound file as the engine plays it (decoded to stereo at 48 kHz), in LUFS; for a sound
+// shorter than its 400 ms blocks, the loudness of the whole sound. Nullopt when the file cannot be decoded or is
+// silent. Cancelled, when set, is asked while decoding: once it
 // says true the measurement gives up.
 std::optional<double> measureLoudness(platform::IFileSystem& files, const QString& path,
                                       const std::function<bool()>& cancelled = {});

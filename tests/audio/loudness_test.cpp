@@ -65,6 +65,12 @@ TEST_F(LoudnessTest, TheMeasuredLoudnessFollowsTheLevelAndNoSoundHasNone) {
     // weighting at 1 kHz makes up for the scale's offset of -0.691.
     EXPECT_NEAR(*loud, -6.0, 0.2);
     EXPECT_NEAR(*loud - *quiet, 20.0, 0.1);
+    // A click shorter than the blocks of the integrated loudness is measured whole.
+    const QString click = m_folder.file(QStringLiteral("click.wav"));
+    ASSERT_TRUE(test::writeWav16(click, Rate, 2, test::sineSamples16(1000, Rate, Rate / 5, 0.5)));
+    const std::optional<double> clicked = measureLoudness(m_files, click);
+    ASSERT_TRUE(clicked);
+    EXPECT_NEAR(*clicked, *loud, 0.5);
 
     const QString silent = m_folder.file(QStringLiteral("silent.wav"));
     ASSERT_TRUE(test::writeWav16(silent, Rate, 2, std::vector<qint16>(2 * Rate * 2, 0)));
