@@ -128,6 +128,15 @@ Status Options::setLanguage(const QString& language) {
     return m_store.updateFile();
 }
 
+QString Options::outputDevice() const {
+    return m_store.readString(SettingsSection, OutputDeviceKey, QString());
+}
+
+Status Options::setOutputDevice(const QString& name) {
+    m_store.writeString(SettingsSection, OutputDeviceKey, name);
+    return m_store.updateFile();
+}
+
 Status Options::set(Option option, const QString& value) {
     const OptionRow& row = optionRow(option);
     m_values[size_t(option)] = interpretStoredValue(row, value);

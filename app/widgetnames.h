@@ -45,6 +45,7 @@ inline constexpr char MatrixDisplayAction[] = "matrixDisplayAction";
 inline constexpr char PlayIntoMicrophoneAction[] = "playIntoMicrophoneAction";
 inline constexpr char PressAgainToStopAction[] = "pressAgainToStopAction";
 inline constexpr char EvenLoudnessAction[] = "evenLoudnessAction";
+inline constexpr char OutputDeviceMenu[] = "outputDeviceMenu";
 inline constexpr char VolumeTimer[] = "volumeTimer";
 
 } // namespace clavora::widgetnames
