@@ -14,10 +14,9 @@ namespace {
 QString makeMinuteOfMp3(const QTemporaryDir& folder) {
     const QString path = folder.filePath(QStringLiteral("minute.mp3"));
     QProcess ffmpeg;
-    ffmpeg.start(QStringLiteral("ffmpeg"),
-                 {"-nostdin", "-v", "error", "-y", "-f", "lavfi", "-i",
-                  "anoisesrc=color=pink:amplitude=0.3:sample_rate=44100:duration=60", "-ac", "2", "-c:a",
-                  "libmp3lame", "-b:a", "192k", path});
+    ffmpeg.start(QStringLiteral("ffmpeg"), {"-nostdin", "-v", "error", "-y", "-f", "lavfi", "-i",
+                                            "anoisesrc=color=pink:amplitude=0.3:sample_rate=44100:duration=60", "-ac",
+                                            "2", "-c:a", "libmp3lame", "-b:a", "192k", path});
     ffmpeg.waitForFinished(120000);
     return ffmpeg.exitStatus() == QProcess::NormalExit && ffmpeg.exitCode() == 0 ? path : QString();
 }
