@@ -11,6 +11,7 @@
 #include "app/volumecontrol.h"
 #include "app/volumetarget.h"
 #include "app/widgetnames.h"
+#include "audio/audioengine.h"
 #include "display/ledmatrixdisplay.h"
 #include "display/onscreenkeyboard.h"
 #include "i18n/translator.h"
@@ -18,7 +19,9 @@
 #include "keymap/redefinekeysdialog.h"
 #include "online/updatechecker.h"
 #include "online/updatecheckui.h"
+#include "platform/programvolume.h"
 #include "platform/services.h"
+#include "platform/soundserver.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -45,6 +48,8 @@ constexpr int VolumeSliderHeight = 25;
 constexpr int KeyboardMargin = 3;
 constexpr int HotkeyPollInterval = 50;
 constexpr int AutoSwitchDelay = 100;
+// How long the Output Device menu waits for the sound server's list as it opens.
+constexpr std::chrono::milliseconds OutputListTimeout{500};
 
 QAction* addItem(QMenu* menu, const char* name, const QString& caption) {
     QAction* action = menu->addAction(caption);
@@ -249,6 +254,13 @@ void MainWindow::createMenus() {
     optionItem(settings, Option::MinimizeToSystemTray);
     addSeparator(settings, widgetnames::OverlapSeparator);
     optionItem(settings, Option::AllowOverlappingSounds);
+    optionItem(settings, Option::PressAgainToStop);
+    optionItem(settings, Option::EvenLoudness);
+    m_outputDeviceMenu = settings->addMenu(QStringLiteral("Output Device"));
+    m_outputDeviceMenu->setObjectName(QLatin1String(widgetnames::OutputDeviceMenu));
+    // Only a sound server lists outputs and moves a stream between them.
+    m_outputDeviceMenu->menuAction()->setVisible(m_services.hasProgramVolume());
+    connect(m_outputDeviceMenu, &QMenu::aboutToShow, this, &MainWindow::listOutputDevices);
     optionItem(settings, Option::HotkeyMode);
     optionItem(settings, Option::VoiceOutput)->setVisible(false);
     addSeparator(settings, widgetnames::ResetSeparator);
@@ -297,6 +309,53 @@ void MainWindow::showOptions() {
     for (const OptionRow& row : optionTable()) {
         applyOption(row.option);
     }
+    if (m_services.hasProgramVolume()) {
+        applyOutputDevice();
+    }
+}
+
+void MainWindow::listOutputDevices() {
+    // Made afresh at every opening: outputs come and go (a headset plugged in).
+    qDeleteAll(m_outputDeviceMenu->findChildren<QActionGroup*>(Qt::FindDirectChildrenOnly));
+    m_outputDeviceMenu->clear();
+    auto* group = new QActionGroup(m_outputDeviceMenu);
+    group->setExclusive(true);
+    const QString chosen = m_options.outputDevice();
+    const auto addDevice = [&](const QString& caption, const QString& name) {
+        QAction* action = m_outputDeviceMenu->addAction(caption);
+        action->setCheckable(true);
+        action->setChecked(name == chosen);
+        action->setData(name);
+        group->addAction(action);
+        connect(action, &QAction::triggered, this, [this, name] { chooseOutputDevice(name); });
+        return action;
+    };
+    addDevice(QStringLiteral("Default"), QString());
+    bool listed = chosen.isEmpty();
+    for (const platform::SoundOutput& output : m_services.soundServer().outputs(OutputListTimeout)) {
+        addDevice(output.description, output.name);
+        listed = listed || output.name == chosen;
+    }
+    if (!listed) {
+        // Chosen, and gone for now: the sounds play on the default until it is back.
+        addDevice(chosen, chosen)->setEnabled(false);
+    }
+}
+
+void MainWindow::chooseOutputDevice(const QString& name) {
+    const Status written = m_options.setOutputDevice(name);
+    applyOutputDevice();
+    showFailure(written);
+}
+
+void MainWindow::applyOutputDevice() {
+    const QString device = m_options.outputDevice();
+    platform::IProgramVolume& stream = m_services.programVolume();
+    stream.keepOn(device);
+    if (!device.isEmpty()) {
+        // Following the stream again does nothing when the volume slider follows it already.
+        stream.follow(QString::fromUtf8(audio::OutputStreamName));
+    }
 }
 
 void MainWindow::applyOption(Option option) {
@@ -321,6 +380,9 @@ void MainWindow::applyOption(Option option) {
             m_hotkeyTimer->stop();
             stopKeyWatch();
         }
+        break;
+    case Option::EvenLoudness:
+        m_soundBoard.setEvenLoudness(on, loudnessCacheFile(m_services.fileSystem().userStateFolder()));
         break;
     case Option::MatrixDisplay:
         if (on) {

@@ -116,6 +116,11 @@ private:
     void addStopAllItem(QMenu* soundboard);
     void showOptions();
     void applyOption(Option option);
+    // Settings > Output Device: the outputs the sound server lists as the menu opens, the chosen one checked.
+    void listOutputDevices();
+    void chooseOutputDevice(const QString& name);
+    // Keeps the program's stream on the chosen output.
+    void applyOutputDevice();
     void watchScreen(QScreen* screen);
 
     void changeOption(Option option, const QString& value);
@@ -166,6 +171,7 @@ private:
 
     std::array<QAction*, OptionCount> m_optionActions{}; // the check items of the on/off options
     QHash<QString, QAction*> m_layoutActions;            // by layout value
+    QMenu* m_outputDeviceMenu = nullptr;
     QAction* m_autostartAction = nullptr;
 
     online::UpdateChecker* m_updateChecker = nullptr;

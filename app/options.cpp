@@ -65,6 +65,20 @@ const std::array<OptionRow, OptionCount>& optionTable() {
          widgetnames::PlayIntoMicrophoneAction,
          QStringLiteral("Play into Microphone"),
          {}},
+        {Option::PressAgainToStop,
+         QStringLiteral("PressAgainToStop"),
+         Sense::OnlyOnTurnsOn,
+         Off,
+         widgetnames::PressAgainToStopAction,
+         QStringLiteral("Press Again to Stop"),
+         {}},
+        {Option::EvenLoudness,
+         QStringLiteral("EvenLoudness"),
+         Sense::OnlyOnTurnsOn,
+         Off,
+         widgetnames::EvenLoudnessAction,
+         QStringLiteral("Even Out Loudness"),
+         {}},
     }};
     return table;
 }
@@ -111,6 +125,15 @@ QString Options::language() const {
 
 Status Options::setLanguage(const QString& language) {
     m_store.writeString(SettingsSection, LanguageKey, language);
+    return m_store.updateFile();
+}
+
+QString Options::outputDevice() const {
+    return m_store.readString(SettingsSection, OutputDeviceKey, QString());
+}
+
+Status Options::setOutputDevice(const QString& name) {
+    m_store.writeString(SettingsSection, OutputDeviceKey, name);
     return m_store.updateFile();
 }
 

@@ -19,6 +19,9 @@ inline const QString LayoutStandard = QStringLiteral("Standard");
 inline const QString LayoutNumPad = QStringLiteral("NumPad");
 // Beside the options: the language the user confirmed in the language dialog, as a language name ("German").
 inline const QString LanguageKey = QStringLiteral("Language");
+// Beside the options too: the output the sounds play on, by the name the sound server knows it by; absent for the
+// server's default.
+inline const QString OutputDeviceKey = QStringLiteral("OutputDevice");
 
 // In the order start-up reads them.
 enum class Option {
@@ -28,9 +31,11 @@ enum class Option {
     AllowOverlappingSounds,
     KeyboardLayout,
     MatrixDisplay,
-    VoiceOutput
+    VoiceOutput,
+    PressAgainToStop,
+    EvenLoudness
 };
-inline constexpr int OptionCount = 7;
+inline constexpr int OptionCount = 9;
 
 // How a stored value is read back. The senses differ on purpose and belong to the file format: a hand-edited "off"
 // leaves an OnlyOffTurnsOff option on.
@@ -91,6 +96,11 @@ public:
     QString language() const;
     // Keeps Language for the next start and writes the whole settings file; the status as for set().
     Status setLanguage(const QString& language);
+
+    // The output chosen in Settings > Output Device; empty for the default.
+    QString outputDevice() const;
+    // Keeps the output for the next start and writes the whole settings file; the status as for set().
+    Status setOutputDevice(const QString& name);
 
 signals:
     void changed(clavora::Option option);

@@ -43,6 +43,9 @@ inline constexpr char StandardLayoutAction[] = "standardLayoutAction";
 inline constexpr char NumPadLayoutAction[] = "numPadLayoutAction";
 inline constexpr char MatrixDisplayAction[] = "matrixDisplayAction";
 inline constexpr char PlayIntoMicrophoneAction[] = "playIntoMicrophoneAction";
+inline constexpr char PressAgainToStopAction[] = "pressAgainToStopAction";
+inline constexpr char EvenLoudnessAction[] = "evenLoudnessAction";
+inline constexpr char OutputDeviceMenu[] = "outputDeviceMenu";
 inline constexpr char VolumeTimer[] = "volumeTimer";
 // The notification-area icon's menu.
 inline constexpr char TrayMenu[] = "trayMenu";

@@ -1513,6 +1513,16 @@ void AudioEngine::stop(quint32 handle) {
     }
 }
 
+bool AudioEngine::isPlaying(quint32 handle) const {
+    if (!m_state) {
+        return false;
+    }
+    std::lock_guard<std::mutex> lock(m_state->core->mutex);
+    const Stream* stream = m_state->core->find(handle);
+    return stream != nullptr && !stream->letGo && !stream->openFailed &&
+           stream->playing.load(std::memory_order_acquire);
+}
+
 void AudioEngine::free(quint32 handle) {
     if (!m_state) {
         return;

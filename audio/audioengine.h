@@ -199,6 +199,11 @@ public:
     // Stops a stream; it is silent from the next device period on and can be resumed. A dead handle is ignored.
     void stop(quint32 handle);
 
+    // Whether the stream was started and is still alive: opening, or with audio left to play on some output. False
+    // for a stopped stream and a dead handle; a sound that has just played out may count as playing for a moment
+    // longer, until the engine has let go of it.
+    bool isPlaying(quint32 handle) const;
+
     // Stops a stream and releases it; the handle is dead from now on. A dead handle is ignored.
     void free(quint32 handle);
 

@@ -12,4 +12,12 @@ struct PlayRequest {
     float gain = 1.0f;
 };
 
+// What a play request started (SoundPlayer::play()).
+struct StartedSound {
+    // The file found for the request (its stored path resolved); empty when there is none.
+    QString file;
+    // The engine's handle of the new stream; 0 when the engine took none (no file, or the fallback player has it).
+    quint32 stream = 0;
+};
+
 } // namespace clavora::audio

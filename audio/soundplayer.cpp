@@ -132,16 +132,17 @@ void SoundPlayer::playSoundFile(const QString& fileName, bool allowOverlapping) 
     play(PlayRequest{fileName}, allowOverlapping);
 }
 
-QString SoundPlayer::play(const PlayRequest& request, bool allowOverlapping) {
+StartedSound SoundPlayer::play(const PlayRequest& request, bool allowOverlapping) {
     if (!allowOverlapping) {
         dropNewestStream();
     }
     const QString path = resolve(request.path);
     if (path.isEmpty()) {
         qCDebug(lcAudio) << "No sound file at" << request.path;
-        return path;
+        return {};
     }
-    m_newestStream = m_engine.openStream(path, request.gain);
+    const float gain = m_loudness ? request.gain * m_loudness->gainFor(path) : request.gain;
+    m_newestStream = m_engine.openStream(path, gain);
     if (m_newestStream != 0) {
         // On every output at once.
         m_engine.play(m_newestStream);
@@ -150,7 +151,22 @@ QString SoundPlayer::play(const PlayRequest& request, bool allowOverlapping) {
         // running engine that refuses a stream has found no regular file there, or cannot keep up releasing.)
         m_services.fallback->play(path);
     }
-    return path;
+    return StartedSound{path, m_newestStream};
+}
+
+bool SoundPlayer::isPlaying(quint32 stream) const {
+    return stream != 0 && m_engine.isPlaying(stream);
+}
+
+void SoundPlayer::stopSound(quint32 stream) {
+    if (stream == 0) {
+        return;
+    }
+    m_engine.stop(stream);
+    m_engine.free(stream);
+    if (stream == m_newestStream) {
+        m_newestStream = 0;
+    }
 }
 
 bool isPlayableSound(platform::IFileSystem& files, const QString& path) {
@@ -167,15 +183,34 @@ void SoundPlayer::setBoundSounds(const QStringList& storedPaths) {
     // A key map may hold a hundred thousand bindings, and this runs on the GUI thread: the files are looked for on
     // the engine's thread that decodes their starts, where the disk may take its time. Two stored paths that name
     // one file find it decoded the second time.
+    m_engine.prepareSounds(storedPaths, resolver());
+    m_boundSounds = storedPaths;
+    m_boundSounds.removeDuplicates();
+    if (m_loudness) {
+        m_loudness->measure(m_boundSounds, resolver());
+    }
+}
+
+std::function<QString(const QString&)> SoundPlayer::resolver() {
     platform::IFileSystem& files = *m_services.files;
     if (m_programFolder.isEmpty()) {
         m_programFolder = files.programFolder();
     }
-    m_engine.prepareSounds(
-        storedPaths, [&files, current = QDir::currentPath(), program = m_programFolder](const QString& stored) {
-            return resolveSoundPath(stored, current, program,
-                                    [&files](const QString& candidate) { return files.fileExists(candidate); });
-        });
+    return [&files, current = QDir::currentPath(), program = m_programFolder](const QString& stored) {
+        return resolveSoundPath(stored, current, program,
+                                [&files](const QString& candidate) { return files.fileExists(candidate); });
+    };
+}
+
+void SoundPlayer::setEvenLoudness(bool on, const QString& cacheFile) {
+    if (!on) {
+        m_loudness.reset();
+        return;
+    }
+    if (!m_loudness) {
+        m_loudness = std::make_unique<LoudnessLevels>(*m_services.files, cacheFile);
+        m_loudness->measure(m_boundSounds, resolver());
+    }
 }
 
 QString SoundPlayer::resolve(const QString& storedPath) {

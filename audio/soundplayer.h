@@ -3,6 +3,7 @@
 #pragma once
 
 #include "audio/audioengine.h"
+#include "audio/loudness.h"
 #include "audio/playrequest.h"
 
 #include <QObject>
@@ -11,6 +12,7 @@
 
 #include <chrono>
 #include <functional>
+#include <memory>
 
 namespace clavora::audio {
 
@@ -63,13 +65,26 @@ public:
     // probed off this thread, and a device that has gone away is tried first), through this thread's event loop.
     // Reports nothing.
     void playSoundFile(const QString& fileName, bool allowOverlapping);
-    // Likewise, for a sound asked for with how to play it: its gain reaches the mix. Returns the file it found for
-    // the request (the stored path resolved), or an empty string when there is none.
-    QString play(const PlayRequest& request, bool allowOverlapping);
+    // Likewise, for a sound asked for with how to play it: its gain reaches the mix. Returns the file it found and
+    // the stream it started.
+    StartedSound play(const PlayRequest& request, bool allowOverlapping);
+
+    // Whether a stream play() returned is still playing (see AudioEngine::isPlaying()).
+    bool isPlaying(quint32 stream) const;
+    // Stops and releases one stream play() returned, on every output; a dead handle is ignored.
+    void stopSound(quint32 stream);
 
     // The sound files the key map binds, as stored: the start of each is decoded ahead (now, or once the output
-    // runs), so a key press mixes samples in the very next period. Replaces the list given before.
+    // runs), so a key press mixes samples in the very next period. Replaces the list given before. With even
+    // loudness on, each is measured too.
     void setBoundSounds(const QStringList& storedPaths);
+
+    // Even loudness: every bound sound is measured once for its loudness (on a thread of its own, kept in
+    // CacheFile) and played at the gain that brings it to TargetLoudness, times its request's gain; a sound not
+    // measured yet plays at its own level. Off, every sound plays at its own level, and nothing is measured.
+    void setEvenLoudness(bool on, const QString& cacheFile);
+    // The measurements while even loudness is on; null otherwise.
+    LoudnessLevels* loudness() { return m_loudness.get(); }
 
     // Handle of the most recently started stream, on every output; 0 when there is none.
     quint32 newestStream() const { return m_newestStream; }
@@ -90,6 +105,8 @@ private:
     void dropNewestStream();
     // The file a stored path names; empty when there is none.
     QString resolve(const QString& storedPath);
+    // The same lookup for another thread, which the disk may keep waiting.
+    std::function<QString(const QString&)> resolver();
 
     AudioServices m_services;
     EngineConfig m_config;
@@ -104,6 +121,8 @@ private:
     MasterGain m_voiceGain;
     // The program does not move while it runs; asked for once, on the first sound.
     QString m_programFolder;
+    QStringList m_boundSounds;
+    std::unique_ptr<LoudnessLevels> m_loudness;
 };
 
 // Whether the file is a sound the engine plays: a regular file, read by an audio format's demuxer alone, within the

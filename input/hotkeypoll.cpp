@@ -94,7 +94,7 @@ QStringList EarlyStrokes::windowPlayed(const QString& name) {
 }
 
 QStringList EarlyStrokes::pollTick(const platform::KeyStateSnapshot& keys, const QString& keyboardLocale,
-                                   QChar decimalSeparator, KeyFocus focus) {
+                                   QChar decimalSeparator, KeyFocus focus, HeldKeys held) {
     QStringList names;
     platform::KeyStateSnapshot skip = m_playedEarly;
     // Strokes the window's handler did not claim in time play as in the background.
@@ -119,7 +119,7 @@ QStringList EarlyStrokes::pollTick(const platform::KeyStateSnapshot& keys, const
         m_held.setDown(virtualKey);
         // Played by its notification (its own code only: a side-neutral modifier it also set still counts for the
         // names of other keys), or waiting for the window.
-        if (skip.isDown(virtualKey) || focus == KeyFocus::TextEntry) {
+        if (skip.isDown(virtualKey) || focus == KeyFocus::TextEntry || (seen && held == HeldKeys::PlayOnce)) {
             continue;
         }
         names << carriedModifierNames(virtualKey, keys, keyboardLocale);
@@ -152,12 +152,12 @@ QStringList EarlyStrokes::pollTick(const platform::KeyStateSnapshot& keys, const
 }
 
 HotkeyPollResult pollHotkeys(platform::IKeyboard& keyboard, QChar decimalSeparator, const KeyMap& keyMap,
-                             KeyFocus focus, const PlaySound& play, EarlyStrokes* strokes) {
+                             KeyFocus focus, const PlaySound& play, EarlyStrokes* strokes, HeldKeys held) {
     HotkeyPollResult result;
     result.keyboardLocale = keyboard.keyboardLocaleName();
     const platform::KeyStateSnapshot keys = keyboard.snapshot();
     if (strokes) {
-        result.names = strokes->pollTick(keys, result.keyboardLocale, decimalSeparator, focus);
+        result.names = strokes->pollTick(keys, result.keyboardLocale, decimalSeparator, focus, held);
     } else if (focus != KeyFocus::TextEntry) {
         result.names = keyNames(keys, result.keyboardLocale, decimalSeparator);
     }

@@ -25,6 +25,14 @@ enum class KeyFocus {
     TextEntry,
 };
 
+// What the poll does with a key it saw down at the tick before.
+enum class HeldKeys {
+    // Plays it again at every tick.
+    Repeat,
+    // Leaves it alone: a key plays once per stroke, however long it is held.
+    PlayOnce,
+};
+
 // What one poll saw, for callers that show or log it.
 struct HotkeyPollResult {
     QString keyboardLocale;
@@ -60,8 +68,9 @@ public:
     QStringList windowPlayed(const QString& name);
     // One tick of the poll, which read Keys: the names to play, and the bookkeeping of the tick (strokes that ended
     // are forgotten, a stroke the window did not claim in time plays).
+    // Held: what a key held since the tick before does.
     QStringList pollTick(const platform::KeyStateSnapshot& keys, const QString& keyboardLocale, QChar decimalSeparator,
-                         KeyFocus focus);
+                         KeyFocus focus, HeldKeys held = HeldKeys::Repeat);
 
 private:
     // A stroke in the focused window whose own name waits for the window's handler.
@@ -89,8 +98,10 @@ private:
 // layout locale and key state, names every key that is down and plays the bindings of each name in turn.
 // DecimalSeparator is the locale's, captured once at start-up. Focus: where the keys go. Strokes: what was heard of
 // the keys between polls; without it every name of every key down plays, except under TextEntry, where nothing does
-// (and MainWindow counts as Elsewhere, as nothing tells what the window played).
+// (and MainWindow counts as Elsewhere, as nothing tells what the window played). Held: what a key held since the
+// tick before does; only with Strokes, which remember the keys from one tick to the next.
 HotkeyPollResult pollHotkeys(platform::IKeyboard& keyboard, QChar decimalSeparator, const KeyMap& keyMap,
-                             KeyFocus focus, const PlaySound& play, EarlyStrokes* strokes = nullptr);
+                             KeyFocus focus, const PlaySound& play, EarlyStrokes* strokes = nullptr,
+                             HeldKeys held = HeldKeys::Repeat);
 
 } // namespace clavora::input

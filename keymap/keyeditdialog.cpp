@@ -12,6 +12,7 @@
 #include <QMimeData>
 #include <QPushButton>
 #include <QSignalBlocker>
+#include <QSpinBox>
 #include <QUrl>
 
 namespace clavora {
@@ -73,7 +74,7 @@ KeyEditDialog::KeyEditDialog(RedefineKeysDialog& owner, Mode mode, RedefineKeysD
     setObjectName(QLatin1String(widgetnames::keyedit::Dialog));
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(mode == Mode::Add ? QStringLiteral("Add Key") : QStringLiteral("Edit Key"));
-    setFixedSize(385, 108);
+    setFixedSize(385, 140);
 
     auto* keyLabel = new QLabel(QStringLiteral("Key:"), this);
     keyLabel->move(8, 11);
@@ -89,6 +90,17 @@ KeyEditDialog::KeyEditDialog(RedefineKeysDialog& owner, Mode mode, RedefineKeysD
     m_fileField->setGeometry(72, 40, 225, 21);
     fileLabel->setBuddy(m_fileField);
 
+    auto* volumeLabel = new QLabel(QStringLiteral("Volume:"), this);
+    volumeLabel->move(8, 75);
+    m_volumeField = new QSpinBox(this);
+    m_volumeField->setObjectName(QLatin1String(widgetnames::keyedit::VolumeField));
+    m_volumeField->setGeometry(72, 72, 80, 21);
+    m_volumeField->setRange(0, MaxBindingVolume);
+    m_volumeField->setSingleStep(5);
+    m_volumeField->setSuffix(QStringLiteral("%"));
+    m_volumeField->setValue(100);
+    volumeLabel->setBuddy(m_volumeField);
+
     auto makeButton = [this](const char* name, const QString& text, QRect geometry) {
         auto* button = new QPushButton(text, this);
         button->setObjectName(QLatin1String(name));
@@ -100,15 +112,16 @@ KeyEditDialog::KeyEditDialog(RedefineKeysDialog& owner, Mode mode, RedefineKeysD
     };
     m_browseButton =
         makeButton(widgetnames::keyedit::BrowseButton, QStringLiteral("Browse..."), QRect(303, 38, 75, 25));
-    m_okButton = makeButton(widgetnames::keyedit::OkButton, QStringLiteral("OK"), QRect(72, 75, 88, 25));
-    m_cancelButton = makeButton(widgetnames::keyedit::CancelButton, QStringLiteral("Cancel"), QRect(166, 75, 88, 25));
+    m_okButton = makeButton(widgetnames::keyedit::OkButton, QStringLiteral("OK"), QRect(72, 107, 88, 25));
+    m_cancelButton = makeButton(widgetnames::keyedit::CancelButton, QStringLiteral("Cancel"), QRect(166, 107, 88, 25));
     connect(m_browseButton, &QPushButton::clicked, this, &KeyEditDialog::browse);
     connect(m_okButton, &QPushButton::clicked, this, &KeyEditDialog::confirm);
     connect(m_cancelButton, &QPushButton::clicked, this, &QWidget::close);
 
     setTabOrder(m_keyField, m_fileField);
     setTabOrder(m_fileField, m_browseButton);
-    setTabOrder(m_browseButton, m_okButton);
+    setTabOrder(m_browseButton, m_volumeField);
+    setTabOrder(m_volumeField, m_okButton);
     setTabOrder(m_okButton, m_cancelButton);
 
     auto* close = new QAction(QStringLiteral("Close"), this);
@@ -124,6 +137,7 @@ KeyEditDialog::KeyEditDialog(RedefineKeysDialog& owner, Mode mode, RedefineKeysD
             const Binding& binding = owner.keyMap().row(index);
             m_keyField->setText(binding.key);
             m_fileField->setText(binding.path);
+            m_volumeField->setValue(volumePercentOf(binding.gain));
         }
         // The key of a row may be a whole key name (F5, ENTER), shown in full; it cannot be changed here.
         m_keyField->setEnabled(false);
@@ -157,6 +171,14 @@ void KeyEditDialog::setFileName(const QString& fileName) {
     m_fileField->setText(fileName);
 }
 
+int KeyEditDialog::volume() const {
+    return m_volumeField->value();
+}
+
+void KeyEditDialog::setVolume(int percent) {
+    m_volumeField->setValue(percent);
+}
+
 void KeyEditDialog::warn(const QString& text) {
     m_owner.hooks().showMessage(this, QMessageBox::Warning, WarningCaption, text);
 }
@@ -179,7 +201,7 @@ void KeyEditDialog::confirm() {
             warn(QStringLiteral("Key already exists!"));
             return;
         }
-        if (m_owner.appendBinding(Binding{key, m_fileField->text()}, this)) {
+        if (m_owner.appendBinding(Binding{key, m_fileField->text(), gainOfVolume(volume())}, this)) {
             close();
         }
         return;
@@ -188,7 +210,7 @@ void KeyEditDialog::confirm() {
         warn(QStringLiteral("This key has been deleted from the list."));
         return;
     }
-    if (m_owner.replacePath(m_row, m_fileField->text(), this)) {
+    if (m_owner.replaceSound(m_row, m_fileField->text(), gainOfVolume(volume()), this)) {
         close();
     }
 }

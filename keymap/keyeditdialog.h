@@ -9,6 +9,7 @@
 class QLineEdit;
 class QMimeData;
 class QPushButton;
+class QSpinBox;
 
 namespace clavora {
 
@@ -20,7 +21,8 @@ public:
         Edit, // a new sound file for the row it was opened from; the key cannot change
     };
 
-    // Add mode: empty fields. Edit mode: the key and path of the row with identity Row, the key field disabled.
+    // Add mode: empty fields, the volume at 100%. Edit mode: the key, path and volume of the row with identity Row,
+    // the key field disabled.
     // The window is a child of Owner, deletes itself when closed, and is shown by the caller.
     KeyEditDialog(RedefineKeysDialog& owner, Mode mode, RedefineKeysDialog::RowId row = 0);
 
@@ -29,10 +31,13 @@ public:
     QString key() const;
     QString fileName() const;
     void setFileName(const QString& fileName);
+    // The binding's volume in percent, 0 to MaxBindingVolume.
+    int volume() const;
+    void setVolume(int percent);
 
     // OK. Add mode: appends the binding and saves, unless the key field is empty or the key already has a row.
-    // Edit mode: gives the row its new file and saves, unless the row has been deleted. The window closes once the
-    // save succeeded; otherwise it stays open with its fields, after telling the user why.
+    // Edit mode: gives the row its new file and volume and saves, unless the row has been deleted. The window closes
+    // once the save succeeded; otherwise it stays open with its fields, after telling the user why.
     void confirm();
     // Browse...: the file dialog, starting at the file field's file; a chosen file replaces the field.
     void browse();
@@ -46,6 +51,7 @@ private:
 
     QLineEdit* m_keyField = nullptr;
     QLineEdit* m_fileField = nullptr;
+    QSpinBox* m_volumeField = nullptr;
     QPushButton* m_browseButton = nullptr;
     QPushButton* m_okButton = nullptr;
     QPushButton* m_cancelButton = nullptr;

@@ -75,6 +75,10 @@ void KeyMap::replacePath(qsizetype index, const QString& path) {
     m_rows[index].path = path;
 }
 
+void KeyMap::setGain(qsizetype index, float gain) {
+    m_rows[index].gain = gain;
+}
+
 void KeyMap::removeRows(qsizetype first, qsizetype count) {
     if (first < 0 || count <= 0 || first >= m_rows.size()) {
         return;

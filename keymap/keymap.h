@@ -16,8 +16,8 @@ namespace clavora {
 struct Binding {
     QString key;
     QString path;
-    // How the sound plays. keys.db holds the key and the path alone, so every binding read from it plays at its
-    // file's own level.
+    // How the sound plays: its volume, 1 for the file's own level. keys.db holds the key and the path alone; the
+    // volume comes from the file beside it (see KeyMapFile::loadVolumes()).
     float gain = 1.0f;
 
     // The line of a binding: the key, a bar, the path.
@@ -59,6 +59,8 @@ public:
     void appendRow(const Binding& binding);
     // Gives row Index another sound file; its key and its place stay.
     void replacePath(qsizetype index, const QString& path);
+    // Gives row Index another gain (see Binding::gain).
+    void setGain(qsizetype index, float gain);
     // Removes Count rows from row First on; the lines without a bar stay.
     void removeRows(qsizetype first, qsizetype count = 1);
     // Drops the lines without a bar, so that the map holds its rows alone.

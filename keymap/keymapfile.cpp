@@ -5,6 +5,13 @@
 #include "platform/filesystem.h"
 #include "platform/locale.h"
 
+#include <QHash>
+#include <QSet>
+
+#include <algorithm>
+#include <cmath>
+#include <optional>
+
 namespace clavora {
 
 Q_LOGGING_CATEGORY(lcKeyMap, "clavora.keymap")
@@ -134,11 +141,117 @@ Status KeyMapFile::load(const QString& dataFolder, const QString& programFolder,
     QStringList lines;
     note(read(target, lines));
     keyMap = KeyMap::fromLines(lines);
+    note(loadVolumes(withTrailingSlash(dataFolder) + QLatin1String(VolumesFileName), keyMap));
     return outcome;
 }
 
 Status KeyMapFile::save(const QString& fileName, const KeyMap& keyMap) const {
+    // A volume written for a binding that keys.db then fails to take binds nothing, and so is harmless.
+    if (Status volumes = saveVolumes(volumesFileFor(fileName), keyMap); !volumes) {
+        return volumes;
+    }
     return write(fileName, keyMap.lines());
+}
+
+int volumePercentOf(float gain) {
+    return std::clamp(int(std::lround(double(gain) * 100.0)), 0, MaxBindingVolume);
+}
+
+float gainOfVolume(int percent) {
+    return float(std::clamp(percent, 0, MaxBindingVolume)) / 100.0f;
+}
+
+QString volumesFileFor(const QString& fileName) {
+    const qsizetype slash = std::max(fileName.lastIndexOf(QLatin1Char('/')), fileName.lastIndexOf(QLatin1Char('\\')));
+    return fileName.left(slash + 1) + QLatin1String(VolumesFileName);
+}
+
+namespace {
+
+const QString SectionPrefix = QStringLiteral("Binding");
+const QString KeyEntry = QStringLiteral("Key");
+const QString PathEntry = QStringLiteral("Path");
+const QString VolumeEntry = QStringLiteral("Volume");
+
+// A binding's key and path, one string: the key cannot hold a bar of its own, the path may.
+QString volumeKey(const QString& key, const QString& path) {
+    return key + QLatin1Char('|') + path;
+}
+
+} // namespace
+
+Status KeyMapFile::loadVolumes(const QString& volumesFile, KeyMap& keyMap) const {
+    if (!m_files->fileExists(volumesFile)) {
+        return Status::success();
+    }
+    QStringList lines;
+    if (Status status = read(volumesFile, lines); !status) {
+        return status;
+    }
+    // Every entry is "Name=value", the value as it stands to the end of the line: a key may be a space.
+    QHash<QString, int> volumes;
+    struct Section {
+        QString key, path;
+        std::optional<int> volume;
+        bool hasKey = false, hasPath = false;
+    } section;
+    const auto take = [&volumes](const Section& done) {
+        if (done.hasKey && done.hasPath && done.volume) {
+            volumes.insert(volumeKey(done.key, done.path), *done.volume);
+        }
+    };
+    for (const QString& line : std::as_const(lines)) {
+        if (line.trimmed().startsWith(QLatin1Char('['))) {
+            take(section);
+            section = Section();
+            continue;
+        }
+        const qsizetype equals = line.indexOf(QLatin1Char('='));
+        if (equals < 0) {
+            continue;
+        }
+        const QString name = line.left(equals).trimmed();
+        const QString value = line.mid(equals + 1);
+        if (name == KeyEntry) {
+            section.key = value;
+            section.hasKey = true;
+        } else if (name == PathEntry) {
+            section.path = value;
+            section.hasPath = true;
+        } else if (name == VolumeEntry) {
+            bool ok = false;
+            const int percent = value.trimmed().toInt(&ok);
+            section.volume =
+                ok && percent >= 0 && percent <= MaxBindingVolume ? std::optional<int>(percent) : std::nullopt;
+        }
+    }
+    take(section);
+    for (qsizetype row = 0; row < keyMap.rowCount(); ++row) {
+        const Binding& binding = keyMap.row(row);
+        keyMap.setGain(row, gainOfVolume(volumes.value(volumeKey(binding.key, binding.path), 100)));
+    }
+    return Status::success();
+}
+
+Status KeyMapFile::saveVolumes(const QString& volumesFile, const KeyMap& keyMap) const {
+    QStringList lines;
+    QSet<QString> written;
+    int section = 0;
+    for (const Binding& binding : keyMap.rows()) {
+        const int percent = volumePercentOf(binding.gain);
+        const QString key = volumeKey(binding.key, binding.path);
+        if (percent == 100 || written.contains(key)) {
+            continue;
+        }
+        written.insert(key);
+        lines << QLatin1Char('[') + SectionPrefix + QString::number(++section) + QLatin1Char(']')
+              << KeyEntry + QLatin1Char('=') + binding.key << PathEntry + QLatin1Char('=') + binding.path
+              << VolumeEntry + QLatin1Char('=') + QString::number(percent) << QString();
+    }
+    if (lines.isEmpty() && !m_files->fileExists(volumesFile)) {
+        return Status::success();
+    }
+    return write(volumesFile, lines);
 }
 
 } // namespace clavora

@@ -15,6 +15,17 @@ namespace clavora {
 
 Q_DECLARE_LOGGING_CATEGORY(lcKeyMap)
 
+// The file beside keys.db that keeps the bindings' volumes.
+inline constexpr char VolumesFileName[] = "bindings.ini";
+
+// A binding's volume in percent, as the Add/Edit Key window sets it and bindings.ini stores it, and its gain.
+inline constexpr int MaxBindingVolume = 200;
+int volumePercentOf(float gain);
+float gainOfVolume(int percent);
+
+// The file beside FileName (keys.db) that keeps its bindings' volumes.
+QString volumesFileFor(const QString& fileName);
+
 // The twelve binding lines of F1 to F12 that start-up puts back when keys.db lacks them, F1 first.
 extern const QStringList DefaultBindings;
 
@@ -51,8 +62,20 @@ public:
     Status load(const QString& dataFolder, const QString& programFolder, KeyMap& keyMap) const;
 
     // Writes KeyMap's lines to FileName in the written form. On failure the file keeps its old bytes; the message names
-    // the path and the system's reason, for the caller to show.
+    // the path and the system's reason, for the caller to show. The bindings' volumes go first to bindings.ini in the
+    // same folder (see saveVolumes()); when that fails, keys.db is not written either.
     Status save(const QString& fileName, const KeyMap& keyMap) const;
+
+    // The volumes of the bindings, kept beside keys.db in VolumesFileName, as keys.db holds the key and the path
+    // alone: one section per binding whose volume is not 100%, found again by its key and path. A binding without a
+    // section plays at 100%; a section whose binding has gone binds nothing and is dropped at the next save.
+    //
+    // Gives every row of KeyMap the volume VolumesFile stores for its key and path. A missing file is no failure;
+    // the message of one that cannot be read names it, and KeyMap is left at 100% then.
+    Status loadVolumes(const QString& volumesFile, KeyMap& keyMap) const;
+    // Writes the volumes of KeyMap's rows to VolumesFile, replacing it safely. Nothing is written while no row has a
+    // volume of its own and there is no such file.
+    Status saveVolumes(const QString& volumesFile, const KeyMap& keyMap) const;
 
 private:
     platform::IFileSystem* m_files;

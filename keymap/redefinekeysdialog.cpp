@@ -67,6 +67,12 @@ private:
     std::function<void(const QStringList&)> m_filesDropped;
 };
 
+constexpr int VolumeColumnWidth = 60;
+
+QString volumeText(float gain) {
+    return QString::number(volumePercentOf(gain)) + QLatin1Char('%');
+}
+
 } // namespace
 
 RedefineKeysDialog::RedefineKeysDialog(KeyMap& keyMap, KeyMapFile files, QString keysDbPath, QWidget* parent)
@@ -74,7 +80,8 @@ RedefineKeysDialog::RedefineKeysDialog(KeyMap& keyMap, KeyMapFile files, QString
     setObjectName(QLatin1String(widgetnames::redefinekeys::Dialog));
     setWindowTitle(QStringLiteral("Redefine Keys"));
     setSizeGripEnabled(true);
-    resize(635, 299);
+    // Room for the volumes beside a sound column of 500.
+    resize(635 + VolumeColumnWidth, 299);
     createControls();
     fillList();
 }
@@ -84,12 +91,13 @@ RedefineKeysDialog::~RedefineKeysDialog() = default;
 void RedefineKeysDialog::createControls() {
     m_list = new BindingList([this](const QStringList& files) { addDroppedFiles(files); }, this);
     m_list->setObjectName(QLatin1String(widgetnames::redefinekeys::BindingList));
-    m_list->setColumnCount(2);
-    m_list->setHorizontalHeaderLabels({QStringLiteral("Key"), QStringLiteral("Sound")});
+    m_list->setColumnCount(3);
+    m_list->setHorizontalHeaderLabels({QStringLiteral("Key"), QStringLiteral("Sound"), QStringLiteral("Volume")});
     m_list->setColumnWidth(0, 100);
     m_list->setColumnWidth(1, 500);
+    m_list->setColumnWidth(2, VolumeColumnWidth);
     // The sound column takes the width the window gives the list, so long paths show as the window grows.
-    m_list->horizontalHeader()->setStretchLastSection(true);
+    m_list->horizontalHeader()->setSectionResizeMode(1, QHeaderView::Stretch);
     m_list->horizontalHeader()->setHighlightSections(false);
     m_list->verticalHeader()->hide();
     m_list->verticalHeader()->setDefaultSectionSize(m_list->fontMetrics().height() + 6);
@@ -151,6 +159,7 @@ void RedefineKeysDialog::appendListRow(const Binding& binding) {
     m_list->insertRow(row);
     m_list->setItem(row, 0, new QTableWidgetItem(binding.key));
     m_list->setItem(row, 1, new QTableWidgetItem(soundPathForDisplay(binding.path)));
+    m_list->setItem(row, 2, new QTableWidgetItem(volumeText(binding.gain)));
     m_rowIds.append(m_nextRowId++);
 }
 
@@ -198,10 +207,23 @@ bool RedefineKeysDialog::replacePath(RowId id, const QString& path, QWidget* mes
     if (row < 0) {
         return false;
     }
-    if (!commit([row, &path](KeyMap& map) { map.replacePath(row, path); }, messageParent)) {
+    return replaceSound(id, path, m_keyMap.row(row).gain, messageParent);
+}
+
+bool RedefineKeysDialog::replaceSound(RowId id, const QString& path, float gain, QWidget* messageParent) {
+    const qsizetype row = rowOf(id);
+    if (row < 0) {
+        return false;
+    }
+    const auto change = [row, &path, gain](KeyMap& map) {
+        map.replacePath(row, path);
+        map.setGain(row, gain);
+    };
+    if (!commit(change, messageParent)) {
         return false;
     }
     m_list->item(int(row), 1)->setText(soundPathForDisplay(path));
+    m_list->item(int(row), 2)->setText(volumeText(gain));
     return true;
 }
 

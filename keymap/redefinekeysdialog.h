@@ -1,4 +1,5 @@
-// The Redefine Keys dialog: every binding of the key map as a row of key and sound file, with Add, Edit and Delete.
+// The Redefine Keys dialog: every binding of the key map as a row of key, sound file and volume, with Add, Edit and
+// Delete.
 // It edits the key map it is given in place and rewrites keys.db after every change, so the next key press, in the
 // window or from the hotkey poll, plays the new bindings.
 #pragma once
@@ -53,6 +54,8 @@ public:
     // replacePath is false as well, showing nothing, when the row has been deleted.
     bool appendBinding(const Binding& binding, QWidget* messageParent = nullptr);
     bool replacePath(RowId id, const QString& path, QWidget* messageParent = nullptr);
+    // Likewise, with the row's new gain (its volume) as well.
+    bool replaceSound(RowId id, const QString& path, float gain, QWidget* messageParent = nullptr);
     // Delete: every selected row at once, without asking. With nothing selected the file is still rewritten, which
     // drops the lines without a bar and puts the file in the written form.
     bool deleteSelectedRows();

@@ -7,6 +7,7 @@ namespace clavora::widgetnames::keyedit {
 inline constexpr char Dialog[] = "keyEditDialog";
 inline constexpr char KeyField[] = "keyField";
 inline constexpr char FileField[] = "fileField";
+inline constexpr char VolumeField[] = "volumeField";
 inline constexpr char BrowseButton[] = "browseButton";
 inline constexpr char OkButton[] = "okButton";
 inline constexpr char CancelButton[] = "cancelButton";

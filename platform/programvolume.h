@@ -33,6 +33,12 @@ public:
     // Asks the sound server for Volume and returns at once; read() gives Volume from now on, until the server
     // reports another change. False, changing nothing, while unavailable. GUI thread.
     virtual bool write(ChannelVolume volume) = 0;
+
+    // Keeps the followed stream on the output (sink) named OutputName: moved there now, and again whenever the
+    // stream is made anew or the output comes back after it went away. While that output is missing the stream
+    // plays where the server puts it, its default output. Empty: the server's default output (a stream moved before
+    // is moved back there). Returns at once. GUI thread.
+    virtual void keepOn(const QString& outputName) { (void)outputName; }
 };
 
 } // namespace clavora::platform

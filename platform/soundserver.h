@@ -2,6 +2,7 @@
 // best talks to it.
 #pragma once
 
+#include <QList>
 #include <QString>
 
 #include <chrono>
@@ -17,9 +18,24 @@ struct SoundServerInfo {
     bool sessionManager = false;
 };
 
+// One output (a sink) of the sound server: the name it is known by, which stays, and the description it shows.
+struct SoundOutput {
+    QString name;
+    QString description;
+
+    bool operator==(const SoundOutput&) const = default;
+};
+
 class ISoundServer {
 public:
     virtual ~ISoundServer() = default;
+
+    // The outputs the sound server lists now, in its order; none without a server or when it does not answer within
+    // `timeout`. Any thread.
+    virtual QList<SoundOutput> outputs(std::chrono::milliseconds timeout) {
+        (void)timeout;
+        return {};
+    }
 
     // Asks the sound server (the one the system's client library finds; never one started for the asking). Waits at
     // most `timeout` for an answer. Any thread.

@@ -14,6 +14,8 @@ PACKAGES=(
     qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev fonts-dejavu-core
     # audio
     libavformat-dev libavcodec-dev libavutil-dev libswresample-dev libsdl2-dev libcanberra-dev libpulse-dev
+    # the loudness of the bound sounds (EBU R128), for Even Out Loudness
+    libebur128-dev
     # the system player's sound-server backend: through ALSA it can neither stop a sound nor share one connection
     libcanberra-pulse
     # online, text and locales

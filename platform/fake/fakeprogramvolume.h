@@ -33,7 +33,10 @@ public:
         return true;
     }
 
+    void keepOn(const QString& outputName) override { keptOn << outputName; }
+
     bool available = true;
+    QStringList keptOn;
     ChannelVolume volume{65535, 65535};
     std::vector<ChannelVolume> writes;
     QStringList followed;

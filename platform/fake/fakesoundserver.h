@@ -14,7 +14,10 @@ public:
         return info;
     }
 
+    QList<SoundOutput> outputs(std::chrono::milliseconds) override { return listed; }
+
     SoundServerInfo info;
+    QList<SoundOutput> listed;
     std::atomic<int> queries{0};
 };
 

@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <mutex>
 #include <unordered_set>
 
 Q_LOGGING_CATEGORY(lcVolume, "clavora.platform.volume")
@@ -93,10 +94,15 @@ struct LinuxProgramVolume::Backend {
     // Shared with the GUI thread.
     std::atomic<bool> available{false};
     std::atomic<quint64> word{0};
+    // The output the stream is to be kept on; empty for the server's default.
+    std::mutex targetMutex;
+    QByteArray target;
 
     // Mainloop thread only.
     pa_context* context = nullptr;
     quint32 stream = PA_INVALID_INDEX;
+    quint32 streamSink = PA_INVALID_INDEX; // the output it plays on
+    bool movedByUs = false;                // moved off the output the server gave it
     pa_channel_map channels{};
     quint32 sentWrite = 0;  // number of the last write handed to the server
     int writesInFlight = 0; // sent, not yet acknowledged
@@ -219,7 +225,8 @@ struct LinuxProgramVolume::Backend {
             qCDebug(lcVolume) << "Connected to the sound server";
             pa_operation_unref(pa_context_subscribe(
                 context,
-                static_cast<pa_subscription_mask_t>(PA_SUBSCRIPTION_MASK_SINK_INPUT | PA_SUBSCRIPTION_MASK_CLIENT),
+                static_cast<pa_subscription_mask_t>(PA_SUBSCRIPTION_MASK_SINK_INPUT | PA_SUBSCRIPTION_MASK_CLIENT |
+                                                    PA_SUBSCRIPTION_MASK_SINK),
                 nullptr, nullptr));
             self->scan();
             break;
@@ -275,6 +282,13 @@ struct LinuxProgramVolume::Backend {
             if ((type & PA_SUBSCRIPTION_EVENT_TYPE_MASK) == PA_SUBSCRIPTION_EVENT_REMOVE) {
                 self->ourClients.erase(index);
                 self->otherClients.erase(index);
+            }
+            return;
+        }
+        if ((type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) == PA_SUBSCRIPTION_EVENT_SINK) {
+            // An output that came (back) may be the one the stream belongs on.
+            if ((type & PA_SUBSCRIPTION_EVENT_TYPE_MASK) == PA_SUBSCRIPTION_EVENT_NEW) {
+                self->keepOnTarget();
             }
             return;
         }
@@ -359,9 +373,15 @@ struct LinuxProgramVolume::Backend {
         if (stream != info.index) {
             qCDebug(lcVolume) << "Following stream" << info.index << (replacing ? "in place of the one before" : "");
         }
+        if (stream != info.index) {
+            // A stream made anew plays where the server put it.
+            movedByUs = false;
+        }
         stream = info.index;
+        streamSink = info.sink;
         channels = info.channel_map;
         followedOne = true;
+        keepOnTarget();
         if (replacing) {
             // Only a change on the stream already followed counts as one made elsewhere.
             const quint64 current = word.load();
@@ -424,7 +444,67 @@ struct LinuxProgramVolume::Backend {
     static void onWake(pa_mainloop_api*, pa_io_event*, int fd, pa_io_event_flags_t, void* userdata) {
         uint64_t count = 0;
         [[maybe_unused]] const ssize_t got = ::read(fd, &count, sizeof count);
-        static_cast<Backend*>(userdata)->sendPending();
+        auto* self = static_cast<Backend*>(userdata);
+        self->sendPending();
+        self->keepOnTarget();
+    }
+
+    QByteArray wantedOutput() {
+        std::lock_guard<std::mutex> lock(targetMutex);
+        return target;
+    }
+
+    // Moves the followed stream to the output it is to be kept on, when that output is there and the stream is
+    // elsewhere; back to the server's default when none is wanted and it was moved.
+    void keepOnTarget() {
+        if (context == nullptr || stream == PA_INVALID_INDEX || pa_context_get_state(context) != PA_CONTEXT_READY) {
+            return;
+        }
+        const QByteArray wanted = wantedOutput();
+        pa_operation* op = nullptr;
+        if (!wanted.isEmpty()) {
+            op = pa_context_get_sink_info_by_name(context, wanted.constData(), &Backend::onWantedSink, this);
+        } else if (movedByUs) {
+            op = pa_context_get_server_info(context, &Backend::onServerInfo, this);
+        }
+        if (op != nullptr) {
+            pa_operation_unref(op);
+        }
+    }
+
+    static void onWantedSink(pa_context* context, const pa_sink_info* info, int eol, void* userdata) {
+        auto* self = static_cast<Backend*>(userdata);
+        // Asked again when the output comes back: a missing one is no error here.
+        if (eol != 0 || info == nullptr || self->stream == PA_INVALID_INDEX || info->index == self->streamSink ||
+            self->wantedOutput() != info->name) {
+            return;
+        }
+        qCDebug(lcVolume) << "Moving stream" << self->stream << "to" << info->name;
+        self->movedByUs = true;
+        self->streamSink = info->index;
+        if (pa_operation* op =
+                pa_context_move_sink_input_by_index(context, self->stream, info->index, &Backend::onMoved, self)) {
+            pa_operation_unref(op);
+        }
+    }
+
+    static void onServerInfo(pa_context* context, const pa_server_info* info, void* userdata) {
+        auto* self = static_cast<Backend*>(userdata);
+        if (info == nullptr || info->default_sink_name == nullptr || self->stream == PA_INVALID_INDEX ||
+            !self->wantedOutput().isEmpty()) {
+            return;
+        }
+        self->movedByUs = false;
+        if (pa_operation* op = pa_context_move_sink_input_by_name(context, self->stream, info->default_sink_name,
+                                                                  &Backend::onMoved, self)) {
+            pa_operation_unref(op);
+        }
+    }
+
+    static void onMoved(pa_context* context, int success, void*) {
+        if (!success) {
+            qCDebug(lcVolume) << "Stream not moved:" << pa_strerror(pa_context_errno(context));
+        }
     }
 
     // Hands the GUI's latest volume to the server, when it has not been sent yet. Several writes between two
@@ -480,8 +560,20 @@ void LinuxProgramVolume::follow(const QString& streamName) {
         return;
     }
     m_backend = std::make_unique<Backend>(m_server.toUtf8(), streamName.toUtf8());
+    m_backend->target = m_output.toUtf8();
     if (!m_backend->start()) {
         qCWarning(lcVolume) << "Cannot follow the program's volume at the sound server";
+    }
+}
+
+void LinuxProgramVolume::keepOn(const QString& outputName) {
+    m_output = outputName;
+    if (m_backend) {
+        {
+            std::lock_guard<std::mutex> lock(m_backend->targetMutex);
+            m_backend->target = outputName.toUtf8();
+        }
+        m_backend->wake();
     }
 }
 

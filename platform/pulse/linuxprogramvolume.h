@@ -22,6 +22,7 @@ public:
     bool isAvailable() override;
     bool read(ChannelVolume& volume) override;
     bool write(ChannelVolume volume) override;
+    void keepOn(const QString& outputName) override;
 
     // How the 0..65535 scale maps onto the server's stream volume: linearly, 65535 being the server's 100 %.
     // Above 100 % (a mixer may boost a stream) reads as 65535. Round trips are exact.
@@ -31,6 +32,7 @@ public:
 private:
     struct Backend;
     QString m_server;
+    QString m_output;
     std::unique_ptr<Backend> m_backend;
     // Writes are numbered so the background side can tell a stale report from the server apart from a fresh one.
     quint32 m_writes = 0;

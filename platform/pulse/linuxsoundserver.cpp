@@ -32,6 +32,9 @@ struct Query {
     SoundServerInfo info;
     int pending = 0; // answers still to come
     bool failed = false;
+    // Whether the outputs are asked for instead of what the server is.
+    bool listOutputs = false;
+    QList<SoundOutput> outputs;
 
     ~Query() {
         if (context != nullptr) {
@@ -49,6 +52,10 @@ struct Query {
         switch (pa_context_get_state(context)) {
         case PA_CONTEXT_READY:
             self->info.answers = true;
+            if (self->listOutputs) {
+                self->ask(pa_context_get_sink_info_list(context, &Query::onSink, self));
+                break;
+            }
             self->ask(pa_context_get_server_info(context, &Query::onServer, self));
             self->ask(pa_context_get_client_info_list(context, &Query::onClient, self));
             break;
@@ -77,6 +84,19 @@ struct Query {
             self->info.pipeWire = self->info.name.contains(QLatin1String("PipeWire"));
         }
         --self->pending;
+    }
+
+    static void onSink(pa_context*, const pa_sink_info* sink, int eol, void* user) {
+        auto* self = static_cast<Query*>(user);
+        if (eol != 0) {
+            --self->pending;
+            return;
+        }
+        if (sink != nullptr && sink->name != nullptr) {
+            const QString name = QString::fromUtf8(sink->name);
+            const QString description = sink->description != nullptr ? QString::fromUtf8(sink->description) : name;
+            self->outputs.append(SoundOutput{name, description.isEmpty() ? name : description});
+        }
     }
 
     static void onClient(pa_context*, const pa_client_info* client, int eol, void* user) {
@@ -114,37 +134,49 @@ bool soundServerExpected() {
     return !runtime.isEmpty() && QFileInfo::exists(runtime + QLatin1String("/pulse/native"));
 }
 
-SoundServerInfo PulseSoundServer::query(std::chrono::milliseconds timeout) {
+namespace {
+
+// Asks the server what Query asks for, waiting at most Timeout. False when it did not answer.
+bool ask(Query& query, std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
-    Query query;
     query.loop = pa_mainloop_new();
     if (query.loop == nullptr) {
-        return {};
+        return false;
     }
     query.context = pa_context_new(pa_mainloop_get_api(query.loop), "Clavora");
     if (query.context == nullptr) {
-        return {};
+        return false;
     }
     pa_context_set_state_callback(query.context, &Query::onState, &query);
     if (pa_context_connect(query.context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
-        return {};
+        return false;
     }
     while (!query.failed && !(query.info.answers && query.pending == 0)) {
         const auto left =
             std::chrono::duration_cast<std::chrono::microseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) {
             qCWarning(lcSoundServer) << "The sound server did not answer in" << timeout.count() << "ms";
-            return {};
+            return false;
         }
         if (pa_mainloop_prepare(query.loop, static_cast<int>(left.count())) < 0 || pa_mainloop_poll(query.loop) < 0 ||
             pa_mainloop_dispatch(query.loop) < 0) {
-            return {};
+            return false;
         }
     }
-    if (query.failed || query.pending != 0) {
-        return {};
-    }
-    return query.info;
+    return !query.failed && query.pending == 0;
+}
+
+} // namespace
+
+QList<SoundOutput> PulseSoundServer::outputs(std::chrono::milliseconds timeout) {
+    Query query;
+    query.listOutputs = true;
+    return ask(query, timeout) ? query.outputs : QList<SoundOutput>();
+}
+
+SoundServerInfo PulseSoundServer::query(std::chrono::milliseconds timeout) {
+    Query query;
+    return ask(query, timeout) ? query.info : SoundServerInfo();
 }
 
 } // namespace clavora::platform

@@ -9,6 +9,7 @@ namespace clavora::platform {
 class PulseSoundServer : public ISoundServer {
 public:
     SoundServerInfo query(std::chrono::milliseconds timeout) override;
+    QList<SoundOutput> outputs(std::chrono::milliseconds timeout) override;
 };
 
 // Whether a server is there to be found, answering or not yet: $PULSE_SERVER names one (a local socket only when it

@@ -824,3 +824,50 @@ TEST_F(MainWindowTest, TheTrayMenuShowsStopsAndSwitchesHotkeysInTheLoadedLanguag
     EXPECT_TRUE(test::waitFor([&] { return form.isVisible() && !form.isMinimized(); }, 5000));
     EXPECT_FALSE(icon->isVisible());
 }
+
+namespace {
+
+// Settings > Output Device: the outputs the sound server lists as the menu opens, the choice kept in settings.ini,
+// and the program's stream kept on it, at once and from the next start on.
+TEST_F(MainWindowTest, OutputDeviceListsTheServersOutputsAndKeepsTheStreamOnTheChosenOne) {
+    m_fakes.soundServer.listed = {{"speakers", "Built-in Speakers"}, {"headset", "USB Headset"}};
+    auto startup = start();
+    MainWindow& form = startup->window();
+    QMenu* menu = namedChild<QMenu>(form, widgetnames::OutputDeviceMenu);
+    ASSERT_TRUE(menu->menuAction()->isVisible());
+    EXPECT_EQ(menu->title(), "Output Device");
+    // The items as the menu opens: a star for the checked one, brackets for one that cannot be chosen.
+    const auto opened = [&] {
+        emit menu->aboutToShow();
+        QStringList items;
+        for (QAction* action : menu->actions()) {
+            const QString text = (action->isChecked() ? "*" : "") + action->text();
+            items << (action->isEnabled() ? text : "(" + text + ")");
+        }
+        return items;
+    };
+    EXPECT_EQ(opened(), QStringList({"*Default", "Built-in Speakers", "USB Headset"}));
+    EXPECT_EQ(opened(), QStringList({"*Default", "Built-in Speakers", "USB Headset"})) << "made afresh, not added to";
+
+    menu->actions().at(2)->trigger();
+    EXPECT_EQ(m_programVolume.keptOn.value(m_programVolume.keptOn.size() - 1), "headset");
+    EXPECT_TRUE(m_programVolume.followed.contains("Sound playback"));
+    EXPECT_TRUE(test::readBytes(settingsPath()).contains("OutputDevice=headset\n"));
+    EXPECT_EQ(opened(), QStringList({"Default", "Built-in Speakers", "*USB Headset"}));
+    // Unplugged: still the choice, which the stream goes back to when it returns.
+    m_fakes.soundServer.listed.removeLast();
+    EXPECT_EQ(opened(), QStringList({"Default", "Built-in Speakers", "(*headset)"}));
+
+    startup.reset();
+    m_programVolume.keptOn.clear();
+    startup = start();
+    EXPECT_EQ(m_programVolume.keptOn, QStringList{"headset"});
+    QMenu* again = namedChild<QMenu>(startup->window(), widgetnames::OutputDeviceMenu);
+    emit again->aboutToShow();
+    again->actions().at(0)->trigger();
+    EXPECT_EQ(m_programVolume.keptOn, QStringList({"headset", ""}));
+    EXPECT_TRUE(test::readBytes(settingsPath()).contains("OutputDevice=\n"));
+    EXPECT_TRUE(m_messages.isEmpty()) << m_messages.join(' ').toStdString();
+}
+
+} // namespace

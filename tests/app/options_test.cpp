@@ -23,19 +23,19 @@ TEST_F(OptionsTest, StoredValuesAreReadWithTheirOwnSenses) {
         const char* text;
         bool tray, startMinimized, hotkey, overlap, display;
         const char* layout;
-        bool voice;
+        bool voice, pressAgain;
     } cases[] = {
-        {"", false, false, true, true, true, "Standard", false},
+        {"", false, false, true, true, true, "Standard", false, false},
         {"[settings]\nminimizetosystemtray=on\nMINIMIZESTARTUP=on\nHotkeyMode=on\nAllowOverlappingSounds=on\n"
-         "MatrixDisplay=on\nKeyboardLayout=numpad\nVoiceOutput=on\n",
-         true, false, true, true, true, "Standard", false},
+         "MatrixDisplay=on\nKeyboardLayout=numpad\nVoiceOutput=on\npressagaintostop=on\n",
+         true, false, true, true, true, "Standard", false, false},
         {"[Settings]\nMinimizeToSystemTray=OFF\nMinimizeStartup=ON\nHotkeyMode=OFF\nAllowOverlappingSounds=OFF\n"
-         "MatrixDisplay=OFF\nKeyboardLayout=NumPad\nVoiceOutput=ON\n",
-         false, true, false, false, false, "NumPad", true},
-        {"[Settings]\nMinimizeToSystemTray=off\nHotkeyMode=yes\nMatrixDisplay=Off\n", true, false, true, true, true,
-         "Standard", false},
+         "MatrixDisplay=OFF\nKeyboardLayout=NumPad\nVoiceOutput=ON\nPressAgainToStop=ON\n",
+         false, true, false, false, false, "NumPad", true, true},
+        {"[Settings]\nMinimizeToSystemTray=off\nHotkeyMode=yes\nMatrixDisplay=Off\nPressAgainToStop=on\n", true, false,
+         true, true, true, "Standard", false, false},
         {"[Settings]\nMinimizeToSystemTray=\nMinimizeStartup= ON \nKeyboardLayout=NUMPAD\nVoiceOutput= ON\n", true,
-         true, true, true, true, "Standard", true},
+         true, true, true, true, "Standard", true, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
@@ -50,6 +50,7 @@ TEST_F(OptionsTest, StoredValuesAreReadWithTheirOwnSenses) {
         EXPECT_EQ(options.isOn(Option::MatrixDisplay), c.display);
         EXPECT_EQ(options.keyboardLayout(), c.layout);
         EXPECT_EQ(options.isOn(Option::VoiceOutput), c.voice);
+        EXPECT_EQ(options.isOn(Option::PressAgainToStop), c.pressAgain);
     }
 }
 
@@ -65,12 +66,14 @@ TEST_F(OptionsTest, TheTableKeepsTheStartupOrderAndTheMenuItems) {
             items << choice.actionName;
         }
     }
-    EXPECT_EQ(keys, QStringList({"MinimizeToSystemTray", "MinimizeStartup", "HotkeyMode", "AllowOverlappingSounds",
-                                 "KeyboardLayout", "MatrixDisplay", "VoiceOutput"}));
+    EXPECT_EQ(keys,
+              QStringList({"MinimizeToSystemTray", "MinimizeStartup", "HotkeyMode", "AllowOverlappingSounds",
+                           "KeyboardLayout", "MatrixDisplay", "VoiceOutput", "PressAgainToStop", "EvenLoudness"}));
     EXPECT_EQ(items, QStringList({widgetnames::MinimizeToTrayAction, widgetnames::StartMinimizedAction,
                                   widgetnames::HotkeyModeAction, widgetnames::AllowOverlappingAction,
                                   widgetnames::StandardLayoutAction, widgetnames::NumPadLayoutAction,
-                                  widgetnames::MatrixDisplayAction, widgetnames::PlayIntoMicrophoneAction}));
+                                  widgetnames::MatrixDisplayAction, widgetnames::PlayIntoMicrophoneAction,
+                                  widgetnames::PressAgainToStopAction, widgetnames::EvenLoudnessAction}));
 }
 
 TEST_F(OptionsTest, AChangeIsSignalledThenTheWholeFileIsWritten) {

@@ -13,6 +13,7 @@
 #include <QProcess>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <csignal>
 #include <cstring>
@@ -407,3 +408,59 @@ TEST_F(AudioE2E, ASoundServerThatAnswersLateHasTheOutputTakenUp) {
 }
 
 } // namespace
+
+namespace {
+
+// The level of the audible part of a recording, in dB of full scale: the root mean square of its middle, away from
+// the edges where the sound server fades in and out.
+double audibleLevel(const std::vector<float>& samples, float threshold) {
+    size_t first = samples.size();
+    size_t last = 0;
+    for (size_t i = 0; i < samples.size(); ++i) {
+        if (std::fabs(samples[i]) > threshold) {
+            first = std::min(first, i);
+            last = i;
+        }
+    }
+    if (first >= last) {
+        return -200.0;
+    }
+    const size_t margin = (last - first) / 10;
+    double sum = 0;
+    size_t count = 0;
+    for (size_t i = first + margin; i < last - margin; ++i) {
+        sum += double(samples[i]) * samples[i];
+        ++count;
+    }
+    return count == 0 ? -200.0 : 10.0 * std::log10(sum / double(count));
+}
+
+} // namespace
+
+// A binding's own volume, kept beside keys.db: the same tone bound to one key at 100% and to another at 50% is
+// heard 6 dB apart.
+TEST_F(AudioE2E, ABindingAtHalfVolumeIsHeardSixDecibelsDown) {
+    if (!soundServerReachable()) {
+        GTEST_SKIP() << "needs the PulseAudio server of the test rig (PULSE_SERVER with a null sink named testsink)";
+    }
+    const QByteArray tone = QFile::encodeName(m_tone);
+    writeBytes(m_programDir + "/keys.db", readBytes(m_programDir + "/keys.db") + "w|" + tone + "\r\n");
+    writeBytes(m_programDir + "/bindings.ini", "[Binding1]\r\nKey=w\r\nPath=" + tone + "\r\nVolume=50\r\n");
+    ProgramRun run(m_programDir + "/clavora", m_home);
+    run.environment().insert(QStringLiteral("SDL_AUDIODRIVER"), QStringLiteral("pulseaudio"));
+    startFocused(run);
+
+    const auto levelOf = [&](const QString& key) {
+        SoundRecorder recorder(m_root.file(key + QStringLiteral(".raw")));
+        EXPECT_TRUE(recorder.start()) << "the sound server delivered nothing to the recorder";
+        pressKey(key);
+        EXPECT_TRUE(recorder.waitForSound(0.02f, 15000)) << key.toStdString() << " was not heard";
+        recorder.stop();
+        return audibleLevel(recorder.samples(), 0.02f);
+    };
+    const double full = levelOf(QStringLiteral("q"));
+    const double half = levelOf(QStringLiteral("w"));
+    EXPECT_GT(full, -20.0) << "the tone at 100% was not heard\n" << run.output().toStdString();
+    EXPECT_NEAR(full - half, 20.0 * std::log10(2.0), 0.5) << "at 100%: " << full << " dB, at 50%: " << half << " dB";
+    EXPECT_TRUE(run.isRunning());
+}

@@ -86,12 +86,13 @@ TEST_F(KeyDialogsE2E, ABindingAddedFromTheMenuPlaysAtTheNextKeyPress) {
     const QString dialog = focusedWindow(run, "Redefine Keys");
     ASSERT_FALSE(dialog.isEmpty()) << "the menu item did not open the dialog";
 
-    // From the list to Add, which the space bar presses; in Add Key: the key, the file, past Browse... to OK.
+    // From the list to Add, which the space bar presses; in Add Key: the key, the file, past Browse... and the volume
+    // to OK.
     keys({"Tab", "space"});
     ASSERT_FALSE(focusedWindow(run, "Add Key").isEmpty());
     keys({"z", "Tab"});
     runCommand("xdotool", {"type", "--delay", "20", m_tone});
-    keys({"Tab", "Tab", "space"});
+    keys({"Tab", "Tab", "Tab", "space"});
     const QByteArray line = "z|" + QFile::encodeName(m_tone) + "\r\n";
     EXPECT_TRUE(waitFor([&] { return readBytes(keysDb()).endsWith(line); }, 5000)) << readBytes(keysDb()).toStdString();
     EXPECT_TRUE(waitFor([&] { return window(run, "Add Key").isEmpty(); }, 5000)) << "OK closes the window";

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <string_view>
 #include <utility>
 
 namespace clavora::input {
@@ -292,6 +293,50 @@ TEST_F(EarlyStrokesTest, AKeyTheWindowTypesIsHeldWithoutThePollRepeatingIt) {
     tick(KeyFocus::MainWindow);
     tick(KeyFocus::MainWindow);
     EXPECT_EQ(taken(), QStringList{});
+}
+
+// With a key played once per stroke, no tick repeats a held key, whoever heard of its stroke first; only a new
+// stroke plays again. Steps: d Q goes down and the system tells, p it goes down unannounced (the poll alone sees it),
+// u it goes up, s Shift goes down and the system tells, t a tick.
+TEST_F(EarlyStrokesTest, PlayedOnceAHeldKeyIsNotRepeatedByAnyTick) {
+    const struct {
+        const char* what;
+        KeyFocus focus;
+        const char* steps;
+        QStringList plays;
+    } cases[] = {
+        {"told of, then held", KeyFocus::Elsewhere, "dtttttt", {"q.wav"}},
+        {"seen by the poll alone, then held", KeyFocus::Elsewhere, "ptttttt", {"q.wav"}},
+        {"two strokes", KeyFocus::Elsewhere, "dttuttpttt", {"q.wav", "q.wav"}},
+        {"a stroke between two ticks", KeyFocus::Elsewhere, "tdutt", {"q.wav"}},
+        {"a modifier held under a letter it carries", KeyFocus::Elsewhere, "sttdttt", {"shift.wav", "shift.wav"}},
+        {"unclaimed by the focused window, then held", KeyFocus::MainWindow, "pttttt", {"q.wav"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        m_keyboard.releaseAll();
+        m_strokes = EarlyStrokes();
+        for (const char step : std::string_view(c.steps)) {
+            switch (step) {
+            case 'd':
+                down('Q', true, c.focus);
+                break;
+            case 'p':
+                m_keyboard.press('Q');
+                break;
+            case 'u':
+                up('Q');
+                break;
+            case 's':
+                down(vk::LShift, true, c.focus);
+                break;
+            case 't':
+                pollHotkeys(m_keyboard, m_decimalSeparator, m_map, c.focus, recorder(), &m_strokes, HeldKeys::PlayOnce);
+                break;
+            }
+        }
+        EXPECT_EQ(taken(), c.plays);
+    }
 }
 
 } // namespace

@@ -14,6 +14,7 @@
 #include <QLineEdit>
 #include <QMimeData>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTableWidget>
 #include <QTest>
 #include <QUrl>
@@ -102,6 +103,22 @@ protected:
     static QLineEdit* fileField(KeyEditDialog* window) {
         return namedChild<QLineEdit>(*window, widgetnames::keyedit::FileField);
     }
+    static QSpinBox* volumeField(KeyEditDialog* window) {
+        return namedChild<QSpinBox>(*window, widgetnames::keyedit::VolumeField);
+    }
+    static void typeVolume(KeyEditDialog* window, const char* text) {
+        QSpinBox* field = volumeField(window);
+        field->setFocus();
+        field->selectAll();
+        QTest::keyClicks(field, text);
+    }
+    QStringList listVolumes() const {
+        QStringList volumes;
+        for (int row = 0; row < m_list->rowCount(); ++row) {
+            volumes << m_list->item(row, 2)->text();
+        }
+        return volumes;
+    }
     static void clickOk(KeyEditDialog* window) {
         QTest::mouseClick(namedChild<QPushButton>(*window, widgetnames::keyedit::OkButton), Qt::LeftButton);
     }
@@ -138,10 +155,11 @@ TEST_F(KeyDialogsTest, TheListShowsTheBindingsInFileOrder) {
     EXPECT_EQ(m_dialog->windowTitle(), "Redefine Keys");
     EXPECT_EQ(m_list->horizontalHeaderItem(0)->text(), "Key");
     EXPECT_EQ(m_list->horizontalHeaderItem(1)->text(), "Sound");
+    EXPECT_EQ(m_list->horizontalHeaderItem(2)->text(), "Volume");
     EXPECT_EQ(m_list->columnWidth(0), 100);
-    // The sound column fills the list, at least 500 wide, and grows with the window.
+    // The sound column fills the list beside the volumes, at least 500 wide, and grows with the window.
     EXPECT_GE(m_list->columnWidth(1), 500);
-    EXPECT_EQ(m_list->columnWidth(0) + m_list->columnWidth(1), m_list->viewport()->width());
+    EXPECT_EQ(m_list->columnWidth(0) + m_list->columnWidth(1) + m_list->columnWidth(2), m_list->viewport()->width());
     const int narrow = m_list->columnWidth(1);
     m_dialog->resize(m_dialog->width() + 300, m_dialog->height());
     EXPECT_TRUE(test::waitFor([&] { return m_list->columnWidth(1) == narrow + 300; }, 5000));
@@ -330,7 +348,7 @@ TEST_F(KeyDialogsTest, TheAddKeyWindowLaysOutItsFieldsAndTabOrder) {
     ASSERT_NE(window, nullptr);
     EXPECT_EQ(window->windowTitle(), "Add Key");
     EXPECT_FALSE(window->isModal());
-    EXPECT_EQ(window->size(), QSize(385, 108));
+    EXPECT_EQ(window->size(), QSize(385, 140));
     EXPECT_EQ(window->minimumSize(), window->maximumSize());
     QLineEdit* key = keyField(window);
     EXPECT_TRUE(key->isEnabled());
@@ -339,16 +357,55 @@ TEST_F(KeyDialogsTest, TheAddKeyWindowLaysOutItsFieldsAndTabOrder) {
     EXPECT_EQ(namedChild<QPushButton>(*window, widgetnames::keyedit::BrowseButton)->text(), "Browse...");
     EXPECT_EQ(namedChild<QPushButton>(*window, widgetnames::keyedit::OkButton)->text(), "OK");
     EXPECT_EQ(namedChild<QPushButton>(*window, widgetnames::keyedit::CancelButton)->text(), "Cancel");
-    const char* order[] = {widgetnames::keyedit::KeyField, widgetnames::keyedit::FileField,
-                           widgetnames::keyedit::BrowseButton, widgetnames::keyedit::OkButton,
-                           widgetnames::keyedit::CancelButton};
+    EXPECT_EQ(volumeField(window)->value(), 100);
+    const char* order[] = {widgetnames::keyedit::KeyField,     widgetnames::keyedit::FileField,
+                           widgetnames::keyedit::BrowseButton, widgetnames::keyedit::VolumeField,
+                           widgetnames::keyedit::OkButton,     widgetnames::keyedit::CancelButton};
     QWidget* widget = key;
-    for (int n = 1; n < 5; ++n) {
+    for (int n = 1; n < 6; ++n) {
+        // The volume field's own text field comes along with it.
         do {
             widget = widget->nextInFocusChain();
-        } while (widget->focusPolicy() == Qt::NoFocus);
+        } while (widget->focusPolicy() == Qt::NoFocus || qobject_cast<QSpinBox*>(widget->parentWidget()));
         EXPECT_EQ(widget->objectName(), order[n]);
     }
+}
+
+// A volume set in Add Key or Edit Key reaches the key map, the list and the file beside keys.db, and the next
+// Edit Key window and the next load find it again; keys.db itself keeps the key and the path alone.
+TEST_F(KeyDialogsTest, TheVolumeRoundTripsThroughAddAndEditKey) {
+    open({"a|1"});
+    KeyEditDialog* add = m_dialog->openAddKey("x.wav");
+    QTest::keyClicks(keyField(add), "z");
+    typeVolume(add, "50");
+    clickOk(add);
+    ASSERT_TRUE(m_messages.isEmpty());
+    expectEverywhere({"a|1", "z|x.wav"});
+    EXPECT_FLOAT_EQ(m_map.row(1).gain, 0.5f);
+    EXPECT_EQ(listVolumes(), (QStringList{"100%", "50%"}));
+
+    KeyEditDialog* edit = m_dialog->openEditKey(1);
+    EXPECT_EQ(volumeField(edit)->value(), 50);
+    typeVolume(edit, "300");
+    EXPECT_LE(volumeField(edit)->value(), 200) << "no more than 200%";
+    typeVolume(edit, "150");
+    clickOk(edit);
+    ASSERT_TRUE(m_messages.isEmpty());
+    EXPECT_FLOAT_EQ(m_map.row(1).gain, 1.5f);
+    EXPECT_EQ(listVolumes(), (QStringList{"100%", "150%"}));
+    EXPECT_EQ(volumeField(m_dialog->openEditKey(0))->value(), 100);
+    // A new sound for the row keeps its volume.
+    ASSERT_TRUE(m_dialog->replacePath(m_dialog->rowId(1), "y.wav"));
+    EXPECT_FLOAT_EQ(m_map.row(1).gain, 1.5f);
+
+    m_dialog.reset();
+    openOnFile();
+    ASSERT_TRUE(m_keyMapFile.loadVolumes(m_root.file("bindings.ini"), m_map).ok());
+    m_dialog.reset();
+    m_dialog = std::make_unique<RedefineKeysDialog>(m_map, m_keyMapFile, m_keysDb);
+    m_list = namedChild<QTableWidget>(*m_dialog, widgetnames::redefinekeys::BindingList);
+    EXPECT_EQ(listVolumes(), (QStringList{"100%", "150%"}));
+    EXPECT_EQ(volumeField(m_dialog->openEditKey(1))->value(), 150);
 }
 
 TEST_F(KeyDialogsTest, TheKeyFieldHoldsTheLastCharacterTyped) {

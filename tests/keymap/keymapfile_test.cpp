@@ -343,4 +343,85 @@ TEST_F(KeyMapFileTest, TenMegabyteFileLoadsWhole) {
     EXPECT_EQ(loaded().last(), DefaultBindings.last());
 }
 
+// The volumes beside keys.db: found again by key and path at the next load, whatever the key and the path hold.
+TEST_F(KeyMapFileTest, VolumesGoBesideKeysDbAndComeBackByKeyAndPath) {
+    const struct {
+        QString key;
+        QString path;
+        int volume;
+    } bindings[] = {
+        {"a", "Sounds\\11.mp3", 50},
+        {"a", "Sounds\\12.mp3", 100},
+        {" ", "x=y;z.wav", 200},
+        {"F5", "a|b [c].wav", 0},
+        {"[", "]", 75},
+        {"b", "Sounds\\11.mp3", 150},
+        {"a", "Sounds\\11.mp3", 50}, // the same binding twice
+    };
+    KeyMap map;
+    for (const auto& b : bindings) {
+        map.appendRow(Binding{b.key, b.path, gainOfVolume(b.volume)});
+    }
+    ASSERT_TRUE(KeyMapFile(m_services).save(m_keys, map).ok());
+    EXPECT_EQ(readBytes(m_keys), encodeKeyMapText(map.lines())) << "keys.db keeps its own form";
+    ASSERT_TRUE(QFile::exists(m_data + "bindings.ini"));
+
+    ASSERT_TRUE(load(m_data, m_program).ok());
+    ASSERT_EQ(m_map.rowCount(), 7 + 11) << "the defaults but F5 are completed after the saved rows";
+    for (qsizetype row = 0; row < 7; ++row) {
+        SCOPED_TRACE(row);
+        EXPECT_EQ(m_map.row(row).key, bindings[row].key);
+        EXPECT_EQ(m_map.row(row).path, bindings[row].path);
+        EXPECT_EQ(volumePercentOf(m_map.row(row).gain), bindings[row].volume);
+    }
+    EXPECT_EQ(m_map.row(7).gain, 1.0f);
+}
+
+// keys.db edited elsewhere: a volume whose binding has gone binds nothing, one that cannot be read is 100%, and the
+// next save leaves out what binds nothing.
+TEST_F(KeyMapFileTest, VolumesOfBindingsThatVanishedOrCannotBeReadAreIgnored) {
+    writeBytes(m_keys, "q|q.wav\r\nw|w.wav\r\ne|e.wav\r\nr|r.wav\r\n");
+    writeBytes(m_data + "bindings.ini", "[Binding1]\nKey=gone\nPath=q.wav\nVolume=50\n"
+                                        "[Binding2]\nKey=q\nPath=elsewhere.wav\nVolume=50\n"
+                                        "[Binding3]\nKey=w\nPath=w.wav\nVolume=loud\n"
+                                        "[Binding4]\nKey=e\nPath=e.wav\nVolume=250\n"
+                                        "[Binding5]\nKey=r\nVolume=30\n"
+                                        "[Binding6]\nPath=r.wav\nVolume=30\n"
+                                        "[Binding7]\nKey=e\nPath=e.wav\nVolume=-5\n"
+                                        "[Binding8]\nKey=r\nPath=r.wav\nVolume=40\n");
+    ASSERT_TRUE(load(m_data, m_program).ok());
+    const float expected[] = {1.0f, 1.0f, 1.0f, 0.4f};
+    for (qsizetype row = 0; row < 4; ++row) {
+        SCOPED_TRACE(m_map.row(row).key.toStdString());
+        EXPECT_FLOAT_EQ(m_map.row(row).gain, expected[row]);
+    }
+
+    ASSERT_TRUE(KeyMapFile(m_services).save(m_keys, m_map).ok());
+    EXPECT_EQ(readBack(m_data + "bindings.ini"), QStringList({"[Binding1]", "Key=r", "Path=r.wav", "Volume=40", ""}));
+}
+
+TEST_F(KeyMapFileTest, VolumesAreWrittenOnlyWhenABindingHasOneOrTheFileExists) {
+    KeyMap map = KeyMap::fromLines({"q|q.wav"});
+    ASSERT_TRUE(KeyMapFile(m_services).save(m_keys, map).ok());
+    EXPECT_FALSE(QFile::exists(m_data + "bindings.ini"));
+    EXPECT_EQ(m_files.writes.size(), 1);
+
+    map.setGain(0, 0.5f);
+    ASSERT_TRUE(KeyMapFile(m_services).save(m_keys, map).ok());
+    EXPECT_TRUE(readBytes(m_data + "bindings.ini").contains("Volume=50"));
+    // Back to 100%: the file is emptied rather than left to say otherwise.
+    map.setGain(0, 1.0f);
+    ASSERT_TRUE(KeyMapFile(m_services).save(m_keys, map).ok());
+    EXPECT_TRUE(readBack(m_data + "bindings.ini").isEmpty());
+
+    // When the volumes cannot be written, keys.db is not either.
+    map.replacePath(0, "new.wav");
+    map.setGain(0, 0.25f);
+    m_files.failingWrites.insert(m_data + "bindings.ini");
+    const Status failed = KeyMapFile(m_services).save(m_keys, map);
+    EXPECT_FALSE(failed.ok());
+    EXPECT_TRUE(failed.message().contains(m_data + "bindings.ini")) << failed.message().toStdString();
+    EXPECT_EQ(readBack(m_keys), QStringList{"q|q.wav"});
+}
+
 } // namespace

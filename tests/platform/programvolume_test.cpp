@@ -2,6 +2,7 @@
 // process is found by its name, volumes changed elsewhere are seen, writes reach the server, and a server that
 // goes away and comes back is found again.
 #include "platform/pulse/linuxprogramvolume.h"
+#include "platform/pulse/linuxsoundserver.h"
 #include "tests/support/audio/soundserver.h"
 #include "tests/support/programrun.h"
 #include "tests/support/testsupport.h"
@@ -236,6 +237,72 @@ TEST_F(ProgramVolumeServerTest, AServerThatGoesAwayAndComesBackIsFoundAgain) {
             return m_server->streamVolume(ourIndex) == std::vector<quint32>{65536u, 0u};
         },
         5000));
+}
+
+// The output a stream of ours is kept on: listed by the server with its description, moved there, moved to the
+// default while that output is gone, and back once it returns; the default again on request.
+TEST_F(ProgramVolumeServerTest, OurStreamIsKeptOnTheChosenOutputWhileItIsThere) {
+    const auto loadOther = [&] {
+        return !m_server
+                    ->pactl({"load-module", "module-null-sink", "sink_name=other",
+                             "sink_properties=device.description=Other"})
+                    .trimmed()
+                    .isEmpty();
+    };
+    ASSERT_TRUE(loadOther());
+    m_server->useForThisProcess();
+    const QList<SoundOutput> outputs = PulseSoundServer().outputs(std::chrono::milliseconds(5000));
+    ASSERT_EQ(outputs.size(), 2);
+    EXPECT_EQ(outputs[0].name, "testsink");
+    EXPECT_FALSE(outputs[0].description.isEmpty());
+    EXPECT_EQ(outputs[1], (SoundOutput{"other", "Other"}));
+
+    // The output a stream of this process plays on, by the server's own account; empty without one.
+    const auto outputOf = [&](const QString& name) {
+        const int stream = m_server->findStream(::getpid(), name);
+        QString sink;
+        for (const QString& line : m_server->pactl({"list", "sink-inputs", "short"}).split('\n')) {
+            const QStringList fields = line.split('\t');
+            if (fields.size() > 1 && fields[0].toInt() == stream) {
+                sink = fields[1];
+            }
+        }
+        for (const QString& line : m_server->pactl({"list", "sinks", "short"}).split('\n')) {
+            const QStringList fields = line.split('\t');
+            if (fields.size() > 1 && !sink.isEmpty() && fields[0] == sink) {
+                return fields[1];
+            }
+        }
+        return QString();
+    };
+    const auto outputOfOurs = [&] { return outputOf(OurStream); };
+    TestStream other(m_server->address(), QStringLiteral("Another stream"));
+    TestStream ours(m_server->address(), OurStream);
+    ASSERT_TRUE(ours.isOpen());
+    ASSERT_EQ(outputOfOurs(), "testsink");
+
+    LinuxProgramVolume volume(m_server->address());
+    volume.keepOn(QStringLiteral("other"));
+    volume.follow(OurStream);
+    EXPECT_TRUE(test::waitFor([&] { return outputOfOurs() == "other"; }, 5000)) << outputOfOurs().toStdString();
+
+    const QString module = m_server->modules()
+                               .split('\n')
+                               .filter(QStringLiteral("sink_name=other"))
+                               .value(0)
+                               .section(QLatin1Char('\t'), 0, 0)
+                               .section(QLatin1Char(' '), 0, 0);
+    ASSERT_FALSE(module.isEmpty()) << m_server->modules().toStdString();
+    m_server->pactl({"unload-module", module});
+    EXPECT_TRUE(test::waitFor([&] { return outputOfOurs() == "testsink"; }, 5000))
+        << "the stream stays with the default while the output is gone: " << outputOfOurs().toStdString();
+    ASSERT_TRUE(loadOther());
+    EXPECT_TRUE(test::waitFor([&] { return outputOfOurs() == "other"; }, 5000))
+        << "back on the output once it returns: " << outputOfOurs().toStdString();
+
+    volume.keepOn(QString());
+    EXPECT_TRUE(test::waitFor([&] { return outputOfOurs() == "testsink"; }, 5000)) << outputOfOurs().toStdString();
+    EXPECT_EQ(outputOf(QStringLiteral("Another stream")), "testsink") << "another stream is left alone";
 }
 
 } // namespace
