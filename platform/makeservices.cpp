@@ -16,6 +16,7 @@
 #include "platform/pulse/linuxprogramvolume.h"
 #include "platform/pulse/linuxsoundserver.h"
 #include "platform/pulse/linuxvoicemicrophone.h"
+#include "platform/wayland/waylandkeyboard.h"
 #include "platform/x11/linuxkeyboard.h"
 #include "platform/x11/linuxkeycaptions.h"
 #include "platform/x11/linuxkeyinjector.h"
@@ -97,6 +98,17 @@ std::unique_ptr<Services> makeLinuxServices(const Session& session) {
         if (injects) {
             made.grant(Capability::KeyInjection);
         }
+    } else if (session.waylandReachable) {
+        // A Wayland compositor lets a client read the keymap and nothing else of the keyboard: the captions and the
+        // layout come from its keymap; the on-screen keyboard posts its keys to our own window (the dummy injector
+        // sends nothing), and no keys are watched outside it.
+        auto keymap = std::make_shared<WaylandKeymap>(session.waylandDisplay);
+        WaylandKeymap& shared = *made.own(std::move(keymap));
+        made.parts.keyboard = made.make<WaylandKeyboard>(shared);
+        made.parts.keyCaptions = made.make<WaylandKeyCaptions>(shared);
+        made.parts.keyInjector = made.make<DummyKeyInjector>();
+        made.parts.keyWatch = made.make<DummyKeyWatch>();
+        made.grant(Capability::KeyCaptions);
     } else {
         takeDummyKeyboard(made);
     }
@@ -127,6 +139,9 @@ Session detectSession(std::chrono::milliseconds soundServerTimeout) {
     session.waylandDisplay = qgetenv("WAYLAND_DISPLAY");
 #ifdef CLAVORA_WITH_LINUX_SERVICES
     session.x11Reachable = !session.x11Display.isEmpty() && x11DisplayReachable(session.x11Display);
+    // Under XWayland the X display serves the keyboard as on X11; the compositor is asked only without one.
+    session.waylandReachable =
+        !session.x11Reachable && !session.waylandDisplay.isEmpty() && waylandDisplayReachable(session.waylandDisplay);
     session.soundServer = PulseSoundServer().query(soundServerTimeout);
     session.soundServerExpected = !session.soundServer.answers && soundServerExpected();
 #else
@@ -134,7 +149,7 @@ Session detectSession(std::chrono::milliseconds soundServerTimeout) {
 #endif
     qCInfo(lcServices) << "X display" << (session.x11Reachable ? session.x11Display : QByteArray("none"))
                        << "Wayland display" << (session.waylandDisplay.isEmpty() ? "none" : session.waylandDisplay)
-                       << "sound server"
+                       << (session.waylandReachable ? "(keyboard from the compositor)" : "") << "sound server"
                        << (session.soundServer.answers   ? session.soundServer.name
                            : session.soundServerExpected ? QStringLiteral("not answering yet")
                                                          : QStringLiteral("none"));

@@ -39,6 +39,9 @@ struct Session {
     SoundServerInfo soundServer; // as it answered, if it did
     // A sound server is there to be found though it has not answered yet (it may be busy starting).
     bool soundServerExpected = false;
+    // A Wayland compositor answers at $WAYLAND_DISPLAY, and there is no X display to take the keyboard from (not
+    // XWayland).
+    bool waylandReachable = false;
 };
 
 // What the services in a bundle can do beyond answering "unavailable".
