@@ -197,6 +197,9 @@ void OnScreenKeyboard::placeKeys() {
         m_keys[i].rect = i < placements.size() ? placements[i].rect : QRect();
     }
     invalidatePicture();
+    // Where the keys went, for whoever looks at the window from outside (a screenshot, a pointer of a test).
+    qCDebug(lcOnScreenKeyboard) << "Keys placed:" << m_layout->name << "for" << m_localeName << "at"
+                                << QRect(mapTo(window(), QPoint(0, 0)), size());
 }
 
 platform::KeyLevel OnScreenKeyboard::captionLevel() const {

@@ -9,9 +9,14 @@
 #include <QJsonDocument>
 #include <QProcess>
 
-#include <wayland-client.h>
+#include <QRegularExpression>
 
+#include <wayland-client.h>
+#include <xkbcommon/xkbcommon.h>
+
+#include <cstdlib>
 #include <cstring>
+#include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -83,6 +88,34 @@ const wl_message pointerRequests[] = {
 };
 const wl_interface virtualPointerInterface = {"zwlr_virtual_pointer_v1", 1, 9, pointerRequests, 0, nullptr};
 
+// The virtual keyboard protocol, the same way.
+extern const wl_interface virtualKeyboardInterface;
+const wl_interface* createKeyboardTypes[] = {&wl_seat_interface, &virtualKeyboardInterface};
+const wl_message keyboardManagerRequests[] = {
+    {"create_virtual_keyboard", "on", createKeyboardTypes},
+};
+const wl_interface virtualKeyboardManagerInterface = {"zwp_virtual_keyboard_manager_v1", 1, 1,
+                                                      keyboardManagerRequests,           0, nullptr};
+const wl_message keyboardRequests[] = {
+    {"keymap", "uhu", noTypes},
+    {"key", "uuu", noTypes},
+    {"modifiers", "uuuu", noTypes},
+    {"destroy", "", noTypes},
+};
+const wl_interface virtualKeyboardInterface = {"zwp_virtual_keyboard_v1", 1, 4, keyboardRequests, 0, nullptr};
+
+// A connection of the test's own to the rig's compositor, with its seat and one global bound by name.
+struct RigConnection {
+    wl_display* display = nullptr;
+    wl_registry* registry = nullptr;
+    wl_seat* seat = nullptr;
+    wl_proxy* manager = nullptr;
+    const wl_interface* managerInterface = nullptr;
+
+    explicit RigConnection(const wl_interface* wanted);
+    ~RigConnection();
+};
+
 enum PointerRequest : std::uint32_t { MotionAbsolute = 1, Button = 2, Frame = 4, Destroy = 8 };
 constexpr std::uint32_t LeftButton = 0x110; // BTN_LEFT
 
@@ -111,39 +144,7 @@ QString swayCommand(const QStringList& arguments) {
     return QString::fromUtf8(runTool(QStringLiteral("swaymsg"), arguments));
 }
 
-struct WaylandPointer::Impl {
-    wl_display* display = nullptr;
-    wl_registry* registry = nullptr;
-    wl_seat* seat = nullptr;
-    wl_proxy* manager = nullptr;
-    wl_proxy* pointer = nullptr;
-    QPoint position;
-    QSize extent{1280, 1024};
-
-    static void global(void* data, wl_registry* registry, std::uint32_t name, const char* interface,
-                       std::uint32_t version) {
-        auto* self = static_cast<Impl*>(data);
-        if (std::strcmp(interface, wl_seat_interface.name) == 0 && !self->seat) {
-            self->seat = static_cast<wl_seat*>(wl_registry_bind(registry, name, &wl_seat_interface, 1));
-        } else if (std::strcmp(interface, virtualPointerManagerInterface.name) == 0 && !self->manager) {
-            self->manager = static_cast<wl_proxy*>(
-                wl_registry_bind(registry, name, &virtualPointerManagerInterface, std::min<std::uint32_t>(version, 1)));
-        }
-    }
-    static void globalRemove(void*, wl_registry*, std::uint32_t) {}
-
-    std::uint32_t now() const { return std::uint32_t(QDateTime::currentMSecsSinceEpoch()); }
-    void send(std::uint32_t opcode, std::uint32_t a, std::uint32_t b, std::uint32_t c, std::uint32_t d,
-              std::uint32_t e) {
-        wl_proxy_marshal_flags(pointer, opcode, nullptr, wl_proxy_get_version(pointer), 0, a, b, c, d, e);
-    }
-    void frame() {
-        wl_proxy_marshal_flags(pointer, Frame, nullptr, wl_proxy_get_version(pointer), 0);
-        wl_display_roundtrip(display);
-    }
-};
-
-WaylandPointer::WaylandPointer() : m_impl(std::make_unique<Impl>()) {
+RigConnection::RigConnection(const wl_interface* wanted) : managerInterface(wanted) {
     const QByteArray path =
         QFile::encodeName(rigValue("CLAVORA_WAYLAND_RUNTIME") + QLatin1Char('/') + rigValue("CLAVORA_WAYLAND_DISPLAY"));
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -156,40 +157,70 @@ WaylandPointer::WaylandPointer() : m_impl(std::make_unique<Impl>()) {
         }
         return;
     }
+    display = wl_display_connect_to_fd(fd);
+    if (!display) {
+        return;
+    }
+    static const wl_registry_listener listener = {
+        [](void* data, wl_registry* globals, std::uint32_t name, const char* interface, std::uint32_t) {
+            auto* self = static_cast<RigConnection*>(data);
+            if (std::strcmp(interface, wl_seat_interface.name) == 0 && !self->seat) {
+                self->seat = static_cast<wl_seat*>(wl_registry_bind(globals, name, &wl_seat_interface, 1));
+            } else if (std::strcmp(interface, self->managerInterface->name) == 0 && !self->manager) {
+                self->manager = static_cast<wl_proxy*>(wl_registry_bind(globals, name, self->managerInterface, 1));
+            }
+        },
+        [](void*, wl_registry*, std::uint32_t) {}};
+    registry = wl_display_get_registry(display);
+    wl_registry_add_listener(registry, &listener, this);
+    wl_display_roundtrip(display);
+}
+
+RigConnection::~RigConnection() {
+    if (manager) {
+        wl_proxy_destroy(manager);
+    }
+    if (seat) {
+        wl_seat_destroy(seat);
+    }
+    if (registry) {
+        wl_registry_destroy(registry);
+    }
+    if (display) {
+        wl_display_roundtrip(display);
+        wl_display_disconnect(display);
+    }
+}
+
+struct WaylandPointer::Impl {
+    RigConnection connection{&virtualPointerManagerInterface};
+    wl_proxy* pointer = nullptr;
+    QSize extent{1280, 1024};
+
+    std::uint32_t now() const { return std::uint32_t(QDateTime::currentMSecsSinceEpoch()); }
+    void send(std::uint32_t opcode, std::uint32_t a, std::uint32_t b, std::uint32_t c, std::uint32_t d,
+              std::uint32_t e) {
+        wl_proxy_marshal_flags(pointer, opcode, nullptr, wl_proxy_get_version(pointer), 0, a, b, c, d, e);
+    }
+    void frame() {
+        wl_proxy_marshal_flags(pointer, Frame, nullptr, wl_proxy_get_version(pointer), 0);
+        wl_display_roundtrip(connection.display);
+    }
+};
+
+WaylandPointer::WaylandPointer() : m_impl(std::make_unique<Impl>()) {
     Impl& d = *m_impl;
-    d.display = wl_display_connect_to_fd(fd);
-    if (!d.display) {
+    if (!d.connection.manager) {
         return;
     }
-    static const wl_registry_listener listener = {&Impl::global, &Impl::globalRemove};
-    d.registry = wl_display_get_registry(d.display);
-    wl_registry_add_listener(d.registry, &listener, &d);
-    wl_display_roundtrip(d.display);
-    if (!d.manager) {
-        return;
-    }
-    d.pointer = wl_proxy_marshal_flags(d.manager, 0, &virtualPointerInterface, wl_proxy_get_version(d.manager), 0,
-                                       d.seat, nullptr);
-    wl_display_roundtrip(d.display);
+    d.pointer =
+        wl_proxy_marshal_flags(d.connection.manager, 0, &virtualPointerInterface, 1, 0, d.connection.seat, nullptr);
+    wl_display_roundtrip(d.connection.display);
 }
 
 WaylandPointer::~WaylandPointer() {
-    Impl& d = *m_impl;
-    if (d.pointer) {
-        wl_proxy_marshal_flags(d.pointer, Destroy, nullptr, wl_proxy_get_version(d.pointer), WL_MARSHAL_FLAG_DESTROY);
-    }
-    if (d.manager) {
-        wl_proxy_marshal_flags(d.manager, 1, nullptr, wl_proxy_get_version(d.manager), WL_MARSHAL_FLAG_DESTROY);
-    }
-    if (d.seat) {
-        wl_seat_destroy(d.seat);
-    }
-    if (d.registry) {
-        wl_registry_destroy(d.registry);
-    }
-    if (d.display) {
-        wl_display_roundtrip(d.display);
-        wl_display_disconnect(d.display);
+    if (m_impl->pointer) {
+        wl_proxy_marshal_flags(m_impl->pointer, Destroy, nullptr, 1, WL_MARSHAL_FLAG_DESTROY);
     }
 }
 
@@ -224,6 +255,85 @@ void WaylandPointer::click(QPoint point) {
     moveTo(point);
     press();
     release();
+}
+
+struct WaylandKeyboard::Impl {
+    RigConnection connection{&virtualKeyboardManagerInterface};
+    wl_proxy* keyboard = nullptr;
+};
+
+WaylandKeyboard::WaylandKeyboard() : m_impl(std::make_unique<Impl>()) {
+    Impl& d = *m_impl;
+    if (!d.connection.manager) {
+        return;
+    }
+    d.keyboard =
+        wl_proxy_marshal_flags(d.connection.manager, 0, &virtualKeyboardInterface, 1, 0, d.connection.seat, nullptr);
+}
+
+WaylandKeyboard::~WaylandKeyboard() {
+    if (m_impl->keyboard) {
+        wl_proxy_marshal_flags(m_impl->keyboard, 3, nullptr, 1, WL_MARSHAL_FLAG_DESTROY);
+    }
+}
+
+bool WaylandKeyboard::connected() const {
+    return m_impl->keyboard != nullptr;
+}
+
+bool WaylandKeyboard::setLayout(const QString& layout, const QString& variant) {
+    xkb_context* context = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
+    const QByteArray layoutName = layout.toUtf8();
+    const QByteArray variantName = variant.toUtf8();
+    xkb_rule_names names{};
+    names.rules = "evdev";
+    names.model = "pc105";
+    names.layout = layoutName.constData();
+    names.variant = variantName.constData();
+    xkb_keymap* keymap = context ? xkb_keymap_new_from_names(context, &names, XKB_KEYMAP_COMPILE_NO_FLAGS) : nullptr;
+    char* text = keymap ? xkb_keymap_get_as_string(keymap, XKB_KEYMAP_FORMAT_TEXT_V1) : nullptr;
+    const QByteArray keymapText = text ? QByteArray(text) : QByteArray();
+    std::free(text);
+    xkb_keymap_unref(keymap);
+    xkb_context_unref(context);
+    if (keymapText.isEmpty()) {
+        return false;
+    }
+    setKeymap(keymapText);
+    return true;
+}
+
+void WaylandKeyboard::setKeymap(const QByteArray& text) {
+    if (!connected()) {
+        return;
+    }
+    const int fd = ::memfd_create("keymap", MFD_CLOEXEC);
+    const QByteArray withNul = text + '\0';
+    if (fd < 0 || ::write(fd, withNul.constData(), size_t(withNul.size())) != withNul.size()) {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        return;
+    }
+    wl_proxy_marshal_flags(m_impl->keyboard, 0, nullptr, 1, 0, std::uint32_t(WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1), fd,
+                           std::uint32_t(withNul.size()));
+    wl_display_roundtrip(m_impl->connection.display);
+    ::close(fd);
+}
+
+LoggedKeyboard lastLoggedKeyboard(const QString& output) {
+    static const QRegularExpression placed(
+        QStringLiteral(R"re(Keys placed: "([^"]*)" for "([^"]*)" at QRect\((-?\d+),(-?\d+) (\d+)x(\d+)\))re"));
+    LoggedKeyboard logged;
+    QRegularExpressionMatchIterator it = placed.globalMatch(output);
+    while (it.hasNext()) {
+        const QRegularExpressionMatch match = it.next();
+        logged.layoutName = match.captured(1);
+        logged.locale = match.captured(2);
+        logged.rect = QRect(match.captured(3).toInt(), match.captured(4).toInt(), match.captured(5).toInt(),
+                            match.captured(6).toInt());
+    }
+    return logged;
 }
 
 void WaylandProgramTest::SetUp() {

@@ -57,6 +57,35 @@ private:
     std::unique_ptr<Impl> m_impl;
 };
 
+// A keyboard of the test's own on the compositor (a virtual keyboard device): the seat has a keyboard while it
+// lives, and the compositor hands its keymap to every client.
+class WaylandKeyboard {
+public:
+    WaylandKeyboard();
+    ~WaylandKeyboard();
+    WaylandKeyboard(const WaylandKeyboard&) = delete;
+    WaylandKeyboard& operator=(const WaylandKeyboard&) = delete;
+
+    bool connected() const;
+    // Gives the keyboard the keymap of an XKB layout ("de", "fr"...); false when it does not compile.
+    bool setLayout(const QString& layout, const QString& variant = QString());
+    // Gives it a keymap in XKB's text form.
+    void setKeymap(const QByteArray& text);
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> m_impl;
+};
+
+// The last place of the on-screen keyboard the program logged (its debug log of clavora.display.keyboard): the
+// layout variant, the locale it was chosen for and the rectangle in the window. Empty name when it logged none.
+struct LoggedKeyboard {
+    QString layoutName;
+    QString locale;
+    QRect rect;
+};
+LoggedKeyboard lastLoggedKeyboard(const QString& output);
+
 // A test of the program run natively on the rig's compositor: a program folder and a home that the compositor's user
 // owns (m_programDir, m_home below m_root). Skipped without the rig.
 class WaylandProgramTest : public ::testing::Test {
