@@ -1,24 +1,180 @@
-// The program natively on a Wayland compositor, with no X display at all.
+// The program natively on a Wayland compositor, with no X display at all: its window, the on-screen keyboard's
+// captions from the compositor's keymap, and its clicks playing the bindings.
+#include "display/keyboardlayouts.h"
 #include "tests/support/waylandrig.h"
 
 #include <QDir>
+#include <QFile>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
+
 using namespace clavora::test;
+using clavora::platform::PhysicalKey;
 
 namespace {
 
 const QString Title = QStringLiteral("Zemtrak - Clavora");
+const QString LocaleError = QStringLiteral("Error retrieving locale information");
 
-class WaylandE2E : public WaylandProgramTest {};
+class WaylandE2E : public WaylandProgramTest {
+protected:
+    // Starts the program with the on-screen keyboard's placement logged, and waits for its window and for the
+    // keyboard to be placed in it for Locale.
+    bool startAndPlace(ProgramRun& run, const QString& locale) {
+        run.environment().insert(QStringLiteral("QT_LOGGING_RULES"),
+                                 QStringLiteral("clavora.display.keyboard.debug=true"));
+        if (!run.start() || !waitForWindow(run, Title, &m_window)) {
+            return false;
+        }
+        return waitFor(
+            [&] {
+                m_log += run.output();
+                m_keyboard = lastLoggedKeyboard(m_log);
+                // The last placement is the one in the window as the compositor sized it.
+                return m_keyboard.locale == locale && m_keyboard.rect.bottom() < m_window.rect.height() &&
+                       m_keyboard.rect.height() > m_window.rect.height() / 3;
+            },
+            20000);
+    }
 
-TEST_F(WaylandE2E, MainWindowOpensOnTheCompositor) {
+    // Where the key Key is on the output, as the program placed it.
+    QRect keyOnOutput(PhysicalKey key) const {
+        const clavora::KeyboardLayout* layout = nullptr;
+        for (const clavora::KeyboardLayout& candidate : clavora::builtInLayouts()) {
+            if (candidate.name == m_keyboard.layoutName) {
+                layout = &candidate;
+            }
+        }
+        if (!layout) {
+            return QRect();
+        }
+        for (const clavora::KeyPlacement& placed : clavora::placeKeys(*layout, m_keyboard.rect.size())) {
+            if (layout->rows[size_t(placed.row)].keys[size_t(placed.index)].key == key) {
+                return placed.rect.translated(m_window.rect.topLeft() + m_keyboard.rect.topLeft());
+            }
+        }
+        return QRect();
+    }
+
+    WaylandWindow m_window;
+    LoggedKeyboard m_keyboard;
+    QString m_log;
+};
+
+// The middle of a key, where its caption is drawn, in grey.
+QImage captionArea(const QImage& screen, const QRect& key) {
+    const QSize size(key.width() / 2, key.height() / 2);
+    return screen.copy(QRect(key.center() - QPoint(size.width() / 2, size.height() / 2), size))
+        .convertToFormat(QImage::Format_Grayscale8);
+}
+
+// Pixels dark enough to be a caption's ink on the light key face.
+int inkOf(const QImage& area) {
+    int ink = 0;
+    for (int y = 0; y < area.height(); ++y) {
+        const uchar* line = area.constScanLine(y);
+        ink += int(std::count_if(line, line + area.width(), [](uchar grey) { return grey < 96; }));
+    }
+    return ink;
+}
+
+// Pixels of A and B that differ in ink, with B shifted by at most a pixel each way to the best match (captions are
+// centred by rounding).
+int inkDifference(const QImage& a, const QImage& b) {
+    int best = a.width() * a.height();
+    for (int dy = -1; dy <= 1; ++dy) {
+        for (int dx = -1; dx <= 1; ++dx) {
+            int differing = 0;
+            for (int y = 1; y + 1 < std::min(a.height(), b.height()); ++y) {
+                for (int x = 1; x + 1 < std::min(a.width(), b.width()); ++x) {
+                    differing += (a.pixelColor(x, y).value() < 96) != (b.pixelColor(x + dx, y + dy).value() < 96);
+                }
+            }
+            best = std::min(best, differing);
+        }
+    }
+    return best;
+}
+
+// Whether the file holds a sample that is not silence (SDL's disk driver writes silence as zero bytes).
+bool holdsSound(const QString& path) {
+    const QByteArray samples = readBytes(path);
+    return std::any_of(samples.begin(), samples.end(), [](char byte) { return byte != 0; });
+}
+
+TEST_F(WaylandE2E, StartsWithoutAnErrorAndCaptionsTheKeysFromTheCompositorsLayout) {
+    const PhysicalKey letterKeys[] = {{16, false}, {21, false}, {30, false}, {33, false}, {44, false}, {50, false}};
+    const PhysicalKey KeyRightOfT{21, false}; // y on a US keyboard, f with Dvorak
+    const PhysicalKey KeyOfF{33, false};      // f on a US keyboard
+    const struct {
+        QString layout;
+        QString variant;
+        QString locale;
+    } cases[] = {
+        {"us", "", "en-US"},
+        {"us", "dvorak", "en-US"},
+        {"de", "", "de-DE"},
+    };
+    std::map<QString, QImage> captions;
+    for (const auto& c : cases) {
+        const QString name = c.layout + QLatin1Char(':') + c.variant;
+        SCOPED_TRACE(name.toStdString());
+        WaylandKeyboard device;
+        ASSERT_TRUE(device.setLayout(c.layout, c.variant));
+        m_log.clear();
+        auto run = makeRun();
+        ASSERT_TRUE(startAndPlace(*run, c.locale)) << m_log.toStdString();
+
+        // Every letter key shows a caption once the window is drawn.
+        QImage screen;
+        ASSERT_TRUE(waitFor(
+            [&] {
+                screen = waylandScreenshot();
+                return !screen.isNull() && std::all_of(std::begin(letterKeys), std::end(letterKeys), [&](auto key) {
+                    return inkOf(captionArea(screen, keyOnOutput(key))) > 20;
+                });
+            },
+            20000));
+        captions[name + QStringLiteral("/T")] = captionArea(screen, keyOnOutput(KeyRightOfT));
+        captions[name + QStringLiteral("/F")] = captionArea(screen, keyOnOutput(KeyOfF));
+
+        // No error box: the program's only window is its main window, and the error was never raised.
+        m_log += run->output();
+        EXPECT_FALSE(m_log.contains(LocaleError)) << m_log.toStdString();
+        const std::vector<WaylandWindow> windows = waylandWindowsOf(run->pid());
+        ASSERT_EQ(windows.size(), 1u);
+        EXPECT_EQ(windows.front().title, Title);
+        EXPECT_TRUE(run->isRunning());
+    }
+    // The captions are the layout's: Dvorak has f right of T, where the US layout has y.
+    const QImage& dvorakF = captions["us:dvorak/T"];
+    EXPECT_LT(inkDifference(dvorakF, captions["us:/F"]), inkOf(dvorakF) / 5);
+    EXPECT_GT(inkDifference(dvorakF, captions["us:/T"]), inkOf(dvorakF) / 2);
+}
+
+TEST_F(WaylandE2E, ClickOnTheOnScreenKeyboardPlaysTheKeysBinding) {
+    WaylandKeyboard device;
+    ASSERT_TRUE(device.setLayout("us"));
+    WaylandPointer pointer;
+    ASSERT_TRUE(pointer.connected());
+    QFile keys(m_programDir + QStringLiteral("/keys.db"));
+    ASSERT_TRUE(keys.open(QIODevice::Append));
+    keys.write("q|Sounds\\11.mp3\r\n");
+    keys.close();
+    handOver();
+
     auto run = makeRun();
-    ASSERT_TRUE(run->start());
-    WaylandWindow window;
-    ASSERT_TRUE(waitForWindow(*run, Title, &window)) << run->output().toStdString();
+    ASSERT_TRUE(startAndPlace(*run, QStringLiteral("en-US"))) << m_log.toStdString();
+    const QRect q = keyOnOutput(PhysicalKey{16, false});
+    ASSERT_TRUE(q.isValid());
+    // Nothing has played before the click.
+    ASSERT_FALSE(holdsSound(m_soundFile));
+
+    pointer.click(q.center());
+    EXPECT_TRUE(waitFor([&] { return holdsSound(m_soundFile); }, 20000)) << (m_log + run->output()).toStdString();
     EXPECT_TRUE(run->isRunning());
-    EXPECT_GT(window.rect.width(), 0);
 }
 
 } // namespace
