@@ -2,6 +2,7 @@
 #include "app/mainwindow.h"
 
 #include "app/application.h"
+#include "app/hotkeynotice.h"
 #include "app/identity.h"
 #include "app/launcher.h"
 #include "app/menuicons.h"
@@ -312,6 +313,7 @@ void MainWindow::applyOption(Option option) {
         if (on) {
             m_hotkeyTimer->start();
             startKeyWatch();
+            noticeHotkeysUnheard();
         } else {
             m_hotkeyTimer->stop();
             stopKeyWatch();
@@ -492,6 +494,23 @@ void MainWindow::startKeyWatch() {
     if (watching) {
         m_keyWatch = &watch;
     }
+}
+
+void MainWindow::noticeHotkeysUnheard() {
+    if (m_hotkeyNotice || m_services.canWatchKeys() || m_services.canReadKeys()) {
+        return;
+    }
+    qCInfo(lcApp) << "Hotkey mode hears no keys: this desktop does not let programs watch keys; bind"
+                  << HotkeyNotice::PlayCommand << "in its keyboard settings instead";
+    m_hotkeyNotice = new HotkeyNotice(
+        m_services.shell(),
+        helpPageUrl(m_services.webHost().makerWebHost(), m_context.identity.productName) + QLatin1String("#wayland"),
+        [&translator = m_translator](const QString& text) { return translator.translate(text); }, centralWidget());
+    // Above the display strip, in the window itself: nothing to dismiss before going on.
+    if (auto* layout = qobject_cast<QVBoxLayout*>(centralWidget()->layout())) {
+        layout->insertWidget(0, m_hotkeyNotice);
+    }
+    m_hotkeyNotice->show();
 }
 
 void MainWindow::stopKeyWatch() {

@@ -16,7 +16,8 @@
 
 namespace clavora {
 
-Q_LOGGING_CATEGORY(lcOnScreenKeyboard, "clavora.display.keyboard")
+// Debug messages (every placement of the keys) only on request: QT_LOGGING_RULES=clavora.display.keyboard.debug=true.
+Q_LOGGING_CATEGORY(lcOnScreenKeyboard, "clavora.display.keyboard", QtInfoMsg)
 
 const QString OnScreenKeyboard::LocaleErrorMessage = QStringLiteral("Error retrieving locale information");
 
