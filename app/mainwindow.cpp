@@ -7,6 +7,7 @@
 #include "app/launcher.h"
 #include "app/menuicons.h"
 #include "app/messagebox.h"
+#include "app/shortcuthotkeys.h"
 #include "app/soundboard.h"
 #include "app/textdisplay.h"
 #include "app/volumecontrol.h"
@@ -102,6 +103,7 @@ MainWindow::MainWindow(platform::Services& services, const AppContext& context, 
     m_hotkeyTimer->setObjectName(QLatin1String(widgetnames::HotkeyTimer));
     m_hotkeyTimer->setInterval(HotkeyPollInterval);
     connect(m_hotkeyTimer, &QTimer::timeout, this, &MainWindow::pollHotkeys);
+    m_shortcutHotkeys = new ShortcutHotkeys(m_services.globalShortcuts(), m_keyMap, m_soundBoard, this);
 
     m_trayIcon = new QSystemTrayIcon(trayIcon(), this);
     m_trayIcon->setObjectName(QLatin1String(widgetnames::TrayIcon));
@@ -313,10 +315,14 @@ void MainWindow::applyOption(Option option) {
         if (on) {
             m_hotkeyTimer->start();
             startKeyWatch();
+            if (!m_keyWatch && m_services.canBindShortcuts()) {
+                m_shortcutHotkeys->start();
+            }
             noticeHotkeysUnheard();
         } else {
             m_hotkeyTimer->stop();
             stopKeyWatch();
+            m_shortcutHotkeys->stop();
         }
         break;
     case Option::MatrixDisplay:
@@ -417,7 +423,10 @@ void MainWindow::redefineKeys() {
     // The dialog changes the key map the sound board plays from, so the next key press, here or from the hotkey
     // poll (which goes on while the dialog is open), plays the new bindings.
     RedefineKeysDialog dialog(m_keyMap, KeyMapFile(m_services), m_context.dataFolder + QLatin1String("keys.db"), this);
-    connect(&dialog, &RedefineKeysDialog::keyMapSaved, this, [this] { m_soundBoard.keyMapChanged(); });
+    connect(&dialog, &RedefineKeysDialog::keyMapSaved, this, [this] {
+        m_soundBoard.keyMapChanged();
+        m_shortcutHotkeys->keyMapChanged();
+    });
     dialog.exec();
 }
 
@@ -497,7 +506,8 @@ void MainWindow::startKeyWatch() {
 }
 
 void MainWindow::noticeHotkeysUnheard() {
-    if (m_hotkeyNotice || m_services.canWatchKeys() || m_services.canReadKeys()) {
+    if (m_hotkeyNotice || m_services.canWatchKeys() || m_services.canReadKeys() ||
+        (m_shortcutHotkeys->running() && m_services.canBindShortcuts())) {
         return;
     }
     qCInfo(lcApp) << "Hotkey mode hears no keys: this desktop does not let programs watch keys; bind"

@@ -27,6 +27,7 @@ enum class KeyFocus;
 }
 struct AppContext;
 class HotkeyNotice;
+class ShortcutHotkeys;
 class KeyMap;
 class OnScreenKeyboard;
 class SoundBoard;
@@ -147,6 +148,8 @@ private:
     // The watch telling of keys as they go down, while hotkey mode is on and the system has one.
     platform::IKeyWatch* m_keyWatch = nullptr;
     HotkeyNotice* m_hotkeyNotice = nullptr;
+    // Hotkey mode through the desktop's shortcuts, where keys are not watched.
+    ShortcutHotkeys* m_shortcutHotkeys = nullptr;
 
     std::array<QAction*, OptionCount> m_optionActions{}; // the check items of the on/off options
     QHash<QString, QAction*> m_layoutActions;            // by layout value

@@ -10,6 +10,7 @@ inline constexpr char HotkeyTimer[] = "hotkeyTimer";
 inline constexpr char HotkeyNotice[] = "hotkeyNotice";
 inline constexpr char HotkeyNoticeText[] = "hotkeyNoticeText";
 inline constexpr char HotkeyNoticeClose[] = "hotkeyNoticeClose";
+inline constexpr char ShortcutRepeatTimer[] = "shortcutRepeatTimer";
 inline constexpr char TrayIcon[] = "trayIcon";
 inline constexpr char ClientArea[] = "clientArea";
 inline constexpr char DisplayPanel[] = "displayPanel";

@@ -16,6 +16,7 @@
 #include "platform/pulse/linuxprogramvolume.h"
 #include "platform/pulse/linuxsoundserver.h"
 #include "platform/pulse/linuxvoicemicrophone.h"
+#include "platform/wayland/portalshortcuts.h"
 #include "platform/wayland/waylandkeyboard.h"
 #include "platform/x11/linuxkeyboard.h"
 #include "platform/x11/linuxkeycaptions.h"
@@ -31,6 +32,11 @@ Q_LOGGING_CATEGORY(lcServices, "clavora.platform.services")
 namespace clavora::platform {
 
 namespace {
+
+#ifdef CLAVORA_WITH_LINUX_SERVICES
+// How long the desktop portal may take to say whether it binds shortcuts; the first question may start it.
+constexpr std::chrono::milliseconds PortalTimeout{3000};
+#endif
 
 // Collects the parts of a bundle and what keeps them alive.
 class Assembly {
@@ -60,6 +66,10 @@ void takeDummyKeyboard(Assembly& made) {
     made.parts.keyCaptions = made.make<DummyKeyCaptions>();
     made.parts.keyInjector = made.make<DummyKeyInjector>();
     made.parts.keyWatch = made.make<DummyKeyWatch>();
+}
+
+void takeDummyShortcuts(Assembly& made) {
+    made.parts.globalShortcuts = made.make<DummyGlobalShortcuts>();
 }
 
 void takeDummySoundServer(Assembly& made) {
@@ -113,6 +123,13 @@ std::unique_ptr<Services> makeLinuxServices(const Session& session) {
         takeDummyKeyboard(made);
     }
 
+    if (session.globalShortcutsPortal) {
+        made.parts.globalShortcuts = made.make<PortalGlobalShortcuts>();
+        made.grant(Capability::GlobalShortcuts);
+    } else {
+        takeDummyShortcuts(made);
+    }
+
     QStringList volumeDrivers;
     // A server that takes its time still gets the program's stream once it answers: its services follow it.
     if (session.soundServer.answers || session.soundServerExpected) {
@@ -142,6 +159,8 @@ Session detectSession(std::chrono::milliseconds soundServerTimeout) {
     // Under XWayland the X display serves the keyboard as on X11; the compositor is asked only without one.
     session.waylandReachable =
         !session.x11Reachable && !session.waylandDisplay.isEmpty() && waylandDisplayReachable(session.waylandDisplay);
+    session.globalShortcutsPortal =
+        session.waylandReachable && portalOffersGlobalShortcuts(QDBusConnection::sessionBus(), PortalTimeout);
     session.soundServer = PulseSoundServer().query(soundServerTimeout);
     session.soundServerExpected = !session.soundServer.answers && soundServerExpected();
 #else
@@ -149,7 +168,9 @@ Session detectSession(std::chrono::milliseconds soundServerTimeout) {
 #endif
     qCInfo(lcServices) << "X display" << (session.x11Reachable ? session.x11Display : QByteArray("none"))
                        << "Wayland display" << (session.waylandDisplay.isEmpty() ? "none" : session.waylandDisplay)
-                       << (session.waylandReachable ? "(keyboard from the compositor)" : "") << "sound server"
+                       << (session.waylandReachable ? "(keyboard from the compositor)" : "")
+                       << (session.globalShortcutsPortal ? "(shortcuts through the desktop portal)" : "")
+                       << "sound server"
                        << (session.soundServer.answers   ? session.soundServer.name
                            : session.soundServerExpected ? QStringLiteral("not answering yet")
                                                          : QStringLiteral("none"));

@@ -1,9 +1,12 @@
-// Hotkey mode where the session lets no program read or watch keys: the window says so, once, in a notice of its
-// own that names the command to bind instead, and leaves the rest of the window usable.
+// Hotkey mode where the session lets no program read or watch keys: through the shortcuts the desktop binds for the
+// program where it does, and otherwise a notice in the window, said once, that names the command to bind instead.
 #include "app/hotkeynotice.h"
 #include "app/mainwindow.h"
+#include "app/shortcuthotkeys.h"
+#include "app/soundboard.h"
 #include "app/startup.h"
 #include "app/widgetnames.h"
+#include "keymap/keymap.h"
 #include "platform/fake/fakeshell.h"
 #include "tests/support/platformtest.h"
 #include "tests/support/testsupport.h"
@@ -13,6 +16,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 #include <gtest/gtest.h>
 
@@ -34,13 +38,20 @@ protected:
         startup->run();
         return startup;
     }
-    // The fakes, but with a keyboard that can be neither read nor watched (a Wayland compositor's).
-    std::unique_ptr<platform::Services> unheardKeys() {
-        return std::make_unique<platform::Services>(
-            m_services.parts(),
-            std::vector<platform::Capability>{platform::Capability::KeyCaptions, platform::Capability::ProgramVolume,
-                                              platform::Capability::VoiceMicrophone});
+    // The fakes, but with a keyboard that can be neither read nor watched (a Wayland compositor's), and with the
+    // desktop's shortcuts or without.
+    std::unique_ptr<platform::Services> unheardKeys(bool shortcuts = false) {
+        std::vector<platform::Capability> capabilities{platform::Capability::KeyCaptions,
+                                                       platform::Capability::ProgramVolume,
+                                                       platform::Capability::VoiceMicrophone};
+        if (shortcuts) {
+            capabilities.push_back(platform::Capability::GlobalShortcuts);
+        }
+        m_keyWatch.available = false;
+        return std::make_unique<platform::Services>(m_services.parts(), capabilities);
     }
+    test::AudioLog m_log;
+
     static std::vector<HotkeyNotice*> noticesOf(MainWindow& form) {
         std::vector<HotkeyNotice*> visible;
         for (HotkeyNotice* notice : form.findChildren<HotkeyNotice*>()) {
@@ -68,6 +79,7 @@ TEST_F(HotkeyNoticeTest, HotkeyModeThatHearsNothingIsToldOnceWithTheCommandToBin
         test::writeBytes(m_root.file("program/settings.ini"), c.settings);
         m_shell.opened.clear();
         const std::unique_ptr<platform::Services> unheard = unheardKeys();
+        m_keyWatch.available = c.keysHeard;
         auto startup = start(c.keysHeard ? m_services : *unheard);
         MainWindow& form = startup->window();
         form.show();
@@ -89,7 +101,8 @@ TEST_F(HotkeyNoticeTest, HotkeyModeThatHearsNothingIsToldOnceWithTheCommandToBin
         }
         ASSERT_EQ(notices.size(), 1u);
         HotkeyNotice& notice = *notices.front();
-        EXPECT_TRUE(notice.text().contains("This desktop does not let programs watch keys")) << notice.text().toStdString();
+        EXPECT_TRUE(notice.text().contains("This desktop does not let programs watch keys"))
+            << notice.text().toStdString();
         EXPECT_TRUE(notice.text().contains("clavora --play KEY")) << notice.text().toStdString();
         // Not a window of its own: the main window stays the active one and takes the keys.
         EXPECT_FALSE(notice.isWindow());
@@ -105,6 +118,62 @@ TEST_F(HotkeyNoticeTest, HotkeyModeThatHearsNothingIsToldOnceWithTheCommandToBin
         hotkeyMode->trigger();
         EXPECT_TRUE(noticesOf(form).empty());
     }
+}
+
+TEST_F(HotkeyNoticeTest, TheDesktopsShortcutsPlayTheirNamesAndRepeatWhileHeld) {
+    const QString one = m_root.file("program/one.txt");
+    const QString two = m_root.file("program/two.txt");
+    test::writeBytes(one, "not a sound");
+    test::writeBytes(two, "not a sound");
+    test::writeBytes(m_root.file("program/keys.db"), ("a|" + one + "\nF2|" + two + "\na|" + two + "\n").toUtf8());
+    platform::FakeGlobalShortcuts& shortcuts = m_fakes.shortcuts;
+    const std::unique_ptr<platform::Services> services = unheardKeys(true);
+    auto startup = start(*services);
+    MainWindow& form = startup->window();
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+    ASSERT_TRUE(test::waitFor([&] { return shortcuts.binds > 0; }, 5000));
+
+    // One shortcut per distinct name, the twelve defaults appended at start among them; no notice is needed.
+    ASSERT_GE(shortcuts.bound.size(), 2);
+    EXPECT_EQ(shortcuts.bound.mid(0, 2), QStringList({"a", "F2"}));
+    EXPECT_EQ(shortcuts.bound.count("a"), 1);
+    EXPECT_EQ(shortcuts.bound, ShortcutHotkeys::namesOf(startup->keyMap()));
+    EXPECT_TRUE(noticesOf(form).empty());
+
+    // Pressed: every binding of the name plays, in file order, and again at every tick while it is held.
+    QTimer* repeat = namedChild<QTimer>(form, widgetnames::ShortcutRepeatTimer);
+    ASSERT_NE(repeat, nullptr);
+    m_log.clear();
+    shortcuts.send("a", true);
+    ASSERT_TRUE(test::waitFor([&] { return m_log.refusedSounds().size() >= 6; }, 10000));
+    EXPECT_EQ(m_log.refusedSounds().mid(0, 6), QStringList({one, two, one, two, one, two}));
+    EXPECT_TRUE(repeat->isActive());
+    shortcuts.send("a", false);
+    EXPECT_FALSE(repeat->isActive());
+
+    // A changed key map is bound anew; an unchanged one is not asked for again.
+    const int binds = shortcuts.binds;
+    startup->keyMap().appendRow(Binding{"z", one});
+    ShortcutHotkeys* hotkeys = form.findChild<ShortcutHotkeys*>();
+    ASSERT_NE(hotkeys, nullptr);
+    hotkeys->keyMapChanged();
+    EXPECT_EQ(shortcuts.binds, binds + 1);
+    EXPECT_TRUE(shortcuts.bound.contains("z"));
+    hotkeys->keyMapChanged();
+    EXPECT_EQ(shortcuts.binds, binds + 1);
+
+    // Hotkey mode off gives the shortcuts back; on asks for them again.
+    QAction* hotkeyMode = namedAction(form, widgetnames::HotkeyModeAction);
+    hotkeyMode->trigger();
+    EXPECT_TRUE(shortcuts.bound.isEmpty());
+    m_log.clear();
+    shortcuts.send("F2", true);
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(repeat->isActive());
+    hotkeyMode->trigger();
+    EXPECT_TRUE(test::waitFor([&] { return shortcuts.bound.contains("F2"); }, 5000));
+    EXPECT_TRUE(noticesOf(form).empty());
 }
 
 } // namespace
