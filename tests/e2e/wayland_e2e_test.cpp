@@ -18,6 +18,26 @@ namespace {
 const QString Title = QStringLiteral("Zemtrak - Clavora");
 const QString LocaleError = QStringLiteral("Error retrieving locale information");
 
+// The middle of a key, where its caption is drawn, in grey.
+QImage captionArea(const QImage& screen, const QRect& key) {
+    const QSize size(key.width() / 2, key.height() / 2);
+    return screen.copy(QRect(key.center() - QPoint(size.width() / 2, size.height() / 2), size))
+        .convertToFormat(QImage::Format_Grayscale8);
+}
+
+// Pixels dark enough to be a caption's ink on the light key face.
+int inkOf(const QImage& area) {
+    int ink = 0;
+    for (int y = 0; y < area.height(); ++y) {
+        const uchar* line = area.constScanLine(y);
+        ink += int(std::count_if(line, line + area.width(), [](uchar grey) { return grey < 96; }));
+    }
+    return ink;
+}
+
+// Letter keys of every layout the tests use.
+const PhysicalKey LetterKeys[] = {{16, false}, {21, false}, {30, false}, {33, false}, {44, false}, {50, false}};
+
 class WaylandE2E : public WaylandProgramTest {
 protected:
     // Starts the program with the on-screen keyboard's placement logged, and waits for its window and for the
@@ -58,27 +78,26 @@ protected:
         return QRect();
     }
 
+    // Waits until every letter key shows a caption and the picture has settled: two shots in a row alike (the first
+    // frames may still be of the size the window had before the compositor placed it). Screen: the last shot.
+    bool waitUntilDrawn(QImage& screen) {
+        QImage previous;
+        const QRect area = m_keyboard.rect.translated(m_window.rect.topLeft());
+        return waitFor(
+            [&] {
+                previous = screen;
+                screen = waylandScreenshot();
+                return !screen.isNull() && !previous.isNull() && screen.copy(area) == previous.copy(area) &&
+                       std::all_of(std::begin(LetterKeys), std::end(LetterKeys),
+                                   [&](auto key) { return inkOf(captionArea(screen, keyOnOutput(key))) > 20; });
+            },
+            20000);
+    }
+
     WaylandWindow m_window;
     LoggedKeyboard m_keyboard;
     QString m_log;
 };
-
-// The middle of a key, where its caption is drawn, in grey.
-QImage captionArea(const QImage& screen, const QRect& key) {
-    const QSize size(key.width() / 2, key.height() / 2);
-    return screen.copy(QRect(key.center() - QPoint(size.width() / 2, size.height() / 2), size))
-        .convertToFormat(QImage::Format_Grayscale8);
-}
-
-// Pixels dark enough to be a caption's ink on the light key face.
-int inkOf(const QImage& area) {
-    int ink = 0;
-    for (int y = 0; y < area.height(); ++y) {
-        const uchar* line = area.constScanLine(y);
-        ink += int(std::count_if(line, line + area.width(), [](uchar grey) { return grey < 96; }));
-    }
-    return ink;
-}
 
 // Pixels of A and B that differ in ink, with B shifted by at most a pixel each way to the best match (captions are
 // centred by rounding).
@@ -105,7 +124,6 @@ bool holdsSound(const QString& path) {
 }
 
 TEST_F(WaylandE2E, StartsWithoutAnErrorAndCaptionsTheKeysFromTheCompositorsLayout) {
-    const PhysicalKey letterKeys[] = {{16, false}, {21, false}, {30, false}, {33, false}, {44, false}, {50, false}};
     const PhysicalKey KeyRightOfT{21, false}; // y on a US keyboard, f with Dvorak
     const PhysicalKey KeyOfF{33, false};      // f on a US keyboard
     const struct {
@@ -127,16 +145,8 @@ TEST_F(WaylandE2E, StartsWithoutAnErrorAndCaptionsTheKeysFromTheCompositorsLayou
         auto run = makeRun();
         ASSERT_TRUE(startAndPlace(*run, c.locale)) << m_log.toStdString();
 
-        // Every letter key shows a caption once the window is drawn.
         QImage screen;
-        ASSERT_TRUE(waitFor(
-            [&] {
-                screen = waylandScreenshot();
-                return !screen.isNull() && std::all_of(std::begin(letterKeys), std::end(letterKeys), [&](auto key) {
-                    return inkOf(captionArea(screen, keyOnOutput(key))) > 20;
-                });
-            },
-            20000));
+        ASSERT_TRUE(waitUntilDrawn(screen));
         captions[name + QStringLiteral("/T")] = captionArea(screen, keyOnOutput(KeyRightOfT));
         captions[name + QStringLiteral("/F")] = captionArea(screen, keyOnOutput(KeyOfF));
 
@@ -169,6 +179,8 @@ TEST_F(WaylandE2E, ClickOnTheOnScreenKeyboardPlaysTheKeysBinding) {
 
     auto run = makeRun();
     ASSERT_TRUE(startAndPlace(*run, QStringLiteral("en-US"))) << m_log.toStdString();
+    QImage screen;
+    ASSERT_TRUE(waitUntilDrawn(screen));
     const QRect q = keyOnOutput(PhysicalKey{16, false});
     ASSERT_TRUE(q.isValid());
     // Nothing has played before the click.
