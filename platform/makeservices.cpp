@@ -25,6 +25,7 @@
 #include "platform/x11/x11session.h"
 #endif
 
+#include <QCoreApplication>
 #include <QLoggingCategory>
 
 Q_LOGGING_CATEGORY(lcServices, "clavora.platform.services")
@@ -95,7 +96,19 @@ std::unique_ptr<Services> makeLinuxServices(const Session& session) {
     // libcanberra plays through whatever the desktop's sound goes to, with a sound server or without.
     made.parts.fallbackPlayer = made.make<LinuxFallbackPlayer>();
 
-    if (session.x11Reachable) {
+    // The window's own display server decides: a window on the Wayland compositor gets no keys from XWayland.
+    if (session.waylandReachable) {
+        // A Wayland compositor lets a client read the keymap and nothing else of the keyboard: the captions and the
+        // layout come from its keymap; the on-screen keyboard posts its keys to our own window (the dummy injector
+        // sends nothing), and no keys are watched outside it.
+        auto keymap = std::make_shared<WaylandKeymap>(session.waylandDisplay);
+        WaylandKeymap& shared = *made.own(std::move(keymap));
+        made.parts.keyboard = made.make<WaylandKeyboard>(shared);
+        made.parts.keyCaptions = made.make<WaylandKeyCaptions>(shared);
+        made.parts.keyInjector = made.make<DummyKeyInjector>();
+        made.parts.keyWatch = made.make<DummyKeyWatch>();
+        made.grant(Capability::KeyCaptions);
+    } else if (session.x11Reachable) {
         made.parts.keyboard = made.make<LinuxKeyboard>(session.x11Display);
         made.parts.keyCaptions = made.make<LinuxKeyCaptions>(session.x11Display);
         auto injector = std::make_shared<LinuxKeyInjector>(session.x11Display);
@@ -108,17 +121,6 @@ std::unique_ptr<Services> makeLinuxServices(const Session& session) {
         if (injects) {
             made.grant(Capability::KeyInjection);
         }
-    } else if (session.waylandReachable) {
-        // A Wayland compositor lets a client read the keymap and nothing else of the keyboard: the captions and the
-        // layout come from its keymap; the on-screen keyboard posts its keys to our own window (the dummy injector
-        // sends nothing), and no keys are watched outside it.
-        auto keymap = std::make_shared<WaylandKeymap>(session.waylandDisplay);
-        WaylandKeymap& shared = *made.own(std::move(keymap));
-        made.parts.keyboard = made.make<WaylandKeyboard>(shared);
-        made.parts.keyCaptions = made.make<WaylandKeyCaptions>(shared);
-        made.parts.keyInjector = made.make<DummyKeyInjector>();
-        made.parts.keyWatch = made.make<DummyKeyWatch>();
-        made.grant(Capability::KeyCaptions);
     } else {
         takeDummyKeyboard(made);
     }
@@ -156,9 +158,13 @@ Session detectSession(std::chrono::milliseconds soundServerTimeout) {
     session.waylandDisplay = qgetenv("WAYLAND_DISPLAY");
 #ifdef CLAVORA_WITH_LINUX_SERVICES
     session.x11Reachable = !session.x11Display.isEmpty() && x11DisplayReachable(session.x11Display);
-    // Under XWayland the X display serves the keyboard as on X11; the compositor is asked only without one.
-    session.waylandReachable =
-        !session.x11Reachable && !session.waylandDisplay.isEmpty() && waylandDisplayReachable(session.waylandDisplay);
+    // Under XWayland (the window on the X display) the keyboard is X11's; natively on the compositor, or without an
+    // X display, it is the compositor's.
+    const QCoreApplication* app = QCoreApplication::instance();
+    const bool windowOnWayland =
+        app && app->property("platformName").toString().startsWith(QLatin1String("wayland"), Qt::CaseInsensitive);
+    session.waylandReachable = (windowOnWayland || !session.x11Reachable) && !session.waylandDisplay.isEmpty() &&
+                               waylandDisplayReachable(session.waylandDisplay);
     session.globalShortcutsPortal =
         session.waylandReachable && portalOffersGlobalShortcuts(QDBusConnection::sessionBus(), PortalTimeout);
     session.soundServer = PulseSoundServer().query(soundServerTimeout);
@@ -166,11 +172,13 @@ Session detectSession(std::chrono::milliseconds soundServerTimeout) {
 #else
     Q_UNUSED(soundServerTimeout);
 #endif
+    QByteArray wayland = session.waylandDisplay.isEmpty() ? QByteArray("none") : session.waylandDisplay;
+    if (session.waylandReachable) {
+        wayland += session.globalShortcutsPortal ? " (keyboard from the compositor, shortcuts from the desktop portal)"
+                                                 : " (keyboard from the compositor)";
+    }
     qCInfo(lcServices) << "X display" << (session.x11Reachable ? session.x11Display : QByteArray("none"))
-                       << "Wayland display" << (session.waylandDisplay.isEmpty() ? "none" : session.waylandDisplay)
-                       << (session.waylandReachable ? "(keyboard from the compositor)" : "")
-                       << (session.globalShortcutsPortal ? "(shortcuts through the desktop portal)" : "")
-                       << "sound server"
+                       << "Wayland display" << wayland << "sound server"
                        << (session.soundServer.answers   ? session.soundServer.name
                            : session.soundServerExpected ? QStringLiteral("not answering yet")
                                                          : QStringLiteral("none"));

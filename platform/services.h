@@ -40,8 +40,8 @@ struct Session {
     SoundServerInfo soundServer; // as it answered, if it did
     // A sound server is there to be found though it has not answered yet (it may be busy starting).
     bool soundServerExpected = false;
-    // A Wayland compositor answers at $WAYLAND_DISPLAY, and there is no X display to take the keyboard from (not
-    // XWayland).
+    // A Wayland compositor answers at $WAYLAND_DISPLAY, and the program's window is on it (Qt's Wayland platform)
+    // or there is no X display: the keyboard is the compositor's, not X11's (under XWayland it stays X11's).
     bool waylandReachable = false;
     // The desktop portal on the session bus binds global shortcuts (asked only on Wayland, where no key is watched).
     bool globalShortcutsPortal = false;

@@ -191,4 +191,21 @@ TEST_F(WaylandE2E, ClickOnTheOnScreenKeyboardPlaysTheKeysBinding) {
     EXPECT_TRUE(run->isRunning());
 }
 
+TEST_F(WaylandE2E, AWindowOnTheCompositorTakesItsKeyboardThereThoughAnXDisplayAnswers) {
+    // The X11 rig's display stands for XWayland's: reachable, with a layout (US) of its own.
+    const QString x11Display = qEnvironmentVariable("DISPLAY");
+    if (x11Display.isEmpty()) {
+        GTEST_SKIP() << "needs the X display of the X11 rig as well";
+    }
+    WaylandKeyboard device;
+    ASSERT_TRUE(device.setLayout("de"));
+    auto run = makeRun();
+    run->environment().insert(QStringLiteral("DISPLAY"), x11Display);
+    ASSERT_TRUE(startAndPlace(*run, QStringLiteral("de-DE"))) << m_log.toStdString();
+    EXPECT_TRUE(m_log.contains(QLatin1String("keyboard from the compositor"))) << m_log.toStdString();
+    QImage screen;
+    EXPECT_TRUE(waitUntilDrawn(screen));
+    EXPECT_FALSE(m_log.contains(LocaleError));
+}
+
 } // namespace

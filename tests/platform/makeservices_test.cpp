@@ -57,6 +57,9 @@ TEST(MakeServicesTest, EachServiceComesFromWhatTheSessionOffers) {
         {"the rig's X display and a sound server", Session{display, true, "wayland-0", answering}, true, true},
         {"a Wayland compositor", Session{QByteArray(), false, "clavora-no-compositor", {}, false, true}, false, false,
          true},
+        // The window on the compositor, with XWayland's display beside it: the compositor's keyboard still.
+        {"a Wayland compositor and an X display", Session{display, true, "clavora-no-compositor", {}, false, true},
+         false, false, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
