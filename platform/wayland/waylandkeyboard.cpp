@@ -225,7 +225,11 @@ void WaylandKeymap::Impl::capabilities(void* data, wl_seat* seat, std::uint32_t 
         wl_keyboard_add_listener(self->keyboard, &keyboardListener, self);
     } else if (!hasKeyboard && self->keyboard) {
         // The last keyboard went away; its keymap stays the best guess for the next one.
-        wl_keyboard_release(self->keyboard);
+        if (wl_keyboard_get_version(self->keyboard) >= WL_KEYBOARD_RELEASE_SINCE_VERSION) {
+            wl_keyboard_release(self->keyboard);
+        } else {
+            wl_keyboard_destroy(self->keyboard);
+        }
         self->keyboard = nullptr;
     }
 }
