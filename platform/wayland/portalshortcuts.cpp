@@ -51,6 +51,9 @@ const QString SessionInterface = QStringLiteral("org.freedesktop.portal.Session"
 
 void registerTypes() {
     static const bool registered = [] {
+        // By name as well: the signals' slots are found by their parameters' type names, which Qt knows only once
+        // the types are registered.
+        qRegisterMetaType<QDBusObjectPath>("QDBusObjectPath");
         qDBusRegisterMetaType<PortalShortcut>();
         qDBusRegisterMetaType<QList<PortalShortcut>>();
         return true;

@@ -1,6 +1,7 @@
 // The program natively on a Wayland compositor, with no X display at all: its window, the on-screen keyboard's
 // captions from the compositor's keymap, and its clicks playing the bindings.
 #include "display/keyboardlayouts.h"
+#include "tests/support/portalrig.h"
 #include "tests/support/waylandrig.h"
 
 #include <QDir>
@@ -206,6 +207,48 @@ TEST_F(WaylandE2E, AWindowOnTheCompositorTakesItsKeyboardThereThoughAnXDisplayAn
     QImage screen;
     EXPECT_TRUE(waitUntilDrawn(screen));
     EXPECT_FALSE(m_log.contains(LocaleError));
+}
+
+TEST_F(WaylandE2E, HotkeysThroughTheDesktopPortalPlayTheShortcutsKey) {
+    if (!PortalRig::available()) {
+        GTEST_SKIP() << "needs xdg-desktop-portal and dbus-daemon";
+    }
+    // The desktop's portal on a session bus the program's user may reach.
+    const QString portalFolder = m_root + QStringLiteral("/portal");
+    ASSERT_TRUE(QDir().mkpath(portalFolder));
+    PortalRig portal;
+    ASSERT_TRUE(portal.start(portalFolder, true)) << portal.error().toStdString();
+    QFile keys(m_programDir + QStringLiteral("/keys.db"));
+    ASSERT_TRUE(keys.open(QIODevice::Append));
+    keys.write("q|Sounds\\11.mp3\r\n");
+    keys.close();
+    handOver();
+
+    WaylandKeyboard device;
+    ASSERT_TRUE(device.setLayout("us"));
+    auto run = makeRun();
+    run->environment().insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), portal.address());
+    ASSERT_TRUE(startAndPlace(*run, QStringLiteral("en-US"))) << m_log.toStdString();
+
+    // One shortcut per key name of the key map, the defaults' and q.
+    ASSERT_TRUE(waitFor([&] { return !portal.backend().binds.empty(); }, 20000))
+        << (m_log + run->output()).toStdString() << portal.frontend().readAll().toStdString();
+    QStringList ids;
+    for (const PortalShortcut& shortcut : portal.backend().binds.back().second) {
+        ids << shortcut.id;
+        EXPECT_EQ(shortcut.properties.value("description").toString(), "Play " + shortcut.id);
+    }
+    EXPECT_TRUE(ids.contains("F1") && ids.contains("F12") && ids.contains("q")) << ids.join(',').toStdString();
+    EXPECT_EQ(ids.count("q"), 1);
+
+    // Nothing to say about hotkey mode here: it hears the desktop's shortcuts.
+    m_log += run->output();
+    EXPECT_FALSE(m_log.contains(QLatin1String("does not let programs watch keys"))) << m_log.toStdString();
+    ASSERT_FALSE(holdsSound(m_soundFile));
+    portal.backend().press("q", true);
+    EXPECT_TRUE(waitFor([&] { return holdsSound(m_soundFile); }, 20000)) << (m_log + run->output()).toStdString();
+    portal.backend().press("q", false);
+    EXPECT_TRUE(run->isRunning());
 }
 
 } // namespace
