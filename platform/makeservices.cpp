@@ -62,6 +62,8 @@ private:
     std::vector<Capability> m_capabilities;
 };
 
+#ifdef CLAVORA_WITH_LINUX_SERVICES
+
 void takeDummyKeyboard(Assembly& made) {
     made.parts.keyboard = made.make<DummyKeyboard>();
     made.parts.keyCaptions = made.make<DummyKeyCaptions>();
@@ -77,8 +79,6 @@ void takeDummySoundServer(Assembly& made) {
     made.parts.programVolume = made.make<DummyProgramVolume>();
     made.parts.voiceMicrophone = made.make<DummyVoiceMicrophone>();
 }
-
-#ifdef CLAVORA_WITH_LINUX_SERVICES
 
 std::unique_ptr<Services> makeLinuxServices(const Session& session) {
     Assembly made;
