@@ -45,7 +45,9 @@ cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${OPTIONS[@]}
 cmake --build "$BUILD" -j "$(nproc)" "${TARGETS[@]}"
 
 source scripts/headless-rig.sh
-trap rig_stop EXIT
+source scripts/wayland-rig.sh
+trap 'wayland_rig_stop; rig_stop' EXIT
 rig_start
+wayland_rig_start
 
 ctest --test-dir "$BUILD" --output-on-failure -j "$(nproc)" --timeout 300 "${TESTS[@]}"

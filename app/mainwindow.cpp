@@ -2,10 +2,12 @@
 #include "app/mainwindow.h"
 
 #include "app/application.h"
+#include "app/hotkeynotice.h"
 #include "app/identity.h"
 #include "app/launcher.h"
 #include "app/menuicons.h"
 #include "app/messagebox.h"
+#include "app/shortcuthotkeys.h"
 #include "app/soundboard.h"
 #include "app/textdisplay.h"
 #include "app/volumecontrol.h"
@@ -107,6 +109,7 @@ MainWindow::MainWindow(platform::Services& services, const AppContext& context, 
     m_hotkeyTimer->setObjectName(QLatin1String(widgetnames::HotkeyTimer));
     m_hotkeyTimer->setInterval(HotkeyPollInterval);
     connect(m_hotkeyTimer, &QTimer::timeout, this, &MainWindow::pollHotkeys);
+    m_shortcutHotkeys = new ShortcutHotkeys(m_services.globalShortcuts(), m_keyMap, m_soundBoard, this);
 
     m_trayIcon = new QSystemTrayIcon(trayIcon(), this);
     m_trayIcon->setObjectName(QLatin1String(widgetnames::TrayIcon));
@@ -376,9 +379,14 @@ void MainWindow::applyOption(Option option) {
         if (on) {
             m_hotkeyTimer->start();
             startKeyWatch();
+            if (!m_keyWatch && m_services.canBindShortcuts()) {
+                m_shortcutHotkeys->start();
+            }
+            noticeHotkeysUnheard();
         } else {
             m_hotkeyTimer->stop();
             stopKeyWatch();
+            m_shortcutHotkeys->stop();
         }
         break;
     case Option::EvenLoudness:
@@ -485,7 +493,10 @@ void MainWindow::redefineKeys() {
     // The dialog changes the key map the sound board plays from, so the next key press, here or from the hotkey
     // poll (which goes on while the dialog is open), plays the new bindings.
     RedefineKeysDialog dialog(m_keyMap, KeyMapFile(m_services), m_context.dataFolder + QLatin1String("keys.db"), this);
-    connect(&dialog, &RedefineKeysDialog::keyMapSaved, this, [this] { m_soundBoard.keyMapChanged(); });
+    connect(&dialog, &RedefineKeysDialog::keyMapSaved, this, [this] {
+        m_soundBoard.keyMapChanged();
+        m_shortcutHotkeys->keyMapChanged();
+    });
     dialog.exec();
 }
 
@@ -609,6 +620,24 @@ void MainWindow::startKeyWatch() {
     if (watching) {
         m_keyWatch = &watch;
     }
+}
+
+void MainWindow::noticeHotkeysUnheard() {
+    if (m_hotkeyNotice || m_services.canWatchKeys() || m_services.canReadKeys() ||
+        (m_shortcutHotkeys->running() && m_services.canBindShortcuts())) {
+        return;
+    }
+    qCInfo(lcApp) << "Hotkey mode hears no keys: this desktop does not let programs watch keys; bind"
+                  << HotkeyNotice::PlayCommand << "in its keyboard settings instead";
+    m_hotkeyNotice = new HotkeyNotice(
+        m_services.shell(),
+        helpPageUrl(m_services.webHost().makerWebHost(), m_context.identity.productName) + QLatin1String("#wayland"),
+        [&translator = m_translator](const QString& text) { return translator.translate(text); }, centralWidget());
+    // Above the display strip, in the window itself: nothing to dismiss before going on.
+    if (auto* layout = qobject_cast<QVBoxLayout*>(centralWidget()->layout())) {
+        layout->insertWidget(0, m_hotkeyNotice);
+    }
+    m_hotkeyNotice->show();
 }
 
 void MainWindow::stopKeyWatch() {

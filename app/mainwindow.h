@@ -26,6 +26,8 @@ namespace input {
 enum class KeyFocus;
 }
 struct AppContext;
+class HotkeyNotice;
+class ShortcutHotkeys;
 class KeyMap;
 class OnScreenKeyboard;
 class SoundBoard;
@@ -138,6 +140,8 @@ private:
     void onAutoSwitchTimer();
     void pollHotkeys();
     void startKeyWatch();
+    // Says, once a run, that hotkey mode hears nothing where the session lets no program read or watch keys.
+    void noticeHotkeysUnheard();
     void stopKeyWatch();
     // The window itself holds the keyboard focus, so its key handlers hear what is typed.
     bool hasKeyboardFocus() const;
@@ -168,6 +172,9 @@ private:
     QTimer* m_hotkeyTimer = nullptr;
     // The watch telling of keys as they go down, while hotkey mode is on and the system has one.
     platform::IKeyWatch* m_keyWatch = nullptr;
+    HotkeyNotice* m_hotkeyNotice = nullptr;
+    // Hotkey mode through the desktop's shortcuts, where keys are not watched.
+    ShortcutHotkeys* m_shortcutHotkeys = nullptr;
 
     std::array<QAction*, OptionCount> m_optionActions{}; // the check items of the on/off options
     QHash<QString, QAction*> m_layoutActions;            // by layout value

@@ -7,6 +7,10 @@ namespace clavora::widgetnames {
 inline constexpr char MainWindow[] = "mainWindow";
 inline constexpr char AutoSwitchTimer[] = "autoSwitchTimer";
 inline constexpr char HotkeyTimer[] = "hotkeyTimer";
+inline constexpr char HotkeyNotice[] = "hotkeyNotice";
+inline constexpr char HotkeyNoticeText[] = "hotkeyNoticeText";
+inline constexpr char HotkeyNoticeClose[] = "hotkeyNoticeClose";
+inline constexpr char ShortcutRepeatTimer[] = "shortcutRepeatTimer";
 inline constexpr char TrayIcon[] = "trayIcon";
 inline constexpr char ClientArea[] = "clientArea";
 inline constexpr char DisplayPanel[] = "displayPanel";

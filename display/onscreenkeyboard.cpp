@@ -16,7 +16,8 @@
 
 namespace clavora {
 
-Q_LOGGING_CATEGORY(lcOnScreenKeyboard, "clavora.display.keyboard")
+// Debug messages (every placement of the keys) only on request: QT_LOGGING_RULES=clavora.display.keyboard.debug=true.
+Q_LOGGING_CATEGORY(lcOnScreenKeyboard, "clavora.display.keyboard", QtInfoMsg)
 
 const QString OnScreenKeyboard::LocaleErrorMessage = QStringLiteral("Error retrieving locale information");
 
@@ -197,6 +198,9 @@ void OnScreenKeyboard::placeKeys() {
         m_keys[i].rect = i < placements.size() ? placements[i].rect : QRect();
     }
     invalidatePicture();
+    // Where the keys went, for whoever looks at the window from outside (a screenshot, a pointer of a test).
+    qCDebug(lcOnScreenKeyboard) << "Keys placed:" << m_layout->name << "for" << m_localeName << "at"
+                                << QRect(mapTo(window(), QPoint(0, 0)), size());
 }
 
 platform::KeyLevel OnScreenKeyboard::captionLevel() const {

@@ -17,6 +17,8 @@
 #include "platform/pulse/linuxprogramvolume.h"
 #include "platform/pulse/linuxsoundserver.h"
 #include "platform/pulse/linuxvoicemicrophone.h"
+#include "platform/wayland/portalshortcuts.h"
+#include "platform/wayland/waylandkeyboard.h"
 #include "platform/x11/linuxkeyboard.h"
 #include "platform/x11/linuxkeycaptions.h"
 #include "platform/x11/linuxkeyinjector.h"
@@ -24,6 +26,7 @@
 #include "platform/x11/x11session.h"
 #endif
 
+#include <QCoreApplication>
 #include <QLoggingCategory>
 
 Q_LOGGING_CATEGORY(lcServices, "clavora.platform.services")
@@ -31,6 +34,11 @@ Q_LOGGING_CATEGORY(lcServices, "clavora.platform.services")
 namespace clavora::platform {
 
 namespace {
+
+#ifdef CLAVORA_WITH_LINUX_SERVICES
+// How long the desktop portal may take to say whether it binds shortcuts; the first question may start it.
+constexpr std::chrono::milliseconds PortalTimeout{3000};
+#endif
 
 // Collects the parts of a bundle and what keeps them alive.
 class Assembly {
@@ -55,6 +63,8 @@ private:
     std::vector<Capability> m_capabilities;
 };
 
+#ifdef CLAVORA_WITH_LINUX_SERVICES
+
 void takeDummyKeyboard(Assembly& made) {
     made.parts.keyboard = made.make<DummyKeyboard>();
     made.parts.keyCaptions = made.make<DummyKeyCaptions>();
@@ -62,12 +72,14 @@ void takeDummyKeyboard(Assembly& made) {
     made.parts.keyWatch = made.make<DummyKeyWatch>();
 }
 
+void takeDummyShortcuts(Assembly& made) {
+    made.parts.globalShortcuts = made.make<DummyGlobalShortcuts>();
+}
+
 void takeDummySoundServer(Assembly& made) {
     made.parts.programVolume = made.make<DummyProgramVolume>();
     made.parts.voiceMicrophone = made.make<DummyVoiceMicrophone>();
 }
-
-#ifdef CLAVORA_WITH_LINUX_SERVICES
 
 std::unique_ptr<Services> makeLinuxServices(const Session& session) {
     Assembly made;
@@ -85,7 +97,19 @@ std::unique_ptr<Services> makeLinuxServices(const Session& session) {
     // libcanberra plays through whatever the desktop's sound goes to, with a sound server or without.
     made.parts.fallbackPlayer = made.make<LinuxFallbackPlayer>();
 
-    if (session.x11Reachable) {
+    // The window's own display server decides: a window on the Wayland compositor gets no keys from XWayland.
+    if (session.waylandReachable) {
+        // A Wayland compositor lets a client read the keymap and nothing else of the keyboard: the captions and the
+        // layout come from its keymap; the on-screen keyboard posts its keys to our own window (the dummy injector
+        // sends nothing), and no keys are watched outside it.
+        auto keymap = std::make_shared<WaylandKeymap>(session.waylandDisplay);
+        WaylandKeymap& shared = *made.own(std::move(keymap));
+        made.parts.keyboard = made.make<WaylandKeyboard>(shared);
+        made.parts.keyCaptions = made.make<WaylandKeyCaptions>(shared);
+        made.parts.keyInjector = made.make<DummyKeyInjector>();
+        made.parts.keyWatch = made.make<DummyKeyWatch>();
+        made.grant(Capability::KeyCaptions);
+    } else if (session.x11Reachable) {
         made.parts.keyboard = made.make<LinuxKeyboard>(session.x11Display);
         made.parts.keyCaptions = made.make<LinuxKeyCaptions>(session.x11Display);
         auto injector = std::make_shared<LinuxKeyInjector>(session.x11Display);
@@ -100,6 +124,13 @@ std::unique_ptr<Services> makeLinuxServices(const Session& session) {
         }
     } else {
         takeDummyKeyboard(made);
+    }
+
+    if (session.globalShortcutsPortal) {
+        made.parts.globalShortcuts = made.make<PortalGlobalShortcuts>();
+        made.grant(Capability::GlobalShortcuts);
+    } else {
+        takeDummyShortcuts(made);
     }
 
     QStringList volumeDrivers;
@@ -128,14 +159,27 @@ Session detectSession(std::chrono::milliseconds soundServerTimeout) {
     session.waylandDisplay = qgetenv("WAYLAND_DISPLAY");
 #ifdef CLAVORA_WITH_LINUX_SERVICES
     session.x11Reachable = !session.x11Display.isEmpty() && x11DisplayReachable(session.x11Display);
+    // Under XWayland (the window on the X display) the keyboard is X11's; natively on the compositor, or without an
+    // X display, it is the compositor's.
+    const QCoreApplication* app = QCoreApplication::instance();
+    const bool windowOnWayland =
+        app && app->property("platformName").toString().startsWith(QLatin1String("wayland"), Qt::CaseInsensitive);
+    session.waylandReachable = (windowOnWayland || !session.x11Reachable) && !session.waylandDisplay.isEmpty() &&
+                               waylandDisplayReachable(session.waylandDisplay);
+    session.globalShortcutsPortal =
+        session.waylandReachable && portalOffersGlobalShortcuts(QDBusConnection::sessionBus(), PortalTimeout);
     session.soundServer = PulseSoundServer().query(soundServerTimeout);
     session.soundServerExpected = !session.soundServer.answers && soundServerExpected();
 #else
     Q_UNUSED(soundServerTimeout);
 #endif
+    QByteArray wayland = session.waylandDisplay.isEmpty() ? QByteArray("none") : session.waylandDisplay;
+    if (session.waylandReachable) {
+        wayland += session.globalShortcutsPortal ? " (keyboard from the compositor, shortcuts from the desktop portal)"
+                                                 : " (keyboard from the compositor)";
+    }
     qCInfo(lcServices) << "X display" << (session.x11Reachable ? session.x11Display : QByteArray("none"))
-                       << "Wayland display" << (session.waylandDisplay.isEmpty() ? "none" : session.waylandDisplay)
-                       << "sound server"
+                       << "Wayland display" << wayland << "sound server"
                        << (session.soundServer.answers   ? session.soundServer.name
                            : session.soundServerExpected ? QStringLiteral("not answering yet")
                                                          : QStringLiteral("none"));

@@ -15,7 +15,9 @@ namespace clavora::platform {
 // SoundServerTimeout for it to answer.
 Session detectSession(std::chrono::milliseconds soundServerTimeout);
 
-// The services for Session: the X11 keyboard services when its X display is reachable, the sound server's volume
+// The services for Session: the Wayland keyboard's layout and captions when the window is on a compositor that
+// answers (nothing there watches or injects keys; the desktop portal's shortcuts when it offers them), else the X11
+// keyboard services when its X display is reachable, the sound server's volume
 // and microphone when it answers, the dummy ones otherwise; files, folders, the process and the rest from the
 // system itself. In a build without the services of a system, all of them are the dummy ones.
 std::unique_ptr<Services> makeServices(const Session& session);

@@ -11,11 +11,11 @@ namespace clavora::platform {
 namespace {
 
 void checkComplete(const Services::Parts& parts) {
-    const void* all[] = {parts.fileSystem,     parts.folderSearch, parts.locale,         parts.process,
-                         parts.autostart,      parts.shell,        parts.webHost,        parts.systemInfo,
-                         parts.threadPriority, parts.soundServer,  parts.fallbackPlayer, parts.keyboard,
-                         parts.keyCaptions,    parts.keyInjector,  parts.keyWatch,       parts.programVolume,
-                         parts.voiceMicrophone};
+    const void* all[] = {parts.fileSystem,      parts.folderSearch,   parts.locale,         parts.process,
+                         parts.autostart,       parts.shell,          parts.webHost,        parts.systemInfo,
+                         parts.threadPriority,  parts.soundServer,    parts.fallbackPlayer, parts.keyboard,
+                         parts.keyCaptions,     parts.keyInjector,    parts.keyWatch,       parts.programVolume,
+                         parts.voiceMicrophone, parts.globalShortcuts};
     // A bundle with a hole would fail far from where it was made; it fails here instead.
     if (std::find(std::begin(all), std::end(all), nullptr) != std::end(all)) {
         qFatal("Services: a service has no implementation");

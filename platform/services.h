@@ -7,6 +7,7 @@
 #include "platform/fallbackplayer.h"
 #include "platform/filesystem.h"
 #include "platform/foldersearch.h"
+#include "platform/globalshortcuts.h"
 #include "platform/keyboard.h"
 #include "platform/keycaptions.h"
 #include "platform/keyinjector.h"
@@ -39,6 +40,11 @@ struct Session {
     SoundServerInfo soundServer; // as it answered, if it did
     // A sound server is there to be found though it has not answered yet (it may be busy starting).
     bool soundServerExpected = false;
+    // A Wayland compositor answers at $WAYLAND_DISPLAY, and the program's window is on it (Qt's Wayland platform)
+    // or there is no X display: the keyboard is the compositor's, not X11's (under XWayland it stays X11's).
+    bool waylandReachable = false;
+    // The desktop portal on the session bus binds global shortcuts (asked only on Wayland, where no key is watched).
+    bool globalShortcutsPortal = false;
 };
 
 // What the services in a bundle can do beyond answering "unavailable".
@@ -47,6 +53,7 @@ enum class Capability {
     KeyCaptions,     // the layout's key texts are known
     KeyInjection,    // keys can be typed into the focused window
     KeyWatch,        // keys are heard as they go down, whichever window has the focus
+    GlobalShortcuts, // the desktop binds shortcuts for the program and tells it of their presses
     ProgramVolume,   // the program's stream volume at the sound server
     VoiceMicrophone, // the virtual microphone at the sound server
 };
@@ -72,6 +79,7 @@ public:
         IKeyWatch* keyWatch = nullptr;
         IProgramVolume* programVolume = nullptr;
         IVoiceMicrophone* voiceMicrophone = nullptr;
+        IGlobalShortcuts* globalShortcuts = nullptr;
     };
 
     // Capabilities: what the parts can do. VolumeDrivers: the audio drivers (as the audio output names them) whose
@@ -102,6 +110,7 @@ public:
     IKeyWatch& keyWatch() const { return *m_parts.keyWatch; }
     IProgramVolume& programVolume() const { return *m_parts.programVolume; }
     IVoiceMicrophone& voiceMicrophone() const { return *m_parts.voiceMicrophone; }
+    IGlobalShortcuts& globalShortcuts() const { return *m_parts.globalShortcuts; }
 
     // The parts, for a bundle that replaces one or two of them (a test's real autostart among fakes).
     const Parts& parts() const { return m_parts; }
@@ -115,6 +124,7 @@ public:
     bool canReadKeys() const { return has(Capability::KeyState); }
     bool canWatchKeys() const { return has(Capability::KeyWatch); }
     bool canInjectKeys() const { return has(Capability::KeyInjection); }
+    bool canBindShortcuts() const { return has(Capability::GlobalShortcuts); }
     bool hasProgramVolume() const { return has(Capability::ProgramVolume); }
     bool hasVoiceMicrophone() const { return has(Capability::VoiceMicrophone); }
 

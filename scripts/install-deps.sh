@@ -22,6 +22,8 @@ PACKAGES=(
     libcurl4-openssl-dev libpcre2-dev libicu-dev libssl-dev libcpp-httplib-dev
     # X11 keyboard
     libx11-dev libxtst-dev libx11-xcb-dev libxcb1-dev libxcb-xkb-dev libxkbcommon-dev libxkbcommon-x11-dev libxkbregistry-dev libxi-dev
+    # the keyboard on Wayland: the compositor's keymap through libwayland-client, and Qt's Wayland platform
+    libwayland-dev qt6-wayland
     # thread priority through rtkit
     libdbus-1-dev
     # tests and benchmarks
@@ -29,6 +31,8 @@ PACKAGES=(
     xvfb xdotool trayer openbox x11-xkb-utils x11-utils pulseaudio pulseaudio-utils ffmpeg sox util-linux
     # the audio engine's tests also run against PipeWire (with a session bus of their own)
     pipewire pipewire-pulse wireplumber dbus-daemon
+    # the Wayland rig (scripts/wayland-rig.sh): a headless compositor, typing, screenshots, the desktop portal
+    sway wtype grim xdg-desktop-portal
 )
 # The libFuzzer build (-DCLAVORA_FUZZ=ON, scripts/fuzz.sh) needs clang and its runtime libraries; only on request.
 if [ "${CLAVORA_FUZZ:-0}" = 1 ]; then

@@ -21,6 +21,7 @@ std::unique_ptr<Services> makeDummyServices() {
     auto watch = std::make_shared<DummyKeyWatch>();
     auto volume = std::make_shared<DummyProgramVolume>();
     auto microphone = std::make_shared<DummyVoiceMicrophone>();
+    auto shortcuts = std::make_shared<DummyGlobalShortcuts>();
     Services::Parts parts;
     parts.fileSystem = files.get();
     parts.folderSearch = folders.get();
@@ -39,11 +40,12 @@ std::unique_ptr<Services> makeDummyServices() {
     parts.keyWatch = watch.get();
     parts.programVolume = volume.get();
     parts.voiceMicrophone = microphone.get();
-    return std::make_unique<Services>(parts, std::vector<Capability>{}, QStringList{},
-                                      std::vector<std::shared_ptr<void>>{files, folders, locale, process, autostart,
-                                                                         shell, webHost, systemInfo, priority,
-                                                                         soundServer, player, keyboard, captions,
-                                                                         injector, watch, volume, microphone});
+    parts.globalShortcuts = shortcuts.get();
+    return std::make_unique<Services>(
+        parts, std::vector<Capability>{}, QStringList{},
+        std::vector<std::shared_ptr<void>>{files, folders, locale, process, autostart, shell, webHost, systemInfo,
+                                           priority, soundServer, player, keyboard, captions, injector, watch, volume,
+                                           microphone, shortcuts});
 }
 
 } // namespace clavora::platform

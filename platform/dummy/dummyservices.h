@@ -100,6 +100,12 @@ public:
 };
 
 // Nothing reaches the system's keyboard input; callers deliver the key themselves.
+class DummyGlobalShortcuts : public IGlobalShortcuts {
+public:
+    bool bind(const QStringList&, Handler) override { return false; }
+    void unbind() override {}
+};
+
 class DummyKeyInjector : public IKeyInjector {
 public:
     bool sendKey(PhysicalKey, bool, InjectOptions = {}) override { return false; }

@@ -28,6 +28,7 @@ Services::Parts FakeServices::parts() {
     parts.keyWatch = &keyWatch;
     parts.programVolume = &programVolume;
     parts.voiceMicrophone = &voice;
+    parts.globalShortcuts = &shortcuts;
     return parts;
 }
 

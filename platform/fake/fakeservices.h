@@ -6,6 +6,7 @@
 #include "platform/fake/fakefallbackplayer.h"
 #include "platform/fake/fakefilesystem.h"
 #include "platform/fake/fakefoldersearch.h"
+#include "platform/fake/fakeglobalshortcuts.h"
 #include "platform/fake/fakekeyboard.h"
 #include "platform/fake/fakekeycaptions.h"
 #include "platform/fake/fakekeyinjector.h"
@@ -50,6 +51,7 @@ public:
     FakeKeyWatch keyWatch;
     FakeProgramVolume programVolume;
     FakeVoiceMicrophone voice;
+    FakeGlobalShortcuts shortcuts;
 
     Services::Parts parts();
 

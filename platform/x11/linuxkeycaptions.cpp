@@ -5,7 +5,7 @@
 // socket the event loop watches, so nothing polls.
 #include "platform/x11/linuxkeycaptions.h"
 
-#include "platform/x11/evdevkeys.h"
+#include "platform/x11/xkbcaptionlookup.h"
 
 #include <QLoggingCategory>
 #include <QMetaObject>
@@ -43,68 +43,12 @@ struct FreeDeleter {
     void operator()(void* data) const { std::free(data); }
 };
 
-// The spacing character a dead key is labelled with.
-char32_t spacingFormOfDeadKey(xkb_keysym_t symbol) {
-    switch (symbol) {
-    case XKB_KEY_dead_grave:
-        return U'`';
-    case XKB_KEY_dead_acute:
-        return U'\u00B4';
-    case XKB_KEY_dead_circumflex:
-        return U'^';
-    case XKB_KEY_dead_tilde:
-        return U'~';
-    case XKB_KEY_dead_macron:
-        return U'\u00AF';
-    case XKB_KEY_dead_breve:
-        return U'\u02D8';
-    case XKB_KEY_dead_abovedot:
-        return U'\u02D9';
-    case XKB_KEY_dead_diaeresis:
-        return U'\u00A8';
-    case XKB_KEY_dead_abovering:
-        return U'\u02DA';
-    case XKB_KEY_dead_doubleacute:
-        return U'\u02DD';
-    case XKB_KEY_dead_caron:
-        return U'\u02C7';
-    case XKB_KEY_dead_cedilla:
-        return U'\u00B8';
-    case XKB_KEY_dead_ogonek:
-        return U'\u02DB';
-    case XKB_KEY_dead_iota:
-        return U'\u037A';
-    case XKB_KEY_dead_belowdot:
-        return U'.';
-    case XKB_KEY_dead_hook:
-        return U'\u02C0';
-    case XKB_KEY_dead_horn:
-        return U'\u031B';
-    case XKB_KEY_dead_stroke:
-        return U'/';
-    case XKB_KEY_dead_greek:
-        return U'\u00B5';
-    default:
-        return 0;
-    }
-}
-
-bool isVisible(const QString& text) {
-    for (const QChar c : text) {
-        if (c.category() == QChar::Other_Control) {
-            return false;
-        }
-    }
-    return !text.isEmpty();
-}
-
 } // namespace
 
 struct LinuxKeyCaptions::Impl {
     std::unique_ptr<xcb_connection_t, ConnectionCloser> connection;
     std::unique_ptr<xkb_context, ContextUnref> context;
-    std::unique_ptr<xkb_keymap, KeymapUnref> keymap;
-    std::unique_ptr<xkb_state, StateUnref> lookup;
+    XkbCaptionLookup lookup;
     std::unique_ptr<QSocketNotifier> notifier;
     std::function<void()> handler;
     std::int32_t deviceId = -1;
@@ -115,15 +59,10 @@ struct LinuxKeyCaptions::Impl {
     bool keymapStale = true;
     bool notifyQueued = false;
     xkb_layout_index_t group = 0;
-    xkb_mod_mask_t shiftMask = 0;
-    xkb_mod_mask_t lockMask = 0;
-    xkb_mod_mask_t levelThreeMask = 0;
-    xkb_mod_mask_t numLockMask = 0;
 
     explicit Impl(const QByteArray& displayName);
     bool connected() const { return connection != nullptr; }
     void reloadKeymap();
-    xkb_mod_mask_t maskOfKeysym(xkb_keysym_t wanted) const;
     // Reads every event that has arrived or was queued while waiting for a reply; tells the handler about changes.
     void drainEvents();
     void queueNotification();
@@ -191,57 +130,18 @@ LinuxKeyCaptions::Impl::Impl(const QByteArray& displayName) {
     QObject::connect(notifier.get(), &QSocketNotifier::activated, notifier.get(), [this] { drainEvents(); });
 }
 
-xkb_mod_mask_t LinuxKeyCaptions::Impl::maskOfKeysym(xkb_keysym_t wanted) const {
-    // The modifier a key sets, found by pressing it in a scratch state: the only way that also sees the virtual
-    // modifier mapping the server compiled in (AltGr may be Mod5 or anything else).
-    xkb_keymap* map = keymap.get();
-    const xkb_keycode_t last = xkb_keymap_max_keycode(map);
-    for (xkb_keycode_t keycode = xkb_keymap_min_keycode(map); keycode <= last; ++keycode) {
-        const xkb_keysym_t* symbols = nullptr;
-        const int count = xkb_keymap_key_get_syms_by_level(map, keycode, 0, 0, &symbols);
-        if (count < 1 || symbols[0] != wanted) {
-            continue;
-        }
-        std::unique_ptr<xkb_state, StateUnref> scratch(xkb_state_new(map));
-        if (!scratch) {
-            return 0;
-        }
-        xkb_state_update_key(scratch.get(), keycode, XKB_KEY_DOWN);
-        const xkb_mod_mask_t mask = xkb_state_serialize_mods(scratch.get(), XKB_STATE_MODS_EFFECTIVE);
-        if (mask != 0) {
-            return mask;
-        }
-    }
-    return 0;
-}
-
 void LinuxKeyCaptions::Impl::reloadKeymap() {
     keymapStale = false;
     xcb_connection_t* c = connection.get();
-    keymap.reset(xkb_x11_keymap_new_from_device(context.get(), c, deviceId, XKB_KEYMAP_COMPILE_NO_FLAGS));
-    lookup.reset();
+    std::unique_ptr<xkb_keymap, KeymapUnref> keymap(
+        xkb_x11_keymap_new_from_device(context.get(), c, deviceId, XKB_KEYMAP_COMPILE_NO_FLAGS));
+    lookup.setKeymap(keymap.get());
     if (!keymap) {
         qCWarning(lcKeyCaptions) << "The keyboard map could not be read; the on-screen keyboard has no captions";
         return;
     }
     std::unique_ptr<xkb_state, StateUnref> current(xkb_x11_state_new_from_device(keymap.get(), c, deviceId));
     group = current ? xkb_state_serialize_layout(current.get(), XKB_STATE_LAYOUT_EFFECTIVE) : 0;
-    lookup.reset(xkb_state_new(keymap.get()));
-
-    const auto maskOf = [&](const char* name) -> xkb_mod_mask_t {
-        const xkb_mod_index_t index = xkb_keymap_mod_get_index(keymap.get(), name);
-        return index == XKB_MOD_INVALID ? 0 : xkb_mod_mask_t(1) << index;
-    };
-    shiftMask = maskOf(XKB_MOD_NAME_SHIFT);
-    lockMask = maskOf(XKB_MOD_NAME_CAPS);
-    levelThreeMask = maskOfKeysym(XKB_KEY_ISO_Level3_Shift);
-    if (levelThreeMask == 0) {
-        levelThreeMask = maskOf("Mod5");
-    }
-    numLockMask = maskOfKeysym(XKB_KEY_Num_Lock);
-    if (numLockMask == 0) {
-        numLockMask = maskOf(XKB_MOD_NAME_NUM);
-    }
 }
 
 void LinuxKeyCaptions::Impl::queueNotification() {
@@ -297,8 +197,7 @@ void LinuxKeyCaptions::Impl::drainEvents() {
     if (xcb_connection_has_error(c)) {
         qCWarning(lcKeyCaptions) << "Lost the X display; the on-screen keyboard keeps its captions";
         notifier.reset();
-        keymap.reset();
-        lookup.reset();
+        lookup.setKeymap(nullptr);
         connection.reset();
         return;
     }
@@ -329,33 +228,7 @@ QString LinuxKeyCaptions::keyText(PhysicalKey key, KeyLevel level) {
         // Waiting for the keymap's replies may have queued notifications the socket will not announce again.
         d.drainEvents();
     }
-    const int keycode = xKeycodeOf(key);
-    if (!d.lookup || keycode == 0) {
-        return QString();
-    }
-    xkb_mod_mask_t depressed = 0;
-    if (level.shift) {
-        depressed |= d.shiftMask;
-    }
-    if (level.altGr) {
-        depressed |= d.levelThreeMask;
-    }
-    xkb_mod_mask_t locked = d.numLockMask;
-    if (level.capsLock) {
-        locked |= d.lockMask;
-    }
-    xkb_state_update_mask(d.lookup.get(), depressed, 0, locked, 0, 0, d.group);
-
-    char buffer[64] = {};
-    const int length = xkb_state_key_get_utf8(d.lookup.get(), xkb_keycode_t(keycode), buffer, sizeof buffer);
-    QString text = length > 0 ? QString::fromUtf8(buffer, std::min<int>(length, int(sizeof buffer) - 1)) : QString();
-    if (text.isEmpty()) {
-        const char32_t spacing = spacingFormOfDeadKey(xkb_state_key_get_one_sym(d.lookup.get(), keycode));
-        if (spacing != 0) {
-            text = QString::fromUcs4(&spacing, 1);
-        }
-    }
-    return isVisible(text) ? text : QString();
+    return d.lookup.keyText(key, level, d.group);
 }
 
 } // namespace clavora::platform

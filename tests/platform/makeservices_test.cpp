@@ -6,6 +6,7 @@
 #ifdef CLAVORA_PLATFORM_LINUX
 #include "platform/pulse/linuxprogramvolume.h"
 #include "platform/pulse/linuxvoicemicrophone.h"
+#include "platform/wayland/waylandkeyboard.h"
 #include "platform/x11/linuxkeyboard.h"
 #include "platform/x11/linuxkeycaptions.h"
 #include "platform/x11/linuxkeyinjector.h"
@@ -44,6 +45,8 @@ TEST(MakeServicesTest, EachServiceComesFromWhatTheSessionOffers) {
         Session session;
         bool keys;  // the system's keyboard services
         bool sound; // the sound server's volume and microphone
+        // The keymap services of a Wayland compositor; this one is not there, so the keymap is the XKB defaults'.
+        bool wayland = false;
     } cases[] = {
         {"nothing", Session{}, false, false},
         {"a Wayland display alone", Session{QByteArray(), false, "wayland-0", {}}, false, false},
@@ -52,6 +55,11 @@ TEST(MakeServicesTest, EachServiceComesFromWhatTheSessionOffers) {
         {"a sound server yet to answer", Session{QByteArray(), false, {}, {}, true}, false, true},
         {"the rig's X display", Session{display, true, {}, {}}, true, false},
         {"the rig's X display and a sound server", Session{display, true, "wayland-0", answering}, true, true},
+        {"a Wayland compositor", Session{QByteArray(), false, "clavora-no-compositor", {}, false, true}, false, false,
+         true},
+        // The window on the compositor, with XWayland's display beside it: the compositor's keyboard still.
+        {"a Wayland compositor and an X display", Session{display, true, "clavora-no-compositor", {}, false, true},
+         false, false, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -69,17 +77,23 @@ TEST(MakeServicesTest, EachServiceComesFromWhatTheSessionOffers) {
         EXPECT_EQ(is<LinuxKeyWatch>(services->keyWatch()), keys);
         EXPECT_EQ(is<LinuxProgramVolume>(services->programVolume()), sound);
         EXPECT_EQ(is<LinuxVoiceMicrophone>(services->voiceMicrophone()), sound);
+        const bool wayland = c.wayland;
+        EXPECT_EQ(is<WaylandKeyboard>(services->keyboard()), wayland);
+        EXPECT_EQ(is<WaylandKeyCaptions>(services->keyCaptions()), wayland);
+        // The on-screen keyboard posts its keys itself when the injector sends nothing.
+        EXPECT_EQ(is<DummyKeyInjector>(services->keyInjector()), !keys);
 #else
         const bool keys = false;
         const bool sound = false;
+        const bool wayland = false;
 #endif
-        EXPECT_EQ(is<DummyKeyboard>(services->keyboard()), !keys);
+        EXPECT_EQ(is<DummyKeyboard>(services->keyboard()), !keys && !wayland);
         EXPECT_EQ(is<DummyKeyWatch>(services->keyWatch()), !keys);
         EXPECT_EQ(is<DummyProgramVolume>(services->programVolume()), !sound);
         EXPECT_EQ(is<DummyVoiceMicrophone>(services->voiceMicrophone()), !sound);
 
         EXPECT_EQ(services->canReadKeys(), keys);
-        EXPECT_EQ(services->has(Capability::KeyCaptions), keys);
+        EXPECT_EQ(services->has(Capability::KeyCaptions), keys || wayland);
         EXPECT_EQ(services->canWatchKeys(), keys);
         // The rig's X server has XTest: keys can be typed into it.
         EXPECT_EQ(services->canInjectKeys(), keys);
@@ -90,8 +104,9 @@ TEST(MakeServicesTest, EachServiceComesFromWhatTheSessionOffers) {
         EXPECT_FALSE(services->programVolumeFollows(QStringLiteral("alsa")));
         EXPECT_FALSE(services->programVolumeFollows(QStringLiteral("disk")));
 
-        // A dummy keyboard has every key up and no layout; the system's reads the rig's US layout.
-        EXPECT_EQ(services->keyboard().keyboardLocaleName() != QLatin1String("xx"), keys);
+        // A dummy keyboard has every key up and no layout; the system's reads the rig's US layout, the Wayland one
+        // the US layout of the XKB defaults.
+        EXPECT_EQ(services->keyboard().keyboardLocaleName() != QLatin1String("xx"), keys || wayland);
     }
 }
 
@@ -105,6 +120,7 @@ TEST(MakeServicesTest, TheSessionIsWhatTheEnvironmentReaches) {
         const Session session = detectSession(std::chrono::milliseconds(2000));
         EXPECT_FALSE(session.x11Reachable);
         EXPECT_EQ(session.waylandDisplay, "wayland-7");
+        EXPECT_FALSE(session.waylandReachable);
         EXPECT_FALSE(session.soundServer.answers);
         EXPECT_FALSE(session.soundServerExpected);
         const std::unique_ptr<Services> services = makeServices(session);
