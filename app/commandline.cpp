@@ -142,4 +142,37 @@ int sendCommands(const CommandLine& commandLine, platform::IRunningInstance& ins
     return ExitDone;
 }
 
+bool runsWithoutWindow(const CommandLine& commandLine) {
+    return !commandLine.error.isEmpty() || commandLine.help || commandLine.version || commandLine.hasCommands();
+}
+
+int runWithoutWindow(const CommandLine& commandLine, platform::IInstanceBus& bus, const QString& version) {
+    if (!commandLine.error.isEmpty()) {
+        writeToStream(stderr,
+                      QStringLiteral("clavora: %1\nTry \"clavora --help\" for the options.\n").arg(commandLine.error));
+        return ExitUsage;
+    }
+    if (commandLine.help) {
+        writeToStream(stdout, commandLineHelp());
+        return ExitDone;
+    }
+    if (commandLine.version) {
+        writeToStream(stdout, versionText(BuiltInProductName, version));
+        return ExitDone;
+    }
+    QString failure;
+    const std::unique_ptr<platform::IRunningInstance> running = bus.findRunning(&failure);
+    const int code = running ? sendCommands(commandLine, *running, failure) : ExitFailed;
+    if (code != ExitDone) {
+        writeToStream(stderr, QStringLiteral("clavora: %1\n").arg(failure));
+    }
+    return code;
+}
+
+void writeToStream(std::FILE* stream, const QString& text) {
+    const QByteArray bytes = text.toLocal8Bit();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
+    std::fflush(stream);
+}
+
 } // namespace clavora

@@ -6,13 +6,15 @@
 #include <QString>
 #include <QStringList>
 
+#include <cstdio>
 #include <optional>
 
 namespace clavora {
 
 namespace platform {
+class IInstanceBus;
 class IRunningInstance;
-}
+} // namespace platform
 
 struct CommandLine {
     bool help = false;
@@ -51,5 +53,16 @@ inline constexpr int ExitUsage = 2;  // the command line itself is wrong
 // Hands the commands of CommandLine to Instance, in order, stopping at the first that fails; its message is added to
 // Failure. Returns ExitDone or ExitFailed.
 int sendCommands(const CommandLine& commandLine, platform::IRunningInstance& instance, QString& failure);
+
+// Whether a start with this command line is done without a window: --help, --version, a command for the running
+// instance, or a mistake in the command line.
+bool runsWithoutWindow(const CommandLine& commandLine);
+
+// Does what a start without a window is asked (see runsWithoutWindow): prints the help, the version ("major.minor")
+// or the mistake, or hands the commands to the instance Bus finds. Needs an application object. Returns the exit code.
+int runWithoutWindow(const CommandLine& commandLine, platform::IInstanceBus& bus, const QString& version);
+
+// Text on a standard stream (stdout, stderr), in the locale's encoding, at once.
+void writeToStream(std::FILE* stream, const QString& text);
 
 } // namespace clavora

@@ -185,59 +185,11 @@ void Startup::startDiagnostics(std::FILE* out) {
     m_diagnosticsTimer.start();
 }
 
-namespace {
-
-void writeTo(std::FILE* stream, const QString& text) {
-    const QByteArray bytes = text.toLocal8Bit();
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
-    std::fflush(stream);
-}
-
-// A start with --help, --version or a command for the running instance: no window, no display needed.
-int runCommandLine(int argc, char** argv, const CommandLine& commandLine) {
-    QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("Clavora"));
-    if (!commandLine.error.isEmpty()) {
-        writeTo(stderr,
-                QStringLiteral("clavora: %1\nTry \"clavora --help\" for the options.\n").arg(commandLine.error));
-        return ExitUsage;
-    }
-    if (commandLine.help) {
-        writeTo(stdout, commandLineHelp());
-        return ExitDone;
-    }
-    if (commandLine.version) {
-        const std::unique_ptr<platform::Services> services = platform::makeServices(platform::Session{});
-        platform::IFileSystem& files = services->fileSystem();
-        writeTo(stdout, versionText(BuiltInProductName, readIdentity(files, files.programFilePath()).version));
-        return ExitDone;
-    }
-    const std::unique_ptr<platform::IInstanceBus> bus = platform::makeInstanceBus();
-    QString failure;
-    const std::unique_ptr<platform::IRunningInstance> running = bus->findRunning(&failure);
-    const int code = running ? sendCommands(commandLine, *running, failure) : ExitFailed;
-    if (code != ExitDone) {
-        writeTo(stderr, QStringLiteral("clavora: %1\n").arg(failure));
-    }
-    return code;
-}
-
-} // namespace
-
 int runProgram(int argc, char** argv) {
-    QStringList arguments;
-    for (int i = 1; i < argc; ++i) {
-        arguments << QString::fromLocal8Bit(argv[i]);
-    }
-    const CommandLine commandLine = parseCommandLine(arguments);
-    if (!commandLine.error.isEmpty() || commandLine.help || commandLine.version || commandLine.hasCommands()) {
-        return runCommandLine(argc, argv, commandLine);
-    }
-
     Application app(argc, argv);
     configureApplication(app);
     // The toolkit has taken its own options (-display, -platform...) out of these.
-    arguments = QApplication::arguments();
+    QStringList arguments = QApplication::arguments();
     if (!arguments.isEmpty()) {
         arguments.removeFirst();
     }
@@ -256,7 +208,7 @@ int runProgram(int argc, char** argv) {
         const std::unique_ptr<platform::IRunningInstance> running = bus->findRunning(&failure);
         const Status activated = running ? running->activate() : Status::failure(failure);
         if (!activated) {
-            writeTo(stderr, QStringLiteral("clavora: %1\n").arg(activated.message()));
+            writeToStream(stderr, QStringLiteral("clavora: %1\n").arg(activated.message()));
             return ExitFailed;
         }
         return ExitDone;

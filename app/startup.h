@@ -99,7 +99,9 @@ private:
 // The command-line switch that has the program report how its audio output runs.
 bool isDiagnosticsArgument(const QStringList& arguments);
 
-// Runs the program: start-up, the main window and the event loop. Returns the exit code.
+// Runs the program with its window: start-up, the main window and the event loop, or hands the start over to the
+// instance that runs already. Returns the exit code. The command line's other uses (--help, --play...) are the
+// executable's own (app/main.cpp).
 int runProgram(int argc, char** argv);
 
 } // namespace clavora

@@ -143,6 +143,7 @@ protected:
 TEST_F(PackageTest, HoldsTheProgramFolderUnderOptAndTheDesktopFilesUnderUsr) {
     QStringList expected = {
         "opt/clavora/clavora",
+        "opt/clavora/clavora-program.so",
         "opt/clavora/keys.db",
         "opt/clavora/license.txt",
         "usr/bin/clavora -> /opt/clavora/clavora",
