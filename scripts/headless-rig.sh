@@ -3,6 +3,8 @@
 # rig_stop when done (test.sh does it from an EXIT trap, so the rig goes away also when a test fails). Every process
 # is stopped by its own PID. RIG_WINDOW_MANAGER=0 leaves the window manager out.
 
+source "$(dirname "${BASH_SOURCE[0]}")/stop-pids.sh"
+
 RIG_PIDS=()
 RIG_DIR=""
 
@@ -87,18 +89,12 @@ XML
 }
 
 rig_stop() {
-    local pid
+    # The last started first: the recorder and the sound server before the display their clients may still use.
+    local reversed=() i
     for ((i = ${#RIG_PIDS[@]} - 1; i >= 0; i--)); do
-        pid=${RIG_PIDS[i]}
-        kill "$pid" 2>/dev/null || true
+        reversed+=("${RIG_PIDS[i]}")
     done
-    for pid in "${RIG_PIDS[@]}"; do
-        for _ in $(seq 30); do
-            kill -0 "$pid" 2>/dev/null || break
-            sleep 0.1
-        done
-        kill -9 "$pid" 2>/dev/null || true
-    done
+    stop_pids "${reversed[@]}"
     RIG_PIDS=()
     [ -n "$RIG_DIR" ] && rm -rf "$RIG_DIR"
     RIG_DIR=""

@@ -10,6 +10,8 @@
 #   CLAVORA_WAYLAND_UID       the user the compositor runs as; programs under test run as that user too
 # No XWayland: what runs there is a native Wayland client or nothing.
 
+source "$(dirname "${BASH_SOURCE[0]}")/stop-pids.sh"
+
 WAYLAND_RIG_PIDS=()
 WAYLAND_RIG_DIR=""
 
@@ -64,17 +66,7 @@ CONF
 }
 
 wayland_rig_stop() {
-    local pid
-    for pid in "${WAYLAND_RIG_PIDS[@]}"; do
-        kill "$pid" 2>/dev/null || true
-    done
-    for pid in "${WAYLAND_RIG_PIDS[@]}"; do
-        for _ in $(seq 30); do
-            kill -0 "$pid" 2>/dev/null || break
-            sleep 0.1
-        done
-        kill -9 "$pid" 2>/dev/null || true
-    done
+    stop_pids "${WAYLAND_RIG_PIDS[@]}"
     WAYLAND_RIG_PIDS=()
     [ -n "$WAYLAND_RIG_DIR" ] && rm -rf "$WAYLAND_RIG_DIR"
     WAYLAND_RIG_DIR=""

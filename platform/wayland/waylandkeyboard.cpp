@@ -1,6 +1,7 @@
 // The keyboard on a Wayland compositor.
 #include "platform/wayland/waylandkeyboard.h"
 
+#include "platform/coalescedcall.h"
 #include "platform/x11/linuxkeyboard.h"
 #include "platform/x11/xkbcaptionlookup.h"
 
@@ -54,8 +55,7 @@ struct WaylandKeymap::Impl {
     std::unique_ptr<xkb_keymap, KeymapUnref> keymap;
     bool fromCompositor = false;
     unsigned group = 0;
-    std::function<void()> handler;
-    bool notifyQueued = false;
+    CoalescedCall changed;
 
     explicit Impl(const QByteArray& displayName);
     ~Impl();
@@ -186,19 +186,7 @@ void WaylandKeymap::Impl::dispatch() {
 }
 
 void WaylandKeymap::Impl::queueNotification() {
-    if (notifyQueued || !notifier) {
-        return;
-    }
-    notifyQueued = true;
-    QMetaObject::invokeMethod(
-        notifier.get(),
-        [this] {
-            notifyQueued = false;
-            if (handler) {
-                handler();
-            }
-        },
-        Qt::QueuedConnection);
+    changed.queue(notifier.get());
 }
 
 void WaylandKeymap::Impl::global(void* data, wl_registry* registry, std::uint32_t name, const char* interface,
@@ -264,7 +252,7 @@ unsigned WaylandKeymap::group() const {
 }
 
 void WaylandKeymap::setChangeHandler(std::function<void()> handler) {
-    m_impl->handler = std::move(handler);
+    m_impl->changed.setHandler(std::move(handler));
 }
 
 QString WaylandKeyboard::keyboardLocaleName() {

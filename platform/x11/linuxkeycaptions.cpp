@@ -5,6 +5,7 @@
 // socket the event loop watches, so nothing polls.
 #include "platform/x11/linuxkeycaptions.h"
 
+#include "platform/coalescedcall.h"
 #include "platform/x11/xkbcaptionlookup.h"
 
 #include <QLoggingCategory>
@@ -50,14 +51,13 @@ struct LinuxKeyCaptions::Impl {
     std::unique_ptr<xkb_context, ContextUnref> context;
     XkbCaptionLookup lookup;
     std::unique_ptr<QSocketNotifier> notifier;
-    std::function<void()> handler;
+    CoalescedCall changed;
     std::int32_t deviceId = -1;
     std::uint8_t xkbEventBase = 0;
     xcb_atom_t rulesAtom = XCB_ATOM_NONE;
     xcb_window_t root = XCB_WINDOW_NONE;
 
     bool keymapStale = true;
-    bool notifyQueued = false;
     xkb_layout_index_t group = 0;
 
     explicit Impl(const QByteArray& displayName);
@@ -145,19 +145,7 @@ void LinuxKeyCaptions::Impl::reloadKeymap() {
 }
 
 void LinuxKeyCaptions::Impl::queueNotification() {
-    if (notifyQueued || !notifier) {
-        return;
-    }
-    notifyQueued = true;
-    QMetaObject::invokeMethod(
-        notifier.get(),
-        [this] {
-            notifyQueued = false;
-            if (handler) {
-                handler();
-            }
-        },
-        Qt::QueuedConnection);
+    changed.queue(notifier.get());
 }
 
 void LinuxKeyCaptions::Impl::drainEvents() {
@@ -215,7 +203,7 @@ bool LinuxKeyCaptions::connected() const {
 }
 
 void LinuxKeyCaptions::setChangeHandler(std::function<void()> handler) {
-    m_impl->handler = std::move(handler);
+    m_impl->changed.setHandler(std::move(handler));
 }
 
 QString LinuxKeyCaptions::keyText(PhysicalKey key, KeyLevel level) {
