@@ -55,7 +55,7 @@ struct WaylandKeymap::Impl {
     std::unique_ptr<xkb_keymap, KeymapUnref> keymap;
     bool fromCompositor = false;
     unsigned group = 0;
-    CoalescedCall changed;
+    CoalescedCall changeNotice;
 
     explicit Impl(const QByteArray& displayName);
     ~Impl();
@@ -186,7 +186,7 @@ void WaylandKeymap::Impl::dispatch() {
 }
 
 void WaylandKeymap::Impl::queueNotification() {
-    changed.queue(notifier.get());
+    changeNotice.queue(notifier.get());
 }
 
 void WaylandKeymap::Impl::global(void* data, wl_registry* registry, std::uint32_t name, const char* interface,
@@ -252,7 +252,7 @@ unsigned WaylandKeymap::group() const {
 }
 
 void WaylandKeymap::setChangeHandler(std::function<void()> handler) {
-    m_impl->changed.setHandler(std::move(handler));
+    m_impl->changeNotice.setHandler(std::move(handler));
 }
 
 QString WaylandKeyboard::keyboardLocaleName() {

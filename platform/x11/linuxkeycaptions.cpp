@@ -51,7 +51,7 @@ struct LinuxKeyCaptions::Impl {
     std::unique_ptr<xkb_context, ContextUnref> context;
     XkbCaptionLookup lookup;
     std::unique_ptr<QSocketNotifier> notifier;
-    CoalescedCall changed;
+    CoalescedCall changeNotice;
     std::int32_t deviceId = -1;
     std::uint8_t xkbEventBase = 0;
     xcb_atom_t rulesAtom = XCB_ATOM_NONE;
@@ -145,7 +145,7 @@ void LinuxKeyCaptions::Impl::reloadKeymap() {
 }
 
 void LinuxKeyCaptions::Impl::queueNotification() {
-    changed.queue(notifier.get());
+    changeNotice.queue(notifier.get());
 }
 
 void LinuxKeyCaptions::Impl::drainEvents() {
@@ -203,7 +203,7 @@ bool LinuxKeyCaptions::connected() const {
 }
 
 void LinuxKeyCaptions::setChangeHandler(std::function<void()> handler) {
-    m_impl->changed.setHandler(std::move(handler));
+    m_impl->changeNotice.setHandler(std::move(handler));
 }
 
 QString LinuxKeyCaptions::keyText(PhysicalKey key, KeyLevel level) {
