@@ -24,6 +24,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QThread>
 
 #include <algorithm>
@@ -227,14 +228,14 @@ public:
             return false;
         }
         // Its shortcuts bound at the portal, and its output open at the server: ready for a shortcut.
-        QString log;
         if (!waitFor(
                 [&] {
-                    log += m_program->output();
-                    return !m_portal.backend().binds.empty() && log.contains(QLatin1String("Audio output: pulseaudio"));
+                    m_log += m_program->output();
+                    return !m_portal.backend().binds.empty() &&
+                           m_log.contains(QLatin1String("Audio output: pulseaudio"));
                 },
                 30000)) {
-            error = "the program bound no shortcuts or opened no output: " + log.toStdString();
+            error = "the program bound no shortcuts or opened no output: " + m_log.toStdString();
             return false;
         }
         return true;
@@ -251,6 +252,26 @@ public:
     QString root() const { return m_root; }
     bool programRunning() const { return m_program && m_program->isRunning(); }
 
+    // The periods the program's output ran at, as its log tells them: "128 -> 1024".
+    std::string periodsLogged() {
+        if (!m_program) {
+            return {};
+        }
+        m_log += m_program->output();
+        QStringList periods;
+        static const QRegularExpression opened(QStringLiteral("Audio output: .* (\\d+) frames per period"));
+        static const QRegularExpression changed(QStringLiteral("Audio output period \\d+ -> (\\d+) frames"));
+        for (const QString& line : m_log.split(QLatin1Char('\n'))) {
+            for (const QRegularExpression* pattern : {&opened, &changed}) {
+                if (const QRegularExpressionMatch match = pattern->match(line); match.hasMatch()) {
+                    periods << match.captured(1);
+                }
+            }
+        }
+        return periods.isEmpty() ? std::string("no period in the log")
+                                 : "periods " + periods.join(QStringLiteral(" -> ")).toStdString();
+    }
+
     QString clickPath;
 
 private:
@@ -258,6 +279,7 @@ private:
     std::unique_ptr<SoundServer> m_server;
     PortalRig m_portal;
     std::unique_ptr<ProgramRun> m_program;
+    QString m_log;
 };
 
 void report(benchmark::State& state, std::vector<double> ms, int trials) {
@@ -325,6 +347,7 @@ void BM_ShortcutToSound(benchmark::State& state) {
         return;
     }
     report(state, latencies, trials);
+    state.SetLabel(subject == Subject::PortalShortcut ? rig.periodsLogged() : std::string("paplay"));
 }
 BENCHMARK(BM_ShortcutToSound)
     ->ArgNames({"subject", "trials"})
