@@ -517,7 +517,9 @@ TEST_F(EngineTest, ManyShortSoundsDoNotAccumulate) {
 TEST(EngineStressTest, LevelsChangingWhileTheWorkerOrdersTheStreams) {
     TempFolder folder;
     const QString longTone = folder.file(QStringLiteral("long.wav"));
-    test::writeWav16(longTone, Rate, 2, test::sineSamples16(1000, Rate, Rate * 20, 0.5));
+    // Longer than the twenty thousand periods of 64 frames rendered below (29 s at the engine's 44.1 kHz), so the
+    // playing stream is still held when they are counted, however fast the decoder keeps up.
+    test::writeWav16(longTone, Rate, 2, test::sineSamples16(1000, Rate, Rate * 40, 0.5));
     EngineConfig config = test::pulledEngineConfig();
     config.streamBufferFrames = 512;
     AudioEngine engine{test::systemAudioServices()};
