@@ -10,6 +10,7 @@
 //
 // Under load, three busy loops on the two cores, the program plays a 60 s tone and the recording is searched for
 // gaps. The idle case measures the program's CPU with its window shown and nothing playing.
+#include "bench/latency/latencyharness.h"
 #include "tests/support/audio/audiotestsupport.h"
 
 #include <benchmark/benchmark.h>
@@ -52,7 +53,10 @@ extern char** environ;
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr int Rate = 48000;
+using clavora::bench::click;
+using clavora::bench::onsets;
+using clavora::bench::report;
+constexpr int Rate = clavora::bench::LatencyRate;
 const QString Title = QStringLiteral("Zemtrak - Clavora");
 
 // A child process stopped by its PID.
@@ -143,15 +147,6 @@ bool writeWav(const QString& path, const std::vector<qint16>& samples) {
     return clavora::test::writeWav16(path, Rate, 1, samples);
 }
 
-// 20 ms of a loud 1 kHz square wave: an onset no detector can place wrong by more than a sample or two.
-std::vector<qint16> click() {
-    std::vector<qint16> samples(Rate / 50);
-    for (size_t i = 0; i < samples.size(); ++i) {
-        samples[i] = (i / 24) % 2 ? 20000 : -20000;
-    }
-    return samples;
-}
-
 std::vector<qint16> tone(double seconds) {
     std::vector<qint16> samples(size_t(seconds * Rate));
     for (size_t i = 0; i < samples.size(); ++i) {
@@ -169,21 +164,6 @@ std::vector<qint16> readRecording(const QString& path) {
     std::vector<qint16> samples(size_t(bytes.size() / 2));
     std::memcpy(samples.data(), bytes.constData(), samples.size() * 2);
     return samples;
-}
-
-// Sample positions where sound starts after at least 100 ms of silence.
-std::vector<qint64> onsets(const std::vector<qint16>& samples) {
-    std::vector<qint64> result;
-    qint64 lastLoud = -Rate;
-    for (qint64 i = 0; i < qint64(samples.size()); ++i) {
-        if (std::abs(int(samples[size_t(i)])) > 4000) {
-            if (i - lastLoud > Rate / 10) {
-                result.push_back(i);
-            }
-            lastLoud = i;
-        }
-    }
-    return result;
 }
 
 // Gaps in a continuous tone from Begin for Length samples: runs of at least half a millisecond of near silence.
@@ -422,20 +402,6 @@ private:
     QByteArray m_previous;
     std::optional<QDBusConnection> m_connection;
 };
-
-void report(benchmark::State& state, std::vector<double> ms, int trials) {
-    std::sort(ms.begin(), ms.end());
-    state.counters["heard"] = double(ms.size());
-    state.counters["trials"] = trials;
-    if (ms.empty()) {
-        state.SkipWithError("no event was heard");
-        return;
-    }
-    state.counters["median_ms"] = ms[ms.size() / 2];
-    state.counters["p95_ms"] = ms[std::min(ms.size() - 1, ms.size() * 95 / 100)];
-    state.counters["min_ms"] = ms.front();
-    state.counters["max_ms"] = ms.back();
-}
 
 void BM_KeyToSound(benchmark::State& state) {
     const auto subject = Subject(state.range(0));

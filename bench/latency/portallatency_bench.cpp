@@ -10,6 +10,7 @@
 // file. The gap between the two onsets in the recording, less the second, is the figure: the time from the event
 // to its sound reaching the sink, counted from the instant the reference stream's own data was written, so the
 // reference's buffering is common to both.
+#include "bench/latency/latencyharness.h"
 #include "tests/support/audio/audiotestsupport.h"
 #include "tests/support/audio/soundserver.h"
 #include "tests/support/portalrig.h"
@@ -41,33 +42,16 @@
 namespace {
 
 using namespace clavora::test;
+using clavora::bench::click;
+using clavora::bench::report;
 using Clock = std::chrono::steady_clock;
-constexpr int Rate = 48000;
+constexpr int Rate = clavora::bench::LatencyRate;
 
-// 20 ms of a loud 1 kHz square wave: an onset no detector can place wrong by more than a sample or two.
-std::vector<qint16> click() {
-    std::vector<qint16> samples(Rate / 50);
-    for (size_t i = 0; i < samples.size(); ++i) {
-        samples[i] = (i / 24) % 2 ? 20000 : -20000;
-    }
-    return samples;
-}
-
-// Sample positions where sound starts after at least 100 ms of silence.
+// Sample positions where sound starts after at least 100 ms of silence, in raw 16-bit mono samples.
 std::vector<qint64> onsets(const QByteArray& bytes) {
     std::vector<qint16> samples(size_t(bytes.size() / 2));
     std::memcpy(samples.data(), bytes.constData(), samples.size() * 2);
-    std::vector<qint64> result;
-    qint64 lastLoud = -Rate;
-    for (qint64 i = 0; i < qint64(samples.size()); ++i) {
-        if (std::abs(int(samples[size_t(i)])) > 4000) {
-            if (i - lastLoud > Rate / 10) {
-                result.push_back(i);
-            }
-            lastLoud = i;
-        }
-    }
-    return result;
+    return clavora::bench::onsets(samples);
 }
 
 // Lets the events of this thread run (the portal backend answers on them) until Deadline.
@@ -281,20 +265,6 @@ private:
     std::unique_ptr<ProgramRun> m_program;
     QString m_log;
 };
-
-void report(benchmark::State& state, std::vector<double> ms, int trials) {
-    std::sort(ms.begin(), ms.end());
-    state.counters["heard"] = double(ms.size());
-    state.counters["trials"] = trials;
-    if (ms.empty()) {
-        state.SkipWithError("no event was heard");
-        return;
-    }
-    state.counters["median_ms"] = ms[ms.size() / 2];
-    state.counters["p95_ms"] = ms[std::min(ms.size() - 1, ms.size() * 95 / 100)];
-    state.counters["min_ms"] = ms.front();
-    state.counters["max_ms"] = ms.back();
-}
 
 void BM_ShortcutToSound(benchmark::State& state) {
     const auto subject = Subject(state.range(0));
