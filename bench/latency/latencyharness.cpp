@@ -1,6 +1,8 @@
 // What the latency benchmarks share.
 #include "bench/latency/latencyharness.h"
 
+#include <QtGlobal>
+
 #include <algorithm>
 #include <cstdlib>
 
@@ -26,6 +28,21 @@ std::vector<qint64> onsets(const std::vector<qint16>& samples) {
         }
     }
     return result;
+}
+
+void addLatencies(const std::vector<qint64>& starts, std::vector<double>& latencies) {
+    for (size_t i = 0; i + 1 < starts.size(); ++i) {
+        const double gapMs = double(starts[i + 1] - starts[i]) * 1000.0 / LatencyRate;
+        if (gapMs > 900 && gapMs < 1500) {
+            latencies.push_back(gapMs - 1000.0);
+            ++i;
+        }
+    }
+}
+
+int trialCount(const benchmark::State& state) {
+    const int shortened = qEnvironmentVariableIntValue("CLAVORA_BENCH_TRIALS");
+    return shortened > 0 ? shortened : int(state.range(1));
 }
 
 void report(benchmark::State& state, std::vector<double> ms, int trials) {

@@ -19,6 +19,13 @@ std::vector<qint16> click();
 // Sample positions in a mono recording at LatencyRate where sound starts after at least 100 ms of silence.
 std::vector<qint64> onsets(const std::vector<qint16>& samples);
 
+// The reference click's onset and the event's one second after it, paired in the onsets of a recording: each pair's
+// gap less the second, in milliseconds, appended to Latencies.
+void addLatencies(const std::vector<qint64>& starts, std::vector<double>& latencies);
+
+// The trials of a row: its second argument, or CLAVORA_BENCH_TRIALS when set (a short run of the harness itself).
+int trialCount(const benchmark::State& state);
+
 // The figures of one row, in milliseconds: how many were heard of Trials, the median, p95, the least and the most.
 // The row is skipped with an error when none was heard.
 void report(benchmark::State& state, std::vector<double> ms, int trials);

@@ -268,10 +268,7 @@ private:
 
 void BM_ShortcutToSound(benchmark::State& state) {
     const auto subject = Subject(state.range(0));
-    // CLAVORA_BENCH_TRIALS shortens a trial run of the harness itself.
-    const int trials = qEnvironmentVariableIntValue("CLAVORA_BENCH_TRIALS") > 0
-                           ? qEnvironmentVariableIntValue("CLAVORA_BENCH_TRIALS")
-                           : int(state.range(1));
+    const int trials = clavora::bench::trialCount(state);
     Rig rig;
     std::string error;
     if (!rig.start(subject == Subject::PortalShortcut, error)) {
@@ -304,13 +301,7 @@ void BM_ShortcutToSound(benchmark::State& state) {
         runEventsUntil(Clock::now() + std::chrono::milliseconds(300));
         recorder.stop();
         const std::vector<qint64> starts = onsets(readBytes(recordingPath));
-        for (size_t i = 0; i + 1 < starts.size(); ++i) {
-            const double gapMs = double(starts[i + 1] - starts[i]) * 1000.0 / Rate;
-            if (gapMs > 900 && gapMs < 1500) {
-                latencies.push_back(gapMs - 1000.0);
-                ++i;
-            }
-        }
+        clavora::bench::addLatencies(starts, latencies);
     }
     if (subject == Subject::PortalShortcut && !rig.programRunning()) {
         state.SkipWithError("the program ended during the run");
