@@ -1,6 +1,8 @@
 // Global shortcuts through the desktop portal.
 #include "platform/wayland/portalshortcuts.h"
 
+#include "platform/wayland/portalshortcut.h"
+
 #include <QDBusArgument>
 #include <QDBusMessage>
 #include <QDBusMetaType>
@@ -13,13 +15,7 @@
 
 Q_LOGGING_CATEGORY(lcPortalShortcuts, "clavora.platform.shortcuts")
 
-namespace {
-
-// One shortcut as the portal takes it: its id and its properties (a(sa{sv}) on the bus).
-struct PortalShortcut {
-    QString id;
-    QVariantMap properties;
-};
+namespace clavora::platform {
 
 QDBusArgument& operator<<(QDBusArgument& argument, const PortalShortcut& shortcut) {
     argument.beginStructure();
@@ -34,12 +30,6 @@ const QDBusArgument& operator>>(const QDBusArgument& argument, PortalShortcut& s
     argument.endStructure();
     return argument;
 }
-
-} // namespace
-
-Q_DECLARE_METATYPE(PortalShortcut)
-
-namespace clavora::platform {
 
 namespace {
 

@@ -23,20 +23,6 @@ int s_connections = 0;
 
 } // namespace
 
-QDBusArgument& operator<<(QDBusArgument& argument, const PortalShortcut& shortcut) {
-    argument.beginStructure();
-    argument << shortcut.id << shortcut.properties;
-    argument.endStructure();
-    return argument;
-}
-
-const QDBusArgument& operator>>(const QDBusArgument& argument, PortalShortcut& shortcut) {
-    argument.beginStructure();
-    argument >> shortcut.id >> shortcut.properties;
-    argument.endStructure();
-    return argument;
-}
-
 void ShortcutsBackend::press(const QString& id, bool down, int session) {
     QDBusMessage signal = QDBusMessage::createSignal(
         DesktopPath, ImplInterface, down ? QStringLiteral("Activated") : QStringLiteral("Deactivated"));

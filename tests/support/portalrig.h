@@ -3,6 +3,8 @@
 // folder (its UseIn= the desktop the frontend is told it runs on). Every process is stopped by its PID.
 #pragma once
 
+#include "platform/wayland/portalshortcut.h"
+
 #include <QDBusArgument>
 #include <QDBusConnection>
 #include <QObject>
@@ -16,11 +18,8 @@
 
 namespace clavora::test {
 
-// One shortcut as the portal passes it: its id and properties.
-struct PortalShortcut {
-    QString id;
-    QVariantMap properties;
-};
+// One shortcut as the portal passes it: the program's own type, so both ends read the wire alike.
+using PortalShortcut = platform::PortalShortcut;
 
 // The desktop's side: binds whatever it is asked to and presses shortcuts when the test says so.
 class ShortcutsBackend : public QObject {
@@ -82,5 +81,3 @@ private:
 };
 
 } // namespace clavora::test
-
-Q_DECLARE_METATYPE(clavora::test::PortalShortcut)
