@@ -5,6 +5,8 @@
 #include "app/widgetnames.h"
 #include "keymap/keymap.h"
 
+#include <QSet>
+
 namespace clavora {
 
 ShortcutHotkeys::ShortcutHotkeys(platform::IGlobalShortcuts& shortcuts, const KeyMap& keyMap, SoundBoard& soundBoard,
@@ -21,9 +23,12 @@ ShortcutHotkeys::~ShortcutHotkeys() {
 }
 
 QStringList ShortcutHotkeys::namesOf(const KeyMap& keyMap) {
+    // In key-map order; a set keeps a key map of a hundred thousand names from taking quadratic time.
     QStringList names;
+    QSet<QString> seen;
     for (const Binding& binding : keyMap.rows()) {
-        if (!binding.key.isEmpty() && !names.contains(binding.key)) {
+        if (!binding.key.isEmpty() && !seen.contains(binding.key)) {
+            seen.insert(binding.key);
             names.append(binding.key);
         }
     }
